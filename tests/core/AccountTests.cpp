@@ -1,0 +1,8 @@
+#include <QtTest>
+
+class AccountTests : public QObject {
+    Q_OBJECT
+};
+
+QTEST_GUILESS_MAIN(AccountTests)
+#include "AccountTests.moc"
