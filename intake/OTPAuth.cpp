@@ -149,8 +149,15 @@ Account parse(const QString& link) {
         throw ParseError(ParseError::invalidSecret);
 
     const QString issuerParameter = parameters.value(QStringLiteral("issuer"));
-    if (!issuerParameter.isEmpty())
+    if (!issuerParameter.isEmpty()) {
+        // Links carry the issuer twice; when the label starts with the issuer
+        // parameter, that whole prefix is the issuer, so an issuer holding a
+        // colon does not spill into the name.
+        const QString prefix = issuerParameter + QLatin1Char(':');
+        if (colon >= 0 && label.startsWith(prefix))
+            name = trimmedSpacesAndTabs(label.mid(prefix.size()));
         issuer = issuerParameter;
+    }
 
     const QString algorithmText =
         parameters.value(QStringLiteral("algorithm"), QStringLiteral("SHA1")).toUpper();
