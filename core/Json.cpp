@@ -1,5 +1,6 @@
 #include "core/Json.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QVariant>
 #include <algorithm>
@@ -9,9 +10,19 @@
 namespace Json {
 namespace {
 
-// A JSON text never holds a raw U+0001, so nothing but our own rewriting can
-// produce this prefix in a parsed string.
-const QString bigIntegerPrefix = QStringLiteral("\x01\x02uint64:");
+// Big integers travel as strings with this prefix. It holds a random part
+// made once per process, so no text read from outside can pass for one of
+// them (a string can spell any control character as an escape).
+const QString& bigIntegerPrefix() {
+    static const QString prefix = QStringLiteral("\x01uint64:%1:")
+                                      .arg(QRandomGenerator::system()->generate64(), 16, 16,
+                                           QLatin1Char('0'));
+    return prefix;
+}
+// The prefix as it stands in JSON text written by Qt.
+QByteArray bigIntegerPrefixInJson() {
+    return "\\u0001" + bigIntegerPrefix().mid(1).toLatin1();
+}
 constexpr qint64 referenceDateMsecs = 978307200000LL; // 2001-01-01T00:00:00Z
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -43,14 +54,15 @@ QByteArray protectBigIntegers(const QByteArray& text) {
             ++end;
         const QByteArray token = text.mid(i, end - i);
         bool allDigits = std::all_of(token.begin(), token.end(), isDigit);
-        if (allDigits && token.size() >= 19) {
+        // A leading zero is malformed JSON; leave it for the parser to refuse.
+        if (allDigits && token.size() >= 19 && token[0] != '0') {
             bool fitsSigned = false;
             token.toLongLong(&fitsSigned);
             bool fitsUnsigned = false;
             const quint64 value = token.toULongLong(&fitsUnsigned);
             if (!fitsSigned && fitsUnsigned) {
                 out.append(text.mid(copiedUpTo, i - copiedUpTo));
-                out.append("\"\\u0001\\u0002uint64:" + QByteArray::number(value) + '"');
+                out.append('"' + bigIntegerPrefixInJson() + QByteArray::number(value) + '"');
                 copiedUpTo = end;
             }
         }
@@ -74,25 +86,27 @@ std::optional<QJsonDocument> parse(const QByteArray& text) {
 
 QByteArray serialize(const QJsonDocument& document) {
     QByteArray text = document.toJson(QJsonDocument::Compact);
-    if (!text.contains("\\u0001\\u0002uint64:"))
+    const QByteArray marker = '"' + bigIntegerPrefixInJson();
+    if (!text.contains(marker))
         return text;
-    static const QRegularExpression marked(QStringLiteral(R"re("\\u0001\\u0002uint64:(\d+)")re"));
+    static const QRegularExpression marked(QRegularExpression::escape(QString::fromLatin1(marker)) +
+                                           QStringLiteral(R"re((\d+)")re"));
     return QString::fromUtf8(text).replace(marked, QStringLiteral("\\1")).toUtf8();
 }
 
 QJsonValue fromUInt64(quint64 value) {
     if (value <= quint64(std::numeric_limits<qint64>::max()))
         return QJsonValue(qint64(value));
-    return QJsonValue(bigIntegerPrefix + QString::number(value));
+    return QJsonValue(bigIntegerPrefix() + QString::number(value));
 }
 
 std::optional<quint64> toUInt64(const QJsonValue& value) {
     if (value.isString()) {
         const QString text = value.toString();
-        if (!text.startsWith(bigIntegerPrefix))
+        if (!text.startsWith(bigIntegerPrefix()))
             return std::nullopt;
         bool ok = false;
-        const quint64 number = text.mid(bigIntegerPrefix.size()).toULongLong(&ok);
+        const quint64 number = text.mid(bigIntegerPrefix().size()).toULongLong(&ok);
         return ok ? std::optional<quint64>(number) : std::nullopt;
     }
     const auto number = toInt64(value);
