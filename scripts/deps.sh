@@ -8,9 +8,9 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
-  libssl-dev
+  libssl-dev libsecret-1-dev
   # tests and benchmarks
-  libbenchmark-dev oathtool python3
+  libbenchmark-dev oathtool python3 dbus gnome-keyring
 )
 
 missing=()

@@ -1,0 +1,370 @@
+#include "core/KeychainStore.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QSet>
+#include <algorithm>
+#include <atomic>
+
+namespace KeychainStore {
+
+using Keychain::Query;
+using Keychain::Status;
+
+QString KeychainError::message() const {
+    switch (m_kind) {
+    case unhandled:
+        return QStringLiteral("Keychain error: ") + QString::number(m_status);
+    case decodingFailed:
+        return QStringLiteral("Failed to decode accounts.");
+    case encodingFailed:
+        return QStringLiteral("Failed to encode accounts.");
+    }
+    return {};
+}
+
+const char* KeychainError::what() const noexcept {
+    m_what = message().toUtf8();
+    return m_what.constData();
+}
+
+namespace {
+
+std::atomic<bool> didMigrateAccessGroup = false;
+
+const QByteArray markerData("\x01", 1);
+
+Query storeQuery(const std::optional<QString>& account, Keychain::Synchronizable sync) {
+    Query query;
+    query.service = service;
+    query.account = account;
+    query.accessGroup = sharedAccessGroup;
+    query.synchronizable = sync;
+    query.useDataProtection = true;
+    return query;
+}
+
+Query clockStateQuery() { return storeQuery(clockStateAccount, Keychain::Synchronizable::deviceLocal); }
+
+Keychain::Item itemToAdd(const Query& query, const QByteArray& data, bool synchronizable) {
+    Keychain::Item item;
+    item.service = query.service.value_or(QString());
+    item.account = query.account.value_or(QString());
+    item.accessGroup = query.accessGroup.value_or(QString());
+    item.synchronizable = synchronizable;
+    item.accessible = Keychain::Accessibility::afterFirstUnlock;
+    item.dataProtection = query.useDataProtection;
+    item.data = data;
+    return item;
+}
+
+std::optional<QByteArray> readOneData(Query query) {
+    query.returnData = true;
+    query.matchLimit = Query::MatchLimit::one;
+    Keychain::Results results;
+    if (Keychain::copyMatching(query, &results) != Keychain::success || results.isEmpty())
+        return std::nullopt;
+    return results.first().data;
+}
+
+// Adds the item only when no item of that name exists; an existing one,
+// possibly newer, is kept. Success when the item exists afterwards.
+Status addIfMissing(const QString& account, const QByteArray& data) {
+    const Status found = Keychain::copyMatching(baseQuery(account), nullptr);
+    if (found != Keychain::itemNotFound)
+        return found;
+    const Status added = Keychain::add(itemToAdd(baseQuery(account), data, true));
+    // Another process may have added it in between: it exists either way.
+    return added == Keychain::duplicateItem ? Keychain::success : added;
+}
+
+std::optional<QList<QUuid>> decodeOrder(const QByteArray& data) {
+    const auto document = Json::parse(data);
+    if (!document || !document->isArray())
+        return std::nullopt;
+    QList<QUuid> ids;
+    for (const QJsonValue& value : document->array()) {
+        const auto id = Json::toUuid(value);
+        if (!id)
+            return std::nullopt;
+        ids.append(*id);
+    }
+    return ids;
+}
+
+std::optional<QUuid> uuidFromName(const QString& name) { return Json::toUuid(QJsonValue(name)); }
+
+} // namespace
+
+QByteArray encode(const Account& account) {
+    return Json::serialize(QJsonDocument(account.toJson(Json::DateForm::iso8601)));
+}
+
+std::optional<Account> decodeAccount(const QByteArray& data) {
+    const auto document = Json::parse(data);
+    if (!document || !document->isObject())
+        return std::nullopt;
+    return Account::fromJson(document->object(), Json::DateForm::iso8601);
+}
+
+Query baseQuery(const QString& account) {
+    return storeQuery(account, Keychain::Synchronizable::any);
+}
+
+void upsert(const QString& account, const QByteArray& data) {
+    const Query query = baseQuery(account);
+    const Status updated = Keychain::update(query, data);
+    if (updated == Keychain::success)
+        return;
+    if (updated != Keychain::itemNotFound)
+        throw KeychainError::fromStatus(updated);
+    const Status added = Keychain::add(itemToAdd(query, data, true));
+    if (added != Keychain::success)
+        throw KeychainError::fromStatus(added);
+}
+
+void saveAccount(const Account& account) {
+    const QByteArray data = encode(account);
+    if (data.isEmpty())
+        throw KeychainError(KeychainError::encodingFailed);
+    upsert(Json::uuidText(account.id), data);
+}
+
+void saveOrder(const QList<QUuid>& ids) {
+    QJsonArray list;
+    for (const QUuid& id : ids)
+        list.append(Json::uuidText(id));
+    upsert(orderAccount, Json::serialize(QJsonDocument(list)));
+}
+
+std::optional<FolderCatalog> readFolders() {
+    const auto data = readOneData(baseQuery(foldersAccount));
+    if (!data)
+        return std::nullopt;
+    const auto document = Json::parse(*data);
+    if (!document || !document->isObject())
+        return std::nullopt;
+    return FolderCatalog::fromJson(document->object(), Json::DateForm::iso8601);
+}
+
+std::optional<CorrectedClock::State> readClockState() {
+    const auto data = readOneData(clockStateQuery());
+    if (!data)
+        return std::nullopt;
+    const auto document = Json::parse(*data);
+    if (!document || !document->isObject())
+        return std::nullopt;
+    return CorrectedClock::State::fromJson(document->object());
+}
+
+void saveClockState(const CorrectedClock::State& state) {
+    const QByteArray data = Json::serialize(QJsonDocument(state.toJson()));
+    const Query query = clockStateQuery();
+    if (Keychain::update(query, data) == Keychain::itemNotFound)
+        Keychain::add(itemToAdd(query, data, false));
+}
+
+QList<Keychain::Item> readAll() {
+    Query query = storeQuery(std::nullopt, Keychain::Synchronizable::any);
+    query.matchLimit = Query::MatchLimit::all;
+    query.returnAttributes = true;
+    query.returnData = true;
+    Keychain::Results results;
+    const Status status = Keychain::copyMatching(query, &results);
+    if (status == Keychain::itemNotFound)
+        return {};
+    if (status != Keychain::success)
+        throw KeychainError::fromStatus(status);
+    return results;
+}
+
+Query markerQuery() { return storeQuery(markerAccount, Keychain::Synchronizable::deviceLocal); }
+
+bool markerExists() { return Keychain::copyMatching(markerQuery(), nullptr) == Keychain::success; }
+
+void writeMarker() { Keychain::add(itemToAdd(markerQuery(), markerData, false)); }
+
+void migrateLegacy() {
+    Query query;
+    query.service = legacyService;
+    query.account = legacyAccount;
+    query.returnData = true;
+    Keychain::Results results;
+    const Status status = Keychain::copyMatching(query, &results);
+    if (status == Keychain::itemNotFound)
+        return;
+    if (status != Keychain::success)
+        throw KeychainError::fromStatus(status);
+    if (results.isEmpty() || results.first().data.isNull())
+        return;
+    const auto document = Json::parse(results.first().data);
+    if (!document || !document->isArray())
+        return;
+    QList<Account> accounts;
+    for (const QJsonValue& value : document->array()) {
+        const auto account = value.isObject()
+                                 ? Account::fromJson(value.toObject(), Json::DateForm::iso8601)
+                                 : std::nullopt;
+        if (!account)
+            return; // one bad record fails the whole array; the item stays
+        accounts.append(*account);
+    }
+
+    QList<QUuid> ids;
+    for (const Account& account : std::as_const(accounts)) {
+        const QByteArray data = encode(account);
+        if (data.isEmpty())
+            throw KeychainError(KeychainError::encodingFailed);
+        // An item with this id written since (here or on another device) is
+        // newer than the legacy copy and is kept.
+        if (const Status status = addIfMissing(Json::uuidText(account.id), data);
+            status != Keychain::success)
+            throw KeychainError::fromStatus(status);
+        ids.append(account.id);
+    }
+    // A stored order is the user's; legacy accounts missing from it are
+    // listed after the ordered ones.
+    const Status orderStatus = Keychain::copyMatching(baseQuery(orderAccount), nullptr);
+    if (orderStatus == Keychain::itemNotFound)
+        saveOrder(ids);
+    else if (orderStatus != Keychain::success)
+        throw KeychainError::fromStatus(orderStatus);
+
+    Query remove;
+    remove.service = legacyService;
+    remove.account = legacyAccount;
+    Keychain::remove(remove);
+}
+
+void migrateAccessGroup() {
+    if (didMigrateAccessGroup)
+        return;
+    if (markerExists()) {
+        didMigrateAccessGroup = true;
+        return;
+    }
+    Query older;
+    older.service = service;
+    older.accessGroup = olderAccessGroup;
+    older.synchronizable = Keychain::Synchronizable::any;
+    older.useDataProtection = true;
+    older.matchLimit = Query::MatchLimit::all;
+    older.returnAttributes = true;
+    older.returnData = true;
+    Keychain::Results olderItems;
+    const Status status = Keychain::copyMatching(older, &olderItems);
+    if (status == Keychain::itemNotFound || (status == Keychain::success && olderItems.isEmpty())) {
+        didMigrateAccessGroup = true;
+        writeMarker();
+        return;
+    }
+    if (status != Keychain::success)
+        return;
+
+    const auto decodeItem = [](const Keychain::Item& item) -> std::optional<Account> {
+        if (!uuidFromName(item.account) || item.data.isNull())
+            return std::nullopt;
+        return decodeAccount(item.data);
+    };
+
+    QSet<QString> keys;
+    try {
+        for (const Keychain::Item& item : readAll())
+            if (const auto account = decodeItem(item))
+                keys.insert(accountIdentityKey(*account));
+    } catch (const KeychainError&) {
+        // Copy everything decodable; addIfMissing still keeps existing items.
+    }
+
+    bool allCopied = true;
+    for (const Keychain::Item& item : std::as_const(olderItems)) {
+        const auto account = decodeItem(item);
+        if (!account)
+            continue;
+        const QString key = accountIdentityKey(*account);
+        if (keys.contains(key))
+            continue;
+        if (addIfMissing(Json::uuidText(account->id), item.data) == Keychain::success)
+            keys.insert(key);
+        else
+            allCopied = false;
+    }
+    if (allCopied) {
+        didMigrateAccessGroup = true;
+        writeMarker();
+    }
+}
+
+Vault loadAll() {
+    migrateLegacy();
+    migrateAccessGroup();
+    const QList<Keychain::Item> items = readAll();
+
+    QList<QUuid> order;
+    QList<QUuid> mapOrder; // the map's iteration order: first appearance
+    QHash<QUuid, Account> byID;
+    for (const Keychain::Item& item : items) {
+        if (item.data.isNull())
+            continue;
+        if (item.account == orderAccount) {
+            if (const auto ids = decodeOrder(item.data))
+                order = *ids;
+            continue;
+        }
+        const auto id = uuidFromName(item.account);
+        if (!id)
+            continue;
+        const auto account = decodeAccount(item.data);
+        if (!account)
+            continue;
+        if (!byID.contains(*id))
+            mapOrder.append(*id);
+        byID.insert(*id, *account);
+    }
+
+    Vault vault;
+    QSet<QUuid> listed;
+    QSet<QString> seen;
+    const auto consider = [&](const Account& account) {
+        const QString key = accountIdentityKey(account);
+        if (seen.contains(key))
+            return;
+        seen.insert(key);
+        vault.active.append(account);
+    };
+    for (const QUuid& id : std::as_const(order)) {
+        const auto found = byID.constFind(id);
+        if (found == byID.constEnd() || found->deletedAt || listed.contains(id))
+            continue;
+        listed.insert(id);
+        consider(*found);
+    }
+    for (const QUuid& id : std::as_const(mapOrder)) {
+        const Account& account = byID[id];
+        if (listed.contains(id) || account.deletedAt)
+            continue;
+        consider(account);
+    }
+    for (const QUuid& id : std::as_const(mapOrder))
+        if (byID[id].deletedAt)
+            vault.deleted.append(byID[id]);
+    std::stable_sort(vault.deleted.begin(), vault.deleted.end(), newestDeletedFirst);
+    return vault;
+}
+
+QString accountIdentityKey(const Account& account) {
+    const QChar separator(u'\0');
+    // Canonically equivalent texts (composed or decomposed accents) are equal.
+    return (account.issuer.toLower() + separator + account.name.toLower() + separator +
+            QString::fromLatin1(account.secret.toBase64()))
+        .normalized(QString::NormalizationForm_C);
+}
+
+bool newestDeletedFirst(const Account& a, const Account& b) {
+    const QDateTime past = CorrectedClock::State::distantPast();
+    return a.deletedAt.value_or(past) > b.deletedAt.value_or(past);
+}
+
+void resetMigrationFlagForTesting() { didMigrateAccessGroup = false; }
+
+} // namespace KeychainStore

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "core/Account.h"
+#include "core/CorrectedClock.h"
+#include "platform/Keychain.h"
+
+#include <QList>
+#include <QString>
+#include <QUuid>
+#include <exception>
+#include <optional>
+
+// The accounts and their companion records (order, folders, clock state and
+// the migration marker) as keychain items. One item per account, named by
+// its id; the credential-provider plugin reads and writes the same items by
+// the same rules in its own process.
+namespace KeychainStore {
+
+inline const QString service = QStringLiteral("com.tarnwick.Quillet");
+inline const QString sharedAccessGroup = QStringLiteral("Q4T7W2M9K3.com.tarnwick.Ossory");
+inline const QString olderAccessGroup = QStringLiteral("Q4T7W2M9K3.com.tarnwick.Quillet");
+inline const QString legacyService = QStringLiteral("com.tarnwick.Fennick");
+inline const QString legacyAccount = QStringLiteral("accounts.v1");
+inline const QString orderAccount = QStringLiteral("order.v1");
+inline const QString foldersAccount = QStringLiteral("folders.v1");
+inline const QString clockStateAccount = QStringLiteral("clockState.v1");
+inline const QString markerAccount = QStringLiteral("legacyMigrated.v1");
+
+class KeychainError : public std::exception {
+public:
+    enum Kind { unhandled, decodingFailed, encodingFailed };
+
+    static KeychainError fromStatus(qint32 status) { return KeychainError(unhandled, status); }
+    explicit KeychainError(Kind kind, qint32 status = 0) : m_kind(kind), m_status(status) {}
+
+    Kind kind() const { return m_kind; }
+    qint32 status() const { return m_status; }
+    QString message() const;
+    const char* what() const noexcept override;
+
+private:
+    Kind m_kind;
+    qint32 m_status;
+    mutable QByteArray m_what;
+};
+
+// The query naming one item of the store, whatever its synchronizability.
+Keychain::Query baseQuery(const QString& account);
+
+// Writes the item's data, creating the item (synchronizable) when missing.
+// Throws KeychainError.
+void upsert(const QString& account, const QByteArray& data);
+void saveAccount(const Account& account);
+void saveOrder(const QList<QUuid>& ids);
+
+std::optional<FolderCatalog> readFolders();
+std::optional<CorrectedClock::State> readClockState();
+// Never reports failure: the clock keeps its state in memory either way.
+void saveClockState(const CorrectedClock::State& state);
+
+// Every item of the store in the shared access group, attributes and data.
+QList<Keychain::Item> readAll();
+
+Keychain::Query markerQuery();
+bool markerExists();
+void writeMarker();
+
+// One-time imports, run by every load until done. Both only add what is
+// missing: an item that already exists is never overwritten.
+void migrateLegacy();
+void migrateAccessGroup();
+
+struct Vault {
+    QList<Account> active;  // in the user's order, without duplicates
+    QList<Account> deleted; // Recently Deleted, newest first
+};
+// Throws KeychainError when the keychain cannot be read, so that an
+// unreadable keychain is never mistaken for an empty vault.
+Vault loadAll();
+
+// The key by which duplicates are suppressed: issuer and name lower-cased,
+// and the secret, so accounts that differ only in letter case are one.
+QString accountIdentityKey(const Account& account);
+bool newestDeletedFirst(const Account& a, const Account& b);
+
+// The record encoding of every item of this store (ISO 8601 dates).
+QByteArray encode(const Account& account);
+std::optional<Account> decodeAccount(const QByteArray& data);
+
+// Forgets that the access-group move finished in this process.
+void resetMigrationFlagForTesting();
+
+} // namespace KeychainStore

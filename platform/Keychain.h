@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <memory>
+#include <optional>
+
+// A keychain of generic-password items with the item model, matching rules
+// and status codes that the vault's stores are written against. Three
+// backends: the desktop's Secret Service, a private file for machines without
+// one, and memory for tests. The process uses one of them, chosen at start.
+namespace Keychain {
+
+// Platform status codes. Callers tell success and itemNotFound apart; every
+// other non-zero status is an error.
+enum Status : qint32 {
+    success = 0,
+    itemNotFound = -25300,
+    duplicateItem = -25299,
+    interactionNotAllowed = -25308, // locked and not unlocked
+    notAvailable = -25291,          // no keychain service or file could be reached
+    decodeFailed = -26275,          // the stored items cannot be read
+    ioError = -36,                  // the items could not be written
+    paramError = -50,
+};
+
+// Which items a query matches by synchronizability. A query that does not say
+// matches only device-local items, and an add that does not say creates one.
+enum class Synchronizable { deviceLocal, yes, any };
+
+enum class Accessibility { whenUnlocked, afterFirstUnlock };
+// "whenUnlocked", "afterFirstUnlock": the stored form of the attribute.
+QString toText(Accessibility accessible);
+std::optional<Accessibility> accessibilityFromText(const QString& text);
+
+struct Item {
+    QString itemClass = QStringLiteral("genp"); // generic password
+    QString service;
+    QString account;
+    QString accessGroup;
+    bool synchronizable = false;
+    Accessibility accessible = Accessibility::whenUnlocked;
+    // Items live either in the data-protection keychain or in the older
+    // file-based one; a query reaches only the one it names.
+    bool dataProtection = false;
+    QByteArray data;
+
+    friend bool operator==(const Item&, const Item&) = default;
+};
+
+struct Query {
+    std::optional<QString> service;
+    std::optional<QString> account;
+    std::optional<QString> accessGroup; // none: every group
+    Synchronizable synchronizable = Synchronizable::deviceLocal;
+    bool useDataProtection = false;
+    enum class MatchLimit { one, all } matchLimit = MatchLimit::one;
+    bool returnData = false;
+    bool returnAttributes = false;
+};
+
+// What copyMatching found: one entry per matching item (at most one with
+// MatchLimit::one). Attributes are filled when asked for, data when asked for.
+using Results = QList<Item>;
+
+bool matches(const Query& query, const Item& item);
+// Two items are the same keychain entry when these agree; adding the second
+// fails with duplicateItem.
+bool samePrimaryKey(const Item& a, const Item& b);
+// What a caller gets back of a matched item, given what the query asks for.
+Item returned(const Query& query, const Item& item);
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual QString name() const = 0;
+    virtual Status add(const Item& item) = 0;
+    // Replaces the data of every matching item.
+    virtual Status update(const Query& query, const QByteArray& data) = 0;
+    virtual Status copyMatching(const Query& query, Results* results) = 0;
+    // Removes every matching item.
+    virtual Status remove(const Query& query) = 0;
+};
+
+// The backend every caller in this process uses. The first call picks one:
+// QUILLET_KEYCHAIN=secret-service|file|memory forces it; otherwise the
+// Secret Service when the session bus offers it, else the file backend.
+Backend& backend();
+// Replaces the process's backend (tests, and the choice at start).
+void setBackend(std::shared_ptr<Backend> backend);
+
+Status add(const Item& item);
+Status update(const Query& query, const QByteArray& data);
+Status copyMatching(const Query& query, Results* results);
+Status remove(const Query& query);
+
+// Items kept in memory. Tests can make any operation fail with a status.
+class MemoryBackend : public Backend {
+public:
+    enum class Operation { add, update, copyMatching, remove };
+
+    QString name() const override { return QStringLiteral("memory"); }
+    Status add(const Item& item) override;
+    Status update(const Query& query, const QByteArray& data) override;
+    Status copyMatching(const Query& query, Results* results) override;
+    Status remove(const Query& query) override;
+
+    // Every later call of the operation returns the status, until cleared
+    // with success.
+    void failWith(Operation operation, Status status);
+    // Only calls whose item (for add) or query names this account fail.
+    void failWith(Operation operation, Status status, const QString& account);
+    const QList<Item>& items() const { return m_items; }
+    QList<Item>& items() { return m_items; }
+
+private:
+    std::optional<Status> forced(Operation operation, const std::optional<QString>& account) const;
+
+    struct Failure {
+        Operation operation;
+        Status status;
+        std::optional<QString> account;
+    };
+    QList<Item> m_items;
+    QList<Failure> m_failures;
+};
+
+} // namespace Keychain

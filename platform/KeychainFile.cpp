@@ -1,0 +1,318 @@
+#include "platform/KeychainFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace Keychain {
+
+namespace {
+
+constexpr int fileFormatVersion = 1;
+
+// flock() excludes other open file descriptions, which already keeps two
+// threads apart when each opens the lock file itself; the mutex makes that
+// independent of how the descriptor was obtained and keeps the threads of this
+// process from queueing in the kernel behind each other's file I/O.
+QMutex& processMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    // Closes now and reports whether close succeeded: on some filesystems a
+    // delayed write error only shows up here.
+    bool close() {
+        const int fd = std::exchange(m_fd, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QByteArray encode(const QList<Item>& items) {
+    QJsonArray array;
+    for (const Item& item : items)
+        array.append(QJsonObject{
+            {QStringLiteral("class"), item.itemClass},
+            {QStringLiteral("service"), item.service},
+            {QStringLiteral("account"), item.account},
+            {QStringLiteral("accessGroup"), item.accessGroup},
+            {QStringLiteral("synchronizable"), item.synchronizable},
+            {QStringLiteral("accessible"), toText(item.accessible)},
+            {QStringLiteral("dataProtection"), item.dataProtection},
+            {QStringLiteral("data"), QString::fromLatin1(item.data.toBase64())},
+        });
+    const QJsonObject root{{QStringLiteral("version"), fileFormatVersion},
+                           {QStringLiteral("items"), array}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+// Strict on purpose: a file this code does not fully understand (another
+// version, a hand edit gone wrong) must stop every operation rather than be
+// read as fewer items and then written back without them.
+std::optional<QList<Item>> decode(const QByteArray& bytes) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
+    const QJsonObject root = document.object();
+    const QJsonValue version = root.value(QLatin1String("version"));
+    if (!version.isDouble() || version.toDouble() != fileFormatVersion) return std::nullopt;
+    const QJsonValue itemsValue = root.value(QLatin1String("items"));
+    if (!itemsValue.isArray()) return std::nullopt;
+
+    QList<Item> items;
+    const QJsonArray array = itemsValue.toArray();
+    items.reserve(array.size());
+    for (const QJsonValue& value : array) {
+        if (!value.isObject()) return std::nullopt;
+        const QJsonObject object = value.toObject();
+        const auto text = [&](const char* key) -> std::optional<QString> {
+            const QJsonValue v = object.value(QLatin1String(key));
+            return v.isString() ? std::optional(v.toString()) : std::nullopt;
+        };
+        const auto flag = [&](const char* key) -> std::optional<bool> {
+            const QJsonValue v = object.value(QLatin1String(key));
+            return v.isBool() ? std::optional(v.toBool()) : std::nullopt;
+        };
+        const auto itemClass = text("class"), service = text("service"), account = text("account"),
+                   accessGroup = text("accessGroup"), accessible = text("accessible"),
+                   data = text("data");
+        const auto synchronizable = flag("synchronizable"), dataProtection = flag("dataProtection");
+        if (!itemClass || !service || !account || !accessGroup || !accessible || !data ||
+            !synchronizable || !dataProtection)
+            return std::nullopt;
+
+        Item item;
+        item.itemClass = *itemClass;
+        item.service = *service;
+        item.account = *account;
+        item.accessGroup = *accessGroup;
+        item.synchronizable = *synchronizable;
+        item.dataProtection = *dataProtection;
+        const auto accessibility = accessibilityFromText(*accessible);
+        if (!accessibility)
+            return std::nullopt;
+        item.accessible = *accessibility;
+        auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
+                                                      QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) return std::nullopt;
+        item.data = std::move(*decoded);
+        items.append(std::move(item));
+    }
+    return items;
+}
+
+// Creates the missing folders of `folder`, each private to the user: the file
+// in it holds every secret, and umask must not decide who may list it.
+bool makeFolders(const QString& folder) {
+    struct stat info;
+    if (::stat(native(folder).constData(), &info) == 0) return S_ISDIR(info.st_mode);
+    if (errno != ENOENT) return false;
+    const QString parent = QFileInfo(folder).path();
+    if (parent != folder && !makeFolders(parent)) return false;
+    const QByteArray name = native(folder);
+    if (::mkdir(name.constData(), 0700) != 0)
+        return errno == EEXIST; // made by another process meanwhile
+    return ::chmod(name.constData(), 0700) == 0;
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+enum class ReadResult { ok, missing, unreadable };
+
+ReadResult readAll(const QString& path, QByteArray* bytes) {
+    Descriptor fd(::open(native(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return errno == ENOENT ? ReadResult::missing : ReadResult::unreadable;
+    struct stat info;
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadResult::unreadable;
+    bytes->clear();
+    bytes->reserve(qsizetype(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return ReadResult::unreadable;
+        }
+        if (got == 0) return ReadResult::ok;
+        bytes->append(buffer, got);
+    }
+}
+
+QString temporaryPrefix(const QString& path) {
+    return QFileInfo(path).fileName() + ".tmp-";
+}
+
+// Writers hold the lock for as long as their temporary file exists, so one
+// found while holding it was left by a writer that died mid-write.
+void removeStaleTemporaries(const QString& path) {
+    const QFileInfo info(path);
+    QDir folder = info.dir();
+    const QStringList stale =
+        folder.entryList({temporaryPrefix(path) + '*'}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : stale)
+        ::unlink(native(folder.filePath(name)).constData());
+}
+
+// Temporary file in the same folder, flushed to disk, renamed over the old
+// file, then the folder flushed so the rename itself survives a power cut.
+// Until the rename every reader, and the file after a crash, has the old items.
+bool writeAtomically(const QString& path, const QByteArray& bytes) {
+    removeStaleTemporaries(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    QByteArray temporary = native(folder + '/' + temporaryPrefix(path) + "XXXXXX");
+    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.valid()) return false;
+    const bool written = ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), bytes) &&
+                         ::fsync(fd.get()) == 0 && fd.close() &&
+                         ::rename(temporary.constData(), native(path).constData()) == 0;
+    if (!written) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    // The new file is in place and visible; a failing folder flush cannot be
+    // undone, so it does not turn the write into a failure.
+    Descriptor folderFd(::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.valid()) ::fsync(folderFd.get());
+    return true;
+}
+
+// The body edits the items and sets *changed when they have to be written.
+template <typename Body> Status withItems(const QString& path, bool mayCreate, Body body) {
+    QMutexLocker processLock(&processMutex());
+
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!mayCreate && !QFileInfo::exists(folder)) {
+        // No folder, so no file and no lock file to take: there are no items,
+        // and a lookup should not leave folders behind.
+        QList<Item> none;
+        bool changed = false;
+        return body(none, &changed);
+    }
+    if (!makeFolders(folder)) return mayCreate ? ioError : notAvailable;
+
+    const QByteArray lockPath = native(path + QStringLiteral(".lock"));
+    int lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) // a read-only folder still lets an existing lock file be used
+        lockFd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
+    // Closing the descriptor releases the lock, also when the process dies.
+    Descriptor lock(lockFd);
+    if (!lock.valid()) return notAvailable;
+    while (::flock(lock.get(), LOCK_EX) != 0)
+        if (errno != EINTR) return notAvailable;
+
+    QByteArray bytes;
+    QList<Item> items;
+    switch (readAll(path, &bytes)) {
+    case ReadResult::missing:
+        break;
+    case ReadResult::unreadable:
+        return notAvailable;
+    case ReadResult::ok:
+        if (auto decoded = decode(bytes))
+            items = std::move(*decoded);
+        else
+            return decodeFailed;
+        break;
+    }
+
+    bool changed = false;
+    const Status status = body(items, &changed);
+    if (status == success && changed && !writeAtomically(path, encode(items))) return ioError;
+    return status;
+}
+
+} // namespace
+
+FileBackend::FileBackend(QString path) : m_path(std::move(path)) {
+}
+
+QString FileBackend::defaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quillet/keychain.json");
+}
+
+Status FileBackend::add(const Item& item) {
+    return withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
+        for (const Item& existing : std::as_const(items))
+            if (samePrimaryKey(existing, item)) return duplicateItem;
+        items.append(item);
+        *changed = true;
+        return success;
+    });
+}
+
+Status FileBackend::update(const Query& query, const QByteArray& data) {
+    return withItems(m_path, false, [&](QList<Item>& items, bool* changed) {
+        for (Item& item : items)
+            if (matches(query, item)) {
+                item.data = data;
+                *changed = true;
+            }
+        return *changed ? success : itemNotFound;
+    });
+}
+
+Status FileBackend::copyMatching(const Query& query, Results* results) {
+    return withItems(m_path, false, [&](QList<Item>& items, bool*) {
+        Results found;
+        for (const Item& item : std::as_const(items))
+            if (matches(query, item)) {
+                found.append(returned(query, item));
+                if (query.matchLimit == Query::MatchLimit::one) break;
+            }
+        if (found.isEmpty()) return itemNotFound;
+        if (results) *results = found;
+        return success;
+    });
+}
+
+Status FileBackend::remove(const Query& query) {
+    return withItems(m_path, false, [&](QList<Item>& items, bool* changed) {
+        *changed = items.removeIf([&](const Item& item) { return matches(query, item); }) > 0;
+        return *changed ? success : itemNotFound;
+    });
+}
+
+} // namespace Keychain

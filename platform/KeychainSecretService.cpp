@@ -1,0 +1,611 @@
+// glib names a struct member "signals", which Qt defines as a keyword macro;
+// libsecret has to be seen before any Qt header.
+// The D-Bus-path calls are the unstable part of libsecret's interface; they
+// let a search read hundreds of items without a proxy object for each.
+#define SECRET_WITH_UNSTABLE 1
+#define SECRET_API_SUBJECT_TO_CHANGE 1
+#pragma push_macro("signals")
+#undef signals
+#include <libsecret/secret.h>
+#pragma pop_macro("signals")
+
+#include "platform/KeychainSecretService.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace Keychain {
+
+namespace {
+
+// Every field of an item but its data is an attribute; the data is the secret.
+const SecretSchema itemSchema = {
+    "com.tarnwick.Quillet.KeychainItem",
+    SECRET_SCHEMA_NONE,
+    {
+        {"class", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"accessGroup", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"synchronizable", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"accessible", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"dataProtection", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+    },
+    // reserved
+    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// The data is an opaque byte string (it may hold NULs); a text content type
+// would invite the service or a keyring viewer to treat it as UTF-8.
+constexpr const char* dataContentType = "application/octet-stream";
+
+// How long isAvailable() waits for the service to answer. Long enough for
+// the bus to start an activatable keyring daemon, short enough not to stall
+// the program's start when nothing answers.
+constexpr int availabilityTimeoutMs = 5000;
+
+// The checks and writes of one operation belong together: add() looks for a
+// duplicate before it creates the item, and two threads of this process must
+// not both pass the check. Another process can still race us; the Secret
+// Service has no way to make that atomic.
+QMutex& operationMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+// MARK: - Ownership of glib objects
+
+struct GErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T> using ObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct HashTableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+using AttributesPtr = std::unique_ptr<GHashTable, HashTableUnref>;
+
+struct SecretValueUnref {
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+using ValuePtr = std::unique_ptr<SecretValue, SecretValueUnref>;
+
+// A NULL-terminated array of strings from glib.
+struct StrvFree {
+    void operator()(gchar** strings) const { g_strfreev(strings); }
+};
+using StrvPtr = std::unique_ptr<gchar*, StrvFree>;
+
+// One item the search found: its object path and its fields but the data.
+struct Found {
+    QByteArray path;
+    Item item;
+};
+
+// MARK: - Errors
+
+void warn(const char* what, const GError* error) {
+    // The message comes from D-Bus or the service and never carries item data.
+    std::fprintf(stderr, "Quillet: Secret Service: %s: %s\n", what,
+                 error ? error->message : "no reason given");
+}
+
+// A locked keyring that stays locked is interactionNotAllowed; a broken or
+// vanished service or bus is notAvailable; anything else the service refused
+// gets the caller's fallback (the failure of a write is ioError).
+Status statusFor(const GError* error, Status fallback) {
+    if (!error)
+        return fallback;
+    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED))
+        return interactionNotAllowed;
+    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR)
+        return notAvailable;
+    return fallback;
+}
+
+// MARK: - Attributes
+
+QLatin1String flag(bool value) { return value ? QLatin1String("1") : QLatin1String("0"); }
+
+AttributesPtr newAttributes() {
+    return AttributesPtr(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free));
+}
+
+void insert(GHashTable* attributes, const char* name, const QString& value) {
+    g_hash_table_replace(attributes, g_strdup(name), g_strdup(value.toUtf8().constData()));
+}
+
+AttributesPtr attributesOf(const Item& item) {
+    AttributesPtr attributes = newAttributes();
+    insert(attributes.get(), "class", item.itemClass);
+    insert(attributes.get(), "service", item.service);
+    insert(attributes.get(), "account", item.account);
+    insert(attributes.get(), "accessGroup", item.accessGroup);
+    insert(attributes.get(), "synchronizable", flag(item.synchronizable));
+    insert(attributes.get(), "accessible", toText(item.accessible));
+    insert(attributes.get(), "dataProtection", flag(item.dataProtection));
+    return attributes;
+}
+
+// What the service can narrow a search down by: every attribute the query
+// fixes. Keychain::matches() still has the last word on what the service
+// returns.
+AttributesPtr searchAttributes(const Query& query) {
+    AttributesPtr attributes = newAttributes();
+    insert(attributes.get(), "class", QStringLiteral("genp"));
+    if (query.service)
+        insert(attributes.get(), "service", *query.service);
+    if (query.account)
+        insert(attributes.get(), "account", *query.account);
+    if (query.accessGroup)
+        insert(attributes.get(), "accessGroup", *query.accessGroup);
+    switch (query.synchronizable) {
+    case Synchronizable::deviceLocal:
+        insert(attributes.get(), "synchronizable", flag(false));
+        break;
+    case Synchronizable::yes:
+        insert(attributes.get(), "synchronizable", flag(true));
+        break;
+    case Synchronizable::any:
+        break;
+    }
+    insert(attributes.get(), "dataProtection", flag(query.useDataProtection));
+    return attributes;
+}
+
+// The search that finds the items an add would collide with.
+Query primaryKeyQuery(const Item& item) {
+    Query query;
+    query.service = item.service;
+    query.account = item.account;
+    query.accessGroup = item.accessGroup;
+    query.synchronizable = item.synchronizable ? Synchronizable::yes : Synchronizable::deviceLocal;
+    query.useDataProtection = item.dataProtection;
+    query.matchLimit = Query::MatchLimit::all;
+    return query;
+}
+
+// The item's fields but its data, as stored. An item of our schema missing an
+// attribute (written by something else) comes out with that field empty and
+// fails Keychain::matches() rather than being guessed at.
+Item itemFrom(GHashTable* attributes) {
+    Item item;
+    const auto value = [&](const char* name) {
+        const auto* text = static_cast<const char*>(g_hash_table_lookup(attributes, name));
+        return text ? QString::fromUtf8(text) : QString();
+    };
+    item.itemClass = value("class");
+    item.service = value("service");
+    item.account = value("account");
+    item.accessGroup = value("accessGroup");
+    item.synchronizable = value("synchronizable") == QLatin1String("1");
+    item.accessible =
+        accessibilityFromText(value("accessible")).value_or(Accessibility::whenUnlocked);
+    item.dataProtection = value("dataProtection") == QLatin1String("1");
+    return item;
+}
+
+ValuePtr secretValue(const QByteArray& data) {
+    return ValuePtr(secret_value_new(data.constData(), data.size(), dataContentType));
+}
+
+// MARK: - Service
+
+// The shared session-bus connection (which libsecret uses too) would
+// otherwise end the whole program when the bus goes away; losing the keychain
+// is reported per operation instead, as notAvailable.
+void keepRunningWithoutBus(GDBusConnection* bus) {
+    if (bus)
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+}
+
+// The shared connection to the Secret Service, with a session open for
+// transferring secrets. libsecret keeps one per process and hands it out from
+// any thread.
+std::optional<ObjectPtr<SecretService>> connect(Status* status) {
+    GError* rawError = nullptr;
+    SecretService* service =
+        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &rawError);
+    ErrorPtr error(rawError);
+    if (!service) {
+        warn("cannot connect", error.get());
+        *status = notAvailable;
+        return std::nullopt;
+    }
+    keepRunningWithoutBus(g_dbus_proxy_get_connection(G_DBUS_PROXY(service)));
+    return ObjectPtr<SecretService>(service);
+}
+
+// Unlocks the objects (items or collections) through the service, which may
+// prompt the user. Reports interactionNotAllowed when any stays locked: the
+// prompt was dismissed, could not be shown, or the service refused.
+Status unlock(SecretService* service, GList* objects) {
+    GError* rawError = nullptr;
+    GList* unlocked = nullptr;
+    const gint count = secret_service_unlock_sync(service, objects, nullptr, &unlocked, &rawError);
+    ErrorPtr error(rawError);
+    g_list_free_full(unlocked, g_object_unref);
+    if (error) {
+        warn("cannot unlock", error.get());
+        const Status status = statusFor(error.get(), interactionNotAllowed);
+        return status == notAvailable ? notAvailable : interactionNotAllowed;
+    }
+    if (count < 0 || guint(count) < g_list_length(objects))
+        return interactionNotAllowed;
+    return success;
+}
+
+enum class IfMissing { create, skip };
+
+// The collection new items go into, unlocked. If the service has no default
+// collection an add asks it to create one, as there is nowhere else to put the
+// item; on GNOME Keyring that takes a password prompt, and without one (no
+// display, dismissed) the add fails with interactionNotAllowed. Queries skip
+// a missing one: nothing can be locked in it.
+std::optional<ObjectPtr<SecretCollection>> defaultCollection(SecretService* service,
+                                                             IfMissing ifMissing, Status* status) {
+    GError* rawError = nullptr;
+    SecretCollection* collection = secret_collection_for_alias_sync(
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &rawError);
+    ErrorPtr error(rawError);
+    if (error) {
+        warn("cannot read the default collection", error.get());
+        *status = statusFor(error.get(), notAvailable);
+        return std::nullopt;
+    }
+    if (!collection && ifMissing == IfMissing::skip)
+        return ObjectPtr<SecretCollection>();
+    if (!collection) {
+        collection =
+            secret_collection_create_sync(service, "Login", SECRET_COLLECTION_DEFAULT,
+                                          SECRET_COLLECTION_CREATE_NONE, nullptr, &rawError);
+        error.reset(rawError);
+        if (!collection) {
+            warn("cannot create a default collection", error.get());
+            *status = statusFor(error.get(), interactionNotAllowed);
+            return std::nullopt;
+        }
+    }
+    ObjectPtr<SecretCollection> owned(collection);
+    if (secret_collection_get_locked(collection)) {
+        GList objects = {collection, nullptr, nullptr};
+        if (const Status unlocked = unlock(service, &objects); unlocked != success) {
+            *status = unlocked;
+            return std::nullopt;
+        }
+        if (secret_collection_get_locked(collection)) {
+            *status = interactionNotAllowed;
+            return std::nullopt;
+        }
+    }
+    return owned;
+}
+
+Item itemFromAttributesReply(GVariant* reply) {
+    GVariant* boxed = nullptr;
+    g_variant_get(reply, "(v)", &boxed);
+    AttributesPtr attributes = newAttributes();
+    if (g_variant_is_of_type(boxed, G_VARIANT_TYPE("a{ss}"))) {
+        GVariantIter iter;
+        const gchar* name = nullptr;
+        const gchar* value = nullptr;
+        g_variant_iter_init(&iter, boxed);
+        while (g_variant_iter_next(&iter, "{&s&s}", &name, &value))
+            g_hash_table_replace(attributes.get(), g_strdup(name), g_strdup(value));
+    }
+    g_variant_unref(boxed);
+    return itemFrom(attributes.get());
+}
+
+// The attributes of the items, read straight from their objects: plain
+// property reads, all sent at once and then awaited, which costs one round
+// trip instead of a proxy set-up (several round trips) per item.
+Status readAttributes(SecretService* service, const QList<QByteArray>& paths, QList<Item>* items) {
+    struct Read {
+        GDBusConnection* connection;
+        int* remaining;
+        Status status = success;
+        Item item;
+    };
+    GDBusProxy* proxy = G_DBUS_PROXY(service);
+    GDBusConnection* connection = g_dbus_proxy_get_connection(proxy);
+    int remaining = 0;
+    QList<Read> reads(paths.size(), Read{connection, &remaining, success, {}});
+
+    // Replies are delivered to the context that is the thread's default when
+    // the call is made: a private one, so that only these replies run here.
+    // The bus limits the replies one connection may await (128 by default),
+    // so at most `window` reads are out at a time.
+    constexpr int window = 100;
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    const auto send = [&](qsizetype i) {
+        ++remaining;
+        g_dbus_connection_call(
+            connection, g_dbus_proxy_get_name(proxy), paths[i].constData(),
+            "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.freedesktop.Secret.Item", "Attributes"),
+            G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+            [](GObject*, GAsyncResult* result, gpointer data) {
+                auto* read = static_cast<Read*>(data);
+                GError* rawError = nullptr;
+                GVariant* reply = g_dbus_connection_call_finish(read->connection, result, &rawError);
+                ErrorPtr error(rawError);
+                if (reply) {
+                    read->item = itemFromAttributesReply(reply);
+                    g_variant_unref(reply);
+                } else {
+                    warn("cannot read an item's attributes", error.get());
+                    read->status = statusFor(error.get(), notAvailable);
+                }
+                --*read->remaining;
+            },
+            &reads[i]);
+    };
+    qsizetype next = 0;
+    while (next < paths.size() || remaining > 0) {
+        while (remaining < window && next < paths.size())
+            send(next++);
+        g_main_context_iteration(context, TRUE);
+    }
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+
+    items->clear();
+    for (const Read& read : std::as_const(reads)) {
+        if (read.status != success)
+            return read.status;
+        items->append(read.item);
+    }
+    return success;
+}
+
+// The items the query matches, each unlocked (the service may prompt). An
+// empty result is only "no items" when the default collection is unlocked
+// too: a locked keyring never passes for an empty one.
+Status findMatching(SecretService* service, const Query& query, QList<Found>* found) {
+    const AttributesPtr attributes = searchAttributes(query);
+    for (int attempt = 0;; ++attempt) {
+        GError* rawError = nullptr;
+        gchar** rawUnlocked = nullptr;
+        gchar** rawLocked = nullptr;
+        const bool searched = secret_service_search_for_dbus_paths_sync(
+            service, &itemSchema, attributes.get(), nullptr, &rawUnlocked, &rawLocked, &rawError);
+        StrvPtr unlockedPaths(rawUnlocked);
+        StrvPtr lockedPaths(rawLocked);
+        ErrorPtr error(rawError);
+        if (!searched) {
+            warn("cannot search", error.get());
+            return statusFor(error.get(), notAvailable);
+        }
+
+        // The search attributes cover every condition of matches(), so a
+        // locked result is a matching item we must unlock before using it.
+        QList<QByteArray> paths;
+        for (gchar** p = unlockedPaths.get(); p && *p; ++p)
+            paths.append(QByteArray(*p));
+        if (lockedPaths && *lockedPaths) {
+            // Rare, so the unlock goes through item objects and the service's
+            // own prompt handling.
+            GList* objects = nullptr;
+            for (gchar** p = lockedPaths.get(); *p; ++p) {
+                SecretItem* item = secret_item_new_for_dbus_path_sync(service, *p, SECRET_ITEM_NONE,
+                                                                      nullptr, &rawError);
+                error.reset(rawError);
+                rawError = nullptr;
+                if (!item) {
+                    g_list_free_full(objects, g_object_unref);
+                    warn("cannot reach a locked item", error.get());
+                    return statusFor(error.get(), interactionNotAllowed);
+                }
+                objects = g_list_append(objects, item);
+                paths.append(QByteArray(*p));
+            }
+            const Status unlocked = unlock(service, objects);
+            g_list_free_full(objects, g_object_unref);
+            if (unlocked != success)
+                return unlocked;
+        }
+
+        QList<Item> items;
+        if (const Status status = readAttributes(service, paths, &items); status != success)
+            return status;
+        found->clear();
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            if (matches(query, items[i]))
+                found->append({paths[i], items[i]});
+        if (!found->isEmpty() || attempt > 0)
+            return found->isEmpty() ? itemNotFound : success;
+
+        // Nothing found: make sure that is not because the default
+        // collection is locked, then look once more in the unlocked one.
+        Status status = success;
+        const auto collection = defaultCollection(service, IfMissing::skip, &status);
+        if (!collection)
+            return status;
+        if (!*collection)
+            return itemNotFound;
+    }
+}
+
+} // namespace
+
+bool SecretServiceBackend::isAvailable() {
+    // g_bus_get_sync() fails at once when there is no session bus (no
+    // address, nothing listening, no display to autolaunch one on).
+    GError* rawError = nullptr;
+    ObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    ErrorPtr error(rawError);
+    if (!bus)
+        return false;
+    keepRunningWithoutBus(bus.get());
+
+    // Owning the name is not enough: ask the service something, with a bound
+    // on the wait. The call also starts an activatable service.
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus.get(), "org.freedesktop.secrets", "/org/freedesktop/secrets",
+        "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.freedesktop.Secret.Service", "Collections"), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, availabilityTimeoutMs, nullptr, &rawError);
+    error.reset(rawError);
+    if (!reply)
+        return false;
+    g_variant_unref(reply);
+
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError);
+    error.reset(rawError);
+    if (!service)
+        return false;
+    g_object_unref(service);
+    return true;
+}
+
+Status SecretServiceBackend::add(const Item& item) {
+    QMutexLocker lock(&operationMutex());
+    Status status = success;
+    const auto service = connect(&status);
+    if (!service)
+        return status;
+
+    QList<Found> existing;
+    status = findMatching(service->get(), primaryKeyQuery(item), &existing);
+    if (status != success && status != itemNotFound)
+        return status;
+    for (const Found& other : std::as_const(existing))
+        if (samePrimaryKey(other.item, item))
+            return duplicateItem;
+
+    const auto collection = defaultCollection(service->get(), IfMissing::create, &status);
+    if (!collection)
+        return status;
+    const AttributesPtr attributes = attributesOf(item);
+    const QByteArray label =
+        QStringLiteral("Quillet: %1 %2").arg(item.service, item.account).toUtf8();
+    const ValuePtr value = secretValue(item.data);
+    GError* rawError = nullptr;
+    ObjectPtr<SecretItem> created(
+        secret_item_create_sync(collection->get(), &itemSchema, attributes.get(), label.constData(),
+                                value.get(), SECRET_ITEM_CREATE_NONE, nullptr, &rawError));
+    ErrorPtr error(rawError);
+    if (!created) {
+        warn("cannot store an item", error.get());
+        return statusFor(error.get(), ioError);
+    }
+    return success;
+}
+
+Status SecretServiceBackend::update(const Query& query, const QByteArray& data) {
+    QMutexLocker lock(&operationMutex());
+    Status status = success;
+    const auto service = connect(&status);
+    if (!service)
+        return status;
+
+    QList<Found> found;
+    status = findMatching(service->get(), query, &found);
+    if (status != success)
+        return status;
+    const ValuePtr value = secretValue(data);
+    for (const Found& each : std::as_const(found)) {
+        GError* rawError = nullptr;
+        ObjectPtr<SecretItem> item(secret_item_new_for_dbus_path_sync(
+            service->get(), each.path.constData(), SECRET_ITEM_NONE, nullptr, &rawError));
+        if (item)
+            secret_item_set_secret_sync(item.get(), value.get(), nullptr, &rawError);
+        ErrorPtr error(rawError);
+        if (error || !item) {
+            warn("cannot change an item", error.get());
+            return statusFor(error.get(), ioError);
+        }
+    }
+    return success;
+}
+
+Status SecretServiceBackend::copyMatching(const Query& query, Results* results) {
+    QMutexLocker lock(&operationMutex());
+    Status status = success;
+    const auto service = connect(&status);
+    if (!service)
+        return status;
+
+    QList<Found> found;
+    status = findMatching(service->get(), query, &found);
+    if (status != success)
+        return status;
+    if (query.matchLimit == Query::MatchLimit::one)
+        found = found.first(1);
+
+    // Secrets are fetched only for the items handed back, in one request.
+    using SecretsPtr = std::unique_ptr<GHashTable, HashTableUnref>;
+    SecretsPtr secrets;
+    if (query.returnData) {
+        QList<const gchar*> paths;
+        for (const Found& each : std::as_const(found))
+            paths.append(each.path.constData());
+        paths.append(nullptr);
+        GError* rawError = nullptr;
+        secrets.reset(secret_service_get_secrets_for_dbus_paths_sync(service->get(), paths.data(),
+                                                                     nullptr, &rawError));
+        ErrorPtr error(rawError);
+        if (!secrets) {
+            warn("cannot read the items' data", error.get());
+            return statusFor(error.get(), decodeFailed);
+        }
+    }
+    Results out;
+    for (const Found& each : std::as_const(found)) {
+        Item item = each.item;
+        if (query.returnData) {
+            auto* value = static_cast<SecretValue*>(
+                g_hash_table_lookup(secrets.get(), each.path.constData()));
+            if (!value) {
+                warn("cannot read an item's data", nullptr);
+                return decodeFailed;
+            }
+            gsize length = 0;
+            const gchar* bytes = secret_value_get(value, &length);
+            item.data = QByteArray(bytes, qsizetype(length));
+        }
+        out.append(returned(query, item));
+    }
+    if (results)
+        *results = out;
+    return success;
+}
+
+Status SecretServiceBackend::remove(const Query& query) {
+    QMutexLocker lock(&operationMutex());
+    Status status = success;
+    const auto service = connect(&status);
+    if (!service)
+        return status;
+
+    QList<Found> found;
+    status = findMatching(service->get(), query, &found);
+    if (status != success)
+        return status;
+    for (const Found& each : std::as_const(found)) {
+        GError* rawError = nullptr;
+        secret_service_delete_item_dbus_path_sync(service->get(), each.path.constData(), nullptr,
+                                                  &rawError);
+        ErrorPtr error(rawError);
+        if (error) {
+            warn("cannot delete an item", error.get());
+            return statusFor(error.get(), ioError);
+        }
+    }
+    return success;
+}
+
+} // namespace Keychain

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Runs its arguments inside a private D-Bus session bus with its own
+# gnome-keyring, whose "login" collection is the default and unlocked, and
+# exits with the command's status.
+#
+# Everything lives in a fresh temporary folder that is removed afterwards:
+# the bus socket, the keyrings (XDG_DATA_HOME) and the keyring's control
+# socket (XDG_RUNTIME_DIR). The user's own session bus and keyring are never
+# reached, and it works as root, without a display, with no session at all.
+set -euo pipefail
+
+if [[ $# -eq 0 ]]; then
+  echo "usage: $0 command [args...]" >&2
+  exit 2
+fi
+
+for tool in dbus-daemon dbus-send gnome-keyring-daemon; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "with-session: $tool is not installed" >&2
+    exit 1
+  fi
+done
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/quillet-session.XXXXXX")
+bus_pid=
+keyring_pid=
+
+cleanup() {
+  set +e
+  # Only the two daemons started here, by their ids.
+  for pid in $keyring_pid $bus_pid; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$root"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+mkdir -p "$root/home" "$root/data" "$root/config" "$root/cache" "$root/run"
+chmod 700 "$root/run"
+export HOME="$root/home"
+export XDG_DATA_HOME="$root/data"
+export XDG_CONFIG_HOME="$root/config"
+export XDG_CACHE_HOME="$root/cache"
+export XDG_RUNTIME_DIR="$root/run"
+# Tells tests that write to the keyring that it is this throwaway one.
+export QUILLET_TEST_SESSION="$root"
+# Nothing may pop up a dialog on the developer's screen: a prompt has to fail
+# here, which is what the tests of a locked keyring rely on.
+unset DISPLAY WAYLAND_DISPLAY GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
+
+# Our own bus configuration rather than the system's session.conf: without
+# service directories nothing gets activated on this bus (no gcr-prompter, no
+# second keyring daemon), so the only Secret Service is the one started below.
+cat >"$root/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$root/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+dbus-daemon --config-file="$root/bus.conf" --nofork --nopidfile --nosyslog \
+  2>"$root/bus.log" &
+bus_pid=$!
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$root/bus"
+
+bus_call() {
+  dbus-send --session --print-reply=literal --reply-timeout=2000 "$@" 2>/dev/null
+}
+
+wait_for() {
+  local what=$1
+  shift
+  for _ in $(seq 100); do
+    if "$@" >/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "with-session: $what did not come up" >&2
+  exit 1
+}
+
+wait_for "the session bus" bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId
+
+# --unlock reads the login password from stdin; with no login keyring yet it
+# creates one with that password, unlocked, and makes it the default
+# collection, so storing items never needs a prompt.
+gnome-keyring-daemon --foreground --unlock --components=secrets < <(printf test) \
+  >"$root/keyring.log" 2>&1 &
+keyring_pid=$!
+
+secrets_owned() {
+  [[ $(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+    string:org.freedesktop.secrets) == *true* ]]
+}
+wait_for "gnome-keyring-daemon (see below)" secrets_owned || { cat "$root/keyring.log" >&2; exit 1; }
+
+# The backend relies on a default collection. gnome-keyring can only create
+# one through a password prompt, which is impossible here, so a missing or
+# locked one is a broken environment rather than something to paper over.
+default_collection=$(bus_call --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+  org.freedesktop.Secret.Service.ReadAlias string:default || true)
+if [[ $default_collection != */collection/* ]]; then
+  echo "with-session: gnome-keyring has no default collection ($default_collection)" >&2
+  cat "$root/keyring.log" >&2
+  exit 1
+fi
+locked=$(bus_call --dest=org.freedesktop.secrets "${default_collection// /}" \
+  org.freedesktop.DBus.Properties.Get string:org.freedesktop.Secret.Collection string:Locked)
+if [[ $locked != *false* ]]; then
+  echo "with-session: the default collection is locked" >&2
+  exit 1
+fi
+
+status=0
+"$@" || status=$?
+exit "$status"
