@@ -137,11 +137,7 @@ std::optional<T> optionalKey(const QJsonObject& object, const char* key, T fallb
     return read(value);
 }
 
-std::optional<QString> readString(const QJsonValue& value) {
-    if (!value.isString())
-        return std::nullopt;
-    return value.toString();
-}
+std::optional<QString> readString(const QJsonValue& value) { return Json::toString(value); }
 
 std::optional<bool> readBool(const QJsonValue& value) {
     if (!value.isBool())

@@ -100,6 +100,12 @@ QJsonValue fromUInt64(quint64 value) {
     return QJsonValue(bigIntegerPrefix() + QString::number(value));
 }
 
+std::optional<QString> toString(const QJsonValue& value) {
+    if (!value.isString() || value.toString().startsWith(bigIntegerPrefix()))
+        return std::nullopt;
+    return value.toString();
+}
+
 std::optional<quint64> toUInt64(const QJsonValue& value) {
     if (value.isString()) {
         const QString text = value.toString();

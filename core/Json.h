@@ -26,6 +26,9 @@ std::optional<QJsonDocument> parse(const QByteArray& text);
 QByteArray serialize(const QJsonDocument& document);
 
 QJsonValue fromUInt64(quint64 value);
+// A JSON string; nothing for anything else, a big integer included (it
+// travels as a string inside a parsed document).
+std::optional<QString> toString(const QJsonValue& value);
 // A non-negative integer up to 2^64 - 1; nothing for anything else.
 std::optional<quint64> toUInt64(const QJsonValue& value);
 // A number with no fraction in the signed 64-bit range; nothing otherwise.

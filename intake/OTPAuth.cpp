@@ -2,6 +2,7 @@
 
 #include "core/Base32.h"
 #include "core/OTP.h"
+#include "core/Text.h"
 
 #include <QHash>
 #include <QStringDecoder>
@@ -85,18 +86,6 @@ std::optional<quint64> unsignedInteger(const QString& text) {
     return ok ? std::optional<quint64>(value) : std::nullopt;
 }
 
-QString trimmedSpacesAndTabs(const QString& text) {
-    const auto isBlank = [](QChar c) {
-        return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-    };
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && isBlank(text[start]))
-        ++start;
-    while (end > start && isBlank(text[end - 1]))
-        --end;
-    return text.mid(start, end - start);
-}
 
 } // namespace
 
@@ -126,8 +115,8 @@ Account parse(const QString& link) {
     QString name;
     const qsizetype colon = label.indexOf(QLatin1Char(':'));
     if (colon >= 0) {
-        issuer = trimmedSpacesAndTabs(label.left(colon));
-        name = trimmedSpacesAndTabs(label.mid(colon + 1));
+        issuer = Text::trimmedBlanksAndTabs(label.left(colon));
+        name = Text::trimmedBlanksAndTabs(label.mid(colon + 1));
     } else {
         name = label;
     }
@@ -155,7 +144,7 @@ Account parse(const QString& link) {
         // colon does not spill into the name.
         const QString prefix = issuerParameter + QLatin1Char(':');
         if (colon >= 0 && label.startsWith(prefix))
-            name = trimmedSpacesAndTabs(label.mid(prefix.size()));
+            name = Text::trimmedBlanksAndTabs(label.mid(prefix.size()));
         issuer = issuerParameter;
     }
 

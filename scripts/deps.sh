@@ -11,6 +11,9 @@ packages=(
   libssl-dev libsecret-1-dev
   # tests and benchmarks
   libbenchmark-dev oathtool python3 dbus gnome-keyring
+  python3-cryptography
+  # fuzzing: clang and its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds every test with warnings as errors and runs them, then again under
-# the address and undefined-behaviour sanitizers.
+# Builds every test with warnings as errors and runs them, fuzzes every
+# parser, then runs the tests again under the address and undefined-behaviour
+# sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,4 +17,7 @@ run_preset() {
 }
 
 run_preset ci
+# Every parser's fuzz target for a minute, all at once.
+bash scripts/fuzz.sh 60
+# Last, so that the run ends with CTest's summary.
 run_preset asan

@@ -110,6 +110,14 @@ private slots:
         QVERIFY(!Json::parse("[018446744073709551615]"));
     }
 
+    void bigIntegersAreNeverStrings() {
+        const auto document = Json::parse(R"({"name": 18446744073709551615, "note": "x"})");
+        QVERIFY(document);
+        QVERIFY(!Json::toString(document->object().value("name")));
+        QCOMPARE(Json::toString(document->object().value("note")), QStringLiteral("x"));
+        QVERIFY(!Json::toString(QJsonValue(5)));
+    }
+
     // Text from outside can spell any control character; none of it may be
     // taken for the private form of a big integer, either way.
     void stringsNeverPassForBigIntegers() {

@@ -1,0 +1,64 @@
+// Merging 1,000 new accounts into the vault: duplicate checks, keychain
+// writes of every account and of the order, and the timeline event.
+#include "core/AccountStore.h"
+#include "core/KeychainStore.h"
+#include "core/SecurityLog.h"
+#include "platform/Crypto.h"
+#include "platform/KeychainFile.h"
+#include "platform/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+QList<Account> incoming(int count) {
+    QList<Account> accounts;
+    for (int i = 0; i < count; ++i) {
+        Account account;
+        account.issuer = QStringLiteral("Service %1").arg(i);
+        account.name = QStringLiteral("user%1@example.com").arg(i);
+        account.secret = Crypto::randomBytes(20).value_or(QByteArray(20, 'k'));
+        accounts.append(account);
+    }
+    return accounts;
+}
+
+void importInto(benchmark::State& state, bool onFile) {
+    const QList<Account> accounts = incoming(int(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir folder;
+        if (onFile)
+            Keychain::setBackend(
+                std::make_shared<Keychain::FileBackend>(folder.filePath("keychain.json")));
+        else
+            Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
+        KeychainStore::resetMigrationFlagForTesting();
+        UserDefaults defaults(folder.filePath("settings.conf"));
+        SecurityLog log(folder.filePath("timeline.jsonl"));
+        AccountStore store(defaults, log);
+        state.ResumeTiming();
+        if (store.importAccounts(accounts) != accounts.size())
+            state.SkipWithError("not every account was accepted");
+        state.PauseTiming();
+        log.waitForIdle();
+        state.ResumeTiming();
+    }
+}
+
+void importInMemory(benchmark::State& state) { importInto(state, false); }
+BENCHMARK(importInMemory)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+void importOnFile(benchmark::State& state) { importInto(state, true); }
+BENCHMARK(importOnFile)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

@@ -1,0 +1,415 @@
+#include "core/SecurityLog.h"
+
+#include "core/Json.h"
+#include "platform/Crypto.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QtEndian>
+
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+// ---- AuditEntry --------------------------------------------------------------
+
+namespace {
+
+QJsonArray byteArrayToJson(const QByteArray& bytes) {
+    QJsonArray array;
+    for (char c : bytes)
+        array.append(int(quint8(c)));
+    return array;
+}
+
+std::optional<QByteArray> byteArrayFromJson(const QJsonValue& value) {
+    if (!value.isArray()) return std::nullopt;
+    const QJsonArray array = value.toArray();
+    QByteArray bytes;
+    bytes.reserve(array.size());
+    for (const QJsonValue& element : array) {
+        const auto number = Json::toInt64(element);
+        if (!number || *number < 0 || *number > 255) return std::nullopt;
+        bytes.append(char(quint8(*number)));
+    }
+    return bytes;
+}
+
+
+} // namespace
+
+QByteArray AuditEntry::toJson() const {
+    QJsonObject object;
+    object.insert(QStringLiteral("seq"), Json::fromUInt64(seq));
+    object.insert(QStringLiteral("unixMillis"), unixMillis);
+    object.insert(QStringLiteral("type"), type);
+    object.insert(QStringLiteral("detail"), detail);
+    object.insert(QStringLiteral("prevHash"), byteArrayToJson(prevHash));
+    object.insert(QStringLiteral("hash"), byteArrayToJson(hash));
+    return Json::serialize(QJsonDocument(object));
+}
+
+std::optional<AuditEntry> AuditEntry::fromJson(const QByteArray& line) {
+    const auto document = Json::parse(line);
+    if (!document || !document->isObject()) return std::nullopt;
+    const QJsonObject object = document->object();
+    const auto seq = Json::toUInt64(object.value(QLatin1String("seq")));
+    const auto unixMillis = Json::toInt64(object.value(QLatin1String("unixMillis")));
+    const auto type = Json::toString(object.value(QLatin1String("type")));
+    const auto detail = Json::toString(object.value(QLatin1String("detail")));
+    const auto prevHash = byteArrayFromJson(object.value(QLatin1String("prevHash")));
+    const auto hash = byteArrayFromJson(object.value(QLatin1String("hash")));
+    if (!seq || !unixMillis || !type || !detail || !prevHash || !hash) return std::nullopt;
+    return AuditEntry{*seq, *unixMillis, *type, *detail, *prevHash, *hash};
+}
+
+// ---- AuditLog ----------------------------------------------------------------
+
+namespace AuditLog {
+
+QByteArray genesis() {
+    return QByteArray(32, '\0');
+}
+
+QByteArray hash(quint64 seq, qint64 unixMillis, const QString& type, const QString& detail,
+                const QByteArray& prevHash) {
+    const QByteArray typeBytes = type.toUtf8();
+    const QByteArray detailBytes = detail.toUtf8();
+    QByteArray input;
+    input.reserve(18 + typeBytes.size() + detailBytes.size() + prevHash.size());
+    char number[8];
+    qToBigEndian(seq, number);
+    input.append(number, 8);
+    qToBigEndian(quint64(unixMillis), number); // two's complement
+    input.append(number, 8);
+    input.append(typeBytes);
+    input.append('\x1f');
+    input.append(detailBytes);
+    input.append('\x1f');
+    input.append(prevHash);
+    return Crypto::sha256(input);
+}
+
+AuditEntry makeEntry(const QList<AuditEntry>& chain, const QString& type, const QString& detail,
+                     qint64 unixMillis) {
+    AuditEntry entry;
+    entry.seq = quint64(chain.size());
+    entry.unixMillis = unixMillis;
+    entry.type = type;
+    entry.detail = detail;
+    entry.prevHash = chain.isEmpty() ? genesis() : chain.constLast().hash;
+    entry.hash = hash(entry.seq, unixMillis, type, detail, entry.prevHash);
+    return entry;
+}
+
+bool verify(const QList<AuditEntry>& chain) {
+    QByteArray expected = genesis();
+    for (qsizetype i = 0; i < chain.size(); ++i) {
+        const AuditEntry& entry = chain.at(i);
+        if (entry.seq != quint64(i) || entry.prevHash != expected) return false;
+        if (hash(entry.seq, entry.unixMillis, entry.type, entry.detail, entry.prevHash) !=
+            entry.hash)
+            return false;
+        expected = entry.hash;
+    }
+    return true;
+}
+
+QString redact(const QString& text) {
+    static const QRegularExpression digitRun(QStringLiteral("[0-9]{4,}"));
+    if (!digitRun.isValid()) return text;
+    return QString(text).replace(digitRun, QString(6, QChar(0x2022)));
+}
+
+} // namespace AuditLog
+
+// ---- SecurityEvent -------------------------------------------------------------
+
+QString SecurityEvent::type() const {
+    switch (kind) {
+    case accountAdded:
+        return QStringLiteral("account.added");
+    case accountsImported:
+        return QStringLiteral("account.imported");
+    case accountEdited:
+        return QStringLiteral("account.edited");
+    case accountDeleted:
+        return QStringLiteral("account.deleted");
+    case accountRestored:
+        return QStringLiteral("account.restored");
+    case accountErased:
+        return QStringLiteral("account.erased");
+    case passkeyDeleted:
+        return QStringLiteral("passkey.deleted");
+    case backupExported:
+        return QStringLiteral("backup.exported");
+    }
+    return {};
+}
+
+QString SecurityEvent::detail() const {
+    switch (kind) {
+    case accountsImported:
+        // A count is not an account number; masking it would hide the only
+        // information the entry carries.
+        return QString::number(count) + QStringLiteral(" accounts");
+    case passkeyDeleted:
+        return text;
+    case backupExported:
+        return {};
+    case accountAdded:
+    case accountEdited:
+    case accountDeleted:
+    case accountRestored:
+    case accountErased:
+        break;
+    }
+    // Labels often hold phone or customer numbers; the timeline only needs to
+    // say which account it was.
+    return AuditLog::redact(text);
+}
+
+// ---- SecurityLog ---------------------------------------------------------------
+
+namespace {
+
+// Writes all of data at the end of the descriptor, resuming after partial
+// writes and signals; gives up silently on any other error.
+void writeAll(int fd, const QByteArray& data) {
+    const char* cursor = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, cursor, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        cursor += written;
+        left -= written;
+    }
+}
+
+enum class ReadResult { ok, missing, failed };
+
+ReadResult readWholeFile(const QString& path, QByteArray& out) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    char buffer[65536];
+    ReadResult result = ReadResult::ok;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            result = ReadResult::failed;
+            break;
+        }
+        if (got == 0) break;
+        out.append(buffer, got);
+    }
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
+struct SecurityLog::Worker {
+    explicit Worker(QString filePath) : path(std::move(filePath)) {
+        thread = std::thread([this] { run(); });
+    }
+
+    ~Worker() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        thread.join();
+    }
+
+    void enqueue(std::function<void()> task) {
+        {
+            std::lock_guard lock(mutex);
+            tasks.push_back(std::move(task));
+        }
+        wake.notify_all();
+    }
+
+    bool onWorker() const { return std::this_thread::get_id() == thread.get_id(); }
+
+    void waitForIdle() {
+        if (onWorker()) return; // the worker waiting for itself would never wake up
+        std::unique_lock lock(mutex);
+        idle.wait(lock, [this] { return tasks.empty() && !busy; });
+    }
+
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stopping || !tasks.empty(); });
+            if (tasks.empty()) break; // stopping, and everything queued has been handled
+            std::function<void()> task = std::move(tasks.front());
+            tasks.pop_front();
+            busy = true;
+            lock.unlock();
+            task();
+            lock.lock();
+            busy = false;
+            if (tasks.empty()) idle.notify_all();
+        }
+    }
+
+    // ---- everything below runs on the worker thread only ----
+
+    void ensureFolder() const { QDir().mkpath(QFileInfo(path).absolutePath()); }
+
+    void loadIfNeeded() {
+        if (loaded) return;
+        loaded = true; // a failed read is not retried in this process
+        ensureFolder();
+        QByteArray bytes;
+        switch (readWholeFile(path, bytes)) {
+        case ReadResult::missing:
+            return;
+        case ReadResult::failed:
+            healthy = false;
+            return;
+        case ReadResult::ok:
+            break;
+        }
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
+        const QString text = utf8.decode(bytes); // decoded only to be validated
+        if (utf8.hasError()) {
+            healthy = false;
+            return;
+        }
+        // A line feed byte only ever stands for itself in UTF-8, so splitting
+        // the bytes gives the same lines as splitting the text.
+        QList<AuditEntry> entries;
+        for (const QByteArray& line : bytes.split('\n')) {
+            if (line.isEmpty()) continue;
+            if (auto entry = AuditEntry::fromJson(line)) entries.append(std::move(*entry));
+        }
+        chain = std::move(entries);
+        if (!AuditLog::verify(chain)) healthy = false;
+    }
+
+    void record(const SecurityEvent& event) {
+        loadIfNeeded();
+        if (!healthy) return; // a broken timeline is frozen; nothing may be added to it
+        // Through UTF-8 and back, so that the entry kept here is the one a
+        // later launch reads from the file even for text with lone surrogates.
+        const QString type = QString::fromUtf8(event.type().toUtf8());
+        const QString detail = QString::fromUtf8(event.detail().toUtf8());
+        AuditEntry entry =
+            AuditLog::makeEntry(chain, type, detail, QDateTime::currentMSecsSinceEpoch());
+        chain.append(entry);
+        appendLine(entry);
+    }
+
+    // Only ever adds at the end: the descriptor is opened for appending or
+    // creating, never for truncating, so no failure can cost existing lines.
+    void appendLine(const AuditEntry& entry) {
+        const QByteArray line = entry.toJson() + '\n';
+        ensureFolder();
+        const QByteArray name = QFile::encodeName(path);
+        int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        bool canRead = true;
+        if (fd < 0 && errno == EACCES) {
+            // A write-only file can still be appended to; without reading
+            // its last byte the torn-line check is skipped.
+            fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+            canRead = false;
+        }
+        if (fd < 0) return;
+        QByteArray out;
+        const off_t length = ::lseek(fd, 0, SEEK_END);
+        if (length < 0) {
+            // Unknown length: a blank line is harmless on load, while a new
+            // entry glued to a torn one would be lost.
+            out.append('\n');
+        } else if (length > 0 && canRead) {
+            char last = 0;
+            ssize_t got;
+            do
+                got = ::pread(fd, &last, 1, length - 1);
+            while (got < 0 && errno == EINTR);
+            if (got == 1 && last != '\n')
+                out.append('\n'); // ends a line torn by an interrupted write
+        }
+        out.append(line);
+        // One write for repair and entry keeps the window for a new torn line
+        // as small as possible.
+        writeAll(fd, out);
+        ::close(fd);
+    }
+
+    SecurityLog::Snapshot snapshot() {
+        loadIfNeeded();
+        return {chain, healthy && AuditLog::verify(chain)};
+    }
+
+    const QString path;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> tasks;
+    bool busy = false;
+    bool stopping = false;
+
+    // Owned by the worker thread.
+    QList<AuditEntry> chain;
+    bool loaded = false;
+    bool healthy = true;
+};
+
+SecurityLog& SecurityLog::shared() {
+    static SecurityLog log(defaultPath());
+    return log;
+}
+
+QString SecurityLog::defaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quillet/security-timeline.jsonl");
+}
+
+SecurityLog::SecurityLog(QString path) : m_worker(std::make_unique<Worker>(std::move(path))) {
+}
+
+SecurityLog::~SecurityLog() = default;
+
+void SecurityLog::record(const SecurityEvent& event) {
+    Worker* worker = m_worker.get();
+    worker->enqueue([worker, event] { worker->record(event); });
+}
+
+SecurityLog::Snapshot SecurityLog::snapshot() {
+    Worker* worker = m_worker.get();
+    if (worker->onWorker()) return worker->snapshot(); // waiting for our own queue would never end
+    std::promise<Snapshot> result;
+    std::future<Snapshot> future = result.get_future();
+    worker->enqueue([worker, &result] { result.set_value(worker->snapshot()); });
+    return future.get();
+}
+
+void SecurityLog::waitForIdle() {
+    m_worker->waitForIdle();
+}
+
+QString SecurityLog::path() const {
+    return m_worker->path;
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The tamper-evident timeline of what happened to the vault: one JSON line
+// per event, each entry carrying the SHA-256 of its content and of the entry
+// before it, so any change, insertion or removal breaks the chain.
+
+struct AuditEntry {
+    quint64 seq = 0;
+    qint64 unixMillis = 0;
+    QString type;
+    QString detail;
+    QByteArray prevHash;
+    QByteArray hash;
+
+    friend bool operator==(const AuditEntry&, const AuditEntry&) = default;
+
+    // Compact JSON: {"seq":..,"unixMillis":..,"type":..,"detail":..,
+    // "prevHash":[..bytes..],"hash":[..bytes..]}
+    QByteArray toJson() const;
+    // All six keys required; nothing when a key is missing or mistyped.
+    static std::optional<AuditEntry> fromJson(const QByteArray& line);
+};
+
+// The pure half: hashing, chaining, verification, masking.
+namespace AuditLog {
+
+QByteArray genesis(); // 32 zero bytes
+QByteArray hash(quint64 seq, qint64 unixMillis, const QString& type, const QString& detail,
+                const QByteArray& prevHash);
+AuditEntry makeEntry(const QList<AuditEntry>& chain, const QString& type, const QString& detail,
+                     qint64 unixMillis);
+bool verify(const QList<AuditEntry>& chain);
+// Every run of four or more ASCII digits becomes six bullets.
+QString redact(const QString& text);
+
+} // namespace AuditLog
+
+// One event to record.
+struct SecurityEvent {
+    enum Kind {
+        accountAdded,
+        accountsImported,
+        accountEdited,
+        accountDeleted,
+        accountRestored,
+        accountErased,
+        passkeyDeleted,
+        backupExported,
+    };
+    Kind kind;
+    QString text; // the label, or the relying party of passkeyDeleted
+    qint64 count = 0;
+
+    static SecurityEvent added(const QString& label) { return {accountAdded, label}; }
+    static SecurityEvent imported(qint64 count) { return {accountsImported, {}, count}; }
+    static SecurityEvent edited(const QString& label) { return {accountEdited, label}; }
+    static SecurityEvent deleted(const QString& label) { return {accountDeleted, label}; }
+    static SecurityEvent restored(const QString& label) { return {accountRestored, label}; }
+    static SecurityEvent erased(const QString& label) { return {accountErased, label}; }
+    static SecurityEvent passkey(const QString& rpId) { return {passkeyDeleted, rpId}; }
+    static SecurityEvent exported() { return {backupExported, {}}; }
+
+    QString type() const;   // "account.added" ...
+    QString detail() const; // labels masked, counts as "3 accounts"
+};
+
+// The owner of the timeline file. Every read and write happens on its own
+// worker thread, so callers never wait for the disk or the hashing.
+class SecurityLog {
+public:
+    // The timeline of this user: $XDG_DATA_HOME/Quillet/security-timeline.jsonl.
+    static SecurityLog& shared();
+    static QString defaultPath();
+
+    explicit SecurityLog(QString path);
+    ~SecurityLog(); // finishes the queued work, then stops the worker
+    SecurityLog(const SecurityLog&) = delete;
+    SecurityLog& operator=(const SecurityLog&) = delete;
+
+    // Returns at once; the event is appended later, in call order.
+    void record(const SecurityEvent& event);
+
+    struct Snapshot {
+        QList<AuditEntry> entries;
+        bool intact = true;
+    };
+    // Runs on the worker and waits for it: call from a background thread,
+    // never from the worker itself.
+    Snapshot snapshot();
+
+    // Waits until everything recorded so far has been handled.
+    void waitForIdle();
+
+    QString path() const;
+
+private:
+    struct Worker;
+    std::unique_ptr<Worker> m_worker;
+};

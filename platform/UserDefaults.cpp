@@ -1,0 +1,73 @@
+#include "platform/UserDefaults.h"
+
+#include <QStandardPaths>
+
+UserDefaults& UserDefaults::standard() {
+    static UserDefaults* defaults = new UserDefaults(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+        QStringLiteral("/tarnwick/Quillet.conf"));
+    return *defaults;
+}
+
+UserDefaults::UserDefaults(const QString& path, QObject* parent)
+    : QObject(parent), m_settings(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+
+bool UserDefaults::contains(const QString& key) const { return m_settings->contains(key); }
+
+QVariant UserDefaults::value(const QString& key) const { return m_settings->value(key); }
+
+void UserDefaults::setValue(const QString& key, const QVariant& value) {
+    m_settings->setValue(key, value);
+    m_settings->sync();
+    emit changed(key);
+}
+
+void UserDefaults::remove(const QString& key) {
+    m_settings->remove(key);
+    m_settings->sync();
+    emit changed(key);
+}
+
+namespace {
+
+template <typename T>
+std::optional<T> typed(const QVariant& value, QMetaType::Type type) {
+    if (value.typeId() != type)
+        return std::nullopt;
+    return value.value<T>();
+}
+
+} // namespace
+
+std::optional<QByteArray> UserDefaults::data(const QString& key) const {
+    return typed<QByteArray>(value(key), QMetaType::QByteArray);
+}
+
+std::optional<QDateTime> UserDefaults::date(const QString& key) const {
+    return typed<QDateTime>(value(key), QMetaType::QDateTime);
+}
+
+std::optional<bool> UserDefaults::boolean(const QString& key) const {
+    const QVariant v = value(key);
+    // The INI file keeps booleans as text.
+    if (v.typeId() == QMetaType::QString &&
+        (v.toString() == QLatin1String("true") || v.toString() == QLatin1String("false")))
+        return v.toString() == QLatin1String("true");
+    return typed<bool>(v, QMetaType::Bool);
+}
+
+std::optional<QString> UserDefaults::string(const QString& key) const {
+    return typed<QString>(value(key), QMetaType::QString);
+}
+
+std::optional<qint64> UserDefaults::integer(const QString& key) const {
+    const QVariant v = value(key);
+    bool ok = false;
+    const qint64 number = v.toLongLong(&ok);
+    if (!ok || (v.typeId() != QMetaType::QString && v.typeId() != QMetaType::Int &&
+                v.typeId() != QMetaType::LongLong))
+        return std::nullopt;
+    return number;
+}
+
+QString UserDefaults::fileName() const { return m_settings->fileName(); }

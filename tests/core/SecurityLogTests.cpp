@@ -1,0 +1,515 @@
+#include "core/SecurityLog.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString bullets = QString(6, QChar(0x2022));
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// What the next launch sees: a fresh log on the same file.
+SecurityLog::Snapshot reload(const QString& path) {
+    return SecurityLog(path).snapshot();
+}
+
+QList<AuditEntry> chainOf(const QStringList& details) {
+    QList<AuditEntry> chain;
+    for (const QString& detail : details)
+        chain.append(AuditLog::makeEntry(chain, QStringLiteral("account.added"), detail,
+                                         1700000000000 + chain.size()));
+    return chain;
+}
+
+// Writes a timeline through the log itself and returns its entries.
+QList<AuditEntry> recordTimeline(const QString& path, const QList<SecurityEvent>& events) {
+    SecurityLog log(path);
+    for (const SecurityEvent& event : events)
+        log.record(event);
+    return log.snapshot().entries;
+}
+
+QList<SecurityEvent> threeEvents() {
+    return {SecurityEvent::added(QStringLiteral("Bücher: anna")), SecurityEvent::imported(3),
+            SecurityEvent::exported()};
+}
+
+} // namespace
+
+class SecurityLogTests : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString timelinePath() const { return dir.filePath(QStringLiteral("timeline.jsonl")); }
+
+private slots:
+    void init() {
+        QFile::remove(timelinePath());
+        QDir(timelinePath()).removeRecursively();
+    }
+
+    // ---- AuditLog ----
+
+    void genesisAndLinking() {
+        QCOMPARE(AuditLog::genesis(), QByteArray(32, '\0'));
+        QVERIFY(AuditLog::verify({}));
+
+        const AuditEntry first = AuditLog::makeEntry({}, "account.added", "Acme", 42);
+        QCOMPARE(first.seq, 0u);
+        QCOMPARE(first.unixMillis, 42);
+        QCOMPARE(first.prevHash, AuditLog::genesis());
+        QCOMPARE(first.hash, AuditLog::hash(0, 42, "account.added", "Acme", AuditLog::genesis()));
+        QCOMPARE(first.hash.size(), 32);
+
+        const AuditEntry second = AuditLog::makeEntry({first}, "backup.exported", "", 43);
+        QCOMPARE(second.seq, 1u);
+        QCOMPARE(second.prevHash, first.hash);
+        QVERIFY(AuditLog::verify({first, second}));
+    }
+
+    // Known answers computed with Python's hashlib over the documented layout.
+    void hashInputLayout() {
+        QByteArray counting;
+        for (int i = 0; i < 32; ++i)
+            counting.append(char(i));
+        QCOMPARE(AuditLog::hash(0x0102030405060708ULL, -2, "account.added",
+                                QStringLiteral("Bücher: \u2603\x1f\n"), counting)
+                     .toHex(),
+                 QByteArray("d33f67abc0f9b16f5ff529af641424f2f67a854e842a02827ac0d4f3cc8f37c4"));
+        QCOMPARE(
+            AuditLog::hash(0, 1700000000000, "backup.exported", "", AuditLog::genesis()).toHex(),
+            QByteArray("2545b093cef5d82de5fbf48317d13e39e93bcfea065ceed4248ade3aaad6c93d"));
+        // The separator keeps the border between type and detail.
+        QVERIFY(AuditLog::hash(0, 0, "ab", "c", {}) != AuditLog::hash(0, 0, "a", "bc", {}));
+    }
+
+    void verifyRejectsTampering_data() {
+        QTest::addColumn<QList<AuditEntry>>("chain");
+        const QList<AuditEntry> good = chainOf({"a", "b", "c", "d"});
+        QTest::newRow("intact") << good;
+
+        auto changed = [&](qsizetype index, auto change) {
+            QList<AuditEntry> chain = good;
+            change(chain[index]);
+            return chain;
+        };
+        QTest::newRow("seq rehashed") << changed(2, [](AuditEntry& e) {
+            e.seq = 3;
+            e.hash = AuditLog::hash(e.seq, e.unixMillis, e.type, e.detail, e.prevHash);
+        });
+        QTest::newRow("prevHash rehashed") << changed(1, [](AuditEntry& e) {
+            e.prevHash = AuditLog::genesis();
+            e.hash = AuditLog::hash(e.seq, e.unixMillis, e.type, e.detail, e.prevHash);
+        });
+        QTest::newRow("first prevHash shortened") << changed(0, [](AuditEntry& e) {
+            e.prevHash.chop(1);
+            e.hash = AuditLog::hash(e.seq, e.unixMillis, e.type, e.detail, e.prevHash);
+        });
+        QTest::newRow("detail") << changed(3, [](AuditEntry& e) { e.detail = "D"; });
+        QTest::newRow("time") << changed(0, [](AuditEntry& e) { e.unixMillis += 1; });
+        QTest::newRow("hash") << changed(3,
+                                         [](AuditEntry& e) { e.hash[31] = char(e.hash[31] ^ 1); });
+
+        // Every link and hash consistent, only the numbering is off.
+        QList<AuditEntry> renumbered;
+        QByteArray previous = AuditLog::genesis();
+        for (const AuditEntry& e : good) {
+            renumbered.append(
+                {e.seq + 1, e.unixMillis, e.type, e.detail, previous,
+                 AuditLog::hash(e.seq + 1, e.unixMillis, e.type, e.detail, previous)});
+            previous = renumbered.last().hash;
+        }
+        QTest::newRow("renumbered") << renumbered;
+
+        QList<AuditEntry> swapped = good;
+        swapped.swapItemsAt(1, 2);
+        QTest::newRow("reordered") << swapped;
+        QList<AuditEntry> removed = good;
+        removed.removeAt(1);
+        QTest::newRow("middle removed") << removed;
+        QList<AuditEntry> duplicated = good;
+        duplicated.insert(2, good[1]);
+        QTest::newRow("inserted copy") << duplicated;
+    }
+    void verifyRejectsTampering() {
+        QFETCH(QList<AuditEntry>, chain);
+        QCOMPARE(AuditLog::verify(chain), QByteArray(QTest::currentDataTag()) == "intact");
+    }
+
+    void redact_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("label") << "Acme 123456"
+                               << "Acme " + bullets;
+        QTest::newRow("exactly four") << "1234" << bullets;
+        QTest::newRow("three") << "123"
+                               << "123";
+        QTest::newRow("mixed") << "12-3456-789"
+                               << "12-" + bullets + "-789";
+        QTest::newRow("forty digits") << QString(40, QLatin1Char('9')) << bullets;
+        QTest::newRow("two runs") << "a12345b67890"
+                                  << "a" + bullets + "b" + bullets;
+        QTest::newRow("arabic-indic") << QStringLiteral("\u0661\u0662\u0663\u0664\u0665")
+                                      << QStringLiteral("\u0661\u0662\u0663\u0664\u0665");
+    }
+    void redact() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(AuditLog::redact(text), expected);
+    }
+
+    // ---- JSON form ----
+
+    void jsonRoundTrip() {
+        QList<AuditEntry> chain = chainOf({QStringLiteral("Zürich \u2603 😀\x1f\nnext")});
+        AuditEntry extreme;
+        extreme.seq = 9223372036854775809ULL; // above the signed range
+        extreme.unixMillis = std::numeric_limits<qint64>::min();
+        extreme.type = "t";
+        extreme.prevHash = QByteArray("\x00\xff\x80", 3);
+        extreme.hash = QByteArray();
+        chain.append(extreme);
+        for (const AuditEntry& entry : chain) {
+            const QByteArray json = entry.toJson();
+            QVERIFY(!json.contains('\n'));
+            QCOMPARE(json.count(' '), entry.detail.count(QLatin1Char(' ')));
+            QCOMPARE(AuditEntry::fromJson(json), entry);
+        }
+        const QJsonObject object = QJsonDocument::fromJson(chain[0].toJson()).object();
+        QCOMPARE(object.size(), 6);
+        QCOMPARE(object.value("prevHash").toArray(),
+                 QJsonArray::fromVariantList(QVariantList(32, 0)));
+        QCOMPARE(object.value("hash").toArray().at(0).toInt(), int(quint8(chain[0].hash[0])));
+        QCOMPARE(object.value("seq").toInteger(), 0);
+        QCOMPARE(object.value("unixMillis").toInteger(), 1700000000000);
+    }
+
+    // One field of a valid line replaced (or left out, for an empty value).
+    void jsonDecoding_data() {
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("as written") << QByteArray() << QByteArray() << true;
+        QTest::newRow("whole-number double") << QByteArray("seq") << QByteArray("3.0") << true;
+        QTest::newRow("empty hash") << QByteArray("hash") << QByteArray("[]") << true;
+        for (const char* key : {"seq", "unixMillis", "type", "detail", "prevHash", "hash"})
+            QTest::addRow("missing %s", key) << QByteArray(key) << QByteArray() << false;
+        QTest::newRow("negative seq") << QByteArray("seq") << QByteArray("-1") << false;
+        QTest::newRow("seq as text") << QByteArray("seq") << QByteArray("\"1\"") << false;
+        QTest::newRow("fractional time") << QByteArray("unixMillis") << QByteArray("1.5") << false;
+        QTest::newRow("type as number") << QByteArray("type") << QByteArray("7") << false;
+        QTest::newRow("type as huge number")
+            << QByteArray("type") << QByteArray("10000000000000000000") << false;
+        QTest::newRow("hash as base64") << QByteArray("hash") << QByteArray("\"AAA=\"") << false;
+        QTest::newRow("byte 256") << QByteArray("prevHash") << QByteArray("[0,256]") << false;
+        QTest::newRow("byte as text") << QByteArray("prevHash") << QByteArray("[\"1\"]") << false;
+    }
+    void jsonDecoding() {
+        QFETCH(QByteArray, key);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, accepted);
+        // Keys in an unusual order, with one the reader does not know.
+        QList<std::pair<QByteArray, QByteArray>> fields = {
+            {"hash", "[1,2]"},    {"extra", "{}"}, {"detail", "\"d\""},    {"type", "\"t\""},
+            {"unixMillis", "17"}, {"seq", "3"},    {"prevHash", "[0,255]"}};
+        QByteArrayList members;
+        for (auto& [name, text] : fields) {
+            if (name == key && value.isEmpty()) continue;
+            members << '"' + name + "\":" + (name == key ? value : text);
+        }
+        const QByteArray line = '{' + members.join(',') + '}';
+        QCOMPARE(AuditEntry::fromJson(line).has_value(), accepted);
+        if (!key.isEmpty()) return;
+        QCOMPARE(AuditEntry::fromJson(line),
+                 (AuditEntry{3, 17, "t", "d", QByteArray("\x00\xff", 2), "\x01\x02"}));
+        QVERIFY(!AuditEntry::fromJson(line.chopped(1))); // torn
+        QVERIFY(!AuditEntry::fromJson("[" + line + "]"));
+    }
+
+    // ---- events ----
+
+    void events_data() {
+        QTest::addColumn<SecurityEvent>("event");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("detail");
+        const QString label = QStringLiteral("Bank: 5551234 \u00e9");
+        const QString masked = "Bank: " + bullets + QStringLiteral(" \u00e9");
+        QTest::newRow("added") << SecurityEvent::added(label) << "account.added" << masked;
+        QTest::newRow("imported") << SecurityEvent::imported(3) << "account.imported"
+                                  << "3 accounts";
+        QTest::newRow("imported many") << SecurityEvent::imported(12345) << "account.imported"
+                                       << "12345 accounts";
+        QTest::newRow("edited") << SecurityEvent::edited(label) << "account.edited" << masked;
+        QTest::newRow("deleted") << SecurityEvent::deleted(label) << "account.deleted" << masked;
+        QTest::newRow("restored") << SecurityEvent::restored(label) << "account.restored" << masked;
+        QTest::newRow("erased") << SecurityEvent::erased(label) << "account.erased" << masked;
+        QTest::newRow("passkey") << SecurityEvent::passkey("login.example.com:8443")
+                                 << "passkey.deleted"
+                                 << "login.example.com:8443";
+        QTest::newRow("exported") << SecurityEvent::exported() << "backup.exported"
+                                  << "";
+    }
+    void events() {
+        QFETCH(SecurityEvent, event);
+        QFETCH(QString, type);
+        QFETCH(QString, detail);
+        QCOMPARE(event.type(), type);
+        QCOMPARE(event.detail(), detail);
+    }
+
+    // ---- the file ----
+
+    void recordsAppearInOrder() {
+        const QString path = dir.filePath("new/folder/timeline.jsonl");
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        const QList<AuditEntry> entries =
+            recordTimeline(path, {SecurityEvent::added("Acme: 5551234"),
+                                  SecurityEvent::added("second"), SecurityEvent::imported(2)});
+        const qint64 after = QDateTime::currentMSecsSinceEpoch();
+
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries[0].detail, "Acme: " + bullets);
+        QCOMPARE(entries[1].detail, "second");
+        QCOMPARE(entries[2].type, "account.imported");
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            QCOMPARE(entries[i].seq, quint64(i));
+            QVERIFY(entries[i].unixMillis >= before && entries[i].unixMillis <= after);
+        }
+        QVERIFY(AuditLog::verify(entries));
+
+        const QByteArray bytes = readFile(path);
+        QVERIFY(bytes.endsWith('\n'));
+        const QList<QByteArray> lines = bytes.chopped(1).split('\n');
+        QCOMPARE(lines.size(), 3);
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QCOMPARE(AuditEntry::fromJson(lines[i]), entries[i]);
+        QCOMPARE(QFileInfo(path).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+        const SecurityLog::Snapshot again = reload(path);
+        QVERIFY(again.intact);
+        QCOMPARE(again.entries, entries);
+    }
+
+    // Existing lines are never rewritten: the old bytes stay as the exact
+    // prefix, and a file that ends with a line feed gets no repair line feed.
+    void existingContentIsKept() {
+        const QString path = timelinePath();
+        recordTimeline(path, threeEvents());
+        const QByteArray old = readFile(path);
+
+        const QList<AuditEntry> entries =
+            recordTimeline(path, {SecurityEvent::edited("x"), SecurityEvent::erased("y")});
+        const QByteArray now = readFile(path);
+        QVERIFY(now.startsWith(old));
+        const QByteArray added = now.mid(old.size());
+        QCOMPARE(added, entries[3].toJson() + '\n' + entries[4].toJson() + '\n');
+        QCOMPARE(entries[4].seq, 4u);
+        QVERIFY(reload(path).intact);
+    }
+
+    void emptyFileAndBlankLines() {
+        const QString path = timelinePath();
+        writeFile(path, {});
+        SecurityLog::Snapshot empty = reload(path);
+        QVERIFY(empty.intact);
+        QVERIFY(empty.entries.isEmpty());
+        const QList<AuditEntry> written = recordTimeline(path, {SecurityEvent::exported()});
+        QCOMPARE(readFile(path), written[0].toJson() + '\n');
+
+        recordTimeline(path, {SecurityEvent::added("a"), SecurityEvent::added("b")});
+        const QList<QByteArray> lines = readFile(path).split('\n');
+        writeFile(path, "\n\n" + lines[0] + "\n\n\n" + lines[1] + '\n' + lines[2] + "\n\n");
+        const QList<AuditEntry> entries = recordTimeline(path, {SecurityEvent::added("c")});
+        QCOMPARE(entries.size(), 4);
+        QCOMPARE(entries[3].seq, 3u);
+        QVERIFY(reload(path).intact);
+    }
+
+    // One changed byte anywhere: either the chain no longer verifies and the
+    // log freezes, or the changed line no longer decodes and is skipped -
+    // which leaves an intact log only when nothing followed it (a changed
+    // line feed merges two lines into one undecodable line).
+    void anyChangedByteIsCaught() {
+        const QString path = timelinePath();
+        const QList<AuditEntry> original = recordTimeline(path, threeEvents());
+        const QByteArray bytes = readFile(path);
+        qsizetype line = 0;
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            QByteArray changed = bytes;
+            changed[i] = char(changed[i] ^ 1);
+            writeFile(path, changed);
+            SecurityLog log(path);
+            const SecurityLog::Snapshot snapshot = log.snapshot();
+            const QByteArray where = "byte " + QByteArray::number(i);
+            if (snapshot.intact) {
+                QVERIFY2(snapshot.entries == original.mid(0, line), where);
+            } else {
+                log.record(SecurityEvent::added("dropped"));
+                log.waitForIdle();
+                QVERIFY2(readFile(path) == changed, where);
+                QVERIFY2(!log.snapshot().intact, where);
+                QVERIFY2(log.snapshot().entries == snapshot.entries, where);
+            }
+            if (bytes[i] == '\n') ++line;
+        }
+    }
+
+    void tornLastLineIsRepaired() {
+        const QString path = timelinePath();
+        const QList<AuditEntry> original = recordTimeline(path, threeEvents());
+        const QByteArray full = readFile(path);
+        // The last write stopped half-way through its line.
+        const QByteArray torn = full.left(full.size() - 40);
+        writeFile(path, torn);
+
+        SecurityLog::Snapshot snapshot = reload(path);
+        QVERIFY(snapshot.intact);
+        QCOMPARE(snapshot.entries, original.mid(0, 2));
+
+        const QList<AuditEntry> entries = recordTimeline(path, {SecurityEvent::deleted("z")});
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries[2].seq, 2u);
+        QCOMPARE(readFile(path), torn + '\n' + entries[2].toJson() + '\n');
+        snapshot = reload(path);
+        QVERIFY(snapshot.intact);
+        QCOMPARE(snapshot.entries, entries);
+    }
+
+    void undecodableFileFreezes_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("latin-1") << QByteArray("caf\xe9\n");
+        QTest::newRow("cut multibyte") << QByteArray("{}\n\xe2\x98");
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80\n");
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf\n");
+    }
+    void undecodableFileFreezes() {
+        QFETCH(QByteArray, content);
+        const QString path = timelinePath();
+        recordTimeline(path, threeEvents());
+        // Even a valid chain in front does not help: the whole file is judged.
+        const QByteArray bytes = readFile(path) + content;
+        writeFile(path, bytes);
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("dropped"));
+        const SecurityLog::Snapshot snapshot = log.snapshot();
+        QVERIFY(!snapshot.intact);
+        QVERIFY(snapshot.entries.isEmpty());
+        QCOMPARE(readFile(path), bytes);
+    }
+
+    void unreadableFileFreezes() {
+        const QString path = timelinePath();
+        QVERIFY(QDir().mkpath(path)); // reading a folder fails
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("dropped"));
+        const SecurityLog::Snapshot snapshot = log.snapshot();
+        QVERIFY(!snapshot.intact);
+        QVERIFY(snapshot.entries.isEmpty());
+        QVERIFY(QFileInfo(path).isDir());
+    }
+
+    void deletedFileIsRecreated() {
+        const QString path = timelinePath();
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("a"));
+        log.record(SecurityEvent::added("b"));
+        log.waitForIdle();
+        QVERIFY(QFile::remove(path));
+        log.record(SecurityEvent::added("c"));
+        const SecurityLog::Snapshot snapshot = log.snapshot();
+        QVERIFY(snapshot.intact);
+        QCOMPARE(snapshot.entries.size(), 3);
+        QCOMPARE(readFile(path), snapshot.entries[2].toJson() + '\n');
+        // The next launch sees a chain that starts at seq 2.
+        QVERIFY(!reload(path).intact);
+    }
+
+    // The worker is held up on the disk (opening a FIFO for reading waits for
+    // a writer); record() must return anyway, and nothing is lost or reordered.
+    void recordNeverWaitsForTheWorker() {
+        const QString path = timelinePath();
+        const QByteArray name = QFile::encodeName(path);
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        SecurityLog log(path);
+        std::atomic<bool> returned{false};
+        std::thread caller([&] {
+            for (int i = 0; i < 1000; ++i)
+                log.record(SecurityEvent::added(QStringLiteral("user %1").arg(i)));
+            returned = true;
+        });
+        QDeadlineTimer deadline(10000);
+        while (!returned && !deadline.hasExpired())
+            QThread::msleep(2);
+        const bool returnedWhileHeld = returned;
+        const int gate = ::open(name.constData(), O_WRONLY | O_CLOEXEC); // lets the worker go
+        ::close(gate);
+        caller.join();
+        QVERIFY(returnedWhileHeld);
+
+        log.waitForIdle();
+        const SecurityLog::Snapshot snapshot = log.snapshot();
+        QVERIFY(snapshot.intact);
+        QCOMPARE(snapshot.entries.size(), 1000);
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(snapshot.entries[i].detail, QStringLiteral("user %1").arg(i));
+    }
+
+    // A reader that shares no code with the program recomputes the chain.
+    void independentReaderAgrees() {
+        const QString path = timelinePath();
+        const QList<AuditEntry> entries = recordTimeline(
+            path, {SecurityEvent::added(QStringLiteral("Bücher: Ünïcødé ☃ 😀")),
+                   SecurityEvent::imported(12345), SecurityEvent::edited("tab\x1fseparated"),
+                   SecurityEvent::deleted("line\nbreak 1234567"),
+                   SecurityEvent::passkey("login.example.com:8443"), SecurityEvent::exported(),
+                   SecurityEvent::restored(QStringLiteral("Ωmega")),
+                   SecurityEvent::erased(QStringLiteral("\u0661\u0662\u0663\u0664"))});
+        QCOMPARE(entries.size(), 8);
+
+        const auto runReader = [&](QByteArray& output) {
+            QProcess reader;
+            reader.start(
+                "python3",
+                {QStringLiteral(QUILLET_SOURCE_DIR "/tests/core/verify_timeline.py"), path});
+            if (!reader.waitForFinished(30000)) return -1;
+            output = reader.readAllStandardOutput().trimmed();
+            return reader.exitCode();
+        };
+        QByteArray output;
+        QCOMPARE(runReader(output), 0);
+        QCOMPARE(output, "intact 8 " + entries.last().hash.toHex());
+
+        QByteArray bytes = readFile(path);
+        const qsizetype at = bytes.indexOf("separated");
+        QVERIFY(at > 0);
+        bytes[at] = 'S';
+        writeFile(path, bytes);
+        QCOMPARE(runReader(output), 1);
+        QCOMPARE(output, "broken 2 hash");
+        QVERIFY(!reload(path).intact);
+    }
+};
+
+QTEST_GUILESS_MAIN(SecurityLogTests)
+#include "SecurityLogTests.moc"

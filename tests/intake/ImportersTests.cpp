@@ -1,0 +1,333 @@
+#include "core/Base32.h"
+#include "intake/Importers.h"
+#include "intake/OTPAuth.h"
+#include "platform/Crypto.h"
+
+#include <QFile>
+#include <QtTest>
+
+using Importers::ImportError;
+
+namespace {
+
+// JSON written with single quotes, for readable fixtures.
+QString js(const char* text) {
+    return QString::fromUtf8(text).replace(QLatin1Char('\''), QLatin1Char('"'));
+}
+
+struct Want {
+    QString issuer, name, secret; // secret as Base32
+    OTPType type = OTPType::totp;
+    bool steam = false;
+    HashAlgorithm algorithm = HashAlgorithm::sha1;
+    qint64 digits = 6, period = 30;
+    quint64 counter = 0;
+};
+
+constexpr auto totp = OTPType::totp, hotp = OTPType::hotp;
+constexpr auto sha1 = HashAlgorithm::sha1, sha256 = HashAlgorithm::sha256,
+               sha512 = HashAlgorithm::sha512;
+
+// The seven accounts that every exporting application was given.
+const Want deno{"Deno", "Mason", "4SJHB4GSD43FZBAI7C2HLRJGPQ", totp, false, sha1, 6, 30, 0};
+const Want spdx{"SPDX", "James", "5OM4WOOGPLQEF6UGN3CPEOOLWU", totp, false, sha256, 7, 20, 0};
+const Want airbnb{"Airbnb", "Elijah", "7ELGJSGXNCCTV3O6LKJWYFV2RA", totp, false, sha512, 8, 50, 0};
+const Want issuu{"Issuu", "James", "YOOMIXWS5GN6RTBPUFFWKTW5M4", hotp, false, sha1, 6, 30, 1};
+const Want airCanada{"Air Canada", "Benjamin", "KUVJJOM753IHTNDSZVCNKL7GII", hotp, false, sha256, 7,
+                     30,           50};
+const Want wwe{"WWE", "Mason", "5VAML3X35THCEBVRLV24CGBKOY", hotp, false, sha512, 8, 30, 10300};
+const Want boeing{"Boeing", "Sophia", "JRZCL47CMXVOQMNPZR2F7J4RGI", totp, true, sha1, 5, 30, 0};
+
+// 2FAS writes no token type, so every service reads as TOTP.
+Want asTotp(Want w, qint64 digits, qint64 period, HashAlgorithm algorithm) {
+    w.type = totp, w.counter = 0, w.digits = digits, w.period = period, w.algorithm = algorithm;
+    return w;
+}
+
+QString conformance(const QString& file) {
+    QFile f(QStringLiteral(QUILLET_CONFORMANCE_DIR "/exports/") + file);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+void compare(const QList<Account>& got, const QList<Want>& want) {
+    QCOMPARE(got.size(), want.size());
+    for (qsizetype i = 0; i < want.size(); ++i) {
+        const Account& a = got[i];
+        const Want& w = want[i];
+        QCOMPARE(a.issuer, w.issuer);
+        QCOMPARE(a.name, w.name);
+        QCOMPARE(a.secret, *Base32::decode(w.secret));
+        QCOMPARE(a.type, w.type);
+        QCOMPARE(a.isSteam, w.steam);
+        QCOMPARE(a.algorithm, w.algorithm);
+        QCOMPARE(a.digits, w.digits);
+        QCOMPARE(a.period, w.period);
+        QCOMPARE(a.counter, w.counter);
+        QVERIFY(!a.isFavorite && a.note.isEmpty() && !a.folderID && !a.deletedAt &&
+                a.useCount == 0);
+    }
+}
+
+// The error a text gives, or none when accounts come back.
+std::optional<ImportError> failure(const QString& text,
+                                   const std::optional<QString>& password = std::nullopt) {
+    try {
+        Importers::parse(text, password);
+        return std::nullopt;
+    } catch (const ImportError& error) {
+        return error;
+    }
+}
+const ImportError unrecognized(ImportError::unrecognized);
+const ImportError needs2FASPassword(ImportError::needsPassword, QStringLiteral("2FAS"));
+const ImportError wrong2FASPassword(ImportError::wrongPassword, QStringLiteral("2FAS"));
+const ImportError aegisEncrypted(ImportError::encrypted, QStringLiteral("Aegis"));
+
+// A 2FAS "servicesEncrypted" text: sealed data, salt and nonce in Base64.
+QString seal2FAS(const QByteArray& plaintext, const QString& password,
+                 const QByteArray& salt = "0123456789abcdef",
+                 const QByteArray& nonce = "nonce-twelve") {
+    const auto key = Crypto::pbkdf2Sha256(password.toUtf8(), salt, 10000, 32);
+    const QByteArray box = Crypto::aesGcmSeal(*key, nonce, plaintext)->mid(12);
+    return QString::fromLatin1(box.toBase64() + ':' + salt.toBase64() + ':' + nonce.toBase64());
+}
+
+const QByteArray oneService =
+    js("[{'name':'Svc','secret':'JBSWY3DPEHPK3PXP','otp':{'account':'bob'}}]").toUtf8();
+
+} // namespace
+
+class ImportersTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void importsEveryConformanceExport_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QList<Want>>("want");
+        Want plusCanada = airCanada; // a "+" in a link's issuer stays a plus sign
+        plusCanada.issuer = QStringLiteral("Air+Canada");
+        const QList<Want> twoFASv2{asTotp(deno, 6, 30, sha1), asTotp(airbnb, 8, 50, sha512),
+                                   asTotp(issuu, 6, 30, sha1), asTotp(wwe, 8, 30, sha512)};
+        QList<Want> twoFASv1;
+        for (const Want& w : {deno, spdx, airbnb, issuu, airCanada, wwe})
+            twoFASv1.append(asTotp(w, 6, 30, sha1));
+        Want bitwardenSteam = boeing;
+        bitwardenSteam.issuer = QStringLiteral("Test Steam");
+        bitwardenSteam.name.clear();
+
+        QTest::newRow("links") << "plain.txt"
+                               << "" << QList<Want>{deno, spdx, airbnb, issuu, plusCanada, wwe};
+        QTest::newRow("aegis") << "aegis_plain.json"
+                               << ""
+                               << QList<Want>{deno, spdx, airbnb, issuu, airCanada, wwe, boeing};
+        QTest::newRow("2fas v1") << "2fas_authenticator.json"
+                                 << "" << twoFASv1;
+        QTest::newRow("2fas v2") << "2fas_authenticator_plain.2fas"
+                                 << "" << twoFASv2;
+        QTest::newRow("2fas sealed") << "2fas_authenticator_encrypted.2fas"
+                                     << "test" << twoFASv2;
+        QTest::newRow("bitwarden") << "bitwarden.json"
+                                   << "" << QList<Want>{deno, spdx, airbnb, bitwardenSteam};
+        QTest::newRow("proton") << "proton_authenticator.json"
+                                << "" << QList<Want>{deno, spdx, airbnb};
+    }
+    void importsEveryConformanceExport() {
+        QFETCH(QString, file);
+        QFETCH(QString, password);
+        QFETCH(QList<Want>, want);
+        const QString text = conformance(file);
+        QVERIFY2(!text.isEmpty(), "conformance file missing");
+        compare(Importers::parse(text, password.isEmpty() ? std::nullopt : std::optional(password)),
+                want);
+    }
+
+    void errorsNameTheApplication() {
+        const QString sealed = conformance(QStringLiteral("2fas_authenticator_encrypted.2fas"));
+        QCOMPARE(failure(sealed), needs2FASPassword);
+        QCOMPARE(failure(sealed, QString()), needs2FASPassword);
+        QCOMPARE(failure(sealed, QStringLiteral("Test")), wrong2FASPassword);
+        QCOMPARE(failure(conformance(QStringLiteral("aegis_encrypted.json"))), aegisEncrypted);
+        // A reader's error ends the dispatch, even with a link elsewhere in the file.
+        QCOMPARE(failure(js("{'db':'x','l':'otpauth://totp/a?secret=JBSWY3DP'}")), aegisEncrypted);
+
+        QCOMPARE(needs2FASPassword.message(),
+                 "This 2FAS backup is password-protected. Enter its password to import.");
+        QCOMPARE(wrong2FASPassword.message(),
+                 QString::fromUtf8("Couldn't decrypt the 2FAS backup "
+                                   "\u2014 check the password and try again."));
+        QCOMPARE(aegisEncrypted.message(),
+                 "This Aegis backup is password-encrypted. Decrypt/export "
+                 "it without a password and try again.");
+        QCOMPARE(unrecognized.message(),
+                 "Couldn't recognize this backup. Supported: otpauth links, Google Authenticator, "
+                 "2FAS, Aegis, Bitwarden, and Proton Authenticator.");
+        QCOMPARE(QString::fromUtf8(wrong2FASPassword.what()), wrong2FASPassword.message());
+    }
+
+    void twoFASDecryptionFailures_data() {
+        QTest::addColumn<QString>("sealed");
+        const QString good = seal2FAS(oneService, "pw");
+        const QStringList parts = good.split(':');
+        QTest::newRow("fourth piece") << good + ":";
+        QTest::newRow("blank in base64") << " " + good;
+        QTest::newRow("11-byte nonce")
+            << seal2FAS(oneService, "pw").section(':', 0, 1) + ":" + QByteArray(11, 'n').toBase64();
+        QTest::newRow("empty salt") << parts[0] + "::" + parts[2];
+        QTest::newRow("16-byte sealed data")
+            << QByteArray(16, 's').toBase64() + ":" + parts[1] + ":" + parts[2];
+        QTest::newRow("flipped byte") << QString(good).replace(0, 1, good[0] == 'A' ? "B" : "A");
+    }
+    void twoFASDecryptionFailures() {
+        QFETCH(QString, sealed);
+        QCOMPARE(failure(QJsonDocument(QJsonObject{{"servicesEncrypted", sealed}}).toJson(), "pw"),
+                 wrong2FASPassword);
+    }
+
+    void twoFASReadingRules() {
+        const QString sealed = seal2FAS(oneService, "pw");
+        const auto doc = [](const QJsonObject& o) { return QString(QJsonDocument(o).toJson()); };
+        const QJsonArray services = QJsonDocument::fromJson(oneService).array();
+        // Plain services win over a sealed list; an empty list asks for the password.
+        QCOMPARE(
+            Importers::parse(doc({{"services", services}, {"servicesEncrypted", sealed}})).size(),
+            1);
+        QCOMPARE(failure(doc({{"services", QJsonArray()}, {"servicesEncrypted", sealed}})),
+                 needs2FASPassword);
+        const Account a =
+            Importers::parse(doc({{"servicesEncrypted", sealed}}), QStringLiteral("pw")).value(0);
+        QCOMPARE(a.issuer, "Svc"); // no otp issuer: the service name
+        QCOMPARE(a.name, "bob");
+        // A sealed payload that is not a list of services is not an import.
+        QCOMPARE(failure(doc({{"servicesEncrypted", seal2FAS("{}", "pw")}}), "pw"), unrecognized);
+
+        const auto service = [](const QJsonObject& otp) {
+            return Importers::parse2FASServices({QJsonObject{{"secret", "JBSWY3DP"}, {"otp", otp}}})
+                .value()
+                .value(0);
+        };
+        const Account steam = service({{"tokenType", "steam"}});
+        QVERIFY(steam.isSteam && steam.type == OTPType::totp && steam.digits == 6);
+        const Account counter = service(
+            {{"tokenType", "hotp"}, {"counter", 7.0}, {"algorithm", "sha256"}, {"issuer", ""}});
+        QVERIFY(counter.type == OTPType::hotp && counter.counter == 7 &&
+                counter.algorithm == sha256);
+        QCOMPARE(counter.issuer, QString());
+    }
+
+    void numbersAndTypesFallBack() {
+        const auto aegis = [](const QJsonObject& info, const QString& type = "totp") {
+            QJsonObject entry{{"type", type}, {"name", "n"}, {"info", info}};
+            return Importers::parseAegis({{"db", QJsonObject{{"entries", QJsonArray{entry}}}}});
+        };
+        const auto one = [&](const QJsonObject& info, const QString& type = "totp") {
+            const auto accounts = aegis(info, type);
+            return accounts ? accounts->value(0) : Account{};
+        };
+        const QString s = "JBSWY3DP";
+        QCOMPARE(one({{"secret", s}, {"digits", 8.0}, {"period", 30.5}}).digits, 8);
+        QCOMPARE(one({{"secret", s}, {"period", 30.5}}).period, 30);
+        QCOMPARE(one({{"secret", s}, {"digits", "8"}}).digits, 6);
+        QCOMPARE(one({{"secret", s}, {"period", -5}}).period, -5); // copied; codes treat it as 1
+        QCOMPARE(one({{"secret", s}, {"counter", -5}}, "HOTP").counter, 0u);
+        QCOMPARE(one({{"secret", s}, {"algo", "sha512"}}).algorithm, sha512);
+        QCOMPARE(one({{"secret", s}, {"algo", 256}}).algorithm, sha1);
+        QCOMPARE(one({{"secret", s}}, "HOTP").type, hotp);
+        // Entries with no usable secret, or a digit count no code has, are left out.
+        QVERIFY(!aegis({{"secret", 12}}));
+        QVERIFY(!aegis({{"secret", "A"}})); // decodes to zero bytes
+        QVERIFY(!aegis({{"secret", s}, {"digits", 0}}));
+    }
+
+    void bitwardenAndProtonShapes() {
+        const auto bitwarden = [](const QString& name, const QString& totp) {
+            const QJsonObject item{{"name", name}, {"login", QJsonObject{{"totp", totp}}}};
+            return Importers::parseBitwarden({{"items", QJsonArray{item}}});
+        };
+        Account a = bitwarden("Mail: alice", "jbsw y3dp\t").value().value(0);
+        QVERIFY(a.issuer == "Mail" && a.name == "alice" && a.digits == 6 && !a.isSteam);
+        a = bitwarden(" Mail ", "JBSWY3DP").value().value(0);
+        QVERIFY(a.issuer == " Mail " && a.name.isEmpty());
+        a = bitwarden("Game", "STEAM://JBSWY3DP").value().value(0);
+        QVERIFY(a.issuer == "Game" && a.isSteam && a.digits == 5);
+        QVERIFY(!bitwarden("x", "\t ").has_value());
+        QVERIFY(!bitwarden("x", "otpauth://totp/a?secret=!").has_value());
+        QVERIFY(!Importers::parseBitwarden(
+            {{"items", QJsonArray{QJsonObject{{"login", QJsonObject()}}}}}));
+
+        // A Proton entry whose link fails is read from its own fields.
+        const QJsonObject entry{{"content", QJsonObject{{"uri", "otpauth://totp/x?secret=!!"},
+                                                        {"secret", "JBSWY3DP"},
+                                                        {"issuer", "P"},
+                                                        {"entry_type", "HOTP-SHA1"}}}};
+        a = Importers::parseProton({{"entries", QJsonArray{entry}}}).value().value(0);
+        QVERIFY(a.issuer == "P" && a.type == hotp && a.secret == "Hello");
+        a = Importers::parseProton(
+                {{"entries",
+                  QJsonArray{QJsonObject{{"url", "otpauth://hotp/I:n?secret=JBSWY3DP"}}}}})
+                .value()
+                .value(0);
+        QVERIFY(a.issuer == "I" && a.type == hotp);
+    }
+
+    void dispatchEdges_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("count"); // accounts, or -1 for unrecognized
+        const QString link = "otpauth://totp/A:b?secret=JBSWY3DP";
+        QTest::newRow("blank") << " \n\r\n\u2029" << -1;
+        QTest::newRow("one bad of two lines") << link + "\r\notpauth://totp/x?secret=!" << 1;
+        QTest::newRow("tab joins two links into one bad piece") << link + "\t" + link << -1;
+        QTest::newRow("links among words") << "see " + link + "\u2028and\u0085" + link << 2;
+        QTest::newRow("only bad links") << "otpauth://totp/x otpauth://hotp/y?secret=1" << -1;
+        QTest::newRow("steam link") << "otpauth://steam/x?secret=JBSWY3DP" << -1;
+        QTest::newRow("generic walk") << js("{'a':{'b':[{'c':'") + link + js("'}]}}") << 1;
+        QTest::newRow("top-level array") << "[\"" + link + "\"]" << -1;
+        QTest::newRow("aegis, no valid secret")
+            << js("{'db':{'entries':[{'info':{'secret':'!'}}]}}") << -1;
+        QTest::newRow("wrong member types")
+            << js("{'services':'x','db':[1],'items':{},'entries':[1]}") << -1;
+        QTest::newRow("deep nesting") << QString(5000, '[') << -1;
+        const QString aegisDigits =
+            js("{'db':{'entries':[{'info':{'secret':'JBSWY3DP','digits':%1}}]}}");
+        QTest::newRow("digits beyond 64 bits") << aegisDigits.arg("99999999999999999999999") << 1;
+        QTest::newRow("digits at the 64-bit limit") << aegisDigits.arg("9223372036854775807") << -1;
+        QTest::newRow("counter beyond 64 bits")
+            << aegisDigits.arg("6,\"counter\":18446744073709551616") << 1;
+        for (const char* file : {"aegis_plain.json", "2fas_authenticator.json", "bitwarden.json",
+                                 "proton_authenticator.json", "2fas_authenticator_plain.2fas"}) {
+            const QString whole = conformance(file);
+            QTest::addRow("truncated %s", file) << whole.left(whole.size() / 2) << -1;
+        }
+    }
+    void dispatchEdges() {
+        QFETCH(QString, text);
+        QFETCH(int, count);
+        int got = -1;
+        try {
+            got = int(Importers::parse(text).size());
+        } catch (const ImportError& e) {
+            QCOMPARE(e, unrecognized);
+        }
+        QCOMPARE(got, count);
+    }
+
+    void migrationLinksPassThrough() {
+        QFile f(QStringLiteral(QUILLET_CONFORMANCE_DIR "/migration/example_export.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QString link;
+        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n'))
+            if (line.startsWith(QLatin1String("otpauth-migration://"))) link = line.trimmed();
+        // Capitals at the start still take the migration path, case kept.
+        const QList<Account> got = Importers::parse("  OTPAUTH-MIGRATION" + link.mid(17) + "\n");
+        const QList<Account> want = OTPAuth::parseMigration(link);
+        QVERIFY(!want.isEmpty());
+        QCOMPARE(got.size(), want.size());
+        for (qsizetype i = 0; i < want.size(); ++i)
+            QVERIFY(got[i].secret == want[i].secret && got[i].name == want[i].name);
+        QVERIFY_THROWS_EXCEPTION(OTPAuth::ParseError,
+                                 Importers::parse("otpauth-migration://offline?data=!"));
+    }
+};
+
+QTEST_APPLESS_MAIN(ImportersTests)
+#include "ImportersTests.moc"
