@@ -12,6 +12,8 @@ packages=(
   # tests and benchmarks
   libbenchmark-dev oathtool python3 dbus gnome-keyring
   python3-cryptography
+  # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
+  xvfb xauth trayer xdotool xclip imagemagick x11-utils
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )

@@ -1,0 +1,608 @@
+#include "app/ContentView.h"
+
+#include "app/AccountRow.h"
+#include "app/EditAccountSheet.h"
+#include "app/TickingClock.h"
+#include "core/AccountStore.h"
+#include "platform/Style.h"
+#include "platform/Symbols.h"
+#include "platform/UserDefaults.h"
+#include "system/Clipboard.h"
+
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFrame>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString dragMimeType = QStringLiteral("application/x-quillet-account-id");
+
+QLabel* styledLabel(const QString& text, Style::TextStyle style, QWidget* parent,
+                    std::optional<Style::SemanticColor> colour = std::nullopt) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(Style::font(style));
+    label->setTextFormat(Qt::PlainText);
+    if (colour) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Style::color(*colour));
+        label->setPalette(palette);
+    }
+    return label;
+}
+
+QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(Symbols::pixmap(name, size, colour, parent->devicePixelRatioF()));
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+} // namespace
+
+ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults& defaults,
+                         QWidget* parent)
+    : QWidget(parent), m_store(store), m_clock(clock), m_defaults(defaults) {
+    setAcceptDrops(true);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(buildHeader());
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    column->addWidget(divider);
+
+    m_listArea = new QStackedWidget(this);
+    m_emptyState = buildEmptyState();
+    m_noMatchState = buildNoMatchState();
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    m_rowsContainer = new QWidget(scroll);
+    m_rowsContainer->setObjectName(QStringLiteral("accountList"));
+    m_rowsLayout = new QVBoxLayout(m_rowsContainer);
+    m_rowsLayout->setContentsMargins(8, 6, 8, 6);
+    m_rowsLayout->setSpacing(0);
+    m_rowsLayout->addStretch();
+    scroll->setWidget(m_rowsContainer);
+    m_listPage = scroll;
+    m_listArea->addWidget(m_emptyState);
+    m_listArea->addWidget(m_noMatchState);
+    m_listArea->addWidget(m_listPage);
+    column->addWidget(m_listArea, 1);
+
+    m_errorLine = new QLabel(this);
+    m_errorLine->setObjectName(QStringLiteral("errorLine"));
+    m_errorLine->setTextFormat(Qt::PlainText);
+    m_errorLine->setFont(Style::font(Style::TextStyle::caption));
+    m_errorLine->setContentsMargins(12, 6, 12, 6);
+    m_errorLine->setAutoFillBackground(true);
+    QPalette errorPalette = m_errorLine->palette();
+    QColor red = Style::color(Style::SemanticColor::red);
+    errorPalette.setColor(QPalette::WindowText, red);
+    red.setAlphaF(0.08);
+    errorPalette.setColor(QPalette::Window, red);
+    m_errorLine->setPalette(errorPalette);
+    column->addWidget(m_errorLine);
+
+    m_toast = new QLabel(this);
+    m_toast->setObjectName(QStringLiteral("deletedToast"));
+    m_toast->setTextFormat(Qt::PlainText);
+    m_toast->setFont(Style::font(Style::TextStyle::callout));
+    m_toast->setContentsMargins(16, 10, 16, 10);
+    m_toast->setStyleSheet(QStringLiteral(
+        "QLabel#deletedToast { background: palette(window); border-radius: 16px;"
+        " border: 1px solid rgba(0,0,0,40); }"));
+    m_toast->setGraphicsEffect(new QGraphicsOpacityEffect(m_toast));
+    m_toast->hide();
+
+    // The first nine visible accounts copy with Control+1 to Control+9.
+    for (int digit = 1; digit <= 9; ++digit) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + digit)), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, digit] {
+            const QList<Account> visible = visibleAccounts();
+            if (digit <= visible.size())
+                copy(visible[digit - 1]);
+        });
+    }
+
+    connect(&m_store, &AccountStore::accountsChanged, this, &ContentView::refresh);
+    connect(&m_store, &AccountStore::foldersChanged, this, &ContentView::refresh);
+    connect(&m_store, &AccountStore::lastErrorChanged, this, &ContentView::refresh);
+    connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
+        if (key == sortKey)
+            refresh();
+    });
+    connect(&m_clock, &TickingClock::ticked, this, &ContentView::tick);
+    refresh();
+}
+
+// MARK: - Header and states
+
+QWidget* ContentView::buildHeader() {
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(12, 10, 12, 10);
+    row->setSpacing(8);
+    row->addWidget(symbolLabel(QStringLiteral("key.horizontal.fill"), 20,
+                               Style::color(Style::SemanticColor::accent), header));
+    row->addWidget(styledLabel(QStringLiteral("Quillet"), Style::TextStyle::headline, header));
+
+    m_folderMenu = new QToolButton(header);
+    m_folderMenu->setObjectName(QStringLiteral("folderFilter"));
+    m_folderMenu->setPopupMode(QToolButton::InstantPopup);
+    m_folderMenu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_folderMenu->setAutoRaise(true);
+    m_folderMenu->setFont(Style::font(Style::TextStyle::subheadline));
+    m_folderMenu->setIcon(Symbols::icon(QStringLiteral("folder")));
+    m_folderMenu->setMenu(new QMenu(m_folderMenu));
+    connect(m_folderMenu->menu(), &QMenu::aboutToShow, this, &ContentView::refreshHeader);
+    row->addWidget(m_folderMenu);
+    row->addStretch(1);
+
+    auto* searchBox = new QFrame(header);
+    searchBox->setObjectName(QStringLiteral("searchBox"));
+    searchBox->setStyleSheet(QStringLiteral(
+        "QFrame#searchBox { background: rgba(128,128,128,30); border-radius: 6px; }"));
+    auto* search = new QHBoxLayout(searchBox);
+    search->setContentsMargins(8, 4, 8, 4);
+    search->setSpacing(6);
+    search->addWidget(symbolLabel(QStringLiteral("magnifyingglass"), 14,
+                                  Style::color(Style::SemanticColor::secondary), searchBox));
+    m_search = new QLineEdit(searchBox);
+    m_search->setPlaceholderText(tr("Search (⌘F)"));
+    m_search->setFrame(false);
+    m_search->setFixedWidth(160);
+    m_search->setStyleSheet(QStringLiteral("background: transparent;"));
+    m_search->installEventFilter(this);
+    connect(m_search, &QLineEdit::textChanged, this, &ContentView::refresh);
+    search->addWidget(m_search);
+    m_clearSearch = new QToolButton(searchBox);
+    m_clearSearch->setAutoRaise(true);
+    m_clearSearch->setToolTip(tr("Clear search"));
+    m_clearSearch->setIcon(Symbols::icon(QStringLiteral("xmark.circle.fill"),
+                                         Style::color(Style::SemanticColor::secondary)));
+    m_clearSearch->setFocusPolicy(Qt::NoFocus);
+    connect(m_clearSearch, &QToolButton::clicked, this, [this] { m_search->clear(); });
+    search->addWidget(m_clearSearch);
+    row->addWidget(searchBox);
+
+    m_add = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add"), header);
+    m_add->setDefault(false);
+    m_add->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(m_add, &QPushButton::clicked, this, [this] {
+        if (m_openAddSheet)
+            m_openAddSheet(this);
+    });
+    row->addWidget(m_add);
+
+    auto* focusSearch = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    focusSearch->setContext(Qt::WindowShortcut);
+    connect(focusSearch, &QShortcut::activated, this,
+            [this] { m_search->setFocus(Qt::ShortcutFocusReason); });
+    return header;
+}
+
+QWidget* ContentView::buildEmptyState() {
+    auto* page = new QWidget(this);
+    auto* column = new QVBoxLayout(page);
+    column->setSpacing(12);
+    column->addStretch(1);
+    column->addWidget(symbolLabel(QStringLiteral("lock.shield"), 48,
+                                  Style::color(Style::SemanticColor::secondary), page));
+    auto* title = styledLabel(tr("No accounts yet"), Style::TextStyle::title3, page);
+    title->setAlignment(Qt::AlignCenter);
+    column->addWidget(title);
+    auto* message = styledLabel(
+        tr("Click Add to import a QR code, paste a setup link, or enter a key by hand."),
+        Style::TextStyle::callout, page, Style::SemanticColor::secondary);
+    message->setAlignment(Qt::AlignCenter);
+    message->setWordWrap(true);
+    message->setContentsMargins(40, 0, 40, 0);
+    column->addWidget(message);
+    m_emptyAdd = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add account"), page);
+    connect(m_emptyAdd, &QPushButton::clicked, this, [this] {
+        if (m_openAddSheet)
+            m_openAddSheet(this);
+    });
+    column->addWidget(m_emptyAdd, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    return page;
+}
+
+QWidget* ContentView::buildNoMatchState() {
+    auto* page = new QWidget(this);
+    auto* column = new QVBoxLayout(page);
+    column->setSpacing(10);
+    column->addStretch(1);
+    column->addWidget(symbolLabel(QStringLiteral("magnifyingglass"), 28,
+                                  Style::color(Style::SemanticColor::secondary), page));
+    auto* title = styledLabel(tr("No matches"), Style::TextStyle::headline, page);
+    title->setAlignment(Qt::AlignCenter);
+    column->addWidget(title);
+    m_noMatchMessage =
+        styledLabel(QString(), Style::TextStyle::subheadline, page, Style::SemanticColor::secondary);
+    m_noMatchMessage->setAlignment(Qt::AlignCenter);
+    m_noMatchMessage->setWordWrap(true);
+    column->addWidget(m_noMatchMessage);
+    m_clearSearchLink = new QPushButton(tr("Clear search"), page);
+    m_clearSearchLink->setFlat(true);
+    m_clearSearchLink->setCursor(Qt::PointingHandCursor);
+    QPalette link = m_clearSearchLink->palette();
+    link.setColor(QPalette::ButtonText, Style::color(Style::SemanticColor::accent));
+    m_clearSearchLink->setPalette(link);
+    connect(m_clearSearchLink, &QPushButton::clicked, this, [this] { m_search->clear(); });
+    column->addWidget(m_clearSearchLink, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    return page;
+}
+
+void ContentView::setAddSheetFactory(std::function<void(QWidget*)> openAddSheet) {
+    m_openAddSheet = std::move(openAddSheet);
+    refresh();
+}
+
+// MARK: - What is listed
+
+AccountSort ContentView::sortOrder() const {
+    return accountSortFromText(m_defaults.string(sortKey).value_or(QString()))
+        .value_or(AccountSort::manual);
+}
+
+QList<Account> ContentView::visibleAccounts() const {
+    QList<Account> visible;
+    const QList<Folder>& folders = m_store.folders();
+    const QString query = m_search->text().toLower();
+    for (const Account& account : m_store.accounts()) {
+        switch (m_folderFilter.kind) {
+        case FolderFilter::Kind::all:
+            break;
+        case FolderFilter::Kind::folder:
+            if (account.folderID != m_folderFilter.folderID)
+                continue;
+            break;
+        case FolderFilter::Kind::ungrouped:
+            if (account.folderID &&
+                std::any_of(folders.begin(), folders.end(),
+                            [&](const Folder& f) { return f.id == *account.folderID; }))
+                continue;
+            break;
+        }
+        if (!query.isEmpty() && !account.name.toLower().contains(query) &&
+            !account.issuer.toLower().contains(query))
+            continue;
+        visible.append(account);
+    }
+    return Account::sorted(visible, sortOrder());
+}
+
+bool ContentView::canReorder() const {
+    return m_search->text().isEmpty() && m_folderFilter == FolderFilter::all() &&
+           sortOrder() == AccountSort::manual;
+}
+
+QString ContentView::searchText() const { return m_search->text(); }
+
+void ContentView::setSearchText(const QString& text) { m_search->setText(text); }
+
+void ContentView::setFolderFilter(const FolderFilter& filter) {
+    m_folderFilter = filter;
+    refresh();
+}
+
+QString ContentView::folderMenuTitle() const {
+    switch (m_folderFilter.kind) {
+    case FolderFilter::Kind::all:
+        return tr("All");
+    case FolderFilter::Kind::ungrouped:
+        return tr("Ungrouped");
+    case FolderFilter::Kind::folder:
+        for (const Folder& folder : m_store.folders())
+            if (folder.id == m_folderFilter.folderID)
+                return folder.name;
+        return tr("All");
+    }
+    return tr("All");
+}
+
+QList<AccountRow*> ContentView::rows() const { return m_orderedRows; }
+
+// MARK: - Refreshing
+
+void ContentView::refreshHeader() {
+    const QList<Folder>& folders = m_store.folders();
+    m_folderMenu->setVisible(!folders.isEmpty());
+    m_folderMenu->setText(folderMenuTitle());
+    QMenu* menu = m_folderMenu->menu();
+    menu->clear();
+    const auto choose = [this](FolderFilter filter) { setFolderFilter(filter); };
+    menu->addAction(Symbols::icon(m_folderFilter == FolderFilter::all()
+                                      ? QStringLiteral("checkmark")
+                                      : QStringLiteral("square.grid.2x2")),
+                    tr("All"), this, [choose] { choose(FolderFilter::all()); });
+    for (const Folder& folder : folders) {
+        const bool chosen = m_folderFilter == FolderFilter::folder(folder.id);
+        menu->addAction(Symbols::icon(chosen ? QStringLiteral("checkmark") : folder.symbol),
+                        QStringLiteral("%1 (%2)").arg(folder.name).arg(
+                            m_store.accountsInFolder(folder.id)),
+                        this, [choose, id = folder.id] { choose(FolderFilter::folder(id)); });
+    }
+    const QList<Account>& accounts = m_store.accounts();
+    if (std::any_of(accounts.begin(), accounts.end(), [](const Account& a) { return !a.folderID; })) {
+        menu->addSeparator();
+        menu->addAction(Symbols::icon(m_folderFilter == FolderFilter::ungrouped()
+                                          ? QStringLiteral("checkmark")
+                                          : QStringLiteral("tray")),
+                        tr("Ungrouped"), this, [choose] { choose(FolderFilter::ungrouped()); });
+    }
+    for (QAction* action : menu->actions())
+        action->setIconVisibleInMenu(true);
+}
+
+void ContentView::refresh() {
+    refreshHeader();
+    const bool hasSearch = !m_search->text().isEmpty();
+    m_clearSearch->setVisible(hasSearch);
+    m_add->setEnabled(bool(m_openAddSheet));
+    m_emptyAdd->setEnabled(bool(m_openAddSheet));
+
+    const std::optional<QString>& error = m_store.lastError();
+    m_errorLine->setVisible(error.has_value());
+    m_errorLine->setText(error.value_or(QString()));
+
+    const QList<Account> visible = visibleAccounts();
+    if (m_store.accounts().isEmpty()) {
+        m_listArea->setCurrentWidget(m_emptyState);
+    } else if (visible.isEmpty()) {
+        m_listArea->setCurrentWidget(m_noMatchState);
+        m_noMatchMessage->setVisible(hasSearch);
+        m_noMatchMessage->setText(tr("No accounts match “%1”.").arg(m_search->text()));
+        m_clearSearchLink->setVisible(hasSearch);
+    } else {
+        m_listArea->setCurrentWidget(m_listPage);
+    }
+
+    // Rows are kept per account and only rearranged, so a refresh does not
+    // rebuild every widget.
+    QHash<QUuid, AccountRow*> kept;
+    QList<AccountRow*> ordered;
+    const bool reorderable = canReorder();
+    for (const Account& account : visible) {
+        AccountRow* row = m_rows.take(account.id);
+        if (!row) {
+            row = new AccountRow(m_rowsContainer);
+            connect(row, &AccountRow::dragStarted, this, &ContentView::startDrag);
+        }
+        const QUuid id = account.id;
+        const auto current = [this, id]() -> std::optional<Account> {
+            for (const Account& a : m_store.accounts())
+                if (a.id == id)
+                    return a;
+            return std::nullopt;
+        };
+        row->setActions({
+            [this, current] { if (auto a = current()) copy(*a); },
+            [this, current] { if (auto a = current()) deleteAccount(*a); },
+            [this, current] { if (auto a = current()) m_store.advanceCounter(*a); },
+            [this, id] { m_store.toggleFavorite(id); },
+            [this, current] { if (auto a = current()) edit(*a); },
+            [this, id](std::optional<QUuid> folder) { m_store.setFolder(folder, id); },
+            {},
+        });
+        row->setAccount(account);
+        row->setFolders(m_store.folders());
+        row->setCanReorder(reorderable);
+        row->setCopied(m_copiedAccountID == account.id);
+        row->setNow(m_clock.now());
+        kept.insert(account.id, row);
+        ordered.append(row);
+    }
+    for (AccountRow* gone : std::as_const(m_rows))
+        gone->deleteLater();
+    m_rows = kept;
+    if (ordered != m_orderedRows) {
+        for (AccountRow* row : std::as_const(m_orderedRows))
+            m_rowsLayout->removeWidget(row);
+        for (qsizetype i = 0; i < ordered.size(); ++i)
+            m_rowsLayout->insertWidget(int(i), ordered[i]);
+    }
+    for (qsizetype i = 0; i < ordered.size(); ++i) {
+        ordered[i]->setAlternate(i % 2 == 1);
+        ordered[i]->show();
+    }
+    m_orderedRows = ordered;
+}
+
+void ContentView::tick() {
+    const QDateTime now = m_clock.now();
+    for (AccountRow* row : std::as_const(m_orderedRows))
+        row->setNow(now);
+}
+
+// MARK: - Actions
+
+void ContentView::copy(const Account& account) {
+    Clipboard::copyCodeToClipboard(account.code(m_clock.now()), m_defaults);
+    m_store.markUsed(account);
+    m_copiedAccountID = account.id;
+    const qint64 generation = ++m_copiedGeneration;
+    for (AccountRow* row : std::as_const(m_orderedRows))
+        row->setCopied(row->account().id == account.id);
+    QTimer::singleShot(m_copiedMs, this, [this, generation] {
+        if (m_copiedGeneration != generation)
+            return;
+        m_copiedAccountID.reset();
+        for (AccountRow* row : std::as_const(m_orderedRows))
+            row->setCopied(false);
+    });
+}
+
+void ContentView::deleteAccount(const Account& account) {
+    const QString label = account.displayLabel();
+    m_store.deleteAccount(account.id);
+    const qint64 generation = ++m_deletedToastGeneration;
+    showToast(tr("Moved “%1” to Recently Deleted").arg(label));
+    QTimer::singleShot(m_toastMs, this, [this, generation] {
+        if (m_deletedToastGeneration == generation)
+            hideToast();
+    });
+}
+
+void ContentView::move(const QList<int>& fromOffsets, int toOffset) {
+    if (!canReorder())
+        return;
+    QList<Account> accounts = m_store.accounts();
+    QList<int> sources = fromOffsets;
+    std::sort(sources.begin(), sources.end());
+    QList<Account> moving;
+    int destination = toOffset;
+    for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
+        if (*it < 0 || *it >= accounts.size())
+            return;
+        moving.prepend(accounts.takeAt(*it));
+        if (*it < toOffset)
+            --destination;
+    }
+    destination = std::clamp(destination, 0, int(accounts.size()));
+    for (qsizetype i = 0; i < moving.size(); ++i)
+        accounts.insert(destination + i, moving[i]);
+    m_store.setAccounts(accounts);
+    m_store.saveOrder();
+}
+
+void ContentView::edit(const Account& account) {
+    if (m_editSheet)
+        return; // one sheet at a time, as a sheet covers its window
+    m_editSheet = new EditAccountSheet(
+        m_store, account, [this](const Account& edited) { m_store.update(edited); }, window());
+    m_editSheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_editSheet->open();
+}
+
+// MARK: - Deletion notice
+
+void ContentView::showToast(const QString& text) {
+    const bool wasShown = m_deletedToast.has_value();
+    m_deletedToast = text;
+    m_toast->setText(text);
+    m_toast->adjustSize();
+    placeToast();
+    if (wasShown)
+        return;
+    m_toast->show();
+    m_toast->raise();
+    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toast->graphicsEffect());
+    auto* group = new QParallelAnimationGroup(m_toast);
+    auto* fade = new QPropertyAnimation(opacity, "opacity", group);
+    fade->setStartValue(0.0);
+    fade->setEndValue(1.0);
+    auto* slide = new QPropertyAnimation(m_toast, "pos", group);
+    slide->setStartValue(m_toast->pos() + QPoint(0, m_toast->height() + 16));
+    slide->setEndValue(m_toast->pos());
+    for (auto* animation : {fade, slide}) {
+        animation->setDuration(300);
+        animation->setEasingCurve(QEasingCurve::OutBack);
+    }
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void ContentView::hideToast() {
+    m_deletedToast.reset();
+    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toast->graphicsEffect());
+    auto* group = new QParallelAnimationGroup(m_toast);
+    auto* fade = new QPropertyAnimation(opacity, "opacity", group);
+    fade->setEndValue(0.0);
+    auto* slide = new QPropertyAnimation(m_toast, "pos", group);
+    slide->setEndValue(m_toast->pos() + QPoint(0, m_toast->height() + 16));
+    for (auto* animation : {fade, slide}) {
+        animation->setDuration(250);
+        animation->setEasingCurve(QEasingCurve::OutCubic);
+    }
+    connect(group, &QAbstractAnimation::finished, m_toast, [this] {
+        if (!m_deletedToast)
+            m_toast->hide();
+    });
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void ContentView::placeToast() {
+    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - 16);
+}
+
+void ContentView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (m_deletedToast)
+        placeToast();
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_search && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        m_search->clear();
+        m_search->clearFocus();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// MARK: - Reordering by drag
+
+void ContentView::startDrag(const QUuid& id) {
+    if (!canReorder())
+        return;
+    auto* drag = new QDrag(this);
+    auto* data = new QMimeData;
+    data->setData(dragMimeType, id.toByteArray());
+    drag->setMimeData(data);
+    if (AccountRow* row = m_rows.value(id))
+        drag->setPixmap(row->grab());
+    drag->exec(Qt::MoveAction);
+}
+
+int ContentView::dropIndexAt(const QPoint& position) const {
+    const QPoint inList = m_rowsContainer->mapFrom(this, position);
+    for (qsizetype i = 0; i < m_orderedRows.size(); ++i) {
+        const QRect geometry = m_orderedRows[i]->geometry();
+        if (inList.y() < geometry.center().y())
+            return int(i);
+    }
+    return int(m_orderedRows.size());
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasFormat(dragMimeType) && canReorder())
+        event->acceptProposedAction();
+}
+
+void ContentView::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasFormat(dragMimeType) && canReorder())
+        event->acceptProposedAction();
+}
+
+void ContentView::dropEvent(QDropEvent* event) {
+    const QUuid id = QUuid::fromString(QString::fromLatin1(event->mimeData()->data(dragMimeType)));
+    const QList<Account>& accounts = m_store.accounts();
+    for (qsizetype i = 0; i < accounts.size(); ++i)
+        if (accounts[i].id == id) {
+            move({int(i)}, dropIndexAt(event->position().toPoint()));
+            event->acceptProposedAction();
+            return;
+        }
+}

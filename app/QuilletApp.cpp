@@ -1,0 +1,98 @@
+#include "app/QuilletApp.h"
+
+#include "app/MainWindow.h"
+#include "app/TickingClock.h"
+#include "core/AccountStore.h"
+#include "core/CorrectedClock.h"
+#include "menubar/SettingsWindow.h"
+#include "menubar/TrayHost.h"
+#include "platform/UserDefaults.h"
+#include "system/AppDelegate.h"
+#include "system/UpdaterManager.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QTimer>
+#include <cstdio>
+
+QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent)
+    : QObject(parent), m_defaults(defaults) {
+    m_delegate = std::make_unique<AppDelegate>(defaults);
+    m_store = std::make_unique<AccountStore>(defaults, log);
+    m_clock = std::make_unique<TickingClock>();
+    m_updater = std::make_unique<UpdaterManager>();
+
+    connect(m_delegate.get(), &AppDelegate::openMainWindowRequested, this,
+            &QuilletApp::openMainWindow);
+    // Picks up what the credential provider or another computer changed.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+        if (s == Qt::ApplicationActive)
+            m_store->applicationBecameActive();
+    });
+}
+
+QuilletApp::~QuilletApp() {
+    delete m_mainWindow;
+    delete m_settings;
+}
+
+void QuilletApp::start() {
+    m_tray = new TrayHost(*m_updater, this);
+    connect(m_tray, &TrayHost::openMainWindowRequested, this, &QuilletApp::openMainWindow);
+    connect(m_tray, &TrayHost::settingsRequested, this, &QuilletApp::openSettings);
+    connect(m_tray, &TrayHost::quitRequested, qApp, &QApplication::quit);
+    connect(m_tray, &TrayHost::appeared, this, &QuilletApp::sceneAppeared);
+
+    const bool trayOnly = m_defaults.boolean(AppDelegate::menuBarOnlyKey).value_or(false);
+    // Without a tray the main window is the only way in.
+    if (!trayOnly || !TrayHost::isAvailable())
+        openMainWindow();
+    m_delegate->applicationDidFinishLaunching();
+}
+
+MainWindow* QuilletApp::mainWindow() const { return m_mainWindow; }
+
+void QuilletApp::openMainWindow() {
+    if (!m_mainWindow) {
+        m_mainWindow = new MainWindow(*m_store, *m_clock, m_defaults, *m_updater);
+        connect(m_mainWindow, &MainWindow::appeared, this, &QuilletApp::sceneAppeared);
+        connect(m_mainWindow, &MainWindow::settingsRequested, this, &QuilletApp::openSettings);
+        connect(m_mainWindow, &MainWindow::quitRequested, qApp, &QApplication::quit);
+    }
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
+    // For the start-up benchmark: when the first main window has been drawn.
+    static bool reported = false;
+    if (!reported && qEnvironmentVariableIsSet("QUILLET_STARTUP_REPORT")) {
+        reported = true;
+        QTimer::singleShot(0, this, [] {
+            std::fprintf(stderr, "quillet: main window shown at %lld\n",
+                         QDateTime::currentMSecsSinceEpoch());
+        });
+    }
+}
+
+void QuilletApp::openSettings() {
+    if (!m_settings) {
+        m_settings = new SettingsWindow;
+        connect(m_settings, &SettingsWindow::appeared, this, &QuilletApp::sceneAppeared);
+    }
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+}
+
+void QuilletApp::reopen() {
+    bool visible = false;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        visible = visible || (window->isVisible() && AppDelegate::isTitledWindow(window));
+    m_delegate->applicationShouldHandleReopen(visible);
+    if (visible && m_mainWindow) {
+        m_mainWindow->raise();
+        m_mainWindow->activateWindow();
+    }
+}
+
+void QuilletApp::sceneAppeared() { CorrectedClock::sync(false); }

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+class AccountStore;
+class AppDelegate;
+class MainWindow;
+class SettingsWindow;
+class TickingClock;
+class TrayHost;
+class UpdaterManager;
+class UserDefaults;
+class SecurityLog;
+
+// The program: its long-lived models, created once in this order and kept
+// for the life of the process, and the windows that show them.
+class QuilletApp : public QObject {
+    Q_OBJECT
+
+public:
+    QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent = nullptr);
+    ~QuilletApp() override;
+
+    // Applies the window policy, puts up the tray icon and, unless the user
+    // keeps Quillet in the tray only (or no tray exists), the main window.
+    void start();
+
+    AppDelegate& delegate() const { return *m_delegate; }
+    AccountStore& store() const { return *m_store; }
+    TickingClock& clock() const { return *m_clock; }
+    UpdaterManager& updater() const { return *m_updater; }
+    TrayHost* tray() const { return m_tray; }
+    MainWindow* mainWindow() const;
+
+    void openMainWindow();
+    void openSettings();
+    // The program was started a second time: bring it forward.
+    void reopen();
+
+private:
+    // Every window that comes on screen asks for a clock measurement; the
+    // clock lets at most one through every two minutes.
+    void sceneAppeared();
+
+    UserDefaults& m_defaults;
+    std::unique_ptr<AppDelegate> m_delegate;
+    std::unique_ptr<AccountStore> m_store;
+    std::unique_ptr<TickingClock> m_clock;
+    std::unique_ptr<UpdaterManager> m_updater;
+    TrayHost* m_tray = nullptr;
+    QPointer<MainWindow> m_mainWindow;
+    QPointer<SettingsWindow> m_settings;
+};

@@ -1,0 +1,122 @@
+#include "app/TimerRing.h"
+
+#include "platform/Style.h"
+
+#include <QPainter>
+#include <QPixmapCache>
+#include <QPainterPath>
+#include <cmath>
+
+namespace {
+
+constexpr qreal lineWidth = 2;
+constexpr int labelPixelSize = 9;
+
+} // namespace
+
+TimerRing::State TimerRing::compute(double period, const QDateTime& now) {
+    // Also catches NaN and infinity, which would leave no number to show.
+    if (!(period >= 1.0) || !std::isfinite(period)) period = 1.0;
+    const double t = double(now.toMSecsSinceEpoch()) / 1000.0;
+    const double remaining = period - std::fmod(t, period);
+    const double fraction = remaining / period;
+    const State::Tint tint = fraction > 0.33   ? State::Tint::accent
+                             : fraction > 0.16 ? State::Tint::orange
+                                               : State::Tint::red;
+    return {remaining, fraction, tint,
+            QStringLiteral("%1").arg(static_cast<qlonglong>(std::ceil(remaining)))};
+}
+
+TimerRing::TimerRing(QWidget* parent)
+    : QWidget(parent), now_(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC)) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void TimerRing::setPeriod(double seconds) {
+    period_ = seconds;
+    update();
+}
+
+void TimerRing::setNow(const QDateTime& now) {
+    now_ = now;
+    update();
+}
+
+TimerRing::State TimerRing::state() const {
+    return compute(period_, now_);
+}
+
+QSize TimerRing::sizeHint() const {
+    return QSize(22, 22);
+}
+
+void TimerRing::paintEvent(QPaintEvent*) {
+    const State s = state();
+    const QPalette& colours = palette();
+    QColor arcColour;
+    switch (s.tint) {
+    case State::Tint::accent:
+        arcColour = Style::color(Style::SemanticColor::accent, colours);
+        break;
+    case State::Tint::orange:
+        arcColour = Style::color(Style::SemanticColor::orange, colours);
+        break;
+    case State::Tint::red:
+        arcColour = Style::color(Style::SemanticColor::red, colours);
+        break;
+    }
+    const QColor labelColour = s.tint == State::Tint::accent
+                                   ? Style::color(Style::SemanticColor::secondary, colours)
+                                   : arcColour;
+    const QColor trackColour = Style::color(Style::SemanticColor::quaternary, colours);
+
+    // Every ring of a long list is redrawn each second, and rings of the same
+    // period look alike at any moment: each picture is drawn once and kept.
+    // Antialiased strokes are costly to draw, a kept picture is a plain copy.
+    const qreal ratio = devicePixelRatioF();
+    const QString key = QStringLiteral("quillet-ring/%1x%2@%3/%4/%5/%6/%7/%8")
+                            .arg(width())
+                            .arg(height())
+                            .arg(ratio)
+                            .arg(qRound(s.fraction * 2000))
+                            .arg(s.label)
+                            .arg(arcColour.rgba())
+                            .arg(labelColour.rgba())
+                            .arg(trackColour.rgba());
+    QPixmap picture;
+    if (!QPixmapCache::find(key, &picture)) {
+        picture = QPixmap(size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        // The circle fills the square frame; the stroke is kept inside it,
+        // since a widget cannot draw beyond its own rectangle.
+        const qreal side = qMin(width(), height());
+        const QRectF frame((width() - side) / 2, (height() - side) / 2, side, side);
+        const QRectF circle =
+            frame.adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2, -lineWidth / 2);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(trackColour, lineWidth, Qt::SolidLine, Qt::FlatCap));
+        painter.drawEllipse(circle);
+
+        // From 12 o'clock clockwise: Qt's angles run counter-clockwise from
+        // 3 o'clock, hence the start at 90 degrees and the negative sweep.
+        QPainterPath arc;
+        arc.arcMoveTo(circle, 90);
+        arc.arcTo(circle, 90, -360.0 * s.fraction);
+        painter.setPen(QPen(arcColour, lineWidth, Qt::SolidLine, Qt::RoundCap));
+        painter.drawPath(arc);
+
+        // Sizes here are in the ring's own units (logical pixels), so the
+        // label keeps its place inside the 22-pixel ring whatever the DPI.
+        QFont font = Style::font(Style::TextStyle::caption2, QFont::DemiBold, true, true);
+        font.setPixelSize(labelPixelSize);
+        painter.setFont(font);
+        painter.setPen(labelColour);
+        painter.drawText(frame, Qt::AlignCenter, s.label);
+        painter.end();
+        QPixmapCache::insert(key, picture);
+    }
+    QPainter(this).drawPixmap(0, 0, picture);
+}

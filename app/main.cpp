@@ -1,0 +1,63 @@
+// Quillet: two-factor codes in the desktop's tray.
+#include "app/QuilletApp.h"
+#include "core/SecurityLog.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+namespace {
+
+const QString busName = QStringLiteral("com.tarnwick.Quillet");
+const QString busPath = QStringLiteral("/Quillet");
+const QString busInterface = QStringLiteral("com.tarnwick.Quillet.Application");
+
+// The running program answers a second start on the session bus.
+class BusEndpoint : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.tarnwick.Quillet.Application")
+
+public:
+    explicit BusEndpoint(QuilletApp& app) : m_app(app) {}
+
+public slots:
+    Q_SCRIPTABLE void Reopen() { m_app.reopen(); }
+
+private:
+    QuilletApp& m_app;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillet"));
+    QApplication::setOrganizationName(QStringLiteral("tarnwick"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bool ownsName = false;
+    if (bus.isConnected()) {
+        ownsName = bus.interface()->registerService(busName, QDBusConnectionInterface::DontQueueService,
+                                                    QDBusConnectionInterface::DontAllowReplacement) ==
+                   QDBusConnectionInterface::ServiceRegistered;
+        if (!ownsName) {
+            // Already running: bring that one forward and leave.
+            bus.call(QDBusMessage::createMethodCall(busName, busPath, busInterface,
+                                                    QStringLiteral("Reopen")));
+            return 0;
+        }
+    }
+
+    QuilletApp app(UserDefaults::standard(), SecurityLog::shared());
+    BusEndpoint endpoint(app);
+    if (ownsName)
+        bus.registerObject(busPath, &endpoint, QDBusConnection::ExportScriptableSlots);
+    app.start();
+    return application.exec();
+}
+
+#include "main.moc"

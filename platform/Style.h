@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+
+// The one place that turns the app's text styles and semantic colours into
+// Qt fonts and colours, so every view agrees on sizes and tints.
+namespace Style {
+
+enum class TextStyle {
+    largeTitle,
+    title,
+    title2,
+    title3,
+    headline,
+    body,
+    callout,
+    subheadline,
+    footnote,
+    caption,
+    caption2
+};
+
+// The style's font, scaled so that `body` is the application font's size.
+// `headline` is bold unless another weight than Normal is asked for.
+// `monospacedDigits` makes every digit equally wide (codes must not jitter);
+// `rounded` prefers a rounded face when one is installed.
+QFont font(TextStyle style, QFont::Weight weight = QFont::Normal, bool monospacedDigits = false,
+           bool rounded = false);
+
+enum class SemanticColor {
+    primary,
+    secondary,
+    tertiary,
+    quaternary,
+    accent,
+    green,
+    orange,
+    red,
+    yellow
+};
+
+// primary..quaternary: the palette's window text at decreasing opacity;
+// accent: the palette's highlight; the rest: fixed system tints, a little
+// brighter on dark palettes.
+QColor color(SemanticColor c, const QPalette& palette = QPalette());
+
+} // namespace Style

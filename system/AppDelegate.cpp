@@ -1,0 +1,74 @@
+#include "system/AppDelegate.h"
+
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+AppDelegate::AppDelegate(UserDefaults& defaults, QObject* parent)
+    : QObject(parent), m_defaults(defaults) {}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    applyActivationPolicy();
+    if (!m_observing) {
+        m_observing = true;
+        connect(&m_defaults, &UserDefaults::changed, this, &AppDelegate::applyActivationPolicy);
+    }
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+    if (!hasVisibleWindows)
+        showMainWindow();
+    return hasVisibleWindows;
+}
+
+void AppDelegate::applyActivationPolicy() {
+    const bool menuBarOnly = m_defaults.boolean(menuBarOnlyKey).value_or(false);
+    if (m_lastApplied == menuBarOnly)
+        return;
+    const bool first = !m_lastApplied.has_value();
+    m_lastApplied = menuBarOnly;
+    emit taskbarPresenceChanged(!menuBarOnly);
+    if (menuBarOnly) {
+        QTimer::singleShot(first ? launchCloseDelayMs : 0, this,
+                           &AppDelegate::closeWindowsForMenuBarOnly);
+        return;
+    }
+    if (!first)
+        showMainWindow();
+}
+
+bool AppDelegate::isTitledWindow(const QWidget* window) {
+    const Qt::WindowFlags flags = window->windowFlags();
+    const Qt::WindowType type = window->windowType();
+    // Popups, tool windows (the copy confirmation, the quick search) and
+    // frameless panels are never governed by the policy.
+    if (type != Qt::Window && type != Qt::Dialog)
+        return false;
+    return !flags.testFlag(Qt::FramelessWindowHint);
+}
+
+void AppDelegate::closeWindowsForMenuBarOnly() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || !isTitledWindow(window))
+            continue;
+        if (window->windowTitle() == QLatin1String("Settings") ||
+            window->objectName().contains(QLatin1String("Settings")))
+            continue;
+        window->close();
+    }
+}
+
+void AppDelegate::showMainWindow() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!isTitledWindow(window) ||
+            !window->objectName().contains(QLatin1String("main"), Qt::CaseInsensitive))
+            continue;
+        window->show();
+        window->raise();
+        window->activateWindow();
+        return;
+    }
+    emit openMainWindowRequested();
+}

@@ -1,0 +1,56 @@
+#include "system/Clipboard.h"
+
+#include "platform/Pasteboard.h"
+#include "platform/UserDefaults.h"
+
+#include <QTimer>
+
+namespace Clipboard {
+
+namespace {
+
+// One pending clear for the whole program. Each copy restarts it with its
+// own text, so an older timer can never wipe a newer copy early, not even a
+// copy of the same code.
+struct PendingClear {
+    QTimer timer;
+    QString code;
+
+    PendingClear() {
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (Pasteboard::text() == code)
+                Pasteboard::clear();
+            code.clear();
+        });
+    }
+};
+
+PendingClear& pending() {
+    static PendingClear* clear = new PendingClear;
+    return *clear;
+}
+
+} // namespace
+
+void copyCodeToClipboard(const QString& code, UserDefaults& defaults) {
+    Pasteboard::writeConcealed(code);
+    const qint64 seconds = defaults.integer(clearSecondsKey).value_or(0);
+    PendingClear& clear = pending();
+    if (seconds < 1) {
+        clear.timer.stop();
+        clear.code.clear();
+        return;
+    }
+    clear.code = code;
+    clear.timer.start(int(std::min<qint64>(seconds, 24 * 3600) * 1000));
+}
+
+void copyCodeToClipboard(const QString& code) {
+    copyCodeToClipboard(code, UserDefaults::standard());
+}
+
+int pendingClearMs() { return pending().timer.isActive() ? pending().timer.remainingTime() : -1; }
+
+} // namespace Clipboard

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The real program on a real X server with a tray: it starts, docks its tray
+# icon, shows the main window with the seeded accounts (kept as a screenshot
+# in tests/artifacts/), and a second start hands over to the first and exits.
+# Run inside tests/with-session.sh (private D-Bus and keyring).
+# Usage: desktop_smoke.sh QUILLET_BINARY SEED_BINARY ARTIFACT_DIR
+set -euo pipefail
+quillet=$1
+seed=$2
+artifacts=$3
+mkdir -p "$artifacts"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "desktop test: $*" >&2; exit 1; }
+
+# A private X server on the first free display.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+
+trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+  >"$work/trayer.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xdotool search --class trayer >/dev/null 2>&1 && break; sleep 0.1; done
+
+"$seed" 4 || fail "could not seed the vault"
+
+"$quillet" >"$work/quillet.log" 2>&1 &
+quillet_pid=$!
+pids+=($quillet_pid)
+main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+  || fail "the main window did not appear"
+echo "main window: $main"
+
+# The tray icon is a window docked into trayer's.
+docked=""
+for _ in $(seq 50); do
+  docked=$(xwininfo -root -tree | grep -ci 'quillet' || true)
+  tray_children=$(xwininfo -tree -id "$(xdotool search --class trayer | head -n1)" | grep -c '0x' || true)
+  [ "$tray_children" -gt 1 ] && break
+  sleep 0.1
+done
+[ "${tray_children:-0}" -gt 1 ] || fail "no icon docked in the tray"
+echo "tray: $tray_children windows under the tray"
+
+sleep 1
+import -window "$main" "$artifacts/main-window.png"
+import -window root "$artifacts/desktop.png"
+echo "screenshots in $artifacts"
+
+# A second start brings the first forward and leaves.
+timeout 10 "$quillet" >"$work/second.log" 2>&1 || fail "the second start did not exit cleanly"
+kill -0 "$quillet_pid" || fail "the first instance is gone"
+[ "$(xdotool search --onlyvisible --name '^Quillet$' | wc -l)" -eq 1 ] || fail "a second main window appeared"
+echo "desktop test passed"

@@ -1,0 +1,112 @@
+#include "app/MainWindow.h"
+#include "app/TickingClock.h"
+#include "core/AccountStore.h"
+#include "core/SecurityLog.h"
+#include "platform/Keychain.h"
+#include "platform/Pasteboard.h"
+#include "platform/UserDefaults.h"
+#include "system/AppDelegate.h"
+#include "system/Clipboard.h"
+#include "system/UpdaterManager.h"
+
+#include <QClipboard>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class SystemTests : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir folder;
+
+private slots:
+    void trayOnlyClosesTheMainWindowButNotSettings() {
+        UserDefaults defaults(folder.filePath("policy.conf"));
+        AppDelegate delegate(defaults);
+        QSignalSpy presence(&delegate, &AppDelegate::taskbarPresenceChanged);
+        QSignalSpy openRequests(&delegate, &AppDelegate::openMainWindowRequested);
+        QWidget main;
+        main.setObjectName("main");
+        main.setWindowTitle("Quillet");
+        QWidget settings;
+        settings.setObjectName("Settings");
+        QWidget popup(nullptr, Qt::Popup);
+        main.show();
+        settings.show();
+        delegate.applicationDidFinishLaunching();
+        QCOMPARE(delegate.lastApplied(), std::optional<bool>(false));
+        QCOMPARE(presence.takeFirst().first().toBool(), true);
+
+        defaults.setValue("hotkeyBindings.v1", QByteArray("[]")); // not the policy: nothing
+        QVERIFY(presence.isEmpty());
+        defaults.setValue(AppDelegate::menuBarOnlyKey, true);
+        QCOMPARE(presence.takeFirst().first().toBool(), false);
+        QTRY_VERIFY(!main.isVisible());
+        QVERIFY(settings.isVisible());
+
+        // Back to the taskbar: the existing (hidden) main window comes back.
+        defaults.setValue(AppDelegate::menuBarOnlyKey, false);
+        QVERIFY(main.isVisible());
+        QVERIFY(openRequests.isEmpty());
+        // With no main window at all, whoever hosts it is asked to open one.
+        main.setObjectName("other");
+        delegate.showMainWindow();
+        QCOMPARE(openRequests.size(), 1);
+        QVERIFY(!AppDelegate::isTitledWindow(&popup));
+    }
+
+    void clipboardMarkersAndTimedClear() {
+        UserDefaults defaults(folder.filePath("clipboard.conf"));
+        Clipboard::copyCodeToClipboard("123456", defaults);
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        QCOMPARE(data->text(), QStringLiteral("123456"));
+        QCOMPARE(data->data("org.nspasteboard.TransientType"), QByteArray("1"));
+        QCOMPARE(data->data("org.nspasteboard.ConcealedType"), QByteArray("1"));
+        QCOMPARE(data->data("x-kde-passwordManagerHint"), QByteArray("secret"));
+        QCOMPARE(Clipboard::pendingClearMs(), -1); // never, by default
+
+        defaults.setValue(Clipboard::clearSecondsKey, 15);
+        Clipboard::copyCodeToClipboard("111111", defaults);
+        QVERIFY(Clipboard::pendingClearMs() > 14000);
+        // The same code copied again restarts the one pending clear.
+        QTest::qWait(300);
+        Clipboard::copyCodeToClipboard("111111", defaults);
+        QVERIFY2(Clipboard::pendingClearMs() > 14800, qPrintable(QString::number(Clipboard::pendingClearMs())));
+        // Something else copied meanwhile is left alone when it fires.
+        QGuiApplication::clipboard()->setText("not a code");
+        defaults.setValue(Clipboard::clearSecondsKey, 1);
+        Clipboard::copyCodeToClipboard("222222", defaults);
+        QGuiApplication::clipboard()->setText("mine");
+        QTest::qWait(1200);
+        QCOMPARE(Pasteboard::text(), std::optional<QString>("mine"));
+        Clipboard::copyCodeToClipboard("333333", defaults);
+        QTRY_VERIFY_WITH_TIMEOUT(!Pasteboard::text() || Pasteboard::text()->isEmpty(), 3000);
+    }
+
+    void checkForUpdatesIsPresentAndDisabled() {
+        UserDefaults defaults(folder.filePath("window.conf"));
+        SecurityLog log(folder.filePath("timeline.jsonl"));
+        Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
+        AccountStore store(defaults, log);
+        TickingClock clock;
+        UpdaterManager updater;
+        MainWindow window(store, clock, defaults, updater);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QCOMPARE(window.objectName(), QStringLiteral("main"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quillet"));
+        QCOMPARE(window.minimumSize(), QSize(520, 420));
+        QMenu* app = window.menuBar()->actions().first()->menu();
+        QStringList entries;
+        for (QAction* action : app->actions())
+            entries << action->text();
+        QCOMPARE(entries.mid(0, 2), QStringList({"About Quillet", "Check for Updates…"}));
+        QTest::qWait(10);
+        QVERIFY(!app->actions().at(1)->isEnabled());
+        QVERIFY(!entries.contains("New"));
+    }
+};
+
+QTEST_MAIN(SystemTests)
+#include "SystemTests.moc"
