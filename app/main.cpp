@@ -57,7 +57,10 @@ int main(int argc, char** argv) {
     if (ownsName)
         bus.registerObject(busPath, &endpoint, QDBusConnection::ExportScriptableSlots);
     app.start();
-    return application.exec();
+    const int status = application.exec();
+    // Events recorded just before quitting still reach the timeline.
+    SecurityLog::shared().waitForIdle();
+    return status;
 }
 
 #include "main.moc"

@@ -378,8 +378,11 @@ struct SecurityLog::Worker {
 };
 
 SecurityLog& SecurityLog::shared() {
-    static SecurityLog log(defaultPath());
-    return log;
+    // Lives as long as the process: its worker must not stop while static
+    // destruction tears down the libraries it uses. The program waits for it
+    // to go idle before it exits (waitForIdle), so no event is lost.
+    static SecurityLog* log = new SecurityLog(defaultPath());
+    return *log;
 }
 
 QString SecurityLog::defaultPath() {

@@ -76,6 +76,7 @@ struct SecurityEvent {
 class SecurityLog {
 public:
     // The timeline of this user: $XDG_DATA_HOME/Quillet/security-timeline.jsonl.
+    // Never destroyed; call waitForIdle() before the process exits.
     static SecurityLog& shared();
     static QString defaultPath();
 
