@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
-  libssl-dev libsecret-1-dev
+  libssl-dev libsecret-1-dev libx11-dev libxtst-dev libxcb1-dev
   # tests and benchmarks
   libbenchmark-dev oathtool python3 dbus gnome-keyring
   python3-cryptography

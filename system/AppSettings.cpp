@@ -1,0 +1,193 @@
+#include "system/AppSettings.h"
+
+#include "core/Json.h"
+#include "platform/UserDefaults.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+
+namespace {
+
+// A present, non-null key that is not a 32-bit unsigned number fails the
+// binding; a missing or null one keeps the default.
+bool readUInt32(const QJsonObject& object, const char* key, quint32& out) {
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined() || value.isNull()) return true;
+    const std::optional<quint64> number = Json::toUInt64(value);
+    if (!number || *number > 0xFFFFFFFFull) return false;
+    out = static_cast<quint32>(*number);
+    return true;
+}
+
+bool readBoolean(const QJsonObject& object, const char* key, bool& out) {
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined() || value.isNull()) return true;
+    if (!value.isBool()) return false;
+    out = value.toBool();
+    return true;
+}
+
+std::optional<QUuid> parseUuid(const QString& text) {
+    return Json::toUuid(QJsonValue(text));
+}
+
+} // namespace
+
+QJsonObject HotKeyBinding::toJson() const {
+    QJsonObject object{
+        {QStringLiteral("id"), Json::uuidText(id)},
+        {QStringLiteral("keyCode"), static_cast<qint64>(keyCode)},
+        {QStringLiteral("modifiers"), static_cast<qint64>(modifiers)},
+        {QStringLiteral("enabled"), enabled},
+        {QStringLiteral("autoPaste"), autoPaste},
+    };
+    if (accountID) object.insert(QStringLiteral("accountID"), Json::uuidText(*accountID));
+    return object;
+}
+
+std::optional<HotKeyBinding> HotKeyBinding::fromJson(const QJsonValue& value) {
+    if (!value.isObject()) return std::nullopt;
+    const QJsonObject object = value.toObject();
+    HotKeyBinding binding;
+    for (const char* key : {"id", "accountID"}) {
+        const QJsonValue text = object.value(QLatin1String(key));
+        if (text.isUndefined() || text.isNull()) continue;
+        const std::optional<QUuid> uuid = Json::toUuid(text);
+        if (!uuid) return std::nullopt;
+        if (qstrcmp(key, "id") == 0)
+            binding.id = *uuid;
+        else
+            binding.accountID = *uuid;
+    }
+    if (!readUInt32(object, "keyCode", binding.keyCode) ||
+        !readUInt32(object, "modifiers", binding.modifiers) ||
+        !readBoolean(object, "enabled", binding.enabled) ||
+        !readBoolean(object, "autoPaste", binding.autoPaste))
+        return std::nullopt;
+    return binding;
+}
+
+QByteArray HotKeyBinding::encodeList(const QList<HotKeyBinding>& bindings) {
+    QJsonArray array;
+    for (const HotKeyBinding& binding : bindings)
+        array.append(binding.toJson());
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+QList<HotKeyBinding> HotKeyBinding::decodeList(const QByteArray& data) {
+    const std::optional<QJsonDocument> document = Json::parse(data);
+    if (!document || !document->isArray()) return {};
+    QList<HotKeyBinding> bindings;
+    for (const QJsonValue& element : document->array())
+        if (std::optional<HotKeyBinding> binding = fromJson(element)) bindings.append(*binding);
+    return bindings;
+}
+
+AppSettings::AppSettings(UserDefaults& defaults, QObject* parent)
+    : QObject(parent), m_defaults(defaults) {
+    if (const std::optional<QByteArray> data = m_defaults.data(bindingsKey))
+        m_bindings = HotKeyBinding::decodeList(*data);
+    m_showCodeInMenuBar = readBool(showCodeInMenuBarKey, true);
+    if (const std::optional<QString> text = m_defaults.string(menuBarAccountIDKey))
+        m_menuBarAccountID = parseUuid(*text);
+    m_revealCodesInMenu = readBool(revealCodesInMenuKey, true);
+    // The INI file cannot tell a one-element list from a single string, so a
+    // string counts as a list of one.
+    const QVariant hidden = m_defaults.value(menuBarHiddenAccountIDsKey);
+    QStringList texts;
+    if (hidden.typeId() == QMetaType::QStringList)
+        texts = hidden.toStringList();
+    else if (hidden.typeId() == QMetaType::QString)
+        texts = QStringList{hidden.toString()};
+    for (const QString& text : texts)
+        if (const std::optional<QUuid> id = parseUuid(text)) m_menuBarHiddenAccountIDs.insert(*id);
+    m_quickLauncherEnabled = readBool(quickLauncherEnabledKey, true);
+    m_menuBarOnly = readBool(menuBarOnlyKey, false);
+}
+
+// Any stored value counts, read the lenient way earlier versions read
+// booleans: true/yes or a non-zero number is true, anything else false.
+bool AppSettings::readBool(const QString& key, bool absent) const {
+    if (!m_defaults.contains(key)) return absent;
+    if (const std::optional<bool> value = m_defaults.boolean(key)) return *value;
+    const QVariant value = m_defaults.value(key);
+    const QString text = value.toString().trimmed();
+    if (text.isEmpty()) return false;
+    const QChar first = text.front().toLower();
+    if (first == QLatin1Char('y') || first == QLatin1Char('t')) return true;
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    return ok && number != 0;
+}
+
+void AppSettings::setBindings(const QList<HotKeyBinding>& bindings) {
+    m_bindings = bindings;
+    m_defaults.setValue(bindingsKey, HotKeyBinding::encodeList(m_bindings));
+    emit bindingsChanged();
+}
+
+void AppSettings::setShowCodeInMenuBar(bool show) {
+    m_showCodeInMenuBar = show;
+    m_defaults.setValue(showCodeInMenuBarKey, show);
+    emit showCodeInMenuBarChanged();
+}
+
+void AppSettings::setMenuBarAccountID(std::optional<QUuid> id) {
+    m_menuBarAccountID = id;
+    if (id)
+        m_defaults.setValue(menuBarAccountIDKey, Json::uuidText(*id));
+    else
+        m_defaults.remove(menuBarAccountIDKey);
+    emit menuBarAccountIDChanged();
+}
+
+void AppSettings::setRevealCodesInMenu(bool reveal) {
+    m_revealCodesInMenu = reveal;
+    m_defaults.setValue(revealCodesInMenuKey, reveal);
+    emit revealCodesInMenuChanged();
+}
+
+void AppSettings::setMenuBarHiddenAccountIDs(const QSet<QUuid>& ids) {
+    m_menuBarHiddenAccountIDs = ids;
+    QStringList texts;
+    for (const QUuid& id : ids)
+        texts.append(Json::uuidText(id));
+    m_defaults.setValue(menuBarHiddenAccountIDsKey, texts);
+    emit menuBarHiddenAccountIDsChanged();
+}
+
+void AppSettings::setQuickLauncherEnabled(bool enabled) {
+    m_quickLauncherEnabled = enabled;
+    m_defaults.setValue(quickLauncherEnabledKey, enabled);
+    emit quickLauncherEnabledChanged();
+}
+
+void AppSettings::setMenuBarOnly(bool menuBarOnly) {
+    m_menuBarOnly = menuBarOnly;
+    m_defaults.setValue(menuBarOnlyKey, menuBarOnly);
+    emit menuBarOnlyChanged();
+}
+
+void AppSettings::addBinding() {
+    QList<HotKeyBinding> bindings = m_bindings;
+    HotKeyBinding binding;
+    binding.modifiers = newBindingModifiers;
+    bindings.append(binding);
+    setBindings(bindings);
+}
+
+void AppSettings::removeBinding(const QUuid& id) {
+    QList<HotKeyBinding> bindings = m_bindings;
+    bindings.removeIf([&](const HotKeyBinding& binding) { return binding.id == id; });
+    setBindings(bindings);
+}
+
+void AppSettings::toggleHidden(const QUuid& accountID, bool shown) {
+    QSet<QUuid> ids = m_menuBarHiddenAccountIDs;
+    if (shown)
+        ids.remove(accountID);
+    else
+        ids.insert(accountID);
+    setMenuBarHiddenAccountIDs(ids);
+}

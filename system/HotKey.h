@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <Qt>
+#include <functional>
+
+// One system-wide key combination and what its press runs. Registration goes
+// through platform/GlobalHotKey; presses are delivered later on the main
+// thread's event loop, so an action never runs inside the X event handling,
+// and a press that arrives after unregister() does nothing.
+//
+// The key code and modifier mask keep the values earlier versions wrote:
+// macOS virtual key codes (e.g. 40 = K) and Carbon modifier masks.
+class HotKey {
+public:
+    static constexpr quint32 command = 0x100;
+    static constexpr quint32 shift = 0x200;
+    static constexpr quint32 option = 0x800;
+    static constexpr quint32 control = 0x1000;
+
+    HotKey(quint32 keyCode, quint32 modifiers, std::function<void()> action);
+    ~HotKey();
+    HotKey(const HotKey&) = delete;
+    HotKey& operator=(const HotKey&) = delete;
+
+    // True when the combination is now registered. Re-registers when already
+    // registered; a failure leaves this hotkey unregistered.
+    bool registerHotKey();
+    void unregisterHotKey();
+
+    quint32 id() const { return m_id; }
+    quint32 keyCode() const { return m_keyCode; }
+    quint32 modifiers() const { return m_modifiers; }
+    bool isRegistered() const { return m_registered; }
+
+    // Runs the action registered under id, if one still is.
+    static void dispatch(quint32 id);
+
+    // Qt's modifiers as the stored mask. On this desktop the Control key
+    // plays the part of Command and the Super key that of Control, so Qt's
+    // Control is Command, Alt Option, Shift Shift and Meta (Super) Control.
+    static quint32 carbonModifiers(Qt::KeyboardModifiers modifiers);
+    // "K", "F5", "Space", "←"...; keys without a name give "Key " and the code.
+    static QString keyName(quint32 keyCode);
+    // "⌃⌥⇧⌘K"; "—" when neither a key nor a modifier is set.
+    static QString comboString(quint32 keyCode, quint32 modifiers);
+
+private:
+    const quint32 m_id;
+    quint32 m_keyCode;
+    quint32 m_modifiers;
+    std::function<void()> m_action;
+    bool m_registered = false;
+};

@@ -1,0 +1,61 @@
+#include "system/SystemActions.h"
+
+#include "platform/LoginItem.h"
+#include "platform/SyntheticKeys.h"
+#include "platform/SystemSettings.h"
+
+#include <QCoreApplication>
+
+namespace SystemActions {
+namespace {
+
+// The names the macOS build opens; kept so a settings backend that knows
+// them (a future desktop integration) gets the same requests.
+const QString accessibilityPane = QStringLiteral("Privacy_Accessibility");
+const QString loginItemsPane = QStringLiteral("LoginItems");
+
+} // namespace
+
+void pasteCommandV() {
+    // Without X11 or XTEST there is nobody to send to; callers have checked.
+    SyntheticKeys::paste();
+}
+
+void typeText(const QString& text) {
+    if (text.isEmpty()) return;
+    SyntheticKeys::type(text);
+}
+
+bool openAccessibilitySettings() {
+    return SystemSettings::open(accessibilityPane);
+}
+
+bool openLoginItemsSettings() {
+    return SystemSettings::open(loginItemsPane);
+}
+
+QString accessibilitySettingsHelp() {
+    return QCoreApplication::translate(
+        "SystemActions", "Quillet pastes and types through the X server's XTEST extension. "
+                         "This computer needs no permission for it; if it fails, the X server does "
+                         "not offer XTEST.");
+}
+
+QString loginItemsSettingsHelp() {
+    return QCoreApplication::translate(
+               "SystemActions",
+               "Quillet starts at login from %1. Your desktop's Startup Applications settings can "
+               "turn it off.")
+        .arg(LoginItem::desktopFilePath());
+}
+
+std::optional<QString> setLaunchAtLogin(bool on) {
+    const bool enabled = LoginItem::status() == LoginItem::Status::enabled;
+    if (on == enabled) return std::nullopt;
+    QString error;
+    const bool done = on ? LoginItem::registerItem(&error) : LoginItem::unregisterItem(&error);
+    if (done) return std::nullopt;
+    return error;
+}
+
+} // namespace SystemActions

@@ -1,0 +1,128 @@
+#include "system/CopyHUD.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTranslator>
+#include <QWidget>
+#include <QtTest>
+
+namespace {
+
+// Stands in for a German translation of the HUD's titles only.
+class GermanTitles : public QTranslator {
+public:
+    QString translate(const char* context, const char* source, const char* = nullptr,
+                      int = -1) const override {
+        if (QByteArray(context) == "CopyHUD" && QByteArray(source) == "Code copied")
+            return QStringLiteral("Code kopiert");
+        return {};
+    }
+};
+
+} // namespace
+
+class CopyHUDTests : public QObject {
+    Q_OBJECT
+
+    CopyHUD& hud = CopyHUD::shared();
+
+    void waitUntilHidden() { QTRY_VERIFY_WITH_TIMEOUT(!hud.isShowing(), 5000); }
+
+private slots:
+    void init() { waitUntilHidden(); }
+
+    void showsItsTextsAtTheTopCentreOfTheScreen() {
+        hud.show(QStringLiteral("Code pasted"), QStringLiteral("GitHub: alice"), 200);
+        QVERIFY(hud.isShowing());
+        QCOMPARE(hud.title(), QStringLiteral("Code pasted"));
+        QCOMPARE(hud.subtitle(), QStringLiteral("GitHub: alice"));
+        QWidget* panel = hud.panel();
+        QCOMPARE(panel->size(), QSize(280, 64));
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(panel->x(), area.x() + (area.width() - 280) / 2);
+        QCOMPARE(panel->y(), area.top() + 12);
+        // It draws without trouble even with texts far too long for one line.
+        hud.show(QString(300, u'W'), QString(300, u'x'), 200);
+        QVERIFY(!panel->grab().isNull());
+        QCOMPARE(hud.panel(), panel); // one panel, reused
+    }
+
+    void translatesTheTitleButNotTheSubtitle() {
+        GermanTitles german;
+        QCoreApplication::installTranslator(&german);
+        hud.show(QStringLiteral("Code copied"), QStringLiteral("Code copied"), 100);
+        QCoreApplication::removeTranslator(&german);
+        QCOMPARE(hud.title(), QStringLiteral("Code kopiert"));
+        QCOMPARE(hud.subtitle(), QStringLiteral("Code copied"));
+        hud.show(QStringLiteral("Copied (needs Accessibility)"), QString(), 100);
+        QCOMPARE(hud.title(), QStringLiteral("Copied (needs Accessibility)"));
+    }
+
+    void fadesInAndOutAfterItsDuration() {
+        QElapsedTimer clock;
+        clock.start();
+        hud.show(QStringLiteral("Code copied"), QStringLiteral("a"), 300);
+        QCOMPARE(hud.panel()->windowOpacity(), 0.0);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 1000);
+        QVERIFY(clock.elapsed() >= 150);
+        QTest::qWait(150);
+        QVERIFY(hud.isShowing());
+        waitUntilHidden();
+        // Held for the duration, then the 0.25 s fade; allow the timers' slack.
+        QVERIFY2(clock.elapsed() >= 300 + 200, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(hud.panel()->windowOpacity(), 0.0);
+    }
+
+    void aNewerMessageReplacesTheOlderAndKeepsItsOwnDuration() {
+        QElapsedTimer clock;
+        clock.start();
+        hud.show(QStringLiteral("Code copied"), QStringLiteral("first"), 200);
+        QTest::qWait(100);
+        hud.show(QStringLiteral("Code typed"), QStringLiteral("second"), 700);
+        QCOMPARE(hud.panel()->windowOpacity(), 0.0); // starts its own fade-in
+        QCOMPARE(hud.subtitle(), QStringLiteral("second"));
+        // Well past the first message's dismissal and fade-out.
+        QTest::qWait(500);
+        QVERIFY(hud.isShowing());
+        QCOMPARE(hud.panel()->windowOpacity(), 1.0);
+        waitUntilHidden();
+        QVERIFY2(clock.elapsed() >= 100 + 700 + 200, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void aMessageDuringAFadeOutStaysOnScreen() {
+        hud.show(QStringLiteral("Code copied"), QStringLiteral("first"), 250);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(hud.panel()->windowOpacity() < 0.9, 1000);
+        QVERIFY(hud.isShowing());
+        hud.show(QStringLiteral("Code copied"), QStringLiteral("second"), 800);
+        // The old fade-out would have finished and hidden the panel by now.
+        QTest::qWait(400);
+        QVERIFY(hud.isShowing());
+        QCOMPARE(hud.panel()->windowOpacity(), 1.0);
+        QCOMPARE(hud.subtitle(), QStringLiteral("second"));
+    }
+
+    void neverTakesTheFocusNorTheMouse() {
+        QWidget front;
+        front.resize(300, 200);
+        front.show();
+        front.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&front));
+        hud.show(QStringLiteral("Code pasted"), QStringLiteral("b"), 300);
+        QTest::qWait(50);
+        QCOMPARE(QApplication::activeWindow(), &front);
+        QWidget* panel = hud.panel();
+        const Qt::WindowFlags flags = panel->windowFlags();
+        QVERIFY(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+        QVERIFY(flags.testFlag(Qt::WindowTransparentForInput));
+        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
+        QVERIFY(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+        QCOMPARE(panel->focusPolicy(), Qt::NoFocus);
+        QVERIFY(!panel->isActiveWindow());
+    }
+};
+
+QTEST_MAIN(CopyHUDTests)
+#include "CopyHUDTests.moc"

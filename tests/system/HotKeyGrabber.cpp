@@ -1,0 +1,39 @@
+// Another X client competing for a key combination, so that a test can see
+// grabs from both sides. Grabs Control+Alt+<key> (the key named by its X
+// keysym, e.g. "k"; with "numlock" also Num Lock held) on the root window,
+// prints "ready", or "taken" when another client holds it, and keeps the
+// grab until its standard input closes.
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool refused = false;
+
+int onError(Display*, XErrorEvent* error) {
+    refused = refused || error->error_code == BadAccess;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 1;
+    XSetErrorHandler(onError);
+    unsigned int modifiers = ControlMask | Mod1Mask;
+    if (argc > 2 && std::strcmp(argv[2], "numlock") == 0) modifiers |= Mod2Mask;
+    const KeyCode key = XKeysymToKeycode(display, XStringToKeysym(argv[1]));
+    XGrabKey(display, key, modifiers, DefaultRootWindow(display), True, GrabModeAsync,
+             GrabModeAsync);
+    XSync(display, False);
+    std::puts(refused ? "taken" : "ready");
+    std::fflush(stdout);
+    while (std::getchar() != EOF) {
+    }
+    XCloseDisplay(display);
+    return 0;
+}

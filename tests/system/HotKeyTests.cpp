@@ -1,0 +1,221 @@
+#include "platform/GlobalHotKey.h"
+#include "platform/UserDefaults.h"
+#include "system/AppSettings.h"
+#include "system/HotKey.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// JSON written with single quotes, to keep the test data readable.
+static QByteArray json(const char* text) {
+    return QByteArray(text).replace('\'', '"');
+}
+
+class HotKeyTests : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir folder;
+    int files = 0;
+    QString freshFile() { return folder.filePath(QStringLiteral("d%1.conf").arg(++files)); }
+
+private slots:
+    void comboTextsFollowTheFixedSymbolOrder() {
+        QCOMPARE(HotKey::comboString(0, 0), QStringLiteral("—"));
+        QCOMPARE(HotKey::comboString(0, 0x100), QStringLiteral("⌘A")); // code 0 is a real key
+        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("⌃⌥⇧⌘K"));
+        QCOMPARE(HotKey::comboString(49, 0x900), QStringLiteral("⌥⌘Space"));
+        QCOMPARE(HotKey::comboString(27, 0x100), QStringLiteral("⌘Key 27"));
+        // Bits outside the four modifiers add nothing.
+        QCOMPARE(HotKey::comboString(0, 0x10000 | 0x200), QStringLiteral("⇧A"));
+    }
+
+    void keyNamesCoverTheTableAndFallBackToTheCode() {
+        const QList<std::pair<quint32, QString>> named{
+            {22, "6"},   {23, "5"},   {36, "↩"},    {48, "⇥"},  {51, "⌫"}, {53, "⎋"},
+            {122, "F1"}, {120, "F2"}, {111, "F12"}, {123, "←"}, {126, "↑"}};
+        for (const auto& [code, name] : named)
+            QCOMPARE(HotKey::keyName(code), name);
+        // Punctuation, keypad, Home/End, F13 and beyond are not in the table.
+        for (quint32 code : {10u, 24u, 41u, 50u, 65u, 115u, 105u, 4000000000u})
+            QCOMPARE(HotKey::keyName(code), QStringLiteral("Key %1").arg(code));
+    }
+
+    void qtModifiersMapToTheStoredMask() {
+        // Control is this desktop's Command key, Super its Control key.
+        QCOMPARE(HotKey::carbonModifiers(Qt::ControlModifier), 0x100u);
+        QCOMPARE(HotKey::carbonModifiers(Qt::MetaModifier), 0x1000u);
+        QCOMPARE(HotKey::carbonModifiers(Qt::AltModifier | Qt::ShiftModifier), 0xA00u);
+        QCOMPARE(HotKey::carbonModifiers(Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier |
+                                         Qt::MetaModifier),
+                 0x1B00u);
+        QCOMPARE(HotKey::carbonModifiers(Qt::KeypadModifier | Qt::GroupSwitchModifier), 0u);
+    }
+
+    void everyNamedKeyCanBeGrabbed() {
+        // A key the user can record by name must also have an X key to grab.
+        for (quint32 code = 0; code < 128; ++code)
+            if (!HotKey::keyName(code).startsWith(QLatin1String("Key ")))
+                QVERIFY2(GlobalHotKey::keysymForKeyCode(code) != 0,
+                         qPrintable(QString::number(code)));
+        QCOMPARE(GlobalHotKey::keysymForKeyCode(105), 0u); // F13: none
+    }
+
+    void withoutAnXServerRegistrationFailsQuietly() {
+        bool ran = false;
+        HotKey first(40, 0x900, [&] { ran = true; });
+        HotKey second(40, 0x900, [&] { ran = true; });
+        QVERIFY(second.id() > first.id());
+        QVERIFY(!first.registerHotKey());
+        QVERIFY(!first.isRegistered());
+        HotKey::dispatch(first.id()); // no registry entry: nothing runs
+        QVERIFY(!ran);
+        GlobalHotKey::unregisterHotKey(first.id());
+    }
+
+    void bindingJsonRoundTripsAndFillsDefaults() {
+        HotKeyBinding full;
+        full.accountID = QUuid::createUuid();
+        full.keyCode = 4294967295u;
+        full.modifiers = 0x1B00;
+        full.enabled = false;
+        full.autoPaste = true;
+        const QList<HotKeyBinding> decoded =
+            HotKeyBinding::decodeList(HotKeyBinding::encodeList({full, HotKeyBinding{}}));
+        QCOMPARE(decoded.size(), 2);
+        QVERIFY(decoded[0] == full);
+        QVERIFY(!HotKeyBinding{}.toJson().contains("accountID")); // written only with a value
+        QCOMPARE(full.toJson().value("id").toString(),
+                 full.id.toString(QUuid::WithoutBraces).toUpper());
+
+        // Missing and null keys take the defaults; each read gives a new id.
+        const QByteArray empty = json("[{}, {'id':null,'keyCode':null,'enabled':null}]");
+        const QList<HotKeyBinding> first = HotKeyBinding::decodeList(empty);
+        const QList<HotKeyBinding> again = HotKeyBinding::decodeList(empty);
+        QCOMPARE(first.size(), 2);
+        for (HotKeyBinding b : first) {
+            QVERIFY(!b.id.isNull());
+            b.id = {};
+            QVERIFY((b == HotKeyBinding{{}, std::nullopt, 0, 0, true, false}));
+        }
+        QVERIFY(first[0].id != again[0].id);
+    }
+
+    void oneMalformedBindingCostsOnlyItself() {
+        const QString good = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        // Wrong types, out of range, not a UUID, not an object.
+        const QList<QByteArray> malformed =
+            json("{'keyCode':'40'} {'keyCode':-1} {'modifiers':4294967296} {'keyCode':1.5} "
+                 "{'enabled':1} {'autoPaste':'yes'} {'id':'not-a-uuid'} {'accountID':7} 42 null")
+                .split(' ');
+        for (const QByteArray& bad : malformed) {
+            const QByteArray list =
+                "[" + bad + json(", {'id':'") + good.toLatin1() + json("','keyCode':40}]");
+            const QList<HotKeyBinding> decoded = HotKeyBinding::decodeList(list);
+            QVERIFY2(decoded.size() == 1, bad.constData());
+            QCOMPARE(decoded[0].id, QUuid(good));
+            QCOMPARE(decoded[0].keyCode, 40u);
+        }
+        QVERIFY(HotKeyBinding::decodeList("{}").isEmpty());
+        QVERIFY(HotKeyBinding::decodeList("[1,").isEmpty());
+
+        // And the next write keeps the good binding.
+        UserDefaults defaults(freshFile());
+        defaults.setValue(AppSettings::bindingsKey, QByteArray(json("[{'keyCode':'K'},{'id':'") +
+                                                               good.toLatin1() + json("'}]")));
+        AppSettings settings(defaults);
+        QCOMPARE(settings.bindings().size(), 1);
+        settings.addBinding();
+        AppSettings reread(defaults);
+        QCOMPARE(reread.bindings().size(), 2);
+        QCOMPARE(reread.bindings()[0].id, QUuid(good));
+    }
+
+    void freshInstallDefaults() {
+        UserDefaults defaults(freshFile());
+        AppSettings s(defaults);
+        QVERIFY(s.bindings().isEmpty() && !s.menuBarAccountID() &&
+                s.menuBarHiddenAccountIDs().isEmpty());
+        QVERIFY(s.showCodeInMenuBar() && s.revealCodesInMenu() && s.quickLauncherEnabled());
+        QVERIFY(!s.menuBarOnly());
+        QVERIFY(!defaults.contains(AppSettings::bindingsKey)); // reading writes nothing
+    }
+
+    void storedValuesAreReadLeniently() {
+        UserDefaults defaults(freshFile());
+        defaults.setValue(AppSettings::showCodeInMenuBarKey, false);
+        defaults.setValue(AppSettings::revealCodesInMenuKey, QStringLiteral("nonsense"));
+        defaults.setValue(AppSettings::quickLauncherEnabledKey, 0);
+        defaults.setValue(AppSettings::menuBarOnlyKey, QStringLiteral("YES"));
+        defaults.setValue(AppSettings::menuBarAccountIDKey, QStringLiteral("not a uuid"));
+        defaults.setValue(AppSettings::bindingsKey, QStringLiteral("text, not data"));
+        const QUuid kept = QUuid::createUuid();
+        defaults.setValue(AppSettings::menuBarHiddenAccountIDsKey,
+                          QStringList{"junk", kept.toString(QUuid::WithoutBraces).toLower(),
+                                      kept.toString(QUuid::WithoutBraces)});
+        AppSettings s(defaults);
+        QVERIFY(!s.showCodeInMenuBar() && !s.revealCodesInMenu() && !s.quickLauncherEnabled());
+        QVERIFY(s.menuBarOnly() && !s.menuBarAccountID() && s.bindings().isEmpty());
+        QCOMPARE(s.menuBarHiddenAccountIDs(), QSet<QUuid>{kept});
+
+        defaults.remove(AppSettings::showCodeInMenuBarKey);
+        QVERIFY(AppSettings(defaults).showCodeInMenuBar());
+    }
+
+    void everyAssignmentWritesAndSignals() {
+        UserDefaults defaults(freshFile());
+        AppSettings settings(defaults);
+        QSignalSpy writes(&defaults, &UserDefaults::changed);
+        QSignalSpy shown(&settings, &AppSettings::showCodeInMenuBarChanged);
+        QSignalSpy account(&settings, &AppSettings::menuBarAccountIDChanged);
+        QSignalSpy hidden(&settings, &AppSettings::menuBarHiddenAccountIDsChanged);
+        QSignalSpy bindings(&settings, &AppSettings::bindingsChanged);
+
+        settings.setShowCodeInMenuBar(true); // unchanged, still written
+        QCOMPARE(shown.size(), 1);
+        settings.setMenuBarOnly(true);
+        settings.setRevealCodesInMenu(false);
+        settings.setQuickLauncherEnabled(false);
+
+        const QUuid a = QUuid::createUuid();
+        settings.setMenuBarAccountID(a);
+        QCOMPARE(defaults.string(AppSettings::menuBarAccountIDKey),
+                 std::optional<QString>(a.toString(QUuid::WithoutBraces).toUpper()));
+        settings.setMenuBarAccountID(std::nullopt);
+        QVERIFY(!defaults.contains(AppSettings::menuBarAccountIDKey));
+        QCOMPARE(account.size(), 2);
+
+        const QUuid b = QUuid::createUuid();
+        settings.toggleHidden(a, true); // not hidden: no change but written
+        settings.toggleHidden(a, false);
+        settings.toggleHidden(b, false);
+        settings.toggleHidden(b, false);
+        settings.toggleHidden(a, true);
+        QCOMPARE(hidden.size(), 5);
+
+        settings.addBinding();
+        settings.addBinding();
+        const QList<HotKeyBinding> before = settings.bindings();
+        QCOMPARE(before.size(), 2);
+        QVERIFY(before[0].id != before[1].id);
+        for (HotKeyBinding binding : before) {
+            binding.id = {};
+            QVERIFY((binding == HotKeyBinding{{}, std::nullopt, 0, 0xB00, true, false}));
+        }
+        settings.removeBinding(QUuid::createUuid());
+        QVERIFY(settings.bindings() == before);
+        settings.removeBinding(before[0].id);
+        QCOMPARE(bindings.size(), 4);
+        QCOMPARE(writes.size(), 15);
+
+        // A new reader sees every value that was written.
+        AppSettings reread(defaults);
+        QVERIFY(reread.menuBarOnly() && !reread.revealCodesInMenu() &&
+                !reread.quickLauncherEnabled());
+        QCOMPARE(reread.menuBarHiddenAccountIDs(), QSet<QUuid>{b});
+        QVERIFY(reread.bindings() == QList<HotKeyBinding>{before[1]});
+    }
+};
+
+QTEST_MAIN(HotKeyTests)
+#include "HotKeyTests.moc"

@@ -1,0 +1,183 @@
+// Runs on a private X server (tests/with-xvfb.sh): the keystrokes go through
+// the real XTEST extension into a focused line edit of this process.
+#include "platform/Accessibility.h"
+#include "platform/SyntheticKeys.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTextStream>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QtTest>
+
+class SyntheticKeysX11Tests : public QObject {
+    Q_OBJECT
+
+    QWidget* window = nullptr;
+    QLineEdit* edit = nullptr;
+
+    static void xdotool(const QStringList& arguments) {
+        QProcess tool;
+        tool.start(QStringLiteral("xdotool"), arguments);
+        QVERIFY(tool.waitForFinished(5000));
+        QCOMPARE(tool.exitCode(), 0);
+    }
+
+private slots:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        // Xvfb offers XTEST, so on X11 keystrokes need no permission.
+        QVERIFY(Accessibility::isTrusted());
+        QVERIFY(Accessibility::isTrustedWithPrompt());
+        window = new QWidget;
+        edit = new QLineEdit(window);
+        (new QVBoxLayout(window))->addWidget(edit);
+        window->resize(320, 60);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+
+    void init() {
+        edit->clear();
+        // Without a window manager Qt's own activation request carries its
+        // last event time, which the server ignores once another program took
+        // the focus later; xdotool sets it outright.
+        xdotool({QStringLiteral("windowfocus"), QString::number(window->winId())});
+        window->activateWindow();
+        edit->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTRY_VERIFY(edit->hasFocus());
+    }
+
+    void cleanup() {
+        xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl"), QStringLiteral("alt")});
+        QTRY_COMPARE(QGuiApplication::queryKeyboardModifiers(), Qt::NoModifier);
+    }
+
+    void cleanupTestCase() { delete window; }
+
+    void typesEachCharacter_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("a six-digit code") << QStringLiteral("123456");
+        QTest::newRow("letters needing Shift") << QStringLiteral("aB9 !Zq_");
+    }
+
+    void typesEachCharacter() {
+        QFETCH(QString, text);
+        QVERIFY(SyntheticKeys::type(text));
+        QTRY_COMPARE(edit->text(), text);
+    }
+
+    // Characters the US layout lacks travel on a borrowed key code. The
+    // receiver reads the key map when it handles the event, so it has to be
+    // another program, as in real use: this one is busy inside type().
+    void typesCharactersTheLayoutLacksIntoAnotherProgram_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("accented letters and a currency sign") << QStringLiteral("é€1ü");
+        QTest::newRow("a character outside the BMP") << QStringLiteral("x\U0001F511y");
+    }
+
+    void typesCharactersTheLayoutLacksIntoAnotherProgram() {
+        QFETCH(QString, text);
+        QProcess receiver;
+        receiver.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--receiver")});
+        QVERIFY(receiver.waitForStarted());
+        auto lastLine = [&receiver, last = QString()]() mutable {
+            while (receiver.canReadLine())
+                last = QString::fromUtf8(receiver.readLine()).chopped(1);
+            return last;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lastLine(), QStringLiteral("ready"), 10000);
+        QVERIFY(SyntheticKeys::type(text));
+        QTRY_COMPARE(lastLine(), text);
+        // The borrowed key code was given back, and plain keys still work.
+        QVERIFY(SyntheticKeys::type(QStringLiteral("7")));
+        QTRY_COMPARE(lastLine(), text + u'7');
+        receiver.kill();
+        receiver.waitForFinished();
+    }
+
+    void typingIgnoresModifiersStillHeld() {
+        // The user picked the code with a shortcut and has not let go yet.
+        xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl"), QStringLiteral("alt")});
+        QTRY_COMPARE(QGuiApplication::queryKeyboardModifiers(),
+                     Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(SyntheticKeys::type(QStringLiteral("042917")));
+        QTRY_COMPARE(edit->text(), QStringLiteral("042917"));
+    }
+
+    void typesTheRightCaseWithCapsLockOn() {
+        xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+        QVERIFY(SyntheticKeys::type(QStringLiteral("aB3")));
+        xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+        QTRY_COMPARE(edit->text(), QStringLiteral("aB3"));
+    }
+
+    void pastesTheClipboardWhileControlAndAltAreHeld() {
+        const QString secret = QStringLiteral("581 204");
+        QProcess clip;
+        // -quiet keeps xclip in the foreground, serving the selection, so it
+        // stays this test's own child and is ended by its id below.
+        clip.start(
+            QStringLiteral("xclip"),
+            {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-quiet")});
+        QVERIFY(clip.waitForStarted());
+        clip.write(secret.toUtf8());
+        clip.closeWriteChannel();
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), secret);
+
+        xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl"), QStringLiteral("alt")});
+        QTRY_COMPARE(QGuiApplication::queryKeyboardModifiers(),
+                     Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(SyntheticKeys::paste());
+        // Control+Alt+V would not paste; only Control+V does.
+        QTRY_COMPARE(edit->text(), secret);
+        // And Control does not stay down after the paste.
+        QTRY_COMPARE(QGuiApplication::queryKeyboardModifiers(), Qt::NoModifier);
+        QCOMPARE(edit->text(), secret); // pasted once, not repeated
+
+        clip.kill();
+        clip.waitForFinished();
+    }
+};
+
+namespace {
+
+// The other program: one focused line edit that reports every change of its
+// text on standard output, after a first line "ready" once it has the focus.
+int runReceiver(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QLineEdit edit;
+    edit.resize(320, 40);
+    QTextStream out(stdout);
+    QObject::connect(&edit, &QLineEdit::textChanged, [&out](const QString& text) {
+        out << text << '\n';
+        out.flush();
+    });
+    edit.show();
+    edit.activateWindow();
+    edit.setFocus();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (edit.isActiveWindow() && edit.hasFocus()) {
+            poll.stop();
+            out << "ready\n";
+            out.flush();
+        }
+    });
+    poll.start(20);
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runReceiver(argc, argv);
+    QApplication app(argc, argv);
+    SyntheticKeysX11Tests tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+#include "SyntheticKeysX11Tests.moc"
