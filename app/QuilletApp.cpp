@@ -8,6 +8,8 @@
 #include "menubar/TrayHost.h"
 #include "platform/UserDefaults.h"
 #include "system/AppDelegate.h"
+#include "system/AppSettings.h"
+#include "system/HotKeyController.h"
 #include "system/UpdaterManager.h"
 
 #include <QApplication>
@@ -21,6 +23,7 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
     m_delegate = std::make_unique<AppDelegate>(defaults);
     m_store = std::make_unique<AccountStore>(defaults, log);
     m_clock = std::make_unique<TickingClock>();
+    m_appSettings = std::make_unique<AppSettings>(defaults);
     m_updater = std::make_unique<UpdaterManager>();
 
     connect(m_delegate.get(), &AppDelegate::openMainWindowRequested, this,
@@ -38,6 +41,10 @@ QuilletApp::~QuilletApp() {
 }
 
 void QuilletApp::start() {
+    // Here and not with a window: a start at login in tray-only mode shows
+    // none, and the user's hotkeys must work all the same.
+    if (!m_hotKeys)
+        m_hotKeys = std::make_unique<HotKeyController>(*m_store, *m_appSettings, m_defaults);
     m_tray = new TrayHost(*m_updater, this);
     connect(m_tray, &TrayHost::openMainWindowRequested, this, &QuilletApp::openMainWindow);
     connect(m_tray, &TrayHost::settingsRequested, this, &QuilletApp::openSettings);

@@ -6,6 +6,8 @@
 
 class AccountStore;
 class AppDelegate;
+class AppSettings;
+class HotKeyController;
 class MainWindow;
 class SettingsWindow;
 class TickingClock;
@@ -30,7 +32,10 @@ public:
     AppDelegate& delegate() const { return *m_delegate; }
     AccountStore& store() const { return *m_store; }
     TickingClock& clock() const { return *m_clock; }
+    AppSettings& settings() const { return *m_appSettings; }
     UpdaterManager& updater() const { return *m_updater; }
+    // Created by start(); null before.
+    HotKeyController* hotKeys() const { return m_hotKeys.get(); }
     TrayHost* tray() const { return m_tray; }
     MainWindow* mainWindow() const;
 
@@ -48,7 +53,9 @@ private:
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<AccountStore> m_store;
     std::unique_ptr<TickingClock> m_clock;
+    std::unique_ptr<AppSettings> m_appSettings;
     std::unique_ptr<UpdaterManager> m_updater;
+    std::unique_ptr<HotKeyController> m_hotKeys;
     TrayHost* m_tray = nullptr;
     QPointer<MainWindow> m_mainWindow;
     QPointer<SettingsWindow> m_settings;

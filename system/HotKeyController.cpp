@@ -1,0 +1,136 @@
+#include "system/HotKeyController.h"
+
+#include "core/AccountStore.h"
+#include "core/CorrectedClock.h"
+#include "platform/Accessibility.h"
+#include "platform/Sound.h"
+#include "system/Clipboard.h"
+#include "system/CopyHUD.h"
+#include "system/HotKey.h"
+#include "system/SystemActions.h"
+
+#include <QPointer>
+#include <QSet>
+#include <algorithm>
+
+HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
+                                   UserDefaults& defaults, QObject* parent)
+    : QObject(parent), m_store(store), m_settings(settings), m_defaults(defaults),
+      m_lastBindings(settings.bindings()) {
+    m_debounce.setSingleShot(true);
+    m_debounce.setInterval(debounceMs);
+    connect(&m_debounce, &QTimer::timeout, this, [this] { registerAll(m_settings.bindings()); });
+    connect(&m_settings, &AppSettings::bindingsChanged, this, &HotKeyController::bindingsChanged);
+    // The first pass waits for the event loop, so that whoever creates the
+    // controller at start-up finishes setting up before keys are grabbed.
+    QTimer::singleShot(0, this, [this] { registerAll(m_settings.bindings()); });
+}
+
+HotKeyController::~HotKeyController() = default;
+
+void HotKeyController::bindingsChanged() {
+    // Every assignment announces itself, also an unchanged list; re-grabbing
+    // the same keys would only open a moment in which presses are lost.
+    if (m_settings.bindings() == m_lastBindings) return;
+    m_lastBindings = m_settings.bindings();
+    m_debounce.start();
+}
+
+QList<QUuid> HotKeyController::registeredBindings() const {
+    QList<QUuid> ids;
+    for (const auto& entry : m_hotKeys)
+        ids << entry.first;
+    return ids;
+}
+
+void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
+    // Old grabs go first: a binding may have moved to a combination that
+    // another binding held until now.
+    m_hotKeys.clear();
+    m_failedBindings.clear();
+    QSet<quint64> taken;
+    const quint64 reserved = combination(reservedKeyCode, reservedModifiers);
+
+    for (const HotKeyBinding& binding : bindings) {
+        if (!binding.enabled || !binding.accountID || binding.keyCode == 0) continue;
+        const quint64 combo = combination(binding.keyCode, binding.modifiers);
+        if (taken.contains(combo)) continue;
+        if (combo == reserved) {
+            const QString label = bindingLabel(binding);
+            m_failedBindings << label;
+            qWarning().noquote() << QStringLiteral(
+                                        "HotKeyController: binding for '%1' uses the reserved "
+                                        "quick-launcher combo, skipping")
+                                        .arg(label);
+            continue;
+        }
+        // The press may arrive after this controller is gone, or after the
+        // binding was edited: hold the controller weakly and look the
+        // binding up again by id when it fires.
+        QPointer<HotKeyController> self(this);
+        const QUuid id = binding.id;
+        auto hotKey = std::make_unique<HotKey>(binding.keyCode, binding.modifiers, [self, id] {
+            if (self) self->fire(id);
+        });
+        if (hotKey->registerHotKey()) {
+            m_hotKeys[id] = std::move(hotKey);
+            taken.insert(combo);
+        } else {
+            // Not added to `taken`: a later binding with the same
+            // combination is tried, and reported, on its own.
+            const QString label = bindingLabel(binding);
+            m_failedBindings << label;
+            qWarning().noquote() << QStringLiteral(
+                                        "HotKeyController: failed to register hotkey for '%1' "
+                                        "(combo may be taken by another app)")
+                                        .arg(label);
+        }
+    }
+    emit bindingsRegistered();
+}
+
+QString HotKeyController::bindingLabel(const HotKeyBinding& binding) const {
+    if (binding.accountID) {
+        const QList<Account>& accounts = m_store.accounts();
+        const auto it = std::find_if(accounts.begin(), accounts.end(),
+                                     [&](const Account& a) { return a.id == *binding.accountID; });
+        if (it != accounts.end()) return it->displayLabel();
+    }
+    return binding.id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+void HotKeyController::fire(const QUuid& bindingID) {
+    const QList<HotKeyBinding>& bindings = m_settings.bindings();
+    const auto binding = std::find_if(bindings.begin(), bindings.end(),
+                                      [&](const HotKeyBinding& b) { return b.id == bindingID; });
+    if (binding == bindings.end() || !binding->accountID) return;
+    const bool autoPaste = binding->autoPaste;
+    const QList<Account>& accounts = m_store.accounts();
+    const auto found = std::find_if(accounts.begin(), accounts.end(),
+                                    [&](const Account& a) { return a.id == *binding->accountID; });
+    if (found == accounts.end()) return;
+    // A copy: the store's operations below replace the list element.
+    const Account account = *found;
+
+    // For HOTP this is the code of the counter before the advance below.
+    Clipboard::copyCodeToClipboard(account.code(CorrectedClock::now()), m_defaults);
+    m_store.markUsed(account);
+    if (account.type == OTPType::hotp) m_store.advanceCounter(account);
+
+    const QString label = account.displayLabel();
+    if (!autoPaste) {
+        CopyHUD::shared().show(QStringLiteral("Code copied"), label, hudDurationMs);
+    } else if (Accessibility::isTrusted()) {
+        // Sent from a later turn of the event loop, after the clipboard
+        // change and the HUD are out, so the focused program finds the new
+        // code when it asks for the clipboard.
+        QTimer::singleShot(pasteDelayMs, this, [] { SystemActions::pasteCommandV(); });
+        CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
+    } else {
+        CopyHUD::shared().show(QStringLiteral("Copied (needs Accessibility)"), label,
+                               hudDurationMs);
+        // Offers the user to grant the access; the code stays on the clipboard.
+        Accessibility::isTrustedWithPrompt();
+    }
+    Sound::play(QStringLiteral("Tink"));
+}

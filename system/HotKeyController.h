@@ -1,0 +1,70 @@
+#pragma once
+
+#include "system/AppSettings.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QUuid>
+#include <map>
+#include <memory>
+
+class AccountStore;
+class HotKey;
+class UserDefaults;
+
+// Joins the user's hotkey bindings to the desktop: keeps one registered
+// HotKey per usable binding and turns a press into the bound account's
+// current code on the clipboard (optionally pasted into the window in
+// front), confirmed in the copy HUD with a sound. One per process.
+class HotKeyController : public QObject {
+    Q_OBJECT
+
+public:
+    // Edits of the binding list usually come in bursts (recording a key sets
+    // the key code and the modifiers one after the other); registering after
+    // a short quiet spell grabs only the final combination.
+    static constexpr int debounceMs = 120;
+    static constexpr int pasteDelayMs = 50;
+    static constexpr int hudDurationMs = 1400;
+    // Option-Command-K belongs to the quick-search panel.
+    static constexpr quint32 reservedKeyCode = 40;
+    static constexpr quint32 reservedModifiers = 0x900;
+
+    HotKeyController(AccountStore& store, AppSettings& settings, UserDefaults& defaults,
+                     QObject* parent = nullptr);
+    ~HotKeyController() override;
+
+    // Labels of the bindings the latest pass could not register, in binding order.
+    QStringList failedBindings() const { return m_failedBindings; }
+    // Ids of the bindings the latest pass registered.
+    QList<QUuid> registeredBindings() const;
+
+    // One registration pass from scratch over `bindings`.
+    void registerAll(const QList<HotKeyBinding>& bindings);
+    // One press of the binding with this id.
+    void fire(const QUuid& bindingID);
+    // The account's label, or the binding's id when its account is unknown.
+    QString bindingLabel(const HotKeyBinding& binding) const;
+
+    // The key code in the high half, the modifier mask in the low half.
+    static quint64 combination(quint32 keyCode, quint32 modifiers) {
+        return (quint64(keyCode) << 32) | modifiers;
+    }
+
+signals:
+    // A registration pass has finished.
+    void bindingsRegistered();
+
+private:
+    void bindingsChanged();
+
+    AccountStore& m_store;
+    AppSettings& m_settings;
+    UserDefaults& m_defaults;
+    std::map<QUuid, std::unique_ptr<HotKey>> m_hotKeys;
+    QStringList m_failedBindings;
+    QList<HotKeyBinding> m_lastBindings;
+    QTimer m_debounce;
+};

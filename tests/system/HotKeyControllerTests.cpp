@@ -1,0 +1,326 @@
+// The hotkey controller against a real X server (run through
+// tests/with-xvfb.sh): presses come from xdotool, the clipboard is read back
+// by xclip as another program would, and a competing grab comes from
+// HotKeyGrabber.
+#include "core/AccountStore.h"
+#include "core/CorrectedClock.h"
+#include "core/KeychainStore.h"
+#include "core/SecurityLog.h"
+#include "platform/Keychain.h"
+#include "platform/UserDefaults.h"
+#include "system/AppSettings.h"
+#include "system/CopyHUD.h"
+#include "system/HotKeyController.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// macOS key codes; 0x900 is Option+Command, Control+Alt on this desktop.
+constexpr quint32 keyJ = 38, keyK = 40, keyL = 37;
+constexpr quint32 commandOption = 0x900;
+
+void xdotool(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 0);
+}
+
+// This process owns the clipboard, so it must keep answering while xclip asks.
+QByteArray xclip(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("xclip"), arguments);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < 5000) {
+        process.waitForFinished(20);
+        QCoreApplication::processEvents();
+    }
+    return process.readAllStandardOutput();
+}
+
+QByteArray clipboardText() {
+    return xclip({"-o", "-selection", "clipboard"});
+}
+
+// A second X client holding Control+Alt+<key> (tests/system/HotKeyGrabber.cpp).
+struct Grabber {
+    QProcess process;
+    QByteArray answer;
+
+    explicit Grabber(const QString& key) {
+        process.start(QStringLiteral(QUILLET_HOTKEY_GRABBER), {key});
+        if (process.waitForReadyRead(5000)) answer = process.readLine().trimmed();
+    }
+    ~Grabber() {
+        process.closeWriteChannel();
+        process.waitForFinished(5000);
+    }
+};
+
+HotKeyBinding bind(const Account& account, quint32 keyCode, bool autoPaste = false) {
+    HotKeyBinding binding;
+    binding.accountID = account.id;
+    binding.keyCode = keyCode;
+    binding.modifiers = commandOption;
+    binding.autoPaste = autoPaste;
+    return binding;
+}
+
+} // namespace
+
+class HotKeyControllerTests : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<SecurityLog> log;
+    std::unique_ptr<AccountStore> store;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<HotKeyController> controller;
+    Account totp, hotp;
+
+    // Assigns the list and waits for the registration pass it leads to.
+    void setBindings(const QList<HotKeyBinding>& bindings) {
+        QSignalSpy passes(controller.get(), &HotKeyController::bindingsRegistered);
+        settings->setBindings(bindings);
+        QVERIFY(passes.wait(2000));
+    }
+
+    void waitForHUDToGo() { QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 4000); }
+
+    const Account& current(const QUuid& id) {
+        for (const Account& a : store->accounts())
+            if (a.id == id) return a;
+        qFatal("account gone");
+    }
+
+private slots:
+    void initTestCase() {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server (run through tests/with-xvfb.sh)");
+    }
+
+    void init() {
+        folder = std::make_unique<QTemporaryDir>();
+        Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
+        KeychainStore::resetMigrationFlagForTesting();
+        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
+        log = std::make_unique<SecurityLog>(folder->filePath("timeline.jsonl"));
+        store = std::make_unique<AccountStore>(*defaults, *log);
+        // The RFC 6238 / RFC 4226 test key.
+        totp = Account{};
+        totp.issuer = "RFC";
+        totp.name = "totp";
+        totp.secret = "12345678901234567890";
+        hotp = totp;
+        hotp.id = QUuid::createUuid();
+        hotp.name = "hotp";
+        hotp.type = OTPType::hotp;
+        QCOMPARE(store->importAccounts({totp, hotp}), 2);
+        settings = std::make_unique<AppSettings>(*defaults);
+        controller = std::make_unique<HotKeyController>(*store, *settings, *defaults);
+        QSignalSpy first(controller.get(), &HotKeyController::bindingsRegistered);
+        QVERIFY(first.wait(2000));
+    }
+
+    void cleanup() {
+        controller.reset();
+        settings.reset();
+        store.reset();
+        log.reset();
+    }
+
+    void aPressPutsTheCurrentCodeOnTheClipboardAsConcealed() {
+        waitForHUDToGo();
+        setBindings({bind(totp, keyJ)});
+        const QString before = totp.code(CorrectedClock::now());
+        xdotool({"key", "ctrl+alt+j"});
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QVERIFY(CopyHUD::shared().isShowing());
+        QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: totp"));
+        const QString after = totp.code(CorrectedClock::now());
+
+        // A 30-second step may have ended in between.
+        const QString copied = QString::fromUtf8(clipboardText());
+        QVERIFY2(copied == before || copied == after, qPrintable(copied));
+        QCOMPARE(copied.size(), 6);
+        const QByteArray targets = xclip({"-o", "-selection", "clipboard", "-t", "TARGETS"});
+        QVERIFY2(targets.contains("org.nspasteboard.ConcealedType"), targets.constData());
+        QVERIFY2(targets.contains("org.nspasteboard.TransientType"), targets.constData());
+        QCOMPARE(store->usage().value(totp.id).count, 1);
+    }
+
+    void hotpAdvancesAndSavesOncePerPressAlsoWhenHeld() {
+        setBindings({bind(hotp, keyL)});
+        xdotool({"key", "ctrl+alt+l"});
+        QTRY_COMPARE(current(hotp.id).counter, quint64(1));
+        // The code of the counter before the advance (RFC 4226, count 0).
+        QCOMPARE(clipboardText(), QByteArray("755224"));
+
+        xdotool({"keydown", "ctrl+alt+l"});
+        QTest::qWait(900); // well past the auto-repeat delay
+        xdotool({"keyup", "ctrl+alt+l"});
+        QTRY_COMPARE(current(hotp.id).counter, quint64(2));
+        QTest::qWait(300);
+        QCOMPARE(current(hotp.id).counter, quint64(2));
+        QCOMPARE(clipboardText(), QByteArray("287082"));
+        QCOMPARE(store->usage().value(hotp.id).count, 2);
+
+        // Saved, not just changed in memory: a fresh store reads it back.
+        AccountStore reread(*defaults, *log);
+        bool found = false;
+        for (const Account& a : reread.accounts()) {
+            if (a.id != hotp.id) continue;
+            found = true;
+            QCOMPARE(a.counter, quint64(2));
+        }
+        QVERIFY(found);
+    }
+
+    void refusedAndReservedCombinationsAreReported() {
+        Grabber other("j");
+        QCOMPARE(other.answer, QByteArray("ready"));
+
+        HotKeyBinding gone = bind(totp, keyJ);
+        gone.accountID = QUuid::createUuid(); // no such account
+        HotKeyBinding reserved = bind(hotp, keyK);
+        HotKeyBinding reservedAgain = bind(totp, keyK);
+        HotKeyBinding usable = bind(hotp, keyL);
+        HotKeyBinding sameAsUsable = bind(totp, keyL);
+        HotKeyBinding disabled = bind(totp, keyJ, false);
+        disabled.enabled = false;
+        disabled.keyCode = 45;
+        HotKeyBinding noKey = bind(totp, 0);
+        HotKeyBinding noAccount = bind(totp, 46);
+        noAccount.accountID.reset();
+
+        const QString goneLabel = gone.id.toString(QUuid::WithoutBraces).toUpper();
+        QTest::ignoreMessage(QtWarningMsg,
+                             "HotKeyController: failed to register hotkey for 'RFC: totp' "
+                             "(combo may be taken by another app)");
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable(QStringLiteral("HotKeyController: failed to register "
+                                                       "hotkey for '%1' (combo may be taken by "
+                                                       "another app)")
+                                            .arg(goneLabel)));
+        QTest::ignoreMessage(QtWarningMsg, "HotKeyController: binding for 'RFC: hotp' uses the "
+                                           "reserved quick-launcher combo, skipping");
+        QTest::ignoreMessage(QtWarningMsg, "HotKeyController: binding for 'RFC: totp' uses the "
+                                           "reserved quick-launcher combo, skipping");
+        // A refused or reserved combination is tried, and reported, again
+        // for the next binding with it.
+        setBindings({bind(totp, keyJ), gone, reserved, reservedAgain, usable, sameAsUsable,
+                     disabled, noKey, noAccount});
+        QCOMPARE(controller->failedBindings(),
+                 (QStringList{"RFC: totp", goneLabel, "RFC: hotp", "RFC: totp"}));
+        QCOMPARE(controller->registeredBindings(), QList<QUuid>{usable.id});
+
+        // The next pass starts over: nothing left from the refused ones.
+        setBindings({usable});
+        QVERIFY(controller->failedBindings().isEmpty());
+    }
+
+    void burstsOfEditsRegisterOnceAndEqualListsNotAtAll() {
+        QSignalSpy passes(controller.get(), &HotKeyController::bindingsRegistered);
+        const HotKeyBinding a = bind(totp, keyJ), b = bind(hotp, keyL);
+        // 140 ms in all, but never 120 ms without an edit: one pass.
+        settings->setBindings({a});
+        QTest::qWait(70);
+        settings->setBindings({a, b});
+        QTest::qWait(70);
+        settings->setBindings({b});
+        QTRY_COMPARE(passes.size(), 1);
+        QTest::qWait(300);
+        QCOMPARE(passes.size(), 1);
+        QCOMPARE(controller->registeredBindings(), QList<QUuid>{b.id});
+
+        settings->setBindings({b});
+        QTest::qWait(300);
+        QCOMPARE(passes.size(), 1);
+    }
+
+    void aPressForADeletedAccountDoesNothing() {
+        setBindings({bind(totp, keyJ)});
+        store->deleteAccount(totp.id);
+        waitForHUDToGo();
+        QGuiApplication::clipboard()->setText("untouched");
+        xdotool({"key", "ctrl+alt+j"});
+        QTest::qWait(400);
+        QVERIFY(!CopyHUD::shared().isShowing());
+        QCOMPARE(clipboardText(), QByteArray("untouched"));
+        QCOMPARE(store->usage().value(totp.id).count, 0);
+    }
+
+    void autoPastePastesIntoTheProgramInFront() {
+        QProcess receiver;
+        receiver.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--receiver")});
+        QVERIFY(receiver.waitForStarted());
+        auto lastLine = [&receiver, last = QString()]() mutable {
+            while (receiver.canReadLine())
+                last = QString::fromUtf8(receiver.readLine()).chopped(1);
+            return last;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lastLine(), QStringLiteral("ready"), 10000);
+
+        setBindings({bind(hotp, keyL, true)});
+        xdotool({"key", "ctrl+alt+l"});
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code pasted"));
+        QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: hotp"));
+        // The other program reads the clipboard from this one, so the event
+        // loop keeps running while it waits.
+        QTRY_COMPARE(lastLine(), QStringLiteral("755224"));
+        QCOMPARE(current(hotp.id).counter, quint64(1));
+        receiver.kill();
+        receiver.waitForFinished();
+    }
+};
+
+namespace {
+
+// The program in front: one focused line edit that reports every change of
+// its text on standard output, after a first line "ready" once it has the focus.
+int runReceiver(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QLineEdit edit;
+    edit.resize(320, 40);
+    QTextStream out(stdout);
+    QObject::connect(&edit, &QLineEdit::textChanged, [&out](const QString& text) {
+        out << text << '\n';
+        out.flush();
+    });
+    edit.show();
+    edit.activateWindow();
+    edit.setFocus();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (edit.isActiveWindow() && edit.hasFocus()) {
+            poll.stop();
+            out << "ready\n";
+            out.flush();
+        }
+    });
+    poll.start(20);
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runReceiver(argc, argv);
+    QApplication app(argc, argv);
+    HotKeyControllerTests tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+#include "HotKeyControllerTests.moc"
