@@ -2,6 +2,7 @@
 // tests/with-xvfb.sh): presses come from xdotool, the clipboard is read back
 // by xclip as another program would, and a competing grab comes from
 // HotKeyGrabber.
+#include "TextReceiver.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
@@ -287,38 +288,8 @@ private slots:
     }
 };
 
-namespace {
-
-// The program in front: one focused line edit that reports every change of
-// its text on standard output, after a first line "ready" once it has the focus.
-int runReceiver(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QLineEdit edit;
-    edit.resize(320, 40);
-    QTextStream out(stdout);
-    QObject::connect(&edit, &QLineEdit::textChanged, [&out](const QString& text) {
-        out << text << '\n';
-        out.flush();
-    });
-    edit.show();
-    edit.activateWindow();
-    edit.setFocus();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (edit.isActiveWindow() && edit.hasFocus()) {
-            poll.stop();
-            out << "ready\n";
-            out.flush();
-        }
-    });
-    poll.start(20);
-    return app.exec();
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runReceiver(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runTextReceiver(argc, argv);
     QApplication app(argc, argv);
     HotKeyControllerTests tests;
     return QTest::qExec(&tests, argc, argv);

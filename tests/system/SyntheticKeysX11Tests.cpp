@@ -1,5 +1,6 @@
 // Runs on a private X server (tests/with-xvfb.sh): the keystrokes go through
 // the real XTEST extension into a focused line edit of this process.
+#include "TextReceiver.h"
 #include "platform/Accessibility.h"
 #include "platform/SyntheticKeys.h"
 
@@ -144,38 +145,8 @@ private slots:
     }
 };
 
-namespace {
-
-// The other program: one focused line edit that reports every change of its
-// text on standard output, after a first line "ready" once it has the focus.
-int runReceiver(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QLineEdit edit;
-    edit.resize(320, 40);
-    QTextStream out(stdout);
-    QObject::connect(&edit, &QLineEdit::textChanged, [&out](const QString& text) {
-        out << text << '\n';
-        out.flush();
-    });
-    edit.show();
-    edit.activateWindow();
-    edit.setFocus();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (edit.isActiveWindow() && edit.hasFocus()) {
-            poll.stop();
-            out << "ready\n";
-            out.flush();
-        }
-    });
-    poll.start(20);
-    return app.exec();
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runReceiver(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runTextReceiver(argc, argv);
     QApplication app(argc, argv);
     SyntheticKeysX11Tests tests;
     return QTest::qExec(&tests, argc, argv);
