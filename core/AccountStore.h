@@ -98,7 +98,6 @@ public:
         m_reloadTimer.setInterval(reloadMs);
         m_widgetTimer.setInterval(widgetRefreshMs);
     }
-    bool reloadPending() const { return m_reloadTimer.isActive(); }
     bool widgetRefreshPending() const { return m_widgetTimer.isActive(); }
 
     static QByteArray encodeUsage(const QHash<QUuid, Usage>& usage);

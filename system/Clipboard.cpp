@@ -47,10 +47,6 @@ void copyCodeToClipboard(const QString& code, UserDefaults& defaults) {
     clear.timer.start(int(std::min<qint64>(seconds, 24 * 3600) * 1000));
 }
 
-void copyCodeToClipboard(const QString& code) {
-    copyCodeToClipboard(code, UserDefaults::standard());
-}
-
 int pendingClearMs() { return pending().timer.isActive() ? pending().timer.remainingTime() : -1; }
 
 } // namespace Clipboard

@@ -13,8 +13,6 @@ namespace Clipboard {
 inline const QString clearSecondsKey = QStringLiteral("clipboardClearSeconds.v1");
 
 void copyCodeToClipboard(const QString& code, UserDefaults& defaults);
-// With the user's own settings.
-void copyCodeToClipboard(const QString& code);
 
 // Milliseconds until the pending clear, or -1 when none is pending.
 int pendingClearMs();
