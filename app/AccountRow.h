@@ -20,7 +20,7 @@ struct AccountRowActions {
     std::function<void()> onToggleFavorite;
     std::function<void()> onEdit;
     std::function<void(std::optional<QUuid>)> onSetFolder;
-    std::function<void()> onShowQR; // empty while the QR view is not available
+    std::function<void()> onShowQR;
 };
 
 // One account in the main window's list: who it is, its current code with

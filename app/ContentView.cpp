@@ -2,6 +2,8 @@
 
 #include "app/AccountRow.h"
 #include "app/EditAccountSheet.h"
+#include "intake/AccountQRView.h"
+#include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "platform/Style.h"
@@ -187,10 +189,7 @@ QWidget* ContentView::buildHeader() {
     m_add = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add"), header);
     m_add->setDefault(false);
     m_add->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    connect(m_add, &QPushButton::clicked, this, [this] {
-        if (m_openAddSheet)
-            m_openAddSheet(this);
-    });
+    connect(m_add, &QPushButton::clicked, this, &ContentView::showAddSheet);
     row->addWidget(m_add);
 
     auto* focusSearch = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
@@ -218,10 +217,7 @@ QWidget* ContentView::buildEmptyState() {
     message->setContentsMargins(40, 0, 40, 0);
     column->addWidget(message);
     m_emptyAdd = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add account"), page);
-    connect(m_emptyAdd, &QPushButton::clicked, this, [this] {
-        if (m_openAddSheet)
-            m_openAddSheet(this);
-    });
+    connect(m_emptyAdd, &QPushButton::clicked, this, &ContentView::showAddSheet);
     column->addWidget(m_emptyAdd, 0, Qt::AlignHCenter);
     column->addStretch(1);
     return page;
@@ -252,11 +248,6 @@ QWidget* ContentView::buildNoMatchState() {
     column->addWidget(m_clearSearchLink, 0, Qt::AlignHCenter);
     column->addStretch(1);
     return page;
-}
-
-void ContentView::setAddSheetFactory(std::function<void(QWidget*)> openAddSheet) {
-    m_openAddSheet = std::move(openAddSheet);
-    refresh();
 }
 
 // MARK: - What is listed
@@ -360,8 +351,6 @@ void ContentView::refresh() {
     refreshHeader();
     const bool hasSearch = !m_search->text().isEmpty();
     m_clearSearch->setVisible(hasSearch);
-    m_add->setEnabled(bool(m_openAddSheet));
-    m_emptyAdd->setEnabled(bool(m_openAddSheet));
 
     const std::optional<QString>& error = m_store.lastError();
     m_errorLine->setVisible(error.has_value());
@@ -404,7 +393,7 @@ void ContentView::refresh() {
             [this, id] { m_store.toggleFavorite(id); },
             [this, current] { if (auto a = current()) edit(*a); },
             [this, id](std::optional<QUuid> folder) { m_store.setFolder(folder, id); },
-            {},
+            [this, current] { if (auto a = current()) showQR(*a); },
         });
         row->setAccount(account);
         row->setFolders(m_store.folders());
@@ -488,12 +477,29 @@ void ContentView::move(const QList<int>& fromOffsets, int toOffset) {
 }
 
 void ContentView::edit(const Account& account) {
-    if (m_editSheet)
+    if (m_sheet)
         return; // one sheet at a time, as a sheet covers its window
-    m_editSheet = new EditAccountSheet(
+    m_sheet = new EditAccountSheet(
         m_store, account, [this](const Account& edited) { m_store.update(edited); }, window());
-    m_editSheet->setAttribute(Qt::WA_DeleteOnClose);
-    m_editSheet->open();
+    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_sheet->open();
+}
+
+void ContentView::showAddSheet() {
+    if (m_sheet)
+        return;
+    m_sheet = new AddAccountSheet(
+        [this](const QList<Account>& accounts) { m_store.importAccounts(accounts); }, window());
+    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_sheet->open();
+}
+
+void ContentView::showQR(const Account& account) {
+    if (m_sheet)
+        return;
+    m_sheet = new AccountQRView(account, window());
+    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_sheet->open();
 }
 
 // MARK: - Deletion notice

@@ -9,7 +9,7 @@
 
 class AccountRow;
 class AccountStore;
-class EditAccountSheet;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -55,9 +55,10 @@ public:
 
     // The rows on screen, in order (what the user sees).
     QList<AccountRow*> rows() const;
-    // The add-account sheet, once intake provides one; without it the Add
-    // commands stay disabled.
-    void setAddSheetFactory(std::function<void(QWidget* parent)> openAddSheet);
+    // The sheets over the window, one at a time: adding accounts, and an
+    // account's QR code.
+    void showAddSheet();
+    void showQR(const Account& account);
     // Tests shorten how long the copied mark and the deletion notice stay.
     void setTimingsForTesting(int copiedMs, int toastMs) {
         m_copiedMs = copiedMs;
@@ -93,10 +94,9 @@ private:
     qint64 m_copiedGeneration = 0;
     std::optional<QString> m_deletedToast;
     qint64 m_deletedToastGeneration = 0;
-    std::function<void(QWidget*)> m_openAddSheet;
     int m_copiedMs = copiedMarkMs;
     int m_toastMs = deletedToastMs;
-    QPointer<EditAccountSheet> m_editSheet;
+    QPointer<QDialog> m_sheet; // the sheet over the window, if any
 
     QToolButton* m_folderMenu;
     QLineEdit* m_search;

@@ -181,6 +181,86 @@ QPainterPath heart() {
     return path;
 }
 
+// Four corner brackets, each the same corner turned a quarter further.
+Glyph viewfinder() {
+    QPainterPath corner;
+    corner.moveTo(3, 8.5);
+    corner.lineTo(3, 6);
+    corner.arcTo(QRectF(3, 3, 6, 6), 180, -90);
+    corner.lineTo(8.5, 3);
+    Glyph glyph;
+    for (int i = 0; i < 4; ++i) {
+        QTransform turn;
+        turn.translate(12, 12);
+        turn.rotate(90.0 * i);
+        turn.translate(-12, -12);
+        glyph.append(draw(stroked(turn.map(corner))));
+    }
+    glyph.append(draw(circle({12, 12}, 1.4)));
+    return glyph;
+}
+
+// Two links along the rising diagonal whose rounded ends overlap. Where the
+// outlines cross, the upper link passes over the lower one at one crossing and
+// under it at the other; two plain outlines would read as a figure eight
+// rather than a chain. The gaps are cut out of the paths themselves, not
+// erased and painted over, which would leave a faint seam around each cut.
+Glyph chainLinks() {
+    const qreal radius = 3, overlap = 1.5, straight = 5.5, gap = 0.6;
+    QTransform turn;
+    turn.translate(12, 12);
+    turn.rotate(-45);
+    auto link = [&](qreal from) {
+        return turn.map(
+            roundedRect(QRectF(from, -radius, straight + 2 * radius, 2 * radius), radius));
+    };
+    const QPainterPath lower = link(-overlap - straight - radius);
+    const QPainterPath upper = link(overlap - radius);
+    const qreal across = qSqrt(radius * radius - overlap * overlap);
+    const QPainterPath nearOne = circle(turn.map(QPointF(0, -across)), 2.4);
+    const QPainterPath nearOther = circle(turn.map(QPointF(0, across)), 2.4);
+    const qreal cut = stroke + 2 * gap;
+    // Qt flattens curves for path arithmetic at a fixed tolerance in path
+    // units, which on this small grid leaves visible facets; cut at a finer scale.
+    const QTransform fine = QTransform::fromScale(16, 16);
+    auto strandUnder = [&](const QPainterPath& strand, const QPainterPath& over,
+                           const QPainterPath& near) {
+        const QPainterPath hole = fine.map(stroked(over, cut)).intersected(fine.map(near));
+        return fine.inverted().map(fine.map(stroked(strand)).subtracted(hole));
+    };
+    return {draw(strandUnder(lower, upper, nearOne)), draw(strandUnder(upper, lower, nearOther))};
+}
+
+// A box open at the top with an arrow dropping into it, in front of a second
+// box. The arrow passes in front of the back box, so the back box gets a
+// margin cut around the arrow as well as around the front box.
+Glyph arrowDownIntoStackedSquares() {
+    const QRectF front(2.5, 8, 13.5, 13.5);
+    const qreal middle = front.center().x();
+    const qreal open = 3.2; // half the gap in the front box's top edge
+    QPainterPath box;
+    box.moveTo(middle - open, front.top());
+    box.lineTo(front.left() + 2.2, front.top());
+    box.arcTo(QRectF(front.left(), front.top(), 4.4, 4.4), 90, 90);
+    box.lineTo(front.left(), front.bottom() - 2.2);
+    box.arcTo(QRectF(front.left(), front.bottom() - 4.4, 4.4, 4.4), 180, 90);
+    box.lineTo(front.right() - 2.2, front.bottom());
+    box.arcTo(QRectF(front.right() - 4.4, front.bottom() - 4.4, 4.4, 4.4), 270, 90);
+    box.lineTo(front.right(), front.top() + 2.2);
+    box.arcTo(QRectF(front.right() - 4.4, front.top(), 4.4, 4.4), 0, 90);
+    box.lineTo(middle + open, front.top());
+    const QPainterPath shaft = polyline({{middle, 2.5}, {middle, 15.5}});
+    const QPainterPath head =
+        polyline({{middle - 3.4, 12.2}, {middle, 15.6}, {middle + 3.4, 12.2}});
+    const qreal margin = 1.6;
+    return {draw(stroked(roundedRect(QRectF(8, 2.5, 13.5, 13.5), 2.2), 1.6)),
+            erase(roundedRect(front.adjusted(-margin, -margin, margin, margin), 2.2 + margin)),
+            erase(stroked(shaft, 1.7 + 2 * margin)),
+            draw(stroked(box, 1.6)),
+            draw(stroked(shaft, 1.7)),
+            draw(stroked(head, 1.7))};
+}
+
 const QHash<QString, Glyph>& glyphs() {
     static const QHash<QString, Glyph> table = [] {
         QHash<QString, Glyph> t;
@@ -368,6 +448,12 @@ const QHash<QString, Glyph>& glyphs() {
             {draw(stroked(polyline({{12, 3}, {22, 20.5}, {2, 20.5}}, true))),
              draw(line({12, 9}, {12, 14.2}, 2)), draw(circle({12, 17.3}, 1.2))});
         {
+            const QPainterPath triangle = polyline({{12, 3.6}, {21.2, 19.8}, {2.8, 19.8}}, true);
+            add("exclamationmark.triangle.fill",
+                {draw(triangle), draw(stroked(triangle, 2.6)),
+                 erase(line({12, 9.2}, {12, 13.6}, 2.2)), erase(circle({12, 16.7}, 1.3))});
+        }
+        {
             QPainterPath body;
             body.moveTo(3.8, 9);
             body.lineTo(14.5, 9);
@@ -377,6 +463,41 @@ const QHash<QString, Glyph>& glyphs() {
                 {draw(stroked(polyline({{8.5, 4}, {3.5, 9}, {8.5, 14}}), 1.9)),
                  draw(stroked(body, 1.9))});
         }
+        add("viewfinder", viewfinder());
+        {
+            // The hills run out to the frame's middle line and are cut there, so
+            // their ends disappear into the frame instead of poking past it.
+            const QPainterPath frame = roundedRect(QRectF(2.5, 4.5, 19, 15), 2.2);
+            const QPainterPath hills =
+                polyline({{1.5, 18}, {8.5, 11}, {13.5, 16}, {16, 13.5}, {22.5, 20}});
+            add("photo", {draw(stroked(frame, 1.7)), draw(stroked(hills, 1.7).intersected(frame)),
+                          draw(circle({16, 9}, 1.8))});
+        }
+        add("link", chainLinks());
+        {
+            QPainterPath page;
+            page.moveTo(13.5, 2.5);
+            page.lineTo(7, 2.5);
+            page.quadTo(5, 2.5, 5, 4.5);
+            page.lineTo(5, 19.5);
+            page.quadTo(5, 21.5, 7, 21.5);
+            page.lineTo(17, 21.5);
+            page.quadTo(19, 21.5, 19, 19.5);
+            page.lineTo(19, 8);
+            page.closeSubpath();
+            add("doc", {draw(stroked(page, 1.7)),
+                        draw(stroked(polyline({{13.5, 3}, {13.5, 8}, {18.5, 8}}), 1.6))});
+        }
+        {
+            QPainterPath shackle;
+            shackle.moveTo(8, 11);
+            shackle.lineTo(8, 7.5);
+            shackle.arcTo(QRectF(8, 3.5, 8, 8), 180, -180);
+            shackle.lineTo(16, 11);
+            add("lock.fill",
+                {draw(stroked(shackle)), draw(roundedRect(QRectF(5, 10.5, 14, 11), 2.2))});
+        }
+        add("square.and.arrow.down.on.square", arrowDownIntoStackedSquares());
         add("xmark", {draw(line({5, 5}, {19, 19}, 2.2)), draw(line({19, 5}, {5, 19}, 2.2))});
         return t;
     }();

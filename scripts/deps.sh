@@ -8,10 +8,12 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
-  libssl-dev libsecret-1-dev libx11-dev libxtst-dev libxcb1-dev
+  libssl-dev libsecret-1-dev libx11-dev libxtst-dev libxcb1-dev libzxing-dev
   # tests and benchmarks
   libbenchmark-dev oathtool python3 dbus gnome-keyring
   python3-cryptography
+  # the QR benchmark's reference reader
+  zbar-tools
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
   # fuzzing: clang and its libFuzzer and sanitizer runtimes

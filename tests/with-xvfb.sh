@@ -2,6 +2,7 @@
 # Runs a command against a private X server (Xvfb on the first free display)
 # with Qt on its xcb platform, and stops the server afterwards.
 # Usage: with-xvfb.sh COMMAND [ARGS...]
+# XVFB_SCREENS replaces the one 1024x768 screen (e.g. two "-screen N WxHxD").
 set -euo pipefail
 work=$(mktemp -d)
 xvfb=""
@@ -12,7 +13,8 @@ cleanup() {
 trap cleanup EXIT
 
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# shellcheck disable=SC2086
+Xvfb -displayfd 3 ${XVFB_SCREENS:--screen 0 1024x768x24} -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 exec 3>&-
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done

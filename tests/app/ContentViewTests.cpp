@@ -4,6 +4,8 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "intake/AccountQRView.h"
+#include "intake/AddAccountSheet.h"
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
 
@@ -11,6 +13,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -260,13 +263,51 @@ private slots:
         QTest::keyClick(search(), Qt::Key_Escape);
         QCOMPARE(search()->text(), QString());
         QVERIFY(!search()->hasFocus());
-        // Adding needs the add-account sheet, which this build does not offer.
-        QVERIFY(!findByText<QPushButton>(currentState(), "Add account")->isEnabled());
 
         store->setLastError(QStringLiteral("Keychain error: -25308"));
         QLabel* error = view->findChild<QLabel*>("errorLine");
         QVERIFY(error->isVisible());
         QCOMPARE(error->text(), QStringLiteral("Keychain error: -25308"));
+    }
+
+    void addSheetAndQRSheetOpenOverTheWindow() {
+        open({});
+        // The empty state's button opens the add sheet; a pasted link lands
+        // in the store and the sheet closes.
+        QTest::mouseClick(findByText<QPushButton>(currentState(), "Add account"), Qt::LeftButton);
+        auto* sheet = window->findChild<AddAccountSheet*>();
+        QVERIFY(sheet);
+        QTRY_VERIFY(sheet->isVisible());
+        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        QPlainTextEdit* editor = sheet->findChild<QPlainTextEdit*>();
+        QVERIFY(editor);
+        editor->setPlainText(QStringLiteral("otpauth://totp/Acme:ann?secret=JBSWY3DPEHPK3PXP"));
+        QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
+        QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+        QCOMPARE(titles(), QStringList({"Acme/ann"}));
+
+        // Command-N opens it too; one sheet at a time.
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+        QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+        QTRY_VERIFY(window->findChild<AddAccountSheet*>());
+        view->showQR(store->accounts().first());
+        QVERIFY(!window->findChild<AccountQRView*>());
+        QTest::keyClick(window->findChild<AddAccountSheet*>(), Qt::Key_Escape);
+        QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+        QCOMPARE(store->accounts().size(), 1);
+
+        // "Show QR Code…" opens the account's QR sheet; Done closes it.
+        QMenu* menu = view->rows().first()->buildContextMenu(window.get());
+        QAction* showQR = menu->actions().at(3);
+        QVERIFY(showQR->isEnabled());
+        showQR->trigger();
+        auto* qr = window->findChild<AccountQRView*>();
+        QVERIFY(qr);
+        QTRY_VERIFY(qr->isVisible());
+        QVERIFY(findByText<QLabel>(qr, "Acme: ann"));
+        QTest::mouseClick(findByText<QPushButton>(qr, "Done"), Qt::LeftButton);
+        QTRY_VERIFY(!window->findChild<AccountQRView*>());
     }
 };
 

@@ -1,16 +1,38 @@
 // Puts a few demonstration accounts into the current user's vault (the
-// desktop test runs it inside its own throwaway session).
+// desktop test runs it inside its own throwaway session). Also, for the
+// desktop test's scan: "--qr-image FILE" writes a QR code of a setup link
+// for a "Scanned" account, and "--list" prints the vault's account labels.
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
+#include "platform/QrImage.h"
 #include "platform/UserDefaults.h"
+
+#include <QGuiApplication>
+#include <QPainter>
 
 #include <QCoreApplication>
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("tarnwick"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillet"));
+    if (argc == 3 && qstrcmp(argv[1], "--qr-image") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        const QImage code = QrImage::make(
+            "otpauth://totp/Scanned:desk@example.com?secret=JBSWY3DPEHPK3PXP&issuer=Scanned", 5);
+        QImage framed(code.size() + QSize(40, 40), QImage::Format_RGB32);
+        framed.fill(Qt::white);
+        QPainter(&framed).drawImage(20, 20, code);
+        return framed.save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    }
+    QCoreApplication app(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], "--list") == 0) {
+        AccountStore store(UserDefaults::standard(), SecurityLog::shared());
+        for (const Account& account : store.accounts())
+            std::printf("%s\n", account.displayLabel().toUtf8().constData());
+        return store.lastError() ? 1 : 0;
+    }
     const int count = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 4;
     const QStringList issuers = {"GitHub", "Example", "Acme Corp", "Steam", "Dropbox", "Google"};
     QList<Account> accounts;

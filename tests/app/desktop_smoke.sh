@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program on a real X server with a tray: it starts, docks its tray
 # icon, shows the main window with the seeded accounts (kept as a screenshot
-# in tests/artifacts/), and a second start hands over to the first and exits.
+# in tests/artifacts/), adds an account from a QR code on screen through the
+# add sheet, and a second start hands over to the first and exits.
 # Run inside tests/with-session.sh (private D-Bus and keyring).
 # Usage: desktop_smoke.sh QUILLET_BINARY SEED_BINARY ARTIFACT_DIR
 set -euo pipefail
@@ -58,6 +59,29 @@ sleep 1
 import -window "$main" "$artifacts/main-window.png"
 import -window root "$artifacts/desktop.png"
 echo "screenshots in $artifacts"
+
+# A QR code shown by another program, under where the add sheet opens, is
+# found by "Scan" (the sheet's default button) and lands in the vault.
+"$seed" --qr-image "$work/code.png" || fail "could not write the QR image"
+display -geometry +420+260 "$work/code.png" >"$work/display.log" 2>&1 &
+pids+=($!)
+timeout 10 xdotool search --sync --onlyvisible --class display >/dev/null || fail "the QR image is not shown"
+xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
+xdotool key --window "$main" ctrl+n
+sheet=$(timeout 10 xdotool search --sync --onlyvisible --name '^Add account$' | head -n1) \
+  || fail "Control+N did not open the add sheet"
+sleep 0.5
+import -window "$sheet" "$artifacts/add-sheet.png"
+xdotool key --window "$sheet" Return
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^Add account$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^Add account$' >/dev/null 2>&1 && fail "the sheet did not close after the scan"
+sleep 0.5
+"$seed" --list | grep -qx 'Scanned: desk@example.com' || fail "the scanned account is not in the vault"
+import -window "$main" "$artifacts/main-window-after-scan.png"
+echo "scan: the account on screen was added"
 
 # A second start brings the first forward and leaves.
 timeout 10 "$quillet" >"$work/second.log" 2>&1 || fail "the second start did not exit cleanly"

@@ -17,7 +17,8 @@ const QStringList usedNames = {
     "doc.on.doc", "trash", "qrcode", "pencil", "gearshape", "briefcase", "house", "person",
     "creditcard", "cart", "gamecontroller", "building.2", "heart", "globe", "cloud", "bolt",
     "flag", "tag", "book", "graduationcap", "wrench", "clock", "exclamationmark.triangle",
-    "arrow.uturn.backward", "xmark"};
+    "arrow.uturn.backward", "xmark", "viewfinder", "photo", "link", "doc", "lock.fill",
+    "square.and.arrow.down.on.square", "exclamationmark.triangle.fill"};
 // clang-format on
 
 QImage image(const QString& name, int size = 24, const QColor& colour = Qt::black) {

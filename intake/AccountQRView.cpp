@@ -1,0 +1,118 @@
+#include "intake/AccountQRView.h"
+
+#include "platform/QrImage.h"
+#include "platform/Style.h"
+#include "platform/Symbols.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int sheetWidth = 360;
+constexpr int sheetPadding = 24;
+
+// The white rounded square with the code fitted into its middle, modules
+// kept sharp.
+class CodeSquare : public QWidget {
+public:
+    CodeSquare(QImage image, QWidget* parent) : QWidget(parent), m_image(std::move(image)) {
+        const int side = AccountQRView::codeSide + 2 * AccountQRView::codePadding;
+        setFixedSize(side, side);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath square;
+        square.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
+        painter.fillPath(square, Qt::white);
+        painter.setPen(QPen(Style::color(Style::SemanticColor::quaternary, palette()), 1));
+        painter.drawPath(square);
+        if (m_image.isNull()) return;
+        const QRect frame(AccountQRView::codePadding, AccountQRView::codePadding,
+                          AccountQRView::codeSide, AccountQRView::codeSide);
+        const QSize fitted = m_image.size().scaled(frame.size(), Qt::KeepAspectRatio);
+        const QRect target(frame.x() + (frame.width() - fitted.width()) / 2,
+                           frame.y() + (frame.height() - fitted.height()) / 2, fitted.width(),
+                           fitted.height());
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.drawImage(target, m_image);
+    }
+
+private:
+    QImage m_image;
+};
+
+} // namespace
+
+QImage AccountQRView::qrImage(const Account& account) {
+    return QrImage::make(account.otpauthURL().toUtf8(), 8);
+}
+
+AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(tr("Move to another device"));
+    setWindowModality(Qt::WindowModal);
+    setFixedWidth(sheetWidth);
+
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(18);
+    column->setContentsMargins(sheetPadding, sheetPadding, sheetPadding, sheetPadding);
+
+    auto* header = new QVBoxLayout;
+    header->setSpacing(5);
+    header->setContentsMargins(0, 4, 0, 0);
+    auto* title = new QLabel(tr("Move to another device"), this);
+    title->setFont(Style::font(Style::TextStyle::headline));
+    title->setAlignment(Qt::AlignCenter);
+    header->addWidget(title);
+    auto* label = new QLabel(this);
+    label->setFont(Style::font(Style::TextStyle::subheadline));
+    QPalette secondary = label->palette();
+    secondary.setColor(QPalette::WindowText, Style::color(Style::SemanticColor::secondary));
+    label->setPalette(secondary);
+    label->setAlignment(Qt::AlignCenter);
+    // One line: a long label is cut with an ellipsis rather than widening the sheet.
+    label->setText(
+        QFontMetrics(label->font())
+            .elidedText(account.displayLabel(), Qt::ElideRight, sheetWidth - 2 * sheetPadding));
+    label->setToolTip(account.displayLabel());
+    header->addWidget(label);
+    column->addLayout(header);
+
+    column->addWidget(new CodeSquare(qrImage(account), this), 0, Qt::AlignHCenter);
+
+    auto* warningRow = new QHBoxLayout;
+    warningRow->setSpacing(6);
+    const QColor orange = Style::color(Style::SemanticColor::orange);
+    const QFont caption = Style::font(Style::TextStyle::caption);
+    auto* icon = new QLabel(this);
+    const int iconSize = QFontMetrics(caption).height();
+    icon->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), iconSize,
+                                    orange, devicePixelRatioF()));
+    icon->setAlignment(Qt::AlignTop);
+    auto* warning = new QLabel(tr("Anyone who scans this gets full access to this account. "
+                                  "Only show it on a screen you trust."),
+                               this);
+    warning->setFont(caption);
+    warning->setWordWrap(true);
+    warning->setAlignment(Qt::AlignCenter);
+    QPalette tinted = warning->palette();
+    tinted.setColor(QPalette::WindowText, orange);
+    warning->setPalette(tinted);
+    warningRow->addWidget(icon, 0, Qt::AlignTop);
+    warningRow->addWidget(warning, 1);
+    column->addLayout(warningRow);
+
+    auto* done = new QPushButton(tr("Done"), this);
+    done->setDefault(true);
+    done->setAutoDefault(true);
+    connect(done, &QPushButton::clicked, this, &QDialog::accept);
+    column->addWidget(done, 0, Qt::AlignHCenter);
+}

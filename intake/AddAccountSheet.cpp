@@ -1,0 +1,778 @@
+#include "intake/AddAccountSheet.h"
+
+#include "core/Base32.h"
+#include "core/Text.h"
+#include "intake/Importers.h"
+#include "platform/Style.h"
+#include "platform/Symbols.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <climits>
+
+QList<AddMode> allAddModes() {
+    return {AddMode::scanScreen, AddMode::imageFile, AddMode::pasteLink, AddMode::manual};
+}
+
+QString addModeTitle(AddMode mode) {
+    switch (mode) {
+    case AddMode::scanScreen:
+        return QStringLiteral("Scan screen");
+    case AddMode::imageFile:
+        return QStringLiteral("Image file");
+    case AddMode::pasteLink:
+        return QStringLiteral("Paste link");
+    case AddMode::manual:
+        return QStringLiteral("Enter by hand");
+    }
+    return {};
+}
+
+QString addModeSymbol(AddMode mode) {
+    switch (mode) {
+    case AddMode::scanScreen:
+        return QStringLiteral("viewfinder");
+    case AddMode::imageFile:
+        return QStringLiteral("photo");
+    case AddMode::pasteLink:
+        return QStringLiteral("link");
+    case AddMode::manual:
+        return QStringLiteral("pencil");
+    }
+    return {};
+}
+
+std::optional<AddMode> addModeFromTitle(const QString& title) {
+    for (AddMode mode : allAddModes())
+        if (addModeTitle(mode) == title)
+            return mode;
+    return std::nullopt;
+}
+
+namespace {
+
+QLabel* styledLabel(const QString& text, Style::TextStyle style,
+                    std::optional<Style::SemanticColor> colour = std::nullopt,
+                    QFont::Weight weight = QFont::Normal) {
+    auto* label = new QLabel(text);
+    label->setFont(Style::font(style, weight));
+    // Account names and imported texts must never be read as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    if (colour) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Style::color(*colour));
+        label->setPalette(palette);
+    }
+    return label;
+}
+
+// The symbol at the height of a line of text in `font`.
+QLabel* symbolLabel(const QString& name, const QFont& font, const QColor& colour,
+                    QWidget* scale) {
+    auto* label = new QLabel;
+    const int size = QFontMetrics(font).height();
+    label->setPixmap(Symbols::pixmap(name, size, colour, scale->devicePixelRatioF()));
+    label->setFixedSize(size, size);
+    return label;
+}
+
+// A symbol followed by a (wrapping) text, both on the first line's top.
+QWidget* labelWithSymbol(const QString& symbol, QLabel* text, QWidget* scale,
+                         std::optional<Style::SemanticColor> colour = std::nullopt) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    const QColor tint = colour ? Style::color(*colour) : Style::color(Style::SemanticColor::primary);
+    layout->addWidget(symbolLabel(symbol, text->font(), tint, scale), 0, Qt::AlignTop);
+    layout->addWidget(text, 1);
+    return row;
+}
+
+QWidget* paneTitle(const QString& symbol, const QString& title, QWidget* scale) {
+    return labelWithSymbol(symbol, styledLabel(title, Style::TextStyle::headline), scale);
+}
+
+QFrame* divider() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QFont monospacedBody() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (const qreal body = Style::font(Style::TextStyle::body).pointSizeF(); body > 0)
+        font.setPointSizeF(body);
+    return font;
+}
+
+QString rgba(const QColor& colour) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(colour.red())
+        .arg(colour.green())
+        .arg(colour.blue())
+        .arg(colour.alpha());
+}
+
+// A row of adjacent toggle buttons of which exactly one is on: the choice
+// between a few named values, each visible at once.
+class SegmentedPicker : public QWidget {
+public:
+    SegmentedPicker() : m_group(new QButtonGroup(this)) {
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(0);
+        m_group->setExclusive(true);
+    }
+
+    void add(int id, const QString& title, const QString& symbol = {}) {
+        auto* segment = new QToolButton(this);
+        segment->setText(title);
+        segment->setCheckable(true);
+        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        if (!symbol.isEmpty()) {
+            segment->setIcon(Symbols::icon(symbol));
+            segment->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        }
+        segment->setChecked(m_group->buttons().isEmpty());
+        m_group->addButton(segment, id);
+        layout()->addWidget(segment);
+    }
+
+    QButtonGroup* group() const { return m_group; }
+
+private:
+    QButtonGroup* m_group;
+};
+
+// The period is chosen only by stepping, so it is always one of the offered
+// multiples of 15 seconds.
+class PeriodStepper : public QSpinBox {
+public:
+    PeriodStepper() {
+        setRange(15, 120);
+        setSingleStep(15);
+        setValue(30);
+        setSuffix(QStringLiteral(" seconds"));
+        lineEdit()->setReadOnly(true);
+        setMaximumWidth(220);
+    }
+};
+
+// The pane area keeps its greatest height whatever the pane, so the sheet
+// does not jump when the mode changes; taller panes scroll.
+class PaneScroller : public QScrollArea {
+public:
+    static constexpr int minimumPaneHeight = 280;
+    static constexpr int maximumPaneHeight = 360;
+
+    PaneScroller() {
+        setMinimumHeight(minimumPaneHeight);
+        setMaximumHeight(maximumPaneHeight);
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    QSize sizeHint() const override {
+        return {QScrollArea::sizeHint().width(), maximumPaneHeight};
+    }
+};
+
+QLineEdit* lineEdit(const QString& placeholder) {
+    auto* edit = new QLineEdit;
+    edit->setPlaceholderText(placeholder);
+    edit->setMaxLength(INT_MAX);
+    return edit;
+}
+
+QLabel* gridLabel(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+} // namespace
+
+AddAccountSheet::AddAccountSheet(std::function<void(const QList<Account>&)> onAdd, QWidget* parent,
+                                 ScreenScanner scanner)
+    : QDialog(parent), m_onAdd(std::move(onAdd)), m_scanner(std::move(scanner)) {
+    setWindowTitle(tr("Add account"));
+    if (parent)
+        setWindowModality(Qt::WindowModal);
+
+    // Everything lives in one body of fixed width; the dialog takes the
+    // body's size, growing only by the status line when it appears.
+    auto* body = new QWidget;
+    body->setFixedWidth(540);
+    auto* column = new QVBoxLayout(body);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(20, 18, 20, 12);
+    header->addWidget(styledLabel(tr("Add account"), Style::TextStyle::title2, std::nullopt,
+                                  QFont::Bold));
+    header->addStretch(1);
+    column->addLayout(header);
+
+    auto* modePicker = new SegmentedPicker;
+    for (AddMode mode : allAddModes())
+        modePicker->add(int(mode), addModeTitle(mode), addModeSymbol(mode));
+    m_modeGroup = modePicker->group();
+    connect(m_modeGroup, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            setMode(AddMode(id));
+    });
+    auto* pickerRow = new QHBoxLayout;
+    pickerRow->setContentsMargins(20, 0, 20, 0);
+    pickerRow->addWidget(modePicker);
+    column->addLayout(pickerRow);
+    column->addSpacing(12);
+    column->addWidget(divider());
+
+    auto* panes = new QWidget;
+    auto* paneColumn = new QVBoxLayout(panes);
+    paneColumn->setContentsMargins(20, 20, 20, 20);
+    m_panes[int(AddMode::scanScreen)] = buildScanPane();
+    m_panes[int(AddMode::imageFile)] = buildImagePane();
+    m_panes[int(AddMode::pasteLink)] = buildPastePane();
+    m_panes[int(AddMode::manual)] = buildManualPane();
+    for (QWidget* pane : m_panes)
+        paneColumn->addWidget(pane);
+    paneColumn->addStretch(1);
+    m_scroller = new PaneScroller;
+    m_scroller->setWidget(panes);
+    column->addWidget(m_scroller);
+
+    m_statusRow = new QWidget;
+    auto* statusLayout = new QHBoxLayout(m_statusRow);
+    statusLayout->setContentsMargins(20, 0, 20, 4);
+    statusLayout->setSpacing(6);
+    m_statusText = styledLabel(QString(), Style::TextStyle::caption);
+    m_statusSymbol = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"),
+                                 m_statusText->font(), Style::color(Style::SemanticColor::orange),
+                                 this);
+    statusLayout->addWidget(m_statusSymbol, 0, Qt::AlignTop);
+    statusLayout->addWidget(m_statusText, 1);
+    column->addWidget(m_statusRow);
+    column->addWidget(divider());
+
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(20, 14, 20, 14);
+    footer->addStretch(1);
+    auto* cancel = new QPushButton(tr("Cancel"));
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    footer->addWidget(cancel);
+    m_primary = new QPushButton;
+    connect(m_primary, &QPushButton::clicked, this, &AddAccountSheet::primaryClicked);
+    footer->addWidget(m_primary);
+    // The indicator stands where "Scan" stood, with a little room either side.
+    auto* working = new QWidget;
+    auto* workingLayout = new QHBoxLayout(working);
+    workingLayout->setContentsMargins(8, 0, 8, 0);
+    m_progress = new QProgressBar;
+    m_progress->setRange(0, 0);
+    m_progress->setTextVisible(false);
+    m_progress->setFixedSize(48, 10);
+    m_progress->setAccessibleName(tr("Scanning displays…"));
+    workingLayout->addWidget(m_progress);
+    footer->addWidget(working);
+    column->addLayout(footer);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(body);
+    // Made default only once it sits in the dialog: a button made default
+    // outside it would leave the dialog choosing its own default as well.
+    m_primary->setDefault(true);
+
+    setMode(AddMode::scanScreen);
+}
+
+QWidget* AddAccountSheet::buildScanPane() {
+    auto* pane = new QWidget;
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(14);
+    column->addWidget(paneTitle(QStringLiteral("viewfinder"),
+                                tr("Scan a QR code from your screen"), this));
+    // Screen capture needs no permission on X11: the sentence says instead
+    // what the user will notice, our own windows vanishing for a moment.
+    column->addWidget(styledLabel(
+        tr("Show the QR code somewhere on any of your displays — in a browser tab, on your "
+           "phone, in another app — then click Scan. Quillet's own windows are hidden for a "
+           "moment while it looks."),
+        Style::TextStyle::callout, Style::SemanticColor::secondary));
+    column->addWidget(styledLabel(
+        tr("Tip: this also works with Google Authenticator's \"Export accounts\" QR — show "
+           "that QR on your phone and point your phone's camera at the screen, or take a "
+           "photo of it."),
+        Style::TextStyle::caption, Style::SemanticColor::tertiary));
+    return pane;
+}
+
+QWidget* AddAccountSheet::buildImagePane() {
+    auto* pane = new QWidget;
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(14);
+    column->addWidget(paneTitle(QStringLiteral("photo"), tr("Read a QR code from an image"), this));
+    column->addWidget(styledLabel(tr("Pick a PNG, JPG, or other image that contains the QR "
+                                     "code. Multiple QR codes inside one image are supported."),
+                                  Style::TextStyle::callout, Style::SemanticColor::secondary));
+    column->addWidget(labelWithSymbol(
+        QStringLiteral("square.and.arrow.down.on.square"),
+        styledLabel(tr("Switching from Google Authenticator? Take a screenshot of its \"Export "
+                       "accounts\" QR and pick it here to import them all at once."),
+                    Style::TextStyle::caption, Style::SemanticColor::secondary),
+        this, Style::SemanticColor::secondary));
+    return pane;
+}
+
+QWidget* AddAccountSheet::buildPastePane() {
+    auto* pane = new QWidget;
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+    column->addWidget(paneTitle(QStringLiteral("link"), tr("Paste an otpauth:// link"), this));
+    column->addWidget(styledLabel(tr("Paste one or more otpauth:// links, a Google Authenticator "
+                                     "export link, or the contents of a 2FAS, Aegis, Bitwarden, "
+                                     "or Proton Authenticator backup."),
+                                  Style::TextStyle::callout, Style::SemanticColor::secondary));
+
+    m_linkText = new QPlainTextEdit;
+    m_linkText->setObjectName(QStringLiteral("linkText"));
+    m_linkText->setFont(monospacedBody());
+    m_linkText->setMinimumHeight(80);
+    m_linkText->setTabChangesFocus(true);
+    // Links and backups hold secrets: no prediction, no learning by an input
+    // method.
+    m_linkText->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
+                                    Qt::ImhSensitiveData);
+    m_linkText->setStyleSheet(
+        QStringLiteral("QPlainTextEdit#linkText { border: 1px solid %1; border-radius: 6px; }")
+            .arg(rgba(Style::color(Style::SemanticColor::quaternary))));
+    connect(m_linkText, &QPlainTextEdit::textChanged, this, &AddAccountSheet::refresh);
+    column->addWidget(m_linkText);
+
+    auto* openRow = new QHBoxLayout;
+    auto* open = new QPushButton(Symbols::icon(QStringLiteral("doc"),
+                                               Style::color(Style::SemanticColor::accent)),
+                                 tr("Open a .2fas / .json / .txt file…"));
+    open->setFlat(true);
+    open->setCursor(Qt::PointingHandCursor);
+    QPalette linkPalette = open->palette();
+    linkPalette.setColor(QPalette::ButtonText, Style::color(Style::SemanticColor::accent));
+    open->setPalette(linkPalette);
+    connect(open, &QPushButton::clicked, this, &AddAccountSheet::openFile);
+    openRow->addWidget(open);
+    openRow->addStretch(1);
+    column->addLayout(openRow);
+
+    m_passwordPane = new QFrame;
+    m_passwordPane->setObjectName(QStringLiteral("passwordPane"));
+    QColor background = palette().color(QPalette::Base);
+    background.setAlphaF(0.5f);
+    m_passwordPane->setStyleSheet(
+        QStringLiteral("QFrame#passwordPane { background: %1; border-radius: 8px; }")
+            .arg(rgba(background)));
+    auto* passwordColumn = new QVBoxLayout(m_passwordPane);
+    passwordColumn->setContentsMargins(12, 12, 12, 12);
+    passwordColumn->setSpacing(8);
+    m_passwordTitle = styledLabel(QString(), Style::TextStyle::callout, std::nullopt,
+                                  QFont::DemiBold);
+    passwordColumn->addWidget(labelWithSymbol(QStringLiteral("lock.fill"), m_passwordTitle, this));
+    m_password = lineEdit(tr("Backup password"));
+    m_password->setEchoMode(QLineEdit::Password);
+    // Return here decrypts; it must not reach the dialog, whose default
+    // button would import the pasted text once more without the password.
+    m_password->installEventFilter(this);
+    connect(m_password, &QLineEdit::textChanged, this, &AddAccountSheet::refresh);
+    passwordColumn->addWidget(m_password);
+    m_decrypt = new QPushButton(tr("Decrypt && Import"));
+    connect(m_decrypt, &QPushButton::clicked, this, &AddAccountSheet::decryptAndImport);
+    passwordColumn->addWidget(m_decrypt, 0, Qt::AlignLeft);
+    column->addWidget(m_passwordPane);
+    return pane;
+}
+
+QWidget* AddAccountSheet::buildManualPane() {
+    auto* pane = new QWidget;
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+    column->addWidget(paneTitle(QStringLiteral("pencil"), tr("Enter a key by hand"), this));
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(8);
+    grid->setColumnStretch(1, 1);
+    // A row's label and control, for hiding them together.
+    int rows = 0;
+    const auto addRow = [grid, &rows](const QString& title, QWidget* control,
+                                      Qt::Alignment alignment = {}) {
+        const int row = rows++;
+        QLabel* label = gridLabel(title);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(control, row, 1, alignment);
+        return QList<QWidget*>{label, control};
+    };
+
+    m_issuer = lineEdit(tr("e.g. Google"));
+    addRow(tr("Service"), m_issuer);
+    m_name = lineEdit(tr("e.g. you@example.com"));
+    addRow(tr("Account"), m_name);
+    m_secret = lineEdit(tr("Base32 secret (no spaces)"));
+    m_secret->setFont(monospacedBody());
+    m_secret->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
+                                  Qt::ImhSensitiveData);
+    addRow(tr("Secret"), m_secret);
+    for (QLineEdit* edit : {m_name, m_secret})
+        connect(edit, &QLineEdit::textChanged, this, &AddAccountSheet::refresh);
+
+    m_steam = new QCheckBox(tr("This is a Steam Guard account (5-character code)"));
+    connect(m_steam, &QCheckBox::toggled, this, &AddAccountSheet::refresh);
+    addRow(tr("Steam"), m_steam, Qt::AlignLeft);
+
+    auto* type = new SegmentedPicker;
+    type->add(int(OTPType::totp), tr("Time-based (TOTP)"));
+    type->add(int(OTPType::hotp), tr("Counter (HOTP)"));
+    m_type = type->group();
+    connect(m_type, &QButtonGroup::idToggled, this, &AddAccountSheet::refresh);
+    m_codeRows << addRow(tr("Type"), type);
+
+    auto* algorithm = new SegmentedPicker;
+    for (HashAlgorithm hash : allHashAlgorithms)
+        algorithm->add(int(hash), toText(hash));
+    m_algorithm = algorithm->group();
+    m_codeRows << addRow(tr("Algorithm"), algorithm);
+
+    auto* digits = new SegmentedPicker;
+    for (int count : {6, 7, 8})
+        digits->add(count, QString::number(count));
+    digits->setFixedWidth(200);
+    m_digits = digits->group();
+    m_codeRows << addRow(tr("Digits"), digits, Qt::AlignLeft);
+
+    m_period = new PeriodStepper;
+    m_periodRow = addRow(tr("Period"), m_period, Qt::AlignLeft);
+
+    column->addLayout(grid);
+    return pane;
+}
+
+void AddAccountSheet::done(int result) {
+    // Whatever closes the sheet (Cancel, Escape, the window's close button or
+    // a finished import) ends its business: a scan that ends later must not
+    // hand anything on.
+    m_dismissed = true;
+    QDialog::done(result);
+}
+
+bool AddAccountSheet::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_password && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            decryptAndImport();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AddAccountSheet::setMode(AddMode mode) {
+    m_mode = mode;
+    if (QAbstractButton* segment = m_modeGroup->button(int(mode)); !segment->isChecked())
+        segment->setChecked(true);
+    refresh();
+}
+
+void AddAccountSheet::setStatus(const QString& status) {
+    m_status = status;
+    refresh();
+}
+
+void AddAccountSheet::setWorking(bool working) {
+    m_working = working;
+    refresh();
+}
+
+QString AddAccountSheet::linkText() const {
+    // The editor's raw text: toPlainText() would turn no-break spaces into
+    // spaces, and a pasted backup must reach the importers as it was.
+    return m_linkText->document()->toRawText().replace(QChar::ParagraphSeparator,
+                                                       QLatin1Char('\n'));
+}
+
+void AddAccountSheet::refresh() {
+    for (AddMode mode : allAddModes())
+        m_panes[int(mode)]->setVisible(mode == m_mode);
+
+    const bool scanning = m_mode == AddMode::scanScreen && m_working;
+    switch (m_mode) {
+    case AddMode::scanScreen:
+        m_primary->setText(tr("Scan"));
+        m_primary->setEnabled(!m_working);
+        break;
+    case AddMode::imageFile:
+        m_primary->setText(tr("Choose image…"));
+        m_primary->setEnabled(!m_working);
+        break;
+    case AddMode::pasteLink:
+        m_primary->setText(tr("Add"));
+        m_primary->setEnabled(!linkText().trimmed().isEmpty());
+        break;
+    case AddMode::manual:
+        m_primary->setText(tr("Add"));
+        m_primary->setEnabled(!m_name->text().trimmed().isEmpty() &&
+                              !m_secret->text().trimmed().isEmpty());
+        break;
+    }
+    m_primary->setVisible(!scanning);
+    m_progress->parentWidget()->setVisible(scanning);
+
+    m_statusRow->setVisible(!m_status.isEmpty());
+    m_statusText->setText(m_status);
+    m_statusSymbol->setVisible(!m_working);
+    QPalette statusPalette = m_statusText->palette();
+    statusPalette.setColor(QPalette::WindowText,
+                           Style::color(m_working ? Style::SemanticColor::secondary
+                                                  : Style::SemanticColor::red));
+    m_statusText->setPalette(statusPalette);
+
+    m_passwordPane->setVisible(m_pendingEncryptedText.has_value());
+    m_decrypt->setEnabled(!m_password->text().isEmpty());
+
+    const bool steam = m_steam->isChecked();
+    for (QWidget* widget : std::as_const(m_codeRows))
+        widget->setVisible(!steam);
+    const bool hotp = m_type->checkedId() == int(OTPType::hotp);
+    for (QWidget* widget : std::as_const(m_periodRow))
+        widget->setVisible(!steam && !hotp);
+}
+
+void AddAccountSheet::primaryClicked() {
+    switch (m_mode) {
+    case AddMode::scanScreen:
+        scanScreen();
+        break;
+    case AddMode::imageFile:
+        chooseImage();
+        break;
+    case AddMode::pasteLink:
+        // Untrimmed: the importers do their own trimming.
+        importText(linkText(), std::nullopt);
+        break;
+    case AddMode::manual:
+        addManual();
+        break;
+    }
+}
+
+void AddAccountSheet::scanScreen() {
+    if (m_working)
+        return;
+    setWorking(true);
+    setStatus(tr("Scanning displays…"));
+    // A moment for the sheet to show that it is working before the scanner
+    // hides our windows for the capture.
+    QTimer::singleShot(250, this, [this] {
+        if (m_dismissed)
+            return; // nobody is left to hand the accounts to
+        // The sheet is the context, so a sheet deleted meanwhile never hears
+        // of the result; the pointer also covers a scanner that forgets that.
+        const QPointer<AddAccountSheet> self(this);
+        m_scanner(this, [self](const QRImport::ScanResult& result) {
+            if (self)
+                self->scanEnded(result);
+        });
+    });
+}
+
+void AddAccountSheet::scanEnded(const QRImport::ScanResult& result) {
+    if (m_dismissed)
+        return;
+    if (result.error) {
+        setStatus(QRImport::errorMessage(result.error));
+        setWorking(false);
+        return;
+    }
+    finish(result.accounts, true);
+}
+
+std::optional<QString> AddAccountSheet::askForFile(const QStringList& nameFilters) {
+    // On the heap and watched: a scan that finishes while the dialog is open
+    // closes (and may delete) the sheet, taking its child dialog with it.
+    const QPointer<AddAccountSheet> alive(this);
+    const QPointer<QFileDialog> dialog(new QFileDialog(this));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setNameFilters(nameFilters);
+    const bool chosen = dialog->exec() == QDialog::Accepted;
+    if (!alive || !dialog)
+        return std::nullopt;
+    const QString path = chosen ? dialog->selectedFiles().value(0) : QString();
+    delete dialog;
+    if (m_dismissed || path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+void AddAccountSheet::chooseImage() {
+    if (m_working)
+        return;
+    QStringList patterns;
+    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+        const QString pattern = QStringLiteral("*.") + QString::fromLatin1(format).toLower();
+        if (!patterns.contains(pattern))
+            patterns << pattern;
+    }
+    const auto path = askForFile({tr("Images (%1)").arg(patterns.join(QLatin1Char(' ')))});
+    if (!path)
+        return;
+    QList<Account> accounts;
+    try {
+        accounts = QRImport::importImage(*path);
+    } catch (...) {
+        setStatus(QRImport::errorMessage(std::current_exception()));
+        return;
+    }
+    finish(accounts);
+}
+
+void AddAccountSheet::openFile() {
+    const auto path = askForFile({tr("Backups and text (*.2fas *.json *.txt)"), tr("All files (*)")});
+    if (!path)
+        return;
+    const QString name = QFileInfo(*path).fileName();
+    QFile file(*path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+        setStatus(tr("The file “%1” couldn’t be opened.").arg(name));
+        return;
+    }
+    // Stateless, so that a sequence cut off at the end of the file counts as
+    // an error instead of being held back for more bytes that never come.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    if (decoder.hasError()) {
+        setStatus(tr("The file “%1” couldn’t be opened using text encoding Unicode (UTF-8).")
+                      .arg(name));
+        return;
+    }
+    // The file's text stays out of the editor, which keeps what it held.
+    importText(text, std::nullopt);
+}
+
+void AddAccountSheet::importText(const QString& text, const std::optional<QString>& password) {
+    QList<Account> accounts;
+    try {
+        accounts = Importers::parse(text, password);
+    } catch (const Importers::ImportError& error) {
+        if (error.kind() == Importers::ImportError::needsPassword ||
+            error.kind() == Importers::ImportError::wrongPassword) {
+            const bool paneWasShown = m_pendingEncryptedText.has_value();
+            m_pendingEncryptedText = text;
+            m_passwordTitle->setText(tr("%1 backup is password-protected").arg(error.app()));
+            setStatus(error.message());
+            if (!paneWasShown && m_mode == AddMode::pasteLink) {
+                m_password->setFocus();
+                // The pane sits below the editor, often beyond the visible
+                // part; bring it into view once the layout has placed it.
+                QTimer::singleShot(0, this, [this] {
+                    m_scroller->ensureWidgetVisible(m_passwordPane);
+                });
+            }
+        } else {
+            setStatus(error.message());
+        }
+        return;
+    } catch (...) {
+        setStatus(QRImport::errorMessage(std::current_exception()));
+        return;
+    }
+    m_pendingEncryptedText.reset();
+    m_password->clear();
+    finish(accounts);
+}
+
+void AddAccountSheet::decryptAndImport() {
+    if (m_pendingEncryptedText)
+        importText(*m_pendingEncryptedText, m_password->text());
+}
+
+void AddAccountSheet::addManual() {
+    QString typed = m_secret->text();
+    typed.remove(QLatin1Char(' '));
+    const std::optional<QByteArray> secret = Base32::decode(typed);
+    if (!secret || secret->isEmpty()) {
+        setStatus(tr("Secret is not valid Base32."));
+        return;
+    }
+    Account account; // a fresh id, created now
+    account.name = Text::trimmedBlanksAndTabs(m_name->text());
+    account.issuer = Text::trimmedBlanksAndTabs(m_issuer->text());
+    account.secret = *secret;
+    account.isSteam = m_steam->isChecked();
+    if (account.isSteam) {
+        // Steam Guard codes are always these, whatever the hidden rows hold.
+        account.type = OTPType::totp;
+        account.algorithm = HashAlgorithm::sha1;
+        account.digits = 5;
+        account.period = 30;
+    } else {
+        account.type = OTPType(m_type->checkedId());
+        account.algorithm = HashAlgorithm(m_algorithm->checkedId());
+        account.digits = m_digits->checkedId();
+        account.period = m_period->value();
+    }
+    finish({account});
+}
+
+void AddAccountSheet::finish(const QList<Account>& accounts, bool fromScan) {
+    if (m_dismissed)
+        return;
+    if (accounts.isEmpty()) {
+        setStatus(tr("No accounts were imported."));
+        // Only the scan's own ending stops the indicator: a paste that finds
+        // nothing while a scan runs must not offer a second scan.
+        if (fromScan)
+            setWorking(false);
+        return;
+    }
+    // Closed before the hand-over: whatever ends while the owner works on
+    // the list (a scan, a second click) finds the sheet already done.
+    m_dismissed = true;
+    const QPointer<AddAccountSheet> alive(this);
+    if (m_onAdd)
+        m_onAdd(accounts);
+    if (alive)
+        accept();
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "core/Account.h"
+#include "intake/QRImport.h"
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QSpinBox;
+class QWidget;
+
+// The four ways of bringing accounts in, in the order the sheet offers them.
+enum class AddMode { scanScreen, imageFile, pasteLink, manual };
+
+QList<AddMode> allAddModes();
+// The segment's title ("Scan screen", ...), which also names the mode.
+QString addModeTitle(AddMode mode);
+// The symbol shown beside the title.
+QString addModeSymbol(AddMode mode);
+// The mode with exactly this title; nothing for any other text.
+std::optional<AddMode> addModeFromTitle(const QString& title);
+
+// The "Add account" sheet of the main window: scan the displays, read an
+// image file, paste links or another authenticator's backup, or type a key.
+// Whatever succeeds hands the new accounts to `onAdd` and closes the sheet;
+// what fails is shown in the status line and the sheet stays open. The sheet
+// stores nothing and looks for no duplicates: that is the owner's business.
+//
+// `onAdd` runs at most once, and never after the sheet was dismissed: a
+// screen scan still running when Cancel (or another import) closed the sheet
+// hands nothing on when it ends.
+class AddAccountSheet : public QDialog {
+    Q_OBJECT
+
+public:
+    // Starts a screen scan whose result arrives through `done`, never once
+    // `context` is gone. Tests put a fake in place of QRImport::scanScreen.
+    using ScreenScanner = std::function<void(QObject* context, QRImport::ScanDone done)>;
+
+    AddAccountSheet(std::function<void(const QList<Account>&)> onAdd, QWidget* parent = nullptr,
+                    ScreenScanner scanner = QRImport::scanScreen);
+
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* buildScanPane();
+    QWidget* buildImagePane();
+    QWidget* buildPastePane();
+    QWidget* buildManualPane();
+
+    void setMode(AddMode mode);
+    void setStatus(const QString& status);
+    void setWorking(bool working);
+    void refresh();
+    void primaryClicked();
+
+    void scanScreen();
+    void scanEnded(const QRImport::ScanResult& result);
+    void chooseImage();
+    void openFile();
+    void importText(const QString& text, const std::optional<QString>& password);
+    void decryptAndImport();
+    void addManual();
+    void finish(const QList<Account>& accounts, bool fromScan = false);
+
+    // The chosen file, or nothing when the dialog was cancelled or the sheet
+    // went away while it was open.
+    std::optional<QString> askForFile(const QStringList& nameFilters);
+    QString linkText() const;
+
+    std::function<void(const QList<Account>&)> m_onAdd;
+    ScreenScanner m_scanner;
+
+    AddMode m_mode = AddMode::scanScreen;
+    QString m_status;
+    bool m_working = false;
+    // Set when the sheet closes or hands its accounts on; from then on
+    // nothing reaches `onAdd`.
+    bool m_dismissed = false;
+    std::optional<QString> m_pendingEncryptedText;
+
+    QButtonGroup* m_modeGroup = nullptr;
+    QWidget* m_panes[4] = {};
+    QScrollArea* m_scroller = nullptr;
+    QWidget* m_statusRow = nullptr;
+    QLabel* m_statusSymbol = nullptr;
+    QLabel* m_statusText = nullptr;
+    QPushButton* m_primary = nullptr;
+    QProgressBar* m_progress = nullptr;
+
+    QPlainTextEdit* m_linkText = nullptr;
+    QWidget* m_passwordPane = nullptr;
+    QLabel* m_passwordTitle = nullptr;
+    QLineEdit* m_password = nullptr;
+    QPushButton* m_decrypt = nullptr;
+
+    QLineEdit* m_issuer = nullptr;
+    QLineEdit* m_name = nullptr;
+    QLineEdit* m_secret = nullptr;
+    QCheckBox* m_steam = nullptr;
+    QButtonGroup* m_type = nullptr;
+    QButtonGroup* m_algorithm = nullptr;
+    QButtonGroup* m_digits = nullptr;
+    QSpinBox* m_period = nullptr;
+    QList<QWidget*> m_codeRows;   // Type, Algorithm, Digits: hidden for Steam
+    QList<QWidget*> m_periodRow;  // hidden for Steam and for HOTP
+};

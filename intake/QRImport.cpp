@@ -1,0 +1,126 @@
+#include "intake/QRImport.h"
+
+#include "intake/Importers.h"
+#include "intake/OTPAuth.h"
+#include "platform/BarcodeReader.h"
+#include "platform/ScreenCapture.h"
+
+#include <QCoreApplication>
+#include <QFutureWatcher>
+#include <QImageReader>
+#include <QtConcurrent/QtConcurrentRun>
+#include <optional>
+
+namespace QRImport {
+
+QString QRImportError::message() const {
+    switch (m_kind) {
+    case noQRCodeFound:
+        return QStringLiteral("No QR code was found.");
+    case screenCaptureFailed:
+        // Where a capture fails here is a desktop session that does not let
+        // programs read the screen (Wayland), not a missing permission.
+        return QStringLiteral("Could not capture the screen. Screen scanning needs an X11 "
+                              "desktop session.");
+    case unreadableImage:
+        return QStringLiteral("Could not read the image.");
+    }
+    return {};
+}
+
+const char* QRImportError::what() const noexcept {
+    switch (m_kind) {
+    case noQRCodeFound:
+        return "No QR code was found.";
+    case screenCaptureFailed:
+        return "Could not capture the screen.";
+    case unreadableImage:
+        return "Could not read the image.";
+    }
+    return "QR import failed.";
+}
+
+QStringList detectQRCodes(const QImage& image) {
+    return BarcodeReader::readQRCodes(image);
+}
+
+QList<Account> accountsFromPayloads(const QStringList& payloads) {
+    QList<Account> accounts;
+    std::exception_ptr kept;
+    for (const QString& payload : payloads) {
+        const QString lowered = payload.toLower();
+        try {
+            if (lowered.startsWith(QLatin1String("otpauth-migration://")))
+                accounts.append(OTPAuth::parseMigration(payload));
+            else if (lowered.startsWith(QLatin1String("otpauth://")))
+                accounts.append(OTPAuth::parse(payload));
+        } catch (const OTPAuth::ParseError&) {
+            kept = std::current_exception();
+        }
+    }
+    if (!accounts.isEmpty()) return accounts;
+    if (kept) std::rethrow_exception(kept);
+    throw QRImportError(QRImportError::noQRCodeFound);
+}
+
+QList<Account> accountsFromImages(const QList<QImage>& images) {
+    if (images.isEmpty()) throw QRImportError(QRImportError::screenCaptureFailed);
+    QStringList payloads;
+    for (const QImage& image : images)
+        payloads.append(detectQRCodes(image));
+    if (payloads.isEmpty()) throw QRImportError(QRImportError::noQRCodeFound);
+    return accountsFromPayloads(payloads);
+}
+
+void scanScreen(QObject* context, ScanDone done) {
+    QObject* owner = context ? context : QCoreApplication::instance();
+    ScreenCapture::captureDisplays(owner, [owner, done = std::move(done)](QList<QImage> images) {
+        // Detection takes tens of milliseconds per display: off the GUI
+        // thread. The watcher belongs to the context, so a context destroyed
+        // meanwhile takes the delivery with it.
+        auto* watcher = new QFutureWatcher<ScanResult>(owner);
+        QObject::connect(watcher, &QFutureWatcher<ScanResult>::finished, watcher, [watcher, done] {
+            const ScanResult result = watcher->result();
+            watcher->deleteLater();
+            done(result);
+        });
+        watcher->setFuture(QtConcurrent::run([images = std::move(images)] {
+            ScanResult result;
+            try {
+                result.accounts = accountsFromImages(images);
+            } catch (...) {
+                result.error = std::current_exception();
+            }
+            return result;
+        }));
+    });
+}
+
+QList<Account> importImage(const QString& path) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull()) throw QRImportError(QRImportError::unreadableImage);
+    const QStringList payloads = detectQRCodes(image);
+    if (payloads.isEmpty()) throw QRImportError(QRImportError::noQRCodeFound);
+    return accountsFromPayloads(payloads);
+}
+
+QString errorMessage(const std::exception_ptr& error) {
+    if (!error) return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const QRImportError& e) {
+        return e.message();
+    } catch (const OTPAuth::ParseError& e) {
+        return e.message();
+    } catch (const Importers::ImportError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    return QStringLiteral("No QR code was found.");
+}
+
+} // namespace QRImport

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "core/Account.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <exception>
+#include <functional>
+
+// Accounts from QR codes: on every display, or in one image file. Nothing is
+// stored here; the caller hands the accounts on.
+namespace QRImport {
+
+class QRImportError : public std::exception {
+public:
+    enum Kind {
+        noQRCodeFound,
+        screenCaptureFailed,
+        unreadableImage,
+    };
+
+    explicit QRImportError(Kind kind) : m_kind(kind) {}
+    Kind kind() const { return m_kind; }
+    // The sentence shown to the user.
+    QString message() const;
+    const char* what() const noexcept override;
+
+    friend bool operator==(const QRImportError& a, const QRImportError& b) {
+        return a.m_kind == b.m_kind;
+    }
+
+private:
+    Kind m_kind;
+};
+
+// The outcome of a screen scan: the accounts, or the error (QRImportError or
+// OTPAuth::ParseError) when there are none.
+struct ScanResult {
+    QList<Account> accounts;
+    std::exception_ptr error;
+};
+using ScanDone = std::function<void(const ScanResult&)>;
+
+// Captures every display (our own windows hidden meanwhile), then detects and
+// parses the codes off the GUI thread. `done` runs on the GUI thread, exactly
+// once, unless `context` is destroyed first: then it never runs.
+void scanScreen(QObject* context, ScanDone done);
+
+// The accounts of the QR codes in the image file at `path`. Throws
+// QRImportError or OTPAuth::ParseError.
+QList<Account> importImage(const QString& path);
+
+// The steps after the capture: no image is `screenCaptureFailed`, images
+// without a code are `noQRCodeFound`, otherwise accountsFromPayloads of every
+// image's payloads, in image order.
+QList<Account> accountsFromImages(const QList<QImage>& images);
+
+// The QR payloads of one image, in the detector's order; never fails.
+QStringList detectQRCodes(const QImage& image);
+
+// otpauth:// and otpauth-migration:// payloads to accounts, in order; other
+// payloads are ignored. Any account gathered wins over errors; with none, the
+// last link's error, else `noQRCodeFound`.
+QList<Account> accountsFromPayloads(const QStringList& payloads);
+
+// The message shown for an error thrown by this namespace (or by the link
+// parsers it calls).
+QString errorMessage(const std::exception_ptr& error);
+
+} // namespace QRImport

@@ -1,0 +1,85 @@
+#include "platform/ScreenCapture.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+
+namespace ScreenCapture {
+
+QList<QImage> grabScreens() {
+    QList<QImage> images;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        // Window 0 is the whole screen; the pixmap has the screen's device
+        // pixels (null where the session does not allow reading the screen).
+        const QPixmap pixmap = screen->grabWindow(0);
+        if (pixmap.isNull()) continue;
+        QImage image = pixmap.toImage();
+        const QSize wanted = screen->geometry().size() * scaleFactor;
+        if (image.size() != wanted)
+            image = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        if (image.format() != QImage::Format_RGB32)
+            image = image.convertToFormat(QImage::Format_RGB32);
+        images.append(image);
+    }
+    return images;
+}
+
+namespace {
+
+// Our visible windows, parents before the windows they own, so that showing
+// them again in this order puts a sheet back on top of its window.
+QList<QPointer<QWidget>> visibleWindows() {
+    QList<QWidget*> windows;
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        // Windows and sheets only: a popup closes by itself, and a transient
+        // panel (the copy HUD) hides on its own timer, which showing it again
+        // afterwards would undo.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            const Qt::WindowType type = widget->windowType();
+            if (widget->isVisible() &&
+                (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet))
+                windows.append(widget);
+        }
+    }
+    auto depth = [](const QWidget* widget) {
+        int d = 0;
+        for (const QWidget* w = widget->parentWidget(); w; w = w->parentWidget())
+            ++d;
+        return d;
+    };
+    std::stable_sort(windows.begin(), windows.end(),
+                     [&](QWidget* a, QWidget* b) { return depth(a) < depth(b); });
+    QList<QPointer<QWidget>> result;
+    for (QWidget* window : windows)
+        result.append(window);
+    return result;
+}
+
+} // namespace
+
+void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) {
+    const QList<QPointer<QWidget>> hidden = visibleWindows();
+    const QPointer<QWidget> active = QApplication::activeWindow();
+    // Sheets first: hiding the windows they belong to must not be what hides
+    // them, or they would come back without their modality.
+    for (auto it = hidden.rbegin(); it != hidden.rend(); ++it)
+        if (*it) (*it)->hide();
+    const bool bound = context != nullptr;
+    const QPointer<QObject> guard(context);
+    // The windows come back even when the context is gone by then.
+    QTimer::singleShot(hidden.isEmpty() ? 0 : settleMs, QCoreApplication::instance(),
+                       [hidden, active, bound, guard, done = std::move(done)] {
+                           const QList<QImage> images = grabScreens();
+                           for (const QPointer<QWidget>& window : hidden)
+                               if (window) window->show();
+                           if (active) active->activateWindow();
+                           if (!bound || guard) done(images);
+                       });
+}
+
+} // namespace ScreenCapture

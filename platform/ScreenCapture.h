@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <functional>
+
+// Pictures of every display, for finding QR codes on screen.
+namespace ScreenCapture {
+
+// Every display is captured at this many pixels per logical pixel, whatever
+// its own scale, so that small codes still have a few pixels per module.
+constexpr int scaleFactor = 2;
+
+// How long hidden windows are given to leave the screen (and the windows
+// beneath them to repaint) before the capture.
+constexpr int settleMs = 150;
+
+// Captures the displays one after another, in the order of the screens, with
+// this application's own visible windows and sheets hidden for the moment of
+// the capture and shown again afterwards. `done` gets one image per display that could be
+// captured (none at all where the session allows no capture); it runs on the
+// GUI thread once the event loop has let the windows go, and not at all when
+// `context` is destroyed first. Must be called on the GUI thread.
+void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done);
+
+// The capture itself, without hiding anything or waiting: one image per
+// screen that gave one.
+QList<QImage> grabScreens();
+
+} // namespace ScreenCapture

@@ -1,0 +1,406 @@
+#include "core/Base32.h"
+#include "intake/AddAccountSheet.h"
+#include "intake/Importers.h"
+#include "platform/QrImage.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using Importers::ImportError;
+using QRImport::QRImportError;
+
+namespace {
+
+const QString alice = u"otpauth://totp/Example:alice@example.com?secret=JBSWY3DPEHPK3PXP"
+                      "&issuer=Example"_s;
+const QString bob = u"otpauth://totp/Shop:bob?secret=GEZDGNBVGY3TQOJQ&issuer=Shop"_s;
+// A valid Google Authenticator export that holds no account.
+const QString emptyMigration = u"otpauth-migration://offline?data=EAE%3D"_s;
+const QString sealed2FAS = QStringLiteral(QUILLET_CONFORMANCE_DIR
+                                          "/exports/2fas_authenticator_encrypted.2fas");
+const QString lockedPane = u"2FAS backup is password-protected"_s;
+const QString openFile = u"Open a .2fas / .json / .txt file…"_s;
+
+// What a button shows: "&&" draws one ampersand, a lone "&" marks the
+// mnemonic and is not drawn.
+QString shown(const QAbstractButton* button) {
+    return button->text().replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u'\x01', u'&');
+}
+
+void write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+} // namespace
+
+class AddAccountSheetTests : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<AddAccountSheet> sheet;
+    QList<QList<Account>> handedOn;
+    // The screen scan ends only when a test calls `scanDone`.
+    int scansStarted = 0;
+    QObject* scanContext = nullptr;
+    QRImport::ScanDone scanDone;
+
+    void openSheet(const QString& mode = u"Scan screen"_s) {
+        sheet = std::make_unique<AddAccountSheet>(
+            [this](const QList<Account>& accounts) { handedOn << accounts; }, nullptr,
+            [this](QObject* context, QRImport::ScanDone done) {
+                ++scansStarted, scanContext = context, scanDone = std::move(done);
+            });
+        sheet->show();
+        QVERIFY(QTest::qWaitForWindowExposed(sheet.get()));
+        click(mode);
+    }
+    QAbstractButton* button(const QString& text) {
+        for (QAbstractButton* b : sheet->findChildren<QAbstractButton*>())
+            if (shown(b) == text && b->isVisibleTo(sheet.get())) return b;
+        return nullptr;
+    }
+    bool enabled(const QString& text) { return button(text) && button(text)->isEnabled(); }
+    void click(const QString& text) {
+        QVERIFY2(button(text), qPrintable(u"no button "_s + text));
+        QTest::mouseClick(button(text), Qt::LeftButton);
+    }
+    bool shows(const QString& text) {
+        for (const QLabel* label : sheet->findChildren<QLabel*>())
+            if (label->text() == text && label->isVisibleTo(sheet.get())) return true;
+        return false;
+    }
+    QLineEdit* field(const QString& placeholder) {
+        for (QLineEdit* edit : sheet->findChildren<QLineEdit*>())
+            if (edit->placeholderText() == placeholder) return edit;
+        qFatal("no field \"%s\"", qPrintable(placeholder));
+    }
+    QLineEdit* password() { return field(u"Backup password"_s); }
+    QPlainTextEdit* editor() { return sheet->findChild<QPlainTextEdit*>(); }
+    void paste(const QString& text) { editor()->setPlainText(text); }
+    void fillForm(const QString& name, const QString& secret) {
+        field(u"e.g. you@example.com"_s)->setText(name);
+        field(u"Base32 secret (no spaces)"_s)->setText(secret);
+    }
+    // Answers the next file dialog by typing `path` into its name field as a
+    // user would, or cancels it when `path` is empty.
+    void answerFileDialog(const QString& path, QStringList* filters = nullptr) {
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [poll, path, filters] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll->deleteLater();
+            poll->stop();
+            if (filters) *filters = dialog->nameFilters();
+            if (path.isEmpty()) return dialog->reject();
+            dialog->findChild<QLineEdit*>(u"fileNameEdit"_s)->setText(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        poll->start(20);
+    }
+    Account added() {
+        click(u"Add"_s);
+        if (handedOn.size() != 1 || handedOn[0].size() != 1) qFatal("no account handed on");
+        return handedOn[0][0];
+    }
+
+private slots:
+    void init() {
+        handedOn.clear();
+        scansStarted = 0;
+        scanDone = nullptr;
+    }
+    void cleanup() { sheet.reset(); }
+
+    void modesAndTheirButtons() {
+        QVERIFY(addModeFromTitle(u"Enter by hand"_s) == AddMode::manual);
+        QVERIFY(!addModeFromTitle(u"enter by hand"_s));
+        QCOMPARE(addModeSymbol(AddMode::imageFile), u"photo"_s);
+
+        openSheet();
+        QVERIFY(shows(u"Show the QR code somewhere on any of your displays — in a browser tab, on "
+                      "your phone, in another app — then click Scan. Quillet's own windows are "
+                      "hidden for a moment while it looks."_s));
+        const QList<std::pair<QString, QString>> primaries{{u"Scan screen"_s, u"Scan"_s},
+                                                           {u"Image file"_s, u"Choose image…"_s},
+                                                           {u"Paste link"_s, u"Add"_s},
+                                                           {u"Enter by hand"_s, u"Add"_s}};
+        for (const auto& [mode, primary] : primaries) {
+            click(mode);
+            QVERIFY2(button(primary) && button(u"Cancel"_s), qPrintable(mode));
+            QCOMPARE(sheet->width(), 540);
+            const int paneHeight = sheet->findChild<QScrollArea*>()->height();
+            QVERIFY(paneHeight >= 280 && paneHeight <= 360);
+        }
+
+        fillForm(u"ann"_s, u"JBSWY3DP"_s);
+        click(u"Cancel"_s);
+        QVERIFY(!sheet->isVisible());
+        openSheet(u"Paste link"_s);
+        paste(alice);
+        QTest::keyClick(sheet.get(), Qt::Key_Escape);
+        QVERIFY(!sheet->isVisible());
+        QVERIFY(handedOn.isEmpty());
+    }
+
+    void pastedText() {
+        openSheet(u"Paste link"_s);
+        paste(u"  \n\t \n"_s);
+        QVERIFY(!enabled(u"Add"_s));
+
+        paste(u"hello"_s);
+        click(u"Add"_s);
+        const QString unrecognized = ImportError(ImportError::unrecognized).message();
+        QVERIFY(shows(unrecognized));
+        // Another mode and back: the message and the text are still there.
+        click(u"Enter by hand"_s);
+        click(u"Paste link"_s);
+        QVERIFY(shows(unrecognized));
+        QCOMPARE(editor()->toPlainText(), u"hello"_s);
+
+        paste(emptyMigration);
+        click(u"Add"_s);
+        QVERIFY(shows(u"No accounts were imported."_s));
+        QVERIFY(sheet->isVisible());
+
+        paste(u"\n  "_s + alice + u"  \n"_s);
+        click(u"Add"_s);
+        QCOMPARE(handedOn.size(), 1);
+        QCOMPARE(handedOn[0].size(), 1);
+        QCOMPARE(handedOn[0][0].name, u"alice@example.com"_s);
+        QVERIFY(!sheet->isVisible());
+    }
+
+    void passwordProtected2FASBackup() {
+        QFile file(sealed2FAS);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString needs = ImportError(ImportError::needsPassword, u"2FAS"_s).message();
+        const QString wrong = ImportError(ImportError::wrongPassword, u"2FAS"_s).message();
+        openSheet(u"Paste link"_s);
+        paste(QString::fromUtf8(file.readAll()));
+        click(u"Add"_s);
+        QVERIFY(shows(needs));
+        QVERIFY(shows(lockedPane));
+        QVERIFY(button(u"Decrypt & Import"_s) && !enabled(u"Decrypt & Import"_s));
+        QTest::keyClick(password(), Qt::Key_Return); // an empty password is asked for again
+        QVERIFY(shows(needs));
+
+        QTest::keyClicks(password(), u"Test"_s);
+        click(u"Decrypt & Import"_s);
+        QVERIFY(shows(wrong));
+        QVERIFY(shows(lockedPane));
+        QCOMPARE(password()->text(), u"Test"_s);
+
+        // The pane comes back with the paste pane, and Return in it decrypts
+        // the waiting backup: it never falls through to "Add", which would
+        // import the editor's new link.
+        click(u"Scan screen"_s);
+        QVERIFY(!shows(lockedPane));
+        click(u"Paste link"_s);
+        paste(bob);
+        QTest::keyClick(password(), Qt::Key_Return);
+        QVERIFY(shows(wrong));
+        QVERIFY(handedOn.isEmpty());
+        password()->setText(u"test"_s);
+        QTest::keyClick(password(), Qt::Key_Return);
+        QCOMPARE(handedOn.size(), 1);
+        QCOMPARE(handedOn[0].size(), 4);
+        QCOMPARE(handedOn[0][0].issuer, u"Deno"_s);
+        QVERIFY(!sheet->isVisible());
+    }
+
+    void openedFilesBypassTheEditor() {
+        QTemporaryDir dir;
+        write(dir.filePath(u"cut.txt"_s), "otpauth://totp/Caf\xc3"); // ends inside a character
+        openSheet(u"Paste link"_s);
+        paste(bob);
+
+        answerFileDialog(QString());
+        click(openFile);
+        QVERIFY(sheet->isVisible());
+
+        QStringList filters;
+        answerFileDialog(dir.filePath(u"cut.txt"_s), &filters);
+        click(openFile);
+        QCOMPARE(filters, QStringList({"Backups and text (*.2fas *.json *.txt)", "All files (*)"}));
+        QVERIFY(shows(u"The file “cut.txt” couldn’t be opened using text encoding Unicode "
+                      "(UTF-8)."_s));
+
+        answerFileDialog(sealed2FAS);
+        click(openFile);
+        QVERIFY(shows(lockedPane));
+        password()->setText(u"test"_s);
+        click(u"Decrypt & Import"_s);
+        QCOMPARE(handedOn.value(0).size(), 4);
+        QCOMPARE(editor()->toPlainText(), bob);
+    }
+
+    void imageFiles() {
+        QTemporaryDir dir;
+        const QImage code = QrImage::make(alice.toUtf8(), 8);
+        QImage framed(code.size() + QSize(64, 64), QImage::Format_RGB32);
+        framed.fill(Qt::white);
+        QVERIFY(framed.save(dir.filePath(u"blank.png"_s)));
+        QPainter(&framed).drawImage(32, 32, code);
+        QVERIFY(framed.save(dir.filePath(u"code.png"_s)));
+
+        openSheet(u"Image file"_s);
+        QStringList filters;
+        answerFileDialog(dir.filePath(u"blank.png"_s), &filters);
+        click(u"Choose image…"_s);
+        QVERIFY(filters.value(0).startsWith(u"Images ("_s));
+        QVERIFY(filters.value(0).contains(u"*.png"_s));
+        QVERIFY(shows(QRImportError(QRImportError::noQRCodeFound).message()));
+
+        answerFileDialog(dir.filePath(u"code.png"_s));
+        click(u"Choose image…"_s);
+        QCOMPARE(handedOn.value(0).value(0).issuer, u"Example"_s);
+        QVERIFY(!sheet->isVisible());
+    }
+
+    void manualEntry() {
+        openSheet(u"Enter by hand"_s);
+        fillForm(u"  "_s, u"JBSWY3DP"_s);
+        QVERIFY(!enabled(u"Add"_s));
+        fillForm(u"ann"_s, u" \t"_s);
+        QVERIFY(!enabled(u"Add"_s));
+
+        for (const QString& bad : {u"JBSW!Y3DP"_s, u"A"_s /* no whole byte */}) {
+            fillForm(u"ann"_s, bad);
+            click(u"Add"_s);
+            QVERIFY(shows(u"Secret is not valid Base32."_s));
+            QCOMPARE(field(u"Base32 secret (no spaces)"_s)->text(), bad);
+        }
+        QVERIFY(handedOn.isEmpty());
+
+        fillForm(u" ann\t"_s, u"JBSW Y3DP EHPK 3PXP"_s);
+        QTest::keyClicks(field(u"e.g. Google"_s), u" Acme "_s);
+        QTest::keyClick(field(u"e.g. Google"_s), Qt::Key_Return); // Add is the default button
+        const Account a = handedOn.value(0).value(0);
+        QCOMPARE(a.secret, *Base32::decode(u"JBSWY3DPEHPK3PXP"_s));
+        QCOMPARE(a.name, u"ann"_s);
+        QCOMPARE(a.issuer, u"Acme"_s);
+        QCOMPARE(a.type, OTPType::totp);
+        QCOMPARE(a.algorithm, HashAlgorithm::sha1);
+        QCOMPARE(a.digits, qint64(6));
+        QCOMPARE(a.period, qint64(30));
+        QVERIFY(!a.isSteam);
+    }
+
+    void steamCounterAndPeriod() {
+        const QStringList codeRows{u"Type"_s, u"Algorithm"_s, u"Digits"_s, u"Period"_s};
+        openSheet(u"Enter by hand"_s);
+        fillForm(u"gabe"_s, u"JBSWY3DPEHPK3PXP"_s);
+        auto* period = sheet->findChild<QSpinBox*>();
+        QCOMPARE(period->text(), u"30 seconds"_s);
+        QTest::keyClicks(period, u"99"_s); // only stepping changes it
+        for (int i = 0; i < 9; ++i) QTest::keyClick(period, Qt::Key_Down);
+        QCOMPARE(period->text(), u"15 seconds"_s);
+        for (int i = 0; i < 9; ++i) QTest::keyClick(period, Qt::Key_Up);
+        QCOMPARE(period->text(), u"120 seconds"_s);
+        click(u"SHA512"_s);
+        click(u"8"_s);
+        for (const QString& row : codeRows) QVERIFY(shows(row));
+        click(u"This is a Steam Guard account (5-character code)"_s);
+        for (const QString& row : codeRows) QVERIFY2(!shows(row), qPrintable(row));
+        const Account steam = added();
+        QVERIFY(steam.isSteam);
+        QCOMPARE(steam.type, OTPType::totp);
+        QCOMPARE(steam.algorithm, HashAlgorithm::sha1);
+        QCOMPARE(steam.digits, qint64(5));
+        QCOMPARE(steam.period, qint64(30));
+
+        handedOn.clear();
+        openSheet(u"Enter by hand"_s);
+        fillForm(u"bob"_s, u"JBSWY3DPEHPK3PXP"_s);
+        click(u"Counter (HOTP)"_s);
+        QVERIFY(shows(u"Digits"_s) && !shows(u"Period"_s));
+        click(u"7"_s);
+        const Account counter = added();
+        QCOMPARE(counter.type, OTPType::hotp);
+        QCOMPARE(counter.digits, qint64(7));
+        QCOMPARE(counter.period, qint64(30));
+        QCOMPARE(counter.counter, quint64(0));
+    }
+
+    void screenScan() {
+        openSheet();
+        click(u"Scan"_s);
+        QVERIFY(shows(u"Scanning displays…"_s));
+        QVERIFY(!enabled(u"Scan"_s));
+        click(u"Image file"_s);
+        QVERIFY(!enabled(u"Choose image…"_s));
+        click(u"Scan screen"_s);
+        QTRY_COMPARE(scansStarted, 1);
+        QCOMPARE(scanContext, sheet.get());
+
+        scanDone({{}, std::make_exception_ptr(QRImportError(QRImportError::noQRCodeFound))});
+        QVERIFY(shows(QRImportError(QRImportError::noQRCodeFound).message()));
+        QVERIFY(enabled(u"Scan"_s));
+
+        QTest::keyClick(sheet.get(), Qt::Key_Return);
+        QTRY_COMPARE(scansStarted, 2);
+        scanDone({{Account()}, nullptr});
+        QCOMPARE(handedOn.size(), 1);
+        QVERIFY(!sheet->isVisible());
+    }
+
+    void aScanEndingAfterCancelHandsNothingOn() {
+        openSheet();
+        click(u"Scan"_s);
+        QTRY_COMPARE(scansStarted, 1);
+        click(u"Cancel"_s);
+        scanDone({{Account()}, nullptr});
+        QVERIFY(handedOn.isEmpty());
+
+        // Dismissed before the capture began: it never begins.
+        openSheet();
+        click(u"Scan"_s);
+        QTest::keyClick(sheet.get(), Qt::Key_Escape);
+        QTest::qWait(400);
+        QCOMPARE(scansStarted, 1);
+
+        // Presented as the main window does, the sheet is gone after Escape;
+        // even a scanner that reports regardless reaches nobody.
+        openSheet();
+        click(u"Scan"_s);
+        QTRY_COMPARE(scansStarted, 2);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        const QPointer<AddAccountSheet> presented(sheet.release());
+        QTest::keyClick(presented, Qt::Key_Escape);
+        QTRY_VERIFY(!presented);
+        scanDone({{Account()}, nullptr});
+        QVERIFY(handedOn.isEmpty());
+    }
+
+    void onlyTheFirstImportIsHandedOn() {
+        openSheet();
+        click(u"Scan"_s);
+        QTRY_COMPARE(scansStarted, 1);
+        click(u"Paste link"_s);
+        paste(emptyMigration);
+        click(u"Add"_s);
+        click(u"Scan screen"_s);
+        QVERIFY(!enabled(u"Scan"_s)); // finding nothing elsewhere does not end the scan
+
+        click(u"Paste link"_s);
+        paste(alice);
+        click(u"Add"_s);
+        scanDone({{Account()}, nullptr});
+        QCOMPARE(handedOn.size(), 1);
+        QCOMPARE(handedOn[0][0].name, u"alice@example.com"_s);
+    }
+};
+
+QTEST_MAIN(AddAccountSheetTests)
+#include "AddAccountSheetTests.moc"

@@ -1,0 +1,209 @@
+#include "core/Base32.h"
+#include "intake/OTPAuth.h"
+#include "intake/QRImport.h"
+#include "platform/BarcodeReader.h"
+#include "platform/QrImage.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#define ZX_USE_UTF8 1
+#include <ZXing/ReadBarcode.h>
+
+using OTPAuth::ParseError;
+using QRImport::QRImportError;
+
+namespace {
+
+const QString alice = QStringLiteral(
+    "otpauth://totp/Example:alice@example.com?secret=JBSWY3DPEHPK3PXP&issuer=Example");
+const QString bob = QStringLiteral("otpauth://hotp/Shop:bob?secret=GEZDGNBVGY3TQOJQ&counter=7");
+// A migration payload holding only its version field: a valid link, no account.
+const QString emptyMigration = QStringLiteral("otpauth-migration://offline?data=EAE%3D");
+
+// A white canvas with each message's QR code drawn at its place, modules of
+// `module` pixels, as a code looks on a screen.
+QImage canvas(QSize size, const QList<std::pair<QString, QPoint>>& codes, int module = 4) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (const auto& [message, at] : codes)
+        painter.drawImage(at, QrImage::make(message.toUtf8(), module));
+    return image;
+}
+
+template <typename Error> Error thrownBy(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        return error;
+    }
+    throw std::runtime_error("expected error not thrown");
+}
+
+} // namespace
+
+class QRImportTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void drawnCodeScansBackByteForByte() {
+        // A long link with every character class the link writer uses.
+        Account account;
+        account.issuer = QStringLiteral("Ex & Co: Ünïcode");
+        account.name = QStringLiteral("someone+tag@example.com");
+        account.secret = QByteArray(64, '\x5a');
+        account.algorithm = HashAlgorithm::sha512;
+        account.digits = 8;
+        account.period = 60;
+        const QByteArray link = account.otpauthURL().toUtf8();
+        const QImage image = QrImage::make(link, 8);
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.width() % 8, 0);
+        const QImage framed = canvas(image.size() + QSize(64, 64), {});
+        QImage withBorder = framed;
+        QPainter(&withBorder).drawImage(32, 32, image);
+        QCOMPARE(BarcodeReader::readQRCodes(withBorder), QStringList{QString::fromUtf8(link)});
+
+        // Correction level M, read back from the symbol itself.
+        const QImage grey = withBorder.convertToFormat(QImage::Format_Grayscale8);
+        const auto results = ZXing::ReadBarcodes(
+            ZXing::ImageView(grey.constBits(), grey.width(), grey.height(), ZXing::ImageFormat::Lum,
+                             int(grey.bytesPerLine())));
+        QCOMPARE(results.size(), size_t(1));
+        QCOMPARE(QString::fromStdString(results.front().ecLevel()), QStringLiteral("M"));
+
+        QVERIFY(QrImage::make(QByteArray(5000, 'x'), 8).isNull()); // beyond version 40
+        QVERIFY(QrImage::make("x", 0).isNull());
+    }
+
+    void payloadRules() {
+        // Order kept, duplicates kept, capitals in the prefix accepted.
+        const QString shouting =
+            QStringLiteral("OTPAUTH://totp/Loud:carol?secret=JBSWY3DPEHPK3PXP");
+        QList<Account> found = QRImport::accountsFromPayloads(
+            {bob, QStringLiteral("https://example.com"), alice, shouting, alice});
+        QCOMPARE(found.size(), 4);
+        QCOMPARE(found[0].name, QStringLiteral("bob"));
+        QCOMPARE(found[0].counter, quint64(7));
+        QCOMPARE(found[1].issuer, QStringLiteral("Example"));
+        QCOMPARE(found[2].issuer, QStringLiteral("Loud"));
+        QCOMPARE(found[3].secret, found[1].secret);
+        QVERIFY(found[1].id != found[3].id);
+
+        // A broken link next to a good one: the good one, no error.
+        const QString noSecret = QStringLiteral("otpauth://totp/Example:x?issuer=Example");
+        found = QRImport::accountsFromPayloads({noSecret, alice});
+        QCOMPARE(found.size(), 1);
+
+        // Broken links alone: the last one's error.
+        const QString badType = QStringLiteral("otpauth://motp/x?secret=JBSWY3DPEHPK3PXP");
+        QCOMPARE(thrownBy<ParseError>([&] {
+                     QRImport::accountsFromPayloads({badType, noSecret});
+                 }),
+                 ParseError(ParseError::missingSecret));
+        QCOMPARE(thrownBy<ParseError>([&] {
+                     QRImport::accountsFromPayloads({noSecret, badType});
+                 }).message(),
+                 ParseError(ParseError::unsupportedType).message());
+
+        // Only web links, leading blanks, an empty migration: nothing found.
+        for (const QStringList& payloads :
+             {QStringList{QStringLiteral("https://example.com/otpauth://")},
+              QStringList{QStringLiteral(" ") + alice}, QStringList{emptyMigration},
+              QStringList{}}) {
+            QCOMPARE(thrownBy<QRImportError>([&] { QRImport::accountsFromPayloads(payloads); }),
+                     QRImportError(QRImportError::noQRCodeFound));
+        }
+        // An empty migration does not hide another link's error.
+        QCOMPARE(thrownBy<ParseError>([&] {
+                     QRImport::accountsFromPayloads({emptyMigration, noSecret});
+                 }),
+                 ParseError(ParseError::missingSecret));
+        // A migration link that cannot be read is the link's parse error.
+        QCOMPARE(thrownBy<ParseError>([&] {
+                     QRImport::accountsFromPayloads(
+                         {QStringLiteral("otpauth-migration://offline?data=%%%")});
+                 }),
+                 ParseError(ParseError::invalidURL));
+    }
+
+    void imagesInOrder() {
+        // Two "displays" at twice 1920 x 1080, codes in both; the second
+        // display's code comes after the first's.
+        const QImage first = canvas({3840, 2160}, {{bob, {300, 1500}}, {alice, {3000, 200}}});
+        const QImage second = canvas({2560, 1440}, {{emptyMigration, {100, 100}}});
+        const QImage third = canvas({2560, 1440}, {{alice, {1200, 700}}}, 6);
+        const QList<Account> found = QRImport::accountsFromImages({first, second, third});
+        QCOMPARE(found.size(), 3);
+        QSet<QString> firstNames{found[0].name, found[1].name};
+        QCOMPARE(firstNames,
+                 (QSet<QString>{QStringLiteral("bob"), QStringLiteral("alice@example.com")}));
+        QCOMPARE(found[2].name, QStringLiteral("alice@example.com"));
+
+        QCOMPARE(thrownBy<QRImportError>([] { QRImport::accountsFromImages({}); }),
+                 QRImportError(QRImportError::screenCaptureFailed));
+        QCOMPARE(thrownBy<QRImportError>([] {
+                     QRImport::accountsFromImages({canvas({800, 600}, {})});
+                 }),
+                 QRImportError(QRImportError::noQRCodeFound));
+        QCOMPARE(QRImportError(QRImportError::noQRCodeFound).message(),
+                 QStringLiteral("No QR code was found."));
+    }
+
+    void imageFiles() {
+        // The screenshot of a real Google Authenticator export.
+        const QString dir = QStringLiteral(QUILLET_CONFORMANCE_DIR "/qr/");
+        const QList<Account> found = QRImport::importImage(dir + "googleauth_export.png");
+        QCOMPARE(found.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const QString n = QString::number(i + 1);
+            QCOMPARE(found[i].issuer, "Test" + n);
+            QCOMPARE(found[i].name, "Test" + n + ":test" + n + "@example" + n + ".com");
+            QCOMPARE(Base32::encode(found[i].secret),
+                     QStringLiteral("JBSWY3DPEHPK3PX") + QChar(u'P' + i));
+            QCOMPARE(found[i].type, OTPType::totp);
+        }
+        QCOMPARE(
+            thrownBy<QRImportError>([&] { QRImport::importImage(dir + "qr_without_otp.png"); }),
+            QRImportError(QRImportError::noQRCodeFound));
+
+        QTemporaryDir temp;
+        const QString notImage = temp.filePath(QStringLiteral("notes.png"));
+        QFile text(notImage);
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("otpauth://totp/x?secret=JBSWY3DPEHPK3PXP\n");
+        text.close();
+        const QString truncated = temp.filePath(QStringLiteral("cut.png"));
+        QVERIFY(canvas({400, 400}, {{alice, {40, 40}}}).save(truncated));
+        QFile cut(truncated);
+        QVERIFY(cut.resize(cut.size() / 3));
+        for (const QString& path : {notImage, truncated, temp.filePath(QStringLiteral("gone.png"))})
+            QCOMPARE(thrownBy<QRImportError>([&] { QRImport::importImage(path); }),
+                     QRImportError(QRImportError::unreadableImage));
+
+        const QString blank = temp.filePath(QStringLiteral("blank.jpg"));
+        QVERIFY(canvas({640, 480}, {}).save(blank));
+        QCOMPARE(thrownBy<QRImportError>([&] { QRImport::importImage(blank); }),
+                 QRImportError(QRImportError::noQRCodeFound));
+        const QString jpeg = temp.filePath(QStringLiteral("code.jpg"));
+        QVERIFY(canvas({640, 480}, {{alice, {100, 60}}}, 5).save(jpeg, "JPG", 80));
+        QCOMPARE(QRImport::importImage(jpeg).size(), 1);
+    }
+
+    void errorMessages() {
+        auto message = [](auto error) {
+            return QRImport::errorMessage(std::make_exception_ptr(error));
+        };
+        QCOMPARE(message(QRImportError(QRImportError::unreadableImage)),
+                 QStringLiteral("Could not read the image."));
+        QCOMPARE(message(ParseError(ParseError::missingSecret)),
+                 ParseError(ParseError::missingSecret).message());
+        QVERIFY(QRImport::errorMessage({}).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(QRImportTests)
+#include "QRImportTests.moc"
