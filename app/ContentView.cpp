@@ -35,19 +35,6 @@ namespace {
 
 const QString dragMimeType = QStringLiteral("application/x-quillet-account-id");
 
-QLabel* styledLabel(const QString& text, Style::TextStyle style, QWidget* parent,
-                    std::optional<Style::SemanticColor> colour = std::nullopt) {
-    auto* label = new QLabel(text, parent);
-    label->setFont(Style::font(style));
-    label->setTextFormat(Qt::PlainText);
-    if (colour) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, Style::color(*colour));
-        label->setPalette(palette);
-    }
-    return label;
-}
-
 QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setPixmap(Symbols::pixmap(name, size, colour, parent->devicePixelRatioF()));
@@ -145,7 +132,7 @@ QWidget* ContentView::buildHeader() {
     row->setSpacing(8);
     row->addWidget(symbolLabel(QStringLiteral("key.horizontal.fill"), 20,
                                Style::color(Style::SemanticColor::accent), header));
-    row->addWidget(styledLabel(QStringLiteral("Quillet"), Style::TextStyle::headline, header));
+    row->addWidget(Style::label(QStringLiteral("Quillet"), Style::TextStyle::headline));
 
     m_folderMenu = new QToolButton(header);
     m_folderMenu->setObjectName(QStringLiteral("folderFilter"));
@@ -206,12 +193,12 @@ QWidget* ContentView::buildEmptyState() {
     column->addStretch(1);
     column->addWidget(symbolLabel(QStringLiteral("lock.shield"), 48,
                                   Style::color(Style::SemanticColor::secondary), page));
-    auto* title = styledLabel(tr("No accounts yet"), Style::TextStyle::title3, page);
+    auto* title = Style::label(tr("No accounts yet"), Style::TextStyle::title3);
     title->setAlignment(Qt::AlignCenter);
     column->addWidget(title);
-    auto* message = styledLabel(
+    auto* message = Style::label(
         tr("Click Add to import a QR code, paste a setup link, or enter a key by hand."),
-        Style::TextStyle::callout, page, Style::SemanticColor::secondary);
+        Style::TextStyle::callout, Style::SemanticColor::secondary);
     message->setAlignment(Qt::AlignCenter);
     message->setWordWrap(true);
     message->setContentsMargins(40, 0, 40, 0);
@@ -230,11 +217,11 @@ QWidget* ContentView::buildNoMatchState() {
     column->addStretch(1);
     column->addWidget(symbolLabel(QStringLiteral("magnifyingglass"), 28,
                                   Style::color(Style::SemanticColor::secondary), page));
-    auto* title = styledLabel(tr("No matches"), Style::TextStyle::headline, page);
+    auto* title = Style::label(tr("No matches"), Style::TextStyle::headline);
     title->setAlignment(Qt::AlignCenter);
     column->addWidget(title);
     m_noMatchMessage =
-        styledLabel(QString(), Style::TextStyle::subheadline, page, Style::SemanticColor::secondary);
+        Style::label(QString(), Style::TextStyle::subheadline, Style::SemanticColor::secondary);
     m_noMatchMessage->setAlignment(Qt::AlignCenter);
     m_noMatchMessage->setWordWrap(true);
     column->addWidget(m_noMatchMessage);

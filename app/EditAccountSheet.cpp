@@ -117,9 +117,7 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
                                  "If you ever lose your device, these get you back in."));
     footer->setWordWrap(true);
     footer->setFont(Style::font(Style::TextStyle::footnote));
-    QPalette secondary = footer->palette();
-    secondary.setColor(QPalette::WindowText, Style::color(Style::SemanticColor::secondary));
-    footer->setPalette(secondary);
+    Style::setTextColor(footer, Style::color(Style::SemanticColor::secondary));
     auto* recoveryGroup = new QGroupBox(tr("Recovery codes"));
     auto* recoveryLayout = new QVBoxLayout(recoveryGroup);
     recoveryLayout->addWidget(m_recoveryCodes);

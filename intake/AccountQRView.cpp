@@ -68,15 +68,11 @@ AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(
     auto* header = new QVBoxLayout;
     header->setSpacing(5);
     header->setContentsMargins(0, 4, 0, 0);
-    auto* title = new QLabel(tr("Move to another device"), this);
-    title->setFont(Style::font(Style::TextStyle::headline));
+    QLabel* title = Style::label(tr("Move to another device"), Style::TextStyle::headline);
     title->setAlignment(Qt::AlignCenter);
     header->addWidget(title);
-    auto* label = new QLabel(this);
-    label->setFont(Style::font(Style::TextStyle::subheadline));
-    QPalette secondary = label->palette();
-    secondary.setColor(QPalette::WindowText, Style::color(Style::SemanticColor::secondary));
-    label->setPalette(secondary);
+    QLabel* label =
+        Style::label(QString(), Style::TextStyle::subheadline, Style::SemanticColor::secondary);
     label->setAlignment(Qt::AlignCenter);
     // One line: a long label is cut with an ellipsis rather than widening the sheet.
     label->setText(
@@ -97,15 +93,11 @@ AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(
     icon->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), iconSize,
                                     orange, devicePixelRatioF()));
     icon->setAlignment(Qt::AlignTop);
-    auto* warning = new QLabel(tr("Anyone who scans this gets full access to this account. "
-                                  "Only show it on a screen you trust."),
-                               this);
-    warning->setFont(caption);
+    QLabel* warning = Style::label(tr("Anyone who scans this gets full access to this account. "
+                                      "Only show it on a screen you trust."),
+                                   Style::TextStyle::caption, Style::SemanticColor::orange);
     warning->setWordWrap(true);
     warning->setAlignment(Qt::AlignCenter);
-    QPalette tinted = warning->palette();
-    tinted.setColor(QPalette::WindowText, orange);
-    warning->setPalette(tinted);
     warningRow->addWidget(icon, 0, Qt::AlignTop);
     warningRow->addWidget(warning, 1);
     column->addLayout(warningRow);

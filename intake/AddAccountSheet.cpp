@@ -72,19 +72,12 @@ std::optional<AddMode> addModeFromTitle(const QString& title) {
 
 namespace {
 
+// The sheet's texts wrap to its fixed width.
 QLabel* styledLabel(const QString& text, Style::TextStyle style,
                     std::optional<Style::SemanticColor> colour = std::nullopt,
                     QFont::Weight weight = QFont::Normal) {
-    auto* label = new QLabel(text);
-    label->setFont(Style::font(style, weight));
-    // Account names and imported texts must never be read as markup.
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = Style::label(text, style, colour, weight);
     label->setWordWrap(true);
-    if (colour) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, Style::color(*colour));
-        label->setPalette(palette);
-    }
     return label;
 }
 
@@ -558,11 +551,8 @@ void AddAccountSheet::refresh() {
     m_statusRow->setVisible(!m_status.isEmpty());
     m_statusText->setText(m_status);
     m_statusSymbol->setVisible(!m_working);
-    QPalette statusPalette = m_statusText->palette();
-    statusPalette.setColor(QPalette::WindowText,
-                           Style::color(m_working ? Style::SemanticColor::secondary
-                                                  : Style::SemanticColor::red));
-    m_statusText->setPalette(statusPalette);
+    Style::setTextColor(m_statusText, Style::color(m_working ? Style::SemanticColor::secondary
+                                                             : Style::SemanticColor::red));
 
     m_passwordPane->setVisible(m_pendingEncryptedText.has_value());
     m_decrypt->setEnabled(!m_password->text().isEmpty());

@@ -1,5 +1,7 @@
 #include "platform/Style.h"
 
+#include <QLabel>
+
 #include <QHash>
 #include <QMutex>
 
@@ -115,8 +117,7 @@ QFont font(TextStyle style, QFont::Weight weight, bool monospacedDigits, bool ro
                             .arg(QGuiApplication::font().key());
     QMutexLocker locker(&mutex);
     const auto found = made.constFind(key);
-    if (found != made.constEnd())
-        return *found;
+    if (found != made.constEnd()) return *found;
     return *made.insert(key, makeFont(style, weight, monospacedDigits, rounded));
 }
 
@@ -144,6 +145,21 @@ QColor color(SemanticColor c, const QPalette& palette) {
         return dark ? QColor(255, 214, 10) : QColor(255, 204, 0);
     }
     return text;
+}
+
+void setTextColor(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+QLabel* label(const QString& text, TextStyle style, std::optional<SemanticColor> colour,
+              QFont::Weight weight) {
+    auto* label = new QLabel(text);
+    label->setFont(font(style, weight));
+    label->setTextFormat(Qt::PlainText);
+    if (colour) setTextColor(label, color(*colour));
+    return label;
 }
 
 } // namespace Style

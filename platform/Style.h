@@ -3,6 +3,10 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <optional>
+
+class QLabel;
+class QWidget;
 
 // The one place that turns the app's text styles and semantic colours into
 // Qt fonts and colours, so every view agrees on sizes and tints.
@@ -45,5 +49,15 @@ enum class SemanticColor {
 // accent: the palette's highlight; the rest: fixed system tints, a little
 // brighter on dark palettes.
 QColor color(SemanticColor c, const QPalette& palette = QPalette());
+
+// Sets the colour a widget draws its text in.
+void setTextColor(QWidget* widget, const QColor& colour);
+
+// A label in a text style and, optionally, a semantic colour. Its text is
+// always plain: account names and imported texts reach labels and must never
+// be read as markup.
+QLabel* label(const QString& text, TextStyle style,
+              std::optional<SemanticColor> colour = std::nullopt,
+              QFont::Weight weight = QFont::Normal);
 
 } // namespace Style
