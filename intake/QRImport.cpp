@@ -14,18 +14,7 @@
 namespace QRImport {
 
 QString QRImportError::message() const {
-    switch (m_kind) {
-    case noQRCodeFound:
-        return QStringLiteral("No QR code was found.");
-    case screenCaptureFailed:
-        // Where a capture fails here is a desktop session that does not let
-        // programs read the screen (Wayland), not a missing permission.
-        return QStringLiteral("Could not capture the screen. Screen scanning needs an X11 "
-                              "desktop session.");
-    case unreadableImage:
-        return QStringLiteral("Could not read the image.");
-    }
-    return {};
+    return QString::fromUtf8(what());
 }
 
 const char* QRImportError::what() const noexcept {
@@ -33,11 +22,13 @@ const char* QRImportError::what() const noexcept {
     case noQRCodeFound:
         return "No QR code was found.";
     case screenCaptureFailed:
-        return "Could not capture the screen.";
+        // Where a capture fails here is a desktop session that does not let
+        // programs read the screen (Wayland), not a missing permission.
+        return "Could not capture the screen. Screen scanning needs an X11 desktop session.";
     case unreadableImage:
         return "Could not read the image.";
     }
-    return "QR import failed.";
+    return "No QR code was found.";
 }
 
 QStringList detectQRCodes(const QImage& image) {

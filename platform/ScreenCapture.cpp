@@ -69,16 +69,15 @@ void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) 
     // them, or they would come back without their modality.
     for (auto it = hidden.rbegin(); it != hidden.rend(); ++it)
         if (*it) (*it)->hide();
-    const bool bound = context != nullptr;
     const QPointer<QObject> guard(context);
     // The windows come back even when the context is gone by then.
     QTimer::singleShot(hidden.isEmpty() ? 0 : settleMs, QCoreApplication::instance(),
-                       [hidden, active, bound, guard, done = std::move(done)] {
+                       [hidden, active, guard, done = std::move(done)] {
                            const QList<QImage> images = grabScreens();
                            for (const QPointer<QWidget>& window : hidden)
                                if (window) window->show();
                            if (active) active->activateWindow();
-                           if (!bound || guard) done(images);
+                           if (guard) done(images);
                        });
 }
 

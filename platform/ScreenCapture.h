@@ -21,7 +21,7 @@ constexpr int settleMs = 150;
 // the capture and shown again afterwards. `done` gets one image per display that could be
 // captured (none at all where the session allows no capture); it runs on the
 // GUI thread once the event loop has let the windows go, and not at all when
-// `context` is destroyed first. Must be called on the GUI thread.
+// `context` (required) is destroyed first. Must be called on the GUI thread.
 void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done);
 
 // The capture itself, without hiding anything or waiting: one image per
