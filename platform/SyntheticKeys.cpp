@@ -2,7 +2,10 @@
 
 #include "platform/X11Display.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -60,47 +63,119 @@ KeySym keysymFor(char32_t c) {
     return static_cast<KeySym>(0x01000000 | c);
 }
 
-// A key code with no symbols at all, borrowed to carry characters the layout
-// lacks. Zero when the keyboard has none to spare.
-KeyCode spareKeyCode(Display* display) {
-    int minCode = 0, maxCode = 0;
-    XDisplayKeycodes(display, &minCode, &maxCode);
-    int perCode = 0;
-    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode),
-                                       maxCode - minCode + 1, &perCode);
-    if (!syms) return 0;
-    KeyCode spare = 0;
-    for (int code = maxCode; code >= minCode && spare == 0; --code) {
-        bool empty = true;
-        for (int i = 0; i < perCode; ++i)
-            if (syms[(code - minCode) * perCode + i] != NoSymbol) empty = false;
-        if (empty) spare = static_cast<KeyCode>(code);
+// Key codes with no symbols at all, lent to characters the layout lacks. A
+// receiving program reads the key map only when it gets round to an event,
+// which under load can be long after the server sent it; a key code that
+// meant something else by then delivers nothing, or the wrong character. So
+// each character keeps its own key code while it is typed, and the codes go
+// back to empty only a while after the last use (or when the program quits).
+class BorrowedKeys {
+public:
+    static constexpr int givenBackAfterMs = 2000;
+
+    explicit BorrowedKeys(Display* display) : display_(display) {}
+
+    // The key code carrying `sym`, bound now if needed; zero when the
+    // keyboard has no key code to spare.
+    KeyCode lend(KeySym sym) {
+        for (const Lent& lent : lent_)
+            if (lent.sym == sym) return lent.code;
+        KeyCode code = spareKeyCode();
+        if (code == 0 && !lent_.empty()) {
+            // All spares carry other characters: take them all back first,
+            // after giving the receiver a moment for what they carried.
+            XSync(display_, False);
+            QThread::msleep(50);
+            giveBack();
+            code = spareKeyCode();
+        }
+        if (code == 0) return 0;
+        KeySym both[2] = {sym, sym};
+        XChangeKeyboardMapping(display_, code, 2, both, 1);
+        XSync(display_, False);
+        lent_.push_back({code, sym});
+        return code;
     }
-    XFree(syms);
-    return spare;
+
+    // Empties every lent key code again.
+    void giveBack() {
+        if (lent_.empty()) return;
+        KeySym none = NoSymbol;
+        for (const Lent& lent : lent_)
+            XChangeKeyboardMapping(display_, lent.code, 1, &none, 1);
+        XSync(display_, False);
+        lent_.clear();
+    }
+
+    // Gives the codes back later, once receivers have surely read them;
+    // every use starts the wait afresh.
+    void giveBackLater() {
+        if (lent_.empty()) return;
+        if (!timer_) {
+            QCoreApplication* app = QCoreApplication::instance();
+            if (!app) {
+                giveBack();
+                return;
+            }
+            timer_ = new QTimer(app);
+            timer_->setSingleShot(true);
+            QObject::connect(timer_, &QTimer::timeout, app, [this] { giveBack(); });
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { giveBack(); });
+        }
+        timer_->start(givenBackAfterMs);
+    }
+
+private:
+    struct Lent {
+        KeyCode code;
+        KeySym sym;
+    };
+
+    bool isLent(int code) const {
+        for (const Lent& lent : lent_)
+            if (lent.code == code) return true;
+        return false;
+    }
+
+    KeyCode spareKeyCode() const {
+        int minCode = 0, maxCode = 0;
+        XDisplayKeycodes(display_, &minCode, &maxCode);
+        int perCode = 0;
+        KeySym* syms = XGetKeyboardMapping(display_, static_cast<KeyCode>(minCode),
+                                           maxCode - minCode + 1, &perCode);
+        if (!syms) return 0;
+        KeyCode spare = 0;
+        for (int code = maxCode; code >= minCode && spare == 0; --code) {
+            bool empty = !isLent(code);
+            for (int i = 0; i < perCode && empty; ++i)
+                if (syms[(code - minCode) * perCode + i] != NoSymbol) empty = false;
+            if (empty) spare = static_cast<KeyCode>(code);
+        }
+        XFree(syms);
+        return spare;
+    }
+
+    Display* display_;
+    std::vector<Lent> lent_;
+    QPointer<QTimer> timer_;
+};
+
+// The one lender for Qt's display, which lives as long as the program.
+BorrowedKeys& borrowedKeys(Display* display) {
+    static BorrowedKeys keys(display);
+    return keys;
 }
 
 class Typist {
 public:
-    explicit Typist(Display* display) : display_(display) {
+    explicit Typist(Display* display) : display_(display), borrowed_(borrowedKeys(display)) {
         shift_ = XKeysymToKeycode(display_, XK_Shift_L);
         XkbStateRec state{};
         if (XkbGetState(display_, XkbUseCoreKbd, &state) == Success)
             capsLock_ = (state.locked_mods & LockMask) != 0;
     }
 
-    ~Typist() {
-        if (spare_ != 0) {
-            // The receiver looks the key code up when it handles the event,
-            // perhaps later than the server delivered it; unbinding too early
-            // would make the last borrowed character arrive as nothing.
-            XSync(display_, False);
-            QThread::msleep(50);
-            KeySym none = NoSymbol;
-            XChangeKeyboardMapping(display_, spare_, 1, &none, 1);
-            XSync(display_, False);
-        }
-    }
+    ~Typist() { borrowed_.giveBackLater(); }
 
     void type(char32_t c) {
         const KeySym sym = keysymFor(c);
@@ -119,7 +194,7 @@ public:
                 return;
             }
         }
-        typeBorrowed(sym);
+        if (const KeyCode lent = borrowed_.lend(sym)) press(lent, false);
     }
 
 private:
@@ -130,25 +205,9 @@ private:
         if (withShift && shift_ != 0) sendKey(display_, shift_, false);
     }
 
-    void typeBorrowed(KeySym sym) {
-        if (spare_ == 0) {
-            spare_ = spareKeyCode(display_);
-            if (spare_ == 0) return;
-        } else {
-            // The previous character on the borrowed key must be read by the
-            // receiver before the key means something else.
-            XSync(display_, False);
-            QThread::msleep(50);
-        }
-        KeySym both[2] = {sym, sym};
-        XChangeKeyboardMapping(display_, spare_, 2, both, 1);
-        XSync(display_, False);
-        press(spare_, false);
-    }
-
     Display* display_;
+    BorrowedKeys& borrowed_;
     KeyCode shift_ = 0;
-    KeyCode spare_ = 0;
     bool capsLock_ = false;
 };
 

@@ -14,7 +14,8 @@ namespace SyntheticKeys {
 bool paste();
 
 // Types `text` one character at a time. A character that the keyboard layout
-// cannot produce is bound for a moment to an unused key code.
+// cannot produce is bound to an unused key code of its own, emptied again two
+// seconds after the last use or when the program quits.
 bool type(const QString& text);
 
 } // namespace SyntheticKeys

@@ -3,6 +3,7 @@
 #include "TextReceiver.h"
 #include "platform/Accessibility.h"
 #include "platform/SyntheticKeys.h"
+#include "platform/X11Display.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,11 +15,30 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <X11/Xlib.h>
+
 class SyntheticKeysX11Tests : public QObject {
     Q_OBJECT
 
     QWidget* window = nullptr;
     QLineEdit* edit = nullptr;
+
+    // How many key codes the server's key map binds to a keysym above the
+    // US layout's own (Latin-1 letters beyond ASCII, Unicode keysyms).
+    static int borrowedKeyCodes() {
+        Display* display = X11Display::get();
+        int minCode = 0, maxCode = 0, perCode = 0;
+        XDisplayKeycodes(display, &minCode, &maxCode);
+        KeySym* syms = XGetKeyboardMapping(display, KeyCode(minCode), maxCode - minCode + 1,
+                                           &perCode);
+        int count = 0;
+        for (int code = 0; code <= maxCode - minCode; ++code) {
+            const KeySym sym = syms[code * perCode];
+            if ((sym >= 0xe0 && sym <= 0xff) || (sym & 0xff000000) == 0x01000000) ++count;
+        }
+        XFree(syms);
+        return count;
+    }
 
     static void xdotool(const QStringList& arguments) {
         QProcess tool;
@@ -72,9 +92,10 @@ private slots:
         QTRY_COMPARE(edit->text(), text);
     }
 
-    // Characters the US layout lacks travel on a borrowed key code. The
+    // Characters the US layout lacks travel on borrowed key codes. The
     // receiver reads the key map when it handles the event, so it has to be
-    // another program, as in real use: this one is busy inside type().
+    // another program, as in real use: this one is busy inside type(). The
+    // codes are given back two seconds after the last use.
     void typesCharactersTheLayoutLacksIntoAnotherProgram_data() {
         QTest::addColumn<QString>("text");
         QTest::newRow("accented letters and a currency sign") << QStringLiteral("é€1ü");
@@ -94,9 +115,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lastLine(), QStringLiteral("ready"), 10000);
         QVERIFY(SyntheticKeys::type(text));
         QTRY_COMPARE(lastLine(), text);
-        // The borrowed key code was given back, and plain keys still work.
+        // Plain keys still work, and the borrowed key codes are given back.
         QVERIFY(SyntheticKeys::type(QStringLiteral("7")));
         QTRY_COMPARE(lastLine(), text + u'7');
+        QVERIFY(borrowedKeyCodes() > 0);
+        QTRY_COMPARE_WITH_TIMEOUT(borrowedKeyCodes(), 0, 5000);
+        // A second text reuses what is still lent and borrows afresh after.
+        QVERIFY(SyntheticKeys::type(text + text));
+        QTRY_COMPARE(lastLine(), text + u'7' + text + text);
+        QTRY_COMPARE_WITH_TIMEOUT(borrowedKeyCodes(), 0, 5000);
         receiver.kill();
         receiver.waitForFinished();
     }
