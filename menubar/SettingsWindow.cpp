@@ -24,7 +24,7 @@ SettingsWindow::SettingsWindow(AccountStore& store, AppSettings& settings, AppLo
     layout->addWidget(m_tabs);
     setFixedSize(660, 560);
 
-    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close)})
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
         connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 }
 

@@ -92,18 +92,17 @@ public:
         m_field->setEchoMode(QLineEdit::Password);
         m_field->setPlaceholderText(passwordPlaceholder());
         m_field->setAccessibleName(passwordPlaceholder());
-        m_field->setEnabled(false);
         column->addWidget(m_field);
         auto* buttons = new QDialogButtonBox(this);
-        buttons->addButton(QDialogButtonBox::Cancel);
+        // Return always means Unlock, never Cancel, wherever the focus is.
+        buttons->addButton(QDialogButtonBox::Cancel)->setAutoDefault(false);
         m_unlock = buttons->addButton(QCoreApplication::translate("OwnerAuth", "Unlock"),
                                       QDialogButtonBox::AcceptRole);
         m_unlock->setDefault(true);
-        m_unlock->setEnabled(false);
         column->addWidget(buttons);
         connect(buttons, &QDialogButtonBox::accepted, this, &PasswordDialog::submit);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-        connect(m_field, &QLineEdit::returnPressed, this, &PasswordDialog::submit);
+        waiting();
         setMinimumWidth(340);
     }
 
@@ -120,10 +119,12 @@ public:
         m_prompt->setText(text);
         m_prompt->setVisible(!text.isEmpty());
         m_field->setEchoMode(echo ? QLineEdit::Normal : QLineEdit::Password);
-        m_field->setEnabled(true);
+        m_field->setReadOnly(false);
         m_unlock->setEnabled(true);
         m_field->setFocus();
     }
+
+    bool isAsking() const { return m_unlock->isEnabled(); }
 
     void inform(const QString& message) {
         m_message->setText(message.trimmed());
@@ -156,14 +157,20 @@ public:
     void reject() override { finish(Result::cancelled); }
 
 private:
+    // Nothing to answer until PAM asks. The field keeps the focus (a
+    // disabled one would pass it on to a button).
+    void waiting() {
+        m_field->setReadOnly(true);
+        m_unlock->setEnabled(false);
+    }
+
     void submit() {
-        if (!m_field->isEnabled()) return;
+        if (!isAsking()) return;
         QString typed = m_field->text();
         QByteArray bytes = typed.toUtf8();
         typed.fill(QChar(0));
         m_field->clear();
-        m_field->setEnabled(false);
-        m_unlock->setEnabled(false);
+        waiting();
         {
             std::lock_guard lock(m_channel->mutex);
             m_channel->answer = bytes;
@@ -213,7 +220,7 @@ int converse(int count, const struct pam_message** messages, struct pam_response
             toDialog(channel, [text, echo](PasswordDialog& dialog) { dialog.ask(text, echo); });
             std::unique_lock lock(channel->mutex);
             channel->answered.wait(lock, [&] { return channel->cancelled || channel->answer; });
-            if (channel->cancelled) return fail();
+                if (channel->cancelled) return fail();
             QByteArray answer = *channel->answer;
             wipe(*channel->answer);
             channel->answer.reset();
@@ -295,6 +302,11 @@ void evaluate(const QString& reason, QWidget* parent, std::function<void(Result)
     auto channel = std::make_shared<Channel>();
     auto* dialog = new PasswordDialog(reason, parent, channel, std::move(reply));
     channel->dialog = dialog;
+    if (parent) {
+        // Over the window it belongs to, even before that window is mapped.
+        dialog->adjustSize();
+        dialog->move(parent->window()->geometry().center() - dialog->rect().center());
+    }
     dialog->show();
     if (!user) {
         dialog->finish(Result::failed);

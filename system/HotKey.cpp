@@ -181,7 +181,9 @@ QString nativeText(Qt::KeyboardModifiers modifiers, Qt::Key key) {
 } // namespace
 
 std::optional<quint32> HotKey::keyCodeForQtKey(int key) {
-    // Letters arrive upper-case whatever Shift says; Qt names them so.
+    // Letters arrive upper-case whatever Shift says; Qt names them so. Shift
+    // turns Tab into Backtab.
+    if (key == Qt::Key_Backtab) key = Qt::Key_Tab;
     for (const auto& [code, known] : keyTable())
         if (known == key) return code;
     return std::nullopt;

@@ -2,6 +2,7 @@
 // tests/with-pam.sh (pam_wrapper with pam_matrix: the current user, password
 // "correct horse") inside tests/with-session-mocks.sh (python3-dbusmock's
 // logind on a private system bus, screen savers on a private session bus).
+#include "PasswordPrompt.h"
 #include "platform/OwnerAuth.h"
 #include "platform/SessionEvents.h"
 #include "platform/UserDefaults.h"
@@ -25,47 +26,11 @@
 
 namespace {
 
-const QString rightPassword = QStringLiteral("correct horse");
+using PasswordPrompt::answer;
+using PasswordPrompt::cancel;
+using PasswordPrompt::rightPassword;
 
-QDialog* passwordDialog() {
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<QDialog*>(window))
-            if (dialog->isVisible() && dialog->windowTitle() == QLatin1String("Unlock Quillet"))
-                return dialog;
-    return nullptr;
-}
-
-QPushButton* button(QWidget* in, const QString& text) {
-    for (QPushButton* candidate : in->findChildren<QPushButton*>())
-        if (candidate->text().remove(QLatin1Char('&')) == text && candidate->isVisible())
-            return candidate;
-    return nullptr;
-}
-
-// Types into the dialog as the user would, once PAM has asked.
-bool answer(const QString& password) {
-    QLineEdit* field = nullptr;
-    if (!QTest::qWaitFor(
-            [&] {
-                return passwordDialog() && (field = passwordDialog()->findChild<QLineEdit*>()) &&
-                       field->isEnabled();
-            },
-            5000))
-        return false;
-    if (field->accessibleName() != QLatin1String("Enter Password") ||
-        field->placeholderText() != QLatin1String("Enter Password") ||
-        field->echoMode() != QLineEdit::Password)
-        return false;
-    QTest::keyClicks(field, password);
-    QTest::mouseClick(button(passwordDialog(), QStringLiteral("Unlock")), Qt::LeftButton);
-    return true;
-}
-
-bool cancel() {
-    if (!QTest::qWaitFor([] { return passwordDialog() != nullptr; }, 5000)) return false;
-    QTest::mouseClick(button(passwordDialog(), QStringLiteral("Cancel")), Qt::LeftButton);
-    return QTest::qWaitFor([] { return passwordDialog() == nullptr; }, 5000);
-}
+QDialog* passwordDialog() { return PasswordPrompt::dialog(); }
 
 bool otherStackInstalled() {
     return QFile::exists(qEnvironmentVariable("PAM_WRAPPER_SERVICE_DIR") + "/other");
@@ -167,9 +132,7 @@ private slots:
         window.frame.show();
         // A wrong password may be tried again in the same dialog...
         QVERIFY(answer(QStringLiteral("wrong")));
-        QTRY_VERIFY_WITH_TIMEOUT(passwordDialog() &&
-                                     passwordDialog()->findChild<QLineEdit*>()->isEnabled(),
-                                 5000);
+        QVERIFY(PasswordPrompt::askedAgain());
         bool said = false;
         for (QLabel* label : passwordDialog()->findChildren<QLabel*>())
             said = said || (label->isVisible() && label->text() == "Sorry, try again.");
@@ -181,20 +144,17 @@ private slots:
         QVERIFY(window.overlay->isVisible() && window.content->isHidden());
 
         // Three wrong passwords end the dialog; still locked.
-        QTest::mouseClick(button(window.overlay, QStringLiteral("Unlock")), Qt::LeftButton);
+        QTest::mouseClick(PasswordPrompt::button(window.overlay, "Unlock"), Qt::LeftButton);
         for (int attempt = 0; attempt < 3; ++attempt) {
             QVERIFY(answer(QStringLiteral("wrong")));
-            if (attempt < 2)
-                QTRY_VERIFY_WITH_TIMEOUT(passwordDialog()->findChild<QLineEdit*>()->isEnabled(),
-                                         5000);
+            if (attempt < 2) QVERIFY(PasswordPrompt::askedAgain());
         }
         QTRY_VERIFY_WITH_TIMEOUT(passwordDialog() == nullptr, 5000);
         QVERIFY(lock->isLocked() && !lock->isAuthenticating());
 
         // Unlock asks afresh; a second request while one is open does nothing.
-        QTest::mouseClick(button(window.overlay, QStringLiteral("Unlock")), Qt::LeftButton);
+        QTest::mouseClick(PasswordPrompt::button(window.overlay, "Unlock"), Qt::LeftButton);
         QTRY_VERIFY(passwordDialog() != nullptr);
-        QDialog* first = passwordDialog();
         lock->authenticate();
         int open = 0;
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -202,7 +162,6 @@ private slots:
         QCOMPARE(open, 1);
         QVERIFY(answer(rightPassword));
         QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
-        Q_UNUSED(first);
     }
 
     void turningTheLockOffWhileLockedAsksFirst() {
@@ -219,7 +178,7 @@ private slots:
 
         lock->setEnabled(false);
         QVERIFY(answer(QStringLiteral("wrong")));
-        QTRY_VERIFY_WITH_TIMEOUT(passwordDialog()->findChild<QLineEdit*>()->isEnabled(), 5000);
+        QVERIFY(PasswordPrompt::askedAgain());
         QVERIFY(cancel());
         QVERIFY(lock->isEnabled() && lock->isLocked());
 
