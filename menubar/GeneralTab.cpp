@@ -71,6 +71,7 @@ GeneralTab::GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& l
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // texts wrap instead
     outer->addWidget(scroll);
     auto* page = new QWidget;
     auto* column = new QVBoxLayout(page);
@@ -117,9 +118,11 @@ QWidget* GeneralTab::buildStartup() {
                      0, Qt::AlignVCenter);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(Style::label(
-        tr("%1 is disabled in your desktop's startup applications").arg(product),
-        Style::TextStyle::callout, std::nullopt, QFont::DemiBold));
+    QLabel* disabled =
+        Style::label(tr("%1 is disabled in your desktop's startup applications").arg(product),
+                     Style::TextStyle::callout, std::nullopt, QFont::DemiBold);
+    disabled->setWordWrap(true);
+    texts->addWidget(disabled);
     texts->addWidget(caption(tr("Turn %1 on again there, or switch “Launch %1 at login” on "
                                 "above.")
                                  .arg(product)));
