@@ -4,6 +4,7 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "platform/Pasteboard.h"
@@ -153,10 +154,10 @@ private slots:
         QTest::mouseClick(findByText<QPushButton>(currentState(), "Clear search"), Qt::LeftButton);
         QCOMPARE(search()->text(), QString());
 
-        defaults->setValue(ContentView::sortKey, "name");
+        defaults->setValue(Settings::accountSortOrder.key, "name");
         QCOMPARE(titles(), QStringList({"Gamma/fav", "acme/ann", "Beta/Bob Smith", "Zeta/zed"}));
         QVERIFY(!view->canReorder());
-        defaults->setValue(ContentView::sortKey, "Name"); // not an order: manual
+        defaults->setValue(Settings::accountSortOrder.key, "Name"); // not an order: manual
         QCOMPARE(titles().first(), QStringLiteral("Zeta/zed"));
         QVERIFY(view->canReorder());
     }

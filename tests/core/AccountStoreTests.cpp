@@ -1,6 +1,7 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
 
@@ -112,7 +113,7 @@ private slots:
         QHash<QUuid, AccountStore::Usage> usage;
         usage.insert(a.id, {3, start.addSecs(-60)});
         usage.insert(b.id, {9, start.addSecs(-30)});
-        defaults->setValue(AccountStore::usageKey, AccountStore::encodeUsage(usage));
+        defaults->setValue(Settings::usageStats.key, AccountStore::encodeUsage(usage));
         openStore();
         QCOMPARE(labels(store->accounts()), QStringList({"Acme: ann", "Beta: bob"}));
         QCOMPARE(store->accounts()[0].useCount, 5); // the larger count wins
@@ -352,9 +353,10 @@ private slots:
         QCOMPARE(labels(store->accounts()), QStringList({"B: b", "A: a"}));
 
         // At start-up: empty lists and the error, folders still reconciled.
-        defaults->setValue(AccountStore::foldersKey,
-                           QJsonDocument(QJsonArray{Folder{QUuid::createUuid(), "Work", "folder"}.toJson()})
-                               .toJson());
+        defaults->setValue(
+            Settings::accountFolders.key,
+            QJsonDocument(QJsonArray{Folder{QUuid::createUuid(), "Work", "folder"}.toJson()})
+                .toJson());
         memory->failWith(Op::copyMatching, Keychain::notAvailable);
         openStore();
         QVERIFY(store->accounts().isEmpty());
@@ -441,7 +443,7 @@ private slots:
     void folderReconciliation() {
         openStore();
         QVERIFY(store->folders().isEmpty());
-        QVERIFY(!defaults->contains(AccountStore::foldersKey));
+        QVERIFY(!defaults->contains(Settings::accountFolders.key));
         QVERIFY(!KeychainStore::readFolders());
 
         // Only a local copy: published and written to the keychain.
@@ -465,7 +467,7 @@ private slots:
         store->reload();
         QCOMPARE(store->folders(), QList<Folder>({home, work}));
         QCOMPARE(KeychainStore::readFolders()->folders, QList<Folder>({home, work}));
-        QCOMPARE(defaults->date(AccountStore::foldersStampKey), start.addDays(1));
+        QCOMPARE(defaults->date(Settings::accountFoldersUpdatedAt.key), start.addDays(1));
 
         // Equal dates: the keychain wins; a local rename that is newer wins
         // locally but does not rewrite the keychain (no new id).
@@ -487,7 +489,7 @@ private slots:
         QCOMPARE(store->addFolder(" ").name, QStringLiteral("Folder"));
         QCOMPARE(store->folders().size(), 3);
         QCOMPARE(KeychainStore::readFolders()->folders, store->folders());
-        QCOMPARE(defaults->date(AccountStore::foldersStampKey), clock);
+        QCOMPARE(defaults->date(Settings::accountFoldersUpdatedAt.key), clock);
         store->renameFolder(blank.id, "  ");
         QCOMPARE(store->folders()[1].name, QString());
 
