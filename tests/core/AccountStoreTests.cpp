@@ -4,43 +4,30 @@
 #include "core/Settings.h"
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
+#include "tests/support/Vault.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Op = Keychain::MemoryBackend::Operation;
+using TestSupport::labels;
 
 namespace {
 
 const QDateTime start(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
 
 Account makeAccount(const QString& issuer, const QString& name, const QByteArray& secret = {}) {
-    Account a;
-    a.issuer = issuer;
-    a.name = name;
-    a.secret = secret.isEmpty() ? (issuer + name).toUtf8() : secret;
+    Account a = TestSupport::makeAccount(issuer, name, secret);
     a.createdAt = start;
     return a;
 }
 
-QStringList labels(const QList<Account>& accounts) {
-    QStringList out;
-    for (const Account& a : accounts)
-        out << a.displayLabel();
-    return out;
-}
-
 } // namespace
 
-class AccountStoreTests : public QObject {
+class AccountStoreTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> folder;
-    std::shared_ptr<Keychain::MemoryBackend> memory;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
     std::unique_ptr<AccountStore> store;
     QDateTime clock;
 
@@ -48,15 +35,7 @@ class AccountStoreTests : public QObject {
         store = std::make_unique<AccountStore>(*defaults, *log, [this] { return clock; });
     }
     // Accounts as an earlier run left them in the keychain.
-    void seed(const QList<Account>& accounts) {
-        QList<QUuid> ids;
-        for (const Account& a : accounts) {
-            KeychainStore::saveAccount(a);
-            if (!a.deletedAt)
-                ids << a.id;
-        }
-        KeychainStore::saveOrder(ids);
-    }
+    void seed(const QList<Account>& accounts) { TestSupport::seedVault(accounts); }
     QStringList events() {
         QStringList out;
         for (const AuditEntry& e : log->snapshot().entries)
@@ -90,12 +69,7 @@ class AccountStoreTests : public QObject {
 
 private slots:
     void init() {
-        folder = std::make_unique<QTemporaryDir>();
-        memory = std::make_shared<Keychain::MemoryBackend>();
-        Keychain::setBackend(memory);
-        KeychainStore::resetMigrationFlagForTesting();
-        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
-        log = std::make_unique<SecurityLog>(folder->filePath("timeline.jsonl"));
+        openVault();
         clock = start;
     }
     void cleanup() {
