@@ -2,6 +2,7 @@
 
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
+#include "core/Settings.h"
 #include "menubar/SettingsParts.h"
 #include "platform/Keychain.h"
 #include "platform/KeychainFile.h"
@@ -11,7 +12,6 @@
 #include "platform/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
-#include "system/Clipboard.h"
 #include "system/SystemActions.h"
 
 #include <QCheckBox>
@@ -351,9 +351,11 @@ QWidget* GeneralTab::buildSecurity() {
         m_clearAfter->addItem(tr(text), seconds);
     // A stored delay the picker does not offer selects nothing.
     m_clearAfter->setCurrentIndex(m_clearAfter->findData(
-        int(m_defaults.integer(Clipboard::clearSecondsKey).value_or(0))));
+        int(m_defaults.integer(Settings::clipboardClearSeconds.key)
+                .value_or(Settings::clipboardClearSeconds.defaultValue))));
     connect(m_clearAfter, &QComboBox::activated, this, [this](int index) {
-        m_defaults.setValue(Clipboard::clearSecondsKey, m_clearAfter->itemData(index).toInt());
+        m_defaults.setValue(Settings::clipboardClearSeconds.key,
+                           m_clearAfter->itemData(index).toInt());
     });
     row->addWidget(m_clearAfter);
     row->addStretch(1);

@@ -1,5 +1,6 @@
 #include "system/AppLockMac.h"
 
+#include "core/Settings.h"
 #include "platform/OwnerAuth.h"
 #include "platform/SessionEvents.h"
 #include "platform/UserDefaults.h"
@@ -7,7 +8,8 @@
 AppLockMac::AppLockMac(UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults) {
     // Every launch starts locked exactly when the lock is on.
-    m_enabled = m_defaults.boolean(defaultsKey).value_or(false);
+    m_enabled = m_defaults.boolean(Settings::appLockEnabled.key)
+                    .value_or(Settings::appLockEnabled.defaultValue);
     m_locked = m_enabled;
 }
 
@@ -19,7 +21,7 @@ void AppLockMac::watch(SessionEvents& events) {
 }
 
 void AppLockMac::writeEnabled(bool enabled) {
-    m_defaults.setValue(defaultsKey, enabled);
+    m_defaults.setValue(Settings::appLockEnabled.key, enabled);
     m_enabled = enabled;
     emit enabledChanged(enabled);
 }

@@ -21,7 +21,6 @@ class AppLockMac : public QObject {
     Q_OBJECT
 
 public:
-    inline static const QString defaultsKey = QStringLiteral("app_lock_enabled_mac");
     inline static const QString reason = QStringLiteral("Unlock Quillet");
 
     explicit AppLockMac(UserDefaults& defaults, QObject* parent = nullptr);

@@ -1,10 +1,10 @@
 // The settings window by what a user sees and does, on the offscreen
 // platform, with PAM wrapped (tests/with-pam.sh) for the lock switch.
-#include "../system/PasswordPrompt.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "menubar/GeneralTab.h"
 #include "menubar/HotKeysTab.h"
 #include "menubar/SettingsWindow.h"
@@ -17,6 +17,8 @@
 #include "system/Clipboard.h"
 #include "system/HotKeyRecorder.h"
 #include "system/SystemActions.h"
+#include "tests/support/PasswordPrompt.h"
+#include "tests/support/Vault.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -79,22 +81,12 @@ void click(QAbstractButton* button) {
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
 }
 
-Account account(const QString& issuer) {
-    Account a;
-    a.issuer = issuer;
-    a.name = QStringLiteral("me@example.com");
-    a.secret = QByteArray("12345678901234567890");
-    return a;
-}
-
 } // namespace
 
-class SettingsWindowTests : public QObject {
+class SettingsWindowTests : public QObject, TestSupport::VaultFixture {
     Q_OBJECT
 
-    QTemporaryDir folder;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
+    QTemporaryDir config;
     std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<AppLockMac> lock;
@@ -103,8 +95,7 @@ class SettingsWindowTests : public QObject {
     // A start of the program: every model reads the stored settings anew.
     void start() {
         delete window;
-        defaults = std::make_unique<UserDefaults>(folder.filePath("settings.conf"));
-        log = std::make_unique<SecurityLog>(folder.filePath("timeline.jsonl"));
+        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
         store = std::make_unique<AccountStore>(*defaults, *log);
         settings = std::make_unique<AppSettings>(*defaults);
         lock = std::make_unique<AppLockMac>(*defaults);
@@ -126,17 +117,17 @@ private slots:
     void initTestCase() {
         if (!qEnvironmentVariableIsSet("PAM_WRAPPER"))
             QSKIP("needs PAM wrapped (run through tests/with-pam.sh)");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.filePath("config")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     }
 
     void init() {
         qputenv("QUILLET_PAM_SERVICE", "quillet-test");
-        QFile::remove(folder.filePath("settings.conf"));
-        QDir(folder.filePath("config")).removeRecursively();
-        Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
-        KeychainStore::resetMigrationFlagForTesting();
+        QDir(config.filePath("autostart")).removeRecursively();
+        QFile::remove(config.filePath("autostart"));
+        openVault();
         start();
-        store->importAccounts({account("GitHub"), account("Example")});
+        store->importAccounts({TestSupport::makeAccount("GitHub", "me@example.com"),
+                               TestSupport::makeAccount("Example", "me@example.com")});
         QCOMPARE(store->accounts().size(), 2);
     }
 
@@ -154,23 +145,23 @@ private slots:
         click(check(tab, "Launch Quillet at login"));
         QCOMPARE(LoginItem::status(), LoginItem::Status::enabled);
         click(check(tab, "Show a code in the menu bar"));
-        QCOMPARE(defaults->boolean(AppSettings::showCodeInMenuBarKey), std::optional(false));
+        QCOMPARE(defaults->boolean(Settings::showCodeInMenuBar.key), std::optional(false));
         QVERIFY(!picker(tab, "Account:")); // only while a code is shown
         click(check(tab, "Show a code in the menu bar"));
         choose(picker(tab, "Account:"), 2); // the second account
-        QCOMPARE(defaults->string(AppSettings::menuBarAccountIDKey),
+        QCOMPARE(defaults->string(Settings::menuBarAccountID.key),
                  std::optional(store->accounts()[1].id.toString(QUuid::WithoutBraces).toUpper()));
         click(check(tab, "Menu-bar-only (hide taskbar entry)"));
-        QCOMPARE(defaults->boolean(AppSettings::menuBarOnlyKey), std::optional(true));
+        QCOMPARE(defaults->boolean(Settings::menuBarOnly.key), std::optional(true));
         click(check(tab, "Auto-correct clock drift"));
         QVERIFY(!CorrectedClock::state().enabled);
         click(check(tab, "GitHub: me@example.com"));
         QCOMPARE(settings->menuBarHiddenAccountIDs(), QSet<QUuid>{store->accounts()[0].id});
         choose(picker(tab, "Clear clipboard after copying"), 2);
-        QCOMPARE(defaults->integer(Clipboard::clearSecondsKey), std::optional<qint64>(30));
+        QCOMPARE(defaults->integer(Settings::clipboardClearSeconds.key), std::optional<qint64>(30));
         // Turning the lock on locks and asks at once.
         click(check(tab, "Require your password to unlock"));
-        QCOMPARE(defaults->boolean(AppLockMac::defaultsKey), std::optional(true));
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(true));
         QVERIFY(lock->isLocked());
         QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
         QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
@@ -194,12 +185,12 @@ private slots:
         QComboBox* accounts = picker(tab, "Account:");
         accounts->setFocus();
         QTest::keyClick(accounts, Qt::Key_Home);
-        QVERIFY(!defaults->contains(AppSettings::menuBarAccountIDKey));
+        QVERIFY(!defaults->contains(Settings::menuBarAccountID.key));
     }
 
     void aClearDelayOfFifteenSecondsClearsACopiedCode() {
         choose(picker(window->general(), "Clear clipboard after copying"), 1);
-        QCOMPARE(defaults->integer(Clipboard::clearSecondsKey), std::optional<qint64>(15));
+        QCOMPARE(defaults->integer(Settings::clipboardClearSeconds.key), std::optional<qint64>(15));
         QElapsedTimer elapsed;
         elapsed.start();
         Clipboard::copyCodeToClipboard(QStringLiteral("482913"), *defaults);
@@ -210,7 +201,7 @@ private slots:
     }
 
     void switchingTheLockOffWhileLockedAsksFirst() {
-        defaults->setValue(AppLockMac::defaultsKey, true);
+        defaults->setValue(Settings::appLockEnabled.key, true);
         start();
         QVERIFY(lock->isLocked());
         QCheckBox* box = check(window->general(), "Require your password to unlock");
@@ -219,13 +210,13 @@ private slots:
         QVERIFY(box->isChecked()); // not until the user has proved to be the user
         QVERIFY(PasswordPrompt::cancel());
         QVERIFY(box->isChecked() && lock->isEnabled() && lock->isLocked());
-        QCOMPARE(defaults->boolean(AppLockMac::defaultsKey), std::optional(true));
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(true));
 
         click(box);
         QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
         QTRY_VERIFY_WITH_TIMEOUT(!box->isChecked(), 5000);
         QVERIFY(!lock->isEnabled() && !lock->isLocked());
-        QCOMPARE(defaults->boolean(AppLockMac::defaultsKey), std::optional(false));
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(false));
     }
 
     void theLockSwitchSaysWhenNobodyCanBeAuthenticated() {
@@ -388,7 +379,7 @@ private slots:
                                          "few letters, and hit Return to copy that account's "
                                          "code."));
         click(quick);
-        QCOMPARE(defaults->boolean(AppSettings::quickLauncherEnabledKey), std::optional(false));
+        QCOMPARE(defaults->boolean(Settings::quickLauncherEnabled.key), std::optional(false));
     }
 
 };

@@ -2,12 +2,13 @@
 // tests/with-pam.sh (pam_wrapper with pam_matrix: the current user, password
 // "correct horse") inside tests/with-session-mocks.sh (python3-dbusmock's
 // logind on a private system bus, screen savers on a private session bus).
-#include "PasswordPrompt.h"
+#include "core/Settings.h"
 #include "platform/OwnerAuth.h"
 #include "platform/SessionEvents.h"
 #include "platform/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/LockOverlayMac.h"
+#include "tests/support/PasswordPrompt.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -73,7 +74,7 @@ class AppLockTests : public QObject {
 
     std::unique_ptr<AppLockMac> makeLock(bool enabled) {
         defaults = std::make_unique<UserDefaults>(folder.filePath(QString("d%1.conf").arg(++files)));
-        if (enabled) defaults->setValue(AppLockMac::defaultsKey, true);
+        if (enabled) defaults->setValue(Settings::appLockEnabled.key, true);
         return std::make_unique<AppLockMac>(*defaults);
     }
 
@@ -98,7 +99,7 @@ private slots:
         QVERIFY(makeLock(true)->isLocked());
         const auto off = makeLock(false);
         QVERIFY(!off->isLocked() && !off->isEnabled());
-        QVERIFY(!defaults->contains(AppLockMac::defaultsKey)); // reading writes nothing
+        QVERIFY(!defaults->contains(Settings::appLockEnabled.key)); // reading writes nothing
         off->relock();
         QVERIFY(!off->isLocked());
     }
@@ -174,7 +175,7 @@ private slots:
         QCOMPARE(enabled.last().first().toBool(), true);
         QVERIFY(cancel());
         QVERIFY(lock->isEnabled() && lock->isLocked());
-        QCOMPARE(defaults->boolean(AppLockMac::defaultsKey), std::optional<bool>(true));
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(true));
 
         lock->setEnabled(false);
         QVERIFY(answer(QStringLiteral("wrong")));
@@ -186,7 +187,7 @@ private slots:
         QVERIFY(answer(rightPassword));
         QTRY_VERIFY_WITH_TIMEOUT(!lock->isEnabled(), 5000);
         QVERIFY(!lock->isLocked());
-        QCOMPARE(defaults->boolean(AppLockMac::defaultsKey), std::optional<bool>(false));
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(false));
 
         // On again: locks and asks at once. Off while open asks nothing.
         lock->setEnabled(true);
