@@ -46,6 +46,8 @@ export LD_PRELOAD="$library${LD_PRELOAD:+:$LD_PRELOAD}"
 # deep binding would hide the sanitizers' interceptors from the modules.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 export PAM_WRAPPER_DISABLE_DEEPBIND=1
+# Debian's pam_wrapper 1.1.4 reads the variable under uid_wrapper's name.
+export UID_WRAPPER_DISABLE_DEEPBIND=1
 status=0
 "$@" || status=$?
 exit "$status"
