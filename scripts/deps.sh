@@ -16,6 +16,8 @@ packages=(
   python3-cryptography
   # the QR benchmark's reference reader
   zbar-tools
+  # the install test checks the desktop entry
+  desktop-file-utils
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
