@@ -4,6 +4,7 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
+#include "core/Settings.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
 #include "platform/UserDefaults.h"
@@ -51,7 +52,8 @@ void QuilletApp::start() {
     connect(m_tray, &TrayHost::quitRequested, qApp, &QApplication::quit);
     connect(m_tray, &TrayHost::appeared, this, &QuilletApp::sceneAppeared);
 
-    const bool trayOnly = m_defaults.boolean(AppDelegate::menuBarOnlyKey).value_or(false);
+    const bool trayOnly =
+        m_defaults.boolean(Settings::menuBarOnly.key).value_or(Settings::menuBarOnly.defaultValue);
     // Without a tray the main window is the only way in.
     if (!trayOnly || !TrayHost::isAvailable())
         openMainWindow();
