@@ -33,29 +33,12 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-start_bus() {
-  local type=$1
-  cat >"$root/$type.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>$type</type>
-  <listen>unix:path=$root/$type</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-  dbus-daemon --config-file="$root/$type.conf" --nofork --nopidfile --nosyslog \
-    2>"$root/$type.log" &
-  pids+=($!)
-}
-
-start_bus session
-start_bus system
+# shellcheck source=tests/private-bus.sh
+source "$(dirname "${BASH_SOURCE[0]}")/private-bus.sh"
+start_private_bus session "$root/session"
+pids+=("$private_bus_pid")
+start_private_bus system "$root/system"
+pids+=("$private_bus_pid")
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$root/session"
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$root/system"
 

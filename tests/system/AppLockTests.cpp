@@ -78,6 +78,17 @@ class AppLockTests : public QObject {
         return std::make_unique<AppLockMac>(*defaults);
     }
 
+    static bool mocksRunning() {
+        return QDBusConnection::systemBus().isConnected() &&
+               qEnvironmentVariable("XDG_SESSION_ID") == QLatin1String("c1");
+    }
+
+    // Waits until logind has named this session and its Lock is followed.
+    static bool sessionFollowed(SessionEvents& events) {
+        QSignalSpy watched(&events, &SessionEvents::sessionWatched);
+        return !events.sessionPath().isEmpty() || watched.wait(5000);
+    }
+
     bool unlock(AppLockMac& lock) {
         lock.authenticate();
         return answer(rightPassword) && QTest::qWaitFor([&] { return !lock.isLocked(); }, 5000);
@@ -243,11 +254,9 @@ private slots:
     }
 
     void theScreenLockAndSleepLockAgain() {
-        if (!QDBusConnection::systemBus().isConnected() || qEnvironmentVariable("XDG_SESSION_ID") != "c1")
-            QSKIP("run inside tests/with-session-mocks.sh");
+        if (!mocksRunning()) QSKIP("run inside tests/with-session-mocks.sh");
         SessionEvents events;
-        QSignalSpy watched(&events, &SessionEvents::sessionWatched);
-        QVERIFY(watched.wait(5000));
+        QVERIFY(sessionFollowed(events));
         QCOMPARE(events.sessionPath(), QStringLiteral("/org/freedesktop/login1/session/c1"));
         const auto lock = makeLock(true);
         lock->watch(events);
@@ -299,11 +308,9 @@ private slots:
     }
 
     void nothingHappensWhileTheLockIsOff() {
-        if (!QDBusConnection::systemBus().isConnected() || qEnvironmentVariable("XDG_SESSION_ID") != "c1")
-            QSKIP("run inside tests/with-session-mocks.sh");
+        if (!mocksRunning()) QSKIP("run inside tests/with-session-mocks.sh");
         SessionEvents events;
-        QSignalSpy watched(&events, &SessionEvents::sessionWatched);
-        QVERIFY(watched.wait(5000));
+        QVERIFY(sessionFollowed(events));
         const auto lock = makeLock(false);
         lock->watch(events);
         QSignalSpy screen(&events, &SessionEvents::screenLocked);
