@@ -129,12 +129,14 @@ void AccountRow::refreshCodes() {
         return;
     m_code->setText(m_account.groupedCode(m_now));
     if (m_account.type != OTPType::hotp) {
-        const QString next = tr("Next  ") + m_account.nextGroupedCode(m_now);
+        const QString prefix = tr("Next  ");
+        const QString code = m_account.nextGroupedCode(m_now);
+        const QString next = prefix + code;
         if (next != m_next->text()) {
-            // A fixed size for each length of text keeps a new code from
+            // A fixed size for each form of code keeps a new code from
             // asking the whole list to lay itself out again.
             const QFontMetrics metrics(m_next->font());
-            const QSize size(metrics.horizontalAdvance(QString(next.size(), QLatin1Char('8'))) + 2,
+            const QSize size(metrics.horizontalAdvance(prefix) + CodeLabel::widthFor(metrics, code) + 2,
                              metrics.height());
             if (m_next->size() != size || m_next->minimumSize() != size)
                 m_next->setFixedSize(size);
@@ -198,25 +200,25 @@ QMenu* AccountRow::buildContextMenu(QWidget* parent) {
     qr->setEnabled(bool(m_actions.onShowQR));
     if (!m_folders.isEmpty()) {
         QMenu* folders = menu->addMenu(tr("Move to Folder"));
-        folders->addAction(tr("None"), this, [this] {
-            if (m_actions.onSetFolder)
-                m_actions.onSetFolder(std::nullopt);
-        });
+        folders->addAction(tr("None"), this, [this] { chooseFolder(std::nullopt); });
         folders->addSeparator();
         for (const Folder& folder : std::as_const(m_folders)) {
             const bool current = m_account.folderID == folder.id;
             QAction* entry = folders->addAction(
                 Symbols::icon(current ? QStringLiteral("checkmark") : folder.symbol), folder.name,
-                this, [this, id = folder.id] {
-                    if (m_actions.onSetFolder)
-                        m_actions.onSetFolder(id);
-                });
+                this, [this, id = folder.id] { chooseFolder(id); });
             entry->setIconVisibleInMenu(true);
         }
     }
     menu->addSeparator();
     menu->addAction(tr("Delete"), this, [this] { call(m_actions.onDelete); });
     return menu;
+}
+
+void AccountRow::chooseFolder(std::optional<QUuid> folderID) {
+    const auto action = m_actions.onSetFolder; // a copy, as in call()
+    if (action)
+        action(folderID);
 }
 
 void AccountRow::contextMenuEvent(QContextMenuEvent* event) {

@@ -417,6 +417,10 @@ void ContentView::tick() {
 // MARK: - Actions
 
 void ContentView::copy(const Account& account) {
+    // The time is published anew first: a copy that lands between a period's
+    // end and the next tick takes the new code, and the rows show that same
+    // code as they turn green, never an expired one.
+    m_clock.tick();
     Clipboard::copyCodeToClipboard(account.code(m_clock.now()), m_defaults);
     m_store.markUsed(account);
     m_copiedAccountID = account.id;

@@ -16,6 +16,10 @@ packages=(
   zbar-tools
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
+  # a window manager, for what only one does (taskbar states, focus)
+  openbox
+  # reading the windows as a screen reader does (AT-SPI)
+  at-spi2-core python3-pyatspi
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )
