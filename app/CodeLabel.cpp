@@ -1,5 +1,6 @@
 #include "app/CodeLabel.h"
 
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 
 #include <QPainter>
@@ -14,6 +15,7 @@ CodeLabel::CodeLabel(QWidget* parent) : QWidget(parent) {
     m_roll.setEasingCurve(QEasingCurve::OutCubic);
     connect(&m_roll, &QVariantAnimation::valueChanged, this, [this] { update(); });
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    ScreenReader::readAsText(this);
 }
 
 void CodeLabel::setText(const QString& text) {

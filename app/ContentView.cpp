@@ -7,6 +7,7 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/Settings.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 #include "platform/UserDefaults.h"
@@ -15,9 +16,11 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QFrame>
+#include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -36,12 +39,19 @@ namespace {
 
 const QString dragMimeType = QStringLiteral("application/x-quillet-account-id");
 
+// The window's symbols only decorate: each stands beside the words it shows.
 QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setPixmap(Symbols::pixmap(name, size, colour, parent->devicePixelRatioF()));
     label->setAlignment(Qt::AlignCenter);
+    ScreenReader::setHidden(label);
     return label;
 }
+
+// The notice's distance from the window's bottom edge, and the room around it
+// for its shadow.
+constexpr int toastBottom = 16;
+constexpr int toastShadowRoom = 10;
 
 } // namespace
 
@@ -91,7 +101,13 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_errorLine->setPalette(errorPalette);
     column->addWidget(m_errorLine);
 
-    m_toast = new QLabel(this);
+    // The notice fades as a whole (its host) and casts its shadow onto the
+    // room its host leaves around it.
+    m_toastHost = new QWidget(this);
+    auto* toastRoom = new QVBoxLayout(m_toastHost);
+    toastRoom->setContentsMargins(toastShadowRoom, toastShadowRoom, toastShadowRoom,
+                                  toastShadowRoom);
+    m_toast = new QLabel(m_toastHost);
     m_toast->setObjectName(QStringLiteral("deletedToast"));
     m_toast->setTextFormat(Qt::PlainText);
     m_toast->setFont(Style::font(Style::TextStyle::callout));
@@ -99,8 +115,14 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_toast->setStyleSheet(QStringLiteral(
         "QLabel#deletedToast { background: palette(window); border-radius: 16px;"
         " border: 1px solid rgba(0,0,0,40); }"));
-    m_toast->setGraphicsEffect(new QGraphicsOpacityEffect(m_toast));
-    m_toast->hide();
+    auto* shadow = new QGraphicsDropShadowEffect(m_toast);
+    shadow->setBlurRadius(12);
+    shadow->setOffset(0, 3);
+    shadow->setColor(QColor::fromRgbF(0, 0, 0, 0.33f));
+    m_toast->setGraphicsEffect(shadow);
+    toastRoom->addWidget(m_toast);
+    m_toastHost->setGraphicsEffect(new QGraphicsOpacityEffect(m_toastHost));
+    m_toastHost->hide();
 
     // The first nine visible accounts copy with Control+1 to Control+9.
     for (int digit = 1; digit <= 9; ++digit) {
@@ -157,7 +179,10 @@ QWidget* ContentView::buildHeader() {
     search->addWidget(symbolLabel(QStringLiteral("magnifyingglass"), 14,
                                   Style::color(Style::SemanticColor::secondary), searchBox));
     m_search = new QLineEdit(searchBox);
-    m_search->setPlaceholderText(tr("Search (⌘F)"));
+    m_search->setPlaceholderText(
+        tr("Search (%1)")
+            .arg(QKeySequence(Qt::CTRL | Qt::Key_F).toString(QKeySequence::NativeText)));
+    m_search->setAccessibleName(m_search->placeholderText());
     m_search->setFrame(false);
     m_search->setFixedWidth(160);
     m_search->setStyleSheet(QStringLiteral("background: transparent;"));
@@ -167,6 +192,7 @@ QWidget* ContentView::buildHeader() {
     m_clearSearch = new QToolButton(searchBox);
     m_clearSearch->setAutoRaise(true);
     m_clearSearch->setToolTip(tr("Clear search"));
+    m_clearSearch->setAccessibleName(m_clearSearch->toolTip());
     m_clearSearch->setIcon(Symbols::icon(QStringLiteral("xmark.circle.fill"),
                                          Style::color(Style::SemanticColor::secondary)));
     m_clearSearch->setFocusPolicy(Qt::NoFocus);
@@ -205,6 +231,7 @@ QWidget* ContentView::buildEmptyState() {
     message->setContentsMargins(40, 0, 40, 0);
     column->addWidget(message);
     m_emptyAdd = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add account"), page);
+    m_emptyAdd->setDefault(true); // the prominent look of a primary button
     connect(m_emptyAdd, &QPushButton::clicked, this, &ContentView::showAddSheet);
     column->addWidget(m_emptyAdd, 0, Qt::AlignHCenter);
     column->addStretch(1);
@@ -229,6 +256,8 @@ QWidget* ContentView::buildNoMatchState() {
     m_clearSearchLink = new QPushButton(tr("Clear search"), page);
     m_clearSearchLink->setFlat(true);
     m_clearSearchLink->setCursor(Qt::PointingHandCursor);
+    // Clearing the search leaves the keyboard focus where it was.
+    m_clearSearchLink->setFocusPolicy(Qt::NoFocus);
     QPalette link = m_clearSearchLink->palette();
     link.setColor(QPalette::ButtonText, Style::color(Style::SemanticColor::accent));
     m_clearSearchLink->setPalette(link);
@@ -501,20 +530,20 @@ void ContentView::showToast(const QString& text) {
     const bool wasShown = m_deletedToast.has_value();
     m_deletedToast = text;
     m_toast->setText(text);
-    m_toast->adjustSize();
+    m_toastHost->adjustSize();
     placeToast();
     if (wasShown)
         return;
-    m_toast->show();
-    m_toast->raise();
-    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toast->graphicsEffect());
-    auto* group = new QParallelAnimationGroup(m_toast);
+    m_toastHost->show();
+    m_toastHost->raise();
+    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toastHost->graphicsEffect());
+    auto* group = new QParallelAnimationGroup(m_toastHost);
     auto* fade = new QPropertyAnimation(opacity, "opacity", group);
     fade->setStartValue(0.0);
     fade->setEndValue(1.0);
-    auto* slide = new QPropertyAnimation(m_toast, "pos", group);
-    slide->setStartValue(m_toast->pos() + QPoint(0, m_toast->height() + 16));
-    slide->setEndValue(m_toast->pos());
+    auto* slide = new QPropertyAnimation(m_toastHost, "pos", group);
+    slide->setStartValue(m_toastHost->pos() + QPoint(0, m_toastHost->height()));
+    slide->setEndValue(m_toastHost->pos());
     for (auto* animation : {fade, slide}) {
         animation->setDuration(300);
         animation->setEasingCurve(QEasingCurve::OutBack);
@@ -524,25 +553,26 @@ void ContentView::showToast(const QString& text) {
 
 void ContentView::hideToast() {
     m_deletedToast.reset();
-    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toast->graphicsEffect());
-    auto* group = new QParallelAnimationGroup(m_toast);
+    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toastHost->graphicsEffect());
+    auto* group = new QParallelAnimationGroup(m_toastHost);
     auto* fade = new QPropertyAnimation(opacity, "opacity", group);
     fade->setEndValue(0.0);
-    auto* slide = new QPropertyAnimation(m_toast, "pos", group);
-    slide->setEndValue(m_toast->pos() + QPoint(0, m_toast->height() + 16));
+    auto* slide = new QPropertyAnimation(m_toastHost, "pos", group);
+    slide->setEndValue(m_toastHost->pos() + QPoint(0, m_toastHost->height()));
     for (auto* animation : {fade, slide}) {
         animation->setDuration(250);
         animation->setEasingCurve(QEasingCurve::OutCubic);
     }
-    connect(group, &QAbstractAnimation::finished, m_toast, [this] {
+    connect(group, &QAbstractAnimation::finished, m_toastHost, [this] {
         if (!m_deletedToast)
-            m_toast->hide();
+            m_toastHost->hide();
     });
     group->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void ContentView::placeToast() {
-    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - 16);
+    m_toastHost->move((width() - m_toastHost->width()) / 2,
+                      height() - m_toastHost->height() - toastBottom + toastShadowRoom);
 }
 
 void ContentView::resizeEvent(QResizeEvent* event) {

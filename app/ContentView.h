@@ -113,5 +113,6 @@ private:
     QHash<QUuid, AccountRow*> m_rows;
     QList<AccountRow*> m_orderedRows;
     QLabel* m_errorLine;
+    QWidget* m_toastHost;
     QLabel* m_toast;
 };

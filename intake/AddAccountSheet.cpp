@@ -3,6 +3,7 @@
 #include "core/Base32.h"
 #include "core/Text.h"
 #include "intake/Importers.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
@@ -88,6 +89,7 @@ QLabel* symbolLabel(const QString& name, const QFont& font, const QColor& colour
     const int size = QFontMetrics(font).height();
     label->setPixmap(Symbols::pixmap(name, size, colour, scale->devicePixelRatioF()));
     label->setFixedSize(size, size);
+    ScreenReader::setHidden(label); // its text stands beside it
     return label;
 }
 

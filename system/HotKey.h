@@ -40,9 +40,11 @@ public:
     // plays the part of Command and the Super key that of Control, so Qt's
     // Control is Command, Alt Option, Shift Shift and Meta (Super) Control.
     static quint32 carbonModifiers(Qt::KeyboardModifiers modifiers);
-    // "K", "F5", "Space", "←"...; keys without a name give "Key " and the code.
+    // "K", "F5", "Space", "Left"... as the desktop names them; keys without a
+    // name give "Key " and the code.
     static QString keyName(quint32 keyCode);
-    // "⌃⌥⇧⌘K"; "—" when neither a key nor a modifier is set.
+    // "Super+Ctrl+Alt+Shift+K", in the desktop's own form; "—" when neither a
+    // key nor a modifier is set.
     static QString comboString(quint32 keyCode, quint32 modifiers);
 
 private:

@@ -21,20 +21,29 @@ class HotKeyTests : public QObject {
     QString freshFile() { return folder.filePath(QStringLiteral("d%1.conf").arg(++files)); }
 
 private slots:
-    void comboTextsFollowTheFixedSymbolOrder() {
+    void comboTextsAreWrittenAsTheDesktopWritesThem() {
         QCOMPARE(HotKey::comboString(0, 0), QStringLiteral("—"));
-        QCOMPARE(HotKey::comboString(0, 0x100), QStringLiteral("⌘A")); // code 0 is a real key
-        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("⌃⌥⇧⌘K"));
-        QCOMPARE(HotKey::comboString(49, 0x900), QStringLiteral("⌥⌘Space"));
-        QCOMPARE(HotKey::comboString(27, 0x100), QStringLiteral("⌘Key 27"));
+        QCOMPARE(HotKey::comboString(0, 0x100), QStringLiteral("Ctrl+A")); // code 0 is a real key
+        // Stored Command, Option, Shift and Control: Ctrl, Alt, Shift, Super.
+        QCOMPARE(HotKey::comboString(35, 0xB00), QStringLiteral("Ctrl+Alt+Shift+P"));
+        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("Super+Ctrl+Alt+Shift+K"));
+        QCOMPARE(HotKey::comboString(40, 0x900), QStringLiteral("Ctrl+Alt+K"));
+        QCOMPARE(HotKey::comboString(49, 0x900), QStringLiteral("Ctrl+Alt+Space"));
+        QCOMPARE(HotKey::comboString(27, 0x100), QStringLiteral("Ctrl+Key 27"));
+        QCOMPARE(HotKey::comboString(27, 0x1000), QStringLiteral("Super+Key 27"));
+        QCOMPARE(HotKey::comboString(123, 0), QStringLiteral("Left"));
         // Bits outside the four modifiers add nothing.
-        QCOMPARE(HotKey::comboString(0, 0x10000 | 0x200), QStringLiteral("⇧A"));
+        QCOMPARE(HotKey::comboString(0, 0x10000 | 0x200), QStringLiteral("Shift+A"));
+        // Whatever the text, it is one Qt itself reads back as the same keys.
+        QCOMPARE(QKeySequence::fromString(HotKey::comboString(35, 0xB00), QKeySequence::NativeText),
+                 QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_P));
     }
 
     void keyNamesCoverTheTableAndFallBackToTheCode() {
         const QList<std::pair<quint32, QString>> named{
-            {22, "6"},   {23, "5"},   {36, "↩"},    {48, "⇥"},  {51, "⌫"}, {53, "⎋"},
-            {122, "F1"}, {120, "F2"}, {111, "F12"}, {123, "←"}, {126, "↑"}};
+            {22, "6"},   {23, "5"},   {36, "Return"}, {48, "Tab"},  {51, "Backspace"},
+            {53, "Esc"}, {122, "F1"}, {120, "F2"},    {111, "F12"}, {123, "Left"},
+            {126, "Up"}, {49, "Space"}};
         for (const auto& [code, name] : named)
             QCOMPARE(HotKey::keyName(code), name);
         // Punctuation, keypad, Home/End, F13 and beyond are not in the table.
