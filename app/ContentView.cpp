@@ -16,7 +16,6 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QFrame>
-#include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -25,6 +24,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -52,6 +53,39 @@ QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget
 // for its shadow.
 constexpr int toastBottom = 16;
 constexpr int toastShadowRoom = 10;
+
+// The notice's capsule and its soft shadow (radius 6, 3 points down, black
+// at a third), drawn behind the text. Drawn rather than a graphics effect:
+// the notice fades through an effect of its own, and effects do not nest.
+class NoticeBubble : public QWidget {
+public:
+    explicit NoticeBubble(QWidget* parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        const QRectF capsule = QRectF(rect()).adjusted(toastShadowRoom, toastShadowRoom,
+                                                       -toastShadowRoom, -toastShadowRoom);
+        const auto rounded = [](const QRectF& r) {
+            QPainterPath path;
+            path.addRoundedRect(r, r.height() / 2, r.height() / 2);
+            return path;
+        };
+        // Layers of growing size and equal faintness: dark under the capsule,
+        // fading out over the radius.
+        constexpr int radius = 6;
+        for (int i = radius; i >= 0; --i) {
+            QColor shade(Qt::black);
+            shade.setAlphaF(0.33f / (radius + 1));
+            painter.fillPath(rounded(capsule.translated(0, 3).adjusted(-i, -i, i, i)), shade);
+        }
+        painter.fillPath(rounded(capsule), palette().color(QPalette::Window));
+        painter.setPen(QPen(QColor(0, 0, 0, 40), 1));
+        painter.drawPath(rounded(capsule.adjusted(0.5, 0.5, -0.5, -0.5)));
+    }
+};
 
 } // namespace
 
@@ -101,9 +135,9 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_errorLine->setPalette(errorPalette);
     column->addWidget(m_errorLine);
 
-    // The notice fades as a whole (its host) and casts its shadow onto the
-    // room its host leaves around it.
-    m_toastHost = new QWidget(this);
+    // The notice fades as a whole (its host, which draws the capsule and the
+    // shadow in the room it leaves around the text).
+    m_toastHost = new NoticeBubble(this);
     auto* toastRoom = new QVBoxLayout(m_toastHost);
     toastRoom->setContentsMargins(toastShadowRoom, toastShadowRoom, toastShadowRoom,
                                   toastShadowRoom);
@@ -112,14 +146,6 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_toast->setTextFormat(Qt::PlainText);
     m_toast->setFont(Style::font(Style::TextStyle::callout));
     m_toast->setContentsMargins(16, 10, 16, 10);
-    m_toast->setStyleSheet(QStringLiteral(
-        "QLabel#deletedToast { background: palette(window); border-radius: 16px;"
-        " border: 1px solid rgba(0,0,0,40); }"));
-    auto* shadow = new QGraphicsDropShadowEffect(m_toast);
-    shadow->setBlurRadius(12);
-    shadow->setOffset(0, 3);
-    shadow->setColor(QColor::fromRgbF(0, 0, 0, 0.33f));
-    m_toast->setGraphicsEffect(shadow);
     toastRoom->addWidget(m_toast);
     m_toastHost->setGraphicsEffect(new QGraphicsOpacityEffect(m_toastHost));
     m_toastHost->hide();
@@ -468,8 +494,12 @@ void ContentView::copy(const Account& account) {
 void ContentView::deleteAccount(const Account& account) {
     const QString label = account.displayLabel();
     m_store.deleteAccount(account.id);
+    showNotice(tr("Moved “%1” to Recently Deleted").arg(label));
+}
+
+void ContentView::showNotice(const QString& text) {
     const qint64 generation = ++m_deletedToastGeneration;
-    showToast(tr("Moved “%1” to Recently Deleted").arg(label));
+    showToast(text);
     QTimer::singleShot(m_toastMs, this, [this, generation] {
         if (m_deletedToastGeneration == generation)
             hideToast();
@@ -510,8 +540,14 @@ void ContentView::edit(const Account& account) {
 void ContentView::showAddSheet() {
     if (m_sheet)
         return;
-    m_sheet = new AddAccountSheet(
+    auto* sheet = new AddAccountSheet(
         [this](const QList<Account>& accounts) { m_store.importAccounts(accounts); }, window());
+    // An import that left links out says how many, once the sheet is gone.
+    connect(sheet, &AddAccountSheet::linksUnreadable, this, [this](int count) {
+        showNotice(count == 1 ? tr("1 link could not be read and was not imported.")
+                              : tr("%1 links could not be read and were not imported.").arg(count));
+    });
+    m_sheet = sheet;
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_sheet->open();
 }

@@ -14,9 +14,10 @@ MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& d
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Quillet"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setMinimumSize(520, 420);
     resize(560, 560);
     m_content = new ContentView(store, clock, defaults, this);
+    // The content's own minimum: the menu bar comes on top of it.
+    m_content->setMinimumSize(520, 420);
     setCentralWidget(m_content);
 
     QMenu* app = menuBar()->addMenu(QStringLiteral("Quillet"));

@@ -137,8 +137,12 @@ private slots:
         QTest::keyClicks(search(), "zz");
         QCOMPARE(currentState()->findChild<QLabel*>() != nullptr, true);
         QVERIFY(findByText<QLabel>(currentState(), QStringLiteral("No accounts match “ zz”.")));
+        // The link clears the field and leaves the focus in it.
+        search()->setFocus();
+        QTRY_VERIFY(search()->hasFocus());
         QTest::mouseClick(findByText<QPushButton>(currentState(), "Clear search"), Qt::LeftButton);
         QCOMPARE(search()->text(), QString());
+        QVERIFY(search()->hasFocus());
 
         defaults->setValue(Settings::accountSortOrder.key, "name");
         QCOMPARE(titles(), QStringList({"Gamma/fav", "acme/ann", "Beta/Bob Smith", "Zeta/zed"}));
@@ -339,6 +343,40 @@ private slots:
             QVERIFY2(ms < 50, qPrintable(QStringLiteral("rolled over %1 ms late").arg(ms)));
     }
 
+    void anImportThatLeftLinksOutSaysHowMany() {
+        open({});
+        view->showAddSheet();
+        auto* sheet = window->findChild<AddAccountSheet*>();
+        QTRY_VERIFY(sheet && sheet->isVisible());
+        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        sheet->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral(
+            "otpauth://totp/Acme:ann?secret=JBSWY3DPEHPK3PXP\n"
+            "otpauth://yaotp/Yandex:bob?secret=JBSWY3DPEHPK3PXP\n"
+            "otpauth://steam/Steam:gabe?secret=JBSWY3DPEHPK3PXP&issuer=Steam"));
+        QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
+        QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+        QCOMPARE(titles(), QStringList({"Acme/ann", "Steam/gabe"}));
+        QVERIFY(store->accounts().at(1).isSteam);
+        QCOMPARE(view->deletedToast(),
+                 std::optional<QString>("1 link could not be read and was not imported."));
+        QTRY_VERIFY(!view->deletedToast());
+    }
+
+    void theNoticeCastsAShadow() {
+        open({makeAccount("Acme", "ann")});
+        view->setTimingsForTesting(50, 5000);
+        view->deleteAccount(store->accounts().first()); // the empty state, a plain background
+        auto* notice = view->findChild<QLabel*>("deletedToast");
+        QTest::qWait(400); // slid in
+        const QImage image = view->grab().toImage();
+        const QRect bubble(notice->mapTo(view, QPoint(0, 0)), notice->size());
+        const int y = bubble.bottom() + 3;
+        const QColor under = image.pixelColor(bubble.center().x(), y);
+        const QColor beside = image.pixelColor(2, y);
+        QVERIFY2(under.lightness() < beside.lightness() - 5,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(under.lightness()).arg(beside.lightness())));
+    }
+
     void deletingShowsTheNotice() {
         const Account a = makeAccount("Acme", "ann");
         open({a, makeAccount("B", "b")});
@@ -372,6 +410,10 @@ private slots:
 
     void emptyVaultSearchAndErrors() {
         open({});
+        QCOMPARE(search()->placeholderText(), QStringLiteral("Search (Ctrl+F)"));
+        QCOMPARE(search()->accessibleName(), QStringLiteral("Search (Ctrl+F)"));
+        // Add account is the empty state's prominent button.
+        QVERIFY(findByText<QPushButton>(currentState(), "Add account")->isDefault());
         QTest::keyClicks(search(), "x");
         QVERIFY(findByText<QLabel>(currentState(), "No accounts yet"));
         QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
