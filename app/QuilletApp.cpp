@@ -58,9 +58,11 @@ void QuilletApp::start() {
     connect(m_tray, &TrayHost::quitRequested, qApp, &QApplication::quit);
     connect(m_tray, &TrayHost::appeared, this, &QuilletApp::sceneAppeared);
 
+    // Without a tray the main window is the only way in: it opens, and the
+    // tray-only policy leaves it open.
+    m_delegate->setTrayAvailable([] { return TrayHost::isAvailable(); });
     const bool trayOnly =
-        m_defaults.boolean(Settings::menuBarOnly.key).value_or(Settings::menuBarOnly.defaultValue);
-    // Without a tray the main window is the only way in.
+        m_defaults.flag(Settings::menuBarOnly.key, Settings::menuBarOnly.defaultValue);
     if (!trayOnly || !TrayHost::isAvailable())
         openMainWindow();
     m_delegate->applicationDidFinishLaunching();

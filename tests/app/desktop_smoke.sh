@@ -10,25 +10,10 @@ quillet=$1
 seed=$2
 artifacts=$3
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 fail() { echo "desktop test: $*" >&2; exit 1; }
-
-# A private X server on the first free display.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-export QT_QPA_PLATFORM=xcb
+# shellcheck source=../support/desktop.sh
+source "$(dirname "$0")/../support/desktop.sh"
+start_xvfb
 
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
   >"$work/trayer.log" 2>&1 &
