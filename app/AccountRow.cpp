@@ -2,7 +2,7 @@
 
 #include "app/CodeLabel.h"
 #include "app/TimerRing.h"
-#include "core/AccountAvatar.h"
+#include "core/AccountAvatarView.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 

@@ -6,6 +6,7 @@
 #include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
+#include "core/Settings.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 #include "platform/UserDefaults.h"
@@ -116,7 +117,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     connect(&m_store, &AccountStore::foldersChanged, this, &ContentView::refresh);
     connect(&m_store, &AccountStore::lastErrorChanged, this, &ContentView::refresh);
     connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
-        if (key == sortKey)
+        if (key == Settings::accountSortOrder.key)
             refresh();
     });
     connect(&m_clock, &TickingClock::ticked, this, &ContentView::tick);
@@ -240,7 +241,8 @@ QWidget* ContentView::buildNoMatchState() {
 // MARK: - What is listed
 
 AccountSort ContentView::sortOrder() const {
-    return accountSortFromText(m_defaults.string(sortKey).value_or(QString()))
+    const Settings::Entry<QString>& setting = Settings::accountSortOrder;
+    return accountSortFromText(m_defaults.string(setting.key).value_or(setting.defaultValue))
         .value_or(AccountSort::manual);
 }
 

@@ -27,7 +27,6 @@ class ContentView : public QWidget {
     Q_OBJECT
 
 public:
-    inline static const QString sortKey = QStringLiteral("accountSortOrder.v1");
     static constexpr int copiedMarkMs = 1500;
     static constexpr int deletedToastMs = 2400;
 

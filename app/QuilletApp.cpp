@@ -5,6 +5,7 @@
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/CredentialIdentitySync.h"
+#include "core/Settings.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
 #include "platform/UserDefaults.h"
@@ -55,7 +56,8 @@ void QuilletApp::start() {
     connect(m_tray, &TrayHost::appeared, this, &QuilletApp::sceneAppeared);
     connect(m_tray, &TrayHost::appeared, this, &QuilletApp::syncCredentialIdentities);
 
-    const bool trayOnly = m_defaults.boolean(AppDelegate::menuBarOnlyKey).value_or(false);
+    const bool trayOnly =
+        m_defaults.boolean(Settings::menuBarOnly.key).value_or(Settings::menuBarOnly.defaultValue);
     // Without a tray the main window is the only way in.
     if (!trayOnly || !TrayHost::isAvailable())
         openMainWindow();

@@ -7,7 +7,6 @@
 #include <QRectF>
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 #include <optional>
 
 // The small square picture beside an account in every list: a known service's
@@ -37,23 +36,3 @@ std::optional<QString> logoAssetName(const Account& account);
 void paint(QPainter& painter, const QRectF& square, const Account& account);
 
 } // namespace AccountAvatar
-
-// The avatar as a fixed-size widget, for lists built from widgets.
-class AccountAvatarView : public QWidget {
-    Q_OBJECT
-public:
-    explicit AccountAvatarView(qreal size = 36, QWidget* parent = nullptr);
-
-    void setAccount(const Account& account);
-    const Account& account() const { return account_; }
-    qreal avatarSize() const { return size_; }
-
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    qreal size_;
-    Account account_;
-};

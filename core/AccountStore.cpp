@@ -3,6 +3,7 @@
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "core/Text.h"
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
@@ -155,12 +156,14 @@ std::optional<QHash<QUuid, AccountStore::Usage>> AccountStore::decodeUsage(const
 }
 
 void AccountStore::loadUsage() {
-    if (const auto data = m_defaults.data(usageKey))
+    if (const auto data = m_defaults.data(Settings::usageStats.key))
         if (auto usage = decodeUsage(*data))
             m_usage = *usage;
 }
 
-void AccountStore::saveUsage() { m_defaults.setValue(usageKey, encodeUsage(m_usage)); }
+void AccountStore::saveUsage() {
+    m_defaults.setValue(Settings::usageStats.key, encodeUsage(m_usage));
+}
 
 void AccountStore::forgetUsage() {
     QSet<QUuid> known;
@@ -466,9 +469,10 @@ void writeCatalog(const QList<Folder>& folders, const QDateTime& date) {
 
 void AccountStore::syncFolders() {
     const QDateTime distantPast = CorrectedClock::State::distantPast();
-    const QDateTime localDate = m_defaults.date(foldersStampKey).value_or(distantPast);
+    const QDateTime localDate =
+        m_defaults.date(Settings::accountFoldersUpdatedAt.key).value_or(distantPast);
     QList<Folder> localList;
-    if (const auto data = m_defaults.data(foldersKey))
+    if (const auto data = m_defaults.data(Settings::accountFolders.key))
         localList = decodeFolders(*data).value_or(QList<Folder>());
     const auto catalog = KeychainStore::readFolders();
 
@@ -504,8 +508,8 @@ void AccountStore::syncFolders() {
 }
 
 void AccountStore::storeLocalFolders(const QList<Folder>& folders, const QDateTime& date) {
-    m_defaults.setValue(foldersKey, encodeFolders(folders));
-    m_defaults.setValue(foldersStampKey, date);
+    m_defaults.setValue(Settings::accountFolders.key, encodeFolders(folders));
+    m_defaults.setValue(Settings::accountFoldersUpdatedAt.key, date);
 }
 
 void AccountStore::saveFolders() {

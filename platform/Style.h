@@ -50,6 +50,9 @@ enum class SemanticColor {
 // brighter on dark palettes.
 QColor color(SemanticColor c, const QPalette& palette = QPalette());
 
+// The two widget helpers below live in quillet_platform_ui (StyleWidgets.cpp),
+// so that fonts and colours need no Qt Widgets.
+
 // Sets the colour a widget draws its text in.
 void setTextColor(QWidget* widget, const QColor& colour);
 

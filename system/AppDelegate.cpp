@@ -1,5 +1,6 @@
 #include "system/AppDelegate.h"
 
+#include "core/Settings.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
@@ -24,7 +25,8 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 }
 
 void AppDelegate::applyActivationPolicy() {
-    const bool menuBarOnly = m_defaults.boolean(menuBarOnlyKey).value_or(false);
+    const bool menuBarOnly =
+        m_defaults.boolean(Settings::menuBarOnly.key).value_or(Settings::menuBarOnly.defaultValue);
     if (m_lastApplied == menuBarOnly)
         return;
     const bool first = !m_lastApplied.has_value();

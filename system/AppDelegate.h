@@ -13,7 +13,6 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    inline static const QString menuBarOnlyKey = QStringLiteral("menuBarOnly.v1");
     static constexpr int launchCloseDelayMs = 150;
 
     explicit AppDelegate(UserDefaults& defaults, QObject* parent = nullptr);

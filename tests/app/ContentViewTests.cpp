@@ -4,10 +4,12 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/Vault.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -16,9 +18,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+using TestSupport::makeAccount;
 
 namespace {
 
@@ -30,14 +33,6 @@ QDateTime at(double unixSeconds) {
     return QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds * 1000), Qt::UTC);
 }
 
-Account makeAccount(const QString& issuer, const QString& name, const QByteArray& secret = {}) {
-    Account a;
-    a.issuer = issuer;
-    a.name = name;
-    a.secret = secret.isEmpty() ? (issuer + name).toUtf8() : secret;
-    return a;
-}
-
 template <typename T> T* findByText(QWidget* root, const QString& text) {
     for (T* widget : root->findChildren<T*>())
         if (widget->isVisibleTo(root) && widget->text() == text) return widget;
@@ -46,13 +41,9 @@ template <typename T> T* findByText(QWidget* root, const QString& text) {
 
 } // namespace
 
-class ContentViewTests : public QObject {
+class ContentViewTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> folder;
-    std::shared_ptr<Keychain::MemoryBackend> memory;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
     std::unique_ptr<AccountStore> store;
     std::unique_ptr<TickingClock> clock;
     std::unique_ptr<QMainWindow> window;
@@ -60,12 +51,7 @@ class ContentViewTests : public QObject {
     QDateTime now;
 
     void open(const QList<Account>& accounts) {
-        QList<QUuid> order;
-        for (const Account& a : accounts) {
-            KeychainStore::saveAccount(a);
-            order << a.id;
-        }
-        KeychainStore::saveOrder(order);
+        TestSupport::seedVault(accounts);
         store = std::make_unique<AccountStore>(*defaults, *log);
         clock = std::make_unique<TickingClock>([this] { return now; });
         window = std::make_unique<QMainWindow>();
@@ -89,12 +75,7 @@ class ContentViewTests : public QObject {
 
 private slots:
     void init() {
-        folder = std::make_unique<QTemporaryDir>();
-        memory = std::make_shared<Keychain::MemoryBackend>();
-        Keychain::setBackend(memory);
-        KeychainStore::resetMigrationFlagForTesting();
-        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
-        log = std::make_unique<SecurityLog>(folder->filePath("timeline.jsonl"));
+        openVault();
         now = at(59);
     }
     void cleanup() {
@@ -153,10 +134,10 @@ private slots:
         QTest::mouseClick(findByText<QPushButton>(currentState(), "Clear search"), Qt::LeftButton);
         QCOMPARE(search()->text(), QString());
 
-        defaults->setValue(ContentView::sortKey, "name");
+        defaults->setValue(Settings::accountSortOrder.key, "name");
         QCOMPARE(titles(), QStringList({"Gamma/fav", "acme/ann", "Beta/Bob Smith", "Zeta/zed"}));
         QVERIFY(!view->canReorder());
-        defaults->setValue(ContentView::sortKey, "Name"); // not an order: manual
+        defaults->setValue(Settings::accountSortOrder.key, "Name"); // not an order: manual
         QCOMPARE(titles().first(), QStringLiteral("Zeta/zed"));
         QVERIFY(view->canReorder());
     }

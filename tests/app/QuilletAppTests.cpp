@@ -6,21 +6,14 @@
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
 #include "platform/CredentialIdentityStore.h"
-#include "platform/Keychain.h"
-#include "platform/UserDefaults.h"
+#include "tests/support/Vault.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
-Account account(const QString& issuer) {
-    Account a;
-    a.issuer = issuer;
-    a.name = QStringLiteral("me");
-    a.secret = issuer.toUtf8();
-    return a;
-}
+Account account(const QString& issuer) { return TestSupport::makeAccount(issuer, "me"); }
 
 // How many identities a sync left, or -1 when none ran since the file was
 // last removed.
@@ -37,22 +30,16 @@ void forget() { QFile::remove(CredentialIdentityStore::shared().path()); }
 
 } // namespace
 
-class QuilletAppTests : public QObject {
+class QuilletAppTests : public QObject, TestSupport::VaultFixture {
     Q_OBJECT
-
-    QTemporaryDir folder;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
 
 private slots:
     void initTestCase() {
         // main() points the data folder at a temporary one before Qt starts.
         QVERIFY(CredentialIdentityStore::shared().path().startsWith(
             qEnvironmentVariable("XDG_DATA_HOME")));
-        Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
-        defaults = std::make_unique<UserDefaults>(folder.filePath("settings.conf"));
-        log = std::make_unique<SecurityLog>(folder.filePath("timeline.jsonl"));
     }
+    void init() { openVault(); }
 
     void registersWithTheMainWindowAndItsCount() {
         QuilletApp app(*defaults, *log);

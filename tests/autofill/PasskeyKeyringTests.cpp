@@ -2,6 +2,7 @@
 // tests/with-session.sh): what one process saves, another reads.
 #include "autofill/PasskeyStore.h"
 #include "platform/KeychainSecretService.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -19,17 +20,6 @@ PasskeyRecord record(int n, const QByteArray& handle, qint64 createdAtMs) {
 class PasskeyKeyringTests : public QObject {
     Q_OBJECT
 
-    int runChild(const QStringList& args, QByteArray* output = nullptr) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), args);
-        if (!process.waitForFinished(60000))
-            return -1;
-        if (output)
-            *output = process.readAllStandardOutput();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
 private slots:
     void initTestCase() {
         if (qEnvironmentVariableIsEmpty("QUILLET_TEST_SESSION"))
@@ -39,7 +29,7 @@ private slots:
     }
 
     void savedByOneProcessReadByAnother() {
-        QCOMPARE(runChild({"--child-save"}), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-save"}), 0);
         // Newest first, as listed here.
         const QList<PasskeyRecord> all = PasskeyStore::loadAll();
         const QList<PasskeyRecord> expected = {record(3, "h", 3000), record(2, "h", 2000),
@@ -51,7 +41,7 @@ private slots:
         // And the other way round: saved here, replaced there, read here.
         PasskeyStore::save(record(4, "h", 4000));
         QByteArray output;
-        QCOMPARE(runChild({"--child-replace"}, &output), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-replace"}, &output), 0);
         const auto replaced = PasskeyStore::find(QByteArray(32, char(4)));
         QVERIFY(replaced);
         QCOMPARE(replaced->userName, "renamed");
@@ -78,7 +68,7 @@ private slots:
         PasskeyStore::remove(record(4, "h", 0), identities);
         QVERIFY(!PasskeyStore::find(QByteArray(32, char(4))));
         QByteArray output;
-        QCOMPARE(runChild({"--child-count"}, &output), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-count"}, &output), 0);
         QCOMPARE(output.trimmed(), "3");
     }
 };

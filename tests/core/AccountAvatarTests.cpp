@@ -1,4 +1,5 @@
 #include "core/AccountAvatar.h"
+#include "core/AccountAvatarView.h"
 
 #include <QApplication>
 #include <QImage>

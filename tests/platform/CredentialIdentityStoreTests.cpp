@@ -1,6 +1,7 @@
 // The identity file: what one process registers another reads, changes are
 // whole and locked, and a file we cannot read is never overwritten.
 #include "platform/CredentialIdentityStore.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QFile>
 #include <QProcess>
@@ -35,17 +36,6 @@ class CredentialIdentityStoreTests : public QObject {
 
     QTemporaryDir dir;
     QString path() const { return dir.filePath(QStringLiteral("data/Quillet/identities.json")); }
-
-    int runChild(const QStringList& args, QByteArray* output = nullptr) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), args);
-        if (!process.waitForFinished(30000))
-            return -1;
-        if (output)
-            *output = process.readAllStandardOutput();
-        return process.exitCode();
-    }
 
 private slots:
     void cleanup() { QDir(dir.filePath("data")).removeRecursively(); }
@@ -131,7 +121,7 @@ private slots:
         Store store(path());
         QVERIFY(store.replaceCredentialIdentityEntries({code("github.com", "A"), passkey("example.com", 'p')}));
         QByteArray output;
-        QCOMPARE(runChild({"--child-read", path()}, &output), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-read", path()}, &output), 0);
         QCOMPARE(output.trimmed(), "oneTimeCode github.com A\npasskey example.com " +
                                        QByteArray(32, 'p').toBase64());
 

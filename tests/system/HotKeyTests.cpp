@@ -1,3 +1,4 @@
+#include "core/Settings.h"
 #include "platform/GlobalHotKey.h"
 #include "platform/UserDefaults.h"
 #include "system/AppSettings.h"
@@ -121,8 +122,9 @@ private slots:
 
         // And the next write keeps the good binding.
         UserDefaults defaults(freshFile());
-        defaults.setValue(AppSettings::bindingsKey, QByteArray(json("[{'keyCode':'K'},{'id':'") +
-                                                               good.toLatin1() + json("'}]")));
+        defaults.setValue(
+            Settings::hotkeyBindings.key,
+            QByteArray(json("[{'keyCode':'K'},{'id':'") + good.toLatin1() + json("'}]")));
         AppSettings settings(defaults);
         QCOMPARE(settings.bindings().size(), 1);
         settings.addBinding();
@@ -138,19 +140,19 @@ private slots:
                 s.menuBarHiddenAccountIDs().isEmpty());
         QVERIFY(s.showCodeInMenuBar() && s.revealCodesInMenu() && s.quickLauncherEnabled());
         QVERIFY(!s.menuBarOnly());
-        QVERIFY(!defaults.contains(AppSettings::bindingsKey)); // reading writes nothing
+        QVERIFY(!defaults.contains(Settings::hotkeyBindings.key)); // reading writes nothing
     }
 
     void storedValuesAreReadLeniently() {
         UserDefaults defaults(freshFile());
-        defaults.setValue(AppSettings::showCodeInMenuBarKey, false);
-        defaults.setValue(AppSettings::revealCodesInMenuKey, QStringLiteral("nonsense"));
-        defaults.setValue(AppSettings::quickLauncherEnabledKey, 0);
-        defaults.setValue(AppSettings::menuBarOnlyKey, QStringLiteral("YES"));
-        defaults.setValue(AppSettings::menuBarAccountIDKey, QStringLiteral("not a uuid"));
-        defaults.setValue(AppSettings::bindingsKey, QStringLiteral("text, not data"));
+        defaults.setValue(Settings::showCodeInMenuBar.key, false);
+        defaults.setValue(Settings::revealCodesInMenu.key, QStringLiteral("nonsense"));
+        defaults.setValue(Settings::quickLauncherEnabled.key, 0);
+        defaults.setValue(Settings::menuBarOnly.key, QStringLiteral("YES"));
+        defaults.setValue(Settings::menuBarAccountID.key, QStringLiteral("not a uuid"));
+        defaults.setValue(Settings::hotkeyBindings.key, QStringLiteral("text, not data"));
         const QUuid kept = QUuid::createUuid();
-        defaults.setValue(AppSettings::menuBarHiddenAccountIDsKey,
+        defaults.setValue(Settings::menuBarHiddenAccountIDs.key,
                           QStringList{"junk", kept.toString(QUuid::WithoutBraces).toLower(),
                                       kept.toString(QUuid::WithoutBraces)});
         AppSettings s(defaults);
@@ -158,7 +160,7 @@ private slots:
         QVERIFY(s.menuBarOnly() && !s.menuBarAccountID() && s.bindings().isEmpty());
         QCOMPARE(s.menuBarHiddenAccountIDs(), QSet<QUuid>{kept});
 
-        defaults.remove(AppSettings::showCodeInMenuBarKey);
+        defaults.remove(Settings::showCodeInMenuBar.key);
         QVERIFY(AppSettings(defaults).showCodeInMenuBar());
     }
 
@@ -179,10 +181,10 @@ private slots:
 
         const QUuid a = QUuid::createUuid();
         settings.setMenuBarAccountID(a);
-        QCOMPARE(defaults.string(AppSettings::menuBarAccountIDKey),
+        QCOMPARE(defaults.string(Settings::menuBarAccountID.key),
                  std::optional<QString>(a.toString(QUuid::WithoutBraces).toUpper()));
         settings.setMenuBarAccountID(std::nullopt);
-        QVERIFY(!defaults.contains(AppSettings::menuBarAccountIDKey));
+        QVERIFY(!defaults.contains(Settings::menuBarAccountID.key));
         QCOMPARE(account.size(), 2);
 
         const QUuid b = QUuid::createUuid();

@@ -2,6 +2,7 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "platform/Keychain.h"
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
@@ -41,13 +42,13 @@ private slots:
 
         defaults.setValue("hotkeyBindings.v1", QByteArray("[]")); // not the policy: nothing
         QVERIFY(presence.isEmpty());
-        defaults.setValue(AppDelegate::menuBarOnlyKey, true);
+        defaults.setValue(Settings::menuBarOnly.key, true);
         QCOMPARE(presence.takeFirst().first().toBool(), false);
         QTRY_VERIFY(!main.isVisible());
         QVERIFY(settings.isVisible());
 
         // Back to the taskbar: the existing (hidden) main window comes back.
-        defaults.setValue(AppDelegate::menuBarOnlyKey, false);
+        defaults.setValue(Settings::menuBarOnly.key, false);
         QVERIFY(main.isVisible());
         QVERIFY(openRequests.isEmpty());
         // With no main window at all, whoever hosts it is asked to open one.
@@ -67,7 +68,7 @@ private slots:
         QCOMPARE(data->data("x-kde-passwordManagerHint"), QByteArray("secret"));
         QCOMPARE(Clipboard::pendingClearMs(), -1); // never, by default
 
-        defaults.setValue(Clipboard::clearSecondsKey, 15);
+        defaults.setValue(Settings::clipboardClearSeconds.key, 15);
         Clipboard::copyCodeToClipboard("111111", defaults);
         QVERIFY(Clipboard::pendingClearMs() > 14000);
         // The same code copied again restarts the one pending clear.
@@ -76,7 +77,7 @@ private slots:
         QVERIFY2(Clipboard::pendingClearMs() > 14800, qPrintable(QString::number(Clipboard::pendingClearMs())));
         // Something else copied meanwhile is left alone when it fires.
         QGuiApplication::clipboard()->setText("not a code");
-        defaults.setValue(Clipboard::clearSecondsKey, 1);
+        defaults.setValue(Settings::clipboardClearSeconds.key, 1);
         Clipboard::copyCodeToClipboard("222222", defaults);
         QGuiApplication::clipboard()->setText("mine");
         QTest::qWait(1200);
