@@ -126,7 +126,7 @@ private slots:
                                        QByteArray(32, 'p').toBase64());
 
         QList<QProcess*> writers;
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < 4; ++i) {
             auto* writer = new QProcess(this);
             writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
             writer->start(QCoreApplication::applicationFilePath(),
@@ -134,16 +134,16 @@ private slots:
             writers.append(writer);
         }
         for (QProcess* writer : writers) {
-            QVERIFY(writer->waitForFinished(30000));
+            QVERIFY(writer->waitForFinished(120000));
             QCOMPARE(writer->exitCode(), 0);
         }
         const auto identities = store.identities();
         QVERIFY(identities);
-        QCOMPARE(identities->size(), 2 + 6 * 20);
+        QCOMPARE(identities->size(), 2 + 4 * 10);
     }
 };
 
-// Child modes: print what is registered, or save twenty identities one by one.
+// Child modes: print what is registered, or save ten identities one by one.
 int child(const QStringList& args) {
     Store store(args.at(2));
     if (args.at(1) == QLatin1String("--child-read")) {
@@ -160,7 +160,7 @@ int child(const QStringList& args) {
         }
         return 0;
     }
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 10; ++i)
         if (!store.saveCredentialIdentities(
                 {code(QStringLiteral("w%1.example").arg(args.at(3)), QString::number(i))}))
             return 1;
