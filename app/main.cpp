@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setOrganizationName(QStringLiteral("tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
+    // The installed desktop entry, so the desktop pairs our windows with it.
+    QApplication::setDesktopFileName(QStringLiteral("quillet"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     QDBusConnection bus = QDBusConnection::sessionBus();

@@ -32,6 +32,9 @@ QColor brandColor(const Account& account);
 // The logo of the first word (in text order) that names a known service.
 std::optional<QString> logoAssetName(const Account& account);
 
+// Every asset name the logo table can give, sorted.
+QStringList logoAssetNames();
+
 // Draws the avatar into `square` (its smaller side is the avatar's size).
 void paint(QPainter& painter, const QRectF& square, const Account& account);
 

@@ -9,6 +9,8 @@ packages=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
   libssl-dev libsecret-1-dev libx11-dev libxtst-dev libxcb1-dev libzxing-dev
+  # event sounds through the desktop's sound theme (ALSA: to quiet its messages)
+  libcanberra-dev libasound2-dev
   # tests and benchmarks
   libbenchmark-dev oathtool python3 dbus gnome-keyring
   python3-cryptography
@@ -16,6 +18,8 @@ packages=(
   idn2 python3-cbor2 python3-fido2
   # the QR benchmark's reference reader
   zbar-tools
+  # the install test checks the desktop entry
+  desktop-file-utils
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
