@@ -8,8 +8,10 @@
 #include "core/Settings.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
+#include "platform/SessionEvents.h"
 #include "platform/UserDefaults.h"
 #include "system/AppDelegate.h"
+#include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"
 #include "system/UpdaterManager.h"
@@ -26,7 +28,11 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
     m_store = std::make_unique<AccountStore>(defaults, log);
     m_clock = std::make_unique<TickingClock>();
     m_appSettings = std::make_unique<AppSettings>(defaults);
+    m_appLock = std::make_unique<AppLockMac>(defaults);
     m_updater = std::make_unique<UpdaterManager>();
+    // The screen locking and the computer going to sleep lock the app again.
+    m_sessionEvents = std::make_unique<SessionEvents>();
+    m_appLock->watch(*m_sessionEvents);
 
     connect(m_delegate.get(), &AppDelegate::openMainWindowRequested, this,
             &QuilletApp::openMainWindow);
@@ -66,9 +72,11 @@ void QuilletApp::start() {
 
 MainWindow* QuilletApp::mainWindow() const { return m_mainWindow; }
 
+SettingsWindow* QuilletApp::settingsWindow() const { return m_settings; }
+
 void QuilletApp::openMainWindow() {
     if (!m_mainWindow) {
-        m_mainWindow = new MainWindow(*m_store, *m_clock, m_defaults, *m_updater);
+        m_mainWindow = new MainWindow(*m_store, *m_clock, m_defaults, *m_updater, *m_appLock);
         connect(m_mainWindow, &MainWindow::appeared, this, &QuilletApp::sceneAppeared);
         connect(m_mainWindow, &MainWindow::appeared, this,
                 &QuilletApp::syncCredentialIdentities);
@@ -91,7 +99,7 @@ void QuilletApp::openMainWindow() {
 
 void QuilletApp::openSettings() {
     if (!m_settings) {
-        m_settings = new SettingsWindow;
+        m_settings = new SettingsWindow(*m_store, *m_appSettings, *m_appLock, m_defaults);
         connect(m_settings, &SettingsWindow::appeared, this, &QuilletApp::sceneAppeared);
     }
     m_settings->show();

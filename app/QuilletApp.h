@@ -6,9 +6,11 @@
 
 class AccountStore;
 class AppDelegate;
+class AppLockMac;
 class AppSettings;
 class HotKeyController;
 class MainWindow;
+class SessionEvents;
 class SettingsWindow;
 class TickingClock;
 class TrayHost;
@@ -33,11 +35,13 @@ public:
     AccountStore& store() const { return *m_store; }
     TickingClock& clock() const { return *m_clock; }
     AppSettings& settings() const { return *m_appSettings; }
+    AppLockMac& appLock() const { return *m_appLock; }
     UpdaterManager& updater() const { return *m_updater; }
     // Created by start(); null before.
     HotKeyController* hotKeys() const { return m_hotKeys.get(); }
     TrayHost* tray() const { return m_tray; }
     MainWindow* mainWindow() const;
+    SettingsWindow* settingsWindow() const;
 
     void openMainWindow();
     void openSettings();
@@ -59,6 +63,8 @@ private:
     std::unique_ptr<AccountStore> m_store;
     std::unique_ptr<TickingClock> m_clock;
     std::unique_ptr<AppSettings> m_appSettings;
+    std::unique_ptr<AppLockMac> m_appLock;
+    std::unique_ptr<SessionEvents> m_sessionEvents;
     std::unique_ptr<UpdaterManager> m_updater;
     std::unique_ptr<HotKeyController> m_hotKeys;
     TrayHost* m_tray = nullptr;

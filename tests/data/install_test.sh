@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix, as `cmake --install` does for a
 # user, and checks what the desktop will find there: the program, a valid
-# desktop entry that names it and its icon, and the icon at every size.
+# desktop entry that names it and its icon, the icon at every size, and the
+# app lock's PAM service.
 #   install_test.sh <cmake> <build folder>
 set -euo pipefail
 cmake="$1"
@@ -15,7 +16,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 sizes=(16 22 24 32 48 64 128 256)
 expected=(bin/quillet share/applications/quillet.desktop
-  share/icons/hicolor/scalable/apps/quillet.svg)
+  share/icons/hicolor/scalable/apps/quillet.svg etc/pam.d/quillet)
 for size in "${sizes[@]}"; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/quillet.png")
 done
@@ -26,6 +27,9 @@ wanted="$(printf '%s\n' "${expected[@]}" | sort)"
 $(diff <(echo "$wanted") <(echo "$actual") || true)"
 
 [ -x "$prefix/bin/quillet" ] || fail "bin/quillet is not executable"
+# The lock asks what logs the user in, and nothing else.
+[ "$(grep -v '^#' "$prefix/etc/pam.d/quillet")" = "$(printf 'auth\tinclude\tcommon-auth')" ] \
+  || fail "the PAM service is not the login's own auth stack"
 
 entry="$prefix/share/applications/quillet.desktop"
 # Hints are advice; errors and warnings fail.

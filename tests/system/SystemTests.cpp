@@ -7,6 +7,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
 #include "system/AppDelegate.h"
+#include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/UpdaterManager.h"
 
@@ -93,7 +94,8 @@ private slots:
         AccountStore store(defaults, log);
         TickingClock clock;
         UpdaterManager updater;
-        MainWindow window(store, clock, defaults, updater);
+        AppLockMac lock(defaults);
+        MainWindow window(store, clock, defaults, updater, lock);
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         QCOMPARE(window.objectName(), QStringLiteral("main"));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quillet"));
