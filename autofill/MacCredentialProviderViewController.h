@@ -1,0 +1,105 @@
+#pragma once
+
+#include "autofill/DomainShield.h"
+#include "core/Account.h"
+#include "core/PasskeyRecord.h"
+#include "platform/CredentialProviderExtension.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+// The credential provider's controller: one per request. It fills one-time
+// codes (at once for a known identity, else from the account list, with the
+// look-alike-domain warning for requests that named sites), and signs in
+// with and registers passkeys, verifying the user first. It reads accounts
+// and passkeys from the keychain, writes back only advanced HOTP counters
+// and passkey records, and ends every request exactly once: whatever
+// arrives after the end (a second click, a late password reply, parked work)
+// does nothing.
+class MacCredentialProviderViewController : public QObject,
+                                            public CredentialProvider::ViewController {
+    Q_OBJECT
+
+public:
+    using ExtensionError = CredentialProvider::ExtensionError;
+
+    enum class UserVerification { verified, unavailable, denied };
+
+    // Screen sizes.
+    static constexpr QSize placeholderSize{360, 160};
+
+    explicit MacCredentialProviderViewController(CredentialProvider::ExtensionContext& context);
+    ~MacCredentialProviderViewController() override;
+
+    QWidget* view() override;
+    void viewDidAppear() override;
+
+    void provideCredentialWithoutUserInteraction(
+        const CredentialProvider::CredentialRequest& request) override;
+    void prepareInterfaceToProvideCredential(
+        const CredentialProvider::CredentialRequest& request) override;
+    void prepareCredentialList(
+        const QList<CredentialProvider::ServiceIdentifier>& serviceIdentifiers) override;
+    void prepareCredentialList(
+        const QList<CredentialProvider::ServiceIdentifier>& serviceIdentifiers,
+        const CredentialProvider::PasskeyRequestParameters& parameters) override;
+    void prepareInterfaceForPasskeyRegistration(
+        const CredentialProvider::CredentialRequest& request) override;
+
+    // Refuses the request (the first end only).
+    void cancel(ExtensionError code);
+
+    bool hasEnded() const { return m_ended; }
+    bool isVisible() const { return m_isVisible; }
+    const QList<QString>& requestHosts() const { return m_requestHosts; }
+
+    // The active account a one-time-code identity names by its record
+    // identifier (the account's UUID text); nothing when it names none.
+    static std::optional<Account> findAccount(const std::optional<QString>& recordIdentifier);
+
+    // The hosts of a request's service identifiers, one entry each, in
+    // order: a URL's host, or the identifier as given.
+    static QList<QString>
+    hostsOf(const QList<CredentialProvider::ServiceIdentifier>& serviceIdentifiers);
+
+private:
+    void viewDidLoad();
+    void host(QWidget* screen, QSize size);
+    static QList<Account> loadActiveAccounts();
+
+    void showAccountList(const QList<Account>& accounts);
+    void didPick(const Account& account);
+    void showDomainWarning(const Account& account, const DomainShieldWarning& warning);
+    void fillOneTimeCode(const Account& account);
+
+    void parkPasskeyWork(std::function<void()> work);
+    void preparePasskeyAssertion(const CredentialProvider::CredentialRequest& request);
+    // Verifying the user, then signing with the record, once the view is up.
+    void parkAssertion(const PasskeyRecord& record, const QByteArray& clientDataHash);
+    void verifyUser(std::function<void(UserVerification)> continuation);
+    void assertPasskey(UserVerification outcome, const PasskeyRecord& record,
+                       const QByteArray& clientDataHash);
+    void preparePasskeyRegistration(const CredentialProvider::CredentialRequest& request);
+    void beginPasskeyRegistration(const CredentialProvider::CredentialRequest& request,
+                                  const CredentialProvider::PasskeyCredentialIdentity& identity);
+    void registerPasskey(UserVerification outcome,
+                         const CredentialProvider::PasskeyCredentialIdentity& identity,
+                         const CredentialProvider::CredentialRequest& request);
+
+    // Marks the request ended; false when it had ended already.
+    bool end();
+
+    bool m_isVisible = false;
+    std::function<void()> m_pendingPasskeyWork;
+    QList<QString> m_requestHosts;
+    bool m_ended = false;
+    bool m_verifying = false;
+    QPointer<QWidget> m_view;
+    QPointer<QWidget> m_screen; // what the view shows now
+};
