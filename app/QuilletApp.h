@@ -59,4 +59,5 @@ private:
     TrayHost* m_tray = nullptr;
     QPointer<MainWindow> m_mainWindow;
     QPointer<SettingsWindow> m_settings;
+    bool m_syncWhenOpen = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -10,6 +11,10 @@
 // and status codes that the vault's stores are written against. Three
 // backends: the desktop's Secret Service, a private file for machines without
 // one, and memory for tests. The process uses one of them, chosen at start.
+//
+// Only open() ever waits for the user (the keyring's unlock prompt); every
+// other operation on a locked keychain fails at once with
+// interactionNotAllowed, so a program can call them on its GUI thread.
 namespace Keychain {
 
 // Platform status codes. Callers tell success and itemNotFound apart; every
@@ -71,16 +76,32 @@ bool samePrimaryKey(const Item& a, const Item& b);
 // What a caller gets back of a matched item, given what the query asks for.
 Item returned(const Query& query, const Item& item);
 
+// One write of a batch: the data of every item the query matches becomes
+// item.data; when none matches, `item` is added.
+struct Upsert {
+    Query query;
+    Item item;
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
     virtual QString name() const = 0;
+    // Makes the keychain usable: unlocks it, and creates the collection new
+    // items go into, asking the user through the keychain's own prompt where
+    // it has to. May take as long as the user does; never call it on a GUI
+    // thread. Success when every later operation can proceed without the user.
+    virtual Status open() { return success; }
     virtual Status add(const Item& item) = 0;
     // Replaces the data of every matching item.
     virtual Status update(const Query& query, const QByteArray& data) = 0;
     virtual Status copyMatching(const Query& query, Results* results) = 0;
     // Removes every matching item.
     virtual Status remove(const Query& query) = 0;
+    // Several writes at once, each with its own status, in order. A failed
+    // write does not stop the others. Backends that keep their items in one
+    // place write them once (the file backend flushes once per batch).
+    virtual QList<Status> upsert(const QList<Upsert>& writes);
 };
 
 // The backend every caller in this process uses. The first call picks one:
@@ -90,17 +111,25 @@ Backend& backend();
 // Replaces the process's backend (tests, and the choice at start).
 void setBackend(std::shared_ptr<Backend> backend);
 
+Status open();
 Status add(const Item& item);
 Status update(const Query& query, const QByteArray& data);
 Status copyMatching(const Query& query, Results* results);
 Status remove(const Query& query);
+QList<Status> upsert(const QList<Upsert>& writes);
+// Dismisses a prompt that open() is waiting on (the program is quitting), so
+// that open() returns interactionNotAllowed now. Never picks a backend.
+void cancelInteraction();
 
 // Items kept in memory. Tests can make any operation fail with a status.
+// Safe to use from several threads; items() is for a test's own thread while
+// nothing else runs.
 class MemoryBackend : public Backend {
 public:
-    enum class Operation { add, update, copyMatching, remove };
+    enum class Operation { open, add, update, copyMatching, remove };
 
     QString name() const override { return QStringLiteral("memory"); }
+    Status open() override;
     Status add(const Item& item) override;
     Status update(const Query& query, const QByteArray& data) override;
     Status copyMatching(const Query& query, Results* results) override;
@@ -117,6 +146,7 @@ public:
 private:
     std::optional<Status> forced(Operation operation, const std::optional<QString>& account) const;
 
+    mutable QMutex m_mutex;
     struct Failure {
         Operation operation;
         Status status;

@@ -169,7 +169,7 @@ private slots:
         open({work, loose, dangling});
         QToolButton* menu = view->findChild<QToolButton*>("folderFilter");
         QVERIFY(!menu->isVisible()); // no folders, no menu
-        const Folder f = store->addFolder("Work");
+        const Folder f = *store->addFolder("Work");
         store->setFolder(f.id, work.id);
         QVERIFY(menu->isVisible());
         QCOMPARE(menu->text(), QStringLiteral("All"));
