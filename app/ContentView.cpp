@@ -521,9 +521,14 @@ int ContentView::rowHeight() {
 // Rows scrolled away are kept for reuse.
 void ContentView::placeRows() {
     const int height = rowHeight();
-    const int top = m_scroll->verticalScrollBar()->value() - RowsContainer::marginY;
     const int viewport = m_scroll->viewport()->height();
     const qsizetype count = m_visible.size();
+    // The scroll bar takes a shorter list into account only once the list
+    // is laid out again; the rows in view must be right at once.
+    const int content = int(count) * height + 2 * RowsContainer::marginY;
+    const int top = std::clamp(m_scroll->verticalScrollBar()->value(), 0,
+                               std::max(0, content - viewport)) -
+                    RowsContainer::marginY;
     const qsizetype first = std::clamp<qsizetype>(top / height - 2, 0, count);
     const qsizetype last = std::clamp<qsizetype>((top + viewport) / height + 3, first, count);
     const int width = m_rowsContainer->width() - 2 * RowsContainer::marginX;
