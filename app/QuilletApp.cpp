@@ -34,6 +34,14 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
     connect(m_delegate.get(), &AppDelegate::openMainWindowRequested, this,
             &QuilletApp::openMainWindow);
     connect(m_store.get(), &AccountStore::vaultStateChanged, this, [this] {
+        // For the start-up benchmark: when the vault has been read.
+        static bool reported = false;
+        if (!reported && m_store->vaultState() != AccountStore::VaultState::opening &&
+            qEnvironmentVariableIsSet("QUILLET_STARTUP_REPORT")) {
+            reported = true;
+            std::fprintf(stderr, "quillet: vault read at %lld\n",
+                         QDateTime::currentMSecsSinceEpoch());
+        }
         if (m_syncWhenOpen && m_store->vaultState() != AccountStore::VaultState::opening) {
             m_syncWhenOpen = false;
             CorrectedClock::sync(false);

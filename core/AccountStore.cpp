@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSet>
@@ -791,64 +792,95 @@ void AccountStore::startNextImport() {
             continue;
         }
         m_importRunning = true;
+        m_import = {};
         QList<QUuid> order = activeIDs();
         for (const Account& account : plan.accounts)
             order.append(account.id);
         const quint64 generation = m_writeGeneration;
         m_queue->enqueue([this, plan, order, generation, done = next.done] {
-            const auto errors = KeychainStore::saveAll(plan.accounts, order);
-            deliver([this, plan, errors, generation, done] {
-                applyImport(plan, errors, generation, done);
-            });
+            // A backend that writes item by item tells how far it got: what
+            // is stored is listed every so often, and a program that quits
+            // stops the import after the item under way.
+            qsizetype listed = 0;
+            QElapsedTimer sinceListed;
+            sinceListed.start();
+            const auto listStored = [&](const QList<std::optional<KeychainError>>& done) {
+                const qsizetype upTo = std::min(done.size(), plan.accounts.size());
+                if (upTo > listed) {
+                    deliver([this, plan, first = listed, part = done.mid(listed, upTo - listed)] {
+                        applyImported(plan, first, part);
+                    });
+                    listed = upTo;
+                }
+            };
+            const auto errors = KeychainStore::saveAll(
+                plan.accounts, order, [&](const QList<std::optional<KeychainError>>& done) {
+                    if (sinceListed.elapsed() >= importProgressMs) {
+                        listStored(done);
+                        sinceListed.restart();
+                    }
+                    return !m_closing;
+                });
+            listStored(errors);
+            deliver([this, plan, orderError = errors.value(plan.accounts.size()), generation,
+                     done] { finishImport(plan, orderError, generation, done); });
         });
     }
 }
 
-void AccountStore::applyImport(const ImportPlan& plan,
-                               const QList<std::optional<KeychainError>>& errors,
-                               quint64 generation,
-                               const std::function<void(const ImportResult&)>& done) {
+void AccountStore::applyImported(const ImportPlan& plan, qsizetype first,
+                                 const QList<std::optional<KeychainError>>& errors) {
+    Operation operation(*this);
+    ++m_writeGeneration;
+    ++m_import.parts;
+    QList<Account> added;
+    for (qsizetype i = 0; i < errors.size(); ++i) {
+        if (const auto& error = errors[i]) {
+            m_import.firstError = m_import.firstError.value_or(*error);
+            ++m_import.notAdded;
+            continue;
+        }
+        const Account& account = plan.accounts[first + i];
+        if (plan.restored[first + i]) {
+            if (m_deletedAccounts.removeIf([&](const Account& a) { return a.id == account.id; }) > 0)
+                changed(deletedChange);
+            m_log.record(SecurityEvent::restored(account.displayLabel()));
+        }
+        added.append(account);
+    }
+    if (!added.isEmpty()) {
+        m_accounts.append(added);
+        m_import.added.append(added);
+        changed(accountsChange);
+    }
+}
+
+void AccountStore::finishImport(const ImportPlan& plan,
+                                const std::optional<KeychainError>& orderError,
+                                quint64 generation,
+                                const std::function<void(const ImportResult&)>& done) {
     m_importRunning = false;
     ImportResult result;
     {
         Operation operation(*this);
-        const bool sawWrites = generation != m_writeGeneration;
-        ++m_writeGeneration;
-        QList<Account> added;
-        std::optional<KeychainError> firstError;
-        for (qsizetype i = 0; i < plan.accounts.size(); ++i) {
-            if (const auto& error = errors.value(i)) {
-                firstError = firstError.value_or(*error);
-                ++result.notAdded;
-                continue;
-            }
-            const Account& account = plan.accounts[i];
-            if (plan.restored[i]) {
-                if (m_deletedAccounts.removeIf([&](const Account& a) { return a.id == account.id; }) > 0)
-                    changed(deletedChange);
-                m_log.record(SecurityEvent::restored(account.displayLabel()));
-            }
-            added.append(account);
-        }
-        const auto& orderError = errors.value(plan.accounts.size());
-        if (!firstError && orderError)
-            firstError = *orderError;
+        const ImportTally tally = std::exchange(m_import, {});
+        // Writes made on this thread while the import ran, besides its own
+        // parts, may have written another order.
+        const bool sawWrites = m_writeGeneration - generation > tally.parts;
+        const std::optional<KeychainError> firstError =
+            tally.firstError ? tally.firstError : orderError;
         if (firstError)
             failed(*firstError);
         else
             succeeded();
-
-        if (!added.isEmpty()) {
-            m_accounts.append(added);
-            changed(accountsChange);
-        }
         // The order written with the batch names accounts that were not
         // stored, or predates a change made meanwhile: write the one shown.
-        if (!added.isEmpty() && (sawWrites || result.notAdded > 0 || orderError))
+        if (!tally.added.isEmpty() && (sawWrites || tally.notAdded > 0 || orderError))
             saveOrder();
-        result.added = int(added.size());
+        result.added = int(tally.added.size());
+        result.notAdded = tally.notAdded;
         if (result.added == 1)
-            m_log.record(SecurityEvent::added(added.first().displayLabel()));
+            m_log.record(SecurityEvent::added(tally.added.first().displayLabel()));
         else if (result.added > 1)
             m_log.record(SecurityEvent::imported(result.added));
         if (result.notAdded > 0)
@@ -858,7 +890,7 @@ void AccountStore::applyImport(const ImportPlan& plan,
                      : QStringLiteral("%1 of %2 accounts were not added. ")
                            .arg(result.notAdded)
                            .arg(plan.accounts.size())) +
-                explain(*firstError);
+                explain(*tally.firstError);
         scheduleWidgetRefresh();
     }
     if (done)

@@ -43,6 +43,9 @@ public:
     static constexpr int reloadDelayMs = 250;
     static constexpr int widgetRefreshDelayMs = 1000;
     static constexpr qint64 recentlyDeletedSeconds = 30 * 86400;
+    // How often a long import (one item at a time, as into the Secret
+    // Service) lists what it has stored so far.
+    static constexpr int importProgressMs = 250;
 
     struct Usage {
         qint64 count = 0;
@@ -233,9 +236,13 @@ private:
     void reloadInBackground();
     void startNextImport();
     ImportPlan planImport(const QList<Account>& incoming) const;
-    void applyImport(const ImportPlan& plan,
-                     const QList<std::optional<KeychainStore::KeychainError>>& errors,
-                     quint64 generation, const std::function<void(const ImportResult&)>& done);
+    // Lists the accounts of the plan from `first` on whose writes are told
+    // in `errors`: those stored.
+    void applyImported(const ImportPlan& plan, qsizetype first,
+                       const QList<std::optional<KeychainStore::KeychainError>>& errors);
+    void finishImport(const ImportPlan& plan,
+                      const std::optional<KeychainStore::KeychainError>& orderError,
+                      quint64 generation, const std::function<void(const ImportResult&)>& done);
     void deliver(std::function<void()> completion);
     bool drain();
 
@@ -264,6 +271,13 @@ private:
     quint64 m_writeGeneration = 0;
     bool m_loading = false;
     bool m_importRunning = false;
+    // The import under way, as its parts are listed.
+    struct ImportTally {
+        QList<Account> added;
+        int notAdded = 0;
+        std::optional<KeychainStore::KeychainError> firstError;
+        quint64 parts = 0;
+    } m_import;
     std::deque<PendingImport> m_pendingImports;
 
     // Results of the background work, waiting to be applied on this thread.

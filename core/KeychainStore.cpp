@@ -111,7 +111,21 @@ Query baseQuery(const QString& account) {
     return storeQuery(account, Keychain::Synchronizable::any);
 }
 
-QList<std::optional<KeychainError>> upsertAll(const QList<Write>& writes) {
+namespace {
+
+QList<std::optional<KeychainError>> errorsOf(const QList<Status>& statuses) {
+    QList<std::optional<KeychainError>> errors;
+    errors.reserve(statuses.size());
+    for (const Status status : statuses)
+        errors.append(status == Keychain::success ? std::nullopt
+                                                  : std::optional(KeychainError::fromStatus(status)));
+    return errors;
+}
+
+} // namespace
+
+QList<std::optional<KeychainError>> upsertAll(const QList<Write>& writes,
+                                              const Keychain::Progress& progress) {
     // The data of an existing item changes; a missing one is added as a
     // synchronizable item. An update never changes an item's other attributes.
     QList<Keychain::Upsert> batch;
@@ -120,15 +134,9 @@ QList<std::optional<KeychainError>> upsertAll(const QList<Write>& writes) {
         const Query query = baseQuery(write.account);
         batch.append({query, itemToAdd(query, write.data, true)});
     }
-    const QList<Status> statuses = Keychain::upsert(batch);
-    QList<std::optional<KeychainError>> errors;
-    errors.reserve(writes.size());
-    for (qsizetype i = 0; i < writes.size(); ++i) {
-        const Status status = statuses.value(i, Keychain::paramError);
-        errors.append(status == Keychain::success ? std::nullopt
-                                                  : std::optional(KeychainError::fromStatus(status)));
-    }
-    return errors;
+    QList<Status> statuses = Keychain::upsert(batch, progress);
+    statuses.resize(writes.size(), Keychain::paramError);
+    return errorsOf(statuses);
 }
 
 void upsert(const QString& account, const QByteArray& data) {
@@ -155,7 +163,8 @@ void saveAccount(const Account& account) {
 void saveOrder(const QList<QUuid>& ids) { upsert(orderAccount, encodeOrder(ids)); }
 
 QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
-                                            const std::optional<QList<QUuid>>& order) {
+                                            const std::optional<QList<QUuid>>& order,
+                                            const SaveProgress& progress) {
     QList<Write> writes;
     QList<qsizetype> unencoded; // positions of the accounts that could not be encoded
     for (qsizetype i = 0; i < accounts.size(); ++i) {
@@ -167,10 +176,17 @@ QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
     }
     if (order)
         writes.append({orderAccount, encodeOrder(*order)});
-    QList<std::optional<KeychainError>> written = upsertAll(writes);
-    for (const qsizetype i : std::as_const(unencoded))
-        written.insert(i, KeychainError(KeychainError::encodingFailed));
-    return written;
+    // Back in the accounts' order, with the ones that were never written.
+    const auto inAccountOrder = [&](QList<std::optional<KeychainError>> written) {
+        for (const qsizetype i : std::as_const(unencoded))
+            if (i <= written.size())
+                written.insert(i, KeychainError(KeychainError::encodingFailed));
+        return written;
+    };
+    Keychain::Progress told;
+    if (progress)
+        told = [&](const QList<Status>& done) { return progress(inAccountOrder(errorsOf(done))); };
+    return inAccountOrder(upsertAll(writes, told));
 }
 
 std::optional<FolderCatalog> readFolders() {

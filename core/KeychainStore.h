@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUuid>
 #include <exception>
+#include <functional>
 #include <optional>
 
 // The accounts and their companion records (order, folders, clock state and
@@ -60,11 +61,15 @@ struct Write {
     QString account;
     QByteArray data;
 };
-QList<std::optional<KeychainError>> upsertAll(const QList<Write>& writes);
+QList<std::optional<KeychainError>> upsertAll(const QList<Write>& writes,
+                                              const Keychain::Progress& progress = {});
 // The accounts, then the order when one is given, in one batch; the errors
-// come back in that order.
+// come back in that order. `progress` (see Keychain::Progress) hears the
+// errors of the accounts written so far, in the same order.
+using SaveProgress = std::function<bool(const QList<std::optional<KeychainError>>& done)>;
 QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
-                                            const std::optional<QList<QUuid>>& order = {});
+                                            const std::optional<QList<QUuid>>& order = {},
+                                            const SaveProgress& progress = {});
 
 std::optional<FolderCatalog> readFolders();
 std::optional<CorrectedClock::State> readClockState();

@@ -98,7 +98,7 @@ void setBackend(std::shared_ptr<Backend> backend) {
     currentBackend = std::move(backend);
 }
 
-QList<Status> Backend::upsert(const QList<Upsert>& writes) {
+QList<Status> Backend::upsert(const QList<Upsert>& writes, const Progress& progress) {
     QList<Status> statuses;
     statuses.reserve(writes.size());
     for (const Upsert& write : writes) {
@@ -106,7 +106,11 @@ QList<Status> Backend::upsert(const QList<Upsert>& writes) {
         if (status == itemNotFound)
             status = add(write.item);
         statuses.append(status);
+        if (progress && !progress(statuses))
+            break;
     }
+    while (statuses.size() < writes.size())
+        statuses.append(userCanceled);
     return statuses;
 }
 
@@ -117,7 +121,9 @@ Status copyMatching(const Query& query, Results* results) {
     return current()->copyMatching(query, results);
 }
 Status remove(const Query& query) { return current()->remove(query); }
-QList<Status> upsert(const QList<Upsert>& writes) { return current()->upsert(writes); }
+QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress) {
+    return current()->upsert(writes, progress);
+}
 
 void cancelInteraction() { SecretServiceBackend::cancelInteraction(); }
 

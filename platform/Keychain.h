@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,7 @@ enum Status : qint32 {
     decodeFailed = -26275,          // the stored items cannot be read
     ioError = -36,                  // the items could not be written
     paramError = -50,
+    userCanceled = -128,            // a batch stopped before this write
 };
 
 // Which items a query matches by synchronizability. A query that does not say
@@ -82,6 +84,10 @@ struct Upsert {
     Query query;
     Item item;
 };
+// Told, by a backend that writes a batch item by item, the statuses of the
+// writes made so far. Returning false stops the batch: the writes not made
+// get userCanceled.
+using Progress = std::function<bool(const QList<Status>& done)>;
 
 class Backend {
 public:
@@ -100,8 +106,9 @@ public:
     virtual Status remove(const Query& query) = 0;
     // Several writes at once, each with its own status, in order. A failed
     // write does not stop the others. Backends that keep their items in one
-    // place write them once (the file backend flushes once per batch).
-    virtual QList<Status> upsert(const QList<Upsert>& writes);
+    // place write them once (the file backend flushes once per batch) and
+    // tell no progress.
+    virtual QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {});
 };
 
 // The backend every caller in this process uses. The first call picks one:
@@ -116,7 +123,7 @@ Status add(const Item& item);
 Status update(const Query& query, const QByteArray& data);
 Status copyMatching(const Query& query, Results* results);
 Status remove(const Query& query);
-QList<Status> upsert(const QList<Upsert>& writes);
+QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {});
 // Dismisses a prompt that open() is waiting on (the program is quitting), so
 // that open() returns interactionNotAllowed now. Never picks a backend.
 void cancelInteraction();

@@ -313,7 +313,7 @@ Status FileBackend::add(const Item& item) {
     });
 }
 
-QList<Status> FileBackend::upsert(const QList<Upsert>& writes) {
+QList<Status> FileBackend::upsert(const QList<Upsert>& writes, const Progress&) {
     QList<Status> statuses;
     const Status status = withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
         for (const Upsert& write : writes) {

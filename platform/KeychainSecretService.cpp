@@ -651,7 +651,7 @@ Status SecretServiceBackend::update(const Query& query, const QByteArray& data) 
     return setData(service->get(), found, data);
 }
 
-QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes) {
+QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes, const Progress& progress) {
     Status status = success;
     const auto service = connect(&status);
     if (!service)
@@ -678,7 +678,7 @@ QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes) {
             if (write.query.service != common.service) common.service.reset();
             if (write.query.accessGroup != common.accessGroup) common.accessGroup.reset();
             if (write.query.useDataProtection != common.useDataProtection)
-                return Backend::upsert(writes); // they share nothing worth a search
+                return Backend::upsert(writes, progress); // they share nothing worth a search
         }
     }
     QList<Found> candidates;
@@ -717,7 +717,12 @@ QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes) {
             }
         }
         statuses.append(one);
+        lock.unlock();
+        if (progress && !progress(statuses))
+            break;
     }
+    while (statuses.size() < writes.size())
+        statuses.append(userCanceled);
     return statuses;
 }
 

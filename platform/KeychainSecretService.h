@@ -24,7 +24,7 @@ public:
     Status update(const Query& query, const QByteArray& data) override;
     Status copyMatching(const Query& query, Results* results) override;
     Status remove(const Query& query) override;
-    QList<Status> upsert(const QList<Upsert>& writes) override;
+    QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {}) override;
 };
 
 } // namespace Keychain

@@ -134,8 +134,7 @@ class KeyringTrustTests : public QObject {
     AddAccountSheet* addThroughTheSheet() {
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
-        if (!sheet) return nullptr;
-        QTest::qWaitForWindowExposed(sheet);
+        if (!sheet || !QTest::qWaitForWindowExposed(sheet)) return nullptr;
         for (QAbstractButton* b : sheet->findChildren<QAbstractButton*>())
             if (b->text() == "Paste link") b->click();
         sheet->findChild<QPlainTextEdit*>()->setPlainText(setupLink);

@@ -4,6 +4,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -660,9 +661,10 @@ private slots:
                 opened.acquire();
                 return Keychain::MemoryBackend::open();
             }
-            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes) override {
+            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
+                                           const Keychain::Progress& progress) override {
                 writeThread = std::this_thread::get_id();
-                return Keychain::Backend::upsert(writes);
+                return Keychain::Backend::upsert(writes, progress);
             }
         };
         auto gate = std::make_shared<Gate>();
@@ -686,6 +688,46 @@ private slots:
         QCOMPARE(labels(store->accounts()), QStringList({"A: a", "B: b"}));
         QVERIFY(gate->openThread.load() != std::this_thread::get_id());
         QVERIFY(gate->writeThread.load() != std::this_thread::get_id());
+        store.reset();
+        Keychain::setBackend(memory);
+    }
+
+    // A keychain that writes item by item (the Secret Service) and slowly:
+    // the accounts are listed as they are stored, a few times a second, not
+    // at the end; a program that quits stops the import after the item
+    // under way, and what was stored is listed, ordered and recorded.
+    void longImportsListAsTheyGoAndStopWhenQuitting() {
+        struct Slow : Keychain::MemoryBackend {
+            Keychain::Status add(const Keychain::Item& item) override {
+                QThread::msleep(3);
+                return Keychain::MemoryBackend::add(item);
+            }
+        };
+        auto slow = std::make_shared<Slow>();
+        Keychain::setBackend(slow);
+        openStore();
+        QList<Account> incoming;
+        for (int i = 0; i < 400; ++i)
+            incoming << makeAccount("Slow", QString::number(i));
+        QSignalSpy changes(store.get(), &AccountStore::accountsChanged);
+        std::optional<AccountStore::ImportResult> result;
+        store->importAccounts(incoming, [&](const AccountStore::ImportResult& r) { result = r; });
+        QTRY_VERIFY(changes.size() >= 2);
+        QVERIFY(!result);
+        const qsizetype listedBefore = store->accounts().size();
+        QVERIFY(listedBefore > 0 && listedBefore < 400);
+
+        QElapsedTimer quitting;
+        quitting.start();
+        store->finish();
+        QVERIFY2(quitting.elapsed() < 500, QByteArray::number(quitting.elapsed()));
+        QVERIFY(result);
+        QVERIFY(result->added >= listedBefore && result->added < 400);
+        QCOMPARE(result->added + result->notAdded, 400);
+        QCOMPARE(store->accounts().size(), result->added);
+        QCOMPARE(storedOrder(), ids());
+        QCOMPARE(events(), QStringList({QStringLiteral("account.imported %1 accounts").arg(result->added)}));
+        checkListsAreWhatIsStored();
         store.reset();
         Keychain::setBackend(memory);
     }
