@@ -505,7 +505,10 @@ int ContentView::rowHeight() {
     // Every row is as tall as the tallest kind (with a subtitle), so that a
     // row's place follows from its index alone.
     if (m_rowHeight == 0) {
-        AccountRow probe;
+        // In the list, hidden, so that it is styled like the rows it stands for.
+        AccountRow probe(m_rowsContainer);
+        probe.hide();
+        probe.ensurePolished();
         Account account;
         account.issuer = QStringLiteral("Issuer");
         account.name = QStringLiteral("name");

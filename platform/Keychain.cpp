@@ -153,6 +153,10 @@ void MemoryBackend::failWith(Operation operation, Status status, const QString& 
         m_failures.append({operation, status, account});
 }
 
+QList<Status> MemoryBackend::upsert(const QList<Upsert>& writes, const Progress&) {
+    return Backend::upsert(writes);
+}
+
 Status MemoryBackend::open() {
     QMutexLocker lock(&m_mutex);
     return forced(Operation::open, std::nullopt).value_or(success);

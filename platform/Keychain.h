@@ -141,6 +141,9 @@ public:
     Status update(const Query& query, const QByteArray& data) override;
     Status copyMatching(const Query& query, Results* results) override;
     Status remove(const Query& query) override;
+    // Item by item (so that injected failures hit single writes), but told
+    // as one write: memory is never slow enough for progress to matter.
+    QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {}) override;
 
     // Every later call of the operation returns the status, until cleared
     // with success.
