@@ -31,7 +31,6 @@ class ContentView : public QWidget {
     Q_OBJECT
 
 public:
-    inline static const QString sortKey = QStringLiteral("accountSortOrder.v1");
     static constexpr int copiedMarkMs = 1500;
     static constexpr int deletedToastMs = 2400;
     // Rows scrolled out of view that are kept for reuse.
@@ -57,6 +56,8 @@ public:
     void setSearchText(const QString& text);
     QString folderMenuTitle() const;
     std::optional<QUuid> copiedAccountID() const { return m_copiedAccountID; }
+    // The notice at the bottom of the window: a deletion, or links an
+    // import left out.
     std::optional<QString> deletedToast() const { return m_deletedToast; }
 
     // The rows on screen, in order (what the user sees): only the accounts in
@@ -104,6 +105,8 @@ private:
     // when it fails.
     void act(const std::function<bool()>& operation, const QString& what);
     void tick();
+    // Shows the notice, hidden again after a while unless a newer one came.
+    void showNotice(const QString& text);
     void showToast(const QString& text);
     void hideToast();
     void placeToast();
@@ -151,5 +154,6 @@ private:
     QList<AccountRow*> m_orderedRows;
     QLabel* m_errorLine;
     QLabel* m_unreadableLine;
+    QWidget* m_toastHost;
     QLabel* m_toast;
 };

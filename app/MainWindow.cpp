@@ -2,22 +2,31 @@
 
 #include "app/BrandMark.h"
 #include "app/ContentView.h"
+#include "system/LockOverlayMac.h"
 #include "system/UpdaterManager.h"
 
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QVBoxLayout>
 
 MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& defaults,
-                       UpdaterManager& updater, QWidget* parent)
+                       UpdaterManager& updater, AppLockMac& lock, QWidget* parent)
     : QMainWindow(parent) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Quillet"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setMinimumSize(520, 420);
     resize(560, 560);
-    m_content = new ContentView(store, clock, defaults, this);
-    setCentralWidget(m_content);
+    // The content and, on top of it in the same place, the lock overlay.
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_content = new ContentView(store, clock, defaults, central);
+    // The content's own minimum: the menu bar comes on top of it.
+    m_content->setMinimumSize(520, 420);
+    layout->addWidget(m_content);
+    m_lockOverlay = new LockOverlayMac(lock, m_content, central);
+    setCentralWidget(central);
 
     QMenu* app = menuBar()->addMenu(QStringLiteral("Quillet"));
     app->addAction(tr("About Quillet"), this, [this] {

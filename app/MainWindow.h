@@ -3,21 +3,25 @@
 #include <QMainWindow>
 
 class AccountStore;
+class AppLockMac;
 class ContentView;
+class LockOverlayMac;
 class TickingClock;
 class UpdaterManager;
 class UserDefaults;
 
-// The main window ("main"): the account list under the application menu.
-// Closing it destroys it; opening it again starts afresh (filter, search).
+// The main window ("main"): the account list under the application menu,
+// covered by the lock overlay while the app is locked. Closing it destroys
+// it; opening it again starts afresh (filter, search).
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
     MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& defaults,
-               UpdaterManager& updater, QWidget* parent = nullptr);
+               UpdaterManager& updater, AppLockMac& lock, QWidget* parent = nullptr);
 
     ContentView* content() const { return m_content; }
+    LockOverlayMac* lockOverlay() const { return m_lockOverlay; }
 
 signals:
     void appeared();
@@ -29,4 +33,5 @@ protected:
 
 private:
     ContentView* m_content;
+    LockOverlayMac* m_lockOverlay;
 };

@@ -4,10 +4,14 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
+#include "core/CredentialIdentitySync.h"
+#include "core/Settings.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
+#include "platform/SessionEvents.h"
 #include "platform/UserDefaults.h"
 #include "system/AppDelegate.h"
+#include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"
 #include "system/UpdaterManager.h"
@@ -29,7 +33,11 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
                                              AccountStore::Opening::inBackground);
     m_clock = std::make_unique<TickingClock>();
     m_appSettings = std::make_unique<AppSettings>(defaults);
+    m_appLock = std::make_unique<AppLockMac>(defaults);
     m_updater = std::make_unique<UpdaterManager>();
+    // The screen locking and the computer going to sleep lock the app again.
+    m_sessionEvents = std::make_unique<SessionEvents>();
+    m_appLock->watch(*m_sessionEvents);
 
     connect(m_delegate.get(), &AppDelegate::openMainWindowRequested, this,
             &QuilletApp::openMainWindow);
@@ -46,12 +54,16 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
             m_syncWhenOpen = false;
             CorrectedClock::sync(false);
         }
+        if (m_syncIdentitiesWhenOpen && m_store->vaultState() == AccountStore::VaultState::open)
+            syncCredentialIdentities();
     });
     // Picks up what the credential provider or another computer changed.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
         if (s == Qt::ApplicationActive)
             m_store->applicationBecameActive();
     });
+    m_accountCount = m_store->accounts().size();
+    connect(m_store.get(), &AccountStore::accountsChanged, this, &QuilletApp::accountsChanged);
 }
 
 QuilletApp::~QuilletApp() {
@@ -69,9 +81,13 @@ void QuilletApp::start() {
     connect(m_tray, &TrayHost::settingsRequested, this, &QuilletApp::openSettings);
     connect(m_tray, &TrayHost::quitRequested, qApp, &QApplication::quit);
     connect(m_tray, &TrayHost::appeared, this, &QuilletApp::sceneAppeared);
+    connect(m_tray, &TrayHost::appeared, this, &QuilletApp::syncCredentialIdentities);
 
-    const bool trayOnly = m_defaults.boolean(AppDelegate::menuBarOnlyKey).value_or(false);
-    // Without a tray the main window is the only way in.
+    // Without a tray the main window is the only way in: it opens, and the
+    // tray-only policy leaves it open.
+    m_delegate->setTrayAvailable([] { return TrayHost::isAvailable(); });
+    const bool trayOnly =
+        m_defaults.flag(Settings::menuBarOnly.key, Settings::menuBarOnly.defaultValue);
     if (!trayOnly || !TrayHost::isAvailable())
         openMainWindow();
     m_delegate->applicationDidFinishLaunching();
@@ -79,10 +95,14 @@ void QuilletApp::start() {
 
 MainWindow* QuilletApp::mainWindow() const { return m_mainWindow; }
 
+SettingsWindow* QuilletApp::settingsWindow() const { return m_settings; }
+
 void QuilletApp::openMainWindow() {
     if (!m_mainWindow) {
-        m_mainWindow = new MainWindow(*m_store, *m_clock, m_defaults, *m_updater);
+        m_mainWindow = new MainWindow(*m_store, *m_clock, m_defaults, *m_updater, *m_appLock);
         connect(m_mainWindow, &MainWindow::appeared, this, &QuilletApp::sceneAppeared);
+        connect(m_mainWindow, &MainWindow::appeared, this,
+                &QuilletApp::syncCredentialIdentities);
         connect(m_mainWindow, &MainWindow::settingsRequested, this, &QuilletApp::openSettings);
         connect(m_mainWindow, &MainWindow::quitRequested, qApp, &QApplication::quit);
     }
@@ -102,7 +122,7 @@ void QuilletApp::openMainWindow() {
 
 void QuilletApp::openSettings() {
     if (!m_settings) {
-        m_settings = new SettingsWindow;
+        m_settings = new SettingsWindow(*m_store, *m_appSettings, *m_appLock, m_defaults);
         connect(m_settings, &SettingsWindow::appeared, this, &QuilletApp::sceneAppeared);
     }
     m_settings->show();
@@ -129,4 +149,25 @@ void QuilletApp::sceneAppeared() {
         return;
     }
     CorrectedClock::sync(false);
+}
+
+void QuilletApp::syncCredentialIdentities() {
+    // Until the vault has been read, the store's empty list is no vault:
+    // registering it would take every identity away.
+    if (m_store->vaultState() != AccountStore::VaultState::open) {
+        m_syncIdentitiesWhenOpen = true;
+        return;
+    }
+    m_syncIdentitiesWhenOpen = false;
+    CredentialIdentityStore& identities = CredentialIdentityStore::shared();
+    CredentialIdentitySync::schedule(identities.state(), m_store->accounts(), identities);
+}
+
+void QuilletApp::accountsChanged() {
+    const qsizetype count = m_store->accounts().size();
+    if (count == m_accountCount)
+        return;
+    m_accountCount = count;
+    if (m_mainWindow)
+        syncCredentialIdentities();
 }

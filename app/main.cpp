@@ -1,6 +1,7 @@
 // Quillet: two-factor codes in the desktop's tray.
 #include "app/QuilletApp.h"
 #include "core/AccountStore.h"
+#include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
 #include "platform/UserDefaults.h"
 
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setOrganizationName(QStringLiteral("tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
+    // The installed desktop entry, so the desktop pairs our windows with it.
+    QApplication::setDesktopFileName(QStringLiteral("quillet"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
     // events recorded just before quitting still reach the timeline.
     app.store().finish();
     SecurityLog::shared().waitForIdle();
+    CredentialIdentitySync::waitForIdle();
     return status;
 }
 

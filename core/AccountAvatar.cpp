@@ -2,12 +2,14 @@
 
 #include "platform/Style.h"
 
+#include <QCache>
 #include <QFile>
 #include <QHash>
 #include <QImage>
-#include <QImageReader>
+#include <QMutex>
 #include <QPainterPath>
 #include <QSet>
+#include <QSvgRenderer>
 #include <QTextBoundaryFinder>
 #include <QtMath>
 #include <array>
@@ -156,35 +158,59 @@ int paletteIndex(std::int64_t h) {
     return int(magnitude % 10);
 }
 
+// Rendered logos by asset, pixel size and colour: a list repaints its
+// avatars often, and an SVG is parsed and rasterised once per combination.
+QCache<QString, QImage>& logoCache() {
+    static QCache<QString, QImage> cache(256);
+    return cache;
+}
+
+QMutex& logoCacheMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
 // The logo image, if the application carries one, as a template: its own
-// colours are ignored and its shape is filled with `color`.
+// colours are ignored and its shape is filled with `color`, scaled to fit
+// `box` with its aspect ratio kept.
 std::optional<QImage> logoImage(const QString& asset, const QSizeF& box, qreal ratio,
                                 const QColor& color) {
     const QSize target = (box * ratio).toSize();
     if (target.isEmpty()) return std::nullopt;
-    for (const char* suffix : {".svg", ".png"}) {
-        const QString path = QStringLiteral(":/logos/") + asset + QLatin1String(suffix);
-        if (!QFile::exists(path)) continue;
-        QImageReader reader(path);
-        const QSize natural = reader.size();
-        if (natural.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize))
-            reader.setScaledSize(natural.scaled(target, Qt::KeepAspectRatio));
-        QImage image = reader.read();
-        if (image.isNull()) continue;
-        const QSize fitted =
-            (natural.isValid() ? natural : image.size()).scaled(target, Qt::KeepAspectRatio);
-        if (image.size() != fitted)
-            image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        {
-            QPainter tint(&image);
-            tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
-            tint.fillRect(image.rect(), color);
-        }
-        image.setDevicePixelRatio(ratio);
-        return image;
+    const QString key = QStringLiteral("%1 %2x%3 %4 %5")
+                            .arg(asset)
+                            .arg(target.width())
+                            .arg(target.height())
+                            .arg(color.rgba())
+                            .arg(ratio);
+    {
+        const QMutexLocker lock(&logoCacheMutex());
+        if (const QImage* cached = logoCache().object(key)) return *cached;
     }
-    return std::nullopt;
+
+    const QString path = QStringLiteral(":/logos/") + asset + QStringLiteral(".svg");
+    if (!QFile::exists(path)) return std::nullopt;
+    QSvgRenderer renderer(path);
+    if (!renderer.isValid()) return std::nullopt;
+    const QSizeF natural = renderer.viewBoxF().size();
+    const QSize fitted = (natural.isEmpty() ? QSizeF(target) : natural)
+                             .scaled(QSizeF(target), Qt::KeepAspectRatio)
+                             .toSize()
+                             .expandedTo(QSize(1, 1));
+    QImage image(fitted, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter draw(&image);
+        draw.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&draw, QRectF(QPointF(0, 0), QSizeF(fitted)));
+        draw.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        draw.fillRect(image.rect(), color);
+    }
+    image.setDevicePixelRatio(ratio);
+
+    const QMutexLocker lock(&logoCacheMutex());
+    logoCache().insert(key, new QImage(image));
+    return image;
 }
 
 QFont initialsFont(qreal pixelSize) {
@@ -245,6 +271,13 @@ std::optional<QString> logoAssetName(const Account& account) {
     return std::nullopt;
 }
 
+QStringList logoAssetNames() {
+    QStringList names = logoTable().values();
+    names.sort();
+    names.removeDuplicates();
+    return names;
+}
+
 void paint(QPainter& painter, const QRectF& square, const Account& account) {
     const qreal size = qMin(square.width(), square.height());
     if (size <= 0) return;
@@ -270,9 +303,9 @@ void paint(QPainter& painter, const QRectF& square, const Account& account) {
             painter.drawImage(
                 QRectF(box.center() - QPointF(shown.width(), shown.height()) / 2, shown), *image);
         } else {
-            // No logo artwork ships with the app, so a known service gets a
-            // neutral mark of our own: its initials inside a thin ring, which
-            // keeps it apart from the plain initials of unknown services.
+            // A known service whose logo does not ship gets a neutral mark
+            // of our own: its initials inside a thin ring, which keeps it
+            // apart from the plain initials of unknown services.
             const QRectF ring = box.adjusted(-size * 0.04, -size * 0.04, size * 0.04, size * 0.04);
             const qreal line = qMax(1.0, size * 0.04);
             painter.setPen(QPen(brand, line));
@@ -291,24 +324,3 @@ void paint(QPainter& painter, const QRectF& square, const Account& account) {
 }
 
 } // namespace AccountAvatar
-
-AccountAvatarView::AccountAvatarView(qreal size, QWidget* parent)
-    : QWidget(parent), size_(qMax<qreal>(0, size)) {
-    setFixedSize(sizeHint());
-}
-
-void AccountAvatarView::setAccount(const Account& account) {
-    account_ = account;
-    update();
-}
-
-QSize AccountAvatarView::sizeHint() const {
-    return QSize(qCeil(size_), qCeil(size_));
-}
-
-void AccountAvatarView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    const QRectF area = rect();
-    AccountAvatar::paint(
-        painter, QRectF(area.center() - QPointF(size_, size_) / 2, QSizeF(size_, size_)), account_);
-}

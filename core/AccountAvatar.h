@@ -7,7 +7,6 @@
 #include <QRectF>
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 #include <optional>
 
 // The small square picture beside an account in every list: a known service's
@@ -33,27 +32,10 @@ QColor brandColor(const Account& account);
 // The logo of the first word (in text order) that names a known service.
 std::optional<QString> logoAssetName(const Account& account);
 
+// Every asset name the logo table can give, sorted.
+QStringList logoAssetNames();
+
 // Draws the avatar into `square` (its smaller side is the avatar's size).
 void paint(QPainter& painter, const QRectF& square, const Account& account);
 
 } // namespace AccountAvatar
-
-// The avatar as a fixed-size widget, for lists built from widgets.
-class AccountAvatarView : public QWidget {
-    Q_OBJECT
-public:
-    explicit AccountAvatarView(qreal size = 36, QWidget* parent = nullptr);
-
-    void setAccount(const Account& account);
-    const Account& account() const { return account_; }
-    qreal avatarSize() const { return size_; }
-
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    qreal size_;
-    Account account_;
-};

@@ -4,6 +4,7 @@
 #include "core/Limits.h"
 #include "core/SecurityLog.h"
 #include "core/SerialQueue.h"
+#include "core/Settings.h"
 #include "core/Text.h"
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
@@ -323,18 +324,25 @@ void AccountStore::tryAgain() {
 
 void AccountStore::scheduleWidgetRefresh() { m_widgetTimer.start(); }
 
+namespace {
+
+// The larger count and the later date of the two.
+void merge(Account& account, const AccountStore::Usage& usage) {
+    account.useCount = std::max(usage.count, account.useCount);
+    if (account.lastUsedAt.value_or(CorrectedClock::State::distantPast()) < usage.lastAt)
+        account.lastUsedAt = usage.lastAt;
+}
+
+} // namespace
+
 QList<Account> AccountStore::applyUsage(const QList<Account>& accounts) const {
     if (m_usage.isEmpty())
         return accounts;
     QList<Account> merged = accounts;
-    const QDateTime distantPast = CorrectedClock::State::distantPast();
     for (Account& account : merged) {
         const auto entry = m_usage.constFind(account.id);
-        if (entry == m_usage.constEnd())
-            continue;
-        account.useCount = std::max(entry->count, account.useCount);
-        if (account.lastUsedAt.value_or(distantPast) < entry->lastAt)
-            account.lastUsedAt = entry->lastAt;
+        if (entry != m_usage.constEnd())
+            merge(account, *entry);
     }
     return merged;
 }
@@ -375,12 +383,14 @@ std::optional<QHash<QUuid, AccountStore::Usage>> AccountStore::decodeUsage(const
 }
 
 void AccountStore::loadUsage() {
-    if (const auto data = m_defaults.data(usageKey))
+    if (const auto data = m_defaults.data(Settings::usageStats.key))
         if (auto usage = decodeUsage(*data))
             m_usage = *usage;
 }
 
-void AccountStore::saveUsage() { m_defaults.setValue(usageKey, encodeUsage(m_usage)); }
+void AccountStore::saveUsage() {
+    m_defaults.setValue(Settings::usageStats.key, encodeUsage(m_usage));
+}
 
 void AccountStore::forgetUsage() {
     QSet<QUuid> known;
@@ -399,8 +409,17 @@ void AccountStore::markUsed(const Account& account) {
                           account.lastUsedAt.value_or(CorrectedClock::State::distantPast())});
     entry.count += 1;
     entry.lastAt = now();
-    m_usage.insert(account.id, entry);
+    const QUuid id = account.id; // `account` may be an element of the list
+    m_usage.insert(id, entry);
     saveUsage();
+    // The list shows the new figures at once, so that an order by use
+    // follows each copy rather than the next reload. Memory only: the
+    // keychain item catches up when the account is next saved.
+    if (const qsizetype i = indexOf(id); i >= 0) {
+        Operation operation(*this);
+        merge(m_accounts[i], entry);
+        changed(accountsChange);
+    }
 }
 
 // MARK: - Saving
@@ -939,9 +958,10 @@ void AccountStore::syncFolders() { reconcileFolders(KeychainStore::readFolders()
 
 void AccountStore::reconcileFolders(const std::optional<FolderCatalog>& catalog) {
     const QDateTime distantPast = CorrectedClock::State::distantPast();
-    const QDateTime localDate = m_defaults.date(foldersStampKey).value_or(distantPast);
+    const QDateTime localDate =
+        m_defaults.date(Settings::accountFoldersUpdatedAt.key).value_or(distantPast);
     QList<Folder> localList;
-    if (const auto data = m_defaults.data(foldersKey))
+    if (const auto data = m_defaults.data(Settings::accountFolders.key))
         localList = decodeFolders(*data).value_or(QList<Folder>());
 
     if (!catalog) {
@@ -976,8 +996,8 @@ void AccountStore::reconcileFolders(const std::optional<FolderCatalog>& catalog)
 }
 
 void AccountStore::storeLocalFolders(const QList<Folder>& folders, const QDateTime& date) {
-    m_defaults.setValue(foldersKey, encodeFolders(folders));
-    m_defaults.setValue(foldersStampKey, date);
+    m_defaults.setValue(Settings::accountFolders.key, encodeFolders(folders));
+    m_defaults.setValue(Settings::accountFoldersUpdatedAt.key, date);
 }
 
 void AccountStore::saveFolders() {

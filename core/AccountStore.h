@@ -37,9 +37,6 @@ class AccountStore : public QObject {
     Q_OBJECT
 
 public:
-    inline static const QString usageKey = QStringLiteral("usageStats.v1");
-    inline static const QString foldersKey = QStringLiteral("accountFolders.v1");
-    inline static const QString foldersStampKey = QStringLiteral("accountFoldersUpdatedAt.v1");
     static constexpr int reloadDelayMs = 250;
     static constexpr int widgetRefreshDelayMs = 1000;
     static constexpr qint64 recentlyDeletedSeconds = 30 * 86400;

@@ -4,6 +4,7 @@
 #include "core/Limits.h"
 #include "core/Text.h"
 #include "intake/Importers.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
@@ -90,6 +91,7 @@ QLabel* symbolLabel(const QString& name, const QFont& font, const QColor& colour
     const int size = QFontMetrics(font).height();
     label->setPixmap(Symbols::pixmap(name, size, colour, scale->devicePixelRatioF()));
     label->setFixedSize(size, size);
+    ScreenReader::setHidden(label); // its text stands beside it
     return label;
 }
 
@@ -307,11 +309,12 @@ AddAccountSheet::AddAccountSheet(AddHandler onAdd, QWidget* parent, ScreenScanne
     footer->setContentsMargins(20, 14, 20, 14);
     footer->addStretch(1);
     auto* cancel = new QPushButton(tr("Cancel"));
+    // Return stays with the primary button even while Cancel has the focus
+    // (as it does when the primary button hides for a scan).
+    cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    footer->addWidget(cancel);
     m_primary = new QPushButton;
     connect(m_primary, &QPushButton::clicked, this, &AddAccountSheet::primaryClicked);
-    footer->addWidget(m_primary);
     // The indicator stands where "Scan" stood, with a little room either side.
     auto* working = new QWidget;
     auto* workingLayout = new QHBoxLayout(working);
@@ -322,7 +325,16 @@ AddAccountSheet::AddAccountSheet(AddHandler onAdd, QWidget* parent, ScreenScanne
     m_progress->setFixedSize(48, 10);
     m_progress->setAccessibleName(tr("Scanning displays…"));
     workingLayout->addWidget(m_progress);
-    footer->addWidget(working);
+    // In the desktop's order, as in every other dialog.
+    if (Style::acceptButtonFirst(this)) {
+        footer->addWidget(m_primary);
+        footer->addWidget(working);
+        footer->addWidget(cancel);
+    } else {
+        footer->addWidget(cancel);
+        footer->addWidget(m_primary);
+        footer->addWidget(working);
+    }
     column->addLayout(footer);
 
     auto* layout = new QVBoxLayout(this);
@@ -623,11 +635,18 @@ void AddAccountSheet::scanScreen() {
         return;
     setWorking(true);
     setStatus(tr("Scanning displays…"));
+    // A scan still running (its working state ended by an empty import
+    // meanwhile) is waited for again rather than started twice.
+    if (m_scanRunning)
+        return;
+    m_scanRunning = true;
     // A moment for the sheet to show that it is working before the scanner
     // hides our windows for the capture.
     QTimer::singleShot(250, this, [this] {
-        if (m_dismissed)
+        if (m_dismissed) {
+            m_scanRunning = false;
             return; // nobody is left to hand the accounts to
+        }
         // The sheet is the context, so a sheet deleted meanwhile never hears
         // of the result; the pointer also covers a scanner that forgets that.
         const QPointer<AddAccountSheet> self(this);
@@ -639,6 +658,7 @@ void AddAccountSheet::scanScreen() {
 }
 
 void AddAccountSheet::scanEnded(const QRImport::ScanResult& result) {
+    m_scanRunning = false;
     if (m_dismissed)
         return;
     if (result.error) {
@@ -646,7 +666,10 @@ void AddAccountSheet::scanEnded(const QRImport::ScanResult& result) {
         setWorking(false);
         return;
     }
-    finish(result.accounts, true);
+    // The scan is over whatever becomes of what it found (while accounts
+    // are being stored, it is dropped).
+    setWorking(false);
+    finish(result.accounts);
 }
 
 std::optional<QString> AddAccountSheet::askForFile(const QStringList& nameFilters) {
@@ -711,7 +734,8 @@ void AddAccountSheet::openFile() {
         }
     }
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        setStatus(tr("The file “%1” couldn’t be opened.").arg(name));
+        // The system's own reason: missing, not permitted, unreadable...
+        setStatus(tr("The file “%1” couldn’t be opened: %2").arg(name, file.errorString()));
         return;
     }
     // Stateless, so that a sequence cut off at the end of the file counts as
@@ -732,9 +756,9 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
         setStatus(*tooLarge);
         return;
     }
-    QList<Account> accounts;
+    Importers::Import found;
     try {
-        accounts = Importers::parse(text, password);
+        found = Importers::read(text, password);
     } catch (const Importers::ImportError& error) {
         if (error.kind() == Importers::ImportError::needsPassword ||
             error.kind() == Importers::ImportError::wrongPassword) {
@@ -760,11 +784,11 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
     }
     // The password pane stays while accounts are being stored: should that
     // fail, the user tries again without typing the password anew.
-    if (accounts.isEmpty()) {
+    if (found.accounts.isEmpty()) {
         m_pendingEncryptedText.reset();
         m_password->clear();
     }
-    finish(accounts);
+    finish(found.accounts, found.unreadable);
 }
 
 void AddAccountSheet::decryptAndImport() {
@@ -804,17 +828,14 @@ void AddAccountSheet::addManual() {
     finish({account});
 }
 
-void AddAccountSheet::finish(const QList<Account>& accounts, bool fromScan) {
-    if (m_dismissed)
-        return;
-    // Only the scan's own ending stops the indicator: a paste that finds
-    // nothing while a scan runs must not offer a second scan.
-    if (fromScan)
-        setWorking(false);
-    if (m_saving)
+void AddAccountSheet::finish(const QList<Account>& accounts, int unreadable) {
+    if (m_dismissed || m_saving)
         return;
     if (accounts.isEmpty()) {
         setStatus(tr("No accounts were imported."));
+        // Whatever found nothing, the sheet stops working and offers its
+        // button again; a scan still running is waited for if pressed.
+        setWorking(false);
         return;
     }
     for (const Account& account : accounts)
@@ -825,6 +846,7 @@ void AddAccountSheet::finish(const QList<Account>& accounts, bool fromScan) {
     // Whatever ends while the owner stores the list (a scan, a second click)
     // finds the sheet busy and hands nothing on.
     m_saving = true;
+    m_unreadable = unreadable;
     setStatus(tr("Saving to your keyring…"));
     const QPointer<AddAccountSheet> self(this);
     if (m_onAdd)
@@ -843,7 +865,11 @@ void AddAccountSheet::stored(const std::optional<QString>& error) {
     if (m_dismissed)
         return;
     if (!error) {
-        accept();
+        const QPointer<AddAccountSheet> alive(this);
+        if (m_unreadable > 0)
+            emit linksUnreadable(m_unreadable);
+        if (alive)
+            accept();
         return;
     }
     // The input stays as it was, so the user can try again.

@@ -63,6 +63,11 @@ public:
 
     void done(int result) override;
 
+signals:
+    // Accounts were handed on, but this many links of the import could not
+    // be read and were left out; sent before the sheet closes.
+    void linksUnreadable(int count);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -85,7 +90,7 @@ private:
     void importText(const QString& text, const std::optional<QString>& password);
     void decryptAndImport();
     void addManual();
-    void finish(const QList<Account>& accounts, bool fromScan = false);
+    void finish(const QList<Account>& accounts, int unreadable = 0);
     void stored(const std::optional<QString>& error);
 
     // The chosen file, or nothing when the dialog was cancelled or the sheet
@@ -101,9 +106,13 @@ private:
     bool m_working = false;
     // The owner is storing what was handed over; nothing else is handed on.
     bool m_saving = false;
+    // Links of the import being stored that could not be read.
+    int m_unreadable = 0;
     // Set when the sheet closes or hands its accounts on; from then on
     // nothing reaches `onAdd`.
     bool m_dismissed = false;
+    // A screen scan has been started and has not reported back yet.
+    bool m_scanRunning = false;
     std::optional<QString> m_pendingEncryptedText;
 
     QButtonGroup* m_modeGroup = nullptr;

@@ -1,17 +1,31 @@
 #include "menubar/SettingsWindow.h"
 
-#include <QLabel>
+#include "menubar/GeneralTab.h"
+#include "menubar/HotKeysTab.h"
+#include "platform/Accessibility.h"
+#include "platform/Symbols.h"
+
+#include <QShortcut>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
-SettingsWindow::SettingsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+SettingsWindow::SettingsWindow(AccountStore& store, AppSettings& settings, AppLockMac& lock,
+                               UserDefaults& defaults, QWidget* parent)
+    : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Settings"));
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(tr("Settings"));
     setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(this);
-    auto* note = new QLabel(tr("There is nothing to set here yet."), this);
-    note->setAlignment(Qt::AlignCenter);
-    layout->addWidget(note);
-    resize(480, 240);
+    m_tabs = new QTabWidget(this);
+    m_general = new GeneralTab(store, settings, lock, defaults);
+    m_hotKeys = new HotKeysTab(store, settings, Accessibility::isTrusted());
+    m_tabs->addTab(m_general, Symbols::icon(QStringLiteral("gearshape")), tr("General"));
+    m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("command")), tr("Hotkeys"));
+    layout->addWidget(m_tabs);
+    setFixedSize(660, 560);
+
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 void SettingsWindow::showEvent(QShowEvent* event) {

@@ -10,6 +10,7 @@
 // collide with names in Qt's headers.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
 
@@ -70,12 +71,20 @@ std::optional<X11> x11() {
 // so a press counts only when its key is not already down: with detectable
 // auto-repeat the server sends repeats as presses without releases, and
 // without it a repeat is a release and a press with the same timestamp.
+// Main thread only, like every call of this layer.
+int suspensions = 0;
+
 class Filter : public QAbstractNativeEventFilter {
 public:
     QHash<quint32, Grab> grabs;
 
+    void forgetKeys() {
+        m_down.clear();
+        m_lastRelease = {0, 0};
+    }
+
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
-        if (type != "xcb_generic_event_t") return false;
+        if (type != "xcb_generic_event_t" || suspensions > 0) return false;
         auto* event = static_cast<xcb_generic_event_t*>(message);
         const quint8 kind = event->response_type & 0x7f;
         if (kind != XCB_KEY_PRESS && kind != XCB_KEY_RELEASE) return false;
@@ -104,8 +113,13 @@ private:
     std::pair<xcb_keycode_t, xcb_timestamp_t> m_lastRelease{0, 0};
 };
 
-Filter* filter(Display* display) {
+Filter*& filterInstance() {
     static Filter* instance = nullptr;
+    return instance;
+}
+
+Filter* filter(Display* display) {
+    Filter*& instance = filterInstance();
     if (!instance) {
         instance = new Filter;
         qGuiApp->installNativeEventFilter(instance);
@@ -115,6 +129,7 @@ Filter* filter(Display* display) {
     }
     return instance;
 }
+
 
 void ungrab(const X11& x, const Grab& grab) {
     for (quint16 variant : lockVariants)
@@ -129,8 +144,10 @@ Dispatcher& dispatcher() {
     return *instance;
 }
 
-quint32 keysymForKeyCode(quint32 macKeyCode) {
-    // macOS virtual key code -> X keysym (ANSI layout positions).
+namespace {
+
+// macOS virtual key code -> X keysym (ANSI layout positions).
+const std::unordered_map<quint32, quint32>& keysymTable() {
     static const std::unordered_map<quint32, quint32> table{
         {0, XK_a},
         {1, XK_s},
@@ -201,9 +218,44 @@ quint32 keysymForKeyCode(quint32 macKeyCode) {
         {125, XK_Down},
         {126, XK_Up},
     };
-    const auto it = table.find(macKeyCode);
-    return it == table.end() ? 0 : it->second;
+    return table;
 }
+
+} // namespace
+
+quint32 keysymForKeyCode(quint32 macKeyCode) {
+    const auto it = keysymTable().find(macKeyCode);
+    return it == keysymTable().end() ? 0 : it->second;
+}
+
+std::optional<quint32> keyCodeForNativeScanCode(quint32 nativeScanCode) {
+    const std::optional<X11> x = x11();
+    if (!x || nativeScanCode < 8 || nativeScanCode > 255) return std::nullopt;
+    const KeySym symbol = XkbKeycodeToKeysym(x->display, KeyCode(nativeScanCode), 0, 0);
+    if (symbol == NoSymbol) return std::nullopt;
+    // Letters come lower-case at level 0 on every common layout, but a
+    // layout may put the capital there.
+    KeySym lower = symbol, upper = symbol;
+    XConvertCase(symbol, &lower, &upper);
+    for (const auto& [code, keysym] : keysymTable())
+        if (keysym == lower) return code;
+    return std::nullopt;
+}
+
+// Keys held when the suspension starts or ends are forgotten: their releases
+// may go to the recorder, and a stale "down" would swallow the next press.
+void suspend() {
+    if (suspensions++ == 0)
+        if (Filter* instance = filterInstance()) instance->forgetKeys();
+}
+
+void resume() {
+    if (suspensions == 0) return;
+    if (--suspensions == 0)
+        if (Filter* instance = filterInstance()) instance->forgetKeys();
+}
+
+bool isSuspended() { return suspensions > 0; }
 
 int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id) {
     const std::optional<X11> x = x11();

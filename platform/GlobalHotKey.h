@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <optional>
 
 // System-wide key combinations on X11: each combination is grabbed on the
 // root window so its presses reach this program whichever window has focus.
@@ -36,5 +37,18 @@ void unregisterHotKey(quint32 id);
 
 // The X keysym for a macOS virtual key code, 0 when the key has none here.
 quint32 keysymForKeyCode(quint32 macKeyCode);
+
+// The macOS virtual key code of an X key (a QKeyEvent's nativeScanCode() on
+// X11), found by the key's unshifted symbol so that Shift+1 is still the key
+// "1"; nothing without X or for a key the table does not know.
+std::optional<quint32> keyCodeForNativeScanCode(quint32 nativeScanCode);
+
+// While the user records a combination, every key must reach the recorder:
+// suspended, presses of registered combinations fire nothing and go on to
+// the focused widget like any other key. The X grabs stay in place (a
+// keyboard grab of the recorder outranks them). Calls nest.
+void suspend();
+void resume();
+bool isSuspended();
 
 } // namespace GlobalHotKey

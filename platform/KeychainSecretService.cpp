@@ -36,6 +36,7 @@ const SecretSchema itemSchema = {
         {"synchronizable", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {"accessible", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {"dataProtection", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"label", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
     },
     // reserved
@@ -145,6 +146,9 @@ AttributesPtr attributesOf(const Item& item) {
     insert(attributes.get(), "synchronizable", flag(item.synchronizable));
     insert(attributes.get(), "accessible", toText(item.accessible));
     insert(attributes.get(), "dataProtection", flag(item.dataProtection));
+    // Also an attribute, so that a search reads it back with the others.
+    if (!item.label.isEmpty())
+        insert(attributes.get(), "label", item.label);
     return attributes;
 }
 
@@ -203,6 +207,7 @@ Item itemFrom(GHashTable* attributes) {
     item.accessible =
         accessibilityFromText(value("accessible")).value_or(Accessibility::whenUnlocked);
     item.dataProtection = value("dataProtection") == QLatin1String("1");
+    item.label = value("label");
     return item;
 }
 
@@ -471,7 +476,9 @@ Status setData(SecretService* service, const QList<Found>& found, const QByteArr
 }
 
 QByteArray labelOf(const Item& item) {
-    return QStringLiteral("Quillet: %1 %2").arg(item.service, item.account).toUtf8();
+    return (item.label.isEmpty() ? QStringLiteral("Quillet: %1 %2").arg(item.service, item.account)
+                                 : item.label)
+        .toUtf8();
 }
 
 // Creates the item in the collection with one call, without the proxy

@@ -68,7 +68,7 @@ QString desktopFilePath() {
 Status status() {
     const QString path = desktopFilePath();
     if (!QFileInfo::exists(path)) return Status::notRegistered;
-    return isHidden(path) ? Status::notRegistered : Status::enabled;
+    return isHidden(path) ? Status::requiresApproval : Status::enabled;
 }
 
 bool registerItem(QString* error) {

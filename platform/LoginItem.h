@@ -9,8 +9,9 @@ namespace LoginItem {
 enum class Status {
     notRegistered,
     enabled,
-    // Kept so callers can treat every platform alike; an autostart entry
-    // never waits for anybody's approval.
+    // The entry is there, but the desktop's startup-applications settings
+    // turned it off (Hidden=true or X-GNOME-Autostart-enabled=false): the
+    // user has to turn it on again, there or by registering it anew.
     requiresApproval,
     notFound
 };

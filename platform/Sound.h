@@ -2,7 +2,10 @@
 
 #include <QString>
 
-// Short system sounds by name ("Tink"). A name we do not know plays nothing.
+// Short system sounds by name ("Tink"), from the desktop's sound theme, or a
+// bundled sound where the theme has none. A name we do not know plays
+// nothing; a desktop without sound stays silent. Playing never waits for the
+// sound.
 namespace Sound {
 
 void play(const QString& name);

@@ -1,7 +1,5 @@
 #include "platform/Style.h"
 
-#include <QLabel>
-
 #include <QHash>
 #include <QMutex>
 
@@ -145,21 +143,6 @@ QColor color(SemanticColor c, const QPalette& palette) {
         return dark ? QColor(255, 214, 10) : QColor(255, 204, 0);
     }
     return text;
-}
-
-void setTextColor(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    widget->setPalette(palette);
-}
-
-QLabel* label(const QString& text, TextStyle style, std::optional<SemanticColor> colour,
-              QFont::Weight weight) {
-    auto* label = new QLabel(text);
-    label->setFont(font(style, weight));
-    label->setTextFormat(Qt::PlainText);
-    if (colour) setTextColor(label, color(*colour));
-    return label;
 }
 
 } // namespace Style

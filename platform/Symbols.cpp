@@ -231,6 +231,51 @@ Glyph chainLinks() {
     return {draw(strandUnder(lower, upper, nearOne)), draw(strandUnder(upper, lower, nearOther))};
 }
 
+// The Command key's sign: a square whose sides run on into a loop at each
+// corner. Unstroked, so that callers can scale it before stroking.
+// `half` is half the inner square's side, `loop` a corner loop's radius.
+QPainterPath commandSign(const QPointF& centre, qreal half, qreal loop) {
+    QPainterPath path;
+    const qreal inner = half;
+    const qreal corner = inner + loop; // a loop's centre, from the middle
+    // Each loop leaves out the quarter that faces the middle; `from` is where
+    // its three quarters start.
+    const struct {
+        qreal dx, dy, from;
+    } loops[] = {{-1, -1, 0}, {1, -1, 270}, {-1, 1, 90}, {1, 1, 180}};
+    for (const auto& l : loops) {
+        const QPointF c = centre + QPointF(l.dx * corner, l.dy * corner);
+        const QRectF box(c.x() - loop, c.y() - loop, 2 * loop, 2 * loop);
+        path.arcMoveTo(box, l.from);
+        path.arcTo(box, l.from, 270);
+    }
+    for (qreal side : {-inner, inner}) {
+        path.moveTo(centre + QPointF(side, -corner));
+        path.lineTo(centre + QPointF(side, corner));
+        path.moveTo(centre + QPointF(-corner, side));
+        path.lineTo(centre + QPointF(corner, side));
+    }
+    return path;
+}
+
+// Arcs around one centre, each a little wider than the last, opening
+// downwards: a fingertip's ridges.
+Glyph fingerprint() {
+    Glyph glyph;
+    const QPointF centre(12, 13);
+    int ring = 0;
+    for (qreal radius : {2.6, 5.4, 8.2}) {
+        const QRectF box(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
+        const qreal open = 70 - 12 * ring++; // degrees left out at the bottom
+        QPainterPath arc;
+        arc.arcMoveTo(box, 270 + open / 2);
+        arc.arcTo(box, 270 + open / 2, 360 - open);
+        glyph.append(draw(stroked(arc, 1.7)));
+    }
+    glyph.append(draw(line({12, 13}, {12, 18.5}, 1.7)));
+    return glyph;
+}
+
 // A box open at the top with an arrow dropping into it, in front of a second
 // box. The arrow passes in front of the back box, so the back box gets a
 // margin cut around the arrow as well as around the front box.
@@ -454,6 +499,14 @@ const QHash<QString, Glyph>& glyphs() {
                  erase(line({12, 9.2}, {12, 13.6}, 2.2)), erase(circle({12, 16.7}, 1.3))});
         }
         {
+            const QPainterPath octagon = polyline({{8.3, 2.5}, {15.7, 2.5}, {21.5, 8.3}, {21.5, 15.7},
+                                                   {15.7, 21.5}, {8.3, 21.5}, {2.5, 15.7}, {2.5, 8.3}},
+                                                  true);
+            add("exclamationmark.octagon.fill",
+                {draw(octagon), draw(stroked(octagon, 1.4)),
+                 erase(line({12, 7}, {12, 13.4}, 2.4)), erase(circle({12, 17}, 1.4))});
+        }
+        {
             QPainterPath body;
             body.moveTo(3.8, 9);
             body.lineTo(14.5, 9);
@@ -498,6 +551,17 @@ const QHash<QString, Glyph>& glyphs() {
                 {draw(stroked(shackle)), draw(roundedRect(QRectF(5, 10.5, 14, 11), 2.2))});
         }
         add("square.and.arrow.down.on.square", arrowDownIntoStackedSquares());
+        add("command", {draw(stroked(commandSign({12, 12}, 2.6, 3.2), 1.7))});
+        add("command.circle", {draw(stroked(circle({12, 12}, 10), 1.6)),
+                               draw(stroked(commandSign({12, 12}, 1.7, 2.1), 1.4))});
+        add("info.circle.fill", {draw(circle({12, 12}, 10)), erase(circle({12, 7.4}, 1.4)),
+                                 erase(line({12, 10.8}, {12, 17}, 2.3))});
+        add("text.cursor", {draw(line({12, 4.5}, {12, 19.5}, 1.8)),
+                            draw(stroked(polyline({{8.5, 3.5}, {10.5, 4.5}, {13.5, 4.5},
+                                                   {15.5, 3.5}}), 1.6)),
+                            draw(stroked(polyline({{8.5, 20.5}, {10.5, 19.5}, {13.5, 19.5},
+                                                   {15.5, 20.5}}), 1.6))});
+        add("touchid", fingerprint());
         add("xmark", {draw(line({5, 5}, {19, 19}, 2.2)), draw(line({19, 5}, {5, 19}, 2.2))});
         return t;
     }();

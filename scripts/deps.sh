@@ -9,13 +9,26 @@ packages=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
   libssl-dev libsecret-1-dev libx11-dev libxtst-dev libxcb1-dev libzxing-dev
+  # owner authentication for the app lock
+  libpam0g-dev
+  # event sounds through the desktop's sound theme (ALSA: to quiet its messages)
+  libcanberra-dev libasound2-dev
   # tests and benchmarks
   libbenchmark-dev oathtool python3 dbus gnome-keyring
   python3-cryptography
+  # oracles of the credential provider: IDNA and Punycode, CBOR, WebAuthn
+  idn2 python3-cbor2 python3-fido2
   # the QR benchmark's reference reader
   zbar-tools
+  # the install test checks the desktop entry
+  desktop-file-utils
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
+  # desktop tests read the windows as a screen reader does, under a window manager
+  at-spi2-core python3-pyatspi openbox
+  # the lock's tests: a PAM stack without touching /etc, logind and the screen saver
+  # mocked on private buses
+  libpam-wrapper python3-dbusmock
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )

@@ -86,15 +86,15 @@ QList<HotKeyBinding> HotKeyBinding::decodeList(const QByteArray& data) {
 
 AppSettings::AppSettings(UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults) {
-    if (const std::optional<QByteArray> data = m_defaults.data(bindingsKey))
+    if (const std::optional<QByteArray> data = m_defaults.data(Settings::hotkeyBindings.key))
         m_bindings = HotKeyBinding::decodeList(*data);
-    m_showCodeInMenuBar = readBool(showCodeInMenuBarKey, true);
-    if (const std::optional<QString> text = m_defaults.string(menuBarAccountIDKey))
+    m_showCodeInMenuBar = readBool(Settings::showCodeInMenuBar);
+    if (const std::optional<QString> text = m_defaults.string(Settings::menuBarAccountID.key))
         m_menuBarAccountID = parseUuid(*text);
-    m_revealCodesInMenu = readBool(revealCodesInMenuKey, true);
+    m_revealCodesInMenu = readBool(Settings::revealCodesInMenu);
     // The INI file cannot tell a one-element list from a single string, so a
     // string counts as a list of one.
-    const QVariant hidden = m_defaults.value(menuBarHiddenAccountIDsKey);
+    const QVariant hidden = m_defaults.value(Settings::menuBarHiddenAccountIDs.key);
     QStringList texts;
     if (hidden.typeId() == QMetaType::QStringList)
         texts = hidden.toStringList();
@@ -102,49 +102,38 @@ AppSettings::AppSettings(UserDefaults& defaults, QObject* parent)
         texts = QStringList{hidden.toString()};
     for (const QString& text : texts)
         if (const std::optional<QUuid> id = parseUuid(text)) m_menuBarHiddenAccountIDs.insert(*id);
-    m_quickLauncherEnabled = readBool(quickLauncherEnabledKey, true);
-    m_menuBarOnly = readBool(menuBarOnlyKey, false);
+    m_quickLauncherEnabled = readBool(Settings::quickLauncherEnabled);
+    m_menuBarOnly = readBool(Settings::menuBarOnly);
 }
 
-// Any stored value counts, read the lenient way earlier versions read
-// booleans: true/yes or a non-zero number is true, anything else false.
-bool AppSettings::readBool(const QString& key, bool absent) const {
-    if (!m_defaults.contains(key)) return absent;
-    if (const std::optional<bool> value = m_defaults.boolean(key)) return *value;
-    const QVariant value = m_defaults.value(key);
-    const QString text = value.toString().trimmed();
-    if (text.isEmpty()) return false;
-    const QChar first = text.front().toLower();
-    if (first == QLatin1Char('y') || first == QLatin1Char('t')) return true;
-    bool ok = false;
-    const double number = text.toDouble(&ok);
-    return ok && number != 0;
+bool AppSettings::readBool(const Settings::Entry<bool>& setting) const {
+    return m_defaults.flag(setting.key, setting.defaultValue);
 }
 
 void AppSettings::setBindings(const QList<HotKeyBinding>& bindings) {
     m_bindings = bindings;
-    m_defaults.setValue(bindingsKey, HotKeyBinding::encodeList(m_bindings));
+    m_defaults.setValue(Settings::hotkeyBindings.key, HotKeyBinding::encodeList(m_bindings));
     emit bindingsChanged();
 }
 
 void AppSettings::setShowCodeInMenuBar(bool show) {
     m_showCodeInMenuBar = show;
-    m_defaults.setValue(showCodeInMenuBarKey, show);
+    m_defaults.setValue(Settings::showCodeInMenuBar.key, show);
     emit showCodeInMenuBarChanged();
 }
 
 void AppSettings::setMenuBarAccountID(std::optional<QUuid> id) {
     m_menuBarAccountID = id;
     if (id)
-        m_defaults.setValue(menuBarAccountIDKey, Json::uuidText(*id));
+        m_defaults.setValue(Settings::menuBarAccountID.key, Json::uuidText(*id));
     else
-        m_defaults.remove(menuBarAccountIDKey);
+        m_defaults.remove(Settings::menuBarAccountID.key);
     emit menuBarAccountIDChanged();
 }
 
 void AppSettings::setRevealCodesInMenu(bool reveal) {
     m_revealCodesInMenu = reveal;
-    m_defaults.setValue(revealCodesInMenuKey, reveal);
+    m_defaults.setValue(Settings::revealCodesInMenu.key, reveal);
     emit revealCodesInMenuChanged();
 }
 
@@ -153,19 +142,19 @@ void AppSettings::setMenuBarHiddenAccountIDs(const QSet<QUuid>& ids) {
     QStringList texts;
     for (const QUuid& id : ids)
         texts.append(Json::uuidText(id));
-    m_defaults.setValue(menuBarHiddenAccountIDsKey, texts);
+    m_defaults.setValue(Settings::menuBarHiddenAccountIDs.key, texts);
     emit menuBarHiddenAccountIDsChanged();
 }
 
 void AppSettings::setQuickLauncherEnabled(bool enabled) {
     m_quickLauncherEnabled = enabled;
-    m_defaults.setValue(quickLauncherEnabledKey, enabled);
+    m_defaults.setValue(Settings::quickLauncherEnabled.key, enabled);
     emit quickLauncherEnabledChanged();
 }
 
 void AppSettings::setMenuBarOnly(bool menuBarOnly) {
     m_menuBarOnly = menuBarOnly;
-    m_defaults.setValue(menuBarOnlyKey, menuBarOnly);
+    m_defaults.setValue(Settings::menuBarOnly.key, menuBarOnly);
     emit menuBarOnlyChanged();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Settings.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -35,22 +37,14 @@ struct HotKeyBinding {
     static QList<HotKeyBinding> decodeList(const QByteArray& data);
 };
 
-// The user's hotkey bindings and menu-bar options. Each property is read once
+// The user's hotkey bindings and menu-bar options (their keys are in
+// core/Settings.h). Each property is read once
 // at construction and written back at every assignment (also an unchanged
 // value), and each assignment emits the property's changed signal.
 class AppSettings : public QObject {
     Q_OBJECT
 
 public:
-    inline static const QString bindingsKey = QStringLiteral("hotkeyBindings.v1");
-    inline static const QString showCodeInMenuBarKey = QStringLiteral("showCodeInMenuBar.v1");
-    inline static const QString menuBarAccountIDKey = QStringLiteral("menuBarAccountID.v1");
-    inline static const QString revealCodesInMenuKey = QStringLiteral("revealCodesInMenu.v1");
-    inline static const QString menuBarHiddenAccountIDsKey =
-        QStringLiteral("menuBarHiddenAccountIDs.v1");
-    inline static const QString quickLauncherEnabledKey = QStringLiteral("quickLauncherEnabled.v1");
-    inline static const QString menuBarOnlyKey = QStringLiteral("menuBarOnly.v1");
-
     // A new binding's modifiers: option, shift and command.
     static constexpr quint32 newBindingModifiers = 0xB00;
 
@@ -89,7 +83,7 @@ signals:
     void menuBarOnlyChanged();
 
 private:
-    bool readBool(const QString& key, bool absent) const;
+    bool readBool(const Settings::Entry<bool>& setting) const;
 
     UserDefaults& m_defaults;
     QList<HotKeyBinding> m_bindings;

@@ -1,5 +1,6 @@
 #include "system/Clipboard.h"
 
+#include "core/Settings.h"
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
 
@@ -36,7 +37,8 @@ PendingClear& pending() {
 
 void copyCodeToClipboard(const QString& code, UserDefaults& defaults) {
     Pasteboard::writeConcealed(code);
-    const qint64 seconds = defaults.integer(clearSecondsKey).value_or(0);
+    const qint64 seconds = defaults.integer(Settings::clipboardClearSeconds.key)
+                               .value_or(Settings::clipboardClearSeconds.defaultValue);
     PendingClear& clear = pending();
     if (seconds < 1) {
         clear.timer.stop();

@@ -10,8 +10,6 @@ class UserDefaults;
 // it then.
 namespace Clipboard {
 
-inline const QString clearSecondsKey = QStringLiteral("clipboardClearSeconds.v1");
-
 void copyCodeToClipboard(const QString& code, UserDefaults& defaults);
 
 // Milliseconds until the pending clear, or -1 when none is pending.

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QKeySequence>
+#include <QList>
 #include <QMetaObject>
 #include <stdexcept>
 
@@ -79,75 +81,127 @@ quint32 HotKey::carbonModifiers(Qt::KeyboardModifiers modifiers) {
     return mask;
 }
 
-QString HotKey::keyName(quint32 keyCode) {
-    static const QHash<quint32, QString> names{
-        {0, "A"},
-        {1, "S"},
-        {2, "D"},
-        {3, "F"},
-        {4, "H"},
-        {5, "G"},
-        {6, "Z"},
-        {7, "X"},
-        {8, "C"},
-        {9, "V"},
-        {11, "B"},
-        {12, "Q"},
-        {13, "W"},
-        {14, "E"},
-        {15, "R"},
-        {16, "Y"},
-        {17, "T"},
-        {31, "O"},
-        {32, "U"},
-        {34, "I"},
-        {35, "P"},
-        {37, "L"},
-        {38, "J"},
-        {40, "K"},
-        {45, "N"},
-        {46, "M"},
-        {18, "1"},
-        {19, "2"},
-        {20, "3"},
-        {21, "4"},
-        {22, "6"},
-        {23, "5"},
-        {25, "9"},
-        {26, "7"},
-        {28, "8"},
-        {29, "0"},
-        {36, QStringLiteral("↩")},
-        {48, QStringLiteral("⇥")},
-        {49, "Space"},
-        {51, QStringLiteral("⌫")},
-        {53, QStringLiteral("⎋")},
-        {122, "F1"},
-        {120, "F2"},
-        {99, "F3"},
-        {118, "F4"},
-        {96, "F5"},
-        {97, "F6"},
-        {98, "F7"},
-        {100, "F8"},
-        {101, "F9"},
-        {109, "F10"},
-        {103, "F11"},
-        {111, "F12"},
-        {123, QStringLiteral("←")},
-        {124, QStringLiteral("→")},
-        {125, QStringLiteral("↓")},
-        {126, QStringLiteral("↑")},
+namespace {
+
+// macOS virtual key code <-> Qt key, for the keys a combination may use
+// (ANSI layout positions, the same keys platform/GlobalHotKey can grab).
+const QList<std::pair<quint32, Qt::Key>>& keyTable() {
+    static const QList<std::pair<quint32, Qt::Key>> table{
+        {0, Qt::Key_A},
+        {1, Qt::Key_S},
+        {2, Qt::Key_D},
+        {3, Qt::Key_F},
+        {4, Qt::Key_H},
+        {5, Qt::Key_G},
+        {6, Qt::Key_Z},
+        {7, Qt::Key_X},
+        {8, Qt::Key_C},
+        {9, Qt::Key_V},
+        {11, Qt::Key_B},
+        {12, Qt::Key_Q},
+        {13, Qt::Key_W},
+        {14, Qt::Key_E},
+        {15, Qt::Key_R},
+        {16, Qt::Key_Y},
+        {17, Qt::Key_T},
+        {31, Qt::Key_O},
+        {32, Qt::Key_U},
+        {34, Qt::Key_I},
+        {35, Qt::Key_P},
+        {37, Qt::Key_L},
+        {38, Qt::Key_J},
+        {40, Qt::Key_K},
+        {45, Qt::Key_N},
+        {46, Qt::Key_M},
+        {18, Qt::Key_1},
+        {19, Qt::Key_2},
+        {20, Qt::Key_3},
+        {21, Qt::Key_4},
+        {22, Qt::Key_6},
+        {23, Qt::Key_5},
+        {25, Qt::Key_9},
+        {26, Qt::Key_7},
+        {28, Qt::Key_8},
+        {29, Qt::Key_0},
+        {24, Qt::Key_Equal},
+        {27, Qt::Key_Minus},
+        {30, Qt::Key_BracketRight},
+        {33, Qt::Key_BracketLeft},
+        {39, Qt::Key_Apostrophe},
+        {41, Qt::Key_Semicolon},
+        {42, Qt::Key_Backslash},
+        {43, Qt::Key_Comma},
+        {44, Qt::Key_Slash},
+        {47, Qt::Key_Period},
+        {50, Qt::Key_QuoteLeft},
+        {36, Qt::Key_Return},
+        {48, Qt::Key_Tab},
+        {49, Qt::Key_Space},
+        {51, Qt::Key_Backspace},
+        {53, Qt::Key_Escape},
+        {122, Qt::Key_F1},
+        {120, Qt::Key_F2},
+        {99, Qt::Key_F3},
+        {118, Qt::Key_F4},
+        {96, Qt::Key_F5},
+        {97, Qt::Key_F6},
+        {98, Qt::Key_F7},
+        {100, Qt::Key_F8},
+        {101, Qt::Key_F9},
+        {109, Qt::Key_F10},
+        {103, Qt::Key_F11},
+        {111, Qt::Key_F12},
+        {123, Qt::Key_Left},
+        {124, Qt::Key_Right},
+        {125, Qt::Key_Down},
+        {126, Qt::Key_Up},
     };
-    return names.value(keyCode, QStringLiteral("Key %1").arg(keyCode));
+    return table;
+}
+
+std::optional<Qt::Key> qtKey(quint32 keyCode) {
+    for (const auto& [code, key] : keyTable())
+        if (code == keyCode) return key;
+    return std::nullopt;
+}
+
+Qt::KeyboardModifiers qtModifiers(quint32 mask) {
+    Qt::KeyboardModifiers modifiers;
+    if (mask & HotKey::command) modifiers |= Qt::ControlModifier;
+    if (mask & HotKey::option) modifiers |= Qt::AltModifier;
+    if (mask & HotKey::shift) modifiers |= Qt::ShiftModifier;
+    return modifiers;
+}
+
+QString nativeText(Qt::KeyboardModifiers modifiers, Qt::Key key) {
+    return QKeySequence(QKeyCombination(modifiers, key)).toString(QKeySequence::NativeText);
+}
+
+} // namespace
+
+std::optional<quint32> HotKey::keyCodeForQtKey(int key) {
+    // Letters arrive upper-case whatever Shift says; Qt names them so. Shift
+    // turns Tab into Backtab.
+    if (key == Qt::Key_Backtab) key = Qt::Key_Tab;
+    for (const auto& [code, known] : keyTable())
+        if (known == key) return code;
+    return std::nullopt;
+}
+
+QString HotKey::keyName(quint32 keyCode) {
+    if (const std::optional<Qt::Key> key = qtKey(keyCode)) return nativeText({}, *key);
+    return QStringLiteral("Key %1").arg(keyCode);
 }
 
 QString HotKey::comboString(quint32 keyCode, quint32 modifiers) {
     if (keyCode == 0 && modifiers == 0) return QStringLiteral("—");
-    QString text;
-    if (modifiers & control) text += QStringLiteral("⌃");
-    if (modifiers & option) text += QStringLiteral("⌥");
-    if (modifiers & shift) text += QStringLiteral("⇧");
-    if (modifiers & command) text += QStringLiteral("⌘");
-    return text + keyName(keyCode);
+    const Qt::KeyboardModifiers held = qtModifiers(modifiers);
+    // Qt names the Super key "Meta"; the desktop calls it Super. It comes
+    // first, where Qt would put Meta.
+    const QString super = (modifiers & control) ? QStringLiteral("Super+") : QString();
+    if (const std::optional<Qt::Key> key = qtKey(keyCode)) return super + nativeText(held, *key);
+    // A key without a Qt name: the modifiers as Qt writes them, then its code.
+    QString prefix = nativeText(held, Qt::Key_A);
+    prefix.chop(1);
+    return super + prefix + keyName(keyCode);
 }

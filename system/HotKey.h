@@ -3,6 +3,7 @@
 #include <QString>
 #include <Qt>
 #include <functional>
+#include <optional>
 
 // One system-wide key combination and what its press runs. Registration goes
 // through platform/GlobalHotKey; presses are delivered later on the main
@@ -40,9 +41,15 @@ public:
     // plays the part of Command and the Super key that of Control, so Qt's
     // Control is Command, Alt Option, Shift Shift and Meta (Super) Control.
     static quint32 carbonModifiers(Qt::KeyboardModifiers modifiers);
-    // "K", "F5", "Space", "←"...; keys without a name give "Key " and the code.
+    // The stored key code of a Qt key (QKeyEvent::key()); nothing for keys a
+    // combination cannot use.
+    static std::optional<quint32> keyCodeForQtKey(int key);
+    // The key as the desktop writes it ("K", "F5", "Space", "Left"...); keys
+    // without a name give "Key " and the code.
     static QString keyName(quint32 keyCode);
-    // "⌃⌥⇧⌘K"; "—" when neither a key nor a modifier is set.
+    // The combination as the desktop writes it, Qt's native key-sequence text:
+    // "Ctrl+Alt+Shift+P" (Command as Ctrl, Option as Alt, Control as Super);
+    // "—" when neither a key nor a modifier is set.
     static QString comboString(quint32 keyCode, quint32 modifiers);
 
 private:

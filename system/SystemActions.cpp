@@ -44,8 +44,8 @@ QString accessibilitySettingsHelp() {
 QString loginItemsSettingsHelp() {
     return QCoreApplication::translate(
                "SystemActions",
-               "Quillet starts at login from %1. Your desktop's Startup Applications settings can "
-               "turn it off.")
+               "Quillet cannot open your desktop's startup settings. It starts at login from %1; "
+               "switching “Launch Quillet at login” on here turns that entry on again.")
         .arg(LoginItem::desktopFilePath());
 }
 

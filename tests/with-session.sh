@@ -54,23 +54,10 @@ unset DISPLAY WAYLAND_DISPLAY GNOME_KEYRING_CONTROL SSH_AUTH_SOCK
 # Our own bus configuration rather than the system's session.conf: without
 # service directories nothing gets activated on this bus (no gcr-prompter, no
 # second keyring daemon), so the only Secret Service is the one started below.
-cat >"$root/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$root/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
-dbus-daemon --config-file="$root/bus.conf" --nofork --nopidfile --nosyslog \
-  2>"$root/bus.log" &
-bus_pid=$!
+# shellcheck source=tests/private-bus.sh
+source "$(dirname "${BASH_SOURCE[0]}")/private-bus.sh"
+start_private_bus session "$root/bus"
+bus_pid=$private_bus_pid
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$root/bus"
 
 bus_call() {

@@ -1,8 +1,8 @@
 #include "app/EditAccountSheet.h"
 #include "core/AccountStore.h"
-#include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/Vault.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -12,17 +12,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
 
-class EditAccountSheetTests : public QObject {
+class EditAccountSheetTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
     std::unique_ptr<AccountStore> store;
     std::unique_ptr<EditAccountSheet> sheet;
     Folder work;
@@ -97,10 +93,7 @@ class EditAccountSheetTests : public QObject {
 
 private slots:
     void init() {
-        dir = std::make_unique<QTemporaryDir>();
-        KeychainStore::resetMigrationFlagForTesting();
-        defaults = std::make_unique<UserDefaults>(dir->filePath(u"settings.conf"_s));
-        log = std::make_unique<SecurityLog>(dir->filePath(u"timeline.jsonl"_s));
+        openVault();
         saved.clear();
         makeStore({});
     }
@@ -117,7 +110,13 @@ private slots:
         QStringList groups;
         for (const QGroupBox* group : sheet->findChildren<QGroupBox*>())
             groups << group->title();
-        QCOMPARE(groups, QStringList({"Account", "Folder", "Recovery codes", "Note"}));
+        QCOMPARE(groups, QStringList({"Account", "Folder", "", "Note"}));
+        // The recovery codes' header is a row of its own, with the key symbol.
+        const auto* recovery = sheet->findChildren<QGroupBox*>().at(2);
+        QCOMPARE(recovery->accessibleName(), u"Recovery codes"_s);
+        const QList<QLabel*> header = recovery->findChildren<QLabel*>();
+        QVERIFY(!header.at(0)->pixmap().isNull());
+        QCOMPARE(header.at(1)->text(), u"Recovery codes"_s);
         QStringList labels;
         for (const QLabel* label : sheet->findChildren<QLabel*>())
             labels << label->text();

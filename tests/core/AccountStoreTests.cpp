@@ -1,14 +1,15 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
+#include "tests/support/Vault.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSemaphore>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -16,36 +17,23 @@
 #include <thread>
 
 using Op = Keychain::MemoryBackend::Operation;
+using TestSupport::labels;
 
 namespace {
 
 const QDateTime start(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
 
 Account makeAccount(const QString& issuer, const QString& name, const QByteArray& secret = {}) {
-    Account a;
-    a.issuer = issuer;
-    a.name = name;
-    a.secret = secret.isEmpty() ? (issuer + name).toUtf8() : secret;
+    Account a = TestSupport::makeAccount(issuer, name, secret);
     a.createdAt = start;
     return a;
 }
 
-QStringList labels(const QList<Account>& accounts) {
-    QStringList out;
-    for (const Account& a : accounts)
-        out << a.displayLabel();
-    return out;
-}
-
 } // namespace
 
-class AccountStoreTests : public QObject {
+class AccountStoreTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> folder;
-    std::shared_ptr<Keychain::MemoryBackend> memory;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
     std::unique_ptr<AccountStore> store;
     QDateTime clock;
 
@@ -53,15 +41,7 @@ class AccountStoreTests : public QObject {
         store = std::make_unique<AccountStore>(*defaults, *log, [this] { return clock; });
     }
     // Accounts as an earlier run left them in the keychain.
-    void seed(const QList<Account>& accounts) {
-        QList<QUuid> ids;
-        for (const Account& a : accounts) {
-            KeychainStore::saveAccount(a);
-            if (!a.deletedAt)
-                ids << a.id;
-        }
-        KeychainStore::saveOrder(ids);
-    }
+    void seed(const QList<Account>& accounts) { TestSupport::seedVault(accounts); }
     QStringList events() {
         QStringList out;
         for (const AuditEntry& e : log->snapshot().entries)
@@ -104,12 +84,7 @@ class AccountStoreTests : public QObject {
 
 private slots:
     void init() {
-        folder = std::make_unique<QTemporaryDir>();
-        memory = std::make_shared<Keychain::MemoryBackend>();
-        Keychain::setBackend(memory);
-        KeychainStore::resetMigrationFlagForTesting();
-        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
-        log = std::make_unique<SecurityLog>(folder->filePath("timeline.jsonl"));
+        openVault();
         clock = start;
     }
     void cleanup() {
@@ -127,7 +102,7 @@ private slots:
         QHash<QUuid, AccountStore::Usage> usage;
         usage.insert(a.id, {3, start.addSecs(-60)});
         usage.insert(b.id, {9, start.addSecs(-30)});
-        defaults->setValue(AccountStore::usageKey, AccountStore::encodeUsage(usage));
+        defaults->setValue(Settings::usageStats.key, AccountStore::encodeUsage(usage));
         openStore();
         QCOMPARE(labels(store->accounts()), QStringList({"Acme: ann", "Beta: bob"}));
         QCOMPARE(store->accounts()[0].useCount, 5); // the larger count wins
@@ -157,7 +132,10 @@ private slots:
         clock = clock.addSecs(5);
         store->markUsed(store->accounts()[0]);
         QCOMPARE(store->usage().value(a.id).count, 7);
-        QCOMPARE(store->accounts()[0].useCount, 5); // catches up at the next reload
+        // The list shows it at once (an order by use follows each copy);
+        // the keychain item is not written for it.
+        QCOMPARE(store->accounts()[0].useCount, 7);
+        QCOMPARE(store->accounts()[0].lastUsedAt, clock);
         QCOMPARE(stored(a.id)->useCount, 5);
         store->reload();
         QCOMPARE(store->accounts()[0].useCount, 7);
@@ -446,9 +424,10 @@ private slots:
 
         // At start-up: locked (through open or a read), or unreadable; the
         // folders are still reconciled.
-        defaults->setValue(AccountStore::foldersKey,
-                           QJsonDocument(QJsonArray{Folder{QUuid::createUuid(), "Work", "folder"}.toJson()})
-                               .toJson());
+        defaults->setValue(
+            Settings::accountFolders.key,
+            QJsonDocument(QJsonArray{Folder{QUuid::createUuid(), "Work", "folder"}.toJson()})
+                .toJson());
         memory->failWith(Op::open, Keychain::interactionNotAllowed);
         openStore();
         QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
@@ -812,7 +791,7 @@ private slots:
     void folderReconciliation() {
         openStore();
         QVERIFY(store->folders().isEmpty());
-        QVERIFY(!defaults->contains(AccountStore::foldersKey));
+        QVERIFY(!defaults->contains(Settings::accountFolders.key));
         QVERIFY(!KeychainStore::readFolders());
 
         // Only a local copy: published and written to the keychain.
@@ -836,7 +815,7 @@ private slots:
         store->reload();
         QCOMPARE(store->folders(), QList<Folder>({home, work}));
         QCOMPARE(KeychainStore::readFolders()->folders, QList<Folder>({home, work}));
-        QCOMPARE(defaults->date(AccountStore::foldersStampKey), start.addDays(1));
+        QCOMPARE(defaults->date(Settings::accountFoldersUpdatedAt.key), start.addDays(1));
 
         // Equal dates: the keychain wins; a local rename that is newer wins
         // locally but does not rewrite the keychain (no new id).
@@ -858,7 +837,7 @@ private slots:
         QCOMPARE(store->addFolder(" ")->name, QStringLiteral("Folder"));
         QCOMPARE(store->folders().size(), 3);
         QCOMPARE(KeychainStore::readFolders()->folders, store->folders());
-        QCOMPARE(defaults->date(AccountStore::foldersStampKey), clock);
+        QCOMPARE(defaults->date(Settings::accountFoldersUpdatedAt.key), clock);
         store->renameFolder(blank.id, "  ");
         QCOMPARE(store->folders()[1].name, QString());
 

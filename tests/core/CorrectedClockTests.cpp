@@ -1,5 +1,6 @@
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
+#include "tests/support/Vault.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -59,8 +60,7 @@ class CorrectedClockTests : public QObject {
 
 private slots:
     void init() {
-        memory = std::make_shared<Keychain::MemoryBackend>();
-        Keychain::setBackend(memory);
+        memory = TestSupport::useMemoryKeychain();
         CorrectedClock::resetForTesting();
         device = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
         CorrectedClock::setDeviceClockForTesting([this] { return device; });

@@ -1,10 +1,12 @@
 #include "core/KeychainStore.h"
+#include "tests/support/Vault.h"
 
 #include <QJsonArray>
 #include <QtTest>
 
 using Keychain::MemoryBackend;
 using Op = Keychain::MemoryBackend::Operation;
+using TestSupport::labels;
 
 namespace {
 
@@ -18,13 +20,6 @@ Account makeAccount(const QString& issuer, const QString& name, const QByteArray
 }
 
 QDateTime day(int d) { return QDateTime(QDate(2024, 6, d), QTime(8, 0), Qt::UTC); }
-
-QStringList labels(const QList<Account>& accounts) {
-    QStringList out;
-    for (const Account& a : accounts)
-        out << a.displayLabel();
-    return out;
-}
 
 } // namespace
 
@@ -87,11 +82,7 @@ class KeychainStoreTests : public QObject {
     }
 
 private slots:
-    void init() {
-        memory = std::make_shared<MemoryBackend>();
-        Keychain::setBackend(memory);
-        KeychainStore::resetMigrationFlagForTesting();
-    }
+    void init() { memory = TestSupport::useMemoryKeychain(); }
 
     void upsertCreatesThenUpdatesOnlyTheData() {
         KeychainStore::upsert("x", "one");

@@ -6,6 +6,7 @@
 #pragma pop_macro("signals")
 
 #include "platform/KeychainSecretService.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -195,20 +196,6 @@ class KeychainSecretServiceTests : public QObject {
 
     SecretServiceBackend keychain;
 
-    // Runs this program in one of its child modes.
-    int runChild(const QStringList& args, QByteArray* output = nullptr,
-                 const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), args);
-        if (!process.waitForFinished(30000))
-            return -1;
-        if (output)
-            *output = process.readAllStandardOutput();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
 private slots:
     void initTestCase() {
         // Refuse to touch a keyring that is not the throwaway one.
@@ -336,12 +323,12 @@ private slots:
     void anotherProcessSharesTheItems() {
         const QByteArray mine("\x00mine", 5), theirs("their\x00s", 7);
         QCOMPARE(keychain.add(item(QStringLiteral("hank"), mine)), success);
-        QCOMPARE(runChild({"--child-expect", "hank", mine.toHex()}), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-expect", "hank", mine.toHex()}), 0);
         QByteArray status;
-        QCOMPARE(runChild({"--child-add", "ivy", theirs.toHex()}, &status), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-add", "ivy", theirs.toHex()}, &status), 0);
         QCOMPARE(status.trimmed().toInt(), int(success));
         QCOMPARE(dataFound(keychain, query(QStringLiteral("ivy"))), QList<QByteArray>{theirs});
-        QCOMPARE(runChild({"--child-add", "ivy", theirs.toHex()}, &status), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-add", "ivy", theirs.toHex()}, &status), 0);
         QCOMPARE(status.trimmed().toInt(), int(duplicateItem));
     }
 
@@ -457,7 +444,7 @@ private slots:
         QCOMPARE(dataFound(keychain, query(QStringLiteral("batch 59"))), QList<QByteArray>{"59"});
         QCOMPARE(dataFound(keychain, query(std::nullopt)).size(), 61);
         // Another program sees them as ours too.
-        QCOMPARE(runChild({"--child-expect", "batch 7", QByteArray("7").toHex()}), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-expect", "batch 7", QByteArray("7").toHex()}), 0);
     }
 
     // A missing bus and a bus without the service fail alike, in libsecret's
@@ -466,7 +453,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
         QByteArray output;
-        QCOMPARE(runChild({"--child-statuses"}, &output, env), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-statuses"}, &output, env), 0);
         const QList<QByteArray> fields = output.trimmed().split(' ');
         QCOMPARE(fields.size(), 6);
         QCOMPARE(fields[0], "0"); // not available

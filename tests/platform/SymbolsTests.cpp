@@ -18,7 +18,8 @@ const QStringList usedNames = {
     "creditcard", "cart", "gamecontroller", "building.2", "heart", "globe", "cloud", "bolt",
     "flag", "tag", "book", "graduationcap", "wrench", "clock", "exclamationmark.triangle",
     "arrow.uturn.backward", "xmark", "viewfinder", "photo", "link", "doc", "lock.fill",
-    "square.and.arrow.down.on.square", "exclamationmark.triangle.fill"};
+    "square.and.arrow.down.on.square", "exclamationmark.triangle.fill", "command",
+    "command.circle", "info.circle.fill", "text.cursor", "touchid", "exclamationmark.octagon.fill"};
 // clang-format on
 
 QImage image(const QString& name, int size = 24, const QColor& colour = Qt::black) {

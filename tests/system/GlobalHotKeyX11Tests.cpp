@@ -2,40 +2,18 @@
 // key presses come from xdotool, a competing grab from HotKeyGrabber.
 #include "platform/GlobalHotKey.h"
 #include "system/HotKey.h"
+#include "tests/support/Desktop.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
+
+using TestSupport::HotKeyGrabber;
+using TestSupport::xdotool;
 
 namespace {
 
 constexpr quint32 keyJ = 38, keyK = 40, keyL = 37;
 constexpr quint32 commandOption = 0x900; // Control+Alt here
-
-void xdotool(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 0);
-}
-
-// A second X client holding a combination (tests/system/HotKeyGrabber.cpp).
-struct Grabber {
-    QProcess process;
-    QByteArray answer;
-
-    explicit Grabber(const QString& key, const QString& extra = {}) {
-        process.start(QStringLiteral(QUILLET_HOTKEY_GRABBER),
-                      extra.isEmpty() ? QStringList{key} : QStringList{key, extra});
-        if (process.waitForReadyRead(5000)) answer = process.readLine().trimmed();
-    }
-    ~Grabber() { stop(); }
-    void stop() {
-        if (process.state() == QProcess::NotRunning) return;
-        process.closeWriteChannel();
-        process.waitForFinished(5000);
-    }
-};
 
 } // namespace
 
@@ -87,7 +65,7 @@ private slots:
     }
 
     void aCombinationHeldByAnotherClientFails() {
-        Grabber other("k");
+        HotKeyGrabber other("k");
         QCOMPARE(other.answer, QByteArray("ready"));
 
         QCOMPARE(GlobalHotKey::registerHotKey(keyK, commandOption, 9),
@@ -97,14 +75,14 @@ private slots:
 
         // The variants with the lock keys were not the other client's; the
         // failed attempts must not keep them either.
-        Grabber withNumLock("k", "numlock");
+        HotKeyGrabber withNumLock("k", "numlock");
         QCOMPARE(withNumLock.answer, QByteArray("ready"));
         withNumLock.stop();
         other.stop();
         QVERIFY(hotKey.registerHotKey());
 
         // Now ours: another client is refused.
-        Grabber late("k", "numlock");
+        HotKeyGrabber late("k", "numlock");
         QCOMPARE(late.answer, QByteArray("taken"));
     }
 

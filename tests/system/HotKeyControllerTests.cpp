@@ -2,7 +2,6 @@
 // tests/with-xvfb.sh): presses come from xdotool, the clipboard is read back
 // by xclip as another program would, and a competing grab comes from
 // HotKeyGrabber.
-#include "TextReceiver.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
@@ -12,63 +11,30 @@
 #include "system/AppSettings.h"
 #include "system/CopyHUD.h"
 #include "system/HotKeyController.h"
+#include "tests/support/Desktop.h"
+#include "tests/support/TextReceiver.h"
+#include "tests/support/Vault.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QLineEdit>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
+
+using TestSupport::clipboardText;
+using TestSupport::HotKeyGrabber;
+using TestSupport::TextReceiverProcess;
+using TestSupport::xclip;
+using TestSupport::xdotool;
 
 namespace {
 
 // macOS key codes; 0x900 is Option+Command, Control+Alt on this desktop.
 constexpr quint32 keyJ = 38, keyK = 40, keyL = 37;
 constexpr quint32 commandOption = 0x900;
-
-void xdotool(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 0);
-}
-
-// This process owns the clipboard, so it must keep answering while xclip asks.
-QByteArray xclip(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("xclip"), arguments);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < 5000) {
-        process.waitForFinished(20);
-        QCoreApplication::processEvents();
-    }
-    return process.readAllStandardOutput();
-}
-
-QByteArray clipboardText() {
-    return xclip({"-o", "-selection", "clipboard"});
-}
-
-// A second X client holding Control+Alt+<key> (tests/system/HotKeyGrabber.cpp).
-struct Grabber {
-    QProcess process;
-    QByteArray answer;
-
-    explicit Grabber(const QString& key) {
-        process.start(QStringLiteral(QUILLET_HOTKEY_GRABBER), {key});
-        if (process.waitForReadyRead(5000)) answer = process.readLine().trimmed();
-    }
-    ~Grabber() {
-        process.closeWriteChannel();
-        process.waitForFinished(5000);
-    }
-};
 
 HotKeyBinding bind(const Account& account, quint32 keyCode, bool autoPaste = false) {
     HotKeyBinding binding;
@@ -81,12 +47,9 @@ HotKeyBinding bind(const Account& account, quint32 keyCode, bool autoPaste = fal
 
 } // namespace
 
-class HotKeyControllerTests : public QObject {
+class HotKeyControllerTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
     std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<HotKeyController> controller;
@@ -114,11 +77,7 @@ private slots:
     }
 
     void init() {
-        folder = std::make_unique<QTemporaryDir>();
-        Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
-        KeychainStore::resetMigrationFlagForTesting();
-        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
-        log = std::make_unique<SecurityLog>(folder->filePath("timeline.jsonl"));
+        openVault();
         store = std::make_unique<AccountStore>(*defaults, *log);
         // The RFC 6238 / RFC 4226 test key.
         totp = Account{};
@@ -191,7 +150,7 @@ private slots:
     }
 
     void refusedAndReservedCombinationsAreReported() {
-        Grabber other("j");
+        HotKeyGrabber other("j");
         QCOMPARE(other.answer, QByteArray("ready"));
 
         HotKeyBinding gone = bind(totp, keyJ);
@@ -265,15 +224,9 @@ private slots:
     }
 
     void autoPastePastesIntoTheProgramInFront() {
-        QProcess receiver;
-        receiver.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--receiver")});
+        TextReceiverProcess receiver;
         QVERIFY(receiver.waitForStarted());
-        auto lastLine = [&receiver, last = QString()]() mutable {
-            while (receiver.canReadLine())
-                last = QString::fromUtf8(receiver.readLine()).chopped(1);
-            return last;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(lastLine(), QStringLiteral("ready"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.lastLine(), QStringLiteral("ready"), 10000);
 
         setBindings({bind(hotp, keyL, true)});
         xdotool({"key", "ctrl+alt+l"});
@@ -281,17 +234,10 @@ private slots:
         QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: hotp"));
         // The other program reads the clipboard from this one, so the event
         // loop keeps running while it waits.
-        QTRY_COMPARE(lastLine(), QStringLiteral("755224"));
+        QTRY_COMPARE(receiver.lastLine(), QStringLiteral("755224"));
         QCOMPARE(current(hotp.id).counter, quint64(1));
-        receiver.kill();
-        receiver.waitForFinished();
     }
 };
 
-int main(int argc, char** argv) {
-    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runTextReceiver(argc, argv);
-    QApplication app(argc, argv);
-    HotKeyControllerTests tests;
-    return QTest::qExec(&tests, argc, argv);
-}
+QUILLET_TEST_MAIN_WITH_RECEIVER(HotKeyControllerTests)
 #include "HotKeyControllerTests.moc"

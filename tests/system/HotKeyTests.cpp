@@ -1,3 +1,4 @@
+#include "core/Settings.h"
 #include "platform/GlobalHotKey.h"
 #include "platform/UserDefaults.h"
 #include "system/AppSettings.h"
@@ -20,25 +21,40 @@ class HotKeyTests : public QObject {
     QString freshFile() { return folder.filePath(QStringLiteral("d%1.conf").arg(++files)); }
 
 private slots:
-    void comboTextsFollowTheFixedSymbolOrder() {
+    void combinationsReadAsTheDesktopWritesThem() {
         QCOMPARE(HotKey::comboString(0, 0), QStringLiteral("—"));
-        QCOMPARE(HotKey::comboString(0, 0x100), QStringLiteral("⌘A")); // code 0 is a real key
-        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("⌃⌥⇧⌘K"));
-        QCOMPARE(HotKey::comboString(49, 0x900), QStringLiteral("⌥⌘Space"));
-        QCOMPARE(HotKey::comboString(27, 0x100), QStringLiteral("⌘Key 27"));
+        QCOMPARE(HotKey::comboString(0, 0x100), QStringLiteral("Ctrl+A")); // code 0 is a real key
+        // Command is Ctrl, Option Alt, Control the Super key (Qt's Meta).
+        QCOMPARE(HotKey::comboString(35, 0xB00), QStringLiteral("Ctrl+Alt+Shift+P"));
+        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("Super+Ctrl+Alt+Shift+K"));
+        QCOMPARE(HotKey::comboString(40, 0x900), QStringLiteral("Ctrl+Alt+K"));
+        QCOMPARE(HotKey::comboString(49, 0x900), QStringLiteral("Ctrl+Alt+Space"));
+        QCOMPARE(HotKey::comboString(105, 0x100), QStringLiteral("Ctrl+Key 105"));
+        QCOMPARE(HotKey::comboString(105, 0x1000), QStringLiteral("Super+Key 105"));
+        QCOMPARE(HotKey::comboString(123, 0), QStringLiteral("Left"));
         // Bits outside the four modifiers add nothing.
-        QCOMPARE(HotKey::comboString(0, 0x10000 | 0x200), QStringLiteral("⇧A"));
+        QCOMPARE(HotKey::comboString(0, 0x10000 | 0x200), QStringLiteral("Shift+A"));
     }
 
     void keyNamesCoverTheTableAndFallBackToTheCode() {
         const QList<std::pair<quint32, QString>> named{
-            {22, "6"},   {23, "5"},   {36, "↩"},    {48, "⇥"},  {51, "⌫"}, {53, "⎋"},
-            {122, "F1"}, {120, "F2"}, {111, "F12"}, {123, "←"}, {126, "↑"}};
+            {22, "6"},     {23, "5"},     {36, "Return"}, {48, "Tab"},  {51, "Backspace"},
+            {53, "Esc"},   {122, "F1"},   {120, "F2"},    {111, "F12"}, {123, "Left"},
+            {126, "Up"},   {24, "="},     {41, ";"},      {50, "`"}};
         for (const auto& [code, name] : named)
             QCOMPARE(HotKey::keyName(code), name);
-        // Punctuation, keypad, Home/End, F13 and beyond are not in the table.
-        for (quint32 code : {10u, 24u, 41u, 50u, 65u, 115u, 105u, 4000000000u})
+        // Keypad, Home/End, F13 and beyond are not in the table.
+        for (quint32 code : {10u, 65u, 115u, 105u, 4000000000u})
             QCOMPARE(HotKey::keyName(code), QStringLiteral("Key %1").arg(code));
+        // And every named key is found again from its Qt key.
+        for (quint32 code = 0; code < 128; ++code) {
+            const QString name = HotKey::keyName(code);
+            if (name.startsWith(QLatin1String("Key "))) continue;
+            const QKeySequence key(name, QKeySequence::NativeText);
+            QVERIFY2(HotKey::keyCodeForQtKey(key[0].key()) == std::optional<quint32>(code),
+                     qPrintable(name));
+        }
+        QCOMPARE(HotKey::keyCodeForQtKey(Qt::Key_Exclam), std::nullopt);
     }
 
     void qtModifiersMapToTheStoredMask() {
@@ -121,8 +137,9 @@ private slots:
 
         // And the next write keeps the good binding.
         UserDefaults defaults(freshFile());
-        defaults.setValue(AppSettings::bindingsKey, QByteArray(json("[{'keyCode':'K'},{'id':'") +
-                                                               good.toLatin1() + json("'}]")));
+        defaults.setValue(
+            Settings::hotkeyBindings.key,
+            QByteArray(json("[{'keyCode':'K'},{'id':'") + good.toLatin1() + json("'}]")));
         AppSettings settings(defaults);
         QCOMPARE(settings.bindings().size(), 1);
         settings.addBinding();
@@ -138,19 +155,19 @@ private slots:
                 s.menuBarHiddenAccountIDs().isEmpty());
         QVERIFY(s.showCodeInMenuBar() && s.revealCodesInMenu() && s.quickLauncherEnabled());
         QVERIFY(!s.menuBarOnly());
-        QVERIFY(!defaults.contains(AppSettings::bindingsKey)); // reading writes nothing
+        QVERIFY(!defaults.contains(Settings::hotkeyBindings.key)); // reading writes nothing
     }
 
     void storedValuesAreReadLeniently() {
         UserDefaults defaults(freshFile());
-        defaults.setValue(AppSettings::showCodeInMenuBarKey, false);
-        defaults.setValue(AppSettings::revealCodesInMenuKey, QStringLiteral("nonsense"));
-        defaults.setValue(AppSettings::quickLauncherEnabledKey, 0);
-        defaults.setValue(AppSettings::menuBarOnlyKey, QStringLiteral("YES"));
-        defaults.setValue(AppSettings::menuBarAccountIDKey, QStringLiteral("not a uuid"));
-        defaults.setValue(AppSettings::bindingsKey, QStringLiteral("text, not data"));
+        defaults.setValue(Settings::showCodeInMenuBar.key, false);
+        defaults.setValue(Settings::revealCodesInMenu.key, QStringLiteral("nonsense"));
+        defaults.setValue(Settings::quickLauncherEnabled.key, 0);
+        defaults.setValue(Settings::menuBarOnly.key, QStringLiteral("YES"));
+        defaults.setValue(Settings::menuBarAccountID.key, QStringLiteral("not a uuid"));
+        defaults.setValue(Settings::hotkeyBindings.key, QStringLiteral("text, not data"));
         const QUuid kept = QUuid::createUuid();
-        defaults.setValue(AppSettings::menuBarHiddenAccountIDsKey,
+        defaults.setValue(Settings::menuBarHiddenAccountIDs.key,
                           QStringList{"junk", kept.toString(QUuid::WithoutBraces).toLower(),
                                       kept.toString(QUuid::WithoutBraces)});
         AppSettings s(defaults);
@@ -158,7 +175,7 @@ private slots:
         QVERIFY(s.menuBarOnly() && !s.menuBarAccountID() && s.bindings().isEmpty());
         QCOMPARE(s.menuBarHiddenAccountIDs(), QSet<QUuid>{kept});
 
-        defaults.remove(AppSettings::showCodeInMenuBarKey);
+        defaults.remove(Settings::showCodeInMenuBar.key);
         QVERIFY(AppSettings(defaults).showCodeInMenuBar());
     }
 
@@ -179,10 +196,10 @@ private slots:
 
         const QUuid a = QUuid::createUuid();
         settings.setMenuBarAccountID(a);
-        QCOMPARE(defaults.string(AppSettings::menuBarAccountIDKey),
+        QCOMPARE(defaults.string(Settings::menuBarAccountID.key),
                  std::optional<QString>(a.toString(QUuid::WithoutBraces).toUpper()));
         settings.setMenuBarAccountID(std::nullopt);
-        QVERIFY(!defaults.contains(AppSettings::menuBarAccountIDKey));
+        QVERIFY(!defaults.contains(Settings::menuBarAccountID.key));
         QCOMPARE(account.size(), 2);
 
         const QUuid b = QUuid::createUuid();

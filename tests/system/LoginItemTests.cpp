@@ -70,15 +70,15 @@ private slots:
         QVERIFY(!QFile::exists(entry()));
     }
 
-    void aSwitchedOffEntryIsNotEnabledAndIsRewrittenOnRequest() {
+    void anEntryTheDesktopSwitchedOffWaitsForTheUserAndIsRewrittenOnRequest() {
         writeEntry("[Desktop Entry]\nType=Application\nExec=/old/quillet\nHidden=true\n");
-        QCOMPARE(LoginItem::status(), LoginItem::Status::notRegistered);
+        QCOMPARE(LoginItem::status(), LoginItem::Status::requiresApproval);
         // Turning it off again leaves the user's entry alone.
         QCOMPARE(SystemActions::setLaunchAtLogin(false), std::nullopt);
         QVERIFY(QFile::exists(entry()));
 
         writeEntry("[Desktop Entry]\nExec=/old/quillet\nX-GNOME-Autostart-enabled=false\n");
-        QCOMPARE(LoginItem::status(), LoginItem::Status::notRegistered);
+        QCOMPARE(LoginItem::status(), LoginItem::Status::requiresApproval);
         QCOMPARE(SystemActions::setLaunchAtLogin(true), std::nullopt);
         QCOMPARE(LoginItem::status(), LoginItem::Status::enabled);
         QVERIFY(entryLines().contains(QStringLiteral("Exec=") +

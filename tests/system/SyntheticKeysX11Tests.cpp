@@ -1,9 +1,10 @@
 // Runs on a private X server (tests/with-xvfb.sh): the keystrokes go through
 // the real XTEST extension into a focused line edit of this process.
-#include "TextReceiver.h"
 #include "platform/Accessibility.h"
 #include "platform/SyntheticKeys.h"
 #include "platform/X11Display.h"
+#include "tests/support/Desktop.h"
+#include "tests/support/TextReceiver.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +17,9 @@
 #include <QtTest>
 
 #include <X11/Xlib.h>
+
+using TestSupport::TextReceiverProcess;
+using TestSupport::xdotool;
 
 class SyntheticKeysX11Tests : public QObject {
     Q_OBJECT
@@ -38,13 +42,6 @@ class SyntheticKeysX11Tests : public QObject {
         }
         XFree(syms);
         return count;
-    }
-
-    static void xdotool(const QStringList& arguments) {
-        QProcess tool;
-        tool.start(QStringLiteral("xdotool"), arguments);
-        QVERIFY(tool.waitForFinished(5000));
-        QCOMPARE(tool.exitCode(), 0);
     }
 
 private slots:
@@ -104,28 +101,20 @@ private slots:
 
     void typesCharactersTheLayoutLacksIntoAnotherProgram() {
         QFETCH(QString, text);
-        QProcess receiver;
-        receiver.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--receiver")});
+        TextReceiverProcess receiver;
         QVERIFY(receiver.waitForStarted());
-        auto lastLine = [&receiver, last = QString()]() mutable {
-            while (receiver.canReadLine())
-                last = QString::fromUtf8(receiver.readLine()).chopped(1);
-            return last;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(lastLine(), QStringLiteral("ready"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.lastLine(), QStringLiteral("ready"), 10000);
         QVERIFY(SyntheticKeys::type(text));
-        QTRY_COMPARE(lastLine(), text);
+        QTRY_COMPARE(receiver.lastLine(), text);
         // Plain keys still work, and the borrowed key codes are given back.
         QVERIFY(SyntheticKeys::type(QStringLiteral("7")));
-        QTRY_COMPARE(lastLine(), text + u'7');
+        QTRY_COMPARE(receiver.lastLine(), text + u'7');
         QVERIFY(borrowedKeyCodes() > 0);
         QTRY_COMPARE_WITH_TIMEOUT(borrowedKeyCodes(), 0, 5000);
         // A second text reuses what is still lent and borrows afresh after.
         QVERIFY(SyntheticKeys::type(text + text));
-        QTRY_COMPARE(lastLine(), text + u'7' + text + text);
+        QTRY_COMPARE(receiver.lastLine(), text + u'7' + text + text);
         QTRY_COMPARE_WITH_TIMEOUT(borrowedKeyCodes(), 0, 5000);
-        receiver.kill();
-        receiver.waitForFinished();
     }
 
     void typingIgnoresModifiersStillHeld() {
@@ -172,10 +161,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runTextReceiver(argc, argv);
-    QApplication app(argc, argv);
-    SyntheticKeysX11Tests tests;
-    return QTest::qExec(&tests, argc, argv);
-}
+QUILLET_TEST_MAIN_WITH_RECEIVER(SyntheticKeysX11Tests)
 #include "SyntheticKeysX11Tests.moc"

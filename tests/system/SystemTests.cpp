@@ -2,10 +2,12 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "platform/Keychain.h"
 #include "platform/Pasteboard.h"
 #include "platform/UserDefaults.h"
 #include "system/AppDelegate.h"
+#include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/UpdaterManager.h"
 
@@ -25,7 +27,6 @@ private slots:
     void trayOnlyClosesTheMainWindowButNotSettings() {
         UserDefaults defaults(folder.filePath("policy.conf"));
         AppDelegate delegate(defaults);
-        QSignalSpy presence(&delegate, &AppDelegate::taskbarPresenceChanged);
         QSignalSpy openRequests(&delegate, &AppDelegate::openMainWindowRequested);
         QWidget main;
         main.setObjectName("main");
@@ -37,17 +38,16 @@ private slots:
         settings.show();
         delegate.applicationDidFinishLaunching();
         QCOMPARE(delegate.lastApplied(), std::optional<bool>(false));
-        QCOMPARE(presence.takeFirst().first().toBool(), true);
 
         defaults.setValue("hotkeyBindings.v1", QByteArray("[]")); // not the policy: nothing
-        QVERIFY(presence.isEmpty());
-        defaults.setValue(AppDelegate::menuBarOnlyKey, true);
-        QCOMPARE(presence.takeFirst().first().toBool(), false);
+        QCOMPARE(delegate.lastApplied(), std::optional<bool>(false));
+        defaults.setValue(Settings::menuBarOnly.key, true);
+        QCOMPARE(delegate.lastApplied(), std::optional<bool>(true));
         QTRY_VERIFY(!main.isVisible());
         QVERIFY(settings.isVisible());
 
         // Back to the taskbar: the existing (hidden) main window comes back.
-        defaults.setValue(AppDelegate::menuBarOnlyKey, false);
+        defaults.setValue(Settings::menuBarOnly.key, false);
         QVERIFY(main.isVisible());
         QVERIFY(openRequests.isEmpty());
         // With no main window at all, whoever hosts it is asked to open one.
@@ -55,6 +55,32 @@ private slots:
         delegate.showMainWindow();
         QCOMPARE(openRequests.size(), 1);
         QVERIFY(!AppDelegate::isTitledWindow(&popup));
+    }
+
+    void withoutATrayTheMainWindowStays() {
+        UserDefaults defaults(folder.filePath("notray.conf"));
+        // Written by hand: the delegate reads it as the settings model does.
+        defaults.setValue(Settings::menuBarOnly.key, QStringLiteral("YES"));
+        AppDelegate delegate(defaults);
+        bool tray = false;
+        delegate.setTrayAvailable([&tray] { return tray; });
+        QWidget main;
+        main.setObjectName("main");
+        main.show();
+        delegate.applicationDidFinishLaunching();
+        QCOMPARE(delegate.lastApplied(), std::optional<bool>(true));
+        QTest::qWait(AppDelegate::launchCloseDelayMs + 100);
+        QVERIFY(main.isVisible());
+        // Turned off and on again while there is still no tray: it stays.
+        defaults.setValue(Settings::menuBarOnly.key, false);
+        defaults.setValue(Settings::menuBarOnly.key, 1);
+        QTest::qWait(50);
+        QVERIFY(main.isVisible());
+        // Once a tray shows the icon, tray-only closes it again.
+        tray = true;
+        defaults.setValue(Settings::menuBarOnly.key, false);
+        defaults.setValue(Settings::menuBarOnly.key, true);
+        QTRY_VERIFY(!main.isVisible());
     }
 
     void clipboardMarkersAndTimedClear() {
@@ -67,7 +93,7 @@ private slots:
         QCOMPARE(data->data("x-kde-passwordManagerHint"), QByteArray("secret"));
         QCOMPARE(Clipboard::pendingClearMs(), -1); // never, by default
 
-        defaults.setValue(Clipboard::clearSecondsKey, 15);
+        defaults.setValue(Settings::clipboardClearSeconds.key, 15);
         Clipboard::copyCodeToClipboard("111111", defaults);
         QVERIFY(Clipboard::pendingClearMs() > 14000);
         // The same code copied again restarts the one pending clear.
@@ -76,7 +102,7 @@ private slots:
         QVERIFY2(Clipboard::pendingClearMs() > 14800, qPrintable(QString::number(Clipboard::pendingClearMs())));
         // Something else copied meanwhile is left alone when it fires.
         QGuiApplication::clipboard()->setText("not a code");
-        defaults.setValue(Clipboard::clearSecondsKey, 1);
+        defaults.setValue(Settings::clipboardClearSeconds.key, 1);
         Clipboard::copyCodeToClipboard("222222", defaults);
         QGuiApplication::clipboard()->setText("mine");
         QTest::qWait(1200);
@@ -92,11 +118,17 @@ private slots:
         AccountStore store(defaults, log);
         TickingClock clock;
         UpdaterManager updater;
-        MainWindow window(store, clock, defaults, updater);
+        AppLockMac lock(defaults);
+        MainWindow window(store, clock, defaults, updater, lock);
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         QCOMPARE(window.objectName(), QStringLiteral("main"));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quillet"));
-        QCOMPARE(window.minimumSize(), QSize(520, 420));
+        // At its smallest the window still gives its content 520 × 420,
+        // the menu bar not counted.
+        window.show();
+        window.resize(1, 1);
+        QTRY_COMPARE(window.centralWidget()->size(), QSize(520, 420));
+        QCOMPARE(window.height(), 420 + window.menuBar()->height());
         QMenu* app = window.menuBar()->actions().first()->menu();
         QStringList entries;
         for (QAction* action : app->actions())

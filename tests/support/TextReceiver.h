@@ -32,3 +32,12 @@ inline int runTextReceiver(int argc, char** argv) {
     poll.start(20);
     return app.exec();
 }
+
+// The main() of a test program that is also its own text receiver.
+#define QUILLET_TEST_MAIN_WITH_RECEIVER(TestClass)                                                 \
+    int main(int argc, char** argv) {                                                              \
+        if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runTextReceiver(argc, argv);   \
+        QApplication app(argc, argv);                                                              \
+        TestClass tests;                                                                           \
+        return QTest::qExec(&tests, argc, argv);                                                   \
+    }

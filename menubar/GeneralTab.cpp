@@ -1,0 +1,423 @@
+#include "menubar/GeneralTab.h"
+
+#include "core/AccountStore.h"
+#include "core/CorrectedClock.h"
+#include "core/Settings.h"
+#include "menubar/SettingsParts.h"
+#include "platform/Keychain.h"
+#include "platform/KeychainFile.h"
+#include "platform/LoginItem.h"
+#include "platform/Style.h"
+#include "platform/Symbols.h"
+#include "platform/UserDefaults.h"
+#include "system/AppLockMac.h"
+#include "system/AppSettings.h"
+#include "system/SystemActions.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+using namespace SettingsParts;
+
+namespace {
+
+const QString product = QStringLiteral("Quillet");
+
+QLabel* symbolLabel(const QString& name, int size, const QColor& colour) {
+    auto* label = new QLabel;
+    label->setPixmap(Symbols::pixmap(name, size, colour, label->devicePixelRatioF()));
+    label->setFixedSize(size, size);
+    return label;
+}
+
+// A rounded panel tinted with `tint` at 10 % (the approval panel).
+QWidget* tintedPanel(const QColor& tint) {
+    auto* panel = new QWidget;
+    panel->setObjectName(QStringLiteral("tintedPanel"));
+    QColor fill = tint;
+    fill.setAlphaF(0.1);
+    panel->setAttribute(Qt::WA_StyledBackground);
+    panel->setStyleSheet(QStringLiteral("#tintedPanel { background: %1; border-radius: 8px; }")
+                             .arg(fill.name(QColor::HexArgb)));
+    return panel;
+}
+
+// The clipboard delays the picker offers, in seconds (0 = never).
+const QList<std::pair<const char*, int>> clearDelays{
+    {QT_TRANSLATE_NOOP("GeneralTab", "Never"), 0},
+    {QT_TRANSLATE_NOOP("GeneralTab", "15 seconds"), 15},
+    {QT_TRANSLATE_NOOP("GeneralTab", "30 seconds"), 30},
+    {QT_TRANSLATE_NOOP("GeneralTab", "1 minute"), 60},
+};
+
+} // namespace
+
+GeneralTab::GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& lock,
+                       UserDefaults& defaults, QWidget* parent)
+    : QWidget(parent), m_store(store), m_settings(settings), m_lock(lock), m_defaults(defaults) {
+    const LoginItem::Status status = LoginItem::status();
+    m_launchAtLogin = status == LoginItem::Status::enabled;
+    m_requiresApproval = status == LoginItem::Status::requiresApproval;
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // texts wrap instead
+    outer->addWidget(scroll);
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    column->setSpacing(18);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->addWidget(buildStartup());
+    column->addWidget(divider());
+    column->addWidget(buildMenuBar());
+    column->addWidget(divider());
+    column->addWidget(buildKeyring());
+    column->addWidget(divider());
+    column->addWidget(buildSecurity());
+    // The Organize section and then the backup block close the tab, each
+    // after a divider of its own; they are added here, in that order.
+    column->addStretch(1);
+    scroll->setWidget(page);
+
+    m_poll.setInterval(loginItemPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &GeneralTab::refreshLoginItemState);
+    refreshStatusArea();
+}
+
+QWidget* GeneralTab::buildStartup() {
+    auto* section = new QWidget;
+    auto* column = new QVBoxLayout(section);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    column->addWidget(heading(tr("Startup")));
+    m_launch = toggle(tr("Launch %1 at login").arg(product));
+    m_launch->setChecked(m_launchAtLogin);
+    connect(m_launch, &QCheckBox::toggled, this, &GeneralTab::launchAtLoginChanged);
+    column->addWidget(m_launch);
+    column->addWidget(caption(tr("When enabled, %1 starts automatically every time you log into "
+                                 "this computer, so the menu bar icon and your global hotkeys "
+                                 "are always available.")
+                                  .arg(product)));
+
+    // The desktop's own autostart settings turned the entry off.
+    m_approvalPanel = tintedPanel(QColor(0, 122, 255));
+    auto* panel = new QHBoxLayout(m_approvalPanel);
+    panel->setContentsMargins(12, 12, 12, 12);
+    panel->setSpacing(10);
+    panel->addWidget(symbolLabel(QStringLiteral("info.circle.fill"), 18, QColor(0, 122, 255)),
+                     0, Qt::AlignVCenter);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    QLabel* disabled =
+        Style::label(tr("%1 is disabled in your desktop's startup applications").arg(product),
+                     Style::TextStyle::callout, std::nullopt, QFont::DemiBold);
+    disabled->setWordWrap(true);
+    texts->addWidget(disabled);
+    texts->addWidget(caption(tr("Turn %1 on again there, or switch “Launch %1 at login” on "
+                                "above.")
+                                 .arg(product)));
+    m_approvalHelp = caption(QString());
+    m_approvalHelp->hide();
+    texts->addWidget(m_approvalHelp);
+    panel->addLayout(texts, 1);
+    panel->addSpacing(8);
+    auto* open = new QPushButton(tr("Open Startup Applications"));
+    connect(open, &QPushButton::clicked, this, [this] {
+        if (!SystemActions::openLoginItemsSettings()) {
+            m_approvalHelp->setText(SystemActions::loginItemsSettingsHelp());
+            m_approvalHelp->show();
+        }
+    });
+    panel->addWidget(open, 0, Qt::AlignVCenter);
+    column->addWidget(m_approvalPanel);
+
+    m_errorRow = new QWidget;
+    auto* error = new QHBoxLayout(m_errorRow);
+    error->setContentsMargins(0, 0, 0, 0);
+    error->setSpacing(8);
+    error->addWidget(symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), 16,
+                                 Style::color(Style::SemanticColor::orange)),
+                     0, Qt::AlignVCenter);
+    m_errorText = caption(QString());
+    error->addWidget(m_errorText, 1);
+    column->addWidget(m_errorRow);
+    return section;
+}
+
+QWidget* GeneralTab::buildMenuBar() {
+    auto* section = new QWidget;
+    auto* column = new QVBoxLayout(section);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    column->addWidget(heading(tr("Menu bar")));
+
+    m_showCode = toggle(tr("Show a code in the menu bar"));
+    m_showCode->setChecked(m_settings.showCodeInMenuBar());
+    connect(m_showCode, &QCheckBox::toggled, &m_settings, &AppSettings::setShowCodeInMenuBar);
+    column->addWidget(m_showCode);
+
+    m_menuBarOnly = toggle(tr("Menu-bar-only (hide taskbar entry)"));
+    m_menuBarOnly->setChecked(m_settings.menuBarOnly());
+    connect(m_menuBarOnly, &QCheckBox::toggled, &m_settings, &AppSettings::setMenuBarOnly);
+    column->addWidget(m_menuBarOnly);
+    column->addWidget(caption(tr("Run purely from the menu bar — no taskbar entry and no Alt+Tab "
+                                 "entry. Reopen the full window any time with “Manage” in the "
+                                 "menu-bar dropdown.")));
+
+    m_clockDrift = toggle(tr("Auto-correct clock drift"));
+    m_clockDrift->setChecked(CorrectedClock::state().enabled);
+    connect(m_clockDrift, &QCheckBox::toggled, this, [](bool on) { CorrectedClock::setEnabled(on); });
+    column->addWidget(m_clockDrift);
+    column->addWidget(caption(tr("If this computer's clock is off, codes are generated for the "
+                                 "correct time automatically so logins don't reject them. Turn "
+                                 "off to always use the system clock.")));
+
+    m_accountRow = new QWidget;
+    auto* row = new QHBoxLayout(m_accountRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    row->addWidget(new QLabel(tr("Account:")));
+    m_accountPicker = new QComboBox;
+    m_accountPicker->setAccessibleName(tr("Account:"));
+    m_accountPicker->setMaximumWidth(260);
+    m_accountPicker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_accountPicker->setMinimumContentsLength(16);
+    connect(m_accountPicker, &QComboBox::activated, this, [this](int index) {
+        const QVariant id = m_accountPicker->itemData(index);
+        m_settings.setMenuBarAccountID(id.isValid() ? std::optional<QUuid>(id.toUuid())
+                                                    : std::nullopt);
+    });
+    row->addWidget(m_accountPicker);
+    row->addStretch(1);
+    column->addWidget(m_accountRow);
+    column->addWidget(caption(tr("Shows the current code right in the menu bar, next to the key "
+                                 "icon. Note: the code stays visible on screen, so anyone "
+                                 "looking at this computer can see it — turn this off if you'd "
+                                 "rather keep it hidden until you click the icon.")));
+
+    m_shownAccounts = new QWidget;
+    auto* shown = new QVBoxLayout(m_shownAccounts);
+    shown->setContentsMargins(0, 0, 0, 0);
+    shown->setSpacing(8);
+    QLabel* title = Style::label(tr("Accounts shown in the menu"), Style::TextStyle::callout,
+                                 std::nullopt, QFont::DemiBold);
+    title->setContentsMargins(0, 4, 0, 0);
+    shown->addWidget(title);
+    shown->addWidget(caption(tr("Uncheck an account to hide it from the dropdown (it stays in "
+                                "the main window). Drag rows in the dropdown or the main window "
+                                "to reorder them.")));
+    auto* list = new QWidget;
+    m_shownList = new QVBoxLayout(list);
+    m_shownList->setContentsMargins(0, 2, 0, 2);
+    m_shownList->setSpacing(4);
+    shown->addWidget(list);
+    column->addWidget(m_shownAccounts);
+
+    connect(&m_settings, &AppSettings::showCodeInMenuBarChanged, this, [this] {
+        const QSignalBlocker quiet(m_showCode);
+        m_showCode->setChecked(m_settings.showCodeInMenuBar());
+        m_accountRow->setVisible(m_settings.showCodeInMenuBar());
+    });
+    connect(&m_settings, &AppSettings::menuBarOnlyChanged, this, [this] {
+        const QSignalBlocker quiet(m_menuBarOnly);
+        m_menuBarOnly->setChecked(m_settings.menuBarOnly());
+    });
+    connect(&m_settings, &AppSettings::menuBarAccountIDChanged, this,
+            &GeneralTab::refreshMenuBarAccount);
+    connect(&m_settings, &AppSettings::menuBarHiddenAccountIDsChanged, this,
+            &GeneralTab::refreshAccounts);
+    connect(&m_store, &AccountStore::accountsChanged, this, &GeneralTab::refreshAccounts);
+    m_accountRow->setVisible(m_settings.showCodeInMenuBar());
+    refreshAccounts();
+    return section;
+}
+
+void GeneralTab::refreshMenuBarAccount() {
+    const std::optional<QUuid> chosen = m_settings.menuBarAccountID();
+    const int index = chosen ? m_accountPicker->findData(*chosen) : 0;
+    m_accountPicker->setCurrentIndex(index);
+}
+
+void GeneralTab::refreshAccounts() {
+    const QList<Account>& accounts = m_store.accounts();
+    m_accountPicker->clear();
+    m_accountPicker->addItem(tr("First account"));
+    for (const Account& account : accounts)
+        m_accountPicker->addItem(account.displayLabel(), account.id);
+    refreshMenuBarAccount();
+
+    // One checkbox per account, in the store's order; kept where it exists so
+    // that a click's own update does not replace the box under the pointer.
+    QHash<QUuid, QCheckBox*> kept;
+    for (const Account& account : accounts) {
+        QCheckBox* box = m_shownChecks.take(account.id);
+        if (!box) {
+            box = new QCheckBox;
+            const QUuid id = account.id;
+            connect(box, &QCheckBox::toggled, this,
+                    [this, id](bool shown) { m_settings.toggleHidden(id, shown); });
+        }
+        QString label = account.displayLabel();
+        label.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        box->setText(label);
+        const QSignalBlocker quiet(box);
+        box->setChecked(!m_settings.menuBarHiddenAccountIDs().contains(account.id));
+        m_shownList->addWidget(box); // moves it to the end: the store's order
+        kept.insert(account.id, box);
+    }
+    qDeleteAll(m_shownChecks);
+    m_shownChecks = kept;
+    m_shownAccounts->setVisible(!accounts.isEmpty());
+}
+
+QWidget* GeneralTab::buildKeyring() {
+    auto* section = new QWidget;
+    auto* column = new QVBoxLayout(section);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    column->addWidget(heading(tr("Keyring")));
+
+    Keychain::Backend& backend = Keychain::backend();
+    QString title, text;
+    if (auto* file = dynamic_cast<Keychain::FileBackend*>(&backend)) {
+        title = tr("Accounts are kept in a file on this computer");
+        text = tr("No Secret Service answered, so your TOTP/HOTP secrets are kept in %1, "
+                  "readable only by you. Start %2 in a desktop session with a keyring to keep "
+                  "them in the keyring instead.")
+                   .arg(file->path(), product);
+    } else if (backend.name() == QLatin1String("memory")) {
+        title = tr("Accounts are kept in memory only");
+        text = tr("Nothing is written to disk: your TOTP/HOTP secrets are gone when %1 quits.")
+                   .arg(product);
+    } else {
+        title = tr("Accounts are kept in your keyring (Secret Service)");
+        text = tr("Your TOTP/HOTP secrets are stored by your desktop's Secret Service (such as "
+                  "GNOME Keyring or KWallet), which encrypts them and unlocks them with your "
+                  "login. They stay on this computer; an encrypted backup moves them to "
+                  "another.");
+    }
+    auto* row = new QHBoxLayout;
+    row->setSpacing(10);
+    row->addWidget(symbolLabel(QStringLiteral("key.horizontal"), 22,
+                               Style::color(Style::SemanticColor::accent)),
+                   0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    texts->addWidget(Style::label(title, Style::TextStyle::callout, std::nullopt, QFont::DemiBold));
+    texts->addWidget(caption(text));
+    row->addLayout(texts, 1);
+    column->addLayout(row);
+    return section;
+}
+
+QWidget* GeneralTab::buildSecurity() {
+    auto* section = new QWidget;
+    auto* column = new QVBoxLayout(section);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    column->addWidget(heading(tr("Security")));
+
+    m_lockSwitch = toggle(tr("Require your password to unlock"));
+    m_lockSwitch->setChecked(m_lock.isEnabled());
+    connect(m_lockSwitch, &QCheckBox::toggled, this,
+            [this](bool on) { m_lock.setEnabled(on, window()); });
+    connect(&m_lock, &AppLockMac::enabledChanged, this, [this](bool on) {
+        const QSignalBlocker quiet(m_lockSwitch);
+        m_lockSwitch->setChecked(on);
+    });
+    column->addWidget(m_lockSwitch);
+    m_lockCaption = caption(QString());
+    column->addWidget(m_lockCaption);
+    refreshLockAvailability();
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    auto* label = new QLabel(tr("Clear clipboard after copying"));
+    row->addWidget(label);
+    m_clearAfter = new QComboBox;
+    m_clearAfter->setAccessibleName(label->text());
+    label->setBuddy(m_clearAfter);
+    for (const auto& [text, seconds] : clearDelays)
+        m_clearAfter->addItem(tr(text), seconds);
+    // A stored delay the picker does not offer selects nothing.
+    m_clearAfter->setCurrentIndex(m_clearAfter->findData(
+        int(m_defaults.integer(Settings::clipboardClearSeconds.key)
+                .value_or(Settings::clipboardClearSeconds.defaultValue))));
+    connect(m_clearAfter, &QComboBox::activated, this, [this](int index) {
+        m_defaults.setValue(Settings::clipboardClearSeconds.key,
+                           m_clearAfter->itemData(index).toInt());
+    });
+    row->addWidget(m_clearAfter);
+    row->addStretch(1);
+    auto* rowHolder = new QWidget;
+    rowHolder->setMaximumWidth(360);
+    rowHolder->setLayout(row);
+    row->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(rowHolder);
+    column->addWidget(caption(tr("Automatically wipe a copied code from the clipboard after a "
+                                 "delay, so it doesn't linger. Only clears if you haven't copied "
+                                 "something else since.")));
+    return section;
+}
+
+void GeneralTab::refreshLockAvailability() {
+    // Asked again whenever the tab comes on screen: the user may have set up
+    // a password (or PAM) meanwhile.
+    const bool available = AppLockMac::canAuthenticate();
+    m_lockSwitch->setEnabled(available);
+    m_lockCaption->setText(available ? tr("Ask for your login password before showing your "
+                                          "codes. Lock any time from the menu bar.")
+                                     : tr("Set up a login password on this computer to use the "
+                                          "lock."));
+}
+
+void GeneralTab::launchAtLoginChanged(bool on) {
+    m_launchAtLogin = on;
+    m_statusMessage = SystemActions::setLaunchAtLogin(on);
+    refreshLoginItemState();
+    refreshStatusArea();
+}
+
+void GeneralTab::refreshLoginItemState() {
+    const LoginItem::Status status = LoginItem::status();
+    const bool enabled = status == LoginItem::Status::enabled;
+    if (enabled != m_launchAtLogin) {
+        m_launchAtLogin = enabled;
+        const QSignalBlocker quiet(m_launch);
+        m_launch->setChecked(enabled);
+    }
+    const bool approval = status == LoginItem::Status::requiresApproval;
+    if (approval != m_requiresApproval) {
+        m_requiresApproval = approval;
+        refreshStatusArea();
+    }
+}
+
+void GeneralTab::refreshStatusArea() {
+    m_approvalPanel->setVisible(m_requiresApproval);
+    if (!m_requiresApproval) m_approvalHelp->hide();
+    m_errorText->setText(m_statusMessage.value_or(QString()));
+    m_errorRow->setVisible(!m_requiresApproval && m_statusMessage.has_value());
+}
+
+void GeneralTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshLoginItemState();
+    refreshLockAvailability();
+    m_poll.start();
+}
+
+void GeneralTab::hideEvent(QHideEvent* event) {
+    m_poll.stop();
+    QWidget::hideEvent(event);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QHash>
+#include <QTimer>
+#include <QUuid>
+#include <QWidget>
+#include <optional>
+
+class AccountStore;
+class AppLockMac;
+class AppSettings;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+class UserDefaults;
+
+// The settings window's General tab: start at login, the menu-bar options,
+// where the accounts are kept, the lock and clipboard clearing. Every control
+// writes through at once to the model it shows; the tab keeps nothing of its
+// own but the login-item state it mirrors, read again every 1.5 s while the
+// tab is on screen (nothing tells when the desktop changes it).
+class GeneralTab : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int loginItemPollMs = 1500;
+
+    GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& lock,
+               UserDefaults& defaults, QWidget* parent = nullptr);
+
+    bool launchAtLogin() const { return m_launchAtLogin; }
+    bool requiresApproval() const { return m_requiresApproval; }
+    std::optional<QString> statusMessage() const { return m_statusMessage; }
+    bool isPollingLoginItem() const { return m_poll.isActive(); }
+
+    // The launch switch's setter: asks for the change, keeps a failure's text
+    // and shows the real state afterwards.
+    void launchAtLoginChanged(bool on);
+    void refreshLoginItemState();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QWidget* buildStartup();
+    QWidget* buildMenuBar();
+    QWidget* buildKeyring();
+    QWidget* buildSecurity();
+    void refreshStatusArea();
+    void refreshAccounts();
+    void refreshMenuBarAccount();
+    void refreshLockAvailability();
+
+    AccountStore& m_store;
+    AppSettings& m_settings;
+    AppLockMac& m_lock;
+    UserDefaults& m_defaults;
+
+    bool m_launchAtLogin = false;
+    bool m_requiresApproval = false;
+    std::optional<QString> m_statusMessage;
+    QTimer m_poll;
+
+    QCheckBox* m_launch = nullptr;
+    QWidget* m_approvalPanel = nullptr;
+    QLabel* m_approvalHelp = nullptr;
+    QWidget* m_errorRow = nullptr;
+    QLabel* m_errorText = nullptr;
+    QCheckBox* m_showCode = nullptr;
+    QCheckBox* m_menuBarOnly = nullptr;
+    QCheckBox* m_clockDrift = nullptr;
+    QWidget* m_accountRow = nullptr;
+    QComboBox* m_accountPicker = nullptr;
+    QWidget* m_shownAccounts = nullptr;
+    QVBoxLayout* m_shownList = nullptr;
+    QHash<QUuid, QCheckBox*> m_shownChecks;
+    QCheckBox* m_lockSwitch = nullptr;
+    QLabel* m_lockCaption = nullptr;
+    QComboBox* m_clearAfter = nullptr;
+};

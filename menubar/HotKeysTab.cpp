@@ -1,0 +1,378 @@
+#include "menubar/HotKeysTab.h"
+
+#include "core/AccountStore.h"
+#include "menubar/SettingsParts.h"
+#include "platform/Accessibility.h"
+#include "platform/Style.h"
+#include "platform/Symbols.h"
+#include "system/HotKey.h"
+#include "system/HotKeyController.h"
+#include "system/HotKeyRecorder.h"
+#include "system/SystemActions.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace SettingsParts;
+
+namespace {
+
+QString autoPasteTip(bool on, bool granted) {
+    return on && !granted ? BindingRow::tr("Auto-paste: insert the code at the cursor (needs the "
+                                           "XTEST extension — not available)")
+                          : BindingRow::tr("Auto-paste: insert the code at the cursor in the "
+                                           "focused app");
+}
+
+QWidget* line() {
+    auto* rule = new QFrame;
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    return rule;
+}
+
+} // namespace
+
+// MARK: - BindingRow
+
+BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& bindingID,
+                       QWidget* parent)
+    : QWidget(parent), m_store(store), m_settings(settings), m_id(bindingID) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(20, 10, 20, 10);
+    row->setSpacing(12);
+
+    m_enabled = new QCheckBox(this);
+    m_enabled->setToolTip(tr("Enable this hotkey"));
+    m_enabled->setAccessibleName(tr("Enable this hotkey"));
+    connect(m_enabled, &QCheckBox::toggled, this,
+            [this](bool on) { update([on](HotKeyBinding& b) { b.enabled = on; }); });
+    row->addWidget(m_enabled);
+
+    m_account = new QComboBox(this);
+    m_account->setAccessibleName(tr("Account"));
+    m_account->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_account->setMinimumContentsLength(12);
+    m_account->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(m_account, &QComboBox::activated, this, [this](int index) {
+        const QVariant id = m_account->itemData(index);
+        update([&](HotKeyBinding& b) {
+            b.accountID = id.isValid() ? std::optional<QUuid>(id.toUuid()) : std::nullopt;
+        });
+    });
+    row->addWidget(m_account, 1);
+
+    m_recorder = new HotKeyRecorder(this);
+    m_recorder->setFixedSize(150, 24);
+    // Two writes, key first, as two edits of the binding: the controller's
+    // short wait registers only the final pair.
+    connect(m_recorder, &HotKeyRecorder::committed, this, [this](quint32 keyCode, quint32 mask) {
+        update([keyCode](HotKeyBinding& b) { b.keyCode = keyCode; });
+        update([mask](HotKeyBinding& b) { b.modifiers = mask; });
+    });
+    row->addWidget(m_recorder);
+
+    m_autoPaste = new QCheckBox(this);
+    m_autoPaste->setAccessibleName(tr("Auto-paste"));
+    connect(m_autoPaste, &QCheckBox::toggled, this, [this](bool on) {
+        update([on](HotKeyBinding& b) { b.autoPaste = on; });
+        autoPasteChanged(on);
+    });
+    row->addWidget(m_autoPaste);
+
+    m_remove = new QToolButton(this);
+    m_remove->setIcon(Symbols::icon(QStringLiteral("trash")));
+    m_remove->setAutoRaise(true);
+    m_remove->setToolTip(tr("Remove hotkey"));
+    m_remove->setAccessibleName(tr("Remove hotkey"));
+    connect(m_remove, &QToolButton::clicked, this, [this] { m_settings.removeBinding(m_id); });
+    row->addWidget(m_remove);
+
+    refreshAccounts();
+}
+
+void BindingRow::update(const std::function<void(HotKeyBinding&)>& change) {
+    QList<HotKeyBinding> bindings = m_settings.bindings();
+    for (HotKeyBinding& binding : bindings)
+        if (binding.id == m_id) {
+            change(binding);
+            m_settings.setBindings(bindings);
+            return;
+        }
+}
+
+void BindingRow::autoPasteChanged(bool on) {
+    // Asks for the access where a platform has a prompt; on X11 it only
+    // checks again.
+    if (on && !m_accessibilityGranted) Accessibility::isTrustedWithPrompt();
+}
+
+void BindingRow::refreshAccounts() {
+    const QSignalBlocker quiet(m_account);
+    m_account->clear();
+    m_account->addItem(tr("— pick an account —"));
+    for (const Account& account : m_store.accounts())
+        m_account->addItem(account.displayLabel(), account.id);
+    for (const HotKeyBinding& binding : m_settings.bindings())
+        if (binding.id == m_id)
+            m_account->setCurrentIndex(binding.accountID ? m_account->findData(*binding.accountID)
+                                                         : 0);
+}
+
+void BindingRow::refresh(const HotKeyBinding& binding, bool accessibilityGranted) {
+    m_accessibilityGranted = accessibilityGranted;
+    {
+        const QSignalBlocker quiet(m_enabled);
+        m_enabled->setChecked(binding.enabled);
+    }
+    {
+        const QSignalBlocker quiet(m_account);
+        // An account that is gone (or in Recently Deleted) matches no entry.
+        m_account->setCurrentIndex(binding.accountID ? m_account->findData(*binding.accountID) : 0);
+    }
+    m_recorder->setCombination(binding.keyCode, binding.modifiers);
+    {
+        const QSignalBlocker quiet(m_autoPaste);
+        m_autoPaste->setChecked(binding.autoPaste);
+    }
+    m_autoPaste->setToolTip(autoPasteTip(binding.autoPaste, accessibilityGranted));
+}
+
+// MARK: - HotKeysTab
+
+HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessibilityGranted,
+                       QWidget* parent)
+    : QWidget(parent), m_store(store), m_settings(settings),
+      m_accessibilityGranted(accessibilityGranted), m_check(&Accessibility::isTrusted) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QWidget;
+    auto* headerColumn = new QVBoxLayout(header);
+    headerColumn->setContentsMargins(20, 20, 20, 12);
+    headerColumn->setSpacing(6);
+    headerColumn->addWidget(heading(tr("Global hotkeys")));
+    QLabel* about = Style::label(
+        tr("Each row links a key combination to one of your accounts. Press the combination "
+           "anywhere on your desktop — even when this app is in the background — and the current "
+           "code is copied to the clipboard. Toggle Auto-paste to also insert the code at the "
+           "cursor in the focused app."),
+        Style::TextStyle::callout, Style::SemanticColor::secondary);
+    about->setWordWrap(true);
+    headerColumn->addWidget(about);
+    column->addWidget(header);
+
+    const QString launcher =
+        HotKey::comboString(HotKeyController::reservedKeyCode, HotKeyController::reservedModifiers);
+    auto* quick = new QWidget;
+    auto* quickColumn = new QVBoxLayout(quick);
+    quickColumn->setContentsMargins(20, 0, 20, 12);
+    quickColumn->setSpacing(4);
+    m_quickSearch = toggle(tr("Quick search panel (%1)").arg(launcher));
+    m_quickSearch->setChecked(m_settings.quickLauncherEnabled());
+    connect(m_quickSearch, &QCheckBox::toggled, &m_settings, &AppSettings::setQuickLauncherEnabled);
+    connect(&m_settings, &AppSettings::quickLauncherEnabledChanged, this, [this] {
+        const QSignalBlocker quiet(m_quickSearch);
+        m_quickSearch->setChecked(m_settings.quickLauncherEnabled());
+    });
+    quickColumn->addWidget(m_quickSearch);
+    quickColumn->addWidget(caption(tr("Press %1 anywhere to open a search box, type a few "
+                                      "letters, and hit Return to copy that account's code.")
+                                       .arg(launcher)));
+    column->addWidget(quick);
+
+    // Auto-paste asked for where keystrokes cannot be sent.
+    m_warning = new QWidget;
+    m_warning->setObjectName(QStringLiteral("accessibilityWarning"));
+    m_warning->setAttribute(Qt::WA_StyledBackground);
+    QColor orange = Style::color(Style::SemanticColor::orange);
+    orange.setAlphaF(0.1);
+    m_warning->setStyleSheet(QStringLiteral("#accessibilityWarning { background: %1; }")
+                                 .arg(orange.name(QColor::HexArgb)));
+    auto* strip = new QHBoxLayout(m_warning);
+    strip->setContentsMargins(20, 10, 20, 10);
+    strip->setSpacing(10);
+    auto* symbol = new QLabel;
+    symbol->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), 18,
+                                      Style::color(Style::SemanticColor::orange),
+                                      symbol->devicePixelRatioF()));
+    strip->addWidget(symbol, 0, Qt::AlignVCenter);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(Style::label(tr("Auto-paste needs the XTEST extension"),
+                                  Style::TextStyle::callout, std::nullopt, QFont::DemiBold));
+    texts->addWidget(caption(tr("Quillet pastes with synthetic key presses, which this display "
+                                "does not accept. Codes are still copied to the clipboard.")));
+    m_warningHelp = caption(QString());
+    m_warningHelp->hide();
+    texts->addWidget(m_warningHelp);
+    strip->addLayout(texts, 1);
+    strip->addSpacing(8);
+    auto* open = new QPushButton(tr("Open Settings"));
+    connect(open, &QPushButton::clicked, this, &HotKeysTab::openAccessibilityPrompt);
+    strip->addWidget(open, 0, Qt::AlignVCenter);
+    column->addWidget(m_warning);
+    column->addWidget(line());
+
+    m_body = new QStackedWidget;
+    m_list = new QScrollArea;
+    m_list->setWidgetResizable(true);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* rows = new QWidget;
+    m_rowsLayout = new QVBoxLayout(rows);
+    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
+    m_rowsLayout->setSpacing(0);
+    m_rowsLayout->addStretch(1);
+    m_list->setWidget(rows);
+    m_list->viewport()->setAutoFillBackground(false);
+    rows->setAutoFillBackground(false);
+    m_body->addWidget(m_list);
+
+    m_empty = new QWidget;
+    auto* empty = new QVBoxLayout(m_empty);
+    empty->setContentsMargins(0, 40, 0, 40);
+    empty->setSpacing(12);
+    empty->addStretch(1);
+    auto* emptySymbol = new QLabel;
+    emptySymbol->setPixmap(Symbols::pixmap(QStringLiteral("command.circle"), 40,
+                                           Style::color(Style::SemanticColor::secondary),
+                                           emptySymbol->devicePixelRatioF()));
+    emptySymbol->setAlignment(Qt::AlignCenter);
+    empty->addWidget(emptySymbol);
+    QLabel* none = Style::label(tr("No hotkeys yet"), Style::TextStyle::headline);
+    none->setAlignment(Qt::AlignCenter);
+    empty->addWidget(none);
+    QLabel* hint =
+        Style::label(tr("Click Add hotkey to map a key combination to one of your accounts."),
+                     Style::TextStyle::callout, Style::SemanticColor::secondary);
+    hint->setAlignment(Qt::AlignCenter);
+    hint->setWordWrap(true);
+    hint->setContentsMargins(60, 0, 60, 0);
+    empty->addWidget(hint);
+    empty->addStretch(1);
+    m_body->addWidget(m_empty);
+    column->addWidget(m_body, 1);
+
+    auto* footer = new QWidget;
+    auto* footerRow = new QHBoxLayout(footer);
+    footerRow->setContentsMargins(20, 12, 20, 12);
+    auto* add = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add hotkey"));
+    connect(add, &QPushButton::clicked, &m_settings, &AppSettings::addBinding);
+    footerRow->addWidget(add);
+    footerRow->addStretch(1);
+    m_summary = Style::label(QString(), Style::TextStyle::caption, Style::SemanticColor::secondary);
+    footerRow->addWidget(m_summary);
+    column->addWidget(footer);
+
+    m_poll.setInterval(permissionPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &HotKeysTab::refreshAccessibility);
+    connect(&m_settings, &AppSettings::bindingsChanged, this, &HotKeysTab::refreshRows);
+    connect(&m_store, &AccountStore::accountsChanged, this, [this] {
+        for (BindingRow* row : std::as_const(m_rows))
+            row->refreshAccounts();
+        refreshChrome();
+    });
+    refreshRows();
+}
+
+bool HotKeysTab::needsAccessibilityWarning() const {
+    if (m_accessibilityGranted) return false;
+    for (const HotKeyBinding& binding : m_settings.bindings())
+        if (binding.enabled && binding.autoPaste) return true;
+    return false;
+}
+
+QString HotKeysTab::activeSummary() const {
+    const QList<HotKeyBinding>& bindings = m_settings.bindings();
+    int active = 0;
+    for (const HotKeyBinding& binding : bindings) {
+        if (!binding.enabled || !binding.accountID || binding.keyCode == 0) continue;
+        for (const Account& account : m_store.accounts())
+            if (account.id == *binding.accountID) {
+                ++active;
+                break;
+            }
+    }
+    return tr("%1 active of %2").arg(active).arg(bindings.size());
+}
+
+QList<BindingRow*> HotKeysTab::rows() const {
+    QList<BindingRow*> ordered;
+    for (int i = 0; i < m_rowsLayout->count(); ++i)
+        if (auto* row = qobject_cast<BindingRow*>(m_rowsLayout->itemAt(i)->widget()))
+            ordered << row;
+    return ordered;
+}
+
+void HotKeysTab::refreshRows() {
+    // Rows are kept by binding: the recorder that just wrote a combination
+    // must not be replaced while it is still delivering it.
+    const QList<HotKeyBinding>& bindings = m_settings.bindings();
+    QHash<QUuid, BindingRow*> kept;
+    qDeleteAll(m_dividers);
+    m_dividers.clear();
+    int position = 0;
+    for (const HotKeyBinding& binding : bindings) {
+        if (kept.contains(binding.id)) continue; // a duplicated id shows once
+        BindingRow* row = m_rows.take(binding.id);
+        if (!row) row = new BindingRow(m_store, m_settings, binding.id);
+        row->refresh(binding, m_accessibilityGranted);
+        m_rowsLayout->insertWidget(position++, row);
+        QWidget* divider = line();
+        m_dividers << divider;
+        m_rowsLayout->insertWidget(position++, divider);
+        kept.insert(binding.id, row);
+    }
+    for (BindingRow* gone : std::as_const(m_rows)) {
+        gone->hide();
+        gone->deleteLater();
+    }
+    m_rows = kept;
+    refreshChrome();
+}
+
+void HotKeysTab::refreshChrome() {
+    const bool any = !m_settings.bindings().isEmpty();
+    m_body->setCurrentWidget(any ? static_cast<QWidget*>(m_list) : m_empty);
+    m_summary->setVisible(any);
+    m_summary->setText(any ? activeSummary() : QString());
+    m_warning->setVisible(needsAccessibilityWarning());
+    if (!m_warning->isVisible()) m_warningHelp->hide();
+}
+
+void HotKeysTab::refreshAccessibility() {
+    const bool granted = m_check();
+    if (granted == m_accessibilityGranted) return;
+    m_accessibilityGranted = granted;
+    refreshRows();
+}
+
+void HotKeysTab::openAccessibilityPrompt() {
+    if (!SystemActions::openAccessibilitySettings()) {
+        m_warningHelp->setText(SystemActions::accessibilitySettingsHelp());
+        m_warningHelp->show();
+    }
+    Accessibility::isTrustedWithPrompt();
+}
+
+void HotKeysTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshAccessibility();
+    m_poll.start();
+}
+
+void HotKeysTab::hideEvent(QHideEvent* event) {
+    m_poll.stop();
+    QWidget::hideEvent(event);
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "system/AppSettings.h"
+
+#include <QHash>
+#include <QTimer>
+#include <QUuid>
+#include <QWidget>
+
+class AccountStore;
+class HotKeyRecorder;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QScrollArea;
+class QStackedWidget;
+class QToolButton;
+class QVBoxLayout;
+
+// One binding of the Hotkeys tab: enable switch, account picker, recorder,
+// auto-paste switch and remove button. Every change writes the whole binding
+// list through AppSettings at once.
+class BindingRow : public QWidget {
+    Q_OBJECT
+
+public:
+    BindingRow(AccountStore& store, AppSettings& settings, const QUuid& bindingID,
+               QWidget* parent = nullptr);
+
+    QUuid bindingID() const { return m_id; }
+    HotKeyRecorder* recorder() const { return m_recorder; }
+    // The binding's current values (and the accounts' labels) on screen.
+    void refresh(const HotKeyBinding& binding, bool accessibilityGranted);
+    void refreshAccounts();
+
+private:
+    void update(const std::function<void(HotKeyBinding&)>& change);
+    void autoPasteChanged(bool on);
+
+    AccountStore& m_store;
+    AppSettings& m_settings;
+    const QUuid m_id;
+    bool m_accessibilityGranted = true;
+    QCheckBox* m_enabled;
+    QComboBox* m_account;
+    HotKeyRecorder* m_recorder;
+    QCheckBox* m_autoPaste;
+    QToolButton* m_remove;
+};
+
+// The settings window's Hotkeys tab: the quick-search switch, the binding
+// rows with "Add hotkey", and a warning when auto-paste is asked for but
+// synthetic keystrokes are not possible (no XTEST), polled every 1.5 s while
+// the tab is on screen.
+class HotKeysTab : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int permissionPollMs = 1500;
+
+    HotKeysTab(AccountStore& store, AppSettings& settings, bool accessibilityGranted,
+               QWidget* parent = nullptr);
+
+    bool needsAccessibilityWarning() const;
+    // "n active of m".
+    QString activeSummary() const;
+    void refreshAccessibility();
+    bool isPollingPermission() const { return m_poll.isActive(); }
+    QList<BindingRow*> rows() const;
+
+    // For tests: the permission check the poll makes.
+    void setAccessibilityCheckForTesting(std::function<bool()> check) {
+        m_check = std::move(check);
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void refreshRows();
+    void refreshChrome();
+    void openAccessibilityPrompt();
+
+    AccountStore& m_store;
+    AppSettings& m_settings;
+    bool m_accessibilityGranted;
+    std::function<bool()> m_check;
+    QTimer m_poll;
+
+    QCheckBox* m_quickSearch;
+    QWidget* m_warning;
+    QLabel* m_warningHelp;
+    QStackedWidget* m_body;
+    QWidget* m_empty;
+    QScrollArea* m_list;
+    QVBoxLayout* m_rowsLayout;
+    QHash<QUuid, BindingRow*> m_rows;
+    QList<QWidget*> m_dividers;
+    QLabel* m_summary;
+};

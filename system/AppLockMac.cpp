@@ -1,0 +1,85 @@
+#include "system/AppLockMac.h"
+
+#include "core/Settings.h"
+#include "platform/OwnerAuth.h"
+#include "platform/SessionEvents.h"
+#include "platform/UserDefaults.h"
+
+AppLockMac::AppLockMac(UserDefaults& defaults, QObject* parent)
+    : QObject(parent), m_defaults(defaults) {
+    // Every launch starts locked exactly when the lock is on.
+    m_enabled = m_defaults.boolean(Settings::appLockEnabled.key)
+                    .value_or(Settings::appLockEnabled.defaultValue);
+    m_locked = m_enabled;
+}
+
+bool AppLockMac::canAuthenticate() { return OwnerAuth::canEvaluate(); }
+
+void AppLockMac::watch(SessionEvents& events) {
+    connect(&events, &SessionEvents::screenLocked, this, &AppLockMac::relock);
+    connect(&events, &SessionEvents::willSleep, this, &AppLockMac::relock);
+}
+
+void AppLockMac::writeEnabled(bool enabled) {
+    m_defaults.setValue(Settings::appLockEnabled.key, enabled);
+    m_enabled = enabled;
+    emit enabledChanged(enabled);
+}
+
+void AppLockMac::setLocked(bool locked) {
+    if (locked == m_locked) return;
+    m_locked = locked;
+    emit lockedChanged(locked);
+}
+
+void AppLockMac::setEnabled(bool enabled, QWidget* over) {
+    if (enabled) {
+        m_disableWhenOpened = false;
+        writeEnabled(true);
+        setLocked(true);
+        authenticate(over);
+        return;
+    }
+    if (m_enabled && m_locked) {
+        // Stays on until the user has proved to be the user.
+        m_disableWhenOpened = true;
+        emit enabledChanged(m_enabled);
+        authenticate(over);
+        return;
+    }
+    writeEnabled(false);
+    setLocked(false);
+}
+
+void AppLockMac::relock() {
+    if (m_enabled) setLocked(true);
+}
+
+void AppLockMac::authenticate(QWidget* over) {
+    if (!m_enabled || !m_locked || m_authenticating) return;
+    if (!OwnerAuth::canEvaluate()) {
+        answered(true);
+        return;
+    }
+    m_authenticating = true;
+    emit authenticatingChanged(true);
+    QPointer<AppLockMac> self(this);
+    OwnerAuth::evaluate(reason, over, [self](OwnerAuth::Result result) {
+        if (!self) return;
+        self->m_authenticating = false;
+        emit self->authenticatingChanged(false);
+        self->answered(result == OwnerAuth::Result::success);
+    });
+}
+
+void AppLockMac::answered(bool success) {
+    const bool disable = m_disableWhenOpened;
+    m_disableWhenOpened = false;
+    if (!success) {
+        // The switch goes back to what is stored.
+        if (disable) emit enabledChanged(m_enabled);
+        return;
+    }
+    if (disable) writeEnabled(false);
+    setLocked(false);
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QWidget;
+class SessionEvents;
+class UserDefaults;
+
+// The app lock: whether it is turned on ("app_lock_enabled_mac", off when
+// absent) and whether the vault is hidden right now. It starts locked when it
+// is on, locks again when the screen locks or the computer goes to sleep, and
+// opens after the user proves to be the user (platform/OwnerAuth: PAM behind
+// a password dialog). The main window's overlay and the tray panel's locked
+// state follow lockedChanged(); the settings window is not covered.
+//
+// Turning the lock off while it is locked asks for the same proof first, so
+// that nobody at the desk can switch it off to get at the codes.
+class AppLockMac : public QObject {
+    Q_OBJECT
+
+public:
+    inline static const QString reason = QStringLiteral("Unlock Quillet");
+
+    explicit AppLockMac(UserDefaults& defaults, QObject* parent = nullptr);
+
+    bool isEnabled() const { return m_enabled; }
+    bool isLocked() const { return m_locked; }
+    bool isAuthenticating() const { return m_authenticating; }
+
+    // On: writes the flag, locks and asks at once. Off: writes the flag and
+    // unlocks, except while locked: then it asks first, and only a successful
+    // answer turns the lock off (enabledChanged tells the switch to stay on
+    // meanwhile). `over` is the window the question belongs to.
+    void setEnabled(bool enabled, QWidget* over = nullptr);
+
+    // Asks the user, when the lock is on, closed and not already asking.
+    // Returns at once; the answer comes later. A failure or a cancel leaves
+    // it locked. Only when this user cannot be authenticated at all does it
+    // open without asking (there is nothing to ask with).
+    void authenticate(QWidget* over = nullptr);
+
+    // Locks when the lock is on (screen lock, sleep, the user's lock action).
+    void relock();
+
+    // Follows the session's screen lock and sleep.
+    void watch(SessionEvents& events);
+
+    // Whether this user can be authenticated at all (the settings switch is
+    // disabled without it).
+    static bool canAuthenticate();
+
+signals:
+    void enabledChanged(bool enabled);
+    void lockedChanged(bool locked);
+    void authenticatingChanged(bool authenticating);
+
+private:
+    void setLocked(bool locked);
+    void writeEnabled(bool enabled);
+    void answered(bool success);
+
+    UserDefaults& m_defaults;
+    bool m_enabled = false;
+    bool m_locked = false;
+    bool m_authenticating = false;
+    // The user switched the lock off while it was locked; done when the
+    // running authentication succeeds.
+    bool m_disableWhenOpened = false;
+};

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix, as `cmake --install` does for a
+# user, and checks what the desktop will find there: the program, a valid
+# desktop entry that names it and its icon, the icon at every size, and the
+# app lock's PAM service.
+#   install_test.sh <cmake> <build folder>
+set -euo pipefail
+cmake="$1"
+build="$2"
+
+prefix="$(mktemp -d)"
+trap 'rm -rf "$prefix"' EXIT
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+sizes=(16 22 24 32 48 64 128 256)
+expected=(bin/quillet share/applications/quillet.desktop
+  share/icons/hicolor/scalable/apps/quillet.svg etc/pam.d/quillet)
+for size in "${sizes[@]}"; do
+  expected+=("share/icons/hicolor/${size}x${size}/apps/quillet.png")
+done
+# Exactly these files: no test program, library or header slips in.
+actual="$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)"
+wanted="$(printf '%s\n' "${expected[@]}" | sort)"
+[ "$actual" = "$wanted" ] || fail "installed files differ:
+$(diff <(echo "$wanted") <(echo "$actual") || true)"
+
+[ -x "$prefix/bin/quillet" ] || fail "bin/quillet is not executable"
+# The lock asks what logs the user in, and nothing else.
+[ "$(grep -v '^#' "$prefix/etc/pam.d/quillet")" = "$(printf 'auth\tinclude\tcommon-auth')" ] \
+  || fail "the PAM service is not the login's own auth stack"
+
+entry="$prefix/share/applications/quillet.desktop"
+# Hints are advice; errors and warnings fail.
+report="$(desktop-file-validate "$entry" 2>&1)" || fail "desktop-file-validate: $report"
+if grep -E ': (error|warning):' <<<"$report"; then fail "desktop-file-validate: $report"; fi
+for line in "Type=Application" "Name=Quillet" "Exec=quillet" "Icon=quillet" \
+    "Categories=Utility;Security;"; do
+  grep -qxF "$line" "$entry" || fail "the desktop entry lacks '$line'"
+done
+
+# Each PNG is the size its folder names, and shows the mark: opaque at the
+# centre, clear in the corner outside the rounded tile (from 32 pixels up).
+python3 - "$prefix/share/icons/hicolor" "${sizes[@]}" <<'PYTHON'
+import struct
+import subprocess
+import sys
+import zlib
+
+root, sizes = sys.argv[1], [int(s) for s in sys.argv[2:]]
+
+def pixels(path):
+    """Width, height and RGBA rows of an 8-bit RGBA PNG without interlacing."""
+    data = open(path, "rb").read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", path
+    at, chunks = 8, {}
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        chunks.setdefault(kind, []).append(data[at + 8:at + 8 + length])
+        at += 12 + length
+    width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"][0])
+    assert (depth, colour, interlace) == (8, 6, 0), f"{path}: not plain RGBA"
+    raw = zlib.decompress(b"".join(chunks[b"IDAT"]))
+    stride, rows, prior = width * 4, [], bytearray(width * 4)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 4] if i >= 4 else 0
+            b, c = prior[i], prior[i - 4] if i >= 4 else 0
+            if kind == 1: line[i] = (line[i] + a) & 255
+            elif kind == 2: line[i] = (line[i] + b) & 255
+            elif kind == 3: line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append(line)
+        prior = line
+    return width, height, rows
+
+for size in sizes:
+    path = f"{root}/{size}x{size}/apps/quillet.png"
+    width, height, rows = pixels(path)
+    if (width, height) != (size, size):
+        sys.exit(f"FAIL: {path} is {width}x{height}")
+    alpha = lambda x, y: rows[y][4 * x + 3]
+    if alpha(size // 2, size // 2) != 255:
+        sys.exit(f"FAIL: {path} is not opaque at its centre")
+    if size >= 32 and alpha(0, 0) != 0:
+        sys.exit(f"FAIL: {path} has no rounded corner")
+
+svg = open(f"{root}/scalable/apps/quillet.svg", encoding="utf-8").read()
+if "<svg" not in svg or "linearGradient" not in svg:
+    sys.exit("FAIL: the scalable icon is not the mark's SVG")
+PYTHON
+
+echo "installed and checked: ${#expected[@]} files"

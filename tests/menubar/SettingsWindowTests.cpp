@@ -1,0 +1,388 @@
+// The settings window by what a user sees and does, on the offscreen
+// platform, with PAM wrapped (tests/with-pam.sh) for the lock switch.
+#include "core/AccountStore.h"
+#include "core/CorrectedClock.h"
+#include "core/KeychainStore.h"
+#include "core/SecurityLog.h"
+#include "core/Settings.h"
+#include "menubar/GeneralTab.h"
+#include "menubar/HotKeysTab.h"
+#include "menubar/SettingsWindow.h"
+#include "platform/Keychain.h"
+#include "platform/LoginItem.h"
+#include "platform/Pasteboard.h"
+#include "platform/UserDefaults.h"
+#include "system/AppLockMac.h"
+#include "system/AppSettings.h"
+#include "system/Clipboard.h"
+#include "system/HotKeyRecorder.h"
+#include "system/SystemActions.h"
+#include "tests/support/PasswordPrompt.h"
+#include "tests/support/Vault.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+template <typename T>
+T* find(QWidget* in, const QString& text) {
+    for (T* widget : in->findChildren<T*>()) {
+        QString label;
+        if constexpr (std::is_base_of_v<QAbstractButton, T> || std::is_same_v<T, QLabel>)
+            label = widget->text();
+        if ((label == text || widget->accessibleName() == text) && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+
+// The widget showing `text` (or named so for a screen reader). Widgets that
+// were just added come on screen at the next turn of the event loop.
+template <typename T>
+T* shown(QWidget* in, const QString& text) {
+    T* found = nullptr;
+    if (QTest::qWaitFor([&] { return (found = find<T>(in, text)) != nullptr; }, 1000))
+        return found;
+    qWarning() << "nothing on screen named" << text;
+    return nullptr;
+}
+
+QCheckBox* check(QWidget* in, const QString& text) { return shown<QCheckBox>(in, text); }
+QLabel* label(QWidget* in, const QString& text) { return shown<QLabel>(in, text); }
+// Nothing showing `text` now (no waiting).
+bool absent(QWidget* in, const QString& text) { return !find<QLabel>(in, text); }
+
+QComboBox* picker(QWidget* in, const QString& name) {
+    for (QComboBox* combo : in->findChildren<QComboBox*>())
+        if (combo->accessibleName() == name && combo->isVisible()) return combo;
+    return nullptr;
+}
+
+// Chooses the entry `steps` below the current one with the keyboard.
+void choose(QComboBox* combo, int steps) {
+    combo->setFocus();
+    for (int i = 0; i < steps; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+}
+
+void click(QAbstractButton* button) {
+    QVERIFY2(button, "no such button on screen");
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+}
+
+} // namespace
+
+class SettingsWindowTests : public QObject, TestSupport::VaultFixture {
+    Q_OBJECT
+
+    QTemporaryDir config;
+    std::unique_ptr<AccountStore> store;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<AppLockMac> lock;
+    SettingsWindow* window = nullptr;
+
+    // A start of the program: every model reads the stored settings anew.
+    void start() {
+        delete window;
+        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
+        store = std::make_unique<AccountStore>(*defaults, *log);
+        settings = std::make_unique<AppSettings>(*defaults);
+        lock = std::make_unique<AppLockMac>(*defaults);
+        CorrectedClock::resetForTesting();
+        window = new SettingsWindow(*store, *settings, *lock, *defaults);
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+    }
+
+    void showTab(const QString& name) {
+        QTabWidget* tabs = window->tabs();
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabText(i) == name) tabs->setCurrentIndex(i);
+    }
+
+private slots:
+    void initTestCase() {
+        if (!qEnvironmentVariableIsSet("PAM_WRAPPER"))
+            QSKIP("needs PAM wrapped (run through tests/with-pam.sh)");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    }
+
+    void init() {
+        qputenv("QUILLET_PAM_SERVICE", "quillet-test");
+        QDir(config.filePath("autostart")).removeRecursively();
+        QFile::remove(config.filePath("autostart"));
+        openVault();
+        start();
+        store->importAccounts({TestSupport::makeAccount("GitHub", "me@example.com"),
+                               TestSupport::makeAccount("Example", "me@example.com")});
+        QCOMPARE(store->accounts().size(), 2);
+    }
+
+    void cleanup() {
+        while (QDialog* dialog = PasswordPrompt::dialog()) dialog->reject();
+        delete window;
+        window = nullptr;
+    }
+
+    void everyGeneralControlWritesAtOnceAndSurvivesARestart() {
+        QCOMPARE(window->tabs()->tabText(0), QStringLiteral("General"));
+        QCOMPARE(window->size(), QSize(660, 560));
+        QWidget* tab = window->general();
+
+        click(check(tab, "Launch Quillet at login"));
+        QCOMPARE(LoginItem::status(), LoginItem::Status::enabled);
+        click(check(tab, "Show a code in the menu bar"));
+        QCOMPARE(defaults->boolean(Settings::showCodeInMenuBar.key), std::optional(false));
+        QVERIFY(!picker(tab, "Account:")); // only while a code is shown
+        click(check(tab, "Show a code in the menu bar"));
+        choose(picker(tab, "Account:"), 2); // the second account
+        QCOMPARE(defaults->string(Settings::menuBarAccountID.key),
+                 std::optional(store->accounts()[1].id.toString(QUuid::WithoutBraces).toUpper()));
+        click(check(tab, "Menu-bar-only (hide taskbar entry)"));
+        QCOMPARE(defaults->boolean(Settings::menuBarOnly.key), std::optional(true));
+        click(check(tab, "Auto-correct clock drift"));
+        QVERIFY(!CorrectedClock::state().enabled);
+        click(check(tab, "GitHub: me@example.com"));
+        QCOMPARE(settings->menuBarHiddenAccountIDs(), QSet<QUuid>{store->accounts()[0].id});
+        choose(picker(tab, "Clear clipboard after copying"), 2);
+        QCOMPARE(defaults->integer(Settings::clipboardClearSeconds.key), std::optional<qint64>(30));
+        // Turning the lock on locks and asks at once.
+        click(check(tab, "Require your password to unlock"));
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(true));
+        QVERIFY(lock->isLocked());
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
+        // None of this is covered by the lock: the window stays as it is.
+        QVERIFY(tab->isVisible() && tab->isEnabled());
+
+        start();
+        tab = window->general();
+        QVERIFY(check(tab, "Launch Quillet at login")->isChecked());
+        QVERIFY(check(tab, "Show a code in the menu bar")->isChecked());
+        QCOMPARE(picker(tab, "Account:")->currentText(), QStringLiteral("Example: me@example.com"));
+        QVERIFY(check(tab, "Menu-bar-only (hide taskbar entry)")->isChecked());
+        QVERIFY(!check(tab, "Auto-correct clock drift")->isChecked());
+        QVERIFY(!check(tab, "GitHub: me@example.com")->isChecked());
+        QVERIFY(check(tab, "Example: me@example.com")->isChecked());
+        QCOMPARE(picker(tab, "Clear clipboard after copying")->currentText(), "30 seconds");
+        QVERIFY(check(tab, "Require your password to unlock")->isChecked());
+        QVERIFY(lock->isLocked()); // a new start with the lock on starts locked
+
+        // "First account" takes the key away again.
+        QComboBox* accounts = picker(tab, "Account:");
+        accounts->setFocus();
+        QTest::keyClick(accounts, Qt::Key_Home);
+        QVERIFY(!defaults->contains(Settings::menuBarAccountID.key));
+    }
+
+    void aClearDelayOfFifteenSecondsClearsACopiedCode() {
+        choose(picker(window->general(), "Clear clipboard after copying"), 1);
+        QCOMPARE(defaults->integer(Settings::clipboardClearSeconds.key), std::optional<qint64>(15));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        Clipboard::copyCodeToClipboard(QStringLiteral("482913"), *defaults);
+        QTest::qWait(14000);
+        QCOMPARE(Pasteboard::text(), std::optional<QString>("482913"));
+        QTRY_VERIFY_WITH_TIMEOUT(!Pasteboard::text() || Pasteboard::text()->isEmpty(), 3000);
+        QVERIFY(elapsed.elapsed() >= 15000);
+    }
+
+    void switchingTheLockOffWhileLockedAsksFirst() {
+        defaults->setValue(Settings::appLockEnabled.key, true);
+        start();
+        QVERIFY(lock->isLocked());
+        QCheckBox* box = check(window->general(), "Require your password to unlock");
+        QVERIFY(box->isChecked() && box->isEnabled());
+        click(box);
+        QVERIFY(box->isChecked()); // not until the user has proved to be the user
+        QVERIFY(PasswordPrompt::cancel());
+        QVERIFY(box->isChecked() && lock->isEnabled() && lock->isLocked());
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(true));
+
+        click(box);
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY_WITH_TIMEOUT(!box->isChecked(), 5000);
+        QVERIFY(!lock->isEnabled() && !lock->isLocked());
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(false));
+    }
+
+    void theLockSwitchSaysWhenNobodyCanBeAuthenticated() {
+        QWidget* tab = window->general();
+        QVERIFY(label(tab, "Ask for your login password before showing your codes. Lock any time "
+                           "from the menu bar."));
+        if (QFile::exists(qEnvironmentVariable("PAM_WRAPPER_SERVICE_DIR") + "/other"))
+            QSKIP("the fallback stack is installed in this run");
+        qputenv("QUILLET_PAM_SERVICE", "absent");
+        showTab("Hotkeys");
+        showTab("General"); // asked again as the tab comes on screen
+        QVERIFY(!check(tab, "Require your password to unlock")->isEnabled());
+        QVERIFY(label(tab, "Set up a login password on this computer to use the lock."));
+    }
+
+    void theLoginItemFollowsTheDesktopAndReportsFailures() {
+        GeneralTab* tab = window->general();
+        QVERIFY(tab->isPollingLoginItem());
+        // The desktop's own settings switched the entry off.
+        QVERIFY(LoginItem::registerItem());
+        QFile entry(LoginItem::desktopFilePath());
+        QVERIFY(entry.open(QIODevice::Append));
+        entry.write("Hidden=true\n");
+        entry.close();
+        const QString title = "Quillet is disabled in your desktop's startup applications";
+        QTRY_VERIFY_WITH_TIMEOUT(label(tab, title), 2500); // within one poll
+        QVERIFY(!check(tab, "Launch Quillet at login")->isChecked());
+        click(shown<QPushButton>(tab, "Open Startup Applications"));
+        QVERIFY(label(tab, SystemActions::loginItemsSettingsHelp()));
+        // Switching it on here turns the entry on again.
+        click(check(tab, "Launch Quillet at login"));
+        QCOMPARE(LoginItem::status(), LoginItem::Status::enabled);
+        QVERIFY(absent(tab, title));
+
+        // A change that fails says why and shows the real state again.
+        click(check(tab, "Launch Quillet at login"));
+        const QString autostart = QFileInfo(LoginItem::desktopFilePath()).absolutePath();
+        QVERIFY(QDir(autostart).removeRecursively());
+        QFile blocker(autostart);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        click(check(tab, "Launch Quillet at login"));
+        QVERIFY(!check(tab, "Launch Quillet at login")->isChecked());
+        QVERIFY(tab->statusMessage() && tab->statusMessage()->contains(autostart));
+        QVERIFY(label(tab, *tab->statusMessage()));
+
+        // Off screen nothing polls.
+        showTab("Hotkeys");
+        QVERIFY(!tab->isPollingLoginItem());
+    }
+
+    void escapeAndControlWCloseTheWindow() {
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(!window->isVisible());
+    }
+
+    void bindingRowsWriteTheirBinding() {
+        showTab("Hotkeys");
+        HotKeysTab* tab = window->hotKeys();
+        QVERIFY(label(tab, "No hotkeys yet"));
+        QVERIFY(absent(tab, "0 active of 0"));
+
+        click(shown<QPushButton>(tab, "Add hotkey"));
+        QCOMPARE(tab->rows().size(), 1);
+        BindingRow* row = tab->rows().first();
+        QVERIFY(absent(tab, "No hotkeys yet"));
+        QVERIFY(check(row, "Enable this hotkey")->isChecked());
+        QComboBox* accounts = picker(row, "Account");
+        QCOMPARE(accounts->currentText(), QStringLiteral("— pick an account —"));
+        QCOMPARE(row->recorder()->text(), QStringLiteral("Click to set"));
+        QCOMPARE(row->recorder()->size(), QSize(150, 24));
+        QVERIFY(label(tab, "0 active of 1"));
+
+        choose(accounts, 1);
+        QCOMPARE(settings->bindings()[0].accountID, std::optional(store->accounts()[0].id));
+        QVERIFY(label(tab, "0 active of 1")); // no key yet
+        QSignalSpy writes(settings.get(), &AppSettings::bindingsChanged);
+        click(row->recorder());
+        QCOMPARE(row->recorder()->text(), QStringLiteral("Press a key combo…"));
+        QTest::keyClick(row->recorder(), Qt::Key_P,
+                        Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+        QCOMPARE(row->recorder()->text(), QStringLiteral("Ctrl+Alt+Shift+P"));
+        QCOMPARE(settings->bindings()[0].keyCode, 35u);
+        QCOMPARE(settings->bindings()[0].modifiers, 0xB00u);
+        QCOMPARE(writes.size(), 2); // the key, then the modifiers
+        QVERIFY(label(tab, "1 active of 1"));
+        AppSettings stored(*defaults);
+        QCOMPARE(stored.bindings(), settings->bindings());
+
+        click(check(row, "Enable this hotkey"));
+        QVERIFY(!settings->bindings()[0].enabled);
+        QVERIFY(label(tab, "0 active of 1"));
+        click(check(row, "Enable this hotkey"));
+        click(check(row, "Auto-paste"));
+        QVERIFY(settings->bindings()[0].autoPaste);
+
+        // Three bindings: one disabled, one without an account, one complete.
+        click(shown<QPushButton>(tab, "Add hotkey"));
+        click(shown<QPushButton>(tab, "Add hotkey"));
+        QCOMPARE(tab->rows().size(), 3);
+        click(check(tab->rows()[1], "Enable this hotkey"));
+        QVERIFY(label(tab, "1 active of 3"));
+        // The complete binding's account goes to Recently Deleted: the row
+        // stays, the count drops.
+        store->deleteAccount(store->accounts()[0].id);
+        QVERIFY(label(tab, "0 active of 3"));
+        QCOMPARE(tab->rows().size(), 3);
+
+        for (int left = 3; left > 0; --left) {
+            click(shown<QToolButton>(tab->rows().first(), "Remove hotkey"));
+            QTRY_COMPARE(tab->rows().size(), left - 1);
+        }
+        QVERIFY(settings->bindings().isEmpty());
+        QVERIFY(label(tab, "No hotkeys yet"));
+    }
+
+    void theAutoPasteWarningFollowsThePoll() {
+        showTab("Hotkeys");
+        HotKeysTab* tab = window->hotKeys();
+        bool granted = false;
+        tab->setAccessibilityCheckForTesting([&] { return granted; });
+        tab->refreshAccessibility();
+        settings->addBinding();
+        BindingRow* row = tab->rows().first();
+        const QString title = "Auto-paste needs the XTEST extension";
+        QVERIFY(absent(tab, title)); // nothing asks for auto-paste yet
+        click(check(row, "Auto-paste"));
+        QVERIFY(label(tab, title));
+        QCOMPARE(check(row, "Auto-paste")->toolTip(),
+                 "Auto-paste: insert the code at the cursor (needs the XTEST extension — not "
+                 "available)");
+        click(shown<QPushButton>(tab, "Open Settings"));
+        QVERIFY(label(tab, SystemActions::accessibilitySettingsHelp()));
+        click(check(row, "Enable this hotkey"));
+        QVERIFY(absent(tab, title)); // a disabled binding needs nothing
+        click(check(row, "Enable this hotkey"));
+        QVERIFY(label(tab, title));
+
+        granted = true;
+        QVERIFY(tab->isPollingPermission());
+        QTRY_VERIFY_WITH_TIMEOUT(absent(tab, title), 2500); // within one poll
+        QCOMPARE(check(row, "Auto-paste")->toolTip(),
+                 "Auto-paste: insert the code at the cursor in the focused app");
+        showTab("General");
+        QVERIFY(!tab->isPollingPermission());
+        showTab("Hotkeys");
+        QVERIFY(tab->isPollingPermission());
+    }
+
+    void theQuickSearchSwitchWritesItsKey() {
+        showTab("Hotkeys");
+        QCheckBox* quick = check(window->hotKeys(), "Quick search panel (Ctrl+Alt+K)");
+        QVERIFY(quick && quick->isChecked());
+        QVERIFY(label(window->hotKeys(), "Press Ctrl+Alt+K anywhere to open a search box, type a "
+                                         "few letters, and hit Return to copy that account's "
+                                         "code."));
+        click(quick);
+        QCOMPARE(defaults->boolean(Settings::quickLauncherEnabled.key), std::optional(false));
+    }
+
+};
+
+QTEST_MAIN(SettingsWindowTests)
+#include "SettingsWindowTests.moc"

@@ -1,0 +1,45 @@
+#include "tests/support/Vault.h"
+
+#include "core/KeychainStore.h"
+
+namespace TestSupport {
+
+Account makeAccount(const QString& issuer, const QString& name, const QByteArray& secret) {
+    Account a;
+    a.issuer = issuer;
+    a.name = name;
+    a.secret = secret.isEmpty() ? (issuer + name).toUtf8() : secret;
+    return a;
+}
+
+QStringList labels(const QList<Account>& accounts) {
+    QStringList out;
+    for (const Account& a : accounts)
+        out << a.displayLabel();
+    return out;
+}
+
+std::shared_ptr<Keychain::MemoryBackend> useMemoryKeychain() {
+    auto memory = std::make_shared<Keychain::MemoryBackend>();
+    Keychain::setBackend(memory);
+    KeychainStore::resetMigrationFlagForTesting();
+    return memory;
+}
+
+void seedVault(const QList<Account>& accounts) {
+    QList<QUuid> ids;
+    for (const Account& a : accounts) {
+        KeychainStore::saveAccount(a);
+        if (!a.deletedAt) ids << a.id;
+    }
+    KeychainStore::saveOrder(ids);
+}
+
+void VaultFixture::openVault() {
+    folder = std::make_unique<QTemporaryDir>();
+    memory = useMemoryKeychain();
+    defaults = std::make_unique<UserDefaults>(folder->filePath(QStringLiteral("settings.conf")));
+    log = std::make_unique<SecurityLog>(folder->filePath(QStringLiteral("timeline.jsonl")));
+}
+
+} // namespace TestSupport

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "core/Account.h"
+#include "core/SecurityLog.h"
+#include "platform/Keychain.h"
+#include "platform/UserDefaults.h"
+
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// What the tests of the vault and its views set up again and again: a vault
+// of their own that never touches the user's keychain or settings.
+namespace TestSupport {
+
+// An account with these texts; without a secret, the issuer and name are it.
+Account makeAccount(const QString& issuer, const QString& name, const QByteArray& secret = {});
+
+// Each account's display label, in order.
+QStringList labels(const QList<Account>& accounts);
+
+// An empty keychain in memory in place of the user's, as at a first start
+// (the move of the old single-item vault not yet tried).
+std::shared_ptr<Keychain::MemoryBackend> useMemoryKeychain();
+
+// Accounts as an earlier run left them in the keychain: each saved, and the
+// ones not deleted in the saved order.
+void seedVault(const QList<Account>& accounts);
+
+// A throwaway vault for a test class, which derives from it beside QObject
+// and calls openVault() in init(): a temporary folder holding the settings
+// file and the security timeline, and an empty keychain in memory.
+class VaultFixture {
+protected:
+    std::unique_ptr<QTemporaryDir> folder;
+    std::shared_ptr<Keychain::MemoryBackend> memory;
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<SecurityLog> log;
+
+    void openVault();
+};
+
+} // namespace TestSupport
