@@ -17,26 +17,20 @@
 #include "platform/KeychainFile.h"
 #include "platform/KeychainSecretService.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/Vault.h"
 
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
 const QString setupLink = QStringLiteral("otpauth://totp/New:one?secret=JBSWY3DPEHPK3PXP");
 
-Account makeAccount(const QString& issuer, const QString& name) {
-    Account a;
-    a.issuer = issuer;
-    a.name = name;
-    a.secret = (issuer + name).toUtf8();
-    return a;
-}
+using TestSupport::makeAccount;
 
 // The default collection, as libsecret sees it.
 struct Collection {
@@ -91,12 +85,9 @@ struct Collection {
 
 } // namespace
 
-class KeyringTrustTests : public QObject {
+class KeyringTrustTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SecurityLog> log;
     std::unique_ptr<AccountStore> store;
     std::unique_ptr<TickingClock> clock;
     std::unique_ptr<QMainWindow> window;
@@ -154,11 +145,9 @@ private slots:
             QFAIL("run through tests/with-session.sh");
     }
     void init() {
-        folder = std::make_unique<QTemporaryDir>();
-        defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
-        log = std::make_unique<SecurityLog>(folder->filePath("timeline.jsonl"));
+        openVault();
+        // The private session's keyring in place of the fixture's memory.
         Keychain::setBackend(std::make_shared<Keychain::SecretServiceBackend>());
-        KeychainStore::resetMigrationFlagForTesting();
         for (const Keychain::Item& item : KeychainStore::readAll())
             Keychain::remove(KeychainStore::baseQuery(item.account));
     }
