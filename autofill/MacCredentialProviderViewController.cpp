@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QSet>
+#include <QThread>
 #include <QUrl>
 #include <QUuid>
 #include <QVBoxLayout>
@@ -53,6 +54,10 @@ MacCredentialProviderViewController::MacCredentialProviderViewController(
     : ViewController(context) {}
 
 MacCredentialProviderViewController::~MacCredentialProviderViewController() {
+    // An opening still waiting on the keyring's prompt would keep the
+    // process (the host, quitting) waiting for the user: dismiss it.
+    if (*m_waitingToOpen > 0) Keychain::cancelInteraction();
+    for (const auto& opening : m_openings) opening->wait();
     delete m_view.data();
 }
 
@@ -106,9 +111,23 @@ void MacCredentialProviderViewController::provideCredentialWithoutUserInteractio
         return;
     }
     const auto* identity = std::get_if<OneTimeCodeCredentialIdentity>(&request.credentialIdentity);
-    const std::optional<Account> account =
-        identity ? findAccount(identity->recordIdentifier) : std::nullopt;
-    if (account)
+    if (!identity || !accountID(identity->recordIdentifier)) {
+        cancel(ExtensionError::credentialIdentityNotFound);
+        return;
+    }
+    // No prompt may come up here: a locked keyring needs the user, which
+    // the interface entry point can ask for.
+    const KeychainContents contents = read(Wanted::accounts);
+    if (contents.status == Keychain::interactionNotAllowed) {
+        cancel(ExtensionError::userInteractionRequired);
+        return;
+    }
+    if (contents.status != Keychain::success) {
+        cancel(ExtensionError::failed);
+        return;
+    }
+    if (const std::optional<Account> account =
+            findAccount(identity->recordIdentifier, contents.accounts))
         fillOneTimeCode(*account);
     else
         cancel(ExtensionError::credentialIdentityNotFound);
@@ -121,21 +140,33 @@ void MacCredentialProviderViewController::prepareInterfaceToProvideCredential(
         return;
     }
     const auto* identity = std::get_if<OneTimeCodeCredentialIdentity>(&request.credentialIdentity);
-    if (identity) {
-        if (const std::optional<Account> account = findAccount(identity->recordIdentifier)) {
+    const std::optional<QString> recordIdentifier =
+        identity ? identity->recordIdentifier : std::nullopt;
+    withKeychain(Wanted::accounts, false, [this, recordIdentifier](const KeychainContents& contents) {
+        if (contents.status != Keychain::success) {
+            refuseUnreadable(contents.status);
+            return;
+        }
+        if (const std::optional<Account> account = findAccount(recordIdentifier, contents.accounts)) {
             // The identity names the account: no list and no domain check.
             fillOneTimeCode(*account);
             return;
         }
-    }
-    // The request named no site of its own here, so no warning follows a pick.
-    showAccountList(loadActiveAccounts());
+        // The request named no site of its own here, so no warning follows a
+        // pick.
+        showAccountList(contents.accounts);
+    });
 }
 
 void MacCredentialProviderViewController::prepareCredentialList(
     const QList<ServiceIdentifier>& serviceIdentifiers) {
     m_requestHosts = hostsOf(serviceIdentifiers);
-    showAccountList(loadActiveAccounts());
+    withKeychain(Wanted::accounts, false, [this](const KeychainContents& contents) {
+        if (contents.status == Keychain::success)
+            showAccountList(contents.accounts);
+        else
+            refuseUnreadable(contents.status);
+    });
 }
 
 void MacCredentialProviderViewController::prepareInterfaceForPasskeyRegistration(
@@ -145,15 +176,23 @@ void MacCredentialProviderViewController::prepareInterfaceForPasskeyRegistration
 
 // --- One-time codes ---------------------------------------------------------------
 
-std::optional<Account>
-MacCredentialProviderViewController::findAccount(const std::optional<QString>& recordIdentifier) {
+std::optional<QUuid>
+MacCredentialProviderViewController::accountID(const std::optional<QString>& recordIdentifier) {
     if (!recordIdentifier) return std::nullopt;
     // The plain 36-character form only, without braces.
     const QString& text = *recordIdentifier;
     const QUuid id = text.size() == 36 ? QUuid::fromString(text) : QUuid();
     if (id.isNull()) return std::nullopt;
-    for (const Account& account : loadActiveAccounts())
-        if (account.id == id) return account;
+    return id;
+}
+
+std::optional<Account>
+MacCredentialProviderViewController::findAccount(const std::optional<QString>& recordIdentifier,
+                                                 const QList<Account>& accounts) {
+    const std::optional<QUuid> id = accountID(recordIdentifier);
+    if (!id) return std::nullopt;
+    for (const Account& account : accounts)
+        if (account.id == *id) return account;
     return std::nullopt;
 }
 
@@ -172,13 +211,70 @@ MacCredentialProviderViewController::hostsOf(const QList<ServiceIdentifier>& ser
     return hosts;
 }
 
-// A keychain that cannot be read offers no accounts.
-QList<Account> MacCredentialProviderViewController::loadActiveAccounts() {
+// --- The keychain ---------------------------------------------------------------
+
+MacCredentialProviderViewController::KeychainContents
+MacCredentialProviderViewController::read(Wanted wanted) {
+    KeychainContents contents;
+    // A failure without a status of its own (an item that does not decode)
+    // is still a failure.
+    const auto failure = [](qint32 status) {
+        return status != Keychain::success ? Keychain::Status(status) : Keychain::decodeFailed;
+    };
     try {
-        return KeychainStore::loadAll().active;
-    } catch (const std::exception&) {
-        return {};
+        if (wanted == Wanted::accounts) {
+            contents.accounts = KeychainStore::loadAll().active;
+            // The offset the program measured lives in the same keyring; read
+            // here so that filling a code never reads the keyring again.
+            CorrectedClock::load();
+        } else {
+            contents.passkeys = PasskeyStore::loadAll();
+        }
+    } catch (const KeychainStore::KeychainError& error) {
+        contents.status = failure(error.status());
+    } catch (const PasskeyStore::Error& error) {
+        contents.status = failure(error.status());
     }
+    return contents;
+}
+
+void MacCredentialProviderViewController::withKeychain(
+    Wanted wanted, bool openFirst, std::function<void(const KeychainContents&)> then) {
+    if (m_ended) return;
+    if (!openFirst) {
+        const KeychainContents contents = read(wanted);
+        if (contents.status != Keychain::interactionNotAllowed) {
+            then(contents);
+            return;
+        }
+    }
+    // Opening may wait on the keyring's unlock prompt for as long as the
+    // user takes: on a thread of its own, the placeholder showing meanwhile.
+    const std::shared_ptr<std::atomic<int>> waiting = m_waitingToOpen;
+    ++*waiting;
+    QPointer<MacCredentialProviderViewController> weak(this);
+    std::unique_ptr<QThread> opening(QThread::create([weak, waiting, wanted, then] {
+        KeychainContents contents;
+        contents.status = Keychain::open();
+        --*waiting;
+        if (contents.status == Keychain::success) contents = read(wanted);
+        // The controller waits for this thread before it goes, so it is
+        // still there to receive the result (or already ending).
+        QMetaObject::invokeMethod(
+            weak.data(),
+            [weak, contents, then] {
+                if (weak && !weak->m_ended) then(contents);
+            },
+            Qt::QueuedConnection);
+    }));
+    opening->start();
+    m_openings.push_back(std::move(opening));
+}
+
+void MacCredentialProviderViewController::refuseUnreadable(Keychain::Status status) {
+    // Still locked after open(): its prompt was dismissed.
+    cancel(status == Keychain::interactionNotAllowed ? ExtensionError::userCanceled
+                                                     : ExtensionError::failed);
 }
 
 void MacCredentialProviderViewController::showAccountList(const QList<Account>& accounts) {
@@ -232,11 +328,16 @@ void MacCredentialProviderViewController::fillOneTimeCode(const Account& account
     if (account.type == OTPType::hotp) {
         // The code of the stored counter goes out; the next one is stored.
         // A failed save is dropped: the next fill repeats this code.
+        // A code whose use the keychain does not record would be filled
+        // again next time, and the site would refuse it then: when the
+        // advance cannot be saved, nothing is filled.
         Account advanced = account;
         advanced.counter += 1; // wraps to 0 past the largest value
         try {
             KeychainStore::saveAccount(advanced);
         } catch (const std::exception&) {
+            cancel(ExtensionError::failed);
+            return;
         }
     }
     if (!end()) return;
@@ -278,14 +379,24 @@ void MacCredentialProviderViewController::preparePasskeyAssertion(
         cancel(ExtensionError::credentialIdentityNotFound);
         return;
     }
-    const std::optional<PasskeyRecord> record = PasskeyStore::find(identity->credentialID);
-    if (!record) {
-        cancel(ExtensionError::credentialIdentityNotFound);
-        return;
-    }
-    // The record's relying party is the one signed for, whatever the
-    // identity says.
-    parkAssertion(*record, request.clientDataHash);
+    const QByteArray credentialID = identity->credentialID;
+    const QByteArray clientDataHash = request.clientDataHash;
+    withKeychain(Wanted::passkeys, false,
+                 [this, credentialID, clientDataHash](const KeychainContents& contents) {
+                     if (contents.status != Keychain::success) {
+                         refuseUnreadable(contents.status);
+                         return;
+                     }
+                     for (const PasskeyRecord& record : contents.passkeys) {
+                         if (record.credentialID == credentialID) {
+                             // The record's relying party is the one signed
+                             // for, whatever the identity says.
+                             parkAssertion(record, clientDataHash);
+                             return;
+                         }
+                     }
+                     cancel(ExtensionError::credentialIdentityNotFound);
+                 });
 }
 
 void MacCredentialProviderViewController::parkAssertion(const PasskeyRecord& record,
@@ -301,13 +412,18 @@ void MacCredentialProviderViewController::parkAssertion(const PasskeyRecord& rec
 
 void MacCredentialProviderViewController::prepareCredentialList(
     const QList<ServiceIdentifier>&, const PasskeyRequestParameters& parameters) {
+    withKeychain(Wanted::passkeys, false, [this, parameters](const KeychainContents& contents) {
+        if (contents.status == Keychain::success)
+            offerPasskeys(contents.passkeys, parameters);
+        else
+            refuseUnreadable(contents.status);
+    });
+}
+
+void MacCredentialProviderViewController::offerPasskeys(QList<PasskeyRecord> records,
+                                                        const PasskeyRequestParameters& parameters) {
     const QSet<QByteArray> allowed(parameters.allowedCredentials.begin(),
                                    parameters.allowedCredentials.end());
-    QList<PasskeyRecord> records;
-    try {
-        records = PasskeyStore::loadAll();
-    } catch (const std::exception&) {
-    }
     records.removeIf([&](const PasskeyRecord& record) {
         return record.rpId != parameters.relyingPartyIdentifier ||
                (!allowed.isEmpty() && !allowed.contains(record.credentialID));
@@ -393,23 +509,32 @@ void MacCredentialProviderViewController::preparePasskeyRegistration(
         cancel(ExtensionError::failed);
         return;
     }
-    QPointer<MacCredentialProviderViewController> weak(this);
-    parkPasskeyWork([weak, request, identity = *identity] {
-        if (weak) weak->beginPasskeyRegistration(request, identity);
-    });
+    // Opened first whatever it holds: the new passkey goes into the
+    // keyring's default collection, which opening creates when missing. The
+    // stored passkeys are read for the excluded-credential check; when they
+    // cannot be, nothing is registered, lest a passkey the site already
+    // knows be made again.
+    withKeychain(Wanted::passkeys, true,
+                 [this, request, identity = *identity](const KeychainContents& contents) {
+                     if (contents.status != Keychain::success) {
+                         refuseUnreadable(contents.status);
+                         return;
+                     }
+                     QPointer<MacCredentialProviderViewController> weak(this);
+                     parkPasskeyWork([weak, request, identity, stored = contents.passkeys] {
+                         if (weak) weak->beginPasskeyRegistration(request, identity, stored);
+                     });
+                 });
 }
 
 void MacCredentialProviderViewController::beginPasskeyRegistration(
-    const CredentialRequest& request, const PasskeyCredentialIdentity& identity) {
+    const CredentialRequest& request, const PasskeyCredentialIdentity& identity,
+    const QList<PasskeyRecord>& storedPasskeys) {
     if (m_ended) return;
     if (!request.excludedCredentials.isEmpty()) {
         // Any relying party's: a credential ID is ours alone either way.
         QSet<QByteArray> stored;
-        try {
-            for (const PasskeyRecord& record : PasskeyStore::loadAll())
-                stored.insert(record.credentialID);
-        } catch (const std::exception&) {
-        }
+        for (const PasskeyRecord& record : storedPasskeys) stored.insert(record.credentialID);
         for (const QByteArray& excluded : request.excludedCredentials) {
             if (stored.contains(excluded)) {
                 cancel(ExtensionError::matchedExcludedCredential);

@@ -4,14 +4,19 @@
 #include "core/Account.h"
 #include "core/PasskeyRecord.h"
 #include "platform/CredentialProviderExtension.h"
+#include "platform/Keychain.h"
 
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
+class QThread;
 class QWidget;
 
 // The credential provider's controller: one per request. It fills one-time
@@ -22,6 +27,13 @@ class QWidget;
 // and passkey records, and ends every request exactly once: whatever
 // arrives after the end (a second click, a late password reply, parked work)
 // does nothing.
+//
+// A locked keyring is never taken for an empty one. Without interface the
+// request is refused as needing the user (100); with interface the keyring
+// is opened on a thread of its own (its unlock prompt may take as long as
+// the user does) while the placeholder shows, and a keyring that stays
+// locked refuses the request as cancelled (1), one that cannot be read as
+// failed (0).
 class MacCredentialProviderViewController : public QObject,
                                             public CredentialProvider::ViewController {
     Q_OBJECT
@@ -59,9 +71,13 @@ public:
     bool isVisible() const { return m_isVisible; }
     const QList<QString>& requestHosts() const { return m_requestHosts; }
 
+    // The account id a one-time-code identity's record identifier names:
+    // the plain 36-character UUID text; nothing for anything else.
+    static std::optional<QUuid> accountID(const std::optional<QString>& recordIdentifier);
     // The active account a one-time-code identity names by its record
-    // identifier (the account's UUID text); nothing when it names none.
-    static std::optional<Account> findAccount(const std::optional<QString>& recordIdentifier);
+    // identifier, among `accounts`; nothing when it names none.
+    static std::optional<Account> findAccount(const std::optional<QString>& recordIdentifier,
+                                              const QList<Account>& accounts);
 
     // The hosts of a request's service identifiers, one entry each, in
     // order: a URL's host, or the identifier as given.
@@ -69,9 +85,27 @@ public:
     hostsOf(const QList<CredentialProvider::ServiceIdentifier>& serviceIdentifiers);
 
 private:
+    // What a request reads of the keychain, and how that went.
+    struct KeychainContents {
+        Keychain::Status status = Keychain::success;
+        QList<Account> accounts; // the active ones
+        QList<PasskeyRecord> passkeys;
+    };
+    enum class Wanted { accounts, passkeys };
+
     void viewDidLoad();
     void host(QWidget* screen, QSize size);
-    static QList<Account> loadActiveAccounts();
+
+    // Reads without asking the user: a locked keyring is
+    // interactionNotAllowed at once.
+    static KeychainContents read(Wanted wanted);
+    // Reads, and when the keyring is locked (or `openFirst`), opens it on a
+    // worker thread first and continues here once it is open or stays shut.
+    // `then` runs only while the request has not ended.
+    void withKeychain(Wanted wanted, bool openFirst,
+                      std::function<void(const KeychainContents&)> then);
+    // Ends the request for a keychain that could not be opened or read.
+    void refuseUnreadable(Keychain::Status status);
 
     void showAccountList(const QList<Account>& accounts);
     void didPick(const Account& account);
@@ -80,6 +114,10 @@ private:
 
     void parkPasskeyWork(std::function<void()> work);
     void preparePasskeyAssertion(const CredentialProvider::CredentialRequest& request);
+    // The stored passkeys a list request fits: signs in with the one, or
+    // offers the picker for several.
+    void offerPasskeys(QList<PasskeyRecord> records,
+                       const CredentialProvider::PasskeyRequestParameters& parameters);
     // Verifying the user, then signing with the record, once the view is up.
     void parkAssertion(const PasskeyRecord& record, const QByteArray& clientDataHash);
     void verifyUser(std::function<void(UserVerification)> continuation);
@@ -87,7 +125,8 @@ private:
                        const QByteArray& clientDataHash);
     void preparePasskeyRegistration(const CredentialProvider::CredentialRequest& request);
     void beginPasskeyRegistration(const CredentialProvider::CredentialRequest& request,
-                                  const CredentialProvider::PasskeyCredentialIdentity& identity);
+                                  const CredentialProvider::PasskeyCredentialIdentity& identity,
+                                  const QList<PasskeyRecord>& stored);
     void registerPasskey(UserVerification outcome,
                          const CredentialProvider::PasskeyCredentialIdentity& identity,
                          const CredentialProvider::CredentialRequest& request);
@@ -102,4 +141,8 @@ private:
     bool m_verifying = false;
     QPointer<QWidget> m_view;
     QPointer<QWidget> m_screen; // what the view shows now
+    // Keychain openings under way or done; joined before the controller goes.
+    std::vector<std::unique_ptr<QThread>> m_openings;
+    // Openings still waiting in Keychain::open(), perhaps on its prompt.
+    std::shared_ptr<std::atomic<int>> m_waitingToOpen = std::make_shared<std::atomic<int>>(0);
 };

@@ -1,8 +1,9 @@
 // The credential provider's controller on its own, with a context that
 // records every end it is sent: each request ends exactly once, whatever
 // arrives later (a second click, a password reply after Cancel, parked
-// work), and the flows' edges that the host's JSON cannot reach. Runs
-// through tests/with-pam.sh.
+// work), and the flows' edges that the host's JSON cannot reach: among
+// them a keyring that is locked, whose unlock prompt waits on a thread of its
+// own, and one that cannot be read. Runs through tests/with-pam.sh.
 #include "autofill/MacCredentialProviderViewController.h"
 #include "autofill/PasskeyStore.h"
 #include "core/KeychainStore.h"
@@ -14,7 +15,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 using namespace CredentialProvider;
@@ -90,6 +93,55 @@ void appear(MacCredentialProviderViewController& controller) {
 
 using ChoiceScreens::buttonNamed;
 using ChoiceScreens::rowShowing;
+using ChoiceScreens::texts;
+
+const QString emptyVault = QStringLiteral("No accounts yet \u2014 open Quillet to add one.");
+
+using Status = Keychain::Status;
+
+// A keyring that is locked: every operation but open() fails at once with
+// interactionNotAllowed, and open() waits, as on its unlock prompt, until the
+// test answers it.
+class LockedKeyring : public MemoryBackend {
+public:
+    enum class Answer { unlock, dismiss };
+
+    Status open() override {
+        openedOn = QThread::currentThread();
+        ++opens;
+        asked.release();
+        answered.acquire();
+        if (answer == Answer::dismiss) return Keychain::interactionNotAllowed;
+        locked = false;
+        return Keychain::success;
+    }
+    Status add(const Keychain::Item& item) override {
+        return locked ? Keychain::interactionNotAllowed : MemoryBackend::add(item);
+    }
+    Status update(const Keychain::Query& query, const QByteArray& data) override {
+        return locked ? Keychain::interactionNotAllowed : MemoryBackend::update(query, data);
+    }
+    Status copyMatching(const Keychain::Query& query, Keychain::Results* results) override {
+        return locked ? Keychain::interactionNotAllowed : MemoryBackend::copyMatching(query, results);
+    }
+    Status remove(const Keychain::Query& query) override {
+        return locked ? Keychain::interactionNotAllowed : MemoryBackend::remove(query);
+    }
+    // The user answers the prompt open() waits on.
+    void answerWith(Answer given) {
+        answer = given;
+        answered.release();
+    }
+
+    std::atomic<bool> locked = true;
+    std::atomic<int> opens = 0;
+    std::atomic<QThread*> openedOn = nullptr;
+    QSemaphore asked;
+
+private:
+    QSemaphore answered;
+    Answer answer = Answer::unlock;
+};
 
 } // namespace
 
@@ -204,7 +256,10 @@ private slots:
         QCOMPARE(other.ends, QStringList{"refused 101"});
     }
 
-    void aCounterThatCannotBeSavedStillFills() {
+    // A code filled while its counter stays behind would go out again next
+    // time, and the site would refuse it then: nothing is filled until the
+    // advance is stored.
+    void aCounterThatCannotBeSavedFillsNothing() {
         const Account bank = hotpAccount(5);
         KeychainStore::saveAccount(bank);
         memory->failWith(MemoryBackend::Operation::update, Keychain::ioError,
@@ -216,9 +271,138 @@ private slots:
             Recorder context;
             MacCredentialProviderViewController controller(context);
             controller.provideCredentialWithoutUserInteraction(request);
-            QCOMPARE(context.ends, QStringList{"code " + bank.code({})});
+            QCOMPARE(context.ends, QStringList{"refused 0"});
         }
         QCOMPARE(storedCounter(bank.id), quint64(5));
+
+        memory->failWith(MemoryBackend::Operation::update, Keychain::success,
+                         Json::uuidText(bank.id));
+        Recorder context;
+        MacCredentialProviderViewController controller(context);
+        controller.provideCredentialWithoutUserInteraction(request);
+        QCOMPARE(context.ends, QStringList{"code " + bank.code({})});
+        QCOMPARE(storedCounter(bank.id), quint64(6));
+    }
+
+    // Without interface nothing may ask to unlock: the request needs the
+    // user. A keyring that cannot be read is a failure, not "no account".
+    void aLockedKeyringWithoutInterfaceNeedsTheUser() {
+        const Account bank = hotpAccount(5);
+        KeychainStore::saveAccount(bank);
+        CredentialRequest request;
+        request.credentialIdentity = OneTimeCodeCredentialIdentity{Json::uuidText(bank.id)};
+        const auto refusal = [&](Status status) {
+            memory->failWith(MemoryBackend::Operation::copyMatching, status);
+            memory->failWith(MemoryBackend::Operation::open, status);
+            Recorder context;
+            MacCredentialProviderViewController controller(context);
+            controller.provideCredentialWithoutUserInteraction(request);
+            return context.ends;
+        };
+        QCOMPARE(refusal(Keychain::interactionNotAllowed), QStringList{"refused 100"});
+        QCOMPARE(refusal(Keychain::decodeFailed), QStringList{"refused 0"});
+        QCOMPARE(refusal(Keychain::notAvailable), QStringList{"refused 0"});
+        memory->failWith(MemoryBackend::Operation::copyMatching, Keychain::success);
+        QCOMPARE(storedCounter(bank.id), quint64(5));
+    }
+
+    // With interface the keyring is opened on a thread of its own while the
+    // placeholder shows and the window answers; once unlocked, the list.
+    void aLockedKeyringIsOpenedAwayFromTheWindow() {
+        const Account bank = hotpAccount(5);
+        KeychainStore::saveAccount(bank);
+        auto keyring = std::make_shared<LockedKeyring>();
+        keyring->items() = memory->items();
+        Keychain::setBackend(keyring);
+
+        Recorder context;
+        MacCredentialProviderViewController controller(context);
+        controller.prepareCredentialList({});
+        appear(controller);
+        QVERIFY(keyring->asked.tryAcquire(1, 5000));
+        QVERIFY(keyring->openedOn != QThread::currentThread());
+        // The placeholder, never the empty vault, while the prompt is up.
+        QTest::qWait(50);
+        QCOMPARE(texts(controller.view()), QStringList{"Quillet"});
+        QVERIFY(context.ends.isEmpty());
+
+        keyring->answerWith(LockedKeyring::Answer::unlock);
+        QTRY_VERIFY(rowShowing(controller.view(), QStringLiteral("Bank")));
+        QTest::mouseClick(rowShowing(controller.view(), QStringLiteral("Bank")), Qt::LeftButton);
+        QCOMPARE(context.ends, QStringList{"code " + bank.code({})});
+        QCOMPARE(keyring->opens, 1);
+        QCOMPARE(storedCounter(bank.id), quint64(6));
+    }
+
+    // A dismissed unlock prompt refuses every kind of request as cancelled;
+    // a keyring that cannot be read refuses as failed. Neither shows an
+    // empty vault or says that nothing is stored.
+    void aKeyringThatStaysShutRefuses() {
+        storedPasskey('\x01', QStringLiteral("alice"), 0);
+        const Account bank = hotpAccount(5);
+        KeychainStore::saveAccount(bank);
+        const QList<Keychain::Item> stored = memory->items();
+
+        using Entry = std::function<void(MacCredentialProviderViewController&)>;
+        CredentialRequest namedCode;
+        namedCode.credentialIdentity = OneTimeCodeCredentialIdentity{Json::uuidText(bank.id)};
+        PasskeyRecord alice = PasskeyStore::loadAll().first();
+        const QList<std::pair<const char*, Entry>> entries{
+            {"code", [&](auto& c) { c.prepareInterfaceToProvideCredential(namedCode); }},
+            {"list", [](auto& c) { c.prepareCredentialList({}); }},
+            {"passkey", [&](auto& c) { c.prepareInterfaceToProvideCredential(assertionFor(alice)); }},
+            {"passkey list",
+             [](auto& c) {
+                 c.prepareCredentialList({}, {QStringLiteral("example.com"), QByteArray(32, 'c'), {}, {}});
+             }},
+            {"registration",
+             [](auto& c) { c.prepareInterfaceForPasskeyRegistration(registrationFor("bob")); }},
+        };
+        for (const auto& [name, entry] : entries) {
+            auto keyring = std::make_shared<LockedKeyring>();
+            keyring->items() = stored;
+            Keychain::setBackend(keyring);
+            Recorder dismissed;
+            {
+                MacCredentialProviderViewController controller(dismissed);
+                entry(controller);
+                appear(controller);
+                QVERIFY2(keyring->asked.tryAcquire(1, 5000), name);
+                keyring->answerWith(LockedKeyring::Answer::dismiss);
+                QTRY_VERIFY2(controller.hasEnded(), name);
+                QVERIFY2(!texts(controller.view()).contains(emptyVault), name);
+            }
+            QVERIFY2(dismissed.ends == QStringList{"refused 1"}, name);
+
+            memory->failWith(MemoryBackend::Operation::copyMatching, Keychain::decodeFailed);
+            Keychain::setBackend(memory);
+            Recorder unreadable;
+            MacCredentialProviderViewController controller(unreadable);
+            entry(controller);
+            appear(controller);
+            QTRY_VERIFY2(controller.hasEnded(), name);
+            QVERIFY2(unreadable.ends == QStringList{"refused 0"}, name);
+            memory->failWith(MemoryBackend::Operation::copyMatching, Keychain::success);
+        }
+        QCOMPARE(storedCounter(bank.id), quint64(5));
+        QCOMPARE(PasskeyStore::loadAll().size(), 1);
+    }
+
+    // The excluded-credential check cannot be skipped by a keyring that
+    // fails to list the passkeys: nothing is registered.
+    void aRegistrationThatCannotCheckExclusionsRegistersNothing() {
+        qputenv("QUILLET_PAM_SERVICE", "absent");
+        const PasskeyRecord alice = storedPasskey('\x01', QStringLiteral("alice"), 0);
+        memory->failWith(MemoryBackend::Operation::copyMatching, Keychain::ioError);
+        CredentialRequest request = registrationFor(QStringLiteral("alice"));
+        request.excludedCredentials = {alice.credentialID};
+        Recorder context;
+        MacCredentialProviderViewController controller(context);
+        controller.prepareInterfaceForPasskeyRegistration(request);
+        appear(controller);
+        QTRY_COMPARE(context.ends, QStringList{"refused 0"});
+        memory->failWith(MemoryBackend::Operation::copyMatching, Keychain::success);
+        QCOMPARE(PasskeyStore::loadAll(), QList<PasskeyRecord>{alice});
     }
 
     void theLargestCounterWrapsToZero() {
@@ -271,7 +455,7 @@ private slots:
         controller.prepareInterfaceForPasskeyRegistration(registrationFor(QString()));
         QVERIFY(context.ends.isEmpty());
         appear(controller);
-        QCOMPARE(context.ends, QStringList{"registration"});
+        QTRY_COMPARE(context.ends, QStringList{"registration"});
         const QList<PasskeyRecord> records = PasskeyStore::loadAll();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.first().userName, QStringLiteral("example.com"));
@@ -289,7 +473,7 @@ private slots:
         std::get<PasskeyCredentialIdentity>(request.credentialIdentity).userHandle = older.userHandle;
         controller.prepareInterfaceForPasskeyRegistration(request);
         appear(controller);
-        QCOMPARE(context.ends, QStringList{"refused 0"});
+        QTRY_COMPARE(context.ends, QStringList{"refused 0"});
         // The older passkey and its identity stay.
         QCOMPARE(PasskeyStore::loadAll(), QList<PasskeyRecord>{older});
         QCOMPARE(CredentialIdentityStore::shared().identities()->size(), 1);

@@ -102,6 +102,42 @@ private:
     QString m_state;
 };
 
+// A provider that ends each request twice, as a faulty plugin might: a code
+// and then a refusal, or the other way round.
+class EndsTwice : public CredentialProviderExtension {
+    class Controller : public CredentialProvider::ViewController {
+    public:
+        using ViewController::ViewController;
+        ~Controller() override { delete m_view.data(); }
+        QWidget* view() override {
+            if (!m_view) m_view = new QWidget;
+            return m_view;
+        }
+        void viewDidAppear() override {}
+        void provideCredentialWithoutUserInteraction(const CredentialProvider::CredentialRequest&) override {
+            extensionContext().completeOneTimeCodeRequest(QStringLiteral("123456"));
+            extensionContext().cancelRequest(CredentialProvider::ExtensionError::failed);
+        }
+        void prepareInterfaceToProvideCredential(const CredentialProvider::CredentialRequest&) override {
+            extensionContext().cancelRequest(CredentialProvider::ExtensionError::userCanceled);
+            extensionContext().completeOneTimeCodeRequest(QStringLiteral("123456"));
+        }
+        void prepareCredentialList(const QList<CredentialProvider::ServiceIdentifier>&) override {}
+        void prepareCredentialList(const QList<CredentialProvider::ServiceIdentifier>&,
+                                   const CredentialProvider::PasskeyRequestParameters&) override {}
+        void prepareInterfaceForPasskeyRegistration(const CredentialProvider::CredentialRequest&) override {}
+
+    private:
+        QPointer<QWidget> m_view;
+    };
+
+public:
+    std::unique_ptr<CredentialProvider::ViewController>
+    makeViewController(CredentialProvider::ExtensionContext& context) override {
+        return std::make_unique<Controller>(context);
+    }
+};
+
 } // namespace
 
 class HostTests : public QObject {
@@ -544,6 +580,23 @@ private slots:
                 });
         QCOMPARE(escaped.first, 1);
         QCOMPARE(escaped.second, QByteArray("{\"refused\":1}\n"));
+    }
+
+    // Whatever a plugin sends after the end is not passed on.
+    void theHostPassesOnTheFirstEndOnly() {
+        EndsTwice plugin;
+        for (const auto& [entry, first] :
+             {std::pair{"provideWithoutUserInteraction", QByteArray("{\"code\":\"123456\",\"completed\":\"oneTimeCode\"}")},
+              std::pair{"prepareInterface", QByteArray("{\"refused\":1}")}}) {
+            HostSession twice(plugin, std::get<HostProtocol::Request>(HostProtocol::parse(
+                                          QJsonDocument(oneTimeCode(entry, QJsonValue(QJsonValue::Undefined)))
+                                              .toJson())));
+            QSignalSpy ended(&twice, &HostSession::ended);
+            twice.start();
+            QCOMPARE(HostProtocol::toJson(*twice.outcome()).trimmed(), first);
+            QCOMPARE(ended.size(), 1);
+            QVERIFY(!twice.window());
+        }
     }
 
     void closingTheWindowCancels() {
