@@ -18,6 +18,7 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QVBoxLayout>
 #include <QtTest>
 
 using namespace CredentialProvider;
@@ -208,6 +209,28 @@ private slots:
         QTRY_VERIFY(!PasswordPrompt::dialog(prompt));
         QTest::qWait(100);
         QCOMPARE(context.ends, QStringList{"refused 1"});
+    }
+
+    // The host's window outlives the controller: a password typed after the
+    // controller went reaches nothing.
+    void aPasswordReplyAfterTheControllerIsGoneDoesNothing() {
+        const PasskeyRecord alice = storedPasskey('\x01', QStringLiteral("alice"), 0);
+        Recorder context;
+        QWidget window;
+        window.setLayout(new QVBoxLayout);
+        auto controller = std::make_unique<MacCredentialProviderViewController>(context);
+        controller->prepareInterfaceToProvideCredential(assertionFor(alice));
+        window.layout()->addWidget(controller->view());
+        window.resize(controller->preferredContentSize());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        controller->viewDidAppear();
+        QTRY_VERIFY(PasswordPrompt::dialog(prompt));
+        controller.reset();
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword, prompt));
+        QTRY_VERIFY(!PasswordPrompt::dialog(prompt));
+        QTest::qWait(100);
+        QVERIFY(context.ends.isEmpty());
     }
 
     void parkedWorkAfterTheEndDoesNothing() {
