@@ -5,8 +5,8 @@
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
+#include "core/AccountListModel.h"
 #include "core/AccountStore.h"
-#include "core/Settings.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -91,7 +91,8 @@ protected:
 
 ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults& defaults,
                          QWidget* parent)
-    : QWidget(parent), m_store(store), m_clock(clock), m_defaults(defaults) {
+    : QWidget(parent), m_store(store), m_clock(clock), m_defaults(defaults),
+      m_list(new AccountListModel(store, defaults, AccountListModel::Ordering::bySortSetting, this)) {
     setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -161,13 +162,9 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
         });
     }
 
-    connect(&m_store, &AccountStore::accountsChanged, this, &ContentView::refresh);
-    connect(&m_store, &AccountStore::foldersChanged, this, &ContentView::refresh);
+    // The list follows the store's accounts and folders and the sort setting.
+    connect(m_list, &AccountListModel::accountsChanged, this, &ContentView::refresh);
     connect(&m_store, &AccountStore::lastErrorChanged, this, &ContentView::refresh);
-    connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
-        if (key == Settings::accountSortOrder.key)
-            refresh();
-    });
     connect(&m_clock, &TickingClock::ticked, this, &ContentView::tick);
     refresh();
 }
@@ -213,7 +210,7 @@ QWidget* ContentView::buildHeader() {
     m_search->setFixedWidth(160);
     m_search->setStyleSheet(QStringLiteral("background: transparent;"));
     m_search->installEventFilter(this);
-    connect(m_search, &QLineEdit::textChanged, this, &ContentView::refresh);
+    connect(m_search, &QLineEdit::textChanged, m_list, &AccountListModel::setSearchText);
     search->addWidget(m_search);
     m_clearSearch = new QToolButton(searchBox);
     m_clearSearch->setAutoRaise(true);
@@ -295,62 +292,35 @@ QWidget* ContentView::buildNoMatchState() {
 
 // MARK: - What is listed
 
-AccountSort ContentView::sortOrder() const {
-    const Settings::Entry<QString>& setting = Settings::accountSortOrder;
-    return accountSortFromText(m_defaults.string(setting.key).value_or(setting.defaultValue))
-        .value_or(AccountSort::manual);
-}
+AccountSort ContentView::sortOrder() const { return m_list->sortOrder(); }
 
-QList<Account> ContentView::visibleAccounts() const {
-    QList<Account> visible;
-    const QList<Folder>& folders = m_store.folders();
-    const QString query = m_search->text().toLower();
-    for (const Account& account : m_store.accounts()) {
-        switch (m_folderFilter.kind) {
-        case FolderFilter::Kind::all:
-            break;
-        case FolderFilter::Kind::folder:
-            if (account.folderID != m_folderFilter.folderID)
-                continue;
-            break;
-        case FolderFilter::Kind::ungrouped:
-            if (account.folderID &&
-                std::any_of(folders.begin(), folders.end(),
-                            [&](const Folder& f) { return f.id == *account.folderID; }))
-                continue;
-            break;
-        }
-        if (!query.isEmpty() && !account.name.toLower().contains(query) &&
-            !account.issuer.toLower().contains(query))
-            continue;
-        visible.append(account);
-    }
-    return Account::sorted(visible, sortOrder());
-}
+QList<Account> ContentView::visibleAccounts() const { return m_list->accounts(); }
 
-bool ContentView::canReorder() const {
-    return m_search->text().isEmpty() && m_folderFilter == FolderFilter::all() &&
-           sortOrder() == AccountSort::manual;
-}
+bool ContentView::canReorder() const { return m_list->canReorder(); }
 
 QString ContentView::searchText() const { return m_search->text(); }
 
 void ContentView::setSearchText(const QString& text) { m_search->setText(text); }
 
+FolderFilter ContentView::folderFilter() const { return m_list->folderFilter(); }
+
 void ContentView::setFolderFilter(const FolderFilter& filter) {
-    m_folderFilter = filter;
-    refresh();
+    if (filter == m_list->folderFilter())
+        refresh(); // the same choice again: the header still shows it
+    else
+        m_list->setFolderFilter(filter); // refreshes through the list
 }
 
 QString ContentView::folderMenuTitle() const {
-    switch (m_folderFilter.kind) {
+    const FolderFilter filter = m_list->folderFilter();
+    switch (filter.kind) {
     case FolderFilter::Kind::all:
         return tr("All");
     case FolderFilter::Kind::ungrouped:
         return tr("Ungrouped");
     case FolderFilter::Kind::folder:
         for (const Folder& folder : m_store.folders())
-            if (folder.id == m_folderFilter.folderID)
+            if (folder.id == filter.folderID)
                 return folder.name;
         return tr("All");
     }
@@ -367,13 +337,14 @@ void ContentView::refreshHeader() {
     m_folderMenu->setText(folderMenuTitle());
     QMenu* menu = m_folderMenu->menu();
     menu->clear();
+    const FolderFilter current = m_list->folderFilter();
     const auto choose = [this](FolderFilter filter) { setFolderFilter(filter); };
-    menu->addAction(Symbols::icon(m_folderFilter == FolderFilter::all()
+    menu->addAction(Symbols::icon(current == FolderFilter::all()
                                       ? QStringLiteral("checkmark")
                                       : QStringLiteral("square.grid.2x2")),
                     tr("All"), this, [choose] { choose(FolderFilter::all()); });
     for (const Folder& folder : folders) {
-        const bool chosen = m_folderFilter == FolderFilter::folder(folder.id);
+        const bool chosen = current == FolderFilter::folder(folder.id);
         menu->addAction(Symbols::icon(chosen ? QStringLiteral("checkmark") : folder.symbol),
                         QStringLiteral("%1 (%2)").arg(folder.name).arg(
                             m_store.accountsInFolder(folder.id)),
@@ -382,7 +353,7 @@ void ContentView::refreshHeader() {
     const QList<Account>& accounts = m_store.accounts();
     if (std::any_of(accounts.begin(), accounts.end(), [](const Account& a) { return !a.folderID; })) {
         menu->addSeparator();
-        menu->addAction(Symbols::icon(m_folderFilter == FolderFilter::ungrouped()
+        menu->addAction(Symbols::icon(current == FolderFilter::ungrouped()
                                           ? QStringLiteral("checkmark")
                                           : QStringLiteral("tray")),
                         tr("Ungrouped"), this, [choose] { choose(FolderFilter::ungrouped()); });
@@ -424,12 +395,7 @@ void ContentView::refresh() {
             connect(row, &AccountRow::dragStarted, this, &ContentView::startDrag);
         }
         const QUuid id = account.id;
-        const auto current = [this, id]() -> std::optional<Account> {
-            for (const Account& a : m_store.accounts())
-                if (a.id == id)
-                    return a;
-            return std::nullopt;
-        };
+        const auto current = [this, id] { return m_list->account(id); };
         row->setActions({
             [this, current] { if (auto a = current()) copy(*a); },
             [this, current] { if (auto a = current()) deleteAccount(*a); },
@@ -509,22 +475,11 @@ void ContentView::showNotice(const QString& text) {
 void ContentView::move(const QList<int>& fromOffsets, int toOffset) {
     if (!canReorder())
         return;
-    QList<Account> accounts = m_store.accounts();
-    QList<int> sources = fromOffsets;
-    std::sort(sources.begin(), sources.end());
-    QList<Account> moving;
-    int destination = toOffset;
-    for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
-        if (*it < 0 || *it >= accounts.size())
-            return;
-        moving.prepend(accounts.takeAt(*it));
-        if (*it < toOffset)
-            --destination;
-    }
-    destination = std::clamp(destination, 0, int(accounts.size()));
-    for (qsizetype i = 0; i < moving.size(); ++i)
-        accounts.insert(destination + i, moving[i]);
-    m_store.setAccounts(accounts);
+    // While reordering is allowed, list offsets are the store's offsets.
+    const auto moved = AccountList::movedByOffsets(m_store.accounts(), fromOffsets, toOffset);
+    if (!moved)
+        return;
+    m_store.setAccounts(*moved);
     m_store.saveOrder();
 }
 

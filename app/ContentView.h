@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <optional>
 
+class AccountListModel;
 class AccountRow;
 class AccountStore;
 class QDialog;
@@ -44,11 +45,13 @@ public:
     void move(const QList<int>& fromOffsets, int toOffset);
     void edit(const Account& account);
 
-    FolderFilter folderFilter() const { return m_folderFilter; }
+    FolderFilter folderFilter() const;
     void setFolderFilter(const FolderFilter& filter);
     QString searchText() const;
     void setSearchText(const QString& text);
     QString folderMenuTitle() const;
+    // What is listed: the store's accounts under the filter, search and order.
+    AccountListModel& list() const { return *m_list; }
     std::optional<QUuid> copiedAccountID() const { return m_copiedAccountID; }
     // The notice at the bottom of the window: a deletion, or links an
     // import left out.
@@ -92,7 +95,7 @@ private:
     TickingClock& m_clock;
     UserDefaults& m_defaults;
 
-    FolderFilter m_folderFilter;
+    AccountListModel* m_list;
     std::optional<QUuid> m_copiedAccountID;
     qint64 m_copiedGeneration = 0;
     std::optional<QString> m_deletedToast;
