@@ -1,6 +1,7 @@
 #include "app/ContentView.h"
 
 #include "app/AccountRow.h"
+#include "app/CopiedMark.h"
 #include "app/EditAccountSheet.h"
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
@@ -92,7 +93,8 @@ protected:
 ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults& defaults,
                          QWidget* parent)
     : QWidget(parent), m_store(store), m_clock(clock), m_defaults(defaults),
-      m_list(new AccountListModel(store, defaults, AccountListModel::Ordering::bySortSetting, this)) {
+      m_list(new AccountListModel(store, defaults, AccountListModel::Ordering::bySortSetting, this)),
+      m_copied(new CopiedMark(copiedMarkMs, this)) {
     setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -166,7 +168,18 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     connect(m_list, &AccountListModel::accountsChanged, this, &ContentView::refresh);
     connect(&m_store, &AccountStore::lastErrorChanged, this, &ContentView::refresh);
     connect(&m_clock, &TickingClock::ticked, this, &ContentView::tick);
+    connect(m_copied, &CopiedMark::changed, this, [this] {
+        for (AccountRow* row : std::as_const(m_orderedRows))
+            row->setCopied(m_copied->isOn(row->account().id));
+    });
     refresh();
+}
+
+std::optional<QUuid> ContentView::copiedAccountID() const { return m_copied->id(); }
+
+void ContentView::setTimingsForTesting(int copiedMs, int toastMs) {
+    m_copied->setDuration(copiedMs);
+    m_toastMs = toastMs;
 }
 
 // MARK: - Header and states
@@ -408,7 +421,7 @@ void ContentView::refresh() {
         row->setAccount(account);
         row->setFolders(m_store.folders());
         row->setCanReorder(reorderable);
-        row->setCopied(m_copiedAccountID == account.id);
+        row->setCopied(m_copied->isOn(account.id));
         row->setNow(m_clock.now());
         kept.insert(account.id, row);
         ordered.append(row);
@@ -444,17 +457,7 @@ void ContentView::copy(const Account& account) {
     m_clock.tick();
     Clipboard::copyCodeToClipboard(account.code(m_clock.now()), m_defaults);
     m_store.markUsed(account);
-    m_copiedAccountID = account.id;
-    const qint64 generation = ++m_copiedGeneration;
-    for (AccountRow* row : std::as_const(m_orderedRows))
-        row->setCopied(row->account().id == account.id);
-    QTimer::singleShot(m_copiedMs, this, [this, generation] {
-        if (m_copiedGeneration != generation)
-            return;
-        m_copiedAccountID.reset();
-        for (AccountRow* row : std::as_const(m_orderedRows))
-            row->setCopied(false);
-    });
+    m_copied->mark(account.id);
 }
 
 void ContentView::deleteAccount(const Account& account) {

@@ -9,6 +9,7 @@
 
 class AccountListModel;
 class AccountRow;
+class CopiedMark;
 class AccountStore;
 class QDialog;
 class QLabel;
@@ -52,7 +53,7 @@ public:
     QString folderMenuTitle() const;
     // What is listed: the store's accounts under the filter, search and order.
     AccountListModel& list() const { return *m_list; }
-    std::optional<QUuid> copiedAccountID() const { return m_copiedAccountID; }
+    std::optional<QUuid> copiedAccountID() const;
     // The notice at the bottom of the window: a deletion, or links an
     // import left out.
     std::optional<QString> deletedToast() const { return m_deletedToast; }
@@ -64,10 +65,7 @@ public:
     void showAddSheet();
     void showQR(const Account& account);
     // Tests shorten how long the copied mark and the deletion notice stay.
-    void setTimingsForTesting(int copiedMs, int toastMs) {
-        m_copiedMs = copiedMs;
-        m_toastMs = toastMs;
-    }
+    void setTimingsForTesting(int copiedMs, int toastMs);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -96,11 +94,9 @@ private:
     UserDefaults& m_defaults;
 
     AccountListModel* m_list;
-    std::optional<QUuid> m_copiedAccountID;
-    qint64 m_copiedGeneration = 0;
+    CopiedMark* m_copied;
     std::optional<QString> m_deletedToast;
     qint64 m_deletedToastGeneration = 0;
-    int m_copiedMs = copiedMarkMs;
     int m_toastMs = deletedToastMs;
     QPointer<QDialog> m_sheet; // the sheet over the window, if any
 
