@@ -19,8 +19,9 @@ const QStringList usedNames = {
     "flag", "tag", "book", "graduationcap", "wrench", "clock", "exclamationmark.triangle",
     "arrow.uturn.backward", "xmark", "viewfinder", "photo", "link", "doc", "lock.fill",
     "square.and.arrow.down.on.square", "exclamationmark.triangle.fill", "command",
-    "command.circle", "info.circle.fill", "text.cursor", "touchid", "chevron.up", "chevron.down",
-    "arrow.up.forward.app", "eye.slash", "list.bullet", "lock", "arrow.down.circle"};
+    "command.circle", "info.circle.fill", "text.cursor", "touchid", "exclamationmark.octagon.fill",
+    "chevron.up", "chevron.down", "arrow.up.forward.app", "eye.slash", "list.bullet", "lock",
+    "arrow.down.circle"};
 // clang-format on
 
 QImage image(const QString& name, int size = 24, const QColor& colour = Qt::black) {
