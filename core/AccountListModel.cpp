@@ -141,8 +141,7 @@ std::optional<QList<Account>> movedByOffsets(QList<Account> list, const QList<in
 AccountListModel::AccountListModel(AccountStore& store, UserDefaults& defaults, Ordering ordering,
                                    QObject* parent)
     : QObject(parent), m_store(store), m_defaults(defaults), m_ordering(ordering) {
-    connect(&m_store, &AccountStore::accountsChanged, this, &AccountListModel::recompute);
-    connect(&m_store, &AccountStore::foldersChanged, this, &AccountListModel::recompute);
+    connect(&m_store, &AccountStore::listsChanged, this, &AccountListModel::recompute);
     if (m_ordering == Ordering::bySortSetting)
         connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
             if (key == Settings::accountSortOrder.key)
@@ -165,6 +164,8 @@ void AccountListModel::recompute() {
 }
 
 AccountListModel::Emptiness AccountListModel::emptiness() const {
+    if (m_store.vaultState() != AccountStore::VaultState::open)
+        return Emptiness::vaultNotOpen;
     if (m_store.accounts().isEmpty())
         return Emptiness::noAccounts;
     if (m_scope.isEmpty())
@@ -172,6 +173,24 @@ AccountListModel::Emptiness AccountListModel::emptiness() const {
     if (m_accounts.isEmpty())
         return Emptiness::noMatches;
     return Emptiness::notEmpty;
+}
+
+std::optional<AccountListModel::VaultNotice> AccountListModel::vaultNotice() const {
+    switch (m_store.vaultState()) {
+    case AccountStore::VaultState::open:
+        return std::nullopt;
+    case AccountStore::VaultState::opening:
+        return VaultNotice{tr("Opening your keyring…"), QString(), true};
+    case AccountStore::VaultState::locked:
+        return VaultNotice{tr("Your keyring is locked."),
+                           tr("Quillet shows your accounts once it is unlocked. Try Again asks "
+                              "your keyring to unlock."),
+                           false};
+    case AccountStore::VaultState::unreadable:
+        return VaultNotice{tr("Quillet could not read your keyring."), m_store.failureReason(),
+                           false};
+    }
+    return std::nullopt;
 }
 
 AccountSort AccountListModel::sortOrder() const { return m_sort; }

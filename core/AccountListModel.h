@@ -69,7 +69,9 @@ std::optional<QList<Account>> movedByOffsets(QList<Account> list, const QList<in
 // narrowed by a folder filter, hidden accounts and a search, and ordered by
 // the user's sort setting (favourites first) or kept in the stored order. It
 // follows the store, the sort setting and its own inputs, and announces each
-// new list with accountsChanged(). It reads the store and never changes it.
+// new list with accountsChanged(): once per store operation, whatever it
+// changed. While the vault could not be read the list is empty for that
+// reason, never as an empty vault. It reads the store and never changes it.
 class AccountListModel : public QObject {
     Q_OBJECT
 
@@ -82,9 +84,17 @@ public:
     // Why the list is empty, in the order a view tells it.
     enum class Emptiness {
         notEmpty,
+        vaultNotOpen, // opening, locked or unreadable: vaultNotice() says which
         noAccounts,  // the vault holds no active account
         noneInScope, // every account is in another folder or hidden
         noMatches,   // the search finds none of the accounts in scope
+    };
+
+    // What a view says instead of a list while the vault is not open.
+    struct VaultNotice {
+        QString title;
+        QString message; // may be empty
+        bool opening = false; // under way: a busy mark rather than Try Again
     };
 
     AccountListModel(AccountStore& store, UserDefaults& defaults,
@@ -99,6 +109,8 @@ public:
     // order: the neighbours that moving up and down works on.
     const QList<Account>& scopeAccounts() const { return m_scope; }
     Emptiness emptiness() const;
+    // Nothing while the vault is open.
+    std::optional<VaultNotice> vaultNotice() const;
     // The order applied: the sort setting, or manual for the stored order.
     AccountSort sortOrder() const;
     bool canReorder() const;

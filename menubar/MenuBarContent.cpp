@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -104,6 +105,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
 
     column->addWidget(m_searchSlot = buildSearch());
     column->addWidget(m_locked = buildLocked());
+    column->addWidget(m_keyring = buildKeyring());
     QWidget* addAccount = nullptr;
     column->addWidget(m_noAccounts = buildMessage(QStringLiteral("lock.shield"),
                                                   tr("No accounts yet"), QString(), 24,
@@ -123,6 +125,8 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
     connect(&m_settings, &AppSettings::menuBarHiddenAccountIDsChanged, this,
             [this] { m_list->setHiddenAccountIDs(m_settings.menuBarHiddenAccountIDs()); });
     connect(&m_settings, &AppSettings::revealCodesInMenuChanged, this, &MenuBarContent::refresh);
+    // The keyring's reason can change without a change of its state.
+    connect(&m_store, &AccountStore::lastErrorChanged, this, &MenuBarContent::refresh);
     connect(&m_lock, &AppLockMac::lockedChanged, this, &MenuBarContent::refresh);
     connect(&m_lock, &AppLockMac::enabledChanged, this, &MenuBarContent::refresh);
     connect(&m_updater, &UpdaterManager::canCheckForUpdatesChanged, this, &MenuBarContent::refresh);
@@ -211,6 +215,49 @@ QWidget* MenuBarContent::buildLocked() {
     column->addSpacing(2);
     column->addWidget(unlock, 0, Qt::AlignHCenter);
     return panel;
+}
+
+// Why nothing is listed while the vault could not be read: the keyring is
+// being opened, is locked or could not be read; never "No accounts yet".
+QWidget* MenuBarContent::buildKeyring() {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("keyringPanel"));
+    auto* column = new QVBoxLayout(panel);
+    column->setContentsMargins(12, 20, 12, 20);
+    column->setSpacing(8);
+    column->addWidget(symbolLabel(QStringLiteral("lock.shield"),
+                                  lineHeight(Style::TextStyle::title2), secondary(), panel));
+    m_keyringTitle = Style::label(QString(), Style::TextStyle::callout);
+    m_keyringTitle->setAlignment(Qt::AlignCenter);
+    m_keyringTitle->setWordWrap(true);
+    column->addWidget(m_keyringTitle);
+    m_keyringMessage =
+        Style::label(QString(), Style::TextStyle::caption, Style::SemanticColor::secondary);
+    m_keyringMessage->setAlignment(Qt::AlignCenter);
+    m_keyringMessage->setWordWrap(true);
+    column->addWidget(m_keyringMessage);
+    auto* busy = new QProgressBar(panel);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setFixedSize(120, 8);
+    busy->setAccessibleName(tr("Opening your keyring…"));
+    m_keyringBusy = busy;
+    column->addWidget(m_keyringBusy, 0, Qt::AlignHCenter);
+    m_tryAgain = new QPushButton(tr("Try Again"), panel);
+    connect(m_tryAgain, &QPushButton::clicked, this, [this] { m_store.tryAgain(); });
+    column->addWidget(m_tryAgain, 0, Qt::AlignHCenter);
+    return panel;
+}
+
+void MenuBarContent::refreshKeyring() {
+    const std::optional<AccountListModel::VaultNotice> notice = m_list->vaultNotice();
+    if (!notice)
+        return;
+    m_keyringTitle->setText(notice->title);
+    m_keyringMessage->setText(notice->message);
+    m_keyringMessage->setVisible(!notice->message.isEmpty());
+    m_keyringBusy->setVisible(notice->opening);
+    m_tryAgain->setVisible(!notice->opening);
 }
 
 QWidget* MenuBarContent::buildMessage(const QString& symbol, const QString& title,
@@ -318,6 +365,8 @@ MenuBarContent::Area MenuBarContent::area() const {
     if (m_lock.isLocked())
         return Area::locked;
     switch (m_list->emptiness()) {
+    case AccountListModel::Emptiness::vaultNotOpen:
+        return Area::keyring;
     case AccountListModel::Emptiness::noAccounts:
         return Area::noAccounts;
     case AccountListModel::Emptiness::noneInScope:
@@ -350,6 +399,9 @@ void MenuBarContent::refresh() {
     m_searchSlot->setVisible(!m_lock.isLocked() && !menuAccounts().isEmpty());
     m_clearSearch->setVisible(!m_search->text().isEmpty());
     m_locked->setVisible(current == Area::locked);
+    m_keyring->setVisible(current == Area::keyring);
+    if (current == Area::keyring)
+        refreshKeyring();
     m_noAccounts->setVisible(current == Area::noAccounts);
     m_noneShown->setVisible(current == Area::noneShown);
     m_noMatches->setVisible(current == Area::noMatches);

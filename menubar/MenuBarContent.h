@@ -18,6 +18,7 @@ class MenuBarRow;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QScrollArea;
 class QToolButton;
 class QVBoxLayout;
@@ -42,8 +43,9 @@ public:
     // The drift the banner starts from, in seconds either way.
     static constexpr double driftBannerSeconds = 15.0;
 
-    // What the main area shows, tested in this order.
-    enum class Area { locked, noAccounts, noneShown, noMatches, list };
+    // What the main area shows, tested in this order. `keyring`: the vault
+    // is opening, locked or unreadable, never shown as an empty vault.
+    enum class Area { locked, keyring, noAccounts, noneShown, noMatches, list };
 
     MenuBarContent(AccountStore& store, TickingClock& clock, AppSettings& settings,
                    AppLockMac& lock, UpdaterManager& updater, UserDefaults& defaults,
@@ -96,6 +98,8 @@ private:
     QWidget* buildHeader();
     QWidget* buildSearch();
     QWidget* buildLocked();
+    QWidget* buildKeyring();
+    void refreshKeyring();
     QWidget* buildMessage(const QString& symbol, const QString& title, const QString& text,
                           int padding, QWidget** extra = nullptr);
     QWidget* buildList();
@@ -129,6 +133,11 @@ private:
     QLineEdit* m_search;
     QToolButton* m_clearSearch;
     QWidget* m_locked;
+    QWidget* m_keyring;
+    QLabel* m_keyringTitle;
+    QLabel* m_keyringMessage;
+    QWidget* m_keyringBusy;
+    QPushButton* m_tryAgain;
     QWidget* m_noAccounts;
     QWidget* m_noneShown;
     QWidget* m_noMatches;

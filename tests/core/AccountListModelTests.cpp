@@ -173,6 +173,61 @@ private slots:
         QCOMPARE(main.emptiness(), AccountListModel::Emptiness::noneInScope);
         QVERIFY(!main.canReorder());
     }
+
+    // A store operation that changes the accounts and the folders at once
+    // gives one new list, not one per change: each is a rebuild of every
+    // view that shows the list.
+    void oneNewListPerOperation() {
+        open({});
+        const Folder work = *store->addFolder("Work");
+        Account a = makeAccount("A", "a"), b = makeAccount("B", "b");
+        a.folderID = b.folderID = work.id;
+        store->importAccounts({a, b});
+        AccountListModel main(*store, *defaults);
+        main.setFolderFilter(FolderFilter::ungrouped());
+        QCOMPARE(main.emptiness(), AccountListModel::Emptiness::noneInScope);
+        QSignalSpy changes(&main, &AccountListModel::accountsChanged);
+        store->deleteFolder(work.id);
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(labels(main.accounts()), QStringList({"A: a", "B: b"}));
+    }
+
+    // A keyring that could not be read is never an empty vault: the list
+    // says why it is empty, whatever the filter or search, until it opens.
+    void anUnreadKeyringIsNotAnEmptyVault() {
+        using Op = Keychain::MemoryBackend::Operation;
+        TestSupport::seedVault({makeAccount("A", "a")});
+        memory->failWith(Op::open, Keychain::interactionNotAllowed);
+        store = std::make_unique<AccountStore>(*defaults, *log);
+        AccountListModel menu(*store, *defaults, AccountListModel::Ordering::stored);
+        menu.setSearchText("zz");
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
+        QCOMPARE(menu.emptiness(), AccountListModel::Emptiness::vaultNotOpen);
+        QCOMPARE(menu.vaultNotice()->title, QStringLiteral("Your keyring is locked."));
+        QVERIFY(!menu.vaultNotice()->opening);
+
+        memory->failWith(Op::open, Keychain::success);
+        memory->failWith(Op::copyMatching, Keychain::decodeFailed);
+        QSignalSpy changes(&menu, &AccountListModel::accountsChanged);
+        store->tryAgain();
+        store->waitForPendingWork();
+        QCOMPARE(menu.emptiness(), AccountListModel::Emptiness::vaultNotOpen);
+        QCOMPARE(menu.vaultNotice()->title, QStringLiteral("Quillet could not read your keyring."));
+        QCOMPARE(menu.vaultNotice()->message, store->failureReason());
+        QVERIFY(!menu.vaultNotice()->message.isEmpty());
+
+        memory->failWith(Op::copyMatching, Keychain::success);
+        changes.clear();
+        store->tryAgain();
+        QVERIFY(menu.vaultNotice()->opening);
+        QCOMPARE(changes.count(), 1);
+        store->waitForPendingWork();
+        QVERIFY(!menu.vaultNotice());
+        QCOMPARE(menu.emptiness(), AccountListModel::Emptiness::noMatches);
+        QCOMPARE(changes.count(), 2); // the accounts and the open state together
+        menu.setSearchText("");
+        QCOMPARE(labels(menu.accounts()), QStringList({"A: a"}));
+    }
 };
 
 QTEST_GUILESS_MAIN(AccountListModelTests)

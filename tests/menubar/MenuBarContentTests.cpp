@@ -433,6 +433,33 @@ private slots:
         QVERIFY(!banner->isVisible());
     }
 
+    // A keyring that is locked or unreadable is never shown as an empty
+    // vault: the panel says what the keyring does, and Try Again opens it.
+    void aLockedKeyringIsNotAnEmptyVault() {
+        using Op = Keychain::MemoryBackend::Operation;
+        memory->failWith(Op::open, Keychain::interactionNotAllowed);
+        open({makeAccount("Example", "alice", rfcKey)});
+        showPanel();
+        QCOMPARE(panel->area(), MenuBarContent::Area::keyring);
+        QVERIFY(shown<QLabel>(panel.get(), "Your keyring is locked."));
+        QVERIFY(!shown<QLabel>(panel.get(), "No accounts yet"));
+        QVERIFY(!shown<QPushButton>(panel.get(), "Add an account"));
+        QVERIFY(!search()->isVisibleTo(panel.get()));
+
+        memory->failWith(Op::open, Keychain::success);
+        memory->failWith(Op::copyMatching, Keychain::decodeFailed);
+        QTest::mouseClick(shown<QPushButton>(panel.get(), "Try Again"), Qt::LeftButton);
+        QTRY_VERIFY(shown<QLabel>(panel.get(), "Quillet could not read your keyring."));
+        QVERIFY(shown<QLabel>(panel.get(), store->failureReason()));
+        QVERIFY(!shown<QLabel>(panel.get(), "No accounts yet"));
+
+        memory->failWith(Op::copyMatching, Keychain::success);
+        QTest::mouseClick(shown<QPushButton>(panel.get(), "Try Again"), Qt::LeftButton);
+        QTRY_COMPARE(titles(), QStringList({"Example"}));
+        QCOMPARE(panel->area(), MenuBarContent::Area::list);
+        QVERIFY(search()->isVisible());
+    }
+
     void escapeClosesThePanel() {
         open({makeAccount("A", "a")});
         showPanel();
