@@ -98,10 +98,16 @@ MenuBarContent* TrayHost::makePanel() {
 }
 
 void TrayHost::togglePanel(const QPoint& at) {
-    if (isPanelOpen())
+    if (isPanelOpen()) {
         closePanel();
-    else
-        openPanel(at);
+        return;
+    }
+    // A click on the icon while the panel is open first closes the popup (a
+    // click outside it), then reaches the icon: that click closed the panel
+    // and must not open it again.
+    if (m_closedAt.isValid() && m_closedAt.elapsed() < reopenGuardMs)
+        return;
+    openPanel(at);
 }
 
 void TrayHost::openPanel(const QPoint& at) {
@@ -152,6 +158,8 @@ bool TrayHost::eventFilter(QObject* watched, QEvent* event) {
         // A panel that grows or shrinks stays at the icon.
         if (event->type() == QEvent::Resize && m_panel->isVisible())
             place();
+        if (event->type() == QEvent::Hide)
+            m_closedAt.start();
         // Another window took the focus.
         if (event->type() == QEvent::WindowDeactivate && m_panel->isVisible())
             QTimer::singleShot(0, this, &TrayHost::closePanel);
