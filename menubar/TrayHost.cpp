@@ -71,7 +71,13 @@ TrayHost::TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settin
     });
 }
 
-TrayHost::~TrayHost() { delete m_panel; }
+TrayHost::~TrayHost() {
+    // The panel's own teardown must not reach this filter, which would take
+    // the half-destroyed widget for the panel.
+    if (m_panel)
+        m_panel->removeEventFilter(this);
+    delete m_panel;
+}
 
 bool TrayHost::isAvailable() { return StatusItem::isAvailable(); }
 
