@@ -8,8 +8,11 @@
 #include <functional>
 #include <optional>
 
+class AccountListModel;
 class AccountRow;
 class AccountStore;
+class CopiedMark;
+class FailureLine;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -50,12 +53,14 @@ public:
     void move(const QList<int>& fromOffsets, int toOffset);
     void edit(const Account& account);
 
-    FolderFilter folderFilter() const { return m_folderFilter; }
+    FolderFilter folderFilter() const;
     void setFolderFilter(const FolderFilter& filter);
     QString searchText() const;
     void setSearchText(const QString& text);
     QString folderMenuTitle() const;
-    std::optional<QUuid> copiedAccountID() const { return m_copiedAccountID; }
+    // What is listed: the store's accounts under the filter, search and order.
+    AccountListModel& list() const { return *m_list; }
+    std::optional<QUuid> copiedAccountID() const;
     // The notice at the bottom of the window: a deletion, or links an
     // import left out.
     std::optional<QString> deletedToast() const { return m_deletedToast; }
@@ -68,10 +73,7 @@ public:
     void showAddSheet();
     void showQR(const Account& account);
     // Tests shorten how long the copied mark and the deletion notice stay.
-    void setTimingsForTesting(int copiedMs, int toastMs) {
-        m_copiedMs = copiedMs;
-        m_toastMs = toastMs;
-    }
+    void setTimingsForTesting(int copiedMs, int toastMs);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -98,9 +100,7 @@ private:
     AccountRow* makeRow();
     void refreshHeader();
     void refreshVaultState();
-    void refreshErrorLine();
-    // Shows why an action of the user was not stored, with the store's reason.
-    void reportFailure(const QString& what);
+    void refreshUnreadableLine();
     // Runs a store operation for the user; `what` says what was not stored
     // when it fails.
     void act(const std::function<bool()>& operation, const QString& what);
@@ -117,17 +117,12 @@ private:
     TickingClock& m_clock;
     UserDefaults& m_defaults;
 
-    FolderFilter m_folderFilter;
-    std::optional<QUuid> m_copiedAccountID;
-    qint64 m_copiedGeneration = 0;
+    AccountListModel* m_list;
+    CopiedMark* m_copied;
     std::optional<QString> m_deletedToast;
     qint64 m_deletedToastGeneration = 0;
-    int m_copiedMs = copiedMarkMs;
     int m_toastMs = deletedToastMs;
     QPointer<QDialog> m_sheet; // the sheet over the window, if any
-    // What the user did that was not stored, while lastError stands for it.
-    std::optional<QString> m_failure;
-    bool m_acting = false;
 
     QToolButton* m_folderMenu;
     QLineEdit* m_search;
@@ -152,7 +147,7 @@ private:
     int m_rowHeight = 0;
     QHash<QUuid, AccountRow*> m_rows; // by account, and spare ones by a random key
     QList<AccountRow*> m_orderedRows;
-    QLabel* m_errorLine;
+    FailureLine* m_errorLine;
     QLabel* m_unreadableLine;
     QWidget* m_toastHost;
     QLabel* m_toast;
