@@ -337,6 +337,14 @@ void ContentView::refreshHeader() {
 }
 
 void ContentView::refresh() {
+    // A folder deleted while the list shows it: its accounts are ungrouped
+    // now, and the list shows all of them again, as the header says.
+    if (m_folderFilter.kind == FolderFilter::Kind::folder) {
+        const QList<Folder>& folders = m_store.folders();
+        if (std::none_of(folders.begin(), folders.end(),
+                         [&](const Folder& f) { return f.id == m_folderFilter.folderID; }))
+            m_folderFilter = FolderFilter::all();
+    }
     refreshHeader();
     const bool hasSearch = !m_search->text().isEmpty();
     m_clearSearch->setVisible(hasSearch);

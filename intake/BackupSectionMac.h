@@ -1,0 +1,95 @@
+#pragma once
+
+#include "core/Account.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QFutureWatcher>
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+class AccountStore;
+class QPushButton;
+class SecurityLog;
+
+// The settings' backup block: saves the active accounts as one
+// password-encrypted file, and restores such a file into the vault. The key
+// derivation, the encryption and the file's reading and writing run on worker
+// threads, so the window keeps answering; "backup exported" goes into the
+// security timeline once the file is saved, and only then.
+class BackupSectionMac : public QWidget {
+    Q_OBJECT
+
+public:
+    enum class Mode { exportBackup, restore };
+
+    inline static const QString defaultFileName = QStringLiteral("Quillet-backup.qvault");
+
+    BackupSectionMac(AccountStore& store, SecurityLog& log, QWidget* parent = nullptr);
+
+    // Runs before an export asks for its password; the export goes on only
+    // when `proceed` is called (the app lock asks the user first while it is
+    // locked). Without a gate it goes on at once.
+    using Gate = std::function<void(QWidget* over, std::function<void()> proceed)>;
+    void setExportGate(Gate gate) { m_gate = std::move(gate); }
+
+    // "Export encrypted backup…" and "Import backup…".
+    void startExport();
+    void startRestore();
+
+    // Encrypting, decrypting, reading or writing is under way.
+    bool isBusy() const { return m_busy; }
+    // The open password sheet, and the open result alert, if any.
+    QDialog* passwordSheet() const { return m_sheet; }
+    QMessageBox* alert() const { return m_alert; }
+
+    // The alert's text after a restore: how many accounts were added, how
+    // many of the file's were there already, and why any could not be stored.
+    static QString restoredMessage(qsizetype inFile, int added, int notAdded = 0,
+                                   const std::optional<QString>& error = std::nullopt);
+
+signals:
+    // The work has ended; the result alert (if any) is up.
+    void finished();
+
+private:
+    struct Sealed {
+        QByteArray data;
+        std::optional<QString> error;
+    };
+    struct Opened {
+        QList<Account> accounts;
+        std::optional<QString> error;
+    };
+
+    void askForPassword(Mode mode);
+    void confirmed(Mode mode, const QString& password);
+    void exportWith(const QString& password);
+    void askWhereToSave(const QByteArray& data);
+    void save(const QByteArray& data, const QString& path);
+    void readPickedFile(const QString& path);
+    void restoreWith(const QString& password);
+    void merge(const QList<Account>& accounts);
+    void report(const QString& message);
+    void setBusy(bool busy);
+    void refreshButtons();
+
+    AccountStore& m_store;
+    SecurityLog& m_log;
+    Gate m_gate;
+    bool m_busy = false;
+    std::optional<QByteArray> m_pendingImportData;
+    QPointer<QDialog> m_sheet;
+    QPointer<QMessageBox> m_alert;
+
+    QPushButton* m_export;
+    QPushButton* m_import;
+
+    QFutureWatcher<Sealed> m_sealing;
+    QFutureWatcher<std::optional<QString>> m_saving; // the error, if any
+    QFutureWatcher<std::optional<QByteArray>> m_reading;
+    QFutureWatcher<Opened> m_opening;
+};
