@@ -175,6 +175,31 @@ private slots:
         store.reset();
     }
 
+    void theRestoreMessageCountsWhatWasAdded() {
+        QCOMPARE(BackupSectionMac::restoredMessage(1, 1), "Imported 1 account.");
+        QCOMPARE(BackupSectionMac::restoredMessage(0, 0), "Imported 0 accounts.");
+        QCOMPARE(BackupSectionMac::restoredMessage(12, 12), "Imported 12 accounts.");
+        QCOMPARE(BackupSectionMac::restoredMessage(3, 2), "Imported 2 accounts. 1 was already in "
+                                                         "your vault.");
+        QCOMPARE(BackupSectionMac::restoredMessage(5, 1, 2, QString("Your keyring is locked.")),
+                 "Imported 1 account. 2 were already in your vault. Your keyring is locked.");
+    }
+
+    void aCancelledSheetStartsEmptyNextTime() {
+        start(sample());
+        click(button(section, "Import backup…"));
+        answerFileDialog("Import backup", QString());
+        click(button(section, "Export encrypted backup…"));
+        QDialog* sheet = dialogTitled("Choose a backup password");
+        QTest::keyClicks(shown<QLineEdit>(sheet, "Password"), "typed");
+        click(button(sheet, "Cancel"));
+        QTRY_VERIFY(!section->passwordSheet());
+        click(button(section, "Export encrypted backup…"));
+        sheet = dialogTitled("Choose a backup password");
+        QVERIFY(shown<QLineEdit>(sheet, "Password")->text().isEmpty());
+        QVERIFY(shown<QLineEdit>(sheet, "Confirm password")->text().isEmpty());
+    }
+
     void theExportHoldsExactlyTheActiveAccounts() {
         start(sample());
         QVERIFY(label(section, "Backup"));

@@ -316,6 +316,22 @@ private slots:
         QCOMPARE(filter->text(), QStringLiteral("Jobs"));
         QVERIFY(label(sheet, "Jobs"));
 
+        // A blank name is taken as it is; a rename of a folder deleted
+        // meanwhile changes nothing and closes the prompt.
+        const Folder spare = store->addFolder("Spare");
+        menuEntry(sheet, "Spare", "Rename")->trigger();
+        prompt = dialogTitled("Rename folder");
+        shown<QLineEdit>(prompt, "Name")->setText("  ");
+        click(button(prompt, "Save"));
+        QCOMPARE(store->folders()[1].name, QString());
+        auto* manager = sheet->findChild<FolderManagerView*>();
+        manager->startRename(store->folders()[1]);
+        prompt = dialogTitled("Rename folder");
+        store->deleteFolder(spare.id);
+        click(button(prompt, "Save"));
+        QTRY_VERIFY(!manager->renamePrompt());
+        QCOMPARE(store->folders().size(), 1);
+
         // Delete: the accounts stay, ungrouped; the main window lists them all.
         QAction* remove = menuEntry(sheet, "Jobs", "Delete");
         QVERIFY(remove);
@@ -508,6 +524,15 @@ private slots:
 
     void anEmptyTimelineSaysSo() {
         start();
+        // Until its snapshot arrives the screen lists nothing and says nothing.
+        SecurityTimelineMacView waiting(*log);
+        QVERIFY(!waiting.isLoaded() && waiting.isIntact());
+        QCOMPARE(waiting.list()->model()->rowCount(), 0);
+        for (QLabel* l : waiting.findChildren<QLabel*>())
+            QVERIFY(l->text() != "No events yet. Add, edit, or export accounts and they'll "
+                                 "appear here." ||
+                    l->isHidden());
+
         QDialog* sheet = open("Security Timeline…", "Security Timeline");
         auto* view = sheet->findChild<SecurityTimelineMacView*>();
         QTRY_VERIFY(view->isLoaded());
