@@ -3,6 +3,7 @@
 #include "app/CodeLabel.h"
 #include "app/TimerRing.h"
 #include "core/AccountAvatarView.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
@@ -33,17 +34,20 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(true);
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(8, 4, 8, 4);
+    row->setContentsMargins(0, 4, 0, 4);
     row->setSpacing(14);
 
     m_handle = new QLabel(this);
     m_handle->setFixedSize(22, 30);
     m_handle->setAlignment(Qt::AlignCenter);
     m_handle->setToolTip(tr("Drag to reorder"));
+    m_handle->setAccessibleName(m_handle->toolTip());
     m_handle->installEventFilter(this);
     row->addWidget(m_handle);
 
     m_avatar = new AccountAvatarView(36, this);
+    // The title beside it names the service.
+    ScreenReader::setHidden(m_avatar);
     row->addWidget(m_avatar);
 
     auto* names = new QVBoxLayout;
@@ -53,6 +57,7 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
     m_star = new QLabel(this);
     m_star->setPixmap(Symbols::pixmap(QStringLiteral("star.fill"), 10,
                                       Style::color(Style::SemanticColor::yellow)));
+    m_star->setAccessibleName(tr("Pinned"));
     firstLine->addWidget(m_star);
     m_title = new QLabel(this);
     m_title->setFont(Style::font(Style::TextStyle::body, QFont::DemiBold));
@@ -93,6 +98,7 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
     m_increment = borderlessButton(this);
     m_increment->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise.circle"), secondary()));
     m_increment->setToolTip(tr("Generate next HOTP code"));
+    m_increment->setAccessibleName(m_increment->toolTip());
     connect(m_increment, &QToolButton::clicked, this, [this] { call(m_actions.onIncrement); });
     row->addWidget(m_increment);
 
@@ -129,12 +135,14 @@ void AccountRow::refreshCodes() {
         return;
     m_code->setText(m_account.groupedCode(m_now));
     if (m_account.type != OTPType::hotp) {
-        const QString next = tr("Next  ") + m_account.nextGroupedCode(m_now);
+        const QString prefix = tr("Next  ");
+        const QString code = m_account.nextGroupedCode(m_now);
+        const QString next = prefix + code;
         if (next != m_next->text()) {
-            // A fixed size for each length of text keeps a new code from
+            // A fixed size for each form of code keeps a new code from
             // asking the whole list to lay itself out again.
             const QFontMetrics metrics(m_next->font());
-            const QSize size(metrics.horizontalAdvance(QString(next.size(), QLatin1Char('8'))) + 2,
+            const QSize size(metrics.horizontalAdvance(prefix) + CodeLabel::widthFor(metrics, code) + 2,
                              metrics.height());
             if (m_next->size() != size || m_next->minimumSize() != size)
                 m_next->setFixedSize(size);
@@ -157,6 +165,7 @@ void AccountRow::refreshCopyButton() {
     m_copy->setIcon(m_copied ? Symbols::icon(QStringLiteral("checkmark.circle.fill"), green)
                              : Symbols::icon(QStringLiteral("doc.on.doc"), secondary()));
     m_copy->setToolTip(m_copied ? tr("Copied!") : tr("Copy code"));
+    m_copy->setAccessibleName(m_copy->toolTip());
 }
 
 void AccountRow::setCanReorder(bool canReorder) {
@@ -166,6 +175,7 @@ void AccountRow::setCanReorder(bool canReorder) {
     m_handle->setPixmap(Symbols::pixmap(QStringLiteral("line.3.horizontal"), 14,
                                         canReorder ? secondary() : QColor(Qt::transparent)));
     m_handle->setCursor(canReorder ? Qt::OpenHandCursor : Qt::ArrowCursor);
+    ScreenReader::setHidden(m_handle, !canReorder);
 }
 
 void AccountRow::setFolders(const QList<Folder>& folders) { m_folders = folders; }
@@ -198,25 +208,25 @@ QMenu* AccountRow::buildContextMenu(QWidget* parent) {
     qr->setEnabled(bool(m_actions.onShowQR));
     if (!m_folders.isEmpty()) {
         QMenu* folders = menu->addMenu(tr("Move to Folder"));
-        folders->addAction(tr("None"), this, [this] {
-            if (m_actions.onSetFolder)
-                m_actions.onSetFolder(std::nullopt);
-        });
+        folders->addAction(tr("None"), this, [this] { chooseFolder(std::nullopt); });
         folders->addSeparator();
         for (const Folder& folder : std::as_const(m_folders)) {
             const bool current = m_account.folderID == folder.id;
             QAction* entry = folders->addAction(
                 Symbols::icon(current ? QStringLiteral("checkmark") : folder.symbol), folder.name,
-                this, [this, id = folder.id] {
-                    if (m_actions.onSetFolder)
-                        m_actions.onSetFolder(id);
-                });
+                this, [this, id = folder.id] { chooseFolder(id); });
             entry->setIconVisibleInMenu(true);
         }
     }
     menu->addSeparator();
     menu->addAction(tr("Delete"), this, [this] { call(m_actions.onDelete); });
     return menu;
+}
+
+void AccountRow::chooseFolder(std::optional<QUuid> folderID) {
+    const auto action = m_actions.onSetFolder; // a copy, as in call()
+    if (action)
+        action(folderID);
 }
 
 void AccountRow::contextMenuEvent(QContextMenuEvent* event) {

@@ -62,7 +62,10 @@ protected:
 private:
     void refreshCodes();
     void refreshCopyButton();
-    static void call(const std::function<void()>& action) {
+    void chooseFolder(std::optional<QUuid> folderID);
+    // By value: an action may lead the owner to hand the row new actions
+    // (every store change does), which must not destroy the running one.
+    static void call(std::function<void()> action) {
         if (action)
             action();
     }

@@ -1,5 +1,7 @@
 #include "app/BrandMark.h"
 
+#include "platform/ScreenReader.h"
+
 #include <QColor>
 #include <QLinearGradient>
 #include <QPainter>
@@ -28,6 +30,8 @@ BrandMark::BrandMark(qreal size, QWidget* parent) : QWidget(parent), size_(qMax<
     setFixedSize(sizeHint());
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::NoFocus);
+    // Decoration: the product's name is always written beside it.
+    ScreenReader::setHidden(this);
 }
 
 QSize BrandMark::sizeHint() const {

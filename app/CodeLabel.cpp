@@ -1,5 +1,6 @@
 #include "app/CodeLabel.h"
 
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 
 #include <QPainter>
@@ -14,15 +15,19 @@ CodeLabel::CodeLabel(QWidget* parent) : QWidget(parent) {
     m_roll.setEasingCurve(QEasingCurve::OutCubic);
     connect(&m_roll, &QVariantAnimation::valueChanged, this, [this] { update(); });
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    ScreenReader::readAsText(this);
 }
 
 void CodeLabel::setText(const QString& text) {
     if (text == m_text)
         return;
     const bool wasEmpty = m_text.isEmpty();
+    const QSize before = sizeHint();
     m_previous = m_text;
     m_text = text;
-    if (sizeHint().width() > width())
+    // Spoken as shown; a screen reader has no other way to the code.
+    setAccessibleName(text);
+    if (sizeHint() != before)
         updateGeometry();
     // Only codes on screen roll; a long list's hidden rows just change.
     if (!wasEmpty && isVisible() && !visibleRegion().isEmpty())
@@ -37,12 +42,27 @@ void CodeLabel::setColor(const QColor& color) {
     update();
 }
 
+int CodeLabel::widthFor(const QFontMetrics& metrics, const QString& text) {
+    // Steam codes mix letters into the digits, and a letter such as M or W
+    // is wider than any digit: each character counts at the widest of its
+    // kind, and the text itself at its own width in case a face disagrees.
+    const QChar wideLetter = metrics.horizontalAdvance(QLatin1Char('W')) >=
+                                     metrics.horizontalAdvance(QLatin1Char('M'))
+                                 ? QLatin1Char('W')
+                                 : QLatin1Char('M');
+    QString widest = text;
+    for (QChar& c : widest) {
+        if (c.isDigit())
+            c = QLatin1Char('8');
+        else if (c.isLetter())
+            c = wideLetter;
+    }
+    return std::max(metrics.horizontalAdvance(widest), metrics.horizontalAdvance(text));
+}
+
 QSize CodeLabel::sizeHint() const {
     const QFontMetrics metrics(font());
-    // Wide enough for the longest code of the same length, so the column
-    // does not jitter as digits change.
-    const int width = metrics.horizontalAdvance(QString(m_text.size(), QLatin1Char('8')));
-    return QSize(width + 4, metrics.height());
+    return QSize(widthFor(metrics, m_text) + 4, metrics.height());
 }
 
 void CodeLabel::paintEvent(QPaintEvent*) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFontMetrics>
 #include <QVariantAnimation>
 #include <QWidget>
 
@@ -18,6 +19,11 @@ public:
     void setColor(const QColor& color);
     QColor color() const { return m_color; }
     bool isRolling() const { return m_roll.state() == QAbstractAnimation::Running; }
+
+    // Room for `text` in `metrics`' font, and for any other code of the same
+    // form (digits, letters, spaces in the same places), so that a column of
+    // codes neither clips a wide letter nor jitters as digits change.
+    static int widthFor(const QFontMetrics& metrics, const QString& text);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }

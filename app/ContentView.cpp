@@ -7,6 +7,7 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/Settings.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 #include "platform/UserDefaults.h"
@@ -18,10 +19,13 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -36,12 +40,52 @@ namespace {
 
 const QString dragMimeType = QStringLiteral("application/x-quillet-account-id");
 
+// The window's symbols only decorate: each stands beside the words it shows.
 QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setPixmap(Symbols::pixmap(name, size, colour, parent->devicePixelRatioF()));
     label->setAlignment(Qt::AlignCenter);
+    ScreenReader::setHidden(label);
     return label;
 }
+
+// The notice's distance from the window's bottom edge, and the room around it
+// for its shadow.
+constexpr int toastBottom = 16;
+constexpr int toastShadowRoom = 10;
+
+// The notice's capsule and its soft shadow (radius 6, 3 points down, black
+// at a third), drawn behind the text. Drawn rather than a graphics effect:
+// the notice fades through an effect of its own, and effects do not nest.
+class NoticeBubble : public QWidget {
+public:
+    explicit NoticeBubble(QWidget* parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        const QRectF capsule = QRectF(rect()).adjusted(toastShadowRoom, toastShadowRoom,
+                                                       -toastShadowRoom, -toastShadowRoom);
+        const auto rounded = [](const QRectF& r) {
+            QPainterPath path;
+            path.addRoundedRect(r, r.height() / 2, r.height() / 2);
+            return path;
+        };
+        // Layers of growing size and equal faintness: dark under the capsule,
+        // fading out over the radius.
+        constexpr int radius = 6;
+        for (int i = radius; i >= 0; --i) {
+            QColor shade(Qt::black);
+            shade.setAlphaF(0.33f / (radius + 1));
+            painter.fillPath(rounded(capsule.translated(0, 3).adjusted(-i, -i, i, i)), shade);
+        }
+        painter.fillPath(rounded(capsule), palette().color(QPalette::Window));
+        painter.setPen(QPen(QColor(0, 0, 0, 40), 1));
+        painter.drawPath(rounded(capsule.adjusted(0.5, 0.5, -0.5, -0.5)));
+    }
+};
 
 } // namespace
 
@@ -91,16 +135,20 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_errorLine->setPalette(errorPalette);
     column->addWidget(m_errorLine);
 
-    m_toast = new QLabel(this);
+    // The notice fades as a whole (its host, which draws the capsule and the
+    // shadow in the room it leaves around the text).
+    m_toastHost = new NoticeBubble(this);
+    auto* toastRoom = new QVBoxLayout(m_toastHost);
+    toastRoom->setContentsMargins(toastShadowRoom, toastShadowRoom, toastShadowRoom,
+                                  toastShadowRoom);
+    m_toast = new QLabel(m_toastHost);
     m_toast->setObjectName(QStringLiteral("deletedToast"));
     m_toast->setTextFormat(Qt::PlainText);
     m_toast->setFont(Style::font(Style::TextStyle::callout));
     m_toast->setContentsMargins(16, 10, 16, 10);
-    m_toast->setStyleSheet(QStringLiteral(
-        "QLabel#deletedToast { background: palette(window); border-radius: 16px;"
-        " border: 1px solid rgba(0,0,0,40); }"));
-    m_toast->setGraphicsEffect(new QGraphicsOpacityEffect(m_toast));
-    m_toast->hide();
+    toastRoom->addWidget(m_toast);
+    m_toastHost->setGraphicsEffect(new QGraphicsOpacityEffect(m_toastHost));
+    m_toastHost->hide();
 
     // The first nine visible accounts copy with Control+1 to Control+9.
     for (int digit = 1; digit <= 9; ++digit) {
@@ -157,7 +205,10 @@ QWidget* ContentView::buildHeader() {
     search->addWidget(symbolLabel(QStringLiteral("magnifyingglass"), 14,
                                   Style::color(Style::SemanticColor::secondary), searchBox));
     m_search = new QLineEdit(searchBox);
-    m_search->setPlaceholderText(tr("Search (⌘F)"));
+    m_search->setPlaceholderText(
+        tr("Search (%1)")
+            .arg(QKeySequence(Qt::CTRL | Qt::Key_F).toString(QKeySequence::NativeText)));
+    m_search->setAccessibleName(m_search->placeholderText());
     m_search->setFrame(false);
     m_search->setFixedWidth(160);
     m_search->setStyleSheet(QStringLiteral("background: transparent;"));
@@ -167,6 +218,7 @@ QWidget* ContentView::buildHeader() {
     m_clearSearch = new QToolButton(searchBox);
     m_clearSearch->setAutoRaise(true);
     m_clearSearch->setToolTip(tr("Clear search"));
+    m_clearSearch->setAccessibleName(m_clearSearch->toolTip());
     m_clearSearch->setIcon(Symbols::icon(QStringLiteral("xmark.circle.fill"),
                                          Style::color(Style::SemanticColor::secondary)));
     m_clearSearch->setFocusPolicy(Qt::NoFocus);
@@ -205,6 +257,7 @@ QWidget* ContentView::buildEmptyState() {
     message->setContentsMargins(40, 0, 40, 0);
     column->addWidget(message);
     m_emptyAdd = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add account"), page);
+    m_emptyAdd->setDefault(true); // the prominent look of a primary button
     connect(m_emptyAdd, &QPushButton::clicked, this, &ContentView::showAddSheet);
     column->addWidget(m_emptyAdd, 0, Qt::AlignHCenter);
     column->addStretch(1);
@@ -229,6 +282,8 @@ QWidget* ContentView::buildNoMatchState() {
     m_clearSearchLink = new QPushButton(tr("Clear search"), page);
     m_clearSearchLink->setFlat(true);
     m_clearSearchLink->setCursor(Qt::PointingHandCursor);
+    // Clearing the search leaves the keyboard focus where it was.
+    m_clearSearchLink->setFocusPolicy(Qt::NoFocus);
     QPalette link = m_clearSearchLink->palette();
     link.setColor(QPalette::ButtonText, Style::color(Style::SemanticColor::accent));
     m_clearSearchLink->setPalette(link);
@@ -425,6 +480,10 @@ void ContentView::tick() {
 // MARK: - Actions
 
 void ContentView::copy(const Account& account) {
+    // The time is published anew first: a copy that lands between a period's
+    // end and the next tick takes the new code, and the rows show that same
+    // code as they turn green, never an expired one.
+    m_clock.tick();
     Clipboard::copyCodeToClipboard(account.code(m_clock.now()), m_defaults);
     m_store.markUsed(account);
     m_copiedAccountID = account.id;
@@ -443,8 +502,12 @@ void ContentView::copy(const Account& account) {
 void ContentView::deleteAccount(const Account& account) {
     const QString label = account.displayLabel();
     m_store.deleteAccount(account.id);
+    showNotice(tr("Moved “%1” to Recently Deleted").arg(label));
+}
+
+void ContentView::showNotice(const QString& text) {
     const qint64 generation = ++m_deletedToastGeneration;
-    showToast(tr("Moved “%1” to Recently Deleted").arg(label));
+    showToast(text);
     QTimer::singleShot(m_toastMs, this, [this, generation] {
         if (m_deletedToastGeneration == generation)
             hideToast();
@@ -485,8 +548,14 @@ void ContentView::edit(const Account& account) {
 void ContentView::showAddSheet() {
     if (m_sheet)
         return;
-    m_sheet = new AddAccountSheet(
+    auto* sheet = new AddAccountSheet(
         [this](const QList<Account>& accounts) { m_store.importAccounts(accounts); }, window());
+    // An import that left links out says how many, once the sheet is gone.
+    connect(sheet, &AddAccountSheet::linksUnreadable, this, [this](int count) {
+        showNotice(count == 1 ? tr("1 link could not be read and was not imported.")
+                              : tr("%1 links could not be read and were not imported.").arg(count));
+    });
+    m_sheet = sheet;
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_sheet->open();
 }
@@ -505,20 +574,20 @@ void ContentView::showToast(const QString& text) {
     const bool wasShown = m_deletedToast.has_value();
     m_deletedToast = text;
     m_toast->setText(text);
-    m_toast->adjustSize();
+    m_toastHost->adjustSize();
     placeToast();
     if (wasShown)
         return;
-    m_toast->show();
-    m_toast->raise();
-    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toast->graphicsEffect());
-    auto* group = new QParallelAnimationGroup(m_toast);
+    m_toastHost->show();
+    m_toastHost->raise();
+    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toastHost->graphicsEffect());
+    auto* group = new QParallelAnimationGroup(m_toastHost);
     auto* fade = new QPropertyAnimation(opacity, "opacity", group);
     fade->setStartValue(0.0);
     fade->setEndValue(1.0);
-    auto* slide = new QPropertyAnimation(m_toast, "pos", group);
-    slide->setStartValue(m_toast->pos() + QPoint(0, m_toast->height() + 16));
-    slide->setEndValue(m_toast->pos());
+    auto* slide = new QPropertyAnimation(m_toastHost, "pos", group);
+    slide->setStartValue(m_toastHost->pos() + QPoint(0, m_toastHost->height()));
+    slide->setEndValue(m_toastHost->pos());
     for (auto* animation : {fade, slide}) {
         animation->setDuration(300);
         animation->setEasingCurve(QEasingCurve::OutBack);
@@ -528,25 +597,26 @@ void ContentView::showToast(const QString& text) {
 
 void ContentView::hideToast() {
     m_deletedToast.reset();
-    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toast->graphicsEffect());
-    auto* group = new QParallelAnimationGroup(m_toast);
+    auto* opacity = static_cast<QGraphicsOpacityEffect*>(m_toastHost->graphicsEffect());
+    auto* group = new QParallelAnimationGroup(m_toastHost);
     auto* fade = new QPropertyAnimation(opacity, "opacity", group);
     fade->setEndValue(0.0);
-    auto* slide = new QPropertyAnimation(m_toast, "pos", group);
-    slide->setEndValue(m_toast->pos() + QPoint(0, m_toast->height() + 16));
+    auto* slide = new QPropertyAnimation(m_toastHost, "pos", group);
+    slide->setEndValue(m_toastHost->pos() + QPoint(0, m_toastHost->height()));
     for (auto* animation : {fade, slide}) {
         animation->setDuration(250);
         animation->setEasingCurve(QEasingCurve::OutCubic);
     }
-    connect(group, &QAbstractAnimation::finished, m_toast, [this] {
+    connect(group, &QAbstractAnimation::finished, m_toastHost, [this] {
         if (!m_deletedToast)
-            m_toast->hide();
+            m_toastHost->hide();
     });
     group->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void ContentView::placeToast() {
-    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - 16);
+    m_toastHost->move((width() - m_toastHost->width()) / 2,
+                      height() - m_toastHost->height() - toastBottom + toastShadowRoom);
 }
 
 void ContentView::resizeEvent(QResizeEvent* event) {

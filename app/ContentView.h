@@ -50,6 +50,8 @@ public:
     void setSearchText(const QString& text);
     QString folderMenuTitle() const;
     std::optional<QUuid> copiedAccountID() const { return m_copiedAccountID; }
+    // The notice at the bottom of the window: a deletion, or links an
+    // import left out.
     std::optional<QString> deletedToast() const { return m_deletedToast; }
 
     // The rows on screen, in order (what the user sees).
@@ -78,6 +80,8 @@ private:
     void refresh();
     void refreshHeader();
     void tick();
+    // Shows the notice, hidden again after a while unless a newer one came.
+    void showNotice(const QString& text);
     void showToast(const QString& text);
     void hideToast();
     void placeToast();
@@ -113,5 +117,6 @@ private:
     QHash<QUuid, AccountRow*> m_rows;
     QList<AccountRow*> m_orderedRows;
     QLabel* m_errorLine;
+    QWidget* m_toastHost;
     QLabel* m_toast;
 };

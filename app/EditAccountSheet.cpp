@@ -2,6 +2,7 @@
 
 #include "core/AccountStore.h"
 #include "core/Text.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
@@ -10,6 +11,7 @@
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -118,8 +120,23 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     footer->setWordWrap(true);
     footer->setFont(Style::font(Style::TextStyle::footnote));
     Style::setTextColor(footer, Style::color(Style::SemanticColor::secondary));
-    auto* recoveryGroup = new QGroupBox(tr("Recovery codes"));
+    // A frame's title cannot carry a symbol: this section's header is a row
+    // of its own, the key symbol before the title.
+    auto* recoveryGroup = new QGroupBox;
+    recoveryGroup->setAccessibleName(tr("Recovery codes"));
     auto* recoveryLayout = new QVBoxLayout(recoveryGroup);
+    auto* recoveryHeader = new QHBoxLayout;
+    recoveryHeader->setSpacing(6);
+    QLabel* recoveryTitle = Style::label(tr("Recovery codes"), Style::TextStyle::body, std::nullopt,
+                                         QFont::DemiBold);
+    auto* key = new QLabel;
+    const int keySize = QFontMetrics(recoveryTitle->font()).height();
+    key->setPixmap(Symbols::pixmap(QStringLiteral("key.horizontal"), keySize,
+                                   Style::color(Style::SemanticColor::primary), devicePixelRatioF()));
+    ScreenReader::setHidden(key);
+    recoveryHeader->addWidget(key);
+    recoveryHeader->addWidget(recoveryTitle, 1);
+    recoveryLayout->addLayout(recoveryHeader);
     recoveryLayout->addWidget(m_recoveryCodes);
     recoveryLayout->addWidget(footer);
 

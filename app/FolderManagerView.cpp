@@ -150,12 +150,14 @@ void FolderManagerView::startRename(const Folder& folder) {
     auto* cancel = new QPushButton(tr("Cancel"));
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &FolderManagerView::cancelRename);
-    buttons->addWidget(cancel);
     auto* save = new QPushButton(tr("Save"));
-    save->setDefault(true);
     connect(save, &QPushButton::clicked, this, &FolderManagerView::commitRename);
-    buttons->addWidget(save);
+    // In the desktop's order, as in every other dialog.
+    const bool saveFirst = Style::acceptButtonFirst(prompt);
+    buttons->addWidget(saveFirst ? save : cancel);
+    buttons->addWidget(saveFirst ? cancel : save);
     column->addLayout(buttons);
+    save->setDefault(true);
     // Closed any other way (Escape, the window's close button): nothing renamed.
     connect(prompt, &QDialog::finished, this, [this, prompt] {
         if (m_prompt == prompt)

@@ -16,13 +16,14 @@ MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& d
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Quillet"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setMinimumSize(520, 420);
     resize(560, 560);
     // The content and, on top of it in the same place, the lock overlay.
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     m_content = new ContentView(store, clock, defaults, central);
+    // The content's own minimum: the menu bar comes on top of it.
+    m_content->setMinimumSize(520, 420);
     layout->addWidget(m_content);
     m_lockOverlay = new LockOverlayMac(lock, m_content, central);
     setCentralWidget(central);

@@ -4,6 +4,7 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
+#include "core/CredentialIdentitySync.h"
 #include "core/Settings.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
@@ -40,6 +41,8 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
         if (s == Qt::ApplicationActive)
             m_store->applicationBecameActive();
     });
+    m_accountCount = m_store->accounts().size();
+    connect(m_store.get(), &AccountStore::accountsChanged, this, &QuilletApp::accountsChanged);
 }
 
 QuilletApp::~QuilletApp() {
@@ -57,10 +60,13 @@ void QuilletApp::start() {
     connect(m_tray, &TrayHost::settingsRequested, this, &QuilletApp::openSettings);
     connect(m_tray, &TrayHost::quitRequested, qApp, &QApplication::quit);
     connect(m_tray, &TrayHost::appeared, this, &QuilletApp::sceneAppeared);
+    connect(m_tray, &TrayHost::appeared, this, &QuilletApp::syncCredentialIdentities);
 
+    // Without a tray the main window is the only way in: it opens, and the
+    // tray-only policy leaves it open.
+    m_delegate->setTrayAvailable([] { return TrayHost::isAvailable(); });
     const bool trayOnly =
-        m_defaults.boolean(Settings::menuBarOnly.key).value_or(Settings::menuBarOnly.defaultValue);
-    // Without a tray the main window is the only way in.
+        m_defaults.flag(Settings::menuBarOnly.key, Settings::menuBarOnly.defaultValue);
     if (!trayOnly || !TrayHost::isAvailable())
         openMainWindow();
     m_delegate->applicationDidFinishLaunching();
@@ -74,6 +80,8 @@ void QuilletApp::openMainWindow() {
     if (!m_mainWindow) {
         m_mainWindow = new MainWindow(*m_store, *m_clock, m_defaults, *m_updater, *m_appLock);
         connect(m_mainWindow, &MainWindow::appeared, this, &QuilletApp::sceneAppeared);
+        connect(m_mainWindow, &MainWindow::appeared, this,
+                &QuilletApp::syncCredentialIdentities);
         connect(m_mainWindow, &MainWindow::settingsRequested, this, &QuilletApp::openSettings);
         connect(m_mainWindow, &MainWindow::quitRequested, qApp, &QApplication::quit);
     }
@@ -113,3 +121,17 @@ void QuilletApp::reopen() {
 }
 
 void QuilletApp::sceneAppeared() { CorrectedClock::sync(false); }
+
+void QuilletApp::syncCredentialIdentities() {
+    CredentialIdentityStore& identities = CredentialIdentityStore::shared();
+    CredentialIdentitySync::schedule(identities.state(), m_store->accounts(), identities);
+}
+
+void QuilletApp::accountsChanged() {
+    const qsizetype count = m_store->accounts().size();
+    if (count == m_accountCount)
+        return;
+    m_accountCount = count;
+    if (m_mainWindow)
+        syncCredentialIdentities();
+}

@@ -1,5 +1,6 @@
 #include "app/TimerRing.h"
 
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 
 #include <QPainter>
@@ -30,16 +31,27 @@ TimerRing::State TimerRing::compute(double period, const QDateTime& now) {
 TimerRing::TimerRing(QWidget* parent)
     : QWidget(parent), now_(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC)) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    ScreenReader::readAsText(this);
+    refreshName();
 }
 
 void TimerRing::setPeriod(double seconds) {
     period_ = seconds;
+    refreshName();
     update();
 }
 
 void TimerRing::setNow(const QDateTime& now) {
     now_ = now;
+    refreshName();
     update();
+}
+
+void TimerRing::refreshName() {
+    // The seconds it shows, as a screen reader reads them.
+    const QString label = state().label;
+    if (label != accessibleName())
+        setAccessibleName(label);
 }
 
 TimerRing::State TimerRing::state() const {

@@ -32,6 +32,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void refreshName();
+
     double period_ = 30;
     QDateTime now_;
 };

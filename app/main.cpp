@@ -1,5 +1,6 @@
 // Quillet: two-factor codes in the desktop's tray.
 #include "app/QuilletApp.h"
+#include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
 #include "platform/UserDefaults.h"
 
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     const int status = application.exec();
     // Events recorded just before quitting still reach the timeline.
     SecurityLog::shared().waitForIdle();
+    CredentialIdentitySync::waitForIdle();
     return status;
 }
 

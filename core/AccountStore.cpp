@@ -104,18 +104,25 @@ void AccountStore::scheduleReload() { m_reloadTimer.start(); }
 
 void AccountStore::scheduleWidgetRefresh() { m_widgetTimer.start(); }
 
+namespace {
+
+// The larger count and the later date of the two.
+void merge(Account& account, const AccountStore::Usage& usage) {
+    account.useCount = std::max(usage.count, account.useCount);
+    if (account.lastUsedAt.value_or(CorrectedClock::State::distantPast()) < usage.lastAt)
+        account.lastUsedAt = usage.lastAt;
+}
+
+} // namespace
+
 QList<Account> AccountStore::applyUsage(const QList<Account>& accounts) const {
     if (m_usage.isEmpty())
         return accounts;
     QList<Account> merged = accounts;
-    const QDateTime distantPast = CorrectedClock::State::distantPast();
     for (Account& account : merged) {
         const auto entry = m_usage.constFind(account.id);
-        if (entry == m_usage.constEnd())
-            continue;
-        account.useCount = std::max(entry->count, account.useCount);
-        if (account.lastUsedAt.value_or(distantPast) < entry->lastAt)
-            account.lastUsedAt = entry->lastAt;
+        if (entry != m_usage.constEnd())
+            merge(account, *entry);
     }
     return merged;
 }
@@ -182,8 +189,16 @@ void AccountStore::markUsed(const Account& account) {
                           account.lastUsedAt.value_or(CorrectedClock::State::distantPast())});
     entry.count += 1;
     entry.lastAt = now();
-    m_usage.insert(account.id, entry);
+    const QUuid id = account.id; // `account` may be an element of the list
+    m_usage.insert(id, entry);
     saveUsage();
+    // The list shows the new figures at once, so that an order by use
+    // follows each copy rather than the next reload. Memory only: the
+    // keychain item catches up when the account is next saved.
+    if (const qsizetype i = indexOf(id); i >= 0) {
+        merge(m_accounts[i], entry);
+        emit accountsChanged();
+    }
 }
 
 // MARK: - Saving

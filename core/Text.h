@@ -12,4 +12,9 @@ QString trimmedWhere(const QString& text, bool (*trims)(QChar));
 bool isBlankOrTab(QChar c);
 QString trimmedBlanksAndTabs(const QString& text);
 
+// The Unicode default full lowercase mapping, the same in every locale: one
+// character may become two ("İ" becomes "i" and a combining dot), and a
+// capital sigma that ends a word becomes the final form "ς".
+QString lowercased(const QString& text);
+
 } // namespace Text

@@ -1,6 +1,7 @@
 #include "intake/AccountQRView.h"
 
 #include "platform/QrImage.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
@@ -93,6 +94,7 @@ AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(
     icon->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), iconSize,
                                     orange, devicePixelRatioF()));
     icon->setAlignment(Qt::AlignTop);
+    ScreenReader::setHidden(icon);
     QLabel* warning = Style::label(tr("Anyone who scans this gets full access to this account. "
                                       "Only show it on a screen you trust."),
                                    Style::TextStyle::caption, Style::SemanticColor::orange);

@@ -3,6 +3,7 @@
 #include "core/Base32.h"
 #include "core/Text.h"
 #include "intake/Importers.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
@@ -88,6 +89,7 @@ QLabel* symbolLabel(const QString& name, const QFont& font, const QColor& colour
     const int size = QFontMetrics(font).height();
     label->setPixmap(Symbols::pixmap(name, size, colour, scale->devicePixelRatioF()));
     label->setFixedSize(size, size);
+    ScreenReader::setHidden(label); // its text stands beside it
     return label;
 }
 
@@ -277,11 +279,12 @@ AddAccountSheet::AddAccountSheet(std::function<void(const QList<Account>&)> onAd
     footer->setContentsMargins(20, 14, 20, 14);
     footer->addStretch(1);
     auto* cancel = new QPushButton(tr("Cancel"));
+    // Return stays with the primary button even while Cancel has the focus
+    // (as it does when the primary button hides for a scan).
+    cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    footer->addWidget(cancel);
     m_primary = new QPushButton;
     connect(m_primary, &QPushButton::clicked, this, &AddAccountSheet::primaryClicked);
-    footer->addWidget(m_primary);
     // The indicator stands where "Scan" stood, with a little room either side.
     auto* working = new QWidget;
     auto* workingLayout = new QHBoxLayout(working);
@@ -292,7 +295,16 @@ AddAccountSheet::AddAccountSheet(std::function<void(const QList<Account>&)> onAd
     m_progress->setFixedSize(48, 10);
     m_progress->setAccessibleName(tr("Scanning displays…"));
     workingLayout->addWidget(m_progress);
-    footer->addWidget(working);
+    // In the desktop's order, as in every other dialog.
+    if (Style::acceptButtonFirst(this)) {
+        footer->addWidget(m_primary);
+        footer->addWidget(working);
+        footer->addWidget(cancel);
+    } else {
+        footer->addWidget(cancel);
+        footer->addWidget(m_primary);
+        footer->addWidget(working);
+    }
     column->addLayout(footer);
 
     auto* layout = new QVBoxLayout(this);
@@ -588,11 +600,18 @@ void AddAccountSheet::scanScreen() {
         return;
     setWorking(true);
     setStatus(tr("Scanning displays…"));
+    // A scan still running (its working state ended by an empty import
+    // meanwhile) is waited for again rather than started twice.
+    if (m_scanRunning)
+        return;
+    m_scanRunning = true;
     // A moment for the sheet to show that it is working before the scanner
     // hides our windows for the capture.
     QTimer::singleShot(250, this, [this] {
-        if (m_dismissed)
+        if (m_dismissed) {
+            m_scanRunning = false;
             return; // nobody is left to hand the accounts to
+        }
         // The sheet is the context, so a sheet deleted meanwhile never hears
         // of the result; the pointer also covers a scanner that forgets that.
         const QPointer<AddAccountSheet> self(this);
@@ -604,6 +623,7 @@ void AddAccountSheet::scanScreen() {
 }
 
 void AddAccountSheet::scanEnded(const QRImport::ScanResult& result) {
+    m_scanRunning = false;
     if (m_dismissed)
         return;
     if (result.error) {
@@ -611,7 +631,7 @@ void AddAccountSheet::scanEnded(const QRImport::ScanResult& result) {
         setWorking(false);
         return;
     }
-    finish(result.accounts, true);
+    finish(result.accounts);
 }
 
 std::optional<QString> AddAccountSheet::askForFile(const QStringList& nameFilters) {
@@ -665,7 +685,8 @@ void AddAccountSheet::openFile() {
     if (file.open(QIODevice::ReadOnly))
         bytes = file.readAll();
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        setStatus(tr("The file “%1” couldn’t be opened.").arg(name));
+        // The system's own reason: missing, not permitted, unreadable...
+        setStatus(tr("The file “%1” couldn’t be opened: %2").arg(name, file.errorString()));
         return;
     }
     // Stateless, so that a sequence cut off at the end of the file counts as
@@ -682,9 +703,9 @@ void AddAccountSheet::openFile() {
 }
 
 void AddAccountSheet::importText(const QString& text, const std::optional<QString>& password) {
-    QList<Account> accounts;
+    Importers::Import found;
     try {
-        accounts = Importers::parse(text, password);
+        found = Importers::read(text, password);
     } catch (const Importers::ImportError& error) {
         if (error.kind() == Importers::ImportError::needsPassword ||
             error.kind() == Importers::ImportError::wrongPassword) {
@@ -710,7 +731,7 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
     }
     m_pendingEncryptedText.reset();
     m_password->clear();
-    finish(accounts);
+    finish(found.accounts, found.unreadable);
 }
 
 void AddAccountSheet::decryptAndImport() {
@@ -746,15 +767,14 @@ void AddAccountSheet::addManual() {
     finish({account});
 }
 
-void AddAccountSheet::finish(const QList<Account>& accounts, bool fromScan) {
+void AddAccountSheet::finish(const QList<Account>& accounts, int unreadable) {
     if (m_dismissed)
         return;
     if (accounts.isEmpty()) {
         setStatus(tr("No accounts were imported."));
-        // Only the scan's own ending stops the indicator: a paste that finds
-        // nothing while a scan runs must not offer a second scan.
-        if (fromScan)
-            setWorking(false);
+        // Whatever found nothing, the sheet stops working and offers its
+        // button again; a scan still running is waited for if pressed.
+        setWorking(false);
         return;
     }
     // Closed before the hand-over: whatever ends while the owner works on
@@ -763,6 +783,8 @@ void AddAccountSheet::finish(const QList<Account>& accounts, bool fromScan) {
     const QPointer<AddAccountSheet> alive(this);
     if (m_onAdd)
         m_onAdd(accounts);
+    if (alive && unreadable > 0)
+        emit linksUnreadable(unreadable);
     if (alive)
         accept();
 }

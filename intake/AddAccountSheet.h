@@ -53,6 +53,11 @@ public:
 
     void done(int result) override;
 
+signals:
+    // Accounts were handed on, but this many links of the import could not
+    // be read and were left out; sent before the sheet closes.
+    void linksUnreadable(int count);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -75,7 +80,7 @@ private:
     void importText(const QString& text, const std::optional<QString>& password);
     void decryptAndImport();
     void addManual();
-    void finish(const QList<Account>& accounts, bool fromScan = false);
+    void finish(const QList<Account>& accounts, int unreadable = 0);
 
     // The chosen file, or nothing when the dialog was cancelled or the sheet
     // went away while it was open.
@@ -91,6 +96,8 @@ private:
     // Set when the sheet closes or hands its accounts on; from then on
     // nothing reaches `onAdd`.
     bool m_dismissed = false;
+    // A screen scan has been started and has not reported back yet.
+    bool m_scanRunning = false;
     std::optional<QString> m_pendingEncryptedText;
 
     QButtonGroup* m_modeGroup = nullptr;

@@ -176,11 +176,13 @@ void BackupSectionMac::askForPassword(Mode mode) {
     auto* cancel = new QPushButton(tr("Cancel"));
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, sheet, &QDialog::reject);
-    buttons->addWidget(cancel);
     auto* confirm = new QPushButton(exporting ? tr("Export") : tr("Import"));
-    confirm->setDefault(true);
-    buttons->addWidget(confirm);
+    // In the desktop's order, as in every other dialog.
+    const bool confirmFirst = Style::acceptButtonFirst(sheet);
+    buttons->addWidget(confirmFirst ? confirm : cancel);
+    buttons->addWidget(confirmFirst ? cancel : confirm);
     column->addLayout(buttons);
+    confirm->setDefault(true);
 
     const auto check = [password, again, mismatch, confirm] {
         const QString typed = password->text();

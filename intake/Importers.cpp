@@ -99,6 +99,42 @@ bool startsWithOtpauth(const QString& text) {
     return text.toLower().startsWith(QLatin1String("otpauth://"));
 }
 
+bool startsWithMigration(const QString& text) {
+    return text.toLower().startsWith(QLatin1String("otpauth-migration://"));
+}
+
+bool isLink(const QString& text) {
+    return startsWithOtpauth(text) || startsWithMigration(text);
+}
+
+// The text cut at every blank U+0020 and line break, empty pieces dropped.
+// Characters are user-perceived ones, so a blank that carries a combining
+// mark is part of a piece rather than a separator; a tab does not separate.
+QStringList pieces(const QString& text) {
+    const auto isSeparator = [](QStringView cluster) {
+        if (cluster == u" ") return true;
+        const char16_t first = cluster.front().unicode();
+        return isLineBreak(first) || first == 0x2028 || first == 0x2029;
+    };
+    QStringList found;
+    const auto take = [&](qsizetype from, qsizetype to) {
+        if (to > from) found.append(text.mid(from, to - from));
+    };
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype pieceStart = 0;
+    qsizetype clusterStart = 0;
+    for (qsizetype end = finder.toNextBoundary(); end > clusterStart;
+         end = finder.toNextBoundary()) {
+        if (isSeparator(QStringView(text).sliced(clusterStart, end - clusterStart))) {
+            take(pieceStart, clusterStart);
+            pieceStart = end;
+        }
+        clusterStart = end;
+    }
+    take(pieceStart, text.size());
+    return found;
+}
+
 std::optional<Account> parseLink(const QString& link) {
     try {
         return OTPAuth::parse(link);
@@ -175,63 +211,77 @@ quint64 positiveInt(const QJsonValue& value) {
 // MARK: - Dispatch
 
 QList<Account> parse(const QString& input, const std::optional<QString>& password) {
+    return read(input, password).accounts;
+}
+
+Import read(const QString& input, const std::optional<QString>& password) {
     const QString trimmed = trimmedForDispatch(input);
     if (trimmed.isEmpty()) throw ImportError(ImportError::unrecognized);
     const QString lower = trimmed.toLower();
-    if (lower.startsWith(QLatin1String("otpauth-migration://")))
-        return OTPAuth::parseMigration(trimmed);
+    if (lower.startsWith(QLatin1String("otpauth-migration://"))) {
+        // Several links, one per line as a multi-page export is pasted, give
+        // every link's accounts; when none gives any, the first failing
+        // link's error says why. A text that is not links alone (a link
+        // broken across lines) is read as the one link it starts with, so
+        // that half a link is refused rather than read.
+        const QStringList links = pieces(trimmed);
+        if (links.size() > 1 && std::all_of(links.begin(), links.end(), isLink)) {
+            LinkScan scan = scanLinks(trimmed);
+            if (scan.accounts.isEmpty() && scan.failure) throw *scan.failure;
+            return scan;
+        }
+        return {OTPAuth::parseMigration(trimmed), 0};
+    }
     if (lower.startsWith(QLatin1String("otpauth://"))) {
-        const QList<Account> accounts = scanOtpauthTokens(trimmed);
-        if (!accounts.isEmpty()) return accounts;
+        LinkScan scan = scanLinks(trimmed);
+        if (!scan.accounts.isEmpty()) return scan;
     }
 
     const auto document = parseJson(trimmed.toUtf8());
     if (document && document->isObject()) {
         const QJsonObject object = document->object();
-        if (auto accounts = parse2FAS(object, password)) return *accounts;
-        if (auto accounts = parseAegis(object)) return *accounts;
-        if (auto accounts = parseBitwarden(object)) return *accounts;
-        if (auto accounts = parseProton(object)) return *accounts;
-        QList<Account> accounts;
+        if (auto accounts = parse2FAS(object, password)) return {*accounts, 0};
+        if (auto accounts = parseAegis(object)) return {*accounts, 0};
+        int unreadable = 0;
+        if (auto accounts = parseBitwarden(object, &unreadable)) return {*accounts, unreadable};
+        if (auto accounts = parseProton(object)) return {*accounts, 0};
+        Import found;
         for (const QString& link : collectOtpauthStrings(object)) {
-            if (auto account = parseLink(link)) accounts.append(*account);
+            if (auto account = parseLink(link))
+                found.accounts.append(*account);
+            else
+                ++found.unreadable;
         }
-        if (!accounts.isEmpty()) return accounts;
+        if (!found.accounts.isEmpty()) return found;
     }
 
-    const QList<Account> accounts = scanOtpauthTokens(trimmed);
-    if (!accounts.isEmpty()) return accounts;
+    LinkScan scan = scanLinks(trimmed);
+    if (!scan.accounts.isEmpty()) return scan;
     throw ImportError(ImportError::unrecognized);
 }
 
 QList<Account> scanOtpauthTokens(const QString& text) {
-    // Pieces are cut at user-perceived characters, so a blank that carries a
-    // combining mark is part of a piece rather than a separator.
-    const auto isSeparator = [](QStringView cluster) {
-        if (cluster == u" ") return true;
-        const char16_t first = cluster.front().unicode();
-        return isLineBreak(first) || first == 0x2028 || first == 0x2029;
-    };
-    QList<Account> accounts;
-    const auto takePiece = [&](qsizetype from, qsizetype to) {
-        if (to <= from) return;
-        const QString piece = text.mid(from, to - from);
-        if (!startsWithOtpauth(piece)) return;
-        if (auto account = parseLink(piece)) accounts.append(*account);
-    };
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype pieceStart = 0;
-    qsizetype clusterStart = 0;
-    for (qsizetype end = finder.toNextBoundary(); end > clusterStart;
-         end = finder.toNextBoundary()) {
-        if (isSeparator(QStringView(text).sliced(clusterStart, end - clusterStart))) {
-            takePiece(pieceStart, clusterStart);
-            pieceStart = end;
+    return scanLinks(text).accounts;
+}
+
+LinkScan scanLinks(const QString& text) {
+    LinkScan scan;
+    for (const QString& piece : pieces(text)) {
+        if (startsWithOtpauth(piece)) {
+            if (auto account = parseLink(piece))
+                scan.accounts.append(*account);
+            else
+                ++scan.unreadable;
+        } else if (startsWithMigration(piece)) {
+            try {
+                scan.accounts += OTPAuth::parseMigration(piece);
+            } catch (const OTPAuth::ParseError& error) {
+                ++scan.unreadable;
+                if (!scan.failure) scan.failure = error;
+            }
         }
-        clusterStart = end;
     }
-    takePiece(pieceStart, text.size());
-    return accounts;
+    return scan;
 }
 
 QStringList collectOtpauthStrings(const QJsonValue& value) {
@@ -353,7 +403,7 @@ std::optional<QList<Account>> parseAegis(const QJsonObject& object) {
 
 // MARK: - Bitwarden
 
-std::optional<QList<Account>> parseBitwarden(const QJsonObject& object) {
+std::optional<QList<Account>> parseBitwarden(const QJsonObject& object, int* unreadable) {
     const QJsonValue items = object.value(QLatin1String("items"));
     if (!isArrayOfObjects(items)) return std::nullopt;
     QList<Account> accounts;
@@ -369,7 +419,10 @@ std::optional<QList<Account>> parseBitwarden(const QJsonObject& object) {
         const QString lower = code.toLower();
 
         if (lower.startsWith(QLatin1String("otpauth://"))) {
-            if (auto account = parseLink(code)) accounts.append(*account);
+            if (auto account = parseLink(code))
+                accounts.append(*account);
+            else if (unreadable)
+                ++*unreadable;
             continue;
         }
         Fields fields;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
+#include "intake/OTPAuth.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -43,15 +44,32 @@ private:
     QByteArray m_what;
 };
 
-// The whole intake: a migration link, otpauth:// links in free text, the
-// JSON exports of 2FAS, Aegis, Bitwarden and Proton Authenticator, or any
-// otpauth:// string inside a JSON object. Throws ImportError, or passes on
-// OTPAuth::ParseError from a migration link. Only the migration path may
-// return an empty list; everywhere else finding nothing is `unrecognized`.
-// The password (none on a first attempt) is used by the 2FAS reader only.
+// What an intake found: the accounts, and how many links in it could not be
+// read (and were left out).
+struct Import {
+    QList<Account> accounts;
+    int unreadable = 0;
+};
+
+// The whole intake: migration links (one, or one per line as a multi-page
+// export gives), otpauth:// links in free text, the JSON exports of 2FAS,
+// Aegis, Bitwarden and Proton Authenticator, or any otpauth:// string inside
+// a JSON object. Throws ImportError, or passes on OTPAuth::ParseError from a
+// migration link. Only the migration path may return no account; everywhere
+// else finding nothing is `unrecognized`. The password (none on a first
+// attempt) is used by the 2FAS reader only.
+Import read(const QString& text, const std::optional<QString>& password = std::nullopt);
+// The accounts of read().
 QList<Account> parse(const QString& text, const std::optional<QString>& password = std::nullopt);
 
-// Every otpauth:// piece of the text that OTPAuth::parse accepts, in order.
+// The links of a text cut at blanks and line breaks: every otpauth:// piece
+// that OTPAuth::parse accepts and the accounts of every otpauth-migration://
+// piece, in order. `failure` keeps the first migration link's error.
+struct LinkScan : Import {
+    std::optional<OTPAuth::ParseError> failure;
+};
+LinkScan scanLinks(const QString& text);
+// The accounts of scanLinks().
 QList<Account> scanOtpauthTokens(const QString& text);
 
 // Every string inside the value that starts with otpauth:// (any case).
@@ -62,7 +80,8 @@ QStringList collectOtpauthStrings(const QJsonValue& value);
 std::optional<QList<Account>> parse2FAS(const QJsonObject& object,
                                         const std::optional<QString>& password);
 std::optional<QList<Account>> parseAegis(const QJsonObject& object);
-std::optional<QList<Account>> parseBitwarden(const QJsonObject& object);
+// `unreadable`, when given, counts the items whose otpauth:// link fails.
+std::optional<QList<Account>> parseBitwarden(const QJsonObject& object, int* unreadable = nullptr);
 std::optional<QList<Account>> parseProton(const QJsonObject& object);
 
 // 2FAS service objects to accounts; no result when none could be read.

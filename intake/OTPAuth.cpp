@@ -99,7 +99,10 @@ Account parse(const QString& link) {
     if (host.isEmpty())
         throw ParseError(ParseError::invalidURL);
     OTPType type;
-    if (host == QLatin1String("totp"))
+    // Aegis, Ente and other authenticators export Steam Guard accounts as
+    // otpauth://steam/ links; dropping them would lose accounts silently.
+    const bool steam = host == QLatin1String("steam");
+    if (host == QLatin1String("totp") || steam)
         type = OTPType::totp;
     else if (host == QLatin1String("hotp"))
         type = OTPType::hotp;
@@ -171,6 +174,14 @@ Account parse(const QString& link) {
     account.digits = digits;
     account.period = period;
     account.counter = counter;
+    if (steam) {
+        // Steam Guard codes are always these, whatever the link says.
+        account.isSteam = true;
+        account.algorithm = HashAlgorithm::sha1;
+        account.digits = 5;
+        account.period = 30;
+        account.counter = 0;
+    }
     return account;
 }
 

@@ -44,6 +44,8 @@ struct Item {
     // Items live either in the data-protection keychain or in the older
     // file-based one; a query reaches only the one it names.
     bool dataProtection = false;
+    // What a keyring viewer shows for the item; not part of any match.
+    QString label;
     QByteArray data;
 
     friend bool operator==(const Item&, const Item&) = default;

@@ -68,6 +68,7 @@ QByteArray encode(const QList<Item>& items) {
             {QStringLiteral("synchronizable"), item.synchronizable},
             {QStringLiteral("accessible"), toText(item.accessible)},
             {QStringLiteral("dataProtection"), item.dataProtection},
+            {QStringLiteral("label"), item.label},
             {QStringLiteral("data"), QString::fromLatin1(item.data.toBase64())},
         });
     const QJsonObject root{{QStringLiteral("version"), fileFormatVersion},
@@ -121,6 +122,10 @@ std::optional<QList<Item>> decode(const QByteArray& bytes) {
         if (!accessibility)
             return std::nullopt;
         item.accessible = *accessibility;
+        // Files written before items had labels have none.
+        const QJsonValue label = object.value(QLatin1String("label"));
+        if (!label.isUndefined() && !label.isString()) return std::nullopt;
+        item.label = label.toString();
         auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
                                                       QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded) return std::nullopt;

@@ -35,6 +35,7 @@ const SecretSchema itemSchema = {
         {"synchronizable", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {"accessible", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {"dataProtection", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"label", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
     },
     // reserved
@@ -135,6 +136,9 @@ AttributesPtr attributesOf(const Item& item) {
     insert(attributes.get(), "synchronizable", flag(item.synchronizable));
     insert(attributes.get(), "accessible", toText(item.accessible));
     insert(attributes.get(), "dataProtection", flag(item.dataProtection));
+    // Also an attribute, so that a search reads it back with the others.
+    if (!item.label.isEmpty())
+        insert(attributes.get(), "label", item.label);
     return attributes;
 }
 
@@ -193,6 +197,7 @@ Item itemFrom(GHashTable* attributes) {
     item.accessible =
         accessibilityFromText(value("accessible")).value_or(Accessibility::whenUnlocked);
     item.dataProtection = value("dataProtection") == QLatin1String("1");
+    item.label = value("label");
     return item;
 }
 
@@ -491,7 +496,9 @@ Status SecretServiceBackend::add(const Item& item) {
         return status;
     const AttributesPtr attributes = attributesOf(item);
     const QByteArray label =
-        QStringLiteral("Quillet: %1 %2").arg(item.service, item.account).toUtf8();
+        (item.label.isEmpty() ? QStringLiteral("Quillet: %1 %2").arg(item.service, item.account)
+                              : item.label)
+            .toUtf8();
     const ValuePtr value = secretValue(item.data);
     GError* rawError = nullptr;
     ObjectPtr<SecretItem> created(

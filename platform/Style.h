@@ -53,7 +53,7 @@ enum class SemanticColor {
 // brighter on dark palettes.
 QColor color(SemanticColor c, const QPalette& palette = QPalette());
 
-// The two widget helpers below live in quillet_platform_ui (StyleWidgets.cpp),
+// The widget helpers below live in quillet_platform_ui (StyleWidgets.cpp),
 // so that fonts and colours need no Qt Widgets.
 
 // Sets the colour a widget draws its text in.
@@ -65,5 +65,9 @@ void setTextColor(QWidget* widget, const QColor& colour);
 QLabel* label(const QString& text, TextStyle style,
               std::optional<SemanticColor> colour = std::nullopt,
               QFont::Weight weight = QFont::Normal);
+
+// Whether this desktop puts a dialog's accepting button before its
+// cancelling one, as its dialog button boxes lay them out.
+bool acceptButtonFirst(const QWidget* widget);
 
 } // namespace Style

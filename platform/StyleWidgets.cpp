@@ -2,7 +2,9 @@
 // code drawing without widgets links no Qt Widgets.
 #include "platform/Style.h"
 
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QStyle>
 #include <QWidget>
 
 namespace Style {
@@ -20,6 +22,11 @@ QLabel* label(const QString& text, TextStyle style, std::optional<SemanticColor>
     label->setTextFormat(Qt::PlainText);
     if (colour) setTextColor(label, color(*colour));
     return label;
+}
+
+bool acceptButtonFirst(const QWidget* widget) {
+    const int layout = widget->style()->styleHint(QStyle::SH_DialogButtonLayout, nullptr, widget);
+    return layout == QDialogButtonBox::WinLayout || layout == QDialogButtonBox::KdeLayout;
 }
 
 } // namespace Style

@@ -340,13 +340,6 @@ QPainterPath seal() {
     return around({12, 12}, steps, angle, [&](int i) { return 9.6 + qCos(12 * angle(i)); });
 }
 
-// The regular octagon of a stop sign.
-QPainterPath octagon() {
-    return around(
-        {12, 12}, 8, [](int i) { return qDegreesToRadians(22.5 + 45.0 * i); },
-        [](int) { return 10.4; });
-}
-
 // A clipboard with three bulleted lines.
 Glyph bulletedClipboard() {
     Glyph glyph{draw(stroked(roundedRect(QRectF(4.5, 4, 15, 18), 2.2), 1.7)),
@@ -578,6 +571,14 @@ const QHash<QString, Glyph>& glyphs() {
                  erase(line({12, 9.2}, {12, 13.6}, 2.2)), erase(circle({12, 16.7}, 1.3))});
         }
         {
+            const QPainterPath octagon = polyline({{8.3, 2.5}, {15.7, 2.5}, {21.5, 8.3}, {21.5, 15.7},
+                                                   {15.7, 21.5}, {8.3, 21.5}, {2.5, 15.7}, {2.5, 8.3}},
+                                                  true);
+            add("exclamationmark.octagon.fill",
+                {draw(octagon), draw(stroked(octagon, 1.4)),
+                 erase(line({12, 7}, {12, 13.4}, 2.4)), erase(circle({12, 17}, 1.4))});
+        }
+        {
             QPainterPath body;
             body.moveTo(3.8, 9);
             body.lineTo(14.5, 9);
@@ -665,9 +666,6 @@ const QHash<QString, Glyph>& glyphs() {
             {draw(stroked(shield(), 1.7)), draw(checkmark(8.4, 12, 11, 14.6, 15.8, 8.8, 1.9))});
         add("checkmark.seal.fill",
             {draw(seal()), erase(checkmark(7.6, 12.2, 10.7, 15.3, 16.4, 8.9, 2.2))});
-        add("exclamationmark.octagon.fill",
-            {draw(octagon()), erase(line({12, 6.6}, {12, 13.2}, 2.3)),
-             erase(circle({12, 16.8}, 1.4))});
         add("list.bullet.clipboard", bulletedClipboard());
         add("externaldrive.fill.badge.checkmark", driveWithCheckBadge());
         add("person.badge.key.fill", personWithKeyBadge());

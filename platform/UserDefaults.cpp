@@ -70,4 +70,20 @@ std::optional<qint64> UserDefaults::integer(const QString& key) const {
     return number;
 }
 
+bool UserDefaults::flag(const QString& key, bool absent) const {
+    if (!contains(key))
+        return absent;
+    if (const std::optional<bool> value = boolean(key))
+        return *value;
+    const QString text = value(key).toString().trimmed();
+    if (text.isEmpty())
+        return false;
+    const QChar first = text.front().toLower();
+    if (first == QLatin1Char('y') || first == QLatin1Char('t'))
+        return true;
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    return ok && number != 0;
+}
+
 QString UserDefaults::fileName() const { return m_settings->fileName(); }

@@ -30,6 +30,11 @@ public:
     std::optional<bool> boolean(const QString& key) const;
     std::optional<QString> string(const QString& key) const;
     std::optional<qint64> integer(const QString& key) const;
+    // A switch read the lenient way earlier versions read them, so that every
+    // reader of a hand-edited file agrees: true/yes (any case, by the first
+    // letter) or a non-zero number is true, anything else false; `absent`
+    // when the key is missing.
+    bool flag(const QString& key, bool absent) const;
 
     QString fileName() const;
 

@@ -1,6 +1,7 @@
 #include "system/AppDelegate.h"
 
 #include "core/Settings.h"
+#include "platform/TaskbarPresence.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!m_observing) {
         m_observing = true;
         connect(&m_defaults, &UserDefaults::changed, this, &AppDelegate::applyActivationPolicy);
+        qApp->installEventFilter(this);
     }
 }
 
@@ -26,12 +28,12 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 
 void AppDelegate::applyActivationPolicy() {
     const bool menuBarOnly =
-        m_defaults.boolean(Settings::menuBarOnly.key).value_or(Settings::menuBarOnly.defaultValue);
+        m_defaults.flag(Settings::menuBarOnly.key, Settings::menuBarOnly.defaultValue);
     if (m_lastApplied == menuBarOnly)
         return;
     const bool first = !m_lastApplied.has_value();
     m_lastApplied = menuBarOnly;
-    emit taskbarPresenceChanged(!menuBarOnly);
+    applyTaskbarPresence();
     if (menuBarOnly) {
         QTimer::singleShot(first ? launchCloseDelayMs : 0, this,
                            &AppDelegate::closeWindowsForMenuBarOnly);
@@ -51,12 +53,36 @@ bool AppDelegate::isTitledWindow(const QWidget* window) {
     return !flags.testFlag(Qt::FramelessWindowHint);
 }
 
+bool AppDelegate::isSettingsWindow(const QWidget* window) {
+    return window->windowTitle() == QLatin1String("Settings") ||
+           window->objectName().contains(QLatin1String("Settings"));
+}
+
+void AppDelegate::applyTaskbarPresence() {
+    if (!m_lastApplied)
+        return;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->testAttribute(Qt::WA_WState_Created) && isTitledWindow(window) &&
+            !isSettingsWindow(window))
+            TaskbarPresence::setShown(window, !*m_lastApplied);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // Sent before the window is mapped, so it appears with the right state.
+    if (event->type() == QEvent::Show && m_lastApplied && watched->isWidgetType()) {
+        auto* window = static_cast<QWidget*>(watched);
+        if (window->isWindow() && isTitledWindow(window) && !isSettingsWindow(window))
+            TaskbarPresence::setShown(window, !*m_lastApplied);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void AppDelegate::closeWindowsForMenuBarOnly() {
+    // Without a tray the program could not be opened again.
+    if (!trayAvailable())
+        return;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!window->isVisible() || !isTitledWindow(window))
-            continue;
-        if (window->windowTitle() == QLatin1String("Settings") ||
-            window->objectName().contains(QLatin1String("Settings")))
+        if (!window->isVisible() || !isTitledWindow(window) || isSettingsWindow(window))
             continue;
         window->close();
     }

@@ -106,20 +106,8 @@ AppSettings::AppSettings(UserDefaults& defaults, QObject* parent)
     m_menuBarOnly = readBool(Settings::menuBarOnly);
 }
 
-// Any stored value counts, read the lenient way earlier versions read
-// booleans: true/yes or a non-zero number is true, anything else false.
 bool AppSettings::readBool(const Settings::Entry<bool>& setting) const {
-    const QString& key = setting.key;
-    if (!m_defaults.contains(key)) return setting.defaultValue;
-    if (const std::optional<bool> value = m_defaults.boolean(key)) return *value;
-    const QVariant value = m_defaults.value(key);
-    const QString text = value.toString().trimmed();
-    if (text.isEmpty()) return false;
-    const QChar first = text.front().toLower();
-    if (first == QLatin1Char('y') || first == QLatin1Char('t')) return true;
-    bool ok = false;
-    const double number = text.toDouble(&ok);
-    return ok && number != 0;
+    return m_defaults.flag(setting.key, setting.defaultValue);
 }
 
 void AppSettings::setBindings(const QList<HotKeyBinding>& bindings) {

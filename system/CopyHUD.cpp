@@ -4,7 +4,6 @@
 #include "platform/Symbols.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -119,8 +118,10 @@ void CopyHUD::ensurePanel() {
 }
 
 void CopyHUD::place() {
-    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen) screen = QGuiApplication::primaryScreen();
+    // The primary screen, wherever the pointer is: the confirmation appears
+    // in one known place.
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen && !QGuiApplication::screens().isEmpty()) screen = QGuiApplication::screens().first();
     if (!screen) return; // no screen at all: stay where it was
     const QRect area = screen->availableGeometry();
     panel_->move(area.x() + (area.width() - width) / 2, area.top() + topMargin);

@@ -170,7 +170,6 @@ Qt::KeyboardModifiers qtModifiers(quint32 mask) {
     if (mask & HotKey::command) modifiers |= Qt::ControlModifier;
     if (mask & HotKey::option) modifiers |= Qt::AltModifier;
     if (mask & HotKey::shift) modifiers |= Qt::ShiftModifier;
-    if (mask & HotKey::control) modifiers |= Qt::MetaModifier;
     return modifiers;
 }
 
@@ -197,9 +196,12 @@ QString HotKey::keyName(quint32 keyCode) {
 QString HotKey::comboString(quint32 keyCode, quint32 modifiers) {
     if (keyCode == 0 && modifiers == 0) return QStringLiteral("—");
     const Qt::KeyboardModifiers held = qtModifiers(modifiers);
-    if (const std::optional<Qt::Key> key = qtKey(keyCode)) return nativeText(held, *key);
+    // Qt names the Super key "Meta"; the desktop calls it Super. It comes
+    // first, where Qt would put Meta.
+    const QString super = (modifiers & control) ? QStringLiteral("Super+") : QString();
+    if (const std::optional<Qt::Key> key = qtKey(keyCode)) return super + nativeText(held, *key);
     // A key without a Qt name: the modifiers as Qt writes them, then its code.
     QString prefix = nativeText(held, Qt::Key_A);
     prefix.chop(1);
-    return prefix + keyName(keyCode);
+    return super + prefix + keyName(keyCode);
 }

@@ -48,7 +48,7 @@ public:
     // without a name give "Key " and the code.
     static QString keyName(quint32 keyCode);
     // The combination as the desktop writes it, Qt's native key-sequence text:
-    // "Ctrl+Alt+Shift+P" (Command as Ctrl, Option as Alt, Control as Meta);
+    // "Ctrl+Alt+Shift+P" (Command as Ctrl, Option as Alt, Control as Super);
     // "—" when neither a key nor a modifier is set.
     static QString comboString(quint32 keyCode, quint32 modifiers);
 

@@ -1,5 +1,6 @@
 #include "app/BrandMark.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QImage>
 #include <QVBoxLayout>
@@ -59,6 +60,17 @@ class BrandMarkTests : public QObject {
     Q_OBJECT
 
 private slots:
+    void screenReadersPassOverIt() {
+        // Decoration only: the product's name is written beside it.
+        QWidget window;
+        auto* mark = new BrandMark(32, &window);
+        window.show();
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(mark);
+        QVERIFY(read);
+        QVERIFY(read->state().invisible);
+        QVERIFY(read->text(QAccessible::Name).isEmpty());
+    }
+
     void keepsItsSizeWhateverTheParentOffers() {
         for (const QSize offered : {QSize(400, 300), QSize(40, 40)}) {
             QWidget parent;

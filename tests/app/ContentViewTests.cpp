@@ -1,4 +1,5 @@
 #include "app/AccountRow.h"
+#include "app/CodeLabel.h"
 #include "app/ContentView.h"
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
@@ -50,10 +51,11 @@ class ContentViewTests : public QObject, private TestSupport::VaultFixture {
     ContentView* view = nullptr;
     QDateTime now;
 
-    void open(const QList<Account>& accounts) {
+    // `source` replaces the test's own settable time.
+    void open(const QList<Account>& accounts, std::function<QDateTime()> source = {}) {
         TestSupport::seedVault(accounts);
         store = std::make_unique<AccountStore>(*defaults, *log);
-        clock = std::make_unique<TickingClock>([this] { return now; });
+        clock = std::make_unique<TickingClock>(source ? source : [this] { return now; });
         window = std::make_unique<QMainWindow>();
         view = new ContentView(*store, *clock, *defaults, window.get());
         view->setTimingsForTesting(50, 50);
@@ -69,6 +71,10 @@ class ContentViewTests : public QObject, private TestSupport::VaultFixture {
             out << row->titleText() +
                        (row->subtitleText().isEmpty() ? "" : "/" + row->subtitleText());
         return out;
+    }
+    // Where a click on a row's code lands: the code column around it.
+    static QWidget* codeColumn(AccountRow* row) {
+        return row->findChild<CodeLabel*>()->parentWidget();
     }
     QWidget* currentState() const { return view->findChild<QStackedWidget*>()->currentWidget(); }
     QLineEdit* search() const { return view->findChild<QLineEdit*>(); }
@@ -131,8 +137,12 @@ private slots:
         QTest::keyClicks(search(), "zz");
         QCOMPARE(currentState()->findChild<QLabel*>() != nullptr, true);
         QVERIFY(findByText<QLabel>(currentState(), QStringLiteral("No accounts match “ zz”.")));
+        // The link clears the field and leaves the focus in it.
+        search()->setFocus();
+        QTRY_VERIFY(search()->hasFocus());
         QTest::mouseClick(findByText<QPushButton>(currentState(), "Clear search"), Qt::LeftButton);
         QCOMPARE(search()->text(), QString());
+        QVERIFY(search()->hasFocus());
 
         defaults->setValue(Settings::accountSortOrder.key, "name");
         QCOMPARE(titles(), QStringList({"Gamma/fav", "acme/ann", "Beta/Bob Smith", "Zeta/zed"}));
@@ -204,6 +214,169 @@ private slots:
         QVERIFY(!view->rows().first()->isCopied());
     }
 
+    void pinToTopMovesTheAccountFirstAndSavesTheOrder() {
+        const Account a = makeAccount("A", "a"), b = makeAccount("B", "b"),
+                      c = makeAccount("C", "c");
+        open({a, b, c});
+        // Chosen from the row's own menu, as the user does: the store's change
+        // hands the row new actions while the chosen one still runs.
+        QMenu* menu = view->rows().at(2)->buildContextMenu(window.get());
+        QCOMPARE(menu->actions().first()->text(), QStringLiteral("Pin to Top"));
+        menu->actions().first()->trigger();
+        QCOMPARE(titles(), QStringList({"C/c", "A/a", "B/b"}));
+        QVERIFY(view->rows().first()->account().isFavorite);
+        QCOMPARE(KeychainStore::loadAll().active.first().id, c.id);
+        // Unpinning leaves it where it is.
+        menu = view->rows().first()->buildContextMenu(window.get());
+        QCOMPARE(menu->actions().first()->text(), QStringLiteral("Unpin"));
+        menu->actions().first()->trigger();
+        QCOMPARE(titles(), QStringList({"C/c", "A/a", "B/b"}));
+        QVERIFY(!store->accounts().first().isFavorite);
+        // Moving to a folder from the menu works the same way.
+        const Folder home = store->addFolder("Home");
+        menu = view->rows().at(1)->buildContextMenu(window.get());
+        menu->actions().at(4)->menu()->actions().at(2)->trigger();
+        QCOMPARE(store->accounts().at(1).folderID, std::optional<QUuid>(home.id));
+    }
+
+    void mostUsedOrderFollowsEachCopy() {
+        const Account a = makeAccount("A", "a", rfcKey), b = makeAccount("B", "b", rfcKey),
+                      c = makeAccount("C", "c", rfcKey);
+        defaults->setValue(Settings::accountSortOrder.key, "mostUsed");
+        open({a, b, c});
+        QCOMPARE(titles(), QStringList({"A/a", "B/b", "C/c"}));
+        QTest::mouseClick(codeColumn(view->rows().at(2)), Qt::LeftButton);
+        QCOMPARE(titles(), QStringList({"C/c", "A/a", "B/b"}));
+        QVERIFY(view->rows().first()->isCopied());
+        // Equal counts: the latest use first.
+        QTest::qWait(5);
+        QTest::keyClick(window.get(), Qt::Key_3, Qt::ControlModifier); // B
+        QCOMPARE(titles(), QStringList({"B/b", "C/c", "A/a"}));
+        QTest::qWait(5);
+        QTest::keyClick(window.get(), Qt::Key_3, Qt::ControlModifier); // A
+        QCOMPARE(titles(), QStringList({"A/a", "B/b", "C/c"}));
+        QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier); // B, now used twice
+        QCOMPARE(titles(), QStringList({"B/b", "A/a", "C/c"}));
+    }
+
+    void aCopyAfterThePeriodEndsTakesTheNewCodeAndShowsIt() {
+        open({makeAccount("Example", "alice", rfcKey)});
+        now = at(89.9);
+        clock->tick();
+        QCOMPARE(view->rows().first()->codeText(), QStringLiteral("359 152"));
+        now = at(90.01); // the period ended, no tick yet
+        QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(Pasteboard::text(), std::optional<QString>("969429"));
+        QCOMPARE(view->rows().first()->codeText(), QStringLiteral("969 429"));
+        now = at(119.999);
+        QTest::mouseClick(codeColumn(view->rows().first()), Qt::LeftButton);
+        QCOMPARE(Pasteboard::text(), std::optional<QString>("969429"));
+    }
+
+    void steamCodesAreNeverClipped() {
+        Account steam = makeAccount("Steam", "gamer", rfcKey);
+        steam.isSteam = true;
+        steam.digits = 5;
+        // Two periods whose codes differ in width: one with the most digits,
+        // one with the most wide letters.
+        const auto wideLetters = [&](double t) {
+            const QString code = steam.code(at(t));
+            return int(code.count(QLatin1Char('M')) + code.count(QLatin1Char('W')));
+        };
+        double narrow = 0, wide = 0;
+        for (double t = 30; t < 30 * 400; t += 30) {
+            if (wideLetters(t) == 0 && steam.code(at(t)).count(QRegularExpression("[0-9]")) >= 3)
+                narrow = t;
+            if (wideLetters(t) >= 2 && steam.code(at(t)).front().isLetter())
+                wide = t;
+            if (narrow > 0 && wide > 0)
+                break;
+        }
+        QVERIFY(narrow > 0 && wide > 0);
+        now = at(narrow);
+        open({steam});
+        CodeLabel* code = view->rows().first()->findChild<CodeLabel*>();
+        const auto leftEdgeIsBlank = [code] {
+            const QImage image = code->grab().toImage();
+            const QRgb blank = image.pixel(image.width() - 1, 0);
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < 2; ++x)
+                    if (image.pixel(x, y) != blank)
+                        return false;
+            return true;
+        };
+        QTRY_VERIFY(code->width() >= QFontMetrics(code->font()).horizontalAdvance(code->text()));
+        QVERIFY(leftEdgeIsBlank());
+        now = at(wide);
+        clock->tick();
+        QCOMPARE(code->text(), steam.code(at(wide)));
+        QCOMPARE(code->accessibleName(), steam.code(at(wide)));
+        QTRY_VERIFY(!code->isRolling());
+        QTRY_VERIFY(code->width() >= QFontMetrics(code->font()).horizontalAdvance(code->text()));
+        QVERIFY(leftEdgeIsBlank());
+        // The next-code line has room for the whole next code as well.
+        QLabel* next = view->rows().first()->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        for (QLabel* label : view->rows().first()->findChildren<QLabel*>())
+            if (label->text().startsWith("Next")) next = label;
+        QVERIFY(next->width() >= QFontMetrics(next->font()).horizontalAdvance(next->text()));
+    }
+
+    void codesRollOverOnTheCorrectedBoundary() {
+        // The corrected time runs 437 ms ahead of the system clock; a
+        // two-second period rolls over at each even corrected second.
+        constexpr qint64 offsetMs = 437;
+        Account fast = makeAccount("Fast", "fast", rfcKey);
+        fast.period = 2;
+        open({fast}, [] { return QDateTime::currentDateTimeUtc().addMSecs(offsetMs); });
+        AccountRow* row = view->rows().first();
+        QList<qint64> lateness;
+        QString shown = row->codeText();
+        connect(clock.get(), &TickingClock::ticked, this, [&] {
+            const qint64 corrected = QDateTime::currentMSecsSinceEpoch() + offsetMs;
+            if (row->codeText() == shown)
+                return;
+            shown = row->codeText();
+            lateness << corrected % 2000;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(lateness.size() >= 3, 10000);
+        for (qint64 ms : std::as_const(lateness))
+            QVERIFY2(ms < 50, qPrintable(QStringLiteral("rolled over %1 ms late").arg(ms)));
+    }
+
+    void anImportThatLeftLinksOutSaysHowMany() {
+        open({});
+        view->showAddSheet();
+        auto* sheet = window->findChild<AddAccountSheet*>();
+        QTRY_VERIFY(sheet && sheet->isVisible());
+        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        sheet->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral(
+            "otpauth://totp/Acme:ann?secret=JBSWY3DPEHPK3PXP\n"
+            "otpauth://yaotp/Yandex:bob?secret=JBSWY3DPEHPK3PXP\n"
+            "otpauth://steam/Steam:gabe?secret=JBSWY3DPEHPK3PXP&issuer=Steam"));
+        QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
+        QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+        QCOMPARE(titles(), QStringList({"Acme/ann", "Steam/gabe"}));
+        QVERIFY(store->accounts().at(1).isSteam);
+        QCOMPARE(view->deletedToast(),
+                 std::optional<QString>("1 link could not be read and was not imported."));
+        QTRY_VERIFY(!view->deletedToast());
+    }
+
+    void theNoticeCastsAShadow() {
+        open({makeAccount("Acme", "ann")});
+        view->setTimingsForTesting(50, 5000);
+        view->deleteAccount(store->accounts().first()); // the empty state, a plain background
+        auto* notice = view->findChild<QLabel*>("deletedToast");
+        QTest::qWait(400); // slid in
+        const QImage image = view->grab().toImage();
+        const QRect bubble(notice->mapTo(view, QPoint(0, 0)), notice->size());
+        const int y = bubble.bottom() + 3;
+        const QColor under = image.pixelColor(bubble.center().x(), y);
+        const QColor beside = image.pixelColor(2, y);
+        QVERIFY2(under.lightness() < beside.lightness() - 5,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(under.lightness()).arg(beside.lightness())));
+    }
+
     void deletingShowsTheNotice() {
         const Account a = makeAccount("Acme", "ann");
         open({a, makeAccount("B", "b")});
@@ -237,6 +410,10 @@ private slots:
 
     void emptyVaultSearchAndErrors() {
         open({});
+        QCOMPARE(search()->placeholderText(), QStringLiteral("Search (Ctrl+F)"));
+        QCOMPARE(search()->accessibleName(), QStringLiteral("Search (Ctrl+F)"));
+        // Add account is the empty state's prominent button.
+        QVERIFY(findByText<QPushButton>(currentState(), "Add account")->isDefault());
         QTest::keyClicks(search(), "x");
         QVERIFY(findByText<QLabel>(currentState(), "No accounts yet"));
         QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);

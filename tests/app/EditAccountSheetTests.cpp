@@ -110,7 +110,13 @@ private slots:
         QStringList groups;
         for (const QGroupBox* group : sheet->findChildren<QGroupBox*>())
             groups << group->title();
-        QCOMPARE(groups, QStringList({"Account", "Folder", "Recovery codes", "Note"}));
+        QCOMPARE(groups, QStringList({"Account", "Folder", "", "Note"}));
+        // The recovery codes' header is a row of its own, with the key symbol.
+        const auto* recovery = sheet->findChildren<QGroupBox*>().at(2);
+        QCOMPARE(recovery->accessibleName(), u"Recovery codes"_s);
+        const QList<QLabel*> header = recovery->findChildren<QLabel*>();
+        QVERIFY(!header.at(0)->pixmap().isNull());
+        QCOMPARE(header.at(1)->text(), u"Recovery codes"_s);
         QStringList labels;
         for (const QLabel* label : sheet->findChildren<QLabel*>())
             labels << label->text();

@@ -5,7 +5,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -142,6 +144,14 @@ private slots:
             const int paneHeight = sheet->findChild<QScrollArea*>()->height();
             QVERIFY(paneHeight >= 280 && paneHeight <= 360);
         }
+        // Cancel and the primary button stand in the desktop's order, as a
+        // dialog button box of this desktop places OK and Cancel.
+        QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        box.resize(300, 40);
+        box.show();
+        const bool okFirst =
+            box.button(QDialogButtonBox::Ok)->x() < box.button(QDialogButtonBox::Cancel)->x();
+        QCOMPARE(button(u"Add"_s)->x() < button(u"Cancel"_s)->x(), okFirst);
 
         fillForm(u"ann"_s, u"JBSWY3DP"_s);
         click(u"Cancel"_s);
@@ -235,6 +245,18 @@ private slots:
         QCOMPARE(filters, QStringList({"Backups and text (*.2fas *.json *.txt)", "All files (*)"}));
         QVERIFY(shows(u"The file “cut.txt” couldn’t be opened using text encoding Unicode "
                       "(UTF-8)."_s));
+
+        // A file that cannot be read says the system's reason (read as root,
+        // permissions would not stop it: this file fails every read).
+        const QString unreadable = u"/proc/self/mem"_s;
+        QFile probe(unreadable);
+        QVERIFY(probe.open(QIODevice::ReadOnly));
+        probe.readAll();
+        QVERIFY(probe.error() != QFileDevice::NoError);
+        answerFileDialog(unreadable);
+        click(openFile);
+        QVERIFY2(shows(u"The file “mem” couldn’t be opened: "_s + probe.errorString()),
+                 qPrintable(probe.errorString()));
 
         answerFileDialog(sealed2FAS);
         click(openFile);
@@ -390,8 +412,15 @@ private slots:
         click(u"Paste link"_s);
         paste(emptyMigration);
         click(u"Add"_s);
+        QVERIFY(shows(u"No accounts were imported."_s));
         click(u"Scan screen"_s);
-        QVERIFY(!enabled(u"Scan"_s)); // finding nothing elsewhere does not end the scan
+        // Finding nothing ends the working state, whatever found it; Scan
+        // then waits for the scan still running instead of starting another.
+        QVERIFY(enabled(u"Scan"_s));
+        click(u"Scan"_s);
+        QVERIFY(shows(u"Scanning displays…"_s));
+        QTest::qWait(400);
+        QCOMPARE(scansStarted, 1);
 
         click(u"Paste link"_s);
         paste(alice);

@@ -116,8 +116,10 @@ private slots:
         bitwardenSteam.issuer = QStringLiteral("Test Steam");
         bitwardenSteam.name.clear();
 
+        // Its Steam account comes as an otpauth://steam/ link.
         QTest::newRow("links") << "plain.txt"
-                               << "" << QList<Want>{deno, spdx, airbnb, issuu, plusCanada, wwe};
+                               << ""
+                               << QList<Want>{deno, spdx, airbnb, issuu, plusCanada, wwe, boeing};
         QTest::newRow("aegis") << "aegis_plain.json"
                                << ""
                                << QList<Want>{deno, spdx, airbnb, issuu, airCanada, wwe, boeing};
@@ -279,7 +281,7 @@ private slots:
         QTest::newRow("tab joins two links into one bad piece") << link + "\t" + link << -1;
         QTest::newRow("links among words") << "see " + link + "\u2028and\u0085" + link << 2;
         QTest::newRow("only bad links") << "otpauth://totp/x otpauth://hotp/y?secret=1" << -1;
-        QTest::newRow("steam link") << "otpauth://steam/x?secret=JBSWY3DP" << -1;
+        QTest::newRow("steam link") << "otpauth://steam/x?secret=JBSWY3DP" << 1;
         QTest::newRow("generic walk") << js("{'a':{'b':[{'c':'") + link + js("'}]}}") << 1;
         QTest::newRow("top-level array") << "[\"" + link + "\"]" << -1;
         QTest::newRow("aegis, no valid secret")
@@ -309,6 +311,61 @@ private slots:
             QCOMPARE(e, unrecognized);
         }
         QCOMPARE(got, count);
+    }
+
+    void unreadableLinksAreCounted() {
+        const QString good = "otpauth://totp/A:b?secret=JBSWY3DP";
+        const QString bad = "otpauth://yaotp/A:c?secret=JBSWY3DP";
+        Importers::Import got = Importers::read(good + "\n" + bad + "\n" + bad);
+        QCOMPARE(got.accounts.size(), 1);
+        QCOMPARE(got.unreadable, 2);
+        // Inside JSON of no known shape, and in a Bitwarden export.
+        got = Importers::read(js("{'x':['") + good + js("','") + bad + js("']}"));
+        QCOMPARE(got.accounts.size(), 1);
+        QCOMPARE(got.unreadable, 1);
+        got = Importers::read(js("{'items':[{'name':'A','login':{'totp':'") + bad +
+                              js("'}},{'name':'B','login':{'totp':'JBSWY3DP'}}]}"));
+        QCOMPARE(got.accounts.size(), 1);
+        QCOMPARE(got.unreadable, 1);
+        // Every conformance export reads whole.
+        for (const char* file : {"plain.txt", "aegis_plain.json", "bitwarden.json",
+                                 "proton_authenticator.json", "2fas_authenticator.json"})
+            QCOMPARE(Importers::read(conformance(file)).unreadable, 0);
+    }
+
+    void severalMigrationLinksGiveEveryLinksAccounts() {
+        QFile f(QStringLiteral(QUILLET_CONFORMANCE_DIR "/migration/example_export.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QStringList links;
+        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n'))
+            if (line.startsWith(QLatin1String("otpauth-migration://"))) links << line.trimmed();
+        QCOMPARE(links.size(), 5);
+        QList<Account> want;
+        for (const QString& link : std::as_const(links))
+            want += OTPAuth::parseMigration(link);
+        QCOMPARE(want.size(), 6);
+
+        // One per line, as a multi-page export is pasted (CR LF too).
+        Importers::Import got = Importers::read(links.join("\r\n") + "\n");
+        QCOMPARE(got.accounts.size(), want.size());
+        for (qsizetype i = 0; i < want.size(); ++i)
+            QVERIFY(got.accounts[i].secret == want[i].secret &&
+                    got.accounts[i].name == want[i].name);
+        QCOMPARE(got.unreadable, 0);
+        // A damaged page among them is counted and the others still come.
+        got = Importers::read(links[0] + "\notpauth-migration://offline?data=!\n" + links[1]);
+        QCOMPARE(got.accounts.size(), 2);
+        QCOMPARE(got.unreadable, 1);
+        // Only damaged pages: the first one's error says why.
+        try {
+            Importers::read("otpauth-migration://offline?data=!\notpauth-migration://offline");
+            QFAIL("no error");
+        } catch (const OTPAuth::ParseError& e) {
+            QCOMPARE(e, OTPAuth::ParseError(OTPAuth::ParseError::migrationDecodeFailed));
+        }
+        // A link broken across two lines is refused, not read in half.
+        QVERIFY_THROWS_EXCEPTION(OTPAuth::ParseError,
+                                 Importers::read(links[0].left(60) + "\n" + links[0].mid(60)));
     }
 
     void migrationLinksPassThrough() {

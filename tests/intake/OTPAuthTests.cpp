@@ -84,6 +84,22 @@ private slots:
         QVERIFY(!a.isSteam);
     }
 
+    void steamLinksGiveSteamAccounts() {
+        // As Aegis and Ente export them; the code's form is always Steam's.
+        for (const QString& query : {QString(), QStringLiteral("&digits=6&period=60&algorithm=SHA256")}) {
+            const Account a =
+                OTPAuth::parse("OTPAUTH://Steam/Steam:gamer?secret=JBSWY3DP&issuer=Steam" + query);
+            QVERIFY(a.isSteam);
+            QCOMPARE(a.type, OTPType::totp);
+            QCOMPARE(a.algorithm, HashAlgorithm::sha1);
+            QCOMPARE(a.digits, 5);
+            QCOMPARE(a.period, 30);
+            QCOMPARE(a.issuer, QStringLiteral("Steam"));
+            QCOMPARE(a.name, QStringLiteral("gamer"));
+            QCOMPARE(a.code(QDateTime::fromSecsSinceEpoch(59)).size(), 5);
+        }
+    }
+
     void parameters_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<int>("algorithm");
@@ -156,8 +172,6 @@ private slots:
                                   << int(ParseError::unsupportedScheme);
         QTest::newRow("migration link") << "otpauth-migration://offline?data=CgA"
                                         << int(ParseError::unsupportedScheme);
-        QTest::newRow("steam host") << "otpauth://steam/x?secret=JBSWY3DP"
-                                    << int(ParseError::unsupportedType);
         QTest::newRow("type before secret") << "otpauth://motp/x" << int(ParseError::unsupportedType);
         QTest::newRow("leading space kept") << " otpauth://totp/x?secret=JBSWY3DP"
                                             << int(ParseError::invalidURL);

@@ -221,6 +221,7 @@ private slots:
     void fileLayout() {
         Item written = item(QStringLiteral("s"), QStringLiteral("a"), "\x01secret", true, true);
         written.accessible = Accessibility::afterFirstUnlock;
+        written.label = QStringLiteral("example.com \u2014 alice");
         QCOMPARE(FileBackend(path).add(written), success);
         const QJsonObject root = QJsonDocument::fromJson(contents(path)).object();
         QCOMPARE(root.value("version").toInt(), 1);
@@ -232,11 +233,23 @@ private slots:
                                       {"synchronizable", true},
                                       {"accessible", "afterFirstUnlock"},
                                       {"dataProtection", true},
+                                      {"label", "example.com \u2014 alice"},
                                       {"data", QString::fromLatin1(written.data.toBase64())}}));
         Results read;
         Query q = query({});
         q.useDataProtection = true;
         QCOMPARE(FileBackend(path).copyMatching(q, &read), success);
+        QVERIFY(read == Results{written});
+
+        // Files written before items had labels still read, without one.
+        QJsonObject unlabelled = stored;
+        unlabelled.remove("label");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{"version", 1}, {"items", QJsonArray{unlabelled}}}).toJson());
+        file.close();
+        QCOMPARE(FileBackend(path).copyMatching(q, &read), success);
+        written.label.clear();
         QVERIFY(read == Results{written});
     }
 

@@ -6,6 +6,7 @@
 #pragma pop_macro("signals")
 
 #include "platform/KeychainSecretService.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -136,20 +137,6 @@ class KeychainSecretServiceTests : public QObject {
 
     SecretServiceBackend keychain;
 
-    // Runs this program in one of its child modes.
-    int runChild(const QStringList& args, QByteArray* output = nullptr,
-                 const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), args);
-        if (!process.waitForFinished(30000))
-            return -1;
-        if (output)
-            *output = process.readAllStandardOutput();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
 private slots:
     void initTestCase() {
         // Refuse to touch a keyring that is not the throwaway one.
@@ -277,12 +264,12 @@ private slots:
     void anotherProcessSharesTheItems() {
         const QByteArray mine("\x00mine", 5), theirs("their\x00s", 7);
         QCOMPARE(keychain.add(item(QStringLiteral("hank"), mine)), success);
-        QCOMPARE(runChild({"--child-expect", "hank", mine.toHex()}), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-expect", "hank", mine.toHex()}), 0);
         QByteArray status;
-        QCOMPARE(runChild({"--child-add", "ivy", theirs.toHex()}, &status), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-add", "ivy", theirs.toHex()}, &status), 0);
         QCOMPARE(status.trimmed().toInt(), int(success));
         QCOMPARE(dataFound(keychain, query(QStringLiteral("ivy"))), QList<QByteArray>{theirs});
-        QCOMPARE(runChild({"--child-add", "ivy", theirs.toHex()}, &status), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-add", "ivy", theirs.toHex()}, &status), 0);
         QCOMPARE(status.trimmed().toInt(), int(duplicateItem));
     }
 
@@ -335,7 +322,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
         QByteArray output;
-        QCOMPARE(runChild({"--child-statuses"}, &output, env), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-statuses"}, &output, env), 0);
         const QList<QByteArray> fields = output.trimmed().split(' ');
         QCOMPARE(fields.size(), 6);
         QCOMPARE(fields[0], "0"); // not available

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QWidget>
 #include <QtTest>
 
 namespace TestSupport {
@@ -27,6 +28,65 @@ QByteArray xclip(const QStringList& arguments) {
 
 QByteArray clipboardText() {
     return xclip({QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+}
+
+QStringList windowStates(quintptr window) {
+    QProcess process;
+    process.start(QStringLiteral("xprop"),
+                  {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_STATE")});
+    if (!process.waitForFinished(5000))
+        return {};
+    // "_NET_WM_STATE(ATOM) = _NET_WM_STATE_A, _NET_WM_STATE_B" or "... not found."
+    const QString line = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    const qsizetype equals = line.indexOf(QLatin1Char('='));
+    if (equals < 0)
+        return {};
+    QStringList states = line.mid(equals + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (QString& state : states)
+        state = state.trimmed();
+    return states;
+}
+
+WindowManager::WindowManager() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.path());
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!process.waitForStarted(5000))
+        return;
+    // Running once it manages a window. While it starts up it may drop a
+    // request to map one, so the probe asks again until it shows.
+    QWidget probe;
+    probe.setWindowTitle(QStringLiteral("window manager probe"));
+    probe.resize(40, 40);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!running && elapsed.elapsed() < 15000) {
+        probe.hide();
+        probe.show();
+        QElapsedTimer attempt;
+        attempt.start();
+        while (!running && attempt.elapsed() < 1000) {
+            QTest::qWait(50);
+            // The window manager's mark on the windows it manages.
+            QProcess xprop;
+            xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"),
+                                                  QString::number(probe.winId()),
+                                                  QStringLiteral("WM_STATE")});
+            xprop.waitForFinished(5000);
+            running = xprop.readAllStandardOutput().contains("Normal");
+        }
+    }
+}
+
+WindowManager::~WindowManager() {
+    process.terminate();
+    if (!process.waitForFinished(5000))
+        process.kill();
+    process.waitForFinished();
 }
 
 HotKeyGrabber::HotKeyGrabber(const QString& key, const QString& extra) {

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // Helpers for tests on a real X server (tests/with-xvfb.sh): other X clients
 // that press keys, read the clipboard or hold a hotkey, as real programs do.
@@ -18,6 +19,21 @@ QByteArray xclip(const QStringList& arguments);
 
 // What the clipboard holds, as another program reads it.
 QByteArray clipboardText();
+
+// A window's EWMH states (_NET_WM_STATE) as xprop reads them, e.g.
+// "_NET_WM_STATE_SKIP_TASKBAR"; empty when it has none.
+QStringList windowStates(quintptr window);
+
+// A window manager (openbox, with its own empty configuration) on the test's
+// X server for as long as this lives; `running` once it manages windows.
+struct WindowManager {
+    QTemporaryDir config;
+    QProcess process;
+    bool running = false;
+
+    WindowManager();
+    ~WindowManager();
+};
 
 // A second X client holding Control+Alt+<key> (HotKeyGrabber.cpp; with
 // "numlock" as `extra`, also with Num Lock). `answer` is its first line:

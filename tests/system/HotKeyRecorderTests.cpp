@@ -86,8 +86,8 @@ private slots:
         const QList<std::tuple<Qt::Key, Qt::KeyboardModifiers, quint32, quint32, QString>> cases{
             {Qt::Key_F5, Qt::ShiftModifier, 96, 0x200, "Shift+F5"},
             {Qt::Key_Backspace, Qt::AltModifier, 51, 0x800, "Alt+Backspace"},
-            {Qt::Key_Return, Qt::MetaModifier, 36, 0x1000, "Meta+Return"},
-            {Qt::Key_Left, Qt::ControlModifier | Qt::MetaModifier, 123, 0x1100, "Meta+Ctrl+Left"},
+            {Qt::Key_Return, Qt::MetaModifier, 36, 0x1000, "Super+Return"},
+            {Qt::Key_Left, Qt::ControlModifier | Qt::MetaModifier, 123, 0x1100, "Super+Ctrl+Left"},
             // Tab with a modifier is a combination, not a move of the focus.
             {Qt::Key_Tab, Qt::ControlModifier, 48, 0x100, "Ctrl+Tab"},
         };

@@ -26,9 +26,12 @@ private slots:
         QCOMPARE(HotKey::comboString(0, 0x100), QStringLiteral("Ctrl+A")); // code 0 is a real key
         // Command is Ctrl, Option Alt, Control the Super key (Qt's Meta).
         QCOMPARE(HotKey::comboString(35, 0xB00), QStringLiteral("Ctrl+Alt+Shift+P"));
-        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("Meta+Ctrl+Alt+Shift+K"));
+        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("Super+Ctrl+Alt+Shift+K"));
+        QCOMPARE(HotKey::comboString(40, 0x900), QStringLiteral("Ctrl+Alt+K"));
         QCOMPARE(HotKey::comboString(49, 0x900), QStringLiteral("Ctrl+Alt+Space"));
         QCOMPARE(HotKey::comboString(105, 0x100), QStringLiteral("Ctrl+Key 105"));
+        QCOMPARE(HotKey::comboString(105, 0x1000), QStringLiteral("Super+Key 105"));
+        QCOMPARE(HotKey::comboString(123, 0), QStringLiteral("Left"));
         // Bits outside the four modifiers add nothing.
         QCOMPARE(HotKey::comboString(0, 0x10000 | 0x200), QStringLiteral("Shift+A"));
     }

@@ -27,7 +27,6 @@ private slots:
     void trayOnlyClosesTheMainWindowButNotSettings() {
         UserDefaults defaults(folder.filePath("policy.conf"));
         AppDelegate delegate(defaults);
-        QSignalSpy presence(&delegate, &AppDelegate::taskbarPresenceChanged);
         QSignalSpy openRequests(&delegate, &AppDelegate::openMainWindowRequested);
         QWidget main;
         main.setObjectName("main");
@@ -39,12 +38,11 @@ private slots:
         settings.show();
         delegate.applicationDidFinishLaunching();
         QCOMPARE(delegate.lastApplied(), std::optional<bool>(false));
-        QCOMPARE(presence.takeFirst().first().toBool(), true);
 
         defaults.setValue("hotkeyBindings.v1", QByteArray("[]")); // not the policy: nothing
-        QVERIFY(presence.isEmpty());
+        QCOMPARE(delegate.lastApplied(), std::optional<bool>(false));
         defaults.setValue(Settings::menuBarOnly.key, true);
-        QCOMPARE(presence.takeFirst().first().toBool(), false);
+        QCOMPARE(delegate.lastApplied(), std::optional<bool>(true));
         QTRY_VERIFY(!main.isVisible());
         QVERIFY(settings.isVisible());
 
@@ -57,6 +55,32 @@ private slots:
         delegate.showMainWindow();
         QCOMPARE(openRequests.size(), 1);
         QVERIFY(!AppDelegate::isTitledWindow(&popup));
+    }
+
+    void withoutATrayTheMainWindowStays() {
+        UserDefaults defaults(folder.filePath("notray.conf"));
+        // Written by hand: the delegate reads it as the settings model does.
+        defaults.setValue(Settings::menuBarOnly.key, QStringLiteral("YES"));
+        AppDelegate delegate(defaults);
+        bool tray = false;
+        delegate.setTrayAvailable([&tray] { return tray; });
+        QWidget main;
+        main.setObjectName("main");
+        main.show();
+        delegate.applicationDidFinishLaunching();
+        QCOMPARE(delegate.lastApplied(), std::optional<bool>(true));
+        QTest::qWait(AppDelegate::launchCloseDelayMs + 100);
+        QVERIFY(main.isVisible());
+        // Turned off and on again while there is still no tray: it stays.
+        defaults.setValue(Settings::menuBarOnly.key, false);
+        defaults.setValue(Settings::menuBarOnly.key, 1);
+        QTest::qWait(50);
+        QVERIFY(main.isVisible());
+        // Once a tray shows the icon, tray-only closes it again.
+        tray = true;
+        defaults.setValue(Settings::menuBarOnly.key, false);
+        defaults.setValue(Settings::menuBarOnly.key, true);
+        QTRY_VERIFY(!main.isVisible());
     }
 
     void clipboardMarkersAndTimedClear() {
@@ -99,7 +123,12 @@ private slots:
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         QCOMPARE(window.objectName(), QStringLiteral("main"));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quillet"));
-        QCOMPARE(window.minimumSize(), QSize(520, 420));
+        // At its smallest the window still gives its content 520 × 420,
+        // the menu bar not counted.
+        window.show();
+        window.resize(1, 1);
+        QTRY_COMPARE(window.centralWidget()->size(), QSize(520, 420));
+        QCOMPARE(window.height(), 420 + window.menuBar()->height());
         QMenu* app = window.menuBar()->actions().first()->menu();
         QStringList entries;
         for (QAction* action : app->actions())

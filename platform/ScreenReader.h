@@ -1,0 +1,20 @@
+#pragma once
+
+class QWidget;
+
+// What screen readers (over AT-SPI) make of widgets that Qt cannot describe
+// by itself: pictures that only decorate, and widgets that draw their own
+// text. Call before the widget is first shown.
+namespace ScreenReader {
+
+// A picture that only decorates (its meaning is in the text beside it) is
+// left out of what a screen reader announces; `hidden` false brings it back,
+// for a picture that matters only at times.
+void setHidden(QWidget* widget, bool hidden = true);
+
+// A widget that draws its own text (a code, a countdown) is read as a label
+// whose text is the widget's accessible name; keep that name equal to what
+// it shows.
+void readAsText(QWidget* widget);
+
+} // namespace ScreenReader

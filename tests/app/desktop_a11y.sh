@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The real program read as a screen reader reads it: on a private X server,
+# with the accessibility bus of a private session, the main window's rows are
+# read over AT-SPI and each code must be the one oathtool computes; every
+# control is named, nothing decorative is announced, and "Copy code" pressed
+# through AT-SPI puts the shown code on the clipboard.
+# Run inside tests/with-session.sh (private D-Bus and keyring).
+# Usage: desktop_a11y.sh QUILLET_BINARY SEED_BINARY
+set -euo pipefail
+quillet=$1
+seed=$2
+here=$(cd "$(dirname "$0")" && pwd)
+fail() { echo "accessibility test: $*" >&2; [ -f "$work/quillet.log" ] && cat "$work/quillet.log" >&2; exit 1; }
+# shellcheck source=../support/desktop.sh
+source "$here/../support/desktop.sh"
+start_xvfb
+
+# The session's accessibility bus, which the test session does not activate
+# on its own.
+launcher=/usr/libexec/at-spi-bus-launcher
+[ -x "$launcher" ] || fail "at-spi2-core is not installed"
+"$launcher" --launch-immediately >"$work/atspi.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+    >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+"$seed" 6 >/dev/null || fail "could not seed the vault"
+# No clock measurement against the network: codes follow this computer's clock.
+QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+  "$quillet" >"$work/quillet.log" 2>&1 &
+pids+=($!)
+
+/usr/bin/python3 "$here/read_window.py" || fail "the window does not read as it should"
+echo "accessibility test passed"
