@@ -1,6 +1,7 @@
 #include "app/FolderManagerView.h"
 
 #include "app/SheetList.h"
+#include "app/StoreProblemLine.h"
 #include "core/AccountStore.h"
 #include "core/Text.h"
 #include "platform/Style.h"
@@ -47,6 +48,9 @@ FolderManagerView::FolderManagerView(AccountStore& store, QWidget* parent)
     setWindowTitle(tr("Folders"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_problem = new StoreProblemLine(m_store, this);
+    layout->addWidget(m_problem);
     auto* list = new SheetList(this);
     layout->addWidget(list);
 
@@ -122,8 +126,10 @@ void FolderManagerView::add() {
     const QString trimmed = Text::trimmedBlanksAndTabs(m_newName->text());
     if (trimmed.isEmpty())
         return;
-    m_store.addFolder(trimmed, QStringLiteral("folder"));
-    m_newName->clear();
+    // A name the store refused stays in the field, beside the reason.
+    if (m_problem->run([&] { m_store.addFolder(trimmed, QStringLiteral("folder")); },
+                       tr("The folder was not added.")))
+        m_newName->clear();
 }
 
 void FolderManagerView::startRename(const Folder& folder) {
@@ -170,7 +176,8 @@ void FolderManagerView::startRename(const Folder& folder) {
 
 void FolderManagerView::commitRename() {
     if (m_renaming)
-        m_store.renameFolder(m_renaming->id, m_renameText);
+        m_problem->run([this] { m_store.renameFolder(m_renaming->id, m_renameText); },
+                       tr("The folder was not renamed."));
     cancelRename();
 }
 
@@ -180,4 +187,8 @@ void FolderManagerView::cancelRename() {
         m_prompt->close();
 }
 
-void FolderManagerView::remove(const QUuid& folderID) { m_store.deleteFolder(folderID); }
+void FolderManagerView::remove(const QUuid& folderID) {
+    m_problem->run([&] { m_store.deleteFolder(folderID); },
+                   tr("Some of its accounts could not be stored without the folder; they still "
+                      "name it."));
+}

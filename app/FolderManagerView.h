@@ -12,12 +12,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QVBoxLayout;
+class StoreProblemLine;
 
 // The folder manager: the user's folders with the number of active accounts
 // in each, adding, renaming and deleting them. Deleting a folder keeps its
 // accounts; they become ungrouped. Everything goes straight to the store, so
 // the main window's folder filter follows at once. It has no close button:
-// whoever presents it supplies one.
+// whoever presents it supplies one. When the store refuses a change (a name
+// over its size limit, a keychain write that failed), a line says why.
 class FolderManagerView : public QWidget {
     Q_OBJECT
 
@@ -45,6 +47,7 @@ private:
     QString m_renameText;
     QPointer<QDialog> m_prompt;
 
+    StoreProblemLine* m_problem;
     QLabel* m_empty;
     QVBoxLayout* m_rows;
     QLineEdit* m_newName;

@@ -25,7 +25,12 @@
 QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent)
     : QObject(parent), m_defaults(defaults), m_log(log) {
     m_delegate = std::make_unique<AppDelegate>(defaults);
-    m_store = std::make_unique<AccountStore>(defaults, log);
+    // The window comes up at once: the keyring is opened (through its own
+    // prompt, when locked) and read off the GUI thread, and the clock's
+    // stored state is read with it.
+    CorrectedClock::loadOnlyWhenNeeded();
+    m_store = std::make_unique<AccountStore>(defaults, log, std::function<QDateTime()>(), nullptr,
+                                             AccountStore::Opening::inBackground);
     m_clock = std::make_unique<TickingClock>();
     m_appSettings = std::make_unique<AppSettings>(defaults);
     m_appLock = std::make_unique<AppLockMac>(defaults);
@@ -36,6 +41,22 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
 
     connect(m_delegate.get(), &AppDelegate::openMainWindowRequested, this,
             &QuilletApp::openMainWindow);
+    connect(m_store.get(), &AccountStore::vaultStateChanged, this, [this] {
+        // For the start-up benchmark: when the vault has been read.
+        static bool reported = false;
+        if (!reported && m_store->vaultState() != AccountStore::VaultState::opening &&
+            qEnvironmentVariableIsSet("QUILLET_STARTUP_REPORT")) {
+            reported = true;
+            std::fprintf(stderr, "quillet: vault read at %lld\n",
+                         QDateTime::currentMSecsSinceEpoch());
+        }
+        if (m_syncWhenOpen && m_store->vaultState() != AccountStore::VaultState::opening) {
+            m_syncWhenOpen = false;
+            CorrectedClock::sync(false);
+        }
+        if (m_syncIdentitiesWhenOpen && m_store->vaultState() == AccountStore::VaultState::open)
+            syncCredentialIdentities();
+    });
     // Picks up what the credential provider or another computer changed.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
         if (s == Qt::ApplicationActive)
@@ -120,9 +141,24 @@ void QuilletApp::reopen() {
     }
 }
 
-void QuilletApp::sceneAppeared() { CorrectedClock::sync(false); }
+void QuilletApp::sceneAppeared() {
+    // A measurement stores the clock's state in the keyring: not before the
+    // keyring is open, which may still be waiting for the user.
+    if (m_store->vaultState() == AccountStore::VaultState::opening) {
+        m_syncWhenOpen = true;
+        return;
+    }
+    CorrectedClock::sync(false);
+}
 
 void QuilletApp::syncCredentialIdentities() {
+    // Until the vault has been read, the store's empty list is no vault:
+    // registering it would take every identity away.
+    if (m_store->vaultState() != AccountStore::VaultState::open) {
+        m_syncIdentitiesWhenOpen = true;
+        return;
+    }
+    m_syncIdentitiesWhenOpen = false;
     CredentialIdentityStore& identities = CredentialIdentityStore::shared();
     CredentialIdentitySync::schedule(identities.state(), m_store->accounts(), identities);
 }

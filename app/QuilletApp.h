@@ -71,5 +71,7 @@ private:
     TrayHost* m_tray = nullptr;
     QPointer<MainWindow> m_mainWindow;
     QPointer<SettingsWindow> m_settings;
+    bool m_syncWhenOpen = false;          // a clock measurement, once the keyring is open
+    bool m_syncIdentitiesWhenOpen = false; // the AutoFill identities, once the vault is read
     qsizetype m_accountCount = 0;
 };

@@ -1,6 +1,7 @@
 #include "app/RecentlyDeletedView.h"
 
 #include "app/SheetList.h"
+#include "app/StoreProblemLine.h"
 #include "core/AccountAvatarView.h"
 #include "core/AccountStore.h"
 #include "platform/Style.h"
@@ -21,6 +22,9 @@ RecentlyDeletedView::RecentlyDeletedView(AccountStore& store, std::function<QDat
     setWindowTitle(tr("Recently Deleted"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_problem = new StoreProblemLine(m_store, this);
+    layout->addWidget(m_problem);
     auto* list = new SheetList(this);
     layout->addWidget(list);
 
@@ -48,6 +52,7 @@ RecentlyDeletedView::RecentlyDeletedView(AccountStore& store, std::function<QDat
     all.rows->addWidget(deleteAll, 0, Qt::AlignLeft);
 
     connect(&m_store, &AccountStore::deletedAccountsChanged, this, &RecentlyDeletedView::refresh);
+    connect(&m_store, &AccountStore::vaultStateChanged, this, &RecentlyDeletedView::refresh);
     refresh();
 }
 
@@ -68,7 +73,10 @@ QString RecentlyDeletedView::deletedSubtitle(const std::optional<QDateTime>& del
 void RecentlyDeletedView::refresh() {
     SheetList::clearRows(m_rows);
     const QList<Account>& accounts = m_store.deletedAccounts();
-    m_empty->setVisible(accounts.isEmpty());
+    // An unread vault lists nothing because nothing is known: the problem
+    // line says so, and "Nothing here" would not be true.
+    m_empty->setVisible(accounts.isEmpty() &&
+                        m_store.vaultState() == AccountStore::VaultState::open);
     m_deleteAllSection->setVisible(!accounts.isEmpty());
     const QDateTime now = m_clock();
     for (const Account& account : accounts) {
@@ -94,16 +102,20 @@ void RecentlyDeletedView::refresh() {
         restore->setAutoDefault(false);
         restore->setAccessibleDescription(label);
         const QUuid id = account.id;
-        connect(restore, &QPushButton::clicked, this, [this, id] { m_store.restore(id); });
+        connect(restore, &QPushButton::clicked, this, [this, id, label] { restoreAccount(id, label); });
         line->addWidget(restore);
         row->setAccessibleName(label);
 
         auto* restoreAction =
             new QAction(Symbols::icon(QStringLiteral("arrow.uturn.backward")), tr("Restore"), row);
-        connect(restoreAction, &QAction::triggered, this, [this, id] { m_store.restore(id); });
+        connect(restoreAction, &QAction::triggered, this,
+                [this, id, label] { restoreAccount(id, label); });
         auto* erase =
             new QAction(Symbols::icon(QStringLiteral("trash")), tr("Delete Permanently"), row);
-        connect(erase, &QAction::triggered, this, [this, account] { m_store.erase(account); });
+        connect(erase, &QAction::triggered, this, [this, account, label] {
+            m_problem->run([&] { m_store.erase(account); },
+                           tr("“%1” was not deleted.").arg(label));
+        });
         row->addActions({restoreAction, erase});
         m_rows->addWidget(row);
     }
@@ -126,7 +138,12 @@ void RecentlyDeletedView::confirmEmpty() {
     box->setEscapeButton(cancel);
     connect(box, &QMessageBox::buttonClicked, this, [this, deleteAll](QAbstractButton* clicked) {
         if (clicked == deleteAll)
-            m_store.emptyRecentlyDeleted();
+            m_problem->run([this] { m_store.emptyRecentlyDeleted(); },
+                           tr("Not every account was deleted."));
     });
     box->open();
+}
+
+void RecentlyDeletedView::restoreAccount(const QUuid& id, const QString& label) {
+    m_problem->run([&] { m_store.restore(id); }, tr("“%1” was not restored.").arg(label));
 }

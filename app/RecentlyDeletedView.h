@@ -13,11 +13,13 @@ class AccountStore;
 class QPushButton;
 class QVBoxLayout;
 class QLabel;
+class StoreProblemLine;
 
 // Recently Deleted: the accounts the store keeps for thirty days after they
 // were deleted. Each can be restored or erased at once; all of them can be
-// erased after a confirmation. It has no close button: whoever presents it
-// supplies one.
+// erased after a confirmation. A change the keychain did not take is not
+// shown as made: the list stays as the keychain holds it, and a line says
+// why. It has no close button: whoever presents it supplies one.
 class RecentlyDeletedView : public QWidget {
     Q_OBJECT
 
@@ -39,11 +41,13 @@ public:
 
 private:
     void refresh();
+    void restoreAccount(const QUuid& id, const QString& label);
 
     AccountStore& m_store;
     std::function<QDateTime()> m_clock;
     QPointer<QMessageBox> m_confirmation;
 
+    StoreProblemLine* m_problem;
     QLabel* m_empty;
     QVBoxLayout* m_rows;
     QWidget* m_deleteAllSection;

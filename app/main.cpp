@@ -1,5 +1,6 @@
 // Quillet: two-factor codes in the desktop's tray.
 #include "app/QuilletApp.h"
+#include "core/AccountStore.h"
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
 #include "platform/UserDefaults.h"
@@ -61,7 +62,9 @@ int main(int argc, char** argv) {
         bus.registerObject(busPath, &endpoint, QDBusConnection::ExportScriptableSlots);
     app.start();
     const int status = application.exec();
-    // Events recorded just before quitting still reach the timeline.
+    // Accounts being stored when the user quit are stored and recorded, and
+    // events recorded just before quitting still reach the timeline.
+    app.store().finish();
     SecurityLog::shared().waitForIdle();
     CredentialIdentitySync::waitForIdle();
     return status;

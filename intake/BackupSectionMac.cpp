@@ -286,6 +286,10 @@ void BackupSectionMac::save(const QByteArray& data, const QString& path) {
 void BackupSectionMac::startRestore() {
     if (m_busy)
         return;
+    if (const auto refused = refusal(m_store)) {
+        report(*refused);
+        return;
+    }
     QFileDialog* dialog = fileDialog(this, QFileDialog::AcceptOpen);
     dialog->setWindowTitle(tr("Import backup"));
     connect(dialog, &QDialog::finished, this, [this, dialog](int result) {
@@ -313,6 +317,11 @@ void BackupSectionMac::readPickedFile(const QString& path) {
 void BackupSectionMac::restoreWith(const QString& password) {
     if (!m_pendingImportData)
         return;
+    // The keyring may have been locked while the password was typed.
+    if (const auto refused = refusal(m_store)) {
+        report(*refused);
+        return;
+    }
     const QByteArray data = *m_pendingImportData;
     setBusy(true);
     m_opening.setFuture(QtConcurrent::run([data, password]() -> Opened {
@@ -327,24 +336,49 @@ void BackupSectionMac::restoreWith(const QString& password) {
 }
 
 void BackupSectionMac::merge(const QList<Account>& accounts) {
-    const std::optional<QString> before = m_store.lastError();
-    const int added = m_store.importAccounts(accounts);
-    const std::optional<QString> error =
-        m_store.lastError() && m_store.lastError() != before ? m_store.lastError() : std::nullopt;
-    setBusy(false);
-    report(restoredMessage(accounts.size(), added, 0, error));
+    // The store writes off this thread and answers once the accounts are
+    // stored and listed (or were refused); the alert counts those stored.
+    const qsizetype inFile = accounts.size();
+    const QPointer<BackupSectionMac> self(this);
+    m_store.importAccounts(accounts, [self, inFile](const AccountStore::ImportResult& result) {
+        if (!self)
+            return;
+        self->setBusy(false);
+        self->report(restoredMessage(inFile, result));
+    });
 }
 
-QString BackupSectionMac::restoredMessage(qsizetype inFile, int added, int notAdded,
-                                          const std::optional<QString>& error) {
-    QString text = added == 1 ? tr("Imported 1 account.")
-                              : tr("Imported %1 accounts.").arg(added);
-    const qsizetype already = inFile - added - notAdded;
+std::optional<QString> BackupSectionMac::refusal(const AccountStore& store) {
+    switch (store.vaultState()) {
+    case AccountStore::VaultState::opening:
+    case AccountStore::VaultState::open:
+        return std::nullopt;
+    case AccountStore::VaultState::locked:
+        return tr("Your keyring is locked, so nothing can be restored into it.");
+    case AccountStore::VaultState::unreadable:
+        return tr("Quillet could not read your keyring, so nothing can be restored into it.") +
+               QLatin1Char(' ') + store.failureReason();
+    }
+    return std::nullopt;
+}
+
+QString BackupSectionMac::restoredMessage(qsizetype inFile, const AccountStore::ImportResult& result) {
+    // Refused whole (a vault that could not be read, an account over the
+    // size limits): the reason says that nothing was added.
+    if (result.error && result.added == 0 && result.notAdded == 0)
+        return *result.error;
+    QString text = result.added == 1 ? tr("Imported 1 account.")
+                                     : tr("Imported %1 accounts.").arg(result.added);
+    const qsizetype already = inFile - result.added - result.notAdded;
     if (already == 1)
         text += QLatin1Char(' ') + tr("1 was already in your vault.");
     else if (already > 1)
         text += QLatin1Char(' ') + tr("%1 were already in your vault.").arg(already);
-    if (error)
-        text += QLatin1Char(' ') + *error;
+    if (result.notAdded == 1)
+        text += QLatin1Char(' ') + tr("1 could not be stored.");
+    else if (result.notAdded > 1)
+        text += QLatin1Char(' ') + tr("%1 could not be stored.").arg(result.notAdded);
+    if (result.error)
+        text += QLatin1Char(' ') + *result.error;
     return text;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
+#include "core/AccountStore.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -11,7 +12,6 @@
 #include <functional>
 #include <optional>
 
-class AccountStore;
 class QPushButton;
 class SecurityLog;
 
@@ -46,10 +46,13 @@ public:
     QDialog* passwordSheet() const { return m_sheet; }
     QMessageBox* alert() const { return m_alert; }
 
-    // The alert's text after a restore: how many accounts were added, how
-    // many of the file's were there already, and why any could not be stored.
-    static QString restoredMessage(qsizetype inFile, int added, int notAdded = 0,
-                                   const std::optional<QString>& error = std::nullopt);
+    // The alert's text after a restore of a file of `inFile` accounts: how
+    // many were stored, how many were there already, and why any could not
+    // be stored.
+    static QString restoredMessage(qsizetype inFile, const AccountStore::ImportResult& result);
+    // Why nothing can be restored into the vault now (its keyring is locked
+    // or could not be read); nothing while it is open or opening.
+    static std::optional<QString> refusal(const AccountStore& store);
 
 signals:
     // The work has ended; the result alert (if any) is up.

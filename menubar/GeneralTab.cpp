@@ -462,6 +462,7 @@ QWidget* GeneralTab::buildOrganize() {
     connect(&m_store, &AccountStore::foldersChanged, this, &GeneralTab::refreshOrganize);
     connect(&m_store, &AccountStore::deletedAccountsChanged, this, &GeneralTab::refreshOrganize);
     connect(&m_store, &AccountStore::accountsChanged, this, &GeneralTab::refreshOrganize);
+    connect(&m_store, &AccountStore::vaultStateChanged, this, &GeneralTab::refreshOrganize);
     refreshOrganize();
     return section;
 }
@@ -479,8 +480,12 @@ void GeneralTab::refreshOrganize() {
     const qsizetype recoverable = m_store.deletedAccounts().size();
     m_recoverableCount->setText(tr("%1 recoverable").arg(recoverable));
     m_recoverableCount->setVisible(recoverable > 0);
-    m_score->setText(
-        tr("Score %1/100").arg(SecurityCheckup::analyze(m_store.accounts()).score));
+    // No score for a vault that could not be read: its empty list would
+    // score a perfect 100.
+    const bool open = m_store.vaultState() == AccountStore::VaultState::open;
+    m_score->setText(open ? tr("Score %1/100").arg(SecurityCheckup::analyze(m_store.accounts()).score)
+                          : QString());
+    m_score->setVisible(open);
 }
 
 void GeneralTab::showSheet(Sheet which) {

@@ -1,5 +1,6 @@
 #include "menubar/SecurityCheckupMacView.h"
 
+#include "app/StoreProblemLine.h"
 #include "core/AccountStore.h"
 #include "menubar/SecurityCheckup.h"
 #include "menubar/SettingsParts.h"
@@ -118,6 +119,10 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     : QWidget(parent), m_store(store) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    // An unread vault has no score: its empty list is no healthy vault.
+    m_problem = new StoreProblemLine(m_store, this);
+    outer->addWidget(m_problem);
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -129,6 +134,11 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(16);
 
+    m_result = new QWidget;
+    auto* result = new QVBoxLayout(m_result);
+    result->setContentsMargins(0, 0, 0, 0);
+    result->setSpacing(16);
+    column->addWidget(m_result);
     auto* scoreRow = new QHBoxLayout;
     scoreRow->setSpacing(16);
     m_ring = new ScoreRingMac;
@@ -142,12 +152,12 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     words->addWidget(m_summary);
     scoreRow->addLayout(words);
     scoreRow->addStretch(1);
-    column->addLayout(scoreRow);
+    result->addLayout(scoreRow);
 
     m_findings = new QVBoxLayout;
     m_findings->setContentsMargins(0, 0, 0, 0);
     m_findings->setSpacing(16);
-    column->addLayout(m_findings);
+    result->addLayout(m_findings);
 
     QLabel* footnote = Style::label(tr("Quillet checks your vault on this computer only. Nothing "
                                        "here is uploaded."),
@@ -158,10 +168,12 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     scroll->setWidget(page);
 
     connect(&m_store, &AccountStore::accountsChanged, this, &SecurityCheckupMacView::refresh);
+    connect(&m_store, &AccountStore::vaultStateChanged, this, &SecurityCheckupMacView::refresh);
     refresh();
 }
 
 void SecurityCheckupMacView::refresh() {
+    m_result->setVisible(m_store.vaultState() == AccountStore::VaultState::open);
     const SecurityCheckup::Result result = SecurityCheckup::analyze(m_store.accounts());
     m_ring->setScore(result.score);
     m_grade->setText(band(result.score).grade);

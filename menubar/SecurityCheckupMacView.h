@@ -7,6 +7,7 @@
 class AccountStore;
 class QLabel;
 class QVBoxLayout;
+class StoreProblemLine;
 
 // The ring that draws a checkup score: a track, and an arc from the top,
 // clockwise, as long as the score's share of 100, in the colour of the
@@ -29,7 +30,8 @@ private:
 
 // The security checkup of the current vault: the score ring with its grade
 // and a summary line, then one card per finding (or an all-clear line), read
-// afresh whenever the store's accounts change. It only reads.
+// afresh whenever the store's accounts change. It only reads. While the
+// keyring could not be read it says so instead of scoring an empty list.
 class SecurityCheckupMacView : public QWidget {
     Q_OBJECT
 
@@ -51,6 +53,8 @@ private:
     void refresh();
 
     AccountStore& m_store;
+    StoreProblemLine* m_problem;
+    QWidget* m_result;
     ScoreRingMac* m_ring;
     QLabel* m_grade;
     QLabel* m_summary;

@@ -6,6 +6,8 @@
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "core/Settings.h"
+#include "core/Json.h"
+#include "intake/Backup.h"
 #include "intake/BackupSectionMac.h"
 #include "menubar/GeneralTab.h"
 #include "menubar/SettingsWindow.h"
@@ -175,14 +177,21 @@ private slots:
         store.reset();
     }
 
-    void theRestoreMessageCountsWhatWasAdded() {
-        QCOMPARE(BackupSectionMac::restoredMessage(1, 1), "Imported 1 account.");
-        QCOMPARE(BackupSectionMac::restoredMessage(0, 0), "Imported 0 accounts.");
-        QCOMPARE(BackupSectionMac::restoredMessage(12, 12), "Imported 12 accounts.");
-        QCOMPARE(BackupSectionMac::restoredMessage(3, 2), "Imported 2 accounts. 1 was already in "
-                                                         "your vault.");
-        QCOMPARE(BackupSectionMac::restoredMessage(5, 1, 2, QString("Your keyring is locked.")),
-                 "Imported 1 account. 2 were already in your vault. Your keyring is locked.");
+    void theRestoreMessageCountsWhatWasStored() {
+        using Result = AccountStore::ImportResult;
+        const auto message = [](qsizetype inFile, Result result) {
+            return BackupSectionMac::restoredMessage(inFile, result);
+        };
+        QCOMPARE(message(1, {1, 0, {}}), "Imported 1 account.");
+        QCOMPARE(message(0, {0, 0, {}}), "Imported 0 accounts.");
+        QCOMPARE(message(12, {12, 0, {}}), "Imported 12 accounts.");
+        QCOMPARE(message(3, {2, 0, {}}), "Imported 2 accounts. 1 was already in your vault.");
+        QCOMPARE(message(5, {1, 2, QString("Your keyring is locked.")}),
+                 "Imported 1 account. 2 were already in your vault. 2 could not be stored. Your "
+                 "keyring is locked.");
+        // Refused whole: the reason alone, not "7 were already in your vault".
+        QCOMPARE(message(7, {0, 0, QString("Your keyring is locked, so nothing was added.")}),
+                 "Your keyring is locked, so nothing was added.");
     }
 
     void aCancelledSheetStartsEmptyNextTime() {
@@ -349,6 +358,50 @@ private slots:
         QVERIFY(!button(section, "Export encrypted backup…")->isEnabled()); // nothing to export
         QCOMPARE(restore(path), QStringLiteral("Imported 3 accounts."));
         QVERIFY(button(section, "Export encrypted backup…")->isEnabled());
+    }
+
+    // The alert counts what the keychain took; the list shows only that.
+    void aRestoreWhoseWritesFailCountsWhatWasStored() {
+        start({makeAccount("Mine", "me", QByteArray(20, 'm'))});
+        const QList<Account> incoming = {makeAccount("Acme", "ann", QByteArray(20, 'a')),
+                                         makeAccount("Beta", "bob", QByteArray(20, 'b')),
+                                         makeAccount("Mine", "me", QByteArray(20, 'm'))};
+        const QString path = files.filePath("partly.qvault");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(Backup::encrypt(incoming, backupPassword));
+        file.close();
+        memory->failWith(Keychain::MemoryBackend::Operation::add, Keychain::ioError,
+                         Json::uuidText(incoming[1].id));
+        const QString text = restore(path);
+        QVERIFY2(text.startsWith("Imported 1 account. 1 was already in your vault. 1 could not "
+                                 "be stored. "),
+                 qPrintable(text));
+        QVERIFY2(text.contains("Your keyring could not store it."), qPrintable(text));
+        QCOMPARE(labels(store->accounts()), QStringList({"Mine: me", "Acme: ann"}));
+        QCOMPARE(KeychainStore::loadAll().active.size(), 2);
+    }
+
+    // Nothing is restored into a keyring that could not be read: the user
+    // hears why, before picking a file.
+    void restoringIntoAnUnreadVaultIsRefused() {
+        memory->failWith(Keychain::MemoryBackend::Operation::open, Keychain::interactionNotAllowed);
+        start({makeAccount("Mine", "me", QByteArray(20, 'm'))});
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
+        QVERIFY(!button(section, "Export encrypted backup…")->isEnabled());
+        click(button(section, "Import backup…"));
+        QCOMPARE(alertText(), "Your keyring is locked, so nothing can be restored into it.");
+        QVERIFY(!dialogTitled<QFileDialog>("Import backup", 200));
+
+        delete window;
+        openVault();
+        memory->failWith(Keychain::MemoryBackend::Operation::copyMatching, Keychain::notAvailable);
+        start({});
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::unreadable);
+        click(button(section, "Import backup…"));
+        QCOMPARE(alertText(), "Quillet could not read your keyring, so nothing can be restored "
+                              "into it. Quillet could not reach your keyring. (Keychain error: "
+                              "-25291)");
     }
 
     void exportingWhileLockedAsksFirst() {

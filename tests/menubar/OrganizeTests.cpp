@@ -6,6 +6,7 @@
 #include "app/RecentlyDeletedView.h"
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
+#include "core/Json.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "core/Settings.h"
@@ -28,6 +29,7 @@
 #include <QtTest>
 
 using namespace TestSupport;
+using Op = Keychain::MemoryBackend::Operation;
 
 namespace {
 
@@ -40,6 +42,12 @@ QStringList timelineRows(SecurityTimelineMacView* view) {
     for (int i = 0; i < model->rowCount(); ++i)
         rows << model->index(i, 0).data(Qt::AccessibleTextRole).toString();
     return rows;
+}
+
+// What the sheet's problem line says; empty while it is hidden.
+QString problem(QWidget* sheet) {
+    auto* line = sheet->findChild<QLabel*>(QStringLiteral("storeProblem"));
+    return line && line->isVisible() ? line->text() : QString();
 }
 
 } // namespace
@@ -225,6 +233,95 @@ private slots:
         QCOMPARE(listed(), QStringList({"Dee", "Acme"}));
     }
 
+    // A restore or erase the keychain did not take leaves the lists as the
+    // keychain holds them, and the sheet says why.
+    void failedWritesInTheSheetsAreShownAsFailed() {
+        start({makeAccount("Acme", "ann"), makeAccount("Beta", "bob"), makeAccount("Corp", "cy")});
+        const QUuid ann = store->accounts()[0].id, bob = store->accounts()[1].id;
+        content->deleteAccount(store->accounts()[0]);
+        content->deleteAccount(store->accounts()[0]);
+        QDialog* sheet = open("Recently Deleted…", "Recently Deleted");
+        QVERIFY(sheet);
+        QVERIFY(absent(sheet, "“Acme: ann” was not restored."));
+
+        memory->failWith(Op::update, Keychain::ioError, Json::uuidText(ann));
+        menuEntry(sheet, "Acme: ann", "Restore")->trigger();
+        QVERIFY(label(sheet, "“Acme: ann” was not restored. Your keyring could not store it. "
+                             "(Keychain error: -36)"));
+        QVERIFY(label(sheet, "Acme: ann"));
+        QCOMPARE(listed(), QStringList({"Corp"}));
+        QCOMPARE(KeychainStore::loadAll().deleted.size(), 2);
+
+        memory->failWith(Op::remove, Keychain::interactionNotAllowed, Json::uuidText(bob));
+        menuEntry(sheet, "Beta: bob", "Delete Permanently")->trigger();
+        QVERIFY(label(sheet, "“Beta: bob” was not deleted. Your keyring is locked. (Keychain "
+                             "error: -25308)"));
+        QVERIFY(label(sheet, "Beta: bob"));
+        click(button(sheet, "Delete All Permanently"));
+        QVERIFY(answer(dialogTitled<QMessageBox>("Delete all permanently?"), "Delete All"));
+        QVERIFY(label(sheet, "Not every account was deleted. Your keyring is locked. (Keychain "
+                             "error: -25308)"));
+        QCOMPARE(labels(store->deletedAccounts()), QStringList({"Beta: bob"}));
+        QVERIFY(label(tab, "1 recoverable"));
+
+        // Once the keychain takes it, the line goes.
+        memory->failWith(Op::update, Keychain::success, Json::uuidText(ann));
+        memory->failWith(Op::remove, Keychain::success, Json::uuidText(bob));
+        menuEntry(sheet, "Beta: bob", "Restore")->trigger();
+        QVERIFY(problem(sheet).isEmpty());
+        QCOMPARE(listed(), QStringList({"Corp", "Beta"}));
+        QTest::keyClick(sheet, Qt::Key_Return);
+        QTRY_VERIFY(!tab->sheet());
+
+        // Folders: a name over the limit stays in the field beside the reason.
+        sheet = open("Manage Folders…", "Folders");
+        auto* name = shown<QLineEdit>(sheet, "Folder name");
+        name->setText(QString(1001, QLatin1Char('f')));
+        click(button(sheet, "Add"));
+        QVERIFY(store->folders().isEmpty());
+        QCOMPARE(name->text().size(), 1001);
+                QVERIFY(problem(sheet).startsWith("The folder was not added. "));
+        name->setText("Work");
+        click(button(sheet, "Add"));
+        QVERIFY(problem(sheet).isEmpty());
+
+        // A folder whose accounts cannot leave it says so.
+        store->setFolder(store->folders()[0].id, store->accounts()[0].id);
+        memory->failWith(Op::update, Keychain::ioError, Json::uuidText(store->accounts()[0].id));
+        menuEntry(sheet, "Work", "Delete")->trigger();
+        QVERIFY(problem(sheet).startsWith(
+            "Some of its accounts could not be stored without the folder"));
+        QVERIFY(store->accounts()[0].folderID); // as the keychain holds it
+    }
+
+    // A keyring that could not be read is never shown as an empty vault.
+    void anUnreadVaultIsNotShownAsEmpty() {
+        memory->failWith(Op::open, Keychain::interactionNotAllowed);
+        start({makeAccount("Acme", "ann")});
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
+        QVERIFY(!find<QLabel>(tab, "Score 100/100"));
+        const QString locked =
+            "Your keyring is locked. Quillet shows your accounts once it is unlocked.";
+        QDialog* sheet = open("Recently Deleted…", "Recently Deleted");
+        QVERIFY(label(sheet, locked));
+        QVERIFY(absent(sheet, "Nothing here. Deleted accounts appear here for 30 days before "
+                              "they're removed for good."));
+        QTest::keyClick(sheet, Qt::Key_Return);
+        QTRY_VERIFY(!tab->sheet());
+        sheet = open("Security Checkup…", "Security Checkup");
+        QVERIFY(label(sheet, locked));
+        QVERIFY(absent(sheet, "Excellent"));
+        QVERIFY(absent(sheet, "Your vault looks healthy."));
+
+        // Unlocked: the vault is read and scored.
+        memory->failWith(Op::open, Keychain::success);
+        store->tryAgain();
+        QTRY_COMPARE(store->vaultState(), AccountStore::VaultState::open);
+        QTRY_VERIFY(absent(sheet, locked));
+        QVERIFY(label(sheet, "2 items to review.")); // a short secret, no recovery codes
+        QVERIFY(label(tab, "Score 87/100"));
+    }
+
     void deletionNotesCountWholeDays() {
         const QDateTime now = QDateTime(QDate(2025, 3, 10), QTime(10, 0), Qt::UTC);
         const auto note = [&](qint64 secondsAgo) {
@@ -318,7 +415,7 @@ private slots:
 
         // A blank name is taken as it is; a rename of a folder deleted
         // meanwhile changes nothing and closes the prompt.
-        const Folder spare = store->addFolder("Spare");
+        const Folder spare = *store->addFolder("Spare");
         menuEntry(sheet, "Spare", "Rename")->trigger();
         prompt = dialogTitled("Rename folder");
         shown<QLineEdit>(prompt, "Name")->setText("  ");
@@ -354,8 +451,8 @@ private slots:
 
     void aFolderDeletedWhileItsAccountsAreGroupedLeavesThemUngrouped() {
         start({makeAccount("Acme", "ann"), makeAccount("Beta", "bob")});
-        const Folder home = store->addFolder("Home");
-        const Folder work = store->addFolder("Work");
+        const Folder home = *store->addFolder("Home");
+        const Folder work = *store->addFolder("Work");
         store->setFolder(work.id, store->accounts()[0].id);
         store->setFolder(home.id, store->accounts()[1].id);
         QDialog* sheet = open("Manage Folders…", "Folders");
