@@ -1,6 +1,7 @@
 #include "intake/BackupSectionMac.h"
 
 #include "core/AccountStore.h"
+#include "core/Limits.h"
 #include "core/SecurityLog.h"
 #include "intake/Backup.h"
 #include "platform/Style.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,18 +29,6 @@ QString unreadable() { return BackupSectionMac::tr("Couldn't read that file."); 
 QString startFolder() {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return !documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath();
-}
-
-QFileDialog* fileDialog(QWidget* over, QFileDialog::AcceptMode mode) {
-    auto* dialog = new QFileDialog(over);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->setAcceptMode(mode);
-    dialog->setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
-                                                        : QFileDialog::ExistingFile);
-    dialog->setDirectory(startFolder());
-    return dialog;
 }
 
 } // namespace
@@ -67,8 +57,8 @@ BackupSectionMac::BackupSectionMac(AccountStore& store, SecurityLog& log, QWidge
     row->addStretch(1);
     column->addLayout(row);
 
-    connect(&m_sealing, &QFutureWatcher<Sealed>::finished, this, [this] {
-        const Sealed sealed = m_sealing.result();
+    connect(&m_sealing, &QFutureWatcher<Bytes>::finished, this, [this] {
+        const Bytes sealed = m_sealing.result();
         if (sealed.error) {
             setBusy(false);
             report(*sealed.error);
@@ -84,14 +74,14 @@ BackupSectionMac::BackupSectionMac(AccountStore& store, SecurityLog& log, QWidge
         else
             emit finished();
     });
-    connect(&m_reading, &QFutureWatcher<std::optional<QByteArray>>::finished, this, [this] {
-        const std::optional<QByteArray> data = m_reading.result();
+    connect(&m_reading, &QFutureWatcher<Bytes>::finished, this, [this] {
+        const Bytes read = m_reading.result();
         setBusy(false);
-        if (!data) {
-            report(unreadable());
+        if (read.error) {
+            report(*read.error);
             return;
         }
-        m_pendingImportData = *data;
+        m_pendingImportData = read.data;
         askForPassword(Mode::restore);
     });
     connect(&m_opening, &QFutureWatcher<Opened>::finished, this, [this] {
@@ -233,7 +223,7 @@ void BackupSectionMac::startExport() {
 void BackupSectionMac::exportWith(const QString& password) {
     const QList<Account> accounts = m_store.accounts();
     setBusy(true);
-    m_sealing.setFuture(QtConcurrent::run([accounts, password]() -> Sealed {
+    m_sealing.setFuture(QtConcurrent::run([accounts, password]() -> Bytes {
         try {
             return {Backup::encrypt(accounts, password), std::nullopt};
         } catch (const Backup::BackupError& error) {
@@ -244,21 +234,46 @@ void BackupSectionMac::exportWith(const QString& password) {
     }));
 }
 
-void BackupSectionMac::askWhereToSave(const QByteArray& data) {
-    QFileDialog* dialog = fileDialog(this, QFileDialog::AcceptSave);
-    dialog->setWindowTitle(tr("Export encrypted backup"));
-    dialog->selectFile(defaultFileName);
-    connect(dialog, &QDialog::finished, this, [this, dialog, data](int result) {
+QFileDialog* BackupSectionMac::fileDialog(QFileDialog::AcceptMode mode) {
+    auto* dialog = new QFileDialog(this);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                        : QFileDialog::ExistingFile);
+    dialog->setDirectory(startFolder());
+    const bool saving = mode == QFileDialog::AcceptSave;
+    dialog->setWindowTitle(saving ? tr("Export encrypted backup") : tr("Import backup"));
+    connect(dialog, &QDialog::finished, this, [this, dialog, saving](int result) {
         const QString path =
             result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
-        if (path.isEmpty()) {
-            setBusy(false); // cancelled: nothing saved, nothing recorded
-            emit finished();
-            return;
-        }
-        save(data, path);
+        if (saving)
+            saveChosen(path);
+        else if (!path.isEmpty())
+            readPickedFile(path);
     });
-    dialog->open();
+    return dialog;
+}
+
+void BackupSectionMac::askWhereToSave(const QByteArray& data) {
+    m_sealed = data;
+    // One save dialog, kept while the section lives: taking it down waits
+    // for its folder reader, which stalled the window at the end of every
+    // export. Its name field is reset each time.
+    if (!m_saveDialog)
+        m_saveDialog = fileDialog(QFileDialog::AcceptSave);
+    m_saveDialog->selectFile(defaultFileName);
+    m_saveDialog->open();
+}
+
+void BackupSectionMac::saveChosen(const QString& path) {
+    const QByteArray data = std::exchange(m_sealed, {});
+    if (path.isEmpty()) {
+        setBusy(false); // cancelled: nothing saved, nothing recorded
+        emit finished();
+        return;
+    }
+    save(data, path);
 }
 
 void BackupSectionMac::save(const QByteArray& data, const QString& path) {
@@ -290,27 +305,28 @@ void BackupSectionMac::startRestore() {
         report(*refused);
         return;
     }
-    QFileDialog* dialog = fileDialog(this, QFileDialog::AcceptOpen);
-    dialog->setWindowTitle(tr("Import backup"));
-    connect(dialog, &QDialog::finished, this, [this, dialog](int result) {
-        const QString path =
-            result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
-        if (!path.isEmpty())
-            readPickedFile(path);
-    });
+    QFileDialog* dialog = fileDialog(QFileDialog::AcceptOpen);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 
 void BackupSectionMac::readPickedFile(const QString& path) {
     setBusy(true);
-    m_reading.setFuture(QtConcurrent::run([path]() -> std::optional<QByteArray> {
+    m_reading.setFuture(QtConcurrent::run([path]() -> Bytes {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        QByteArray data = file.readAll();
+            return {{}, unreadable()};
+        // A backup is a few hundred kilobytes; a huge file picked by mistake
+        // (or a device that never ends) is not read into memory whole.
+        const QString name = QFileInfo(path).fileName();
+        if (file.size() > Limits::maxTextBytes)
+            return {{}, Limits::fileTooLarge(name)};
+        QByteArray data = file.read(Limits::maxTextBytes + 1);
         if (file.error() != QFileDevice::NoError)
-            return std::nullopt;
-        return data;
+            return {{}, unreadable()};
+        if (data.size() > Limits::maxTextBytes)
+            return {{}, Limits::fileTooLarge(name)};
+        return {data, std::nullopt};
     }));
 }
 

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFutureWatcher>
 #include <QMessageBox>
 #include <QPointer>
@@ -59,7 +60,7 @@ signals:
     void finished();
 
 private:
-    struct Sealed {
+    struct Bytes {
         QByteArray data;
         std::optional<QString> error;
     };
@@ -71,7 +72,9 @@ private:
     void askForPassword(Mode mode);
     void confirmed(Mode mode, const QString& password);
     void exportWith(const QString& password);
+    QFileDialog* fileDialog(QFileDialog::AcceptMode mode);
     void askWhereToSave(const QByteArray& data);
+    void saveChosen(const QString& path);
     void save(const QByteArray& data, const QString& path);
     void readPickedFile(const QString& path);
     void restoreWith(const QString& password);
@@ -87,12 +90,14 @@ private:
     std::optional<QByteArray> m_pendingImportData;
     QPointer<QDialog> m_sheet;
     QPointer<QMessageBox> m_alert;
+    QPointer<QFileDialog> m_saveDialog;
+    QByteArray m_sealed; // the sealed backup while the user chooses where
 
     QPushButton* m_export;
     QPushButton* m_import;
 
-    QFutureWatcher<Sealed> m_sealing;
+    QFutureWatcher<Bytes> m_sealing;
     QFutureWatcher<std::optional<QString>> m_saving; // the error, if any
-    QFutureWatcher<std::optional<QByteArray>> m_reading;
+    QFutureWatcher<Bytes> m_reading;
     QFutureWatcher<Opened> m_opening;
 };

@@ -336,6 +336,14 @@ private slots:
         answerFileDialog("Import backup", "/proc/self/mem");
         QCOMPARE(alertText(), QStringLiteral("Couldn't read that file."));
         QVERIFY(!dialogTitled("Enter the backup password", 200));
+        // Nor does one far larger than any backup; it is not read whole.
+        QFile huge(files.filePath("huge.qvault"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(16 * 1024 * 1024 + 1));
+        huge.close();
+        click(button(section, "Import backup…"));
+        answerFileDialog("Import backup", huge.fileName());
+        QCOMPARE(alertText(), QStringLiteral("The file “huge.qvault” is larger than 16 MiB."));
+        QVERIFY(!dialogTitled("Enter the backup password", 200));
     }
 
     void restoringIntoTheSameVaultSaysWhatWasThere() {
