@@ -362,21 +362,6 @@ Glyph driveWithCheckBadge() {
             erase(checkmark(15.7, 17.6, 17.4, 19.3, 20.4, 15.9, 1.6))};
 }
 
-// A person's bust with a key badge at its lower right.
-Glyph personWithKeyBadge() {
-    QPainterPath shoulders;
-    shoulders.moveTo(2, 21);
-    shoulders.cubicTo(2, 16, 5.5, 13.6, 10, 13.6);
-    shoulders.cubicTo(14.5, 13.6, 18, 16, 18, 21);
-    shoulders.closeSubpath();
-    return {draw(circle({10, 7.5}, 4.4)),
-            draw(shoulders),
-            erase(roundedRect(QRectF(12.6, 12.4, 11.4, 9.6), 3)),
-            draw(stroked(circle({16.6, 17.2}, 2.2), 1.6)),
-            draw(line({18.8, 17.2}, {23, 17.2}, 1.6)),
-            draw(line({21.6, 17.2}, {21.6, 19.4}, 1.4))};
-}
-
 // A tray filled solid, with an arrow dropping into it.
 Glyph arrowDownIntoFilledTray() {
     return {draw(roundedRect(QRectF(3, 12.5, 18, 9), 2.2)),
@@ -482,7 +467,22 @@ const QHash<QString, Glyph>& glyphs() {
             shoulders.cubicTo(16, 13.8, 19.5, 16, 19.5, 20.5);
             shoulders.closeSubpath();
             add("person", {draw(stroked(circle({12, 8}, 4))), draw(stroked(shoulders))});
+            // The filled person, with a small key in a gap at the lower right.
+            QPainterPath body;
+            body.moveTo(2.5, 20.5);
+            body.cubicTo(2.5, 15.5, 6, 13, 10, 13);
+            body.cubicTo(14, 13, 17.5, 15.5, 17.5, 20.5);
+            body.closeSubpath();
+            add("person.badge.key.fill",
+                {draw(circle({10, 7.5}, 4.3)), draw(body), erase(roundedRect(QRectF(12.5, 12, 11.5, 11), 3)),
+                 draw(circle({16.3, 17.5}, 2.6)), erase(circle({15.8, 17.5}, 0.9)),
+                 draw(roundedRect(QRectF(18, 16.7, 5.2, 1.6), 0.5)),
+                 draw(roundedRect(QRectF(21.4, 17.5, 1.5, 2.6), 0.4))});
         }
+        add("arrow.up.left.square",
+            {draw(stroked(roundedRect(QRectF(3.5, 3.5, 17, 17), 3.5), 1.7)),
+             draw(line({15.5, 15.5}, {8.8, 8.8}, 1.8)),
+             draw(stroked(polyline({{8.5, 14}, {8.5, 8.5}, {14, 8.5}}), 1.8))});
         add("creditcard",
             {draw(stroked(roundedRect(QRectF(2.5, 5, 19, 14), 2.2), 1.7)),
              draw(rect(QRectF(2.5, 8.3, 19, 2.6))), draw(line({5.5, 15.5}, {9.5, 15.5}, 1.6))});
@@ -668,7 +668,6 @@ const QHash<QString, Glyph>& glyphs() {
             {draw(seal()), erase(checkmark(7.6, 12.2, 10.7, 15.3, 16.4, 8.9, 2.2))});
         add("list.bullet.clipboard", bulletedClipboard());
         add("externaldrive.fill.badge.checkmark", driveWithCheckBadge());
-        add("person.badge.key.fill", personWithKeyBadge());
         add("square.and.arrow.down.fill", arrowDownIntoFilledTray());
         return t;
     }();

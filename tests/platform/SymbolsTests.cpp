@@ -23,7 +23,7 @@ const QStringList usedNames = {
     "plus.circle.fill", "pencil.circle.fill", "trash.circle.fill",
     "arrow.uturn.backward.circle.fill", "checkmark.shield", "checkmark.seal.fill",
     "exclamationmark.octagon.fill", "list.bullet.clipboard", "externaldrive.fill.badge.checkmark",
-    "person.badge.key.fill", "square.and.arrow.down.fill"};
+    "person.badge.key.fill", "square.and.arrow.down.fill", "arrow.up.left.square"};
 // clang-format on
 
 QImage image(const QString& name, int size = 24, const QColor& colour = Qt::black) {
