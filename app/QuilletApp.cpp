@@ -23,7 +23,7 @@
 #include <cstdio>
 
 QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent)
-    : QObject(parent), m_defaults(defaults) {
+    : QObject(parent), m_defaults(defaults), m_log(log) {
     m_delegate = std::make_unique<AppDelegate>(defaults);
     // The window comes up at once: the keyring is opened (through its own
     // prompt, when locked) and read off the GUI thread, and the clock's
@@ -123,7 +123,7 @@ void QuilletApp::openMainWindow() {
 
 void QuilletApp::openSettings() {
     if (!m_settings) {
-        m_settings = new SettingsWindow(*m_store, *m_appSettings, *m_appLock, m_defaults);
+        m_settings = new SettingsWindow(*m_store, *m_appSettings, *m_appLock, m_defaults, m_log);
         connect(m_settings, &SettingsWindow::appeared, this, &QuilletApp::sceneAppeared);
     }
     m_settings->show();

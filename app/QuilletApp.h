@@ -59,6 +59,7 @@ private:
     void accountsChanged();
 
     UserDefaults& m_defaults;
+    SecurityLog& m_log;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<AccountStore> m_store;
     std::unique_ptr<TickingClock> m_clock;

@@ -151,6 +151,14 @@ AccountListModel::AccountListModel(AccountStore& store, UserDefaults& defaults, 
 }
 
 void AccountListModel::recompute() {
+    // A folder deleted while the list shows it: its accounts are ungrouped
+    // now, and the list shows all of them again, as the header says.
+    if (m_folderFilter.kind == FolderFilter::Kind::folder) {
+        const QList<Folder>& folders = m_store.folders();
+        if (std::none_of(folders.begin(), folders.end(),
+                         [&](const Folder& f) { return f.id == m_folderFilter.folderID; }))
+            m_folderFilter = FolderFilter::all();
+    }
     m_sort = m_ordering == Ordering::bySortSetting ? AccountList::storedSort(m_defaults)
                                                    : AccountSort::manual;
     m_scope = Account::sorted(

@@ -1,8 +1,14 @@
 #include "menubar/GeneralTab.h"
 
+#include "app/FolderManagerView.h"
+#include "app/RecentlyDeletedView.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/Settings.h"
+#include "intake/BackupSectionMac.h"
+#include "menubar/SecurityCheckup.h"
+#include "menubar/SecurityCheckupMacView.h"
+#include "menubar/SecurityTimelineMacView.h"
 #include "menubar/SettingsParts.h"
 #include "platform/Keychain.h"
 #include "platform/KeychainFile.h"
@@ -16,6 +22,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -36,18 +43,6 @@ QLabel* symbolLabel(const QString& name, int size, const QColor& colour) {
     return label;
 }
 
-// A rounded panel tinted with `tint` at 10 % (the approval panel).
-QWidget* tintedPanel(const QColor& tint) {
-    auto* panel = new QWidget;
-    panel->setObjectName(QStringLiteral("tintedPanel"));
-    QColor fill = tint;
-    fill.setAlphaF(0.1);
-    panel->setAttribute(Qt::WA_StyledBackground);
-    panel->setStyleSheet(QStringLiteral("#tintedPanel { background: %1; border-radius: 8px; }")
-                             .arg(fill.name(QColor::HexArgb)));
-    return panel;
-}
-
 // The clipboard delays the picker offers, in seconds (0 = never).
 const QList<std::pair<const char*, int>> clearDelays{
     {QT_TRANSLATE_NOOP("GeneralTab", "Never"), 0},
@@ -56,11 +51,34 @@ const QList<std::pair<const char*, int>> clearDelays{
     {QT_TRANSLATE_NOOP("GeneralTab", "1 minute"), 60},
 };
 
+// The orders the account list offers, with the names they are stored by.
+const QList<std::pair<const char*, AccountSort>> sortOrders{
+    {QT_TRANSLATE_NOOP("GeneralTab", "Manual"), AccountSort::manual},
+    {QT_TRANSLATE_NOOP("GeneralTab", "Name"), AccountSort::name},
+    {QT_TRANSLATE_NOOP("GeneralTab", "Service"), AccountSort::issuer},
+    {QT_TRANSLATE_NOOP("GeneralTab", "Most used"), AccountSort::mostUsed},
+};
+
+// A button with a symbol and a caption beside it, then a spacer: a row of
+// the Organize section.
+QPushButton* organizeRow(QVBoxLayout* column, const QString& symbol, const QString& text,
+                         QLabel* caption) {
+    auto* row = new QHBoxLayout;
+    auto* button = new QPushButton(Symbols::icon(symbol), text);
+    row->addWidget(button);
+    if (caption)
+        row->addWidget(caption);
+    row->addStretch(1);
+    column->addLayout(row);
+    return button;
+}
+
 } // namespace
 
 GeneralTab::GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& lock,
-                       UserDefaults& defaults, QWidget* parent)
-    : QWidget(parent), m_store(store), m_settings(settings), m_lock(lock), m_defaults(defaults) {
+                       UserDefaults& defaults, SecurityLog& log, QWidget* parent)
+    : QWidget(parent), m_store(store), m_settings(settings), m_lock(lock), m_defaults(defaults),
+      m_log(log) {
     const LoginItem::Status status = LoginItem::status();
     m_launchAtLogin = status == LoginItem::Status::enabled;
     m_requiresApproval = status == LoginItem::Status::requiresApproval;
@@ -84,8 +102,15 @@ GeneralTab::GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& l
     column->addWidget(buildKeyring());
     column->addWidget(divider());
     column->addWidget(buildSecurity());
-    // The Organize section and then the backup block close the tab, each
-    // after a divider of its own; they are added here, in that order.
+    column->addWidget(divider());
+    column->addWidget(buildOrganize());
+    column->addWidget(divider());
+    m_backup = new BackupSectionMac(m_store, m_log);
+    // While the app lock is closed, only the user may take the secrets away.
+    m_backup->setExportGate([this](QWidget* over, std::function<void()> proceed) {
+        m_lock.whenOpen(over, std::move(proceed));
+    });
+    column->addWidget(m_backup);
     column->addStretch(1);
     scroll->setWidget(page);
 
@@ -110,7 +135,10 @@ QWidget* GeneralTab::buildStartup() {
                                   .arg(product)));
 
     // The desktop's own autostart settings turned the entry off.
-    m_approvalPanel = tintedPanel(QColor(0, 122, 255));
+    // The approval panel: tinted with the accent blue at 10 %.
+    QColor tint(0, 122, 255);
+    tint.setAlphaF(0.1);
+    m_approvalPanel = roundedPanel(tint);
     auto* panel = new QHBoxLayout(m_approvalPanel);
     panel->setContentsMargins(12, 12, 12, 12);
     panel->setSpacing(10);
@@ -379,6 +407,117 @@ void GeneralTab::refreshLockAvailability() {
                                           "codes. Lock any time from the menu bar.")
                                      : tr("Set up a login password on this computer to use the "
                                           "lock."));
+}
+
+QWidget* GeneralTab::buildOrganize() {
+    auto* section = new QWidget;
+    auto* column = new QVBoxLayout(section);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    column->addWidget(heading(tr("Organize")));
+
+    auto* sortRow = new QHBoxLayout;
+    sortRow->setContentsMargins(0, 0, 0, 0);
+    sortRow->setSpacing(8);
+    auto* label = new QLabel(tr("Sort accounts by"));
+    sortRow->addWidget(label);
+    m_sortPicker = new QComboBox;
+    m_sortPicker->setAccessibleName(label->text());
+    label->setBuddy(m_sortPicker);
+    for (const auto& [text, order] : sortOrders)
+        m_sortPicker->addItem(tr(text), toText(order));
+    connect(m_sortPicker, &QComboBox::activated, this, [this](int index) {
+        m_defaults.setValue(Settings::accountSortOrder.key, m_sortPicker->itemData(index));
+    });
+    connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
+        if (key == Settings::accountSortOrder.key)
+            refreshSortPicker();
+    });
+    refreshSortPicker();
+    sortRow->addWidget(m_sortPicker);
+    sortRow->addStretch(1);
+    auto* sortHolder = new QWidget;
+    sortHolder->setMaximumWidth(360);
+    sortHolder->setLayout(sortRow);
+    column->addWidget(sortHolder);
+
+    const auto count = [] {
+        return Style::label(QString(), Style::TextStyle::caption, Style::SemanticColor::secondary);
+    };
+    m_folderCount = count();
+    connect(organizeRow(column, QStringLiteral("folder"), tr("Manage Folders…"), m_folderCount),
+            &QPushButton::clicked, this, [this] { showSheet(Sheet::folders); });
+    m_recoverableCount = count();
+    connect(organizeRow(column, QStringLiteral("trash"), tr("Recently Deleted…"),
+                        m_recoverableCount),
+            &QPushButton::clicked, this, [this] { showSheet(Sheet::recentlyDeleted); });
+    m_score = count();
+    connect(organizeRow(column, QStringLiteral("checkmark.shield"), tr("Security Checkup…"),
+                        m_score),
+            &QPushButton::clicked, this, [this] { showSheet(Sheet::checkup); });
+    connect(organizeRow(column, QStringLiteral("list.bullet.clipboard"), tr("Security Timeline…"),
+                        nullptr),
+            &QPushButton::clicked, this, [this] { showSheet(Sheet::timeline); });
+
+    connect(&m_store, &AccountStore::foldersChanged, this, &GeneralTab::refreshOrganize);
+    connect(&m_store, &AccountStore::deletedAccountsChanged, this, &GeneralTab::refreshOrganize);
+    connect(&m_store, &AccountStore::accountsChanged, this, &GeneralTab::refreshOrganize);
+    connect(&m_store, &AccountStore::vaultStateChanged, this, &GeneralTab::refreshOrganize);
+    refreshOrganize();
+    return section;
+}
+
+void GeneralTab::refreshSortPicker() {
+    const Settings::Entry<QString>& setting = Settings::accountSortOrder;
+    // A stored name the picker does not know selects nothing.
+    m_sortPicker->setCurrentIndex(
+        m_sortPicker->findData(m_defaults.string(setting.key).value_or(setting.defaultValue)));
+}
+
+void GeneralTab::refreshOrganize() {
+    const qsizetype folders = m_store.folders().size();
+    m_folderCount->setText(folders == 1 ? tr("1 folder") : tr("%1 folders").arg(folders));
+    const qsizetype recoverable = m_store.deletedAccounts().size();
+    m_recoverableCount->setText(tr("%1 recoverable").arg(recoverable));
+    m_recoverableCount->setVisible(recoverable > 0);
+    // No score for a vault that could not be read: its empty list would
+    // score a perfect 100.
+    const bool open = m_store.vaultState() == AccountStore::VaultState::open;
+    m_score->setText(open ? tr("Score %1/100").arg(SecurityCheckup::analyze(m_store.accounts()).score)
+                          : QString());
+    m_score->setVisible(open);
+}
+
+void GeneralTab::showSheet(Sheet which) {
+    if (m_sheet)
+        return;
+    QWidget* content = nullptr;
+    QString title;
+    QSize size;
+    switch (which) {
+    case Sheet::folders:
+        content = new FolderManagerView(m_store);
+        title = tr("Folders");
+        size = {420, 460};
+        break;
+    case Sheet::recentlyDeleted:
+        content = new RecentlyDeletedView(m_store);
+        title = tr("Recently Deleted");
+        size = {460, 500};
+        break;
+    case Sheet::checkup:
+        content = new SecurityCheckupMacView(m_store);
+        title = tr("Security Checkup");
+        size = {480, 540};
+        break;
+    case Sheet::timeline:
+        content = new SecurityTimelineMacView(m_log);
+        title = tr("Security Timeline");
+        size = {520, 560};
+        break;
+    }
+    m_sheet = SettingsParts::sheet(this, title, size, content);
+    m_sheet->open();
 }
 
 void GeneralTab::launchAtLoginChanged(bool on) {

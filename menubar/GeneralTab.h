@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDialog>
 #include <QHash>
+#include <QPointer>
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
@@ -9,18 +11,22 @@
 class AccountStore;
 class AppLockMac;
 class AppSettings;
+class BackupSectionMac;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
+class SecurityLog;
 class UserDefaults;
 
 // The settings window's General tab: start at login, the menu-bar options,
-// where the accounts are kept, the lock and clipboard clearing. Every control
-// writes through at once to the model it shows; the tab keeps nothing of its
-// own but the login-item state it mirrors, read again every 1.5 s while the
-// tab is on screen (nothing tells when the desktop changes it).
+// where the accounts are kept, the lock and clipboard clearing, the order of
+// the account list with the screens that organize and check the vault, and
+// backups. Every control writes through at once to the model it shows; the
+// tab keeps nothing of its own but the login-item state it mirrors, read
+// again every 1.5 s while the tab is on screen (nothing tells when the
+// desktop changes it).
 class GeneralTab : public QWidget {
     Q_OBJECT
 
@@ -28,7 +34,14 @@ public:
     static constexpr int loginItemPollMs = 1500;
 
     GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& lock,
-               UserDefaults& defaults, QWidget* parent = nullptr);
+               UserDefaults& defaults, SecurityLog& log, QWidget* parent = nullptr);
+
+    // The screens the Organize section opens over the window, one at a time.
+    enum class Sheet { folders, recentlyDeleted, checkup, timeline };
+    void showSheet(Sheet sheet);
+    // The open one, if any.
+    QDialog* sheet() const { return m_sheet; }
+    BackupSectionMac* backup() const { return m_backup; }
 
     bool launchAtLogin() const { return m_launchAtLogin; }
     bool requiresApproval() const { return m_requiresApproval; }
@@ -49,6 +62,9 @@ private:
     QWidget* buildMenuBar();
     QWidget* buildKeyring();
     QWidget* buildSecurity();
+    QWidget* buildOrganize();
+    void refreshOrganize();
+    void refreshSortPicker();
     void refreshStatusArea();
     void refreshAccounts();
     void refreshMenuBarAccount();
@@ -58,6 +74,7 @@ private:
     AppSettings& m_settings;
     AppLockMac& m_lock;
     UserDefaults& m_defaults;
+    SecurityLog& m_log;
 
     bool m_launchAtLogin = false;
     bool m_requiresApproval = false;
@@ -80,4 +97,10 @@ private:
     QCheckBox* m_lockSwitch = nullptr;
     QLabel* m_lockCaption = nullptr;
     QComboBox* m_clearAfter = nullptr;
+    QComboBox* m_sortPicker = nullptr;
+    QLabel* m_folderCount = nullptr;
+    QLabel* m_recoverableCount = nullptr;
+    QLabel* m_score = nullptr;
+    QPointer<QDialog> m_sheet;
+    BackupSectionMac* m_backup = nullptr;
 };

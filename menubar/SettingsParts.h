@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QColor>
+#include <QSize>
 #include <QString>
 
 class QCheckBox;
+class QDialog;
 class QFrame;
 class QLabel;
 class QWidget;
@@ -16,7 +19,20 @@ QLabel* heading(const QString& text);
 // Caption-sized secondary text, wrapping over as many lines as it needs.
 QLabel* caption(const QString& text);
 QCheckBox* toggle(const QString& text);
+// A panel with rounded corners (radius 8) filled with `fill`; give it a
+// layout of its own.
+QWidget* roundedPanel(const QColor& fill);
+// The fill of the security screens' panels: the text background at half its
+// opacity.
+QColor panelFill(const QWidget* on);
+
 // A horizontal line with 4 points of space above and below.
 QWidget* divider();
+
+// A screen opened over the settings window: a window-modal dialog of a fixed
+// size holding a header (the title, a spacer and "Done", which Return
+// presses), a divider and `content`. It is deleted, content and all, when it
+// closes; it is not yet shown.
+QDialog* sheet(QWidget* over, const QString& title, QSize size, QWidget* content);
 
 } // namespace SettingsParts

@@ -10,14 +10,14 @@
 #include <QVBoxLayout>
 
 SettingsWindow::SettingsWindow(AccountStore& store, AppSettings& settings, AppLockMac& lock,
-                               UserDefaults& defaults, QWidget* parent)
+                               UserDefaults& defaults, SecurityLog& log, QWidget* parent)
     : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Settings"));
     setWindowTitle(tr("Settings"));
     setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(this);
     m_tabs = new QTabWidget(this);
-    m_general = new GeneralTab(store, settings, lock, defaults);
+    m_general = new GeneralTab(store, settings, lock, defaults, log);
     m_hotKeys = new HotKeysTab(store, settings, Accessibility::isTrusted());
     m_tabs->addTab(m_general, Symbols::icon(QStringLiteral("gearshape")), tr("General"));
     m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("command")), tr("Hotkeys"));

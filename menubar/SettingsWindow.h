@@ -8,6 +8,7 @@ class AppSettings;
 class GeneralTab;
 class HotKeysTab;
 class QTabWidget;
+class SecurityLog;
 class UserDefaults;
 
 // The settings window: the General and Hotkeys tabs. Every control writes
@@ -18,7 +19,7 @@ class SettingsWindow : public QWidget {
 
 public:
     SettingsWindow(AccountStore& store, AppSettings& settings, AppLockMac& lock,
-                   UserDefaults& defaults, QWidget* parent = nullptr);
+                   UserDefaults& defaults, SecurityLog& log, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
     GeneralTab* general() const { return m_general; }

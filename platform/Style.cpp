@@ -141,6 +141,12 @@ QColor color(SemanticColor c, const QPalette& palette) {
         return dark ? QColor(255, 69, 58) : QColor(255, 59, 48);
     case SemanticColor::yellow:
         return dark ? QColor(255, 214, 10) : QColor(255, 204, 0);
+    case SemanticColor::blue:
+        return dark ? QColor(10, 132, 255) : QColor(0, 122, 255);
+    case SemanticColor::mint:
+        return dark ? QColor(99, 230, 226) : QColor(0, 199, 190);
+    case SemanticColor::indigo:
+        return dark ? QColor(94, 92, 230) : QColor(88, 86, 214);
     }
     return text;
 }

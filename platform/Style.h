@@ -42,7 +42,10 @@ enum class SemanticColor {
     green,
     orange,
     red,
-    yellow
+    yellow,
+    blue,
+    mint,
+    indigo
 };
 
 // primary..quaternary: the palette's window text at decreasing opacity;

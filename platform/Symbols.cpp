@@ -101,13 +101,14 @@ QPainterPath checkmark(qreal x0, qreal y0, qreal x1, qreal y1, qreal x2, qreal y
     return stroked(polyline({{x0, y0}, {x1, y1}, {x2, y2}}), width);
 }
 
-QPainterPath star() {
+// The closed outline through `count` points around the grid's centre, the
+// i-th at `angle(i)` (radians) and `radius(i)` from `centre`.
+template <typename Angle, typename Radius>
+QPainterPath around(const QPointF& centre, int count, Angle angle, Radius radius) {
     QPainterPath path;
-    const QPointF centre(12, 12.8);
-    for (int i = 0; i < 10; ++i) {
-        const qreal radius = i % 2 == 0 ? 10.0 : 4.3;
-        const qreal angle = qDegreesToRadians(-90.0 + 36.0 * i);
-        const QPointF point = centre + QPointF(radius * qCos(angle), radius * qSin(angle));
+    for (int i = 0; i < count; ++i) {
+        const QPointF point =
+            centre + QPointF(radius(i) * qCos(angle(i)), radius(i) * qSin(angle(i)));
         if (i == 0)
             path.moveTo(point);
         else
@@ -115,6 +116,12 @@ QPainterPath star() {
     }
     path.closeSubpath();
     return path;
+}
+
+QPainterPath star() {
+    return around(
+        {12, 12.8}, 10, [](int i) { return qDegreesToRadians(-90.0 + 36.0 * i); },
+        [](int i) { return i % 2 == 0 ? 10.0 : 4.3; });
 }
 
 Glyph clockwiseArrowInCircle() {
@@ -307,6 +314,64 @@ Glyph arrowDownIntoStackedSquares() {
             draw(stroked(head, 1.7))};
 }
 
+QPainterPath shield() {
+    QPainterPath path;
+    path.moveTo(12, 2.5);
+    path.lineTo(19.5, 5.5);
+    path.lineTo(19.5, 11.5);
+    path.cubicTo(19.5, 16, 16.5, 19.5, 12, 21.5);
+    path.cubicTo(7.5, 19.5, 4.5, 16, 4.5, 11.5);
+    path.lineTo(4.5, 5.5);
+    path.closeSubpath();
+    return path;
+}
+
+// A filled disc with `cut` taken out of it: the ".circle.fill" family.
+Glyph cutOutOfDisc(std::initializer_list<QPainterPath> cut) {
+    Glyph glyph{draw(circle({12, 12}, 10))};
+    for (const QPainterPath& path : cut)
+        glyph.append(erase(path));
+    return glyph;
+}
+
+// A wavy-edged seal: a circle whose radius swells and shrinks twelve times.
+QPainterPath seal() {
+    const int steps = 96;
+    const auto angle = [](int i) { return 2 * M_PI * i / steps; };
+    return around({12, 12}, steps, angle, [&](int i) { return 9.6 + qCos(12 * angle(i)); });
+}
+
+// A clipboard with three bulleted lines.
+Glyph bulletedClipboard() {
+    Glyph glyph{draw(stroked(roundedRect(QRectF(4.5, 4, 15, 18), 2.2), 1.7)),
+                erase(roundedRect(QRectF(8, 1.5, 8, 5), 1.6)),
+                draw(roundedRect(QRectF(8.8, 2.3, 6.4, 3.4), 1.2))};
+    for (qreal y : {10.5, 14.2, 17.9}) {
+        glyph.append(draw(circle({8.4, y}, 1.05)));
+        glyph.append(draw(line({11, y}, {16.5, y}, 1.5)));
+    }
+    return glyph;
+}
+
+// A disk drive's box with a check-marked badge at its lower right.
+Glyph driveWithCheckBadge() {
+    return {draw(roundedRect(QRectF(2, 6, 20, 10), 2.4)),
+            erase(circle({6, 13}, 1.1)),
+            erase(line({9.5, 13}, {13.5, 13}, 1.3)),
+            erase(circle({18, 17.5}, 6.2)),
+            draw(circle({18, 17.5}, 4.8)),
+            erase(checkmark(15.7, 17.6, 17.4, 19.3, 20.4, 15.9, 1.6))};
+}
+
+// A tray filled solid, with an arrow dropping into it.
+Glyph arrowDownIntoFilledTray() {
+    return {draw(roundedRect(QRectF(3, 12.5, 18, 9), 2.2)),
+            erase(stroked(polyline({{12, 2}, {12, 16}}), 4.6)),
+            erase(stroked(polyline({{7.2, 11.4}, {12, 16.2}, {16.8, 11.4}}), 4.6)),
+            draw(line({12, 2.5}, {12, 15.5}, 2)),
+            draw(stroked(polyline({{8, 11.6}, {12, 15.6}, {16, 11.6}}), 2))};
+}
+
 const QHash<QString, Glyph>& glyphs() {
     static const QHash<QString, Glyph> table = [] {
         QHash<QString, Glyph> t;
@@ -327,20 +392,12 @@ const QHash<QString, Glyph>& glyphs() {
         add("plus",
             {draw(line({12, 4.5}, {12, 19.5}, 2.2)), draw(line({4.5, 12}, {19.5, 12}, 2.2))});
         {
-            QPainterPath shield;
-            shield.moveTo(12, 2.5);
-            shield.lineTo(19.5, 5.5);
-            shield.lineTo(19.5, 11.5);
-            shield.cubicTo(19.5, 16, 16.5, 19.5, 12, 21.5);
-            shield.cubicTo(7.5, 19.5, 4.5, 16, 4.5, 11.5);
-            shield.lineTo(4.5, 5.5);
-            shield.closeSubpath();
             QPainterPath shackle;
             shackle.moveTo(10.2, 11.5);
             shackle.lineTo(10.2, 9.6);
             shackle.arcTo(QRectF(10.2, 7.8, 3.6, 3.6), 180, -180);
             shackle.lineTo(13.8, 11.5);
-            add("lock.shield", {draw(stroked(shield, 1.7)), draw(stroked(shackle, 1.4)),
+            add("lock.shield", {draw(stroked(shield(), 1.7)), draw(stroked(shackle, 1.4)),
                                 draw(roundedRect(QRectF(9, 11, 6, 5), 1))});
         }
         add("checkmark", {draw(checkmark(4.5, 12.5, 9.5, 17.5, 19.5, 6.5, 2.4))});
@@ -624,6 +681,40 @@ const QHash<QString, Glyph>& glyphs() {
         add("arrow.down.circle",
             {draw(stroked(circle({12, 12}, 9.5), 1.7)), draw(line({12, 7}, {12, 16.5}, 1.8)),
              draw(stroked(polyline({{8, 12.8}, {12, 16.8}, {16, 12.8}}), 1.8))});
+        add("circle.fill", {draw(circle({12, 12}, 9))});
+        add("plus.circle.fill", cutOutOfDisc({line({12, 6.8}, {12, 17.2}, 2.3),
+                                              line({6.8, 12}, {17.2, 12}, 2.3)}));
+        add("pencil.circle.fill",
+            cutOutOfDisc({polyline({{7, 17}, {7.6, 14.4}, {14.4, 7.6}, {16.4, 9.6}, {9.6, 16.4}},
+                                   true)}));
+        {
+            QPainterPath can;
+            can.moveTo(8.6, 9.2);
+            can.lineTo(9.3, 16.6);
+            can.lineTo(14.7, 16.6);
+            can.lineTo(15.4, 9.2);
+            can.closeSubpath();
+            add("trash.circle.fill",
+                cutOutOfDisc({can, line({7.4, 7.6}, {16.6, 7.6}, 1.5),
+                              rect(QRectF(10.4, 5.6, 3.2, 1.4))}));
+        }
+        {
+            QPainterPath body;
+            body.moveTo(7.5, 10);
+            body.lineTo(13.5, 10);
+            body.arcTo(QRectF(10.5, 10, 6.5, 6.5), 90, -180);
+            body.lineTo(9.5, 16.5);
+            add("arrow.uturn.backward.circle.fill",
+                cutOutOfDisc({stroked(polyline({{10.3, 7}, {7.3, 10}, {10.3, 13}}), 2),
+                              stroked(body, 2)}));
+        }
+        add("checkmark.shield",
+            {draw(stroked(shield(), 1.7)), draw(checkmark(8.4, 12, 11, 14.6, 15.8, 8.8, 1.9))});
+        add("checkmark.seal.fill",
+            {draw(seal()), erase(checkmark(7.6, 12.2, 10.7, 15.3, 16.4, 8.9, 2.2))});
+        add("list.bullet.clipboard", bulletedClipboard());
+        add("externaldrive.fill.badge.checkmark", driveWithCheckBadge());
+        add("square.and.arrow.down.fill", arrowDownIntoFilledTray());
         return t;
     }();
     return table;

@@ -5,6 +5,8 @@
 #include "platform/SessionEvents.h"
 #include "platform/UserDefaults.h"
 
+#include <memory>
+
 AppLockMac::AppLockMac(UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults) {
     // Every launch starts locked exactly when the lock is on.
@@ -49,6 +51,31 @@ void AppLockMac::setEnabled(bool enabled, QWidget* over) {
     }
     writeEnabled(false);
     setLocked(false);
+}
+
+void AppLockMac::whenOpen(QWidget* over, std::function<void()> proceed) {
+    if (!m_enabled || !m_locked) {
+        proceed();
+        return;
+    }
+    auto answered = std::make_shared<bool>(false);
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    const auto settle = [this, answered, connection, proceed] {
+        if (*answered) return;
+        *answered = true;
+        disconnect(*connection);
+        if (!m_locked) proceed();
+    };
+    // The question ends before its answer opens the lock: look once the
+    // answer has been applied.
+    *connection = connect(
+        this, &AppLockMac::authenticatingChanged, this,
+        [this, settle](bool asking) {
+            if (!asking) QMetaObject::invokeMethod(this, settle, Qt::QueuedConnection);
+        });
+    authenticate(over);
+    // Nobody can be asked here: authenticate() opened (or not) on the spot.
+    if (!m_authenticating) settle();
 }
 
 void AppLockMac::relock() {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 
 class QWidget;
 class SessionEvents;
@@ -40,6 +41,11 @@ public:
     // it locked. Only when this user cannot be authenticated at all does it
     // open without asking (there is nothing to ask with).
     void authenticate(QWidget* over = nullptr);
+
+    // Runs `proceed` at once while the lock is off or open; while it is
+    // locked, asks first (or waits for the question already asked) and runs
+    // it only after a successful answer, which also opens the lock.
+    void whenOpen(QWidget* over, std::function<void()> proceed);
 
     // Locks when the lock is on (screen lock, sleep, the user's lock action).
     void relock();

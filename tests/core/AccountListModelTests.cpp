@@ -169,9 +169,14 @@ private slots:
         QVERIFY(!menu.canReorder());
 
         AccountListModel main(*store, *defaults);
-        main.setFolderFilter(FolderFilter::folder(QUuid::createUuid()));
+        const Folder empty = *store->addFolder("Empty");
+        main.setFolderFilter(FolderFilter::folder(empty.id));
         QCOMPARE(main.emptiness(), AccountListModel::Emptiness::noneInScope);
         QVERIFY(!main.canReorder());
+        // Once the folder is gone, the list shows every account again.
+        store->deleteFolder(empty.id);
+        QCOMPARE(main.folderFilter(), FolderFilter::all());
+        QCOMPARE(main.emptiness(), AccountListModel::Emptiness::notEmpty);
     }
 
     // A store operation that changes the accounts and the folders at once

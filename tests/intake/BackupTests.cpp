@@ -1,10 +1,10 @@
 #include "intake/Backup.h"
 #include "platform/Crypto.h"
+#include "tests/support/BackupTool.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -78,23 +78,8 @@ struct RestoreRandomSource {
     ~RestoreRandomSource() { Backup::testing::setRandomSource(nullptr); }
 };
 
-QString python() {
-    // Debian's interpreter is the one that python3-cryptography installs into.
-    return QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                             : QStringLiteral("python3");
-}
-
-// Runs the independent tool with the password on its standard input.
 QByteArray runTool(const QStringList& arguments, int* exitCode) {
-    QProcess tool;
-    tool.start(python(),
-               QStringList{QStringLiteral(QUILLET_SOURCE_DIR "/tests/intake/backup_tool.py")} +
-                   arguments);
-    tool.write(password.toUtf8() + '\n');
-    tool.closeWriteChannel();
-    tool.waitForFinished(60000);
-    *exitCode = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-    return tool.readAllStandardOutput();
+    return TestSupport::runBackupTool(arguments, password, exitCode);
 }
 
 } // namespace
@@ -202,8 +187,7 @@ private slots:
     }
 
     void independentToolReadsAndWritesTheFormat() {
-        if (QProcess::execute(python(),
-                              {"-c", "import cryptography.hazmat.primitives.ciphers.aead"}) != 0)
+        if (!TestSupport::backupToolAvailable())
             QSKIP("python3-cryptography is not importable");
         QTemporaryDir dir;
         const QList<Account> accounts = sampleAccounts();

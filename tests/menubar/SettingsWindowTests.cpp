@@ -18,6 +18,7 @@
 #include "system/HotKeyRecorder.h"
 #include "system/SystemActions.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/Screen.h"
 #include "tests/support/Vault.h"
 
 #include <QCheckBox>
@@ -33,53 +34,16 @@
 #include <QtTest>
 #include <memory>
 
+using TestSupport::absent;
+using TestSupport::choose;
+using TestSupport::click;
+using TestSupport::label;
+using TestSupport::picker;
+using TestSupport::shown;
+
 namespace {
 
-template <typename T>
-T* find(QWidget* in, const QString& text) {
-    for (T* widget : in->findChildren<T*>()) {
-        QString label;
-        if constexpr (std::is_base_of_v<QAbstractButton, T> || std::is_same_v<T, QLabel>)
-            label = widget->text();
-        if ((label == text || widget->accessibleName() == text) && widget->isVisible())
-            return widget;
-    }
-    return nullptr;
-}
-
-// The widget showing `text` (or named so for a screen reader). Widgets that
-// were just added come on screen at the next turn of the event loop.
-template <typename T>
-T* shown(QWidget* in, const QString& text) {
-    T* found = nullptr;
-    if (QTest::qWaitFor([&] { return (found = find<T>(in, text)) != nullptr; }, 1000))
-        return found;
-    qWarning() << "nothing on screen named" << text;
-    return nullptr;
-}
-
 QCheckBox* check(QWidget* in, const QString& text) { return shown<QCheckBox>(in, text); }
-QLabel* label(QWidget* in, const QString& text) { return shown<QLabel>(in, text); }
-// Nothing showing `text` now (no waiting).
-bool absent(QWidget* in, const QString& text) { return !find<QLabel>(in, text); }
-
-QComboBox* picker(QWidget* in, const QString& name) {
-    for (QComboBox* combo : in->findChildren<QComboBox*>())
-        if (combo->accessibleName() == name && combo->isVisible()) return combo;
-    return nullptr;
-}
-
-// Chooses the entry `steps` below the current one with the keyboard.
-void choose(QComboBox* combo, int steps) {
-    combo->setFocus();
-    for (int i = 0; i < steps; ++i)
-        QTest::keyClick(combo, Qt::Key_Down);
-}
-
-void click(QAbstractButton* button) {
-    QVERIFY2(button, "no such button on screen");
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
-}
 
 } // namespace
 
@@ -100,7 +64,7 @@ class SettingsWindowTests : public QObject, TestSupport::VaultFixture {
         settings = std::make_unique<AppSettings>(*defaults);
         lock = std::make_unique<AppLockMac>(*defaults);
         CorrectedClock::resetForTesting();
-        window = new SettingsWindow(*store, *settings, *lock, *defaults);
+        window = new SettingsWindow(*store, *settings, *lock, *defaults, *log);
         window->setAttribute(Qt::WA_DeleteOnClose, false);
         window->show();
         window->activateWindow();

@@ -19,9 +19,13 @@ const QStringList usedNames = {
     "flag", "tag", "book", "graduationcap", "wrench", "clock", "exclamationmark.triangle",
     "arrow.uturn.backward", "xmark", "viewfinder", "photo", "link", "doc", "lock.fill",
     "square.and.arrow.down.on.square", "exclamationmark.triangle.fill", "command",
-    "command.circle", "info.circle.fill", "text.cursor", "touchid", "exclamationmark.octagon.fill",
-    "arrow.up.left.square", "person.badge.key.fill", "chevron.up", "chevron.down",
-    "arrow.up.forward.app", "eye.slash", "list.bullet", "lock", "arrow.down.circle"};
+    "command.circle", "info.circle.fill", "text.cursor", "touchid", "circle.fill",
+    "plus.circle.fill", "pencil.circle.fill", "trash.circle.fill",
+    "arrow.uturn.backward.circle.fill", "checkmark.shield", "checkmark.seal.fill",
+    "exclamationmark.octagon.fill", "list.bullet.clipboard", "externaldrive.fill.badge.checkmark",
+    "person.badge.key.fill", "square.and.arrow.down.fill", "arrow.up.left.square", "chevron.up",
+    "chevron.down", "arrow.up.forward.app", "eye.slash", "list.bullet", "lock",
+    "arrow.down.circle"};
 // clang-format on
 
 QImage image(const QString& name, int size = 24, const QColor& colour = Qt::black) {
@@ -154,7 +158,8 @@ private slots:
         QCOMPARE(Style::color(SemanticColor::accent, palette), QColor(0, 122, 255));
         // System tints are fixed, whatever the palette's own colours.
         for (const auto tint : {SemanticColor::green, SemanticColor::orange, SemanticColor::red,
-                                SemanticColor::yellow})
+                                SemanticColor::yellow, SemanticColor::blue, SemanticColor::mint,
+                                SemanticColor::indigo})
             QCOMPARE(Style::color(tint, palette).alpha(), 255);
         QCOMPARE(Style::color(SemanticColor::red, palette).hue(), 3);
         QVERIFY(Style::color(SemanticColor::green, palette).hue() > 100);

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/Style.h"
+
+#include <QWidget>
+
+class AccountStore;
+class QLabel;
+class QVBoxLayout;
+class StoreProblemLine;
+
+// The ring that draws a checkup score: a track, and an arc from the top,
+// clockwise, as long as the score's share of 100, in the colour of the
+// score's band, with the score in its middle. It fills whatever square fits.
+class ScoreRingMac : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ScoreRingMac(QWidget* parent = nullptr);
+
+    int score() const { return m_score; }
+    void setScore(int score);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int m_score = 100;
+};
+
+// The security checkup of the current vault: the score ring with its grade
+// and a summary line, then one card per finding (or an all-clear line), read
+// afresh whenever the store's accounts change. It only reads. While the
+// keyring could not be read it says so instead of scoring an empty list.
+class SecurityCheckupMacView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SecurityCheckupMacView(AccountStore& store, QWidget* parent = nullptr);
+
+    // The grade word and the ring colour of a score: 90 and up "Excellent"
+    // in green, 70 and up "Good" in mint, 50 and up "Fair" in orange, below
+    // that "Needs attention" in red.
+    struct Band {
+        QString grade;
+        Style::SemanticColor colour;
+    };
+    static Band band(int score);
+
+    ScoreRingMac* ring() const { return m_ring; }
+
+private:
+    void refresh();
+
+    AccountStore& m_store;
+    StoreProblemLine* m_problem;
+    QWidget* m_result;
+    ScoreRingMac* m_ring;
+    QLabel* m_grade;
+    QLabel* m_summary;
+    QVBoxLayout* m_findings;
+};

@@ -1,0 +1,280 @@
+#include "menubar/SecurityTimelineMacView.h"
+
+#include "menubar/SettingsParts.h"
+#include "platform/Symbols.h"
+
+#include <QAbstractListModel>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+using Style::SemanticColor;
+
+// The rows of the list: the snapshot's entries, newest first.
+class TimelineModel : public QAbstractListModel {
+public:
+    enum Role { detailRole = Qt::UserRole, timeRole, symbolRole, colourRole };
+
+    using QAbstractListModel::QAbstractListModel;
+
+    void setEntries(const QList<AuditEntry>& entries) {
+        beginResetModel();
+        m_entries = entries;
+        endResetModel();
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_entries.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= m_entries.size())
+            return {};
+        const AuditEntry& entry = m_entries[m_entries.size() - 1 - index.row()];
+        const SecurityTimelineMacView::EventLook look = SecurityTimelineMacView::look(entry.type);
+        switch (role) {
+        case Qt::DisplayRole:
+            return look.title;
+        case Qt::AccessibleTextRole: {
+            QStringList parts{look.title};
+            if (!entry.detail.isEmpty())
+                parts << entry.detail;
+            parts << SecurityTimelineMacView::timeText(entry.unixMillis);
+            return parts.join(QStringLiteral(", "));
+        }
+        case detailRole:
+            return entry.detail;
+        case timeRole:
+            return SecurityTimelineMacView::timeText(entry.unixMillis);
+        case symbolRole:
+            return look.symbol;
+        case colourRole:
+            return int(look.colour);
+        default:
+            return {};
+        }
+    }
+
+private:
+    QList<AuditEntry> m_entries;
+};
+
+namespace {
+
+constexpr int rowPadding = 3;
+constexpr int rowGap = 12; // between a row and its divider, and the divider and the next row
+constexpr int symbolColumn = 20;
+constexpr int columnGap = 10;
+
+// One row: the symbol, the title over the detail, the time at the right, and
+// a divider beneath.
+class TimelineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        int height = QFontMetrics(titleFont()).height();
+        if (!index.data(TimelineModel::detailRole).toString().isEmpty())
+            height += 1 + QFontMetrics(captionFont()).height();
+        return {option.rect.width(), rowPadding * 2 + height + rowGap * 2 + 1};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        painter->save();
+        const QPalette& palette = option.palette;
+        const QRect rect = option.rect;
+        const int top = rect.top() + rowPadding;
+        const QFontMetrics titleMetrics(titleFont());
+        const QFontMetrics captionMetrics(captionFont());
+
+        const QString time = index.data(TimelineModel::timeRole).toString();
+        const int timeWidth = captionMetrics.horizontalAdvance(time);
+        painter->setFont(captionFont());
+        painter->setPen(Style::color(SemanticColor::tertiary, palette));
+        painter->drawText(QRect(rect.right() - timeWidth, top, timeWidth, captionMetrics.height()),
+                          Qt::AlignRight | Qt::AlignTop, time);
+
+        const int side = titleMetrics.height();
+        const QColor tint = Style::color(
+            SemanticColor(index.data(TimelineModel::colourRole).toInt()), palette);
+        const QPixmap symbol = Symbols::pixmap(index.data(TimelineModel::symbolRole).toString(),
+                                               side, tint, painter->device()->devicePixelRatioF());
+        painter->drawPixmap(rect.left() + (symbolColumn - side) / 2, top, symbol);
+
+        const int textLeft = rect.left() + symbolColumn + columnGap;
+        const int textWidth = qMax(0, rect.right() - timeWidth - columnGap - textLeft);
+        painter->setFont(titleFont());
+        painter->setPen(palette.color(QPalette::WindowText));
+        painter->drawText(QRect(textLeft, top, textWidth, titleMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignTop,
+                          titleMetrics.elidedText(index.data().toString(), Qt::ElideRight,
+                                                  textWidth));
+        const QString detail = index.data(TimelineModel::detailRole).toString();
+        if (!detail.isEmpty()) {
+            painter->setFont(captionFont());
+            painter->setPen(Style::color(SemanticColor::secondary, palette));
+            painter->drawText(
+                QRect(textLeft, top + titleMetrics.height() + 1, textWidth,
+                      captionMetrics.height()),
+                Qt::AlignLeft | Qt::AlignTop,
+                captionMetrics.elidedText(detail, Qt::ElideRight, textWidth));
+        }
+
+        const int dividerY = rect.bottom() - rowGap;
+        painter->setPen(palette.color(QPalette::Mid));
+        painter->drawLine(rect.left(), dividerY, rect.right(), dividerY);
+        painter->restore();
+    }
+
+private:
+    static QFont titleFont() { return Style::font(Style::TextStyle::callout, QFont::Medium); }
+    static QFont captionFont() { return Style::font(Style::TextStyle::caption); }
+};
+
+QLabel* captionLabel(const QString& text) {
+    QLabel* label = Style::label(text, Style::TextStyle::caption, SemanticColor::secondary);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
+SecurityTimelineMacView::EventLook SecurityTimelineMacView::look(const QString& type) {
+    struct Known {
+        const char* type;
+        const char* symbol;
+        SemanticColor colour;
+        const char* title;
+    };
+    static const Known known[] = {
+        {"account.added", "plus.circle.fill", SemanticColor::green,
+         QT_TR_NOOP("Account added")},
+        {"account.imported", "square.and.arrow.down.fill", SemanticColor::green,
+         QT_TR_NOOP("Accounts imported")},
+        {"account.edited", "pencil.circle.fill", SemanticColor::blue,
+         QT_TR_NOOP("Account edited")},
+        {"account.deleted", "trash.circle.fill", SemanticColor::red,
+         QT_TR_NOOP("Account moved to Recently Deleted")},
+        {"account.restored", "arrow.uturn.backward.circle.fill", SemanticColor::green,
+         QT_TR_NOOP("Account restored")},
+        {"account.erased", "xmark.circle.fill", SemanticColor::red,
+         QT_TR_NOOP("Account permanently erased")},
+        {"backup.exported", "externaldrive.fill.badge.checkmark", SemanticColor::indigo,
+         QT_TR_NOOP("Encrypted backup exported")},
+        {"passkey.deleted", "person.badge.key.fill", SemanticColor::orange,
+         QT_TR_NOOP("Passkey deleted")},
+    };
+    for (const Known& entry : known)
+        if (type == QLatin1String(entry.type))
+            return {QLatin1String(entry.symbol), entry.colour, tr(entry.title)};
+    return {QStringLiteral("circle.fill"), SemanticColor::secondary, type};
+}
+
+QString SecurityTimelineMacView::timeText(qint64 unixMillis, const QLocale& locale) {
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(unixMillis).toLocalTime();
+    // The locale's short date tells whether the day or the month comes
+    // first; its short time whether it counts hours to 12 with a marker.
+    const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
+    const qsizetype day = dateFormat.indexOf(QLatin1Char('d'));
+    const qsizetype month = dateFormat.indexOf(QLatin1Char('M'));
+    const QString dayMonth = day >= 0 && month >= 0 && month < day ? QStringLiteral("MMM d")
+                                                                    : QStringLiteral("d MMM");
+    const QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    const bool twelveHours = timeFormat.contains(QLatin1Char('a'), Qt::CaseInsensitive);
+    const QString clock = twelveHours ? QStringLiteral("h:mm AP") : QStringLiteral("HH:mm");
+    return locale.toString(when, dayMonth + QStringLiteral(", ") + clock);
+}
+
+SecurityTimelineMacView::SecurityTimelineMacView(SecurityLog& log, QWidget* parent)
+    : QWidget(parent), m_log(log) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(12);
+
+    QWidget* banner = SettingsParts::roundedPanel(SettingsParts::panelFill(this));
+    auto* bannerRow = new QHBoxLayout(banner);
+    bannerRow->setContentsMargins(12, 12, 12, 12);
+    bannerRow->setSpacing(10);
+    m_bannerSymbol = new QLabel;
+    m_bannerSymbol->setAccessibleName(QString()); // the heading says it
+    bannerRow->addWidget(m_bannerSymbol, 0, Qt::AlignVCenter);
+    auto* bannerTexts = new QVBoxLayout;
+    bannerTexts->setSpacing(2);
+    m_bannerTitle = Style::label(QString(), Style::TextStyle::body, std::nullopt, QFont::DemiBold);
+    bannerTexts->addWidget(m_bannerTitle);
+    m_bannerText = captionLabel(QString());
+    bannerTexts->addWidget(m_bannerText);
+    bannerRow->addLayout(bannerTexts, 1);
+    column->addWidget(banner);
+
+    m_empty = Style::label(tr("No events yet. Add, edit, or export accounts and they'll appear "
+                              "here."),
+                           Style::TextStyle::body, SemanticColor::secondary);
+    m_empty->setWordWrap(true);
+    m_empty->setContentsMargins(0, 8, 0, 8);
+    column->addWidget(m_empty);
+
+    m_model = new TimelineModel(this);
+    m_list = new QListView;
+    m_list->setAccessibleName(tr("Security Timeline"));
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new TimelineDelegate(m_list));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setUniformItemSizes(false);
+    m_list->viewport()->setAutoFillBackground(false);
+    column->addWidget(m_list, 1);
+
+    column->addWidget(captionLabel(tr("Quillet keeps this log on this computer only. Codes and "
+                                      "secrets are never logged.")));
+    column->addStretch(0); // takes the room while the list is hidden
+
+    connect(&m_loading, &QFutureWatcher<SecurityLog::Snapshot>::finished, this,
+            [this] { apply(m_loading.result()); });
+    refresh();
+}
+
+void SecurityTimelineMacView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    load();
+}
+
+void SecurityTimelineMacView::load() {
+    SecurityLog* log = &m_log;
+    m_loading.setFuture(QtConcurrent::run([log] { return log->snapshot(); }));
+}
+
+void SecurityTimelineMacView::apply(const SecurityLog::Snapshot& snapshot) {
+    m_entries = snapshot.entries;
+    m_intact = snapshot.intact;
+    m_loaded = true;
+    m_model->setEntries(m_entries);
+    refresh();
+    emit loaded();
+}
+
+void SecurityTimelineMacView::refresh() {
+    const int side = QFontMetrics(Style::font(Style::TextStyle::title3)).height();
+    m_bannerSymbol->setPixmap(Symbols::pixmap(
+        m_intact ? QStringLiteral("checkmark.seal.fill")
+                 : QStringLiteral("exclamationmark.triangle.fill"),
+        side, Style::color(m_intact ? SemanticColor::green : SemanticColor::orange),
+        devicePixelRatioF()));
+    m_bannerTitle->setText(m_intact ? tr("Timeline integrity verified")
+                                    : tr("Integrity check failed"));
+    m_bannerText->setText(m_intact
+                              ? tr("Every entry is hash-chained — edits or deletions would be "
+                                   "detected.")
+                              : tr("The log doesn't match its hash chain. It may have been "
+                                   "modified outside the app."));
+    const bool empty = m_loaded && m_entries.isEmpty();
+    m_empty->setVisible(empty);
+    m_list->setVisible(!empty);
+}

@@ -1,0 +1,440 @@
+// Writing and restoring encrypted backups from the settings window, checked
+// against an independent reader and writer (tests/intake/backup_tool.py,
+// Python with python3-cryptography). PAM is wrapped (tests/with-pam.sh) for
+// the app lock.
+#include "core/AccountStore.h"
+#include "core/KeychainStore.h"
+#include "core/SecurityLog.h"
+#include "core/Settings.h"
+#include "core/Json.h"
+#include "intake/Backup.h"
+#include "intake/BackupSectionMac.h"
+#include "menubar/GeneralTab.h"
+#include "menubar/SettingsWindow.h"
+#include "platform/UserDefaults.h"
+#include "system/AppLockMac.h"
+#include "system/AppSettings.h"
+#include "tests/support/BackupTool.h"
+#include "tests/support/PasswordPrompt.h"
+#include "tests/support/Screen.h"
+#include "tests/support/Vault.h"
+
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace TestSupport;
+
+namespace {
+
+const QString backupPassword = QStringLiteral("tr0ub4dor & 3");
+
+QPushButton* button(QWidget* in, const QString& text) { return shown<QPushButton>(in, text); }
+
+QByteArray runTool(const QStringList& arguments, const QString& password, int* exitCode) {
+    return runBackupTool(arguments, password, exitCode);
+}
+
+// Each account's id, label and Base64 secret, as the file's JSON gives them.
+QStringList describe(const QJsonArray& accounts) {
+    QStringList out;
+    for (const QJsonValue& value : accounts) {
+        const QJsonObject a = value.toObject();
+        out << a["id"].toString() + " " + a["issuer"].toString() + ":" + a["name"].toString() +
+                   " " + a["secret"].toString();
+    }
+    out.sort();
+    return out;
+}
+QStringList describe(const QList<Account>& accounts) {
+    QStringList out;
+    for (const Account& a : accounts)
+        out << a.id.toString(QUuid::WithoutBraces).toUpper() + " " + a.issuer + ":" + a.name +
+                   " " + QString::fromLatin1(a.secret.toBase64());
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class BackupSettingsTests : public QObject, TestSupport::VaultFixture {
+    Q_OBJECT
+
+    std::unique_ptr<AccountStore> store;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<AppLockMac> lock;
+    SettingsWindow* window = nullptr;
+    BackupSectionMac* section = nullptr;
+    QTemporaryDir files;
+
+    void start(const QList<Account>& accounts) {
+        seedVault(accounts);
+        store = std::make_unique<AccountStore>(*defaults, *log);
+        settings = std::make_unique<AppSettings>(*defaults);
+        lock = std::make_unique<AppLockMac>(*defaults);
+        window = new SettingsWindow(*store, *settings, *lock, *defaults, *log);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        section = window->general()->backup();
+    }
+
+    QList<Account> sample() {
+        Account deleted = makeAccount("Gone", "old", QByteArray(20, 'g'));
+        deleted.deletedAt = QDateTime::currentDateTimeUtc();
+        Account hotp = makeAccount("", "counter", QByteArray(20, 'h'));
+        hotp.type = OTPType::hotp;
+        hotp.counter = 7;
+        return {makeAccount("Acme", "ann@example.com", QByteArray(20, 'a')),
+                makeAccount("Beta", "bob", QByteArray(32, 'b')), hotp, deleted};
+    }
+
+    QStringList events(const QString& type) {
+        log->waitForIdle();
+        QStringList found;
+        for (const AuditEntry& entry : log->snapshot().entries)
+            if (entry.type == type) found << entry.detail;
+        return found;
+    }
+
+    // Types the password (and, on export, its confirmation) into the sheet
+    // and presses its confirm button.
+    void typePassword(const QString& title, const QString& password, bool twice) {
+        QDialog* sheet = dialogTitled(title);
+        QVERIFY(sheet);
+        QTest::keyClicks(shown<QLineEdit>(sheet, "Password"), password);
+        if (twice) QTest::keyClicks(shown<QLineEdit>(sheet, "Confirm password"), password);
+        QVERIFY(!find<QLineEdit>(sheet, "Confirm password") || twice);
+        QPushButton* confirm = button(sheet, twice ? "Export" : "Import");
+        QVERIFY(confirm && confirm->isEnabled());
+        click(confirm);
+    }
+
+    // Answers the file dialog titled `title` with `path`, or cancels it.
+    QString answerFileDialog(const QString& title, const QString& path) {
+        auto* dialog = dialogTitled<QFileDialog>(title);
+        if (!dialog) return QStringLiteral("no dialog");
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString proposed = name->text();
+        if (path.isEmpty()) {
+            dialog->reject();
+        } else {
+            name->setText(path);
+            static_cast<QDialog*>(dialog)->accept();
+        }
+        return proposed;
+    }
+
+    // Exports through the section into `path`; returns the proposed name.
+    QString exportTo(const QString& path, const QString& password = backupPassword) {
+        click(button(section, "Export encrypted backup…"));
+        typePassword("Choose a backup password", password, true);
+        const QString proposed = answerFileDialog("Export encrypted backup", path);
+        if (!QTest::qWaitFor([this] { return !section->isBusy(); }, 10000))
+            return QStringLiteral("still busy");
+        return proposed;
+    }
+
+    // Restores `path` through the section; returns the alert's text.
+    QString restore(const QString& path, const QString& password = backupPassword) {
+        click(button(section, "Import backup…"));
+        answerFileDialog("Import backup", path);
+        typePassword("Enter the backup password", password, false);
+        return alertText();
+    }
+
+    QString alertText() {
+        auto* alert = dialogTitled<QMessageBox>("Backup", 10000);
+        if (!alert) return QStringLiteral("no alert");
+        const QString text = alert->text();
+        answer(alert, "OK");
+        (void)QTest::qWaitFor([alert = QPointer<QMessageBox>(alert)] { return !alert; }, 2000);
+        return text;
+    }
+
+private slots:
+    void initTestCase() {
+        if (!qEnvironmentVariableIsSet("PAM_WRAPPER"))
+            QSKIP("needs PAM wrapped (run through tests/with-pam.sh)");
+        if (!backupToolAvailable())
+            QSKIP("python3-cryptography is not importable");
+    }
+
+    void init() {
+        qputenv("QUILLET_PAM_SERVICE", "quillet-test");
+        openVault();
+    }
+
+    void cleanup() {
+        while (QDialog* dialog = PasswordPrompt::dialog()) dialog->reject();
+        delete window;
+        window = nullptr;
+        store.reset();
+    }
+
+    void theRestoreMessageCountsWhatWasStored() {
+        using Result = AccountStore::ImportResult;
+        const auto message = [](qsizetype inFile, Result result) {
+            return BackupSectionMac::restoredMessage(inFile, result);
+        };
+        QCOMPARE(message(1, {1, 0, {}}), "Imported 1 account.");
+        QCOMPARE(message(0, {0, 0, {}}), "Imported 0 accounts.");
+        QCOMPARE(message(12, {12, 0, {}}), "Imported 12 accounts.");
+        QCOMPARE(message(3, {2, 0, {}}), "Imported 2 accounts. 1 was already in your vault.");
+        QCOMPARE(message(5, {1, 2, QString("Your keyring is locked.")}),
+                 "Imported 1 account. 2 were already in your vault. 2 could not be stored. Your "
+                 "keyring is locked.");
+        // Refused whole: the reason alone, not "7 were already in your vault".
+        QCOMPARE(message(7, {0, 0, QString("Your keyring is locked, so nothing was added.")}),
+                 "Your keyring is locked, so nothing was added.");
+    }
+
+    void aCancelledSheetStartsEmptyNextTime() {
+        start(sample());
+        click(button(section, "Import backup…"));
+        answerFileDialog("Import backup", QString());
+        click(button(section, "Export encrypted backup…"));
+        QDialog* sheet = dialogTitled("Choose a backup password");
+        QTest::keyClicks(shown<QLineEdit>(sheet, "Password"), "typed");
+        click(button(sheet, "Cancel"));
+        QTRY_VERIFY(!section->passwordSheet());
+        click(button(section, "Export encrypted backup…"));
+        sheet = dialogTitled("Choose a backup password");
+        QVERIFY(shown<QLineEdit>(sheet, "Password")->text().isEmpty());
+        QVERIFY(shown<QLineEdit>(sheet, "Confirm password")->text().isEmpty());
+    }
+
+    void theExportHoldsExactlyTheActiveAccounts() {
+        start(sample());
+        QVERIFY(label(section, "Backup"));
+        click(button(section, "Export encrypted backup…"));
+        QDialog* sheet = dialogTitled("Choose a backup password");
+        QVERIFY(sheet);
+        QVERIFY(label(sheet, "Choose a backup password"));
+        auto* first = shown<QLineEdit>(sheet, "Password");
+        auto* second = shown<QLineEdit>(sheet, "Confirm password");
+        QCOMPARE(first->echoMode(), QLineEdit::Password);
+        QCOMPARE(second->echoMode(), QLineEdit::Password);
+        QPushButton* exportButton = button(sheet, "Export");
+        QVERIFY(!exportButton->isEnabled());
+        // The password twice: Export waits until both agree.
+        QTest::keyClicks(first, backupPassword);
+        QVERIFY(!exportButton->isEnabled());
+        QTest::keyClicks(second, backupPassword.left(4));
+        QVERIFY(!exportButton->isEnabled());
+        QVERIFY(absent(sheet, "The passwords don't match.")); // still on its way
+        QTest::keyClicks(second, "x");
+        QVERIFY(!exportButton->isEnabled());
+        QVERIFY(label(sheet, "The passwords don't match."));
+        QTest::keyClick(second, Qt::Key_Return); // the default button is disabled
+        QVERIFY(sheet->isVisible());
+        QTest::keyClick(second, Qt::Key_Backspace);
+        QTest::keyClicks(second, backupPassword.mid(4));
+        QVERIFY(exportButton->isEnabled());
+        QVERIFY(absent(sheet, "The passwords don't match."));
+        QTest::keyClick(second, Qt::Key_Return);
+
+        // Nothing is recorded before the file is saved.
+        auto* dialog = dialogTitled<QFileDialog>("Export encrypted backup");
+        QVERIFY(dialog);
+        QVERIFY(events("backup.exported").isEmpty());
+        const QString path = files.filePath("mine.qvault");
+        QCOMPARE(answerFileDialog("Export encrypted backup", path), "Quillet-backup.qvault");
+        QTRY_VERIFY_WITH_TIMEOUT(!section->isBusy(), 10000);
+        QVERIFY(!dialogTitled<QMessageBox>("Backup", 200)); // success says nothing
+        QCOMPARE(events("backup.exported"), QStringList{""});
+
+        int exitCode = 0;
+        const QByteArray json = runTool({"decrypt", path}, backupPassword, &exitCode);
+        QCOMPARE(exitCode, 0);
+        const QJsonArray accounts = QJsonDocument::fromJson(json).array();
+        QCOMPARE(accounts.size(), 3);
+        QVERIFY(describe(accounts) == describe(store->accounts())); // secrets: not printed
+        QCOMPARE(accounts[2].toObject()["counter"].toInteger(), 7);
+        // Another password does not open it.
+        runTool({"decrypt", path}, "tr0ub4dor & 4", &exitCode);
+        QCOMPARE(exitCode, 1);
+    }
+
+    void aSaveThatIsCancelledOrFailsRecordsNothing() {
+        start(sample());
+        QCOMPARE(exportTo(QString()), "Quillet-backup.qvault");
+        QVERIFY(!dialogTitled<QMessageBox>("Backup", 200));
+        QVERIFY(events("backup.exported").isEmpty());
+
+        // Nothing can be created in /proc, not even by root.
+        exportTo("/proc/quillet-backup.qvault");
+        const QString failure = alertText();
+        QVERIFY2(failure.startsWith("Couldn't save that file ("), qPrintable(failure));
+        QVERIFY(events("backup.exported").isEmpty());
+        QVERIFY(!QFile::exists("/proc/quillet-backup.qvault"));
+
+        // Cancelling the password sheet neither asks where nor records.
+        click(button(section, "Export encrypted backup…"));
+        click(button(dialogTitled("Choose a backup password"), "Cancel"));
+        QVERIFY(!dialogTitled<QFileDialog>("Export encrypted backup", 300));
+        QVERIFY(events("backup.exported").isEmpty());
+    }
+
+    void aBackupWrittenElsewhereRestores() {
+        start({makeAccount("Mine", "me", QByteArray(20, 'm'))});
+        // The independent writer seals two accounts in its own container form.
+        const QString plain = files.filePath("accounts.json");
+        QFile json(plain);
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(R"([{"id":"0F3C1E6A-2B7D-4C1E-9A55-3D2B1C0E9F11","name":"ann","issuer":"Acme",)"
+                   R"("secret":"MTIzNDU2Nzg5MDEyMzQ1Njc4OTA=","digits":8,"period":60},)"
+                   R"({"id":"7A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9","name":"bob","issuer":"",)"
+                   R"("secret":"c2Vjb25kIHNlY3JldCBieXRlcyE=","type":"hotp","counter":3}])");
+        json.close();
+        const QString path = files.filePath("python.qvault");
+        int exitCode = 0;
+        runTool({"encrypt", plain, path}, backupPassword, &exitCode);
+        QCOMPARE(exitCode, 0);
+
+        click(button(section, "Import backup…"));
+        answerFileDialog("Import backup", path);
+        QDialog* sheet = dialogTitled("Enter the backup password");
+        QVERIFY(sheet);
+        QVERIFY(!find<QLineEdit>(sheet, "Confirm password"));
+        QVERIFY(!button(sheet, "Import")->isEnabled());
+        QTest::keyClicks(shown<QLineEdit>(sheet, "Password"), backupPassword);
+        click(button(sheet, "Import"));
+        QCOMPARE(alertText(), QStringLiteral("Imported 2 accounts."));
+        QCOMPARE(labels(store->accounts()), QStringList({"Mine: me", "Acme: ann", "bob"}));
+        const Account& ann = store->accounts()[1];
+        QVERIFY(ann.secret == "12345678901234567890");
+        QCOMPARE(ann.digits, 8);
+        QCOMPARE(ann.period, 60);
+        QCOMPARE(store->accounts()[2].type, OTPType::hotp);
+        QCOMPARE(store->accounts()[2].counter, 3u);
+        QCOMPARE(KeychainStore::loadAll().active.size(), 3);
+        QCOMPARE(events("account.imported"), QStringList{"2 accounts"});
+    }
+
+    void aWrongPasswordChangesNothing() {
+        start(sample());
+        const QString path = files.filePath("wrong.qvault");
+        exportTo(path);
+        const QList<Account> before = store->accounts();
+        QCOMPARE(restore(path, "not it"), QStringLiteral("Wrong password, or the file is "
+                                                        "corrupted."));
+        QCOMPARE(store->accounts(), before);
+        // Not a backup at all.
+        QFile other(files.filePath("notes.txt"));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("just some notes");
+        other.close();
+        QCOMPARE(restore(other.fileName()), QStringLiteral("This isn't a Quillet backup file."));
+        // A file that cannot be read opens no sheet.
+        click(button(section, "Import backup…"));
+        answerFileDialog("Import backup", "/proc/self/mem");
+        QCOMPARE(alertText(), QStringLiteral("Couldn't read that file."));
+        QVERIFY(!dialogTitled("Enter the backup password", 200));
+        // Nor does one far larger than any backup; it is not read whole.
+        QFile huge(files.filePath("huge.qvault"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(16 * 1024 * 1024 + 1));
+        huge.close();
+        click(button(section, "Import backup…"));
+        answerFileDialog("Import backup", huge.fileName());
+        QCOMPARE(alertText(), QStringLiteral("The file “huge.qvault” is larger than 16 MiB."));
+        QVERIFY(!dialogTitled("Enter the backup password", 200));
+    }
+
+    void restoringIntoTheSameVaultSaysWhatWasThere() {
+        start(sample());
+        const QString path = files.filePath("same.qvault");
+        exportTo(path);
+        QCOMPARE(restore(path), QStringLiteral("Imported 0 accounts. 3 were already in your "
+                                               "vault."));
+        QCOMPARE(store->accounts().size(), 3);
+        // One deleted meanwhile comes back from Recently Deleted.
+        store->deleteAccount(store->accounts()[0].id);
+        QCOMPARE(restore(path), QStringLiteral("Imported 1 account. 2 were already in your "
+                                               "vault."));
+        QCOMPARE(store->accounts().size(), 3);
+        QCOMPARE(events("account.restored").size(), 1);
+        // Into an empty vault everything is added.
+        delete window;
+        openVault();
+        start({});
+        QVERIFY(!button(section, "Export encrypted backup…")->isEnabled()); // nothing to export
+        QCOMPARE(restore(path), QStringLiteral("Imported 3 accounts."));
+        QVERIFY(button(section, "Export encrypted backup…")->isEnabled());
+    }
+
+    // The alert counts what the keychain took; the list shows only that.
+    void aRestoreWhoseWritesFailCountsWhatWasStored() {
+        start({makeAccount("Mine", "me", QByteArray(20, 'm'))});
+        const QList<Account> incoming = {makeAccount("Acme", "ann", QByteArray(20, 'a')),
+                                         makeAccount("Beta", "bob", QByteArray(20, 'b')),
+                                         makeAccount("Mine", "me", QByteArray(20, 'm'))};
+        const QString path = files.filePath("partly.qvault");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(Backup::encrypt(incoming, backupPassword));
+        file.close();
+        memory->failWith(Keychain::MemoryBackend::Operation::add, Keychain::ioError,
+                         Json::uuidText(incoming[1].id));
+        const QString text = restore(path);
+        QVERIFY2(text.startsWith("Imported 1 account. 1 was already in your vault. 1 could not "
+                                 "be stored. "),
+                 qPrintable(text));
+        QVERIFY2(text.contains("Your keyring could not store it."), qPrintable(text));
+        QCOMPARE(labels(store->accounts()), QStringList({"Mine: me", "Acme: ann"}));
+        QCOMPARE(KeychainStore::loadAll().active.size(), 2);
+    }
+
+    // Nothing is restored into a keyring that could not be read: the user
+    // hears why, before picking a file.
+    void restoringIntoAnUnreadVaultIsRefused() {
+        memory->failWith(Keychain::MemoryBackend::Operation::open, Keychain::interactionNotAllowed);
+        start({makeAccount("Mine", "me", QByteArray(20, 'm'))});
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
+        QVERIFY(!button(section, "Export encrypted backup…")->isEnabled());
+        click(button(section, "Import backup…"));
+        QCOMPARE(alertText(), "Your keyring is locked, so nothing can be restored into it.");
+        QVERIFY(!dialogTitled<QFileDialog>("Import backup", 200));
+
+        delete window;
+        openVault();
+        memory->failWith(Keychain::MemoryBackend::Operation::copyMatching, Keychain::notAvailable);
+        start({});
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::unreadable);
+        click(button(section, "Import backup…"));
+        QCOMPARE(alertText(), "Quillet could not read your keyring, so nothing can be restored "
+                              "into it. Quillet could not reach your keyring. (Keychain error: "
+                              "-25291)");
+    }
+
+    void exportingWhileLockedAsksFirst() {
+        defaults->setValue(Settings::appLockEnabled.key, true);
+        start(sample());
+        QVERIFY(lock->isLocked());
+        click(button(section, "Export encrypted backup…"));
+        QVERIFY(PasswordPrompt::cancel());
+        QVERIFY(!dialogTitled("Choose a backup password", 300));
+        QVERIFY(lock->isLocked());
+        // The settings window itself is never covered.
+        QVERIFY(window->isVisible() && window->isEnabled());
+
+        click(button(section, "Export encrypted backup…"));
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QVERIFY(dialogTitled("Choose a backup password"));
+        QVERIFY(!lock->isLocked());
+        click(button(dialogTitled("Choose a backup password"), "Cancel"));
+
+        // Open, it asks nothing.
+        click(button(section, "Export encrypted backup…"));
+        QVERIFY(dialogTitled("Choose a backup password"));
+        QVERIFY(!PasswordPrompt::dialog());
+    }
+};
+
+QTEST_MAIN(BackupSettingsTests)
+#include "BackupSettingsTests.moc"
