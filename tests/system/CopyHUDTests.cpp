@@ -27,7 +27,7 @@ class CopyHUDTests : public QObject {
 
     CopyHUD& hud = CopyHUD::shared();
 
-    void waitUntilHidden() { QTRY_VERIFY_WITH_TIMEOUT(!hud.isShowing(), 5000); }
+    void waitUntilHidden() { QTRY_VERIFY_WITH_TIMEOUT(!hud.isShowing(), 10000); }
 
 private slots:
     void init() { waitUntilHidden(); }
