@@ -111,6 +111,11 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
 }
 
 void AccountRow::setAccount(const Account& account) {
+    // The list refreshes every row on every change; an unchanged one is left
+    // alone (the avatar alone takes long enough to matter for a long list).
+    if (m_hasAccount && account == m_account)
+        return;
+    m_hasAccount = true;
     m_account = account;
     m_title->setText(titleText());
     m_subtitle->setText(account.name);
@@ -126,6 +131,10 @@ void AccountRow::setAccount(const Account& account) {
 }
 
 void AccountRow::setNow(const QDateTime& now) {
+    // The list hands every row the clock's time on every refresh; the codes
+    // only change when the time does (setAccount() redraws them otherwise).
+    if (now == m_now)
+        return;
     m_now = now;
     refreshCodes();
 }
@@ -169,6 +178,9 @@ void AccountRow::refreshCopyButton() {
 }
 
 void AccountRow::setCanReorder(bool canReorder) {
+    if (m_handleDrawn && canReorder == m_canReorder)
+        return;
+    m_handleDrawn = true;
     m_canReorder = canReorder;
     // Always laid out, so the columns of all rows line up; invisible when
     // the list cannot be reordered.

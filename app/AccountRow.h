@@ -71,9 +71,11 @@ private:
     }
 
     Account m_account;
+    bool m_hasAccount = false;
     QDateTime m_now;
     bool m_copied = false;
     bool m_canReorder = false;
+    bool m_handleDrawn = false;
     QList<Folder> m_folders;
     AccountRowActions m_actions;
     QPoint m_dragStart;

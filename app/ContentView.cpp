@@ -27,14 +27,47 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QParallelAnimationGroup>
+#include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+// The list's canvas: as tall as all the rows together, while only the rows
+// in view exist as widgets (see ContentView::placeRows).
+class RowsContainer : public QWidget {
+public:
+    using QWidget::QWidget;
+    static constexpr int marginX = 8;
+    static constexpr int marginY = 6;
+
+    std::function<void()> onResized;
+    void setRows(int count, int rowHeight) {
+        if (count == m_count && rowHeight == m_rowHeight)
+            return;
+        m_count = count;
+        m_rowHeight = rowHeight;
+        updateGeometry();
+    }
+    QSize sizeHint() const override { return {0, 2 * marginY + m_count * m_rowHeight}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (onResized)
+            onResized();
+    }
+
+private:
+    int m_count = 0;
+    int m_rowHeight = 0;
+};
 
 namespace {
 
@@ -105,19 +138,19 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_listArea = new QStackedWidget(this);
     m_emptyState = buildEmptyState();
     m_noMatchState = buildNoMatchState();
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    m_rowsContainer = new QWidget(scroll);
+    m_vaultState = buildVaultState();
+    m_scroll = new QScrollArea(this);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_rowsContainer = new RowsContainer(m_scroll);
     m_rowsContainer->setObjectName(QStringLiteral("accountList"));
-    m_rowsLayout = new QVBoxLayout(m_rowsContainer);
-    m_rowsLayout->setContentsMargins(8, 6, 8, 6);
-    m_rowsLayout->setSpacing(0);
-    m_rowsLayout->addStretch();
-    scroll->setWidget(m_rowsContainer);
-    m_listPage = scroll;
+    m_rowsContainer->onResized = [this] { placeRows(); };
+    m_scroll->setWidget(m_rowsContainer);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &ContentView::placeRows);
+    m_listPage = m_scroll;
     m_listArea->addWidget(m_emptyState);
     m_listArea->addWidget(m_noMatchState);
+    m_listArea->addWidget(m_vaultState);
     m_listArea->addWidget(m_listPage);
     column->addWidget(m_listArea, 1);
 
@@ -133,7 +166,17 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     red.setAlphaF(0.08);
     errorPalette.setColor(QPalette::Window, red);
     m_errorLine->setPalette(errorPalette);
+    m_errorLine->setWordWrap(true);
     column->addWidget(m_errorLine);
+
+    m_unreadableLine = new QLabel(this);
+    m_unreadableLine->setObjectName(QStringLiteral("unreadableLine"));
+    m_unreadableLine->setTextFormat(Qt::PlainText);
+    m_unreadableLine->setFont(Style::font(Style::TextStyle::caption));
+    m_unreadableLine->setContentsMargins(12, 6, 12, 6);
+    m_unreadableLine->setWordWrap(true);
+    Style::setTextColor(m_unreadableLine, Style::color(Style::SemanticColor::orange));
+    column->addWidget(m_unreadableLine);
 
     // The notice fades as a whole (its host, which draws the capsule and the
     // shadow in the room it leaves around the text).
@@ -163,7 +206,14 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
 
     connect(&m_store, &AccountStore::accountsChanged, this, &ContentView::refresh);
     connect(&m_store, &AccountStore::foldersChanged, this, &ContentView::refresh);
-    connect(&m_store, &AccountStore::lastErrorChanged, this, &ContentView::refresh);
+    connect(&m_store, &AccountStore::vaultStateChanged, this, &ContentView::refresh);
+    connect(&m_store, &AccountStore::lastErrorChanged, this, [this] {
+        // A failure that is not the user's action under way speaks for itself.
+        if (!m_acting)
+            m_failure.reset();
+        refreshErrorLine();
+        refreshVaultState();
+    });
     connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
         if (key == Settings::accountSortOrder.key)
             refresh();
@@ -239,29 +289,62 @@ QWidget* ContentView::buildHeader() {
     return header;
 }
 
+// A page of the list area that says why no account is listed: a symbol, a
+// title and a message, centred, with room for buttons below (before the
+// closing stretch the caller adds).
+ContentView::StatePage ContentView::makeStatePage(const QString& title, const QString& message) {
+    StatePage state;
+    state.page = new QWidget(this);
+    state.column = new QVBoxLayout(state.page);
+    state.column->setSpacing(12);
+    state.column->addStretch(1);
+    state.column->addWidget(symbolLabel(QStringLiteral("lock.shield"), 48,
+                                        Style::color(Style::SemanticColor::secondary), state.page));
+    state.title = Style::label(title, Style::TextStyle::title3);
+    state.title->setAlignment(Qt::AlignCenter);
+    state.title->setWordWrap(true);
+    state.column->addWidget(state.title);
+    state.message =
+        Style::label(message, Style::TextStyle::callout, Style::SemanticColor::secondary);
+    state.message->setAlignment(Qt::AlignCenter);
+    state.message->setWordWrap(true);
+    state.message->setContentsMargins(40, 0, 40, 0);
+    state.column->addWidget(state.message);
+    return state;
+}
+
 QWidget* ContentView::buildEmptyState() {
-    auto* page = new QWidget(this);
-    auto* column = new QVBoxLayout(page);
-    column->setSpacing(12);
-    column->addStretch(1);
-    column->addWidget(symbolLabel(QStringLiteral("lock.shield"), 48,
-                                  Style::color(Style::SemanticColor::secondary), page));
-    auto* title = Style::label(tr("No accounts yet"), Style::TextStyle::title3);
-    title->setAlignment(Qt::AlignCenter);
-    column->addWidget(title);
-    auto* message = Style::label(
-        tr("Click Add to import a QR code, paste a setup link, or enter a key by hand."),
-        Style::TextStyle::callout, Style::SemanticColor::secondary);
-    message->setAlignment(Qt::AlignCenter);
-    message->setWordWrap(true);
-    message->setContentsMargins(40, 0, 40, 0);
-    column->addWidget(message);
-    m_emptyAdd = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add account"), page);
+    const StatePage state = makeStatePage(
+        tr("No accounts yet"),
+        tr("Click Add to import a QR code, paste a setup link, or enter a key by hand."));
+    m_emptyAdd = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add account"), state.page);
     m_emptyAdd->setDefault(true); // the prominent look of a primary button
     connect(m_emptyAdd, &QPushButton::clicked, this, &ContentView::showAddSheet);
-    column->addWidget(m_emptyAdd, 0, Qt::AlignHCenter);
-    column->addStretch(1);
-    return page;
+    state.column->addWidget(m_emptyAdd, 0, Qt::AlignHCenter);
+    state.column->addStretch(1);
+    return state.page;
+}
+
+// Why no accounts are shown while the vault could not be read: never the
+// empty state, which would tell the user they have no accounts.
+QWidget* ContentView::buildVaultState() {
+    const StatePage state = makeStatePage(QString(), QString());
+    m_vaultTitle = state.title;
+    m_vaultTitle->setObjectName(QStringLiteral("vaultTitle"));
+    m_vaultMessage = state.message;
+    m_vaultMessage->setObjectName(QStringLiteral("vaultMessage"));
+    auto* busy = new QProgressBar(state.page);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setFixedSize(120, 8);
+    busy->setAccessibleName(tr("Opening your keyring…"));
+    m_vaultBusy = busy;
+    state.column->addWidget(m_vaultBusy, 0, Qt::AlignHCenter);
+    m_tryAgain = new QPushButton(tr("Try Again"), state.page);
+    connect(m_tryAgain, &QPushButton::clicked, this, [this] { m_store.tryAgain(); });
+    state.column->addWidget(m_tryAgain, 0, Qt::AlignHCenter);
+    state.column->addStretch(1);
+    return state.page;
 }
 
 QWidget* ContentView::buildNoMatchState() {
@@ -391,17 +474,75 @@ void ContentView::refreshHeader() {
         action->setIconVisibleInMenu(true);
 }
 
+void ContentView::refreshVaultState() {
+    switch (m_store.vaultState()) {
+    case AccountStore::VaultState::open:
+        return;
+    case AccountStore::VaultState::opening:
+        m_vaultTitle->setText(tr("Opening your keyring…"));
+        m_vaultMessage->setText(QString());
+        break;
+    case AccountStore::VaultState::locked:
+        m_vaultTitle->setText(tr("Your keyring is locked."));
+        m_vaultMessage->setText(
+            tr("Quillet shows your accounts once it is unlocked. Try Again asks your keyring to "
+               "unlock."));
+        break;
+    case AccountStore::VaultState::unreadable:
+        m_vaultTitle->setText(tr("Quillet could not read your keyring."));
+        m_vaultMessage->setText(m_store.failureReason());
+        break;
+    }
+    const bool opening = m_store.vaultState() == AccountStore::VaultState::opening;
+    m_vaultMessage->setVisible(!m_vaultMessage->text().isEmpty());
+    m_vaultBusy->setVisible(opening);
+    m_tryAgain->setVisible(!opening);
+}
+
+void ContentView::refreshErrorLine() {
+    const std::optional<QString>& error = m_store.lastError();
+    // While the vault page says what is wrong, the line would only repeat it.
+    const bool shown = error && m_store.vaultState() == AccountStore::VaultState::open;
+    m_errorLine->setVisible(shown);
+    m_errorLine->setText(!shown      ? QString()
+                         : m_failure ? *m_failure + QLatin1Char(' ') + m_store.failureReason()
+                                     : m_store.failureReason());
+    const int unreadable =
+        m_store.vaultState() == AccountStore::VaultState::open ? m_store.unreadableItemCount() : 0;
+    m_unreadableLine->setVisible(unreadable > 0);
+    m_unreadableLine->setText(
+        unreadable == 1
+            ? tr("1 account item in your keyring could not be read. Quillet leaves it as it is.")
+            : tr("%1 account items in your keyring could not be read. Quillet leaves them as they "
+                 "are.")
+                  .arg(unreadable));
+}
+
+void ContentView::reportFailure(const QString& what) {
+    m_failure = what;
+    refreshErrorLine();
+}
+
+void ContentView::act(const std::function<bool()>& operation, const QString& what) {
+    const quint64 failures = m_store.failureCount();
+    m_acting = true;
+    operation();
+    m_acting = false;
+    if (m_store.failureCount() != failures)
+        reportFailure(what);
+}
+
 void ContentView::refresh() {
     refreshHeader();
     const bool hasSearch = !m_search->text().isEmpty();
     m_clearSearch->setVisible(hasSearch);
-
-    const std::optional<QString>& error = m_store.lastError();
-    m_errorLine->setVisible(error.has_value());
-    m_errorLine->setText(error.value_or(QString()));
+    refreshErrorLine();
+    refreshVaultState();
 
     const QList<Account> visible = visibleAccounts();
-    if (m_store.accounts().isEmpty()) {
+    if (m_store.vaultState() != AccountStore::VaultState::open) {
+        m_listArea->setCurrentWidget(m_vaultState);
+    } else if (m_store.accounts().isEmpty()) {
         m_listArea->setCurrentWidget(m_emptyState);
     } else if (visible.isEmpty()) {
         m_listArea->setCurrentWidget(m_noMatchState);
@@ -412,55 +553,120 @@ void ContentView::refresh() {
         m_listArea->setCurrentWidget(m_listPage);
     }
 
-    // Rows are kept per account and only rearranged, so a refresh does not
-    // rebuild every widget.
+    m_visible = visible;
+    m_rowsContainer->setRows(int(visible.size()), rowHeight());
+    placeRows();
+}
+
+int ContentView::rowHeight() {
+    // Every row is as tall as the tallest kind (with a subtitle), so that a
+    // row's place follows from its index alone.
+    if (m_rowHeight == 0) {
+        // In the list, hidden, so that it is styled like the rows it stands for.
+        AccountRow probe(m_rowsContainer);
+        probe.hide();
+        probe.ensurePolished();
+        Account account;
+        account.issuer = QStringLiteral("Issuer");
+        account.name = QStringLiteral("name");
+        probe.setAccount(account);
+        probe.setNow(m_clock.now());
+        m_rowHeight = probe.sizeHint().height();
+    }
+    return m_rowHeight;
+}
+
+// Rows exist only for the accounts in view (and a few beyond each edge): a
+// list of thousands is as quick to show, refresh and tick as a short one.
+// Rows scrolled away are kept for reuse.
+void ContentView::placeRows() {
+    const int height = rowHeight();
+    const int viewport = m_scroll->viewport()->height();
+    const qsizetype count = m_visible.size();
+    // The scroll bar takes a shorter list into account only once the list
+    // is laid out again; the rows in view must be right at once.
+    const int content = int(count) * height + 2 * RowsContainer::marginY;
+    const int top = std::clamp(m_scroll->verticalScrollBar()->value(), 0,
+                               std::max(0, content - viewport)) -
+                    RowsContainer::marginY;
+    const qsizetype first = std::clamp<qsizetype>(top / height - 2, 0, count);
+    const qsizetype last = std::clamp<qsizetype>((top + viewport) / height + 3, first, count);
+    const int width = m_rowsContainer->width() - 2 * RowsContainer::marginX;
+
     QHash<QUuid, AccountRow*> kept;
     QList<AccountRow*> ordered;
+    QList<AccountRow*> spare;
+    QHash<QUuid, AccountRow*> previous = m_rows;
+    for (qsizetype i = first; i < last; ++i)
+        previous.remove(m_visible[i].id);
+    for (AccountRow* row : std::as_const(previous))
+        spare.append(row);
     const bool reorderable = canReorder();
-    for (const Account& account : visible) {
-        AccountRow* row = m_rows.take(account.id);
-        if (!row) {
-            row = new AccountRow(m_rowsContainer);
-            connect(row, &AccountRow::dragStarted, this, &ContentView::startDrag);
-        }
-        const QUuid id = account.id;
-        const auto current = [this, id]() -> std::optional<Account> {
-            for (const Account& a : m_store.accounts())
-                if (a.id == id)
-                    return a;
-            return std::nullopt;
-        };
-        row->setActions({
-            [this, current] { if (auto a = current()) copy(*a); },
-            [this, current] { if (auto a = current()) deleteAccount(*a); },
-            [this, current] { if (auto a = current()) m_store.advanceCounter(*a); },
-            [this, id] { m_store.toggleFavorite(id); },
-            [this, current] { if (auto a = current()) edit(*a); },
-            [this, id](std::optional<QUuid> folder) { m_store.setFolder(folder, id); },
-            [this, current] { if (auto a = current()) showQR(*a); },
-        });
+    const QDateTime now = m_clock.now();
+    for (qsizetype i = first; i < last; ++i) {
+        const Account& account = m_visible[i];
+        AccountRow* row = m_rows.value(account.id);
+        if (!row)
+            row = spare.isEmpty() ? makeRow() : spare.takeLast();
         row->setAccount(account);
         row->setFolders(m_store.folders());
         row->setCanReorder(reorderable);
         row->setCopied(m_copiedAccountID == account.id);
-        row->setNow(m_clock.now());
+        row->setNow(now);
+        row->setAlternate(i % 2 == 1);
+        row->setGeometry(RowsContainer::marginX, RowsContainer::marginY + int(i) * height, width,
+                         height);
+        row->show();
         kept.insert(account.id, row);
         ordered.append(row);
     }
-    for (AccountRow* gone : std::as_const(m_rows))
-        gone->deleteLater();
+    // A few spare rows stay for scrolling; the others go.
+    for (qsizetype i = 0; i < spare.size(); ++i) {
+        spare[i]->hide();
+        if (i >= maxSpareRows)
+            spare[i]->deleteLater();
+        else
+            kept.insert(QUuid::createUuid(), spare[i]);
+    }
     m_rows = kept;
-    if (ordered != m_orderedRows) {
-        for (AccountRow* row : std::as_const(m_orderedRows))
-            m_rowsLayout->removeWidget(row);
-        for (qsizetype i = 0; i < ordered.size(); ++i)
-            m_rowsLayout->insertWidget(int(i), ordered[i]);
-    }
-    for (qsizetype i = 0; i < ordered.size(); ++i) {
-        ordered[i]->setAlternate(i % 2 == 1);
-        ordered[i]->show();
-    }
     m_orderedRows = ordered;
+}
+
+AccountRow* ContentView::makeRow() {
+    auto* row = new AccountRow(m_rowsContainer);
+    connect(row, &AccountRow::dragStarted, this, &ContentView::startDrag);
+    // A row stands for whichever account it shows; what it does is looked
+    // up in the store when the user does it.
+    const auto current = [this, row]() -> std::optional<Account> {
+        const QUuid id = row->account().id;
+        for (const Account& a : m_store.accounts())
+            if (a.id == id)
+                return a;
+        return std::nullopt;
+    };
+    row->setActions({
+        [this, current] { if (auto a = current()) copy(*a); },
+        [this, current] { if (auto a = current()) deleteAccount(*a); },
+        [this, current] {
+            if (auto a = current())
+                act([&] { return m_store.advanceCounter(*a); },
+                    tr("The next code of “%1” was not saved.").arg(a->displayLabel()));
+        },
+        [this, current] {
+            if (auto a = current())
+                act([&] { return m_store.toggleFavorite(a->id); },
+                    (a->isFavorite ? tr("“%1” was not unpinned.") : tr("“%1” was not pinned."))
+                        .arg(a->displayLabel()));
+        },
+        [this, current] { if (auto a = current()) edit(*a); },
+        [this, current](std::optional<QUuid> folder) {
+            if (auto a = current())
+                act([&] { return m_store.setFolder(folder, a->id); },
+                    tr("“%1” was not moved to another folder.").arg(a->displayLabel()));
+        },
+        [this, current] { if (auto a = current()) showQR(*a); },
+    });
+    return row;
 }
 
 void ContentView::tick() {
@@ -493,8 +699,11 @@ void ContentView::copy(const Account& account) {
 
 void ContentView::deleteAccount(const Account& account) {
     const QString label = account.displayLabel();
-    m_store.deleteAccount(account.id);
-    showNotice(tr("Moved “%1” to Recently Deleted").arg(label));
+    bool moved = false;
+    act([&] { return moved = m_store.deleteAccount(account.id); },
+        tr("“%1” was not moved to Recently Deleted.").arg(label));
+    if (moved)
+        showNotice(tr("Moved “%1” to Recently Deleted").arg(label));
 }
 
 void ContentView::showNotice(const QString& text) {
@@ -524,15 +733,22 @@ void ContentView::move(const QList<int>& fromOffsets, int toOffset) {
     destination = std::clamp(destination, 0, int(accounts.size()));
     for (qsizetype i = 0; i < moving.size(); ++i)
         accounts.insert(destination + i, moving[i]);
-    m_store.setAccounts(accounts);
-    m_store.saveOrder();
+    QList<QUuid> ids;
+    for (const Account& account : std::as_const(accounts))
+        ids.append(account.id);
+    act([&] { return m_store.setOrder(ids); }, tr("The new order was not saved."));
 }
 
 void ContentView::edit(const Account& account) {
     if (m_sheet)
         return; // one sheet at a time, as a sheet covers its window
     m_sheet = new EditAccountSheet(
-        m_store, account, [this](const Account& edited) { m_store.update(edited); }, window());
+        m_store, account,
+        [this](const Account& edited) {
+            act([&] { return m_store.update(edited); },
+                tr("Your changes to “%1” were not saved.").arg(edited.displayLabel()));
+        },
+        window());
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_sheet->open();
 }
@@ -540,8 +756,15 @@ void ContentView::edit(const Account& account) {
 void ContentView::showAddSheet() {
     if (m_sheet)
         return;
+    // The sheet stays open until the accounts are stored, and shows why
+    // when they could not be.
     auto* sheet = new AddAccountSheet(
-        [this](const QList<Account>& accounts) { m_store.importAccounts(accounts); }, window());
+        [this](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
+            m_store.importAccounts(accounts, [reply](const AccountStore::ImportResult& result) {
+                reply(result.error);
+            });
+        },
+        window());
     // An import that left links out says how many, once the sheet is gone.
     connect(sheet, &AddAccountSheet::linksUnreadable, this, [this](int count) {
         showNotice(count == 1 ? tr("1 link could not be read and was not imported.")
@@ -642,13 +865,9 @@ void ContentView::startDrag(const QUuid& id) {
 }
 
 int ContentView::dropIndexAt(const QPoint& position) const {
-    const QPoint inList = m_rowsContainer->mapFrom(this, position);
-    for (qsizetype i = 0; i < m_orderedRows.size(); ++i) {
-        const QRect geometry = m_orderedRows[i]->geometry();
-        if (inList.y() < geometry.center().y())
-            return int(i);
-    }
-    return int(m_orderedRows.size());
+    const int y = m_rowsContainer->mapFrom(this, position).y() - RowsContainer::marginY;
+    const int height = std::max(m_rowHeight, 1);
+    return int(std::clamp<qsizetype>((y + height / 2) / height, 0, m_visible.size()));
 }
 
 void ContentView::dragEnterEvent(QDragEnterEvent* event) {

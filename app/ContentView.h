@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 class AccountRow;
@@ -13,6 +14,8 @@ class QDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
+class RowsContainer;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
@@ -20,8 +23,9 @@ class TickingClock;
 class UserDefaults;
 
 // The main window's content: the header with the folder filter, search and
-// Add, then the accounts (or the empty or no-match state), the error line at
-// the bottom, and the notice after a deletion. It owns no account data: every
+// Add, then the accounts (or the empty or no-match state, or why the vault
+// is not shown: opening, locked or unreadable), the error line at the
+// bottom, and the notice after a deletion. It owns no account data: every
 // refresh derives what it shows from the store and the clock.
 class ContentView : public QWidget {
     Q_OBJECT
@@ -29,6 +33,8 @@ class ContentView : public QWidget {
 public:
     static constexpr int copiedMarkMs = 1500;
     static constexpr int deletedToastMs = 2400;
+    // Rows scrolled out of view that are kept for reuse.
+    static constexpr int maxSpareRows = 8;
 
     ContentView(AccountStore& store, TickingClock& clock, UserDefaults& defaults,
                 QWidget* parent = nullptr);
@@ -54,7 +60,8 @@ public:
     // import left out.
     std::optional<QString> deletedToast() const { return m_deletedToast; }
 
-    // The rows on screen, in order (what the user sees).
+    // The rows on screen, in order (what the user sees): only the accounts in
+    // view, and a few beyond each edge, have a row.
     QList<AccountRow*> rows() const;
     // The sheets over the window, one at a time: adding accounts, and an
     // account's QR code.
@@ -75,10 +82,28 @@ protected:
 
 private:
     QWidget* buildHeader();
+    struct StatePage {
+        QWidget* page;
+        QVBoxLayout* column;
+        QLabel* title;
+        QLabel* message;
+    };
+    StatePage makeStatePage(const QString& title, const QString& message);
     QWidget* buildEmptyState();
     QWidget* buildNoMatchState();
+    QWidget* buildVaultState();
     void refresh();
+    void placeRows();
+    int rowHeight();
+    AccountRow* makeRow();
     void refreshHeader();
+    void refreshVaultState();
+    void refreshErrorLine();
+    // Shows why an action of the user was not stored, with the store's reason.
+    void reportFailure(const QString& what);
+    // Runs a store operation for the user; `what` says what was not stored
+    // when it fails.
+    void act(const std::function<bool()>& operation, const QString& what);
     void tick();
     // Shows the notice, hidden again after a while unless a newer one came.
     void showNotice(const QString& text);
@@ -100,6 +125,9 @@ private:
     int m_copiedMs = copiedMarkMs;
     int m_toastMs = deletedToastMs;
     QPointer<QDialog> m_sheet; // the sheet over the window, if any
+    // What the user did that was not stored, while lastError stands for it.
+    std::optional<QString> m_failure;
+    bool m_acting = false;
 
     QToolButton* m_folderMenu;
     QLineEdit* m_search;
@@ -109,14 +137,23 @@ private:
     QStackedWidget* m_listArea;
     QWidget* m_emptyState;
     QWidget* m_noMatchState;
+    QWidget* m_vaultState;
+    QLabel* m_vaultTitle;
+    QLabel* m_vaultMessage;
+    QWidget* m_vaultBusy;
+    QPushButton* m_tryAgain;
     QLabel* m_noMatchMessage;
     QPushButton* m_clearSearchLink;
     QWidget* m_listPage;
-    QWidget* m_rowsContainer;
-    QVBoxLayout* m_rowsLayout;
-    QHash<QUuid, AccountRow*> m_rows;
+    QScrollArea* m_scroll;
+    RowsContainer* m_rowsContainer;
+    // The accounts listed, in order; rows exist for those in view.
+    QList<Account> m_visible;
+    int m_rowHeight = 0;
+    QHash<QUuid, AccountRow*> m_rows; // by account, and spare ones by a random key
     QList<AccountRow*> m_orderedRows;
     QLabel* m_errorLine;
+    QLabel* m_unreadableLine;
     QWidget* m_toastHost;
     QLabel* m_toast;
 };

@@ -223,8 +223,11 @@ void EditAccountSheet::fillFolders() {
 void EditAccountSheet::createFolder() {
     // The store trims the name and hands back an existing folder whose name
     // differs only in case.
-    const Folder folder = m_store.addFolder(m_newFolderName->text(), QStringLiteral("folder"));
-    m_folderID = folder.id;
+    // A name over the size limit makes none; the main window says why.
+    const auto folder = m_store.addFolder(m_newFolderName->text(), QStringLiteral("folder"));
+    if (!folder)
+        return;
+    m_folderID = folder->id;
     fillFolders();
     m_newFolderName->clear();
 }

@@ -4,6 +4,7 @@
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
+#include "core/CredentialIdentitySync.h"
 #include "core/Settings.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
@@ -25,7 +26,12 @@
 QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent)
     : QObject(parent), m_defaults(defaults) {
     m_delegate = std::make_unique<AppDelegate>(defaults);
-    m_store = std::make_unique<AccountStore>(defaults, log);
+    // The window comes up at once: the keyring is opened (through its own
+    // prompt, when locked) and read off the GUI thread, and the clock's
+    // stored state is read with it.
+    CorrectedClock::loadOnlyWhenNeeded();
+    m_store = std::make_unique<AccountStore>(defaults, log, std::function<QDateTime()>(), nullptr,
+                                             AccountStore::Opening::inBackground);
     m_clock = std::make_unique<TickingClock>();
     m_appSettings = std::make_unique<AppSettings>(defaults);
     m_appLock = std::make_unique<AppLockMac>(defaults);
@@ -36,11 +42,29 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
 
     connect(m_delegate.get(), &AppDelegate::openMainWindowRequested, this,
             &QuilletApp::openMainWindow);
+    connect(m_store.get(), &AccountStore::vaultStateChanged, this, [this] {
+        // For the start-up benchmark: when the vault has been read.
+        static bool reported = false;
+        if (!reported && m_store->vaultState() != AccountStore::VaultState::opening &&
+            qEnvironmentVariableIsSet("QUILLET_STARTUP_REPORT")) {
+            reported = true;
+            std::fprintf(stderr, "quillet: vault read at %lld\n",
+                         QDateTime::currentMSecsSinceEpoch());
+        }
+        if (m_syncWhenOpen && m_store->vaultState() != AccountStore::VaultState::opening) {
+            m_syncWhenOpen = false;
+            CorrectedClock::sync(false);
+        }
+        if (m_syncIdentitiesWhenOpen && m_store->vaultState() == AccountStore::VaultState::open)
+            syncCredentialIdentities();
+    });
     // Picks up what the credential provider or another computer changed.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
         if (s == Qt::ApplicationActive)
             m_store->applicationBecameActive();
     });
+    m_accountCount = m_store->accounts().size();
+    connect(m_store.get(), &AccountStore::accountsChanged, this, &QuilletApp::accountsChanged);
 }
 
 QuilletApp::~QuilletApp() {
@@ -60,6 +84,7 @@ void QuilletApp::start() {
     connect(m_tray, &TrayHost::settingsRequested, this, &QuilletApp::openSettings);
     connect(m_tray, &TrayHost::quitRequested, qApp, &QApplication::quit);
     connect(m_tray, &TrayHost::appeared, this, &QuilletApp::sceneAppeared);
+    connect(m_tray, &TrayHost::appeared, this, &QuilletApp::syncCredentialIdentities);
 
     // Without a tray the main window is the only way in: it opens, and the
     // tray-only policy leaves it open.
@@ -79,6 +104,8 @@ void QuilletApp::openMainWindow() {
     if (!m_mainWindow) {
         m_mainWindow = new MainWindow(*m_store, *m_clock, m_defaults, *m_updater, *m_appLock);
         connect(m_mainWindow, &MainWindow::appeared, this, &QuilletApp::sceneAppeared);
+        connect(m_mainWindow, &MainWindow::appeared, this,
+                &QuilletApp::syncCredentialIdentities);
         connect(m_mainWindow, &MainWindow::settingsRequested, this, &QuilletApp::openSettings);
         connect(m_mainWindow, &MainWindow::quitRequested, qApp, &QApplication::quit);
     }
@@ -117,4 +144,33 @@ void QuilletApp::reopen() {
     }
 }
 
-void QuilletApp::sceneAppeared() { CorrectedClock::sync(false); }
+void QuilletApp::sceneAppeared() {
+    // A measurement stores the clock's state in the keyring: not before the
+    // keyring is open, which may still be waiting for the user.
+    if (m_store->vaultState() == AccountStore::VaultState::opening) {
+        m_syncWhenOpen = true;
+        return;
+    }
+    CorrectedClock::sync(false);
+}
+
+void QuilletApp::syncCredentialIdentities() {
+    // Until the vault has been read, the store's empty list is no vault:
+    // registering it would take every identity away.
+    if (m_store->vaultState() != AccountStore::VaultState::open) {
+        m_syncIdentitiesWhenOpen = true;
+        return;
+    }
+    m_syncIdentitiesWhenOpen = false;
+    CredentialIdentityStore& identities = CredentialIdentityStore::shared();
+    CredentialIdentitySync::schedule(identities.state(), m_store->accounts(), identities);
+}
+
+void QuilletApp::accountsChanged() {
+    const qsizetype count = m_store->accounts().size();
+    if (count == m_accountCount)
+        return;
+    m_accountCount = count;
+    if (m_mainWindow)
+        syncCredentialIdentities();
+}

@@ -52,6 +52,11 @@ private:
     // Every window that comes on screen asks for a clock measurement; the
     // clock lets at most one through every two minutes.
     void sceneAppeared();
+    // The main window and the tray panel re-register the AutoFill identities
+    // when they appear, and so does a change in the number of accounts while
+    // the main window is open. The work runs on a background thread.
+    void syncCredentialIdentities();
+    void accountsChanged();
 
     UserDefaults& m_defaults;
     std::unique_ptr<AppDelegate> m_delegate;
@@ -65,4 +70,7 @@ private:
     TrayHost* m_tray = nullptr;
     QPointer<MainWindow> m_mainWindow;
     QPointer<SettingsWindow> m_settings;
+    bool m_syncWhenOpen = false;          // a clock measurement, once the keyring is open
+    bool m_syncIdentitiesWhenOpen = false; // the AutoFill identities, once the vault is read
+    qsizetype m_accountCount = 0;
 };

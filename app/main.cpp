@@ -1,5 +1,7 @@
 // Quillet: two-factor codes in the desktop's tray.
 #include "app/QuilletApp.h"
+#include "core/AccountStore.h"
+#include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
 #include "platform/UserDefaults.h"
 #include "system/CodesBusAdaptor.h"
@@ -64,8 +66,11 @@ int main(int argc, char** argv) {
                            QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportAdaptors);
     app.start();
     const int status = application.exec();
-    // Events recorded just before quitting still reach the timeline.
+    // Accounts being stored when the user quit are stored and recorded, and
+    // events recorded just before quitting still reach the timeline.
+    app.store().finish();
     SecurityLog::shared().waitForIdle();
+    CredentialIdentitySync::waitForIdle();
     return status;
 }
 

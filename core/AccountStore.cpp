@@ -1,25 +1,33 @@
 #include "core/AccountStore.h"
 
 #include "core/CorrectedClock.h"
-#include "core/KeychainStore.h"
+#include "core/Limits.h"
 #include "core/SecurityLog.h"
+#include "core/SerialQueue.h"
 #include "core/Settings.h"
 #include "core/Text.h"
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSet>
 
-// Marks the extent of one operation, so that its steps report together.
+using KeychainStore::KeychainError;
+
+// Marks the extent of one operation, so that its steps report together and
+// its changes are announced once, when it ends.
 class AccountStore::Operation {
 public:
     explicit Operation(AccountStore& store) : m_store(store) {
         if (m_store.m_operationDepth++ == 0)
             m_store.m_operationFailed = false;
     }
-    ~Operation() { --m_store.m_operationDepth; }
+    ~Operation() {
+        if (--m_store.m_operationDepth == 0)
+            m_store.emitChanges();
+    }
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
 
@@ -27,51 +35,150 @@ private:
     AccountStore& m_store;
 };
 
+// What one read of the keychain found.
+struct AccountStore::Loaded {
+    std::optional<KeychainStore::Vault> vault;
+    std::optional<KeychainError> error;
+    std::optional<FolderCatalog> catalog;
+};
+
+// The accounts an import will write: new ones and Recently Deleted entries
+// coming back, in the order accepted.
+struct AccountStore::ImportPlan {
+    QList<Account> accounts;
+    QList<bool> restored;
+};
+
+namespace {
+
+// The identity of the merge: secret, name and issuer, with canonically
+// equivalent texts made equal.
+struct Identity {
+    QByteArray secret;
+    QString name;
+    QString issuer;
+    friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+size_t qHash(const Identity& identity, size_t seed = 0) {
+    return qHashMulti(seed, identity.secret, identity.name, identity.issuer);
+}
+
+Identity identityOf(const Account& account) {
+    return {account.secret, account.name.normalized(QString::NormalizationForm_C),
+            account.issuer.normalized(QString::NormalizationForm_C)};
+}
+
+} // namespace
+
 AccountStore::AccountStore(UserDefaults& defaults, SecurityLog& log,
-                           std::function<QDateTime()> clock, QObject* parent)
-    : QObject(parent), m_defaults(defaults), m_log(log), m_now(std::move(clock)) {
+                           std::function<QDateTime()> clock, QObject* parent, Opening opening)
+    : QObject(parent), m_defaults(defaults), m_log(log), m_now(std::move(clock)),
+      m_queue(std::make_unique<SerialQueue>()) {
     m_reloadTimer.setSingleShot(true);
     m_reloadTimer.setInterval(reloadDelayMs);
-    connect(&m_reloadTimer, &QTimer::timeout, this, &AccountStore::reload);
+    connect(&m_reloadTimer, &QTimer::timeout, this, &AccountStore::reloadInBackground);
     m_widgetTimer.setSingleShot(true);
     m_widgetTimer.setInterval(widgetRefreshDelayMs);
     connect(&m_widgetTimer, &QTimer::timeout, this, [] { Widgets::reloadAll(); });
     loadUsage();
-    reload();
+    startLoad(true);
+    if (opening == Opening::now)
+        waitForPendingWork();
 }
+
+AccountStore::~AccountStore() { finish(); }
 
 // MARK: - Published values
 
+void AccountStore::emitChanges() {
+    const unsigned changes = std::exchange(m_changes, 0);
+    if (changes & accountsChange)
+        emit accountsChanged();
+    if (changes & deletedChange)
+        emit deletedAccountsChanged();
+    if (changes & foldersChange)
+        emit foldersChanged();
+    if (changes & stateChange)
+        emit vaultStateChanged();
+    if (changes & lastErrorChange)
+        emit lastErrorChanged();
+}
+
 void AccountStore::setAccounts(const QList<Account>& accounts) {
+    Operation operation(*this);
     m_accounts = accounts;
-    emit accountsChanged();
+    changed(accountsChange);
 }
 
 void AccountStore::setDeletedAccounts(const QList<Account>& accounts) {
+    Operation operation(*this);
     m_deletedAccounts = accounts;
-    emit deletedAccountsChanged();
+    changed(deletedChange);
 }
 
 void AccountStore::setFolders(const QList<Folder>& folders) {
+    Operation operation(*this);
     m_folders = folders;
-    emit foldersChanged();
+    changed(foldersChange);
 }
 
 void AccountStore::setLastError(const std::optional<QString>& error) {
+    publishError(error, error.value_or(QString()));
+}
+
+void AccountStore::publishError(const std::optional<QString>& error, const QString& reason) {
+    Operation operation(*this);
+    if (error == m_lastError && reason == m_failureReason)
+        return;
     m_lastError = error;
-    emit lastErrorChanged();
+    m_failureReason = reason;
+    changed(lastErrorChange);
+}
+
+void AccountStore::setVaultState(VaultState state) {
+    if (state == m_vaultState)
+        return;
+    m_vaultState = state;
+    changed(stateChange);
 }
 
 void AccountStore::succeeded() {
     if (!m_operationFailed)
-        setLastError(std::nullopt);
+        publishError(std::nullopt, QString());
 }
 
-void AccountStore::failed(const QString& message) {
+void AccountStore::failed(const KeychainError& error) { failed(error.message(), explain(error)); }
+
+void AccountStore::failed(const QString& message, const QString& reason) {
     if (m_operationFailed)
         return;
     m_operationFailed = true;
-    setLastError(message);
+    ++m_failureCount;
+    publishError(message, reason);
+}
+
+QString AccountStore::explain(const KeychainError& error) {
+    if (error.kind() != KeychainError::unhandled)
+        return error.message();
+    QString reason;
+    switch (error.status()) {
+    case Keychain::interactionNotAllowed:
+        reason = QStringLiteral("Your keyring is locked.");
+        break;
+    case Keychain::notAvailable:
+        reason = QStringLiteral("Quillet could not reach your keyring.");
+        break;
+    case Keychain::decodeFailed:
+        reason = QStringLiteral("Your keyring holds data Quillet cannot read.");
+        break;
+    case Keychain::ioError:
+        reason = QStringLiteral("Your keyring could not store it.");
+        break;
+    default:
+        return error.message();
+    }
+    return reason + QStringLiteral(" (") + error.message() + QLatin1Char(')');
 }
 
 qsizetype AccountStore::indexOf(const QUuid& id) const {
@@ -81,26 +188,139 @@ qsizetype AccountStore::indexOf(const QUuid& id) const {
     return -1;
 }
 
-// MARK: - Loading
+QList<QUuid> AccountStore::activeIDs() const {
+    QList<QUuid> ids;
+    ids.reserve(m_accounts.size());
+    for (const Account& account : m_accounts)
+        ids.append(account.id);
+    return ids;
+}
+
+// MARK: - Background work
+
+void AccountStore::deliver(std::function<void()> completion) {
+    QMutexLocker lock(&m_completionsMutex);
+    m_completions.push_back(std::move(completion));
+    if (!m_drainPosted) {
+        m_drainPosted = true;
+        QMetaObject::invokeMethod(this, &AccountStore::drain, Qt::QueuedConnection);
+    }
+}
+
+bool AccountStore::drain() {
+    std::deque<std::function<void()>> ready;
+    {
+        QMutexLocker lock(&m_completionsMutex);
+        ready.swap(m_completions);
+        m_drainPosted = false;
+    }
+    for (const auto& completion : ready)
+        completion();
+    return !ready.empty();
+}
+
+void AccountStore::waitForPendingWork() {
+    // A result applied may start more work (an import waiting for the vault).
+    do
+        m_queue->waitForIdle();
+    while (drain());
+}
+
+void AccountStore::finish() {
+    m_closing = true;
+    if (m_loading)
+        Keychain::cancelInteraction();
+    waitForPendingWork();
+}
+
+void AccountStore::startLoad(bool openFirst) {
+    m_loading = true;
+    const quint64 generation = m_writeGeneration;
+    m_queue->enqueue([this, openFirst, generation] {
+        Loaded loaded;
+        // Opening is the one step that may wait for the user, through the
+        // keyring's own prompt; never when the program is quitting.
+        const Keychain::Status opened =
+            !openFirst ? Keychain::success
+                       : m_closing ? Keychain::interactionNotAllowed : Keychain::open();
+        if (opened != Keychain::success) {
+            loaded.error = KeychainError::fromStatus(opened);
+        } else {
+            try {
+                loaded.vault = KeychainStore::loadAll();
+                // The clock's state lives in the same keyring.
+                CorrectedClock::load();
+            } catch (const KeychainError& error) {
+                loaded.error = error;
+            }
+        }
+        loaded.catalog = KeychainStore::readFolders();
+        deliver([this, loaded, generation] { applyLoad(loaded, generation); });
+    });
+}
+
+void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
+    m_loading = false;
+    if (m_vaultState == VaultState::open && generation != m_writeGeneration) {
+        // Something was written while the keychain was read: what was read
+        // may predate it. Read again.
+        scheduleReload();
+        startNextImport();
+        return;
+    }
+    {
+        Operation operation(*this);
+        if (loaded.vault) {
+            m_accounts = applyUsage(loaded.vault->active);
+            m_deletedAccounts = loaded.vault->deleted;
+            changed(accountsChange | deletedChange);
+            if (m_unreadableIDs != loaded.vault->unreadable) {
+                m_unreadableIDs = loaded.vault->unreadable;
+                changed(stateChange);
+            }
+            setVaultState(VaultState::open);
+            succeeded();
+            purgeExpired();
+        } else {
+            // The lists stay as they were: an unreadable keychain is no empty
+            // vault, and one that was read keeps showing what it held.
+            failed(*loaded.error);
+            if (m_vaultState != VaultState::open)
+                setVaultState(loaded.error->status() == Keychain::interactionNotAllowed
+                                  ? VaultState::locked
+                                  : VaultState::unreadable);
+        }
+        reconcileFolders(loaded.catalog);
+    }
+    emit reloaded();
+    startNextImport();
+}
 
 void AccountStore::reload() {
-    Operation operation(*this);
     m_reloadTimer.stop();
-    try {
-        const KeychainStore::Vault vault = KeychainStore::loadAll();
-        setAccounts(applyUsage(vault.active));
-        setDeletedAccounts(vault.deleted);
-        succeeded();
-        purgeExpired();
-    } catch (const KeychainStore::KeychainError& error) {
-        // The lists stay as they were: an unreadable keychain is no empty vault.
-        failed(error.message());
-    }
-    syncFolders();
-    emit reloaded();
+    startLoad(false);
+    waitForPendingWork();
 }
 
 void AccountStore::scheduleReload() { m_reloadTimer.start(); }
+
+void AccountStore::reloadInBackground() {
+    if (m_loading)
+        return; // the read under way will do
+    startLoad(false);
+}
+
+void AccountStore::tryAgain() {
+    if (m_loading)
+        return;
+    m_reloadTimer.stop();
+    {
+        Operation operation(*this);
+        if (m_vaultState != VaultState::open)
+            setVaultState(VaultState::opening);
+    }
+    startLoad(true);
+}
 
 void AccountStore::scheduleWidgetRefresh() { m_widgetTimer.start(); }
 
@@ -196,111 +416,159 @@ void AccountStore::markUsed(const Account& account) {
     // follows each copy rather than the next reload. Memory only: the
     // keychain item catches up when the account is next saved.
     if (const qsizetype i = indexOf(id); i >= 0) {
+        Operation operation(*this);
         merge(m_accounts[i], entry);
-        emit accountsChanged();
+        changed(accountsChange);
     }
 }
 
 // MARK: - Saving
 
-void AccountStore::save(const Account& account) {
-    Operation operation(*this);
-    try {
-        KeychainStore::saveAccount(account);
-        succeeded();
-    } catch (const KeychainStore::KeychainError& error) {
-        failed(error.message());
-    }
-    scheduleWidgetRefresh();
+bool AccountStore::save(const Account& account) {
+    return saveAll({account}).first();
 }
 
-void AccountStore::saveOrder() {
+QList<bool> AccountStore::saveAll(const QList<Account>& accounts) {
     Operation operation(*this);
-    QList<QUuid> ids;
-    for (const Account& account : std::as_const(m_accounts))
-        ids.append(account.id);
+    ++m_writeGeneration;
+    QList<bool> stored;
+    for (const auto& error : KeychainStore::saveAll(accounts)) {
+        if (error)
+            failed(*error);
+        stored.append(!error);
+    }
+    if (!stored.contains(false))
+        succeeded();
+    scheduleWidgetRefresh();
+    return stored;
+}
+
+bool AccountStore::saveOrder() { return saveOrder(activeIDs()); }
+
+bool AccountStore::saveOrder(const QList<QUuid>& ids) {
+    Operation operation(*this);
+    ++m_writeGeneration;
+    bool stored = false;
     try {
         KeychainStore::saveOrder(ids);
         succeeded();
-    } catch (const KeychainStore::KeychainError& error) {
-        failed(error.message());
+        stored = true;
+    } catch (const KeychainError& error) {
+        failed(error);
     }
     scheduleWidgetRefresh();
+    return stored;
 }
 
 // MARK: - Account operations
 
-void AccountStore::advanceCounter(Account account) {
+bool AccountStore::advanceCounter(Account account) {
     if (account.type != OTPType::hotp)
-        return;
+        return false;
     const qsizetype i = indexOf(account.id);
     if (i < 0)
-        return;
+        return false;
     Operation operation(*this);
-    m_accounts[i].counter += 1; // the largest value wraps to 0
-    emit accountsChanged();
-    save(m_accounts[i]);
+    Account advanced = m_accounts[i];
+    advanced.counter += 1; // the largest value wraps to 0
+    if (!save(advanced))
+        return false;
+    m_accounts[i] = advanced;
+    changed(accountsChange);
+    return true;
 }
 
-void AccountStore::toggleFavorite(const QUuid& id) {
+bool AccountStore::toggleFavorite(const QUuid& id) {
     const qsizetype i = indexOf(id);
     if (i < 0)
-        return;
+        return false;
     Operation operation(*this);
-    m_accounts[i].isFavorite = !m_accounts[i].isFavorite;
-    emit accountsChanged();
-    const bool nowFavorite = m_accounts[i].isFavorite;
-    save(m_accounts[i]);
-    if (nowFavorite)
-        moveAccountToIndex(id, 0);
+    Account toggled = m_accounts[i];
+    toggled.isFavorite = !toggled.isFavorite;
+    if (!save(toggled))
+        return false;
+    m_accounts[i] = toggled;
+    changed(accountsChange);
+    // A new favourite goes to the top of the manual order.
+    return !toggled.isFavorite || moveAccountToIndex(id, 0) || indexOf(id) == 0;
 }
 
-void AccountStore::moveAccountToIndex(const QUuid& id, qsizetype index) {
+bool AccountStore::moveAccountToIndex(const QUuid& id, qsizetype index) {
     const qsizetype from = indexOf(id);
     if (from < 0)
-        return;
+        return false;
     const qsizetype target = std::max<qsizetype>(std::min(index, m_accounts.size() - 1), 0);
     if (target == from)
-        return;
-    Operation operation(*this);
-    m_accounts.move(from, target);
-    emit accountsChanged();
-    saveOrder();
+        return false;
+    QList<QUuid> ids = activeIDs();
+    ids.move(from, target);
+    return setOrder(ids);
 }
 
-void AccountStore::setFolder(const std::optional<QUuid>& folderID, const QUuid& accountID) {
+bool AccountStore::setFolder(const std::optional<QUuid>& folderID, const QUuid& accountID) {
     const qsizetype i = indexOf(accountID);
     if (i < 0)
-        return;
+        return false;
     Operation operation(*this);
-    m_accounts[i].folderID = folderID;
-    emit accountsChanged();
-    save(m_accounts[i]);
+    Account moved = m_accounts[i];
+    moved.folderID = folderID;
+    if (!save(moved))
+        return false;
+    m_accounts[i] = moved;
+    changed(accountsChange);
+    return true;
 }
 
-void AccountStore::update(Account account) {
+bool AccountStore::update(Account account) {
     const qsizetype i = indexOf(account.id);
     if (i < 0)
-        return;
+        return false;
     Operation operation(*this);
+    if (const auto tooLarge = Limits::check(account)) {
+        failed(*tooLarge, *tooLarge);
+        return false;
+    }
+    if (!save(account))
+        return false;
     m_accounts[i] = account;
-    emit accountsChanged();
-    save(account);
+    changed(accountsChange);
     m_log.record(SecurityEvent::edited(account.displayLabel()));
+    return true;
 }
 
-void AccountStore::move(const QUuid& movedID, const QUuid& targetID) {
+bool AccountStore::move(const QUuid& movedID, const QUuid& targetID) {
     if (movedID == targetID)
-        return;
+        return false;
     const qsizetype from = indexOf(movedID);
     const qsizetype to = indexOf(targetID);
     if (from < 0 || to < 0)
-        return;
+        return false;
+    QList<QUuid> ids = activeIDs();
+    ids.removeAt(from);
+    ids.insert(from < to ? to - 1 : to, movedID);
+    return setOrder(ids);
+}
+
+bool AccountStore::setOrder(const QList<QUuid>& ids) {
+    QHash<QUuid, qsizetype> position;
+    for (qsizetype i = 0; i < m_accounts.size(); ++i)
+        position.insert(m_accounts[i].id, i);
+    if (ids.size() != m_accounts.size() || QSet<QUuid>(ids.begin(), ids.end()).size() != ids.size())
+        return false;
+    QList<Account> reordered;
+    reordered.reserve(ids.size());
+    for (const QUuid& id : ids) {
+        const auto found = position.constFind(id);
+        if (found == position.constEnd())
+            return false;
+        reordered.append(m_accounts[*found]);
+    }
     Operation operation(*this);
-    const Account moved = m_accounts.takeAt(from);
-    m_accounts.insert(from < to ? to - 1 : to, moved);
-    emit accountsChanged();
-    saveOrder();
+    if (!saveOrder(ids))
+        return false;
+    m_accounts = reordered;
+    changed(accountsChange);
+    return true;
 }
 
 int AccountStore::accountsInFolder(const QUuid& folderID) const {
@@ -308,62 +576,89 @@ int AccountStore::accountsInFolder(const QUuid& folderID) const {
                              [&](const Account& a) { return a.folderID == folderID; }));
 }
 
-void AccountStore::deleteAccount(const QUuid& id) {
+bool AccountStore::deleteAccount(const QUuid& id) {
     const qsizetype i = indexOf(id);
     if (i < 0)
-        return;
+        return false;
     Operation operation(*this);
-    Account account = m_accounts.takeAt(i);
-    emit accountsChanged();
+    Account account = m_accounts[i];
     account.deletedAt = now();
+    // The item carrying deletedAt is the deletion: a reload puts it in
+    // Recently Deleted whatever the order says.
+    if (!save(account))
+        return false;
+    m_accounts.removeAt(i);
     m_deletedAccounts.prepend(account);
-    emit deletedAccountsChanged();
-    save(account);
+    changed(accountsChange | deletedChange);
     saveOrder();
     m_log.record(SecurityEvent::deleted(account.displayLabel()));
+    return true;
 }
 
-void AccountStore::restore(const QUuid& id) {
+bool AccountStore::restore(const QUuid& id) {
     const auto it = std::find_if(m_deletedAccounts.begin(), m_deletedAccounts.end(),
                                  [&](const Account& a) { return a.id == id; });
     if (it == m_deletedAccounts.end())
-        return;
+        return false;
     Operation operation(*this);
     Account account = *it;
-    m_deletedAccounts.erase(it);
-    emit deletedAccountsChanged();
     account.deletedAt.reset();
+    if (!save(account))
+        return false;
+    m_deletedAccounts.erase(it);
     m_accounts.append(account);
-    emit accountsChanged();
-    save(account);
+    changed(accountsChange | deletedChange);
     saveOrder();
     m_log.record(SecurityEvent::restored(account.displayLabel()));
+    return true;
 }
 
-void AccountStore::erase(Account account) {
+bool AccountStore::erase(Account account) {
     Operation operation(*this);
-    if (m_deletedAccounts.removeIf([&](const Account& a) { return a.id == account.id; }) > 0)
-        emit deletedAccountsChanged();
-    m_log.record(SecurityEvent::erased(account.displayLabel()));
-    // An active account with the same id shares the keychain item.
-    if (indexOf(account.id) >= 0)
-        return;
+    const auto removeEntries = [&] {
+        if (m_deletedAccounts.removeIf([&](const Account& a) { return a.id == account.id; }) > 0)
+            changed(deletedChange);
+        m_log.record(SecurityEvent::erased(account.displayLabel()));
+    };
+    // An active account with the same id shares the keychain item, which stays.
+    if (indexOf(account.id) >= 0) {
+        removeEntries();
+        return true;
+    }
+    ++m_writeGeneration;
     const Keychain::Status status =
         Keychain::remove(KeychainStore::baseQuery(Json::uuidText(account.id)));
-    if (status == Keychain::success || status == Keychain::itemNotFound)
-        succeeded();
-    else
-        failed(KeychainStore::KeychainError::fromStatus(status).message());
+    if (status != Keychain::success && status != Keychain::itemNotFound) {
+        failed(KeychainError::fromStatus(status));
+        return false;
+    }
+    succeeded();
+    removeEntries();
     forgetUsage();
     scheduleWidgetRefresh();
+    return true;
 }
 
 void AccountStore::emptyRecentlyDeleted() {
-    const QList<Account> taken = m_deletedAccounts;
-    setDeletedAccounts({});
-    for (const Account& account : taken)
-        if (indexOf(account.id) < 0)
+    Operation operation(*this);
+    ++m_writeGeneration;
+    // An entry whose item could not be removed stays listed: it would come
+    // back at the next reload anyway.
+    QList<Account> kept;
+    for (const Account& account : std::as_const(m_deletedAccounts)) {
+        if (indexOf(account.id) >= 0)
+            continue;
+        const Keychain::Status status =
             Keychain::remove(KeychainStore::baseQuery(Json::uuidText(account.id)));
+        if (status != Keychain::success && status != Keychain::itemNotFound) {
+            failed(KeychainError::fromStatus(status));
+            kept.append(account);
+        }
+    }
+    if (kept.size() != m_deletedAccounts.size()) {
+        m_deletedAccounts = kept;
+        changed(deletedChange);
+    }
     forgetUsage();
     scheduleWidgetRefresh();
 }
@@ -377,41 +672,41 @@ void AccountStore::purgeExpired() {
             expired.insert(account.id);
     if (expired.isEmpty())
         return;
-    for (const Account& account : std::as_const(m_deletedAccounts))
-        if (expired.contains(account.id))
-            Keychain::remove(KeychainStore::baseQuery(Json::uuidText(account.id)));
-    m_deletedAccounts.removeIf([&](const Account& a) { return expired.contains(a.id); });
-    emit deletedAccountsChanged();
+    Operation operation(*this);
+    ++m_writeGeneration;
+    // Silent, as the purge has no one to tell; an item that could not be
+    // removed stays listed and is purged at a later reload.
+    QSet<QUuid> purged;
+    for (const QUuid& id : std::as_const(expired)) {
+        const Keychain::Status status = Keychain::remove(KeychainStore::baseQuery(Json::uuidText(id)));
+        if (status == Keychain::success || status == Keychain::itemNotFound)
+            purged.insert(id);
+    }
+    if (m_deletedAccounts.removeIf([&](const Account& a) { return purged.contains(a.id); }) > 0)
+        changed(deletedChange);
 }
 
 // MARK: - Import merge
 
 bool AccountStore::sameAccount(const Account& a, const Account& b) {
-    const auto equal = [](const QString& x, const QString& y) {
-        return x == y || x.normalized(QString::NormalizationForm_C) ==
-                             y.normalized(QString::NormalizationForm_C);
-    };
-    return a.secret == b.secret && equal(a.name, b.name) && equal(a.issuer, b.issuer);
+    return a.secret == b.secret && identityOf(a) == identityOf(b);
 }
 
-std::optional<Account> AccountStore::prepareIncoming(const Account& incoming) {
+std::optional<Account> AccountStore::prepareIncoming(const Account& incoming) const {
     for (const Account& account : std::as_const(m_accounts))
         if (sameAccount(account, incoming))
             return std::nullopt;
-    for (qsizetype i = 0; i < m_deletedAccounts.size(); ++i) {
-        if (!sameAccount(m_deletedAccounts[i], incoming))
-            continue;
-        Account restored = m_deletedAccounts.takeAt(i);
-        emit deletedAccountsChanged();
-        restored.deletedAt.reset();
-        m_log.record(SecurityEvent::restored(restored.displayLabel()));
-        return restored;
-    }
+    for (const Account& deleted : std::as_const(m_deletedAccounts))
+        if (sameAccount(deleted, incoming)) {
+            Account restored = deleted;
+            restored.deletedAt.reset();
+            return restored;
+        }
     const auto hasId = [&](const QList<Account>& list) {
         return std::any_of(list.begin(), list.end(),
                            [&](const Account& a) { return a.id == incoming.id; });
     };
-    if (hasId(m_accounts) || hasId(m_deletedAccounts)) {
+    if (hasId(m_accounts) || hasId(m_deletedAccounts) || m_unreadableIDs.contains(incoming.id)) {
         Account fresh = incoming;
         fresh.id = QUuid::createUuid();
         return fresh;
@@ -419,30 +714,207 @@ std::optional<Account> AccountStore::prepareIncoming(const Account& incoming) {
     return incoming;
 }
 
-int AccountStore::importAccounts(QList<Account> incoming) {
-    Operation operation(*this);
-    QList<Account> accepted;
-    for (const Account& account : incoming) {
-        const auto candidate = prepareIncoming(account);
-        if (!candidate)
-            continue;
-        if (std::any_of(accepted.begin(), accepted.end(),
-                        [&](const Account& a) { return sameAccount(a, *candidate); }))
-            continue;
-        m_accounts.append(*candidate);
-        emit accountsChanged();
-        accepted.append(*candidate);
+AccountStore::ImportPlan AccountStore::planImport(const QList<Account>& incoming) const {
+    // prepareIncoming() over hashed identities, and with the accounts this
+    // import accepted counted as listed: a few thousand accounts merge in
+    // milliseconds.
+    QSet<Identity> listed;
+    QHash<Identity, qsizetype> deleted; // the first Recently Deleted entry of each
+    QSet<QUuid> takenIDs(m_unreadableIDs.begin(), m_unreadableIDs.end());
+    for (const Account& account : std::as_const(m_accounts)) {
+        listed.insert(identityOf(account));
+        takenIDs.insert(account.id);
     }
-    if (accepted.isEmpty())
-        return 0;
-    for (const Account& account : std::as_const(accepted))
-        save(account);
-    saveOrder();
-    if (accepted.size() == 1)
-        m_log.record(SecurityEvent::added(accepted.first().displayLabel()));
-    else
-        m_log.record(SecurityEvent::imported(accepted.size()));
-    return int(accepted.size());
+    // Backwards, so that the first entry of an identity is the one kept.
+    for (qsizetype i = m_deletedAccounts.size() - 1; i >= 0; --i) {
+        deleted.insert(identityOf(m_deletedAccounts[i]), i);
+        takenIDs.insert(m_deletedAccounts[i].id);
+    }
+
+    ImportPlan plan;
+    for (const Account& account : incoming) {
+        const Identity identity = identityOf(account);
+        if (listed.contains(identity))
+            continue;
+        listed.insert(identity);
+        if (const auto found = deleted.constFind(identity); found != deleted.constEnd()) {
+            Account restored = m_deletedAccounts[*found];
+            restored.deletedAt.reset();
+            plan.accounts.append(restored);
+            plan.restored.append(true);
+            continue;
+        }
+        Account candidate = account;
+        if (takenIDs.contains(candidate.id))
+            candidate.id = QUuid::createUuid();
+        takenIDs.insert(candidate.id);
+        plan.accounts.append(candidate);
+        plan.restored.append(false);
+    }
+    return plan;
+}
+
+int AccountStore::importAccounts(QList<Account> incoming) {
+    std::optional<ImportResult> result;
+    importAccounts(std::move(incoming), [&result](const ImportResult& r) { result = r; });
+    waitForPendingWork();
+    return result ? result->added : 0;
+}
+
+void AccountStore::importAccounts(QList<Account> incoming,
+                                  std::function<void(const ImportResult&)> done) {
+    m_pendingImports.push_back({std::move(incoming), std::move(done)});
+    startNextImport();
+}
+
+void AccountStore::startNextImport() {
+    while (!m_importRunning && !m_loading && !m_pendingImports.empty()) {
+        PendingImport next = std::move(m_pendingImports.front());
+        m_pendingImports.pop_front();
+        const auto finish = [this, done = next.done](const ImportResult& result) {
+            // Through the queue of results, so that the caller hears of it
+            // after it returned, like of a stored import.
+            deliver([done, result] {
+                if (done)
+                    done(result);
+            });
+        };
+
+        // Nothing may be added to a vault that could not be read: the
+        // accounts would look added while the keychain holds nothing. The
+        // vault's own failure stays in lastError.
+        if (m_vaultState == VaultState::locked) {
+            finish({0, 0, QStringLiteral("Your keyring is locked, so nothing was added.")});
+            continue;
+        }
+        if (m_vaultState != VaultState::open) {
+            finish({0, 0,
+                    QStringLiteral("Quillet could not read your keyring, so nothing was added. ") +
+                        failureReason()});
+            continue;
+        }
+        std::optional<QString> tooLarge;
+        for (const Account& account : std::as_const(next.incoming))
+            if ((tooLarge = Limits::check(account)))
+                break;
+        if (tooLarge) {
+            const QString refusal = *tooLarge + QStringLiteral(" Nothing was added.");
+            Operation operation(*this);
+            failed(refusal, refusal);
+            finish({0, 0, refusal});
+            continue;
+        }
+
+        const ImportPlan plan = planImport(next.incoming);
+        if (plan.accounts.isEmpty()) {
+            finish({}); // everything was already there: nothing to write, nothing to record
+            continue;
+        }
+        m_importRunning = true;
+        m_import = {};
+        QList<QUuid> order = activeIDs();
+        for (const Account& account : plan.accounts)
+            order.append(account.id);
+        const quint64 generation = m_writeGeneration;
+        m_queue->enqueue([this, plan, order, generation, done = next.done] {
+            // A backend that writes item by item tells how far it got: what
+            // is stored is listed every so often, and a program that quits
+            // stops the import after the item under way.
+            qsizetype listed = 0;
+            QElapsedTimer sinceListed;
+            sinceListed.start();
+            const auto listStored = [&](const QList<std::optional<KeychainError>>& done) {
+                const qsizetype upTo = std::min(done.size(), plan.accounts.size());
+                if (upTo > listed) {
+                    deliver([this, plan, first = listed, part = done.mid(listed, upTo - listed)] {
+                        applyImported(plan, first, part);
+                    });
+                    listed = upTo;
+                }
+            };
+            const auto errors = KeychainStore::saveAll(
+                plan.accounts, order, [&](const QList<std::optional<KeychainError>>& done) {
+                    if (sinceListed.elapsed() >= importProgressMs) {
+                        listStored(done);
+                        sinceListed.restart();
+                    }
+                    return !m_closing;
+                });
+            listStored(errors);
+            deliver([this, plan, orderError = errors.value(plan.accounts.size()), generation,
+                     done] { finishImport(plan, orderError, generation, done); });
+        });
+    }
+}
+
+void AccountStore::applyImported(const ImportPlan& plan, qsizetype first,
+                                 const QList<std::optional<KeychainError>>& errors) {
+    Operation operation(*this);
+    ++m_writeGeneration;
+    ++m_import.parts;
+    QList<Account> added;
+    for (qsizetype i = 0; i < errors.size(); ++i) {
+        if (const auto& error = errors[i]) {
+            m_import.firstError = m_import.firstError.value_or(*error);
+            ++m_import.notAdded;
+            continue;
+        }
+        const Account& account = plan.accounts[first + i];
+        if (plan.restored[first + i]) {
+            if (m_deletedAccounts.removeIf([&](const Account& a) { return a.id == account.id; }) > 0)
+                changed(deletedChange);
+            m_log.record(SecurityEvent::restored(account.displayLabel()));
+        }
+        added.append(account);
+    }
+    if (!added.isEmpty()) {
+        m_accounts.append(added);
+        m_import.added.append(added);
+        changed(accountsChange);
+    }
+}
+
+void AccountStore::finishImport(const ImportPlan& plan,
+                                const std::optional<KeychainError>& orderError,
+                                quint64 generation,
+                                const std::function<void(const ImportResult&)>& done) {
+    m_importRunning = false;
+    ImportResult result;
+    {
+        Operation operation(*this);
+        const ImportTally tally = std::exchange(m_import, {});
+        // Writes made on this thread while the import ran, besides its own
+        // parts, may have written another order.
+        const bool sawWrites = m_writeGeneration - generation > tally.parts;
+        const std::optional<KeychainError> firstError =
+            tally.firstError ? tally.firstError : orderError;
+        if (firstError)
+            failed(*firstError);
+        else
+            succeeded();
+        // The order written with the batch names accounts that were not
+        // stored, or predates a change made meanwhile: write the one shown.
+        if (!tally.added.isEmpty() && (sawWrites || tally.notAdded > 0 || orderError))
+            saveOrder();
+        result.added = int(tally.added.size());
+        result.notAdded = tally.notAdded;
+        if (result.added == 1)
+            m_log.record(SecurityEvent::added(tally.added.first().displayLabel()));
+        else if (result.added > 1)
+            m_log.record(SecurityEvent::imported(result.added));
+        if (result.notAdded > 0)
+            result.error =
+                (result.added == 0
+                     ? QStringLiteral("Nothing was added. ")
+                     : QStringLiteral("%1 of %2 accounts were not added. ")
+                           .arg(result.notAdded)
+                           .arg(plan.accounts.size())) +
+                explain(*tally.firstError);
+        scheduleWidgetRefresh();
+    }
+    if (done)
+        done(result);
+    startNextImport();
 }
 
 // MARK: - Folders
@@ -482,14 +954,15 @@ void writeCatalog(const QList<Folder>& folders, const QDateTime& date) {
 
 } // namespace
 
-void AccountStore::syncFolders() {
+void AccountStore::syncFolders() { reconcileFolders(KeychainStore::readFolders()); }
+
+void AccountStore::reconcileFolders(const std::optional<FolderCatalog>& catalog) {
     const QDateTime distantPast = CorrectedClock::State::distantPast();
     const QDateTime localDate =
         m_defaults.date(Settings::accountFoldersUpdatedAt.key).value_or(distantPast);
     QList<Folder> localList;
     if (const auto data = m_defaults.data(Settings::accountFolders.key))
         localList = decodeFolders(*data).value_or(QList<Folder>());
-    const auto catalog = KeychainStore::readFolders();
 
     if (!catalog) {
         setFolders(localList);
@@ -533,8 +1006,13 @@ void AccountStore::saveFolders() {
     writeCatalog(m_folders, current);
 }
 
-Folder AccountStore::addFolder(const QString& name, const QString& symbol) {
+std::optional<Folder> AccountStore::addFolder(const QString& name, const QString& symbol) {
+    Operation operation(*this);
     const QString trimmed = Text::trimmedBlanksAndTabs(name);
+    if (const auto tooLarge = Limits::checkFolderName(trimmed)) {
+        failed(*tooLarge, *tooLarge);
+        return std::nullopt;
+    }
     for (const Folder& folder : std::as_const(m_folders))
         if (folder.name.compare(trimmed, Qt::CaseInsensitive) == 0)
             return folder;
@@ -542,32 +1020,50 @@ Folder AccountStore::addFolder(const QString& name, const QString& symbol) {
     folder.name = trimmed.isEmpty() ? QStringLiteral("Folder") : trimmed;
     folder.symbol = symbol;
     m_folders.append(folder);
-    emit foldersChanged();
+    changed(foldersChange);
     saveFolders();
     return folder;
 }
 
-void AccountStore::renameFolder(const QUuid& id, const QString& name) {
+bool AccountStore::renameFolder(const QUuid& id, const QString& name) {
+    Operation operation(*this);
+    const QString trimmed = Text::trimmedBlanksAndTabs(name);
+    if (const auto tooLarge = Limits::checkFolderName(trimmed)) {
+        failed(*tooLarge, *tooLarge);
+        return false;
+    }
     for (Folder& folder : m_folders) {
         if (folder.id != id)
             continue;
-        folder.name = Text::trimmedBlanksAndTabs(name);
-        emit foldersChanged();
+        folder.name = trimmed;
+        changed(foldersChange);
         saveFolders();
-        return;
+        return true;
     }
+    return false;
 }
 
 void AccountStore::deleteFolder(const QUuid& id) {
+    Operation operation(*this);
     if (m_folders.removeIf([&](const Folder& f) { return f.id == id; }) > 0)
-        emit foldersChanged();
+        changed(foldersChange);
     saveFolders();
-    const QList<Account> snapshot = m_accounts;
-    for (const Account& account : snapshot) {
-        if (account.folderID != id)
+    // Its accounts leave it in one write; each one stored counts as edited.
+    QList<Account> moved;
+    for (const Account& account : std::as_const(m_accounts))
+        if (account.folderID == id) {
+            moved.append(account);
+            moved.last().folderID.reset();
+        }
+    if (moved.isEmpty())
+        return;
+    const QList<bool> stored = saveAll(moved);
+    for (qsizetype i = 0; i < moved.size(); ++i) {
+        if (!stored[i])
             continue;
-        Account moved = account;
-        moved.folderID.reset();
-        update(moved);
+        m_accounts[indexOf(moved[i].id)] = moved[i];
+        m_log.record(SecurityEvent::edited(moved[i].displayLabel()));
     }
+    if (stored.contains(true))
+        changed(accountsChange);
 }

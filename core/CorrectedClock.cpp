@@ -20,6 +20,7 @@ const QUrl defaultTimeReference(QStringLiteral("https://www.cloudflare.com/"));
 QMutex lock;
 State cached;
 bool loaded = false;
+bool loadOnlyWhenAsked = false;
 QDateTime lastAttempt = State::distantPast();
 std::optional<QUrl> configuredReference;
 std::function<QDateTime()> deviceClock;
@@ -62,9 +63,20 @@ std::optional<State> State::fromJson(const QJsonObject& object) {
     return State{offset.toDouble(), *measuredAt, enabled.toBool()};
 }
 
-State state() {
+void load() {
     QMutexLocker locker(&lock);
     loadIfNeeded();
+}
+
+void loadOnlyWhenNeeded() {
+    QMutexLocker locker(&lock);
+    loadOnlyWhenAsked = true;
+}
+
+State state() {
+    QMutexLocker locker(&lock);
+    if (!loadOnlyWhenAsked)
+        loadIfNeeded();
     return cached;
 }
 
@@ -193,6 +205,7 @@ void resetForTesting() {
     QMutexLocker locker(&lock);
     cached = State();
     loaded = false;
+    loadOnlyWhenAsked = false;
     lastAttempt = State::distantPast();
     configuredReference.reset();
 }

@@ -33,6 +33,13 @@ inline constexpr double minOffsetSeconds = 4;
 inline constexpr double maxOffsetSeconds = 86400; // one day
 inline constexpr int requestTimeoutMs = 8000;
 
+// The stored state is read from the keychain on first use, which may wait for
+// the keyring. A program whose GUI thread must never wait calls
+// loadOnlyWhenNeeded() first: from then on state(), offset() and now() use
+// what was loaded (no correction until then), and load() reads the state,
+// off the GUI thread. setEnabled() and record() still load it first.
+void load();
+void loadOnlyWhenNeeded();
 State state();
 // Seconds to add to the device time now; 0 when no correction applies.
 double offset();

@@ -111,30 +111,82 @@ Query baseQuery(const QString& account) {
     return storeQuery(account, Keychain::Synchronizable::any);
 }
 
+namespace {
+
+QList<std::optional<KeychainError>> errorsOf(const QList<Status>& statuses) {
+    QList<std::optional<KeychainError>> errors;
+    errors.reserve(statuses.size());
+    for (const Status status : statuses)
+        errors.append(status == Keychain::success ? std::nullopt
+                                                  : std::optional(KeychainError::fromStatus(status)));
+    return errors;
+}
+
+} // namespace
+
+QList<std::optional<KeychainError>> upsertAll(const QList<Write>& writes,
+                                              const Keychain::Progress& progress) {
+    // The data of an existing item changes; a missing one is added as a
+    // synchronizable item. An update never changes an item's other attributes.
+    QList<Keychain::Upsert> batch;
+    batch.reserve(writes.size());
+    for (const Write& write : writes) {
+        const Query query = baseQuery(write.account);
+        batch.append({query, itemToAdd(query, write.data, true)});
+    }
+    QList<Status> statuses = Keychain::upsert(batch, progress);
+    statuses.resize(writes.size(), Keychain::paramError);
+    return errorsOf(statuses);
+}
+
 void upsert(const QString& account, const QByteArray& data) {
-    const Query query = baseQuery(account);
-    const Status updated = Keychain::update(query, data);
-    if (updated == Keychain::success)
-        return;
-    if (updated != Keychain::itemNotFound)
-        throw KeychainError::fromStatus(updated);
-    const Status added = Keychain::add(itemToAdd(query, data, true));
-    if (added != Keychain::success)
-        throw KeychainError::fromStatus(added);
+    if (const auto error = upsertAll({{account, data}}).first())
+        throw *error;
 }
 
-void saveAccount(const Account& account) {
-    const QByteArray data = encode(account);
-    if (data.isEmpty())
-        throw KeychainError(KeychainError::encodingFailed);
-    upsert(Json::uuidText(account.id), data);
-}
+namespace {
 
-void saveOrder(const QList<QUuid>& ids) {
+QByteArray encodeOrder(const QList<QUuid>& ids) {
     QJsonArray list;
     for (const QUuid& id : ids)
         list.append(Json::uuidText(id));
-    upsert(orderAccount, Json::serialize(QJsonDocument(list)));
+    return Json::serialize(QJsonDocument(list));
+}
+
+} // namespace
+
+void saveAccount(const Account& account) {
+    if (const auto error = saveAll({account}).first())
+        throw *error;
+}
+
+void saveOrder(const QList<QUuid>& ids) { upsert(orderAccount, encodeOrder(ids)); }
+
+QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
+                                            const std::optional<QList<QUuid>>& order,
+                                            const SaveProgress& progress) {
+    QList<Write> writes;
+    QList<qsizetype> unencoded; // positions of the accounts that could not be encoded
+    for (qsizetype i = 0; i < accounts.size(); ++i) {
+        const QByteArray data = encode(accounts[i]);
+        if (data.isEmpty())
+            unencoded.append(i);
+        else
+            writes.append({Json::uuidText(accounts[i].id), data});
+    }
+    if (order)
+        writes.append({orderAccount, encodeOrder(*order)});
+    // Back in the accounts' order, with the ones that were never written.
+    const auto inAccountOrder = [&](QList<std::optional<KeychainError>> written) {
+        for (const qsizetype i : std::as_const(unencoded))
+            if (i <= written.size())
+                written.insert(i, KeychainError(KeychainError::encodingFailed));
+        return written;
+    };
+    Keychain::Progress told;
+    if (progress)
+        told = [&](const QList<Status>& done) { return progress(inAccountOrder(errorsOf(done))); };
+    return inAccountOrder(upsertAll(writes, told));
 }
 
 std::optional<FolderCatalog> readFolders() {
@@ -301,6 +353,7 @@ Vault loadAll() {
     const QList<Keychain::Item> items = readAll();
 
     QList<QUuid> order;
+    QList<QUuid> unreadable;
     QList<QUuid> mapOrder; // the map's iteration order: first appearance
     QHash<QUuid, Account> byID;
     for (const Keychain::Item& item : items) {
@@ -315,8 +368,10 @@ Vault loadAll() {
         if (!id)
             continue;
         const auto account = decodeAccount(item.data);
-        if (!account)
+        if (!account) {
+            unreadable.append(*id);
             continue;
+        }
         if (!byID.contains(*id))
             mapOrder.append(*id);
         byID.insert(*id, *account);
@@ -349,6 +404,10 @@ Vault loadAll() {
         if (byID[id].deletedAt)
             vault.deleted.append(byID[id]);
     std::stable_sort(vault.deleted.begin(), vault.deleted.end(), newestDeletedFirst);
+    // An id whose later item decoded is readable after all.
+    for (const QUuid& id : std::as_const(unreadable))
+        if (!byID.contains(id) && !vault.unreadable.contains(id))
+            vault.unreadable.append(id);
     return vault;
 }
 

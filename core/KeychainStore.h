@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUuid>
 #include <exception>
+#include <functional>
 #include <optional>
 
 // The accounts and their companion records (order, folders, clock state and
@@ -53,6 +54,23 @@ void upsert(const QString& account, const QByteArray& data);
 void saveAccount(const Account& account);
 void saveOrder(const QList<QUuid>& ids);
 
+// Several items at once, written the way upsert() writes one: in one pass
+// over the keychain (one flush of the file backend). A failed write does not
+// stop the others. Returns each write's error, nothing where it succeeded.
+struct Write {
+    QString account;
+    QByteArray data;
+};
+QList<std::optional<KeychainError>> upsertAll(const QList<Write>& writes,
+                                              const Keychain::Progress& progress = {});
+// The accounts, then the order when one is given, in one batch; the errors
+// come back in that order. `progress` (see Keychain::Progress) hears the
+// errors of the accounts written so far, in the same order.
+using SaveProgress = std::function<bool(const QList<std::optional<KeychainError>>& done)>;
+QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
+                                            const std::optional<QList<QUuid>>& order = {},
+                                            const SaveProgress& progress = {});
+
 std::optional<FolderCatalog> readFolders();
 std::optional<CorrectedClock::State> readClockState();
 // Never reports failure: the clock keeps its state in memory either way.
@@ -73,6 +91,10 @@ void migrateAccessGroup();
 struct Vault {
     QList<Account> active;  // in the user's order, without duplicates
     QList<Account> deleted; // Recently Deleted, newest first
+    // Account items (named by an id) whose data is not an account record
+    // this version can read. They stay in the keychain untouched; their ids
+    // must not be given to another account, whose write would replace them.
+    QList<QUuid> unreadable;
 };
 // Throws KeychainError when the keychain cannot be read, so that an
 // unreadable keychain is never mistaken for an empty vault.

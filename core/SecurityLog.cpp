@@ -1,7 +1,9 @@
 #include "core/SecurityLog.h"
 
 #include "core/Json.h"
+#include "core/SerialQueue.h"
 #include "platform/Crypto.h"
+#include "platform/PrivateFolder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,11 +16,8 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
-#include <condition_variable>
-#include <deque>
+#include <cstdio>
 #include <future>
-#include <mutex>
-#include <thread>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -187,19 +186,20 @@ QString SecurityEvent::detail() const {
 namespace {
 
 // Writes all of data at the end of the descriptor, resuming after partial
-// writes and signals; gives up silently on any other error.
-void writeAll(int fd, const QByteArray& data) {
+// writes and signals. False on any other error.
+bool writeAll(int fd, const QByteArray& data) {
     const char* cursor = data.constData();
     qsizetype left = data.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, cursor, size_t(left));
         if (written < 0) {
             if (errno == EINTR) continue;
-            return;
+            return false;
         }
         cursor += written;
         left -= written;
     }
+    return true;
 }
 
 enum class ReadResult { ok, missing, failed };
@@ -226,54 +226,19 @@ ReadResult readWholeFile(const QString& path, QByteArray& out) {
 } // namespace
 
 struct SecurityLog::Worker {
-    explicit Worker(QString filePath) : path(std::move(filePath)) {
-        thread = std::thread([this] { run(); });
-    }
+    explicit Worker(QString filePath) : path(std::move(filePath)) {}
 
     ~Worker() {
-        {
-            std::lock_guard lock(mutex);
-            stopping = true;
-        }
-        wake.notify_all();
-        thread.join();
+        queue.waitForIdle();
+        if (!unwritten.isEmpty())
+            std::fprintf(stderr, "Quillet: %lld security timeline events could not be written\n",
+                         static_cast<long long>(unwritten.size()));
     }
 
-    void enqueue(std::function<void()> task) {
-        {
-            std::lock_guard lock(mutex);
-            tasks.push_back(std::move(task));
-        }
-        wake.notify_all();
-    }
+    // ---- everything below runs on the queue only ----
 
-    bool onWorker() const { return std::this_thread::get_id() == thread.get_id(); }
-
-    void waitForIdle() {
-        if (onWorker()) return; // the worker waiting for itself would never wake up
-        std::unique_lock lock(mutex);
-        idle.wait(lock, [this] { return tasks.empty() && !busy; });
-    }
-
-    void run() {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            wake.wait(lock, [this] { return stopping || !tasks.empty(); });
-            if (tasks.empty()) break; // stopping, and everything queued has been handled
-            std::function<void()> task = std::move(tasks.front());
-            tasks.pop_front();
-            busy = true;
-            lock.unlock();
-            task();
-            lock.lock();
-            busy = false;
-            if (tasks.empty()) idle.notify_all();
-        }
-    }
-
-    // ---- everything below runs on the worker thread only ----
-
-    void ensureFolder() const { QDir().mkpath(QFileInfo(path).absolutePath()); }
+    // Only the user may list the folder: the timeline tells what they keep.
+    void ensureFolder() const { PrivateFolder::ensure(QFileInfo(path).absolutePath()); }
 
     void loadIfNeeded() {
         if (loaded) return;
@@ -307,22 +272,43 @@ struct SecurityLog::Worker {
         if (!AuditLog::verify(chain)) healthy = false;
     }
 
+    // An event waiting for its line to reach the disk.
+    struct Unwritten {
+        QString type;
+        QString detail;
+        qint64 unixMillis;
+    };
+
     void record(const SecurityEvent& event) {
         loadIfNeeded();
         if (!healthy) return; // a broken timeline is frozen; nothing may be added to it
         // Through UTF-8 and back, so that the entry kept here is the one a
         // later launch reads from the file even for text with lone surrogates.
-        const QString type = QString::fromUtf8(event.type().toUtf8());
-        const QString detail = QString::fromUtf8(event.detail().toUtf8());
-        AuditEntry entry =
-            AuditLog::makeEntry(chain, type, detail, QDateTime::currentMSecsSinceEpoch());
-        chain.append(entry);
-        appendLine(entry);
+        unwritten.append({QString::fromUtf8(event.type().toUtf8()),
+                          QString::fromUtf8(event.detail().toUtf8()),
+                          QDateTime::currentMSecsSinceEpoch()});
+        // Earlier events whose write failed go first, in their order; the
+        // chain only grows by lines that are on the disk, so a failed write
+        // never leaves the file and the chain apart.
+        while (!unwritten.isEmpty()) {
+            const Unwritten& next = unwritten.constFirst();
+            const AuditEntry entry =
+                AuditLog::makeEntry(chain, next.type, next.detail, next.unixMillis);
+            if (!appendLine(entry)) break;
+            chain.append(entry);
+            unwritten.removeFirst();
+        }
+        // A disk that stays full must not make memory grow without end: the
+        // oldest waiting events give way, which the next launch shows as
+        // fewer events, never as a broken chain.
+        while (unwritten.size() > maxUnwritten) unwritten.removeFirst();
     }
 
-    // Only ever adds at the end: the descriptor is opened for appending or
-    // creating, never for truncating, so no failure can cost existing lines.
-    void appendLine(const AuditEntry& entry) {
+    // Adds the line at the end of the file and flushes it to the disk. On a
+    // failure the file is cut back to its length before, so that no part of
+    // the line stays behind to be mistaken for an entry; only the bytes this
+    // call added are ever cut. Nothing else truncates or rewrites the file.
+    bool appendLine(const AuditEntry& entry) {
         const QByteArray line = entry.toJson() + '\n';
         ensureFolder();
         const QByteArray name = QFile::encodeName(path);
@@ -334,7 +320,7 @@ struct SecurityLog::Worker {
             fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
             canRead = false;
         }
-        if (fd < 0) return;
+        if (fd < 0) return false;
         QByteArray out;
         const off_t length = ::lseek(fd, 0, SEEK_END);
         if (length < 0) {
@@ -348,33 +334,46 @@ struct SecurityLog::Worker {
                 got = ::pread(fd, &last, 1, length - 1);
             while (got < 0 && errno == EINTR);
             if (got == 1 && last != '\n')
-                out.append('\n'); // ends a line torn by an interrupted write
+                out.append('\n'); // ends a line torn by an earlier crash
         }
         out.append(line);
         // One write for repair and entry keeps the window for a new torn line
         // as small as possible.
-        writeAll(fd, out);
-        ::close(fd);
+        bool written = writeAll(fd, out);
+        if (written) {
+            int flushed;
+            do
+                flushed = ::fdatasync(fd);
+            while (flushed != 0 && errno == EINTR);
+            // EINVAL: a file that cannot be flushed (a pipe), where the write
+            // is all there is to do.
+            written = flushed == 0 || errno == EINVAL;
+        }
+        if (!written && length >= 0) {
+            int cut;
+            do
+                cut = ::ftruncate(fd, length);
+            while (cut != 0 && errno == EINTR);
+        }
+        if (::close(fd) != 0 && errno != EINTR) written = false;
+        return written;
     }
 
     SecurityLog::Snapshot snapshot() {
         loadIfNeeded();
-        return {chain, healthy && AuditLog::verify(chain)};
+        return {chain, healthy && AuditLog::verify(chain), int(unwritten.size())};
     }
 
-    const QString path;
-    std::thread thread;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable idle;
-    std::deque<std::function<void()>> tasks;
-    bool busy = false;
-    bool stopping = false;
+    static constexpr qsizetype maxUnwritten = 10000;
 
-    // Owned by the worker thread.
+    const QString path;
+    // Owned by the queue.
     QList<AuditEntry> chain;
+    QList<Unwritten> unwritten;
     bool loaded = false;
     bool healthy = true;
+    // Last: destroyed first, so its thread stops before the state above goes.
+    SerialQueue queue;
 };
 
 SecurityLog& SecurityLog::shared() {
@@ -397,20 +396,21 @@ SecurityLog::~SecurityLog() = default;
 
 void SecurityLog::record(const SecurityEvent& event) {
     Worker* worker = m_worker.get();
-    worker->enqueue([worker, event] { worker->record(event); });
+    worker->queue.enqueue([worker, event] { worker->record(event); });
 }
 
 SecurityLog::Snapshot SecurityLog::snapshot() {
     Worker* worker = m_worker.get();
-    if (worker->onWorker()) return worker->snapshot(); // waiting for our own queue would never end
+    // Waiting for our own queue would never end.
+    if (worker->queue.onQueue()) return worker->snapshot();
     std::promise<Snapshot> result;
     std::future<Snapshot> future = result.get_future();
-    worker->enqueue([worker, &result] { result.set_value(worker->snapshot()); });
+    worker->queue.enqueue([worker, &result] { result.set_value(worker->snapshot()); });
     return future.get();
 }
 
 void SecurityLog::waitForIdle() {
-    m_worker->waitForIdle();
+    m_worker->queue.waitForIdle();
 }
 
 QString SecurityLog::path() const {

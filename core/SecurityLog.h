@@ -9,7 +9,10 @@
 
 // The tamper-evident timeline of what happened to the vault: one JSON line
 // per event, each entry carrying the SHA-256 of its content and of the entry
-// before it, so any change, insertion or removal breaks the chain.
+// before it, so a changed, inserted, reordered or removed line followed by
+// later lines breaks the chain. Lines removed from the end, and a chain
+// recomputed by someone who rewrites the whole file, cannot be detected from
+// the file alone.
 
 struct AuditEntry {
     quint64 seq = 0;
@@ -72,7 +75,9 @@ struct SecurityEvent {
 };
 
 // The owner of the timeline file. Every read and write happens on its own
-// worker thread, so callers never wait for the disk or the hashing.
+// worker thread, so callers never wait for the disk or the hashing. An entry
+// joins the chain only once its line is written and flushed to the disk; an
+// event whose write fails waits and is written before the next one.
 class SecurityLog {
 public:
     // The timeline of this user: $XDG_DATA_HOME/Quillet/security-timeline.jsonl.
@@ -91,6 +96,8 @@ public:
     struct Snapshot {
         QList<AuditEntry> entries;
         bool intact = true;
+        // Events recorded but not yet on the disk (it was full or failed).
+        int unwritten = 0;
     };
     // Runs on the worker and waits for it: call from a background thread,
     // never from the worker itself.

@@ -14,6 +14,11 @@ QString trimmedWhere(const QString& text, bool (*trims)(QChar));
 bool isBlankOrTab(QChar c);
 QString trimmedBlanksAndTabs(const QString& text);
 
+// The Unicode default full lowercase mapping, the same in every locale: one
+// character may become two ("İ" becomes "i" and a combining dot), and a
+// capital sigma that ends a word becomes the final form "ς".
+QString lowercased(const QString& text);
+
 // The first code point of a piece of text (0 for an empty one).
 inline char32_t firstCodePoint(QStringView text) {
     if (text.size() >= 2 && text[0].isHighSurrogate() && text[1].isLowSurrogate())

@@ -1,6 +1,7 @@
 #include "intake/AddAccountSheet.h"
 
 #include "core/Base32.h"
+#include "core/Limits.h"
 #include "core/Text.h"
 #include "intake/Importers.h"
 #include "platform/ScreenReader.h"
@@ -19,6 +20,7 @@
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -196,6 +198,25 @@ public:
     }
 };
 
+// The editor of "Paste link". A paste over the size limit is refused (and
+// said so) before the editor lays it out, which for a huge text would take
+// the window away for seconds.
+class LinkEditor : public QPlainTextEdit {
+public:
+    std::function<void(const QString&)> onRefused;
+
+protected:
+    void insertFromMimeData(const QMimeData* source) override {
+        if (source->hasText())
+            if (const auto tooLarge = Limits::checkText(source->text())) {
+                if (onRefused)
+                    onRefused(*tooLarge);
+                return;
+            }
+        QPlainTextEdit::insertFromMimeData(source);
+    }
+};
+
 QLineEdit* lineEdit(const QString& placeholder) {
     auto* edit = new QLineEdit;
     edit->setPlaceholderText(placeholder);
@@ -213,6 +234,15 @@ QLabel* gridLabel(const QString& text) {
 
 AddAccountSheet::AddAccountSheet(std::function<void(const QList<Account>&)> onAdd, QWidget* parent,
                                  ScreenScanner scanner)
+    : AddAccountSheet(
+          AddHandler([onAdd = std::move(onAdd)](const QList<Account>& accounts, Reply reply) {
+              if (onAdd)
+                  onAdd(accounts);
+              reply(std::nullopt);
+          }),
+          parent, std::move(scanner)) {}
+
+AddAccountSheet::AddAccountSheet(AddHandler onAdd, QWidget* parent, ScreenScanner scanner)
     : QDialog(parent), m_onAdd(std::move(onAdd)), m_scanner(std::move(scanner)) {
     setWindowTitle(tr("Add account"));
     if (parent)
@@ -369,7 +399,9 @@ QWidget* AddAccountSheet::buildPastePane() {
                                      "or Proton Authenticator backup."),
                                   Style::TextStyle::callout, Style::SemanticColor::secondary));
 
-    m_linkText = new QPlainTextEdit;
+    auto* editor = new LinkEditor;
+    editor->onRefused = [this](const QString& why) { setStatus(why); };
+    m_linkText = editor;
     m_linkText->setObjectName(QStringLiteral("linkText"));
     m_linkText->setFont(monospacedBody());
     m_linkText->setMinimumHeight(80);
@@ -537,7 +569,7 @@ void AddAccountSheet::refresh() {
     for (AddMode mode : allAddModes())
         m_panes[int(mode)]->setVisible(mode == m_mode);
 
-    const bool scanning = m_mode == AddMode::scanScreen && m_working;
+    const bool scanning = (m_mode == AddMode::scanScreen && m_working) || m_saving;
     switch (m_mode) {
     case AddMode::scanScreen:
         m_primary->setText(tr("Scan"));
@@ -559,12 +591,15 @@ void AddAccountSheet::refresh() {
     }
     m_primary->setVisible(!scanning);
     m_progress->parentWidget()->setVisible(scanning);
+    m_progress->setAccessibleName(m_saving ? tr("Saving to your keyring…")
+                                           : tr("Scanning displays…"));
 
+    const bool busy = m_working || m_saving;
     m_statusRow->setVisible(!m_status.isEmpty());
     m_statusText->setText(m_status);
-    m_statusSymbol->setVisible(!m_working);
-    Style::setTextColor(m_statusText, Style::color(m_working ? Style::SemanticColor::secondary
-                                                             : Style::SemanticColor::red));
+    m_statusSymbol->setVisible(!busy);
+    Style::setTextColor(m_statusText, Style::color(busy ? Style::SemanticColor::secondary
+                                                        : Style::SemanticColor::red));
 
     m_passwordPane->setVisible(m_pendingEncryptedText.has_value());
     m_decrypt->setEnabled(!m_password->text().isEmpty());
@@ -631,6 +666,9 @@ void AddAccountSheet::scanEnded(const QRImport::ScanResult& result) {
         setWorking(false);
         return;
     }
+    // The scan is over whatever becomes of what it found (while accounts
+    // are being stored, it is dropped).
+    setWorking(false);
     finish(result.accounts);
 }
 
@@ -682,8 +720,19 @@ void AddAccountSheet::openFile() {
     const QString name = QFileInfo(*path).fileName();
     QFile file(*path);
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
+    if (file.open(QIODevice::ReadOnly)) {
+        // Told before anything is read; at most one byte more than the limit
+        // is ever read, also from a file that grows or never ends.
+        if (file.size() > Limits::maxTextBytes) {
+            setStatus(Limits::fileTooLarge(name));
+            return;
+        }
+        bytes = file.read(Limits::maxTextBytes + 1);
+        if (bytes.size() > Limits::maxTextBytes) {
+            setStatus(Limits::fileTooLarge(name));
+            return;
+        }
+    }
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
         // The system's own reason: missing, not permitted, unreadable...
         setStatus(tr("The file “%1” couldn’t be opened: %2").arg(name, file.errorString()));
@@ -703,6 +752,10 @@ void AddAccountSheet::openFile() {
 }
 
 void AddAccountSheet::importText(const QString& text, const std::optional<QString>& password) {
+    if (const auto tooLarge = Limits::checkText(text)) {
+        setStatus(*tooLarge);
+        return;
+    }
     Importers::Import found;
     try {
         found = Importers::read(text, password);
@@ -729,8 +782,12 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
         setStatus(QRImport::errorMessage(std::current_exception()));
         return;
     }
-    m_pendingEncryptedText.reset();
-    m_password->clear();
+    // The password pane stays while accounts are being stored: should that
+    // fail, the user tries again without typing the password anew.
+    if (found.accounts.isEmpty()) {
+        m_pendingEncryptedText.reset();
+        m_password->clear();
+    }
     finish(found.accounts, found.unreadable);
 }
 
@@ -742,6 +799,10 @@ void AddAccountSheet::decryptAndImport() {
 void AddAccountSheet::addManual() {
     QString typed = m_secret->text();
     typed.remove(QLatin1Char(' '));
+    if (const auto tooLong = Limits::checkBase32Secret(typed)) {
+        setStatus(*tooLong);
+        return;
+    }
     const std::optional<QByteArray> secret = Base32::decode(typed);
     if (!secret || secret->isEmpty()) {
         setStatus(tr("Secret is not valid Base32."));
@@ -768,7 +829,7 @@ void AddAccountSheet::addManual() {
 }
 
 void AddAccountSheet::finish(const QList<Account>& accounts, int unreadable) {
-    if (m_dismissed)
+    if (m_dismissed || m_saving)
         return;
     if (accounts.isEmpty()) {
         setStatus(tr("No accounts were imported."));
@@ -777,14 +838,40 @@ void AddAccountSheet::finish(const QList<Account>& accounts, int unreadable) {
         setWorking(false);
         return;
     }
-    // Closed before the hand-over: whatever ends while the owner works on
-    // the list (a scan, a second click) finds the sheet already done.
-    m_dismissed = true;
-    const QPointer<AddAccountSheet> alive(this);
+    for (const Account& account : accounts)
+        if (const auto tooLarge = Limits::check(account)) {
+            setStatus(*tooLarge);
+            return;
+        }
+    // Whatever ends while the owner stores the list (a scan, a second click)
+    // finds the sheet busy and hands nothing on.
+    m_saving = true;
+    m_unreadable = unreadable;
+    setStatus(tr("Saving to your keyring…"));
+    const QPointer<AddAccountSheet> self(this);
     if (m_onAdd)
-        m_onAdd(accounts);
-    if (alive && unreadable > 0)
-        emit linksUnreadable(unreadable);
-    if (alive)
-        accept();
+        m_onAdd(accounts, [self](const std::optional<QString>& error) {
+            if (self)
+                self->stored(error);
+        });
+    else
+        stored(std::nullopt);
+}
+
+void AddAccountSheet::stored(const std::optional<QString>& error) {
+    if (!m_saving)
+        return;
+    m_saving = false;
+    if (m_dismissed)
+        return;
+    if (!error) {
+        const QPointer<AddAccountSheet> alive(this);
+        if (m_unreadable > 0)
+            emit linksUnreadable(m_unreadable);
+        if (alive)
+            accept();
+        return;
+    }
+    // The input stays as it was, so the user can try again.
+    setStatus(*error);
 }

@@ -33,11 +33,14 @@ std::optional<AddMode> addModeFromTitle(const QString& title);
 
 // The "Add account" sheet of the main window: scan the displays, read an
 // image file, paste links or another authenticator's backup, or type a key.
-// Whatever succeeds hands the new accounts to `onAdd` and closes the sheet;
-// what fails is shown in the status line and the sheet stays open. The sheet
-// stores nothing and looks for no duplicates: that is the owner's business.
+// Whatever succeeds hands the new accounts to `onAdd`, which stores them and
+// answers: the sheet closes once they are stored, and stays open with its
+// input and the owner's error when they could not be. What fails here (and
+// what is too large) is shown in the status line and the sheet stays open.
+// The sheet stores nothing and looks for no duplicates: that is the owner's
+// business.
 //
-// `onAdd` runs at most once, and never after the sheet was dismissed: a
+// `onAdd` runs once at a time, and never after the sheet was dismissed: a
 // screen scan still running when Cancel (or another import) closed the sheet
 // hands nothing on when it ends.
 class AddAccountSheet : public QDialog {
@@ -47,7 +50,14 @@ public:
     // Starts a screen scan whose result arrives through `done`, never once
     // `context` is gone. Tests put a fake in place of QRImport::scanScreen.
     using ScreenScanner = std::function<void(QObject* context, QRImport::ScanDone done)>;
+    // The owner's answer to a hand-over: nothing when every account was
+    // stored, or the sentence to show. Safe to call after the sheet is gone.
+    using Reply = std::function<void(const std::optional<QString>& error)>;
+    using AddHandler = std::function<void(const QList<Account>& accounts, Reply reply)>;
 
+    AddAccountSheet(AddHandler onAdd, QWidget* parent = nullptr,
+                    ScreenScanner scanner = QRImport::scanScreen);
+    // An owner that stores at once and never fails.
     AddAccountSheet(std::function<void(const QList<Account>&)> onAdd, QWidget* parent = nullptr,
                     ScreenScanner scanner = QRImport::scanScreen);
 
@@ -81,18 +91,23 @@ private:
     void decryptAndImport();
     void addManual();
     void finish(const QList<Account>& accounts, int unreadable = 0);
+    void stored(const std::optional<QString>& error);
 
     // The chosen file, or nothing when the dialog was cancelled or the sheet
     // went away while it was open.
     std::optional<QString> askForFile(const QStringList& nameFilters);
     QString linkText() const;
 
-    std::function<void(const QList<Account>&)> m_onAdd;
+    AddHandler m_onAdd;
     ScreenScanner m_scanner;
 
     AddMode m_mode = AddMode::scanScreen;
     QString m_status;
     bool m_working = false;
+    // The owner is storing what was handed over; nothing else is handed on.
+    bool m_saving = false;
+    // Links of the import being stored that could not be read.
+    int m_unreadable = 0;
     // Set when the sheet closes or hands its accounts on; from then on
     // nothing reaches `onAdd`.
     bool m_dismissed = false;

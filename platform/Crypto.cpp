@@ -1,10 +1,13 @@
 #include "platform/Crypto.h"
 
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
 #include <openssl/rand.h>
 
+#include <cstring>
 #include <memory>
 
 namespace Crypto {
@@ -34,6 +37,11 @@ struct MacDeleter {
 };
 struct CipherDeleter {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+struct KeyDeleter {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+    void operator()(BIGNUM* number) const { BN_clear_free(number); }
 };
 
 } // namespace
@@ -190,6 +198,95 @@ std::optional<QByteArray> aesGcmOpen(const QByteArray& key, const QByteArray& no
     total += written;
     plaintext.truncate(total);
     return plaintext;
+}
+
+namespace {
+
+using KeyPtr = std::unique_ptr<EVP_PKEY, KeyDeleter>;
+
+// The order n of the P-256 group: a private scalar lies in [1, n - 1].
+constexpr unsigned char p256Order[32] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xBC, 0xE6, 0xFA, 0xAD, 0xA7, 0x17, 0x9E, 0x84, 0xF3, 0xB9, 0xCA, 0xC2, 0xFC, 0x63, 0x25, 0x51,
+};
+
+bool isP256Scalar(const QByteArray& privateKey) {
+    if (privateKey.size() != p256PrivateKeyLength)
+        return false;
+    const auto* scalar = bytes(privateKey);
+    bool zero = true;
+    for (unsigned char b : privateKey)
+        zero = zero && b == 0;
+    return !zero && std::memcmp(scalar, p256Order, sizeof p256Order) < 0;
+}
+
+// The key pair of a raw scalar. The library takes it as an EC private key
+// structure (RFC 5915) naming the curve and derives the public point itself.
+KeyPtr p256Key(const QByteArray& privateKey) {
+    if (!isP256Scalar(privateKey))
+        return nullptr;
+    static constexpr unsigned char head[] = {0x30, 0x31, 0x02, 0x01, 0x01, 0x04, 0x20};
+    // [0] { OID 1.2.840.10045.3.1.7 (prime256v1) }
+    static constexpr unsigned char curve[] = {0xA0, 0x0A, 0x06, 0x08, 0x2A, 0x86,
+                                              0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+    unsigned char der[sizeof head + p256PrivateKeyLength + sizeof curve];
+    std::memcpy(der, head, sizeof head);
+    std::memcpy(der + sizeof head, bytes(privateKey), p256PrivateKeyLength);
+    std::memcpy(der + sizeof head + p256PrivateKeyLength, curve, sizeof curve);
+    const unsigned char* cursor = der;
+    KeyPtr key(d2i_PrivateKey(EVP_PKEY_EC, nullptr, &cursor, long(sizeof der)));
+    OPENSSL_cleanse(der, sizeof der);
+    return key;
+}
+
+} // namespace
+
+std::optional<QByteArray> p256GeneratePrivateKey() {
+    KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    if (!key)
+        return std::nullopt;
+    BIGNUM* raw = nullptr;
+    if (EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_PRIV_KEY, &raw) != 1)
+        return std::nullopt;
+    std::unique_ptr<BIGNUM, KeyDeleter> scalar(raw);
+    QByteArray out(p256PrivateKeyLength, Qt::Uninitialized);
+    if (BN_bn2binpad(scalar.get(), bytes(out), p256PrivateKeyLength) != p256PrivateKeyLength)
+        return std::nullopt;
+    return out;
+}
+
+std::optional<QByteArray> p256PublicKey(const QByteArray& privateKey) {
+    const KeyPtr key = p256Key(privateKey);
+    if (!key)
+        return std::nullopt;
+    // The uncompressed point: 0x04, then x and y.
+    unsigned char point[1 + p256PublicKeyLength];
+    size_t length = 0;
+    if (EVP_PKEY_get_octet_string_param(key.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point,
+                                        &length) != 1 ||
+        length != sizeof point || point[0] != 0x04)
+        return std::nullopt;
+    return QByteArray(reinterpret_cast<const char*>(point) + 1, p256PublicKeyLength);
+}
+
+std::optional<QByteArray> p256Sign(const QByteArray& privateKey, const QByteArray& message) {
+    const KeyPtr key = p256Key(privateKey);
+    if (!key)
+        return std::nullopt;
+    std::unique_ptr<EVP_MD_CTX, KeyDeleter> ctx(EVP_MD_CTX_new());
+    if (!ctx ||
+        EVP_DigestSignInit_ex(ctx.get(), nullptr, "SHA256", nullptr, nullptr, key.get(), nullptr) !=
+            1)
+        return std::nullopt;
+    size_t length = 0;
+    if (EVP_DigestSign(ctx.get(), nullptr, &length, bytes(message), size_t(message.size())) != 1)
+        return std::nullopt;
+    QByteArray signature(qsizetype(length), Qt::Uninitialized);
+    if (EVP_DigestSign(ctx.get(), bytes(signature), &length, bytes(message),
+                       size_t(message.size())) != 1)
+        return std::nullopt;
+    signature.truncate(qsizetype(length));
+    return signature;
 }
 
 } // namespace Crypto

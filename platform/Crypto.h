@@ -42,4 +42,20 @@ std::optional<QByteArray> aesGcmOpen(const QByteArray& key, const QByteArray& co
 std::optional<QByteArray> aesGcmOpen(const QByteArray& key, const QByteArray& nonce,
                                      const QByteArray& ciphertext, const QByteArray& tag);
 
+// ECDSA on the NIST P-256 curve, the ES256 algorithm of WebAuthn. A private
+// key travels as its raw 32-byte scalar, a public key as the 64 bytes of its
+// x and y coordinates (32 bytes each, x first).
+inline constexpr int p256PrivateKeyLength = 32;
+inline constexpr int p256PublicKeyLength = 64;
+
+// A fresh private key; nothing when the library or the random source fails.
+std::optional<QByteArray> p256GeneratePrivateKey();
+// The public key of a private key; nothing when the bytes are not a private
+// key of the curve (wrong length, zero, or not below the group order).
+std::optional<QByteArray> p256PublicKey(const QByteArray& privateKey);
+// The signature of SHA-256(message) in the DER form that WebAuthn expects
+// (an ASN.1 sequence of the two integers r and s); nothing when the key is
+// not valid or the library fails.
+std::optional<QByteArray> p256Sign(const QByteArray& privateKey, const QByteArray& message);
+
 } // namespace Crypto

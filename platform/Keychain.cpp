@@ -98,12 +98,34 @@ void setBackend(std::shared_ptr<Backend> backend) {
     currentBackend = std::move(backend);
 }
 
+QList<Status> Backend::upsert(const QList<Upsert>& writes, const Progress& progress) {
+    QList<Status> statuses;
+    statuses.reserve(writes.size());
+    for (const Upsert& write : writes) {
+        Status status = update(write.query, write.item.data);
+        if (status == itemNotFound)
+            status = add(write.item);
+        statuses.append(status);
+        if (progress && !progress(statuses))
+            break;
+    }
+    while (statuses.size() < writes.size())
+        statuses.append(userCanceled);
+    return statuses;
+}
+
+Status open() { return current()->open(); }
 Status add(const Item& item) { return current()->add(item); }
 Status update(const Query& query, const QByteArray& data) { return current()->update(query, data); }
 Status copyMatching(const Query& query, Results* results) {
     return current()->copyMatching(query, results);
 }
 Status remove(const Query& query) { return current()->remove(query); }
+QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress) {
+    return current()->upsert(writes, progress);
+}
+
+void cancelInteraction() { SecretServiceBackend::cancelInteraction(); }
 
 // MARK: - Memory backend
 
@@ -117,19 +139,31 @@ std::optional<Status> MemoryBackend::forced(Operation operation,
 }
 
 void MemoryBackend::failWith(Operation operation, Status status) {
+    QMutexLocker lock(&m_mutex);
     m_failures.removeIf([&](const Failure& f) { return f.operation == operation && !f.account; });
     if (status != success)
         m_failures.append({operation, status, std::nullopt});
 }
 
 void MemoryBackend::failWith(Operation operation, Status status, const QString& account) {
+    QMutexLocker lock(&m_mutex);
     m_failures.removeIf(
         [&](const Failure& f) { return f.operation == operation && f.account == account; });
     if (status != success)
         m_failures.append({operation, status, account});
 }
 
+QList<Status> MemoryBackend::upsert(const QList<Upsert>& writes, const Progress&) {
+    return Backend::upsert(writes);
+}
+
+Status MemoryBackend::open() {
+    QMutexLocker lock(&m_mutex);
+    return forced(Operation::open, std::nullopt).value_or(success);
+}
+
 Status MemoryBackend::add(const Item& item) {
+    QMutexLocker lock(&m_mutex);
     if (const auto status = forced(Operation::add, item.account))
         return *status;
     for (const Item& existing : std::as_const(m_items))
@@ -140,6 +174,7 @@ Status MemoryBackend::add(const Item& item) {
 }
 
 Status MemoryBackend::update(const Query& query, const QByteArray& data) {
+    QMutexLocker lock(&m_mutex);
     if (const auto status = forced(Operation::update, query.account))
         return *status;
     bool found = false;
@@ -152,6 +187,7 @@ Status MemoryBackend::update(const Query& query, const QByteArray& data) {
 }
 
 Status MemoryBackend::copyMatching(const Query& query, Results* results) {
+    QMutexLocker lock(&m_mutex);
     if (const auto status = forced(Operation::copyMatching, query.account))
         return *status;
     Results found;
@@ -169,6 +205,7 @@ Status MemoryBackend::copyMatching(const Query& query, Results* results) {
 }
 
 Status MemoryBackend::remove(const Query& query) {
+    QMutexLocker lock(&m_mutex);
     if (const auto status = forced(Operation::remove, query.account))
         return *status;
     const auto removed = m_items.removeIf([&](const Item& item) { return matches(query, item); });

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMutex>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -10,6 +12,10 @@
 // and status codes that the vault's stores are written against. Three
 // backends: the desktop's Secret Service, a private file for machines without
 // one, and memory for tests. The process uses one of them, chosen at start.
+//
+// Only open() ever waits for the user (the keyring's unlock prompt); every
+// other operation on a locked keychain fails at once with
+// interactionNotAllowed, so a program can call them on its GUI thread.
 namespace Keychain {
 
 // Platform status codes. Callers tell success and itemNotFound apart; every
@@ -23,6 +29,7 @@ enum Status : qint32 {
     decodeFailed = -26275,          // the stored items cannot be read
     ioError = -36,                  // the items could not be written
     paramError = -50,
+    userCanceled = -128,            // a batch stopped before this write
 };
 
 // Which items a query matches by synchronizability. A query that does not say
@@ -44,6 +51,8 @@ struct Item {
     // Items live either in the data-protection keychain or in the older
     // file-based one; a query reaches only the one it names.
     bool dataProtection = false;
+    // What a keyring viewer shows for the item; not part of any match.
+    QString label;
     QByteArray data;
 
     friend bool operator==(const Item&, const Item&) = default;
@@ -71,16 +80,37 @@ bool samePrimaryKey(const Item& a, const Item& b);
 // What a caller gets back of a matched item, given what the query asks for.
 Item returned(const Query& query, const Item& item);
 
+// One write of a batch: the data of every item the query matches becomes
+// item.data; when none matches, `item` is added.
+struct Upsert {
+    Query query;
+    Item item;
+};
+// Told, by a backend that writes a batch item by item, the statuses of the
+// writes made so far. Returning false stops the batch: the writes not made
+// get userCanceled.
+using Progress = std::function<bool(const QList<Status>& done)>;
+
 class Backend {
 public:
     virtual ~Backend() = default;
     virtual QString name() const = 0;
+    // Makes the keychain usable: unlocks it, and creates the collection new
+    // items go into, asking the user through the keychain's own prompt where
+    // it has to. May take as long as the user does; never call it on a GUI
+    // thread. Success when every later operation can proceed without the user.
+    virtual Status open() { return success; }
     virtual Status add(const Item& item) = 0;
     // Replaces the data of every matching item.
     virtual Status update(const Query& query, const QByteArray& data) = 0;
     virtual Status copyMatching(const Query& query, Results* results) = 0;
     // Removes every matching item.
     virtual Status remove(const Query& query) = 0;
+    // Several writes at once, each with its own status, in order. A failed
+    // write does not stop the others. Backends that keep their items in one
+    // place write them once (the file backend flushes once per batch) and
+    // tell no progress.
+    virtual QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {});
 };
 
 // The backend every caller in this process uses. The first call picks one:
@@ -90,21 +120,32 @@ Backend& backend();
 // Replaces the process's backend (tests, and the choice at start).
 void setBackend(std::shared_ptr<Backend> backend);
 
+Status open();
 Status add(const Item& item);
 Status update(const Query& query, const QByteArray& data);
 Status copyMatching(const Query& query, Results* results);
 Status remove(const Query& query);
+QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {});
+// Dismisses a prompt that open() is waiting on (the program is quitting), so
+// that open() returns interactionNotAllowed now. Never picks a backend.
+void cancelInteraction();
 
 // Items kept in memory. Tests can make any operation fail with a status.
+// Safe to use from several threads; items() is for a test's own thread while
+// nothing else runs.
 class MemoryBackend : public Backend {
 public:
-    enum class Operation { add, update, copyMatching, remove };
+    enum class Operation { open, add, update, copyMatching, remove };
 
     QString name() const override { return QStringLiteral("memory"); }
+    Status open() override;
     Status add(const Item& item) override;
     Status update(const Query& query, const QByteArray& data) override;
     Status copyMatching(const Query& query, Results* results) override;
     Status remove(const Query& query) override;
+    // Item by item (so that injected failures hit single writes), but told
+    // as one write: memory is never slow enough for progress to matter.
+    QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {}) override;
 
     // Every later call of the operation returns the status, until cleared
     // with success.
@@ -117,6 +158,7 @@ public:
 private:
     std::optional<Status> forced(Operation operation, const std::optional<QString>& account) const;
 
+    mutable QMutex m_mutex;
     struct Failure {
         Operation operation;
         Status status;

@@ -1,5 +1,7 @@
 #include "platform/KeychainFile.h"
 
+#include "platform/PrivateFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +12,8 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <fcntl.h>
 #include <optional>
 #include <stdlib.h>
@@ -68,6 +72,7 @@ QByteArray encode(const QList<Item>& items) {
             {QStringLiteral("synchronizable"), item.synchronizable},
             {QStringLiteral("accessible"), toText(item.accessible)},
             {QStringLiteral("dataProtection"), item.dataProtection},
+            {QStringLiteral("label"), item.label},
             {QStringLiteral("data"), QString::fromLatin1(item.data.toBase64())},
         });
     const QJsonObject root{{QStringLiteral("version"), fileFormatVersion},
@@ -121,6 +126,10 @@ std::optional<QList<Item>> decode(const QByteArray& bytes) {
         if (!accessibility)
             return std::nullopt;
         item.accessible = *accessibility;
+        // Files written before items had labels have none.
+        const QJsonValue label = object.value(QLatin1String("label"));
+        if (!label.isUndefined() && !label.isString()) return std::nullopt;
+        item.label = label.toString();
         auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
                                                       QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded) return std::nullopt;
@@ -128,20 +137,6 @@ std::optional<QList<Item>> decode(const QByteArray& bytes) {
         items.append(std::move(item));
     }
     return items;
-}
-
-// Creates the missing folders of `folder`, each private to the user: the file
-// in it holds every secret, and umask must not decide who may list it.
-bool makeFolders(const QString& folder) {
-    struct stat info;
-    if (::stat(native(folder).constData(), &info) == 0) return S_ISDIR(info.st_mode);
-    if (errno != ENOENT) return false;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !makeFolders(parent)) return false;
-    const QByteArray name = native(folder);
-    if (::mkdir(name.constData(), 0700) != 0)
-        return errno == EEXIST; // made by another process meanwhile
-    return ::chmod(name.constData(), 0700) == 0;
 }
 
 bool writeAll(int fd, const QByteArray& bytes) {
@@ -218,21 +213,36 @@ bool writeAtomically(const QString& path, const QByteArray& bytes) {
     return true;
 }
 
-// The body edits the items and sets *changed when they have to be written.
-template <typename Body> Status withItems(const QString& path, bool mayCreate, Body body) {
+// The file the items live in: the path itself, or the file a symbolic link
+// there points to. Writes go to that file (a temporary beside it renamed over
+// it), so a link the user made keeps pointing where they want it. A link that
+// points nowhere is refused rather than replaced by a file of our own, which
+// would silently part the user from their items.
+std::optional<QString> resolve(const QString& path) {
+    const QByteArray name = native(path);
+    struct stat info;
+    if (::lstat(name.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char resolved[PATH_MAX];
+    if (::realpath(name.constData(), resolved)) return QFile::decodeName(resolved);
+    std::fprintf(stderr, "Quillet: %s is a symbolic link to a file that cannot be reached; "
+                         "the keychain stays closed until the link is mended\n",
+                 name.constData());
+    return std::nullopt;
+}
+
+// Runs `body` with the file's path (see resolve()) while holding the lock
+// that every process using this file takes.
+template <typename Body> Status withLock(const QString& path, bool mayCreate, Body body) {
     QMutexLocker processLock(&processMutex());
 
     const QString folder = QFileInfo(path).absolutePath();
-    if (!mayCreate && !QFileInfo::exists(folder)) {
-        // No folder, so no file and no lock file to take: there are no items,
-        // and a lookup should not leave folders behind.
-        QList<Item> none;
-        bool changed = false;
-        return body(none, &changed);
-    }
-    if (!makeFolders(folder)) return mayCreate ? ioError : notAvailable;
+    if (!mayCreate && !QFileInfo::exists(folder)) return body(std::optional<QString>());
+    // The folder holds every secret: umask must not decide who may list it.
+    if (!PrivateFolder::ensure(folder)) return mayCreate ? ioError : notAvailable;
+    const auto target = resolve(path);
+    if (!target) return notAvailable;
 
-    const QByteArray lockPath = native(path + QStringLiteral(".lock"));
+    const QByteArray lockPath = native(*target + QStringLiteral(".lock"));
     int lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0) // a read-only folder still lets an existing lock file be used
         lockFd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
@@ -241,26 +251,44 @@ template <typename Body> Status withItems(const QString& path, bool mayCreate, B
     if (!lock.valid()) return notAvailable;
     while (::flock(lock.get(), LOCK_EX) != 0)
         if (errno != EINTR) return notAvailable;
+    return body(target);
+}
 
-    QByteArray bytes;
-    QList<Item> items;
-    switch (readAll(path, &bytes)) {
-    case ReadResult::missing:
-        break;
-    case ReadResult::unreadable:
-        return notAvailable;
-    case ReadResult::ok:
-        if (auto decoded = decode(bytes))
-            items = std::move(*decoded);
-        else
-            return decodeFailed;
-        break;
-    }
+// The body edits the items and sets *changed when they have to be written.
+template <typename Body> Status withItems(const QString& path, bool mayCreate, Body body) {
+    return withLock(path, mayCreate, [&](const std::optional<QString>& target) {
+        QList<Item> items;
+        bool changed = false;
+        // No folder, so no file and no lock file to take: there are no items,
+        // and a lookup should not leave folders behind.
+        if (!target) return body(items, &changed);
 
-    bool changed = false;
-    const Status status = body(items, &changed);
-    if (status == success && changed && !writeAtomically(path, encode(items))) return ioError;
-    return status;
+        QByteArray bytes;
+        switch (readAll(*target, &bytes)) {
+        case ReadResult::missing:
+            break;
+        case ReadResult::unreadable:
+            return notAvailable;
+        case ReadResult::ok:
+            if (auto decoded = decode(bytes))
+                items = std::move(*decoded);
+            else
+                return decodeFailed;
+            break;
+        }
+
+        const Status status = body(items, &changed);
+        if (status == success && changed && !writeAtomically(*target, encode(items))) return ioError;
+        return status;
+    });
+}
+
+// Adds the item unless one with the same primary key is there.
+Status addTo(QList<Item>& items, const Item& item) {
+    for (const Item& existing : std::as_const(items))
+        if (samePrimaryKey(existing, item)) return duplicateItem;
+    items.append(item);
+    return success;
 }
 
 } // namespace
@@ -273,14 +301,42 @@ QString FileBackend::defaultPath() {
            QStringLiteral("/Quillet/keychain.json");
 }
 
-Status FileBackend::add(const Item& item) {
-    return withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
-        for (const Item& existing : std::as_const(items))
-            if (samePrimaryKey(existing, item)) return duplicateItem;
-        items.append(item);
-        *changed = true;
+Status FileBackend::open() {
+    // A writer that died mid-write left its temporary file, which holds every
+    // secret, behind; it goes now rather than at the next write.
+    return withLock(m_path, false, [](const std::optional<QString>& target) {
+        if (target) removeStaleTemporaries(*target);
         return success;
     });
+}
+
+Status FileBackend::add(const Item& item) {
+    return withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
+        const Status status = addTo(items, item);
+        *changed = status == success;
+        return status;
+    });
+}
+
+QList<Status> FileBackend::upsert(const QList<Upsert>& writes, const Progress&) {
+    QList<Status> statuses;
+    const Status status = withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
+        for (const Upsert& write : writes) {
+            bool found = false;
+            for (Item& item : items)
+                if (matches(write.query, item)) {
+                    item.data = write.item.data;
+                    found = true;
+                }
+            const Status one = found ? success : addTo(items, write.item);
+            *changed = *changed || one == success;
+            statuses.append(one);
+        }
+        return success;
+    });
+    // Nothing of the batch reached the file.
+    if (status != success) statuses = QList<Status>(writes.size(), status);
+    return statuses;
 }
 
 Status FileBackend::update(const Query& query, const QByteArray& data) {

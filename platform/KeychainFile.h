@@ -4,11 +4,14 @@
 
 namespace Keychain {
 
-// Every item in one JSON file (mode 0600) for machines without a Secret
-// Service. The program and the credential-provider host write the same file,
-// so every operation holds an exclusive lock on a companion lock file, and
-// every write goes to a temporary file that is flushed and renamed over the
-// old one: a reader sees the old file or the new one, never a torn one.
+// Every item in one JSON file (mode 0600, in a folder only the user may
+// enter) for machines without a Secret Service. The program and the
+// credential-provider host write the same file, so every operation holds an
+// exclusive lock on a companion lock file, and every write goes to a
+// temporary file that is flushed and renamed over the old one: a reader sees
+// the old file or the new one, never a torn one. A batch of writes is one
+// such write. When the path is a symbolic link, the file it points to is the
+// one read and written.
 class FileBackend : public Backend {
 public:
     explicit FileBackend(QString path);
@@ -18,10 +21,13 @@ public:
 
     QString name() const override { return QStringLiteral("file"); }
     QString path() const { return m_path; }
+    // Removes the temporary files a writer killed mid-write left behind.
+    Status open() override;
     Status add(const Item& item) override;
     Status update(const Query& query, const QByteArray& data) override;
     Status copyMatching(const Query& query, Results* results) override;
     Status remove(const Query& query) override;
+    QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {}) override;
 
 private:
     QString m_path;

@@ -14,6 +14,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -35,6 +36,7 @@ const SecretSchema itemSchema = {
         {"synchronizable", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {"accessible", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {"dataProtection", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"label", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
     },
     // reserved
@@ -58,6 +60,15 @@ QMutex& operationMutex() {
     static QMutex mutex;
     return mutex;
 }
+
+// The prompt open() may be waiting on, so that cancelInteraction() can
+// dismiss it; once cancelled (the program is quitting) no prompt is shown again.
+QMutex interactionMutex;
+GCancellable* pendingInteraction = nullptr;
+std::atomic<bool> interactionCancelled = false;
+
+// Whether an operation may ask the user (only open() does).
+enum class Interaction { none, allowed };
 
 // MARK: - Ownership of glib objects
 
@@ -135,6 +146,9 @@ AttributesPtr attributesOf(const Item& item) {
     insert(attributes.get(), "synchronizable", flag(item.synchronizable));
     insert(attributes.get(), "accessible", toText(item.accessible));
     insert(attributes.get(), "dataProtection", flag(item.dataProtection));
+    // Also an attribute, so that a search reads it back with the others.
+    if (!item.label.isEmpty())
+        insert(attributes.get(), "label", item.label);
     return attributes;
 }
 
@@ -193,6 +207,7 @@ Item itemFrom(GHashTable* attributes) {
     item.accessible =
         accessibilityFromText(value("accessible")).value_or(Accessibility::whenUnlocked);
     item.dataProtection = value("dataProtection") == QLatin1String("1");
+    item.label = value("label");
     return item;
 }
 
@@ -230,10 +245,11 @@ std::optional<ObjectPtr<SecretService>> connect(Status* status) {
 // Unlocks the objects (items or collections) through the service, which may
 // prompt the user. Reports interactionNotAllowed when any stays locked: the
 // prompt was dismissed, could not be shown, or the service refused.
-Status unlock(SecretService* service, GList* objects) {
+Status unlock(SecretService* service, GList* objects, GCancellable* cancellable) {
     GError* rawError = nullptr;
     GList* unlocked = nullptr;
-    const gint count = secret_service_unlock_sync(service, objects, nullptr, &unlocked, &rawError);
+    const gint count =
+        secret_service_unlock_sync(service, objects, cancellable, &unlocked, &rawError);
     ErrorPtr error(rawError);
     g_list_free_full(unlocked, g_object_unref);
     if (error) {
@@ -249,15 +265,18 @@ Status unlock(SecretService* service, GList* objects) {
 enum class IfMissing { create, skip };
 
 // The collection new items go into, unlocked. If the service has no default
-// collection an add asks it to create one, as there is nowhere else to put the
-// item; on GNOME Keyring that takes a password prompt, and without one (no
-// display, dismissed) the add fails with interactionNotAllowed. Queries skip
-// a missing one: nothing can be locked in it.
+// collection, only open() asks it to create one (on GNOME Keyring that takes
+// a password prompt); an add without one fails with interactionNotAllowed, as
+// it does while the collection is locked. Queries skip a missing one: nothing
+// can be locked in it.
 std::optional<ObjectPtr<SecretCollection>> defaultCollection(SecretService* service,
-                                                             IfMissing ifMissing, Status* status) {
+                                                             IfMissing ifMissing,
+                                                             Interaction interaction,
+                                                             GCancellable* cancellable,
+                                                             Status* status) {
     GError* rawError = nullptr;
     SecretCollection* collection = secret_collection_for_alias_sync(
-        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &rawError);
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable, &rawError);
     ErrorPtr error(rawError);
     if (error) {
         warn("cannot read the default collection", error.get());
@@ -266,10 +285,14 @@ std::optional<ObjectPtr<SecretCollection>> defaultCollection(SecretService* serv
     }
     if (!collection && ifMissing == IfMissing::skip)
         return ObjectPtr<SecretCollection>();
+    if (!collection && interaction == Interaction::none) {
+        *status = interactionNotAllowed;
+        return std::nullopt;
+    }
     if (!collection) {
         collection =
             secret_collection_create_sync(service, "Login", SECRET_COLLECTION_DEFAULT,
-                                          SECRET_COLLECTION_CREATE_NONE, nullptr, &rawError);
+                                          SECRET_COLLECTION_CREATE_NONE, cancellable, &rawError);
         error.reset(rawError);
         if (!collection) {
             warn("cannot create a default collection", error.get());
@@ -279,8 +302,12 @@ std::optional<ObjectPtr<SecretCollection>> defaultCollection(SecretService* serv
     }
     ObjectPtr<SecretCollection> owned(collection);
     if (secret_collection_get_locked(collection)) {
+        if (interaction == Interaction::none) {
+            *status = interactionNotAllowed;
+            return std::nullopt;
+        }
         GList objects = {collection, nullptr, nullptr};
-        if (const Status unlocked = unlock(service, &objects); unlocked != success) {
+        if (const Status unlocked = unlock(service, &objects, cancellable); unlocked != success) {
             *status = unlocked;
             return std::nullopt;
         }
@@ -371,72 +398,126 @@ Status readAttributes(SecretService* service, const QList<QByteArray>& paths, QL
     return success;
 }
 
-// The items the query matches, each unlocked (the service may prompt). An
-// empty result is only "no items" when the default collection is unlocked
-// too: a locked keyring never passes for an empty one.
+// What a search by these attributes finds: the unlocked items' paths, and
+// whether any matching item is locked.
+Status search(SecretService* service, GHashTable* attributes, QList<QByteArray>* unlocked,
+              QList<QByteArray>* locked) {
+    GError* rawError = nullptr;
+    gchar** rawUnlocked = nullptr;
+    gchar** rawLocked = nullptr;
+    const bool searched = secret_service_search_for_dbus_paths_sync(
+        service, &itemSchema, attributes, nullptr, &rawUnlocked, &rawLocked, &rawError);
+    StrvPtr unlockedPaths(rawUnlocked);
+    StrvPtr lockedPaths(rawLocked);
+    ErrorPtr error(rawError);
+    if (!searched) {
+        warn("cannot search", error.get());
+        return statusFor(error.get(), notAvailable);
+    }
+    for (gchar** p = unlockedPaths.get(); p && *p; ++p)
+        unlocked->append(QByteArray(*p));
+    for (gchar** p = lockedPaths.get(); p && *p; ++p)
+        locked->append(QByteArray(*p));
+    return success;
+}
+
+// The items the query matches. A locked matching item, or nothing found while
+// the default collection is locked, is interactionNotAllowed: a locked
+// keyring never passes for an empty one, and unlocking is open()'s business.
 Status findMatching(SecretService* service, const Query& query, QList<Found>* found) {
     const AttributesPtr attributes = searchAttributes(query);
-    for (int attempt = 0;; ++attempt) {
+    QList<QByteArray> paths, locked;
+    if (const Status status = search(service, attributes.get(), &paths, &locked);
+        status != success)
+        return status;
+    // The search attributes cover every condition of matches(), so a locked
+    // result is a matching item we cannot use.
+    if (!locked.isEmpty())
+        return interactionNotAllowed;
+
+    QList<Item> items;
+    if (const Status status = readAttributes(service, paths, &items); status != success)
+        return status;
+    found->clear();
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        if (matches(query, items[i]))
+            found->append({paths[i], items[i]});
+    return found->isEmpty() ? itemNotFound : success;
+}
+
+// findMatching(), and nothing found is only itemNotFound while the default
+// collection is unlocked.
+Status findMatchingChecked(SecretService* service, const Query& query, QList<Found>* found) {
+    const Status status = findMatching(service, query, found);
+    if (status != itemNotFound)
+        return status;
+    Status checked = success;
+    const auto collection =
+        defaultCollection(service, IfMissing::skip, Interaction::none, nullptr, &checked);
+    return collection ? itemNotFound : checked;
+}
+
+// Replaces the data of each found item.
+Status setData(SecretService* service, const QList<Found>& found, const QByteArray& data) {
+    const ValuePtr value = secretValue(data);
+    for (const Found& each : found) {
         GError* rawError = nullptr;
-        gchar** rawUnlocked = nullptr;
-        gchar** rawLocked = nullptr;
-        const bool searched = secret_service_search_for_dbus_paths_sync(
-            service, &itemSchema, attributes.get(), nullptr, &rawUnlocked, &rawLocked, &rawError);
-        StrvPtr unlockedPaths(rawUnlocked);
-        StrvPtr lockedPaths(rawLocked);
+        ObjectPtr<SecretItem> item(secret_item_new_for_dbus_path_sync(
+            service, each.path.constData(), SECRET_ITEM_NONE, nullptr, &rawError));
+        if (item)
+            secret_item_set_secret_sync(item.get(), value.get(), nullptr, &rawError);
         ErrorPtr error(rawError);
-        if (!searched) {
-            warn("cannot search", error.get());
-            return statusFor(error.get(), notAvailable);
+        if (error || !item) {
+            warn("cannot change an item", error.get());
+            return statusFor(error.get(), ioError);
         }
-
-        // The search attributes cover every condition of matches(), so a
-        // locked result is a matching item we must unlock before using it.
-        QList<QByteArray> paths;
-        for (gchar** p = unlockedPaths.get(); p && *p; ++p)
-            paths.append(QByteArray(*p));
-        if (lockedPaths && *lockedPaths) {
-            // Rare, so the unlock goes through item objects and the service's
-            // own prompt handling.
-            GList* objects = nullptr;
-            for (gchar** p = lockedPaths.get(); *p; ++p) {
-                SecretItem* item = secret_item_new_for_dbus_path_sync(service, *p, SECRET_ITEM_NONE,
-                                                                      nullptr, &rawError);
-                error.reset(rawError);
-                rawError = nullptr;
-                if (!item) {
-                    g_list_free_full(objects, g_object_unref);
-                    warn("cannot reach a locked item", error.get());
-                    return statusFor(error.get(), interactionNotAllowed);
-                }
-                objects = g_list_append(objects, item);
-                paths.append(QByteArray(*p));
-            }
-            const Status unlocked = unlock(service, objects);
-            g_list_free_full(objects, g_object_unref);
-            if (unlocked != success)
-                return unlocked;
-        }
-
-        QList<Item> items;
-        if (const Status status = readAttributes(service, paths, &items); status != success)
-            return status;
-        found->clear();
-        for (qsizetype i = 0; i < paths.size(); ++i)
-            if (matches(query, items[i]))
-                found->append({paths[i], items[i]});
-        if (!found->isEmpty() || attempt > 0)
-            return found->isEmpty() ? itemNotFound : success;
-
-        // Nothing found: make sure that is not because the default
-        // collection is locked, then look once more in the unlocked one.
-        Status status = success;
-        const auto collection = defaultCollection(service, IfMissing::skip, &status);
-        if (!collection)
-            return status;
-        if (!*collection)
-            return itemNotFound;
     }
+    return success;
+}
+
+QByteArray labelOf(const Item& item) {
+    return (item.label.isEmpty() ? QStringLiteral("Quillet: %1 %2").arg(item.service, item.account)
+                                 : item.label)
+        .toUtf8();
+}
+
+// Creates the item in the collection with one call, without the proxy
+// objects libsecret's own create makes: a batch of a thousand items costs a
+// thousand calls, not several thousand.
+Status createIn(SecretService* service, const char* collectionPath, const Item& item,
+                QByteArray* createdPath) {
+    GVariantBuilder attributes;
+    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+    // As libsecret's schema-based calls store it, so that searches find it.
+    g_variant_builder_add(&attributes, "{ss}", "xdg:schema", itemSchema.name);
+    const AttributesPtr own = attributesOf(item);
+    GHashTableIter iter;
+    gpointer name = nullptr, text = nullptr;
+    g_hash_table_iter_init(&iter, own.get());
+    while (g_hash_table_iter_next(&iter, &name, &text))
+        g_variant_builder_add(&attributes, "{ss}", static_cast<const char*>(name),
+                              static_cast<const char*>(text));
+    using PropertiesPtr = std::unique_ptr<GHashTable, HashTableUnref>;
+    PropertiesPtr properties(g_hash_table_new_full(
+        g_str_hash, g_str_equal, nullptr, reinterpret_cast<GDestroyNotify>(g_variant_unref)));
+    g_hash_table_insert(properties.get(), const_cast<char*>("org.freedesktop.Secret.Item.Label"),
+                        g_variant_ref_sink(g_variant_new_string(labelOf(item).constData())));
+    g_hash_table_insert(properties.get(),
+                        const_cast<char*>("org.freedesktop.Secret.Item.Attributes"),
+                        g_variant_ref_sink(g_variant_builder_end(&attributes)));
+    const ValuePtr value = secretValue(item.data);
+    GError* rawError = nullptr;
+    gchar* path = secret_service_create_item_dbus_path_sync(service, collectionPath, properties.get(),
+                                                            value.get(), SECRET_ITEM_CREATE_NONE,
+                                                            nullptr, &rawError);
+    ErrorPtr error(rawError);
+    if (!path) {
+        warn("cannot store an item", error.get());
+        return statusFor(error.get(), ioError);
+    }
+    *createdPath = path;
+    g_free(path);
+    return success;
 }
 
 } // namespace
@@ -471,6 +552,64 @@ bool SecretServiceBackend::isAvailable() {
     return true;
 }
 
+Status SecretServiceBackend::open() {
+    // No operation lock: the prompt may take as long as the user does, and
+    // the program's other calls must not wait for it.
+    Status status = success;
+    const auto service = connect(&status);
+    if (!service)
+        return status;
+    GCancellable* cancellable = g_cancellable_new();
+    {
+        QMutexLocker lock(&interactionMutex);
+        if (interactionCancelled) {
+            g_object_unref(cancellable);
+            return interactionNotAllowed;
+        }
+        g_set_object(&pendingInteraction, cancellable);
+    }
+
+    // Our items wherever they are, locked ones unlocked; then the collection
+    // new items go into, created if need be.
+    const AttributesPtr ours = newAttributes();
+    insert(ours.get(), "class", QStringLiteral("genp"));
+    QList<QByteArray> unlocked, locked;
+    status = search(service->get(), ours.get(), &unlocked, &locked);
+    if (status == success && !locked.isEmpty()) {
+        GList* objects = nullptr;
+        for (const QByteArray& path : std::as_const(locked)) {
+            GError* rawError = nullptr;
+            SecretItem* item = secret_item_new_for_dbus_path_sync(
+                service->get(), path.constData(), SECRET_ITEM_NONE, cancellable, &rawError);
+            ErrorPtr error(rawError);
+            if (!item) {
+                warn("cannot reach a locked item", error.get());
+                status = statusFor(error.get(), interactionNotAllowed);
+                break;
+            }
+            objects = g_list_append(objects, item);
+        }
+        if (status == success)
+            status = unlock(service->get(), objects, cancellable);
+        g_list_free_full(objects, g_object_unref);
+    }
+    if (status == success)
+        defaultCollection(service->get(), IfMissing::create, Interaction::allowed, cancellable,
+                          &status);
+
+    QMutexLocker lock(&interactionMutex);
+    g_clear_object(&pendingInteraction);
+    g_object_unref(cancellable);
+    return status;
+}
+
+void SecretServiceBackend::cancelInteraction() {
+    QMutexLocker lock(&interactionMutex);
+    interactionCancelled = true;
+    if (pendingInteraction)
+        g_cancellable_cancel(pendingInteraction);
+}
+
 Status SecretServiceBackend::add(const Item& item) {
     QMutexLocker lock(&operationMutex());
     Status status = success;
@@ -479,19 +618,19 @@ Status SecretServiceBackend::add(const Item& item) {
         return status;
 
     QList<Found> existing;
-    status = findMatching(service->get(), primaryKeyQuery(item), &existing);
+    status = findMatchingChecked(service->get(), primaryKeyQuery(item), &existing);
     if (status != success && status != itemNotFound)
         return status;
     for (const Found& other : std::as_const(existing))
         if (samePrimaryKey(other.item, item))
             return duplicateItem;
 
-    const auto collection = defaultCollection(service->get(), IfMissing::create, &status);
+    const auto collection =
+        defaultCollection(service->get(), IfMissing::create, Interaction::none, nullptr, &status);
     if (!collection)
         return status;
     const AttributesPtr attributes = attributesOf(item);
-    const QByteArray label =
-        QStringLiteral("Quillet: %1 %2").arg(item.service, item.account).toUtf8();
+    const QByteArray label = labelOf(item);
     const ValuePtr value = secretValue(item.data);
     GError* rawError = nullptr;
     ObjectPtr<SecretItem> created(
@@ -513,23 +652,85 @@ Status SecretServiceBackend::update(const Query& query, const QByteArray& data) 
         return status;
 
     QList<Found> found;
-    status = findMatching(service->get(), query, &found);
+    status = findMatchingChecked(service->get(), query, &found);
     if (status != success)
         return status;
-    const ValuePtr value = secretValue(data);
-    for (const Found& each : std::as_const(found)) {
-        GError* rawError = nullptr;
-        ObjectPtr<SecretItem> item(secret_item_new_for_dbus_path_sync(
-            service->get(), each.path.constData(), SECRET_ITEM_NONE, nullptr, &rawError));
-        if (item)
-            secret_item_set_secret_sync(item.get(), value.get(), nullptr, &rawError);
-        ErrorPtr error(rawError);
-        if (error || !item) {
-            warn("cannot change an item", error.get());
-            return statusFor(error.get(), ioError);
+    return setData(service->get(), found, data);
+}
+
+QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes, const Progress& progress) {
+    Status status = success;
+    const auto service = connect(&status);
+    if (!service)
+        return QList<Status>(writes.size(), status);
+    // The collection new items go into, looked up once for the batch: a
+    // locked or missing one fails every write at once, as it would each.
+    const auto collection =
+        defaultCollection(service->get(), IfMissing::create, Interaction::none, nullptr, &status);
+    if (!collection)
+        return QList<Status>(writes.size(), status);
+    const char* collectionPath = g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection->get()));
+
+    // One search for every item the batch may touch: what the queries have
+    // in common. The service searches by going through all its items, so a
+    // search per write would make a large import take minutes.
+    Query common;
+    common.synchronizable = Synchronizable::any;
+    if (!writes.isEmpty()) {
+        const Query& first = writes.first().query;
+        common.service = first.service;
+        common.accessGroup = first.accessGroup;
+        common.useDataProtection = first.useDataProtection;
+        for (const Upsert& write : writes) {
+            if (write.query.service != common.service) common.service.reset();
+            if (write.query.accessGroup != common.accessGroup) common.accessGroup.reset();
+            if (write.query.useDataProtection != common.useDataProtection)
+                return Backend::upsert(writes, progress); // they share nothing worth a search
         }
     }
-    return success;
+    QList<Found> candidates;
+    {
+        QMutexLocker lock(&operationMutex());
+        status = findMatching(service->get(), common, &candidates);
+    }
+    if (status != success && status != itemNotFound)
+        return QList<Status>(writes.size(), status);
+
+    QList<Status> statuses;
+    statuses.reserve(writes.size());
+    for (const Upsert& write : writes) {
+        // Item by item, so that the program's other calls wait for one write
+        // at most, never for the whole batch.
+        QMutexLocker lock(&operationMutex());
+        QList<Found> found;
+        bool collides = false;
+        for (const Found& candidate : std::as_const(candidates)) {
+            if (matches(write.query, candidate.item))
+                found.append(candidate);
+            collides = collides || samePrimaryKey(candidate.item, write.item);
+        }
+        Status one = success;
+        if (!found.isEmpty()) {
+            one = setData(service->get(), found, write.item.data);
+        } else if (collides) {
+            one = duplicateItem;
+        } else {
+            QByteArray path;
+            one = createIn(service->get(), collectionPath, write.item, &path);
+            if (one == success) {
+                Item created = write.item;
+                created.data.clear();
+                candidates.append({path, created}); // a later write of it updates it
+            }
+        }
+        statuses.append(one);
+        lock.unlock();
+        if (progress && !progress(statuses))
+            break;
+    }
+    while (statuses.size() < writes.size())
+        statuses.append(userCanceled);
+    return statuses;
 }
 
 Status SecretServiceBackend::copyMatching(const Query& query, Results* results) {
@@ -540,7 +741,7 @@ Status SecretServiceBackend::copyMatching(const Query& query, Results* results) 
         return status;
 
     QList<Found> found;
-    status = findMatching(service->get(), query, &found);
+    status = findMatchingChecked(service->get(), query, &found);
     if (status != success)
         return status;
     if (query.matchLimit == Query::MatchLimit::one)
@@ -592,7 +793,7 @@ Status SecretServiceBackend::remove(const Query& query) {
         return status;
 
     QList<Found> found;
-    status = findMatching(service->get(), query, &found);
+    status = findMatchingChecked(service->get(), query, &found);
     if (status != success)
         return status;
     for (const Found& each : std::as_const(found)) {

@@ -499,6 +499,14 @@ const QHash<QString, Glyph>& glyphs() {
                  erase(line({12, 9.2}, {12, 13.6}, 2.2)), erase(circle({12, 16.7}, 1.3))});
         }
         {
+            const QPainterPath octagon = polyline({{8.3, 2.5}, {15.7, 2.5}, {21.5, 8.3}, {21.5, 15.7},
+                                                   {15.7, 21.5}, {8.3, 21.5}, {2.5, 15.7}, {2.5, 8.3}},
+                                                  true);
+            add("exclamationmark.octagon.fill",
+                {draw(octagon), draw(stroked(octagon, 1.4)),
+                 erase(line({12, 7}, {12, 13.4}, 2.4)), erase(circle({12, 17}, 1.4))});
+        }
+        {
             QPainterPath body;
             body.moveTo(3.8, 9);
             body.lineTo(14.5, 9);

@@ -1,6 +1,14 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/PrivateFolder.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 UserDefaults& UserDefaults::standard() {
     static UserDefaults* defaults = new UserDefaults(
@@ -9,8 +17,29 @@ UserDefaults& UserDefaults::standard() {
     return *defaults;
 }
 
-UserDefaults::UserDefaults(const QString& path, QObject* parent)
-    : QObject(parent), m_settings(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+namespace {
+
+// The settings say which accounts the user has and how they use them: only
+// the user may read them. The file exists, private, before QSettings first
+// writes it, and QSettings keeps the permissions of the file it replaces.
+void makePrivate(const QString& path) {
+    PrivateFolder::ensure(QFileInfo(path).absolutePath());
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        struct stat info;
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0077) != 0)
+            ::fchmod(fd, info.st_mode & 0700);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(const QString& path, QObject* parent) : QObject(parent) {
+    makePrivate(path);
+    m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
 
 bool UserDefaults::contains(const QString& key) const { return m_settings->contains(key); }
 

@@ -16,6 +16,8 @@ packages=(
   # tests and benchmarks
   libbenchmark-dev oathtool python3 dbus gnome-keyring
   python3-cryptography
+  # oracles of the credential provider: IDNA and Punycode, CBOR, WebAuthn
+  idn2 python3-cbor2 python3-fido2
   # the QR benchmark's reference reader
   zbar-tools
   # the install test checks the desktop entry

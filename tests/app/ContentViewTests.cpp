@@ -18,6 +18,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSemaphore>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QtTest>
@@ -52,9 +55,11 @@ class ContentViewTests : public QObject, private TestSupport::VaultFixture {
     QDateTime now;
 
     // `source` replaces the test's own settable time.
-    void open(const QList<Account>& accounts, std::function<QDateTime()> source = {}) {
+    void open(const QList<Account>& accounts, std::function<QDateTime()> source = {},
+              AccountStore::Opening opening = AccountStore::Opening::now) {
         TestSupport::seedVault(accounts);
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        store = std::make_unique<AccountStore>(*defaults, *log, std::function<QDateTime()>(),
+                                               nullptr, opening);
         clock = std::make_unique<TickingClock>(source ? source : [this] { return now; });
         window = std::make_unique<QMainWindow>();
         view = new ContentView(*store, *clock, *defaults, window.get());
@@ -77,6 +82,21 @@ class ContentViewTests : public QObject, private TestSupport::VaultFixture {
         return row->findChild<CodeLabel*>()->parentWidget();
     }
     QWidget* currentState() const { return view->findChild<QStackedWidget*>()->currentWidget(); }
+    bool showsText(const QString& text) const {
+        for (QLabel* label : window->findChildren<QLabel*>())
+            if (label->isVisible() && label->text() == text) return true;
+        return false;
+    }
+    QString errorLine() const {
+        QLabel* line = view->findChild<QLabel*>("errorLine");
+        return line->isVisible() ? line->text() : QString();
+    }
+    QStringList events() {
+        QStringList out;
+        for (const AuditEntry& e : log->snapshot().entries)
+            out << e.type + " " + e.detail;
+        return out;
+    }
     QLineEdit* search() const { return view->findChild<QLineEdit*>(); }
 
 private slots:
@@ -160,7 +180,7 @@ private slots:
         open({work, loose, dangling});
         QToolButton* menu = view->findChild<QToolButton*>("folderFilter");
         QVERIFY(!menu->isVisible()); // no folders, no menu
-        const Folder f = store->addFolder("Work");
+        const Folder f = *store->addFolder("Work");
         store->setFolder(f.id, work.id);
         QVERIFY(menu->isVisible());
         QCOMPARE(menu->text(), QStringLiteral("All"));
@@ -233,7 +253,7 @@ private slots:
         QCOMPARE(titles(), QStringList({"C/c", "A/a", "B/b"}));
         QVERIFY(!store->accounts().first().isFavorite);
         // Moving to a folder from the menu works the same way.
-        const Folder home = store->addFolder("Home");
+        const Folder home = *store->addFolder("Home");
         menu = view->rows().at(1)->buildContextMenu(window.get());
         menu->actions().at(4)->menu()->actions().at(2)->trigger();
         QCOMPARE(store->accounts().at(1).folderID, std::optional<QUuid>(home.id));
@@ -426,6 +446,141 @@ private slots:
         QLabel* error = view->findChild<QLabel*>("errorLine");
         QVERIFY(error->isVisible());
         QCOMPARE(error->text(), QStringLiteral("Keychain error: -25308"));
+    }
+
+    // What the keychain refused is not shown as done: the row stays, the
+    // window says what was not saved and why; the add sheet stays open with
+    // its input and the reason; nothing reaches the timeline.
+    void whatIsNotStoredIsNotShown() {
+        const Account a = makeAccount("Acme", "ann");
+        open({a, makeAccount("B", "b")});
+        using Op = Keychain::MemoryBackend::Operation;
+        memory->failWith(Op::update, Keychain::interactionNotAllowed);
+        view->rows().first()->setFocus();
+        QTest::keyClick(view->rows().first(), Qt::Key_Delete);
+        QVERIFY(!view->deletedToast());
+        QCOMPARE(titles(), QStringList({"Acme/ann", "B/b"}));
+        QCOMPARE(errorLine(), QStringLiteral("“Acme: ann” was not moved to Recently Deleted. Your "
+                                             "keyring is locked. (Keychain error: -25308)"));
+        view->rows().at(1)->buildContextMenu(window.get())->actions().first()->trigger();
+        QCOMPARE(errorLine(), QStringLiteral("“B: b” was not pinned. Your keyring is locked. "
+                                             "(Keychain error: -25308)"));
+        QVERIFY(!store->accounts().at(1).isFavorite);
+
+        memory->failWith(Op::update, Keychain::success);
+        memory->failWith(Op::add, Keychain::ioError);
+        view->showAddSheet();
+        auto* sheet = window->findChild<AddAccountSheet*>();
+        QTRY_VERIFY(sheet && sheet->isVisible());
+        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        const QString link = QStringLiteral("otpauth://totp/New:one?secret=JBSWY3DPEHPK3PXP");
+        sheet->findChild<QPlainTextEdit*>()->setPlainText(link);
+        QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
+        const QString why = QStringLiteral(
+            "Nothing was added. Your keyring could not store it. (Keychain error: -36)");
+        QTRY_VERIFY(findByText<QLabel>(sheet, why));
+        QVERIFY(sheet->isVisible());
+        QCOMPARE(sheet->findChild<QPlainTextEdit*>()->toPlainText(), link);
+        QCOMPARE(titles(), QStringList({"Acme/ann", "B/b"}));
+
+        memory->failWith(Op::add, Keychain::success);
+        memory->failWith(Op::update, Keychain::success);
+        QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
+        QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+        QCOMPARE(titles(), QStringList({"Acme/ann", "B/b", "New/one"}));
+        QCOMPARE(errorLine(), QString());
+        QCOMPARE(events(), QStringList({"account.added New: one"}));
+    }
+
+    // The window never says "No accounts yet" for a vault it could not read:
+    // it is opening, locked or unreadable, and says so; Try Again opens it.
+    void theVaultStateIsNeverTheEmptyVault() {
+        struct Gate : Keychain::MemoryBackend {
+            QSemaphore opened;
+            Keychain::Status open() override {
+                opened.acquire();
+                return Keychain::MemoryBackend::open();
+            }
+        };
+        auto gate = std::make_shared<Gate>();
+        Keychain::setBackend(gate);
+        using Op = Keychain::MemoryBackend::Operation;
+        gate->failWith(Op::open, Keychain::interactionNotAllowed);
+        open({makeAccount("Acme", "ann")}, {}, AccountStore::Opening::inBackground);
+        QVERIFY(showsText("Opening your keyring…"));
+        QVERIFY(!showsText("No accounts yet"));
+        // The window answers while the keyring waits for the user.
+        bool answered = false;
+        QTimer::singleShot(10, window.get(), [&] { answered = true; });
+        QTRY_VERIFY(answered);
+        QVERIFY(showsText("Opening your keyring…"));
+        QTest::keyClicks(search(), "a");
+        QCOMPARE(search()->text(), QStringLiteral("a"));
+        search()->clear();
+
+        gate->opened.release();
+        QTRY_VERIFY(showsText("Your keyring is locked."));
+        QVERIFY(!showsText("No accounts yet"));
+        QVERIFY(titles().isEmpty());
+        QPushButton* tryAgain = findByText<QPushButton>(currentState(), "Try Again");
+        QVERIFY(tryAgain);
+
+        gate->failWith(Op::open, Keychain::success);
+        gate->failWith(Op::copyMatching, Keychain::decodeFailed);
+        gate->opened.release();
+        QTest::mouseClick(tryAgain, Qt::LeftButton);
+        QTRY_VERIFY(showsText("Quillet could not read your keyring."));
+        QVERIFY(showsText("Your keyring holds data Quillet cannot read. (Keychain error: -26275)"));
+        QVERIFY(!showsText("No accounts yet"));
+
+        gate->failWith(Op::copyMatching, Keychain::success);
+        gate->opened.release();
+        QTest::mouseClick(tryAgain, Qt::LeftButton);
+        QTRY_COMPARE(titles(), QStringList({"Acme/ann"}));
+        QCOMPARE(errorLine(), QString());
+        window.reset();
+        store.reset();
+        Keychain::setBackend(memory);
+    }
+
+    void unreadableItemsAreCounted() {
+        for (int i = 0; i < 2; ++i) {
+            Keychain::Item damaged;
+            damaged.service = KeychainStore::service;
+            damaged.account = Json::uuidText(QUuid::createUuid());
+            damaged.accessGroup = KeychainStore::sharedAccessGroup;
+            damaged.synchronizable = damaged.dataProtection = true;
+            damaged.data = "not an account";
+            QCOMPARE(Keychain::add(damaged), Keychain::success);
+        }
+        open({makeAccount("Acme", "ann")});
+        QVERIFY(showsText("2 account items in your keyring could not be read. Quillet leaves them "
+                          "as they are."));
+        QCOMPARE(titles(), QStringList({"Acme/ann"}));
+    }
+
+    // Only the rows in view exist: a long list shows, scrolls and ticks
+    // without a widget per account.
+    void longListsMakeRowsForWhatIsInView() {
+        QList<Account> many;
+        for (int i = 0; i < 1000; ++i)
+            many << makeAccount(QStringLiteral("Service %1").arg(i, 4, 10, QLatin1Char('0')), "user",
+                                rfcKey);
+        open(many);
+        QVERIFY(view->rows().size() < 40);
+        QCOMPARE(view->rows().first()->titleText(), QStringLiteral("Service 0000"));
+        QCOMPARE(view->rows().first()->codeText(), QStringLiteral("287 082"));
+        auto* scroll = view->findChild<QScrollArea*>();
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        QCOMPARE(view->rows().last()->titleText(), QStringLiteral("Service 0999"));
+        QCOMPARE(view->rows().last()->codeText(), QStringLiteral("287 082"));
+        QVERIFY(view->rows().size() < 40);
+        QVERIFY(view->rows().last()->isVisible());
+        const QRect shown = view->rows().last()->geometry();
+        QVERIFY(shown.bottom() <= scroll->widget()->height());
+
+        QTest::keyClicks(search(), "0500");
+        QCOMPARE(titles(), QStringList({"Service 0500/user"}));
     }
 
     void addSheetAndQRSheetOpenOverTheWindow() {

@@ -31,7 +31,7 @@ class EditAccountSheetTests : public QObject, private TestSupport::VaultFixture 
         store.reset();
         Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
         store = std::make_unique<AccountStore>(*defaults, *log);
-        work = store->addFolder(u"Work"_s);
+        work = *store->addFolder(u"Work"_s);
         a.issuer = u"Acme"_s;
         a.name = u"ann@example.com"_s;
         a.secret = "12345678901234567890";

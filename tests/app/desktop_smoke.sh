@@ -2,7 +2,8 @@
 # The real program on a real X server with a tray: it starts, docks its tray
 # icon, shows the main window with the seeded accounts (kept as a screenshot
 # in tests/artifacts/), adds an account from a QR code on screen through the
-# add sheet, and a second start hands over to the first and exits.
+# add sheet (the AutoFill identities following the number of accounts), and a
+# second start hands over to the first and exits.
 # Run inside tests/with-session.sh (private D-Bus and keyring).
 # Usage: desktop_smoke.sh QUILLET_BINARY SEED_BINARY ARTIFACT_DIR
 set -euo pipefail
@@ -28,6 +29,19 @@ pids+=($quillet_pid)
 main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
   || fail "the main window did not appear"
 echo "main window: $main"
+
+# The main window registers one AutoFill identity per account, in the
+# background; a change in the number of accounts registers them again.
+identities="$XDG_DATA_HOME/Quillet/credential-identities.json"
+wait_for_identities() {
+  for _ in $(seq 100); do
+    [ "$(grep -c '"kind": "oneTimeCode"' "$identities" 2>/dev/null)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  fail "the identity file does not hold $1 one-time-code identities"
+}
+wait_for_identities 4
+echo "identities: 4 registered"
 
 # The tray icon is a window docked into trayer's.
 docked=""
@@ -67,6 +81,8 @@ sleep 0.5
 "$seed" --list | grep -qx 'Scanned: desk@example.com' || fail "the scanned account is not in the vault"
 import -window "$main" "$artifacts/main-window-after-scan.png"
 echo "scan: the account on screen was added"
+wait_for_identities 5
+echo "identities: 5 registered after the scan"
 
 # A second start brings the first forward and leaves.
 timeout 10 "$quillet" >"$work/second.log" 2>&1 || fail "the second start did not exit cleanly"

@@ -6,9 +6,15 @@
 #include "platform/Widgets.h"
 #include "tests/support/Vault.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <atomic>
+#include <map>
+#include <thread>
 
 using Op = Keychain::MemoryBackend::Operation;
 using TestSupport::labels;
@@ -65,6 +71,15 @@ class AccountStoreTests : public QObject, private TestSupport::VaultFixture {
         for (const Account& a : store->accounts())
             out << a.id;
         return out;
+    }
+
+    // What the lists show after a failed write is what the keychain holds:
+    // a store opened afresh on the same keychain shows the same.
+    void checkListsAreWhatIsStored() {
+        AccountStore reread(*defaults, *log, [this] { return clock; });
+        QCOMPARE(labels(store->accounts()), labels(reread.accounts()));
+        QCOMPARE(labels(store->deletedAccounts()), labels(reread.deletedAccounts()));
+        QCOMPARE(store->accounts(), reread.accounts());
     }
 
 private slots:
@@ -209,8 +224,10 @@ private slots:
         openStore();
         store->deleteAccount(a.id);
         memory->failWith(Op::remove, Keychain::ioError);
-        store->erase(store->deletedAccounts().first());
+        QVERIFY(!store->erase(store->deletedAccounts().first()));
         QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
+        QCOMPARE(events(), QStringList({"account.deleted A: a"}));
     }
 
     void countersAndFavorites() {
@@ -308,37 +325,174 @@ private slots:
         QCOMPARE(Widgets::reloadCount(), before + 1);
     }
 
-    // A keychain that refuses writes loses no account, and an operation
-    // keeps the first error of its steps.
-    void failingKeychainLosesNothing() {
+    // Every operation whose write the keychain refuses changes nothing that
+    // is shown, records nothing, and says why; the same operation succeeds
+    // once the keychain accepts it again.
+    void refusedWritesChangeNothing_data() {
+        QTest::addColumn<QString>("operation");
+        for (const char* name : {"update", "delete", "restore", "favorite", "folder", "counter",
+                                 "move", "order", "toIndex", "erase"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void refusedWritesChangeNothing() {
+        QFETCH(QString, operation);
+        Account a = makeAccount("A", "a"), b = makeAccount("B", "b"), c = makeAccount("C", "c");
+        a.type = OTPType::hotp;
+        Account gone = makeAccount("Gone", "g");
+        gone.deletedAt = start.addDays(-1);
+        seed({a, b, c, gone});
+        openStore();
+        Account edited = a;
+        edited.note = QStringLiteral("changed");
+        const std::map<QString, std::function<bool()>> operations{
+            {"update", [&] { return store->update(edited); }},
+            {"delete", [&] { return store->deleteAccount(b.id); }},
+            {"restore", [&] { return store->restore(gone.id); }},
+            {"favorite", [&] { return store->toggleFavorite(c.id); }},
+            {"folder", [&] { return store->setFolder(QUuid::createUuid(), a.id); }},
+            {"counter", [&] { return store->advanceCounter(a); }},
+            {"move", [&] { return store->move(c.id, a.id); }},
+            {"order", [&] { return store->setOrder({c.id, b.id, a.id}); }},
+            {"toIndex", [&] { return store->moveAccountToIndex(a.id, 2); }},
+            {"erase", [&] { return store->erase(gone); }},
+        };
+        const QList<Account> accounts = store->accounts(), deleted = store->deletedAccounts();
+        QSignalSpy changes(store.get(), &AccountStore::accountsChanged);
+        QSignalSpy deletedChanges(store.get(), &AccountStore::deletedAccountsChanged);
+        for (const auto op : {Op::update, Op::add, Op::remove})
+            memory->failWith(op, Keychain::interactionNotAllowed);
+        const quint64 failures = store->failureCount();
+
+        QVERIFY(!operations.at(operation)());
+        QCOMPARE(store->accounts(), accounts);
+        QCOMPARE(store->deletedAccounts(), deleted);
+        QCOMPARE(changes.size(), 0);
+        QCOMPARE(deletedChanges.size(), 0);
+        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        QCOMPARE(store->failureReason(),
+                 QStringLiteral("Your keyring is locked. (Keychain error: -25308)"));
+        QCOMPARE(store->failureCount(), failures + 1);
+        QVERIFY(events().isEmpty());
+        checkListsAreWhatIsStored();
+
+        for (const auto op : {Op::update, Op::add, Op::remove})
+            memory->failWith(op, Keychain::success);
+        QVERIFY(operations.at(operation)());
+        QVERIFY(!store->lastError());
+        QCOMPARE(store->failureReason(), QString());
+        QVERIFY(store->accounts() != accounts || store->deletedAccounts() != deleted);
+        checkListsAreWhatIsStored();
+    }
+
+    // A deletion whose item was stored but whose order write failed is a
+    // deletion all the same: the item decides where a reload puts it.
+    void partlyStoredOperationsShowWhatWasStored() {
         const Account a = makeAccount("A", "a"), b = makeAccount("B", "b");
         seed({a, b});
         openStore();
-        memory->failWith(Op::update, Keychain::interactionNotAllowed, Json::uuidText(a.id));
-        store->deleteAccount(a.id); // the account's save fails, the order's succeeds
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
-        QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
-        memory->failWith(Op::update, Keychain::success, Json::uuidText(a.id));
+        memory->failWith(Op::update, Keychain::ioError, KeychainStore::orderAccount);
+        QVERIFY(store->deleteAccount(a.id));
+        QCOMPARE(labels(store->accounts()), QStringList({"B: b"}));
+        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(events(), QStringList({"account.deleted A: a"}));
+        checkListsAreWhatIsStored();
+        memory->failWith(Op::update, Keychain::success, KeychainStore::orderAccount);
 
+        // Emptying Recently Deleted keeps what could not be removed.
+        memory->failWith(Op::remove, Keychain::interactionNotAllowed, Json::uuidText(a.id));
+        store->emptyRecentlyDeleted();
+        QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
+        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        checkListsAreWhatIsStored();
+    }
+
+    // A reload that fails keeps what the store showed; at start-up that is
+    // nothing, and the vault is then locked or unreadable, not empty.
+    void failedReadsAreAStateOfTheirOwn() {
+        const Account a = makeAccount("A", "a"), b = makeAccount("B", "b");
+        seed({a, b});
+        openStore();
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::open);
         memory->failWith(Op::copyMatching, Keychain::interactionNotAllowed);
         store->reload();
         QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
-        QCOMPARE(labels(store->accounts()), QStringList({"B: b"})); // lists kept
+        QCOMPARE(labels(store->accounts()), QStringList({"A: a", "B: b"}));
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::open);
         memory->failWith(Op::copyMatching, Keychain::success);
         store->reload();
         QVERIFY(!store->lastError());
-        QCOMPARE(labels(store->accounts()), QStringList({"B: b", "A: a"}));
 
-        // At start-up: empty lists and the error, folders still reconciled.
+        // At start-up: locked (through open or a read), or unreadable; the
+        // folders are still reconciled.
         defaults->setValue(
             Settings::accountFolders.key,
             QJsonDocument(QJsonArray{Folder{QUuid::createUuid(), "Work", "folder"}.toJson()})
                 .toJson());
+        memory->failWith(Op::open, Keychain::interactionNotAllowed);
+        openStore();
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
+        QVERIFY(store->accounts().isEmpty());
+        QCOMPARE(store->folders().size(), 1);
+        memory->failWith(Op::open, Keychain::success);
         memory->failWith(Op::copyMatching, Keychain::notAvailable);
         openStore();
-        QVERIFY(store->accounts().isEmpty());
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::unreadable);
         QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25291"));
-        QCOMPARE(store->folders().size(), 1);
+        QCOMPARE(store->failureReason(),
+                 QStringLiteral("Quillet could not reach your keyring. (Keychain error: -25291)"));
+
+        // Nothing can be added to a vault that could not be read.
+        memory->failWith(Op::copyMatching, Keychain::success);
+        const QList<Keychain::Item> before = memory->items();
+        std::optional<AccountStore::ImportResult> result;
+        store->importAccounts({makeAccount("New", "n")},
+                              [&](const AccountStore::ImportResult& r) { result = r; });
+        QTRY_VERIFY(result);
+        QCOMPARE(result->added, 0);
+        QVERIFY(result->error->startsWith("Quillet could not read your keyring, so nothing was added."));
+        QCOMPARE(memory->items(), before);
+        QVERIFY(events().isEmpty());
+
+        // Trying again reads it.
+        QSignalSpy states(store.get(), &AccountStore::vaultStateChanged);
+        store->tryAgain();
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::opening);
+        QTRY_COMPARE(store->vaultState(), AccountStore::VaultState::open);
+        QCOMPARE(labels(store->accounts()), QStringList({"A: a", "B: b"}));
+        QCOMPARE(states.size(), 2);
+    }
+
+    // An account item this version cannot read is never rewritten or
+    // removed, its id is never given to another account, and it is counted.
+    void unreadableItemsAreKeptAndCounted() {
+        const Account a = makeAccount("A", "a");
+        seed({a});
+        const QUuid damagedID = QUuid::createUuid();
+        Keychain::Item damaged = Keychain::Item();
+        damaged.service = KeychainStore::service;
+        damaged.account = Json::uuidText(damagedID);
+        damaged.accessGroup = KeychainStore::sharedAccessGroup;
+        damaged.synchronizable = true;
+        damaged.dataProtection = true;
+        damaged.data = "{not json";
+        QCOMPARE(Keychain::add(damaged), Keychain::success);
+        openStore();
+        QCOMPARE(store->unreadableItemCount(), 1);
+        QCOMPARE(labels(store->accounts()), QStringList({"A: a"}));
+
+        Account sameID = makeAccount("Backup", "b");
+        sameID.id = damagedID;
+        QCOMPARE(store->importAccounts({sameID}), 1);
+        QVERIFY(store->accounts().last().id != damagedID);
+        store->deleteAccount(a.id);
+        store->emptyRecentlyDeleted();
+        clock = clock.addDays(40);
+        store->reload();
+        const auto kept = std::find_if(memory->items().begin(), memory->items().end(),
+                                       [&](const Keychain::Item& i) { return i.account == damaged.account; });
+        QVERIFY(kept != memory->items().end());
+        QCOMPARE(*kept, damaged);
+        QCOMPARE(store->unreadableItemCount(), 1);
     }
 
     void importMerge() {
@@ -407,14 +561,231 @@ private slots:
         QCOMPARE(events().last(), QStringLiteral("account.imported 4 accounts"));
     }
 
-    void importKeepsTheFirstError() {
+    // Each imported account is stored before it is listed: one the keychain
+    // refuses is not listed, not counted and not recorded, and the order
+    // names only what is stored.
+    void importListsOnlyWhatWasStored() {
+        Account gone = makeAccount("Gone", "g", "s0");
+        gone.deletedAt = start.addDays(-1);
+        seed({gone});
         openStore();
-        const Account a = makeAccount("A", "a"), b = makeAccount("B", "b");
+        const Account a = makeAccount("A", "a"), b = makeAccount("B", "b"), c = makeAccount("C", "c");
         memory->failWith(Op::add, Keychain::ioError, Json::uuidText(a.id));
-        QCOMPARE(store->importAccounts({a, b}), 2);
+        memory->failWith(Op::update, Keychain::ioError, Json::uuidText(gone.id));
+        std::optional<AccountStore::ImportResult> result;
+        store->importAccounts({a, makeAccount("Gone", "g", "s0"), b, c},
+                              [&](const AccountStore::ImportResult& r) { result = r; });
+        QVERIFY(!result); // answered once stored, never from inside the call
+        store->waitForPendingWork();
+        QVERIFY(result);
+        QCOMPARE(result->added, 2);
+        QCOMPARE(result->notAdded, 2);
+        QCOMPARE(*result->error,
+                 QStringLiteral("2 of 4 accounts were not added. Your keyring could not store it. "
+                                "(Keychain error: -36)"));
+        QCOMPARE(labels(store->accounts()), QStringList({"B: b", "C: c"}));
+        QCOMPARE(labels(store->deletedAccounts()), QStringList({"Gone: g"}));
         QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
-        QVERIFY(stored(b.id));
-        QCOMPARE(store->accounts().size(), 2);
+        QCOMPARE(storedOrder(), ids());
+        QCOMPARE(events(), QStringList({"account.imported 2 accounts"}));
+        checkListsAreWhatIsStored();
+
+        // Trying again adds what is missing.
+        memory->failWith(Op::add, Keychain::success, Json::uuidText(a.id));
+        memory->failWith(Op::update, Keychain::success, Json::uuidText(gone.id));
+        QCOMPARE(store->importAccounts({a, makeAccount("Gone", "g", "s0"), b, c}), 2);
+        QCOMPARE(labels(store->accounts()), QStringList({"B: b", "C: c", "A: a", "Gone: g"}));
+        QVERIFY(store->deletedAccounts().isEmpty());
+        QCOMPARE(events().mid(1), QStringList({"account.restored Gone: g", "account.imported 2 accounts"}));
+        QVERIFY(!store->lastError());
+    }
+
+    // A thousand accounts: one change of each list, one write of the
+    // keychain, one timeline event; and other operations announce their
+    // change once.
+    void oneNotificationPerOperation() {
+        Account gone = makeAccount("Gone", "g", "s0");
+        gone.deletedAt = start.addDays(-1);
+        seed({gone});
+        openStore();
+        QList<Account> incoming{makeAccount("Gone", "g", "s0")};
+        for (int i = 0; i < 1000; ++i)
+            incoming << makeAccount("Bulk", QString::number(i));
+        QSignalSpy accountChanges(store.get(), &AccountStore::accountsChanged);
+        QSignalSpy deletedChanges(store.get(), &AccountStore::deletedAccountsChanged);
+        QSignalSpy errorChanges(store.get(), &AccountStore::lastErrorChanged);
+        QCOMPARE(store->importAccounts(incoming), 1001);
+        QCOMPARE(accountChanges.size(), 1);
+        QCOMPARE(deletedChanges.size(), 1);
+        QCOMPARE(errorChanges.size(), 0);
+        QCOMPARE(events(), QStringList({"account.restored Gone: g", "account.imported 1001 accounts"}));
+
+        const QUuid last = store->accounts().last().id;
+        accountChanges.clear();
+        store->toggleFavorite(last); // flag and move to the top
+        store->deleteAccount(last);
+        store->deleteFolder(store->addFolder("Empty")->id);
+        QCOMPARE(accountChanges.size(), 2);
+    }
+
+    // Opening in the background returns at once; the keychain is opened (the
+    // part that may prompt) off the calling thread; an import asked for
+    // meanwhile waits for the vault and then stores off that thread too.
+    void openingAndImportingInTheBackground() {
+        struct Gate : Keychain::MemoryBackend {
+            QSemaphore opened;
+            std::atomic<std::thread::id> openThread, writeThread;
+            Keychain::Status open() override {
+                openThread = std::this_thread::get_id();
+                opened.acquire();
+                return Keychain::MemoryBackend::open();
+            }
+            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
+                                           const Keychain::Progress& progress) override {
+                writeThread = std::this_thread::get_id();
+                return Keychain::Backend::upsert(writes, progress);
+            }
+        };
+        auto gate = std::make_shared<Gate>();
+        Keychain::setBackend(gate);
+        seed({makeAccount("A", "a")});
+        store = std::make_unique<AccountStore>(*defaults, *log, [this] { return clock; }, nullptr,
+                                               AccountStore::Opening::inBackground);
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::opening);
+        QVERIFY(store->accounts().isEmpty());
+        std::optional<AccountStore::ImportResult> result;
+        store->importAccounts({makeAccount("B", "b")},
+                              [&](const AccountStore::ImportResult& r) { result = r; });
+        QTest::qWait(50);
+        QVERIFY(!result);
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::opening);
+
+        gate->opened.release();
+        QTRY_VERIFY(result);
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::open);
+        QCOMPARE(result->added, 1);
+        QCOMPARE(labels(store->accounts()), QStringList({"A: a", "B: b"}));
+        QVERIFY(gate->openThread.load() != std::this_thread::get_id());
+        QVERIFY(gate->writeThread.load() != std::this_thread::get_id());
+        store.reset();
+        Keychain::setBackend(memory);
+    }
+
+    // A keychain that writes item by item (the Secret Service) and slowly:
+    // the accounts are listed as they are stored, a few times a second, not
+    // at the end; a program that quits stops the import after the item
+    // under way, and what was stored is listed, ordered and recorded.
+    void longImportsListAsTheyGoAndStopWhenQuitting() {
+        struct Slow : Keychain::MemoryBackend {
+            Keychain::Status add(const Keychain::Item& item) override {
+                QThread::msleep(3);
+                return Keychain::MemoryBackend::add(item);
+            }
+            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
+                                           const Keychain::Progress& progress) override {
+                return Keychain::Backend::upsert(writes, progress); // told as it goes
+            }
+        };
+        auto slow = std::make_shared<Slow>();
+        Keychain::setBackend(slow);
+        openStore();
+        QList<Account> incoming;
+        for (int i = 0; i < 400; ++i)
+            incoming << makeAccount("Slow", QString::number(i));
+        QSignalSpy changes(store.get(), &AccountStore::accountsChanged);
+        std::optional<AccountStore::ImportResult> result;
+        store->importAccounts(incoming, [&](const AccountStore::ImportResult& r) { result = r; });
+        QTRY_VERIFY(changes.size() >= 2);
+        QVERIFY(!result);
+        const qsizetype listedBefore = store->accounts().size();
+        QVERIFY(listedBefore > 0 && listedBefore < 400);
+
+        QElapsedTimer quitting;
+        quitting.start();
+        store->finish();
+        QVERIFY2(quitting.elapsed() < 500, QByteArray::number(quitting.elapsed()));
+        QVERIFY(result);
+        QVERIFY(result->added >= listedBefore && result->added < 400);
+        QCOMPARE(result->added + result->notAdded, 400);
+        QCOMPARE(store->accounts().size(), result->added);
+        QCOMPARE(storedOrder(), ids());
+        QCOMPARE(events(), QStringList({QStringLiteral("account.imported %1 accounts").arg(result->added)}));
+        checkListsAreWhatIsStored();
+        store.reset();
+        Keychain::setBackend(memory);
+    }
+
+    // A reload that read the keychain before a write made meanwhile is
+    // thrown away and read again: it must not bring back what was replaced.
+    void aReadOlderThanAWriteIsReadAgain() {
+        struct SlowRead : Keychain::MemoryBackend {
+            QSemaphore reading, mayFinish;
+            std::atomic<bool> hold = false;
+            Keychain::Status copyMatching(const Keychain::Query& query,
+                                          Keychain::Results* results) override {
+                const Keychain::Status status = Keychain::MemoryBackend::copyMatching(query, results);
+                if (hold && query.matchLimit == Keychain::Query::MatchLimit::all) {
+                    hold = false;
+                    reading.release();
+                    mayFinish.acquire();
+                }
+                return status;
+            }
+        };
+        auto slow = std::make_shared<SlowRead>();
+        Keychain::setBackend(slow);
+        const Account a = makeAccount("A", "a");
+        seed({a});
+        openStore();
+        store->setDelaysForTesting(0, 50);
+        QSignalSpy reloads(store.get(), &AccountStore::reloaded);
+        slow->hold = true;
+        store->applicationBecameActive();
+        QTRY_VERIFY(slow->reading.available() > 0);
+        Account edited = store->accounts().first();
+        edited.note = QStringLiteral("newer");
+        QVERIFY(store->update(edited));
+        slow->mayFinish.release();
+        QTRY_COMPARE(reloads.size(), 1);
+        QCOMPARE(store->accounts().first().note, QStringLiteral("newer"));
+        store.reset();
+        Keychain::setBackend(memory);
+    }
+
+    // Sizes beyond the limits are refused with what is too large.
+    void sizeLimits() {
+        const Account a = makeAccount("A", "a");
+        seed({a});
+        openStore();
+        Account longName = a;
+        longName.name = QString(1001, QLatin1Char('n'));
+        QVERIFY(!store->update(longName));
+        QCOMPARE(store->lastError(),
+                 std::optional<QString>("An account name is longer than 1,000 characters."));
+        QCOMPARE(store->accounts().first().name, QStringLiteral("a"));
+        longName.name = QString(1000, QLatin1Char('n'));
+        QVERIFY(store->update(longName));
+
+        std::optional<AccountStore::ImportResult> result;
+        Account bigSecret = makeAccount("Big", "b", QByteArray(1025, 's'));
+        store->importAccounts({makeAccount("Fine", "f"), bigSecret},
+                              [&](const AccountStore::ImportResult& r) { result = r; });
+        store->waitForPendingWork();
+        QCOMPARE(*result->error, QStringLiteral("A secret is longer than 1,024 bytes. Nothing was added."));
+        QCOMPARE(store->accounts().size(), 1);
+        bigSecret.secret.chop(1);
+        Account longIssuer = makeAccount(QString(1001, QLatin1Char('i')), "x");
+        QCOMPARE(store->importAccounts({bigSecret}), 1);
+        QCOMPARE(store->importAccounts({longIssuer}), 0);
+        QCOMPARE(store->lastError(),
+                 std::optional<QString>("An issuer name is longer than 1,000 characters. Nothing was added."));
+
+        QVERIFY(!store->addFolder(QString(1001, QLatin1Char('f'))));
+        QCOMPARE(store->lastError(),
+                 std::optional<QString>("A folder name is longer than 1,000 characters."));
+        const Folder folder = *store->addFolder("Work");
+        QVERIFY(!store->renameFolder(folder.id, QString(1001, QLatin1Char('f'))));
+        QCOMPARE(store->folders().first().name, QStringLiteral("Work"));
     }
 
     void folderReconciliation() {
@@ -458,12 +829,12 @@ private slots:
 
     void folderOperations() {
         openStore();
-        const Folder work = store->addFolder("Work");
-        QCOMPARE(store->addFolder("  work\t").id, work.id);
+        const Folder work = *store->addFolder("Work");
+        QCOMPARE(store->addFolder("  work\t")->id, work.id);
         QCOMPARE(store->folders().size(), 1);
-        const Folder blank = store->addFolder("   ");
+        const Folder blank = *store->addFolder("   ");
         QCOMPARE(blank.name, QStringLiteral("Folder"));
-        QCOMPARE(store->addFolder(" ").name, QStringLiteral("Folder"));
+        QCOMPARE(store->addFolder(" ")->name, QStringLiteral("Folder"));
         QCOMPARE(store->folders().size(), 3);
         QCOMPARE(KeychainStore::readFolders()->folders, store->folders());
         QCOMPARE(defaults->date(Settings::accountFoldersUpdatedAt.key), clock);

@@ -7,9 +7,12 @@
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -445,6 +448,88 @@ private slots:
         QVERIFY(!reload(path).intact);
     }
 
+    // A write that fails part way (a file size limit stops it after a few
+    // bytes, then for good) leaves no part of its line in the file and no
+    // entry in the chain; the event is written before the next one, and the
+    // next launch verifies the whole chain.
+    void aFailedWriteKeepsTheFileAndTheChainTogether_data() {
+        QTest::addColumn<int>("room"); // bytes the limit leaves for the line
+        QTest::newRow("nothing written") << 0;
+        QTest::newRow("part of the line written") << 40;
+    }
+    void aFailedWriteKeepsTheFileAndTheChainTogether() {
+        QFETCH(int, room);
+        const QString path = timelinePath();
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("first"));
+        log.record(SecurityEvent::added("second"));
+        log.waitForIdle();
+        const QByteArray before = readFile(path);
+
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit limited{rlim_t(before.size() + room), old.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        log.record(SecurityEvent::added("third"));
+        log.waitForIdle();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(readFile(path), before);
+        SecurityLog::Snapshot snapshot = log.snapshot();
+        QCOMPARE(snapshot.entries.size(), 2);
+        QCOMPARE(snapshot.unwritten, 1);
+        QVERIFY(reload(path).intact);
+
+        log.record(SecurityEvent::added("fourth"));
+        snapshot = log.snapshot();
+        QCOMPARE(snapshot.unwritten, 0);
+        const SecurityLog::Snapshot next = reload(path);
+        QVERIFY(next.intact);
+        QCOMPARE(next.entries, snapshot.entries);
+        QStringList details;
+        for (const AuditEntry& entry : next.entries)
+            details << entry.detail;
+        QCOMPARE(details, QStringList({"first", "second", "third", "fourth"}));
+    }
+
+    // The same on a disk that is full for one write: a small tmpfs in a
+    // mount namespace of its own (where the system allows one).
+    void aFullDiskForOneWrite() {
+        if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+            QSKIP("no unshare(1)");
+        const QString mountPoint = dir.filePath(QStringLiteral("small-disk"));
+        QVERIFY(QDir().mkpath(mountPoint));
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-Urm"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     QStringLiteral("mount -t tmpfs -o size=16k tmpfs \"$1\" || exit 77; "
+                                    "exec \"$2\" --fill-disk \"$1\""),
+                     QStringLiteral("sh"), mountPoint, QCoreApplication::applicationFilePath()});
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray output = child.readAll();
+        if (child.exitCode() == 77)
+            QSKIP("no tmpfs can be mounted here: " + output.trimmed());
+        QVERIFY2(child.exitCode() == 0, output.constData());
+        QCOMPARE(output.trimmed().split('\n').last(), "intact first second third fourth");
+    }
+
+    void timelineFolderIsPrivate() {
+        const QString path = dir.filePath(QStringLiteral("made/Quillet/timeline.jsonl"));
+        const mode_t oldMask = ::umask(022);
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("a"));
+        log.waitForIdle();
+        ::umask(oldMask);
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+    }
+
     // The worker is held up on the disk (opening a FIFO for reading waits for
     // a writer); record() must return anyway, and nothing is lost or reordered.
     void recordNeverWaitsForTheWorker() {
@@ -511,5 +596,60 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SecurityLogTests)
+namespace {
+
+// Inside the mount namespace of aFullDiskForOneWrite, on a 16 KiB tmpfs:
+// fills the disk, records one event, frees the disk, records another, and
+// says what the next launch finds.
+int fillDisk(const QString& folder) {
+    const QString path = folder + QStringLiteral("/timeline.jsonl");
+    {
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("first"));
+        log.record(SecurityEvent::added("second"));
+        log.waitForIdle();
+    }
+    // Blank lines (ignored when read) up to a whole page, so the next line
+    // needs a page of the disk to itself.
+    QFile timeline(path);
+    if (!timeline.open(QIODevice::Append))
+        return 2;
+    timeline.write(QByteArray(4096 - timeline.size() % 4096, '\n'));
+    timeline.close();
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly))
+        return 3;
+    while (filler.write(QByteArray(512, 'f')) == 512 && filler.flush()) {
+    }
+    filler.close();
+    const QByteArray before = readFile(path);
+    SecurityLog log(path);
+    log.record(SecurityEvent::added("third"));
+    const SecurityLog::Snapshot full = log.snapshot();
+    if (readFile(path) != before || full.unwritten != 1) {
+        std::printf("the full disk took the line: %d unwritten\n", full.unwritten);
+        return 4;
+    }
+    filler.remove();
+    log.record(SecurityEvent::added("fourth"));
+    log.waitForIdle();
+    const SecurityLog::Snapshot next = SecurityLog(path).snapshot();
+    QByteArray details;
+    for (const AuditEntry& entry : next.entries)
+        details += ' ' + entry.detail.toUtf8();
+    std::printf("%s%s\n", next.intact ? "intact" : "broken", details.constData());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && QByteArray(argv[1]) == "--fill-disk") {
+        QCoreApplication app(argc, argv);
+        return fillDisk(QString::fromLocal8Bit(argv[2]));
+    }
+    QCoreApplication app(argc, argv);
+    SecurityLogTests tests;
+    return QTest::qExec(&tests, argc, argv);
+}
 #include "SecurityLogTests.moc"

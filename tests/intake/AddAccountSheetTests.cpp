@@ -5,7 +5,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialogButtonBox>
+#include <QMimeData>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QLabel>
@@ -403,6 +405,94 @@ private slots:
         QTRY_VERIFY(!presented);
         scanDone({{Account()}, nullptr});
         QVERIFY(handedOn.isEmpty());
+    }
+
+    // The sheet closes only once the owner has stored what it handed over;
+    // when that fails it stays open with the input and the owner's reason,
+    // hands nothing more on meanwhile, and Add tries again.
+    void waitsForTheOwnerAndKeepsItsInput() {
+        QList<AddAccountSheet::Reply> replies;
+        const auto open = [&] {
+            sheet = std::make_unique<AddAccountSheet>(
+                AddAccountSheet::AddHandler(
+                    [&](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
+                        handedOn << accounts;
+                        replies << reply;
+                    }),
+                nullptr, [](QObject*, QRImport::ScanDone) {});
+            sheet->show();
+            QVERIFY(QTest::qWaitForWindowExposed(sheet.get()));
+            click(u"Paste link"_s);
+            paste(alice + u'\n' + bob);
+        };
+        open();
+        click(u"Add"_s);
+        QCOMPARE(handedOn.size(), 1);
+        QVERIFY(shows(u"Saving to your keyring…"_s));
+        QVERIFY(!button(u"Add"_s)); // the indicator stands in its place
+        QVERIFY(sheet->isVisible());
+
+        const QString refused = u"Your keyring is locked, so nothing was added."_s;
+        replies.takeFirst()(refused);
+        QVERIFY(sheet->isVisible());
+        QVERIFY(shows(refused));
+        QCOMPARE(editor()->toPlainText(), alice + u'\n' + bob);
+        QVERIFY(enabled(u"Add"_s));
+
+        click(u"Add"_s);
+        QCOMPARE(handedOn.size(), 2);
+        replies.takeFirst()(std::nullopt);
+        QVERIFY(!sheet->isVisible());
+
+        // Closed while the owner stores: its answer later reaches nobody.
+        open();
+        click(u"Add"_s);
+        QCOMPARE(replies.size(), 1);
+        sheet.reset();
+        replies.takeFirst()(u"too late"_s);
+    }
+
+    // What is too large is refused with what it is, before it is handed on
+    // (and for a paste, before the editor takes it).
+    void sizeLimits() {
+        openSheet(u"Enter by hand"_s);
+        fillForm(u"ann"_s, QString(1640, u'A'));
+        click(u"Add"_s);
+        QVERIFY(shows(u"A secret is longer than 1,024 bytes."_s));
+        fillForm(u"ann"_s, QString(1639, u'A'));
+        field(u"e.g. Google"_s)->setText(QString(1001, u'i'));
+        click(u"Add"_s);
+        QVERIFY(shows(u"An issuer name is longer than 1,000 characters."_s));
+        QVERIFY(handedOn.isEmpty());
+        field(u"e.g. Google"_s)->setText(QString(1000, u'i'));
+        click(u"Add"_s);
+        QCOMPARE(handedOn.value(0).value(0).secret.size(), 1024);
+
+        openSheet(u"Paste link"_s);
+        paste(u"otpauth://totp/"_s + QString(1001, u'n') + u"?secret=JBSWY3DPEHPK3PXP"_s);
+        click(u"Add"_s);
+        QVERIFY(shows(u"An account name is longer than 1,000 characters."_s));
+
+        // A paste over 16 MiB, counted in UTF-8 (three bytes a character).
+        paste(QString());
+        auto* huge = new QMimeData; // the clipboard owns it
+        huge->setText(QString(6 * 1024 * 1024, QChar(0x20AC)));
+        QApplication::clipboard()->setMimeData(huge);
+        editor()->setFocus();
+        editor()->paste();
+        QApplication::clipboard()->clear();
+        QVERIFY(shows(u"The text is larger than 16 MiB."_s));
+        QVERIFY(editor()->toPlainText().isEmpty());
+
+        QTemporaryDir dir;
+        QFile big(dir.filePath(u"big.txt"_s));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(16 * 1024 * 1024 + 1));
+        big.close();
+        answerFileDialog(big.fileName());
+        click(openFile);
+        QVERIFY(shows(u"The file “big.txt” is larger than 16 MiB."_s));
+        QCOMPARE(handedOn.size(), 1);
     }
 
     void onlyTheFirstImportIsHandedOn() {

@@ -1,5 +1,6 @@
 #include "platform/Crypto.h"
 
+#include <QProcess>
 #include <QtTest>
 
 using Crypto::Digest;
@@ -7,6 +8,43 @@ using Crypto::Digest;
 namespace {
 QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
+}
+
+// The order n of the P-256 group and the generator G.
+const QByteArray p256Order =
+    hex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551");
+const QByteArray generatorX =
+    hex("6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296");
+const QByteArray generatorY =
+    hex("4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
+
+QByteArray scalar(int lastByte) { return QByteArray(31, '\0') + char(lastByte); }
+
+// python3-cryptography verifies an ECDSA P-256 / SHA-256 signature.
+// 1: valid, 0: invalid, -1: the oracle could not run.
+int verifiedByCryptography(const QByteArray& publicKey, const QByteArray& message,
+                           const QByteArray& signature) {
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"), QStringLiteral(R"(
+import sys
+from cryptography.hazmat.primitives import hashes
+from cryptography.hazmat.primitives.asymmetric import ec
+from cryptography.exceptions import InvalidSignature
+key, message, signature = (bytes.fromhex(a) for a in sys.argv[1:4])
+public = ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), b"\x04" + key)
+try:
+    public.verify(signature, message, ec.ECDSA(hashes.SHA256()))
+    print("valid")
+except InvalidSignature:
+    print("invalid")
+)"),
+                   QString::fromLatin1(publicKey.toHex()), QString::fromLatin1(message.toHex()),
+                   QString::fromLatin1(signature.toHex())});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return -1;
+    const QByteArray answer = process.readAllStandardOutput().trimmed();
+    return answer == "valid" ? 1 : answer == "invalid" ? 0 : -1;
 }
 } // namespace
 
@@ -160,6 +198,66 @@ private slots:
         QVERIFY(a && b);
         QCOMPARE(a->size(), 32);
         QVERIFY(*a != *b);
+    }
+
+    void p256PublicKeys() {
+        QCOMPARE(Crypto::p256PublicKey(scalar(1)).value_or("none").toHex(),
+                 (generatorX + generatorY).toHex());
+        QCOMPARE(Crypto::p256PublicKey(scalar(2)).value_or("none").toHex(),
+                 "7cf27b188d034f7e8a52380304b51ac3c08969e277f21b35a60b48fc47669978"
+                 "07775510db8ed040293d9ac69f7430dbba7dade63ce982299e04b79d227873d1");
+        // n - 1 is -1: the generator mirrored, (x, p - y).
+        QByteArray last = p256Order;
+        last[31] = char(quint8(last[31]) - 1);
+        QCOMPARE(Crypto::p256PublicKey(last).value_or("none").toHex(),
+                 generatorX.toHex() +
+                     "b01cbd1c01e58065711814b583f061e9d431cca994cea1313449bf97c840ae0a");
+    }
+
+    void p256RefusesWhatIsNoKey_data() {
+        QTest::addColumn<QByteArray>("key");
+        QTest::newRow("zero") << QByteArray(32, '\0');
+        QTest::newRow("the order") << p256Order;
+        QTest::newRow("above the order") << QByteArray(32, '\xff');
+        QTest::newRow("31 bytes") << QByteArray(31, '\x01');
+        QTest::newRow("33 bytes") << QByteArray(33, '\x01');
+        QTest::newRow("empty") << QByteArray();
+    }
+    void p256RefusesWhatIsNoKey() {
+        QFETCH(QByteArray, key);
+        QVERIFY(!Crypto::p256PublicKey(key));
+        QVERIFY(!Crypto::p256Sign(key, "message"));
+    }
+
+    void p256SignaturesVerify() {
+        const auto key = Crypto::p256GeneratePrivateKey();
+        const auto other = Crypto::p256GeneratePrivateKey();
+        QVERIFY(key && other);
+        QCOMPARE(key->size(), 32);
+        QVERIFY(*key != *other);
+        const QByteArray publicKey = Crypto::p256PublicKey(*key).value();
+        QCOMPARE(publicKey.size(), 64);
+
+        const QByteArray message = "authenticator data || client data hash";
+        const QByteArray signature = Crypto::p256Sign(*key, message).value();
+        // DER: SEQUENCE { INTEGER r, INTEGER s }, each of at most 33 bytes.
+        QCOMPARE(quint8(signature[0]), quint8(0x30));
+        QCOMPARE(int(quint8(signature[1])), int(signature.size()) - 2);
+        QCOMPARE(quint8(signature[2]), quint8(0x02));
+        QVERIFY(signature.size() <= 72);
+        // A fresh nonce each time.
+        QVERIFY(Crypto::p256Sign(*key, message).value() != signature);
+
+        const int valid = verifiedByCryptography(publicKey, message, signature);
+        if (valid < 0)
+            QSKIP("python3-cryptography is not available");
+        QCOMPARE(valid, 1);
+        QCOMPARE(verifiedByCryptography(publicKey, message + "!", signature), 0);
+        QCOMPARE(verifiedByCryptography(Crypto::p256PublicKey(*other).value(), message, signature),
+                 0);
+        QCOMPARE(verifiedByCryptography(publicKey, QByteArray(),
+                                        Crypto::p256Sign(*key, QByteArray()).value()),
+                 1);
     }
 };
 

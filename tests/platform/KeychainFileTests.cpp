@@ -12,7 +12,9 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <atomic>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -75,6 +77,20 @@ mode_t modeOf(const QString& path) {
 
 QStringList leftovers(const QString& folder) {
     return QDir(folder).entryList({QStringLiteral("*.tmp-*")}, QDir::Files | QDir::Hidden);
+}
+
+// Runs `write` with the process's file size limit at `bytes`: writes past it
+// fail (SIGXFSZ ignored, as EFBIG).
+template <typename Write> auto withFileSizeLimit(qint64 bytes, Write write) {
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit limited{rlim_t(bytes), old.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const auto result = write();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return result;
 }
 
 QByteArray generation(int g) {
@@ -221,6 +237,7 @@ private slots:
     void fileLayout() {
         Item written = item(QStringLiteral("s"), QStringLiteral("a"), "\x01secret", true, true);
         written.accessible = Accessibility::afterFirstUnlock;
+        written.label = QStringLiteral("example.com \u2014 alice");
         QCOMPARE(FileBackend(path).add(written), success);
         const QJsonObject root = QJsonDocument::fromJson(contents(path)).object();
         QCOMPARE(root.value("version").toInt(), 1);
@@ -232,11 +249,23 @@ private slots:
                                       {"synchronizable", true},
                                       {"accessible", "afterFirstUnlock"},
                                       {"dataProtection", true},
+                                      {"label", "example.com \u2014 alice"},
                                       {"data", QString::fromLatin1(written.data.toBase64())}}));
         Results read;
         Query q = query({});
         q.useDataProtection = true;
         QCOMPARE(FileBackend(path).copyMatching(q, &read), success);
+        QVERIFY(read == Results{written});
+
+        // Files written before items had labels still read, without one.
+        QJsonObject unlabelled = stored;
+        unlabelled.remove("label");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{"version", 1}, {"items", QJsonArray{unlabelled}}}).toJson());
+        file.close();
+        QCOMPARE(FileBackend(path).copyMatching(q, &read), success);
+        written.label.clear();
         QVERIFY(read == Results{written});
     }
 
@@ -298,19 +327,136 @@ private slots:
         FileBackend backend(path);
         QCOMPARE(backend.add(item(QStringLiteral("s"), QStringLiteral("small"), "x")), success);
         const QByteArray before = contents(path);
-        rlimit old{};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
-        const rlimit limited{rlim_t(before.size() + 1024), old.rlim_max};
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-        const Status status =
-            backend.add(item(QStringLiteral("s"), QStringLiteral("big"), QByteArray(65536, 'b')));
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
+        const Status status = withFileSizeLimit(before.size() + 1024, [&] {
+            return backend.add(item(QStringLiteral("s"), QStringLiteral("big"), QByteArray(65536, 'b')));
+        });
         QCOMPARE(status, ioError);
         QCOMPARE(contents(path), before);
         QCOMPARE(leftovers(QFileInfo(path).path()), QStringList());
         QCOMPARE(backend.copyMatching(query({}, QStringLiteral("big")), nullptr), itemNotFound);
+    }
+
+    // A batch reads the file once and writes it once (one rename into
+    // place), each write with its own status; a batch that cannot be
+    // flushed leaves the old file and fails every write.
+    void batchIsOneWrite() {
+        FileBackend backend(path);
+        QCOMPARE(backend.add(item(QStringLiteral("s"), QStringLiteral("existing"), "old")), success);
+        Item collides = item(QStringLiteral("s"), QStringLiteral("collides"), "c");
+        QCOMPARE(backend.add(collides), success);
+        QList<Upsert> batch;
+        for (int i = 0; i < 1000; ++i) {
+            const QString account = QStringLiteral("new %1").arg(i);
+            batch.append({query(QStringLiteral("s"), account), item(QStringLiteral("s"), account, "n")});
+        }
+        batch.append({query(QStringLiteral("s"), QStringLiteral("existing")),
+                      item(QStringLiteral("s"), QStringLiteral("existing"), "updated")});
+        // Its query does not find the item its add would collide with.
+        Query elsewhere = query(QStringLiteral("s"), QStringLiteral("collides"));
+        elsewhere.useDataProtection = true;
+        batch.append({elsewhere, collides});
+
+        const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watcher >= 0);
+        QVERIFY(::inotify_add_watch(watcher, QFile::encodeName(QFileInfo(path).path()).constData(),
+                                    IN_MOVED_TO) >= 0);
+        const QList<Status> statuses = backend.upsert(batch);
+        int renames = 0;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(watcher, buffer, sizeof buffer)) > 0;)
+            for (char* at = buffer; at < buffer + got;) {
+                const auto* event = reinterpret_cast<inotify_event*>(at);
+                renames += event->len && QByteArray(event->name) == QFileInfo(path).fileName().toUtf8();
+                at += sizeof(inotify_event) + event->len;
+            }
+        ::close(watcher);
+        QCOMPARE(renames, 1);
+        QCOMPARE(statuses.size(), 1002);
+        QCOMPARE(statuses.count(success), 1001);
+        QCOMPARE(statuses.last(), duplicateItem);
+        Results all;
+        QCOMPARE(backend.copyMatching(query(QStringLiteral("s")), &all), success);
+        QCOMPARE(all.size(), 1002);
+        QCOMPARE(std::count_if(all.begin(), all.end(), [](const Item& i) { return i.data == "updated"; }),
+                 1);
+
+        // A file size limit: nothing of the batch is written.
+        const QByteArray before = contents(path);
+        const QList<Status> failed = withFileSizeLimit(before.size() + 1024, [&] {
+            return backend.upsert(
+                {{query(QStringLiteral("s"), QStringLiteral("big")),
+                  item(QStringLiteral("s"), QStringLiteral("big"), QByteArray(65536, 'b'))},
+                 {query(QStringLiteral("s"), QStringLiteral("small")),
+                  item(QStringLiteral("s"), QStringLiteral("small"), "x")}});
+        });
+        QCOMPARE(failed, QList<Status>(2, ioError));
+        QCOMPARE(contents(path), before);
+        QCOMPARE(leftovers(QFileInfo(path).path()), QStringList());
+    }
+
+    // The temporary file of a writer that was killed holds every secret: it
+    // goes when the backend is opened, not at some later write. A live
+    // writer's (it holds the lock) is never touched.
+    void openingRemovesStaleTemporaryFiles() {
+        FileBackend backend(path);
+        QCOMPARE(backend.add(item(QStringLiteral("s"), QStringLiteral("a"), "secret")), success);
+        const QString folder = QFileInfo(path).path();
+        const QString stale = path + QStringLiteral(".tmp-abc123");
+        QFile file(stale);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents(path)) > 0);
+        file.close();
+        const QByteArray before = contents(path);
+
+        QFile lock(path + ".lock");
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(::flock(lock.handle(), LOCK_EX), 0);
+        std::atomic<bool> opened = false;
+        std::thread opener([&] {
+            QCOMPARE(FileBackend(path).open(), success);
+            opened = true;
+        });
+        QTest::qWait(100);
+        QVERIFY(!opened);
+        QCOMPARE(leftovers(folder), QStringList({QFileInfo(stale).fileName()}));
+        ::flock(lock.handle(), LOCK_UN);
+        opener.join();
+        QCOMPARE(leftovers(folder), QStringList());
+        QCOMPARE(contents(path), before);
+    }
+
+    // A symbolic link at the file's place is written through: the file it
+    // points to changes, the link stays. One that points nowhere stops every
+    // operation instead of being replaced by a new, empty keychain.
+    void symbolicLinkIsWrittenThrough() {
+        const QString folder = QFileInfo(path).path();
+        const QString elsewhere = dir.filePath(QStringLiteral("%1-elsewhere").arg(runs));
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(elsewhere));
+        const QString target = elsewhere + QStringLiteral("/real.json");
+        QCOMPARE(FileBackend(target).add(item(QStringLiteral("s"), QStringLiteral("first"), "1")),
+                 success);
+        QVERIFY(QFile::link(target, path));
+
+        FileBackend backend(path);
+        QCOMPARE(backend.add(item(QStringLiteral("s"), QStringLiteral("second"), "2")), success);
+        QCOMPARE(backend.upsert({{query(QStringLiteral("s"), QStringLiteral("first")),
+                                  item(QStringLiteral("s"), QStringLiteral("first"), "one")}}),
+                 QList<Status>{success});
+        QVERIFY(QFileInfo(path).isSymLink());
+        QCOMPARE(QFileInfo(path).symLinkTarget(), target);
+        QCOMPARE(modeOf(elsewhere), mode_t(0700)); // tightened by the backend that keeps its file there
+        Results all;
+        QCOMPARE(FileBackend(target).copyMatching(query(QStringLiteral("s")), &all), success);
+        QCOMPARE(all.size(), 2);
+        QCOMPARE(leftovers(folder), QStringList());
+        QCOMPARE(leftovers(elsewhere), QStringList());
+
+        QVERIFY(QFile::remove(target));
+        QCOMPARE(backend.copyMatching(query({}), &all), notAvailable);
+        QCOMPARE(backend.add(item(QStringLiteral("s"), QStringLiteral("third"), "3")), notAvailable);
+        QCOMPARE(backend.upsert({{query({}), item(QStringLiteral("s"), QStringLiteral("x"), "x")}}),
+                 QList<Status>{notAvailable});
+        QVERIFY(QFileInfo(path).isSymLink());
+        QVERIFY(!QFileInfo::exists(target));
     }
 
     void threadsDoNotLoseWrites() {

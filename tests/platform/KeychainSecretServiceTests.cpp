@@ -6,11 +6,13 @@
 #pragma pop_macro("signals")
 
 #include "platform/KeychainSecretService.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
 #include <future>
 
@@ -101,6 +103,64 @@ bool unlockWithPassword(const char* collection, const QByteArray& password) {
     return reply != nullptr;
 }
 
+// Counts the calls of one method that anyone sends to the Secret Service,
+// watching the private bus the way dbus-monitor does.
+class CallCounter {
+public:
+    explicit CallCounter(const char* member) {
+        GError* error = nullptr;
+        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+        m_bus = g_dbus_connection_new_for_address_sync(
+            address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+        g_free(address);
+        if (!m_bus)
+            return;
+        m_rule = QByteArray("type='method_call',member='") + member + "'";
+        g_dbus_connection_add_filter(
+            m_bus,
+            [](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer data) {
+                if (incoming && g_dbus_message_get_message_type(message) ==
+                                    G_DBUS_MESSAGE_TYPE_METHOD_CALL)
+                    ++*static_cast<std::atomic<int>*>(data);
+                return message;
+            },
+            &m_count, nullptr);
+        const char* rules[] = {m_rule.constData(), nullptr};
+        GVariant* reply = g_dbus_connection_call_sync(
+            m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus.Monitoring", "BecomeMonitor",
+            g_variant_new("(^asu)", rules, 0u), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+            &error);
+        m_monitoring = reply != nullptr;
+        if (reply)
+            g_variant_unref(reply);
+        if (error)
+            qWarning("cannot monitor the bus: %s", error->message);
+        g_clear_error(&error);
+    }
+    ~CallCounter() {
+        if (m_bus) {
+            g_dbus_connection_close_sync(m_bus, nullptr, nullptr);
+            g_object_unref(m_bus);
+        }
+    }
+    bool monitoring() const { return m_monitoring; }
+    // Calls seen so far; waits a moment for messages still on their way.
+    int count() {
+        QTest::qWait(200);
+        return m_count;
+    }
+
+private:
+    GDBusConnection* m_bus = nullptr;
+    QByteArray m_rule;
+    bool m_monitoring = false;
+    std::atomic<int> m_count = 0;
+};
+
 // The other side of the cross-process tests and of the test without a bus. Prints only statuses, never item data.
 int child(const QStringList& args) {
     SecretServiceBackend keychain;
@@ -135,20 +195,6 @@ class KeychainSecretServiceTests : public QObject {
     Q_OBJECT
 
     SecretServiceBackend keychain;
-
-    // Runs this program in one of its child modes.
-    int runChild(const QStringList& args, QByteArray* output = nullptr,
-                 const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QCoreApplication::applicationFilePath(), args);
-        if (!process.waitForFinished(30000))
-            return -1;
-        if (output)
-            *output = process.readAllStandardOutput();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
 
 private slots:
     void initTestCase() {
@@ -277,12 +323,12 @@ private slots:
     void anotherProcessSharesTheItems() {
         const QByteArray mine("\x00mine", 5), theirs("their\x00s", 7);
         QCOMPARE(keychain.add(item(QStringLiteral("hank"), mine)), success);
-        QCOMPARE(runChild({"--child-expect", "hank", mine.toHex()}), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-expect", "hank", mine.toHex()}), 0);
         QByteArray status;
-        QCOMPARE(runChild({"--child-add", "ivy", theirs.toHex()}, &status), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-add", "ivy", theirs.toHex()}, &status), 0);
         QCOMPARE(status.trimmed().toInt(), int(success));
         QCOMPARE(dataFound(keychain, query(QStringLiteral("ivy"))), QList<QByteArray>{theirs});
-        QCOMPARE(runChild({"--child-add", "ivy", theirs.toHex()}, &status), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-add", "ivy", theirs.toHex()}, &status), 0);
         QCOMPARE(status.trimmed().toInt(), int(duplicateItem));
     }
 
@@ -329,13 +375,85 @@ private slots:
         QCOMPARE(keychain.copyMatching(query(QStringLiteral("lee")), nullptr), itemNotFound);
     }
 
+    // A write on a locked keyring fails at once, never waiting for a prompt:
+    // only open() asks the service to unlock, which here (no prompter on the
+    // private bus) fails; after the keyring is unlocked open() succeeds and
+    // nothing asks again.
+    void onlyOpenAsksToUnlock() {
+        QCOMPARE(keychain.add(item(QStringLiteral("mia"), "m")), success);
+        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
+        QVERIFY(service);
+        GList* collections = defaultCollectionList(service);
+        QCOMPARE(secret_service_lock_sync(service, collections, nullptr, nullptr, nullptr), 1);
+        // Unlocked again whatever happens here: the next tests need it.
+        const auto unlockAgain = qScopeGuard([&] {
+            unlockWithPassword(g_dbus_proxy_get_object_path(G_DBUS_PROXY(collections->data)),
+                               "test");
+            g_list_free_full(collections, g_object_unref);
+            g_object_unref(service);
+        });
+        CallCounter unlocks("Unlock");
+        QVERIFY(unlocks.monitoring());
+
+        const Query mia = query(QStringLiteral("mia"));
+        Results results;
+        QElapsedTimer timer;
+        timer.start();
+        const QList<Status> statuses{
+            keychain.copyMatching(mia, &results),
+            keychain.update(mia, "x"),
+            keychain.remove(mia),
+            keychain.add(item(QStringLiteral("ned"), "n")),
+        };
+        const QList<Status> batch = keychain.upsert({{mia, item(QStringLiteral("mia"), "y")}});
+        const qint64 took = timer.elapsed();
+        QCOMPARE(statuses, QList<Status>(4, interactionNotAllowed));
+        QCOMPARE(batch, QList<Status>{interactionNotAllowed});
+        QCOMPARE(unlocks.count(), 0);
+        QVERIFY2(took < 2000, QByteArray::number(took));
+
+        QCOMPARE(keychain.open(), interactionNotAllowed);
+        QVERIFY(unlocks.count() >= 1);
+
+        QVERIFY(unlockWithPassword(
+            g_dbus_proxy_get_object_path(G_DBUS_PROXY(collections->data)), "test"));
+        const int before = unlocks.count();
+        QCOMPARE(keychain.open(), success);
+        QCOMPARE(unlocks.count(), before);
+        QCOMPARE(dataFound(keychain, mia), QList<QByteArray>{"m"});
+    }
+
+    // A batch: one status per write, new items created, existing ones
+    // updated, and all of them found afterwards like any other item.
+    void batchWrites() {
+        QCOMPARE(keychain.add(item(QStringLiteral("existing"), "old")), success);
+        QList<Upsert> batch;
+        for (int i = 0; i < 60; ++i) {
+            const QString account = QStringLiteral("batch %1").arg(i);
+            batch.append({query(account), item(account, QByteArray::number(i))});
+        }
+        batch.append({query(QStringLiteral("existing")), item(QStringLiteral("existing"), "new")});
+        Query elsewhere = query(QStringLiteral("existing"));
+        elsewhere.accessGroup = QStringLiteral("group.b");
+        batch.append({elsewhere, item(QStringLiteral("existing"), "collides")});
+        const QList<Status> statuses = keychain.upsert(batch);
+        QCOMPARE(statuses.size(), 62);
+        QCOMPARE(statuses.count(success), 61);
+        QCOMPARE(statuses.last(), duplicateItem);
+        QCOMPARE(dataFound(keychain, query(QStringLiteral("existing"))), QList<QByteArray>{"new"});
+        QCOMPARE(dataFound(keychain, query(QStringLiteral("batch 59"))), QList<QByteArray>{"59"});
+        QCOMPARE(dataFound(keychain, query(std::nullopt)).size(), 61);
+        // Another program sees them as ours too.
+        QCOMPARE(TestSupport::runSelf({"--child-expect", "batch 7", QByteArray("7").toHex()}), 0);
+    }
+
     // A missing bus and a bus without the service fail alike, in libsecret's
     // first call; neither may look like an empty keychain.
     void noSessionBusIsAnErrorNotEmpty() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
         QByteArray output;
-        QCOMPARE(runChild({"--child-statuses"}, &output, env), 0);
+        QCOMPARE(TestSupport::runSelf({"--child-statuses"}, &output, env), 0);
         const QList<QByteArray> fields = output.trimmed().split(' ');
         QCOMPARE(fields.size(), 6);
         QCOMPARE(fields[0], "0"); // not available

@@ -19,8 +19,8 @@ const QStringList usedNames = {
     "flag", "tag", "book", "graduationcap", "wrench", "clock", "exclamationmark.triangle",
     "arrow.uturn.backward", "xmark", "viewfinder", "photo", "link", "doc", "lock.fill",
     "square.and.arrow.down.on.square", "exclamationmark.triangle.fill", "command",
-    "command.circle", "info.circle.fill", "text.cursor", "touchid", "return",
-    "arrow.up.arrow.down", "escape"};
+    "command.circle", "info.circle.fill", "text.cursor", "touchid", "exclamationmark.octagon.fill",
+    "return", "arrow.up.arrow.down", "escape"};
 // clang-format on
 
 QImage image(const QString& name, int size = 24, const QColor& colour = Qt::black) {

@@ -1,0 +1,334 @@
+#include "autofill/DomainGuard.h"
+
+#include "core/Text.h"
+
+#include <QList>
+#include <QSet>
+#include <QStringList>
+#include <QTextBoundaryFinder>
+#include <QVarLengthArray>
+
+#include <numeric>
+
+namespace {
+
+// Below U+0300 no code point joins its neighbour into one character, except a
+// carriage return followed by a line feed, and every text is already in its
+// composed normal form. Hosts nearly always look like this, and are then
+// handled one code unit at a time.
+bool isSimple(QStringView text) {
+    for (const QChar c : text)
+        if (c.unicode() >= 0x300 || c == u'\r')
+            return false;
+    return true;
+}
+
+// The user-perceived characters of a text. A simple text needs no table:
+// each code unit is one character.
+class Characters {
+public:
+    explicit Characters(QStringView text) : m_text(text), m_simple(isSimple(text)) {
+        if (m_simple)
+            return;
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), text.size());
+        for (qsizetype at = 0; at >= 0 && at < text.size(); at = finder.toNextBoundary())
+            m_starts.append(at);
+    }
+
+    qsizetype size() const { return m_simple ? m_text.size() : m_starts.size(); }
+    // Where the character starts in the text, and where the text ends.
+    qsizetype offset(qsizetype i) const {
+        if (i >= size())
+            return m_text.size();
+        return m_simple ? i : m_starts[i];
+    }
+    QStringView operator[](qsizetype i) const {
+        return m_text.sliced(offset(i), offset(i + 1) - offset(i));
+    }
+    // Whether the characters start with these ASCII ones.
+    bool startsWith(QLatin1String prefix) const {
+        if (size() < prefix.size())
+            return false;
+        for (qsizetype i = 0; i < prefix.size(); ++i)
+            if ((*this)[i] != QLatin1String(prefix.data() + i, 1))
+                return false;
+        return true;
+    }
+
+private:
+    QStringView m_text;
+    bool m_simple;
+    QList<qsizetype> m_starts;
+};
+
+QString composed(const QString& text) {
+    return isSimple(text) ? text : text.normalized(QString::NormalizationForm_C);
+}
+
+// The labels between the "." characters, empty ones included, as views into
+// the host.
+using Labels = QVarLengthArray<QStringView, 16>;
+Labels labels(QStringView host) {
+    Labels out;
+    const Characters chars(host);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < chars.size(); ++i)
+        if (chars[i] == u".") {
+            out.append(host.sliced(start, chars.offset(i) - start));
+            start = chars.offset(i) + 1;
+        }
+    out.append(host.sliced(start));
+    return out;
+}
+
+const QSet<QString>& twoLevelSuffixes() {
+    static const QSet<QString> suffixes{
+        QStringLiteral("co.uk"),  QStringLiteral("org.uk"), QStringLiteral("gov.uk"),
+        QStringLiteral("ac.uk"),  QStringLiteral("co.jp"),  QStringLiteral("co.kr"),
+        QStringLiteral("com.au"), QStringLiteral("net.au"), QStringLiteral("org.au"),
+        QStringLiteral("com.br"), QStringLiteral("com.mx"), QStringLiteral("com.tr"),
+        QStringLiteral("co.in"),  QStringLiteral("co.nz"),  QStringLiteral("co.za"),
+        QStringLiteral("com.sg"), QStringLiteral("com.hk"), QStringLiteral("com.cn"),
+        QStringLiteral("co.il"),
+    };
+    return suffixes;
+}
+
+// The Latin letter a character resembles, if it is one of the look-alikes.
+char16_t lookAlike(char16_t c) {
+    switch (c) {
+    case u'0': return u'o';
+    case u'1': return u'l';
+    case u'5': return u's';
+    case u'i': return u'l';
+    case u'|': return u'l';
+    case 0x0430: return u'a'; // Cyrillic a
+    case 0x0435: return u'e'; // Cyrillic ie
+    case 0x043E: return u'o'; // Cyrillic o
+    case 0x0440: return u'p'; // Cyrillic er
+    case 0x0441: return u'c'; // Cyrillic es
+    case 0x0445: return u'x'; // Cyrillic ha
+    case 0x0443: return u'y'; // Cyrillic u
+    case 0x0456: return u'l'; // Cyrillic Byelorussian-Ukrainian i
+    case 0x0458: return u'j'; // Cyrillic je
+    case 0x0455: return u's'; // Cyrillic dze
+    case 0x051B: return u'q'; // Cyrillic qa
+    case 0x051D: return u'w'; // Cyrillic we
+    case 0x0433: return u'r'; // Cyrillic ghe
+    case 0x03B1: return u'a'; // Greek alpha
+    case 0x03BF: return u'o'; // Greek omicron
+    case 0x03C1: return u'p'; // Greek rho
+    case 0x03F2: return u'c'; // Greek lunate sigma
+    case 0x03C4: return u't'; // Greek tau
+    case 0x03C5: return u'u'; // Greek upsilon
+    case 0x03BD: return u'v'; // Greek nu
+    case 0x03B9: return u'l'; // Greek iota
+    case 0x03BA: return u'k'; // Greek kappa
+    case 0x03B2: return u'b'; // Greek beta
+    case 0x03B7: return u'n'; // Greek eta
+    default: return 0;
+    }
+}
+
+// Punycode's parameters.
+constexpr qint64 base = 36, tMin = 1, tMax = 26, skew = 38, damp = 700, initialBias = 72,
+                 initialN = 128;
+
+qint64 adapt(qint64 delta, qint64 points, bool first) {
+    delta = first ? delta / damp : delta / 2;
+    delta += delta / points;
+    qint64 k = 0;
+    while (delta > ((base - tMin) * tMax) / 2) {
+        delta /= base - tMin;
+        k += base;
+    }
+    return k + (base - tMin + 1) * delta / (delta + skew);
+}
+
+// The value of a digit character, or -1.
+qint64 digitValue(QStringView c) {
+    if (c.size() != 1)
+        return -1;
+    const char16_t u = c.front().unicode();
+    if (u >= u'a' && u <= u'z')
+        return u - u'a';
+    if (u >= u'A' && u <= u'Z')
+        return u - u'A';
+    if (u >= u'0' && u <= u'9')
+        return u - u'0' + 26;
+    return -1;
+}
+
+} // namespace
+
+namespace Punycode {
+
+std::optional<QString> decode(const QString& label) {
+    const Characters chars(label);
+    qsizetype delimiter = chars.size() - 1;
+    while (delimiter >= 0 && chars[delimiter] != u"-")
+        --delimiter;
+
+    QList<qint64> output;
+    for (qsizetype at = 0; at < delimiter; ++at) {
+        const QStringView c = chars[at];
+        if (c == u"\r\n")
+            output.append(0x0A);
+        else if (c.size() == 1 && c.front().unicode() < 0x80)
+            output.append(c.front().unicode());
+        else
+            return std::nullopt;
+    }
+
+    qint64 n = initialN, i = 0, bias = initialBias;
+    for (qsizetype at = delimiter + 1; at < chars.size();) {
+        const qint64 oldI = i;
+        qint64 w = 1;
+        for (qint64 k = base;; k += base) {
+            if (at >= chars.size())
+                return std::nullopt;
+            const qint64 digit = digitValue(chars[at++]);
+            if (digit < 0)
+                return std::nullopt;
+            qint64 step = 0;
+            if (__builtin_mul_overflow(digit, w, &step) || __builtin_add_overflow(i, step, &i))
+                return std::nullopt;
+            const qint64 t = k <= bias ? tMin : k >= bias + tMax ? tMax : k - bias;
+            if (digit < t)
+                break;
+            if (__builtin_mul_overflow(w, base - t, &w))
+                return std::nullopt;
+        }
+        const qint64 points = output.size() + 1;
+        bias = adapt(i - oldI, points, oldI == 0);
+        if (__builtin_add_overflow(n, i / points, &n))
+            return std::nullopt;
+        i %= points;
+        output.insert(i, n);
+        ++i;
+    }
+
+    QList<char32_t> text;
+    text.reserve(output.size());
+    for (const qint64 point : std::as_const(output)) {
+        if (point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+            return std::nullopt;
+        text.append(char32_t(point));
+    }
+    return QString::fromUcs4(text.constData(), text.size());
+}
+
+QString decodeHost(const QString& host) {
+    // Most hosts have no encoded label at all.
+    if (!host.contains(QLatin1String("xn--"), Qt::CaseInsensitive))
+        return host;
+    QStringList parts;
+    for (const QStringView label : labels(host)) {
+        const QString lower = Text::lowercased(label.toString());
+        const Characters chars(lower);
+        std::optional<QString> decoded;
+        if (chars.startsWith(QLatin1String("xn--")))
+            decoded = decode(lower.sliced(chars.offset(4)));
+        parts.append(decoded ? *decoded : label.toString());
+    }
+    return parts.join(QLatin1Char('.'));
+}
+
+} // namespace Punycode
+
+namespace Confusables {
+
+QString skeleton(const QString& text) {
+    QString out = Text::lowercased(text);
+    if (isSimple(out)) {
+        for (QChar& c : out)
+            if (const char16_t letter = lookAlike(c.unicode()))
+                c = QChar(letter);
+        return out;
+    }
+    const QString lower = out;
+    const Characters chars(lower);
+    out.clear();
+    for (qsizetype i = 0; i < chars.size(); ++i) {
+        // A character that is canonically one code point (a single one, or a
+        // sequence that composes to it) is looked up as that code point.
+        const QString single = chars[i].toString().normalized(QString::NormalizationForm_C);
+        if (const char16_t letter = single.size() == 1 ? lookAlike(single.front().unicode()) : 0)
+            out.append(QChar(letter));
+        else
+            out.append(chars[i]);
+    }
+    return out;
+}
+
+} // namespace Confusables
+
+namespace DomainGuard {
+
+QString normalize(const QString& host) {
+    const QString decoded = Punycode::decodeHost(Text::lowercased(host));
+    const Characters chars(decoded);
+    qsizetype count = chars.size();
+    if (count > 0 && chars[count - 1] == u".")
+        --count;
+    const qsizetype start = count >= 4 && chars.startsWith(QLatin1String("www.")) ? 4 : 0;
+    return decoded.sliced(chars.offset(start), chars.offset(count) - chars.offset(start));
+}
+
+QString registrableDomain(const QString& host) {
+    const QString normalized = normalize(host);
+    Labels parts = labels(normalized);
+    parts.removeIf([](QStringView label) { return label.isEmpty(); });
+    const qsizetype n = parts.size();
+    // The last labels, from `from` on, joined by single dots.
+    const auto joined = [&](qsizetype from) {
+        if (from >= n)
+            return QString();
+        const qsizetype start = parts[from].data() - normalized.data();
+        const qsizetype end = parts[n - 1].data() + parts[n - 1].size() - normalized.data();
+        // Usually they stand so in the host; dropped empty labels aside.
+        QString out = normalized.sliced(start, end - start);
+        if (out.size() == std::accumulate(parts.begin() + from, parts.end(), n - from - 1,
+                                          [](qsizetype sum, QStringView p) { return sum + p.size(); }))
+            return out;
+        out.clear();
+        for (qsizetype i = from; i < n; ++i) {
+            if (i > from)
+                out += QLatin1Char('.');
+            out += parts[i];
+        }
+        return out;
+    };
+    if (n <= 2)
+        return joined(0);
+    const QString lastTwo = joined(n - 2);
+    return twoLevelSuffixes().contains(composed(lastTwo)) ? joined(n - 3) : lastTwo;
+}
+
+DomainVerdict verdict(const QString& requestHost, const QString& knownDomain) {
+    const QString known = Text::trimmedBlanksAndTabs(knownDomain);
+    if (known.isEmpty())
+        return DomainVerdict::unverified;
+    // A request's hosts are all checked against one known domain in a row:
+    // its reductions are worked out once.
+    struct Known {
+        QString domain;
+        QString registrable;
+        std::optional<QString> skeleton;
+    };
+    thread_local Known last;
+    if (last.domain != known || last.domain.isNull())
+        last = {known, composed(registrableDomain(known)), std::nullopt};
+    const QString request = composed(registrableDomain(requestHost));
+    if (request.isEmpty() || last.registrable.isEmpty())
+        return DomainVerdict::unverified;
+    if (request == last.registrable)
+        return DomainVerdict::match;
+    if (!last.skeleton)
+        last.skeleton = composed(Confusables::skeleton(last.registrable));
+    if (composed(Confusables::skeleton(request)) == *last.skeleton)
+        return DomainVerdict::spoof;
+    return DomainVerdict::mismatch;
+}
+
+} // namespace DomainGuard

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "autofill/DomainGuard.h"
+#include "core/Account.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// The domains that the issuers of well-known services sign in on.
+namespace IssuerDomains {
+
+// Lower-case issuer names and their services' web domains.
+const QHash<QString, QString>& table();
+
+// The issuer lowercased and trimmed of blanks, looked up exactly: no word of
+// it, no part of it and no account name stands in for it.
+std::optional<QString> domain(const QString& issuer);
+
+} // namespace IssuerDomains
+
+// What the user is warned of before a code is filled into a site that does
+// not belong to the account's issuer.
+struct DomainShieldWarning {
+    DomainVerdict verdict = DomainVerdict::mismatch; // spoof or mismatch
+    QString requestHost; // exactly as the request named it
+    QString knownDomain; // exactly as the issuer table holds it
+
+    // Nothing when the issuer's domain is unknown, no host is given, or any
+    // host belongs to the domain. Otherwise a warning about the last host that
+    // imitates the domain or, failing that, the first that differs from it.
+    static std::optional<DomainShieldWarning> evaluate(const Account& account,
+                                                       const QList<QString>& hosts);
+
+    friend bool operator==(const DomainShieldWarning&, const DomainShieldWarning&) = default;
+};

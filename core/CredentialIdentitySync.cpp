@@ -1,0 +1,118 @@
+#include "core/CredentialIdentitySync.h"
+
+#include "core/Json.h"
+#include "core/PasskeyRecord.h"
+#include "core/Text.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+namespace CredentialIdentitySync {
+
+namespace {
+
+// The syncs' own threads, at low priority: a sync is background upkeep that
+// must not compete with the window. Never destroyed, so a run still going at
+// exit does not hold up static destruction (the identity file is replaced
+// atomically, so a run cut short leaves the old list).
+QThreadPool& pool() {
+    static QThreadPool* const threads = [] {
+        auto* p = new QThreadPool;
+        p->setThreadPriority(QThread::LowPriority);
+        // One run at a time, in the order asked: a run with an older account
+        // list never finishes after a newer one and leaves its list behind.
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *threads;
+}
+
+} // namespace
+
+const QHash<QString, QString>& serviceDomains() {
+    static const QHash<QString, QString> table{
+        {QStringLiteral("google"), QStringLiteral("google.com")},
+        {QStringLiteral("gmail"), QStringLiteral("google.com")},
+        {QStringLiteral("github"), QStringLiteral("github.com")},
+        {QStringLiteral("amazon"), QStringLiteral("amazon.com")},
+        {QStringLiteral("aws"), QStringLiteral("aws.amazon.com")},
+        {QStringLiteral("microsoft"), QStringLiteral("microsoft.com")},
+        {QStringLiteral("apple"), QStringLiteral("apple.com")},
+        {QStringLiteral("facebook"), QStringLiteral("facebook.com")},
+        {QStringLiteral("instagram"), QStringLiteral("instagram.com")},
+        {QStringLiteral("twitter"), QStringLiteral("twitter.com")},
+        {QStringLiteral("x"), QStringLiteral("x.com")},
+        {QStringLiteral("dropbox"), QStringLiteral("dropbox.com")},
+        {QStringLiteral("stripe"), QStringLiteral("stripe.com")},
+        {QStringLiteral("paypal"), QStringLiteral("paypal.com")},
+        {QStringLiteral("binance"), QStringLiteral("binance.com")},
+        {QStringLiteral("coinbase"), QStringLiteral("coinbase.com")},
+        {QStringLiteral("kraken"), QStringLiteral("kraken.com")},
+        {QStringLiteral("bybit"), QStringLiteral("bybit.com")},
+        {QStringLiteral("kucoin"), QStringLiteral("kucoin.com")},
+        {QStringLiteral("netflix"), QStringLiteral("netflix.com")},
+        {QStringLiteral("discord"), QStringLiteral("discord.com")},
+        {QStringLiteral("slack"), QStringLiteral("slack.com")},
+        {QStringLiteral("linkedin"), QStringLiteral("linkedin.com")},
+        {QStringLiteral("reddit"), QStringLiteral("reddit.com")},
+        {QStringLiteral("cloudflare"), QStringLiteral("cloudflare.com")},
+        {QStringLiteral("digitalocean"), QStringLiteral("digitalocean.com")},
+        {QStringLiteral("gitlab"), QStringLiteral("gitlab.com")},
+        {QStringLiteral("epic"), QStringLiteral("epicgames.com")},
+        {QStringLiteral("epicgames"), QStringLiteral("epicgames.com")},
+        {QStringLiteral("steam"), QStringLiteral("steampowered.com")},
+        {QStringLiteral("nvidia"), QStringLiteral("nvidia.com")},
+        {QStringLiteral("sony"), QStringLiteral("sony.com")},
+    };
+    return table;
+}
+
+QString domainForIssuer(const QString& issuer) {
+    const QString key = Text::trimmedBlanksAndTabs(Text::lowercased(issuer));
+    const auto& domains = serviceDomains();
+    if (const auto found = domains.constFind(key); found != domains.constEnd())
+        return *found;
+    const QStringList words = key.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (!words.isEmpty())
+        if (const auto found = domains.constFind(words.first()); found != domains.constEnd())
+            return *found;
+    const QString squashed = QString(key).remove(QLatin1Char(' '));
+    return squashed.isEmpty() ? placeholderDomain : squashed + QStringLiteral(".com");
+}
+
+QList<CredentialIdentityStore::Identity> identities(const QList<Account>& accounts) {
+    QList<CredentialIdentityStore::Identity> list;
+    for (const Account& account : accounts) {
+        // The issuer as it stands, or the name when there is no issuer at all
+        // (an issuer of blanks is kept: it is what the user typed).
+        const QString service = account.issuer.isEmpty() ? account.name : account.issuer;
+        CredentialIdentityStore::OneTimeCodeIdentity code;
+        code.serviceIdentifier = {domainForIssuer(service),
+                                  CredentialIdentityStore::ServiceIdentifier::Type::domain};
+        code.label = service;
+        code.recordIdentifier = Json::uuidText(account.id);
+        list.append(code);
+    }
+    for (const PasskeyRecord& record : PasskeyStore::loadAll())
+        list.append(record.identity());
+    return list;
+}
+
+void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
+    try {
+        store.replaceCredentialIdentityEntries(identities(accounts));
+    } catch (const PasskeyStore::Error&) {
+        // The next trigger tries again; until then the old identities stay.
+    }
+}
+
+void schedule(const CredentialIdentityStore::State& state, const QList<Account>& accounts,
+              CredentialIdentityStore& store) {
+    if (!state.isEnabled)
+        return;
+    pool().start([accounts, &store] { sync(accounts, store); });
+}
+
+void waitForIdle() { pool().waitForDone(); }
+
+} // namespace CredentialIdentitySync

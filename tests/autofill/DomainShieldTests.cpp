@@ -1,0 +1,216 @@
+// The issuer table, the rule that decides on a warning, and the warning as a
+// user sees and answers it.
+#include "autofill/DomainShield.h"
+#include "autofill/DomainShieldWarningView.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTextDocument>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(DomainVerdict)
+
+namespace {
+
+Account accountOf(const QString& issuer) {
+    Account account;
+    account.issuer = issuer;
+    account.name = QStringLiteral("me@example.org");
+    return account;
+}
+
+QPushButton* button(QWidget& view, const QString& text) {
+    for (auto* b : view.findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+QStringList labelTexts(QWidget& view) {
+    QStringList texts;
+    for (auto* label : view.findChildren<QLabel*>())
+        if (!label->text().isEmpty()) {
+            QTextDocument document;
+            document.setHtml(label->text());
+            texts.append(label->textFormat() == Qt::RichText ? document.toPlainText()
+                                                             : label->text());
+        }
+    return texts;
+}
+
+} // namespace
+
+class DomainShieldTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void issuerTable() {
+        const auto& table = IssuerDomains::table();
+        QCOMPARE(table.size(), 44);
+        for (auto it = table.begin(); it != table.end(); ++it) {
+            QCOMPARE(it.key(), it.key().toLower());
+            QVERIFY2(it.value().contains(QLatin1Char('.')) && it.value() == it.value().toLower() &&
+                         !it.value().contains(QLatin1Char('/')) &&
+                         !it.value().contains(QLatin1Char(':')),
+                     qPrintable(it.value()));
+        }
+        // Names of one service share its domain; every other name has its own.
+        const QList<QStringList> shared = {{"google", "gmail"},
+                                           {"aws", "amazon web services"},
+                                           {"microsoft", "azure", "outlook"},
+                                           {"apple", "icloud"},
+                                           {"facebook", "meta"},
+                                           {"x", "twitter"},
+                                           {"epic games", "epic"},
+                                           {"proton", "protonmail"}};
+        for (const QStringList& group : shared)
+            for (const QString& key : group)
+                QCOMPARE(table.value(key), table.value(group.first()));
+        const auto sameService = [&](const QString& a, const QString& b) {
+            return std::any_of(shared.begin(), shared.end(), [&](const QStringList& group) {
+                return group.contains(a) && group.contains(b);
+            });
+        };
+        for (auto a = table.begin(); a != table.end(); ++a)
+            for (auto b = table.begin(); b != table.end(); ++b)
+                if (a.key() != b.key() && a.value() == b.value())
+                    QVERIFY2(sameService(a.key(), b.key()), qPrintable(a.key() + " " + b.key()));
+    }
+
+    void issuerLookup_data() {
+        QTest::addColumn<QString>("issuer");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("exact") << "github" << "github.com";
+        QTest::newRow("capitals and blanks") << " \tGitHub " << "github.com";
+        QTest::newRow("two words") << "Amazon Web Services" << "aws.amazon.com";
+        QTest::newRow("no word-wise match") << "Git Hub" << "";
+        QTest::newRow("no first-word match") << "Google Workspace" << "";
+        QTest::newRow("line break not trimmed") << "github\n" << "";
+        QTest::newRow("empty") << "" << "";
+    }
+    void issuerLookup() {
+        QFETCH(QString, issuer);
+        QFETCH(QString, expected);
+        QCOMPARE(IssuerDomains::domain(issuer).value_or(QString()), expected);
+    }
+
+    void evaluate_data() {
+        QTest::addColumn<QString>("issuer");
+        QTest::addColumn<QStringList>("hosts");
+        QTest::addColumn<bool>("warns");
+        QTest::addColumn<DomainVerdict>("verdict");
+        QTest::addColumn<QString>("host");
+        const auto none = DomainVerdict::unverified;
+        QTest::newRow("matching host") << "GitHub" << QStringList{"github.com"} << false << none
+                                       << "";
+        QTest::newRow("issuer between blanks, matching")
+            << " GITHUB " << QStringList{"gist.github.com"} << false << none << "";
+        QTest::newRow("unknown issuer never warns")
+            << "Git Hub" << QStringList{"evil.example"} << false << none << "";
+        QTest::newRow("no hosts") << "github" << QStringList{} << false << none << "";
+        QTest::newRow("only empty hosts") << "github" << QStringList{"", ""} << false << none << "";
+        QTest::newRow("a later match clears a mismatch")
+            << "github" << QStringList{"evil.example", "github.com"} << false << none << "";
+        QTest::newRow("first of two mismatches")
+            << "github" << QStringList{"one.example", "two.example"} << true
+            << DomainVerdict::mismatch << "one.example";
+        QTest::newRow("spoof outranks an earlier mismatch")
+            << "github" << QStringList{"one.example", "g1thub.com"} << true << DomainVerdict::spoof
+            << "g1thub.com";
+        QTest::newRow("spoof stays over a later mismatch")
+            << "github" << QStringList{"g1thub.com", "two.example"} << true << DomainVerdict::spoof
+            << "g1thub.com";
+        QTest::newRow("last of two spoofs")
+            << "github" << QStringList{"g1thub.com", "glthub.com"} << true << DomainVerdict::spoof
+            << "glthub.com";
+        QTest::newRow("hosts without a registrable domain are passed over")
+            << "github" << QStringList{".", ".."} << false << none << "";
+        QTest::newRow("passed over, then a mismatch")
+            << "github" << QStringList{".", "evil.example"} << true << DomainVerdict::mismatch
+            << "evil.example";
+        QTest::newRow("host kept exactly as requested")
+            << "paypal" << QStringList{"WWW.PayPa1.com."} << true << DomainVerdict::spoof
+            << "WWW.PayPa1.com.";
+        QTest::newRow("AWS signs in under amazon.com")
+            << "AWS" << QStringList{"signin.aws.amazon.com"} << false << none << "";
+    }
+    void evaluate() {
+        QFETCH(QString, issuer);
+        QFETCH(QStringList, hosts);
+        QFETCH(bool, warns);
+        QFETCH(DomainVerdict, verdict);
+        QFETCH(QString, host);
+        const auto warning = DomainShieldWarning::evaluate(accountOf(issuer), hosts);
+        QCOMPARE(warning.has_value(), warns);
+        if (warning) {
+            QCOMPARE(warning->verdict, verdict);
+            QCOMPARE(warning->requestHost, host);
+            QCOMPARE(warning->knownDomain, *IssuerDomains::domain(issuer));
+        }
+    }
+
+    void spoofWarningReads() {
+        int filled = 0, refused = 0;
+        DomainShieldWarningView view({DomainVerdict::spoof, "g1thub.com", "github.com"},
+                                     "GitHub: me", [&] { ++filled; }, [&] { ++refused; });
+        const QStringList texts = labelTexts(view);
+        QVERIFY(texts.contains("This site looks like a fake"));
+        QVERIFY(texts.contains("g1thub.com imitates github.com \u2014 the real site for GitHub: me. "
+                               "Entering a code here could hand your account to an attacker."));
+        QVERIFY(button(view, "Don't Fill"));
+        QVERIFY(button(view, "Fill Anyway"));
+        QCOMPARE(DomainShieldWarningView::message({DomainVerdict::spoof, "g1thub.com", "github.com"},
+                                                  "GitHub: me"),
+                 "<b>g1thub.com</b> imitates <b>github.com</b> \u2014 the real site for GitHub: me. "
+                 "Entering a code here could hand your account to an attacker.");
+        QCOMPARE(view.sizeHint(), QSize(380, 340));
+    }
+
+    void mismatchWarningReads() {
+        DomainShieldWarningView view({DomainVerdict::mismatch, "evil.example", "github.com"},
+                                     "GitHub: me", [] {}, [] {});
+        const QStringList texts = labelTexts(view);
+        QVERIFY(texts.contains("Different website"));
+        QVERIFY(texts.contains(
+            "This code belongs to github.com (GitHub: me), but the request comes from evil.example."));
+        QCOMPARE(DomainShieldWarningView::message({DomainVerdict::mismatch, "evil.example",
+                                                   "github.com"},
+                                                  "GitHub: me"),
+                 "This code belongs to <b>github.com</b> (GitHub: me), but the request comes from "
+                 "<b>evil.example</b>.");
+    }
+
+    // The host comes from the request: whatever it holds is shown as text.
+    void markupInValuesIsShownLiterally() {
+        const QString host = QStringLiteral("<img src=x>**a**%1.example");
+        const QString label = QStringLiteral("Me & <i>you</i>");
+        DomainShieldWarningView view({DomainVerdict::mismatch, host, "github.com"}, label, [] {},
+                                     [] {});
+        QVERIFY(labelTexts(view).contains("This code belongs to github.com (" + label +
+                                          "), but the request comes from " + host + "."));
+    }
+
+    void buttonsAndReturn() {
+        int filled = 0, refused = 0;
+        DomainShieldWarningView view({DomainVerdict::mismatch, "evil.example", "github.com"},
+                                     "GitHub: me", [&] { ++filled; }, [&] { ++refused; });
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.activateWindow();
+        QTest::keyClick(&view, Qt::Key_Return);
+        QCOMPARE(refused, 1);
+        // Return refuses even with the focus on "Fill Anyway".
+        button(view, "Fill Anyway")->setFocus();
+        QTest::keyClick(button(view, "Fill Anyway"), Qt::Key_Return);
+        QCOMPARE(refused, 2);
+        QCOMPARE(filled, 0);
+        QTest::mouseClick(button(view, "Fill Anyway"), Qt::LeftButton);
+        QCOMPARE(filled, 1);
+        QTest::mouseClick(button(view, "Don't Fill"), Qt::LeftButton);
+        QCOMPARE(refused, 3);
+        QCOMPARE(filled, 1);
+    }
+};
+
+QTEST_MAIN(DomainShieldTests)
+#include "DomainShieldTests.moc"
