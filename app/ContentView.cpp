@@ -1,12 +1,13 @@
 #include "app/ContentView.h"
 
 #include "app/AccountRow.h"
+#include "app/CopiedMark.h"
 #include "app/EditAccountSheet.h"
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
+#include "core/AccountListModel.h"
 #include "core/AccountStore.h"
-#include "core/Settings.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -124,7 +125,9 @@ protected:
 
 ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults& defaults,
                          QWidget* parent)
-    : QWidget(parent), m_store(store), m_clock(clock), m_defaults(defaults) {
+    : QWidget(parent), m_store(store), m_clock(clock), m_defaults(defaults),
+      m_list(new AccountListModel(store, defaults, AccountListModel::Ordering::bySortSetting, this)),
+      m_copied(new CopiedMark(copiedMarkMs, this)) {
     setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -204,9 +207,9 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
         });
     }
 
-    connect(&m_store, &AccountStore::accountsChanged, this, &ContentView::refresh);
-    connect(&m_store, &AccountStore::foldersChanged, this, &ContentView::refresh);
-    connect(&m_store, &AccountStore::vaultStateChanged, this, &ContentView::refresh);
+    // The list follows the store's accounts, folders and vault state and the
+    // sort setting, once per change.
+    connect(m_list, &AccountListModel::accountsChanged, this, &ContentView::refresh);
     connect(&m_store, &AccountStore::lastErrorChanged, this, [this] {
         // A failure that is not the user's action under way speaks for itself.
         if (!m_acting)
@@ -214,12 +217,19 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
         refreshErrorLine();
         refreshVaultState();
     });
-    connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
-        if (key == Settings::accountSortOrder.key)
-            refresh();
-    });
     connect(&m_clock, &TickingClock::ticked, this, &ContentView::tick);
+    connect(m_copied, &CopiedMark::changed, this, [this] {
+        for (AccountRow* row : std::as_const(m_orderedRows))
+            row->setCopied(m_copied->isOn(row->account().id));
+    });
     refresh();
+}
+
+std::optional<QUuid> ContentView::copiedAccountID() const { return m_copied->id(); }
+
+void ContentView::setTimingsForTesting(int copiedMs, int toastMs) {
+    m_copied->setDuration(copiedMs);
+    m_toastMs = toastMs;
 }
 
 // MARK: - Header and states
@@ -263,7 +273,7 @@ QWidget* ContentView::buildHeader() {
     m_search->setFixedWidth(160);
     m_search->setStyleSheet(QStringLiteral("background: transparent;"));
     m_search->installEventFilter(this);
-    connect(m_search, &QLineEdit::textChanged, this, &ContentView::refresh);
+    connect(m_search, &QLineEdit::textChanged, m_list, &AccountListModel::setSearchText);
     search->addWidget(m_search);
     m_clearSearch = new QToolButton(searchBox);
     m_clearSearch->setAutoRaise(true);
@@ -378,62 +388,35 @@ QWidget* ContentView::buildNoMatchState() {
 
 // MARK: - What is listed
 
-AccountSort ContentView::sortOrder() const {
-    const Settings::Entry<QString>& setting = Settings::accountSortOrder;
-    return accountSortFromText(m_defaults.string(setting.key).value_or(setting.defaultValue))
-        .value_or(AccountSort::manual);
-}
+AccountSort ContentView::sortOrder() const { return m_list->sortOrder(); }
 
-QList<Account> ContentView::visibleAccounts() const {
-    QList<Account> visible;
-    const QList<Folder>& folders = m_store.folders();
-    const QString query = m_search->text().toLower();
-    for (const Account& account : m_store.accounts()) {
-        switch (m_folderFilter.kind) {
-        case FolderFilter::Kind::all:
-            break;
-        case FolderFilter::Kind::folder:
-            if (account.folderID != m_folderFilter.folderID)
-                continue;
-            break;
-        case FolderFilter::Kind::ungrouped:
-            if (account.folderID &&
-                std::any_of(folders.begin(), folders.end(),
-                            [&](const Folder& f) { return f.id == *account.folderID; }))
-                continue;
-            break;
-        }
-        if (!query.isEmpty() && !account.name.toLower().contains(query) &&
-            !account.issuer.toLower().contains(query))
-            continue;
-        visible.append(account);
-    }
-    return Account::sorted(visible, sortOrder());
-}
+QList<Account> ContentView::visibleAccounts() const { return m_list->accounts(); }
 
-bool ContentView::canReorder() const {
-    return m_search->text().isEmpty() && m_folderFilter == FolderFilter::all() &&
-           sortOrder() == AccountSort::manual;
-}
+bool ContentView::canReorder() const { return m_list->canReorder(); }
 
 QString ContentView::searchText() const { return m_search->text(); }
 
 void ContentView::setSearchText(const QString& text) { m_search->setText(text); }
 
+FolderFilter ContentView::folderFilter() const { return m_list->folderFilter(); }
+
 void ContentView::setFolderFilter(const FolderFilter& filter) {
-    m_folderFilter = filter;
-    refresh();
+    if (filter == m_list->folderFilter())
+        refresh(); // the same choice again: the header still shows it
+    else
+        m_list->setFolderFilter(filter); // refreshes through the list
 }
 
 QString ContentView::folderMenuTitle() const {
-    switch (m_folderFilter.kind) {
+    const FolderFilter filter = m_list->folderFilter();
+    switch (filter.kind) {
     case FolderFilter::Kind::all:
         return tr("All");
     case FolderFilter::Kind::ungrouped:
         return tr("Ungrouped");
     case FolderFilter::Kind::folder:
         for (const Folder& folder : m_store.folders())
-            if (folder.id == m_folderFilter.folderID)
+            if (folder.id == filter.folderID)
                 return folder.name;
         return tr("All");
     }
@@ -450,13 +433,14 @@ void ContentView::refreshHeader() {
     m_folderMenu->setText(folderMenuTitle());
     QMenu* menu = m_folderMenu->menu();
     menu->clear();
+    const FolderFilter current = m_list->folderFilter();
     const auto choose = [this](FolderFilter filter) { setFolderFilter(filter); };
-    menu->addAction(Symbols::icon(m_folderFilter == FolderFilter::all()
+    menu->addAction(Symbols::icon(current == FolderFilter::all()
                                       ? QStringLiteral("checkmark")
                                       : QStringLiteral("square.grid.2x2")),
                     tr("All"), this, [choose] { choose(FolderFilter::all()); });
     for (const Folder& folder : folders) {
-        const bool chosen = m_folderFilter == FolderFilter::folder(folder.id);
+        const bool chosen = current == FolderFilter::folder(folder.id);
         menu->addAction(Symbols::icon(chosen ? QStringLiteral("checkmark") : folder.symbol),
                         QStringLiteral("%1 (%2)").arg(folder.name).arg(
                             m_store.accountsInFolder(folder.id)),
@@ -465,7 +449,7 @@ void ContentView::refreshHeader() {
     const QList<Account>& accounts = m_store.accounts();
     if (std::any_of(accounts.begin(), accounts.end(), [](const Account& a) { return !a.folderID; })) {
         menu->addSeparator();
-        menu->addAction(Symbols::icon(m_folderFilter == FolderFilter::ungrouped()
+        menu->addAction(Symbols::icon(current == FolderFilter::ungrouped()
                                           ? QStringLiteral("checkmark")
                                           : QStringLiteral("tray")),
                         tr("Ungrouped"), this, [choose] { choose(FolderFilter::ungrouped()); });
@@ -475,28 +459,14 @@ void ContentView::refreshHeader() {
 }
 
 void ContentView::refreshVaultState() {
-    switch (m_store.vaultState()) {
-    case AccountStore::VaultState::open:
+    const std::optional<AccountListModel::VaultNotice> notice = m_list->vaultNotice();
+    if (!notice)
         return;
-    case AccountStore::VaultState::opening:
-        m_vaultTitle->setText(tr("Opening your keyring…"));
-        m_vaultMessage->setText(QString());
-        break;
-    case AccountStore::VaultState::locked:
-        m_vaultTitle->setText(tr("Your keyring is locked."));
-        m_vaultMessage->setText(
-            tr("Quillet shows your accounts once it is unlocked. Try Again asks your keyring to "
-               "unlock."));
-        break;
-    case AccountStore::VaultState::unreadable:
-        m_vaultTitle->setText(tr("Quillet could not read your keyring."));
-        m_vaultMessage->setText(m_store.failureReason());
-        break;
-    }
-    const bool opening = m_store.vaultState() == AccountStore::VaultState::opening;
-    m_vaultMessage->setVisible(!m_vaultMessage->text().isEmpty());
-    m_vaultBusy->setVisible(opening);
-    m_tryAgain->setVisible(!opening);
+    m_vaultTitle->setText(notice->title);
+    m_vaultMessage->setText(notice->message);
+    m_vaultMessage->setVisible(!notice->message.isEmpty());
+    m_vaultBusy->setVisible(notice->opening);
+    m_tryAgain->setVisible(!notice->opening);
 }
 
 void ContentView::refreshErrorLine() {
@@ -539,18 +509,24 @@ void ContentView::refresh() {
     refreshErrorLine();
     refreshVaultState();
 
-    const QList<Account> visible = visibleAccounts();
-    if (m_store.vaultState() != AccountStore::VaultState::open) {
+    const QList<Account>& visible = m_list->accounts();
+    switch (m_list->emptiness()) {
+    case AccountListModel::Emptiness::vaultNotOpen:
         m_listArea->setCurrentWidget(m_vaultState);
-    } else if (m_store.accounts().isEmpty()) {
+        break;
+    case AccountListModel::Emptiness::noAccounts:
         m_listArea->setCurrentWidget(m_emptyState);
-    } else if (visible.isEmpty()) {
+        break;
+    case AccountListModel::Emptiness::noneInScope:
+    case AccountListModel::Emptiness::noMatches:
         m_listArea->setCurrentWidget(m_noMatchState);
         m_noMatchMessage->setVisible(hasSearch);
         m_noMatchMessage->setText(tr("No accounts match “%1”.").arg(m_search->text()));
         m_clearSearchLink->setVisible(hasSearch);
-    } else {
+        break;
+    case AccountListModel::Emptiness::notEmpty:
         m_listArea->setCurrentWidget(m_listPage);
+        break;
     }
 
     m_visible = visible;
@@ -611,7 +587,7 @@ void ContentView::placeRows() {
         row->setAccount(account);
         row->setFolders(m_store.folders());
         row->setCanReorder(reorderable);
-        row->setCopied(m_copiedAccountID == account.id);
+        row->setCopied(m_copied->isOn(account.id));
         row->setNow(now);
         row->setAlternate(i % 2 == 1);
         row->setGeometry(RowsContainer::marginX, RowsContainer::marginY + int(i) * height, width,
@@ -637,13 +613,7 @@ AccountRow* ContentView::makeRow() {
     connect(row, &AccountRow::dragStarted, this, &ContentView::startDrag);
     // A row stands for whichever account it shows; what it does is looked
     // up in the store when the user does it.
-    const auto current = [this, row]() -> std::optional<Account> {
-        const QUuid id = row->account().id;
-        for (const Account& a : m_store.accounts())
-            if (a.id == id)
-                return a;
-        return std::nullopt;
-    };
+    const auto current = [this, row] { return m_list->account(row->account().id); };
     row->setActions({
         [this, current] { if (auto a = current()) copy(*a); },
         [this, current] { if (auto a = current()) deleteAccount(*a); },
@@ -684,17 +654,7 @@ void ContentView::copy(const Account& account) {
     m_clock.tick();
     Clipboard::copyCodeToClipboard(account.code(m_clock.now()), m_defaults);
     m_store.markUsed(account);
-    m_copiedAccountID = account.id;
-    const qint64 generation = ++m_copiedGeneration;
-    for (AccountRow* row : std::as_const(m_orderedRows))
-        row->setCopied(row->account().id == account.id);
-    QTimer::singleShot(m_copiedMs, this, [this, generation] {
-        if (m_copiedGeneration != generation)
-            return;
-        m_copiedAccountID.reset();
-        for (AccountRow* row : std::as_const(m_orderedRows))
-            row->setCopied(false);
-    });
+    m_copied->mark(account.id);
 }
 
 void ContentView::deleteAccount(const Account& account) {
@@ -718,23 +678,12 @@ void ContentView::showNotice(const QString& text) {
 void ContentView::move(const QList<int>& fromOffsets, int toOffset) {
     if (!canReorder())
         return;
-    QList<Account> accounts = m_store.accounts();
-    QList<int> sources = fromOffsets;
-    std::sort(sources.begin(), sources.end());
-    QList<Account> moving;
-    int destination = toOffset;
-    for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
-        if (*it < 0 || *it >= accounts.size())
-            return;
-        moving.prepend(accounts.takeAt(*it));
-        if (*it < toOffset)
-            --destination;
-    }
-    destination = std::clamp(destination, 0, int(accounts.size()));
-    for (qsizetype i = 0; i < moving.size(); ++i)
-        accounts.insert(destination + i, moving[i]);
+    // While reordering is allowed, list offsets are the store's offsets.
+    const auto moved = AccountList::movedByOffsets(m_store.accounts(), fromOffsets, toOffset);
+    if (!moved)
+        return;
     QList<QUuid> ids;
-    for (const Account& account : std::as_const(accounts))
+    for (const Account& account : *moved)
         ids.append(account.id);
     act([&] { return m_store.setOrder(ids); }, tr("The new order was not saved."));
 }

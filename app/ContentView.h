@@ -8,8 +8,10 @@
 #include <functional>
 #include <optional>
 
+class AccountListModel;
 class AccountRow;
 class AccountStore;
+class CopiedMark;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -50,12 +52,14 @@ public:
     void move(const QList<int>& fromOffsets, int toOffset);
     void edit(const Account& account);
 
-    FolderFilter folderFilter() const { return m_folderFilter; }
+    FolderFilter folderFilter() const;
     void setFolderFilter(const FolderFilter& filter);
     QString searchText() const;
     void setSearchText(const QString& text);
     QString folderMenuTitle() const;
-    std::optional<QUuid> copiedAccountID() const { return m_copiedAccountID; }
+    // What is listed: the store's accounts under the filter, search and order.
+    AccountListModel& list() const { return *m_list; }
+    std::optional<QUuid> copiedAccountID() const;
     // The notice at the bottom of the window: a deletion, or links an
     // import left out.
     std::optional<QString> deletedToast() const { return m_deletedToast; }
@@ -68,10 +72,7 @@ public:
     void showAddSheet();
     void showQR(const Account& account);
     // Tests shorten how long the copied mark and the deletion notice stay.
-    void setTimingsForTesting(int copiedMs, int toastMs) {
-        m_copiedMs = copiedMs;
-        m_toastMs = toastMs;
-    }
+    void setTimingsForTesting(int copiedMs, int toastMs);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -117,12 +118,10 @@ private:
     TickingClock& m_clock;
     UserDefaults& m_defaults;
 
-    FolderFilter m_folderFilter;
-    std::optional<QUuid> m_copiedAccountID;
-    qint64 m_copiedGeneration = 0;
+    AccountListModel* m_list;
+    CopiedMark* m_copied;
     std::optional<QString> m_deletedToast;
     qint64 m_deletedToastGeneration = 0;
-    int m_copiedMs = copiedMarkMs;
     int m_toastMs = deletedToastMs;
     QPointer<QDialog> m_sheet; // the sheet over the window, if any
     // What the user did that was not stored, while lastError stands for it.

@@ -79,7 +79,8 @@ void QuilletApp::start() {
         m_hotKeys = std::make_unique<HotKeyController>(*m_store, *m_appSettings, m_defaults);
     // The quick-search panel lists nothing while the lock is closed.
     QuickLauncher::shared().setAppLock(m_appLock.get());
-    m_tray = new TrayHost(*m_updater, this);
+    m_tray = new TrayHost(*m_store, *m_clock, *m_appSettings, *m_appLock, *m_updater, m_defaults,
+                          this);
     connect(m_tray, &TrayHost::openMainWindowRequested, this, &QuilletApp::openMainWindow);
     connect(m_tray, &TrayHost::settingsRequested, this, &QuilletApp::openSettings);
     connect(m_tray, &TrayHost::quitRequested, qApp, &QApplication::quit);

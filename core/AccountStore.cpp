@@ -103,6 +103,8 @@ void AccountStore::emitChanges() {
         emit vaultStateChanged();
     if (changes & lastErrorChange)
         emit lastErrorChanged();
+    if (changes & (accountsChange | foldersChange | stateChange))
+        emit listsChanged();
 }
 
 void AccountStore::setAccounts(const QList<Account>& accounts) {

@@ -192,6 +192,9 @@ signals:
     void vaultStateChanged();
     // A reload has finished (successful or not).
     void reloaded();
+    // The accounts, the folders or the vault state changed: once per
+    // operation, after their own signals, for views that show all three.
+    void listsChanged();
 
 private:
     class Operation;

@@ -1,86 +1,160 @@
 #include "menubar/TrayHost.h"
 
-#include "app/BrandMark.h"
-#include "system/UpdaterManager.h"
+#include "menubar/MenuBarContent.h"
+#include "menubar/MenuBarLabel.h"
+#include "platform/StatusItem.h"
+#include "platform/Symbols.h"
+#include "system/AppLockMac.h"
 
-#include <QAction>
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
-#include <QMenu>
-#include <QPushButton>
+#include <QPainter>
 #include <QScreen>
-#include <QSystemTrayIcon>
-#include <QVBoxLayout>
+#include <QTimer>
 
-bool TrayHost::isAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+namespace {
 
-TrayHost::TrayHost(UpdaterManager& updater, QObject* parent)
-    : QObject(parent), m_updater(updater) {
-    if (!isAvailable())
-        return;
-    m_icon = new QSystemTrayIcon(QIcon(BrandMark(64).grab()), this);
-    m_icon->setToolTip(QStringLiteral("Quillet"));
-    auto* menu = new QMenu;
-    connect(this, &QObject::destroyed, menu, &QObject::deleteLater);
-    menu->addAction(tr("Open Quillet"), this, &TrayHost::openMainWindowRequested);
-    menu->addAction(tr("Settings…"), this, &TrayHost::settingsRequested);
-    menu->addAction(m_updater.makeCheckAction(menu));
-    menu->addSeparator();
-    menu->addAction(tr("Quit Quillet"), this, &TrayHost::quitRequested);
-    m_icon->setContextMenu(menu);
-    connect(m_icon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
-                    togglePanel();
-            });
-    m_icon->show();
+// The key, light with a dark rim, so that it reads on light and dark panels
+// alike (a panel's colours are not ours to know).
+QIcon trayIcon() {
+    QIcon icon;
+    for (int side : {16, 22, 24, 32, 48, 64}) {
+        const int rim = std::max(1, side / 22);
+        const QPixmap dark = Symbols::pixmap(QStringLiteral("key.horizontal.fill"), side - 2 * rim,
+                                             QColor(32, 32, 32));
+        const QPixmap light = Symbols::pixmap(QStringLiteral("key.horizontal.fill"), side - 2 * rim,
+                                              QColor(242, 242, 242));
+        QPixmap picture(side, side);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        for (int dx = -rim; dx <= rim; ++dx)
+            for (int dy = -rim; dy <= rim; ++dy)
+                painter.drawPixmap(rim + dx, rim + dy, dark);
+        painter.drawPixmap(rim, rim, light);
+        painter.end();
+        icon.addPixmap(picture);
+    }
+    return icon;
 }
 
-bool TrayHost::isShown() const { return m_icon && m_icon->isVisible(); }
+} // namespace
 
-QWidget* TrayHost::buildPanel() {
-    auto* panel = new QWidget(nullptr, Qt::Popup);
-    panel->setObjectName(QStringLiteral("trayPanel"));
-    panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setFixedWidth(340);
-    auto* column = new QVBoxLayout(panel);
-    const auto command = [&](const QString& title, auto signal) {
-        auto* button = new QPushButton(title, panel);
-        button->setFlat(true);
-        connect(button, &QPushButton::clicked, panel, &QWidget::close);
-        connect(button, &QPushButton::clicked, this, signal);
-        column->addWidget(button);
-        return button;
-    };
-    command(tr("Open Quillet"), &TrayHost::openMainWindowRequested);
-    command(tr("Settings…"), &TrayHost::settingsRequested);
-    auto* check = new QPushButton(tr("Check for Updates…"), panel);
-    check->setFlat(true);
-    check->setEnabled(m_updater.canCheckForUpdates());
-    connect(check, &QPushButton::clicked, &m_updater, &UpdaterManager::checkForUpdates);
-    column->addWidget(check);
-    command(tr("Quit Quillet"), &TrayHost::quitRequested);
+TrayHost::TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settings,
+                   AppLockMac& lock, UpdaterManager& updater, UserDefaults& defaults,
+                   QObject* parent)
+    : QObject(parent), m_store(store), m_clock(clock), m_settings(settings), m_lock(lock),
+      m_updater(updater), m_defaults(defaults) {
+    m_item = new StatusItem(QStringLiteral("quillet"), QStringLiteral("Quillet"), trayIcon(), this);
+    m_label = new MenuBarLabel(store, clock, settings, *m_item, this);
+    connect(m_item, &StatusItem::activated, this, [this](const QPoint& at) { togglePanel(at); });
+    connect(m_item, &StatusItem::contextMenuRequested, this,
+            [this](const QPoint& at) { togglePanel(at); });
+
+    // The unlock dialog cannot take the keyboard from an open popup: the
+    // panel steps aside while it asks, and a successful unlock brings the
+    // panel back where it was.
+    connect(&m_lock, &AppLockMac::authenticatingChanged, this, [this](bool asking) {
+        if (asking && isPanelOpen()) {
+            m_reopenAfterUnlock = true;
+            m_panel->close();
+        } else if (!asking) {
+            // After the answer's own lockedChanged.
+            QTimer::singleShot(0, this, [this] { m_reopenAfterUnlock = false; });
+        }
+    });
+    connect(&m_lock, &AppLockMac::lockedChanged, this, [this](bool locked) {
+        if (!locked && m_reopenAfterUnlock) {
+            m_reopenAfterUnlock = false;
+            openPanel(m_anchor.topLeft());
+        }
+    });
+}
+
+TrayHost::~TrayHost() { delete m_panel; }
+
+bool TrayHost::isAvailable() { return StatusItem::isAvailable(); }
+
+bool TrayHost::isShown() const { return m_item->backend() != StatusItem::Backend::none; }
+
+MenuBarContent* TrayHost::panel() const { return m_panel; }
+
+bool TrayHost::isPanelOpen() const { return m_panel && m_panel->isVisible(); }
+
+MenuBarContent* TrayHost::makePanel() {
+    auto* panel = new MenuBarContent(m_store, m_clock, m_settings, m_lock, m_updater, m_defaults);
+    panel->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+    panel->installEventFilter(this);
+    connect(panel, &MenuBarContent::openMainWindowRequested, this, [this] {
+        closePanel();
+        emit openMainWindowRequested();
+    });
+    connect(panel, &MenuBarContent::settingsRequested, this, [this] {
+        closePanel();
+        emit settingsRequested();
+    });
+    connect(panel, &MenuBarContent::quitRequested, this, &TrayHost::quitRequested);
     return panel;
 }
 
-void TrayHost::togglePanel() {
-    if (m_panel) {
-        m_panel->close();
-        return;
-    }
-    m_panel = buildPanel();
-    m_panel->adjustSize();
-    // Under the icon, kept on the screen.
-    QRect anchor = m_icon ? m_icon->geometry() : QRect(QCursor::pos(), QSize(1, 1));
-    if (!anchor.isValid())
-        anchor = QRect(QCursor::pos(), QSize(1, 1));
-    QScreen* screen = QGuiApplication::screenAt(anchor.center());
-    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
-    QPoint position(anchor.center().x() - m_panel->width() / 2, anchor.bottom() + 4);
-    if (position.y() + m_panel->height() > available.bottom())
-        position.setY(anchor.top() - m_panel->height() - 4);
-    position.setX(std::clamp(position.x(), available.left(), available.right() - m_panel->width()));
-    m_panel->move(position);
+void TrayHost::togglePanel(const QPoint& at) {
+    if (isPanelOpen())
+        closePanel();
+    else
+        openPanel(at);
+}
+
+void TrayHost::openPanel(const QPoint& at) {
+    if (!m_panel)
+        m_panel = makePanel();
+    if (!at.isNull())
+        m_anchor = QRect(at, QSize(1, 1));
+    else if (m_item->geometry().isValid())
+        m_anchor = m_item->geometry();
+    else
+        m_anchor = QRect(QCursor::pos(), QSize(1, 1));
+    m_panel->prepareToShow();
+    place();
     m_panel->show();
+    m_panel->raise();
+    m_panel->activateWindow();
     emit appeared();
+}
+
+void TrayHost::closePanel() {
+    if (m_panel)
+        m_panel->close();
+}
+
+QRect TrayHost::placement(const QRect& anchor, const QSize& size, const QRect& screen) {
+    QPoint position(anchor.center().x() - size.width() / 2, 0);
+    if (anchor.center().y() < screen.center().y())
+        position.setY(anchor.bottom() + 4);
+    else
+        position.setY(anchor.top() - size.height() - 4);
+    position.setX(std::clamp(position.x(), screen.left(),
+                             std::max(screen.left(), screen.right() + 1 - size.width())));
+    position.setY(std::clamp(position.y(), screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - size.height())));
+    return QRect(position, size);
+}
+
+void TrayHost::place() {
+    QScreen* screen = QGuiApplication::screenAt(m_anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    m_panel->move(placement(m_anchor, m_panel->size(), available).topLeft());
+}
+
+bool TrayHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_panel) {
+        // A panel that grows or shrinks stays at the icon.
+        if (event->type() == QEvent::Resize && m_panel->isVisible())
+            place();
+        // Another window took the focus.
+        if (event->type() == QEvent::WindowDeactivate && m_panel->isVisible())
+            QTimer::singleShot(0, this, &TrayHost::closePanel);
+    }
+    return QObject::eventFilter(watched, event);
 }

@@ -1,36 +1,78 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
+#include <QRect>
 
-class QSystemTrayIcon;
-class QWidget;
+class AccountStore;
+class AppLockMac;
+class AppSettings;
+class MenuBarContent;
+class MenuBarLabel;
+class StatusItem;
+class TickingClock;
 class UpdaterManager;
+class UserDefaults;
 
-// The tray icon and the panel it opens, placed at the icon. The panel's own
-// account list comes later; for now it offers the program's commands.
+// The program's place in the desktop's panel: the key icon with the live
+// code beside it (MenuBarLabel) and the panel a click opens at the icon
+// (MenuBarContent, a frameless popup 340 wide that closes on Escape and
+// when it loses the focus). The panel is built the first time it opens and
+// kept, with its search, for the next time.
 class TrayHost : public QObject {
     Q_OBJECT
 
 public:
-    explicit TrayHost(UpdaterManager& updater, QObject* parent = nullptr);
+    TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settings, AppLockMac& lock,
+             UpdaterManager& updater, UserDefaults& defaults, QObject* parent = nullptr);
+    ~TrayHost() override;
 
-    // False on a desktop without a tray (a bare X server).
+    // False on a desktop with neither a status-notifier watcher nor a tray.
     static bool isAvailable();
     bool isShown() const;
-    QWidget* panel() const { return m_panel; }
-    void togglePanel();
+    StatusItem& statusItem() const { return *m_item; }
+    MenuBarLabel& label() const { return *m_label; }
+    // Null until the panel first opens.
+    MenuBarContent* panel() const;
+    bool isPanelOpen() const;
+
+    // Opens the panel at `at` (screen coordinates; a null point: at the
+    // icon, or at the pointer), or closes it when it is open.
+    void togglePanel(const QPoint& at = QPoint());
+    void openPanel(const QPoint& at = QPoint());
+    void closePanel();
+
+    // Where a panel of `size` goes for a click at `anchor` on `screen`:
+    // below the anchor in the screen's upper half, above it in the lower
+    // half, centred on it and kept on the screen.
+    static QRect placement(const QRect& anchor, const QSize& size, const QRect& screen);
 
 signals:
     void openMainWindowRequested();
     void settingsRequested();
     void quitRequested();
+    // The panel came on screen.
     void appeared();
 
-private:
-    QWidget* buildPanel();
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
+private:
+    MenuBarContent* makePanel();
+    void place();
+
+    AccountStore& m_store;
+    TickingClock& m_clock;
+    AppSettings& m_settings;
+    AppLockMac& m_lock;
     UpdaterManager& m_updater;
-    QSystemTrayIcon* m_icon = nullptr;
-    QPointer<QWidget> m_panel;
+    UserDefaults& m_defaults;
+    StatusItem* m_item;
+    MenuBarLabel* m_label;
+    QPointer<MenuBarContent> m_panel;
+    QRect m_anchor;
+    // The panel stepped aside for the unlock dialog and comes back after a
+    // successful unlock.
+    bool m_reopenAfterUnlock = false;
 };

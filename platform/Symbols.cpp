@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QPalette>
+#include <QPixmapCache>
 #include <QtMath>
 #include <initializer_list>
 
@@ -575,6 +576,51 @@ const QHash<QString, Glyph>& glyphs() {
         add("escape",
             {draw(stroked(polyline({{4, 11}, {4, 4}, {11, 4}}), 1.8)), draw(line({4.5, 4.5}, {12, 12}, 1.8)),
              draw(stroked(polyline({{14, 4}, {20, 4}, {20, 20}, {4, 20}, {4, 14}}), 1.8))});
+        add("chevron.up", {draw(stroked(polyline({{4.5, 16}, {12, 8}, {19.5, 16}}), 3))});
+        add("chevron.down", {draw(stroked(polyline({{4.5, 8}, {12, 16}, {19.5, 8}}), 3))});
+        {
+            // A window with an arrow leaving it at the top right corner.
+            QPainterPath frame;
+            frame.moveTo(11, 4.5);
+            frame.lineTo(6.5, 4.5);
+            frame.quadTo(4, 4.5, 4, 7);
+            frame.lineTo(4, 17.5);
+            frame.quadTo(4, 20, 6.5, 20);
+            frame.lineTo(17, 20);
+            frame.quadTo(19.5, 20, 19.5, 17.5);
+            frame.lineTo(19.5, 13);
+            add("arrow.up.forward.app",
+                {draw(stroked(frame, 1.7)), draw(line({11, 13}, {20, 4}, 1.8)),
+                 draw(stroked(polyline({{14, 4}, {20, 4}, {20, 10}}), 1.8))});
+        }
+        {
+            QPainterPath eye;
+            eye.moveTo(2, 12);
+            eye.quadTo(12, 2.5, 22, 12);
+            eye.quadTo(12, 21.5, 2, 12);
+            add("eye.slash", {draw(stroked(eye, 1.7)), draw(circle({12, 12}, 3.2)),
+                              erase(line({4, 3}, {20, 21}, 4.4)), draw(line({4, 3}, {20, 21}, 1.8))});
+        }
+        {
+            Glyph bullets;
+            for (qreal y : {6.0, 12.0, 18.0}) {
+                bullets.append(draw(circle({4.8, y}, 1.5)));
+                bullets.append(draw(line({9, y}, {20.5, y}, 1.9)));
+            }
+            add("list.bullet", bullets);
+        }
+        {
+            QPainterPath shackle;
+            shackle.moveTo(8, 11);
+            shackle.lineTo(8, 7.5);
+            shackle.arcTo(QRectF(8, 3.5, 8, 8), 180, -180);
+            shackle.lineTo(16, 11);
+            add("lock", {draw(stroked(shackle)),
+                         draw(stroked(roundedRect(QRectF(5, 11, 14, 10), 2.2), 1.7))});
+        }
+        add("arrow.down.circle",
+            {draw(stroked(circle({12, 12}, 9.5), 1.7)), draw(line({12, 7}, {12, 16.5}, 1.8)),
+             draw(stroked(polyline({{8, 12.8}, {12, 16.8}, {16, 12.8}}), 1.8))});
         return t;
     }();
     return table;
@@ -656,13 +702,24 @@ QIcon icon(const QString& name, const QColor& color) {
 QPixmap pixmap(const QString& name, int size, const QColor& color, qreal devicePixelRatio) {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     const int side = qMax(0, qCeil(size * ratio));
-    QPixmap result(side, side);
+    // Every row of a list asks for the same few glyphs: each is drawn once.
+    const QColor colour = resolved(color);
+    const QString key = QStringLiteral("quillet-symbol/%1/%2/%3/%4")
+                            .arg(name)
+                            .arg(side)
+                            .arg(colour.rgba(), 0, 16)
+                            .arg(ratio);
+    QPixmap result;
+    if (QPixmapCache::find(key, &result))
+        return result;
+    result = QPixmap(side, side);
     result.fill(Qt::transparent);
     {
         QPainter painter(&result);
-        paintGlyph(painter, QRectF(0, 0, side, side), name, resolved(color));
+        paintGlyph(painter, QRectF(0, 0, side, side), name, colour);
     }
     result.setDevicePixelRatio(ratio);
+    QPixmapCache::insert(key, result);
     return result;
 }
 

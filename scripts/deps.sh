@@ -31,6 +31,8 @@ packages=(
   # the lock's tests: a PAM stack without touching /etc, logind and the screen saver
   # mocked on private buses
   libpam-wrapper python3-dbusmock
+  # the tray's test plays a status-notifier watcher and host on a private bus
+  python3-dbus python3-gi
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )

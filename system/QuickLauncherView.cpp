@@ -417,6 +417,8 @@ QString QuickLauncherView::countText() const {
 
 QString QuickLauncherView::emptyText() const {
     if (!m_results.isEmpty()) return {};
+    // A keyring that is opening, locked or unreadable is not an empty vault.
+    if (const auto notice = m_accounts->vaultNotice()) return notice->title;
     return m_accounts->accounts().isEmpty() ? tr("No accounts yet") : tr("No matches");
 }
 

@@ -78,7 +78,8 @@ public:
     // "0 codes", "1 code", "12 codes".
     QString countText() const;
     // What the list area says when nothing is listed ("No accounts yet",
-    // "No matches"); empty while rows are listed.
+    // "No matches", or why the keyring could not be read yet); empty while
+    // rows are listed.
     QString emptyText() const;
 
 signals:

@@ -2,8 +2,12 @@
 // desktop test runs it inside its own throwaway session). Also, for the
 // desktop test's scan: "--qr-image FILE" writes a QR code of a setup link
 // for a "Scanned" account, and "--list" prints the vault's account labels.
+// "--menu-bar-account N" makes the N-th account (from 0) the one whose code
+// the tray shows.
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
+#include "core/Json.h"
+#include "core/Settings.h"
 #include "platform/QrImage.h"
 #include "platform/UserDefaults.h"
 
@@ -27,6 +31,15 @@ int main(int argc, char** argv) {
         return framed.save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     }
     QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--menu-bar-account") == 0) {
+        AccountStore store(UserDefaults::standard(), SecurityLog::shared());
+        const int index = QString::fromLatin1(argv[2]).toInt();
+        if (index < 0 || index >= store.accounts().size())
+            return 1;
+        UserDefaults::standard().setValue(Settings::menuBarAccountID.key,
+                                          Json::uuidText(store.accounts()[index].id));
+        return 0;
+    }
     if (argc == 2 && qstrcmp(argv[1], "--list") == 0) {
         AccountStore store(UserDefaults::standard(), SecurityLog::shared());
         for (const Account& account : store.accounts())

@@ -136,6 +136,24 @@ private slots:
         QCOMPARE(view->emptyText(), QStringLiteral("No accounts yet"));
     }
 
+    void aLockedKeyringIsNotAnEmptyVault() {
+        using Op = Keychain::MemoryBackend::Operation;
+        store.reset();
+        memory->failWith(Op::open, Keychain::interactionNotAllowed);
+        store = std::make_unique<AccountStore>(*defaults, *log);
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
+        open();
+        QCOMPARE(view->emptyText(), QStringLiteral("Your keyring is locked."));
+        QCOMPARE(view->countText(), QStringLiteral("0 codes"));
+
+        // Unlocked meanwhile: the open panel lists the vault.
+        memory->failWith(Op::open, Keychain::success);
+        store->tryAgain();
+        store->waitForPendingWork();
+        QCOMPARE(view->results().size(), 3);
+        QCOMPARE(view->emptyText(), QString());
+    }
+
     void thePointerHighlightsAndAClickPicks() {
         open();
         QSignalSpy picked(view.get(), &QuickLauncherView::picked);

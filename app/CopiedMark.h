@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QUuid>
+#include <optional>
+
+// Which account's row shows that its code was just copied: one at a time, a
+// newer copy moving the mark at once, and the mark going a while after the
+// latest copy (an older copy's timer finds a newer generation and leaves it).
+class CopiedMark : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CopiedMark(int durationMs, QObject* parent = nullptr)
+        : QObject(parent), m_durationMs(durationMs) {}
+
+    std::optional<QUuid> id() const { return m_id; }
+    bool isOn(const QUuid& id) const { return m_id == id; }
+    void mark(const QUuid& id);
+
+    // Tests shorten how long the mark stays.
+    void setDuration(int ms) { m_durationMs = ms; }
+
+signals:
+    void changed();
+
+private:
+    int m_durationMs;
+    std::optional<QUuid> m_id;
+    qint64 m_generation = 0;
+};

@@ -1,0 +1,551 @@
+// The tray's panel and the code beside its icon, by what a user sees and
+// does, on a real X server (tests/with-xvfb.sh): the clipboard is read back
+// by xclip as another program would, codes are checked against oathtool, and
+// the lock's password dialog is answered through a wrapped PAM stack
+// (tests/with-pam.sh).
+#include "app/AccountRow.h"
+#include "app/ContentView.h"
+#include "app/TickingClock.h"
+#include "core/AccountStore.h"
+#include "core/Base32.h"
+#include "core/CorrectedClock.h"
+#include "core/KeychainStore.h"
+#include "core/Settings.h"
+#include "menubar/MacClockDriftBanner.h"
+#include "menubar/MenuBarContent.h"
+#include "menubar/MenuBarLabel.h"
+#include "menubar/MenuBarRow.h"
+#include "menubar/TrayHost.h"
+#include "platform/StatusItem.h"
+#include "system/AppLockMac.h"
+#include "system/AppSettings.h"
+#include "system/CopyHUD.h"
+#include "system/UpdaterManager.h"
+#include "tests/support/Desktop.h"
+#include "tests/support/PasswordPrompt.h"
+#include "tests/support/Vault.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <QtTest>
+
+using TestSupport::makeAccount;
+using TestSupport::xclip;
+
+namespace {
+
+const QByteArray rfcKey = "12345678901234567890";
+
+QDateTime at(double unixSeconds) {
+    return QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds * 1000), Qt::UTC);
+}
+
+// The code another program computes for the key at that time.
+QString oathtool(const QByteArray& secret, const QDateTime& time, int digits = 6) {
+    QProcess process;
+    process.start(QStringLiteral("oathtool"),
+                  {QStringLiteral("--totp"), QStringLiteral("-b"),
+                   QStringLiteral("--digits=%1").arg(digits),
+                   QStringLiteral("-N"), QStringLiteral("@%1").arg(time.toSecsSinceEpoch()),
+                   Base32::encode(secret)});
+    process.waitForFinished(5000);
+    return QString::fromLatin1(process.readAllStandardOutput()).trimmed();
+}
+
+template <typename T> T* shown(QWidget* root, const QString& text) {
+    for (T* widget : root->findChildren<T*>())
+        if (widget->isVisibleTo(root) && widget->text() == text)
+            return widget;
+    return nullptr;
+}
+
+QToolButton* buttonNamed(QWidget* root, const QString& name) {
+    for (QToolButton* button : root->findChildren<QToolButton*>())
+        if (button->isVisibleTo(root) && button->accessibleName() == name)
+            return button;
+    return nullptr;
+}
+
+} // namespace
+
+class MenuBarContentTests : public QObject, private TestSupport::VaultFixture {
+    Q_OBJECT
+
+    std::unique_ptr<AccountStore> store;
+    std::unique_ptr<TickingClock> clock;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<AppLockMac> lock;
+    std::unique_ptr<UpdaterManager> updater;
+    std::unique_ptr<MenuBarContent> panel;
+    QDateTime now;
+
+    void open(const QList<Account>& accounts) {
+        TestSupport::seedVault(accounts);
+        store = std::make_unique<AccountStore>(*defaults, *log);
+        clock = std::make_unique<TickingClock>([this] { return now; });
+        settings = std::make_unique<AppSettings>(*defaults);
+        lock = std::make_unique<AppLockMac>(*defaults);
+        updater = std::make_unique<UpdaterManager>();
+    }
+    void showPanel() {
+        panel = std::make_unique<MenuBarContent>(*store, *clock, *settings, *lock, *updater,
+                                                 *defaults);
+        panel->setTimingsForTesting(100);
+        panel->show();
+        QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+    }
+    QStringList titles() const {
+        QStringList out;
+        for (MenuBarRow* row : panel->rows())
+            out << row->titleText();
+        return out;
+    }
+    MenuBarRow* row(const QString& title) const {
+        for (MenuBarRow* r : panel->rows())
+            if (r->titleText() == title)
+                return r;
+        return nullptr;
+    }
+    QLineEdit* search() const { return panel->findChild<QLineEdit*>(); }
+    QCheckBox* showCodes() const { return panel->findChild<QCheckBox*>(); }
+
+private slots:
+    void initTestCase() {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server (run through tests/with-xvfb.sh)");
+    }
+    void init() {
+        openVault();
+        CorrectedClock::resetForTesting();
+        now = at(59);
+    }
+    void cleanup() {
+        panel.reset();
+        updater.reset();
+        lock.reset();
+        settings.reset();
+        clock.reset();
+        store.reset();
+        log.reset();
+    }
+
+    void rowsListTheTrayAccountsInStoredOrder() {
+        Account totp = makeAccount("Example", "alice", rfcKey);
+        Account hotp = makeAccount("", "counter", rfcKey);
+        hotp.type = OTPType::hotp;
+        Account hidden = makeAccount("Hidden", "h");
+        Account zed = makeAccount("Zeta", "zed");
+        open({zed, totp, hidden, hotp});
+        // The sort setting is the main window's: the tray keeps the stored order.
+        defaults->setValue(Settings::accountSortOrder.key, "name");
+        settings->toggleHidden(hidden.id, false);
+        showPanel();
+        QCOMPARE(titles(), QStringList({"Zeta", "Example", "counter"}));
+        QCOMPARE(panel->area(), MenuBarContent::Area::list);
+
+        MenuBarRow* first = panel->rows().at(0);
+        MenuBarRow* example = row("Example");
+        MenuBarRow* counter = row("counter");
+        QCOMPARE(example->subtitleText(), QStringLiteral("alice"));
+        QCOMPARE(counter->subtitleText(), QString()); // no issuer: the name is the title
+        QCOMPARE(example->codeText(), QStringLiteral("287 082"));
+        QVERIFY(example->showsRing());
+        QVERIFY(!counter->showsRing());
+        QCOMPARE(example->copyToolTip(), QStringLiteral("Click to copy"));
+        // The chevrons stop at the ends.
+        QVERIFY(!first->upButton()->isEnabled() && first->downButton()->isEnabled());
+        QVERIFY(example->upButton()->isEnabled() && example->downButton()->isEnabled());
+        QVERIFY(counter->upButton()->isEnabled() && !counter->downButton()->isEnabled());
+
+        // Codes roll over with the clock.
+        now = at(60);
+        clock->tick();
+        QCOMPARE(example->codeText(), QStringLiteral("359 152"));
+
+        // Showing the hidden account again lists it in its place.
+        settings->toggleHidden(hidden.id, true);
+        QCOMPARE(titles(), QStringList({"Zeta", "Example", "Hidden", "counter"}));
+        // Every account hidden: nothing to list, and no search.
+        settings->setMenuBarHiddenAccountIDs({totp.id, hotp.id, hidden.id, zed.id});
+        QCOMPARE(panel->area(), MenuBarContent::Area::noneShown);
+        QVERIFY(shown<QLabel>(panel.get(), "No accounts shown here"));
+        QVERIFY(!search()->isVisibleTo(panel.get()));
+        QVERIFY(showCodes()->isVisibleTo(panel.get()));
+    }
+
+    // A list taller than 360 points scrolls inside them; the rows follow
+    // what is in view.
+    void aLongListScrolls() {
+        QList<Account> accounts;
+        for (int i = 0; i < 40; ++i)
+            accounts << makeAccount(QStringLiteral("Service %1").arg(i), "user",
+                                    rfcKey + QByteArray::number(i));
+        accounts[39].issuer.clear(); // a shorter row at the end
+        open(accounts);
+        now = QDateTime::currentDateTimeUtc();
+        showPanel();
+        auto* list = panel->findChild<QScrollArea*>();
+        QCOMPARE(list->height(), MenuBarContent::listMaxHeight);
+        QVERIFY(list->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(titles().first(), QStringLiteral("Service 0"));
+        QVERIFY(titles().size() < 20);
+
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        QCOMPARE(titles().last(), QStringLiteral("user"));
+        QVERIFY(!titles().contains("Service 0"));
+        MenuBarRow* last = panel->rows().last();
+        QVERIFY(!last->downButton()->isEnabled());
+        QVERIFY(last->geometry().bottom() < list->widget()->height());
+        QVERIFY(last->isVisible());
+        QTest::mouseClick(row("Service 38")->copyButton(), Qt::LeftButton);
+        QCOMPARE(QString::fromLatin1(TestSupport::clipboardText()),
+                 oathtool(rfcKey + "38", now));
+        // A short list is shown whole.
+        settings->setMenuBarHiddenAccountIDs([&] {
+            QSet<QUuid> ids;
+            for (int i = 2; i < 40; ++i)
+                ids.insert(accounts[i].id);
+            return ids;
+        }());
+        QCOMPARE(titles(), QStringList({"Service 0", "Service 1"}));
+        QCOMPARE(list->height(), list->widget()->height());
+    }
+
+    void searchNarrowsTheList() {
+        open({makeAccount("Zeta", "zed"), makeAccount("acme", "ann"),
+              makeAccount("Beta", "Bob Smith")});
+        showPanel();
+        QCOMPARE(panel->focusWidget(), search()); // typing goes straight to the search
+        QTest::keyClicks(search(), "ACME");
+        QCOMPARE(titles(), QStringList({"acme"}));
+        // While searching the chevrons are off, even on a list of one.
+        QVERIFY(!panel->rows().at(0)->upButton()->isEnabled());
+        QVERIFY(!panel->rows().at(0)->downButton()->isEnabled());
+        search()->clear();
+        QTest::keyClicks(search(), " ");
+        QCOMPARE(titles(), QStringList({"Beta"}));
+        QVERIFY(!panel->rows().at(0)->downButton()->isEnabled());
+        QTest::keyClicks(search(), "zz");
+        QCOMPARE(panel->area(), MenuBarContent::Area::noMatches);
+        QVERIFY(shown<QLabel>(panel.get(), "No matches"));
+        QToolButton* clear = buttonNamed(panel.get(), "Clear search");
+        QVERIFY(clear);
+        QTest::mouseClick(clear, Qt::LeftButton);
+        QCOMPARE(titles(), QStringList({"Zeta", "acme", "Beta"}));
+        QVERIFY(!buttonNamed(panel.get(), "Clear search"));
+    }
+
+    void aClickCopiesTheCodeWithTheMarkers() {
+        Account totp = makeAccount("Example", "alice", rfcKey);
+        Account hotp = makeAccount("Counter", "c", rfcKey);
+        hotp.type = OTPType::hotp;
+        hotp.counter = 1;
+        open({totp, hotp});
+        // Near a real time: the check mark's reset runs on real timers.
+        now = QDateTime::currentDateTimeUtc();
+        showPanel();
+        QTest::mouseClick(row("Example")->copyButton(), Qt::LeftButton);
+        QVERIFY(row("Example")->isCopied());
+        QCOMPARE(panel->copiedID(), totp.id);
+        QCOMPARE(QString::fromLatin1(TestSupport::clipboardText()), oathtool(rfcKey, now));
+        const QByteArray targets = xclip({"-o", "-selection", "clipboard", "-t", "TARGETS"});
+        QVERIFY2(targets.contains("org.nspasteboard.ConcealedType"), targets.constData());
+        QVERIFY2(targets.contains("org.nspasteboard.TransientType"), targets.constData());
+        QVERIFY2(targets.contains("x-kde-passwordManagerHint"), targets.constData());
+        QCOMPARE(store->usage().value(totp.id).count, 1);
+        QVERIFY(!CopyHUD::shared().isShowing()); // no confirmation panel from here
+
+        // Another row takes the mark at once; it goes after its time.
+        QTest::mouseClick(row("Counter")->copyButton(), Qt::LeftButton);
+        QVERIFY(!row("Example")->isCopied());
+        QVERIFY(row("Counter")->isCopied());
+        QTRY_VERIFY(!row("Counter")->isCopied());
+        // An HOTP code is copied at its stored counter, which stays.
+        QCOMPARE(TestSupport::clipboardText(), QByteArray("287082"));
+        QTest::mouseClick(row("Counter")->copyButton(), Qt::LeftButton);
+        QCOMPARE(TestSupport::clipboardText(), QByteArray("287082"));
+        QCOMPARE(store->accounts().at(1).counter, 1u);
+        QCOMPARE(KeychainStore::loadAll().active.at(1).counter, 1u);
+        QCOMPARE(store->usage().value(hotp.id).count, 2);
+
+        // "Copy Code" in the context menu does the same.
+        QMenu* menu = row("Example")->buildContextMenu(panel.get());
+        QStringList entries;
+        for (QAction* action : menu->actions())
+            entries << action->text();
+        QCOMPARE(entries, QStringList({"Pin to Top", "Copy Code"}));
+        menu->actions().at(1)->trigger();
+        QCOMPARE(QString::fromLatin1(TestSupport::clipboardText()), oathtool(rfcKey, now));
+        delete menu;
+    }
+
+    void pinningMovesTheAccountToTheTop() {
+        open({makeAccount("A", "a"), makeAccount("B", "b"), makeAccount("C", "c")});
+        showPanel();
+        QMenu* menu = row("C")->buildContextMenu(panel.get());
+        menu->actions().at(0)->trigger(); // "Pin to Top"
+        delete menu;
+        QCOMPARE(titles(), QStringList({"C", "A", "B"}));
+        QVERIFY(row("C")->account().isFavorite);
+        QCOMPARE(TestSupport::labels(KeychainStore::loadAll().active).first(), QStringLiteral("C: c"));
+        // Unpinning leaves it where it is.
+        menu = row("C")->buildContextMenu(panel.get());
+        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Unpin"));
+        menu->actions().at(0)->trigger();
+        delete menu;
+        QCOMPARE(titles(), QStringList({"C", "A", "B"}));
+        QVERIFY(!row("C")->account().isFavorite);
+    }
+
+    void movingReordersTheMainWindowToo() {
+        const Account a = makeAccount("A", "a"), h = makeAccount("H", "h"), b = makeAccount("B", "b");
+        open({a, h, b});
+        settings->toggleHidden(h.id, false);
+        showPanel();
+        QWidget window;
+        auto* main = new ContentView(*store, *clock, *defaults, &window);
+        const auto mainTitles = [main] {
+            QStringList out;
+            for (AccountRow* r : main->rows())
+                out << r->titleText();
+            return out;
+        };
+        QCOMPARE(mainTitles(), QStringList({"A", "H", "B"}));
+
+        // B up: it goes before A, and the hidden H ends up after the pair.
+        QTest::mouseClick(row("B")->upButton(), Qt::LeftButton);
+        QCOMPARE(titles(), QStringList({"B", "A"}));
+        QCOMPARE(mainTitles(), QStringList({"B", "A", "H"}));
+        QCOMPARE(TestSupport::labels(KeychainStore::loadAll().active),
+                 QStringList({"B: b", "A: a", "H: h"}));
+        // B down again: A comes before it.
+        QTest::mouseClick(row("B")->downButton(), Qt::LeftButton);
+        QCOMPARE(titles(), QStringList({"A", "B"}));
+        QCOMPARE(mainTitles(), QStringList({"A", "B", "H"}));
+    }
+
+    void showCodesOffHidesEveryCodeButKeepsNamesAndCopying() {
+        Account six = makeAccount("Six", "s", rfcKey);
+        Account seven = makeAccount("Seven", "s7", rfcKey);
+        seven.digits = 7;
+        Account eight = makeAccount("Eight", "s8", rfcKey);
+        eight.digits = 8;
+        Account steam = makeAccount("Steam", "gabe", rfcKey);
+        steam.isSteam = true;
+        steam.digits = 5;
+        open({six, seven, eight, steam});
+        now = QDateTime::currentDateTimeUtc();
+        showPanel();
+        QCOMPARE(row("Steam")->codeText().size(), 5); // Steam codes stay whole
+        QCheckBox* toggle = showCodes();
+        QVERIFY(toggle && toggle->isVisible() && toggle->isChecked());
+        QCOMPARE(toggle->text(), QStringLiteral("Show codes"));
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(!settings->revealCodesInMenu());
+        QCOMPARE(defaults->boolean(Settings::revealCodesInMenu.key), false);
+
+        const QString dot = QString(QChar(0x2022));
+        QCOMPARE(row("Six")->codeText(), dot.repeated(3) + " " + dot.repeated(3));
+        QCOMPARE(row("Seven")->codeText(), dot.repeated(3) + " " + dot.repeated(4));
+        QCOMPARE(row("Eight")->codeText(), dot.repeated(4) + " " + dot.repeated(4));
+        QCOMPARE(row("Steam")->codeText(), dot.repeated(2) + " " + dot.repeated(3));
+        QCOMPARE(titles(), QStringList({"Six", "Seven", "Eight", "Steam"}));
+        for (MenuBarRow* r : panel->rows()) {
+            QVERIFY(r->copyButton()->isVisible());
+            QCOMPARE(r->copyToolTip(), QStringLiteral("Click to copy (code hidden)"));
+        }
+        // The real code is still what a click copies.
+        QTest::mouseClick(row("Eight")->copyButton(), Qt::LeftButton);
+        QCOMPARE(QString::fromLatin1(TestSupport::clipboardText()), oathtool(rfcKey, now, 8));
+        QCOMPARE(MenuBarRow::hiddenCode(0), QStringLiteral(" "));
+    }
+
+    void emptyVaultAndTheFooter() {
+        open({});
+        showPanel();
+        QCOMPARE(panel->area(), MenuBarContent::Area::noAccounts);
+        QVERIFY(shown<QLabel>(panel.get(), "No accounts yet"));
+        QVERIFY(!showCodes()->isVisibleTo(panel.get()));
+        QVERIFY(!search()->isVisibleTo(panel.get()));
+        QSignalSpy main(panel.get(), &MenuBarContent::openMainWindowRequested);
+        QTest::mouseClick(shown<QPushButton>(panel.get(), "Add an account"), Qt::LeftButton);
+        QTest::mouseClick(buttonNamed(panel.get(), "Open main window"), Qt::LeftButton);
+        QTest::mouseClick(buttonNamed(panel.get(), "Manage"), Qt::LeftButton);
+        QCOMPARE(main.count(), 3);
+        QSignalSpy settingsWanted(panel.get(), &MenuBarContent::settingsRequested);
+        QTest::mouseClick(buttonNamed(panel.get(), "Settings"), Qt::LeftButton);
+        QCOMPARE(settingsWanted.count(), 1);
+        QSignalSpy quit(panel.get(), &MenuBarContent::quitRequested);
+        QTest::mouseClick(buttonNamed(panel.get(), "Quit"), Qt::LeftButton);
+        QCOMPARE(quit.count(), 1);
+        // No update feed here: the command stays disabled. No lock: no lock button.
+        QToolButton* update = buttonNamed(panel.get(), "Check for Updates…");
+        QVERIFY(update && !update->isEnabled());
+        QVERIFY(!buttonNamed(panel.get(), "Lock now"));
+        // Adding the first account leaves the empty state.
+        store->importAccounts({makeAccount("New", "n")});
+        QCOMPARE(panel->area(), MenuBarContent::Area::list);
+        QVERIFY(showCodes()->isVisible());
+        QVERIFY(search()->isVisible());
+    }
+
+    // The clock's stored state decides, whatever the measurement's age.
+    void theDriftBannerFromFifteenSeconds() {
+        const auto drift = [](double offset, bool enabled = true,
+                              QDateTime measured = QDateTime::currentDateTimeUtc()) {
+            return MenuBarContent::driftSeconds(CorrectedClock::State{offset, measured, enabled});
+        };
+        QCOMPARE(MenuBarContent::driftSeconds(CorrectedClock::State{}), std::nullopt);
+        QCOMPARE(drift(-30, false), std::nullopt);
+        QCOMPARE(drift(-30, true, CorrectedClock::State::distantPast()), std::nullopt);
+        QCOMPARE(drift(-15.0), std::optional<qint64>(15));
+        QCOMPARE(drift(-14.99), std::nullopt);
+        QCOMPARE(drift(15.5), std::optional<qint64>(-16));
+        QCOMPARE(drift(-15.5), std::optional<qint64>(16));
+        QCOMPARE(drift(-30, true, QDateTime::currentDateTimeUtc().addSecs(-13 * 3600)),
+                 std::optional<qint64>(30));
+        QCOMPARE(drift(std::nan("")), std::nullopt);
+        QCOMPARE(drift(1e300), std::nullopt); // a damaged state
+        QCOMPARE(MacClockDriftBanner::messageFor(42),
+                 QStringLiteral("Clock is 42s fast — codes auto-corrected"));
+        QCOMPARE(MacClockDriftBanner::messageFor(-90),
+                 QStringLiteral("Clock is 90s slow — codes auto-corrected"));
+
+        open({makeAccount("A", "a")});
+        showPanel();
+        QVERIFY(!panel->findChild<MacClockDriftBanner*>()->isVisible());
+        // A measurement arrives while the panel is open: shown at the next tick.
+        KeychainStore::saveClockState({-42.4, QDateTime::currentDateTimeUtc(), true});
+        CorrectedClock::resetForTesting();
+        clock->tick();
+        auto* banner = panel->findChild<MacClockDriftBanner*>();
+        QVERIFY(banner->isVisible());
+        QCOMPARE(banner->message(), QStringLiteral("Clock is 42s fast — codes auto-corrected"));
+        CorrectedClock::setEnabled(false);
+        clock->tick();
+        QVERIFY(!banner->isVisible());
+    }
+
+    // A keyring that is locked or unreadable is never shown as an empty
+    // vault: the panel says what the keyring does, and Try Again opens it.
+    void aLockedKeyringIsNotAnEmptyVault() {
+        using Op = Keychain::MemoryBackend::Operation;
+        memory->failWith(Op::open, Keychain::interactionNotAllowed);
+        open({makeAccount("Example", "alice", rfcKey)});
+        showPanel();
+        QCOMPARE(panel->area(), MenuBarContent::Area::keyring);
+        QVERIFY(shown<QLabel>(panel.get(), "Your keyring is locked."));
+        QVERIFY(!shown<QLabel>(panel.get(), "No accounts yet"));
+        QVERIFY(!shown<QPushButton>(panel.get(), "Add an account"));
+        QVERIFY(!search()->isVisibleTo(panel.get()));
+
+        memory->failWith(Op::open, Keychain::success);
+        memory->failWith(Op::copyMatching, Keychain::decodeFailed);
+        QTest::mouseClick(shown<QPushButton>(panel.get(), "Try Again"), Qt::LeftButton);
+        QTRY_VERIFY(shown<QLabel>(panel.get(), "Quillet could not read your keyring."));
+        QVERIFY(shown<QLabel>(panel.get(), store->failureReason()));
+        QVERIFY(!shown<QLabel>(panel.get(), "No accounts yet"));
+
+        memory->failWith(Op::copyMatching, Keychain::success);
+        QTest::mouseClick(shown<QPushButton>(panel.get(), "Try Again"), Qt::LeftButton);
+        QTRY_COMPARE(titles(), QStringList({"Example"}));
+        QCOMPARE(panel->area(), MenuBarContent::Area::list);
+        QVERIFY(search()->isVisible());
+    }
+
+    void escapeClosesThePanel() {
+        open({makeAccount("A", "a")});
+        showPanel();
+        QTest::keyClick(search(), Qt::Key_Escape);
+        QTRY_VERIFY(!panel->isVisible());
+    }
+
+    // While the app is locked the panel stands in for the list with its
+    // locked panel, which asks at once; the tray steps aside for the
+    // password dialog and comes back with the list.
+    void theLockedPanelAsksAsSoonAsItAppears() {
+        defaults->setValue(Settings::appLockEnabled.key, true);
+        open({makeAccount("Example", "alice", rfcKey)});
+        QVERIFY(lock->isLocked());
+        TrayHost tray(*store, *clock, *settings, *lock, *updater, *defaults);
+        QSignalSpy appeared(&tray, &TrayHost::appeared);
+        tray.openPanel(QPoint(300, 5));
+        QCOMPARE(appeared.count(), 1);
+        MenuBarContent* shownPanel = tray.panel();
+        QCOMPARE(shownPanel->area(), MenuBarContent::Area::locked);
+        QVERIFY(shown<QLabel>(shownPanel, "Locked"));
+        QVERIFY(shown<QPushButton>(shownPanel, "Unlock"));
+        QVERIFY(!shownPanel->findChild<QLineEdit*>()->isVisibleTo(shownPanel));
+        QVERIFY(shownPanel->findChild<QCheckBox*>()->isVisibleTo(shownPanel));
+        QVERIFY(!buttonNamed(shownPanel, "Lock now"));
+        QCOMPARE(shownPanel->width(), MenuBarContent::panelWidth);
+        const QPoint where = shownPanel->pos();
+
+        // The code beside the icon stays while locked.
+        QCOMPARE(tray.label().codeText(), QStringLiteral("287082"));
+
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY(!lock->isLocked());
+        QTRY_VERIFY(tray.isPanelOpen());
+        QCOMPARE(shownPanel->area(), MenuBarContent::Area::list);
+        QCOMPARE(shownPanel->pos(), where);
+
+        // "Lock now" locks, and the locked panel asks again.
+        QToolButton* lockNow = buttonNamed(shownPanel, "Lock now");
+        QVERIFY(lockNow);
+        QTest::mouseClick(lockNow, Qt::LeftButton);
+        QVERIFY(lock->isLocked());
+        QVERIFY(PasswordPrompt::cancel());
+        QVERIFY(lock->isLocked());
+        QVERIFY(!tray.isPanelOpen()); // a cancel does not bring it back
+        tray.openPanel(QPoint(300, 5));
+        QCOMPARE(tray.panel()->area(), MenuBarContent::Area::locked);
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_COMPARE(tray.panel()->area(), MenuBarContent::Area::list);
+    }
+
+    void theCodeBesideTheIcon() {
+        Account first = makeAccount("First", "f", rfcKey);
+        Account chosen = makeAccount("Chosen", "c", QByteArray("12345678901234567890a"));
+        open({first, chosen});
+        QPixmap picture(16, 16);
+    picture.fill(Qt::gray);
+    StatusItem item(QStringLiteral("quillet-test"), QStringLiteral("Quillet"), QIcon(picture));
+        MenuBarLabel label(*store, *clock, *settings, item);
+        // Nothing chosen: the first account, its code without a space.
+        QCOMPARE(label.codeText(), QStringLiteral("287082"));
+        QCOMPARE(item.label(), QStringLiteral("287082"));
+        QCOMPARE(item.toolTip(), QStringLiteral("287082"));
+        settings->setMenuBarAccountID(chosen.id);
+        QCOMPARE(label.codeText(), oathtool("12345678901234567890a", now));
+        // The chosen account deleted: the first remaining one.
+        store->deleteAccount(chosen.id);
+        QCOMPARE(label.codeText(), QStringLiteral("287082"));
+        now = at(60);
+        clock->tick();
+        QCOMPARE(label.codeText(), QStringLiteral("359152"));
+        // Hidden from the panel, codes hidden in the panel: still shown here.
+        settings->toggleHidden(first.id, false);
+        settings->setRevealCodesInMenu(false);
+        QCOMPARE(label.codeText(), QStringLiteral("359152"));
+        // Off: the key alone, and no following the clock.
+        settings->setShowCodeInMenuBar(false);
+        QCOMPARE(item.label(), QString());
+        QVERIFY(!label.followsClock());
+        settings->setShowCodeInMenuBar(true);
+        store->deleteAccount(first.id);
+        QCOMPARE(item.label(), QString());
+        QVERIFY(!label.followsClock());
+        QCOMPARE(MenuBarLabel::menuBarAccount({}, std::nullopt), std::nullopt);
+    }
+};
+
+QTEST_MAIN(MenuBarContentTests)
+#include "MenuBarContentTests.moc"
