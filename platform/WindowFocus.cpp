@@ -89,9 +89,14 @@ std::optional<quint32> activeWindow() {
     const std::optional<X11> x = x11();
     if (!x) return std::nullopt;
     if (windowManagerRuns(*x)) {
+        // The window manager's answer stands, also when it is none: with no
+        // client active it parks the input focus on a window of its own,
+        // which is nobody's to type into.
         const QList<quint32> active =
             property32(*x, x->root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
-        if (!active.isEmpty() && active.first() != 0) return active.first();
+        // It may also still name a window that has gone.
+        if (active.isEmpty() || !exists(active.first())) return std::nullopt;
+        return active.first();
     }
     return inputFocus(*x);
 }

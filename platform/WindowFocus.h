@@ -15,8 +15,8 @@ namespace WindowFocus {
 bool hasWindowManager();
 
 // The window the user works in now: the window manager's active window
-// (_NET_ACTIVE_WINDOW), or the X input focus where no window manager names
-// one. Nothing when neither names a window.
+// (_NET_ACTIVE_WINDOW) where a window manager runs, else the X input focus.
+// Nothing when no window is active (or the focus follows the pointer).
 std::optional<quint32> activeWindow();
 
 // Whether the window still exists and can take the focus: on screen, or

@@ -130,6 +130,8 @@ QString QuickLauncher::needsTypingHint() {
 
 QString QuickLauncher::windowGoneHint() { return tr("The window you searched from has closed"); }
 
+QString QuickLauncher::noWindowHint() { return tr("No window had the keyboard when you searched"); }
+
 void QuickLauncher::toggle() {
     if (isShown()) {
         close();
@@ -202,7 +204,11 @@ void QuickLauncher::pick(const Account& account) {
     close();
     // Keystrokes go only where the user came from: never into a window
     // that happens to have the focus after that one has gone.
-    if (!target || !WindowFocus::exists(*target)) {
+    if (!target) {
+        copyInstead(code, noWindowHint());
+        return;
+    }
+    if (!WindowFocus::exists(*target)) {
         copyInstead(code, windowGoneHint());
         return;
     }

@@ -72,6 +72,7 @@ public:
     // HUD subtitles of the copies that stand in for typing.
     static QString needsTypingHint();
     static QString windowGoneHint();
+    static QString noWindowHint();
 
 signals:
     // A panel came on screen (for the start-up measurements).

@@ -12,6 +12,7 @@
 #include "tests/support/Vault.h"
 
 #include <QListView>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
@@ -125,6 +126,33 @@ private slots:
         QSignalSpy closed(view.get(), &QuickLauncherView::closeRequested);
         press(Qt::Key_Escape);
         QCOMPARE(closed.size(), 1);
+    }
+
+    void theListScrollsJustEnoughToShowTheHighlight() {
+        QList<Account> more;
+        for (int i = 0; i < 30; ++i)
+            more << makeAccount(QStringLiteral("Service %1").arg(i), QStringLiteral("user"));
+        store->importAccounts(more);
+        open();
+        QWidget* viewport = view->list()->viewport();
+        const auto rowRect = [&](int row) {
+            return view->list()->visualRect(view->list()->model()->index(row, 0));
+        };
+        int visible = 0; // the last row wholly in view
+        while (viewport->rect().contains(rowRect(visible + 1))) ++visible;
+        QVERIFY(visible > 2 && visible < 30);
+        for (int i = 0; i < visible + 1; ++i)
+            press(Qt::Key_Down);
+        QCOMPARE(view->selection(), visible + 1);
+        // The highlighted row ends at the bottom edge: no further.
+        QTRY_VERIFY(viewport->rect().contains(rowRect(visible + 1)));
+        QVERIFY(rowRect(visible + 1).bottom() >= viewport->rect().bottom() - 1);
+        // Up to a row in view scrolls nothing.
+        const int scrolled = view->list()->verticalScrollBar()->value();
+        QVERIFY(scrolled > 0);
+        press(Qt::Key_Up);
+        QTest::qWait(200);
+        QCOMPARE(view->list()->verticalScrollBar()->value(), scrolled);
     }
 
     void anEmptyVaultSaysSoWhateverIsTyped() {

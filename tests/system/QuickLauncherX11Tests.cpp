@@ -50,6 +50,14 @@ class QuickLauncherX11Tests : public QObject, private TestSupport::VaultFixture 
     std::unique_ptr<TextReceiverProcess> receiver;
     Account totp, hotp, github;
 
+    // Once started, openbox stays for the tests that follow.
+    void startWindowManager() {
+        if (windowManager) return;
+        windowManager = std::make_unique<WindowManager>();
+        QVERIFY(windowManager->running);
+        QTRY_VERIFY(WindowFocus::hasWindowManager());
+    }
+
     // The text field in the other program has the focus.
     void startReceiver() {
         receiver = std::make_unique<TextReceiverProcess>();
@@ -115,10 +123,7 @@ private slots:
 
     void typesTheCodeIntoTheWindowInFront() {
         QFETCH(bool, withWindowManager);
-        if (withWindowManager && !windowManager) {
-            windowManager = std::make_unique<WindowManager>();
-            QVERIFY(windowManager->running);
-        }
+        if (withWindowManager) startWindowManager();
         QCOMPARE(WindowFocus::hasWindowManager(), withWindowManager);
         startReceiver();
         const std::optional<quint32> field = WindowFocus::activeWindow();
@@ -203,8 +208,10 @@ private slots:
         QCOMPARE(view()->actionHint(), QStringLiteral("Copy — typing needs XTEST"));
         xdotool({"type", "--delay", "30", "alice"});
         QTRY_COMPARE(view()->query(), QStringLiteral("alice"));
+        QSignalSpy delivered(&launcher(), &QuickLauncher::delivered);
         xdotool({"key", "Return"});
-        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QTRY_COMPARE(delivered.size(), 1);
+        QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
         QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::needsTypingHint());
         QVERIFY(!launcher().isShown());
         const QByteArray copied = clipboardText();
@@ -227,6 +234,48 @@ private slots:
         view()->submit();
         QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
         QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::windowGoneHint());
+        const QByteArray copied = clipboardText();
+        QVERIFY(copied == before.toUtf8() || copied == totpCode().toUtf8());
+    }
+
+    void goingToAnotherWindowHidesThePanel() {
+        startWindowManager();
+        startReceiver();
+        const std::optional<quint32> field = WindowFocus::activeWindow();
+        QVERIFY(field);
+        // Below the panel's place, where a click reaches it.
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        xdotool({"windowmove", "--sync", QString::number(*field), "10",
+                 QString::number(area.bottom() - 80)});
+        openPanel();
+        xdotool({"type", "--delay", "30", "git"});
+        QTRY_COMPARE(view()->query(), QStringLiteral("git"));
+        xdotool({"mousemove", "--window", QString::number(*field), "20", "20", "click", "1"});
+        QTRY_VERIFY(!launcher().isShown());
+        QTRY_VERIFY(WindowFocus::hasInputFocus(*field));
+        // The focus stays where the user put it, and the next press starts afresh.
+        xdotool({"type", "z"});
+        QTRY_COMPARE(receiver->lastLine(), QStringLiteral("z"));
+        openPanel();
+        QCOMPARE(view()->query(), QString());
+        QCOMPARE(view()->selection(), 0);
+    }
+
+    void withNoWindowInFrontTheCodeIsCopied() {
+        startWindowManager();
+        // Nothing is active: openbox parks the focus on a window of its own.
+        QTRY_VERIFY(!WindowFocus::activeWindow());
+        openPanel();
+        QVERIFY(!launcher().rememberedWindow());
+        xdotool({"type", "--delay", "30", "tot"});
+        QTRY_COMPARE(view()->query(), QStringLiteral("tot"));
+        const QString before = totpCode();
+        QSignalSpy delivered(&launcher(), &QuickLauncher::delivered);
+        xdotool({"key", "Return"});
+        QTRY_COMPARE(delivered.size(), 1);
+        QCOMPARE(delivered.first().first().toBool(), false);
+        QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::noWindowHint());
         const QByteArray copied = clipboardText();
         QVERIFY(copied == before.toUtf8() || copied == totpCode().toUtf8());
     }
