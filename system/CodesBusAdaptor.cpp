@@ -1,6 +1,7 @@
 #include "system/CodesBusAdaptor.h"
 
 #include "core/KeychainStore.h"
+#include "core/SerialQueue.h"
 #include "system/AppLockMac.h"
 #include "system/GetCodeIntentMac.h"
 
@@ -9,7 +10,6 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QPointer>
-#include <QThreadPool>
 
 QDBusArgument& operator<<(QDBusArgument& argument, const CodesBusEntity& entity) {
     argument.beginStructure();
@@ -38,10 +38,13 @@ QVariant onBus(const QList<AccountEntity>& entities) {
 
 CodesBusAdaptor::CodesBusAdaptor(QObject* object, const QDBusConnection& bus,
                                  UserDefaults& defaults, const AppLockMac& lock)
-    : QDBusAbstractAdaptor(object), m_bus(bus), m_defaults(defaults), m_lock(lock) {
+    : QDBusAbstractAdaptor(object), m_bus(bus), m_defaults(defaults), m_lock(lock),
+      m_reads(std::make_unique<SerialQueue>()) {
     qDBusRegisterMetaType<CodesBusEntity>();
     qDBusRegisterMetaType<QList<CodesBusEntity>>();
 }
+
+CodesBusAdaptor::~CodesBusAdaptor() = default;
 
 QString CodesBusAdaptor::lockedMessage() {
     return QCoreApplication::translate("CodesBusAdaptor", "Quillet is locked.");
@@ -83,7 +86,7 @@ void CodesBusAdaptor::answerLater(const QDBusMessage& call, Request request,
     }
     QPointer<CodesBusAdaptor> self(this);
 
-    QThreadPool::globalInstance()->start([self, request, arguments, call, bus] {
+    m_reads->enqueue([self, request, arguments, call, bus] {
         std::optional<QList<Account>> active;
         QString failure;
         try {

@@ -8,8 +8,10 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 class AppLockMac;
+class SerialQueue;
 class UserDefaults;
 
 // One account on the bus: (identifier, title).
@@ -37,8 +39,9 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, CodesBusEntity& e
 // message when the accounts cannot be read (an unreadable keychain is not an
 // empty one).
 //
-// The keychain is read on a worker thread, so the program's windows keep
-// answering while the keyring works or asks; the reply follows when it is done.
+// The keychain is read on a thread of the adaptor's own, one call after
+// another, so the program's windows keep answering while the keyring works
+// or asks; the reply follows when it is done.
 class CodesBusAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.tarnwick.Quillet.Codes")
@@ -79,6 +82,7 @@ public:
     // QDBusConnection::ExportAdaptors), and answers there.
     CodesBusAdaptor(QObject* object, const QDBusConnection& bus, UserDefaults& defaults,
                     const AppLockMac& lock);
+    ~CodesBusAdaptor() override;
 
     static QString lockedMessage();
 
@@ -99,4 +103,6 @@ private:
     QDBusConnection m_bus;
     UserDefaults& m_defaults;
     const AppLockMac& m_lock;
+    // Last: its thread finishes the reads under way before the rest goes.
+    std::unique_ptr<SerialQueue> m_reads;
 };

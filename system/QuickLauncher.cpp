@@ -182,7 +182,7 @@ void QuickLauncher::close() {
         WindowFocus::activate(*m_remembered);
 }
 
-void QuickLauncher::pick(const Account& account) {
+void QuickLauncher::pick(Account account) {
     cancelPendingDelivery();
     // Once, now: an HOTP code is the one of the counter before the advance.
     const QString code = account.code(CorrectedClock::now());

@@ -53,7 +53,8 @@ public:
     // Hides the panel and, when it had the focus, gives the focus back.
     void close();
     // Delivers the account's current code (typed, or copied).
-    void pick(const Account& account);
+    // By value: recording the use changes the lists the account came from.
+    void pick(Account account);
 
     // The panel while one exists (it may be hidden: the user went elsewhere).
     QWidget* panel() const { return m_panel; }

@@ -403,7 +403,9 @@ void QuickLauncherView::submit() {
     // The list may have changed since it was drawn: rank it as it is now.
     rerank(false);
     if (m_selection < 0 || m_selection >= m_results.size()) return;
-    emit picked(m_results.at(m_selection));
+    // A copy: whoever acts on it changes the store, and so these results.
+    const Account chosen = m_results.at(m_selection);
+    emit picked(chosen);
 }
 
 QString QuickLauncherView::actionHint() const {
