@@ -3,6 +3,7 @@
 #include "app/AccountRow.h"
 #include "app/CopiedMark.h"
 #include "app/EditAccountSheet.h"
+#include "app/FailureLine.h"
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
@@ -157,19 +158,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_listArea->addWidget(m_listPage);
     column->addWidget(m_listArea, 1);
 
-    m_errorLine = new QLabel(this);
-    m_errorLine->setObjectName(QStringLiteral("errorLine"));
-    m_errorLine->setTextFormat(Qt::PlainText);
-    m_errorLine->setFont(Style::font(Style::TextStyle::caption));
-    m_errorLine->setContentsMargins(12, 6, 12, 6);
-    m_errorLine->setAutoFillBackground(true);
-    QPalette errorPalette = m_errorLine->palette();
-    QColor red = Style::color(Style::SemanticColor::red);
-    errorPalette.setColor(QPalette::WindowText, red);
-    red.setAlphaF(0.08);
-    errorPalette.setColor(QPalette::Window, red);
-    m_errorLine->setPalette(errorPalette);
-    m_errorLine->setWordWrap(true);
+    m_errorLine = new FailureLine(m_store, this);
     column->addWidget(m_errorLine);
 
     m_unreadableLine = new QLabel(this);
@@ -211,10 +200,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     // sort setting, once per change.
     connect(m_list, &AccountListModel::accountsChanged, this, &ContentView::refresh);
     connect(&m_store, &AccountStore::lastErrorChanged, this, [this] {
-        // A failure that is not the user's action under way speaks for itself.
-        if (!m_acting)
-            m_failure.reset();
-        refreshErrorLine();
+        refreshUnreadableLine();
         refreshVaultState();
     });
     connect(&m_clock, &TickingClock::ticked, this, &ContentView::tick);
@@ -469,14 +455,7 @@ void ContentView::refreshVaultState() {
     m_tryAgain->setVisible(!notice->opening);
 }
 
-void ContentView::refreshErrorLine() {
-    const std::optional<QString>& error = m_store.lastError();
-    // While the vault page says what is wrong, the line would only repeat it.
-    const bool shown = error && m_store.vaultState() == AccountStore::VaultState::open;
-    m_errorLine->setVisible(shown);
-    m_errorLine->setText(!shown      ? QString()
-                         : m_failure ? *m_failure + QLatin1Char(' ') + m_store.failureReason()
-                                     : m_store.failureReason());
+void ContentView::refreshUnreadableLine() {
     const int unreadable =
         m_store.vaultState() == AccountStore::VaultState::open ? m_store.unreadableItemCount() : 0;
     m_unreadableLine->setVisible(unreadable > 0);
@@ -488,25 +467,15 @@ void ContentView::refreshErrorLine() {
                   .arg(unreadable));
 }
 
-void ContentView::reportFailure(const QString& what) {
-    m_failure = what;
-    refreshErrorLine();
-}
-
 void ContentView::act(const std::function<bool()>& operation, const QString& what) {
-    const quint64 failures = m_store.failureCount();
-    m_acting = true;
-    operation();
-    m_acting = false;
-    if (m_store.failureCount() != failures)
-        reportFailure(what);
+    m_errorLine->act([&] { operation(); }, what);
 }
 
 void ContentView::refresh() {
     refreshHeader();
     const bool hasSearch = !m_search->text().isEmpty();
     m_clearSearch->setVisible(hasSearch);
-    refreshErrorLine();
+    refreshUnreadableLine();
     refreshVaultState();
 
     const QList<Account>& visible = m_list->accounts();

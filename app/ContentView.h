@@ -12,6 +12,7 @@ class AccountListModel;
 class AccountRow;
 class AccountStore;
 class CopiedMark;
+class FailureLine;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -99,9 +100,7 @@ private:
     AccountRow* makeRow();
     void refreshHeader();
     void refreshVaultState();
-    void refreshErrorLine();
-    // Shows why an action of the user was not stored, with the store's reason.
-    void reportFailure(const QString& what);
+    void refreshUnreadableLine();
     // Runs a store operation for the user; `what` says what was not stored
     // when it fails.
     void act(const std::function<bool()>& operation, const QString& what);
@@ -124,9 +123,6 @@ private:
     qint64 m_deletedToastGeneration = 0;
     int m_toastMs = deletedToastMs;
     QPointer<QDialog> m_sheet; // the sheet over the window, if any
-    // What the user did that was not stored, while lastError stands for it.
-    std::optional<QString> m_failure;
-    bool m_acting = false;
 
     QToolButton* m_folderMenu;
     QLineEdit* m_search;
@@ -151,7 +147,7 @@ private:
     int m_rowHeight = 0;
     QHash<QUuid, AccountRow*> m_rows; // by account, and spare ones by a random key
     QList<AccountRow*> m_orderedRows;
-    QLabel* m_errorLine;
+    FailureLine* m_errorLine;
     QLabel* m_unreadableLine;
     QWidget* m_toastHost;
     QLabel* m_toast;

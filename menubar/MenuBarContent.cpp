@@ -1,6 +1,7 @@
 #include "menubar/MenuBarContent.h"
 
 #include "app/CopiedMark.h"
+#include "app/FailureLine.h"
 #include "app/TickingClock.h"
 #include "core/AccountListModel.h"
 #include "core/AccountStore.h"
@@ -118,6 +119,9 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
     column->addWidget(m_noMatches = buildMessage(QStringLiteral("magnifyingglass"),
                                                  tr("No matches"), QString(), 18));
     column->addWidget(buildList());
+    // Why a pin or a move was not stored, while the store's error stands.
+    m_failureLine = new FailureLine(m_store, this);
+    column->addWidget(m_failureLine);
     column->addWidget(divider(this));
     column->addWidget(buildFooter());
 
@@ -546,17 +550,32 @@ void MenuBarContent::copy(const Account& account) {
     m_copied->mark(account.id);
 }
 
+void MenuBarContent::act(const std::function<void()>& operation, const QString& what) {
+    m_failureLine->act(operation, what);
+    fitHeight(); // the line may have come, gone or grown
+}
+
 void MenuBarContent::moveUp(const QUuid& id) {
     if (const auto move = m_list->moveUp(id))
-        m_store.move(move->moved, move->target);
+        act([&] { m_store.move(move->moved, move->target); },
+                           tr("The new order was not saved."));
 }
 
 void MenuBarContent::moveDown(const QUuid& id) {
     if (const auto move = m_list->moveDown(id))
-        m_store.move(move->moved, move->target);
+        act([&] { m_store.move(move->moved, move->target); },
+                           tr("The new order was not saved."));
 }
 
-void MenuBarContent::toggleFavorite(const QUuid& id) { m_store.toggleFavorite(id); }
+void MenuBarContent::toggleFavorite(const QUuid& id) {
+    const std::optional<Account> account = m_list->account(id);
+    if (!account)
+        return;
+    act([&] { m_store.toggleFavorite(id); },
+                       (account->isFavorite ? tr("“%1” was not unpinned.")
+                                            : tr("“%1” was not pinned."))
+                           .arg(account->displayLabel()));
+}
 
 void MenuBarContent::openMainWindow() { emit openMainWindowRequested(); }
 

@@ -6,12 +6,14 @@
 #include <QHash>
 #include <QList>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 class AccountListModel;
 class AccountStore;
 class AppLockMac;
 class CopiedMark;
+class FailureLine;
 class AppSettings;
 class MacClockDriftBanner;
 class MenuBarRow;
@@ -112,6 +114,9 @@ private:
     void fitHeight();
     void tick(const QDateTime& now);
     void openMainWindow();
+    // Runs a row's store operation; `what` says what was not stored when it
+    // fails (the line above the footer, with the store's reason).
+    void act(const std::function<void()>& operation, const QString& what);
 
     AccountStore& m_store;
     TickingClock& m_clock;
@@ -150,6 +155,7 @@ private:
     // The rows made so far: those in view first, in order, then spare ones.
     QList<MenuBarRow*> m_rowPool;
     QList<MenuBarRow*> m_orderedRows;
+    FailureLine* m_failureLine;
     QToolButton* m_lockNow;
     QToolButton* m_checkUpdates;
 };

@@ -71,7 +71,13 @@ TrayHost::TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settin
     });
 }
 
-TrayHost::~TrayHost() { delete m_panel; }
+TrayHost::~TrayHost() {
+    // The panel's own teardown must not reach this filter, which would take
+    // the half-destroyed widget for the panel.
+    if (m_panel)
+        m_panel->removeEventFilter(this);
+    delete m_panel;
+}
 
 bool TrayHost::isAvailable() { return StatusItem::isAvailable(); }
 
@@ -98,10 +104,16 @@ MenuBarContent* TrayHost::makePanel() {
 }
 
 void TrayHost::togglePanel(const QPoint& at) {
-    if (isPanelOpen())
+    if (isPanelOpen()) {
         closePanel();
-    else
-        openPanel(at);
+        return;
+    }
+    // A click on the icon while the panel is open first closes the popup (a
+    // click outside it), then reaches the icon: that click closed the panel
+    // and must not open it again.
+    if (m_closedAt.isValid() && m_closedAt.elapsed() < reopenGuardMs)
+        return;
+    openPanel(at);
 }
 
 void TrayHost::openPanel(const QPoint& at) {
@@ -152,6 +164,8 @@ bool TrayHost::eventFilter(QObject* watched, QEvent* event) {
         // A panel that grows or shrinks stays at the icon.
         if (event->type() == QEvent::Resize && m_panel->isVisible())
             place();
+        if (event->type() == QEvent::Hide)
+            m_closedAt.start();
         // Another window took the focus.
         if (event->type() == QEvent::WindowDeactivate && m_panel->isVisible())
             QTimer::singleShot(0, this, &TrayHost::closePanel);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -24,6 +25,10 @@ class TrayHost : public QObject {
     Q_OBJECT
 
 public:
+    // How soon after the panel closed a click on the icon counts as the
+    // click that closed it.
+    static constexpr int reopenGuardMs = 300;
+
     TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settings, AppLockMac& lock,
              UpdaterManager& updater, UserDefaults& defaults, QObject* parent = nullptr);
     ~TrayHost() override;
@@ -38,7 +43,8 @@ public:
     bool isPanelOpen() const;
 
     // Opens the panel at `at` (screen coordinates; a null point: at the
-    // icon, or at the pointer), or closes it when it is open.
+    // icon, or at the pointer), or closes it when it is open; as a click on
+    // the icon does.
     void togglePanel(const QPoint& at = QPoint());
     void openPanel(const QPoint& at = QPoint());
     void closePanel();
@@ -72,6 +78,7 @@ private:
     MenuBarLabel* m_label;
     QPointer<MenuBarContent> m_panel;
     QRect m_anchor;
+    QElapsedTimer m_closedAt;
     // The panel stepped aside for the unlock dialog and comes back after a
     // successful unlock.
     bool m_reopenAfterUnlock = false;

@@ -1,5 +1,7 @@
 #include "platform/CredentialIdentityStore.h"
 
+#include "platform/PrivateFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -95,18 +97,6 @@ std::optional<Store::Identity> fromJson(const QJsonValue& value) {
     return std::nullopt;
 }
 
-// The folder is Quillet's data folder, which also holds the keyring file of
-// machines without a Secret Service: made private to the user when we make it.
-bool makeFolder(const QString& folder) {
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (!QDir().mkpath(parent))
-        return false;
-    return QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
-           QFileInfo(folder).isDir();
-}
-
 enum class Read { ok, missing, failed };
 
 Read readFile(const QString& path, QList<Store::Identity>* identities) {
@@ -191,7 +181,9 @@ std::optional<QList<CredentialIdentityStore::Identity>> CredentialIdentityStore:
 
 template <typename Change> bool CredentialIdentityStore::change(Change change) {
     QMutexLocker processLock(&processMutex());
-    if (!makeFolder(QFileInfo(m_path).absolutePath()))
+    // Quillet's data folder, which also holds the keyring file of machines
+    // without a Secret Service: private to the user.
+    if (!PrivateFolder::ensure(QFileInfo(m_path).absolutePath()))
         return false;
     QLockFile lock(m_path + QStringLiteral(".lock"));
     if (!lock.tryLock(lockTimeoutMs))

@@ -411,7 +411,22 @@ const QHash<QString, Glyph>& glyphs() {
             shoulders.cubicTo(16, 13.8, 19.5, 16, 19.5, 20.5);
             shoulders.closeSubpath();
             add("person", {draw(stroked(circle({12, 8}, 4))), draw(stroked(shoulders))});
+            // The filled person, with a small key in a gap at the lower right.
+            QPainterPath body;
+            body.moveTo(2.5, 20.5);
+            body.cubicTo(2.5, 15.5, 6, 13, 10, 13);
+            body.cubicTo(14, 13, 17.5, 15.5, 17.5, 20.5);
+            body.closeSubpath();
+            add("person.badge.key.fill",
+                {draw(circle({10, 7.5}, 4.3)), draw(body), erase(roundedRect(QRectF(12.5, 12, 11.5, 11), 3)),
+                 draw(circle({16.3, 17.5}, 2.6)), erase(circle({15.8, 17.5}, 0.9)),
+                 draw(roundedRect(QRectF(18, 16.7, 5.2, 1.6), 0.5)),
+                 draw(roundedRect(QRectF(21.4, 17.5, 1.5, 2.6), 0.4))});
         }
+        add("arrow.up.left.square",
+            {draw(stroked(roundedRect(QRectF(3.5, 3.5, 17, 17), 3.5), 1.7)),
+             draw(line({15.5, 15.5}, {8.8, 8.8}, 1.8)),
+             draw(stroked(polyline({{8.5, 14}, {8.5, 8.5}, {14, 8.5}}), 1.8))});
         add("creditcard",
             {draw(stroked(roundedRect(QRectF(2.5, 5, 19, 14), 2.2), 1.7)),
              draw(rect(QRectF(2.5, 8.3, 19, 2.6))), draw(line({5.5, 15.5}, {9.5, 15.5}, 1.6))});

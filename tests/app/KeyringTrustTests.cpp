@@ -2,11 +2,6 @@
 // session of tests/with-session.sh (locked over D-Bus, as a screen locker or
 // `secret-tool lock` would), and the file backend with a damaged file. What
 // the window shows must be what the keychain holds.
-#pragma push_macro("signals")
-#undef signals
-#include <libsecret/secret.h>
-#pragma pop_macro("signals")
-
 #include "app/AccountRow.h"
 #include "app/ContentView.h"
 #include "app/TickingClock.h"
@@ -17,6 +12,7 @@
 #include "platform/KeychainFile.h"
 #include "platform/KeychainSecretService.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/Keyring.h"
 #include "tests/support/Vault.h"
 
 #include <QLabel>
@@ -32,56 +28,7 @@ const QString setupLink = QStringLiteral("otpauth://totp/New:one?secret=JBSWY3DP
 
 using TestSupport::makeAccount;
 
-// The default collection, as libsecret sees it.
-struct Collection {
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
-    SecretCollection* collection = service ? secret_collection_for_alias_sync(
-                                                 service, SECRET_COLLECTION_DEFAULT,
-                                                 SECRET_COLLECTION_NONE, nullptr, nullptr)
-                                           : nullptr;
-    ~Collection() {
-        if (collection)
-            g_object_unref(collection);
-        if (service)
-            g_object_unref(service);
-    }
-    bool lock() {
-        GList objects = {collection, nullptr, nullptr};
-        return secret_service_lock_sync(service, &objects, nullptr, nullptr, nullptr) == 1;
-    }
-    // Without a prompt, through the interface gnome-keyring's own login
-    // integration uses, with the password tests/with-session.sh gave it.
-    bool unlock() {
-        GDBusConnection* bus = g_dbus_proxy_get_connection(G_DBUS_PROXY(service));
-        const auto call = [&](const char* path, const char* interface, const char* method,
-                              GVariant* args) {
-            return g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", path, interface,
-                                               method, args, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
-                                               nullptr, nullptr);
-        };
-        GVariant* opened =
-            call("/org/freedesktop/secrets", "org.freedesktop.Secret.Service", "OpenSession",
-                 g_variant_new("(sv)", "plain", g_variant_new_string("")));
-        if (!opened)
-            return false;
-        const char* session = nullptr;
-        g_variant_get_child(opened, 1, "&o", &session);
-        const auto bytes = [](const QByteArray& data) {
-            return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, data.constData(), data.size(), 1);
-        };
-        GVariant* reply = call(
-            "/org/freedesktop/secrets", "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface",
-            "UnlockWithMasterPassword",
-            g_variant_new("(o(o@ay@ays))", g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection)),
-                          session, bytes({}), bytes("test"), "text/plain"));
-        if (GVariant* closed = call(session, "org.freedesktop.Secret.Session", "Close", nullptr))
-            g_variant_unref(closed);
-        g_variant_unref(opened);
-        if (reply)
-            g_variant_unref(reply);
-        return reply != nullptr;
-    }
-};
+using Collection = TestSupport::KeyringCollection;
 
 } // namespace
 

@@ -19,7 +19,9 @@ start_xvfb
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
   >"$work/trayer.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do xdotool search --class trayer >/dev/null 2>&1 && break; sleep 0.1; done
+# trayer's own window, once it is up. (xwininfo given no window would wait for
+# a click on one, so the test never asks it about a tray that is not there.)
+timeout 30 xdotool search --sync --class trayer >/dev/null || fail "trayer did not start"
 
 "$seed" 4 || fail "could not seed the vault"
 
@@ -44,10 +46,9 @@ wait_for_identities 4
 echo "identities: 4 registered"
 
 # The tray icon is a window docked into trayer's.
-docked=""
-for _ in $(seq 50); do
-  docked=$(xwininfo -root -tree | grep -ci 'quillet' || true)
-  tray_children=$(xwininfo -tree -id "$(xdotool search --class trayer | head -n1)" | grep -c '0x' || true)
+for _ in $(seq 200); do
+  tray=$(xdotool search --class trayer | head -n1)
+  tray_children=$(timeout 10 xwininfo -tree -id "${tray:?}" | grep -c '0x' || true)
   [ "$tray_children" -gt 1 ] && break
   sleep 0.1
 done

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix, as `cmake --install` does for a
 # user, and checks what the desktop will find there: the program, a valid
-# desktop entry that names it and its icon, the icon at every size, and the
-# app lock's PAM service.
+# desktop entry that names it and its icon, the icon at every size, the
+# app lock's PAM service, and the credential-provider plugin beside its host.
 #   install_test.sh <cmake> <build folder>
 set -euo pipefail
 cmake="$1"
@@ -15,7 +15,7 @@ trap 'rm -rf "$prefix"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 sizes=(16 22 24 32 48 64 128 256)
-expected=(bin/quillet share/applications/quillet.desktop
+expected=(bin/quillet bin/larkspur-host bin/larkspur.so share/applications/quillet.desktop
   share/icons/hicolor/scalable/apps/quillet.svg etc/pam.d/quillet)
 for size in "${sizes[@]}"; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/quillet.png")
@@ -27,6 +27,29 @@ wanted="$(printf '%s\n' "${expected[@]}" | sort)"
 $(diff <(echo "$wanted") <(echo "$actual") || true)"
 
 [ -x "$prefix/bin/quillet" ] || fail "bin/quillet is not executable"
+[ -x "$prefix/bin/larkspur-host" ] || fail "bin/larkspur-host is not executable"
+
+# The plugin stands on its own: none of the program's desktop libraries (X11
+# key grabs, synthetic keys, QR codes, sounds), none of its own keeping.
+needed="$(readelf -d "$prefix/bin/larkspur.so" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p')"
+if grep -E '^lib(X11|Xtst|xcb|ZXing|canberra|asound)\.' <<<"$needed"; then
+  fail "the plugin links a desktop library of the program"
+fi
+if nm -C "$prefix/bin/larkspur.so" | grep -E 'AccountStore::|SecurityLog::|HotKey|BarcodeReader'; then
+  fail "the plugin holds parts of the program"
+fi
+# Its entry is exported, the vault's code inside it is not.
+exported="$(nm -DC --defined-only "$prefix/bin/larkspur.so")"
+grep -q ' qt_plugin_instance$' <<<"$exported" || fail "the plugin exports no plugin entry"
+if grep -E 'KeychainStore|PasskeyStore|OwnerAuth|Crypto::' <<<"$exported"; then
+  fail "the plugin exports its parts"
+fi
+# The installed host finds the plugin beside itself: a passkey request that
+# may not ask the user is refused with 100.
+outcome="$(echo '{"entry":"provideWithoutUserInteraction","request":{"kind":"passkey"}}' |
+  "$prefix/bin/larkspur-host")" && status=0 || status=$?
+[ "$status" = 1 ] && [ "$outcome" = '{"refused":100}' ] ||
+  fail "the installed host answered $status: $outcome"
 # The lock asks what logs the user in, and nothing else.
 [ "$(grep -v '^#' "$prefix/etc/pam.d/quillet")" = "$(printf 'auth\tinclude\tcommon-auth')" ] \
   || fail "the PAM service is not the login's own auth stack"

@@ -304,6 +304,54 @@ private slots:
         QVERIFY(!row("C")->account().isFavorite);
     }
 
+    // What the keyring refused is not shown as done: the row stays as it
+    // was and the panel says what was not saved and why, until a later
+    // change is stored.
+    void aRefusedPinOrMoveSaysWhy() {
+        open({makeAccount("A", "a"), makeAccount("B", "b")});
+        showPanel();
+        auto* line = panel->findChild<QLabel*>("errorLine");
+        QVERIFY(!line->isVisible());
+        using Op = Keychain::MemoryBackend::Operation;
+        memory->failWith(Op::update, Keychain::interactionNotAllowed);
+        memory->failWith(Op::add, Keychain::interactionNotAllowed);
+        QMenu* menu = row("B")->buildContextMenu(panel.get());
+        menu->actions().at(0)->trigger(); // "Pin to Top"
+        delete menu;
+        QCOMPARE(titles(), QStringList({"A", "B"}));
+        QVERIFY(!row("B")->account().isFavorite);
+        QVERIFY(line->isVisible());
+        QCOMPARE(line->text(), QStringLiteral("“B: b” was not pinned. Your keyring is locked. "
+                                              "(Keychain error: -25308)"));
+        QTest::mouseClick(row("B")->upButton(), Qt::LeftButton);
+        QCOMPARE(titles(), QStringList({"A", "B"}));
+        QVERIFY(line->text().startsWith("The new order was not saved. Your keyring is locked."));
+        QCOMPARE(TestSupport::labels(KeychainStore::loadAll().active), QStringList({"A: a", "B: b"}));
+
+        memory->failWith(Op::update, Keychain::success);
+        memory->failWith(Op::add, Keychain::success);
+        QTest::mouseClick(row("B")->upButton(), Qt::LeftButton);
+        QCOMPARE(titles(), QStringList({"B", "A"}));
+        QVERIFY(!line->isVisible());
+    }
+
+    // A click on the icon while the panel is open closes it, as the popup
+    // first closes on that click outside it and the icon then hears it.
+    void aClickOnTheIconClosesTheOpenPanel() {
+        open({makeAccount("A", "a")});
+        TrayHost tray(*store, *clock, *settings, *lock, *updater, *defaults);
+        tray.togglePanel(QPoint(300, 5));
+        QVERIFY(tray.isPanelOpen());
+        tray.panel()->close(); // the press outside the popup
+        tray.togglePanel(QPoint(300, 5)); // the same click, at the icon
+        QVERIFY(!tray.isPanelOpen());
+        QTest::qWait(TrayHost::reopenGuardMs + 50);
+        tray.togglePanel(QPoint(300, 5)); // a later click opens it again
+        QVERIFY(tray.isPanelOpen());
+        tray.togglePanel(QPoint(300, 5));
+        QVERIFY(!tray.isPanelOpen());
+    }
+
     void movingReordersTheMainWindowToo() {
         const Account a = makeAccount("A", "a"), h = makeAccount("H", "h"), b = makeAccount("B", "b");
         open({a, h, b});

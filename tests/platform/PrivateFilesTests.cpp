@@ -1,4 +1,5 @@
 // Folders and settings that only their user may read, whatever the umask.
+#include "platform/CredentialIdentityStore.h"
 #include "platform/PrivateFolder.h"
 #include "platform/UserDefaults.h"
 
@@ -60,6 +61,19 @@ private slots:
         defaults.setValue(QStringLiteral("key"), 2);
         QCOMPARE(modeOf(path), mode_t(0600));
         QCOMPARE(UserDefaults(path).integer(QStringLiteral("key")), 2);
+    }
+
+    // The AutoFill identities, written by the program and by the credential
+    // provider into the folder that may also hold the keyring file.
+    void identityFileIsPrivate() {
+        const QString folder = dir.filePath(QStringLiteral("identities/Quillet"));
+        QVERIFY(QDir().mkpath(folder));
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+        CredentialIdentityStore store(folder + QStringLiteral("/credential-identities.json"));
+        QVERIFY(store.saveCredentialIdentities(
+            {CredentialIdentityStore::OneTimeCodeIdentity{}}));
+        QCOMPARE(modeOf(folder), mode_t(0700));
+        QCOMPARE(modeOf(store.path()), mode_t(0600));
     }
 };
 

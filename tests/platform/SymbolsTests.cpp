@@ -20,7 +20,8 @@ const QStringList usedNames = {
     "arrow.uturn.backward", "xmark", "viewfinder", "photo", "link", "doc", "lock.fill",
     "square.and.arrow.down.on.square", "exclamationmark.triangle.fill", "command",
     "command.circle", "info.circle.fill", "text.cursor", "touchid", "exclamationmark.octagon.fill",
-    "return", "arrow.up.arrow.down", "escape", "chevron.up", "chevron.down",
+    "return", "arrow.up.arrow.down", "escape", "arrow.up.left.square", "person.badge.key.fill",
+    "chevron.up", "chevron.down",
     "arrow.up.forward.app", "eye.slash", "list.bullet", "lock", "arrow.down.circle"};
 // clang-format on
 

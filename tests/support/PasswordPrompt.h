@@ -1,7 +1,8 @@
 #pragma once
 
-// Drives the app lock's password dialog as a user would (tests run through
-// tests/with-pam.sh, whose test stack takes the password below).
+// Drives the owner's password dialog as a user would (tests run through
+// tests/with-pam.sh, whose test stack takes the password below). The dialog
+// is found by its title: the app lock's unless another is named.
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
@@ -11,11 +12,12 @@
 namespace PasswordPrompt {
 
 inline const QString rightPassword = QStringLiteral("correct horse");
+inline const QString lockTitle = QStringLiteral("Unlock Quillet");
 
-inline QDialog* dialog() {
+inline QDialog* dialog(const QString& title = lockTitle) {
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* found = qobject_cast<QDialog*>(window))
-            if (found->isVisible() && found->windowTitle() == QLatin1String("Unlock Quillet"))
+            if (found->isVisible() && found->windowTitle() == title)
                 return found;
     return nullptr;
 }
@@ -28,8 +30,8 @@ inline QPushButton* button(QWidget* in, const QString& text) {
 }
 
 // PAM asks: the field takes a password and Unlock is enabled.
-inline QLineEdit* asking() {
-    QDialog* open = dialog();
+inline QLineEdit* asking(const QString& title = lockTitle) {
+    QDialog* open = dialog(title);
     QPushButton* unlock = open ? button(open, QStringLiteral("Unlock")) : nullptr;
     QLineEdit* field = open ? open->findChild<QLineEdit*>() : nullptr;
     return unlock && unlock->isEnabled() && field && !field->isReadOnly() ? field : nullptr;
@@ -37,9 +39,9 @@ inline QLineEdit* asking() {
 
 // Waits until PAM asks, then types `password` and presses Return. False when
 // no question came or the field is not the password field it should be.
-inline bool answer(const QString& password) {
+inline bool answer(const QString& password, const QString& title = lockTitle) {
     QLineEdit* field = nullptr;
-    if (!QTest::qWaitFor([&] { return (field = asking()) != nullptr; }, 5000)) return false;
+    if (!QTest::qWaitFor([&] { return (field = asking(title)) != nullptr; }, 5000)) return false;
     if (field->accessibleName() != QLatin1String("Enter Password") ||
         field->placeholderText() != QLatin1String("Enter Password") ||
         field->echoMode() != QLineEdit::Password)
@@ -50,15 +52,15 @@ inline bool answer(const QString& password) {
 }
 
 // Waits for the dialog, presses Cancel and waits until it has gone.
-inline bool cancel() {
-    if (!QTest::qWaitFor([] { return dialog() != nullptr; }, 5000)) return false;
-    QTest::mouseClick(button(dialog(), QStringLiteral("Cancel")), Qt::LeftButton);
-    return QTest::qWaitFor([] { return dialog() == nullptr; }, 5000);
+inline bool cancel(const QString& title = lockTitle) {
+    if (!QTest::qWaitFor([&] { return dialog(title) != nullptr; }, 5000)) return false;
+    QTest::mouseClick(button(dialog(title), QStringLiteral("Cancel")), Qt::LeftButton);
+    return QTest::qWaitFor([&] { return dialog(title) == nullptr; }, 5000);
 }
 
 // Waits until the field takes a password again (after a refused one).
-inline bool askedAgain() {
-    return QTest::qWaitFor([] { return asking() != nullptr; }, 5000);
+inline bool askedAgain(const QString& title = lockTitle) {
+    return QTest::qWaitFor([&] { return asking(title) != nullptr; }, 5000);
 }
 
 } // namespace PasswordPrompt

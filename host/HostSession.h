@@ -1,0 +1,67 @@
+#pragma once
+
+#include "host/HostProtocol.h"
+#include "platform/CredentialProviderExtension.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+// One request served by a credential-provider plugin, as the desktop's
+// AutoFill would serve it: a new controller, one entry point, the
+// controller's view in a window of the size it asks for, and the end at the
+// first completion or refusal. Closing the window is the user cancelling.
+class HostSession : public QObject, public CredentialProvider::ExtensionContext {
+    Q_OBJECT
+
+public:
+    HostSession(CredentialProviderExtension& extension, HostProtocol::Request request,
+                QObject* parent = nullptr);
+    ~HostSession() override;
+
+    void start();
+
+    bool hasEnded() const { return m_outcome.has_value(); }
+    // Set once the request has ended.
+    const std::optional<HostProtocol::Outcome>& outcome() const { return m_outcome; }
+    // The window of a request with interface (null before start and for a
+    // request without one); hidden once the request has ended.
+    QWidget* window() const;
+
+    // The plugin at `path`, or null with `error` set.
+    static CredentialProviderExtension* loadExtension(const QString& path, QString* error);
+    // Where the plugin is looked for unless told: beside the host.
+    static QString defaultPluginPath();
+
+    // The window's title.
+    static QString windowTitle();
+
+    // ExtensionContext
+    void completeOneTimeCodeRequest(const QString& code) override;
+    void completeAssertionRequest(
+        const CredentialProvider::PasskeyAssertionCredential& credential) override;
+    void completeRegistrationRequest(
+        const CredentialProvider::PasskeyRegistrationCredential& credential) override;
+    void cancelRequest(CredentialProvider::ExtensionError error) override;
+
+signals:
+    void ended();
+
+private:
+    class Window;
+
+    void callEntryPoint();
+    void showWindow();
+    void finish(HostProtocol::Outcome outcome);
+
+    CredentialProviderExtension& m_extension;
+    HostProtocol::Request m_request;
+    std::optional<HostProtocol::Outcome> m_outcome;
+    // The window goes after the controller: the controller deletes its view
+    // out of the window first.
+    std::unique_ptr<Window> m_window;
+    std::unique_ptr<CredentialProvider::ViewController> m_controller;
+};

@@ -1,0 +1,87 @@
+// larkspur-host: serves one AutoFill request with the credential-provider
+// plugin, as the desktop's AutoFill would. The request is one JSON object on
+// standard input, the outcome one JSON object on standard output.
+#include "host/HostProtocol.h"
+#include "host/HostSession.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const char usage[] =
+    "Usage: larkspur-host [--plugin PATH] < request.json\n"
+    "Serves one AutoFill request with the credential-provider plugin: PATH, else\n"
+    "$LARKSPUR_PLUGIN, else larkspur.so beside this program. Exit status: 0 completed,\n"
+    "1 refused, 2 unreadable request, 3 the plugin could not be loaded.\n";
+
+void say(const QString& text) {
+    QTextStream(stderr) << "larkspur-host: " << text << '\n';
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QString pluginPath = qEnvironmentVariable("LARKSPUR_PLUGIN");
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (argument == "--plugin" && i + 1 < argc) {
+            pluginPath = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument.startsWith("--plugin=")) {
+            pluginPath = QString::fromLocal8Bit(argument.mid(9));
+        } else {
+            std::fputs(usage, stderr);
+            return HostProtocol::unreadableRequest;
+        }
+    }
+
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly)) {
+        say(QStringLiteral("cannot read standard input"));
+        return HostProtocol::unreadableRequest;
+    }
+    const auto parsed = HostProtocol::parse(input.readAll());
+    if (const auto* reason = std::get_if<QString>(&parsed)) {
+        say(QStringLiteral("unreadable request: ") + *reason);
+        return HostProtocol::unreadableRequest;
+    }
+    const HostProtocol::Request& request = std::get<HostProtocol::Request>(parsed);
+
+    // A request without interface needs no display.
+    std::unique_ptr<QCoreApplication> application;
+    if (HostProtocol::needsInterface(request.entry)) {
+        application = std::make_unique<QApplication>(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("larkspur-host"));
+    QCoreApplication::setOrganizationName(QStringLiteral("tarnwick"));
+
+    if (pluginPath.isEmpty()) pluginPath = HostSession::defaultPluginPath();
+    QString error;
+    CredentialProviderExtension* extension = HostSession::loadExtension(pluginPath, &error);
+    if (!extension) {
+        say(error);
+        return HostProtocol::pluginNotLoaded;
+    }
+
+    HostSession session(*extension, request);
+    QObject::connect(&session, &HostSession::ended, application.get(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    session.start();
+    if (!session.hasEnded()) application->exec();
+    if (!session.hasEnded()) return HostProtocol::unreadableRequest; // not reached
+    const QByteArray outcome = HostProtocol::toJson(*session.outcome());
+    std::fwrite(outcome.constData(), 1, size_t(outcome.size()), stdout);
+    std::fflush(stdout);
+    return HostProtocol::exitStatus(*session.outcome());
+}

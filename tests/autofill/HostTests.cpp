@@ -1,0 +1,610 @@
+// The credential-provider plugin served through its host, request by request
+// as JSON, with the host's window worked as a user works it: texts, clicks,
+// Escape, the login password. The vault is the file keychain in a temporary
+// folder, written by this test as the program would write it; codes are
+// checked against oathtool, passkeys against python-fido2's relying party,
+// and the password goes through pam_matrix (tests/with-pam.sh).
+#include "core/KeychainStore.h"
+#include "core/PasskeyRecord.h"
+#include "host/HostSession.h"
+#include "platform/CredentialIdentityStore.h"
+#include "tests/support/ChoiceScreens.h"
+#include "tests/support/Desktop.h"
+#include "tests/support/PasswordPrompt.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <QtTest>
+
+namespace {
+
+const QByteArray secret("12345678901234567890");
+const QString passkeyPrompt = QStringLiteral("confirm it's you to use a passkey");
+
+Account account(const QString& issuer, const QString& name, OTPType type = OTPType::totp,
+                quint64 counter = 0) {
+    Account a;
+    a.issuer = issuer;
+    a.name = name;
+    a.secret = secret;
+    a.type = type;
+    a.counter = counter;
+    return a;
+}
+
+QString oathtool(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("oathtool"), arguments + QStringList{QString::fromLatin1(secret.toHex())});
+    if (!process.waitForFinished(10000) || process.exitCode() != 0) return QStringLiteral("oathtool failed");
+    return QString::fromLatin1(process.readAllStandardOutput()).trimmed();
+}
+
+QString totpAt(qint64 unixTime) {
+    return oathtool({QStringLiteral("--totp"), QStringLiteral("-N"), "@" + QString::number(unixTime)});
+}
+
+QJsonObject object(const QByteArray& json) {
+    return QJsonDocument::fromJson(json).object();
+}
+
+QString b64(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+using ChoiceScreens::buttonNamed;
+using ChoiceScreens::rowShowing;
+using ChoiceScreens::texts;
+
+// The site's side of passkeys (relying_party.py), its state in one file.
+class RelyingParty {
+public:
+    explicit RelyingParty(const QString& stateFile) : m_state(stateFile) {}
+
+    QByteArray registerBegin(const QString& rpId, const QString& userName,
+                             const QByteArray& userHandle, const QString& uv) {
+        return hash(run({"register-begin", rpId, userName, b64(userHandle), uv}));
+    }
+    QString registerComplete(const QByteArray& outcome) {
+        return QString::fromUtf8(run({"register-complete"}, outcome)).trimmed();
+    }
+    QByteArray authenticateBegin(const QString& uv) {
+        return hash(run({"authenticate-begin", uv}));
+    }
+    QString authenticateComplete(const QByteArray& outcome) {
+        return QString::fromUtf8(run({"authenticate-complete"}, outcome)).trimmed();
+    }
+
+private:
+    static QByteArray hash(const QByteArray& output) {
+        return QByteArray::fromBase64(object(output).value("clientDataHash").toString().toLatin1());
+    }
+    QByteArray run(const QStringList& arguments, const QByteArray& input = {}) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral("/usr/bin/python3"),
+                      QStringList{QStringLiteral(QUILLET_SOURCE_DIR "/tests/autofill/relying_party.py"),
+                                  m_state} +
+                          arguments);
+        process.write(input);
+        process.closeWriteChannel();
+        process.waitForFinished(30000);
+        return process.readAllStandardOutput();
+    }
+    QString m_state;
+};
+
+// A provider that ends each request twice, as a faulty plugin might: a code
+// and then a refusal, or the other way round.
+class EndsTwice : public CredentialProviderExtension {
+    class Controller : public CredentialProvider::ViewController {
+    public:
+        using ViewController::ViewController;
+        ~Controller() override { delete m_view.data(); }
+        QWidget* view() override {
+            if (!m_view) m_view = new QWidget;
+            return m_view;
+        }
+        void viewDidAppear() override {}
+        void provideCredentialWithoutUserInteraction(const CredentialProvider::CredentialRequest&) override {
+            extensionContext().completeOneTimeCodeRequest(QStringLiteral("123456"));
+            extensionContext().cancelRequest(CredentialProvider::ExtensionError::failed);
+        }
+        void prepareInterfaceToProvideCredential(const CredentialProvider::CredentialRequest&) override {
+            extensionContext().cancelRequest(CredentialProvider::ExtensionError::userCanceled);
+            extensionContext().completeOneTimeCodeRequest(QStringLiteral("123456"));
+        }
+        void prepareCredentialList(const QList<CredentialProvider::ServiceIdentifier>&) override {}
+        void prepareCredentialList(const QList<CredentialProvider::ServiceIdentifier>&,
+                                   const CredentialProvider::PasskeyRequestParameters&) override {}
+        void prepareInterfaceForPasskeyRegistration(const CredentialProvider::CredentialRequest&) override {}
+
+    private:
+        QPointer<QWidget> m_view;
+    };
+
+public:
+    std::unique_ptr<CredentialProvider::ViewController>
+    makeViewController(CredentialProvider::ExtensionContext& context) override {
+        return std::make_unique<Controller>(context);
+    }
+};
+
+} // namespace
+
+class HostTests : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home;
+    CredentialProviderExtension* extension = nullptr;
+    std::unique_ptr<HostSession> session;
+
+    QString dataFolder() const { return home.filePath(QStringLiteral("data/Quillet")); }
+
+    // Serves the request; `user` acts in the window once it is up. The
+    // outcome as the host writes it.
+    QByteArray serve(const QJsonObject& request, const std::function<void(QWidget*)>& user = {}) {
+        const auto parsed = HostProtocol::parse(QJsonDocument(request).toJson());
+        if (!std::holds_alternative<HostProtocol::Request>(parsed)) return "unreadable";
+        session = std::make_unique<HostSession>(*extension, std::get<HostProtocol::Request>(parsed));
+        session->start();
+        if (!session->hasEnded() && user) {
+            QWidget* window = session->window();
+            if (!window) return "no window";
+            // On screen and in front, or already behind the password dialog
+            // it brought up; or ended without the user.
+            (void)QTest::qWaitFor(
+                [&] {
+                    return session->hasEnded() ||
+                           (window->windowHandle() && window->windowHandle()->isExposed() &&
+                            QApplication::activeWindow());
+                },
+                5000);
+            if (!session->hasEnded()) user(window);
+        }
+        if (!QTest::qWaitFor([&] { return session->hasEnded(); }, 10000)) return "not ended";
+        return HostProtocol::toJson(*session->outcome()).trimmed();
+    }
+
+    QJsonObject serveObject(const QJsonObject& request,
+                            const std::function<void(QWidget*)>& user = {}) {
+        return object(serve(request, user));
+    }
+
+    static QJsonObject oneTimeCode(const QString& entry, const QJsonValue& recordIdentifier) {
+        QJsonObject request{{"kind", "oneTimeCode"}};
+        if (!recordIdentifier.isUndefined()) request.insert("recordIdentifier", recordIdentifier);
+        return {{"entry", entry}, {"request", request}};
+    }
+
+    static QJsonObject list(const QJsonArray& serviceIdentifiers) {
+        return {{"entry", "credentialList"}, {"serviceIdentifiers", serviceIdentifiers}};
+    }
+
+    std::optional<Account> stored(const QUuid& id) {
+        for (const Account& a : KeychainStore::loadAll().active)
+            if (a.id == id) return a;
+        return std::nullopt;
+    }
+
+    QList<CredentialIdentityStore::Identity> identities() {
+        return CredentialIdentityStore(dataFolder() + QStringLiteral("/credential-identities.json"))
+            .identities()
+            .value_or(QList<CredentialIdentityStore::Identity>{});
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(home.isValid());
+        qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("QUILLET_KEYCHAIN", "file");
+        QString error;
+        extension = HostSession::loadExtension(QStringLiteral(LARKSPUR_PLUGIN_PATH), &error);
+        QVERIFY2(extension, qPrintable(error));
+    }
+
+    void init() {
+        qputenv("QUILLET_PAM_SERVICE", "quillet-test");
+        QDir(dataFolder()).removeRecursively();
+    }
+
+    void cleanup() { session.reset(); }
+
+    void unreadableRequests_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("not JSON") << QByteArray("{\"entry\":");
+        QTest::newRow("a list") << QByteArray("[]");
+        QTest::newRow("unknown entry") << QByteArray("{\"entry\":\"fill\"}");
+        QTest::newRow("unknown kind")
+            << QByteArray("{\"entry\":\"prepareInterface\",\"request\":{\"kind\":\"password\"}}");
+        QTest::newRow("no request") << QByteArray("{\"entry\":\"registration\"}");
+        QTest::newRow("no parameters") << QByteArray("{\"entry\":\"credentialListWithParameters\"}");
+        QTest::newRow("bad Base64")
+            << QByteArray("{\"entry\":\"registration\",\"request\":{\"kind\":\"passkey\",\"userHandle\":\"a*b=\"}}");
+        QTest::newRow("URL-safe Base64")
+            << QByteArray("{\"entry\":\"registration\",\"request\":{\"kind\":\"passkey\",\"userHandle\":\"-_8=\"}}");
+        QTest::newRow("algorithm not a number")
+            << QByteArray("{\"entry\":\"registration\",\"request\":{\"kind\":\"passkey\",\"supportedAlgorithms\":[\"-7\"]}}");
+        QTest::newRow("service type")
+            << QByteArray("{\"entry\":\"credentialList\",\"serviceIdentifiers\":[{\"type\":\"app\",\"identifier\":\"x\"}]}");
+    }
+
+    void unreadableRequests() {
+        QFETCH(QByteArray, json);
+        QVERIFY(std::holds_alternative<QString>(HostProtocol::parse(json)));
+    }
+
+    void codeForANamedAccountGoesOutAtOnce() {
+        // The program measured the clock 1 hour behind and stored the offset.
+        KeychainStore::saveClockState({3600, QDateTime::currentDateTimeUtc(), true});
+        const Account totp = account("GitHub", "octo");
+        const Account hotp = account("Bank", "me", OTPType::hotp, 5);
+        KeychainStore::saveAccount(totp);
+        KeychainStore::saveAccount(hotp);
+
+        const qint64 before = QDateTime::currentSecsSinceEpoch() + 3600;
+        const QJsonObject code = serveObject(
+            oneTimeCode("provideWithoutUserInteraction", Json::uuidText(totp.id)));
+        const qint64 after = QDateTime::currentSecsSinceEpoch() + 3600;
+        QVERIFY(!session->window());
+        QCOMPARE(code.value("completed").toString(), QStringLiteral("oneTimeCode"));
+        QVERIFY2(QStringList({totpAt(before), totpAt(after)}).contains(code.value("code").toString()),
+                 "not oathtool's code at the corrected time");
+
+        // With interface, and a site that would fail the domain check: no
+        // list, no warning, the code of counter 5, counter 6 stored.
+        QJsonObject request =
+            oneTimeCode("prepareInterface", Json::uuidText(hotp.id));
+        request.insert("serviceIdentifiers",
+                       QJsonArray{QJsonObject{{"type", "domain"}, {"identifier", "evil.example"}}});
+        QCOMPARE(serve(request),
+                 QByteArray("{\"code\":\"" + oathtool({"--hotp", "-c", "5"}).toLatin1() +
+                            "\",\"completed\":\"oneTimeCode\"}"));
+        QVERIFY(!session->window());
+        QCOMPARE(stored(hotp.id)->counter, quint64(6));
+    }
+
+    void unknownIdentitiesWithoutInterfaceAreRefused_data() {
+        QTest::addColumn<QJsonValue>("recordIdentifier");
+        QTest::newRow("none") << QJsonValue(QJsonValue::Undefined);
+        QTest::newRow("not a UUID") << QJsonValue("github");
+        QTest::newRow("in braces") << QJsonValue("{6f9619ff-8b86-d011-b42d-00c04fc964ff}");
+        QTest::newRow("no such account") << QJsonValue(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        QTest::newRow("recently deleted") << QJsonValue("deleted");
+    }
+
+    void unknownIdentitiesWithoutInterfaceAreRefused() {
+        QFETCH(QJsonValue, recordIdentifier);
+        Account deleted = account("Bank", "old");
+        deleted.deletedAt = QDateTime::currentDateTimeUtc();
+        KeychainStore::saveAccount(deleted);
+        if (recordIdentifier == QJsonValue("deleted"))
+            recordIdentifier = Json::uuidText(deleted.id);
+        QCOMPARE(serve(oneTimeCode("provideWithoutUserInteraction", recordIdentifier)),
+                 QByteArray("{\"refused\":101}"));
+    }
+
+    void passkeysNeedTheUser() {
+        QCOMPARE(serve({{"entry", "provideWithoutUserInteraction"},
+                        {"request", QJsonObject{{"kind", "passkey"},
+                                                {"relyingPartyIdentifier", "example.com"}}}}),
+                 QByteArray("{\"refused\":100}"));
+    }
+
+    void theListOffersTheVaultAndCancels() {
+        KeychainStore::saveAccount(account("GitHub", "octo"));
+        KeychainStore::saveAccount(account("", "plain"));
+        const auto cancelBy = [](bool escape) {
+            return [escape](QWidget* window) {
+                QCOMPARE(window->windowTitle(), QStringLiteral("Quillet"));
+                QCOMPARE(window->size(), QSize(440, 520));
+                QVERIFY(rowShowing(window, QStringLiteral("GitHub")));
+                QVERIFY(texts(window).contains(QStringLiteral("octo")));
+                QVERIFY(rowShowing(window, QStringLiteral("plain")));
+                // No code is shown in the list.
+                for (const QString& text : texts(window))
+                    QVERIFY2(!text.contains(QRegularExpression("\\d{6}")), qPrintable(text));
+                if (escape)
+                    QTest::keyClick(window->findChild<QLineEdit*>(), Qt::Key_Escape);
+                else
+                    QTest::mouseClick(buttonNamed(window, QStringLiteral("Cancel")), Qt::LeftButton);
+            };
+        };
+        QCOMPARE(serve(list({}), cancelBy(false)), QByteArray("{\"refused\":1}"));
+        QCOMPARE(serve(list({}), cancelBy(true)), QByteArray("{\"refused\":1}"));
+    }
+
+    void anEmptyVaultSaysSo() {
+        QCOMPARE(serve(oneTimeCode("prepareInterface", QJsonValue(QJsonValue::Undefined)),
+                       [](QWidget* window) {
+                           QVERIFY(texts(window).contains(
+                               QStringLiteral("No accounts yet \u2014 open Quillet to add one.")));
+                           QTest::keyClick(window, Qt::Key_Escape);
+                       }),
+                 QByteArray("{\"refused\":1}"));
+    }
+
+    void aPickForTheRightSiteFills() {
+        const Account hotp = account("GitHub", "octo", OTPType::hotp, 41);
+        KeychainStore::saveAccount(hotp);
+        KeychainStore::saveAccount(account("Bank", "me"));
+        const QByteArray outcome =
+            serve(list({QJsonObject{{"type", "URL"}, {"identifier", "https://github.com/login"}}}),
+                  [](QWidget* window) {
+                      QLineEdit* search = window->findChild<QLineEdit*>();
+                      QTest::keyClicks(search, QStringLiteral("git"));
+                      QVERIFY(!rowShowing(window, QStringLiteral("Bank")));
+                      QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
+                  });
+        QCOMPARE(object(outcome).value("code").toString(), oathtool({"--hotp", "-c", "41"}));
+        QCOMPARE(stored(hotp.id)->counter, quint64(42));
+    }
+
+    void aLookAlikeSiteIsWarnedOf() {
+        const Account hotp = account("GitHub", "octo", OTPType::hotp, 7);
+        KeychainStore::saveAccount(hotp);
+        // A Cyrillic "і" in place of the Latin one.
+        const QJsonArray sites{QJsonObject{{"type", "URL"}, {"identifier", "https://g\u0456thub.com/login"}}};
+        const auto pickThen = [](const QString& choice) {
+            return [choice](QWidget* window) {
+                QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
+                QTRY_COMPARE(window->size(), QSize(380, 340));
+                QTRY_VERIFY(texts(window).contains(QStringLiteral("This site looks like a fake")));
+                QVERIFY(texts(window).filter(QStringLiteral("imitates github.com")).size() == 1);
+                QVERIFY(texts(window).filter(QStringLiteral("GitHub: octo")).size() == 1);
+                QTest::mouseClick(buttonNamed(window, choice), Qt::LeftButton);
+            };
+        };
+        QCOMPARE(serve(list(sites), pickThen(QStringLiteral("Don't Fill"))),
+                 QByteArray("{\"refused\":1}"));
+        QCOMPARE(stored(hotp.id)->counter, quint64(7));
+        const QJsonObject filled = serveObject(list(sites), pickThen(QStringLiteral("Fill Anyway")));
+        QCOMPARE(filled.value("code").toString(), oathtool({"--hotp", "-c", "7"}));
+        QCOMPARE(stored(hotp.id)->counter, quint64(8));
+    }
+
+    void aListWithoutSitesNeverWarns() {
+        KeychainStore::saveAccount(account("GitHub", "octo"));
+        // The identity names no account: the list, and no sites to check.
+        const QJsonObject outcome = serveObject(
+            oneTimeCode("prepareInterface", QUuid::createUuid().toString(QUuid::WithoutBraces)),
+            [](QWidget* window) {
+                QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
+            });
+        QCOMPARE(outcome.value("completed").toString(), QStringLiteral("oneTimeCode"));
+    }
+
+    void passkeysEndToEnd() {
+        QTemporaryDir rpState;
+        RelyingParty site(rpState.filePath(QStringLiteral("site.json")));
+        const QByteArray handle("user-1234");
+        const QString rp = QStringLiteral("example.com");
+
+        const auto registration = [&](const QByteArray& hash, const QJsonArray& excluded = {}) {
+            return QJsonObject{{"entry", "registration"},
+                               {"request", QJsonObject{{"kind", "passkey"},
+                                                       {"relyingPartyIdentifier", rp},
+                                                       {"userName", "alice"},
+                                                       {"userHandle", b64(handle)},
+                                                       {"clientDataHash", b64(hash)},
+                                                       {"supportedAlgorithms", QJsonArray{-8, -7}},
+                                                       {"excludedCredentials", excluded},
+                                                       {"userVerification", "required"}}}};
+        };
+        const auto password = [](QWidget* window) {
+            // The placeholder waits while the password is asked for.
+            QVERIFY(texts(window).contains(QStringLiteral("Quillet")));
+            QCOMPARE(window->size(), QSize(360, 160));
+            QTRY_VERIFY(PasswordPrompt::dialog(passkeyPrompt));
+            QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword, passkeyPrompt));
+        };
+
+        // Registration: the site's own client data, verified by the site.
+        const QByteArray registered =
+            serve(registration(site.registerBegin(rp, "alice", handle, "required")), password);
+        QCOMPARE(site.registerComplete(registered), QStringLiteral("ok"));
+        const QByteArray credentialID =
+            QByteArray::fromBase64(object(registered).value("credentialID").toString().toLatin1());
+        QCOMPARE(credentialID.size(), 32);
+        QCOMPARE(identities().size(), 1);
+
+        // Sign-in by identity.
+        QByteArray hash = site.authenticateBegin("required");
+        const QByteArray byIdentity = serve(
+            {{"entry", "prepareInterface"},
+             {"request", QJsonObject{{"kind", "passkey"}, {"relyingPartyIdentifier", rp},
+                                     {"credentialID", b64(credentialID)},
+                                     {"userHandle", b64(handle)}, {"clientDataHash", b64(hash)}}}},
+            password);
+        QCOMPARE(site.authenticateComplete(byIdentity), QStringLiteral("ok"));
+
+        // Sign-in from the list: one passkey of the site, no picker.
+        hash = site.authenticateBegin("required");
+        const QByteArray byList =
+            serve({{"entry", "credentialListWithParameters"},
+                   {"parameters", QJsonObject{{"relyingPartyIdentifier", rp},
+                                              {"clientDataHash", b64(hash)},
+                                              {"allowedCredentials", QJsonArray{}}}}},
+                  password);
+        QCOMPARE(site.authenticateComplete(byList), QStringLiteral("ok"));
+
+        // The site already knows the passkey: refused before any password.
+        QCOMPARE(serve(registration(QByteArray(32, 'h'), {b64("other"), b64(credentialID)}),
+                       [](QWidget*) {}),
+                 QByteArray("{\"refused\":102}"));
+        QVERIFY(!PasswordPrompt::dialog(passkeyPrompt));
+
+        // Registering again replaces the user's passkey and its identity.
+        RelyingParty again(rpState.filePath(QStringLiteral("again.json")));
+        const QByteArray replaced =
+            serve(registration(again.registerBegin(rp, "alice", handle, "required")), password);
+        QCOMPARE(again.registerComplete(replaced), QStringLiteral("ok"));
+        const QList<PasskeyRecord> records = PasskeyStore::loadAll();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(b64(records.first().credentialID), object(replaced).value("credentialID").toString());
+        QCOMPARE(identities().size(), 1);
+        QCOMPARE(std::get<CredentialIdentityStore::PasskeyIdentity>(identities().first()).credentialID,
+                 records.first().credentialID);
+        hash = again.authenticateBegin("required");
+        QCOMPARE(again.authenticateComplete(serve(
+                     {{"entry", "credentialListWithParameters"},
+                      {"parameters", QJsonObject{{"relyingPartyIdentifier", rp},
+                                                 {"clientDataHash", b64(hash)}}}},
+                     password)),
+                 QStringLiteral("ok"));
+    }
+
+    void theSiteChoosesAmongPasskeys() {
+        QTemporaryDir rpState;
+        RelyingParty site(rpState.filePath(QStringLiteral("site.json")));
+        const QString rp = QStringLiteral("example.com");
+        // Two users of the site, registered without a password to ask:
+        // their passkeys carry no user-verified flag.
+        qputenv("QUILLET_PAM_SERVICE", "absent");
+        QStringList ids;
+        for (const QString& user : {QStringLiteral("alice"), QStringLiteral("bob")}) {
+            const QByteArray handle = user.toUtf8();
+            const QByteArray hash = site.registerBegin(rp, user, handle, "discouraged");
+            const QByteArray outcome =
+                serve({{"entry", "registration"},
+                       {"request", QJsonObject{{"kind", "passkey"}, {"relyingPartyIdentifier", rp},
+                                               {"userName", user}, {"userHandle", b64(handle)},
+                                               {"clientDataHash", b64(hash)},
+                                               {"supportedAlgorithms", QJsonArray{-7}}}}},
+                      [](QWidget*) {});
+            QVERIFY2(site.registerComplete(outcome) == QStringLiteral("ok"), outcome.constData());
+            ids.append(object(outcome).value("credentialID").toString());
+        }
+        qputenv("QUILLET_PAM_SERVICE", "quillet-test");
+
+        const auto signIn = [&](const QJsonArray& allowed, const std::function<void(QWidget*)>& user) {
+            const QByteArray hash = site.authenticateBegin("discouraged");
+            return serve({{"entry", "credentialListWithParameters"},
+                          {"parameters", QJsonObject{{"relyingPartyIdentifier", rp},
+                                                     {"clientDataHash", b64(hash)},
+                                                     {"allowedCredentials", allowed}}}},
+                         user);
+        };
+        // Both: the picker, newest first; bob is chosen, the password asked.
+        const QByteArray chosen = signIn({}, [&](QWidget* window) {
+            QCOMPARE(window->size(), QSize(380, 420));
+            QVERIFY(texts(window).contains(QStringLiteral("Choose a passkey")));
+            QVERIFY(texts(window).contains(rp));
+            QAbstractButton* alice = rowShowing(window, QStringLiteral("alice"));
+            QAbstractButton* bob = rowShowing(window, QStringLiteral("bob"));
+            QVERIFY(alice && bob);
+            QVERIFY(bob->mapTo(window, QPoint()).y() < alice->mapTo(window, QPoint()).y());
+            QTest::mouseClick(bob, Qt::LeftButton);
+            QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword, passkeyPrompt));
+        });
+        QCOMPARE(site.authenticateComplete(chosen), QStringLiteral("ok"));
+        QCOMPARE(object(chosen).value("userHandle").toString(), b64("bob"));
+
+        // Only alice's is allowed: no picker.
+        const QByteArray allowed = signIn({ids[0]}, [](QWidget* window) {
+            QVERIFY(!texts(window).contains(QStringLiteral("Choose a passkey")));
+            QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword, passkeyPrompt));
+        });
+        QCOMPARE(site.authenticateComplete(allowed), QStringLiteral("ok"));
+        QCOMPARE(object(allowed).value("userHandle").toString(), b64("alice"));
+
+        // The picker's Cancel, and a refused password, refuse with 1.
+        QCOMPARE(signIn({}, [](QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); }),
+                 QByteArray("{\"refused\":1}"));
+        QCOMPARE(signIn({ids[1]}, [](QWidget*) { QVERIFY(PasswordPrompt::cancel(passkeyPrompt)); }),
+                 QByteArray("{\"refused\":1}"));
+        // Another site, or a relying party in other letter case: none stored.
+        QCOMPARE(serve({{"entry", "credentialListWithParameters"},
+                        {"parameters", QJsonObject{{"relyingPartyIdentifier", "Example.com"}}}}),
+                 QByteArray("{\"refused\":101}"));
+    }
+
+    void registrationsThePluginCannotServe() {
+        const auto registration = [](const QJsonObject& request) {
+            return QJsonObject{{"entry", "registration"}, {"request", request}};
+        };
+        QCOMPARE(serve(registration({{"kind", "passkey"},
+                                     {"relyingPartyIdentifier", "example.com"},
+                                     {"supportedAlgorithms", QJsonArray{-257}}})),
+                 QByteArray("{\"refused\":0}"));
+        QCOMPARE(serve(registration({{"kind", "oneTimeCode"}})), QByteArray("{\"refused\":0}"));
+    }
+
+    // The program itself: its standard input, output and exit status, the
+    // plugin found beside it, its window answering a real Escape key.
+    void theHostProgram() {
+        const Account bank = account("Bank", "me", OTPType::hotp, 3);
+        KeychainStore::saveAccount(bank);
+        KeychainStore::saveAccount(account("GitHub", "octo"));
+        const auto run = [](const QByteArray& input, const QStringList& arguments = {},
+                            const std::function<void(qint64)>& user = {}) {
+            QProcess host;
+            host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            host.start(QStringLiteral(LARKSPUR_HOST_PATH), arguments);
+            host.write(input);
+            host.waitForBytesWritten(5000);
+            host.closeWriteChannel();
+            if (user && host.waitForStarted()) user(host.processId());
+            host.waitForFinished(30000);
+            return std::make_pair(host.exitCode(), host.readAllStandardOutput());
+        };
+        const auto unreadable = run("{\"entry\": 1}");
+        QCOMPARE(unreadable.first, 2);
+        QCOMPARE(unreadable.second, QByteArray());
+        QCOMPARE(run(QJsonDocument(list({})).toJson(), {"--plugin", home.filePath("missing.so")}).first,
+                 3);
+
+        const auto code = run(QJsonDocument(oneTimeCode("provideWithoutUserInteraction",
+                                                        Json::uuidText(bank.id)))
+                                  .toJson());
+        QCOMPARE(code.first, 0);
+        QCOMPARE(code.second, QByteArray("{\"code\":\"" + oathtool({"--hotp", "-c", "3"}).toLatin1() +
+                                         "\",\"completed\":\"oneTimeCode\"}\n"));
+        QCOMPARE(stored(bank.id)->counter, quint64(4));
+
+        const auto escaped =
+            run(QJsonDocument(list({})).toJson(), {"--plugin", QStringLiteral(LARKSPUR_PLUGIN_PATH)},
+                [](qint64 pid) {
+                    TestSupport::xdotool({"search", "--sync", "--onlyvisible", "--pid",
+                                          QString::number(pid), "--name", "^Quillet$",
+                                          "windowfocus", "--sync", "key", "Escape"});
+                });
+        QCOMPARE(escaped.first, 1);
+        QCOMPARE(escaped.second, QByteArray("{\"refused\":1}\n"));
+    }
+
+    // Whatever a plugin sends after the end is not passed on.
+    void theHostPassesOnTheFirstEndOnly() {
+        EndsTwice plugin;
+        for (const auto& [entry, first] :
+             {std::pair{"provideWithoutUserInteraction", QByteArray("{\"code\":\"123456\",\"completed\":\"oneTimeCode\"}")},
+              std::pair{"prepareInterface", QByteArray("{\"refused\":1}")}}) {
+            HostSession twice(plugin, std::get<HostProtocol::Request>(HostProtocol::parse(
+                                          QJsonDocument(oneTimeCode(entry, QJsonValue(QJsonValue::Undefined)))
+                                              .toJson())));
+            QSignalSpy ended(&twice, &HostSession::ended);
+            twice.start();
+            QCOMPARE(HostProtocol::toJson(*twice.outcome()).trimmed(), first);
+            QCOMPARE(ended.size(), 1);
+            QVERIFY(!twice.window());
+        }
+    }
+
+    void closingTheWindowCancels() {
+        KeychainStore::saveAccount(account("GitHub", "octo"));
+        QCOMPARE(serve(list({}), [](QWidget* window) { window->close(); }),
+                 QByteArray("{\"refused\":1}"));
+    }
+};
+
+QTEST_MAIN(HostTests)
+#include "HostTests.moc"
