@@ -19,7 +19,7 @@ QString trimmedBlanksAndTabs(const QString& text);
 // capital sigma that ends a word becomes the final form "ς".
 QString lowercased(const QString& text);
 
-// The first code point of a piece of text (0 for an empty one).
+// The first code point of a text (0 for an empty one).
 inline char32_t firstCodePoint(QStringView text) {
     if (text.size() >= 2 && text[0].isHighSurrogate() && text[1].isLowSurrogate())
         return QChar::surrogateToUcs4(text[0], text[1]);
