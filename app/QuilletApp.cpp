@@ -14,6 +14,7 @@
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"
+#include "system/QuickLauncher.h"
 #include "system/UpdaterManager.h"
 
 #include <QApplication>
@@ -76,6 +77,8 @@ void QuilletApp::start() {
     // none, and the user's hotkeys must work all the same.
     if (!m_hotKeys)
         m_hotKeys = std::make_unique<HotKeyController>(*m_store, *m_appSettings, m_defaults);
+    // The quick-search panel lists nothing while the lock is closed.
+    QuickLauncher::shared().setAppLock(m_appLock.get());
     m_tray = new TrayHost(*m_store, *m_clock, *m_appSettings, *m_appLock, *m_updater, m_defaults,
                           this);
     connect(m_tray, &TrayHost::openMainWindowRequested, this, &QuilletApp::openMainWindow);

@@ -4,6 +4,7 @@
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
 #include "platform/UserDefaults.h"
+#include "system/CodesBusAdaptor.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -16,7 +17,8 @@ const QString busName = QStringLiteral("com.tarnwick.Quillet");
 const QString busPath = QStringLiteral("/Quillet");
 const QString busInterface = QStringLiteral("com.tarnwick.Quillet.Application");
 
-// The running program answers a second start on the session bus.
+// The running program on the session bus: it answers a second start, and
+// scripts and desktop shortcuts ask it for codes (CodesBusAdaptor).
 class BusEndpoint : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.tarnwick.Quillet.Application")
@@ -58,8 +60,10 @@ int main(int argc, char** argv) {
 
     QuilletApp app(UserDefaults::standard(), SecurityLog::shared());
     BusEndpoint endpoint(app);
+    new CodesBusAdaptor(&endpoint, bus, UserDefaults::standard(), app.appLock());
     if (ownsName)
-        bus.registerObject(busPath, &endpoint, QDBusConnection::ExportScriptableSlots);
+        bus.registerObject(busPath, &endpoint,
+                           QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportAdaptors);
     app.start();
     const int status = application.exec();
     // Accounts being stored when the user quit are stored and recorded, and

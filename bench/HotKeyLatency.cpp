@@ -2,6 +2,7 @@
 // controller to the code on the clipboard and the HUD on screen, with 200
 // accounts in the store and the bound one last. The X round trip of the grab
 // itself is not included: it is the server's, not ours.
+#include "bench/SampleAccounts.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "platform/Keychain.h"
@@ -21,15 +22,7 @@ void pressToClipboard(benchmark::State& state) {
     UserDefaults defaults(folder.filePath("settings.conf"));
     SecurityLog log(folder.filePath("timeline.jsonl"));
     AccountStore store(defaults, log);
-    QList<Account> accounts;
-    for (int i = 0; i < state.range(0); ++i) {
-        Account account;
-        account.issuer = QStringLiteral("Service %1").arg(i);
-        account.name = QStringLiteral("user%1@example.com").arg(i);
-        account.secret = QByteArray("12345678901234567890").append(char(i));
-        accounts.append(account);
-    }
-    store.importAccounts(accounts);
+    store.importAccounts(sampleAccounts(int(state.range(0))));
     AppSettings settings(defaults);
     HotKeyBinding binding;
     binding.accountID = store.accounts().last().id;

@@ -1,5 +1,6 @@
 #include "core/AccountAvatar.h"
 
+#include "core/Text.h"
 #include "platform/Style.h"
 
 #include <QCache>
@@ -10,7 +11,6 @@
 #include <QPainterPath>
 #include <QSet>
 #include <QSvgRenderer>
-#include <QTextBoundaryFinder>
 #include <QtMath>
 #include <array>
 #include <cstdint>
@@ -112,28 +112,9 @@ bool isWordCharacter(char32_t c) {
            (c >= 0x1F170 && c <= 0x1F189);
 }
 
-char32_t firstCodePoint(QStringView grapheme) {
-    if (grapheme.size() >= 2 && grapheme[0].isHighSurrogate() && grapheme[1].isLowSurrogate())
-        return QChar::surrogateToUcs4(grapheme[0], grapheme[1]);
-    return grapheme.isEmpty() ? 0 : grapheme[0].unicode();
-}
-
-// Calls `visit` with each grapheme cluster of `text`, in order.
-template <typename Visit> void forEachGrapheme(const QString& text, Visit visit) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = finder.toNextBoundary();
-        if (end <= start) // no further boundary: the rest is one cluster
-            end = text.size();
-        if (!visit(QStringView(text).mid(start, end - start))) return;
-        start = end;
-    }
-}
-
 QString firstGrapheme(const QString& word) {
     QString first;
-    forEachGrapheme(word, [&first](QStringView grapheme) {
+    Text::forEachGrapheme(word, [&first](QStringView grapheme) {
         first = grapheme.toString();
         return false;
     });
@@ -228,8 +209,8 @@ QString keyText(const Account& account) {
 QStringList words(const QString& text) {
     QStringList result;
     QString current;
-    forEachGrapheme(text, [&](QStringView grapheme) {
-        if (isWordCharacter(firstCodePoint(grapheme))) {
+    Text::forEachGrapheme(text, [&](QStringView grapheme) {
+        if (isWordCharacter(Text::firstCodePoint(grapheme))) {
             current += grapheme;
         } else if (!current.isEmpty()) {
             result.append(current);

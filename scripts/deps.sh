@@ -24,6 +24,8 @@ packages=(
   desktop-file-utils
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
+  # the codes action's tests call it on the session bus as a script would (gdbus)
+  libglib2.0-bin
   # desktop tests read the windows as a screen reader does, under a window manager
   at-spi2-core python3-pyatspi openbox
   # the lock's tests: a PAM stack without touching /etc, logind and the screen saver

@@ -7,6 +7,7 @@
 #include "system/Clipboard.h"
 #include "system/CopyHUD.h"
 #include "system/HotKey.h"
+#include "system/QuickLauncher.h"
 #include "system/SystemActions.h"
 
 #include <QPointer>
@@ -16,11 +17,20 @@
 HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
                                    UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_store(store), m_settings(settings), m_defaults(defaults),
-      m_lastBindings(settings.bindings()) {
+      m_lastBindings(settings.bindings()),
+      m_lastLauncherEnabled(settings.quickLauncherEnabled()) {
+    QuickLauncher::shared().setStore(&m_store, &m_defaults);
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(debounceMs);
     connect(&m_debounce, &QTimer::timeout, this, [this] { registerAll(m_settings.bindings()); });
     connect(&m_settings, &AppSettings::bindingsChanged, this, &HotKeyController::bindingsChanged);
+    // The switch takes effect at once, and only when it really changed.
+    connect(&m_settings, &AppSettings::quickLauncherEnabledChanged, this, [this] {
+        if (m_settings.quickLauncherEnabled() == m_lastLauncherEnabled) return;
+        m_lastLauncherEnabled = m_settings.quickLauncherEnabled();
+        setLauncherEnabled(m_lastLauncherEnabled);
+    });
+    setLauncherEnabled(m_lastLauncherEnabled);
     // The first pass waits for the event loop, so that whoever creates the
     // controller at start-up finishes setting up before keys are grabbed.
     QTimer::singleShot(0, this, [this] { registerAll(m_settings.bindings()); });
@@ -87,6 +97,19 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
         }
     }
     emit bindingsRegistered();
+}
+
+bool HotKeyController::launcherRegistered() const {
+    return m_launcherHotKey && m_launcherHotKey->isRegistered();
+}
+
+void HotKeyController::setLauncherEnabled(bool on) {
+    m_launcherHotKey.reset();
+    if (!on) return;
+    // The press toggles the one panel, whoever owns the combination then.
+    auto hotKey = std::make_unique<HotKey>(reservedKeyCode, reservedModifiers,
+                                           [] { QuickLauncher::shared().toggle(); });
+    if (hotKey->registerHotKey()) m_launcherHotKey = std::move(hotKey);
 }
 
 QString HotKeyController::bindingLabel(const HotKeyBinding& binding) const {

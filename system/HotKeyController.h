@@ -36,6 +36,9 @@ public:
                      QObject* parent = nullptr);
     ~HotKeyController() override;
 
+    // Whether Ctrl+Alt+K (the quick-search panel's combination) is registered now.
+    bool launcherRegistered() const;
+
     // Labels of the bindings the latest pass could not register, in binding order.
     QStringList failedBindings() const { return m_failedBindings; }
     // Ids of the bindings the latest pass registered.
@@ -43,6 +46,9 @@ public:
 
     // One registration pass from scratch over `bindings`.
     void registerAll(const QList<HotKeyBinding>& bindings);
+    // Registers the quick-search combination anew (on) or lets it go (off).
+    // A combination another program holds is simply not registered.
+    void setLauncherEnabled(bool on);
     // One press of the binding with this id.
     void fire(const QUuid& bindingID);
     // The account's label, or the binding's id when its account is unknown.
@@ -66,5 +72,7 @@ private:
     std::map<QUuid, std::unique_ptr<HotKey>> m_hotKeys;
     QStringList m_failedBindings;
     QList<HotKeyBinding> m_lastBindings;
+    std::unique_ptr<HotKey> m_launcherHotKey;
+    bool m_lastLauncherEnabled;
     QTimer m_debounce;
 };

@@ -30,6 +30,13 @@ QByteArray clipboardText() {
     return xclip({QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
 }
 
+QString oathtool(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("oathtool"), arguments);
+    if (!process.waitForFinished(5000) || process.exitCode() != 0) return {};
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
 QStringList windowStates(quintptr window) {
     QProcess process;
     process.start(QStringLiteral("xprop"),

@@ -20,6 +20,10 @@ QByteArray xclip(const QStringList& arguments);
 // What the clipboard holds, as another program reads it.
 QByteArray clipboardText();
 
+// What oathtool prints for these arguments (the reference for codes), e.g.
+// {"--totp", "-b", base32Secret}; empty when it fails.
+QString oathtool(const QStringList& arguments);
+
 // A window's EWMH states (_NET_WM_STATE) as xprop reads them, e.g.
 // "_NET_WM_STATE_SKIP_TASKBAR"; empty when it has none.
 QStringList windowStates(quintptr window);

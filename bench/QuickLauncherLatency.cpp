@@ -1,0 +1,84 @@
+// From the key press to the quick-search panel on screen: Ctrl+Alt+K sent
+// through the X server (XTest), the grab's event back to this process, the
+// panel built for a vault of 200 accounts, mapped and drawn for the first
+// time. Run on a private X server: tests/with-xvfb.sh quillet_launcher_bench.
+#include "bench/SampleAccounts.h"
+#include "core/AccountStore.h"
+#include "core/SecurityLog.h"
+#include "platform/Keychain.h"
+#include "platform/UserDefaults.h"
+#include "platform/X11Display.h"
+#include "system/AppSettings.h"
+#include "system/HotKeyController.h"
+#include "system/QuickLauncher.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+void pressControlAltK(Display* display) {
+    const KeyCode keys[] = {XKeysymToKeycode(display, XK_Control_L),
+                            XKeysymToKeycode(display, XK_Alt_L), XKeysymToKeycode(display, XK_k)};
+    for (KeyCode key : keys)
+        XTestFakeKeyEvent(display, key, True, CurrentTime);
+    for (int i = 2; i >= 0; --i)
+        XTestFakeKeyEvent(display, keys[i], False, CurrentTime);
+    XFlush(display);
+}
+
+void pressToPanel(benchmark::State& state) {
+    Display* display = X11Display::get();
+    if (!display || !X11Display::hasXTest()) {
+        state.SkipWithError("needs an X server with XTEST (tests/with-xvfb.sh)");
+        return;
+    }
+    QTemporaryDir folder;
+    Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
+    UserDefaults defaults(folder.filePath("settings.conf"));
+    SecurityLog log(folder.filePath("timeline.jsonl"));
+    AccountStore store(defaults, log);
+    store.importAccounts(sampleAccounts(int(state.range(0))));
+    AppSettings settings(defaults);
+    HotKeyController controller(store, settings, defaults);
+    QApplication::processEvents();
+    if (!controller.launcherRegistered()) {
+        state.SkipWithError("Ctrl+Alt+K is taken");
+        return;
+    }
+    QuickLauncher& launcher = QuickLauncher::shared();
+    bool shown = false;
+    QObject::connect(&launcher, &QuickLauncher::panelShown, [&shown] { shown = true; });
+
+    for (auto _ : state) {
+        shown = false;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        pressControlAltK(display);
+        while (!shown && elapsed.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        state.SetIterationTime(double(elapsed.nsecsElapsed()) / 1e9);
+        launcher.close();
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 30)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    log.waitForIdle();
+}
+BENCHMARK(pressToPanel)->Arg(200)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

@@ -1,0 +1,130 @@
+#include "system/CodesBusAdaptor.h"
+
+#include "core/KeychainStore.h"
+#include "core/SerialQueue.h"
+#include "system/AppLockMac.h"
+#include "system/GetCodeIntentMac.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QPointer>
+
+QDBusArgument& operator<<(QDBusArgument& argument, const CodesBusEntity& entity) {
+    argument.beginStructure();
+    argument << entity.identifier << entity.title;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, CodesBusEntity& entity) {
+    argument.beginStructure();
+    argument >> entity.identifier >> entity.title;
+    argument.endStructure();
+    return argument;
+}
+
+namespace {
+
+QVariant onBus(const QList<AccountEntity>& entities) {
+    QList<CodesBusEntity> list;
+    for (const AccountEntity& entity : entities)
+        list << CodesBusEntity{entity.id, entity.title};
+    return QVariant::fromValue(list);
+}
+
+} // namespace
+
+CodesBusAdaptor::CodesBusAdaptor(QObject* object, const QDBusConnection& bus,
+                                 UserDefaults& defaults, const AppLockMac& lock)
+    : QDBusAbstractAdaptor(object), m_bus(bus), m_defaults(defaults), m_lock(lock),
+      m_reads(std::make_unique<SerialQueue>()) {
+    qDBusRegisterMetaType<CodesBusEntity>();
+    qDBusRegisterMetaType<QList<CodesBusEntity>>();
+}
+
+CodesBusAdaptor::~CodesBusAdaptor() = default;
+
+QString CodesBusAdaptor::lockedMessage() {
+    return QCoreApplication::translate("CodesBusAdaptor", "Quillet is locked.");
+}
+
+bool CodesBusAdaptor::isLocked() const { return m_lock.isEnabled() && m_lock.isLocked(); }
+
+QList<CodesBusEntity> CodesBusAdaptor::Suggested(const QDBusMessage& call) {
+    answerLater(call, Request::suggested, {});
+    return {};
+}
+
+QList<CodesBusEntity> CodesBusAdaptor::Entities(const QStringList& identifiers,
+                                                const QDBusMessage& call) {
+    answerLater(call, Request::entities, identifiers);
+    return {};
+}
+
+QList<CodesBusEntity> CodesBusAdaptor::DefaultResult(const QDBusMessage& call) {
+    answerLater(call, Request::defaultResult, {});
+    return {};
+}
+
+QString CodesBusAdaptor::GetCode(const QString& identifier, const QDBusMessage& call,
+                                 QString& dialog) {
+    answerLater(call, Request::getCode, {identifier});
+    dialog.clear();
+    return {};
+}
+
+void CodesBusAdaptor::answerLater(const QDBusMessage& call, Request request,
+                                  const QStringList& arguments) {
+    // The reply is sent by hand, now or from the worker's hand-back.
+    call.setDelayedReply(true);
+    QDBusConnection bus = m_bus;
+    if (isLocked()) {
+        bus.send(call.createErrorReply(lockedError, lockedMessage()));
+        return;
+    }
+    QPointer<CodesBusAdaptor> self(this);
+
+    m_reads->enqueue([self, request, arguments, call, bus] {
+        std::optional<QList<Account>> active;
+        QString failure;
+        try {
+            active = AccountQuery::loadActive();
+        } catch (const KeychainStore::KeychainError& error) {
+            failure = error.message();
+        }
+        // Back on the GUI thread: the lock, the clipboard and the reply.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, request, arguments, call, bus, active = std::move(active), failure]() mutable {
+                const auto answer = [&](const QDBusMessage& reply) { bus.send(reply); };
+                if (!self) return;
+                // The lock may have closed while the keychain was read.
+                if (self->isLocked())
+                    return answer(call.createErrorReply(lockedError, lockedMessage()));
+                if (!active) return answer(call.createErrorReply(keychainError, failure));
+                switch (request) {
+                case Request::suggested:
+                    return answer(call.createReply(onBus(AccountQuery::suggestedEntities(*active))));
+                case Request::entities:
+                    return answer(
+                        call.createReply(onBus(AccountQuery::entities(*active, arguments))));
+                case Request::defaultResult: {
+                    QList<AccountEntity> first;
+                    if (auto entity = AccountQuery::defaultResult(*active)) first << *entity;
+                    return answer(call.createReply(onBus(first)));
+                }
+                case Request::getCode: {
+                    const std::optional<GetCodeIntentMac::Result> result =
+                        GetCodeIntentMac::perform(*active, arguments.value(0), self->m_defaults);
+                    if (!result)
+                        return answer(call.createErrorReply(
+                            needsValueError, GetCodeIntentMac::needsValueDialog()));
+                    return answer(call.createReply({result->code, result->dialog}));
+                }
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}

@@ -1,0 +1,265 @@
+#include "system/QuickLauncher.h"
+
+#include "core/AccountStore.h"
+#include "core/CorrectedClock.h"
+#include "platform/Accessibility.h"
+#include "platform/UserDefaults.h"
+#include "platform/WindowFocus.h"
+#include "system/AppLockMac.h"
+#include "system/Clipboard.h"
+#include "system/CopyHUD.h"
+#include "system/QuickLauncherView.h"
+#include "system/SystemActions.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+
+constexpr int focusPollMs = 20;
+// How long the panel keeps asking for the focus after it came on screen (a
+// window manager takes a moment to map a new window before it can focus it).
+constexpr int activationWaitMs = 600;
+
+// The floating window around the view: no frame, above other windows, out of
+// the taskbar, dragged by its background.
+class LauncherPanel : public QWidget {
+public:
+    explicit LauncherPanel(QuickLauncher& launcher)
+        : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+          m_launcher(launcher) {
+        setObjectName(QStringLiteral("QuickLauncherPanel"));
+        setWindowTitle(tr("Quick search"));
+        setAttribute(Qt::WA_DeleteOnClose, false);
+        setFixedSize(QuickLauncher::width, QuickLauncher::height);
+    }
+
+    // Keeps asking for the focus until the panel has it: the window manager
+    // ignores requests for a window it has not mapped yet.
+    void activate() {
+        raise();
+        activateWindow();
+        m_activation.start();
+        auto* poll = new QTimer(this);
+        poll->setInterval(focusPollMs);
+        connect(poll, &QTimer::timeout, this, [this, poll] {
+            if (isActiveWindow() || !isVisible() || m_activation.elapsed() > activationWaitMs) {
+                poll->deleteLater();
+                return;
+            }
+            if (WindowFocus::exists(quint32(winId()))) WindowFocus::activate(quint32(winId()));
+        });
+        poll->start();
+    }
+
+    // The panel counts as on screen when its content is first drawn.
+    void watchContent(QWidget* content) { content->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !m_painted) {
+            m_painted = true;
+            QMetaObject::invokeMethod(&m_launcher, &QuickLauncher::panelShown, Qt::QueuedConnection);
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && windowHandle()) {
+            windowHandle()->startSystemMove();
+            event->accept();
+            return;
+        }
+        QWidget::mousePressEvent(event);
+    }
+
+private:
+    QuickLauncher& m_launcher;
+    QElapsedTimer m_activation;
+    bool m_painted = false;
+};
+
+} // namespace
+
+QuickLauncher& QuickLauncher::shared() {
+    // Never destroyed: its panel is a top-level widget, which must not be
+    // deleted after QApplication's teardown.
+    static QuickLauncher* instance = new QuickLauncher;
+    return *instance;
+}
+
+QuickLauncher::QuickLauncher() : m_canType(&Accessibility::isTrusted) {
+    m_focusPoll.setSingleShot(true);
+    connect(&m_focusPoll, &QTimer::timeout, this, &QuickLauncher::typeWhenFocused);
+    if (qApp)
+        connect(qApp, &QGuiApplication::applicationStateChanged, this,
+                &QuickLauncher::applicationStateChanged);
+}
+
+void QuickLauncher::setStore(AccountStore* store, UserDefaults* defaults) {
+    m_store = store;
+    m_defaults = defaults;
+}
+
+AccountStore* QuickLauncher::store() const { return m_store; }
+
+void QuickLauncher::setAppLock(AppLockMac* lock) { m_lock = lock; }
+
+void QuickLauncher::setAccessibilityCheck(std::function<bool()> check) {
+    m_canType = check ? std::move(check) : std::function<bool()>(&Accessibility::isTrusted);
+}
+
+bool QuickLauncher::isShown() const { return m_panel && m_panel->isVisible(); }
+
+QRect QuickLauncher::frame(const QRect& available) {
+    const double centreX = available.x() + available.width() / 2.0;
+    const double centreY = available.y() + available.height() / 2.0;
+    return QRect(qRound(centreX - width / 2.0),
+                 qRound(centreY - height / 2.0 - raise * available.height()), width, height);
+}
+
+QString QuickLauncher::needsTypingHint() {
+    return tr("Typing codes needs the X server's XTEST extension");
+}
+
+QString QuickLauncher::windowGoneHint() { return tr("The window you searched from has closed"); }
+
+QString QuickLauncher::noWindowHint() { return tr("No window had the keyboard when you searched"); }
+
+void QuickLauncher::toggle() {
+    if (isShown()) {
+        close();
+        return;
+    }
+    show();
+}
+
+void QuickLauncher::show() {
+    if (!m_store || !m_defaults) return;
+    cancelPendingDelivery();
+    // Read before this panel takes the focus: the window the user was in
+    // when the combination was pressed (one of ours, possibly).
+    m_remembered = WindowFocus::activeWindow();
+
+    // Every opening starts afresh: a new panel, an empty search.
+    if (m_panel) m_panel->deleteLater();
+    auto* panel = new LauncherPanel(*this);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new QuickLauncherView(*m_store, *m_defaults, m_lock, m_canType, panel);
+    layout->addWidget(view);
+    panel->watchContent(view);
+    QPointer<QuickLauncher> self(this);
+    connect(view, &QuickLauncherView::picked, this, [self](const Account& account) {
+        if (self) self->pick(account);
+    });
+    connect(view, &QuickLauncherView::closeRequested, this, [self] {
+        if (self) self->close();
+    });
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        panel->setGeometry(frame(screen->availableGeometry()));
+    m_panel = panel;
+    panel->show();
+    panel->activate();
+}
+
+void QuickLauncher::close() {
+    if (!m_panel) return;
+    const bool hadFocus = m_panel->isActiveWindow();
+    QWidget* panel = m_panel;
+    m_panel = nullptr;
+    panel->hide();
+    panel->deleteLater();
+    // When the user had already gone elsewhere, the focus stays there.
+    if (hadFocus && m_remembered && WindowFocus::exists(*m_remembered))
+        WindowFocus::activate(*m_remembered);
+}
+
+void QuickLauncher::pick(Account account) {
+    cancelPendingDelivery();
+    // Once, now: an HOTP code is the one of the counter before the advance.
+    const QString code = account.code(CorrectedClock::now());
+    if (m_store) {
+        m_store->markUsed(account);
+        if (account.type == OTPType::hotp) m_store->advanceCounter(account);
+    }
+
+    if (!m_canType()) {
+        if (m_defaults) Clipboard::copyCodeToClipboard(code, *m_defaults);
+        close();
+        Accessibility::isTrustedWithPrompt();
+        CopyHUD::shared().show(QStringLiteral("Code copied"), needsTypingHint(), hudDurationMs);
+        emit delivered(false);
+        return;
+    }
+
+    const std::optional<quint32> target = m_remembered;
+    close();
+    // Keystrokes go only where the user came from: never into a window
+    // that happens to have the focus after that one has gone.
+    if (!target) {
+        copyInstead(code, noWindowHint());
+        return;
+    }
+    if (!WindowFocus::exists(*target)) {
+        copyInstead(code, windowGoneHint());
+        return;
+    }
+    WindowFocus::activate(*target);
+    m_pendingCode = code;
+    m_pendingWindow = *target;
+    m_pendingLabel = account.displayLabel();
+    m_pollStarted = QDateTime::currentMSecsSinceEpoch();
+    m_focusPoll.start(typeDelayMs);
+}
+
+void QuickLauncher::typeWhenFocused() {
+    if (!m_pendingCode) return;
+    const QString code = *m_pendingCode;
+    if (!WindowFocus::exists(m_pendingWindow)) {
+        m_pendingCode.reset();
+        copyInstead(code, windowGoneHint());
+        return;
+    }
+    if (!WindowFocus::hasInputFocus(m_pendingWindow)) {
+        if (QDateTime::currentMSecsSinceEpoch() - m_pollStarted < focusWaitMs) {
+            m_focusPoll.start(focusPollMs);
+            return;
+        }
+        m_pendingCode.reset();
+        copyInstead(code, tr("The window you searched from did not take the keyboard"));
+        return;
+    }
+    m_pendingCode.reset();
+    SystemActions::typeText(code);
+    CopyHUD::shared().show(QStringLiteral("Code typed"), m_pendingLabel, hudDurationMs);
+    emit delivered(true);
+}
+
+void QuickLauncher::copyInstead(const QString& code, const QString& hint) {
+    if (m_defaults) Clipboard::copyCodeToClipboard(code, *m_defaults);
+    CopyHUD::shared().show(QStringLiteral("Code copied"), hint, hudDurationMs);
+    emit delivered(false);
+}
+
+void QuickLauncher::cancelPendingDelivery() {
+    m_focusPoll.stop();
+    if (!m_pendingCode) return;
+    const QString code = *m_pendingCode;
+    const QString label = m_pendingLabel;
+    m_pendingCode.reset();
+    copyInstead(code, label);
+}
+
+void QuickLauncher::applicationStateChanged(Qt::ApplicationState state) {
+    // The user went to another program: the panel steps aside (the next
+    // press builds a fresh one) and the focus stays where the user put it.
+    if (state != Qt::ApplicationActive && m_panel && m_panel->isVisible()) m_panel->hide();
+}

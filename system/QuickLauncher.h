@@ -1,0 +1,106 @@
+#pragma once
+
+#include "core/Account.h"
+#include "system/QuickLauncherView.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+class AccountStore;
+class AppLockMac;
+class QWidget;
+class UserDefaults;
+
+// The quick-search panel behind Ctrl+Alt+K: a floating search box over
+// whatever the user works in. The user types a few letters of an account's
+// issuer or name and picks a row; the panel closes, the window that was in
+// front gets the keyboard back, and the account's code is typed into it. When
+// keystrokes cannot be sent (no XTEST), or that window has gone, the code is
+// copied instead and the HUD says so. One per process; the hotkey controller
+// hands it the store and toggles it.
+class QuickLauncher : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int width = QuickLauncherView::panelWidth;
+    static constexpr int height = QuickLauncherView::panelHeight;
+    // The panel sits this share of the available height above the centre.
+    static constexpr double raise = 0.12;
+    // The typing starts this long after the focus was handed back...
+    static constexpr int typeDelayMs = 120;
+    // ...and waits at most this long for the window to have the focus.
+    static constexpr int focusWaitMs = 1500;
+    static constexpr int hudDurationMs = 1400;
+
+    static QuickLauncher& shared();
+
+    // The vault and the settings it copies by (the clipboard's clear delay);
+    // both held weakly, never kept alive.
+    void setStore(AccountStore* store, UserDefaults* defaults);
+    AccountStore* store() const;
+    // While the lock is on and closed, the panel asks to unlock before it lists.
+    void setAppLock(AppLockMac* lock);
+
+    // Closes the panel when it is on screen, otherwise shows a new one.
+    void toggle();
+    // A new, empty panel in front, remembering the window that was active.
+    void show();
+    // Hides the panel and, when it had the focus, gives the focus back.
+    void close();
+    // Delivers the account's current code (typed, or copied).
+    // By value: recording the use changes the lists the account came from.
+    void pick(Account account);
+
+    // The panel while one exists (it may be hidden: the user went elsewhere).
+    QWidget* panel() const { return m_panel; }
+    bool isShown() const;
+    // The window that was active when the panel was last shown.
+    std::optional<quint32> rememberedWindow() const { return m_remembered; }
+
+    // Whether keystrokes can be sent; tests replace the XTEST check.
+    void setAccessibilityCheck(std::function<bool()> check);
+    bool canType() const { return m_canType(); }
+
+    // Where the panel goes on a screen's available area: centred across,
+    // raised 12 % of the height above the centre.
+    static QRect frame(const QRect& available);
+
+    // HUD subtitles of the copies that stand in for typing.
+    static QString needsTypingHint();
+    static QString windowGoneHint();
+    static QString noWindowHint();
+
+signals:
+    // A panel came on screen (for the start-up measurements).
+    void panelShown();
+    // A picked code reached its place: typed into the window, or copied.
+    void delivered(bool typed);
+
+private:
+    QuickLauncher();
+    void applicationStateChanged(Qt::ApplicationState state);
+    // Types the pending code once its window has the focus, or copies it
+    // instead when the window went or never took the focus.
+    void typeWhenFocused();
+    void copyInstead(const QString& code, const QString& hint);
+    // A delivery still waiting for the focus is overtaken: its code is
+    // copied rather than typed into whatever comes next.
+    void cancelPendingDelivery();
+
+    QPointer<QWidget> m_panel;
+    QPointer<AccountStore> m_store;
+    QPointer<UserDefaults> m_defaults;
+    QPointer<AppLockMac> m_lock;
+    std::optional<quint32> m_remembered;
+    std::function<bool()> m_canType;
+    QTimer m_focusPoll;
+    qint64 m_pollStarted = 0;
+    std::optional<QString> m_pendingCode;
+    quint32 m_pendingWindow = 0;
+    QString m_pendingLabel;
+};

@@ -1,0 +1,439 @@
+#include "system/QuickLauncherView.h"
+
+#include "core/AccountAvatar.h"
+#include "core/AccountListModel.h"
+#include "core/CorrectedClock.h"
+#include "platform/ScreenReader.h"
+#include "platform/Style.h"
+#include "platform/Symbols.h"
+#include "system/AppLockMac.h"
+#include "system/LockOverlayMac.h"
+#include "system/QuickLauncherRanking.h"
+
+#include <QAbstractListModel>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+
+namespace QuickLauncherParts {
+
+// The ranked accounts as rows for the list view; the codes are worked out
+// when a row is drawn or read, at the corrected time.
+class ResultsModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void setAccounts(const QList<Account>& accounts) {
+        beginResetModel();
+        m_accounts = accounts;
+        endResetModel();
+    }
+    const Account& account(int row) const { return m_accounts.at(row); }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_accounts.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= m_accounts.size()) return {};
+        const Account& account = m_accounts.at(index.row());
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole:
+            return account.displayLabel();
+        case Qt::AccessibleDescriptionRole:
+            return account.code(CorrectedClock::now());
+        default:
+            return {};
+        }
+    }
+
+private:
+    QList<Account> m_accounts;
+};
+
+namespace {
+
+constexpr int avatarSize = 30;
+constexpr int rowPaddingX = 16;
+constexpr int rowPaddingY = 8;
+constexpr int highlightInset = 8;
+constexpr int spacing = 12;
+
+// One row: avatar, label over the live code, and the Return symbol on the
+// highlighted row, over a tinted rounded plate narrower than the row.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    RowDelegate(const ResultsModel& model, const int& selection, QObject* parent)
+        : QStyledItemDelegate(parent), m_model(model), m_selection(selection),
+          m_labelFont(Style::font(Style::TextStyle::body)),
+          m_codeFont(Style::font(Style::TextStyle::callout, QFont::Normal, true)) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        const int text = QFontMetrics(m_labelFont).height() + 1 + QFontMetrics(m_codeFont).height();
+        return {option.rect.width(), 2 * rowPaddingY + std::max(avatarSize, text)};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const Account& account = m_model.account(index.row());
+        const bool selected = index.row() == m_selection;
+        const QRect row = option.rect;
+        const QPalette& palette = option.palette;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+
+        QColor tint = Style::color(Style::SemanticColor::accent, palette);
+        tint.setAlphaF(selected ? 0.18 : 0);
+        QPainterPath plate;
+        plate.addRoundedRect(QRectF(row.adjusted(highlightInset, 0, -highlightInset, 0)), 8, 8);
+        painter->fillPath(plate, tint);
+
+        const int inner = row.height() - 2 * rowPaddingY;
+        const QRectF avatar(row.left() + rowPaddingX,
+                            row.top() + rowPaddingY + (inner - avatarSize) / 2.0, avatarSize,
+                            avatarSize);
+        AccountAvatar::paint(*painter, avatar, account);
+
+        int right = row.right() - rowPaddingX;
+        if (selected) {
+            const int symbol = QFontMetrics(Style::font(Style::TextStyle::caption)).height();
+            const QPixmap mark =
+                Symbols::pixmap(QStringLiteral("return"), symbol,
+                                Style::color(Style::SemanticColor::secondary, palette),
+                                painter->device()->devicePixelRatioF());
+            painter->drawPixmap(right - symbol, row.center().y() - symbol / 2, mark);
+            right -= symbol + spacing;
+        }
+
+        const int left = int(avatar.right()) + spacing;
+        const QFontMetrics labelMetrics(m_labelFont);
+        const QFontMetrics codeMetrics(m_codeFont);
+        const int block = labelMetrics.height() + 1 + codeMetrics.height();
+        int y = row.top() + (row.height() - block) / 2;
+        const int width = std::max(0, right - left);
+        painter->setFont(m_labelFont);
+        painter->setPen(Style::color(Style::SemanticColor::primary, palette));
+        painter->drawText(QRect(left, y, width, labelMetrics.height()), Qt::AlignLeft,
+                          labelMetrics.elidedText(account.displayLabel(), Qt::ElideRight, width));
+        y += labelMetrics.height() + 1;
+        painter->setFont(m_codeFont);
+        painter->setPen(Style::color(Style::SemanticColor::secondary, palette));
+        // One string, no grouping space.
+        painter->drawText(QRect(left, y, width, codeMetrics.height()), Qt::AlignLeft,
+                          account.code(CorrectedClock::now()));
+        painter->restore();
+    }
+
+private:
+    const ResultsModel& m_model;
+    const int& m_selection;
+    QFont m_labelFont;
+    QFont m_codeFont;
+};
+
+QLabel* hintIcon(const QString& symbol, QWidget* parent) {
+    auto* icon = new QLabel(parent);
+    const int size = QFontMetrics(Style::font(Style::TextStyle::caption)).height();
+    icon->setPixmap(Symbols::pixmap(symbol, size, Style::color(Style::SemanticColor::secondary),
+                                    icon->devicePixelRatioF()));
+    ScreenReader::setHidden(icon);
+    return icon;
+}
+
+QLabel* hintText(const QString& text, QWidget* parent) {
+    QLabel* label = Style::label(text, Style::TextStyle::caption, Style::SemanticColor::secondary);
+    label->setParent(parent);
+    return label;
+}
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+} // namespace
+} // namespace QuickLauncherParts
+
+using namespace QuickLauncherParts;
+
+// MARK: - CommandField
+
+CommandField::CommandField(QWidget* parent) : QLineEdit(parent) {
+    setPlaceholderText(tr("Search accounts…"));
+    setAccessibleName(tr("Search accounts…"));
+    QFont large = font();
+    large.setPixelSize(18);
+    setFont(large);
+    setFrame(false);
+    setAttribute(Qt::WA_MacShowFocusRect, false);
+    QPalette clear = palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
+}
+
+void CommandField::keyPressEvent(QKeyEvent* event) {
+    // Without modifiers only: Shift+arrows still select text.
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        if (!plain) break;
+        emit moveUp();
+        return;
+    case Qt::Key_Down:
+        if (!plain) break;
+        emit moveDown();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit submit();
+        return;
+    case Qt::Key_Escape:
+        emit cancel();
+        return;
+    default:
+        break;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+// MARK: - QuickLauncherView
+
+QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults, AppLockMac* lock,
+                                     std::function<bool()> canType, QWidget* parent)
+    : QWidget(parent),
+      m_accounts(new AccountListModel(store, defaults, AccountListModel::Ordering::stored, this)),
+      m_lock(lock), m_canType(std::move(canType)) {
+    setFixedSize(panelWidth, panelHeight);
+    setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* content = new QWidget(this);
+    auto* contentColumn = new QVBoxLayout(content);
+    contentColumn->setContentsMargins(0, 0, 0, 0);
+    contentColumn->setSpacing(0);
+
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(16, 14, 16, 14);
+    bar->setSpacing(10);
+    auto* magnifier = new QLabel(content);
+    const int glass = QFontMetrics(Style::font(Style::TextStyle::title3)).height();
+    magnifier->setPixmap(Symbols::pixmap(QStringLiteral("magnifyingglass"), glass,
+                                         Style::color(Style::SemanticColor::secondary),
+                                         magnifier->devicePixelRatioF()));
+    ScreenReader::setHidden(magnifier);
+    bar->addWidget(magnifier);
+    m_field = new CommandField(content);
+    m_field->setFixedHeight(26);
+    bar->addWidget(m_field, 1);
+    contentColumn->addLayout(bar);
+    contentColumn->addWidget(divider(content));
+
+    m_body = new QStackedWidget(content);
+    m_model = new ResultsModel(this);
+    // The rows sit 4 points clear of the dividers above and below.
+    auto* listArea = new QWidget(m_body);
+    auto* listColumn = new QVBoxLayout(listArea);
+    listColumn->setContentsMargins(0, 4, 0, 4);
+    m_list = new QListView(listArea);
+    listColumn->addWidget(m_list);
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new RowDelegate(*m_model, m_selection, m_list));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->setMouseTracking(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setUniformItemSizes(true);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setAccessibleName(tr("Accounts"));
+    m_body->addWidget(listArea);
+    m_empty = Style::label(QString(), Style::TextStyle::body, Style::SemanticColor::secondary);
+    m_empty->setAlignment(Qt::AlignCenter);
+    m_body->addWidget(m_empty);
+    contentColumn->addWidget(m_body, 1);
+    contentColumn->addWidget(divider(content));
+
+    auto* hints = new QHBoxLayout;
+    hints->setContentsMargins(16, 9, 16, 9);
+    hints->setSpacing(16);
+    const auto hint = [&](QLabel* icon, QLabel* text) {
+        auto* pair = new QHBoxLayout;
+        pair->setSpacing(4);
+        pair->addWidget(icon);
+        pair->addWidget(text);
+        hints->addLayout(pair);
+    };
+    m_actionIcon = hintIcon(QStringLiteral("return"), content);
+    m_actionHint = hintText(QString(), content);
+    hint(m_actionIcon, m_actionHint);
+    hint(hintIcon(QStringLiteral("arrow.up.arrow.down"), content), hintText(tr("Navigate"), content));
+    hint(hintIcon(QStringLiteral("escape"), content), hintText(tr("Close"), content));
+    hints->addStretch(1);
+    m_count = hintText(QString(), content);
+    hints->addWidget(m_count);
+    contentColumn->addLayout(hints);
+    column->addWidget(content);
+
+    m_scroll = new QPropertyAnimation(m_list->verticalScrollBar(), "value", this);
+    m_scroll->setDuration(120);
+    m_scroll->setEasingCurve(QEasingCurve::OutCubic);
+
+    connect(m_field, &QLineEdit::textChanged, this, [this] { rerank(true); });
+    connect(m_field, &CommandField::moveUp, this, &QuickLauncherView::moveUp);
+    connect(m_field, &CommandField::moveDown, this, &QuickLauncherView::moveDown);
+    connect(m_field, &CommandField::submit, this, &QuickLauncherView::submit);
+    connect(m_field, &CommandField::cancel, this, &QuickLauncherView::closeRequested);
+    connect(m_list, &QAbstractItemView::entered, this,
+            [this](const QModelIndex& index) { select(index.row(), false); });
+    connect(m_list, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        select(index.row(), false);
+        submit();
+    });
+    // The list follows the vault while the panel is open; the highlight
+    // stays on its account, or within the list when that one is gone.
+    connect(m_accounts, &AccountListModel::accountsChanged, this, [this] { rerank(false); });
+
+    // The codes in the rows, once a second at the corrected time.
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, [this] {
+        m_list->viewport()->update();
+        refreshChrome();
+    });
+    m_tick.start();
+
+    if (m_lock) {
+        // Nothing is listed before the user has unlocked.
+        new LockOverlayMac(*m_lock, content, this);
+        connect(m_lock, &AppLockMac::lockedChanged, this, [this](bool locked) {
+            rerank(true);
+            if (locked) return;
+            // Back from the password dialog: the keyboard goes to the search.
+            m_field->setFocus();
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible()) window()->activateWindow();
+            });
+        });
+    }
+    m_field->setFocus();
+    rerank(true);
+}
+
+QuickLauncherView::~QuickLauncherView() = default;
+
+bool QuickLauncherView::isLocked() const {
+    return m_lock && m_lock->isEnabled() && m_lock->isLocked();
+}
+
+QString QuickLauncherView::query() const { return m_field->text(); }
+
+void QuickLauncherView::setQuery(const QString& text) { m_field->setText(text); }
+
+void QuickLauncherView::rerank(bool resetSelection) {
+    const std::optional<QUuid> highlighted =
+        m_selection < m_results.size() ? std::optional(m_results.at(m_selection).id) : std::nullopt;
+    m_results = isLocked() ? QList<Account>()
+                           : QuickLauncherRanking::results(query(), m_accounts->accounts());
+    m_model->setAccounts(m_results);
+    int row = 0;
+    if (!resetSelection && highlighted) {
+        const auto it = std::find_if(m_results.begin(), m_results.end(),
+                                     [&](const Account& a) { return a.id == *highlighted; });
+        row = it != m_results.end() ? int(it - m_results.begin())
+                                    : std::min(m_selection, int(m_results.size()) - 1);
+    }
+    m_selection = std::max(0, row);
+    m_body->setCurrentIndex(m_results.isEmpty() ? 1 : 0);
+    m_empty->setText(emptyText());
+    select(m_selection, false);
+    refreshChrome();
+}
+
+void QuickLauncherView::select(int row, bool animate) {
+    if (m_results.isEmpty()) {
+        m_selection = 0;
+        m_list->viewport()->update();
+        return;
+    }
+    m_selection = std::clamp(row, 0, int(m_results.size()) - 1);
+    const QModelIndex index = m_model->index(m_selection);
+    // Mirrored into the view's own selection, which screen readers follow.
+    m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    QScrollBar* bar = m_list->verticalScrollBar();
+    const int from = m_scroll->state() == QAbstractAnimation::Running
+                         ? m_scroll->endValue().toInt()
+                         : bar->value();
+    m_scroll->stop();
+    bar->setValue(from);
+    m_list->scrollTo(index, QAbstractItemView::EnsureVisible);
+    const int to = bar->value();
+    if (animate && to != from) {
+        bar->setValue(from);
+        m_scroll->setStartValue(from);
+        m_scroll->setEndValue(to);
+        m_scroll->start();
+    }
+    m_list->viewport()->update();
+}
+
+void QuickLauncherView::moveUp() {
+    if (m_selection >= 1) select(m_selection - 1);
+}
+
+void QuickLauncherView::moveDown() {
+    if (m_selection < m_results.size() - 1) select(m_selection + 1);
+}
+
+void QuickLauncherView::submit() {
+    if (isLocked()) return;
+    // The list may have changed since it was drawn: rank it as it is now.
+    rerank(false);
+    if (m_selection < 0 || m_selection >= m_results.size()) return;
+    // A copy: whoever acts on it changes the store, and so these results.
+    const Account chosen = m_results.at(m_selection);
+    emit picked(chosen);
+}
+
+QString QuickLauncherView::actionHint() const {
+    return m_canType() ? tr("Autotype") : tr("Copy — typing needs XTEST");
+}
+
+QString QuickLauncherView::countText() const {
+    const qsizetype n = m_results.size();
+    return n == 1 ? tr("%1 code").arg(n) : tr("%1 codes").arg(n);
+}
+
+QString QuickLauncherView::emptyText() const {
+    if (!m_results.isEmpty()) return {};
+    // A keyring that is opening, locked or unreadable is not an empty vault.
+    if (const auto notice = m_accounts->vaultNotice()) return notice->title;
+    return m_accounts->accounts().isEmpty() ? tr("No accounts yet") : tr("No matches");
+}
+
+void QuickLauncherView::refreshChrome() {
+    m_actionHint->setText(actionHint());
+    m_count->setText(countText());
+}
+
+void QuickLauncherView::keyPressEvent(QKeyEvent* event) {
+    // Escape from wherever the keyboard is (the unlock button while locked).
+    if (event->key() == Qt::Key_Escape) {
+        emit closeRequested();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
