@@ -73,13 +73,20 @@ sheet=$(timeout 10 xdotool search --sync --onlyvisible --name '^Add account$' | 
 sleep 0.5
 import -window "$sheet" "$artifacts/add-sheet.png"
 xdotool key --window "$sheet" Return
+# The scan hides our windows while it captures the screen, so the sheet being
+# out of sight says nothing yet: wait for the account in the keyring, then for
+# the sheet to be gone for good.
+scanned=""
+for _ in $(seq 200); do
+  "$seed" --list 2>/dev/null | grep -qx 'Scanned: desk@example.com' && { scanned=yes; break; }
+  sleep 0.1
+done
+[ -n "$scanned" ] || fail "the scanned account is not in the vault"
 for _ in $(seq 100); do
   xdotool search --onlyvisible --name '^Add account$' >/dev/null 2>&1 || break
   sleep 0.1
 done
 xdotool search --onlyvisible --name '^Add account$' >/dev/null 2>&1 && fail "the sheet did not close after the scan"
-sleep 0.5
-"$seed" --list | grep -qx 'Scanned: desk@example.com' || fail "the scanned account is not in the vault"
 import -window "$main" "$artifacts/main-window-after-scan.png"
 echo "scan: the account on screen was added"
 wait_for_identities 5
