@@ -143,6 +143,9 @@ private slots:
         QList<int> delaysMs{0};
         for (int step = 8; step <= 24; step += 2) // most of them where the file is written
             delaysMs << span * step / 20;
+        // And once right after the list showed it, however slow the machine.
+        constexpr int afterShown = -1;
+        delaysMs << afterShown;
         int roundsShowingImports = 0;
         int roundsLeavingTemporaries = 0;
         for (const int delay : delaysMs) {
@@ -159,13 +162,23 @@ private slots:
                 output += child.readAllStandardOutput();
             }
             QVERIFY2(output.contains("clicking\n"), "the child never got to Add");
-            QThread::msleep(delay);
+            if (delay == afterShown) {
+                QDeadlineTimer shownBy(60000);
+                while (!output.contains("shown Imported") && !shownBy.hasExpired() &&
+                       child.state() != QProcess::NotRunning) {
+                    child.waitForReadyRead(20);
+                    output += child.readAllStandardOutput();
+                }
+            } else {
+                QThread::msleep(delay);
+            }
             ::kill(pid_t(child.processId()), SIGKILL);
             QVERIFY(child.waitForFinished(10000));
             output += child.readAllStandardOutput();
 
             QSet<QString> shown;
-            for (const QByteArray& line : output.split('\n'))
+            // Only whole lines: the kill can cut the last one short.
+            for (const QByteArray& line : output.left(output.lastIndexOf('\n')).split('\n'))
                 if (line.startsWith("shown ")) shown.insert(QString::fromUtf8(line.mid(6)));
             const int shownImports = int(std::count_if(shown.begin(), shown.end(), [](const QString& l) {
                 return l.startsWith(QLatin1String("Imported"));
