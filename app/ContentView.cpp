@@ -3,7 +3,7 @@
 #include "app/AccountRow.h"
 #include "app/CopiedMark.h"
 #include "app/EditAccountSheet.h"
-#include "app/FailureLine.h"
+#include "app/StoreProblemLine.h"
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
@@ -158,7 +158,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_listArea->addWidget(m_listPage);
     column->addWidget(m_listArea, 1);
 
-    m_errorLine = new FailureLine(m_store, this);
+    m_errorLine = new StoreProblemLine(m_store, StoreProblemLine::Scope::list, this);
     column->addWidget(m_errorLine);
 
     m_unreadableLine = new QLabel(this);
@@ -468,7 +468,7 @@ void ContentView::refreshUnreadableLine() {
 }
 
 void ContentView::act(const std::function<bool()>& operation, const QString& what) {
-    m_errorLine->act([&] { operation(); }, what);
+    m_errorLine->run([&] { operation(); }, what);
 }
 
 void ContentView::refresh() {

@@ -1,7 +1,7 @@
 #include "menubar/MenuBarContent.h"
 
 #include "app/CopiedMark.h"
-#include "app/FailureLine.h"
+#include "app/StoreProblemLine.h"
 #include "app/TickingClock.h"
 #include "core/AccountListModel.h"
 #include "core/AccountStore.h"
@@ -120,7 +120,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
                                                  tr("No matches"), QString(), 18));
     column->addWidget(buildList());
     // Why a pin or a move was not stored, while the store's error stands.
-    m_failureLine = new FailureLine(m_store, this);
+    m_failureLine = new StoreProblemLine(m_store, StoreProblemLine::Scope::list, this);
     column->addWidget(m_failureLine);
     column->addWidget(divider(this));
     column->addWidget(buildFooter());
@@ -551,7 +551,7 @@ void MenuBarContent::copy(const Account& account) {
 }
 
 void MenuBarContent::act(const std::function<void()>& operation, const QString& what) {
-    m_failureLine->act(operation, what);
+    m_failureLine->run(operation, what);
     fitHeight(); // the line may have come, gone or grown
 }
 
