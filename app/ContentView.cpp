@@ -3,7 +3,7 @@
 #include "app/AccountRow.h"
 #include "app/CopiedMark.h"
 #include "app/EditAccountSheet.h"
-#include "app/FailureLine.h"
+#include "app/StoreProblemLine.h"
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
@@ -75,15 +75,6 @@ namespace {
 
 const QString dragMimeType = QStringLiteral("application/x-quillet-account-id");
 
-// The window's symbols only decorate: each stands beside the words it shows.
-QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(Symbols::pixmap(name, size, colour, parent->devicePixelRatioF()));
-    label->setAlignment(Qt::AlignCenter);
-    ScreenReader::setHidden(label);
-    return label;
-}
-
 // The notice's distance from the window's bottom edge, and the room around it
 // for its shadow.
 constexpr int toastBottom = 16;
@@ -134,10 +125,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(buildHeader());
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    column->addWidget(divider);
+    column->addWidget(Style::divider(this));
 
     m_listArea = new QStackedWidget(this);
     m_emptyState = buildEmptyState();
@@ -158,7 +146,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_listArea->addWidget(m_listPage);
     column->addWidget(m_listArea, 1);
 
-    m_errorLine = new FailureLine(m_store, this);
+    m_errorLine = new StoreProblemLine(m_store, StoreProblemLine::Scope::list, this);
     column->addWidget(m_errorLine);
 
     m_unreadableLine = new QLabel(this);
@@ -225,7 +213,7 @@ QWidget* ContentView::buildHeader() {
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(12, 10, 12, 10);
     row->setSpacing(8);
-    row->addWidget(symbolLabel(QStringLiteral("key.horizontal.fill"), 20,
+    row->addWidget(Style::symbolLabel(QStringLiteral("key.horizontal.fill"), 20,
                                Style::color(Style::SemanticColor::accent), header));
     row->addWidget(Style::label(QStringLiteral("Quillet"), Style::TextStyle::headline));
 
@@ -248,7 +236,7 @@ QWidget* ContentView::buildHeader() {
     auto* search = new QHBoxLayout(searchBox);
     search->setContentsMargins(8, 4, 8, 4);
     search->setSpacing(6);
-    search->addWidget(symbolLabel(QStringLiteral("magnifyingglass"), 14,
+    search->addWidget(Style::symbolLabel(QStringLiteral("magnifyingglass"), 14,
                                   Style::color(Style::SemanticColor::secondary), searchBox));
     m_search = new QLineEdit(searchBox);
     m_search->setPlaceholderText(
@@ -294,7 +282,7 @@ ContentView::StatePage ContentView::makeStatePage(const QString& title, const QS
     state.column = new QVBoxLayout(state.page);
     state.column->setSpacing(12);
     state.column->addStretch(1);
-    state.column->addWidget(symbolLabel(QStringLiteral("lock.shield"), 48,
+    state.column->addWidget(Style::symbolLabel(QStringLiteral("lock.shield"), 48,
                                         Style::color(Style::SemanticColor::secondary), state.page));
     state.title = Style::label(title, Style::TextStyle::title3);
     state.title->setAlignment(Qt::AlignCenter);
@@ -348,7 +336,7 @@ QWidget* ContentView::buildNoMatchState() {
     auto* column = new QVBoxLayout(page);
     column->setSpacing(10);
     column->addStretch(1);
-    column->addWidget(symbolLabel(QStringLiteral("magnifyingglass"), 28,
+    column->addWidget(Style::symbolLabel(QStringLiteral("magnifyingglass"), 28,
                                   Style::color(Style::SemanticColor::secondary), page));
     auto* title = Style::label(tr("No matches"), Style::TextStyle::headline);
     title->setAlignment(Qt::AlignCenter);
@@ -468,7 +456,7 @@ void ContentView::refreshUnreadableLine() {
 }
 
 void ContentView::act(const std::function<bool()>& operation, const QString& what) {
-    m_errorLine->act([&] { operation(); }, what);
+    m_errorLine->run([&] { operation(); }, what);
 }
 
 void ContentView::refresh() {

@@ -12,7 +12,7 @@ class AccountListModel;
 class AccountRow;
 class AccountStore;
 class CopiedMark;
-class FailureLine;
+class StoreProblemLine;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -147,7 +147,7 @@ private:
     int m_rowHeight = 0;
     QHash<QUuid, AccountRow*> m_rows; // by account, and spare ones by a random key
     QList<AccountRow*> m_orderedRows;
-    FailureLine* m_errorLine;
+    StoreProblemLine* m_errorLine;
     QLabel* m_unreadableLine;
     QWidget* m_toastHost;
     QLabel* m_toast;

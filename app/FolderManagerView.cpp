@@ -49,7 +49,7 @@ FolderManagerView::FolderManagerView(AccountStore& store, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    m_problem = new StoreProblemLine(m_store, this);
+    m_problem = new StoreProblemLine(m_store, StoreProblemLine::Scope::screen, this);
     layout->addWidget(m_problem);
     auto* list = new SheetList(this);
     layout->addWidget(list);

@@ -23,7 +23,7 @@ RecentlyDeletedView::RecentlyDeletedView(AccountStore& store, std::function<QDat
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    m_problem = new StoreProblemLine(m_store, this);
+    m_problem = new StoreProblemLine(m_store, StoreProblemLine::Scope::screen, this);
     layout->addWidget(m_problem);
     auto* list = new SheetList(this);
     layout->addWidget(list);

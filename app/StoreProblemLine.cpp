@@ -3,14 +3,34 @@
 #include "core/AccountStore.h"
 #include "platform/Style.h"
 
-StoreProblemLine::StoreProblemLine(AccountStore& store, QWidget* parent)
-    : QLabel(parent), m_store(store) {
-    setObjectName(QStringLiteral("storeProblem"));
+StoreProblemLine::StoreProblemLine(AccountStore& store, Scope scope, QWidget* parent)
+    : QLabel(parent), m_store(store), m_scope(scope) {
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
     setFont(Style::font(Style::TextStyle::caption));
-    Style::setTextColor(this, Style::color(Style::SemanticColor::red));
-    setContentsMargins(16, 6, 16, 6);
+    const QColor red = Style::color(Style::SemanticColor::red);
+    if (m_scope == Scope::list) {
+        // Under a list the line is a tinted band across the window.
+        setObjectName(QStringLiteral("errorLine"));
+        setContentsMargins(12, 6, 12, 6);
+        setAutoFillBackground(true);
+        QPalette colours = palette();
+        colours.setColor(QPalette::WindowText, red);
+        QColor tint = red;
+        tint.setAlphaF(0.08);
+        colours.setColor(QPalette::Window, tint);
+        setPalette(colours);
+        connect(&m_store, &AccountStore::lastErrorChanged, this, [this] {
+            // A failure that is not the user's action under way speaks for itself.
+            if (!m_acting)
+                m_failure.reset();
+            refresh();
+        });
+    } else {
+        setObjectName(QStringLiteral("storeProblem"));
+        Style::setTextColor(this, red);
+        setContentsMargins(16, 6, 16, 6);
+    }
     connect(&m_store, &AccountStore::vaultStateChanged, this, &StoreProblemLine::refresh);
     refresh();
 }
@@ -32,16 +52,36 @@ QString StoreProblemLine::vaultProblem(const AccountStore& store) {
 
 bool StoreProblemLine::run(const std::function<void()>& operation, const QString& what) {
     const quint64 failures = m_store.failureCount();
+    m_acting = true;
     operation();
+    m_acting = false;
     const bool failed = m_store.failureCount() != failures;
-    m_failure = failed ? what + QLatin1Char(' ') + m_store.failureReason() : QString();
-    refresh();
+    if (m_scope == Scope::list) {
+        // The store's own signal clears the line; a success leaves it be.
+        if (failed) {
+            m_failure = what;
+            refresh();
+        }
+    } else {
+        m_failure = failed ? std::optional(what + QLatin1Char(' ') + m_store.failureReason())
+                           : std::nullopt;
+        refresh();
+    }
     return !failed;
 }
 
 void StoreProblemLine::refresh() {
+    if (m_scope == Scope::list) {
+        const bool shown =
+            m_store.lastError() && m_store.vaultState() == AccountStore::VaultState::open;
+        setVisible(shown);
+        setText(!shown      ? QString()
+                : m_failure ? *m_failure + QLatin1Char(' ') + m_store.failureReason()
+                            : m_store.failureReason());
+        return;
+    }
     const QString vault = vaultProblem(m_store);
-    const QString text = !vault.isEmpty() ? vault : m_failure;
+    const QString text = !vault.isEmpty() ? vault : m_failure.value_or(QString());
     setText(text);
     setVisible(!text.isEmpty());
 }

@@ -2,30 +2,47 @@
 
 #include <QLabel>
 #include <functional>
+#include <optional>
 
 class AccountStore;
 
-// A red line for the screens opened over the settings window that change the
-// vault: it says when the keyring could not be read (so that an empty list is
-// not taken for an empty vault), and why the last change made from the
-// screen was not stored. Hidden while there is nothing to say.
+// The red line that says why the store did not store a change: what the user
+// asked for, then the store's reason ("“Acme: ann” was not pinned. Your
+// keyring is locked."). Hidden while there is nothing to say.
 class StoreProblemLine : public QLabel {
     Q_OBJECT
 
 public:
-    explicit StoreProblemLine(AccountStore& store, QWidget* parent = nullptr);
+    // Where the line stands decides what it speaks for.
+    enum class Scope {
+        // Under an account list: any failure of the store, while the store's
+        // error stands and only while the vault is open (a vault that could
+        // not be read is explained where the list would be). A failure that
+        // was not the user's action under way shows the reason alone.
+        list,
+        // On a screen opened over the settings window: that the keyring could
+        // not be read (so that an empty list is not taken for an empty
+        // vault), else why the last change made from the screen was not
+        // stored, until the next one succeeds.
+        screen,
+    };
 
-    // Runs an operation of the store. When it failed, the line says `what`
-    // and the store's reason; when it succeeded, an earlier failure is
-    // cleared. Returns whether it succeeded.
+    StoreProblemLine(AccountStore& store, Scope scope, QWidget* parent = nullptr);
+
+    // Runs an operation of the store for the user; when it fails, the line
+    // says `what` and the store's reason. Returns whether it succeeded.
     bool run(const std::function<void()>& operation, const QString& what);
 
-    // What the screen says while the vault is not open, else nothing.
+    // What a screen says while the vault is not open, else nothing.
     static QString vaultProblem(const AccountStore& store);
 
 private:
     void refresh();
 
     AccountStore& m_store;
-    QString m_failure;
+    const Scope m_scope;
+    // What was not stored: on a list, the reason is read as the line shows;
+    // on a screen, it is the reason the change failed with.
+    std::optional<QString> m_failure;
+    bool m_acting = false;
 };

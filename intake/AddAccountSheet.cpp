@@ -112,13 +112,6 @@ QWidget* paneTitle(const QString& symbol, const QString& title, QWidget* scale) 
     return labelWithSymbol(symbol, styledLabel(title, Style::TextStyle::headline), scale);
 }
 
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 QFont monospacedBody() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     if (const qreal body = Style::font(Style::TextStyle::body).pointSizeF(); body > 0)
@@ -276,7 +269,7 @@ AddAccountSheet::AddAccountSheet(AddHandler onAdd, QWidget* parent, ScreenScanne
     pickerRow->addWidget(modePicker);
     column->addLayout(pickerRow);
     column->addSpacing(12);
-    column->addWidget(divider());
+    column->addWidget(Style::divider());
 
     auto* panes = new QWidget;
     auto* paneColumn = new QVBoxLayout(panes);
@@ -303,7 +296,7 @@ AddAccountSheet::AddAccountSheet(AddHandler onAdd, QWidget* parent, ScreenScanne
     statusLayout->addWidget(m_statusSymbol, 0, Qt::AlignTop);
     statusLayout->addWidget(m_statusText, 1);
     column->addWidget(m_statusRow);
-    column->addWidget(divider());
+    column->addWidget(Style::divider());
 
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(20, 14, 20, 14);

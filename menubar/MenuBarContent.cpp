@@ -1,7 +1,7 @@
 #include "menubar/MenuBarContent.h"
 
 #include "app/CopiedMark.h"
-#include "app/FailureLine.h"
+#include "app/StoreProblemLine.h"
 #include "app/TickingClock.h"
 #include "core/AccountListModel.h"
 #include "core/AccountStore.h"
@@ -34,22 +34,6 @@
 #include <limits>
 
 namespace {
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-// A symbol that only decorates: the words beside it say what it means.
-QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(Symbols::pixmap(name, size, colour, parent->devicePixelRatioF()));
-    label->setAlignment(Qt::AlignCenter);
-    ScreenReader::setHidden(label);
-    return label;
-}
 
 int lineHeight(Style::TextStyle style) { return QFontMetrics(Style::font(style)).height(); }
 
@@ -93,7 +77,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(buildHeader());
-    column->addWidget(divider(this));
+    column->addWidget(Style::divider(this));
 
     m_driftSlot = new QWidget(this);
     auto* drift = new QVBoxLayout(m_driftSlot);
@@ -101,7 +85,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
     drift->setSpacing(0);
     m_banner = new MacClockDriftBanner(0, m_driftSlot);
     drift->addWidget(m_banner);
-    drift->addWidget(divider(m_driftSlot));
+    drift->addWidget(Style::divider(m_driftSlot));
     column->addWidget(m_driftSlot);
 
     column->addWidget(m_searchSlot = buildSearch());
@@ -120,9 +104,9 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
                                                  tr("No matches"), QString(), 18));
     column->addWidget(buildList());
     // Why a pin or a move was not stored, while the store's error stands.
-    m_failureLine = new FailureLine(m_store, this);
+    m_failureLine = new StoreProblemLine(m_store, StoreProblemLine::Scope::list, this);
     column->addWidget(m_failureLine);
-    column->addWidget(divider(this));
+    column->addWidget(Style::divider(this));
     column->addWidget(buildFooter());
 
     connect(m_list, &AccountListModel::accountsChanged, this, &MenuBarContent::refresh);
@@ -154,7 +138,7 @@ QWidget* MenuBarContent::buildHeader() {
     auto* header = new QWidget(this);
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(12, 12, 12, 8);
-    row->addWidget(symbolLabel(QStringLiteral("key.horizontal.fill"),
+    row->addWidget(Style::symbolLabel(QStringLiteral("key.horizontal.fill"),
                                lineHeight(Style::TextStyle::headline),
                                Style::color(Style::SemanticColor::accent), header));
     row->addWidget(Style::label(QStringLiteral("Quillet"), Style::TextStyle::headline));
@@ -179,7 +163,7 @@ QWidget* MenuBarContent::buildSearch() {
     auto* row = new QHBoxLayout;
     row->setContentsMargins(12, 6, 12, 6);
     row->setSpacing(6);
-    row->addWidget(symbolLabel(QStringLiteral("magnifyingglass"),
+    row->addWidget(Style::symbolLabel(QStringLiteral("magnifyingglass"),
                                lineHeight(Style::TextStyle::caption), secondary(), slot));
     m_search = new QLineEdit(slot);
     m_search->setPlaceholderText(tr("Search"));
@@ -198,7 +182,7 @@ QWidget* MenuBarContent::buildSearch() {
     connect(m_clearSearch, &QToolButton::clicked, m_search, &QLineEdit::clear);
     row->addWidget(m_clearSearch);
     outer->addLayout(row);
-    outer->addWidget(divider(slot));
+    outer->addWidget(Style::divider(slot));
     return slot;
 }
 
@@ -208,7 +192,7 @@ QWidget* MenuBarContent::buildLocked() {
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(0, 18, 0, 18);
     column->setSpacing(10);
-    column->addWidget(symbolLabel(QStringLiteral("lock.fill"), lineHeight(Style::TextStyle::title),
+    column->addWidget(Style::symbolLabel(QStringLiteral("lock.fill"), lineHeight(Style::TextStyle::title),
                                   Style::color(Style::SemanticColor::accent), panel));
     auto* title = Style::label(tr("Locked"), Style::TextStyle::callout, std::nullopt, QFont::DemiBold);
     title->setAlignment(Qt::AlignCenter);
@@ -229,7 +213,7 @@ QWidget* MenuBarContent::buildKeyring() {
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(12, 20, 12, 20);
     column->setSpacing(8);
-    column->addWidget(symbolLabel(QStringLiteral("lock.shield"),
+    column->addWidget(Style::symbolLabel(QStringLiteral("lock.shield"),
                                   lineHeight(Style::TextStyle::title2), secondary(), panel));
     m_keyringTitle = Style::label(QString(), Style::TextStyle::callout);
     m_keyringTitle->setAlignment(Qt::AlignCenter);
@@ -272,7 +256,7 @@ QWidget* MenuBarContent::buildMessage(const QString& symbol, const QString& titl
     column->setSpacing(extra || !text.isEmpty() ? 8 : 6);
     const Style::TextStyle symbolStyle =
         symbol == QLatin1String("magnifyingglass") ? Style::TextStyle::title3 : Style::TextStyle::title2;
-    column->addWidget(symbolLabel(symbol, lineHeight(symbolStyle), secondary(), panel));
+    column->addWidget(Style::symbolLabel(symbol, lineHeight(symbolStyle), secondary(), panel));
     auto* heading = Style::label(title, Style::TextStyle::callout,
                                  text.isEmpty() && !extra ? std::optional(Style::SemanticColor::secondary)
                                                           : std::nullopt);
@@ -551,7 +535,7 @@ void MenuBarContent::copy(const Account& account) {
 }
 
 void MenuBarContent::act(const std::function<void()>& operation, const QString& what) {
-    m_failureLine->act(operation, what);
+    m_failureLine->run(operation, what);
     fitHeight(); // the line may have come, gone or grown
 }
 

@@ -13,7 +13,7 @@ class AccountListModel;
 class AccountStore;
 class AppLockMac;
 class CopiedMark;
-class FailureLine;
+class StoreProblemLine;
 class AppSettings;
 class MacClockDriftBanner;
 class MenuBarRow;
@@ -155,7 +155,7 @@ private:
     // The rows made so far: those in view first, in order, then spare ones.
     QList<MenuBarRow*> m_rowPool;
     QList<MenuBarRow*> m_orderedRows;
-    FailureLine* m_failureLine;
+    StoreProblemLine* m_failureLine;
     QToolButton* m_lockNow;
     QToolButton* m_checkUpdates;
 };

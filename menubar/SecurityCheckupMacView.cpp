@@ -121,7 +121,7 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     // An unread vault has no score: its empty list is no healthy vault.
-    m_problem = new StoreProblemLine(m_store, this);
+    m_problem = new StoreProblemLine(m_store, StoreProblemLine::Scope::screen, this);
     outer->addWidget(m_problem);
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);

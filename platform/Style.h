@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <optional>
 
+class QFrame;
 class QLabel;
 class QWidget;
 
@@ -65,6 +66,13 @@ void setTextColor(QWidget* widget, const QColor& colour);
 QLabel* label(const QString& text, TextStyle style,
               std::optional<SemanticColor> colour = std::nullopt,
               QFont::Weight weight = QFont::Normal);
+
+// A symbol that only decorates (the words beside it say what it means):
+// centred in its label and left out of what a screen reader announces.
+QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent);
+
+// A thin sunken line across a column, between its parts.
+QFrame* divider(QWidget* parent = nullptr);
 
 // Whether this desktop puts a dialog's accepting button before its
 // cancelling one, as its dialog button boxes lay them out.

@@ -2,7 +2,11 @@
 // code drawing without widgets links no Qt Widgets.
 #include "platform/Style.h"
 
+#include "platform/ScreenReader.h"
+#include "platform/Symbols.h"
+
 #include <QDialogButtonBox>
+#include <QFrame>
 #include <QLabel>
 #include <QStyle>
 #include <QWidget>
@@ -22,6 +26,21 @@ QLabel* label(const QString& text, TextStyle style, std::optional<SemanticColor>
     label->setTextFormat(Qt::PlainText);
     if (colour) setTextColor(label, color(*colour));
     return label;
+}
+
+QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(Symbols::pixmap(name, size, colour, parent->devicePixelRatioF()));
+    label->setAlignment(Qt::AlignCenter);
+    ScreenReader::setHidden(label);
+    return label;
+}
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
 }
 
 bool acceptButtonFirst(const QWidget* widget) {

@@ -156,13 +156,6 @@ QLabel* hintText(const QString& text, QWidget* parent) {
     return label;
 }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 } // namespace
 } // namespace QuickLauncherParts
 
@@ -240,7 +233,7 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
     m_field->setFixedHeight(26);
     bar->addWidget(m_field, 1);
     contentColumn->addLayout(bar);
-    contentColumn->addWidget(divider(content));
+    contentColumn->addWidget(Style::divider(content));
 
     m_body = new QStackedWidget(content);
     m_model = new ResultsModel(this);
@@ -266,7 +259,7 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
     m_empty->setAlignment(Qt::AlignCenter);
     m_body->addWidget(m_empty);
     contentColumn->addWidget(m_body, 1);
-    contentColumn->addWidget(divider(content));
+    contentColumn->addWidget(Style::divider(content));
 
     auto* hints = new QHBoxLayout;
     hints->setContentsMargins(16, 9, 16, 9);
