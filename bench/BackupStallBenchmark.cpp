@@ -5,6 +5,7 @@
 // The key derivation, the sealing and the file's reading and writing run on
 // worker threads; what is left on the window's thread is the dialogs and the
 // merge into the vault.
+#include "bench/StallMeter.h"
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
@@ -24,7 +25,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <memory>
 
@@ -43,27 +43,6 @@ QList<Account> makeAccounts(int count) {
     }
     return accounts;
 }
-
-// Measures the longest gap between two turns of the event loop while it runs.
-class StallMeter : public QObject {
-public:
-    StallMeter() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_longest = std::max(m_longest, m_clock.restart());
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    // The longest gap so far, the one still open included.
-    qint64 longestMs() const { return std::max(m_longest, m_clock.elapsed()); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
 
 // Lets the event loop run until `done`, as long as it takes.
 template <typename Done> bool spinUntil(Done done, int timeoutMs = 60000) {
