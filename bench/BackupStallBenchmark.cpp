@@ -5,6 +5,7 @@
 // The key derivation, the sealing and the file's reading and writing run on
 // worker threads; what is left on the window's thread is the dialogs and the
 // merge into the vault.
+#include "bench/SampleAccounts.h"
 #include "bench/StallMeter.h"
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
@@ -13,7 +14,6 @@
 #include "intake/BackupSectionMac.h"
 #include "menubar/GeneralTab.h"
 #include "menubar/SettingsWindow.h"
-#include "platform/Crypto.h"
 #include "platform/Keychain.h"
 #include "platform/UserDefaults.h"
 #include "system/AppLockMac.h"
@@ -31,18 +31,6 @@
 namespace {
 
 const QString password = QStringLiteral("bench password");
-
-QList<Account> makeAccounts(int count) {
-    QList<Account> accounts;
-    for (int i = 0; i < count; ++i) {
-        Account account;
-        account.issuer = QStringLiteral("Service %1").arg(i);
-        account.name = QStringLiteral("user%1@example.com").arg(i);
-        account.secret = Crypto::randomBytes(20).value_or(QByteArray(20, char(i)));
-        accounts.append(account);
-    }
-    return accounts;
-}
 
 // Lets the event loop run until `done`, as long as it takes.
 template <typename Done> bool spinUntil(Done done, int timeoutMs = 60000) {
@@ -119,7 +107,7 @@ bool answerFileDialog(const QString& path) {
 }
 
 void exportThousandAccounts(benchmark::State& state) {
-    Window window(makeAccounts(1000));
+    Window window(randomSampleAccounts(1000));
     qint64 longest = 0;
     for (auto _ : state) {
         const QString path = window.folder.filePath(QStringLiteral("backup.qvault"));
@@ -143,7 +131,7 @@ void restoreThousandAccounts(benchmark::State& state) {
     {
         QFile file(path);
         file.open(QIODevice::WriteOnly);
-        file.write(Backup::encrypt(makeAccounts(1000), password));
+        file.write(Backup::encrypt(randomSampleAccounts(1000), password));
     }
     qint64 longest = 0;
     for (auto _ : state) {
