@@ -5,6 +5,7 @@
 // The key derivation, the sealing and the file's reading and writing run on
 // worker threads; what is left on the window's thread is the dialogs and the
 // merge into the vault.
+#include "bench/OffscreenMain.h"
 #include "bench/SampleAccounts.h"
 #include "bench/StallMeter.h"
 #include "core/AccountStore.h"
@@ -156,11 +157,4 @@ BENCHMARK(restoreThousandAccounts)->Unit(benchmark::kMillisecond)->Iterations(3)
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runOffscreen(argc, argv); }

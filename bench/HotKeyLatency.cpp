@@ -2,6 +2,7 @@
 // controller to the code on the clipboard and the HUD on screen, with 200
 // accounts in the store and the bound one last. The X round trip of the grab
 // itself is not included: it is the server's, not ours.
+#include "bench/OffscreenMain.h"
 #include "bench/SampleVault.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"
@@ -33,10 +34,4 @@ BENCHMARK(pressToClipboard)->Arg(200)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-}
+int main(int argc, char** argv) { return runOffscreen(argc, argv); }

@@ -3,6 +3,7 @@
 // repainted.
 #include "app/ContentView.h"
 #include "app/TickingClock.h"
+#include "bench/OffscreenMain.h"
 #include "bench/SampleVault.h"
 
 #include <QApplication>
@@ -33,10 +34,4 @@ BENCHMARK(tickWithAccounts)->Arg(200)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-}
+int main(int argc, char** argv) { return runOffscreen(argc, argv); }

@@ -4,6 +4,7 @@
 // it through tests/with-session.sh for a private bus; without a bus the
 // icon is the XEmbed one and no D-Bus work is measured).
 #include "app/TickingClock.h"
+#include "bench/OffscreenMain.h"
 #include "bench/SampleAccounts.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
@@ -121,12 +122,6 @@ BENCHMARK(trayTick)->Arg(1)->Arg(30)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-}
+int main(int argc, char** argv) { return runOffscreen(argc, argv); }
 
 #include "TrayBenchmark.moc"
