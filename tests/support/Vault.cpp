@@ -35,6 +35,10 @@ void seedVault(const QList<Account>& accounts) {
     KeychainStore::saveOrder(ids);
 }
 
+void VaultFixture::openStore(std::function<QDateTime()> clock, AccountStore::Opening opening) {
+    store = std::make_unique<AccountStore>(*defaults, *log, std::move(clock), nullptr, opening);
+}
+
 void VaultFixture::openVault() {
     folder = std::make_unique<QTemporaryDir>();
     memory = useMemoryKeychain();

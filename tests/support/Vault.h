@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
+#include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "platform/Keychain.h"
 #include "platform/UserDefaults.h"
@@ -37,8 +38,14 @@ protected:
     std::shared_ptr<Keychain::MemoryBackend> memory;
     std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<SecurityLog> log;
+    // Built by openStore(), over whatever keychain is in place by then.
+    std::unique_ptr<AccountStore> store;
 
     void openVault();
+    // The vault's store over the fixture's settings and timeline, reading
+    // the keychain as the app does at start; `clock` replaces the current time.
+    void openStore(std::function<QDateTime()> clock = {},
+                   AccountStore::Opening opening = AccountStore::Opening::now);
 };
 
 } // namespace TestSupport

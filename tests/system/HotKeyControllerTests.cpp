@@ -50,7 +50,6 @@ HotKeyBinding bind(const Account& account, quint32 keyCode, bool autoPaste = fal
 class HotKeyControllerTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<HotKeyController> controller;
     Account totp, hotp;
@@ -78,7 +77,7 @@ private slots:
 
     void init() {
         openVault();
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         // The RFC 6238 / RFC 4226 test key.
         totp = Account{};
         totp.issuer = "RFC";
