@@ -29,6 +29,9 @@ std::shared_ptr<Keychain::MemoryBackend> useMemoryKeychain();
 // ones not deleted in the saved order.
 void seedVault(const QList<Account>& accounts);
 
+// The account with that id in the store; the test stops if there is none.
+const Account& accountWithID(const AccountStore& store, const QUuid& id);
+
 // A throwaway vault for a test class, which derives from it beside QObject
 // and calls openVault() in init(): a temporary folder holding the settings
 // file and the security timeline, and an empty keychain in memory.

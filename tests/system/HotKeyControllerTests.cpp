@@ -63,11 +63,7 @@ class HotKeyControllerTests : public QObject, private TestSupport::VaultFixture 
 
     void waitForHUDToGo() { QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 4000); }
 
-    const Account& current(const QUuid& id) {
-        for (const Account& a : store->accounts())
-            if (a.id == id) return a;
-        qFatal("account gone");
-    }
+    const Account& current(const QUuid& id) { return TestSupport::accountWithID(*store, id); }
 
 private slots:
     void initTestCase() {

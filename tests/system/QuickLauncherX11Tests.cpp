@@ -72,11 +72,7 @@ class QuickLauncherX11Tests : public QObject, private TestSupport::VaultFixture 
         QTRY_VERIFY(view()->searchField()->hasFocus());
     }
 
-    const Account& current(const QUuid& id) {
-        for (const Account& a : store->accounts())
-            if (a.id == id) return a;
-        qFatal("account gone");
-    }
+    const Account& current(const QUuid& id) { return TestSupport::accountWithID(*store, id); }
 
     QString totpCode() { return oathtool({"--totp", "-b", Base32::encode(totp.secret)}); }
 
