@@ -2,8 +2,8 @@
 // user's click and the file (or the restored list). Both directions run one
 // 150,000-round key derivation, which dominates; the JSON part is measured
 // on its own to show what grows with the vault.
+#include "bench/SampleAccounts.h"
 #include "intake/Backup.h"
-#include "platform/Crypto.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,18 +12,14 @@ namespace {
 const QString password = QStringLiteral("bench password");
 
 QList<Account> makeAccounts(int count) {
-    QList<Account> accounts;
+    QList<Account> accounts = randomSampleAccounts(count);
     for (int i = 0; i < count; ++i) {
-        Account account;
-        account.name = QStringLiteral("user%1@example.com").arg(i);
-        account.issuer = QStringLiteral("Service %1").arg(i);
-        account.secret = Crypto::randomBytes(20).value_or(QByteArray(20, 'k'));
+        Account& account = accounts[i];
         account.type = i % 10 == 0 ? OTPType::hotp : OTPType::totp;
         account.counter = quint64(i);
         account.note = QStringLiteral("note %1").arg(i);
         account.useCount = i;
         account.lastUsedAt = account.createdAt;
-        accounts.append(account);
     }
     return accounts;
 }

@@ -5,6 +5,9 @@
 // The key derivation, the sealing and the file's reading and writing run on
 // worker threads; what is left on the window's thread is the dialogs and the
 // merge into the vault.
+#include "bench/OffscreenMain.h"
+#include "bench/SampleAccounts.h"
+#include "bench/StallMeter.h"
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
@@ -12,7 +15,6 @@
 #include "intake/BackupSectionMac.h"
 #include "menubar/GeneralTab.h"
 #include "menubar/SettingsWindow.h"
-#include "platform/Crypto.h"
 #include "platform/Keychain.h"
 #include "platform/UserDefaults.h"
 #include "system/AppLockMac.h"
@@ -24,46 +26,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <memory>
 
 namespace {
 
 const QString password = QStringLiteral("bench password");
-
-QList<Account> makeAccounts(int count) {
-    QList<Account> accounts;
-    for (int i = 0; i < count; ++i) {
-        Account account;
-        account.issuer = QStringLiteral("Service %1").arg(i);
-        account.name = QStringLiteral("user%1@example.com").arg(i);
-        account.secret = Crypto::randomBytes(20).value_or(QByteArray(20, char(i)));
-        accounts.append(account);
-    }
-    return accounts;
-}
-
-// Measures the longest gap between two turns of the event loop while it runs.
-class StallMeter : public QObject {
-public:
-    StallMeter() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_longest = std::max(m_longest, m_clock.restart());
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    // The longest gap so far, the one still open included.
-    qint64 longestMs() const { return std::max(m_longest, m_clock.elapsed()); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
 
 // Lets the event loop run until `done`, as long as it takes.
 template <typename Done> bool spinUntil(Done done, int timeoutMs = 60000) {
@@ -140,7 +108,7 @@ bool answerFileDialog(const QString& path) {
 }
 
 void exportThousandAccounts(benchmark::State& state) {
-    Window window(makeAccounts(1000));
+    Window window(randomSampleAccounts(1000));
     qint64 longest = 0;
     for (auto _ : state) {
         const QString path = window.folder.filePath(QStringLiteral("backup.qvault"));
@@ -164,7 +132,7 @@ void restoreThousandAccounts(benchmark::State& state) {
     {
         QFile file(path);
         file.open(QIODevice::WriteOnly);
-        file.write(Backup::encrypt(makeAccounts(1000), password));
+        file.write(Backup::encrypt(randomSampleAccounts(1000), password));
     }
     qint64 longest = 0;
     for (auto _ : state) {
@@ -189,11 +157,4 @@ BENCHMARK(restoreThousandAccounts)->Unit(benchmark::kMillisecond)->Iterations(3)
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runOffscreen(argc, argv); }

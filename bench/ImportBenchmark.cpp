@@ -9,6 +9,7 @@
 #include "app/AccountRow.h"
 #include "app/ContentView.h"
 #include "app/TickingClock.h"
+#include "bench/StallMeter.h"
 #include "core/AccountStore.h"
 #include "core/Base32.h"
 #include "core/KeychainStore.h"
@@ -25,7 +26,6 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 
@@ -49,26 +49,6 @@ QAbstractButton* button(QWidget* root, const QString& text) {
         if (b->text() == text && b->isVisibleTo(root)) return b;
     return nullptr;
 }
-
-// The longest gap between two turns of the event loop while it runs.
-class StallMonitor : public QObject {
-public:
-    StallMonitor() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_longest = std::max(m_longest, m_since.restart());
-        });
-        m_since.start();
-        m_timer.start();
-    }
-    qint64 longestMs() const { return std::max(m_longest, m_since.elapsed()); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_since;
-    qint64 m_longest = 0;
-};
 
 enum Backend { memory, file, secretService };
 
@@ -117,7 +97,7 @@ void importThroughTheSheet(benchmark::State& state) {
         QCoreApplication::processEvents();
         state.ResumeTiming();
 
-        StallMonitor monitor;
+        StallMeter monitor;
         button(sheet, QStringLiteral("Add"))->click();
         QElapsedTimer limit;
         limit.start();

@@ -2,19 +2,14 @@
 // through the X server (XTest), the grab's event back to this process, the
 // panel built for a vault of 200 accounts, mapped and drawn for the first
 // time. Run on a private X server: tests/with-xvfb.sh quillet_launcher_bench.
-#include "bench/SampleAccounts.h"
-#include "core/AccountStore.h"
-#include "core/SecurityLog.h"
-#include "platform/Keychain.h"
-#include "platform/UserDefaults.h"
 #include "platform/X11Display.h"
+#include "bench/SampleVault.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"
 #include "system/QuickLauncher.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <X11/Xlib.h>
@@ -39,12 +34,9 @@ void pressToPanel(benchmark::State& state) {
         state.SkipWithError("needs an X server with XTEST (tests/with-xvfb.sh)");
         return;
     }
-    QTemporaryDir folder;
-    Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
-    UserDefaults defaults(folder.filePath("settings.conf"));
-    SecurityLog log(folder.filePath("timeline.jsonl"));
-    AccountStore store(defaults, log);
-    store.importAccounts(sampleAccounts(int(state.range(0))));
+    SampleVault vault(int(state.range(0)));
+    AccountStore& store = *vault.store;
+    UserDefaults& defaults = vault.defaults;
     AppSettings settings(defaults);
     HotKeyController controller(store, settings, defaults);
     QApplication::processEvents();
@@ -70,7 +62,6 @@ void pressToPanel(benchmark::State& state) {
         while (settle.elapsed() < 30)
             QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
-    log.waitForIdle();
 }
 BENCHMARK(pressToPanel)->Arg(200)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
 

@@ -1,9 +1,9 @@
 // Merging 1,000 new accounts into the vault: duplicate checks, keychain
 // writes of every account and of the order, and the timeline event.
+#include "bench/SampleAccounts.h"
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
-#include "platform/Crypto.h"
 #include "platform/KeychainFile.h"
 #include "platform/UserDefaults.h"
 
@@ -13,20 +13,8 @@
 
 namespace {
 
-QList<Account> incoming(int count) {
-    QList<Account> accounts;
-    for (int i = 0; i < count; ++i) {
-        Account account;
-        account.issuer = QStringLiteral("Service %1").arg(i);
-        account.name = QStringLiteral("user%1@example.com").arg(i);
-        account.secret = Crypto::randomBytes(20).value_or(QByteArray(20, 'k'));
-        accounts.append(account);
-    }
-    return accounts;
-}
-
 void importInto(benchmark::State& state, bool onFile) {
-    const QList<Account> accounts = incoming(int(state.range(0)));
+    const QList<Account> accounts = randomSampleAccounts(int(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
         QTemporaryDir folder;

@@ -4,6 +4,8 @@
 // it through tests/with-session.sh for a private bus; without a bus the
 // icon is the XEmbed one and no D-Bus work is measured).
 #include "app/TickingClock.h"
+#include "bench/OffscreenMain.h"
+#include "bench/SampleAccounts.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "menubar/MenuBarContent.h"
@@ -46,15 +48,7 @@ struct Tray {
     explicit Tray(int count) {
         Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
         store = std::make_unique<AccountStore>(defaults, log);
-        QList<Account> accounts;
-        for (int i = 0; i < count; ++i) {
-            Account account;
-            account.issuer = QStringLiteral("Service %1").arg(i);
-            account.name = QStringLiteral("user%1@example.com").arg(i);
-            account.secret = QByteArray("12345678901234567890").append(char(i));
-            accounts.append(account);
-        }
-        store->importAccounts(accounts);
+        store->importAccounts(sampleAccounts(count));
     }
     ~Tray() { log.waitForIdle(); }
 };
@@ -128,12 +122,6 @@ BENCHMARK(trayTick)->Arg(1)->Arg(30)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-}
+int main(int argc, char** argv) { return runOffscreen(argc, argv); }
 
 #include "TrayBenchmark.moc"

@@ -48,7 +48,6 @@ template <typename T> T* findByText(QWidget* root, const QString& text) {
 class ContentViewTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<TickingClock> clock;
     std::unique_ptr<QMainWindow> window;
     ContentView* view = nullptr;
@@ -58,8 +57,7 @@ class ContentViewTests : public QObject, private TestSupport::VaultFixture {
     void open(const QList<Account>& accounts, std::function<QDateTime()> source = {},
               AccountStore::Opening opening = AccountStore::Opening::now) {
         TestSupport::seedVault(accounts);
-        store = std::make_unique<AccountStore>(*defaults, *log, std::function<QDateTime()>(),
-                                               nullptr, opening);
+        openStore({}, opening);
         clock = std::make_unique<TickingClock>(source ? source : [this] { return now; });
         window = std::make_unique<QMainWindow>();
         view = new ContentView(*store, *clock, *defaults, window.get());

@@ -19,7 +19,6 @@ using namespace Qt::StringLiterals;
 class EditAccountSheetTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<EditAccountSheet> sheet;
     Folder work;
     Account original; // as the store holds it
@@ -30,7 +29,7 @@ class EditAccountSheetTests : public QObject, private TestSupport::VaultFixture 
         sheet.reset();
         store.reset();
         Keychain::setBackend(std::make_shared<Keychain::MemoryBackend>());
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         work = *store->addFolder(u"Work"_s);
         a.issuer = u"Acme"_s;
         a.name = u"ann@example.com"_s;

@@ -35,14 +35,12 @@ using Collection = TestSupport::KeyringCollection;
 class KeyringTrustTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<TickingClock> clock;
     std::unique_ptr<QMainWindow> window;
     ContentView* view = nullptr;
 
     void openWindow() {
-        store = std::make_unique<AccountStore>(*defaults, *log, std::function<QDateTime()>(),
-                                               nullptr, AccountStore::Opening::inBackground);
+        openStore({}, AccountStore::Opening::inBackground);
         clock = std::make_unique<TickingClock>();
         window = std::make_unique<QMainWindow>();
         view = new ContentView(*store, *clock, *defaults, window.get());

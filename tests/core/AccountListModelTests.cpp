@@ -13,11 +13,10 @@ using TestSupport::makeAccount;
 class AccountListModelTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
 
     void open(const QList<Account>& accounts) {
         TestSupport::seedVault(accounts);
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
     }
     QList<QUuid> storedOrder() const {
         QList<QUuid> ids;
@@ -203,7 +202,7 @@ private slots:
         using Op = Keychain::MemoryBackend::Operation;
         TestSupport::seedVault({makeAccount("A", "a")});
         memory->failWith(Op::open, Keychain::interactionNotAllowed);
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         AccountListModel menu(*store, *defaults, AccountListModel::Ordering::stored);
         menu.setSearchText("zz");
         QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);

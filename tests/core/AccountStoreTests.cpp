@@ -34,11 +34,10 @@ Account makeAccount(const QString& issuer, const QString& name, const QByteArray
 class AccountStoreTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     QDateTime clock;
 
     void openStore() {
-        store = std::make_unique<AccountStore>(*defaults, *log, [this] { return clock; });
+        VaultFixture::openStore([this] { return clock; });
     }
     // Accounts as an earlier run left them in the keychain.
     void seed(const QList<Account>& accounts) { TestSupport::seedVault(accounts); }
@@ -649,8 +648,7 @@ private slots:
         auto gate = std::make_shared<Gate>();
         Keychain::setBackend(gate);
         seed({makeAccount("A", "a")});
-        store = std::make_unique<AccountStore>(*defaults, *log, [this] { return clock; }, nullptr,
-                                               AccountStore::Opening::inBackground);
+        VaultFixture::openStore([this] { return clock; }, AccountStore::Opening::inBackground);
         QCOMPARE(store->vaultState(), AccountStore::VaultState::opening);
         QVERIFY(store->accounts().isEmpty());
         std::optional<AccountStore::ImportResult> result;

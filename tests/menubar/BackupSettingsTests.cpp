@@ -65,7 +65,6 @@ QStringList describe(const QList<Account>& accounts) {
 class BackupSettingsTests : public QObject, TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<AppLockMac> lock;
     SettingsWindow* window = nullptr;
@@ -74,7 +73,7 @@ class BackupSettingsTests : public QObject, TestSupport::VaultFixture {
 
     void start(const QList<Account>& accounts) {
         seedVault(accounts);
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         settings = std::make_unique<AppSettings>(*defaults);
         lock = std::make_unique<AppLockMac>(*defaults);
         window = new SettingsWindow(*store, *settings, *lock, *defaults, *log);

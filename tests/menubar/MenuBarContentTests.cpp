@@ -78,7 +78,6 @@ QToolButton* buttonNamed(QWidget* root, const QString& name) {
 class MenuBarContentTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<TickingClock> clock;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<AppLockMac> lock;
@@ -88,7 +87,7 @@ class MenuBarContentTests : public QObject, private TestSupport::VaultFixture {
 
     void open(const QList<Account>& accounts) {
         TestSupport::seedVault(accounts);
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         clock = std::make_unique<TickingClock>([this] { return now; });
         settings = std::make_unique<AppSettings>(*defaults);
         lock = std::make_unique<AppLockMac>(*defaults);

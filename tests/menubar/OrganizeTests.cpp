@@ -55,7 +55,6 @@ QString problem(QWidget* sheet) {
 class OrganizeTests : public QObject, TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<AppLockMac> lock;
     std::unique_ptr<TickingClock> clock;
@@ -66,7 +65,7 @@ class OrganizeTests : public QObject, TestSupport::VaultFixture {
 
     void start(const QList<Account>& accounts = {}) {
         seedVault(accounts);
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         settings = std::make_unique<AppSettings>(*defaults);
         lock = std::make_unique<AppLockMac>(*defaults);
         clock = std::make_unique<TickingClock>();

@@ -51,7 +51,6 @@ class SettingsWindowTests : public QObject, TestSupport::VaultFixture {
     Q_OBJECT
 
     QTemporaryDir config;
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<AppLockMac> lock;
     SettingsWindow* window = nullptr;
@@ -60,7 +59,7 @@ class SettingsWindowTests : public QObject, TestSupport::VaultFixture {
     void start() {
         delete window;
         defaults = std::make_unique<UserDefaults>(folder->filePath("settings.conf"));
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         settings = std::make_unique<AppSettings>(*defaults);
         lock = std::make_unique<AppLockMac>(*defaults);
         CorrectedClock::resetForTesting();

@@ -35,6 +35,16 @@ void seedVault(const QList<Account>& accounts) {
     KeychainStore::saveOrder(ids);
 }
 
+const Account& accountWithID(const AccountStore& store, const QUuid& id) {
+    for (const Account& a : store.accounts())
+        if (a.id == id) return a;
+    qFatal("account gone");
+}
+
+void VaultFixture::openStore(std::function<QDateTime()> clock, AccountStore::Opening opening) {
+    store = std::make_unique<AccountStore>(*defaults, *log, std::move(clock), nullptr, opening);
+}
+
 void VaultFixture::openVault() {
     folder = std::make_unique<QTemporaryDir>();
     memory = useMemoryKeychain();

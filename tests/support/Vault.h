@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
+#include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "platform/Keychain.h"
 #include "platform/UserDefaults.h"
@@ -28,6 +29,9 @@ std::shared_ptr<Keychain::MemoryBackend> useMemoryKeychain();
 // ones not deleted in the saved order.
 void seedVault(const QList<Account>& accounts);
 
+// The account with that id in the store; the test stops if there is none.
+const Account& accountWithID(const AccountStore& store, const QUuid& id);
+
 // A throwaway vault for a test class, which derives from it beside QObject
 // and calls openVault() in init(): a temporary folder holding the settings
 // file and the security timeline, and an empty keychain in memory.
@@ -37,8 +41,14 @@ protected:
     std::shared_ptr<Keychain::MemoryBackend> memory;
     std::unique_ptr<UserDefaults> defaults;
     std::unique_ptr<SecurityLog> log;
+    // Built by openStore(), over whatever keychain is in place by then.
+    std::unique_ptr<AccountStore> store;
 
     void openVault();
+    // The vault's store over the fixture's settings and timeline, reading
+    // the keychain as the app does at start; `clock` replaces the current time.
+    void openStore(std::function<QDateTime()> clock = {},
+                   AccountStore::Opening opening = AccountStore::Opening::now);
 };
 
 } // namespace TestSupport

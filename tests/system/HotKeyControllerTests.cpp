@@ -50,7 +50,6 @@ HotKeyBinding bind(const Account& account, quint32 keyCode, bool autoPaste = fal
 class HotKeyControllerTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<HotKeyController> controller;
     Account totp, hotp;
@@ -64,11 +63,7 @@ class HotKeyControllerTests : public QObject, private TestSupport::VaultFixture 
 
     void waitForHUDToGo() { QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 4000); }
 
-    const Account& current(const QUuid& id) {
-        for (const Account& a : store->accounts())
-            if (a.id == id) return a;
-        qFatal("account gone");
-    }
+    const Account& current(const QUuid& id) { return TestSupport::accountWithID(*store, id); }
 
 private slots:
     void initTestCase() {
@@ -78,7 +73,7 @@ private slots:
 
     void init() {
         openVault();
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         // The RFC 6238 / RFC 4226 test key.
         totp = Account{};
         totp.issuer = "RFC";

@@ -23,7 +23,6 @@ using TestSupport::makeAccount;
 class QuickLauncherViewTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppLockMac> lock;
     std::unique_ptr<QuickLauncherView> view;
     bool canType = true;
@@ -45,7 +44,7 @@ class QuickLauncherViewTests : public QObject, private TestSupport::VaultFixture
 private slots:
     void init() {
         openVault();
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         store->importAccounts({makeAccount("GitHub", "alice"), makeAccount("Google", "bob"),
                                makeAccount("GitLab", "carol")});
         canType = true;
@@ -168,7 +167,7 @@ private slots:
         using Op = Keychain::MemoryBackend::Operation;
         store.reset();
         memory->failWith(Op::open, Keychain::interactionNotAllowed);
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         QCOMPARE(store->vaultState(), AccountStore::VaultState::locked);
         open();
         QCOMPARE(view->emptyText(), QStringLiteral("Your keyring is locked."));

@@ -44,7 +44,6 @@ class QuickLauncherX11Tests : public QObject, private TestSupport::VaultFixture 
     Q_OBJECT
 
     std::unique_ptr<WindowManager> windowManager;
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<HotKeyController> controller;
     std::unique_ptr<TextReceiverProcess> receiver;
@@ -73,11 +72,7 @@ class QuickLauncherX11Tests : public QObject, private TestSupport::VaultFixture 
         QTRY_VERIFY(view()->searchField()->hasFocus());
     }
 
-    const Account& current(const QUuid& id) {
-        for (const Account& a : store->accounts())
-            if (a.id == id) return a;
-        qFatal("account gone");
-    }
+    const Account& current(const QUuid& id) { return TestSupport::accountWithID(*store, id); }
 
     QString totpCode() { return oathtool({"--totp", "-b", Base32::encode(totp.secret)}); }
 
@@ -89,7 +84,7 @@ private slots:
 
     void init() {
         openVault();
-        store = std::make_unique<AccountStore>(*defaults, *log);
+        openStore();
         // The RFC 6238 / RFC 4226 test key.
         totp = TestSupport::makeAccount("RFC", "totp", "12345678901234567890");
         hotp = TestSupport::makeAccount("RFC", "hotp", "12345678901234567890");
