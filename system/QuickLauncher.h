@@ -74,6 +74,8 @@ public:
     static QString needsTypingHint();
     static QString windowGoneHint();
     static QString noWindowHint();
+    // Wayland: the panel's window still had the keyboard after the wait.
+    static QString keptKeyboardHint();
 
 signals:
     // A panel came on screen (for the start-up measurements).
@@ -88,6 +90,9 @@ private:
     // instead when the window went or never took the focus.
     void typeWhenFocused();
     void copyInstead(const QString& code, const QString& hint);
+    // Types the code into the focused window; copies it when the keys
+    // cannot go out.
+    void typeInto(const QString& code);
     // A delivery still waiting for the focus is overtaken: its code is
     // copied rather than typed into whatever comes next.
     void cancelPendingDelivery();
