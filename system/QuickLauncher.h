@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+class QScreen;
+
 class AccountStore;
 class AppLockMac;
 class QWidget;
@@ -69,6 +71,9 @@ public:
     // Where the panel goes on a screen's available area: centred across,
     // raised 12 % of the height above the centre.
     static QRect frame(const QRect& available);
+    // The screen the user works on: the one holding most of `window` (the
+    // window in front when the panel was asked for), else the pointer's.
+    static QScreen* workScreen(const std::optional<quint32>& window);
 
     // HUD subtitles of the copies that stand in for typing.
     static QString needsTypingHint();
