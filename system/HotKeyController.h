@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Account.h"
 #include "system/AppSettings.h"
 
 #include <QList>
@@ -65,6 +66,8 @@ signals:
 
 private:
     void bindingsChanged();
+    // Copies (and pastes) the code of the account as it is now.
+    void handOut(const Account& account, bool autoPaste);
 
     AccountStore& m_store;
     AppSettings& m_settings;

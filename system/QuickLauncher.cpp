@@ -210,13 +210,26 @@ void QuickLauncher::close() {
 
 void QuickLauncher::pick(Account account) {
     cancelPendingDelivery();
-    // Once, now: an HOTP code is the one of the counter before the advance.
-    const QString code = account.code(CorrectedClock::now());
-    if (m_store) {
-        m_store->markUsed(account);
-        if (account.type == OTPType::hotp) m_store->advanceCounter(account);
+    if (m_store) m_store->markUsed(account);
+    if (m_store && account.type == OTPType::hotp) {
+        // The code of the counter the store actually takes, which AutoFill
+        // may have moved on; nothing goes out when its advance is not
+        // stored, and the panel closes.
+        m_store->advanceCounter(account, [self = QPointer(this)](const std::optional<Account>& used) {
+            if (!self) return;
+            if (used)
+                self->deliver(*used);
+            else
+                self->close();
+        });
+        return;
     }
+    deliver(account);
+}
 
+void QuickLauncher::deliver(const Account& account) {
+    // Once, now: typed or copied, it is the same code.
+    const QString code = account.code(CorrectedClock::now());
     if (!m_canType()) {
         if (m_defaults) Clipboard::copyCodeToClipboard(code, *m_defaults);
         close();

@@ -92,6 +92,8 @@ private:
     // Types the pending code once its window has the focus, or copies it
     // instead when the window went or never took the focus.
     void typeWhenFocused();
+    // Types or copies the code of the account as it is now.
+    void deliver(const Account& account);
     void copyInstead(const QString& code, const QString& hint);
     // A delivery still waiting for the focus is overtaken: its code is
     // copied rather than typed into whatever comes next.
