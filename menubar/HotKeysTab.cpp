@@ -204,7 +204,8 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     });
     quickColumn->addWidget(m_quickSearch);
     quickColumn->addWidget(caption(tr("Press %1 anywhere to open a search box, type a few "
-                                      "letters, and hit Return to copy that account's code.")
+                                      "letters, and hit Return to type that account's code (or copy it where "
+                                      "it cannot be typed).")
                                        .arg(launcher)));
     column->addWidget(quick);
 
@@ -267,7 +268,7 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     empty->setSpacing(12);
     empty->addStretch(1);
     auto* emptySymbol = new QLabel;
-    emptySymbol->setPixmap(Symbols::pixmap(QStringLiteral("command.circle"), 40,
+    emptySymbol->setPixmap(Symbols::pixmap(QStringLiteral("keyboard"), 40,
                                            Style::color(Style::SemanticColor::secondary),
                                            emptySymbol->devicePixelRatioF()));
     emptySymbol->setAlignment(Qt::AlignCenter);

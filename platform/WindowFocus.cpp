@@ -118,6 +118,20 @@ bool exists(quint32 window) {
     return !state.isEmpty() && state.first() == 3;
 }
 
+std::optional<QRect> geometry(quint32 window) {
+    const std::optional<X11> x = x11();
+    if (!x || window == 0) return std::nullopt;
+    Reply<xcb_get_geometry_reply_t> size(
+        xcb_get_geometry_reply(x->connection, xcb_get_geometry(x->connection, window), nullptr));
+    if (!size) return std::nullopt;
+    // The window's own origin is relative to its parent (the window
+    // manager's frame, usually): ask where it lies on the root.
+    Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+        x->connection, xcb_translate_coordinates(x->connection, window, x->root, 0, 0), nullptr));
+    if (!origin) return std::nullopt;
+    return QRect(origin->dst_x, origin->dst_y, size->width, size->height);
+}
+
 bool activate(quint32 window) {
     const std::optional<X11> x = x11();
     if (!x || window == 0) return false;

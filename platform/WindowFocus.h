@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QtGlobal>
 #include <optional>
 
@@ -30,6 +31,10 @@ std::optional<quint32> activeWindow();
 // Whether the window still exists and can take the focus: on screen, or
 // minimised by the window manager (activating it brings it back).
 bool exists(quint32 window);
+
+// Where the window is on the desktop, in the X server's pixels (root
+// coordinates); nothing when it is gone.
+std::optional<QRect> geometry(quint32 window);
 
 // Asks for the keyboard focus to go to the window and brings it to the
 // front: through the window manager (an _NET_ACTIVE_WINDOW request, sent as

@@ -178,11 +178,20 @@ void HotKeyController::fire(const QUuid& bindingID) {
     if (found == accounts.end()) return;
     // A copy: the store's operations below replace the list element.
     const Account account = *found;
+    if (account.type == OTPType::hotp) {
+        // The code of the counter the store actually takes, which AutoFill
+        // may have moved on; nothing goes out when its advance is not stored.
+        m_store.advanceCounter(account, [self = QPointer(this), autoPaste](const auto& used) {
+            if (self && used) self->handOut(*used, autoPaste);
+        });
+        return;
+    }
+    handOut(account, autoPaste);
+}
 
-    // For HOTP this is the code of the counter before the advance below.
+void HotKeyController::handOut(const Account& account, bool autoPaste) {
     Clipboard::copyCodeToClipboard(account.code(CorrectedClock::now()), m_defaults);
     m_store.markUsed(account);
-    if (account.type == OTPType::hotp) m_store.advanceCounter(account);
 
     const QString label = account.displayLabel();
     if (!autoPaste) {

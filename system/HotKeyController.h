@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Account.h"
 #include "platform/GlobalHotKey.h"
 #include "system/AppSettings.h"
 
@@ -80,6 +81,8 @@ private:
     void bindingsChanged();
     // The desktop answered: bindings it did not accept join the failures.
     void desktopAnswered();
+    // Copies (and pastes) the code of the account as it is now.
+    void handOut(const Account& account, bool autoPaste);
 
     AccountStore& m_store;
     AppSettings& m_settings;

@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMouseEvent>
+#include <QCursor>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -117,6 +118,31 @@ void QuickLauncher::setAccessibilityCheck(std::function<bool()> check) {
 
 bool QuickLauncher::isShown() const { return m_panel && m_panel->isVisible(); }
 
+QScreen* QuickLauncher::workScreen(const std::optional<quint32>& window) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (window)
+        if (const std::optional<QRect> native = WindowFocus::geometry(*window)) {
+            // The screen holding most of the window, compared in the X
+            // server's pixels (a screen keeps its origin there and scales
+            // its size).
+            QScreen* best = nullptr;
+            qint64 bestArea = 0;
+            for (QScreen* screen : screens) {
+                const QRect area(screen->geometry().topLeft(),
+                                 screen->geometry().size() * screen->devicePixelRatio());
+                const QRect common = area.intersected(*native);
+                const qint64 size = qint64(common.width()) * common.height();
+                if (!common.isEmpty() && size > bestArea) {
+                    best = screen;
+                    bestArea = size;
+                }
+            }
+            if (best) return best;
+        }
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) return screen;
+    return QGuiApplication::primaryScreen();
+}
+
 QRect QuickLauncher::frame(const QRect& available) {
     const double centreX = available.x() + available.width() / 2.0;
     const double centreY = available.y() + available.height() / 2.0;
@@ -168,7 +194,7 @@ void QuickLauncher::show() {
         if (self) self->close();
     });
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
+    if (QScreen* screen = workScreen(m_remembered))
         panel->setGeometry(frame(screen->availableGeometry()));
     m_panel = panel;
     panel->show();
@@ -189,13 +215,26 @@ void QuickLauncher::close() {
 
 void QuickLauncher::pick(Account account) {
     cancelPendingDelivery();
-    // Once, now: an HOTP code is the one of the counter before the advance.
-    const QString code = account.code(CorrectedClock::now());
-    if (m_store) {
-        m_store->markUsed(account);
-        if (account.type == OTPType::hotp) m_store->advanceCounter(account);
+    if (m_store) m_store->markUsed(account);
+    if (m_store && account.type == OTPType::hotp) {
+        // The code of the counter the store actually takes, which AutoFill
+        // may have moved on; nothing goes out when its advance is not
+        // stored, and the panel closes.
+        m_store->advanceCounter(account, [self = QPointer(this)](const std::optional<Account>& used) {
+            if (!self) return;
+            if (used)
+                self->deliver(*used);
+            else
+                self->close();
+        });
+        return;
     }
+    deliver(account);
+}
 
+void QuickLauncher::deliver(const Account& account) {
+    // Once, now: typed or copied, it is the same code.
+    const QString code = account.code(CorrectedClock::now());
     if (!m_canType()) {
         if (m_defaults) Clipboard::copyCodeToClipboard(code, *m_defaults);
         close();
