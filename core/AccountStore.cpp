@@ -945,6 +945,7 @@ void AccountStore::finishImport(const ImportPlan& plan,
                 explain(*tally.firstError);
         scheduleWidgetRefresh();
     }
+    emit importEnded();
     if (done)
         done(result);
     startNextImport();

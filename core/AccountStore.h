@@ -90,6 +90,8 @@ public:
     void setLastError(const std::optional<QString>& error);
 
     VaultState vaultState() const { return m_vaultState; }
+    // An import is being written (its accounts are listed as they are stored).
+    bool importing() const { return m_importRunning; }
     // Account items in the keychain that could not be read; they are kept.
     int unreadableItemCount() const { return int(m_unreadableIDs.size()); }
     // The last failure as a sentence for the user ("Your keyring is
@@ -195,6 +197,9 @@ signals:
     void vaultStateChanged();
     // A reload has finished (successful or not).
     void reloaded();
+    // An import was written, whole or in part, after its last accounts were
+    // listed: work that follows the list once per import goes here.
+    void importEnded();
     // The accounts, the folders or the vault state changed: once per
     // operation, after their own signals, for views that show all three.
     void listsChanged();
