@@ -200,20 +200,37 @@ std::optional<FolderCatalog> readFolders() {
 }
 
 std::optional<CorrectedClock::State> readClockState() {
-    const auto data = readOneData(clockStateQuery());
-    if (!data)
-        return std::nullopt;
-    const auto document = Json::parse(*data);
-    if (!document || !document->isObject())
-        return std::nullopt;
-    return CorrectedClock::State::fromJson(document->object());
+    std::optional<CorrectedClock::State> state;
+    readClockState(state);
+    return state;
 }
 
-void saveClockState(const CorrectedClock::State& state) {
+bool readClockState(std::optional<CorrectedClock::State>& state) {
+    state.reset();
+    Query query = clockStateQuery();
+    query.returnData = true;
+    query.matchLimit = Query::MatchLimit::one;
+    Keychain::Results results;
+    const Status status = Keychain::copyMatching(query, &results);
+    if (status == Keychain::itemNotFound)
+        return true;
+    if (status != Keychain::success)
+        return false;
+    if (results.isEmpty())
+        return true;
+    const auto document = Json::parse(results.first().data);
+    if (document && document->isObject())
+        state = CorrectedClock::State::fromJson(document->object());
+    return true;
+}
+
+bool saveClockState(const CorrectedClock::State& state) {
     const QByteArray data = Json::serialize(QJsonDocument(state.toJson()));
     const Query query = clockStateQuery();
-    if (Keychain::update(query, data) == Keychain::itemNotFound)
-        Keychain::add(itemToAdd(query, data, false));
+    Status status = Keychain::update(query, data);
+    if (status == Keychain::itemNotFound)
+        status = Keychain::add(itemToAdd(query, data, false));
+    return status == Keychain::success;
 }
 
 QList<Keychain::Item> readAll() {

@@ -4,6 +4,8 @@
 #include "core/CorrectedClock.h"
 #include "platform/Accessibility.h"
 #include "platform/Sound.h"
+#include "platform/WindowFocus.h"
+#include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/CopyHUD.h"
 #include "system/HotKey.h"
@@ -13,6 +15,7 @@
 #include <QPointer>
 #include <QSet>
 #include <algorithm>
+#include <utility>
 
 HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
                                    UserDefaults& defaults, QObject* parent)
@@ -122,7 +125,34 @@ QString HotKeyController::bindingLabel(const HotKeyBinding& binding) const {
     return binding.id.toString(QUuid::WithoutBraces).toUpper();
 }
 
+void HotKeyController::setAppLock(AppLockMac* lock) { m_lock = lock; }
+
 void HotKeyController::fire(const QUuid& bindingID) {
+    if (!m_lock || !m_lock->isEnabled() || !m_lock->isLocked()) {
+        deliver(bindingID, std::nullopt);
+        return;
+    }
+    // Locked: nothing leaves before the user has proved to be the user. More
+    // presses while the question is open change only which binding is
+    // delivered; one question, one delivery.
+    const bool asking = m_waiting.has_value();
+    const std::optional<quint32> front = asking ? m_waiting->front : WindowFocus::activeWindow();
+    m_waiting = Waiting{bindingID, front};
+    if (asking) return;
+    QPointer<HotKeyController> self(this);
+    m_lock->whenOpen(
+        nullptr,
+        [self] {
+            if (!self || !self->m_waiting) return;
+            const Waiting waiting = *std::exchange(self->m_waiting, std::nullopt);
+            self->deliver(waiting.bindingID, waiting.front);
+        },
+        [self] {
+            if (self) self->m_waiting.reset();
+        });
+}
+
+void HotKeyController::deliver(const QUuid& bindingID, std::optional<quint32> front) {
     const QList<HotKeyBinding>& bindings = m_settings.bindings();
     const auto binding = std::find_if(bindings.begin(), bindings.end(),
                                       [&](const HotKeyBinding& b) { return b.id == bindingID; });
@@ -143,11 +173,16 @@ void HotKeyController::fire(const QUuid& bindingID) {
     const QString label = account.displayLabel();
     if (!autoPaste) {
         CopyHUD::shared().show(QStringLiteral("Code copied"), label, hudDurationMs);
+    } else if (Accessibility::isTrusted() && front && !WindowFocus::exists(*front)) {
+        // The window the user pressed the keys in went away while the
+        // password was asked: nowhere to paste.
+        CopyHUD::shared().show(QStringLiteral("Code copied"), label, hudDurationMs);
     } else if (Accessibility::isTrusted()) {
         // Sent from a later turn of the event loop, after the clipboard
         // change and the HUD are out, so the focused program finds the new
         // code when it asks for the clipboard.
-        QTimer::singleShot(pasteDelayMs, this, [] { SystemActions::pasteCommandV(); });
+        if (front) WindowFocus::activate(*front);
+        QTimer::singleShot(pasteDelayMs, this, [this, front] { pasteInto(front, pasteTries); });
         CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
     } else {
         CopyHUD::shared().show(QStringLiteral("Copied (needs Accessibility)"), label,
@@ -156,4 +191,17 @@ void HotKeyController::fire(const QUuid& bindingID) {
         Accessibility::isTrustedWithPrompt();
     }
     Sound::play(QStringLiteral("Tink"));
+}
+
+void HotKeyController::pasteInto(std::optional<quint32> front, int triesLeft) {
+    // After the password dialog the keyboard goes back to the window the
+    // keys were pressed in; the paste waits for it, and is dropped (the code
+    // stays on the clipboard) rather than typed into another window.
+    if (front && !WindowFocus::hasInputFocus(*front)) {
+        if (triesLeft > 0)
+            QTimer::singleShot(pasteDelayMs, this,
+                               [this, front, triesLeft] { pasteInto(front, triesLeft - 1); });
+        return;
+    }
+    SystemActions::pasteCommandV();
 }
