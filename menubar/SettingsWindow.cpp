@@ -28,7 +28,7 @@ SettingsWindow::SettingsWindow(AccountStore& store, AppSettings& settings, AppLo
             appLock->whenOpen(over, std::move(proceed), std::move(refused));
         });
     m_tabs->addTab(m_general, Symbols::icon(QStringLiteral("gearshape")), tr("General"));
-    m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("command")), tr("Hotkeys"));
+    m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("keyboard")), tr("Hotkeys"));
     layout->addWidget(m_tabs);
     setFixedSize(660, 560);
 
