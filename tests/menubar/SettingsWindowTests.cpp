@@ -223,12 +223,12 @@ private slots:
     // the password: the tray code and its account, bindings, erasing.
     void whileLockedChangesThatShowCodesAskFirst() {
         QWidget* tab = window->general();
-        click(check(tab, "Show a code in the menu bar")); // off: asks nothing
+        click(check(tab, "Show a code in the tray")); // off: asks nothing
         defaults->setValue(Settings::appLockEnabled.key, true);
         start();
         tab = window->general();
         QVERIFY(lock->isLocked());
-        QCheckBox* showCode = check(tab, "Show a code in the menu bar");
+        QCheckBox* showCode = check(tab, "Show a code in the tray");
         click(showCode);
         QVERIFY(PasswordPrompt::cancel());
         QTRY_VERIFY(!showCode->isChecked());
