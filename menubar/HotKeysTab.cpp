@@ -47,9 +47,12 @@ QWidget* line() {
 BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& bindingID,
                        QWidget* parent)
     : QWidget(parent), m_store(store), m_settings(settings), m_id(bindingID) {
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(20, 10, 20, 10);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 10, 20, 10);
+    column->setSpacing(4);
+    auto* row = new QHBoxLayout;
     row->setSpacing(12);
+    column->addLayout(row);
 
     m_enabled = new QCheckBox(this);
     m_enabled->setToolTip(tr("Enable this hotkey"));
@@ -97,6 +100,11 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     connect(m_remove, &QToolButton::clicked, this, [this] { m_settings.removeBinding(m_id); });
     row->addWidget(m_remove);
 
+    // Why a stored combination stays unregistered (bare key, unknown key).
+    m_refusal = caption(QString());
+    m_refusal->hide();
+    column->addWidget(m_refusal);
+
     refreshAccounts();
 }
 
@@ -109,6 +117,8 @@ void BindingRow::update(const std::function<void(HotKeyBinding&)>& change) {
             return;
         }
 }
+
+QString BindingRow::refusal() const { return m_refusal->text(); }
 
 void BindingRow::autoPasteChanged(bool on) {
     // Asks for the access where a platform has a prompt; on X11 it only
@@ -140,6 +150,10 @@ void BindingRow::refresh(const HotKeyBinding& binding, bool accessibilityGranted
         m_account->setCurrentIndex(binding.accountID ? m_account->findData(*binding.accountID) : 0);
     }
     m_recorder->setCombination(binding.keyCode, binding.modifiers);
+    const QString refusal = HotKey::refusal(binding.keyCode, binding.modifiers);
+    m_refusal->setText(refusal);
+    m_refusal->setVisible(!refusal.isEmpty());
+    m_recorder->setAccessibleDescription(refusal);
     {
         const QSignalBlocker quiet(m_autoPaste);
         m_autoPaste->setChecked(binding.autoPaste);
