@@ -33,6 +33,14 @@ packages=(
   libpam-wrapper python3-dbusmock
   # the tray's test plays a status-notifier watcher and host on a private bus
   python3-dbus python3-gi
+  # Wayland desktop tests (tests/with-kwin.sh): a headless KWin with XWayland, the
+  # desktop portals with their KDE backend (its Screenshot portal loads Plasma's
+  # QML dialogs even when it shows none), Qt's Wayland platform for Qt 6 and 5, a
+  # tray watcher and KDE's global shortcuts; the fake-input protocol and
+  # wayland-scanner for the tests' key-press client
+  kwin-wayland xwayland xdg-desktop-portal xdg-desktop-portal-kde qt6-wayland qtwayland5
+  kded5 libkf5globalaccel-bin plasma-workspace qml-module-org-kde-kirigami2
+  libwayland-dev libwayland-bin plasma-wayland-protocols
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )

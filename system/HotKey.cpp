@@ -52,11 +52,17 @@ bool HotKey::registerHotKey() {
     unregisterHotKey();
     if (!refusal(m_keyCode, m_modifiers).isEmpty()) return false;
     connectDispatcher();
-    if (GlobalHotKey::registerHotKey(m_keyCode, m_modifiers, m_id) != GlobalHotKey::ok)
-        return false;
+    const int status =
+        GlobalHotKey::registerHotKey(m_keyCode, m_modifiers, m_id, m_name, m_description);
+    if (status != GlobalHotKey::ok && status != GlobalHotKey::pending) return false;
     m_registered = true;
     registry().insert(m_id, m_action);
     return true;
+}
+
+bool HotKey::isActive() const {
+    return m_registered &&
+           GlobalHotKey::desktopState(m_id).kind != GlobalHotKey::DesktopState::Kind::inactive;
 }
 
 void HotKey::unregisterHotKey() {

@@ -23,3 +23,47 @@ CONF
   dbus-daemon --config-file="$socket.conf" --nofork --nopidfile --nosyslog 2>"$socket.log" &
   private_bus_pid=$!
 }
+
+# start_session_keyring LOG starts gnome-keyring's Secret Service on the
+# current session bus, its messages in LOG, and sets session_keyring_pid once
+# it answers with an unlocked default collection; exits the script otherwise.
+# --unlock reads the login password from stdin; with no login keyring yet it
+# creates one with that password, unlocked, and makes it the default
+# collection, so storing items never needs a prompt.
+start_session_keyring() {
+  local log=$1 default_collection locked
+  keyring_call() {
+    dbus-send --session --print-reply=literal --reply-timeout=2000 "$@" 2>/dev/null
+  }
+  secrets_owned() {
+    [[ $(keyring_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+      string:org.freedesktop.secrets) == *true* ]]
+  }
+  gnome-keyring-daemon --foreground --unlock --components=secrets < <(printf test) >"$log" 2>&1 &
+  session_keyring_pid=$!
+  for _ in $(seq 100); do
+    secrets_owned && break
+    sleep 0.1
+  done
+  if ! secrets_owned; then
+    echo "private session: gnome-keyring-daemon did not come up (see below)" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+  # The backend relies on a default collection. gnome-keyring can only create
+  # one through a password prompt, which is impossible here, so a missing or
+  # locked one is a broken environment rather than something to paper over.
+  default_collection=$(keyring_call --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+    org.freedesktop.Secret.Service.ReadAlias string:default || true)
+  if [[ $default_collection != */collection/* ]]; then
+    echo "private session: gnome-keyring has no default collection ($default_collection)" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+  locked=$(keyring_call --dest=org.freedesktop.secrets "${default_collection// /}" \
+    org.freedesktop.DBus.Properties.Get string:org.freedesktop.Secret.Collection string:Locked)
+  if [[ $locked != *false* ]]; then
+    echo "private session: the default collection is locked" >&2
+    exit 1
+  fi
+}

@@ -23,12 +23,12 @@ done
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/quillet-session.XXXXXX")
 bus_pid=
-keyring_pid=
+session_keyring_pid=
 
 cleanup() {
   set +e
   # Only the two daemons started here, by their ids.
-  for pid in $keyring_pid $bus_pid; do
+  for pid in $session_keyring_pid $bus_pid; do
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
@@ -79,35 +79,7 @@ wait_for() {
 
 wait_for "the session bus" bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId
 
-# --unlock reads the login password from stdin; with no login keyring yet it
-# creates one with that password, unlocked, and makes it the default
-# collection, so storing items never needs a prompt.
-gnome-keyring-daemon --foreground --unlock --components=secrets < <(printf test) \
-  >"$root/keyring.log" 2>&1 &
-keyring_pid=$!
-
-secrets_owned() {
-  [[ $(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
-    string:org.freedesktop.secrets) == *true* ]]
-}
-wait_for "gnome-keyring-daemon (see below)" secrets_owned || { cat "$root/keyring.log" >&2; exit 1; }
-
-# The backend relies on a default collection. gnome-keyring can only create
-# one through a password prompt, which is impossible here, so a missing or
-# locked one is a broken environment rather than something to paper over.
-default_collection=$(bus_call --dest=org.freedesktop.secrets /org/freedesktop/secrets \
-  org.freedesktop.Secret.Service.ReadAlias string:default || true)
-if [[ $default_collection != */collection/* ]]; then
-  echo "with-session: gnome-keyring has no default collection ($default_collection)" >&2
-  cat "$root/keyring.log" >&2
-  exit 1
-fi
-locked=$(bus_call --dest=org.freedesktop.secrets "${default_collection// /}" \
-  org.freedesktop.DBus.Properties.Get string:org.freedesktop.Secret.Collection string:Locked)
-if [[ $locked != *false* ]]; then
-  echo "with-session: the default collection is locked" >&2
-  exit 1
-fi
+start_session_keyring "$root/keyring.log"
 
 status=0
 "$@" || status=$?

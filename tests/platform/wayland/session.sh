@@ -1,0 +1,67 @@
+# Sourced by the tests that run inside tests/with-kwin.sh (bash): a work
+# folder, the processes they start (stopped by id at exit, last first), text
+# windows whose output is read line by line, KWin's scripting to give a
+# window the keyboard, and waits with generous bounds for a loaded machine.
+# Expects a function `fail MESSAGE` from the test.
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  set +e
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null
+    wait "${pids[i]}" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# wait_for TENTHS COMMAND...: true once COMMAND succeeds, polled every 0.1 s.
+wait_for() {
+  local tenths=$1
+  shift
+  for ((i = 0; i < tenths; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# start_text_window TITLE PLATFORM: TEXT_WINDOW (set by the test) as a
+# Wayland (wayland) or XWayland (xcb) client; its output in $work/TITLE.out.
+start_text_window() {
+  QT_QPA_PLATFORM=$2 "$text_window" "$1" >"$work/$1.out" 2>"$work/$1.err" &
+  pids+=($!)
+}
+
+# said TITLE LINE: the window's last line of each kind is LINE ("active",
+# "inactive") or its text is LINE ("text: …").
+said() {
+  local last
+  case $2 in
+    text:*) last=$(grep '^text: ' "$work/$1.out" | tail -n1) ;;
+    *) last=$(grep -E '^(active|inactive)$' "$work/$1.out" | tail -n1) ;;
+  esac
+  [[ $last == "$2" ]]
+}
+
+# kwin_script CODE: runs CODE in KWin's JavaScript engine (KWin 5.27 puts a
+# loaded script at /ID).
+kwin_script() {
+  local file name id
+  name="quillet-test-$RANDOM"
+  file="$work/$name.js"
+  printf '%s\n' "$1" >"$file"
+  id=$(dbus-send --session --print-reply=literal --dest=org.kde.KWin /Scripting \
+    org.kde.kwin.Scripting.loadScript string:"$file" string:"$name" | awk '{print $2}')
+  [[ $id =~ ^[0-9]+$ ]] || return 1
+  dbus-send --session --print-reply=literal --dest=org.kde.KWin "/$id" \
+    org.kde.kwin.Script.run >/dev/null || return 1
+  dbus-send --session --print-reply=literal --dest=org.kde.KWin /Scripting \
+    org.kde.kwin.Scripting.unloadScript string:"$name" >/dev/null
+}
+
+# kwin_activate TITLE: gives the keyboard to the window titled TITLE, as a
+# click on it would.
+kwin_activate() {
+  kwin_script "for (const w of workspace.clientList()) { if (w.caption === \"$1\") workspace.activeClient = w; }"
+}
