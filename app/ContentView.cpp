@@ -28,6 +28,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QParallelAnimationGroup>
 #include <QProgressBar>
 #include <QPropertyAnimation>
@@ -575,9 +576,13 @@ AccountRow* ContentView::makeRow() {
         [this, current] { if (auto a = current()) copy(*a); },
         [this, current] { if (auto a = current()) deleteAccount(*a); },
         [this, current] {
-            if (auto a = current())
-                act([&] { return m_store.advanceCounter(*a); },
-                    tr("The next code of “%1” was not saved.").arg(a->displayLabel()));
+            if (auto a = current()) {
+                // The row shows the new counter's code once the store has it.
+                const QString what = tr("The next code of “%1” was not saved.").arg(a->displayLabel());
+                m_store.advanceCounter(*a, [line = QPointer(m_errorLine), what](const auto& used) {
+                    if (line) line->settled(used.has_value(), what);
+                });
+            }
         },
         [this, current] {
             if (auto a = current())

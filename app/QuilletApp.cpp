@@ -9,6 +9,7 @@
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
 #include "platform/SessionEvents.h"
+#include "platform/Style.h"
 #include "platform/UserDefaults.h"
 #include "system/AppDelegate.h"
 #include "system/AppLockMac.h"
@@ -18,6 +19,7 @@
 #include "system/UpdaterManager.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QTimer>
@@ -109,6 +111,7 @@ void QuilletApp::openMainWindow() {
                 &QuilletApp::syncCredentialIdentities);
         connect(m_mainWindow, &MainWindow::settingsRequested, this, &QuilletApp::openSettings);
         connect(m_mainWindow, &MainWindow::quitRequested, qApp, &QApplication::quit);
+        Style::centreOnScreen(m_mainWindow, QCursor::pos());
     }
     m_mainWindow->show();
     m_mainWindow->raise();
@@ -128,6 +131,11 @@ void QuilletApp::openSettings() {
     if (!m_settings) {
         m_settings = new SettingsWindow(*m_store, *m_appSettings, *m_appLock, m_defaults, m_log);
         connect(m_settings, &SettingsWindow::appeared, this, &QuilletApp::sceneAppeared);
+        // On the screen of the window it was asked from, else of the pointer
+        // (the tray's panel).
+        const bool fromMain = m_mainWindow && m_mainWindow->isActiveWindow();
+        Style::centreOnScreen(m_settings, fromMain ? m_mainWindow->frameGeometry().center()
+                                                   : QCursor::pos());
     }
     m_settings->show();
     m_settings->raise();

@@ -56,18 +56,22 @@ bool StoreProblemLine::run(const std::function<void()>& operation, const QString
     operation();
     m_acting = false;
     const bool failed = m_store.failureCount() != failures;
+    settled(!failed, what);
+    return !failed;
+}
+
+void StoreProblemLine::settled(bool stored, const QString& what) {
     if (m_scope == Scope::list) {
         // The store's own signal clears the line; a success leaves it be.
-        if (failed) {
+        if (!stored) {
             m_failure = what;
             refresh();
         }
     } else {
-        m_failure = failed ? std::optional(what + QLatin1Char(' ') + m_store.failureReason())
-                           : std::nullopt;
+        m_failure = !stored ? std::optional(what + QLatin1Char(' ') + m_store.failureReason())
+                            : std::nullopt;
         refresh();
     }
-    return !failed;
 }
 
 void StoreProblemLine::refresh() {

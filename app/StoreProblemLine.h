@@ -32,6 +32,8 @@ public:
     // Runs an operation of the store for the user; when it fails, the line
     // says `what` and the store's reason. Returns whether it succeeded.
     bool run(const std::function<void()>& operation, const QString& what);
+    // The same for an operation whose outcome comes later, once it has.
+    void settled(bool stored, const QString& what);
 
     // What a screen says while the vault is not open, else nothing.
     static QString vaultProblem(const AccountStore& store);

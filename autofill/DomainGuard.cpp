@@ -169,17 +169,25 @@ std::optional<QString> decode(const QString& label) {
     while (delimiter >= 0 && chars[delimiter] != u"-")
         --delimiter;
 
-    QList<qint64> output;
+    QList<char32_t> basic;
     for (qsizetype at = 0; at < delimiter; ++at) {
         const QStringView c = chars[at];
         if (c == u"\r\n")
-            output.append(0x0A);
+            basic.append(0x0A);
         else if (c.size() == 1 && c.front().unicode() < 0x80)
-            output.append(c.front().unicode());
+            basic.append(c.front().unicode());
         else
             return std::nullopt;
     }
 
+    // Each delta inserts one code point at a position of the output so far.
+    // Inserting into the text itself would cost the square of the label's
+    // length; the insertions are recorded and placed once, at the end.
+    struct Insertion {
+        qsizetype at;
+        char32_t point;
+    };
+    QList<Insertion> insertions;
     qint64 n = initialN, i = 0, bias = initialBias;
     for (qsizetype at = delimiter + 1; at < chars.size();) {
         const qint64 oldI = i;
@@ -199,28 +207,56 @@ std::optional<QString> decode(const QString& label) {
             if (__builtin_mul_overflow(w, base - t, &w))
                 return std::nullopt;
         }
-        const qint64 points = output.size() + 1;
+        const qint64 points = basic.size() + insertions.size() + 1;
         bias = adapt(i - oldI, points, oldI == 0);
         if (__builtin_add_overflow(n, i / points, &n))
             return std::nullopt;
         i %= points;
-        output.insert(i, n);
+        // n never decreases: once past the last scalar value, the result
+        // cannot be Unicode text.
+        if (n > 0x10FFFF || (n >= 0xD800 && n <= 0xDFFF))
+            return std::nullopt;
+        insertions.append({qsizetype(i), char32_t(n)});
         ++i;
     }
 
-    QList<char32_t> text;
-    text.reserve(output.size());
-    for (const qint64 point : std::as_const(output)) {
-        if (point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-            return std::nullopt;
-        text.append(char32_t(point));
+    // Placed from the last insertion back: the last one lands at its own
+    // position among all the slots, each earlier one at its position among
+    // the slots still free, and the basic code points fill the rest in
+    // order. The free slots are counted in a Fenwick tree.
+    const qsizetype total = basic.size() + insertions.size();
+    QList<char32_t> text(total, 0);
+    QList<qsizetype> tree(total + 1, 0);
+    for (qsizetype slot = 1; slot <= total; ++slot) {
+        tree[slot] += 1;
+        if (const qsizetype parent = slot + (slot & -slot); parent <= total)
+            tree[parent] += tree[slot];
     }
+    qsizetype highBit = 1;
+    while (highBit * 2 <= total)
+        highBit *= 2;
+    const auto takeFree = [&](qsizetype rank) { // the free slot after `rank` others
+        qsizetype slot = 0;
+        for (qsizetype step = highBit; step > 0; step /= 2)
+            if (slot + step <= total && tree[slot + step] <= rank) {
+                slot += step;
+                rank -= tree[slot];
+            }
+        for (qsizetype at = slot + 1; at <= total; at += at & -at)
+            tree[at] -= 1;
+        return slot; // 0-based
+    };
+    for (qsizetype k = insertions.size() - 1; k >= 0; --k)
+        text[takeFree(insertions[k].at)] = insertions[k].point;
+    for (const char32_t point : std::as_const(basic))
+        text[takeFree(0)] = point;
     return QString::fromUcs4(text.constData(), text.size());
 }
 
 QString decodeHost(const QString& host) {
-    // Most hosts have no encoded label at all.
-    if (!host.contains(QLatin1String("xn--"), Qt::CaseInsensitive))
+    // Most hosts have no encoded label at all. One that no name server
+    // would serve is not decoded: its labels could be any length.
+    if (!host.contains(QLatin1String("xn--"), Qt::CaseInsensitive) || !DomainGuard::withinNameLimits(host))
         return host;
     QStringList parts;
     for (const QStringView label : labels(host)) {
@@ -264,6 +300,127 @@ QString skeleton(const QString& text) {
 } // namespace Confusables
 
 namespace DomainGuard {
+
+bool withinNameLimits(QStringView host) {
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    if (host.size() > maxHostLength)
+        return false;
+    qsizetype label = 0;
+    for (const QChar c : host) {
+        label = c == u'.' ? 0 : label + 1;
+        if (label > maxLabelLength)
+            return false;
+    }
+    return true;
+}
+
+bool holdsNonHostCharacter(QStringView text) {
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u' ': case u'#': case u'%': case u'/': case u':': case u'<': case u'>':
+        case u'?': case u'@': case u'[': case u'\\': case u']': case u'^': case u'|':
+        case 0x7F:
+            return true;
+        default:
+            if (c.unicode() < 0x20)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::optional<QString> hostOfURL(const QString& url) {
+    // Leading and trailing controls and spaces go, tabs and line breaks
+    // anywhere.
+    QString text;
+    text.reserve(url.size());
+    for (const QChar c : url)
+        if (c != u'\t' && c != u'\n' && c != u'\r')
+            text.append(c);
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin].unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text[end - 1].unicode() <= 0x20)
+        --end;
+    const QStringView view = QStringView(text).sliced(begin, end - begin);
+
+    // The scheme: a letter, then letters, digits, "+", "-" or ".", then ":".
+    const auto isAlpha = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    };
+    if (view.isEmpty() || !isAlpha(view.front()))
+        return std::nullopt;
+    qsizetype colon = 1;
+    while (colon < view.size() && (isAlpha(view[colon]) || view[colon].isDigit() ||
+                                   view[colon] == u'+' || view[colon] == u'-' || view[colon] == u'.'))
+        ++colon;
+    if (colon >= view.size() || view[colon] != u':')
+        return std::nullopt;
+    // Only the web's schemes name a host of the network. A "file:" URL names
+    // a file of this computer, "data:" and the others no place at all.
+    static const QStringList webSchemes{QStringLiteral("http"), QStringLiteral("https"),
+                                        QStringLiteral("ws"), QStringLiteral("wss"),
+                                        QStringLiteral("ftp")};
+    if (!webSchemes.contains(view.first(colon).toString(), Qt::CaseInsensitive))
+        return std::nullopt;
+
+    // Any number of "/" and "\" lead to the authority, which ends at the
+    // first "/", "\", "?" or "#": whatever the path holds ("|", "^", "%zz",
+    // "{}") is the path's, as browsers have it.
+    qsizetype at = colon + 1;
+    while (at < view.size() && (view[at] == u'/' || view[at] == u'\\'))
+        ++at;
+    qsizetype authorityEnd = at;
+    while (authorityEnd < view.size() && view[authorityEnd] != u'/' && view[authorityEnd] != u'\\' &&
+           view[authorityEnd] != u'?' && view[authorityEnd] != u'#')
+        ++authorityEnd;
+    QStringView hostAndPort = view.sliced(at, authorityEnd - at);
+    if (const qsizetype user = hostAndPort.lastIndexOf(u'@'); user >= 0)
+        hostAndPort = hostAndPort.sliced(user + 1);
+
+    QStringView host = hostAndPort, port;
+    if (hostAndPort.startsWith(u'[')) {
+        const qsizetype close = hostAndPort.indexOf(u']');
+        if (close < 0)
+            return std::nullopt;
+        host = hostAndPort.first(close + 1);
+        port = hostAndPort.sliced(close + 1);
+        if (!port.isEmpty() && !port.startsWith(u':'))
+            return std::nullopt;
+        port = port.isEmpty() ? port : port.sliced(1);
+        // An IPv6 address: hex digits, ":" and "." only.
+        for (const QChar c : host.sliced(1).chopped(1))
+            if (!(c.isDigit() || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') || c == u':' ||
+                  c == u'.'))
+                return std::nullopt;
+    } else if (const qsizetype portColon = hostAndPort.indexOf(u':'); portColon >= 0) {
+        host = hostAndPort.first(portColon);
+        port = hostAndPort.sliced(portColon + 1);
+    }
+    // A port is digits and at most 65535; browsers refuse any other.
+    qint64 portNumber = 0;
+    for (const QChar c : port) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        portNumber = portNumber * 10 + (c.unicode() - u'0');
+        if (portNumber > 65535)
+            return std::nullopt;
+    }
+    if (host.isEmpty())
+        return std::nullopt;
+    if (host.startsWith(u'['))
+        return host.toString();
+
+    // Escapes in the host are decoded as UTF-8; what is left must be able
+    // to stand in a host name ("%zz" leaves a "%", which cannot).
+    QString decoded = host.toString();
+    if (decoded.contains(u'%'))
+        decoded = QString::fromUtf8(QByteArray::fromPercentEncoding(decoded.toUtf8()));
+    if (decoded.isEmpty() || holdsNonHostCharacter(decoded) || decoded.contains(QChar::ReplacementCharacter))
+        return std::nullopt;
+    return decoded;
+}
 
 QString normalize(const QString& host) {
     const QString decoded = Punycode::decodeHost(Text::lowercased(host));
@@ -322,8 +479,13 @@ DomainVerdict verdict(const QString& requestHost, const QString& knownDomain) {
     const QString request = composed(registrableDomain(requestHost));
     if (request.isEmpty() || last.registrable.isEmpty())
         return DomainVerdict::unverified;
+    // Text that no browser would take for a host name ("evil.q/x.shop.q"),
+    // or a name too long for the name system, belongs to no domain: its
+    // last labels merely read like one.
     if (request == last.registrable)
-        return DomainVerdict::match;
+        return withinNameLimits(requestHost) && !holdsNonHostCharacter(requestHost)
+                   ? DomainVerdict::match
+                   : DomainVerdict::mismatch;
     if (!last.skeleton)
         last.skeleton = composed(Confusables::skeleton(last.registrable));
     if (composed(Confusables::skeleton(request)) == *last.skeleton)

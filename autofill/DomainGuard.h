@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <optional>
 
 // Whether a host that asks for a one-time code belongs to the service that
@@ -31,7 +32,8 @@ namespace Punycode {
 std::optional<QString> decode(const QString& label);
 
 // The host with every label that starts with "xn--" (in any letter case)
-// decoded; a label that does not decode stays as it was.
+// decoded; a label that does not decode stays as it was, and so does a host
+// over the name system's limits. Linear in the host's length.
 QString decodeHost(const QString& host);
 
 } // namespace Punycode
@@ -46,15 +48,35 @@ QString skeleton(const QString& text);
 
 namespace DomainGuard {
 
-// Lowercased, Punycode decoded, one trailing "." and one leading "www."
-// removed. Nothing else: no whitespace, port, user or path is removed.
+// The name system's limits: a host (without a trailing ".") of at most 253
+// characters, each label at most 63.
+inline constexpr qsizetype maxHostLength = 253;
+inline constexpr qsizetype maxLabelLength = 63;
+bool withinNameLimits(QStringView host);
+
+// Whether the text holds a character that browsers never let into a host
+// name: controls, space, "#", "%", "/", ":", "<", ">", "?", "@", "[", "\",
+// "]", "^", "|".
+bool holdsNonHostCharacter(QStringView text);
+
+// The host of a URL as a browser takes it, tolerant of what the path holds;
+// nothing when the URL has none: a scheme other than http, https, ws, wss
+// and ftp (so also "file:" and "data:"), a port that is not a number up to
+// 65535, an empty host, or a host with a character no host name holds.
+// Escapes in the host are decoded; its letter case is kept.
+std::optional<QString> hostOfURL(const QString& url);
+
+// Lowercased, Punycode decoded (unless over the name system's limits),
+// one trailing "." and one leading "www." removed. Nothing else: no whitespace, port, user or path is removed.
 QString normalize(const QString& host);
 
 // The normalised host's last two labels, or its last three under one of the
 // two-label public suffixes ("co.uk" and its like). Empty labels are dropped.
 QString registrableDomain(const QString& host);
 
-// `knownDomain` is trimmed of blanks first; the requesting host is not.
+// `knownDomain` is trimmed of blanks first; the requesting host is not. A
+// requesting host over the name system's limits, or holding a character no
+// host name holds, is never a match.
 DomainVerdict verdict(const QString& requestHost, const QString& knownDomain);
 
 } // namespace DomainGuard

@@ -66,14 +66,23 @@ std::optional<QString> domain(const QString& issuer) {
 
 std::optional<DomainShieldWarning> DomainShieldWarning::evaluate(const Account& account,
                                                                  const QList<QString>& hosts) {
+    QList<RequestHost> named;
+    named.reserve(hosts.size());
+    for (const QString& host : hosts)
+        named.append({host, true});
+    return evaluate(account, named);
+}
+
+std::optional<DomainShieldWarning> DomainShieldWarning::evaluate(const Account& account,
+                                                                 const QList<RequestHost>& hosts) {
     const auto known = IssuerDomains::domain(account.issuer);
     if (!known)
         return std::nullopt;
     std::optional<DomainShieldWarning> candidate;
-    for (const QString& host : hosts) {
+    for (const auto& [host, isHost] : hosts) {
         if (host.isEmpty())
             continue;
-        switch (DomainGuard::verdict(host, *known)) {
+        switch (isHost ? DomainGuard::verdict(host, *known) : DomainVerdict::mismatch) {
         case DomainVerdict::match:
             return std::nullopt;
         case DomainVerdict::spoof:

@@ -20,6 +20,14 @@ std::optional<QString> domain(const QString& issuer);
 
 } // namespace IssuerDomains
 
+// One site a request names: a host, or the whole text of a URL from which
+// no host can be taken, which matches no domain at all.
+struct RequestHost {
+    QString text;
+    bool isHost = true;
+    friend bool operator==(const RequestHost&, const RequestHost&) = default;
+};
+
 // What the user is warned of before a code is filled into a site that does
 // not belong to the account's issuer.
 struct DomainShieldWarning {
@@ -32,6 +40,9 @@ struct DomainShieldWarning {
     // imitates the domain or, failing that, the first that differs from it.
     static std::optional<DomainShieldWarning> evaluate(const Account& account,
                                                        const QList<QString>& hosts);
+    // The same, where a text that is no host counts as a mismatch.
+    static std::optional<DomainShieldWarning> evaluate(const Account& account,
+                                                       const QList<RequestHost>& hosts);
 
     friend bool operator==(const DomainShieldWarning&, const DomainShieldWarning&) = default;
 };

@@ -6,6 +6,7 @@
 #include "autofill/PasskeyPickerView.h"
 #include "autofill/PasskeyStore.h"
 #include "core/CorrectedClock.h"
+#include "core/HotpCounter.h"
 #include "core/KeychainStore.h"
 #include "platform/CredentialIdentityStore.h"
 #include "platform/Crypto.h"
@@ -17,7 +18,6 @@
 #include <QProgressBar>
 #include <QSet>
 #include <QThread>
-#include <QUrl>
 #include <QUuid>
 #include <QVBoxLayout>
 
@@ -196,16 +196,20 @@ MacCredentialProviderViewController::findAccount(const std::optional<QString>& r
     return std::nullopt;
 }
 
-QList<QString>
+QList<RequestHost>
 MacCredentialProviderViewController::hostsOf(const QList<ServiceIdentifier>& serviceIdentifiers) {
-    QList<QString> hosts;
+    QList<RequestHost> hosts;
     for (const ServiceIdentifier& service : serviceIdentifiers) {
         if (service.type == ServiceIdentifier::Type::url) {
-            const QUrl url(service.identifier, QUrl::StrictMode);
-            const QString host = url.isValid() ? url.host(QUrl::FullyDecoded) : QString();
-            hosts.append(host.isEmpty() ? service.identifier : host);
+            // Taken as the browser that sent it takes it. A URL without a
+            // host ("data:", "file:", a port out of range) keeps its whole
+            // text, to be named in the warning, and matches no account.
+            if (const std::optional<QString> host = DomainGuard::hostOfURL(service.identifier))
+                hosts.append({*host, true});
+            else
+                hosts.append({service.identifier, false});
         } else {
-            hosts.append(service.identifier);
+            hosts.append({service.identifier, true});
         }
     }
     return hosts;
@@ -317,29 +321,28 @@ void MacCredentialProviderViewController::showDomainWarning(const Account& accou
 
 void MacCredentialProviderViewController::fillOneTimeCode(const Account& account) {
     if (m_ended) return;
-    QString code = account.code(CorrectedClock::now());
-    code.remove(QLatin1Char(' '));
-    if (code.isEmpty()) {
+    if (account.code(CorrectedClock::now()).remove(QLatin1Char(' ')).isEmpty()) {
         // Digits the code cannot be formed with: filling nothing into the
         // site would only look like success.
         cancel(ExtensionError::failed);
         return;
     }
+    Account used = account;
     if (account.type == OTPType::hotp) {
-        // The code of the stored counter goes out; the next one is stored.
-        // A failed save is dropped: the next fill repeats this code.
-        // A code whose use the keychain does not record would be filled
-        // again next time, and the site would refuse it then: when the
-        // advance cannot be saved, nothing is filled.
-        Account advanced = account;
-        advanced.counter += 1; // wraps to 0 past the largest value
+        // The code of the counter actually taken goes out, the next one is
+        // stored: the program may have moved the counter on since it was
+        // read. A code whose use the keychain does not record would be
+        // filled again next time, and the site would refuse it then: when
+        // the advance cannot be saved, nothing is filled.
         try {
-            KeychainStore::saveAccount(advanced);
+            used = HotpCounter::advance(account);
         } catch (const std::exception&) {
             cancel(ExtensionError::failed);
             return;
         }
     }
+    QString code = used.code(CorrectedClock::now());
+    code.remove(QLatin1Char(' '));
     if (!end()) return;
     extensionContext().completeOneTimeCodeRequest(code);
 }

@@ -69,7 +69,7 @@ public:
 
     bool hasEnded() const { return m_ended; }
     bool isVisible() const { return m_isVisible; }
-    const QList<QString>& requestHosts() const { return m_requestHosts; }
+    const QList<RequestHost>& requestHosts() const { return m_requestHosts; }
 
     // The account id a one-time-code identity's record identifier names:
     // the plain 36-character UUID text; nothing for anything else.
@@ -80,8 +80,9 @@ public:
                                               const QList<Account>& accounts);
 
     // The hosts of a request's service identifiers, one entry each, in
-    // order: a URL's host, or the identifier as given.
-    static QList<QString>
+    // order: a URL's host as a browser takes it, or the identifier as given
+    // (a URL without a host is marked as no host).
+    static QList<RequestHost>
     hostsOf(const QList<CredentialProvider::ServiceIdentifier>& serviceIdentifiers);
 
 private:
@@ -136,7 +137,7 @@ private:
 
     bool m_isVisible = false;
     std::function<void()> m_pendingPasskeyWork;
-    QList<QString> m_requestHosts;
+    QList<RequestHost> m_requestHosts;
     bool m_ended = false;
     bool m_verifying = false;
     QPointer<QWidget> m_view;

@@ -41,6 +41,32 @@ void domainGuardFor44IssuersAnd10Hosts(benchmark::State& state) {
 }
 BENCHMARK(domainGuardFor44IssuersAnd10Hosts)->Unit(benchmark::kMicrosecond);
 
+// A request host of 640,000 characters, as an attacker may send one: an
+// encoded label that long, and as many labels of the longest encoded kind.
+// Neither is decoded (no name server serves such a host), so the verdict is
+// one pass over the text; and decoding one such label on its own.
+void domainGuardForA640000CharacterHost(benchmark::State& state) {
+    QString label = QStringLiteral("xn--");
+    while (label.size() < 640'000)
+        label += QStringLiteral("ab1c-");
+    QString labels;
+    while (labels.size() < 640'000)
+        labels += QStringLiteral("xn--") + QString(55, u'a') + QStringLiteral("-9ja.");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(DomainGuard::verdict(label + QStringLiteral(".github.com"), "github.com"));
+        benchmark::DoNotOptimize(DomainGuard::verdict(labels + QStringLiteral("github.com"), "github.com"));
+    }
+}
+BENCHMARK(domainGuardForA640000CharacterHost)->Unit(benchmark::kMillisecond);
+
+void punycodeDecodeOf640000Characters(benchmark::State& state) {
+    // 640,000 deltas, each inserting one more code point.
+    const QString label = QStringLiteral("-") + QString(640'000, u'a');
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Punycode::decode(label));
+}
+BENCHMARK(punycodeDecodeOf640000Characters)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -1,6 +1,7 @@
 #include "core/AccountStore.h"
 
 #include "core/CorrectedClock.h"
+#include "core/HotpCounter.h"
 #include "core/Limits.h"
 #include "core/SecurityLog.h"
 #include "core/SerialQueue.h"
@@ -464,20 +465,41 @@ bool AccountStore::saveOrder(const QList<QUuid>& ids) {
 
 // MARK: - Account operations
 
-bool AccountStore::advanceCounter(Account account) {
-    if (account.type != OTPType::hotp)
-        return false;
-    const qsizetype i = indexOf(account.id);
-    if (i < 0)
-        return false;
-    Operation operation(*this);
-    Account advanced = m_accounts[i];
-    advanced.counter += 1; // the largest value wraps to 0
-    if (!save(advanced))
-        return false;
-    m_accounts[i] = advanced;
-    changed(accountsChange);
-    return true;
+void AccountStore::advanceCounter(const Account& account, Advanced done) {
+    const qsizetype i = account.type == OTPType::hotp ? indexOf(account.id) : -1;
+    if (i < 0) {
+        if (done)
+            done(std::nullopt);
+        return;
+    }
+    // A read of the keychain under way predates this write.
+    ++m_writeGeneration;
+    m_queue->enqueue([this, listed = m_accounts[i], done = std::move(done)] {
+        std::optional<Account> used;
+        std::optional<KeychainError> error;
+        try {
+            used = HotpCounter::advance(listed);
+        } catch (const KeychainError& thrown) {
+            error = thrown;
+        }
+        deliver([this, used, error, done] {
+            {
+                Operation operation(*this);
+                if (used) {
+                    succeeded();
+                    if (const qsizetype at = indexOf(used->id); at >= 0) {
+                        m_accounts[at].counter = used->counter + 1;
+                        changed(accountsChange);
+                    }
+                    scheduleWidgetRefresh();
+                } else {
+                    failed(*error);
+                }
+            }
+            if (done)
+                done(used);
+        });
+    });
 }
 
 bool AccountStore::toggleFavorite(const QUuid& id) {

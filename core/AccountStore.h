@@ -124,7 +124,14 @@ public:
 
     // Each operation returns whether its change was stored (and is shown).
     void markUsed(const Account& account);
-    bool advanceCounter(Account account);
+    // Takes the next code of an HOTP account, off this thread: from the
+    // higher of the stored counter (AutoFill may have moved it on) and the
+    // listed one, and lists the counter after it. `done` runs on this
+    // thread with the account at the counter taken, whose code is the one
+    // to hand out; or with nothing when the advance was not stored (and
+    // lastError says why), when nothing may go out.
+    using Advanced = std::function<void(const std::optional<Account>& used)>;
+    void advanceCounter(const Account& account, Advanced done = {});
     bool toggleFavorite(const QUuid& id);
     bool moveAccountToIndex(const QUuid& id, qsizetype index);
     bool setFolder(const std::optional<QUuid>& folderID, const QUuid& accountID);

@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 using namespace CredentialProvider;
 
 namespace HostProtocol {
@@ -34,6 +36,16 @@ QString text(const QJsonObject& from, const QString& key, const QString& fallbac
 std::optional<QString> optionalText(const QJsonObject& from, const QString& key) {
     if (from.value(key).isUndefined()) return std::nullopt;
     return text(from, key);
+}
+
+// A JSON number is a double: only one that is whole and inside the 64-bit
+// range may become an integer (converting any other is undefined).
+qint64 wholeNumber(const QJsonValue& value, const QString& name) {
+    const double number = value.toDouble();
+    constexpr double limit = 0x1p63; // the first double past the largest qint64
+    if (!value.isDouble() || !(number >= -limit && number < limit) || number != std::trunc(number))
+        refuse(name + QStringLiteral(" holds a value that is not a whole number in range"));
+    return qint64(number);
 }
 
 QByteArray bytesOf(const QJsonValue& value, const QString& name) {
@@ -85,10 +97,7 @@ CredentialRequest credentialRequest(const QJsonObject& json) {
     request.credentialIdentity = identity;
     request.clientDataHash = bytes(json, QStringLiteral("clientDataHash"));
     for (const QJsonValue& value : array(json, QStringLiteral("supportedAlgorithms"))) {
-        const double number = value.toDouble(0.5);
-        if (!value.isDouble() || number != qint64(number))
-            refuse(QStringLiteral("supportedAlgorithms holds a value that is not a whole number"));
-        request.supportedAlgorithms.append(qint64(number));
+        request.supportedAlgorithms.append(wholeNumber(value, QStringLiteral("supportedAlgorithms")));
     }
     request.excludedCredentials = byteList(json, QStringLiteral("excludedCredentials"));
     request.userVerification = text(json, QStringLiteral("userVerification"));

@@ -49,6 +49,8 @@ QByteArray toJson(const Outcome& outcome);
 // 0 completed, 1 refused.
 int exitStatus(const Outcome& outcome);
 inline constexpr int unreadableRequest = 2;
+// No request comes near this size; a larger one is refused unread.
+inline constexpr qsizetype maxRequestBytes = 1024 * 1024;
 inline constexpr int pluginNotLoaded = 3;
 
 } // namespace HostProtocol

@@ -5,11 +5,12 @@
 #include "host/HostSession.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -17,10 +18,34 @@ const char usage[] =
     "Usage: larkspur-host [--plugin PATH] < request.json\n"
     "Serves one AutoFill request with the credential-provider plugin: PATH, else\n"
     "$LARKSPUR_PLUGIN, else larkspur.so beside this program. Exit status: 0 completed,\n"
-    "1 refused, 2 unreadable request, 3 the plugin could not be loaded.\n";
+    "1 refused, 2 unreadable request (or one over 1 MiB), 3 the plugin could not be loaded.\n";
 
 void say(const QString& text) {
     QTextStream(stderr) << "larkspur-host: " << text << '\n';
+}
+
+enum class Read { whole, failed, tooLarge };
+
+// Standard input to its end, unless it is larger than any request can be:
+// then reading stops at the first byte too many, so that a sender of endless
+// or huge input costs neither time nor memory.
+Read readRequest(QByteArray* out) {
+    QByteArray data(HostProtocol::maxRequestBytes + 1, Qt::Uninitialized);
+    qsizetype size = 0;
+    while (size < data.size()) {
+        const ssize_t got = ::read(STDIN_FILENO, data.data() + size, size_t(data.size() - size));
+        if (got == 0) {
+            data.truncate(size);
+            *out = data;
+            return Read::whole;
+        }
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return Read::failed;
+        }
+        size += got;
+    }
+    return Read::tooLarge;
 }
 
 } // namespace
@@ -43,12 +68,18 @@ int main(int argc, char** argv) {
         }
     }
 
-    QFile input;
-    if (!input.open(stdin, QIODevice::ReadOnly)) {
+    QByteArray json;
+    switch (readRequest(&json)) {
+    case Read::whole:
+        break;
+    case Read::failed:
         say(QStringLiteral("cannot read standard input"));
         return HostProtocol::unreadableRequest;
+    case Read::tooLarge:
+        say(QStringLiteral("the request is larger than %1 bytes").arg(HostProtocol::maxRequestBytes));
+        return HostProtocol::unreadableRequest;
     }
-    const auto parsed = HostProtocol::parse(input.readAll());
+    const auto parsed = HostProtocol::parse(json);
     if (const auto* reason = std::get_if<QString>(&parsed)) {
         say(QStringLiteral("unreadable request: ") + *reason);
         return HostProtocol::unreadableRequest;

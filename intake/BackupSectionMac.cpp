@@ -21,6 +21,10 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
 namespace {
 
 QString unreadable() { return BackupSectionMac::tr("Couldn't read that file."); }
@@ -284,6 +288,13 @@ void BackupSectionMac::save(const QByteArray& data, const QString& path) {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return file.errorString();
+        // Only the owner reads it, whatever the umask or the file it
+        // replaces allowed: set before a byte of the backup is written.
+        if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
+            const QString error = QString::fromLocal8Bit(std::strerror(errno));
+            file.cancelWriting();
+            return error;
+        }
         if (file.write(data) != data.size()) {
             const QString error = file.errorString();
             file.cancelWriting();

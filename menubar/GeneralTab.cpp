@@ -130,7 +130,7 @@ QWidget* GeneralTab::buildStartup() {
     connect(m_launch, &QCheckBox::toggled, this, &GeneralTab::launchAtLoginChanged);
     column->addWidget(m_launch);
     column->addWidget(caption(tr("When enabled, %1 starts automatically every time you log into "
-                                 "this computer, so the menu bar icon and your global hotkeys "
+                                 "this computer, so the tray icon and your global hotkeys "
                                  "are always available.")
                                   .arg(product)));
 
@@ -187,20 +187,20 @@ QWidget* GeneralTab::buildMenuBar() {
     auto* column = new QVBoxLayout(section);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
-    column->addWidget(heading(tr("Menu bar")));
+    column->addWidget(heading(tr("Tray")));
 
-    m_showCode = toggle(tr("Show a code in the menu bar"));
+    m_showCode = toggle(tr("Show a code in the tray"));
     m_showCode->setChecked(m_settings.showCodeInMenuBar());
     connect(m_showCode, &QCheckBox::toggled, &m_settings, &AppSettings::setShowCodeInMenuBar);
     column->addWidget(m_showCode);
 
-    m_menuBarOnly = toggle(tr("Menu-bar-only (hide taskbar entry)"));
+    m_menuBarOnly = toggle(tr("Tray-only (hide taskbar entry)"));
     m_menuBarOnly->setChecked(m_settings.menuBarOnly());
     connect(m_menuBarOnly, &QCheckBox::toggled, &m_settings, &AppSettings::setMenuBarOnly);
     column->addWidget(m_menuBarOnly);
-    column->addWidget(caption(tr("Run purely from the menu bar — no taskbar entry and no Alt+Tab "
+    column->addWidget(caption(tr("Run purely from the tray — no taskbar entry and no Alt+Tab "
                                  "entry. Reopen the full window any time with “Manage” in the "
-                                 "menu-bar dropdown.")));
+                                 "tray panel.")));
 
     m_clockDrift = toggle(tr("Auto-correct clock drift"));
     m_clockDrift->setChecked(CorrectedClock::state().enabled);
@@ -228,7 +228,7 @@ QWidget* GeneralTab::buildMenuBar() {
     row->addWidget(m_accountPicker);
     row->addStretch(1);
     column->addWidget(m_accountRow);
-    column->addWidget(caption(tr("Shows the current code right in the menu bar, next to the key "
+    column->addWidget(caption(tr("Shows the current code right in the tray, next to the key "
                                  "icon. Note: the code stays visible on screen, so anyone "
                                  "looking at this computer can see it — turn this off if you'd "
                                  "rather keep it hidden until you click the icon.")));
@@ -404,7 +404,7 @@ void GeneralTab::refreshLockAvailability() {
     const bool available = AppLockMac::canAuthenticate();
     m_lockSwitch->setEnabled(available);
     m_lockCaption->setText(available ? tr("Ask for your login password before showing your "
-                                          "codes. Lock any time from the menu bar.")
+                                          "codes. Lock any time from the tray panel.")
                                      : tr("Set up a login password on this computer to use the "
                                           "lock."));
 }

@@ -98,7 +98,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
     column->addWidget(m_noneShown = buildMessage(
                           QStringLiteral("eye.slash"), tr("No accounts shown here"),
                           tr("Choose which accounts appear in this menu\nin Settings → General → "
-                             "Menu bar."),
+                             "Tray."),
                           20));
     column->addWidget(m_noMatches = buildMessage(QStringLiteral("magnifyingglass"),
                                                  tr("No matches"), QString(), 18));

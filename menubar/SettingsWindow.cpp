@@ -20,7 +20,7 @@ SettingsWindow::SettingsWindow(AccountStore& store, AppSettings& settings, AppLo
     m_general = new GeneralTab(store, settings, lock, defaults, log);
     m_hotKeys = new HotKeysTab(store, settings, Accessibility::isTrusted());
     m_tabs->addTab(m_general, Symbols::icon(QStringLiteral("gearshape")), tr("General"));
-    m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("command")), tr("Hotkeys"));
+    m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("keyboard")), tr("Hotkeys"));
     layout->addWidget(m_tabs);
     setFixedSize(660, 560);
 

@@ -7,6 +7,7 @@
 
 class QFrame;
 class QLabel;
+class QPoint;
 class QWidget;
 
 // The one place that turns the app's text styles and semantic colours into
@@ -73,6 +74,11 @@ QLabel* symbolLabel(const QString& name, int size, const QColor& colour, QWidget
 
 // A thin sunken line across a column, between its parts.
 QFrame* divider(QWidget* parent = nullptr);
+
+// Puts a window that has not been shown yet in the middle of the screen
+// holding `point` (the primary screen when none does), wholly inside what
+// the screen leaves to windows, its frame included.
+void centreOnScreen(QWidget* window, const QPoint& point);
 
 // Whether this desktop puts a dialog's accepting button before its
 // cancelling one, as its dialog button boxes lay them out.

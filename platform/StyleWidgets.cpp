@@ -7,9 +7,13 @@
 
 #include <QDialogButtonBox>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QStyle>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace Style {
 
@@ -49,3 +53,17 @@ bool acceptButtonFirst(const QWidget* widget) {
 }
 
 } // namespace Style
+
+void Style::centreOnScreen(QWidget* window, const QPoint& point) {
+    QScreen* screen = QGuiApplication::screenAt(point);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    // Before its first showing the window knows nothing of the frame the
+    // window manager will put round it: leave room for a title bar.
+    constexpr int frame = 40;
+    const QSize size = window->size();
+    const int x = available.left() + std::max(0, (available.width() - size.width()) / 2);
+    const int y = available.top() + std::max(0, (available.height() - size.height() - frame) / 2);
+    window->move(x, y);
+}

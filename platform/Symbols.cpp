@@ -627,6 +627,17 @@ const QHash<QString, Glyph>& glyphs() {
         add("command", {draw(stroked(commandSign({12, 12}, 2.6, 3.2), 1.7))});
         add("command.circle", {draw(stroked(circle({12, 12}, 10), 1.6)),
                                draw(stroked(commandSign({12, 12}, 1.7, 2.1), 1.4))});
+        {
+            // A PC keyboard seen from above: two rows of keys and the space
+            // bar (the settings' hotkeys carry no Command sign here).
+            QList<Shape> keyboard{draw(stroked(roundedRect(QRectF(2.5, 6, 19, 12), 2.2), 1.6)),
+                                  draw(line({8.5, 14.8}, {15.5, 14.8}, 1.6))};
+            for (qreal y : {9.3, 12.0})
+                for (qreal x : {6.0, 9.3, 12.6, 15.9})
+                    keyboard.append(draw(roundedRect(QRectF(x - 0.8 + (y > 10 ? 1.6 : 0), y - 0.8,
+                                                            1.6, 1.6), 0.3)));
+            add("keyboard", keyboard);
+        }
         add("info.circle.fill", {draw(circle({12, 12}, 10)), erase(circle({12, 7.4}, 1.4)),
                                  erase(line({12, 10.8}, {12, 17}, 2.3))});
         add("text.cursor", {draw(line({12, 4.5}, {12, 19.5}, 1.8)),

@@ -1,5 +1,7 @@
 #include "platform/WindowFocus.h"
 
+#include "platform/Portal.h"
+
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QHash>
@@ -85,9 +87,11 @@ bool hasWindowManager() {
     return x && windowManagerRuns(*x);
 }
 
+bool canTellWindows() { return !Portal::waylandSession(); }
+
 std::optional<quint32> activeWindow() {
     const std::optional<X11> x = x11();
-    if (!x) return std::nullopt;
+    if (!x || !canTellWindows()) return std::nullopt;
     if (windowManagerRuns(*x)) {
         // The window manager's answer stands, also when it is none: with no
         // client active it parks the input focus on a window of its own,
@@ -112,6 +116,20 @@ bool exists(quint32 window) {
     const xcb_atom_t wmState = atom(x->connection, "WM_STATE");
     const QList<quint32> state = property32(*x, window, "WM_STATE", wmState);
     return !state.isEmpty() && state.first() == 3;
+}
+
+std::optional<QRect> geometry(quint32 window) {
+    const std::optional<X11> x = x11();
+    if (!x || window == 0) return std::nullopt;
+    Reply<xcb_get_geometry_reply_t> size(
+        xcb_get_geometry_reply(x->connection, xcb_get_geometry(x->connection, window), nullptr));
+    if (!size) return std::nullopt;
+    // The window's own origin is relative to its parent (the window
+    // manager's frame, usually): ask where it lies on the root.
+    Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+        x->connection, xcb_translate_coordinates(x->connection, window, x->root, 0, 0), nullptr));
+    if (!origin) return std::nullopt;
+    return QRect(origin->dst_x, origin->dst_y, size->width, size->height);
 }
 
 bool activate(quint32 window) {

@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMouseEvent>
+#include <QCursor>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -117,6 +118,31 @@ void QuickLauncher::setAccessibilityCheck(std::function<bool()> check) {
 
 bool QuickLauncher::isShown() const { return m_panel && m_panel->isVisible(); }
 
+QScreen* QuickLauncher::workScreen(const std::optional<quint32>& window) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (window)
+        if (const std::optional<QRect> native = WindowFocus::geometry(*window)) {
+            // The screen holding most of the window, compared in the X
+            // server's pixels (a screen keeps its origin there and scales
+            // its size).
+            QScreen* best = nullptr;
+            qint64 bestArea = 0;
+            for (QScreen* screen : screens) {
+                const QRect area(screen->geometry().topLeft(),
+                                 screen->geometry().size() * screen->devicePixelRatio());
+                const QRect common = area.intersected(*native);
+                const qint64 size = qint64(common.width()) * common.height();
+                if (!common.isEmpty() && size > bestArea) {
+                    best = screen;
+                    bestArea = size;
+                }
+            }
+            if (best) return best;
+        }
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) return screen;
+    return QGuiApplication::primaryScreen();
+}
+
 QRect QuickLauncher::frame(const QRect& available) {
     const double centreX = available.x() + available.width() / 2.0;
     const double centreY = available.y() + available.height() / 2.0;
@@ -125,7 +151,12 @@ QRect QuickLauncher::frame(const QRect& available) {
 }
 
 QString QuickLauncher::needsTypingHint() {
+    if (Accessibility::viaPortal()) return tr("Typing codes needs remote control permission");
     return tr("Typing codes needs the X server's XTEST extension");
+}
+
+QString QuickLauncher::keptKeyboardHint() {
+    return tr("Quillet's window kept the keyboard, so nothing was typed");
 }
 
 QString QuickLauncher::windowGoneHint() { return tr("The window you searched from has closed"); }
@@ -163,7 +194,7 @@ void QuickLauncher::show() {
         if (self) self->close();
     });
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
+    if (QScreen* screen = workScreen(m_remembered))
         panel->setGeometry(frame(screen->availableGeometry()));
     m_panel = panel;
     panel->show();
@@ -184,19 +215,46 @@ void QuickLauncher::close() {
 
 void QuickLauncher::pick(Account account) {
     cancelPendingDelivery();
-    // Once, now: an HOTP code is the one of the counter before the advance.
-    const QString code = account.code(CorrectedClock::now());
-    if (m_store) {
-        m_store->markUsed(account);
-        if (account.type == OTPType::hotp) m_store->advanceCounter(account);
+    if (m_store) m_store->markUsed(account);
+    if (m_store && account.type == OTPType::hotp) {
+        // The code of the counter the store actually takes, which AutoFill
+        // may have moved on; nothing goes out when its advance is not
+        // stored, and the panel closes.
+        m_store->advanceCounter(account, [self = QPointer(this)](const std::optional<Account>& used) {
+            if (!self) return;
+            if (used)
+                self->deliver(*used);
+            else
+                self->close();
+        });
+        return;
     }
+    deliver(account);
+}
 
+void QuickLauncher::deliver(const Account& account) {
+    // Once, now: typed or copied, it is the same code.
+    const QString code = account.code(CorrectedClock::now());
     if (!m_canType()) {
         if (m_defaults) Clipboard::copyCodeToClipboard(code, *m_defaults);
         close();
         Accessibility::isTrustedWithPrompt();
         CopyHUD::shared().show(QStringLiteral("Code copied"), needsTypingHint(), hudDurationMs);
         emit delivered(false);
+        return;
+    }
+
+    if (!WindowFocus::canTellWindows()) {
+        // No program can see or pick another's window here (Wayland): once
+        // the panel is gone the desktop gives the keyboard back to the
+        // window before it, and the keys go to whatever has it then, as
+        // long as that is not one of ours.
+        close();
+        m_pendingCode = code;
+        m_pendingWindow = 0;
+        m_pendingLabel = account.displayLabel();
+        m_pollStarted = QDateTime::currentMSecsSinceEpoch();
+        m_focusPoll.start(typeDelayMs);
         return;
     }
 
@@ -223,6 +281,20 @@ void QuickLauncher::pick(Account account) {
 void QuickLauncher::typeWhenFocused() {
     if (!m_pendingCode) return;
     const QString code = *m_pendingCode;
+    if (!WindowFocus::canTellWindows()) {
+        if (QGuiApplication::focusWindow()) {
+            if (QDateTime::currentMSecsSinceEpoch() - m_pollStarted < focusWaitMs) {
+                m_focusPoll.start(focusPollMs);
+                return;
+            }
+            m_pendingCode.reset();
+            copyInstead(code, keptKeyboardHint());
+            return;
+        }
+        m_pendingCode.reset();
+        typeInto(code);
+        return;
+    }
     if (!WindowFocus::exists(m_pendingWindow)) {
         m_pendingCode.reset();
         copyInstead(code, windowGoneHint());
@@ -238,9 +310,22 @@ void QuickLauncher::typeWhenFocused() {
         return;
     }
     m_pendingCode.reset();
-    SystemActions::typeText(code);
-    CopyHUD::shared().show(QStringLiteral("Code typed"), m_pendingLabel, hudDurationMs);
-    emit delivered(true);
+    typeInto(code);
+}
+
+void QuickLauncher::typeInto(const QString& code) {
+    const QString label = m_pendingLabel;
+    QPointer<QuickLauncher> self(this);
+    SystemActions::typeText(code, [self, code, label](bool sent) {
+        if (!self) return;
+        if (!sent) {
+            // The desktop refused the keys (Wayland): the code is copied.
+            self->copyInstead(code, needsTypingHint());
+            return;
+        }
+        CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);
+        emit self->delivered(true);
+    });
 }
 
 void QuickLauncher::copyInstead(const QString& code, const QString& hint) {

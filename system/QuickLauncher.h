@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+class QScreen;
+
 class AccountStore;
 class AppLockMac;
 class QWidget;
@@ -69,11 +71,16 @@ public:
     // Where the panel goes on a screen's available area: centred across,
     // raised 12 % of the height above the centre.
     static QRect frame(const QRect& available);
+    // The screen the user works on: the one holding most of `window` (the
+    // window in front when the panel was asked for), else the pointer's.
+    static QScreen* workScreen(const std::optional<quint32>& window);
 
     // HUD subtitles of the copies that stand in for typing.
     static QString needsTypingHint();
     static QString windowGoneHint();
     static QString noWindowHint();
+    // Wayland: the panel's window still had the keyboard after the wait.
+    static QString keptKeyboardHint();
 
 signals:
     // A panel came on screen (for the start-up measurements).
@@ -87,7 +94,12 @@ private:
     // Types the pending code once its window has the focus, or copies it
     // instead when the window went or never took the focus.
     void typeWhenFocused();
+    // Types or copies the code of the account as it is now.
+    void deliver(const Account& account);
     void copyInstead(const QString& code, const QString& hint);
+    // Types the code into the focused window; copies it when the keys
+    // cannot go out.
+    void typeInto(const QString& code);
     // A delivery still waiting for the focus is overtaken: its code is
     // copied rather than typed into whatever comes next.
     void cancelPendingDelivery();

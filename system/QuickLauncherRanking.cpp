@@ -11,7 +11,9 @@ namespace {
 // Canonically equivalent spellings compare equal once both are composed.
 QString composed(const QString& text) { return text.normalized(QString::NormalizationForm_C); }
 
-QString folded(const QString& text) { return composed(text).toLower(); }
+// Final sigma and the other context rules included, so that a name in
+// capitals finds its lower-case spelling and the other way round.
+QString folded(const QString& text) { return Text::lowercased(composed(text)); }
 
 // Below the combining marks, and without a carriage return (which joins a
 // following line feed), every code unit is a character of its own: the

@@ -315,6 +315,7 @@ private slots:
         // The hotkey advances the counter, the tray toggles the favourite,
         // another device rewrites the note: all while the sheet is open.
         store->advanceCounter(store->accounts().first());
+        store->waitForPendingWork();
         store->toggleFavorite(original.id);
         Account elsewhere = store->accounts().first();
         elsewhere.note = u"newer note"_s;

@@ -2,11 +2,14 @@
 // desktop test runs it inside its own throwaway session). Also, for the
 // desktop test's scan: "--qr-image FILE" writes a QR code of a setup link
 // for a "Scanned" account, and "--list" prints the vault's account labels.
+// "--hotp-account ISSUER COUNTER" adds an HOTP account and prints its id,
+// "--counter ID" prints the counter the keyring holds for it.
 // "--menu-bar-account N" makes the N-th account (from 0) the one whose code
 // the tray shows. "--hotkey N" binds Ctrl+Alt+Shift+P to the N-th account.
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "core/Json.h"
+#include "core/KeychainStore.h"
 #include "core/Settings.h"
 #include "platform/QrImage.h"
 #include "platform/UserDefaults.h"
@@ -57,6 +60,30 @@ int main(int argc, char** argv) {
         bindings.append(binding);
         settings.setBindings(bindings);
         return 0;
+    }
+    if (argc == 4 && qstrcmp(argv[1], "--hotp-account") == 0) {
+        // One HOTP account of the RFC 4226 secret at the given counter; its
+        // id is printed for AutoFill requests to name it.
+        Account account;
+        account.issuer = QString::fromUtf8(argv[2]);
+        account.name = QStringLiteral("user@example.com");
+        account.secret = QByteArray("12345678901234567890");
+        account.type = OTPType::hotp;
+        account.counter = QString::fromLatin1(argv[3]).toULongLong();
+        AccountStore store(UserDefaults::standard(), SecurityLog::shared());
+        const int accepted = store.importAccounts({account});
+        SecurityLog::shared().waitForIdle();
+        std::printf("%s\n", qPrintable(Json::uuidText(account.id)));
+        return accepted == 1 && !store.lastError() ? 0 : 1;
+    }
+    if (argc == 3 && qstrcmp(argv[1], "--counter") == 0) {
+        // The counter the keyring holds for the account with this id.
+        for (const Account& account : KeychainStore::loadAll().active)
+            if (Json::uuidText(account.id) == QString::fromLatin1(argv[2])) {
+                std::printf("%llu\n", static_cast<unsigned long long>(account.counter));
+                return 0;
+            }
+        return 1;
     }
     if (argc == 2 && qstrcmp(argv[1], "--list") == 0) {
         AccountStore store(UserDefaults::standard(), SecurityLog::shared());

@@ -14,18 +14,7 @@ fail() { echo "accessibility test: $*" >&2; [ -f "$work/quillet.log" ] && cat "$
 # shellcheck source=../support/desktop.sh
 source "$here/../support/desktop.sh"
 start_xvfb
-
-# The session's accessibility bus, which the test session does not activate
-# on its own.
-launcher=/usr/libexec/at-spi-bus-launcher
-[ -x "$launcher" ] || fail "at-spi2-core is not installed"
-"$launcher" --launch-immediately >"$work/atspi.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
-    >/dev/null 2>&1 && break
-  sleep 0.1
-done
+start_atspi
 
 "$seed" 6 >/dev/null || fail "could not seed the vault"
 # No clock measurement against the network: codes follow this computer's clock.

@@ -3,7 +3,8 @@
 # icon, shows the main window with the seeded accounts (kept as a screenshot
 # in tests/artifacts/), adds an account from a QR code on screen through the
 # add sheet (the AutoFill identities following the number of accounts), and a
-# second start hands over to the first and exits.
+# second start hands over to the first and exits. After the scan the tray icon and
+# every window are as they were.
 # Run inside tests/with-session.sh (private D-Bus and keyring).
 # Usage: desktop_smoke.sh QUILLET_BINARY SEED_BINARY ARTIFACT_DIR
 set -euo pipefail
@@ -15,6 +16,13 @@ fail() { echo "desktop test: $*" >&2; exit 1; }
 # shellcheck source=../support/desktop.sh
 source "$(dirname "$0")/../support/desktop.sh"
 start_xvfb
+# A window manager, which places windows that are mapped without a position.
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
 
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
   >"$work/trayer.log" 2>&1 &
@@ -60,6 +68,32 @@ import -window "$main" "$artifacts/main-window.png"
 import -window root "$artifacts/desktop.png"
 echo "screenshots in $artifacts"
 
+# The tray icon's window inside trayer's: its width, and the geometry of
+# each of our windows, must be the same after the scan as before it.
+icon_width() {
+  timeout 10 xwininfo -root -tree | awk '
+    /"panel": \("panel" "trayer"\)/ { match($0, /^ */); depth = RLENGTH; next }
+    depth && match($0, /^ */) && RLENGTH <= depth { depth = 0 }
+    depth && !found && /\("quillet" / {
+      for (i = 1; i <= NF; ++i) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, s, "x"); found = s[1] } }
+    END { print found }' || true
+}
+geometry() { xdotool getwindowgeometry "$1" | tr -s ' ' | grep -E 'Position|Geometry' | cut -d' ' -f3 | tr '\n' ' '; }
+xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
+xdotool key --window "$main" ctrl+comma
+settings=$(timeout 10 xdotool search --sync --onlyvisible --name '^Settings$' | head -n1) \
+  || fail "Control+comma did not open Settings"
+sleep 0.5
+icon_before=$(icon_width)
+main_before=$(geometry "$main")
+settings_before=$(geometry "$settings")
+echo "before the scan: icon ${icon_before} px wide, main at $main_before, Settings at $settings_before"
+# Settings opens wholly on the 1280x800 screen (its title bar too).
+read -r x y w h < <(echo "$settings_before" | tr ',x' '  ')
+[ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + w)) -le 1280 ] && [ $((y + h)) -le 800 ] ||
+  fail "Settings opened partly off the screen: $settings_before"
+[ "${icon_before:-0}" -ge 16 ] || fail "the tray icon is only ${icon_before} px wide"
+
 # A QR code shown by another program, under where the add sheet opens, is
 # found by "Scan" (the sheet's default button) and lands in the vault.
 "$seed" --qr-image "$work/code.png" || fail "could not write the QR image"
@@ -89,6 +123,18 @@ done
 xdotool search --onlyvisible --name '^Add account$' >/dev/null 2>&1 && fail "the sheet did not close after the scan"
 import -window "$main" "$artifacts/main-window-after-scan.png"
 echo "scan: the account on screen was added"
+# The desktop as it was: the icon docked at its size, each window back where
+# it stood and shown (the window manager may take a moment to map them).
+for _ in $(seq 100); do
+  [ "$(icon_width)" = "$icon_before" ] && [ "$(geometry "$main")" = "$main_before" ] &&
+    [ "$(geometry "$settings")" = "$settings_before" ] && break
+  sleep 0.1
+done
+[ "$(icon_width)" = "$icon_before" ] || fail "the tray icon is $(icon_width) px wide after the scan"
+[ "$(geometry "$main")" = "$main_before" ] || fail "the main window moved: $(geometry "$main")"
+[ "$(geometry "$settings")" = "$settings_before" ] || fail "Settings moved: $(geometry "$settings")"
+xdotool search --onlyvisible --name '^Settings$' >/dev/null || fail "Settings is hidden after the scan"
+echo "scan: icon, main window and Settings are as they were"
 wait_for_identities 5
 echo "identities: 5 registered after the scan"
 

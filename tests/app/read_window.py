@@ -3,7 +3,11 @@
 it against what the accounts of quillet_seed_vault must show (oathtool for
 TOTP and HOTP codes). Run by desktop_a11y.sh. Prints no secret and no code."""
 import base64, hashlib, hmac, re, struct, subprocess, sys, time
+import os
 import pyatspi
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from atspi_tree import showing, walk  # noqa: E402
 
 ISSUERS = ["GitHub", "Example", "Acme Corp", "Steam", "Dropbox", "Google"]
 CODE = re.compile(r"^([0-9]{3} [0-9]{3}|[23456789BCDFGHJKMNPQRTVWXY]{5})$")
@@ -51,22 +55,6 @@ def app():
         if candidate is not None and candidate.name.lower() == "quillet":
             return candidate
     return None
-
-
-def showing(node):
-    try:
-        return node.getState().contains(pyatspi.STATE_SHOWING)
-    except Exception:
-        return False
-
-
-def walk(node):
-    """Every showing element below node, depth first."""
-    for i in range(node.childCount):
-        child = node.getChildAtIndex(i)
-        if child is not None and showing(child):
-            yield child
-            yield from walk(child)
 
 
 def rows(window):

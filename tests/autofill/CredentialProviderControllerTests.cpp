@@ -445,22 +445,55 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("identifier");
         QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("isHost");
         const int url = int(ServiceIdentifier::Type::url);
         const int domain = int(ServiceIdentifier::Type::domain);
-        QTest::newRow("URL: its host") << url << "https://login.example.com/path?q=1" << "login.example.com";
-        QTest::newRow("URL without host") << url << "mailto:me@example.com" << "mailto:me@example.com";
-        QTest::newRow("not a URL") << url << "http://exa mple.com/" << "http://exa mple.com/";
-        QTest::newRow("domain as given") << domain << "Login.Example.COM" << "Login.Example.COM";
-        QTest::newRow("domain that looks like a URL") << domain << "https://a.example/" << "https://a.example/";
+        QTest::newRow("URL: its host") << url << "https://login.example.com/path?q=1" << "login.example.com" << true;
+        QTest::newRow("URL: escapes in the host")
+            << url << "https://b%C3%BCcher.example/" << "b\u00fccher.example" << true;
+        QTest::newRow("URL: user and port") << url << "HTTPS://me:pw@Shop.Q:8443/a" << "Shop.Q" << true;
+        QTest::newRow("URL: backslashes") << url << "https:\\\\evil.q\\@github.com/" << "evil.q" << true;
+        QTest::newRow("URL without host") << url << "mailto:me@example.com" << "mailto:me@example.com" << false;
+        QTest::newRow("not a URL") << url << "http://exa mple.com/" << "http://exa mple.com/" << false;
+        QTest::newRow("no scheme") << url << "github.com" << "github.com" << false;
+        QTest::newRow("domain as given") << domain << "Login.Example.COM" << "Login.Example.COM" << true;
+        QTest::newRow("domain that looks like a URL") << domain << "https://a.example/" << "https://a.example/" << true;
     }
 
     void requestHosts() {
         QFETCH(int, type);
         QFETCH(QString, identifier);
         QFETCH(QString, host);
+        QFETCH(bool, isHost);
         QCOMPARE(MacCredentialProviderViewController::hostsOf(
                      {{identifier, ServiceIdentifier::Type(type)}}),
-                 QList<QString>{host});
+                 QList<RequestHost>({RequestHost{host, isHost}}));
+    }
+
+    // A page whose URL only reads like the account's site, or a URL without
+    // a host, gets the warning: the browser would take it as another host,
+    // or as none.
+    void urlsThatOnlyReadLikeTheSite() {
+        Account github;
+        github.issuer = QStringLiteral("GitHub");
+        for (const char* identifier :
+             {"https://evil.example/a|b.github.com", "https://evil.example/a%zz.github.com",
+              "https://evil.example/a^b?x=.github.com", "https://evil.example/a{b}.github.com",
+              "https://evil.example:99999/.github.com", "data:text/html,hi.github.com",
+              "file:///tmp/login.github.com", "data:,github.com", "file://github.com/login",
+              "https://github.com:65536/", "github.com"}) {
+            const auto warning = DomainShieldWarning::evaluate(
+                github, MacCredentialProviderViewController::hostsOf({{identifier, ServiceIdentifier::Type::url}}));
+            QVERIFY2(warning && warning->verdict == DomainVerdict::mismatch, identifier);
+        }
+        // The real site, however its URL is written, is no stranger.
+        for (const char* identifier :
+             {"https://github.com/login?next=%zz|^{}", "HTTPS://WWW.GitHub.com:443/", "https:github.com",
+              "https://me@github.com./x"})
+            QVERIFY2(!DomainShieldWarning::evaluate(
+                         github, MacCredentialProviderViewController::hostsOf(
+                                     {{identifier, ServiceIdentifier::Type::url}})),
+                     identifier);
     }
 
     void registrationEdges() {

@@ -113,6 +113,8 @@ private slots:
         QTest::newRow("overflowing label stays") << "xn--99999999999999999999a.q"
                                                  << "xn--99999999999999999999a.q";
         QTest::newRow("no prefix") << "bcher-kva.q" << "bcher-kva.q";
+        QTest::newRow("a label over 63 stays")
+            << "xn--" + QString(56, u'a') + "-kva.q" << "xn--" + QString(56, u'a') + "-kva.q";
     }
     void decodeHost() {
         QFETCH(QString, host);
@@ -234,6 +236,21 @@ private slots:
         QTest::newRow("unrelated") << "example.org" << "shop.q" << DomainVerdict::mismatch;
         QTest::newRow("undecodable Punycode compared as it is")
             << "xn--zz.q" << "shop.q" << DomainVerdict::mismatch;
+        // What no browser takes for a host name only reads like the site.
+        QTest::newRow("a path that ends like the site")
+            << "evil.r/a.shop.q" << "shop.q" << DomainVerdict::mismatch;
+        QTest::newRow("a vertical line") << "evil.r|shop.q" << "shop.q" << DomainVerdict::mismatch;
+        QTest::newRow("an escape") << "evil%2Fx.shop.q" << "shop.q" << DomainVerdict::mismatch;
+        QTest::newRow("a look-alike with a vertical line")
+            << "sh|p.q" << "shlp.q" << DomainVerdict::spoof;
+        // Past the name system's limits: never decoded, never a match.
+        QTest::newRow("a label of 63") << QString(63, u'a') + ".shop.q" << "shop.q" << DomainVerdict::match;
+        QTest::newRow("a label of 64") << QString(64, u'a') + ".shop.q" << "shop.q" << DomainVerdict::mismatch;
+        const QString fourLabels = (QString(50, u'a') + ".").repeated(4);
+        QTest::newRow("a host of 253, and a trailing dot")
+            << fourLabels + QString(42, u'e') + ".shop.q." << "shop.q" << DomainVerdict::match;
+        QTest::newRow("a host of 254")
+            << fourLabels + QString(43, u'e') + ".shop.q" << "shop.q" << DomainVerdict::mismatch;
     }
     void verdict() {
         QFETCH(QString, host);
@@ -260,6 +277,26 @@ private slots:
         QCOMPARE(decoded->size(), hosts.size());
         for (qsizetype i = 0; i < hosts.size(); ++i)
             QCOMPARE(Punycode::decodeHost(hosts[i]), decoded->at(i));
+    }
+
+    // Labels far longer than any host holds decode as Python's codec
+    // encodes them (long texts are where an insertion order goes wrong).
+    void longLabelsRoundTripThroughPython() {
+        QRandomGenerator random(23);
+        QString text;
+        while (text.size() < 5000)
+            text += randomLabel(random);
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sys; sys.stdout.write(sys.stdin.read().encode('punycode').decode())")});
+        python.write(text.toUtf8());
+        python.closeWriteChannel();
+        if (!python.waitForFinished(20000) || python.exitCode() != 0)
+            QSKIP("python3 cannot encode Punycode");
+        const auto decoded = Punycode::decode(QString::fromLatin1(python.readAllStandardOutput()));
+        QVERIFY(decoded);
+        QVERIFY(*decoded == text);
     }
 
     // A thousand random labels in several scripts: idn2 encodes them, we

@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -234,6 +235,11 @@ private slots:
             << QByteArray("{\"entry\":\"registration\",\"request\":{\"kind\":\"passkey\",\"userHandle\":\"-_8=\"}}");
         QTest::newRow("algorithm not a number")
             << QByteArray("{\"entry\":\"registration\",\"request\":{\"kind\":\"passkey\",\"supportedAlgorithms\":[\"-7\"]}}");
+        // Numbers a 64-bit integer cannot hold are refused before they are
+        // converted (that conversion is undefined).
+        for (const char* number : {"1e19", "-1e19", "9223372036854775808", "-9.3e18", "1e400", "1.5"})
+            QTest::newRow(number) << "{\"entry\":\"registration\",\"request\":{\"kind\":\"passkey\","
+                                     "\"supportedAlgorithms\":[-7," + QByteArray(number) + "]}}";
         QTest::newRow("service type")
             << QByteArray("{\"entry\":\"credentialList\",\"serviceIdentifiers\":[{\"type\":\"app\",\"identifier\":\"x\"}]}");
     }
@@ -370,6 +376,27 @@ private slots:
         const QJsonObject filled = serveObject(list(sites), pickThen(QStringLiteral("Fill Anyway")));
         QCOMPARE(filled.value("code").toString(), oathtool({"--hotp", "-c", "7"}));
         QCOMPARE(stored(hotp.id)->counter, quint64(8));
+    }
+
+    // A page of another host whose path ends like the site, and a URL that
+    // names no host at all: "Different website" before anything is filled.
+    void aURLThatOnlyEndsLikeTheSiteIsWarnedOf() {
+        const Account hotp = account("GitHub", "octo", OTPType::hotp, 3);
+        KeychainStore::saveAccount(hotp);
+        for (const auto& [identifier, named] :
+             {std::pair{"https://evil.example/a|b.github.com", "evil.example"},
+              std::pair{"data:text/html,hi.github.com", "data:text/html,hi.github.com"}}) {
+            const QJsonArray sites{QJsonObject{{"type", "URL"}, {"identifier", identifier}}};
+            QCOMPARE(serve(list(sites),
+                           [named](QWidget* window) {
+                               QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
+                               QTRY_VERIFY(texts(window).contains(QStringLiteral("Different website")));
+                               QCOMPARE(texts(window).filter(QStringLiteral("comes from ") + named).size(), 1);
+                               QTest::mouseClick(buttonNamed(window, QStringLiteral("Don't Fill")), Qt::LeftButton);
+                           }),
+                     QByteArray("{\"refused\":1}"));
+        }
+        QCOMPARE(stored(hotp.id)->counter, quint64(3));
     }
 
     void aListWithoutSitesNeverWarns() {
@@ -563,9 +590,20 @@ private slots:
         QCOMPARE(run(QJsonDocument(list({})).toJson(), {"--plugin", home.filePath("missing.so")}).first,
                  3);
 
-        const auto code = run(QJsonDocument(oneTimeCode("provideWithoutUserInteraction",
-                                                        Json::uuidText(bank.id)))
-                                  .toJson());
+        // Over 1 MiB, the request is refused unread: 2 MB of it, or of
+        // zero bytes. At 1 MiB it is read.
+        QElapsedTimer clock;
+        clock.start();
+        for (const char fill : {' ', '\0'}) {
+            const auto huge = run("{\"entry\":\"credentialList\"}" + QByteArray(2'000'000, fill));
+            QCOMPARE(huge.first, 2);
+            QCOMPARE(huge.second, QByteArray());
+        }
+        QVERIFY2(clock.elapsed() < 20000, "reading stops at the limit"); // a loaded machine
+        const QByteArray request = QJsonDocument(oneTimeCode("provideWithoutUserInteraction",
+                                                             Json::uuidText(bank.id)))
+                                       .toJson();
+        const auto code = run(request + QByteArray(HostProtocol::maxRequestBytes - request.size(), ' '));
         QCOMPARE(code.first, 0);
         QCOMPARE(code.second, QByteArray("{\"code\":\"" + oathtool({"--hotp", "-c", "3"}).toLatin1() +
                                          "\",\"completed\":\"oneTimeCode\"}\n"));

@@ -239,9 +239,13 @@ private slots:
             ten << makeAccount("N", QString::number(i));
         seed(ten);
         openStore();
-        store->advanceCounter(totp);
+        std::optional<Account> used = totp;
+        store->advanceCounter(totp, [&](const std::optional<Account>& taken) { used = taken; });
+        QVERIFY(!used); // not counter-based: nothing to take
         QCOMPARE(store->accounts()[0], totp);
-        store->advanceCounter(hotp);
+        store->advanceCounter(hotp, [&](const std::optional<Account>& taken) { used = taken; });
+        store->waitForPendingWork();
+        QCOMPARE(used->counter, std::numeric_limits<quint64>::max());
         QCOMPARE(store->accounts()[1].counter, 0u);
         QCOMPARE(stored(hotp.id)->counter, 0u);
 
@@ -349,7 +353,13 @@ private slots:
             {"restore", [&] { return store->restore(gone.id); }},
             {"favorite", [&] { return store->toggleFavorite(c.id); }},
             {"folder", [&] { return store->setFolder(QUuid::createUuid(), a.id); }},
-            {"counter", [&] { return store->advanceCounter(a); }},
+            {"counter",
+             [&] {
+                 bool stored = false;
+                 store->advanceCounter(a, [&](const auto& used) { stored = used.has_value(); });
+                 store->waitForPendingWork();
+                 return stored;
+             }},
             {"move", [&] { return store->move(c.id, a.id); }},
             {"order", [&] { return store->setOrder({c.id, b.id, a.id}); }},
             {"toIndex", [&] { return store->moveAccountToIndex(a.id, 2); }},

@@ -28,6 +28,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace TestSupport;
 
 namespace {
@@ -209,6 +211,7 @@ private slots:
     }
 
     void theExportHoldsExactlyTheActiveAccounts() {
+        ::umask(022);
         start(sample());
         QVERIFY(label(section, "Backup"));
         click(button(section, "Export encrypted backup…"));
@@ -247,6 +250,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!section->isBusy(), 10000);
         QVERIFY(!dialogTitled<QMessageBox>("Backup", 200)); // success says nothing
         QCOMPARE(events("backup.exported"), QStringList{""});
+        // The owner's alone, though the umask (022) would let others read it.
+        QCOMPARE(QFile::permissions(path),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
         int exitCode = 0;
         const QByteArray json = runTool({"decrypt", path}, backupPassword, &exitCode);

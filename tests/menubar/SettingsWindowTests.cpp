@@ -107,14 +107,14 @@ private slots:
 
         click(check(tab, "Launch Quillet at login"));
         QCOMPARE(LoginItem::status(), LoginItem::Status::enabled);
-        click(check(tab, "Show a code in the menu bar"));
+        click(check(tab, "Show a code in the tray"));
         QCOMPARE(defaults->boolean(Settings::showCodeInMenuBar.key), std::optional(false));
         QVERIFY(!picker(tab, "Account:")); // only while a code is shown
-        click(check(tab, "Show a code in the menu bar"));
+        click(check(tab, "Show a code in the tray"));
         choose(picker(tab, "Account:"), 2); // the second account
         QCOMPARE(defaults->string(Settings::menuBarAccountID.key),
                  std::optional(store->accounts()[1].id.toString(QUuid::WithoutBraces).toUpper()));
-        click(check(tab, "Menu-bar-only (hide taskbar entry)"));
+        click(check(tab, "Tray-only (hide taskbar entry)"));
         QCOMPARE(defaults->boolean(Settings::menuBarOnly.key), std::optional(true));
         click(check(tab, "Auto-correct clock drift"));
         QVERIFY(!CorrectedClock::state().enabled);
@@ -134,9 +134,9 @@ private slots:
         start();
         tab = window->general();
         QVERIFY(check(tab, "Launch Quillet at login")->isChecked());
-        QVERIFY(check(tab, "Show a code in the menu bar")->isChecked());
+        QVERIFY(check(tab, "Show a code in the tray")->isChecked());
         QCOMPARE(picker(tab, "Account:")->currentText(), QStringLiteral("Example: me@example.com"));
-        QVERIFY(check(tab, "Menu-bar-only (hide taskbar entry)")->isChecked());
+        QVERIFY(check(tab, "Tray-only (hide taskbar entry)")->isChecked());
         QVERIFY(!check(tab, "Auto-correct clock drift")->isChecked());
         QVERIFY(!check(tab, "GitHub: me@example.com")->isChecked());
         QVERIFY(check(tab, "Example: me@example.com")->isChecked());
@@ -185,7 +185,7 @@ private slots:
     void theLockSwitchSaysWhenNobodyCanBeAuthenticated() {
         QWidget* tab = window->general();
         QVERIFY(label(tab, "Ask for your login password before showing your codes. Lock any time "
-                           "from the menu bar."));
+                           "from the tray panel."));
         if (QFile::exists(qEnvironmentVariable("PAM_WRAPPER_SERVICE_DIR") + "/other"))
             QSKIP("the fallback stack is installed in this run");
         qputenv("QUILLET_PAM_SERVICE", "absent");
@@ -339,8 +339,8 @@ private slots:
         QCheckBox* quick = check(window->hotKeys(), "Quick search panel (Ctrl+Alt+K)");
         QVERIFY(quick && quick->isChecked());
         QVERIFY(label(window->hotKeys(), "Press Ctrl+Alt+K anywhere to open a search box, type a "
-                                         "few letters, and hit Return to copy that account's "
-                                         "code."));
+                                         "few letters, and hit Return to type that account's "
+                                         "code (or copy it where it cannot be typed)."));
         click(quick);
         QCOMPARE(defaults->boolean(Settings::quickLauncherEnabled.key), std::optional(false));
     }

@@ -5,7 +5,7 @@ With a watcher: a small StatusNotifierWatcher and host of our own on the private
 session bus (what the AppIndicator hosts of GNOME, XFCE, MATE and Budgie and KDE's
 panel run). Quillet registers exactly one item; its label (XAyatanaLabel) is
 oathtool's code for the chosen account, turns to the next code within a second of
-the period's end, empties when "Show a code in the menu bar" is switched off in the
+the period's end, empties when "Show a code in the tray" is switched off in the
 settings window, and Activate(x, y) opens the panel at that place.
 
 Without a watcher: the XEmbed icon docks in trayer's tray and nothing registers on
@@ -223,10 +223,10 @@ def with_watcher():
         fail("no main window")
     subprocess.run(["xdotool", "windowfocus", "--sync", main[0]])
     subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+comma"])
-    if a11y("wait", "quillet", "Show a code in the menu bar", "10").returncode != 0:
+    if a11y("wait", "quillet", "Show a code in the tray", "10").returncode != 0:
         fail("the settings window did not open")
     labels.clear()
-    toggle("quillet", "Show a code in the menu bar")
+    toggle("quillet", "Show a code in the tray")
     if not pump(5, lambda: labels and labels[-1][1] == ""):
         fail("switching the option off did not empty the label")
     if label_now() != "":

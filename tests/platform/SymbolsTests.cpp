@@ -19,7 +19,7 @@ const QStringList usedNames = {
     "flag", "tag", "book", "graduationcap", "wrench", "clock", "exclamationmark.triangle",
     "arrow.uturn.backward", "xmark", "viewfinder", "photo", "link", "doc", "lock.fill",
     "square.and.arrow.down.on.square", "exclamationmark.triangle.fill", "command",
-    "command.circle", "info.circle.fill", "text.cursor", "touchid", "circle.fill",
+    "command.circle", "keyboard", "info.circle.fill", "text.cursor", "touchid", "circle.fill",
     "plus.circle.fill", "pencil.circle.fill", "trash.circle.fill",
     "arrow.uturn.backward.circle.fill", "checkmark.shield", "checkmark.seal.fill",
     "exclamationmark.octagon.fill", "list.bullet.clipboard", "externaldrive.fill.badge.checkmark",

@@ -20,3 +20,17 @@ start_xvfb() {
   export DISPLAY=":$(head -n1 "$work/display")"
   export QT_QPA_PLATFORM=xcb
 }
+
+# The session's accessibility bus, which the test session does not activate
+# on its own; started and waited for.
+start_atspi() {
+  local launcher=/usr/libexec/at-spi-bus-launcher
+  [ -x "$launcher" ] || fail "at-spi2-core is not installed"
+  "$launcher" --launch-immediately >"$work/atspi.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do
+    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+      >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+}

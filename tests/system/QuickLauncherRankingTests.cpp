@@ -71,6 +71,12 @@ private slots:
         QTest::newRow("tier before position")
             << vault({{"Xbox", "mybank"}, {"Big Bank", "me"}}) << "bank"
             << QStringList{"Big Bank: me", "Xbox: mybank"};
+        // A word-final capital sigma lowers to the final form, as typed.
+        QTest::newRow("final sigma, capitals stored")
+            << vault({{"ΟΔΟΣ Bank", "me"}, {"Other", "x"}}) << "Οδος"
+            << QStringList{"ΟΔΟΣ Bank: me"};
+        QTest::newRow("final sigma, capitals typed")
+            << vault({{"Οδος", "me"}, {"Other", "x"}}) << "ΟΔΟΣ" << QStringList{"Οδος: me"};
     }
 
     void listsTheAccountsBestFirst() {

@@ -1,0 +1,74 @@
+#include "core/HotpCounter.h"
+
+#include "core/Json.h"
+#include "core/KeychainStore.h"
+#include "platform/PrivateFolder.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+// An exclusive lock on a file beside the vault's files, held while it
+// lives; closing the descriptor releases it, also when the process dies.
+// Without a place for the file the advance goes on unlocked: the higher of
+// the two counters still keeps it from going back.
+class CounterLock {
+public:
+    CounterLock() {
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quillet");
+        if (!PrivateFolder::ensure(folder))
+            return;
+        const QByteArray path = QFile::encodeName(folder + QStringLiteral("/hotp-counter.lock"));
+        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~CounterLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    CounterLock(const CounterLock&) = delete;
+    CounterLock& operator=(const CounterLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace
+
+namespace HotpCounter {
+
+Account advance(const Account& account) {
+    using KeychainStore::KeychainError;
+    const CounterLock lock;
+    Keychain::Query query = KeychainStore::baseQuery(Json::uuidText(account.id));
+    query.returnData = true;
+    Keychain::Results results;
+    if (const Keychain::Status status = Keychain::copyMatching(query, &results);
+        status != Keychain::success)
+        throw KeychainError::fromStatus(status);
+    const std::optional<Account> stored =
+        results.isEmpty() ? std::nullopt : KeychainStore::decodeAccount(results.first().data);
+    if (!stored)
+        throw KeychainError(KeychainError::decodingFailed);
+    // Deleted meanwhile (or moved to Recently Deleted): writing it back
+    // would bring it back, and its code is no longer wanted.
+    if (stored->deletedAt)
+        throw KeychainError::fromStatus(Keychain::itemNotFound);
+
+    Account used = account;
+    used.counter = std::max(stored->counter, account.counter);
+    Account next = used;
+    next.counter += 1; // the largest value wraps to 0
+    KeychainStore::saveAccount(next);
+    return used;
+}
+
+} // namespace HotpCounter
