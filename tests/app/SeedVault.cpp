@@ -5,7 +5,8 @@
 // "--hotp-account ISSUER COUNTER" adds an HOTP account and prints its id,
 // "--counter ID" prints the counter the keyring holds for it.
 // "--menu-bar-account N" makes the N-th account (from 0) the one whose code
-// the tray shows. "--hotkey N" binds Ctrl+Alt+Shift+P to the N-th account.
+// the tray shows. "--hotkey N" binds Ctrl+Alt+Shift+P to the N-th account
+// and prints the binding's id.
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "core/Json.h"
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
         QList<HotKeyBinding> bindings = settings.bindings();
         bindings.append(binding);
         settings.setBindings(bindings);
+        std::printf("%s\n", qPrintable(Json::uuidText(binding.id)));
         return 0;
     }
     if (argc == 4 && qstrcmp(argv[1], "--hotp-account") == 0) {

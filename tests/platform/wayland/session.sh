@@ -69,3 +69,11 @@ kwin_script() {
 kwin_activate() {
   kwin_script "for (const w of workspace.clientList()) { if (w.caption === \"$1\") workspace.activeClient = w; }"
 }
+
+# kwin_place TITLE X Y: moves the window titled TITLE to X,Y and keeps it
+# above the others (Wayland clients cannot place their own windows).
+kwin_place() {
+  kwin_script "for (const w of workspace.clientList()) { if (w.caption === \"$1\") {
+    const g = w.frameGeometry; w.frameGeometry = {x: $2, y: $3, width: g.width, height: g.height};
+    w.keepAbove = true; } }"
+}
