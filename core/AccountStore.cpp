@@ -96,6 +96,8 @@ void AccountStore::emitChanges() {
     const unsigned changes = std::exchange(m_changes, 0);
     if (changes & accountsChange)
         emit accountsChanged();
+    if (changes & usageChange)
+        emit usageChanged();
     if (changes & deletedChange)
         emit deletedAccountsChanged();
     if (changes & foldersChange)
@@ -274,9 +276,17 @@ void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
     {
         Operation operation(*this);
         if (loaded.vault) {
-            m_accounts = applyUsage(loaded.vault->active);
-            m_deletedAccounts = loaded.vault->deleted;
-            changed(accountsChange | deletedChange);
+            // A reload that finds what is listed (the common case: one each
+            // time the program comes to the front) announces nothing.
+            QList<Account> active = applyUsage(loaded.vault->active);
+            if (active != m_accounts) {
+                m_accounts = std::move(active);
+                changed(accountsChange);
+            }
+            if (loaded.vault->deleted != m_deletedAccounts) {
+                m_deletedAccounts = loaded.vault->deleted;
+                changed(deletedChange);
+            }
             if (m_unreadableIDs != loaded.vault->unreadable) {
                 m_unreadableIDs = loaded.vault->unreadable;
                 changed(stateChange);
@@ -417,11 +427,14 @@ void AccountStore::markUsed(const Account& account) {
     saveUsage();
     // The list shows the new figures at once, so that an order by use
     // follows each copy rather than the next reload. Memory only: the
-    // keychain item catches up when the account is next saved.
+    // keychain item catches up when the account is next saved. A use
+    // changes nothing a view of the accounts shows but that order, so it is
+    // announced apart: views that rebuild on every account change (the
+    // checkup) must not do so on every copy.
     if (const qsizetype i = indexOf(id); i >= 0) {
         Operation operation(*this);
         merge(m_accounts[i], entry);
-        changed(accountsChange);
+        changed(usageChange);
     }
 }
 

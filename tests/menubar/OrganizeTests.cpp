@@ -499,9 +499,18 @@ private slots:
                              "they aren't truly the same login, re-add one from a fresh QR "
                              "code."));
 
-        // The screen follows the store while it is open.
-        store->deleteAccount(dupB.id);
+        // The screen follows the store while it is open, building again
+        // only the cards that changed: a use changes none, and the shared
+        // secret's card stays when the other findings go.
+        const QList<QWidget*> cards = view->cards();
+        QCOMPARE(cards.size(), 3);
+        store->markUsed(dupA);
+        QCOMPARE(view->cards(), cards);
         store->deleteAccount(weak.id);
+        QCOMPARE(view->cards(), QList<QWidget*>({cards[0]}));
+        QVERIFY(label(sheet, "1 item to review."));
+        store->deleteAccount(dupB.id);
+        QVERIFY(view->cards().isEmpty());
         QVERIFY(label(sheet, "Excellent"));
         QVERIFY(label(sheet, "Your vault looks healthy."));
         QVERIFY(label(sheet, "No issues found"));
