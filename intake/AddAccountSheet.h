@@ -67,6 +67,9 @@ signals:
     // Accounts were handed on, but this many links of the import could not
     // be read and were left out; sent before the sheet closes.
     void linksUnreadable(int count);
+    // The accounts read from an image file were handed on and stored; sent
+    // before the sheet closes, so that the owner says what was added.
+    void imageImported();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
