@@ -67,6 +67,7 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
     });
     m_accountCount = m_store->accounts().size();
     connect(m_store.get(), &AccountStore::accountsChanged, this, &QuilletApp::accountsChanged);
+    connect(m_store.get(), &AccountStore::importEnded, this, &QuilletApp::accountsChanged);
 }
 
 QuilletApp::~QuilletApp() {
@@ -176,6 +177,10 @@ void QuilletApp::syncCredentialIdentities() {
 }
 
 void QuilletApp::accountsChanged() {
+    // An import lists its accounts step by step; the identities follow once,
+    // when it ends.
+    if (m_store->importing())
+        return;
     const qsizetype count = m_store->accounts().size();
     if (count == m_accountCount)
         return;

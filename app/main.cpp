@@ -3,6 +3,7 @@
 #include "core/AccountStore.h"
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
+#include "platform/Portal.h"
 #include "platform/UserDefaults.h"
 #include "system/CodesBusAdaptor.h"
 
@@ -40,8 +41,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setOrganizationName(QStringLiteral("tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
-    // The installed desktop entry, so the desktop pairs our windows with it.
-    QApplication::setDesktopFileName(QStringLiteral("quillet"));
+    // The installed desktop entry, so the desktop pairs our windows with it;
+    // its name is also the id the desktop's portals know us by.
+    QApplication::setDesktopFileName(Portal::appID);
     QApplication::setQuitOnLastWindowClosed(false);
 
     QDBusConnection bus = QDBusConnection::sessionBus();

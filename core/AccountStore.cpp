@@ -38,6 +38,8 @@ private:
 
 // What one read of the keychain found.
 struct AccountStore::Loaded {
+    bool unchanged = false; // the keychain's stamp says nothing changed: nothing was read
+    std::optional<QByteArray> stamp;
     std::optional<KeychainStore::Vault> vault;
     std::optional<KeychainError> error;
     std::optional<FolderCatalog> catalog;
@@ -238,10 +240,10 @@ void AccountStore::finish() {
     waitForPendingWork();
 }
 
-void AccountStore::startLoad(bool openFirst) {
+void AccountStore::startLoad(bool openFirst, const std::optional<QByteArray>& sinceStamp) {
     m_loading = true;
     const quint64 generation = m_writeGeneration;
-    m_queue->enqueue([this, openFirst, generation] {
+    m_queue->enqueue([this, openFirst, sinceStamp, generation] {
         Loaded loaded;
         // Opening is the one step that may wait for the user, through the
         // keyring's own prompt; never when the program is quitting.
@@ -251,21 +253,37 @@ void AccountStore::startLoad(bool openFirst) {
         if (opened != Keychain::success) {
             loaded.error = KeychainError::fromStatus(opened);
         } else {
+            // Taken before the read: a change during the read makes the
+            // next stamp differ, never the other way round.
+            loaded.stamp = Keychain::changeStamp();
+            if (sinceStamp && loaded.stamp == sinceStamp) {
+                loaded.unchanged = true;
+                deliver([this, loaded, generation] { applyLoad(loaded, generation); });
+                return;
+            }
             try {
                 loaded.vault = KeychainStore::loadAll();
-                // The clock's state lives in the same keyring.
-                CorrectedClock::load();
+                // The clock's state and the folders live in the same items.
+                CorrectedClock::load(loaded.vault->clockState);
+                loaded.catalog = loaded.vault->folders;
             } catch (const KeychainError& error) {
                 loaded.error = error;
             }
         }
-        loaded.catalog = KeychainStore::readFolders();
+        if (!loaded.vault)
+            loaded.catalog = KeychainStore::readFolders();
         deliver([this, loaded, generation] { applyLoad(loaded, generation); });
     });
 }
 
 void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
     m_loading = false;
+    if (loaded.unchanged) {
+        emit reloaded();
+        startNextImport();
+        return;
+    }
+    m_readStamp.reset();
     if (m_vaultState == VaultState::open && generation != m_writeGeneration) {
         // Something was written while the keychain was read: what was read
         // may predate it. Read again.
@@ -276,10 +294,8 @@ void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
     {
         Operation operation(*this);
         if (loaded.vault) {
-            // A reload that finds what is listed (the common case: one each
-            // time the program comes to the front) announces nothing.
-            QList<Account> active = applyUsage(loaded.vault->active);
-            if (active != m_accounts) {
+            // A read that found what is shown changes nothing on screen.
+            if (QList<Account> active = applyUsage(loaded.vault->active); active != m_accounts) {
                 m_accounts = std::move(active);
                 changed(accountsChange);
             }
@@ -292,6 +308,7 @@ void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
                 changed(stateChange);
             }
             setVaultState(VaultState::open);
+            m_readStamp = loaded.stamp;
             succeeded();
             purgeExpired();
         } else {
@@ -317,10 +334,16 @@ void AccountStore::reload() {
 
 void AccountStore::scheduleReload() { m_reloadTimer.start(); }
 
+void AccountStore::applicationBecameActive() {
+    if (m_loading)
+        return; // the read under way will do
+    scheduleReload();
+}
+
 void AccountStore::reloadInBackground() {
     if (m_loading)
         return; // the read under way will do
-    startLoad(false);
+    startLoad(false, m_readStamp);
 }
 
 void AccountStore::tryAgain() {
@@ -949,6 +972,7 @@ void AccountStore::finishImport(const ImportPlan& plan,
                 explain(*tally.firstError);
         scheduleWidgetRefresh();
     }
+    emit importEnded();
     if (done)
         done(result);
     startNextImport();

@@ -90,6 +90,8 @@ public:
     void setLastError(const std::optional<QString>& error);
 
     VaultState vaultState() const { return m_vaultState; }
+    // An import is being written (its accounts are listed as they are stored).
+    bool importing() const { return m_importRunning; }
     // Account items in the keychain that could not be read; they are kept.
     int unreadableItemCount() const { return int(m_unreadableIDs.size()); }
     // The last failure as a sentence for the user ("Your keyring is
@@ -106,8 +108,11 @@ public:
     // pending one. It never prompts.
     void scheduleReload();
     // Call when the application becomes active: picks up what the
-    // credential provider or another device changed meanwhile.
-    void applicationBecameActive() { scheduleReload(); }
+    // credential provider or another device changed meanwhile. A read under
+    // way already does (the start's first read, when the window's first
+    // activation comes). A reload reads only when the keychain may have
+    // changed since the last read, where the keychain can tell.
+    void applicationBecameActive();
     // Opens the keyring again, through its own unlock prompt, and reads the
     // vault; off this thread. For a vault that could not be read.
     void tryAgain();
@@ -202,6 +207,9 @@ signals:
     void vaultStateChanged();
     // A reload has finished (successful or not).
     void reloaded();
+    // An import was written, whole or in part, after its last accounts were
+    // listed: work that follows the list once per import goes here.
+    void importEnded();
     // The accounts, the folders or the vault state changed: once per
     // operation, after their own signals, for views that show all three.
     void listsChanged();
@@ -242,7 +250,9 @@ private:
     void reconcileFolders(const std::optional<FolderCatalog>& catalog);
 
     // Background work and the hand-over of its results.
-    void startLoad(bool openFirst);
+    // `sinceStamp`: the keychain's change stamp at the last read; when it
+    // is still the same, nothing is read.
+    void startLoad(bool openFirst, const std::optional<QByteArray>& sinceStamp = {});
     void applyLoad(const Loaded& loaded, quint64 generation);
     void reloadInBackground();
     void startNextImport();
@@ -281,6 +291,8 @@ private:
     // keychain before one of them is out of date.
     quint64 m_writeGeneration = 0;
     bool m_loading = false;
+    // The keychain's change stamp taken before the read now shown.
+    std::optional<QByteArray> m_readStamp;
     bool m_importRunning = false;
     // The import under way, as its parts are listed.
     struct ImportTally {

@@ -68,6 +68,14 @@ void load() {
     loadIfNeeded();
 }
 
+void load(const std::optional<State>& stored) {
+    QMutexLocker locker(&lock);
+    if (loaded)
+        return;
+    cached = stored.value_or(State());
+    loaded = true;
+}
+
 void loadOnlyWhenNeeded() {
     QMutexLocker locker(&lock);
     loadOnlyWhenAsked = true;

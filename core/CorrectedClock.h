@@ -39,6 +39,8 @@ inline constexpr int requestTimeoutMs = 8000;
 // what was loaded (no correction until then), and load() reads the state,
 // off the GUI thread. setEnabled() and record() still load it first.
 void load();
+// load() with the stored state already read (nothing when there is none).
+void load(const std::optional<State>& stored);
 void loadOnlyWhenNeeded();
 State state();
 // Seconds to add to the device time now; 0 when no correction applies.

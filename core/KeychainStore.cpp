@@ -189,24 +189,31 @@ QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
     return inAccountOrder(upsertAll(writes, told));
 }
 
-std::optional<FolderCatalog> readFolders() {
-    const auto data = readOneData(baseQuery(foldersAccount));
-    if (!data)
-        return std::nullopt;
-    const auto document = Json::parse(*data);
+namespace {
+
+std::optional<QJsonObject> objectIn(const std::optional<QByteArray>& data) {
+    const auto document = data ? Json::parse(*data) : std::nullopt;
     if (!document || !document->isObject())
         return std::nullopt;
-    return FolderCatalog::fromJson(document->object(), Json::DateForm::iso8601);
+    return document->object();
 }
 
+std::optional<FolderCatalog> foldersIn(const std::optional<QByteArray>& data) {
+    const auto object = objectIn(data);
+    return object ? FolderCatalog::fromJson(*object, Json::DateForm::iso8601) : std::nullopt;
+}
+
+std::optional<CorrectedClock::State> clockStateIn(const std::optional<QByteArray>& data) {
+    const auto object = objectIn(data);
+    return object ? CorrectedClock::State::fromJson(*object) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<FolderCatalog> readFolders() { return foldersIn(readOneData(baseQuery(foldersAccount))); }
+
 std::optional<CorrectedClock::State> readClockState() {
-    const auto data = readOneData(clockStateQuery());
-    if (!data)
-        return std::nullopt;
-    const auto document = Json::parse(*data);
-    if (!document || !document->isObject())
-        return std::nullopt;
-    return CorrectedClock::State::fromJson(document->object());
+    return clockStateIn(readOneData(clockStateQuery()));
 }
 
 void saveClockState(const CorrectedClock::State& state) {
@@ -356,9 +363,19 @@ Vault loadAll() {
     QList<QUuid> unreadable;
     QList<QUuid> mapOrder; // the map's iteration order: first appearance
     QHash<QUuid, Account> byID;
+    Vault vault;
     for (const Keychain::Item& item : items) {
         if (item.data.isNull())
             continue;
+        // The first match, as their own reads take it.
+        if (item.account == foldersAccount && !vault.folders) {
+            vault.folders = foldersIn(item.data);
+            continue;
+        }
+        if (item.account == clockStateAccount && !item.synchronizable && !vault.clockState) {
+            vault.clockState = clockStateIn(item.data);
+            continue;
+        }
         if (item.account == orderAccount) {
             if (const auto ids = decodeOrder(item.data))
                 order = *ids;
@@ -377,7 +394,6 @@ Vault loadAll() {
         byID.insert(*id, *account);
     }
 
-    Vault vault;
     QSet<QUuid> listed;
     QSet<QString> seen;
     const auto consider = [&](const Account& account) {

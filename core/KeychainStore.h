@@ -95,6 +95,9 @@ struct Vault {
     // this version can read. They stay in the keychain untouched; their ids
     // must not be given to another account, whose write would replace them.
     QList<QUuid> unreadable;
+    // The store's other records, from the same read.
+    std::optional<FolderCatalog> folders;
+    std::optional<CorrectedClock::State> clockState;
 };
 // Throws KeychainError when the keychain cannot be read, so that an
 // unreadable keychain is never mistaken for an empty vault.

@@ -22,9 +22,10 @@ const char* QRImportError::what() const noexcept {
     case noQRCodeFound:
         return "No QR code was found.";
     case screenCaptureFailed:
-        // Where a capture fails here is a desktop session that does not let
-        // programs read the screen (Wayland), not a missing permission.
-        return "Could not capture the screen. Screen scanning needs an X11 desktop session.";
+        // On X11 any program may read the screen; in a Wayland session the
+        // desktop's Screenshot portal takes the picture, and may refuse.
+        return "Could not capture the screen. The desktop did not let Quillet take a "
+               "screenshot.";
     case unreadableImage:
         return "Could not read the image.";
     }

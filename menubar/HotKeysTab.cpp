@@ -28,10 +28,13 @@ using namespace SettingsParts;
 namespace {
 
 QString autoPasteTip(bool on, bool granted) {
-    return on && !granted ? BindingRow::tr("Auto-paste: insert the code at the cursor (needs the "
-                                           "XTEST extension — not available)")
-                          : BindingRow::tr("Auto-paste: insert the code at the cursor in the "
-                                           "focused app");
+    if (!on || granted)
+        return BindingRow::tr("Auto-paste: insert the code at the cursor in the focused app");
+    if (Accessibility::viaPortal())
+        return BindingRow::tr("Auto-paste: insert the code at the cursor (needs remote control "
+                              "permission — not granted)");
+    return BindingRow::tr("Auto-paste: insert the code at the cursor (needs the XTEST extension "
+                          "— not available)");
 }
 
 QWidget* line() {
@@ -48,9 +51,16 @@ QWidget* line() {
 BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& bindingID,
                        QWidget* parent)
     : QWidget(parent), m_store(store), m_settings(settings), m_id(bindingID) {
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(20, 10, 20, 10);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 10, 20, 10);
+    column->setSpacing(4);
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(12);
+    column->addLayout(row);
+    m_desktopState = caption(QString());
+    m_desktopState->hide();
+    column->addWidget(m_desktopState);
 
     m_enabled = new QCheckBox(this);
     m_enabled->setToolTip(tr("Enable this hotkey"));
@@ -100,6 +110,13 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
 
     refreshAccounts();
 }
+
+void BindingRow::showDesktopState(const QString& text) {
+    m_desktopState->setText(text);
+    m_desktopState->setVisible(!text.isEmpty());
+}
+
+QString BindingRow::desktopStateText() const { return m_desktopState->text(); }
 
 void BindingRow::update(const std::function<void(HotKeyBinding&)>& change) {
     QList<HotKeyBinding> bindings = m_settings.bindings();
@@ -211,10 +228,14 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     strip->addWidget(symbol, 0, Qt::AlignVCenter);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(Style::label(tr("Auto-paste needs the XTEST extension"),
-                                  Style::TextStyle::callout, std::nullopt, QFont::DemiBold));
-    texts->addWidget(caption(tr("Quillet pastes with synthetic key presses, which this display "
-                                "does not accept. Codes are still copied to the clipboard.")));
+    m_warningTitle =
+        Style::label(QString(), Style::TextStyle::callout, std::nullopt, QFont::DemiBold);
+    m_warningTitle->setWordWrap(true);
+    m_warningTitle->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    texts->addWidget(m_warningTitle);
+    m_warningText = caption(QString());
+    m_warningText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    texts->addWidget(m_warningText);
     m_warningHelp = caption(QString());
     m_warningHelp->hide();
     texts->addWidget(m_warningHelp);
@@ -223,6 +244,7 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     auto* open = new QPushButton(tr("Open Settings"));
     connect(open, &QPushButton::clicked, this, &HotKeysTab::openAccessibilityPrompt);
     strip->addWidget(open, 0, Qt::AlignVCenter);
+    m_warningOpen = open;
     column->addWidget(m_warning);
     column->addWidget(line());
 
@@ -280,6 +302,9 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     m_poll.setInterval(permissionPollMs);
     connect(&m_poll, &QTimer::timeout, this, &HotKeysTab::refreshAccessibility);
     connect(&m_settings, &AppSettings::bindingsChanged, this, &HotKeysTab::refreshRows);
+    // The desktop's answers come after the registration (Wayland).
+    if (HotKeyController* controller = HotKeyController::current())
+        connect(controller, &HotKeyController::bindingsRegistered, this, &HotKeysTab::refreshRows);
     connect(&m_store, &AccountStore::accountsChanged, this, [this] {
         for (BindingRow* row : std::as_const(m_rows))
             row->refreshAccounts();
@@ -295,11 +320,28 @@ bool HotKeysTab::needsAccessibilityWarning() const {
     return false;
 }
 
+bool HotKeysTab::showsNoShortcutsNotice() const { return GlobalHotKey::portalLacksShortcuts(); }
+
+QString HotKeysTab::desktopStateText(const GlobalHotKey::DesktopState& state) {
+    using Kind = GlobalHotKey::DesktopState::Kind;
+    if (state.kind == Kind::active && !state.trigger.isEmpty())
+        return tr("The desktop runs it with %1").arg(state.trigger);
+    if (state.kind == Kind::inactive && !state.reason.isEmpty())
+        return tr("Not active: %1").arg(state.reason);
+    return {};
+}
+
 QString HotKeysTab::activeSummary() const {
     const QList<HotKeyBinding>& bindings = m_settings.bindings();
+    const HotKeyController* controller = HotKeyController::current();
+    // Where the desktop decides, a binding it turned down is not active.
+    const bool desktopDecides = controller && GlobalHotKey::usesPortal();
     int active = 0;
     for (const HotKeyBinding& binding : bindings) {
         if (!binding.enabled || !binding.accountID || binding.keyCode == 0) continue;
+        if (desktopDecides && controller->bindingState(binding.id).kind ==
+                                  GlobalHotKey::DesktopState::Kind::inactive)
+            continue;
         for (const Account& account : m_store.accounts())
             if (account.id == *binding.accountID) {
                 ++active;
@@ -330,6 +372,14 @@ void HotKeysTab::refreshRows() {
         BindingRow* row = m_rows.take(binding.id);
         if (!row) row = new BindingRow(m_store, m_settings, binding.id);
         row->refresh(binding, m_accessibilityGranted);
+        // The desktop's answer where it decides; a desktop without global
+        // hotkeys is said once, above the list, not in every row.
+        const HotKeyController* controller = HotKeyController::current();
+        const bool enabled = binding.enabled && binding.accountID && binding.keyCode != 0;
+        row->showDesktopState(controller && enabled && GlobalHotKey::usesPortal() &&
+                                      !showsNoShortcutsNotice()
+                                  ? desktopStateText(controller->bindingState(binding.id))
+                                  : QString());
         m_rowsLayout->insertWidget(position++, row);
         QWidget* divider = line();
         m_dividers << divider;
@@ -349,8 +399,34 @@ void HotKeysTab::refreshChrome() {
     m_body->setCurrentWidget(any ? static_cast<QWidget*>(m_list) : m_empty);
     m_summary->setVisible(any);
     m_summary->setText(any ? activeSummary() : QString());
-    m_warning->setVisible(needsAccessibilityWarning());
-    if (!m_warning->isVisible()) m_warningHelp->hide();
+    // One notice in one place: a desktop without global hotkeys matters
+    // more than auto-paste.
+    const bool noShortcuts = showsNoShortcutsNotice();
+    if (noShortcuts) {
+        m_warningTitle->setText(tr("This desktop offers no global hotkeys to programs"));
+        m_warningText->setText(
+            tr("Its portal has no global shortcuts (GNOME before 48, wlroots desktops), so the "
+               "combinations below and %1 do nothing. To copy a code with a key, bind a custom "
+               "shortcut in your desktop's keyboard settings to the command\n%2\nwith the "
+               "identifier that com.tarnwick.Quillet.Codes.Suggested lists for the account.")
+                .arg(HotKey::comboString(HotKeyController::reservedKeyCode,
+                                         HotKeyController::reservedModifiers),
+                     QStringLiteral("gdbus call --session --dest com.tarnwick.Quillet "
+                                    "--object-path /Quillet --method "
+                                    "com.tarnwick.Quillet.Codes.GetCode IDENTIFIER")));
+    } else if (Accessibility::viaPortal()) {
+        m_warningTitle->setText(tr("Auto-paste needs remote control permission"));
+        m_warningText->setText(
+            tr("Quillet pastes through the desktop's remote control portal, which this desktop "
+               "does not offer or did not allow. Codes are still copied to the clipboard."));
+    } else {
+        m_warningTitle->setText(tr("Auto-paste needs the XTEST extension"));
+        m_warningText->setText(tr("Quillet pastes with synthetic key presses, which this display "
+                                  "does not accept. Codes are still copied to the clipboard."));
+    }
+    m_warningOpen->setVisible(!noShortcuts);
+    m_warning->setVisible(noShortcuts || needsAccessibilityWarning());
+    if (!m_warning->isVisible() || noShortcuts) m_warningHelp->hide();
 }
 
 void HotKeysTab::refreshAccessibility() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/GlobalHotKey.h"
 #include "system/AppSettings.h"
 
 #include <QHash>
@@ -31,6 +32,10 @@ public:
     HotKeyRecorder* recorder() const { return m_recorder; }
     // The binding's current values (and the accounts' labels) on screen.
     void refresh(const HotKeyBinding& binding, bool accessibilityGranted);
+    // What the desktop made of the binding, where the desktop decides
+    // (Wayland): the keys it chose, or why the binding is not active.
+    void showDesktopState(const QString& text);
+    QString desktopStateText() const;
     void refreshAccounts();
 
 private:
@@ -46,6 +51,7 @@ private:
     HotKeyRecorder* m_recorder;
     QCheckBox* m_autoPaste;
     QToolButton* m_remove;
+    QLabel* m_desktopState;
 };
 
 // The settings window's Hotkeys tab: the quick-search switch, the binding
@@ -67,6 +73,10 @@ public:
     void refreshAccessibility();
     bool isPollingPermission() const { return m_poll.isActive(); }
     QList<BindingRow*> rows() const;
+    // Whether the notice that the desktop offers no global hotkeys shows.
+    bool showsNoShortcutsNotice() const;
+    // The row's line about the desktop's answer, as refreshRows() writes it.
+    static QString desktopStateText(const GlobalHotKey::DesktopState& state);
 
     // For tests: the permission check the poll makes.
     void setAccessibilityCheckForTesting(std::function<bool()> check) {
@@ -90,7 +100,10 @@ private:
 
     QCheckBox* m_quickSearch;
     QWidget* m_warning;
+    QLabel* m_warningTitle;
+    QLabel* m_warningText;
     QLabel* m_warningHelp;
+    QWidget* m_warningOpen;
     QStackedWidget* m_body;
     QWidget* m_empty;
     QScrollArea* m_list;

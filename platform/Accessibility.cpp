@@ -1,14 +1,21 @@
 #include "platform/Accessibility.h"
 
+#include "platform/Portal.h"
+#include "platform/SyntheticKeys.h"
 #include "platform/X11Display.h"
 
 namespace Accessibility {
 
 bool isTrusted() {
+    if (viaPortal()) return SyntheticKeys::remote() != SyntheticKeys::Remote::unavailable;
     return X11Display::hasXTest();
 }
 
+bool viaPortal() { return Portal::waylandSession(); }
+
 bool isTrustedWithPrompt() {
+    if (viaPortal() && SyntheticKeys::remote() != SyntheticKeys::Remote::ready)
+        SyntheticKeys::startRemote();
     return isTrusted();
 }
 

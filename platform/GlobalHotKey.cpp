@@ -1,5 +1,8 @@
 #include "platform/GlobalHotKey.h"
 
+#include "platform/GlobalHotKeyPortal.h"
+#include "platform/Portal.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QGuiApplication>
@@ -257,7 +260,39 @@ void resume() {
 
 bool isSuspended() { return suspensions > 0; }
 
-int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id) {
+bool usesPortal() { return Portal::waylandSession(); }
+
+QString portalTrigger(quint32 macKeyCode, quint32 carbonModifiers) {
+    const quint32 keysym = keysymForKeyCode(macKeyCode);
+    const char* name = keysym ? XKeysymToString(keysym) : nullptr;
+    if (!name) return {};
+    QString trigger;
+    if (carbonModifiers & carbonCommand) trigger += QLatin1String("CTRL+");
+    if (carbonModifiers & carbonOption) trigger += QLatin1String("ALT+");
+    if (carbonModifiers & carbonShift) trigger += QLatin1String("SHIFT+");
+    if (carbonModifiers & carbonControl) trigger += QLatin1String("LOGO+");
+    return trigger + QString::fromLatin1(name);
+}
+
+DesktopState desktopState(quint32 id) {
+    if (usesPortal()) return PortalShortcuts::state(id);
+    const Filter* instance = filterInstance();
+    DesktopState state;
+    if (instance && instance->grabs.contains(id)) state.kind = DesktopState::Kind::active;
+    return state;
+}
+
+bool portalLacksShortcuts() { return usesPortal() && PortalShortcuts::lacking(); }
+
+int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id, const QString& name,
+                   const QString& description) {
+    if (usesPortal()) {
+        const QString trigger = portalTrigger(macKeyCode, carbonModifiers);
+        if (trigger.isEmpty()) return unknownKey;
+        PortalShortcuts::add(id, name.isEmpty() ? QString::number(id) : name, description,
+                             trigger);
+        return pending;
+    }
     const std::optional<X11> x = x11();
     if (!x) return notX11;
     unregisterHotKey(id);
@@ -291,6 +326,10 @@ int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id) {
 }
 
 void unregisterHotKey(quint32 id) {
+    if (usesPortal()) {
+        PortalShortcuts::remove(id);
+        return;
+    }
     const std::optional<X11> x = x11();
     if (!x) return;
     Filter* watcher = filter(x->display);

@@ -125,6 +125,8 @@ QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress) {
     return current()->upsert(writes, progress);
 }
 
+std::optional<QByteArray> changeStamp() { return current()->changeStamp(); }
+
 void cancelInteraction() { SecretServiceBackend::cancelInteraction(); }
 
 // MARK: - Memory backend

@@ -111,6 +111,10 @@ public:
     // place write them once (the file backend flushes once per batch) and
     // tell no progress.
     virtual QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {});
+    // Something cheap to take that differs whenever the items may have
+    // changed since it was last taken (by this process or another). Nothing
+    // when the backend cannot tell: the caller reads again to know.
+    virtual std::optional<QByteArray> changeStamp() { return std::nullopt; }
 };
 
 // The backend every caller in this process uses. The first call picks one:
@@ -126,6 +130,7 @@ Status update(const Query& query, const QByteArray& data);
 Status copyMatching(const Query& query, Results* results);
 Status remove(const Query& query);
 QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {});
+std::optional<QByteArray> changeStamp();
 // Dismisses a prompt that open() is waiting on (the program is quitting), so
 // that open() returns interactionNotAllowed now. Never picks a backend.
 void cancelInteraction();

@@ -11,6 +11,7 @@
 
 #include "platform/KeychainSecretService.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -335,10 +336,98 @@ Item itemFromAttributesReply(GVariant* reply) {
     return itemFrom(attributes.get());
 }
 
+// MARK: - What changed in the service
+
+// The service's change signals (items created, deleted or changed, and the
+// collections' own), heard on a context of our own that is run whenever the
+// backend looks at them. They tell whether the keychain may have changed
+// since a read, and which items' attributes read earlier can still be used:
+// the Secret Service has no call that returns the attributes of many items,
+// so a read of five hundred items costs five hundred property reads, once.
+// Guarded by operationMutex().
+struct Watch {
+    GMainContext* context = nullptr;
+    GDBusConnection* connection = nullptr;
+    guint subscription = 0;
+    QByteArray owner; // the service's unique name while subscribed
+    quint64 changes = 0;
+    QHash<QByteArray, Item> attributes; // by item path, without data
+    // The paths of every item of our schema, all unlocked, as searched
+    // when `changes` was `oursAt`.
+    QList<QByteArray> ours;
+    std::optional<quint64> oursAt;
+};
+
+Watch& watch() {
+    static Watch* shared = new Watch; // lives as long as the process
+    return *shared;
+}
+
+void heardSignal(GDBusConnection*, const gchar*, const gchar*, const gchar* interface,
+                 const gchar* member, GVariant* parameters, gpointer) {
+    Watch& w = watch();
+    ++w.changes;
+    const bool itemSignal = g_str_equal(interface, "org.freedesktop.Secret.Collection") &&
+                            g_str_has_prefix(member, "Item") &&
+                            g_variant_is_of_type(parameters, G_VARIANT_TYPE("(o)"));
+    if (itemSignal) {
+        const gchar* path = nullptr;
+        g_variant_get(parameters, "(&o)", &path);
+        w.attributes.remove(QByteArray(path));
+    } else if (!g_str_equal(interface, "org.freedesktop.DBus.Properties")) {
+        w.attributes.clear(); // a collection came, went or changed
+    }
+}
+
+// Runs the signals heard so far. Signals the service sent before it answered
+// a call are queued here by the time the call returns.
+void drainSignals() {
+    Watch& w = watch();
+    if (w.context)
+        while (g_main_context_iteration(w.context, FALSE)) {
+        }
+}
+
+// Subscribes to the service's signals, again after the service was
+// replaced (whatever the old one said is void then). False when no
+// subscription holds: nothing read earlier may be trusted.
+bool watching(SecretService* service) {
+    Watch& w = watch();
+    GDBusProxy* proxy = G_DBUS_PROXY(service);
+    gchar* rawOwner = g_dbus_proxy_get_name_owner(proxy);
+    const QByteArray owner(rawOwner ? rawOwner : "");
+    g_free(rawOwner);
+    if (owner.isEmpty())
+        return false;
+    if (w.subscription && owner == w.owner) {
+        drainSignals();
+        return true;
+    }
+    if (w.subscription) {
+        g_dbus_connection_signal_unsubscribe(w.connection, w.subscription);
+        g_clear_object(&w.connection);
+        w.subscription = 0;
+    }
+    w.attributes.clear();
+    ++w.changes;
+    if (!w.context)
+        w.context = g_main_context_new();
+    w.connection = G_DBUS_CONNECTION(g_object_ref(g_dbus_proxy_get_connection(proxy)));
+    g_main_context_push_thread_default(w.context);
+    w.subscription = g_dbus_connection_signal_subscribe(w.connection, owner.constData(), nullptr,
+                                                        nullptr, nullptr, nullptr,
+                                                        G_DBUS_SIGNAL_FLAGS_NONE, heardSignal,
+                                                        nullptr, nullptr);
+    g_main_context_pop_thread_default(w.context);
+    w.owner = owner;
+    return w.subscription != 0;
+}
+
 // The attributes of the items, read straight from their objects: plain
 // property reads, all sent at once and then awaited, which costs one round
 // trip instead of a proxy set-up (several round trips) per item.
-Status readAttributes(SecretService* service, const QList<QByteArray>& paths, QList<Item>* items) {
+Status readAttributesOf(SecretService* service, const QList<QByteArray>& paths,
+                        QList<Item>* items) {
     struct Read {
         GDBusConnection* connection;
         int* remaining;
@@ -398,6 +487,33 @@ Status readAttributes(SecretService* service, const QList<QByteArray>& paths, QL
     return success;
 }
 
+// The attributes of the items: those read before and not changed since
+// from memory, the others from the service.
+Status readAttributes(SecretService* service, const QList<QByteArray>& paths, QList<Item>* items) {
+    Watch& w = watch();
+    const bool trusted = watching(service);
+    QList<QByteArray> unknown;
+    for (const QByteArray& path : paths)
+        if (!trusted || !w.attributes.contains(path))
+            unknown.append(path);
+    QList<Item> read;
+    if (const Status status = readAttributesOf(service, unknown, &read); status != success)
+        return status;
+    if (!trusted) {
+        *items = read;
+        return success;
+    }
+    for (qsizetype i = 0; i < unknown.size(); ++i)
+        w.attributes.insert(unknown[i], read[i]);
+    items->clear();
+    items->reserve(paths.size());
+    for (const QByteArray& path : paths)
+        items->append(w.attributes.value(path));
+    // A change heard while reading drops what was just read.
+    drainSignals();
+    return success;
+}
+
 // What a search by these attributes finds: the unlocked items' paths, and
 // whether any matching item is locked.
 Status search(SecretService* service, GHashTable* attributes, QList<QByteArray>* unlocked,
@@ -421,15 +537,55 @@ Status search(SecretService* service, GHashTable* attributes, QList<QByteArray>*
     return success;
 }
 
+// Every item of our schema: the unlocked ones' paths, and the locked ones'.
+// Kept while the service says nothing changed, when none is locked.
+Status searchOurs(SecretService* service, QList<QByteArray>* unlocked, QList<QByteArray>* locked) {
+    Watch& w = watch();
+    const bool trusted = watching(service);
+    const quint64 before = w.changes;
+    const AttributesPtr ours = newAttributes();
+    insert(ours.get(), "class", QStringLiteral("genp"));
+    const Status status = search(service, ours.get(), unlocked, locked);
+    drainSignals();
+    // A change heard around the search may or may not be in its answer.
+    if (status == success && trusted && locked->isEmpty() && w.changes == before) {
+        w.ours = *unlocked;
+        w.oursAt = before;
+    }
+    return status;
+}
+
+// The paths searchOurs() found, while nothing has changed since.
+bool knownOurs(SecretService* service, QList<QByteArray>* paths) {
+    Watch& w = watch();
+    if (!watching(service) || w.oursAt != w.changes)
+        return false;
+    *paths = w.ours;
+    return true;
+}
+
 // The items the query matches. A locked matching item, or nothing found while
 // the default collection is locked, is interactionNotAllowed: a locked
 // keyring never passes for an empty one, and unlocking is open()'s business.
+// One search of all our items serves every query until something changes:
+// the attributes of each item come from memory (or one read), and the
+// query's own conditions are applied here.
 Status findMatching(SecretService* service, const Query& query, QList<Found>* found) {
-    const AttributesPtr attributes = searchAttributes(query);
     QList<QByteArray> paths, locked;
-    if (const Status status = search(service, attributes.get(), &paths, &locked);
-        status != success)
-        return status;
+    if (!knownOurs(service, &paths)) {
+        if (const Status status = searchOurs(service, &paths, &locked); status != success)
+            return status;
+    }
+    if (!locked.isEmpty()) {
+        // Which of the locked items the query names only a narrower search
+        // can tell.
+        paths.clear();
+        locked.clear();
+        const AttributesPtr attributes = searchAttributes(query);
+        if (const Status status = search(service, attributes.get(), &paths, &locked);
+            status != success)
+            return status;
+    }
     // The search attributes cover every condition of matches(), so a locked
     // result is a matching item we cannot use.
     if (!locked.isEmpty())
@@ -457,6 +613,27 @@ Status findMatchingChecked(SecretService* service, const Query& query, QList<Fou
     return collection ? itemNotFound : checked;
 }
 
+QByteArray labelOf(const Item& item) {
+    return (item.label.isEmpty() ? QStringLiteral("Quillet: %1 %2").arg(item.service, item.account)
+                                 : item.label)
+        .toUtf8();
+}
+
+// gnome-keyring announces no change of an item's secret, only of its other
+// properties: writing the label again (unchanged) after the data makes it
+// send ItemChanged, so that our other processes see that the item changed.
+void announceChange(SecretService* service, const Found& found, GError** error) {
+    GDBusProxy* proxy = G_DBUS_PROXY(service);
+    GVariant* reply = g_dbus_connection_call_sync(
+        g_dbus_proxy_get_connection(proxy), g_dbus_proxy_get_name(proxy), found.path.constData(),
+        "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.freedesktop.Secret.Item", "Label",
+                      g_variant_new_string(labelOf(found.item).constData())),
+        nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, error);
+    if (reply)
+        g_variant_unref(reply);
+}
+
 // Replaces the data of each found item.
 Status setData(SecretService* service, const QList<Found>& found, const QByteArray& data) {
     const ValuePtr value = secretValue(data);
@@ -464,8 +641,8 @@ Status setData(SecretService* service, const QList<Found>& found, const QByteArr
         GError* rawError = nullptr;
         ObjectPtr<SecretItem> item(secret_item_new_for_dbus_path_sync(
             service, each.path.constData(), SECRET_ITEM_NONE, nullptr, &rawError));
-        if (item)
-            secret_item_set_secret_sync(item.get(), value.get(), nullptr, &rawError);
+        if (item && secret_item_set_secret_sync(item.get(), value.get(), nullptr, &rawError))
+            announceChange(service, each, &rawError);
         ErrorPtr error(rawError);
         if (error || !item) {
             warn("cannot change an item", error.get());
@@ -473,12 +650,6 @@ Status setData(SecretService* service, const QList<Found>& found, const QByteArr
         }
     }
     return success;
-}
-
-QByteArray labelOf(const Item& item) {
-    return (item.label.isEmpty() ? QStringLiteral("Quillet: %1 %2").arg(item.service, item.account)
-                                 : item.label)
-        .toUtf8();
 }
 
 // Creates the item in the collection with one call, without the proxy
@@ -571,10 +742,11 @@ Status SecretServiceBackend::open() {
 
     // Our items wherever they are, locked ones unlocked; then the collection
     // new items go into, created if need be.
-    const AttributesPtr ours = newAttributes();
-    insert(ours.get(), "class", QStringLiteral("genp"));
     QList<QByteArray> unlocked, locked;
-    status = search(service->get(), ours.get(), &unlocked, &locked);
+    {
+        QMutexLocker lock(&operationMutex());
+        status = searchOurs(service->get(), &unlocked, &locked);
+    }
     if (status == success && !locked.isEmpty()) {
         GList* objects = nullptr;
         for (const QByteArray& path : std::as_const(locked)) {
@@ -665,11 +837,16 @@ QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes, const Pr
         return QList<Status>(writes.size(), status);
     // The collection new items go into, looked up once for the batch: a
     // locked or missing one fails every write at once, as it would each.
-    const auto collection =
-        defaultCollection(service->get(), IfMissing::create, Interaction::none, nullptr, &status);
-    if (!collection)
-        return QList<Status>(writes.size(), status);
-    const char* collectionPath = g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection->get()));
+    // Only its path is kept: its proxy would parse the collection's whole
+    // item list again on every change the batch makes.
+    QByteArray collectionPath;
+    {
+        const auto collection = defaultCollection(service->get(), IfMissing::create,
+                                                  Interaction::none, nullptr, &status);
+        if (!collection)
+            return QList<Status>(writes.size(), status);
+        collectionPath = g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection->get()));
+    }
 
     // One search for every item the batch may touch: what the queries have
     // in common. The service searches by going through all its items, so a
@@ -716,7 +893,7 @@ QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes, const Pr
             one = duplicateItem;
         } else {
             QByteArray path;
-            one = createIn(service->get(), collectionPath, write.item, &path);
+            one = createIn(service->get(), collectionPath.constData(), write.item, &path);
             if (one == success) {
                 Item created = write.item;
                 created.data.clear();
@@ -783,6 +960,20 @@ Status SecretServiceBackend::copyMatching(const Query& query, Results* results) 
     if (results)
         *results = out;
     return success;
+}
+
+void SecretServiceBackend::forgetReadAttributes() {
+    QMutexLocker lock(&operationMutex());
+    watch().attributes.clear();
+}
+
+std::optional<QByteArray> SecretServiceBackend::changeStamp() {
+    QMutexLocker lock(&operationMutex());
+    Status status = success;
+    const auto service = connect(&status);
+    if (!service || !watching(service->get()))
+        return std::nullopt;
+    return watch().owner + ' ' + QByteArray::number(watch().changes);
 }
 
 Status SecretServiceBackend::remove(const Query& query) {

@@ -18,6 +18,10 @@ public:
     // Dismisses the prompt open() is waiting on, and any later one.
     static void cancelInteraction();
 
+    // Drops the attributes kept from earlier reads, so that the next read
+    // costs what a new process's first read does (tests).
+    static void forgetReadAttributes();
+
     QString name() const override { return QStringLiteral("secret-service"); }
     Status open() override;
     Status add(const Item& item) override;
@@ -25,6 +29,9 @@ public:
     Status copyMatching(const Query& query, Results* results) override;
     Status remove(const Query& query) override;
     QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {}) override;
+    // The service's name owner and how many change signals it has sent
+    // since: no call to the service once subscribed.
+    std::optional<QByteArray> changeStamp() override;
 };
 
 } // namespace Keychain

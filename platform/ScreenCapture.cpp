@@ -1,11 +1,15 @@
 #include "platform/ScreenCapture.h"
 
+#include "platform/Portal.h"
+
 #include <QApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -78,7 +82,45 @@ QList<Hidden> visibleWindows() {
 
 } // namespace
 
+QImage readPortalPicture(const QVariantMap& results) {
+    const QUrl uri(results.value(QStringLiteral("uri")).toString());
+    if (!uri.isLocalFile()) return {};
+    const QString file = uri.toLocalFile();
+    QImage image(file);
+    // The picture may hold a secret's QR code: it leaves the disk at once,
+    // whether it could be read or not.
+    QFile::remove(file);
+    if (image.isNull()) return {};
+    // The desktop's device pixels, brought to the capture's scale.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double factor = scaleFactor / (screen ? screen->devicePixelRatio() : 1.0);
+    if (factor > 1.0)
+        image = image.scaled(image.size() * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
+    return image;
+}
+
 void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) {
+    if (Portal::waylandSession()) {
+        // Only the desktop can take the picture here. Our windows stay: the
+        // portal answers after a moment the user may spend in a dialog, and
+        // windows hidden that long would look like a crash.
+        Portal::request(QStringLiteral("org.freedesktop.portal.Screenshot"),
+                        QStringLiteral("Screenshot"), {QString()},
+                        {{QStringLiteral("interactive"), false}}, context,
+                        [done = std::move(done)](uint response, const QVariantMap& results) {
+                            QList<QImage> images;
+                            if (response == Portal::success) {
+                                const QImage image = readPortalPicture(results);
+                                if (!image.isNull()) images.append(image);
+                            } else {
+                                // A refusal may still name a file on some desktops.
+                                readPortalPicture(results);
+                            }
+                            done(images);
+                        });
+        return;
+    }
     const QList<Hidden> hidden = visibleWindows();
     const QPointer<QWidget> active = QApplication::activeWindow();
     // Sheets first: hiding the windows they belong to must not be what hides

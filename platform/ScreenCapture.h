@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QVariantMap>
 #include <functional>
 
 // Pictures of every display, for finding QR codes on screen.
@@ -16,7 +17,11 @@ constexpr int scaleFactor = 2;
 // beneath them to repaint) before the capture.
 constexpr int settleMs = 150;
 
-// Captures the displays one after another, in the order of the screens, with
+// In a Wayland session the desktop's Screenshot portal takes one picture of
+// all displays (without asking where it can; nothing is hidden for it), and
+// its file is deleted as soon as it is read.
+//
+// On X11: captures the displays one after another, in the order of the screens, with
 // this application's own visible windows and sheets hidden for the moment of
 // the capture and shown again afterwards. `done` gets one image per display that could be
 // captured (none at all where the session allows no capture); it runs on the
@@ -25,7 +30,11 @@ constexpr int settleMs = 150;
 void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done);
 
 // The capture itself, without hiding anything or waiting: one image per
-// screen that gave one.
+// screen that gave one (X11).
 QList<QImage> grabScreens();
+
+// The picture a Screenshot portal's answer names (a file:// uri), at the
+// capture's scale; the file is deleted. Null when there is none.
+QImage readPortalPicture(const QVariantMap& results);
 
 } // namespace ScreenCapture

@@ -1,5 +1,7 @@
 #include "platform/StatusItem.h"
 
+#include "platform/Portal.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -181,8 +183,10 @@ StatusItem::StatusItem(const QString& id, const QString& title, const QIcon& ico
     }
     if (watcherRunning())
         useNotifierItem();
-    else
+    else if (!Portal::waylandSession())
         useSystemTray();
+    // A Wayland session has no XEmbed tray (not even for XWayland clients):
+    // without a watcher the item waits for one to appear.
 }
 
 StatusItem::~StatusItem() {
@@ -201,7 +205,8 @@ bool StatusItem::watcherRunning() {
 bool StatusItem::isAvailable() {
     // Asked only without a watcher: Qt's own tray icon decides once per
     // process whether it goes through a watcher, and must never do so here.
-    return watcherRunning() || QSystemTrayIcon::isSystemTrayAvailable();
+    return watcherRunning() ||
+           (!Portal::waylandSession() && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 QString StatusItem::serviceName() const {

@@ -14,7 +14,7 @@ class StatusNotifierItem;
 // runs on the session bus (the status-notifier protocol of KDE, and of the
 // AppIndicator hosts of GNOME, XFCE, MATE and Budgie), it is a
 // StatusNotifierItem of our own, whose label shows a short text beside the
-// icon; elsewhere it is an icon in the XEmbed system tray, which can show
+// icon; elsewhere on X11 it is an icon in the XEmbed system tray, which can show
 // that text only in its tooltip. One item at a time, never both: an XEmbed
 // icon makes way for a notifier item as soon as a watcher appears, and a
 // notifier item registers again whenever a watcher (re)starts.

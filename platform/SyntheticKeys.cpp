@@ -1,5 +1,7 @@
 #include "platform/SyntheticKeys.h"
 
+#include "platform/Portal.h"
+#include "platform/SyntheticKeysPortal.h"
 #include "platform/X11Display.h"
 
 #include <QCoreApplication>
@@ -45,7 +47,9 @@ void releaseHeldModifiers(Display* display) {
     XFreeModifiermap(map);
 }
 
-KeySym keysymFor(char32_t c) {
+} // namespace
+
+quint32 keysymFor(char32_t c) {
     switch (c) {
     case U'\n':
     case U'\r':
@@ -59,9 +63,11 @@ KeySym keysymFor(char32_t c) {
     }
     // Latin-1 keysyms equal their code points; every other character has the
     // Unicode keysym range 0x01000000 + code point.
-    if ((c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0xff)) return static_cast<KeySym>(c);
-    return static_cast<KeySym>(0x01000000 | c);
+    if ((c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0xff)) return static_cast<quint32>(c);
+    return static_cast<quint32>(0x01000000 | c);
 }
+
+namespace {
 
 // Key codes with no symbols at all, lent to characters the layout lacks. A
 // receiving program reads the key map only when it gets round to an event,
@@ -213,7 +219,41 @@ private:
 
 } // namespace
 
+Remote remote() {
+    if (Portal::waylandSession()) return PortalKeys::state();
+    return X11Display::hasXTest() ? Remote::ready : Remote::unavailable;
+}
+
+void startRemote() {
+    if (Portal::waylandSession()) PortalKeys::start();
+}
+
+void paste(Done done) {
+    if (Portal::waylandSession()) {
+        PortalKeys::send({XK_Control_L, XK_v}, std::move(done));
+        return;
+    }
+    const bool sent = paste();
+    if (done) done(sent);
+}
+
+void type(const QString& text, Done done) {
+    if (Portal::waylandSession()) {
+        std::vector<quint32> keysyms;
+        for (const char32_t c : text.toUcs4())
+            keysyms.push_back(keysymFor(c));
+        PortalKeys::send(keysyms, std::move(done), false);
+        return;
+    }
+    const bool sent = type(text);
+    if (done) done(sent);
+}
+
 bool paste() {
+    if (Portal::waylandSession()) {
+        paste(Done());
+        return remote() != Remote::unavailable;
+    }
     if (!X11Display::hasXTest()) return false;
     Display* display = X11Display::get();
     const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
@@ -229,6 +269,10 @@ bool paste() {
 }
 
 bool type(const QString& text) {
+    if (Portal::waylandSession()) {
+        type(text, Done());
+        return remote() != Remote::unavailable;
+    }
     if (!X11Display::hasXTest()) return false;
     Display* display = X11Display::get();
     releaseHeldModifiers(display);

@@ -1,5 +1,7 @@
 #include "platform/WindowFocus.h"
 
+#include "platform/Portal.h"
+
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QHash>
@@ -85,9 +87,11 @@ bool hasWindowManager() {
     return x && windowManagerRuns(*x);
 }
 
+bool canTellWindows() { return !Portal::waylandSession(); }
+
 std::optional<quint32> activeWindow() {
     const std::optional<X11> x = x11();
-    if (!x) return std::nullopt;
+    if (!x || !canTellWindows()) return std::nullopt;
     if (windowManagerRuns(*x)) {
         // The window manager's answer stands, also when it is none: with no
         // client active it parks the input focus on a window of its own,

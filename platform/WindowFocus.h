@@ -9,7 +9,15 @@
 // return the keyboard to that program afterwards. Windows are X window ids
 // (a QWidget's winId()). Every call answers nothing / false when the program
 // does not run on X11. Main thread only.
+//
+// In a Wayland session no program can see or pick another's window, also not
+// through XWayland (an X client sees only X windows): there activeWindow()
+// names none, and the other calls reach only the program's own X windows.
 namespace WindowFocus {
+
+// Whether the active window of any program can be known and handed the
+// keyboard (X11 sessions).
+bool canTellWindows();
 
 // Whether a window manager that names the active window runs (it announces
 // _NET_ACTIVE_WINDOW in _NET_SUPPORTED and its check window exists).

@@ -51,11 +51,17 @@ HotKey::~HotKey() {
 bool HotKey::registerHotKey() {
     unregisterHotKey();
     connectDispatcher();
-    if (GlobalHotKey::registerHotKey(m_keyCode, m_modifiers, m_id) != GlobalHotKey::ok)
-        return false;
+    const int status =
+        GlobalHotKey::registerHotKey(m_keyCode, m_modifiers, m_id, m_name, m_description);
+    if (status != GlobalHotKey::ok && status != GlobalHotKey::pending) return false;
     m_registered = true;
     registry().insert(m_id, m_action);
     return true;
+}
+
+bool HotKey::isActive() const {
+    return m_registered &&
+           GlobalHotKey::desktopState(m_id).kind != GlobalHotKey::DesktopState::Kind::inactive;
 }
 
 void HotKey::unregisterHotKey() {

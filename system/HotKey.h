@@ -24,7 +24,16 @@ public:
     HotKey(const HotKey&) = delete;
     HotKey& operator=(const HotKey&) = delete;
 
-    // True when the combination is now registered. Re-registers when already
+    // What the desktop's shortcut settings call it (Wayland, where the
+    // desktop keeps the list): a stable identifier and words for people.
+    // Takes effect with the next registerHotKey().
+    void setDesktopName(const QString& name, const QString& description) {
+        m_name = name;
+        m_description = description;
+    }
+
+    // True when the combination is now registered, or handed to the desktop,
+    // whose answer desktopState() then tells. Re-registers when already
     // registered; a failure leaves this hotkey unregistered.
     bool registerHotKey();
     void unregisterHotKey();
@@ -33,6 +42,9 @@ public:
     quint32 keyCode() const { return m_keyCode; }
     quint32 modifiers() const { return m_modifiers; }
     bool isRegistered() const { return m_registered; }
+    // Whether presses reach the action now: registered, and not refused by
+    // the desktop.
+    bool isActive() const;
 
     // Runs the action registered under id, if one still is.
     static void dispatch(quint32 id);
@@ -57,5 +69,7 @@ private:
     quint32 m_keyCode;
     quint32 m_modifiers;
     std::function<void()> m_action;
+    QString m_name;
+    QString m_description;
     bool m_registered = false;
 };

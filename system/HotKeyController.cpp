@@ -14,11 +14,30 @@
 #include <QSet>
 #include <algorithm>
 
+namespace {
+
+HotKeyController* currentController = nullptr;
+
+// The quick-search panel's shortcut as the desktop's settings list it.
+const QString launcherName = QStringLiteral("quick-search");
+
+} // namespace
+
+HotKeyController* HotKeyController::current() { return currentController; }
+
+QString HotKeyController::needsPermissionTitle() {
+    return Accessibility::viaPortal() ? QStringLiteral("Copied (needs remote control permission)")
+                                      : QStringLiteral("Copied (needs Accessibility)");
+}
+
 HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
                                    UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_store(store), m_settings(settings), m_defaults(defaults),
       m_lastBindings(settings.bindings()),
       m_lastLauncherEnabled(settings.quickLauncherEnabled()) {
+    currentController = this;
+    connect(&GlobalHotKey::dispatcher(), &GlobalHotKey::Dispatcher::desktopAnswered, this,
+            &HotKeyController::desktopAnswered);
     QuickLauncher::shared().setStore(&m_store, &m_defaults);
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(debounceMs);
@@ -36,7 +55,9 @@ HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
     QTimer::singleShot(0, this, [this] { registerAll(m_settings.bindings()); });
 }
 
-HotKeyController::~HotKeyController() = default;
+HotKeyController::~HotKeyController() {
+    if (currentController == this) currentController = nullptr;
+}
 
 void HotKeyController::bindingsChanged() {
     // Every assignment announces itself, also an unchanged list; re-grabbing
@@ -49,8 +70,28 @@ void HotKeyController::bindingsChanged() {
 QList<QUuid> HotKeyController::registeredBindings() const {
     QList<QUuid> ids;
     for (const auto& entry : m_hotKeys)
-        ids << entry.first;
+        if (entry.second->isActive()) ids << entry.first;
     return ids;
+}
+
+GlobalHotKey::DesktopState HotKeyController::bindingState(const QUuid& bindingID) const {
+    const auto it = m_hotKeys.find(bindingID);
+    if (it == m_hotKeys.end()) return {GlobalHotKey::DesktopState::Kind::inactive, {}, {}};
+    return GlobalHotKey::desktopState(it->second->id());
+}
+
+void HotKeyController::desktopAnswered() {
+    QStringList failed;
+    for (const HotKeyBinding& binding : m_settings.bindings()) {
+        const auto it = m_hotKeys.find(binding.id);
+        const QString label = bindingLabel(binding);
+        if (m_registrationFailures.contains(label) && !failed.contains(label))
+            failed << label;
+        else if (it != m_hotKeys.end() && !it->second->isActive())
+            failed << label;
+    }
+    m_failedBindings = failed;
+    emit bindingsRegistered();
 }
 
 void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
@@ -82,6 +123,7 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
         auto hotKey = std::make_unique<HotKey>(binding.keyCode, binding.modifiers, [self, id] {
             if (self) self->fire(id);
         });
+        hotKey->setDesktopName(id.toString(QUuid::WithoutBraces), bindingLabel(binding));
         if (hotKey->registerHotKey()) {
             m_hotKeys[id] = std::move(hotKey);
             taken.insert(combo);
@@ -96,11 +138,12 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
                                         .arg(label);
         }
     }
+    m_registrationFailures = m_failedBindings;
     emit bindingsRegistered();
 }
 
 bool HotKeyController::launcherRegistered() const {
-    return m_launcherHotKey && m_launcherHotKey->isRegistered();
+    return m_launcherHotKey && m_launcherHotKey->isActive();
 }
 
 void HotKeyController::setLauncherEnabled(bool on) {
@@ -109,6 +152,7 @@ void HotKeyController::setLauncherEnabled(bool on) {
     // The press toggles the one panel, whoever owns the combination then.
     auto hotKey = std::make_unique<HotKey>(reservedKeyCode, reservedModifiers,
                                            [] { QuickLauncher::shared().toggle(); });
+    hotKey->setDesktopName(launcherName, tr("Quick search"));
     if (hotKey->registerHotKey()) m_launcherHotKey = std::move(hotKey);
 }
 
@@ -156,11 +200,16 @@ void HotKeyController::handOut(const Account& account, bool autoPaste) {
         // Sent from a later turn of the event loop, after the clipboard
         // change and the HUD are out, so the focused program finds the new
         // code when it asks for the clipboard.
-        QTimer::singleShot(pasteDelayMs, this, [] { SystemActions::pasteCommandV(); });
+        // Where the desktop refuses the keys (Wayland: the user said no to
+        // remote control), the code stays copied and the HUD says so.
+        QTimer::singleShot(pasteDelayMs, this, [label] {
+            SystemActions::pasteCommandV([label](bool sent) {
+                if (!sent) CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
+            });
+        });
         CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
     } else {
-        CopyHUD::shared().show(QStringLiteral("Copied (needs Accessibility)"), label,
-                               hudDurationMs);
+        CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
         // Offers the user to grant the access; the code stays on the clipboard.
         Accessibility::isTrustedWithPrompt();
     }

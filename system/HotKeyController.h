@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
+#include "platform/GlobalHotKey.h"
 #include "system/AppSettings.h"
 
 #include <QList>
@@ -37,13 +38,25 @@ public:
                      QObject* parent = nullptr);
     ~HotKeyController() override;
 
+    // The HUD's title when a code could only be copied, not pasted.
+    static QString needsPermissionTitle();
+
+    // The one controller of the process, while it exists.
+    static HotKeyController* current();
+
     // Whether Ctrl+Alt+K (the quick-search panel's combination) is registered now.
     bool launcherRegistered() const;
 
-    // Labels of the bindings the latest pass could not register, in binding order.
+    // Labels of the bindings the latest pass could not register, or the
+    // desktop did not accept, in binding order.
     QStringList failedBindings() const { return m_failedBindings; }
-    // Ids of the bindings the latest pass registered.
+    // Ids of the bindings the latest pass registered (and the desktop did
+    // not turn down).
     QList<QUuid> registeredBindings() const;
+    // What the desktop made of a binding handed to it (Wayland): waiting,
+    // active with the keys the desktop chose, or inactive with its reason.
+    // Inactive without a reason for a binding that is not registered.
+    GlobalHotKey::DesktopState bindingState(const QUuid& bindingID) const;
 
     // One registration pass from scratch over `bindings`.
     void registerAll(const QList<HotKeyBinding>& bindings);
@@ -66,6 +79,8 @@ signals:
 
 private:
     void bindingsChanged();
+    // The desktop answered: bindings it did not accept join the failures.
+    void desktopAnswered();
     // Copies (and pastes) the code of the account as it is now.
     void handOut(const Account& account, bool autoPaste);
 
@@ -74,6 +89,7 @@ private:
     UserDefaults& m_defaults;
     std::map<QUuid, std::unique_ptr<HotKey>> m_hotKeys;
     QStringList m_failedBindings;
+    QStringList m_registrationFailures;
     QList<HotKeyBinding> m_lastBindings;
     std::unique_ptr<HotKey> m_launcherHotKey;
     bool m_lastLauncherEnabled;

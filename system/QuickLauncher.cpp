@@ -151,7 +151,12 @@ QRect QuickLauncher::frame(const QRect& available) {
 }
 
 QString QuickLauncher::needsTypingHint() {
+    if (Accessibility::viaPortal()) return tr("Typing codes needs remote control permission");
     return tr("Typing codes needs the X server's XTEST extension");
+}
+
+QString QuickLauncher::keptKeyboardHint() {
+    return tr("Quillet's window kept the keyboard, so nothing was typed");
 }
 
 QString QuickLauncher::windowGoneHint() { return tr("The window you searched from has closed"); }
@@ -239,6 +244,20 @@ void QuickLauncher::deliver(const Account& account) {
         return;
     }
 
+    if (!WindowFocus::canTellWindows()) {
+        // No program can see or pick another's window here (Wayland): once
+        // the panel is gone the desktop gives the keyboard back to the
+        // window before it, and the keys go to whatever has it then, as
+        // long as that is not one of ours.
+        close();
+        m_pendingCode = code;
+        m_pendingWindow = 0;
+        m_pendingLabel = account.displayLabel();
+        m_pollStarted = QDateTime::currentMSecsSinceEpoch();
+        m_focusPoll.start(typeDelayMs);
+        return;
+    }
+
     const std::optional<quint32> target = m_remembered;
     close();
     // Keystrokes go only where the user came from: never into a window
@@ -262,6 +281,20 @@ void QuickLauncher::deliver(const Account& account) {
 void QuickLauncher::typeWhenFocused() {
     if (!m_pendingCode) return;
     const QString code = *m_pendingCode;
+    if (!WindowFocus::canTellWindows()) {
+        if (QGuiApplication::focusWindow()) {
+            if (QDateTime::currentMSecsSinceEpoch() - m_pollStarted < focusWaitMs) {
+                m_focusPoll.start(focusPollMs);
+                return;
+            }
+            m_pendingCode.reset();
+            copyInstead(code, keptKeyboardHint());
+            return;
+        }
+        m_pendingCode.reset();
+        typeInto(code);
+        return;
+    }
     if (!WindowFocus::exists(m_pendingWindow)) {
         m_pendingCode.reset();
         copyInstead(code, windowGoneHint());
@@ -277,9 +310,22 @@ void QuickLauncher::typeWhenFocused() {
         return;
     }
     m_pendingCode.reset();
-    SystemActions::typeText(code);
-    CopyHUD::shared().show(QStringLiteral("Code typed"), m_pendingLabel, hudDurationMs);
-    emit delivered(true);
+    typeInto(code);
+}
+
+void QuickLauncher::typeInto(const QString& code) {
+    const QString label = m_pendingLabel;
+    QPointer<QuickLauncher> self(this);
+    SystemActions::typeText(code, [self, code, label](bool sent) {
+        if (!self) return;
+        if (!sent) {
+            // The desktop refused the keys (Wayland): the code is copied.
+            self->copyInstead(code, needsTypingHint());
+            return;
+        }
+        CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);
+        emit self->delivered(true);
+    });
 }
 
 void QuickLauncher::copyInstead(const QString& code, const QString& hint) {

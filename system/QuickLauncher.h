@@ -79,6 +79,8 @@ public:
     static QString needsTypingHint();
     static QString windowGoneHint();
     static QString noWindowHint();
+    // Wayland: the panel's window still had the keyboard after the wait.
+    static QString keptKeyboardHint();
 
 signals:
     // A panel came on screen (for the start-up measurements).
@@ -95,6 +97,9 @@ private:
     // Types or copies the code of the account as it is now.
     void deliver(const Account& account);
     void copyInstead(const QString& code, const QString& hint);
+    // Types the code into the focused window; copies it when the keys
+    // cannot go out.
+    void typeInto(const QString& code);
     // A delivery still waiting for the focus is overtaken: its code is
     // copied rather than typed into whatever comes next.
     void cancelPendingDelivery();

@@ -1,5 +1,6 @@
 #include "system/SystemActions.h"
 
+#include "platform/Accessibility.h"
 #include "platform/LoginItem.h"
 #include "platform/SyntheticKeys.h"
 #include "platform/SystemSettings.h"
@@ -16,14 +17,17 @@ const QString loginItemsPane = QStringLiteral("LoginItems");
 
 } // namespace
 
-void pasteCommandV() {
+void pasteCommandV(std::function<void(bool)> sent) {
     // Without X11 or XTEST there is nobody to send to; callers have checked.
-    SyntheticKeys::paste();
+    SyntheticKeys::paste(std::move(sent));
 }
 
-void typeText(const QString& text) {
-    if (text.isEmpty()) return;
-    SyntheticKeys::type(text);
+void typeText(const QString& text, std::function<void(bool)> sent) {
+    if (text.isEmpty()) {
+        if (sent) sent(true);
+        return;
+    }
+    SyntheticKeys::type(text, std::move(sent));
 }
 
 bool openAccessibilitySettings() {
@@ -35,6 +39,12 @@ bool openLoginItemsSettings() {
 }
 
 QString accessibilitySettingsHelp() {
+    if (Accessibility::viaPortal())
+        return QCoreApplication::translate(
+            "SystemActions",
+            "Quillet pastes and types through your desktop's remote control portal, which asks "
+            "you once for the permission. If it was refused, “Open Settings” asks again; if the "
+            "desktop offers no such portal (some wlroots desktops), codes can only be copied.");
     return QCoreApplication::translate(
         "SystemActions", "Quillet pastes and types through the X server's XTEST extension. "
                          "This computer needs no permission for it; if it fails, the X server does "

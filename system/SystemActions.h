@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The program's direct actions on the desktop: a synthetic paste, typing a
@@ -10,11 +11,14 @@
 // Accessibility::isTrusted() before sending keystrokes.
 namespace SystemActions {
 
-// Control+V into the focused window (see SyntheticKeys::paste).
-void pasteCommandV();
+// Control+V into the focused window (see SyntheticKeys::paste). `sent`, when
+// given, hears whether the keys went out: at once on X11, once the desktop
+// answered in a Wayland session (the first time it may ask the user).
+void pasteCommandV(std::function<void(bool sent)> sent = {});
 
-// `text` as key presses into the focused window; an empty text sends nothing.
-void typeText(const QString& text);
+// `text` as key presses into the focused window; an empty text sends nothing
+// (and counts as sent).
+void typeText(const QString& text, std::function<void(bool sent)> sent = {});
 
 // Open the desktop's pane for keystroke permission / startup programs.
 // Linux desktops have neither, so both return false; the caller then shows

@@ -25,6 +25,9 @@ if [ ! -s "$work/display" ]; then
 fi
 export DISPLAY=":$(head -n1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
+# An X11 session: the program picks the portals only in a Wayland one.
+unset WAYLAND_DISPLAY
+export XDG_SESSION_TYPE=x11
 status=0
 "$@" || status=$?
 exit "$status"

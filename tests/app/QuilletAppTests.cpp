@@ -9,6 +9,7 @@
 #include "tests/support/Vault.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -68,6 +69,42 @@ private slots:
         QTRY_VERIFY(!app.mainWindow());
         app.store().importAccounts({account("Slack")});
         QCOMPARE(registered(), -1);
+    }
+
+    // An import into a keyring that stores item by item lists its accounts
+    // step by step; the identities are registered once, when it ends.
+    void registersAnImportOnceWhenItEnds() {
+        struct ItemByItem : Keychain::MemoryBackend {
+            Keychain::Status add(const Keychain::Item& item) override {
+                QThread::msleep(15);
+                return MemoryBackend::add(item);
+            }
+            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
+                                           const Keychain::Progress& progress) override {
+                return Backend::upsert(writes, progress); // tells its progress
+            }
+        };
+        Keychain::setBackend(std::make_shared<ItemByItem>());
+        QuilletApp app(*defaults, *log);
+        app.openMainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));
+        QTRY_COMPARE(registered(), 0); // once the vault is read
+        forget();
+        int steps = 0;
+        bool registeredMeanwhile = false;
+        connect(&app.store(), &AccountStore::accountsChanged, this, [&] {
+            if (!app.store().importing())
+                return;
+            ++steps;
+            registeredMeanwhile = registeredMeanwhile || registered() != -1;
+        });
+        QList<Account> many;
+        for (int i = 0; i < 60; ++i)
+            many.append(account(QStringLiteral("Service %1").arg(i)));
+        QCOMPARE(app.store().importAccounts(many), 60);
+        QVERIFY(steps >= 2);
+        QVERIFY(!registeredMeanwhile);
+        QCOMPARE(registered(), 60);
     }
 };
 

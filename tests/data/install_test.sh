@@ -15,7 +15,7 @@ trap 'rm -rf "$prefix"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 sizes=(16 22 24 32 48 64 128 256)
-expected=(bin/quillet bin/larkspur-host bin/larkspur.so share/applications/quillet.desktop
+expected=(bin/quillet bin/larkspur-host bin/larkspur.so share/applications/com.tarnwick.Quillet.desktop
   share/icons/hicolor/scalable/apps/quillet.svg etc/pam.d/quillet)
 for size in "${sizes[@]}"; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/quillet.png")
@@ -54,7 +54,7 @@ outcome="$(echo '{"entry":"provideWithoutUserInteraction","request":{"kind":"pas
 [ "$(grep -v '^#' "$prefix/etc/pam.d/quillet")" = "$(printf 'auth\tinclude\tcommon-auth')" ] \
   || fail "the PAM service is not the login's own auth stack"
 
-entry="$prefix/share/applications/quillet.desktop"
+entry="$prefix/share/applications/com.tarnwick.Quillet.desktop"
 # Hints are advice; errors and warnings fail.
 report="$(desktop-file-validate "$entry" 2>&1)" || fail "desktop-file-validate: $report"
 if grep -E ': (error|warning):' <<<"$report"; then fail "desktop-file-validate: $report"; fi

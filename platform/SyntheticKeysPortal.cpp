@@ -1,0 +1,220 @@
+#include "platform/SyntheticKeysPortal.h"
+
+#include "platform/Keychain.h"
+#include "platform/Portal.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QList>
+#include <memory>
+
+namespace SyntheticKeys::PortalKeys {
+namespace {
+
+const QString interface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+// Device types: 1 keyboard, 2 pointer, 4 touchscreen.
+constexpr uint keyboard = 1;
+// Persist mode 2: until the user revokes it.
+constexpr uint persistUntilRevoked = 2;
+
+Keychain::Query tokenQuery() {
+    Keychain::Query query;
+    query.service = restoreTokenService;
+    query.account = restoreTokenAccount;
+    return query;
+}
+
+// Read and written only here; a keychain that is locked or missing gives no
+// token, and the desktop asks the user again.
+QString storedToken() {
+    Keychain::Query query = tokenQuery();
+    query.returnData = true;
+    Keychain::Results results;
+    if (Keychain::copyMatching(query, &results) != Keychain::success || results.isEmpty())
+        return {};
+    return QString::fromUtf8(results.first().data);
+}
+
+void storeToken(const QString& token) {
+    if (token.isEmpty()) return;
+    Keychain::Item item;
+    item.service = restoreTokenService;
+    item.account = restoreTokenAccount;
+    item.label = QStringLiteral("Quillet: permission to type");
+    item.data = token.toUtf8();
+    Keychain::upsert({{tokenQuery(), item}});
+}
+
+struct Pending {
+    std::vector<quint32> keysyms;
+    Done done;
+    bool chord;
+};
+
+class Session : public QObject {
+    Q_OBJECT
+
+public:
+    Remote state = Remote::notAsked;
+
+    void start() {
+        if (state == Remote::starting || state == Remote::ready) return;
+        state = Remote::starting;
+        Portal::version(interface, this, [this](uint version) {
+            if (version == 0) {
+                fail();
+                return;
+            }
+            m_version = version;
+            const QVariantMap options{{QStringLiteral("session_handle_token"), Portal::token()}};
+            Portal::request(interface, QStringLiteral("CreateSession"), {}, options, this,
+                            [this](uint response, const QVariantMap& results) {
+                                if (response != Portal::success) {
+                                    fail();
+                                    return;
+                                }
+                                m_session = Portal::sessionHandle(results);
+                                QDBusConnection::sessionBus().connect(
+                                    Portal::service, m_session,
+                                    QStringLiteral("org.freedesktop.portal.Session"),
+                                    QStringLiteral("Closed"), this, SLOT(closed()));
+                                selectDevices();
+                            });
+        });
+    }
+
+    void send(Pending pending) {
+        if (state == Remote::unavailable) {
+            if (pending.done) pending.done(false);
+            return;
+        }
+        if (state != Remote::ready) {
+            m_queue.push_back(std::move(pending));
+            start();
+            return;
+        }
+        notify(pending);
+    }
+
+public slots:
+    // The desktop ended the session (the user revoked it): the next keys
+    // open a new one.
+    void closed() {
+        m_session.clear();
+        if (state == Remote::ready) state = Remote::notAsked;
+    }
+
+private:
+    void selectDevices() {
+        QVariantMap options{{QStringLiteral("types"), keyboard}};
+        if (m_version >= 2) {
+            options.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
+            const QString token = storedToken();
+            if (!token.isEmpty()) options.insert(QStringLiteral("restore_token"), token);
+        }
+        Portal::request(interface, QStringLiteral("SelectDevices"),
+                        {QVariant::fromValue(QDBusObjectPath(m_session))}, options, this,
+                        [this](uint response, const QVariantMap&) {
+                            if (response != Portal::success) {
+                                fail();
+                                return;
+                            }
+                            Portal::request(
+                                interface, QStringLiteral("Start"),
+                                {QVariant::fromValue(QDBusObjectPath(m_session)), QString()}, {},
+                                this, [this](uint response, const QVariantMap& results) {
+                                    started(response, results);
+                                });
+                        });
+    }
+
+    void started(uint response, const QVariantMap& results) {
+        const uint devices = results.value(QStringLiteral("devices")).toUInt();
+        if (response != Portal::success || (results.contains(QStringLiteral("devices")) &&
+                                            (devices & keyboard) == 0)) {
+            fail();
+            return;
+        }
+        // A new token replaces the old one: tokens are good for one use.
+        storeToken(results.value(QStringLiteral("restore_token")).toString());
+        state = Remote::ready;
+        std::vector<Pending> queue;
+        queue.swap(m_queue);
+        for (const Pending& pending : queue)
+            notify(pending);
+    }
+
+    void fail() {
+        Portal::closeSession(m_session);
+        m_session.clear();
+        state = Remote::unavailable;
+        std::vector<Pending> queue;
+        queue.swap(m_queue);
+        for (const Pending& pending : queue)
+            if (pending.done) pending.done(false);
+    }
+
+    // The calls go out in order on the one connection; `done` hears of the
+    // last one's answer, and of any refusal before it.
+    void notify(const Pending& pending) {
+        QList<std::pair<quint32, uint>> events;
+        if (pending.chord) {
+            for (quint32 keysym : pending.keysyms)
+                events.append({keysym, 1});
+            for (auto it = pending.keysyms.rbegin(); it != pending.keysyms.rend(); ++it)
+                events.append({*it, 0});
+        } else {
+            for (quint32 keysym : pending.keysyms) {
+                events.append({keysym, 1});
+                events.append({keysym, 0});
+            }
+        }
+        if (events.isEmpty()) {
+            if (pending.done) pending.done(true);
+            return;
+        }
+        auto failed = std::make_shared<bool>(false);
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                Portal::service, Portal::path, interface, QStringLiteral("NotifyKeyboardKeysym"));
+            call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap()
+                 << int(events[i].first) << events[i].second;
+            auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+            const bool last = i == events.size() - 1;
+            const Done done = pending.done;
+            connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                    [watcher, failed, last, done] {
+                        watcher->deleteLater();
+                        if (watcher->isError()) *failed = true;
+                        if (last && done) done(!*failed);
+                    });
+        }
+    }
+
+    QString m_session;
+    uint m_version = 0;
+    std::vector<Pending> m_queue;
+};
+
+Session& session() {
+    static Session* instance = new Session;
+    return *instance;
+}
+
+} // namespace
+
+Remote state() { return session().state; }
+
+void start() { session().start(); }
+
+void send(const std::vector<quint32>& keysyms, Done done, bool chord) {
+    session().send({keysyms, std::move(done), chord});
+}
+
+} // namespace SyntheticKeys::PortalKeys
+
+#include "SyntheticKeysPortal.moc"

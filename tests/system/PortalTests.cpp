@@ -1,0 +1,384 @@
+// A Wayland session's desktop layers against a stand-in portal on a private
+// bus (tests/platform/portal_stand_in.py, run inside tests/with-session.sh with
+// its gnome-keyring): what a real desktop does only when its user says no, or
+// does not do at all. The hotkey controller, the Hotkeys tab, quick search and
+// the screen scan are the program's own.
+#include "core/AccountStore.h"
+#include "core/CorrectedClock.h"
+#include "intake/QRImport.h"
+#include "menubar/HotKeysTab.h"
+#include "platform/GlobalHotKey.h"
+#include "platform/KeychainSecretService.h"
+#include "platform/QrImage.h"
+#include "platform/ScreenCapture.h"
+#include "platform/SyntheticKeys.h"
+#include "system/AppSettings.h"
+#include "system/CopyHUD.h"
+#include "system/HotKeyController.h"
+#include "system/QuickLauncher.h"
+#include "tests/support/Vault.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPainter>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+constexpr quint32 keyJ = 38, keyL = 37;
+constexpr quint32 commandOption = 0x900;
+const QString shortcuts = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString remote = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+const QString screenshot = QStringLiteral("org.freedesktop.portal.Screenshot");
+
+QString idOf(const HotKeyBinding& binding) { return binding.id.toString(QUuid::WithoutBraces); }
+
+bool showsText(const QWidget& widget, const QString& part) {
+    for (const QLabel* label : widget.findChildren<QLabel*>())
+        if (!label->isHidden() && label->text().contains(part)) return true;
+    return false;
+}
+
+} // namespace
+
+class PortalTests : public QObject, private TestSupport::VaultFixture {
+    Q_OBJECT
+
+    QProcess standIn;
+    std::unique_ptr<QDBusInterface> control;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<HotKeyController> controller;
+    Account totp;
+
+    void configure(const QVariantMap& values) {
+        const QDBusReply<void> reply = control->call(QStringLiteral("Configure"), values);
+        QVERIFY2(reply.isValid(), qPrintable(reply.error().message()));
+    }
+
+    // What the program asked the portal, in order; `method` picks one kind.
+    QList<QJsonObject> calls(const QString& method = {}) {
+        const QDBusReply<QString> reply = control->call(QStringLiteral("Calls"));
+        QList<QJsonObject> found;
+        for (const QJsonValue& call : QJsonDocument::fromJson(reply.value().toUtf8()).array())
+            if (method.isEmpty() || call[QStringLiteral("method")].toString() == method)
+                found << call.toObject();
+        return found;
+    }
+
+    HotKeyBinding bind(quint32 keyCode, bool autoPaste = false) {
+        HotKeyBinding binding;
+        binding.accountID = totp.id;
+        binding.keyCode = keyCode;
+        binding.modifiers = commandOption;
+        binding.autoPaste = autoPaste;
+        return binding;
+    }
+
+    // A controller over these bindings, once the desktop has answered them.
+    void startController(const QList<HotKeyBinding>& bindings) {
+        settings->setBindings(bindings);
+        QSignalSpy answered(&GlobalHotKey::dispatcher(),
+                            &GlobalHotKey::Dispatcher::desktopAnswered);
+        controller = std::make_unique<HotKeyController>(*store, *settings, *defaults);
+        // The list may go to the desktop in more than one pass (quick search
+        // first, the bindings a turn later).
+        const auto answeredAll = [&] {
+            if (answered.isEmpty()) return false;
+            for (const HotKeyBinding& binding : bindings)
+                if (controller->bindingState(binding.id).kind ==
+                    GlobalHotKey::DesktopState::Kind::waiting)
+                    return false;
+            return true;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(answeredAll(), 5000);
+    }
+
+    QString code() const { return totp.code(CorrectedClock::now()); }
+
+    void verifyCopied() {
+        // A 30-second step may end in between.
+        const QString before = code();
+        QTRY_VERIFY(QGuiApplication::clipboard()->text().size() == 6);
+        const QString copied = QGuiApplication::clipboard()->text();
+        QVERIFY2(copied == before || copied == code(), qPrintable(copied));
+    }
+
+private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("QUILLET_TEST_SESSION"))
+            QSKIP("needs a private session bus (run through tests/with-session.sh)");
+        qputenv("XDG_SESSION_TYPE", "wayland");
+        standIn.setProcessChannelMode(QProcess::ForwardedChannels);
+        standIn.start(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral(QUILLET_SOURCE_DIR "/tests/platform/portal_stand_in.py")});
+        QVERIFY(standIn.waitForStarted());
+        QDBusConnectionInterface* names = QDBusConnection::sessionBus().interface();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            names->isServiceRegistered(QStringLiteral("org.freedesktop.portal.Desktop")).value(),
+            10000);
+        control = std::make_unique<QDBusInterface>(
+            QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/control"),
+            QStringLiteral("com.tarnwick.PortalStandIn"));
+    }
+
+    void cleanupTestCase() {
+        standIn.terminate();
+        standIn.waitForFinished(5000);
+    }
+
+    void init() {
+        // A session the last test left opening finishes first, as it began.
+        QTRY_VERIFY(SyntheticKeys::remote() != SyntheticKeys::Remote::starting);
+        openVault();
+        openStore();
+        totp = Account{};
+        totp.issuer = "RFC";
+        totp.name = "totp";
+        totp.secret = "12345678901234567890";
+        QCOMPARE(store->importAccounts({totp}), 1);
+        settings = std::make_unique<AppSettings>(*defaults);
+        configure({{"interfaces", QStringList{shortcuts, remote, screenshot}},
+                   {"bind_response", 0u},
+                   {"remote_response", 0u},
+                   {"remote_version", 1u},
+                   {"restore_token", QString()},
+                   {"screenshot_response", 0u}});
+        control->call(QStringLiteral("Forget"));
+        QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 4000);
+    }
+
+    void cleanup() {
+        controller.reset();
+        settings.reset();
+        store.reset();
+        log.reset();
+        Keychain::setBackend(memory);
+    }
+
+    // GNOME before 48 and wlroots desktops: the tab says once, in place of
+    // the auto-paste notice, that no hotkey can work and what to do instead.
+    void withoutGlobalShortcutsTheTabSaysSoOnce() {
+        configure({{"interfaces", QStringList{remote, screenshot}}});
+        startController({bind(keyJ)});
+        QVERIFY(GlobalHotKey::portalLacksShortcuts());
+        QVERIFY(controller->registeredBindings().isEmpty());
+        QVERIFY(!controller->launcherRegistered());
+
+        HotKeysTab tab(*store, *settings, true);
+        QVERIFY(tab.showsNoShortcutsNotice());
+        QVERIFY(showsText(tab, QStringLiteral("This desktop offers no global hotkeys to programs")));
+        QVERIFY(showsText(tab, QStringLiteral("com.tarnwick.Quillet.Codes.GetCode")));
+        QVERIFY(!showsText(tab, QStringLiteral("Auto-paste needs")));
+        QCOMPARE(tab.rows().size(), 1);
+        QCOMPARE(tab.rows().first()->desktopStateText(), QString());
+        QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
+    }
+
+    // One session holds every binding and quick search, with the account's
+    // label and the stored keys; the desktop may choose other keys or none,
+    // and the tab shows its answer. A press the desktop reports copies the
+    // code as an X11 press does.
+    void theDesktopChoosesTheKeysAndItsPressCopiesTheCode() {
+        const HotKeyBinding chosen = bind(keyJ), turnedDown = bind(keyL);
+        configure({{"triggers", QVariantMap{{idOf(chosen), QStringLiteral("Ctrl+Shift+F9")},
+                                            {QStringLiteral("quick-search"),
+                                             QStringLiteral("Ctrl+Alt+K")}}}});
+        startController({chosen, turnedDown});
+
+        const QList<QJsonObject> created = calls(QStringLiteral("CreateSession"));
+        QCOMPARE(created.size(), 1);
+        const QList<QJsonObject> bound = calls(QStringLiteral("BindShortcuts"));
+        QCOMPARE(bound.size(), 1);
+        // The same list both ways: KDE 5.27 reads it at CreateSession, later
+        // desktops at BindShortcuts.
+        const QJsonArray list = bound.first()[QStringLiteral("shortcuts")].toArray();
+        QCOMPARE(created.first()[QStringLiteral("options")][QStringLiteral("shortcuts")].toArray(),
+                 list);
+        QCOMPARE(list.size(), 3);
+        QHash<QString, QJsonArray> byID;
+        for (const QJsonValue& shortcut : list)
+            byID.insert(shortcut[0].toString(), shortcut.toArray());
+        QCOMPARE(byID[idOf(chosen)][1][QStringLiteral("preferred_trigger")].toString(),
+                 QStringLiteral("CTRL+ALT+j"));
+        QCOMPARE(byID[idOf(chosen)][1][QStringLiteral("description")].toString(),
+                 QStringLiteral("RFC: totp"));
+        QCOMPARE(byID[idOf(turnedDown)][1][QStringLiteral("preferred_trigger")].toString(),
+                 QStringLiteral("CTRL+ALT+l"));
+        QCOMPARE(byID[QStringLiteral("quick-search")][1][QStringLiteral("preferred_trigger")]
+                     .toString(),
+                 QStringLiteral("CTRL+ALT+k"));
+
+        QCOMPARE(controller->registeredBindings(), QList<QUuid>{chosen.id});
+        QCOMPARE(controller->failedBindings(), QStringList{QStringLiteral("RFC: totp")});
+        QVERIFY(controller->launcherRegistered());
+        HotKeysTab tab(*store, *settings, true);
+        QVERIFY(!tab.showsNoShortcutsNotice());
+        QCOMPARE(tab.rows().at(0)->desktopStateText(),
+                 QStringLiteral("The desktop runs it with Ctrl+Shift+F9"));
+        QCOMPARE(tab.rows().at(1)->desktopStateText(),
+                 QStringLiteral("Not active: The desktop did not accept this combination"));
+        QCOMPARE(tab.activeSummary(), QStringLiteral("1 active of 2"));
+
+        control->call(QStringLiteral("Activate"), idOf(chosen));
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: totp"));
+        verifyCopied();
+        QTRY_COMPARE(store->usage().value(totp.id).count, 1);
+
+        // A change of the list goes to the desktop as a new session, after
+        // the controller's quiet spell.
+        QSignalSpy answered(&GlobalHotKey::dispatcher(),
+                            &GlobalHotKey::Dispatcher::desktopAnswered);
+        settings->setBindings({chosen});
+        QVERIFY(answered.wait(5000));
+        QCOMPARE(calls(QStringLiteral("Close")).size(), 1);
+        QCOMPARE(calls(QStringLiteral("BindShortcuts")).size(), 2);
+        QCOMPARE(calls(QStringLiteral("BindShortcuts"))
+                     .last()[QStringLiteral("shortcuts")]
+                     .toArray()
+                     .size(),
+                 2);
+        QTRY_COMPARE(tab.rows().size(), 1);
+        QCOMPARE(tab.activeSummary(), QStringLiteral("1 active of 1"));
+    }
+
+    void aRefusedBindingLeavesEveryHotkeyInactiveWithTheReason() {
+        configure({{"bind_response", 1u}});
+        startController({bind(keyJ)});
+        QVERIFY(controller->registeredBindings().isEmpty());
+        QVERIFY(!controller->launcherRegistered());
+        HotKeysTab tab(*store, *settings, true);
+        QCOMPARE(tab.rows().first()->desktopStateText(),
+                 QStringLiteral("Not active: The desktop refused the hotkeys"));
+        QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
+    }
+
+    // Without the user's consent nothing is typed or pasted: the code is
+    // copied and the HUD says why, in the session's own words.
+    void aRefusedRemoteControlCopiesTheCodeAndSaysSo() {
+        configure({{"remote_response", 1u}});
+        startController({bind(keyJ, true)});
+        QSignalSpy delivered(&QuickLauncher::shared(), &QuickLauncher::delivered);
+        QuickLauncher::shared().pick(totp);
+        QVERIFY(delivered.wait(5000));
+        QCOMPARE(delivered.first().first().toBool(), false);
+        QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QCOMPARE(CopyHUD::shared().subtitle(),
+                 QStringLiteral("Typing codes needs remote control permission"));
+        verifyCopied();
+        QCOMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::unavailable);
+        QVERIFY(calls(QStringLiteral("NotifyKeyboardKeysym")).isEmpty());
+
+        QGuiApplication::clipboard()->clear();
+        control->call(QStringLiteral("Activate"), idOf(settings->bindings().first()));
+        QTRY_COMPARE(CopyHUD::shared().title(),
+                     QStringLiteral("Copied (needs remote control permission)"));
+        verifyCopied();
+        HotKeysTab tab(*store, *settings, false);
+        QVERIFY(tab.needsAccessibilityWarning());
+        QVERIFY(showsText(tab, QStringLiteral("Auto-paste needs remote control permission")));
+        QVERIFY(!showsText(tab, QStringLiteral("XTEST")));
+    }
+
+    // The portal's restore token grants typing into any window: it goes to
+    // the keyring, never to a file.
+    void theRestoreTokenIsKeptInTheKeyring() {
+        auto keyring = std::make_shared<Keychain::SecretServiceBackend>();
+        QCOMPARE(keyring->open(), Keychain::success);
+        Keychain::setBackend(keyring);
+        configure({{"remote_version", 2u}, {"restore_token", QStringLiteral("grant-one")}});
+        QuickLauncher::shared().setStore(store.get(), defaults.get());
+
+        QSignalSpy delivered(&QuickLauncher::shared(), &QuickLauncher::delivered);
+        SyntheticKeys::startRemote();
+        QTRY_COMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::ready);
+        QuickLauncher::shared().pick(totp);
+        QVERIFY(delivered.wait(5000));
+        QCOMPARE(delivered.first().first().toBool(), true);
+        QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code typed"));
+        // Each digit pressed and released, as keysyms.
+        const QList<QJsonObject> keys = calls(QStringLiteral("NotifyKeyboardKeysym"));
+        QCOMPARE(keys.size(), 12);
+        QString typed;
+        for (qsizetype i = 0; i < keys.size(); i += 2) {
+            QCOMPARE(keys[i][QStringLiteral("state")].toInt(), 1);
+            QCOMPARE(keys[i + 1][QStringLiteral("state")].toInt(), 0);
+            typed += QChar(keys[i][QStringLiteral("keysym")].toInt());
+        }
+        QVERIFY2(typed.size() == 6 && typed.toInt() >= 0, qPrintable(typed));
+
+        QCOMPARE(calls(QStringLiteral("SelectDevices")).size(), 1);
+        const QJsonObject selected = calls(QStringLiteral("SelectDevices")).last();
+        QCOMPARE(selected[QStringLiteral("options")][QStringLiteral("types")].toInt(), 1);
+        QCOMPARE(selected[QStringLiteral("options")][QStringLiteral("persist_mode")].toInt(), 2);
+        QVERIFY(!selected[QStringLiteral("options")].toObject().contains("restore_token"));
+
+        Keychain::Query query;
+        query.service = SyntheticKeys::restoreTokenService;
+        query.account = SyntheticKeys::restoreTokenAccount;
+        query.returnData = true;
+        Keychain::Results results;
+        QCOMPARE(Keychain::SecretServiceBackend().copyMatching(query, &results),
+                 Keychain::success);
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.first().data, QByteArray("grant-one"));
+        // Nowhere in a plain file: not in the settings, not in the session's
+        // home or data folders (the keyring's own file is encrypted).
+        for (const QString& root : {folder->path(), qEnvironmentVariable("QUILLET_TEST_SESSION")}) {
+            QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                QFile file(files.next());
+                if (file.open(QIODevice::ReadOnly))
+                    QVERIFY2(!file.readAll().contains("grant-one"), qPrintable(file.fileName()));
+            }
+        }
+    }
+
+    // The screen's picture comes from the desktop; its file holds the QR
+    // code's secret and is gone as soon as it was read.
+    void aScreenshotIsReadAndItsFileDeleted() {
+        const QString uri =
+            QStringLiteral("otpauth://totp/Portal:scan?secret=GEZDGNBVGY3TQOJQ&issuer=Portal");
+        QImage screen(900, 700, QImage::Format_RGB32);
+        screen.fill(Qt::white);
+        QPainter(&screen).drawImage(200, 150, QrImage::make(uri.toUtf8(), 6));
+        const QString file = folder->filePath(QStringLiteral("Screenshot_1.png"));
+        QVERIFY(screen.save(file));
+        configure({{"screenshot_file", file}});
+
+        QObject context;
+        std::optional<QRImport::ScanResult> result;
+        QRImport::scanScreen(&context, [&](const QRImport::ScanResult& r) { result = r; });
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+        QVERIFY(!QFile::exists(file));
+        QCOMPARE(result->accounts.size(), 1);
+        QCOMPARE(result->accounts.first().issuer, QStringLiteral("Portal"));
+        const QJsonObject asked = calls(QStringLiteral("Screenshot")).last();
+        QCOMPARE(asked[QStringLiteral("options")][QStringLiteral("interactive")].toBool(true),
+                 false);
+
+        // A refusal is the scan's own failure.
+        configure({{"screenshot_response", 1u}});
+        result.reset();
+        QRImport::scanScreen(&context, [&](const QRImport::ScanResult& r) { result = r; });
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+        QVERIFY(result->accounts.isEmpty());
+        QCOMPARE(QRImport::errorMessage(result->error),
+                 QRImport::QRImportError(QRImport::QRImportError::screenCaptureFailed).message());
+    }
+};
+
+QTEST_MAIN(PortalTests)
+#include "PortalTests.moc"
