@@ -564,6 +564,11 @@ void ContentView::placeRows() {
             kept.insert(QUuid::createUuid(), spare[i]);
     }
     m_rows = kept;
+    // A screen reader reads the rows in the order of the container's
+    // children, not of their places: keep the two the same.
+    if (ordered != m_orderedRows)
+        for (AccountRow* row : std::as_const(ordered))
+            row->raise();
     m_orderedRows = ordered;
 }
 
