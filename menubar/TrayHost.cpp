@@ -89,12 +89,7 @@ bool TrayHost::isPanelOpen() const { return m_panel && m_panel->isVisible(); }
 
 MenuBarContent* TrayHost::makePanel() {
     auto* panel = new MenuBarContent(m_store, m_clock, m_settings, m_lock, m_updater, m_defaults);
-    // A frameless tool window rather than a popup: Qt keeps popups out of the
-    // accessibility tree, where a screen reader looks for the panel's codes.
-    // It closes on Escape and, like a popup, when another window takes the
-    // focus (a click elsewhere).
-    panel->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    panel->setWindowTitle(tr("Tray panel"));
+    panel->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
     panel->installEventFilter(this);
     connect(panel, &MenuBarContent::openMainWindowRequested, this, [this] {
         closePanel();

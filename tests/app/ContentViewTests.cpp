@@ -369,6 +369,7 @@ private slots:
     // were added (none when the image's account is listed already).
     void anImageImportSaysWhatItAdded() {
         open({});
+        view->setTimingsForTesting(50, 20000); // the notice stays while it is looked for
         QTemporaryDir dir;
         const QImage code =
             QrImage::make("otpauth://totp/Example:alice?secret=JBSWY3DPEHPK3PXP", 8);
@@ -382,12 +383,17 @@ private slots:
             auto* sheet = window->findChild<AddAccountSheet*>();
             QTRY_VERIFY(sheet && sheet->isVisible());
             QTest::mouseClick(findByText<QAbstractButton>(sheet, "Image file"), Qt::LeftButton);
-            QTimer::singleShot(50, this, [&] {
+            // The file dialog answered as a user would, once it is up.
+            auto* poll = new QTimer(this);
+            connect(poll, &QTimer::timeout, this, [poll, &dir] {
                 auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog);
+                if (!dialog) return;
+                poll->stop();
+                poll->deleteLater();
                 dialog->findChild<QLineEdit*>("fileNameEdit")->setText(dir.filePath("code.png"));
                 static_cast<QDialog*>(dialog)->accept();
             });
+            poll->start(20);
             QTest::mouseClick(findByText<QPushButton>(sheet, "Choose image…"), Qt::LeftButton);
             QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
             QCOMPARE(titles(), QStringList({"Example/alice"}));
