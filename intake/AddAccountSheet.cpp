@@ -3,7 +3,6 @@
 #include "core/Base32.h"
 #include "core/Limits.h"
 #include "core/Text.h"
-#include "intake/Importers.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -29,6 +28,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStringDecoder>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -574,7 +574,7 @@ void AddAccountSheet::refresh() {
         break;
     case AddMode::pasteLink:
         m_primary->setText(tr("Add"));
-        m_primary->setEnabled(!linkText().trimmed().isEmpty());
+        m_primary->setEnabled(!m_reading && !linkText().trimmed().isEmpty());
         break;
     case AddMode::manual:
         m_primary->setText(tr("Add"));
@@ -587,7 +587,7 @@ void AddAccountSheet::refresh() {
     m_progress->setAccessibleName(m_saving ? tr("Saving to your keyring…")
                                            : tr("Scanning displays…"));
 
-    const bool busy = m_working || m_saving;
+    const bool busy = m_working || m_saving || m_reading;
     m_statusRow->setVisible(!m_status.isEmpty());
     m_statusText->setText(m_status);
     m_statusSymbol->setVisible(!busy);
@@ -595,7 +595,7 @@ void AddAccountSheet::refresh() {
                                                         : Style::SemanticColor::red));
 
     m_passwordPane->setVisible(m_pendingEncryptedText.has_value());
-    m_decrypt->setEnabled(!m_password->text().isEmpty());
+    m_decrypt->setEnabled(!m_reading && !m_password->text().isEmpty());
 
     const bool steam = m_steam->isChecked();
     for (QWidget* widget : std::as_const(m_codeRows))
@@ -744,14 +744,58 @@ void AddAccountSheet::openFile() {
     importText(text, std::nullopt);
 }
 
+namespace {
+
+// Texts up to this many characters (some hundred links) are read at once;
+// a larger export is read on a worker thread, so the sheet keeps answering.
+constexpr qsizetype inlineReadChars = 64 * 1024;
+
+} // namespace
+
 void AddAccountSheet::importText(const QString& text, const std::optional<QString>& password) {
+    if (m_reading)
+        return;
     if (const auto tooLarge = Limits::checkText(text)) {
         setStatus(*tooLarge);
         return;
     }
+    const auto read = [](const QString& text, const std::optional<QString>& password,
+                         Importers::Import* found) -> std::exception_ptr {
+        try {
+            *found = Importers::read(text, password);
+        } catch (...) {
+            return std::current_exception();
+        }
+        return nullptr;
+    };
     Importers::Import found;
+    if (text.size() <= inlineReadChars) {
+        const std::exception_ptr error = read(text, password, &found);
+        imported(text, found, error);
+        return;
+    }
+    m_reading = true;
+    setStatus(tr("Reading…"));
+    const QPointer<AddAccountSheet> self(this);
+    QThreadPool::globalInstance()->start([self, text, password, read] {
+        Importers::Import found;
+        const std::exception_ptr error = read(text, password, &found);
+        QMetaObject::invokeMethod(qApp, [self, text, found, error] {
+            if (!self)
+                return;
+            self->m_reading = false;
+            self->setStatus(QString());
+            if (!self->m_dismissed)
+                self->imported(text, found, error);
+        });
+    });
+}
+
+void AddAccountSheet::imported(const QString& text, const Importers::Import& found,
+                               std::exception_ptr error) {
     try {
-        found = Importers::read(text, password);
+        if (error)
+            std::rethrow_exception(error);
     } catch (const Importers::ImportError& error) {
         if (error.kind() == Importers::ImportError::needsPassword ||
             error.kind() == Importers::ImportError::wrongPassword) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "core/Account.h"
+#include "intake/Importers.h"
 #include "intake/QRImport.h"
 
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <exception>
 #include <functional>
 #include <optional>
 
@@ -91,6 +93,8 @@ private:
     void chooseImage();
     void openFile();
     void importText(const QString& text, const std::optional<QString>& password);
+    // What the importers made of `text`, or why they could not.
+    void imported(const QString& text, const Importers::Import& found, std::exception_ptr error);
     void decryptAndImport();
     void addManual();
     void finish(const QList<Account>& accounts, int unreadable = 0);
@@ -109,6 +113,8 @@ private:
     bool m_working = false;
     // The owner is storing what was handed over; nothing else is handed on.
     bool m_saving = false;
+    // A large text is being read off the GUI thread; nothing else is read.
+    bool m_reading = false;
     // Links of the import being stored that could not be read.
     int m_unreadable = 0;
     // Set when the sheet closes or hands its accounts on; from then on

@@ -495,6 +495,23 @@ private slots:
         QCOMPARE(handedOn.size(), 1);
     }
 
+    // A 100,000-line export is read on a worker thread: the click returns at
+    // once with the sheet saying so, a second Add cannot start another read,
+    // and every account arrives.
+    void aLargeExportIsReadOffTheGuiThread() {
+        openSheet(u"Paste link"_s);
+        QStringList lines;
+        for (int i = 0; i < 100000; ++i)
+            lines << u"otpauth://totp/Example:user%1?secret=JBSWY3DPEHPK3PXP"_s.arg(i);
+        paste(lines.join(u'\n'));
+        click(u"Add"_s);
+        QVERIFY(shows(u"Reading…"_s));
+        QVERIFY(!enabled(u"Add"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(handedOn.size(), 1, 60000);
+        QCOMPARE(handedOn[0].size(), 100000);
+        QCOMPARE(handedOn[0].last().name, u"user99999"_s);
+    }
+
     void onlyTheFirstImportIsHandedOn() {
         openSheet();
         click(u"Scan"_s);
