@@ -825,7 +825,7 @@ void AddAccountSheet::imported(const QString& text, const Importers::Import& fou
         m_pendingEncryptedText.reset();
         m_password->clear();
     }
-    finish(found.accounts, found.unreadable);
+    finish(found.accounts, found.unreadable, found.refusal);
 }
 
 void AddAccountSheet::decryptAndImport() {
@@ -865,21 +865,29 @@ void AddAccountSheet::addManual() {
     finish({account});
 }
 
-void AddAccountSheet::finish(const QList<Account>& accounts, int unreadable) {
+void AddAccountSheet::finish(const QList<Account>& found, int unreadable,
+                             const std::optional<QString>& refusal) {
     if (m_dismissed || m_saving)
         return;
+    // Typed, scanned or read: the same rule for every account. Those that
+    // break it are left out and counted with what could not be read.
+    const Limits::Admission admission = Limits::admit(found);
+    const QList<Account>& accounts = admission.accepted;
+    unreadable += admission.refused;
+    const std::optional<QString> why = refusal ? refusal : admission.firstRefusal;
     if (accounts.isEmpty()) {
-        setStatus(tr("No accounts were imported."));
+        // One account turned away is told why; several, how many.
+        if (why && unreadable == 1)
+            setStatus(*why);
+        else if (unreadable > 0)
+            setStatus(tr("No accounts were imported. %1 could not be imported.").arg(unreadable));
+        else
+            setStatus(tr("No accounts were imported."));
         // Whatever found nothing, the sheet stops working and offers its
         // button again; a scan still running is waited for if pressed.
         setWorking(false);
         return;
     }
-    for (const Account& account : accounts)
-        if (const auto tooLarge = Limits::check(account)) {
-            setStatus(*tooLarge);
-            return;
-        }
     // Whatever ends while the owner stores the list (a scan, a second click)
     // finds the sheet busy and hands nothing on.
     m_saving = true;

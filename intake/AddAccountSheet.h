@@ -66,8 +66,9 @@ public:
     void done(int result) override;
 
 signals:
-    // Accounts were handed on, but this many links of the import could not
-    // be read and were left out; sent before the sheet closes.
+    // Accounts were handed on, but this many links or accounts of the import
+    // could not be read or break the account rule and were left out; sent
+    // before the sheet closes.
     void linksUnreadable(int count);
     // The accounts read from an image file were handed on and stored; sent
     // before the sheet closes, so that the owner says what was added.
@@ -97,7 +98,8 @@ private:
     void imported(const QString& text, const Importers::Import& found, std::exception_ptr error);
     void decryptAndImport();
     void addManual();
-    void finish(const QList<Account>& accounts, int unreadable = 0);
+    void finish(const QList<Account>& found, int unreadable = 0,
+                const std::optional<QString>& refusal = std::nullopt);
     void stored(const std::optional<QString>& error);
 
     // The chosen file, or nothing when the dialog was cancelled or the sheet

@@ -156,6 +156,9 @@ void CodesBusAdaptor::answerLater(const QDBusMessage& call, Request request,
                     if (!result)
                         return answer(call.createErrorReply(
                             needsValueError, GetCodeIntentMac::needsValueDialog()));
+                    // An account that makes no code is a failure, never a copy.
+                    if (result->code.isEmpty())
+                        return answer(call.createErrorReply(noCodeError, result->dialog));
                     return answer(call.createReply({result->code, result->dialog}));
                 }
                 }

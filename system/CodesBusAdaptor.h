@@ -37,8 +37,9 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, CodesBusEntity& e
 // "Quillet is locked." while the app lock is closed (nothing is listed or
 // copied then); com.tarnwick.Quillet.Error.Keychain with the keychain's
 // message when the accounts cannot be read (an unreadable keychain is not an
-// empty one); com.tarnwick.Quillet.Error.Busy "Quillet is busy." at once
-// for a call beyond the few already in flight.
+// empty one); com.tarnwick.Quillet.Error.NoCode when the account's stored
+// values make no code (nothing is copied then); com.tarnwick.Quillet.Error.Busy
+// "Quillet is busy." at once for a call beyond the few already in flight.
 //
 // The keychain is read on a thread of the adaptor's own, one call after
 // another, so the program's windows keep answering while the keyring works
@@ -79,6 +80,7 @@ public:
     inline static const QString interfaceName = QStringLiteral("com.tarnwick.Quillet.Codes");
     inline static const QString needsValueError =
         QStringLiteral("com.tarnwick.Quillet.Error.NeedsValue");
+    inline static const QString noCodeError = QStringLiteral("com.tarnwick.Quillet.Error.NoCode");
     inline static const QString lockedError = QStringLiteral("com.tarnwick.Quillet.Error.Locked");
     inline static const QString keychainError =
         QStringLiteral("com.tarnwick.Quillet.Error.Keychain");

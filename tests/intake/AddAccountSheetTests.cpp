@@ -374,7 +374,9 @@ private slots:
 
         QTest::keyClick(sheet.get(), Qt::Key_Return);
         QTRY_COMPARE(scansStarted, 2);
-        scanDone({{Account()}, nullptr});
+        Account scanned;
+        scanned.secret = "Hello";
+        scanDone({{scanned}, nullptr});
         QCOMPARE(handedOn.size(), 1);
         QVERIFY(!sheet->isVisible());
     }
