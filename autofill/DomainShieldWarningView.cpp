@@ -1,5 +1,6 @@
 #include "autofill/DomainShieldWarningView.h"
 
+#include "core/Text.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
@@ -25,9 +26,9 @@ QString boldRuns(const QString& text) {
 
 QString DomainShieldWarningView::message(const DomainShieldWarning& warning,
                                          const QString& accountLabel) {
-    const QString host = warning.requestHost.toHtmlEscaped();
-    const QString known = warning.knownDomain.toHtmlEscaped();
-    const QString label = accountLabel.toHtmlEscaped();
+    const QString host = Text::isolated(warning.requestHost).toHtmlEscaped();
+    const QString known = Text::isolated(warning.knownDomain).toHtmlEscaped();
+    const QString label = Text::isolated(accountLabel).toHtmlEscaped();
     if (warning.verdict == DomainVerdict::spoof)
         return boldRuns(tr("**%1** imitates **%2** \u2014 the real site for %3. Entering a code "
                            "here could hand your account to an attacker."))

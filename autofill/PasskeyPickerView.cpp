@@ -1,6 +1,7 @@
 #include "autofill/PasskeyPickerView.h"
 
 #include "autofill/ChoiceParts.h"
+#include "core/Text.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -11,7 +12,7 @@
 #include <QScrollArea>
 
 QString PasskeyPickerView::rowTitle(const PasskeyRecord& record) {
-    return record.userName.isEmpty() ? record.rpId : record.userName;
+    return Text::isolated(Text::oneLine(record.userName.isEmpty() ? record.rpId : record.userName));
 }
 
 QString PasskeyPickerView::creationDate(const QDate& date, const QLocale& locale) {
@@ -48,7 +49,7 @@ PasskeyPickerView::PasskeyPickerView(QString rpId, QList<PasskeyRecord> candidat
     auto* title = Style::label(tr("Choose a passkey"), Style::TextStyle::headline);
     title->setAlignment(Qt::AlignCenter);
     header->addWidget(title);
-    auto* party = Style::label(rpId, Style::TextStyle::caption, Style::SemanticColor::secondary);
+    auto* party = Style::label(Text::isolated(rpId), Style::TextStyle::caption, Style::SemanticColor::secondary);
     party->setAlignment(Qt::AlignCenter);
     header->addWidget(party);
     column->addLayout(header);

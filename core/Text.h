@@ -24,6 +24,13 @@ QString lowercased(const QString& text);
 // paragraph separators) as one space.
 QString oneLine(const QString& text);
 
+// A name set into a sentence, between first-strong and pop isolates: its
+// own direction marks (a right-to-left override in a stored name) cannot
+// reorder the words around it.
+inline QString isolated(const QString& text) {
+    return QChar(0x2068) + text + QChar(0x2069);
+}
+
 // The first code point of a text (0 for an empty one).
 inline char32_t firstCodePoint(QStringView text) {
     if (text.size() >= 2 && text[0].isHighSurrogate() && text[1].isLowSurrogate())

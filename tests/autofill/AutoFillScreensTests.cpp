@@ -2,6 +2,7 @@
 // the account list with its search, and the passkey picker.
 #include "autofill/MacAutoFillListView.h"
 #include "autofill/PasskeyPickerView.h"
+#include "core/Text.h"
 #include "tests/support/ChoiceScreens.h"
 
 #include <QAbstractButton>
@@ -169,12 +170,13 @@ private slots:
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QVERIFY(showsText(view, QStringLiteral("Choose a passkey")));
-        QVERIFY(showsText(view, QStringLiteral("example.com")));
+        QVERIFY(showsText(view, Text::isolated(QStringLiteral("example.com"))));
         const QString day = PasskeyPickerView::creationDate(morning.date());
         const QString yearBefore = PasskeyPickerView::creationDate(morning.date().addYears(-1));
         // Two passkeys of one user differ only in their day; the time is not shown.
-        QCOMPARE(rows(view), (QStringList{"alice / " + day, "alice / " + day,
-                                          "example.com / " + yearBefore}));
+        const QString alice = Text::isolated(QStringLiteral("alice"));
+        QCOMPARE(rows(view), (QStringList{alice + " / " + day, alice + " / " + day,
+                                          Text::isolated("example.com") + " / " + yearBefore}));
         // No user handle, credential ID or key anywhere.
         for (QLabel* label : view.findChildren<QLabel*>())
             QVERIFY(!label->text().contains(QStringLiteral("handle")));
@@ -191,6 +193,24 @@ private slots:
         QCOMPARE(cancels, 1);
         QTest::mouseClick(button(view, QStringLiteral("Cancel")), Qt::LeftButton);
         QCOMPARE(cancels, 2);
+    }
+
+    // A stored name's direction override cannot turn the heading into
+    // another site's name or a row into another user's.
+    void pickerIsolatesStoredNames() {
+        const QString rp = QStringLiteral("evil\u202Emoc.elgoog");
+        const QString user = QStringLiteral("\u202Eecila");
+        PasskeyPickerView view(rp, {passkey('\x01', user, QDateTime::currentDateTimeUtc())},
+                               [](const PasskeyRecord&) {}, [] {});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(showsText(view, QChar(0x2068) + rp + QChar(0x2069)));
+        const QList<QAbstractButton*> buttons = view.findChildren<QAbstractButton*>();
+        const auto row = std::find_if(buttons.begin(), buttons.end(), [](QAbstractButton* b) {
+            return !qobject_cast<QPushButton*>(b);
+        });
+        QVERIFY(row != buttons.end());
+        QVERIFY((*row)->accessibleName().startsWith(QChar(0x2068) + user + QChar(0x2069)));
     }
 
     void pickerWithoutCandidates() {

@@ -40,6 +40,9 @@ QStringList labelTexts(QWidget& view) {
 
 } // namespace
 
+// A value as the warning sets it into its sentence.
+static QString iso(const QString& text) { return QChar(0x2068) + text + QChar(0x2069); }
+
 class DomainShieldTests : public QObject {
     Q_OBJECT
 
@@ -155,14 +158,16 @@ private slots:
                                      "GitHub: me", [&] { ++filled; }, [&] { ++refused; });
         const QStringList texts = labelTexts(view);
         QVERIFY(texts.contains("This site looks like a fake"));
-        QVERIFY(texts.contains("g1thub.com imitates github.com \u2014 the real site for GitHub: me. "
-                               "Entering a code here could hand your account to an attacker."));
+        QVERIFY(texts.contains(iso("g1thub.com") + " imitates " + iso("github.com") +
+                               " \u2014 the real site for " + iso("GitHub: me") +
+                               ". Entering a code here could hand your account to an attacker."));
         QVERIFY(button(view, "Don't Fill"));
         QVERIFY(button(view, "Fill Anyway"));
         QCOMPARE(DomainShieldWarningView::message({DomainVerdict::spoof, "g1thub.com", "github.com"},
                                                   "GitHub: me"),
-                 "<b>g1thub.com</b> imitates <b>github.com</b> \u2014 the real site for GitHub: me. "
-                 "Entering a code here could hand your account to an attacker.");
+                 "<b>" + iso("g1thub.com") + "</b> imitates <b>" + iso("github.com") +
+                     "</b> \u2014 the real site for " + iso("GitHub: me") +
+                     ". Entering a code here could hand your account to an attacker.");
         QCOMPARE(view.sizeHint(), QSize(380, 340));
     }
 
@@ -171,13 +176,13 @@ private slots:
                                      "GitHub: me", [] {}, [] {});
         const QStringList texts = labelTexts(view);
         QVERIFY(texts.contains("Different website"));
-        QVERIFY(texts.contains(
-            "This code belongs to github.com (GitHub: me), but the request comes from evil.example."));
+        QVERIFY(texts.contains("This code belongs to " + iso("github.com") + " (" + iso("GitHub: me") +
+                               "), but the request comes from " + iso("evil.example") + "."));
         QCOMPARE(DomainShieldWarningView::message({DomainVerdict::mismatch, "evil.example",
                                                    "github.com"},
                                                   "GitHub: me"),
-                 "This code belongs to <b>github.com</b> (GitHub: me), but the request comes from "
-                 "<b>evil.example</b>.");
+                 "This code belongs to <b>" + iso("github.com") + "</b> (" + iso("GitHub: me") +
+                     "), but the request comes from <b>" + iso("evil.example") + "</b>.");
     }
 
     // The host comes from the request: whatever it holds is shown as text.
@@ -186,8 +191,21 @@ private slots:
         const QString label = QStringLiteral("Me & <i>you</i>");
         DomainShieldWarningView view({DomainVerdict::mismatch, host, "github.com"}, label, [] {},
                                      [] {});
-        QVERIFY(labelTexts(view).contains("This code belongs to github.com (" + label +
-                                          "), but the request comes from " + host + "."));
+        QVERIFY(labelTexts(view).contains("This code belongs to " + iso("github.com") + " (" +
+                                          iso(label) + "), but the request comes from " +
+                                          iso(host) + "."));
+    }
+
+    // A direction override in a name reverses only that name, never the
+    // sentence around it: every inserted value stands between isolates.
+    void namesCannotReorderTheSentence() {
+        const QString host = QStringLiteral("evil\u202Emoc.elgoog");
+        const QString message = DomainShieldWarningView::message(
+            {DomainVerdict::mismatch, host, "google.com"}, QStringLiteral("\u202Eecila"));
+        QVERIFY(message.contains(iso(host)));
+        QVERIFY(message.contains(iso(QStringLiteral("\u202Eecila"))));
+        QCOMPARE(message.count(QChar(0x2068)), 3);
+        QCOMPARE(message.count(QChar(0x2069)), 3);
     }
 
     void buttonsAndReturn() {

@@ -12,11 +12,17 @@
 namespace ChoiceScreens {
 
 // A visible row (a flat button that is not a push button) showing `text`.
+// A text as read, without the invisible isolate marks that stand around
+// inserted names.
+inline QString withoutIsolates(QString text) {
+    return text.remove(QChar(0x2068)).remove(QChar(0x2069));
+}
+
 inline QAbstractButton* rowShowing(QWidget* in, const QString& text) {
     for (QAbstractButton* row : in->findChildren<QAbstractButton*>()) {
         if (qobject_cast<QPushButton*>(row) || !row->isVisible()) continue;
         for (QLabel* label : row->findChildren<QLabel*>())
-            if (label->text() == text) return row;
+            if (withoutIsolates(label->text()) == text) return row;
     }
     return nullptr;
 }
@@ -27,14 +33,15 @@ inline QPushButton* buttonNamed(QWidget* in, const QString& text) {
     return nullptr;
 }
 
-// Every visible text, rich text read as plain.
+// Every visible text, rich text read as plain, without isolate marks.
 inline QStringList texts(QWidget* in) {
     QStringList shown;
     for (QLabel* label : in->findChildren<QLabel*>()) {
         if (!label->isVisible() || label->text().isEmpty()) continue;
         QTextDocument document;
         document.setHtml(label->text());
-        shown.append(label->textFormat() == Qt::PlainText ? label->text() : document.toPlainText());
+        QString text = label->textFormat() == Qt::PlainText ? label->text() : document.toPlainText();
+        shown.append(withoutIsolates(text));
     }
     return shown;
 }
