@@ -98,6 +98,8 @@ void AccountStore::emitChanges() {
     const unsigned changes = std::exchange(m_changes, 0);
     if (changes & accountsChange)
         emit accountsChanged();
+    if (changes & usageChange)
+        emit usageChanged();
     if (changes & deletedChange)
         emit deletedAccountsChanged();
     if (changes & foldersChange)
@@ -164,26 +166,8 @@ void AccountStore::failed(const QString& message, const QString& reason) {
 }
 
 QString AccountStore::explain(const KeychainError& error) {
-    if (error.kind() != KeychainError::unhandled)
-        return error.message();
-    QString reason;
-    switch (error.status()) {
-    case Keychain::interactionNotAllowed:
-        reason = QStringLiteral("Your keyring is locked.");
-        break;
-    case Keychain::notAvailable:
-        reason = QStringLiteral("Quillet could not reach your keyring.");
-        break;
-    case Keychain::decodeFailed:
-        reason = QStringLiteral("Your keyring holds data Quillet cannot read.");
-        break;
-    case Keychain::ioError:
-        reason = QStringLiteral("Your keyring could not store it.");
-        break;
-    default:
-        return error.message();
-    }
-    return reason + QStringLiteral(" (") + error.message() + QLatin1Char(')');
+    // Already a sentence, with the status after it.
+    return error.message();
 }
 
 qsizetype AccountStore::indexOf(const QUuid& id) const {
@@ -448,11 +432,14 @@ void AccountStore::markUsed(const Account& account) {
     saveUsage();
     // The list shows the new figures at once, so that an order by use
     // follows each copy rather than the next reload. Memory only: the
-    // keychain item catches up when the account is next saved.
+    // keychain item catches up when the account is next saved. A use
+    // changes nothing a view of the accounts shows but that order, so it is
+    // announced apart: views that rebuild on every account change (the
+    // checkup) must not do so on every copy.
     if (const qsizetype i = indexOf(id); i >= 0) {
         Operation operation(*this);
         merge(m_accounts[i], entry);
-        changed(accountsChange);
+        changed(usageChange);
     }
 }
 

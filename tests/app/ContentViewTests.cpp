@@ -9,19 +9,23 @@
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "platform/Pasteboard.h"
+#include "platform/QrImage.h"
 #include "platform/UserDefaults.h"
 #include "tests/support/Vault.h"
 
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -361,6 +365,42 @@ private slots:
             QVERIFY2(ms < 50, qPrintable(QStringLiteral("rolled over %1 ms late").arg(ms)));
     }
 
+    // An image's accounts: the sheet closes and the window says how many
+    // were added (none when the image's account is listed already).
+    void anImageImportSaysWhatItAdded() {
+        open({});
+        view->setTimingsForTesting(50, 20000); // the notice stays while it is looked for
+        QTemporaryDir dir;
+        const QImage code =
+            QrImage::make("otpauth://totp/Example:alice?secret=JBSWY3DPEHPK3PXP", 8);
+        QImage framed(code.size() + QSize(64, 64), QImage::Format_RGB32);
+        framed.fill(Qt::white);
+        QPainter(&framed).drawImage(32, 32, code);
+        QVERIFY(framed.save(dir.filePath("code.png")));
+        for (const char* said : {"Added 1 account from the image.",
+                                 "The accounts in the image are already in your vault."}) {
+            view->showAddSheet();
+            auto* sheet = window->findChild<AddAccountSheet*>();
+            QTRY_VERIFY(sheet && sheet->isVisible());
+            QTest::mouseClick(findByText<QAbstractButton>(sheet, "Image file"), Qt::LeftButton);
+            // The file dialog answered as a user would, once it is up.
+            auto* poll = new QTimer(this);
+            connect(poll, &QTimer::timeout, this, [poll, &dir] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                if (!dialog) return;
+                poll->stop();
+                poll->deleteLater();
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(dir.filePath("code.png"));
+                static_cast<QDialog*>(dialog)->accept();
+            });
+            poll->start(20);
+            QTest::mouseClick(findByText<QPushButton>(sheet, "Choose image…"), Qt::LeftButton);
+            QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+            QCOMPARE(titles(), QStringList({"Example/alice"}));
+            QTRY_COMPARE(view->deletedToast(), std::optional<QString>(said));
+        }
+    }
+
     void anImportThatLeftLinksOutSaysHowMany() {
         open({});
         // Long enough to be read on a slow machine, short enough to see it go.
@@ -461,10 +501,10 @@ private slots:
         QVERIFY(!view->deletedToast());
         QCOMPARE(titles(), QStringList({"Acme/ann", "B/b"}));
         QCOMPARE(errorLine(), QStringLiteral("“Acme: ann” was not moved to Recently Deleted. Your "
-                                             "keyring is locked. (Keychain error: -25308)"));
+                                             "keyring is locked. (-25308)"));
         view->rows().at(1)->buildContextMenu(window.get())->actions().first()->trigger();
         QCOMPARE(errorLine(), QStringLiteral("“B: b” was not pinned. Your keyring is locked. "
-                                             "(Keychain error: -25308)"));
+                                             "(-25308)"));
         QVERIFY(!store->accounts().at(1).isFavorite);
 
         memory->failWith(Op::update, Keychain::success);
@@ -477,7 +517,7 @@ private slots:
         sheet->findChild<QPlainTextEdit*>()->setPlainText(link);
         QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
         const QString why = QStringLiteral(
-            "Nothing was added. Your keyring could not store it. (Keychain error: -36)");
+            "Nothing was added. The disk is full or cannot be written. (-36)");
         QTRY_VERIFY(findByText<QLabel>(sheet, why));
         QVERIFY(sheet->isVisible());
         QCOMPARE(sheet->findChild<QPlainTextEdit*>()->toPlainText(), link);
@@ -530,7 +570,7 @@ private slots:
         gate->opened.release();
         QTest::mouseClick(tryAgain, Qt::LeftButton);
         QTRY_VERIFY(showsText("Quillet could not read your keyring."));
-        QVERIFY(showsText("Your keyring holds data Quillet cannot read. (Keychain error: -26275)"));
+        QVERIFY(showsText("The keychain file is damaged. (-26275)"));
         QVERIFY(!showsText("No accounts yet"));
 
         gate->failWith(Op::copyMatching, Keychain::success);

@@ -127,9 +127,15 @@ private slots:
         a.useCount = 5;
         seed({a});
         openStore();
+        // A use is no change of the accounts: views that rebuild on one (the
+        // checkup) hear nothing; a reload that finds the same vault neither.
+        QSignalSpy changes(store.get(), &AccountStore::accountsChanged);
+        QSignalSpy deletedChanges(store.get(), &AccountStore::deletedAccountsChanged);
+        QSignalSpy uses(store.get(), &AccountStore::usageChanged);
         store->markUsed(store->accounts()[0]);
         clock = clock.addSecs(5);
         store->markUsed(store->accounts()[0]);
+        QCOMPARE(uses.count(), 2);
         QCOMPARE(store->usage().value(a.id).count, 7);
         // The list shows it at once (an order by use follows each copy);
         // the keychain item is not written for it.
@@ -139,6 +145,8 @@ private slots:
         store->reload();
         QCOMPARE(store->accounts()[0].useCount, 7);
         QCOMPARE(store->accounts()[0].lastUsedAt, clock);
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(deletedChanges.count(), 0);
     }
 
     void deleteThenRestore() {
@@ -224,7 +232,7 @@ private slots:
         store->deleteAccount(a.id);
         memory->failWith(Op::remove, Keychain::ioError);
         QVERIFY(!store->erase(store->deletedAccounts().first()));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(store->lastError(), std::optional<QString>("The disk is full or cannot be written. (-36)"));
         QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
         QCOMPARE(events(), QStringList({"account.deleted A: a"}));
     }
@@ -377,9 +385,9 @@ private slots:
         QCOMPARE(store->deletedAccounts(), deleted);
         QCOMPARE(changes.size(), 0);
         QCOMPARE(deletedChanges.size(), 0);
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Your keyring is locked. (-25308)"));
         QCOMPARE(store->failureReason(),
-                 QStringLiteral("Your keyring is locked. (Keychain error: -25308)"));
+                 QStringLiteral("Your keyring is locked. (-25308)"));
         QCOMPARE(store->failureCount(), failures + 1);
         QVERIFY(events().isEmpty());
         checkListsAreWhatIsStored();
@@ -402,7 +410,7 @@ private slots:
         memory->failWith(Op::update, Keychain::ioError, KeychainStore::orderAccount);
         QVERIFY(store->deleteAccount(a.id));
         QCOMPARE(labels(store->accounts()), QStringList({"B: b"}));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(store->lastError(), std::optional<QString>("The disk is full or cannot be written. (-36)"));
         QCOMPARE(events(), QStringList({"account.deleted A: a"}));
         checkListsAreWhatIsStored();
         memory->failWith(Op::update, Keychain::success, KeychainStore::orderAccount);
@@ -411,7 +419,7 @@ private slots:
         memory->failWith(Op::remove, Keychain::interactionNotAllowed, Json::uuidText(a.id));
         store->emptyRecentlyDeleted();
         QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Your keyring is locked. (-25308)"));
         checkListsAreWhatIsStored();
     }
 
@@ -424,7 +432,7 @@ private slots:
         QCOMPARE(store->vaultState(), AccountStore::VaultState::open);
         memory->failWith(Op::copyMatching, Keychain::interactionNotAllowed);
         store->reload();
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Your keyring is locked. (-25308)"));
         QCOMPARE(labels(store->accounts()), QStringList({"A: a", "B: b"}));
         QCOMPARE(store->vaultState(), AccountStore::VaultState::open);
         memory->failWith(Op::copyMatching, Keychain::success);
@@ -446,9 +454,9 @@ private slots:
         memory->failWith(Op::copyMatching, Keychain::notAvailable);
         openStore();
         QCOMPARE(store->vaultState(), AccountStore::VaultState::unreadable);
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25291"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Quillet could not reach your keyring. (-25291)"));
         QCOMPARE(store->failureReason(),
-                 QStringLiteral("Quillet could not reach your keyring. (Keychain error: -25291)"));
+                 QStringLiteral("Quillet could not reach your keyring. (-25291)"));
 
         // Nothing can be added to a vault that could not be read.
         memory->failWith(Op::copyMatching, Keychain::success);
@@ -590,11 +598,11 @@ private slots:
         QCOMPARE(result->added, 2);
         QCOMPARE(result->notAdded, 2);
         QCOMPARE(*result->error,
-                 QStringLiteral("2 of 4 accounts were not added. Your keyring could not store it. "
-                                "(Keychain error: -36)"));
+                 QStringLiteral("2 of 4 accounts were not added. The disk is full or cannot be "
+                                "written. (-36)"));
         QCOMPARE(labels(store->accounts()), QStringList({"B: b", "C: c"}));
         QCOMPARE(labels(store->deletedAccounts()), QStringList({"Gone: g"}));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(store->lastError(), std::optional<QString>("The disk is full or cannot be written. (-36)"));
         QCOMPARE(storedOrder(), ids());
         QCOMPARE(events(), QStringList({"account.imported 2 accounts"}));
         checkListsAreWhatIsStored();

@@ -207,7 +207,11 @@ for round_number in range(1, ROUNDS + 1):
         fail(f"the real call took {waited:.2f} s")
     if before is None:
         before = rss
-if rss > before * 1.10:
+# AddressSanitizer holds freed memory back in its quarantine: memory says
+# nothing there, and the plain build checks it.
+if "ASAN_OPTIONS" in os.environ:
+    print("memory not compared under AddressSanitizer", flush=True)
+elif rss > before * 1.10:
     fail(f"memory grew from {before} KiB to {rss} KiB over the rounds")
 if program.poll() is not None:
     fail("the program ended")
