@@ -667,15 +667,30 @@ void ContentView::edit(const Account& account) {
 void ContentView::showAddSheet() {
     if (m_sheet)
         return;
-    // The sheet stays open until the accounts are stored, and shows why
-    // when they could not be.
+    // The sheet stays open until the accounts are stored, counts them as
+    // they are, and shows why when they could not be. Closed before the
+    // import ended, it leaves the outcome to the window's notice.
+    auto shown = std::make_shared<QPointer<AddAccountSheet>>();
     auto* sheet = new AddAccountSheet(
-        [this](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
-            m_store.importAccounts(accounts, [reply](const AccountStore::ImportResult& result) {
-                reply(result.error);
-            });
+        [this, shown](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
+            const QPointer<ContentView> self(this);
+            m_store.importAccounts(
+                accounts,
+                [reply, shown, self](const AccountStore::ImportResult& result) {
+                    const bool sheetTells = *shown && (*shown)->isVisible();
+                    reply(result.error);
+                    if (!sheetTells && self)
+                        self->showNotice(result.error.value_or(
+                            result.added == 1 ? tr("1 account was added.")
+                                              : tr("%1 accounts were added.").arg(result.added)));
+                },
+                [shown](int stored, int total) {
+                    if (*shown)
+                        (*shown)->showStored(stored, total);
+                });
         },
         window());
+    *shown = sheet;
     // An import that left links out says how many, once the sheet is gone.
     connect(sheet, &AddAccountSheet::linksUnreadable, this, [this](int count) {
         showNotice(count == 1 ? tr("1 link could not be read and was not imported.")
