@@ -80,6 +80,8 @@ void QuilletApp::start() {
     // none, and the user's hotkeys must work all the same.
     if (!m_hotKeys)
         m_hotKeys = std::make_unique<HotKeyController>(*m_store, *m_appSettings, m_defaults);
+    // A press while locked asks for the password before any code leaves.
+    m_hotKeys->setAppLock(m_appLock.get());
     // The quick-search panel lists nothing while the lock is closed.
     QuickLauncher::shared().setAppLock(m_appLock.get());
     m_tray = new TrayHost(*m_store, *m_clock, *m_appSettings, *m_appLock, *m_updater, m_defaults,

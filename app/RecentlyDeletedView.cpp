@@ -48,7 +48,8 @@ RecentlyDeletedView::RecentlyDeletedView(AccountStore& store, std::function<QDat
     QPalette red = deleteAll->palette();
     red.setColor(QPalette::ButtonText, Style::color(Style::SemanticColor::red));
     deleteAll->setPalette(red);
-    connect(deleteAll, &QPushButton::clicked, this, &RecentlyDeletedView::confirmEmpty);
+    connect(deleteAll, &QPushButton::clicked, this,
+            [this] { whenAllowed([this] { confirmEmpty(); }); });
     all.rows->addWidget(deleteAll, 0, Qt::AlignLeft);
 
     connect(&m_store, &AccountStore::deletedAccountsChanged, this, &RecentlyDeletedView::refresh);
@@ -113,8 +114,10 @@ void RecentlyDeletedView::refresh() {
         auto* erase =
             new QAction(Symbols::icon(QStringLiteral("trash")), tr("Delete Permanently"), row);
         connect(erase, &QAction::triggered, this, [this, account, label] {
-            m_problem->run([&] { m_store.erase(account); },
-                           tr("“%1” was not deleted.").arg(label));
+            whenAllowed([this, account, label] {
+                m_problem->run([&] { m_store.erase(account); },
+                               tr("“%1” was not deleted.").arg(label));
+            });
         });
         row->addActions({restoreAction, erase});
         m_rows->addWidget(row);
@@ -142,6 +145,19 @@ void RecentlyDeletedView::confirmEmpty() {
                            tr("Not every account was deleted."));
     });
     box->open();
+}
+
+void RecentlyDeletedView::whenAllowed(std::function<void()> proceed) {
+    if (!m_gate) {
+        proceed();
+        return;
+    }
+    // The view may be gone (its sheet closed) by the time the answer comes.
+    const QPointer<RecentlyDeletedView> alive(this);
+    m_gate(window(), [alive, proceed = std::move(proceed)] {
+        if (alive)
+            proceed();
+    });
 }
 
 void RecentlyDeletedView::restoreAccount(const QUuid& id, const QString& label) {

@@ -36,16 +36,24 @@ public:
 
     // Asks before erasing everything in Recently Deleted.
     void confirmEmpty();
+
+    // Runs an erasure's `proceed` when it may go ahead (the settings window
+    // asks for the password first while the app is locked). Without a gate
+    // it goes on at once.
+    using Gate = std::function<void(QWidget* over, std::function<void()> proceed)>;
+    void setEraseGate(Gate gate) { m_gate = std::move(gate); }
     // The open confirmation, if any.
     QMessageBox* confirmation() const { return m_confirmation; }
 
 private:
     void refresh();
     void restoreAccount(const QUuid& id, const QString& label);
+    void whenAllowed(std::function<void()> proceed);
 
     AccountStore& m_store;
     std::function<QDateTime()> m_clock;
     QPointer<QMessageBox> m_confirmation;
+    Gate m_gate;
 
     StoreProblemLine* m_problem;
     QLabel* m_empty;

@@ -184,7 +184,12 @@ AccountListModel::Emptiness AccountListModel::emptiness() const {
 }
 
 std::optional<AccountListModel::VaultNotice> AccountListModel::vaultNotice() const {
-    switch (m_store.vaultState()) {
+    return vaultNotice(m_store);
+}
+
+std::optional<AccountListModel::VaultNotice>
+AccountListModel::vaultNotice(const AccountStore& store) {
+    switch (store.vaultState()) {
     case AccountStore::VaultState::open:
         return std::nullopt;
     case AccountStore::VaultState::opening:
@@ -195,7 +200,7 @@ std::optional<AccountListModel::VaultNotice> AccountListModel::vaultNotice() con
                               "your keyring to unlock."),
                            false};
     case AccountStore::VaultState::unreadable:
-        return VaultNotice{tr("Quillet could not read your keyring."), m_store.failureReason(),
+        return VaultNotice{tr("Quillet could not read your keyring."), store.failureReason(),
                            false};
     }
     return std::nullopt;

@@ -111,6 +111,7 @@ public:
     Emptiness emptiness() const;
     // Nothing while the vault is open.
     std::optional<VaultNotice> vaultNotice() const;
+    static std::optional<VaultNotice> vaultNotice(const AccountStore& store);
     // The order applied: the sort setting, or manual for the stored order.
     AccountSort sortOrder() const;
     bool canReorder() const;

@@ -29,12 +29,18 @@ QDateTime deviceNow() {
     return deviceClock ? deviceClock() : QDateTime::currentDateTimeUtc();
 }
 
-// Inside the lock. The keychain is read once per process.
-void loadIfNeeded() {
+// Inside the lock. The keychain is read once per process, once it could be
+// read: a keyring still locked is asked again next time (the vault opening
+// later loads the stored state then).
+bool loadIfNeeded() {
     if (loaded)
-        return;
-    cached = KeychainStore::readClockState().value_or(State());
+        return true;
+    std::optional<State> stored;
+    if (!KeychainStore::readClockState(stored))
+        return false;
+    cached = stored.value_or(State());
     loaded = true;
+    return true;
 }
 
 double secondsBetween(const QDateTime& from, const QDateTime& to) {
@@ -105,15 +111,19 @@ QDateTime now() {
     return deviceNow().addMSecs(qint64(std::llround(offset() * 1000.0)));
 }
 
-void setEnabled(bool enabled) {
-    State copy;
-    {
-        QMutexLocker locker(&lock);
-        loadIfNeeded();
-        cached.enabled = enabled;
-        copy = cached;
-    }
-    KeychainStore::saveClockState(copy);
+bool setEnabled(bool enabled) {
+    QMutexLocker locker(&lock);
+    // Unknown stored state: writing would replace it with a guess.
+    if (!loadIfNeeded())
+        return false;
+    State copy = cached;
+    copy.enabled = enabled;
+    // Under the lock: a measurement stored meanwhile must not be undone by
+    // this write, nor this one by it.
+    if (!KeychainStore::saveClockState(copy))
+        return false;
+    cached = copy;
+    return true;
 }
 
 bool shouldAttempt(bool force) {
@@ -130,9 +140,13 @@ void record(double difference, const QDateTime& at) {
     State copy;
     {
         QMutexLocker locker(&lock);
-        loadIfNeeded();
+        const bool known = loadIfNeeded();
         cached.offset = -difference;
         cached.measuredAt = at;
+        // With the stored state unknown, the measurement is used but not
+        // written over it.
+        if (!known)
+            return;
         copy = cached;
     }
     KeychainStore::saveClockState(copy);

@@ -47,7 +47,9 @@ State state();
 double offset();
 // The device time plus offset(): the time every code is computed at.
 QDateTime now();
-void setEnabled(bool enabled);
+// False when the change could not be stored (the keyring could not be read
+// or did not take it): then nothing changed, in memory either.
+bool setEnabled(bool enabled);
 
 // One measurement attempt: a HEAD request to the time reference. Never fails
 // to its caller; `done` (optional) runs on the calling thread when the attempt

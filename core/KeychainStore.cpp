@@ -213,14 +213,34 @@ std::optional<CorrectedClock::State> clockStateIn(const std::optional<QByteArray
 std::optional<FolderCatalog> readFolders() { return foldersIn(readOneData(baseQuery(foldersAccount))); }
 
 std::optional<CorrectedClock::State> readClockState() {
-    return clockStateIn(readOneData(clockStateQuery()));
+    std::optional<CorrectedClock::State> state;
+    readClockState(state);
+    return state;
 }
 
-void saveClockState(const CorrectedClock::State& state) {
+bool readClockState(std::optional<CorrectedClock::State>& state) {
+    state.reset();
+    Query query = clockStateQuery();
+    query.returnData = true;
+    query.matchLimit = Query::MatchLimit::one;
+    Keychain::Results results;
+    const Status status = Keychain::copyMatching(query, &results);
+    if (status == Keychain::itemNotFound)
+        return true;
+    if (status != Keychain::success)
+        return false;
+    if (!results.isEmpty())
+        state = clockStateIn(results.first().data);
+    return true;
+}
+
+bool saveClockState(const CorrectedClock::State& state) {
     const QByteArray data = Json::serialize(QJsonDocument(state.toJson()));
     const Query query = clockStateQuery();
-    if (Keychain::update(query, data) == Keychain::itemNotFound)
-        Keychain::add(itemToAdd(query, data, false));
+    Status status = Keychain::update(query, data);
+    if (status == Keychain::itemNotFound)
+        status = Keychain::add(itemToAdd(query, data, false));
+    return status == Keychain::success;
 }
 
 QList<Keychain::Item> readAll() {

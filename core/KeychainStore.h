@@ -73,8 +73,11 @@ QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
 
 std::optional<FolderCatalog> readFolders();
 std::optional<CorrectedClock::State> readClockState();
-// Never reports failure: the clock keeps its state in memory either way.
-void saveClockState(const CorrectedClock::State& state);
+// False when the keyring could not be read (locked, refused); `state` is the
+// stored state, or nothing when none is stored (or it cannot be decoded).
+bool readClockState(std::optional<CorrectedClock::State>& state);
+// False when the keyring did not take it.
+bool saveClockState(const CorrectedClock::State& state);
 
 // Every item of the store in the shared access group, attributes and data.
 QList<Keychain::Item> readAll();

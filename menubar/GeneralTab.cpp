@@ -2,6 +2,7 @@
 
 #include "app/FolderManagerView.h"
 #include "app/RecentlyDeletedView.h"
+#include "core/AccountListModel.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/Settings.h"
@@ -191,7 +192,18 @@ QWidget* GeneralTab::buildMenuBar() {
 
     m_showCode = toggle(tr("Show a code in the tray"));
     m_showCode->setChecked(m_settings.showCodeInMenuBar());
-    connect(m_showCode, &QCheckBox::toggled, &m_settings, &AppSettings::setShowCodeInMenuBar);
+    connect(m_showCode, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on) {
+            m_settings.setShowCodeInMenuBar(false);
+            return;
+        }
+        // A code beside the icon: while locked, only for the user.
+        whenOpen([this] { m_settings.setShowCodeInMenuBar(true); },
+                 [this] {
+                     const QSignalBlocker quiet(m_showCode);
+                     m_showCode->setChecked(m_settings.showCodeInMenuBar());
+                 });
+    });
     column->addWidget(m_showCode);
 
     m_menuBarOnly = toggle(tr("Tray-only (hide taskbar entry)"));
@@ -203,9 +215,14 @@ QWidget* GeneralTab::buildMenuBar() {
                                  "tray panel.")));
 
     m_clockDrift = toggle(tr("Auto-correct clock drift"));
-    m_clockDrift->setChecked(CorrectedClock::state().enabled);
-    connect(m_clockDrift, &QCheckBox::toggled, this, [](bool on) { CorrectedClock::setEnabled(on); });
+    connect(m_clockDrift, &QCheckBox::toggled, this, &GeneralTab::clockDriftChanged);
     column->addWidget(m_clockDrift);
+    m_clockDriftNote = caption(QString());
+    m_clockDriftNote->setObjectName(QStringLiteral("clockDriftNote"));
+    column->addWidget(m_clockDriftNote);
+    // The setting is kept in the keyring: offered once the vault was read.
+    connect(&m_store, &AccountStore::vaultStateChanged, this, &GeneralTab::refreshClockDrift);
+    refreshClockDrift();
     column->addWidget(caption(tr("If this computer's clock is off, codes are generated for the "
                                  "correct time automatically so logins don't reject them. Turn "
                                  "off to always use the system clock.")));
@@ -222,8 +239,13 @@ QWidget* GeneralTab::buildMenuBar() {
     m_accountPicker->setMinimumContentsLength(16);
     connect(m_accountPicker, &QComboBox::activated, this, [this](int index) {
         const QVariant id = m_accountPicker->itemData(index);
-        m_settings.setMenuBarAccountID(id.isValid() ? std::optional<QUuid>(id.toUuid())
-                                                    : std::nullopt);
+        const std::optional<QUuid> chosen =
+            id.isValid() ? std::optional<QUuid>(id.toUuid()) : std::nullopt;
+        // Another account's code beside the icon: while locked, only for
+        // the user; the picker shows the stored choice until then.
+        refreshMenuBarAccount();
+        whenOpen([this, chosen] { m_settings.setMenuBarAccountID(chosen); },
+                 [this] { refreshMenuBarAccount(); });
     });
     row->addWidget(m_accountPicker);
     row->addStretch(1);
@@ -357,8 +379,14 @@ QWidget* GeneralTab::buildSecurity() {
 
     m_lockSwitch = toggle(tr("Require your password to unlock"));
     m_lockSwitch->setChecked(m_lock.isEnabled());
-    connect(m_lockSwitch, &QCheckBox::toggled, this,
-            [this](bool on) { m_lock.setEnabled(on, window()); });
+    connect(m_lockSwitch, &QCheckBox::toggled, this, [this](bool on) {
+        m_lockRefusal->hide();
+        m_lock.setEnabled(on, window());
+    });
+    connect(&m_lock, &AppLockMac::enablingRefused, this, [this](const QString& why) {
+        m_lockRefusal->setText(why);
+        m_lockRefusal->setVisible(!why.isEmpty());
+    });
     connect(&m_lock, &AppLockMac::enabledChanged, this, [this](bool on) {
         const QSignalBlocker quiet(m_lockSwitch);
         m_lockSwitch->setChecked(on);
@@ -366,6 +394,13 @@ QWidget* GeneralTab::buildSecurity() {
     column->addWidget(m_lockSwitch);
     m_lockCaption = caption(QString());
     column->addWidget(m_lockCaption);
+    m_lockRefusal = caption(QString());
+    m_lockRefusal->setObjectName(QStringLiteral("lockRefusal"));
+    QPalette orange = m_lockRefusal->palette();
+    orange.setColor(QPalette::WindowText, Style::color(Style::SemanticColor::orange));
+    m_lockRefusal->setPalette(orange);
+    m_lockRefusal->hide();
+    column->addWidget(m_lockRefusal);
     refreshLockAvailability();
 
     auto* row = new QHBoxLayout;
@@ -407,6 +442,43 @@ void GeneralTab::refreshLockAvailability() {
                                           "codes. Lock any time from the tray panel.")
                                      : tr("Set up a login password on this computer to use the "
                                           "lock."));
+}
+
+void GeneralTab::whenOpen(std::function<void()> proceed, std::function<void()> refused) {
+    const QPointer<GeneralTab> self(this);
+    m_lock.whenOpen(
+        window(),
+        [self, proceed = std::move(proceed)] {
+            if (self) proceed();
+        },
+        [self, refused = std::move(refused)] {
+            if (self && refused) refused();
+        });
+}
+
+void GeneralTab::refreshClockDrift() {
+    // Until the vault was read the stored setting is unknown: the switch
+    // would show a guess and a change could not be kept.
+    const std::optional<AccountListModel::VaultNotice> notice =
+        AccountListModel::vaultNotice(m_store);
+    const QSignalBlocker quiet(m_clockDrift);
+    m_clockDrift->setEnabled(!notice);
+    m_clockDrift->setChecked(!notice && CorrectedClock::state().enabled);
+    m_clockDriftNote->setText(notice ? notice->title : QString());
+    m_clockDriftNote->setVisible(notice.has_value());
+}
+
+void GeneralTab::clockDriftChanged(bool on) {
+    if (CorrectedClock::setEnabled(on)) {
+        m_clockDriftNote->hide();
+        return;
+    }
+    {
+        const QSignalBlocker quiet(m_clockDrift);
+        m_clockDrift->setChecked(CorrectedClock::state().enabled);
+    }
+    m_clockDriftNote->setText(tr("The clock setting was not saved: your keyring did not take it."));
+    m_clockDriftNote->show();
 }
 
 QWidget* GeneralTab::buildOrganize() {
@@ -500,11 +572,17 @@ void GeneralTab::showSheet(Sheet which) {
         title = tr("Folders");
         size = {420, 460};
         break;
-    case Sheet::recentlyDeleted:
-        content = new RecentlyDeletedView(m_store);
+    case Sheet::recentlyDeleted: {
+        auto* view = new RecentlyDeletedView(m_store);
+        // Erasing for good, while locked, only for the user.
+        view->setEraseGate([this](QWidget* over, std::function<void()> proceed) {
+            m_lock.whenOpen(over, std::move(proceed));
+        });
+        content = view;
         title = tr("Recently Deleted");
         size = {460, 500};
         break;
+    }
     case Sheet::checkup:
         content = new SecurityCheckupMacView(m_store);
         title = tr("Security Checkup");

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 class AccountStore;
@@ -69,6 +70,11 @@ private:
     void refreshAccounts();
     void refreshMenuBarAccount();
     void refreshLockAvailability();
+    void refreshClockDrift();
+    void clockDriftChanged(bool on);
+    // Runs `proceed` now, or while the app is locked after the password;
+    // `refused` runs instead after a refusal.
+    void whenOpen(std::function<void()> proceed, std::function<void()> refused);
 
     AccountStore& m_store;
     AppSettings& m_settings;
@@ -89,6 +95,8 @@ private:
     QCheckBox* m_showCode = nullptr;
     QCheckBox* m_menuBarOnly = nullptr;
     QCheckBox* m_clockDrift = nullptr;
+    // Why the clock switch is not offered, or why a change was not saved.
+    QLabel* m_clockDriftNote = nullptr;
     QWidget* m_accountRow = nullptr;
     QComboBox* m_accountPicker = nullptr;
     QWidget* m_shownAccounts = nullptr;
@@ -96,6 +104,8 @@ private:
     QHash<QUuid, QCheckBox*> m_shownChecks;
     QCheckBox* m_lockSwitch = nullptr;
     QLabel* m_lockCaption = nullptr;
+    // Why switching the lock on did not take.
+    QLabel* m_lockRefusal = nullptr;
     QComboBox* m_clearAfter = nullptr;
     QComboBox* m_sortPicker = nullptr;
     QLabel* m_folderCount = nullptr;

@@ -15,6 +15,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -48,8 +49,9 @@ QWidget* line() {
 // MARK: - BindingRow
 
 BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& bindingID,
-                       QWidget* parent)
-    : QWidget(parent), m_store(store), m_settings(settings), m_id(bindingID) {
+                       SettingsGate gate, QWidget* parent)
+    : QWidget(parent), m_store(store), m_settings(settings), m_id(bindingID),
+      m_gate(std::move(gate)) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 10, 20, 10);
     column->setSpacing(4);
@@ -118,6 +120,27 @@ void BindingRow::showDesktopState(const QString& text) {
 QString BindingRow::desktopStateText() const { return m_desktopState->text(); }
 
 void BindingRow::update(const std::function<void(HotKeyBinding&)>& change) {
+    if (!m_gate) {
+        apply(change);
+        return;
+    }
+    const QPointer<BindingRow> self(this);
+    m_gate(
+        window(),
+        [self, change] {
+            if (self) self->apply(change);
+        },
+        [self] {
+            if (self) self->revert();
+        });
+}
+
+void BindingRow::revert() {
+    for (const HotKeyBinding& binding : m_settings.bindings())
+        if (binding.id == m_id) refresh(binding, m_accessibilityGranted);
+}
+
+void BindingRow::apply(const std::function<void(HotKeyBinding&)>& change) {
     QList<HotKeyBinding> bindings = m_settings.bindings();
     for (HotKeyBinding& binding : bindings)
         if (binding.id == m_id) {
@@ -167,9 +190,10 @@ void BindingRow::refresh(const HotKeyBinding& binding, bool accessibilityGranted
 // MARK: - HotKeysTab
 
 HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessibilityGranted,
-                       QWidget* parent)
+                       SettingsGate gate, QWidget* parent)
     : QWidget(parent), m_store(store), m_settings(settings),
-      m_accessibilityGranted(accessibilityGranted), m_check(&Accessibility::isTrusted) {
+      m_accessibilityGranted(accessibilityGranted), m_check(&Accessibility::isTrusted),
+      m_gate(std::move(gate)) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -291,7 +315,13 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     auto* footerRow = new QHBoxLayout(footer);
     footerRow->setContentsMargins(20, 12, 20, 12);
     auto* add = new QPushButton(Symbols::icon(QStringLiteral("plus")), tr("Add hotkey"));
-    connect(add, &QPushButton::clicked, &m_settings, &AppSettings::addBinding);
+    connect(add, &QPushButton::clicked, this, [this] {
+        if (!m_gate) {
+            m_settings.addBinding();
+            return;
+        }
+        m_gate(window(), [this] { m_settings.addBinding(); }, {});
+    });
     footerRow->addWidget(add);
     footerRow->addStretch(1);
     m_summary = Style::label(QString(), Style::TextStyle::caption, Style::SemanticColor::secondary);
@@ -369,7 +399,7 @@ void HotKeysTab::refreshRows() {
     for (const HotKeyBinding& binding : bindings) {
         if (kept.contains(binding.id)) continue; // a duplicated id shows once
         BindingRow* row = m_rows.take(binding.id);
-        if (!row) row = new BindingRow(m_store, m_settings, binding.id);
+        if (!row) row = new BindingRow(m_store, m_settings, binding.id, m_gate);
         row->refresh(binding, m_accessibilityGranted);
         // The desktop's answer where it decides; a desktop without global
         // hotkeys is said once, above the list, not in every row.

@@ -18,6 +18,11 @@ class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
 
+// Runs a change when it may be made: while the app is locked, after the
+// user has given the password; `refused` runs instead after a refusal.
+using SettingsGate = std::function<void(QWidget* over, std::function<void()> proceed,
+                                        std::function<void()> refused)>;
+
 // One binding of the Hotkeys tab: enable switch, account picker, recorder,
 // auto-paste switch and remove button. Every change writes the whole binding
 // list through AppSettings at once.
@@ -26,7 +31,7 @@ class BindingRow : public QWidget {
 
 public:
     BindingRow(AccountStore& store, AppSettings& settings, const QUuid& bindingID,
-               QWidget* parent = nullptr);
+               SettingsGate gate = {}, QWidget* parent = nullptr);
 
     QUuid bindingID() const { return m_id; }
     HotKeyRecorder* recorder() const { return m_recorder; }
@@ -40,11 +45,15 @@ public:
 
 private:
     void update(const std::function<void(HotKeyBinding&)>& change);
+    void apply(const std::function<void(HotKeyBinding&)>& change);
+    // Shows the stored binding again (a change that was refused).
+    void revert();
     void autoPasteChanged(bool on);
 
     AccountStore& m_store;
     AppSettings& m_settings;
     const QUuid m_id;
+    SettingsGate m_gate;
     bool m_accessibilityGranted = true;
     QCheckBox* m_enabled;
     QComboBox* m_account;
@@ -64,8 +73,10 @@ class HotKeysTab : public QWidget {
 public:
     static constexpr int permissionPollMs = 1500;
 
+    // Every change of a binding, which may give out a code, goes through
+    // `gate` (the app lock's question while locked).
     HotKeysTab(AccountStore& store, AppSettings& settings, bool accessibilityGranted,
-               QWidget* parent = nullptr);
+               SettingsGate gate = {}, QWidget* parent = nullptr);
 
     bool needsAccessibilityWarning() const;
     // "n active of m".
@@ -96,6 +107,7 @@ private:
     AppSettings& m_settings;
     bool m_accessibilityGranted;
     std::function<bool()> m_check;
+    SettingsGate m_gate;
     QTimer m_poll;
 
     QCheckBox* m_quickSearch;

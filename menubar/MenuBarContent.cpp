@@ -565,8 +565,9 @@ void MenuBarContent::openMainWindow() { emit openMainWindowRequested(); }
 
 // MARK: - Events
 
-void MenuBarContent::prepareToShow() {
-    m_shownArea.reset(); // a locked panel asks again each time it opens
+void MenuBarContent::prepareToShow(bool newOpening) {
+    if (newOpening)
+        m_shownArea.reset(); // a locked panel asks again each time it opens
     m_preparing = true;
     refresh();
     m_preparing = false;

@@ -68,8 +68,10 @@ public:
 
     Area area() const;
     // Brings everything up to date before the panel comes on screen, so that
-    // it opens at its final size.
-    void prepareToShow();
+    // it opens at its final size. A locked panel asks for the password once
+    // per opening; `newOpening` false brings it back after the question (a
+    // failed or cancelled answer) without asking again.
+    void prepareToShow(bool newOpening = true);
     QString searchText() const;
     void setSearchText(const QString& text);
     std::optional<QUuid> copiedID() const;

@@ -4,6 +4,7 @@
 #include "menubar/HotKeysTab.h"
 #include "platform/Accessibility.h"
 #include "platform/Symbols.h"
+#include "system/AppLockMac.h"
 
 #include <QShortcut>
 #include <QTabWidget>
@@ -18,7 +19,14 @@ SettingsWindow::SettingsWindow(AccountStore& store, AppSettings& settings, AppLo
     auto* layout = new QVBoxLayout(this);
     m_tabs = new QTabWidget(this);
     m_general = new GeneralTab(store, settings, lock, defaults, log);
-    m_hotKeys = new HotKeysTab(store, settings, Accessibility::isTrusted());
+    // While the app is locked, a binding (which gives out a code at a key
+    // press) changes only after the user has given the password.
+    AppLockMac* appLock = &lock;
+    m_hotKeys = new HotKeysTab(
+        store, settings, Accessibility::isTrusted(),
+        [appLock](QWidget* over, std::function<void()> proceed, std::function<void()> refused) {
+            appLock->whenOpen(over, std::move(proceed), std::move(refused));
+        });
     m_tabs->addTab(m_general, Symbols::icon(QStringLiteral("gearshape")), tr("General"));
     m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("keyboard")), tr("Hotkeys"));
     layout->addWidget(m_tabs);

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
+#include <utility>
 
 namespace {
 
@@ -52,21 +53,20 @@ TrayHost::TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settin
             [this](const QPoint& at) { togglePanel(at); });
 
     // The unlock dialog cannot take the keyboard from an open popup: the
-    // panel steps aside while it asks, and a successful unlock brings the
-    // panel back where it was.
+    // panel steps aside while it asks and comes back where it was once the
+    // question is answered, whatever the answer. It does not ask again by
+    // itself: one question per opening.
     connect(&m_lock, &AppLockMac::authenticatingChanged, this, [this](bool asking) {
         if (asking && isPanelOpen()) {
-            m_reopenAfterUnlock = true;
+            m_reopenAfterAnswer = true;
             m_panel->close();
-        } else if (!asking) {
+        } else if (!asking && m_reopenAfterAnswer) {
             // After the answer's own lockedChanged.
-            QTimer::singleShot(0, this, [this] { m_reopenAfterUnlock = false; });
-        }
-    });
-    connect(&m_lock, &AppLockMac::lockedChanged, this, [this](bool locked) {
-        if (!locked && m_reopenAfterUnlock) {
-            m_reopenAfterUnlock = false;
-            openPanel(m_anchor.topLeft());
+            QTimer::singleShot(0, this, [this] {
+                if (!std::exchange(m_reopenAfterAnswer, false) || isPanelOpen())
+                    return;
+                show(false);
+            });
         }
     });
 }
@@ -119,13 +119,18 @@ void TrayHost::togglePanel(const QPoint& at) {
 void TrayHost::openPanel(const QPoint& at) {
     if (!m_panel)
         m_panel = makePanel();
+    m_reopenAfterAnswer = false;
     if (!at.isNull())
         m_anchor = QRect(at, QSize(1, 1));
     else if (m_item->geometry().isValid())
         m_anchor = m_item->geometry();
     else
         m_anchor = QRect(QCursor::pos(), QSize(1, 1));
-    m_panel->prepareToShow();
+    show(true);
+}
+
+void TrayHost::show(bool newOpening) {
+    m_panel->prepareToShow(newOpening);
     place();
     m_panel->show();
     m_panel->raise();

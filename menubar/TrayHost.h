@@ -47,6 +47,9 @@ public:
     // the icon does.
     void togglePanel(const QPoint& at = QPoint());
     void openPanel(const QPoint& at = QPoint());
+    // Whether the panel stepped aside for the password dialog and comes back
+    // when it is answered.
+    bool isWaitingForAnswer() const { return m_reopenAfterAnswer; }
     void closePanel();
 
     // Where a panel of `size` goes for a click at `anchor` on `screen`:
@@ -67,6 +70,7 @@ protected:
 private:
     MenuBarContent* makePanel();
     void place();
+    void show(bool newOpening);
 
     AccountStore& m_store;
     TickingClock& m_clock;
@@ -79,7 +83,8 @@ private:
     QPointer<MenuBarContent> m_panel;
     QRect m_anchor;
     QElapsedTimer m_closedAt;
-    // The panel stepped aside for the unlock dialog and comes back after a
-    // successful unlock.
-    bool m_reopenAfterUnlock = false;
+    // The panel stepped aside for the unlock dialog and comes back when it
+    // is answered: with the list after a success, locked after a failure or
+    // a cancel (so that "Manage", "Settings" and "Quit" stay in reach).
+    bool m_reopenAfterAnswer = false;
 };

@@ -53,6 +53,7 @@ struct Channel {
     std::condition_variable answered;
     std::optional<QByteArray> answer;
     bool cancelled = false;
+    bool asked = false; // PAM put a question to the user
     QPointer<PasswordDialog> dialog; // GUI thread only
 };
 
@@ -217,10 +218,14 @@ int converse(int count, const struct pam_message** messages, struct pam_response
         case PAM_PROMPT_ECHO_OFF:
         case PAM_PROMPT_ECHO_ON: {
             const bool echo = message->msg_style == PAM_PROMPT_ECHO_ON;
+            {
+                std::lock_guard lock(channel->mutex);
+                channel->asked = true;
+            }
             toDialog(channel, [text, echo](PasswordDialog& dialog) { dialog.ask(text, echo); });
             std::unique_lock lock(channel->mutex);
             channel->answered.wait(lock, [&] { return channel->cancelled || channel->answer; });
-                if (channel->cancelled) return fail();
+            if (channel->cancelled) return fail();
             QByteArray answer = *channel->answer;
             wipe(*channel->answer);
             channel->answer.reset();
@@ -269,7 +274,11 @@ void authenticate(QByteArray service, QByteArray user, std::shared_ptr<Channel> 
             });
         }
     }
-    pam_end(handle, status);
+    if (handle) pam_end(handle, status);
+    if (result != Result::success) {
+        std::lock_guard lock(channel->mutex);
+        if (!channel->asked && !channel->cancelled) result = Result::unavailable;
+    }
     toDialog(channel, [result](PasswordDialog& dialog) { dialog.finish(result); });
 }
 
@@ -309,7 +318,7 @@ void evaluate(const QString& reason, QWidget* parent, std::function<void(Result)
     }
     dialog->show();
     if (!user) {
-        dialog->finish(Result::failed);
+        dialog->finish(Result::unavailable);
         return;
     }
     std::thread(&authenticate, serviceName().toLocal8Bit(), *user, channel).detach();

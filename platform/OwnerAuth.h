@@ -19,6 +19,11 @@ enum class Result {
     failed,
     // The user closed the dialog.
     cancelled,
+    // The system refused before asking anything: no stack could be opened,
+    // or it failed without a question (a module that denies everyone, a
+    // module that is missing, an account without a password). Whoever wants
+    // the user to prove themselves later cannot count on it.
+    unavailable,
 };
 
 // The PAM service: $QUILLET_PAM_SERVICE when set, else "quillet" when

@@ -121,9 +121,11 @@ void version(const QString& interface, QObject* context, std::function<void(uint
 
 void closeSession(const QString& sessionHandle) {
     if (sessionHandle.isEmpty() || !bus().isConnected()) return;
-    bus().asyncCall(QDBusMessage::createMethodCall(service, sessionHandle,
-                                                   QStringLiteral("org.freedesktop.portal.Session"),
-                                                   QStringLiteral("Close")));
+    // No answer is awaited, so none is asked for.
+    QDBusMessage close = QDBusMessage::createMethodCall(
+        service, sessionHandle, QStringLiteral("org.freedesktop.portal.Session"),
+        QStringLiteral("Close"));
+    bus().send(close);
 }
 
 QString sessionHandle(const QVariantMap& results) {
@@ -143,7 +145,7 @@ void registerApplication() {
     call << appID << QVariantMap();
     // Sent before anything else on this connection, so it arrives first; the
     // answer is not needed.
-    bus().asyncCall(call);
+    bus().send(call);
 }
 
 } // namespace Portal

@@ -105,19 +105,19 @@ void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) 
         // Only the desktop can take the picture here. Our windows stay: the
         // portal answers after a moment the user may spend in a dialog, and
         // windows hidden that long would look like a crash.
+        // The answer is heard also when the context has gone meanwhile: its
+        // file must not stay behind.
+        const QPointer<QObject> guard(context);
         Portal::request(QStringLiteral("org.freedesktop.portal.Screenshot"),
                         QStringLiteral("Screenshot"), {QString()},
-                        {{QStringLiteral("interactive"), false}}, context,
-                        [done = std::move(done)](uint response, const QVariantMap& results) {
+                        {{QStringLiteral("interactive"), false}}, QCoreApplication::instance(),
+                        [guard, done = std::move(done)](uint response, const QVariantMap& results) {
+                            // A refusal may still name a file on some desktops.
+                            const QImage image = readPortalPicture(results);
                             QList<QImage> images;
-                            if (response == Portal::success) {
-                                const QImage image = readPortalPicture(results);
-                                if (!image.isNull()) images.append(image);
-                            } else {
-                                // A refusal may still name a file on some desktops.
-                                readPortalPicture(results);
-                            }
-                            done(images);
+                            if (response == Portal::success && !image.isNull())
+                                images.append(image);
+                            if (guard) done(images);
                         });
         return;
     }

@@ -34,12 +34,28 @@ void AppLockMac::setLocked(bool locked) {
     emit lockedChanged(locked);
 }
 
+QString AppLockMac::refusalText(OwnerAuth::Result result) {
+    switch (result) {
+    case OwnerAuth::Result::success:
+    case OwnerAuth::Result::cancelled:
+        return QString();
+    case OwnerAuth::Result::failed:
+        return tr("The lock stays off: your password was not accepted.");
+    case OwnerAuth::Result::unavailable:
+        break;
+    }
+    return tr("The lock stays off: this computer refused to check your login password, so you "
+              "could not unlock Quillet again.");
+}
+
 void AppLockMac::setEnabled(bool enabled, QWidget* over) {
     if (enabled) {
-        m_disableWhenOpened = false;
-        writeEnabled(true);
-        setLocked(true);
-        authenticate(over);
+        if (m_enabled || m_authenticating) {
+            // Already on, or a question is open: the switch shows what is so.
+            emit enabledChanged(m_enabled);
+            return;
+        }
+        askToEnable(over);
         return;
     }
     if (m_enabled && m_locked) {
@@ -53,18 +69,52 @@ void AppLockMac::setEnabled(bool enabled, QWidget* over) {
     setLocked(false);
 }
 
-void AppLockMac::whenOpen(QWidget* over, std::function<void()> proceed) {
+void AppLockMac::askToEnable(QWidget* over) {
+    // The switch stays off while the question is open.
+    emit enabledChanged(false);
+    if (!OwnerAuth::canEvaluate()) {
+        emit enablingRefused(refusalText(OwnerAuth::Result::unavailable));
+        return;
+    }
+    ask(over, [this](OwnerAuth::Result result) {
+        if (result == OwnerAuth::Result::success) {
+            // Proved just now: on, and open.
+            writeEnabled(true);
+            return;
+        }
+        emit enabledChanged(m_enabled);
+        emit enablingRefused(refusalText(result));
+    });
+}
+
+void AppLockMac::ask(QWidget* over, std::function<void(OwnerAuth::Result)> then) {
+    m_authenticating = true;
+    emit authenticatingChanged(true);
+    QPointer<AppLockMac> self(this);
+    OwnerAuth::evaluate(reason, over, [self, then = std::move(then)](OwnerAuth::Result result) {
+        if (!self) return;
+        self->m_authenticating = false;
+        emit self->authenticatingChanged(false);
+        then(result);
+    });
+}
+
+void AppLockMac::whenOpen(QWidget* over, std::function<void()> proceed,
+                          std::function<void()> refused) {
     if (!m_enabled || !m_locked) {
         proceed();
         return;
     }
     auto answered = std::make_shared<bool>(false);
     auto connection = std::make_shared<QMetaObject::Connection>();
-    const auto settle = [this, answered, connection, proceed] {
+    const auto settle = [this, answered, connection, proceed, refused] {
         if (*answered) return;
         *answered = true;
         disconnect(*connection);
-        if (!m_locked) proceed();
+        if (!m_locked)
+            proceed();
+        else if (refused)
+            refused();
     };
     // The question ends before its answer opens the lock: look once the
     // answer has been applied.
@@ -88,15 +138,7 @@ void AppLockMac::authenticate(QWidget* over) {
         answered(true);
         return;
     }
-    m_authenticating = true;
-    emit authenticatingChanged(true);
-    QPointer<AppLockMac> self(this);
-    OwnerAuth::evaluate(reason, over, [self](OwnerAuth::Result result) {
-        if (!self) return;
-        self->m_authenticating = false;
-        emit self->authenticatingChanged(false);
-        self->answered(result == OwnerAuth::Result::success);
-    });
+    ask(over, [this](OwnerAuth::Result result) { answered(result == OwnerAuth::Result::success); });
 }
 
 void AppLockMac::answered(bool success) {

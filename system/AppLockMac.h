@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/OwnerAuth.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -17,7 +19,10 @@ class UserDefaults;
 // state follow lockedChanged(); the settings window is not covered.
 //
 // Turning the lock off while it is locked asks for the same proof first, so
-// that nobody at the desk can switch it off to get at the codes.
+// that nobody at the desk can switch it off to get at the codes. Turning it
+// on asks first too, while it is still open: only a user who has just proved
+// to be the user (and so can do it again) gets a lock, and nobody can lock
+// themselves out of their codes.
 class AppLockMac : public QObject {
     Q_OBJECT
 
@@ -30,10 +35,12 @@ public:
     bool isLocked() const { return m_locked; }
     bool isAuthenticating() const { return m_authenticating; }
 
-    // On: writes the flag, locks and asks at once. Off: writes the flag and
-    // unlocks, except while locked: then it asks first, and only a successful
-    // answer turns the lock off (enabledChanged tells the switch to stay on
-    // meanwhile). `over` is the window the question belongs to.
+    // On: asks first; a successful answer writes the flag and leaves the
+    // app open (the user has just unlocked it), anything else leaves the
+    // lock off and says why through enablingRefused(). Off: writes the flag
+    // and unlocks, except while locked: then it asks first, and only a
+    // successful answer turns the lock off (enabledChanged tells the switch
+    // to stay as it is meanwhile). `over` is the window the question belongs to.
     void setEnabled(bool enabled, QWidget* over = nullptr);
 
     // Asks the user, when the lock is on, closed and not already asking.
@@ -45,7 +52,9 @@ public:
     // Runs `proceed` at once while the lock is off or open; while it is
     // locked, asks first (or waits for the question already asked) and runs
     // it only after a successful answer, which also opens the lock.
-    void whenOpen(QWidget* over, std::function<void()> proceed);
+    // `refused` (optional) runs instead after a failed or cancelled answer.
+    void whenOpen(QWidget* over, std::function<void()> proceed,
+                  std::function<void()> refused = {});
 
     // Locks when the lock is on (screen lock, sleep, the user's lock action).
     void relock();
@@ -57,15 +66,23 @@ public:
     // disabled without it).
     static bool canAuthenticate();
 
+    // Why switching the lock on did not take: empty after a cancel.
+    static QString refusalText(OwnerAuth::Result result);
+
 signals:
     void enabledChanged(bool enabled);
     void lockedChanged(bool locked);
     void authenticatingChanged(bool authenticating);
+    // The lock stays off; `why` is refusalText() (empty after a cancel).
+    void enablingRefused(const QString& why);
 
 private:
     void setLocked(bool locked);
     void writeEnabled(bool enabled);
     void answered(bool success);
+    void askToEnable(QWidget* over);
+    // Puts the question; `then` runs with the answer while this object lives.
+    void ask(QWidget* over, std::function<void(OwnerAuth::Result)> then);
 
     UserDefaults& m_defaults;
     bool m_enabled = false;

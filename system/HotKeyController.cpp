@@ -4,6 +4,8 @@
 #include "core/CorrectedClock.h"
 #include "platform/Accessibility.h"
 #include "platform/Sound.h"
+#include "platform/WindowFocus.h"
+#include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/CopyHUD.h"
 #include "system/HotKey.h"
@@ -13,6 +15,7 @@
 #include <QPointer>
 #include <QSet>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -166,7 +169,34 @@ QString HotKeyController::bindingLabel(const HotKeyBinding& binding) const {
     return binding.id.toString(QUuid::WithoutBraces).toUpper();
 }
 
+void HotKeyController::setAppLock(AppLockMac* lock) { m_lock = lock; }
+
 void HotKeyController::fire(const QUuid& bindingID) {
+    if (!m_lock || !m_lock->isEnabled() || !m_lock->isLocked()) {
+        deliver(bindingID, std::nullopt);
+        return;
+    }
+    // Locked: nothing leaves before the user has proved to be the user. More
+    // presses while the question is open change only which binding is
+    // delivered; one question, one delivery.
+    const bool asking = m_waiting.has_value();
+    const std::optional<quint32> front = asking ? m_waiting->front : WindowFocus::activeWindow();
+    m_waiting = Waiting{bindingID, front};
+    if (asking) return;
+    QPointer<HotKeyController> self(this);
+    m_lock->whenOpen(
+        nullptr,
+        [self] {
+            if (!self || !self->m_waiting) return;
+            const Waiting waiting = *std::exchange(self->m_waiting, std::nullopt);
+            self->deliver(waiting.bindingID, waiting.front);
+        },
+        [self] {
+            if (self) self->m_waiting.reset();
+        });
+}
+
+void HotKeyController::deliver(const QUuid& bindingID, std::optional<quint32> front) {
     const QList<HotKeyBinding>& bindings = m_settings.bindings();
     const auto binding = std::find_if(bindings.begin(), bindings.end(),
                                       [&](const HotKeyBinding& b) { return b.id == bindingID; });
@@ -181,32 +211,34 @@ void HotKeyController::fire(const QUuid& bindingID) {
     if (account.type == OTPType::hotp) {
         // The code of the counter the store actually takes, which AutoFill
         // may have moved on; nothing goes out when its advance is not stored.
-        m_store.advanceCounter(account, [self = QPointer(this), autoPaste](const auto& used) {
-            if (self && used) self->handOut(*used, autoPaste);
-        });
+        m_store.advanceCounter(account,
+                               [self = QPointer(this), autoPaste, front](const auto& used) {
+                                   if (self && used) self->handOut(*used, autoPaste, front);
+                               });
         return;
     }
-    handOut(account, autoPaste);
+    handOut(account, autoPaste, front);
 }
 
-void HotKeyController::handOut(const Account& account, bool autoPaste) {
+void HotKeyController::handOut(const Account& account, bool autoPaste,
+                               std::optional<quint32> front) {
     Clipboard::copyCodeToClipboard(account.code(CorrectedClock::now()), m_defaults);
     m_store.markUsed(account);
 
     const QString label = account.displayLabel();
     if (!autoPaste) {
         CopyHUD::shared().show(QStringLiteral("Code copied"), label, hudDurationMs);
+    } else if (Accessibility::isTrusted() && front && !WindowFocus::exists(*front)) {
+        // The window the user pressed the keys in went away while the
+        // password was asked: nowhere to paste.
+        CopyHUD::shared().show(QStringLiteral("Code copied"), label, hudDurationMs);
     } else if (Accessibility::isTrusted()) {
         // Sent from a later turn of the event loop, after the clipboard
         // change and the HUD are out, so the focused program finds the new
         // code when it asks for the clipboard.
-        // Where the desktop refuses the keys (Wayland: the user said no to
-        // remote control), the code stays copied and the HUD says so.
-        QTimer::singleShot(pasteDelayMs, this, [label] {
-            SystemActions::pasteCommandV([label](bool sent) {
-                if (!sent) CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
-            });
-        });
+        if (front) WindowFocus::activate(*front);
+        QTimer::singleShot(pasteDelayMs, this,
+                           [this, front, label] { pasteInto(front, label, pasteTries); });
         CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
     } else {
         CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
@@ -214,4 +246,23 @@ void HotKeyController::handOut(const Account& account, bool autoPaste) {
         Accessibility::isTrustedWithPrompt();
     }
     Sound::play(QStringLiteral("Tink"));
+}
+
+void HotKeyController::pasteInto(std::optional<quint32> front, const QString& label,
+                                 int triesLeft) {
+    // After the password dialog the keyboard goes back to the window the
+    // keys were pressed in; the paste waits for it, and is dropped (the code
+    // stays on the clipboard) rather than typed into another window.
+    if (front && !WindowFocus::hasInputFocus(*front)) {
+        if (triesLeft > 0)
+            QTimer::singleShot(pasteDelayMs, this, [this, front, label, triesLeft] {
+                pasteInto(front, label, triesLeft - 1);
+            });
+        return;
+    }
+    // Where the desktop refuses the keys (Wayland: the user said no to
+    // remote control), the code stays copied and the HUD says so.
+    SystemActions::pasteCommandV([label](bool sent) {
+        if (!sent) CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
+    });
 }

@@ -6,13 +6,16 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QUuid>
 #include <map>
 #include <memory>
+#include <optional>
 
 class AccountStore;
+class AppLockMac;
 class HotKey;
 class UserDefaults;
 
@@ -30,6 +33,9 @@ public:
     static constexpr int debounceMs = 120;
     static constexpr int pasteDelayMs = 50;
     static constexpr int hudDurationMs = 1400;
+    // After an unlock question, how many times the paste looks again (every
+    // pasteDelayMs) for the keyboard to be back in the window of the press.
+    static constexpr int pasteTries = 20;
     // Option-Command-K belongs to the quick-search panel.
     static constexpr quint32 reservedKeyCode = 40;
     static constexpr quint32 reservedModifiers = 0x900;
@@ -63,8 +69,13 @@ public:
     // Registers the quick-search combination anew (on) or lets it go (off).
     // A combination another program holds is simply not registered.
     void setLauncherEnabled(bool on);
+    // While the lock is on and closed, a press asks for the password first
+    // and copies (or pastes) only after a successful answer.
+    void setAppLock(AppLockMac* lock);
     // One press of the binding with this id.
     void fire(const QUuid& bindingID);
+    // Whether a press waits for the unlock question's answer.
+    bool isWaitingForUnlock() const { return m_waiting.has_value(); }
     // The account's label, or the binding's id when its account is unknown.
     QString bindingLabel(const HotKeyBinding& binding) const;
 
@@ -79,10 +90,20 @@ signals:
 
 private:
     void bindingsChanged();
+    // The press itself, once the codes may be given out. `front` is the
+    // window that had the keyboard at the press, when a question came
+    // between them.
+    void deliver(const QUuid& bindingID, std::optional<quint32> front);
+    void pasteInto(std::optional<quint32> front, const QString& label, int triesLeft);
+
+    struct Waiting {
+        QUuid bindingID;
+        std::optional<quint32> front;
+    };
     // The desktop answered: bindings it did not accept join the failures.
     void desktopAnswered();
     // Copies (and pastes) the code of the account as it is now.
-    void handOut(const Account& account, bool autoPaste);
+    void handOut(const Account& account, bool autoPaste, std::optional<quint32> front);
 
     AccountStore& m_store;
     AppSettings& m_settings;
@@ -94,4 +115,7 @@ private:
     std::unique_ptr<HotKey> m_launcherHotKey;
     bool m_lastLauncherEnabled;
     QTimer m_debounce;
+    QPointer<AppLockMac> m_lock;
+    // The latest press made while locked, until the question is answered.
+    std::optional<Waiting> m_waiting;
 };

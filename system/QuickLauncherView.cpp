@@ -3,6 +3,7 @@
 #include "core/AccountAvatar.h"
 #include "core/AccountListModel.h"
 #include "core/CorrectedClock.h"
+#include "platform/Accessibility.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -424,7 +425,9 @@ void QuickLauncherView::submit() {
 }
 
 QString QuickLauncherView::actionHint() const {
-    return m_canType() ? tr("Autotype") : tr("Copy — typing needs XTEST");
+    if (m_canType()) return tr("Autotype");
+    return Accessibility::viaPortal() ? tr("Copy — typing needs remote control permission")
+                                      : tr("Copy — typing needs XTEST");
 }
 
 QString QuickLauncherView::countText() const {

@@ -122,6 +122,31 @@ private slots:
         QCOMPARE(CorrectedClock::offset(), -10.0);
     }
 
+    // A keyring that cannot be read yet (locked) is no stored state: the
+    // switch's change is refused, nothing is written over what is stored,
+    // and the stored state is read once the keyring opens.
+    void aLockedKeyringIsReadAgainLater() {
+        KeychainStore::saveClockState({-20, device, false});
+        CorrectedClock::resetForTesting();
+        CorrectedClock::loadOnlyWhenNeeded();
+        using Op = Keychain::MemoryBackend::Operation;
+        memory->failWith(Op::copyMatching, Keychain::interactionNotAllowed);
+        CorrectedClock::load();
+        QVERIFY(!CorrectedClock::setEnabled(true));
+        memory->failWith(Op::copyMatching, Keychain::success);
+        QCOMPARE(KeychainStore::readClockState()->enabled, false);
+        CorrectedClock::load();
+        QCOMPARE(CorrectedClock::state().enabled, false);
+        QCOMPARE(CorrectedClock::state().offset, -20.0);
+
+        memory->failWith(Op::update, Keychain::interactionNotAllowed);
+        QVERIFY(!CorrectedClock::setEnabled(true));
+        QVERIFY(!CorrectedClock::state().enabled); // not as if saved
+        memory->failWith(Op::update, Keychain::success);
+        QVERIFY(CorrectedClock::setEnabled(true));
+        QVERIFY(KeychainStore::readClockState()->enabled);
+    }
+
     void partialRecordIsIgnored() {
         Keychain::Item item;
         item.service = KeychainStore::service;

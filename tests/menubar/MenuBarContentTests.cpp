@@ -551,11 +551,32 @@ private slots:
         QVERIFY(lock->isLocked());
         QVERIFY(PasswordPrompt::cancel());
         QVERIFY(lock->isLocked());
-        QVERIFY(!tray.isPanelOpen()); // a cancel does not bring it back
-        tray.openPanel(QPoint(300, 5));
+        // A cancel brings the locked panel back where it was, and it does
+        // not ask again by itself: once per opening.
+        QTRY_VERIFY(tray.isPanelOpen());
         QCOMPARE(tray.panel()->area(), MenuBarContent::Area::locked);
+        QCOMPARE(tray.panel()->pos(), where);
+        QTest::qWait(300);
+        QVERIFY(!PasswordPrompt::dialog() && tray.isPanelOpen());
+        // Its footer works while locked.
+        QSignalSpy manage(&tray, &TrayHost::openMainWindowRequested);
+        QTest::mouseClick(buttonNamed(tray.panel(), "Manage"), Qt::LeftButton);
+        QCOMPARE(manage.count(), 1);
+        tray.openPanel(QPoint(300, 5)); // a new opening asks again
+        QVERIFY(PasswordPrompt::answer(QStringLiteral("wrong")));
+        for (int attempt = 1; attempt < 3; ++attempt) {
+            QVERIFY(PasswordPrompt::askedAgain());
+            QVERIFY(PasswordPrompt::answer(QStringLiteral("wrong")));
+        }
+        QTRY_VERIFY(tray.isPanelOpen() && !PasswordPrompt::dialog());
+        QCOMPARE(tray.panel()->area(), MenuBarContent::Area::locked);
+        QSignalSpy quit(&tray, &TrayHost::quitRequested);
+        QTest::mouseClick(buttonNamed(tray.panel(), "Quit"), Qt::LeftButton);
+        QCOMPARE(quit.count(), 1);
+        QTest::mouseClick(shown<QPushButton>(tray.panel(), "Unlock"), Qt::LeftButton);
         QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
         QTRY_COMPARE(tray.panel()->area(), MenuBarContent::Area::list);
+        QVERIFY(tray.isPanelOpen());
     }
 
     void theCodeBesideTheIcon() {

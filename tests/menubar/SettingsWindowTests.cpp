@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -122,12 +123,13 @@ private slots:
         QCOMPARE(settings->menuBarHiddenAccountIDs(), QSet<QUuid>{store->accounts()[0].id});
         choose(picker(tab, "Clear clipboard after copying"), 2);
         QCOMPARE(defaults->integer(Settings::clipboardClearSeconds.key), std::optional<qint64>(30));
-        // Turning the lock on locks and asks at once.
+        // Turning the lock on asks first; the answer turns it on, open.
         click(check(tab, "Require your password to unlock"));
-        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(true));
-        QVERIFY(lock->isLocked());
+        QVERIFY(!lock->isEnabled() && !defaults->contains(Settings::appLockEnabled.key));
         QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
-        QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(lock->isEnabled(), 5000);
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(true));
+        QVERIFY(!lock->isLocked() && PasswordPrompt::dialog() == nullptr);
         // None of this is covered by the lock: the window stays as it is.
         QVERIFY(tab->isVisible() && tab->isEnabled());
 
@@ -148,7 +150,8 @@ private slots:
         QComboBox* accounts = picker(tab, "Account:");
         accounts->setFocus();
         QTest::keyClick(accounts, Qt::Key_Home);
-        QVERIFY(!defaults->contains(Settings::menuBarAccountID.key));
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword)); // locked: asks first
+        QTRY_VERIFY(!defaults->contains(Settings::menuBarAccountID.key));
     }
 
     void aClearDelayOfFifteenSecondsClearsACopiedCode() {
@@ -193,6 +196,120 @@ private slots:
         showTab("General"); // asked again as the tab comes on screen
         QVERIFY(!check(tab, "Require your password to unlock")->isEnabled());
         QVERIFY(label(tab, "Set up a login password on this computer to use the lock."));
+    }
+
+    // Where the stack refuses without asking, or the user cancels, the lock
+    // stays off (nobody locks themselves out), and the switch says why.
+    void theLockTurnsOnOnlyAfterASuccess() {
+        QWidget* tab = window->general();
+        QCheckBox* box = check(tab, "Require your password to unlock");
+        click(box);
+        QVERIFY(PasswordPrompt::cancel());
+        QVERIFY(!box->isChecked() && !lock->isEnabled());
+        QVERIFY(!label(tab, "The lock stays off: your password was not accepted."));
+
+        qputenv("QUILLET_PAM_SERVICE", "broken");
+        click(box);
+        const QString why = "The lock stays off: this computer refused to check your login "
+                            "password, so you could not unlock Quillet again.";
+        QTRY_VERIFY_WITH_TIMEOUT(label(tab, why), 5000);
+        QVERIFY(!box->isChecked() && !lock->isEnabled() && !lock->isLocked());
+        QVERIFY(!defaults->contains(Settings::appLockEnabled.key));
+        start();
+        QVERIFY(!lock->isLocked());
+    }
+
+    // While locked, Settings gives no code away and erases nothing before
+    // the password: the tray code and its account, bindings, erasing.
+    void whileLockedChangesThatShowCodesAskFirst() {
+        QWidget* tab = window->general();
+        click(check(tab, "Show a code in the tray")); // off: asks nothing
+        defaults->setValue(Settings::appLockEnabled.key, true);
+        start();
+        tab = window->general();
+        QVERIFY(lock->isLocked());
+        QCheckBox* showCode = check(tab, "Show a code in the tray");
+        click(showCode);
+        QVERIFY(PasswordPrompt::cancel());
+        QTRY_VERIFY(!showCode->isChecked());
+        QVERIFY(!settings->showCodeInMenuBar());
+        click(showCode);
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY_WITH_TIMEOUT(settings->showCodeInMenuBar(), 5000);
+
+        lock->relock();
+        QComboBox* account = picker(tab, "Account:");
+        choose(account, 1);
+        QCOMPARE(account->currentIndex(), 0); // the stored choice until the answer
+        QVERIFY(PasswordPrompt::cancel());
+        QVERIFY(!settings->menuBarAccountID());
+        choose(account, 1);
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_COMPARE(settings->menuBarAccountID(), std::optional(store->accounts()[0].id));
+        QCOMPARE(account->currentIndex(), 1);
+
+        lock->relock();
+        showTab("Hotkeys");
+        click(shown<QPushButton>(window->hotKeys(), "Add hotkey"));
+        QVERIFY(PasswordPrompt::cancel());
+        QVERIFY(settings->bindings().isEmpty());
+        click(shown<QPushButton>(window->hotKeys(), "Add hotkey"));
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_COMPARE(settings->bindings().size(), 1);
+        lock->relock();
+        QComboBox* bound = picker(window->hotKeys(), "Account");
+        choose(bound, 1);
+        QVERIFY(PasswordPrompt::cancel());
+        QTRY_COMPARE(bound->currentIndex(), 0);
+        QVERIFY(!settings->bindings()[0].accountID);
+
+        showTab("General");
+        QVERIFY(store->deleteAccount(store->accounts()[0].id));
+        window->general()->showSheet(GeneralTab::Sheet::recentlyDeleted);
+        QWidget* sheet = window->general()->sheet();
+        click(shown<QPushButton>(sheet, "Delete All Permanently"));
+        QVERIFY(PasswordPrompt::cancel());
+        QCOMPARE(store->deletedAccounts().size(), 1);
+        QVERIFY(!sheet->findChild<QMessageBox*>());
+        QAction* erase = nullptr;
+        for (QAction* action : sheet->findChildren<QAction*>())
+            if (action->text() == "Delete Permanently") erase = action;
+        QVERIFY(erase);
+        erase->trigger();
+        QVERIFY(PasswordPrompt::cancel());
+        QCOMPARE(store->deletedAccounts().size(), 1);
+        erase->trigger();
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY_WITH_TIMEOUT(store->deletedAccounts().isEmpty(), 5000);
+    }
+
+    // The clock setting lives in the keyring: not offered before the vault
+    // was read, a failed save says so, and the stored state comes with the
+    // vault when it opens later.
+    void theClockSwitchWaitsForTheVault() {
+        KeychainStore::saveClockState({0, CorrectedClock::State::distantPast(), false});
+        using Op = Keychain::MemoryBackend::Operation;
+        memory->failWith(Op::open, Keychain::interactionNotAllowed);
+        start();
+        QWidget* tab = window->general();
+        QCheckBox* drift = check(tab, "Auto-correct clock drift");
+        QTRY_VERIFY(label(tab, "Your keyring is locked."));
+        QVERIFY(!drift->isEnabled() && !drift->isChecked());
+
+        memory->failWith(Op::open, Keychain::success);
+        store->tryAgain();
+        QTRY_VERIFY(drift->isEnabled());
+        QVERIFY(!drift->isChecked()); // what is stored, loaded with the vault
+        QVERIFY(!label(tab, "Your keyring is locked."));
+
+        memory->failWith(Op::update, Keychain::interactionNotAllowed);
+        click(drift);
+        QVERIFY(!drift->isChecked() && !CorrectedClock::state().enabled);
+        QVERIFY(label(tab, "The clock setting was not saved: your keyring did not take it."));
+        memory->failWith(Op::update, Keychain::success);
+        click(drift);
+        QVERIFY(drift->isChecked());
+        QCOMPARE(KeychainStore::readClockState()->enabled, true);
     }
 
     void theLoginItemFollowsTheDesktopAndReportsFailures() {

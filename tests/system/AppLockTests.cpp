@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -200,13 +201,62 @@ private slots:
         QVERIFY(!lock->isLocked());
         QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(false));
 
-        // On again: locks and asks at once. Off while open asks nothing.
+        // On again: asks first, and only the right answer turns it on (open:
+        // the user has just proved to be the user). Off while open asks nothing.
+        QSignalSpy refused(lock.get(), &AppLockMac::enablingRefused);
         lock->setEnabled(true);
-        QVERIFY(lock->isLocked());
+        QVERIFY(!lock->isEnabled() && !lock->isLocked());
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            QVERIFY(answer(QStringLiteral("wrong")));
+            if (attempt < 2) QVERIFY(PasswordPrompt::askedAgain());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, 5000);
+        QCOMPARE(refused.last().first().toString(),
+                 QStringLiteral("The lock stays off: your password was not accepted."));
+        QVERIFY(!lock->isEnabled());
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(false));
+        lock->setEnabled(true);
         QVERIFY(answer(rightPassword));
-        QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(lock->isEnabled(), 5000);
+        QVERIFY(!lock->isLocked());
+        QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(true));
         lock->setEnabled(false);
         QVERIFY(!lock->isEnabled() && passwordDialog() == nullptr);
+    }
+
+    // A sheet over the window (an account's QR code, the edit sheet) steps
+    // aside the moment the app locks, with what was typed in it, and comes
+    // back as it was after the unlock; a menu just closes.
+    void theWindowsSheetsStepAsideWhileLocked() {
+        const auto locking = makeLock(true);
+        Window window(*locking);
+        window.frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window.frame));
+        auto* sheet = new QDialog(&window.frame);
+        auto* notes = new QLineEdit(sheet);
+        (new QVBoxLayout(sheet))->addWidget(notes);
+        sheet->setWindowTitle(QStringLiteral("Edit account"));
+        sheet->open();
+        auto* inner = new QDialog(sheet);
+        inner->setWindowTitle(QStringLiteral("New folder"));
+        inner->open();
+        QVERIFY(QTest::qWaitForWindowExposed(inner));
+        notes->setText(QStringLiteral("recovery: 1234-5678"));
+        auto* menu = new QMenu(&window.frame);
+        menu->addAction(QStringLiteral("Show QR Code…"));
+        menu->popup(QPoint(10, 10));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+
+        QVERIFY(answer(rightPassword)); // the launch's own question
+        QTRY_VERIFY_WITH_TIMEOUT(!locking->isLocked(), 5000);
+        QVERIFY(sheet->isVisible() && inner->isVisible());
+        locking->relock();
+        // At once, not after the fade.
+        QVERIFY(!sheet->isVisible() && !inner->isVisible() && !menu->isVisible());
+        QVERIFY(answer(rightPassword));
+        QTRY_VERIFY_WITH_TIMEOUT(!locking->isLocked(), 5000);
+        QVERIFY(sheet->isVisible() && inner->isVisible() && !menu->isVisible());
+        QCOMPARE(notes->text(), QStringLiteral("recovery: 1234-5678"));
     }
 
     void aBrokenStackKeepsTheAppLocked() {
