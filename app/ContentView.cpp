@@ -691,10 +691,10 @@ void ContentView::showAddSheet() {
         },
         window());
     *shown = sheet;
-    // An import that left links out says how many, once the sheet is gone.
+    // An import that left accounts out says how many, once the sheet is gone.
     connect(sheet, &AddAccountSheet::linksUnreadable, this, [this](int count) {
-        showNotice(count == 1 ? tr("1 link could not be read and was not imported.")
-                              : tr("%1 links could not be read and were not imported.").arg(count));
+        showNotice(count == 1 ? tr("1 account could not be imported.")
+                              : tr("%1 accounts could not be imported.").arg(count));
     });
     m_sheet = sheet;
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);

@@ -12,6 +12,12 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
 namespace {
 
 const QString busName = QStringLiteral("com.tarnwick.Quillet");
@@ -36,7 +42,15 @@ private:
 
 } // namespace
 
+// How long the program may take to finish its writes once the user quit. A
+// keyring or file that has not answered in that time will not: the program
+// ends anyway rather than hang on after Ctrl+Q.
+constexpr auto quitDeadline = std::chrono::seconds(10);
+
 int main(int argc, char** argv) {
+    // A write over the file-size limit fails (EFBIG), as on a full disk, and
+    // is reported as such, instead of the signal ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setOrganizationName(QStringLiteral("tarnwick"));
@@ -60,6 +74,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    CredentialIdentitySync::rebuildFromKeychain(CredentialIdentityStore::shared());
     QuilletApp app(UserDefaults::standard(), SecurityLog::shared());
     BusEndpoint endpoint(app);
     new CodesBusAdaptor(&endpoint, bus, UserDefaults::standard(), app.appLock());
@@ -68,6 +83,11 @@ int main(int argc, char** argv) {
                            QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportAdaptors);
     app.start();
     const int status = application.exec();
+    std::thread([status] {
+        std::this_thread::sleep_for(quitDeadline);
+        std::fprintf(stderr, "Quillet: the keychain did not finish in time; quitting anyway\n");
+        std::_Exit(status);
+    }).detach();
     // Accounts being stored when the user quit are stored and recorded, and
     // events recorded just before quitting still reach the timeline.
     app.store().finish();

@@ -1,6 +1,7 @@
 // The credential-provider plugin: its root object hands out one controller
 // per request.
 #include "autofill/MacCredentialProviderViewController.h"
+#include "core/CredentialIdentitySync.h"
 #include "platform/CredentialProviderExtension.h"
 
 #include <QObject>
@@ -13,6 +14,7 @@ class LarkspurExtension : public QObject, public CredentialProviderExtension {
 public:
     std::unique_ptr<CredentialProvider::ViewController>
     makeViewController(CredentialProvider::ExtensionContext& context) override {
+        CredentialIdentitySync::rebuildFromKeychain(CredentialIdentityStore::shared());
         return std::make_unique<MacCredentialProviderViewController>(context);
     }
 };

@@ -97,6 +97,9 @@ QString Account::otpauthURL() const {
 // MARK: - Codes
 
 QString Account::code(const QDateTime& time) const {
+    // Without a key every server refuses whatever would be computed.
+    if (secret.isEmpty())
+        return {};
     const double seconds = OTP::unixSeconds(time);
     if (isSteam)
         return OTP::steam(secret, seconds);
@@ -111,7 +114,7 @@ QString Account::groupedCode(const QDateTime& time) const {
 }
 
 QString Account::nextGroupedCode(const QDateTime& time) const {
-    if (type == OTPType::hotp)
+    if (type == OTPType::hotp || secret.isEmpty())
         return {};
     // Steam codes always step every 30 seconds, whatever the stored period.
     const qint64 step = isSteam ? OTP::steamPeriod : std::max<qint64>(period, 1);

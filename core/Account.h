@@ -53,7 +53,8 @@ struct Account {
     QString otpauthURL() const;
 
     // The code at the given (corrected) time: Steam, HOTP at the stored
-    // counter, or TOTP. Empty when the stored digits cannot form a code.
+    // counter, or TOTP. Empty when the stored digits cannot form a code or
+    // there is no secret.
     QString code(const QDateTime& time) const;
     // The code split into two halves with one space; Steam codes stay whole.
     QString groupedCode(const QDateTime& time) const;

@@ -583,6 +583,8 @@ bool AccountStore::update(Account account) {
         failed(*tooLarge, *tooLarge);
         return false;
     }
+    // Typed or pasted names keep no controls or direction overrides either.
+    account = Limits::cleaned(std::move(account));
     if (!save(account))
         return false;
     m_accounts[i] = account;
@@ -849,21 +851,31 @@ void AccountStore::startNextImport() {
                         failureReason()});
             continue;
         }
-        std::optional<QString> tooLarge;
-        for (const Account& account : std::as_const(next.incoming))
-            if ((tooLarge = Limits::check(account)))
-                break;
-        if (tooLarge) {
-            const QString refusal = *tooLarge + QStringLiteral(" Nothing was added.");
+        // Every way in meets the same rule: an account that breaks it is
+        // left out and counted, the others are stored. A folder this vault
+        // does not have is no folder.
+        Limits::Admission admission = Limits::admit(next.incoming);
+        QList<Account>& accepted = admission.accepted;
+        const int refused = admission.refused;
+        const std::optional<QString>& firstRefusal = admission.firstRefusal;
+        QSet<QUuid> folderIDs;
+        for (const Folder& folder : std::as_const(m_folders))
+            folderIDs.insert(folder.id);
+        for (Account& account : accepted)
+            if (account.folderID && !folderIDs.contains(*account.folderID))
+                account.folderID.reset();
+        if (accepted.isEmpty() && firstRefusal) {
+            const QString refusal = *firstRefusal + QStringLiteral(" Nothing was added.");
             Operation operation(*this);
             failed(refusal, refusal);
-            finish({0, 0, refusal});
+            finish({0, 0, refusal, refused});
             continue;
         }
 
-        const ImportPlan plan = planImport(next.incoming);
+        const ImportPlan plan = planImport(accepted);
         if (plan.accounts.isEmpty()) {
-            finish({}); // everything was already there: nothing to write, nothing to record
+            // Everything was already there: nothing to write, nothing to record.
+            finish({0, 0, std::nullopt, refused});
             continue;
         }
         m_importRunning = true;
@@ -873,7 +885,7 @@ void AccountStore::startNextImport() {
         for (const Account& account : plan.accounts)
             order.append(account.id);
         const quint64 generation = m_writeGeneration;
-        m_queue->enqueue([this, plan, order, generation, done = next.done] {
+        m_queue->enqueue([this, plan, order, generation, refused, done = next.done] {
             // A backend that writes item by item tells how far it got: what
             // is stored is listed every so often, and a program that quits
             // stops the import after the item under way.
@@ -899,7 +911,7 @@ void AccountStore::startNextImport() {
                 });
             listStored(errors);
             deliver([this, plan, orderError = errors.value(plan.accounts.size()), generation,
-                     done] { finishImport(plan, orderError, generation, done); });
+                     refused, done] { finishImport(plan, orderError, generation, refused, done); });
         });
     }
 }
@@ -935,7 +947,7 @@ void AccountStore::applyImported(const ImportPlan& plan, qsizetype first,
 
 void AccountStore::finishImport(const ImportPlan& plan,
                                 const std::optional<KeychainError>& orderError,
-                                quint64 generation,
+                                quint64 generation, int refused,
                                 const std::function<void(const ImportResult&)>& done) {
     m_importRunning = false;
     ImportResult result;
@@ -957,6 +969,7 @@ void AccountStore::finishImport(const ImportPlan& plan,
             saveOrder();
         result.added = int(tally.added.size());
         result.notAdded = tally.notAdded;
+        result.refused = refused;
         if (result.added == 1)
             m_log.record(SecurityEvent::added(tally.added.first().displayLabel()));
         else if (result.added > 1)

@@ -70,6 +70,7 @@ public:
         // Why not everything was added, as a sentence for the user; nothing
         // when every accepted account was stored.
         std::optional<QString> error;
+        int refused = 0; // accounts that break the account rules (Limits::refusal), never stored
     };
 
     // Reads the usage statistics, then opens the vault: through the keyring's
@@ -263,7 +264,8 @@ private:
                        const QList<std::optional<KeychainStore::KeychainError>>& errors);
     void finishImport(const ImportPlan& plan,
                       const std::optional<KeychainStore::KeychainError>& orderError,
-                      quint64 generation, const std::function<void(const ImportResult&)>& done);
+                      quint64 generation, int refused,
+                      const std::function<void(const ImportResult&)>& done);
     void deliver(std::function<void()> completion);
     bool drain();
 

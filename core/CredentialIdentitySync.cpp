@@ -1,6 +1,7 @@
 #include "core/CredentialIdentitySync.h"
 
 #include "core/Json.h"
+#include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
 #include "core/Text.h"
 
@@ -104,6 +105,19 @@ void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
     } catch (const PasskeyStore::Error&) {
         // The next trigger tries again; until then the old identities stay.
     }
+}
+
+void rebuildFromKeychain(CredentialIdentityStore& store) {
+    store.setRebuild([]() -> std::optional<QList<CredentialIdentityStore::Identity>> {
+        try {
+            return identities(KeychainStore::loadAll().active);
+        } catch (const KeychainStore::KeychainError&) {
+        } catch (const PasskeyStore::Error&) {
+        }
+        // The keychain cannot be read now: the change fails, and is tried
+        // again with the next one.
+        return std::nullopt;
+    });
 }
 
 void schedule(const CredentialIdentityStore::State& state, const QList<Account>& accounts,

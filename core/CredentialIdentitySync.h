@@ -33,6 +33,10 @@ QList<CredentialIdentityStore::Identity> identities(const QList<Account>& accoun
 // Reads the keychain: never call it on the GUI thread.
 void sync(const QList<Account>& accounts, CredentialIdentityStore& store);
 
+// Makes the store rebuild an identity file it cannot read from the
+// keychain's accounts and passkeys, instead of failing every change to it.
+void rebuildFromKeychain(CredentialIdentityStore& store);
+
 // Runs sync() on a background thread of low priority when the state says
 // AutoFill is enabled, and does nothing otherwise. The accounts are copied;
 // the store must outlive the run.

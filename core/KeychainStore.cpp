@@ -1,5 +1,7 @@
 #include "core/KeychainStore.h"
 
+#include "core/Limits.h"
+
 #include <QHash>
 #include <QJsonArray>
 #include <QSet>
@@ -104,7 +106,13 @@ std::optional<Account> decodeAccount(const QByteArray& data) {
     const auto document = Json::parse(data);
     if (!document || !document->isObject())
         return std::nullopt;
-    return Account::fromJson(document->object(), Json::DateForm::iso8601);
+    // Names kept by an earlier version may hold controls or direction
+    // overrides; they are shown without them. The rest is read as stored:
+    // an account kept once never becomes unreadable.
+    auto account = Account::fromJson(document->object(), Json::DateForm::iso8601);
+    if (account)
+        *account = Limits::cleaned(std::move(*account));
+    return account;
 }
 
 Query baseQuery(const QString& account) {

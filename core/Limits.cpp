@@ -1,5 +1,9 @@
 #include "core/Limits.h"
 
+#include "core/OTP.h"
+
+#include <algorithm>
+
 namespace Limits {
 
 QString secretTooLong() { return QStringLiteral("A secret is longer than 1,024 bytes."); }
@@ -18,6 +22,68 @@ std::optional<QString> check(const Account& account) {
     if (account.issuer.size() > maxNameCharacters)
         return QStringLiteral("An issuer name is longer than 1,000 characters.");
     return std::nullopt;
+}
+
+std::optional<QString> refusal(const Account& account) {
+    if (account.secret.isEmpty())
+        return QStringLiteral("An account has no secret.");
+    if (account.digits < OTP::minDigits || account.digits > OTP::maxDigits)
+        return QStringLiteral("An account has a code length other than 1 to 9 digits.");
+    if (account.period < 1)
+        return QStringLiteral("An account has a period shorter than one second.");
+    if (account.counter > maxImportedCounter)
+        return QStringLiteral("An account has a counter beyond 2^63-1.");
+    return check(account);
+}
+
+namespace {
+
+bool isNeverKept(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || // C0, DEL, C1
+           (c >= 0x202A && c <= 0x202E) ||          // embeddings and overrides
+           (c >= 0x2066 && c <= 0x2069);            // isolates
+}
+
+bool becomesSpace(char16_t c) {
+    return c == u'\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85;
+}
+
+} // namespace
+
+QString cleanedName(const QString& text) {
+    if (std::none_of(text.begin(), text.end(), [](QChar c) { return isNeverKept(c.unicode()); }))
+        return text;
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text) {
+        if (becomesSpace(c.unicode()))
+            kept.append(QLatin1Char(' '));
+        else if (!isNeverKept(c.unicode()))
+            kept.append(c);
+    }
+    return kept;
+}
+
+Account cleaned(Account account) {
+    account.name = cleanedName(account.name);
+    account.issuer = cleanedName(account.issuer);
+    return account;
+}
+
+Admission admit(const QList<Account>& accounts) {
+    Admission admission;
+    admission.accepted.reserve(accounts.size());
+    for (const Account& account : accounts) {
+        Account kept = cleaned(account);
+        if (const auto why = refusal(kept)) {
+            ++admission.refused;
+            if (!admission.firstRefusal)
+                admission.firstRefusal = why;
+            continue;
+        }
+        admission.accepted.append(std::move(kept));
+    }
+    return admission;
 }
 
 std::optional<QString> checkFolderName(const QString& name) {

@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -51,6 +52,9 @@ Read readRequest(QByteArray* out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write over the file-size limit fails (EFBIG), as on a full disk, and
+    // is reported as such, instead of the signal ending the host.
+    std::signal(SIGXFSZ, SIG_IGN);
     QString pluginPath = qEnvironmentVariable("LARKSPUR_PLUGIN");
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);

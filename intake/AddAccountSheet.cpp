@@ -3,7 +3,6 @@
 #include "core/Base32.h"
 #include "core/Limits.h"
 #include "core/Text.h"
-#include "intake/Importers.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -29,6 +28,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStringDecoder>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -574,7 +574,7 @@ void AddAccountSheet::refresh() {
         break;
     case AddMode::pasteLink:
         m_primary->setText(tr("Add"));
-        m_primary->setEnabled(!linkText().trimmed().isEmpty());
+        m_primary->setEnabled(!m_reading && !linkText().trimmed().isEmpty());
         break;
     case AddMode::manual:
         m_primary->setText(tr("Add"));
@@ -587,7 +587,7 @@ void AddAccountSheet::refresh() {
     m_progress->setAccessibleName(m_saving ? tr("Saving to your keyring…")
                                            : tr("Scanning displays…"));
 
-    const bool busy = m_working || m_saving;
+    const bool busy = m_working || m_saving || m_reading;
     m_statusRow->setVisible(!m_status.isEmpty());
     m_statusText->setText(m_status);
     m_statusSymbol->setVisible(!busy);
@@ -595,7 +595,7 @@ void AddAccountSheet::refresh() {
                                                         : Style::SemanticColor::red));
 
     m_passwordPane->setVisible(m_pendingEncryptedText.has_value());
-    m_decrypt->setEnabled(!m_password->text().isEmpty());
+    m_decrypt->setEnabled(!m_reading && !m_password->text().isEmpty());
 
     const bool steam = m_steam->isChecked();
     for (QWidget* widget : std::as_const(m_codeRows))
@@ -744,14 +744,58 @@ void AddAccountSheet::openFile() {
     importText(text, std::nullopt);
 }
 
+namespace {
+
+// Texts up to this many characters (some hundred links) are read at once;
+// a larger export is read on a worker thread, so the sheet keeps answering.
+constexpr qsizetype inlineReadChars = 64 * 1024;
+
+} // namespace
+
 void AddAccountSheet::importText(const QString& text, const std::optional<QString>& password) {
+    if (m_reading)
+        return;
     if (const auto tooLarge = Limits::checkText(text)) {
         setStatus(*tooLarge);
         return;
     }
+    const auto read = [](const QString& text, const std::optional<QString>& password,
+                         Importers::Import* found) -> std::exception_ptr {
+        try {
+            *found = Importers::read(text, password);
+        } catch (...) {
+            return std::current_exception();
+        }
+        return nullptr;
+    };
     Importers::Import found;
+    if (text.size() <= inlineReadChars) {
+        const std::exception_ptr error = read(text, password, &found);
+        imported(text, found, error);
+        return;
+    }
+    m_reading = true;
+    setStatus(tr("Reading…"));
+    const QPointer<AddAccountSheet> self(this);
+    QThreadPool::globalInstance()->start([self, text, password, read] {
+        Importers::Import found;
+        const std::exception_ptr error = read(text, password, &found);
+        QMetaObject::invokeMethod(qApp, [self, text, found, error] {
+            if (!self)
+                return;
+            self->m_reading = false;
+            self->setStatus(QString());
+            if (!self->m_dismissed)
+                self->imported(text, found, error);
+        });
+    });
+}
+
+void AddAccountSheet::imported(const QString& text, const Importers::Import& found,
+                               std::exception_ptr error) {
     try {
-        found = Importers::read(text, password);
+        if (error)
+            std::rethrow_exception(error);
     } catch (const Importers::ImportError& error) {
         if (error.kind() == Importers::ImportError::needsPassword ||
             error.kind() == Importers::ImportError::wrongPassword) {
@@ -781,7 +825,7 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
         m_pendingEncryptedText.reset();
         m_password->clear();
     }
-    finish(found.accounts, found.unreadable);
+    finish(found.accounts, found.unreadable, found.refusal);
 }
 
 void AddAccountSheet::decryptAndImport() {
@@ -821,21 +865,29 @@ void AddAccountSheet::addManual() {
     finish({account});
 }
 
-void AddAccountSheet::finish(const QList<Account>& accounts, int unreadable) {
+void AddAccountSheet::finish(const QList<Account>& found, int unreadable,
+                             const std::optional<QString>& refusal) {
     if (m_dismissed || m_saving)
         return;
+    // Typed, scanned or read: the same rule for every account. Those that
+    // break it are left out and counted with what could not be read.
+    const Limits::Admission admission = Limits::admit(found);
+    const QList<Account>& accounts = admission.accepted;
+    unreadable += admission.refused;
+    const std::optional<QString> why = refusal ? refusal : admission.firstRefusal;
     if (accounts.isEmpty()) {
-        setStatus(tr("No accounts were imported."));
+        // One account turned away is told why; several, how many.
+        if (why && unreadable == 1)
+            setStatus(*why);
+        else if (unreadable > 0)
+            setStatus(tr("No accounts were imported. %1 could not be imported.").arg(unreadable));
+        else
+            setStatus(tr("No accounts were imported."));
         // Whatever found nothing, the sheet stops working and offers its
         // button again; a scan still running is waited for if pressed.
         setWorking(false);
         return;
     }
-    for (const Account& account : accounts)
-        if (const auto tooLarge = Limits::check(account)) {
-            setStatus(*tooLarge);
-            return;
-        }
     // Whatever ends while the owner stores the list (a scan, a second click)
     // finds the sheet busy and hands nothing on.
     m_saving = true;

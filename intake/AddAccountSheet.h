@@ -1,11 +1,13 @@
 #pragma once
 
 #include "core/Account.h"
+#include "intake/Importers.h"
 #include "intake/QRImport.h"
 
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <exception>
 #include <functional>
 #include <optional>
 
@@ -66,8 +68,9 @@ public:
     void done(int result) override;
 
 signals:
-    // Accounts were handed on, but this many links of the import could not
-    // be read and were left out; sent before the sheet closes.
+    // Accounts were handed on, but this many links or accounts of the import
+    // could not be read or break the account rule and were left out; sent
+    // before the sheet closes.
     void linksUnreadable(int count);
 
 protected:
@@ -90,9 +93,12 @@ private:
     void chooseImage();
     void openFile();
     void importText(const QString& text, const std::optional<QString>& password);
+    // What the importers made of `text`, or why they could not.
+    void imported(const QString& text, const Importers::Import& found, std::exception_ptr error);
     void decryptAndImport();
     void addManual();
-    void finish(const QList<Account>& accounts, int unreadable = 0);
+    void finish(const QList<Account>& found, int unreadable = 0,
+                const std::optional<QString>& refusal = std::nullopt);
     void stored(const std::optional<QString>& error);
 
     // The chosen file, or nothing when the dialog was cancelled or the sheet
@@ -108,6 +114,8 @@ private:
     bool m_working = false;
     // The owner is storing what was handed over; nothing else is handed on.
     bool m_saving = false;
+    // A large text is being read off the GUI thread; nothing else is read.
+    bool m_reading = false;
     // Links of the import being stored that could not be read.
     int m_unreadable = 0;
     // Set when the sheet closes or hands its accounts on; from then on

@@ -392,11 +392,13 @@ std::optional<QString> BackupSectionMac::refusal(const AccountStore& store) {
 QString BackupSectionMac::restoredMessage(qsizetype inFile, const AccountStore::ImportResult& result) {
     // Refused whole (a vault that could not be read, an account over the
     // size limits): the reason says that nothing was added.
-    if (result.error && result.added == 0 && result.notAdded == 0)
+    const bool nothingWritten = result.added == 0 && result.notAdded == 0;
+    if (result.error && nothingWritten && result.refused <= 1)
         return *result.error;
-    QString text = result.added == 1 ? tr("Imported 1 account.")
-                                     : tr("Imported %1 accounts.").arg(result.added);
-    const qsizetype already = inFile - result.added - result.notAdded;
+    QString text = result.added == 0 && result.refused > 0 ? tr("No accounts were imported.")
+                   : result.added == 1 ? tr("Imported 1 account.")
+                                       : tr("Imported %1 accounts.").arg(result.added);
+    const qsizetype already = inFile - result.added - result.notAdded - result.refused;
     if (already == 1)
         text += QLatin1Char(' ') + tr("1 was already in your vault.");
     else if (already > 1)
@@ -405,7 +407,14 @@ QString BackupSectionMac::restoredMessage(qsizetype inFile, const AccountStore::
         text += QLatin1Char(' ') + tr("1 could not be stored.");
     else if (result.notAdded > 1)
         text += QLatin1Char(' ') + tr("%1 could not be stored.").arg(result.notAdded);
-    if (result.error)
+    // Accounts that break the account rule (no secret, no possible code,
+    // a broken counter) were never offered to the keyring.
+    if (result.refused == 1)
+        text += QLatin1Char(' ') + tr("1 could not be imported.");
+    else if (result.refused > 1)
+        text += QLatin1Char(' ') + tr("%1 could not be imported.").arg(result.refused);
+    // With nothing written, the error is only the refusal counted above.
+    if (result.error && !nothingWritten)
         text += QLatin1Char(' ') + *result.error;
     return text;
 }

@@ -1,8 +1,8 @@
 #include "intake/Importers.h"
 
-#include "core/Text.h"
-
 #include "core/Base32.h"
+#include "core/Limits.h"
+#include "core/Text.h"
 #include "core/OTP.h"
 #include "intake/OTPAuth.h"
 #include "platform/Crypto.h"
@@ -143,9 +143,23 @@ std::optional<Account> parseLink(const QString& link) {
     }
 }
 
+// A HOTP counter as exports write it: a whole JSON number from 0 to 2^63-1,
+// or none (0). Anything else (-1, 1.5, "7", 1e19) is no counter at all, and
+// the account is refused rather than started at 0, where its codes would no
+// longer match the server's.
+std::optional<quint64> counterFrom(const QJsonValue& value) {
+    if (value.isUndefined() || value.isNull()) return 0;
+    const qint64 whole = value.toInteger(-1); // -1 as well for a fraction or beyond 64 bits
+    if (!value.isDouble() || whole < 0) return std::nullopt;
+    return quint64(whole);
+}
+
+Import readAll(const QString& input, const std::optional<QString>& password);
+
 // Every account the readers build passes through here. A digit count with no
-// code (outside 1 to 9) cannot be a working account, so such an entry is left
-// out like any other unreadable one, as the link parser refuses such a link.
+// code (outside 1 to 9) or a counter that is not one cannot be a working
+// account, so such an entry is left out and counted like any other
+// unreadable one, as the link parser refuses such a link.
 struct Fields {
     QByteArray secret;
     QString name;
@@ -155,11 +169,12 @@ struct Fields {
     HashAlgorithm algorithm = HashAlgorithm::sha1;
     qint64 digits = 6;
     qint64 period = 30;
-    quint64 counter = 0;
+    std::optional<quint64> counter = 0;
 };
 
 std::optional<Account> makeAccount(const Fields& fields) {
-    if (fields.digits < OTP::minDigits || fields.digits > OTP::maxDigits) return std::nullopt;
+    if (fields.digits < OTP::minDigits || fields.digits > OTP::maxDigits || !fields.counter)
+        return std::nullopt;
     Account account;
     account.name = fields.name;
     account.issuer = fields.issuer;
@@ -169,13 +184,34 @@ std::optional<Account> makeAccount(const Fields& fields) {
     account.algorithm = fields.algorithm;
     account.digits = fields.digits;
     account.period = fields.period;
-    account.counter = fields.counter;
+    account.counter = *fields.counter;
     return account;
 }
 
-std::optional<QList<Account>> resultOf(const QList<Account>& accounts) {
-    if (accounts.isEmpty()) return std::nullopt;
+// A reader's result: nothing when it found no entry at all, so that the next
+// reader gets its turn; an entry it could not read counts as found.
+std::optional<QList<Account>> resultOf(const QList<Account>& accounts, int left, int* unreadable) {
+    if (unreadable) *unreadable += left;
+    if (accounts.isEmpty() && left == 0) return std::nullopt;
     return accounts;
+}
+
+// Adds the account the fields make, or counts the entry as left out.
+void take(const Fields& fields, QList<Account>& accounts, int& left) {
+    if (auto account = makeAccount(fields))
+        accounts.append(*account);
+    else
+        ++left;
+}
+
+// What every way of reading hands on: the accounts that meet the account
+// rule, with their names cleaned; the others are counted.
+Import admitted(Import found) {
+    Limits::Admission admission = Limits::admit(found.accounts);
+    found.accounts = std::move(admission.accepted);
+    found.unreadable += admission.refused;
+    if (!found.refusal) found.refusal = admission.firstRefusal;
+    return found;
 }
 
 } // namespace
@@ -203,11 +239,6 @@ HashAlgorithm hashAlgorithm(const QJsonValue& value) {
     return HashAlgorithm::sha1;
 }
 
-quint64 positiveInt(const QJsonValue& value) {
-    const auto number = Json::toInt64(value);
-    return number && *number > 0 ? quint64(*number) : 0;
-}
-
 // MARK: - Dispatch
 
 QList<Account> parse(const QString& input, const std::optional<QString>& password) {
@@ -215,6 +246,12 @@ QList<Account> parse(const QString& input, const std::optional<QString>& passwor
 }
 
 Import read(const QString& input, const std::optional<QString>& password) {
+    return admitted(readAll(input, password));
+}
+
+namespace {
+
+Import readAll(const QString& input, const std::optional<QString>& password) {
     const QString trimmed = trimmedForDispatch(input);
     if (trimmed.isEmpty()) throw ImportError(ImportError::unrecognized);
     const QString lower = trimmed.toLower();
@@ -230,7 +267,7 @@ Import read(const QString& input, const std::optional<QString>& password) {
             if (scan.accounts.isEmpty() && scan.failure) throw *scan.failure;
             return scan;
         }
-        return {OTPAuth::parseMigration(trimmed), 0};
+        return {OTPAuth::parseMigration(trimmed), 0, {}};
     }
     if (lower.startsWith(QLatin1String("otpauth://"))) {
         LinkScan scan = scanLinks(trimmed);
@@ -240,11 +277,11 @@ Import read(const QString& input, const std::optional<QString>& password) {
     const auto document = parseJson(trimmed.toUtf8());
     if (document && document->isObject()) {
         const QJsonObject object = document->object();
-        if (auto accounts = parse2FAS(object, password)) return {*accounts, 0};
-        if (auto accounts = parseAegis(object)) return {*accounts, 0};
         int unreadable = 0;
-        if (auto accounts = parseBitwarden(object, &unreadable)) return {*accounts, unreadable};
-        if (auto accounts = parseProton(object)) return {*accounts, 0};
+        if (auto accounts = parse2FAS(object, password, &unreadable)) return {*accounts, unreadable, {}};
+        if (auto accounts = parseAegis(object, &unreadable)) return {*accounts, unreadable, {}};
+        if (auto accounts = parseBitwarden(object, &unreadable)) return {*accounts, unreadable, {}};
+        if (auto accounts = parseProton(object, &unreadable)) return {*accounts, unreadable, {}};
         Import found;
         for (const QString& link : collectOtpauthStrings(object)) {
             if (auto account = parseLink(link))
@@ -259,6 +296,8 @@ Import read(const QString& input, const std::optional<QString>& password) {
     if (!scan.accounts.isEmpty()) return scan;
     throw ImportError(ImportError::unrecognized);
 }
+
+} // namespace
 
 QList<Account> scanOtpauthTokens(const QString& text) {
     return scanLinks(text).accounts;
@@ -303,7 +342,7 @@ QStringList collectOtpauthStrings(const QJsonValue& value) {
 // MARK: - 2FAS
 
 std::optional<QList<Account>> parse2FAS(const QJsonObject& object,
-                                        const std::optional<QString>& password) {
+                                        const std::optional<QString>& password, int* unreadable) {
     const QJsonValue services = object.value(QLatin1String("services"));
     const bool hasServices = isArrayOfObjects(services) && !services.toArray().isEmpty();
     const auto sealed = text(object.value(QLatin1String("servicesEncrypted")));
@@ -313,22 +352,26 @@ std::optional<QList<Account>> parse2FAS(const QJsonObject& object,
         if (!plaintext) throw ImportError(ImportError::wrongPassword, twoFAS);
         const auto document = parseJson(*plaintext);
         if (document && document->isArray() && isArrayOfObjects(document->array()))
-            return parse2FASServices(document->array());
+            return parse2FASServices(document->array(), unreadable);
         return std::nullopt;
     }
-    if (isArrayOfObjects(services)) return parse2FASServices(services.toArray());
+    if (isArrayOfObjects(services)) return parse2FASServices(services.toArray(), unreadable);
     return std::nullopt;
 }
 
-std::optional<QList<Account>> parse2FASServices(const QJsonArray& services) {
+std::optional<QList<Account>> parse2FASServices(const QJsonArray& services, int* unreadable) {
     QList<Account> accounts;
+    int left = 0;
     for (const QJsonValue& entry : services) {
         const QJsonObject service = entry.toObject();
         const QJsonValue otpValue = service.value(QLatin1String("otp"));
         const QJsonObject otp = otpValue.isObject() ? otpValue.toObject() : QJsonObject();
         Fields fields;
         const auto secret = secretFrom(service.value(QLatin1String("secret")));
-        if (!secret) continue;
+        if (!secret) {
+            ++left;
+            continue;
+        }
         fields.secret = *secret;
         fields.issuer =
             nonEmptyString(otp.value(QLatin1String("issuer")))
@@ -341,10 +384,10 @@ std::optional<QList<Account>> parse2FASServices(const QJsonArray& services) {
         fields.algorithm = hashAlgorithm(otp.value(QLatin1String("algorithm")));
         fields.digits = integerOr(otp.value(QLatin1String("digits")), 6);
         fields.period = integerOr(otp.value(QLatin1String("period")), 30);
-        fields.counter = positiveInt(otp.value(QLatin1String("counter")));
-        if (auto account = makeAccount(fields)) accounts.append(*account);
+        fields.counter = counterFrom(otp.value(QLatin1String("counter")));
+        take(fields, accounts, left);
     }
-    return resultOf(accounts);
+    return resultOf(accounts, left, unreadable);
 }
 
 std::optional<QByteArray> decrypt2FAS(const QString& sealedText, const QString& password) {
@@ -370,21 +413,24 @@ std::optional<QByteArray> pbkdf2SHA256(const QByteArray& password, const QByteAr
 
 // MARK: - Aegis
 
-std::optional<QList<Account>> parseAegis(const QJsonObject& object) {
+std::optional<QList<Account>> parseAegis(const QJsonObject& object, int* unreadable) {
     const QJsonValue db = object.value(QLatin1String("db"));
     if (db.isString()) throw ImportError(ImportError::encrypted, aegis);
     if (!db.isObject()) return std::nullopt;
     const QJsonValue entries = db.toObject().value(QLatin1String("entries"));
     if (!isArrayOfObjects(entries)) return std::nullopt;
     QList<Account> accounts;
+    int left = 0;
     for (const QJsonValue& value : entries.toArray()) {
         const QJsonObject entry = value.toObject();
         const QJsonValue infoValue = entry.value(QLatin1String("info"));
-        if (!infoValue.isObject()) continue;
         const QJsonObject info = infoValue.toObject();
         Fields fields;
         const auto secret = secretFrom(info.value(QLatin1String("secret")));
-        if (!secret) continue;
+        if (!secret) {
+            ++left;
+            continue;
+        }
         fields.secret = *secret;
         fields.name = textOrEmpty(entry.value(QLatin1String("name")));
         fields.issuer = textOrEmpty(entry.value(QLatin1String("issuer")));
@@ -395,10 +441,10 @@ std::optional<QList<Account>> parseAegis(const QJsonObject& object) {
         fields.algorithm = hashAlgorithm(info.value(QLatin1String("algo")));
         fields.digits = integerOr(info.value(QLatin1String("digits")), 6);
         fields.period = integerOr(info.value(QLatin1String("period")), 30);
-        fields.counter = positiveInt(info.value(QLatin1String("counter")));
-        if (auto account = makeAccount(fields)) accounts.append(*account);
+        fields.counter = counterFrom(info.value(QLatin1String("counter")));
+        take(fields, accounts, left);
     }
-    return resultOf(accounts);
+    return resultOf(accounts, left, unreadable);
 }
 
 // MARK: - Bitwarden
@@ -407,6 +453,7 @@ std::optional<QList<Account>> parseBitwarden(const QJsonObject& object, int* unr
     const QJsonValue items = object.value(QLatin1String("items"));
     if (!isArrayOfObjects(items)) return std::nullopt;
     QList<Account> accounts;
+    int left = 0;
     for (const QJsonValue& value : items.toArray()) {
         const QJsonObject item = value.toObject();
         const QJsonValue login = item.value(QLatin1String("login"));
@@ -421,21 +468,27 @@ std::optional<QList<Account>> parseBitwarden(const QJsonObject& object, int* unr
         if (lower.startsWith(QLatin1String("otpauth://"))) {
             if (auto account = parseLink(code))
                 accounts.append(*account);
-            else if (unreadable)
-                ++*unreadable;
+            else
+                ++left;
             continue;
         }
         Fields fields;
         if (lower.startsWith(QLatin1String("steam://"))) {
             const auto secret = Base32::decode(code.mid(8));
-            if (!secret || secret->isEmpty()) continue;
+            if (!secret || secret->isEmpty()) {
+                ++left;
+                continue;
+            }
             fields.secret = *secret;
             fields.issuer = itemName;
             fields.isSteam = true;
             fields.digits = 5;
         } else {
             const auto secret = Base32::decode(QString(code).remove(QLatin1Char(' ')));
-            if (!secret || secret->isEmpty()) continue;
+            if (!secret || secret->isEmpty()) {
+                ++left;
+                continue;
+            }
             fields.secret = *secret;
             const qsizetype colon = itemName.indexOf(QLatin1Char(':'));
             if (colon >= 0) {
@@ -445,17 +498,18 @@ std::optional<QList<Account>> parseBitwarden(const QJsonObject& object, int* unr
                 fields.issuer = itemName;
             }
         }
-        if (auto account = makeAccount(fields)) accounts.append(*account);
+        take(fields, accounts, left);
     }
-    return resultOf(accounts);
+    return resultOf(accounts, left, unreadable);
 }
 
 // MARK: - Proton Authenticator
 
-std::optional<QList<Account>> parseProton(const QJsonObject& object) {
+std::optional<QList<Account>> parseProton(const QJsonObject& object, int* unreadable) {
     const QJsonValue entries = object.value(QLatin1String("entries"));
     if (!isArrayOfObjects(entries)) return std::nullopt;
     QList<Account> accounts;
+    int left = 0;
     for (const QJsonValue& value : entries.toArray()) {
         const QJsonObject entry = value.toObject();
         const QJsonValue content = entry.value(QLatin1String("content"));
@@ -473,7 +527,10 @@ std::optional<QList<Account>> parseProton(const QJsonObject& object) {
 
         Fields fields;
         const auto secret = secretFrom(c.value(QLatin1String("secret")));
-        if (!secret) continue;
+        if (!secret) {
+            ++left;
+            continue;
+        }
         fields.secret = *secret;
         fields.name = textOrEmpty(c.value(QLatin1String("name")));
         fields.issuer = textOrEmpty(c.value(QLatin1String("issuer")));
@@ -484,10 +541,10 @@ std::optional<QList<Account>> parseProton(const QJsonObject& object) {
         fields.algorithm = hashAlgorithm(c.value(QLatin1String("algorithm")));
         fields.digits = integerOr(c.value(QLatin1String("digits")), 6);
         fields.period = integerOr(c.value(QLatin1String("period")), 30);
-        fields.counter = positiveInt(c.value(QLatin1String("counter")));
-        if (auto account = makeAccount(fields)) accounts.append(*account);
+        fields.counter = counterFrom(c.value(QLatin1String("counter")));
+        take(fields, accounts, left);
     }
-    return resultOf(accounts);
+    return resultOf(accounts, left, unreadable);
 }
 
 } // namespace Importers

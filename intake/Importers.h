@@ -44,11 +44,13 @@ private:
     QByteArray m_what;
 };
 
-// What an intake found: the accounts, and how many links in it could not be
-// read (and were left out).
+// What an intake found: the accounts, and how many links or entries in it
+// could not be read or break the account rule (Limits::refusal) and were left
+// out, with the first such account's reason.
 struct Import {
     QList<Account> accounts;
     int unreadable = 0;
+    std::optional<QString> refusal;
 };
 
 // The whole intake: migration links (one, or one per line as a multi-page
@@ -57,7 +59,9 @@ struct Import {
 // a JSON object. Throws ImportError, or passes on OTPAuth::ParseError from a
 // migration link. Only the migration path may return no account; everywhere
 // else finding nothing is `unrecognized`. The password (none on a first
-// attempt) is used by the 2FAS reader only.
+// attempt) is used by the 2FAS reader only. Every account it gives meets the
+// account rule, its names cleaned (Limits::admit); an export whose entries
+// were all left out gives no account and their count.
 Import read(const QString& text, const std::optional<QString>& password = std::nullopt);
 // The accounts of read().
 QList<Account> parse(const QString& text, const std::optional<QString>& password = std::nullopt);
@@ -76,16 +80,20 @@ QList<Account> scanOtpauthTokens(const QString& text);
 QStringList collectOtpauthStrings(const QJsonValue& value);
 
 // The readers get the top-level object. No result (rather than an empty list)
-// when they made no account, so that the next reader gets its turn.
+// when they found no entry, so that the next reader gets its turn.
+// `unreadable`, when given, counts the entries left out: no usable secret, a
+// digit count no code has, a counter that is not a whole number from 0 to
+// 2^63-1, an otpauth:// link that fails.
 std::optional<QList<Account>> parse2FAS(const QJsonObject& object,
-                                        const std::optional<QString>& password);
-std::optional<QList<Account>> parseAegis(const QJsonObject& object);
-// `unreadable`, when given, counts the items whose otpauth:// link fails.
+                                        const std::optional<QString>& password,
+                                        int* unreadable = nullptr);
+std::optional<QList<Account>> parseAegis(const QJsonObject& object, int* unreadable = nullptr);
 std::optional<QList<Account>> parseBitwarden(const QJsonObject& object, int* unreadable = nullptr);
-std::optional<QList<Account>> parseProton(const QJsonObject& object);
+std::optional<QList<Account>> parseProton(const QJsonObject& object, int* unreadable = nullptr);
 
-// 2FAS service objects to accounts; no result when none could be read.
-std::optional<QList<Account>> parse2FASServices(const QJsonArray& services);
+// 2FAS service objects to accounts.
+std::optional<QList<Account>> parse2FASServices(const QJsonArray& services,
+                                                int* unreadable = nullptr);
 
 // The plaintext of a 2FAS "servicesEncrypted" text; nothing on any failure.
 std::optional<QByteArray> decrypt2FAS(const QString& text, const QString& password);
@@ -96,6 +104,5 @@ std::optional<QByteArray> pbkdf2SHA256(const QByteArray& password, const QByteAr
 // The value rules shared by the readers.
 std::optional<QString> nonEmptyString(const QJsonValue& value);
 HashAlgorithm hashAlgorithm(const QJsonValue& value);
-quint64 positiveInt(const QJsonValue& value);
 
 } // namespace Importers

@@ -1,6 +1,7 @@
 #include "intake/OTPAuth.h"
 
 #include "core/Base32.h"
+#include "core/Limits.h"
 #include "core/OTP.h"
 #include "core/Text.h"
 
@@ -162,8 +163,13 @@ Account parse(const QString& link) {
     if (digits < OTP::minDigits || digits > OTP::maxDigits)
         throw ParseError(ParseError::invalidURL);
     const qint64 period = signedInteger(parameters.value(QStringLiteral("period"))).value_or(30);
-    const quint64 counter =
-        unsignedInteger(parameters.value(QStringLiteral("counter"))).value_or(0);
+    // A counter that is given must be one (0 to 2^63-1): started at 0
+    // instead, the account's codes would not match the server's.
+    const QString counterText = parameters.value(QStringLiteral("counter"));
+    const auto counter = counterText.isEmpty() ? std::optional<quint64>(0)
+                                               : unsignedInteger(counterText);
+    if (!counter || *counter > Limits::maxImportedCounter)
+        throw ParseError(ParseError::invalidURL);
 
     Account account;
     account.name = name;
@@ -173,7 +179,7 @@ Account parse(const QString& link) {
     account.algorithm = algorithm;
     account.digits = digits;
     account.period = period;
-    account.counter = counter;
+    account.counter = *counter;
     if (steam) {
         // Steam Guard codes are always these, whatever the link says.
         account.isSteam = true;

@@ -109,6 +109,11 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     connect(m_remove, &QToolButton::clicked, this, [this] { m_settings.removeBinding(m_id); });
     row->addWidget(m_remove);
 
+    // Why a stored combination stays unregistered (bare key, unknown key).
+    m_refusal = caption(QString());
+    m_refusal->hide();
+    column->addWidget(m_refusal);
+
     refreshAccounts();
 }
 
@@ -150,6 +155,8 @@ void BindingRow::apply(const std::function<void(HotKeyBinding&)>& change) {
         }
 }
 
+QString BindingRow::refusal() const { return m_refusal->text(); }
+
 void BindingRow::autoPasteChanged(bool on) {
     // Asks for the access where a platform has a prompt; on X11 it only
     // checks again.
@@ -180,6 +187,10 @@ void BindingRow::refresh(const HotKeyBinding& binding, bool accessibilityGranted
         m_account->setCurrentIndex(binding.accountID ? m_account->findData(*binding.accountID) : 0);
     }
     m_recorder->setCombination(binding.keyCode, binding.modifiers);
+    const QString refusal = HotKey::refusal(binding.keyCode, binding.modifiers);
+    m_refusal->setText(refusal);
+    m_refusal->setVisible(!refusal.isEmpty());
+    m_recorder->setAccessibleDescription(refusal);
     {
         const QSignalBlocker quiet(m_autoPaste);
         m_autoPaste->setChecked(binding.autoPaste);

@@ -35,6 +35,8 @@ public:
 
     QUuid bindingID() const { return m_id; }
     HotKeyRecorder* recorder() const { return m_recorder; }
+    // Why the binding is not registered; empty when nothing stands in its way.
+    QString refusal() const;
     // The binding's current values (and the accounts' labels) on screen.
     void refresh(const HotKeyBinding& binding, bool accessibilityGranted);
     // What the desktop made of the binding, where the desktop decides
@@ -61,6 +63,7 @@ private:
     QCheckBox* m_autoPaste;
     QToolButton* m_remove;
     QLabel* m_desktopState;
+    QLabel* m_refusal;
 };
 
 // The settings window's Hotkeys tab: the quick-search switch, the binding

@@ -273,7 +273,8 @@ void SecurityTimelineMacView::refresh() {
                               ? tr("Every entry is hash-chained — edits or deletions would be "
                                    "detected.")
                               : tr("The log doesn't match its hash chain. It may have been "
-                                   "modified outside the app."));
+                                   "modified outside the app. New events are not being "
+                                   "recorded."));
     const bool empty = m_loaded && m_entries.isEmpty();
     m_empty->setVisible(empty);
     m_list->setVisible(!empty);

@@ -23,6 +23,8 @@ constexpr int fileFormatVersion = 1;
 // A writer holds the lock for one small read and write; a lock held this long
 // belongs to a process that hangs, and the change fails instead of waiting on.
 constexpr int lockTimeoutMs = 5000;
+// Far above the identities of any vault.
+constexpr qint64 maximumFileSize = qint64(64) << 20;
 
 QMutex& processMutex() {
     static QMutex mutex;
@@ -101,9 +103,11 @@ enum class Read { ok, missing, failed };
 
 Read readFile(const QString& path, QList<Store::Identity>* identities) {
     QFile file(path);
-    if (!file.exists())
+    const QFileInfo info(path);
+    if (!info.exists())
         return Read::missing;
-    if (!file.open(QIODevice::ReadOnly))
+    // A FIFO or a huge file in its place is no list of identities.
+    if (!info.isFile() || info.size() > maximumFileSize || !file.open(QIODevice::ReadOnly))
         return Read::failed;
     auto decoded = Store::decode(file.readAll());
     if (!decoded)
@@ -179,7 +183,12 @@ std::optional<QList<CredentialIdentityStore::Identity>> CredentialIdentityStore:
                                                          : std::optional(identities);
 }
 
-template <typename Change> bool CredentialIdentityStore::change(Change change) {
+void CredentialIdentityStore::setRebuild(Rebuild rebuild) {
+    QMutexLocker processLock(&processMutex());
+    m_rebuild = std::move(rebuild);
+}
+
+template <typename Change> bool CredentialIdentityStore::change(Reads reads, Change change) {
     QMutexLocker processLock(&processMutex());
     // Quillet's data folder, which also holds the keyring file of machines
     // without a Secret Service: private to the user.
@@ -189,8 +198,14 @@ template <typename Change> bool CredentialIdentityStore::change(Change change) {
     if (!lock.tryLock(lockTimeoutMs))
         return false;
     QList<Identity> identities;
-    if (readFile(m_path, &identities) == Read::failed)
-        return false;
+    if (reads == Reads::registered && readFile(m_path, &identities) == Read::failed) {
+        // Left as it is, the file would keep stale identities for good.
+        const std::optional<QList<Identity>> rebuilt =
+            m_rebuild ? m_rebuild() : std::optional<QList<Identity>>();
+        if (!rebuilt)
+            return false;
+        identities = *rebuilt;
+    }
     change(identities);
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))
@@ -201,11 +216,12 @@ template <typename Change> bool CredentialIdentityStore::change(Change change) {
 }
 
 bool CredentialIdentityStore::replaceCredentialIdentityEntries(const QList<Identity>& identities) {
-    return change([&](QList<Identity>& registered) { registered = identities; });
+    return change(Reads::nothing,
+                  [&](QList<Identity>& registered) { registered = identities; });
 }
 
 bool CredentialIdentityStore::saveCredentialIdentities(const QList<Identity>& identities) {
-    return change([&](QList<Identity>& registered) {
+    return change(Reads::registered, [&](QList<Identity>& registered) {
         for (const Identity& identity : identities) {
             const auto found = std::find_if(registered.begin(), registered.end(),
                                             [&](const Identity& r) { return sameEntry(r, identity); });
@@ -218,7 +234,7 @@ bool CredentialIdentityStore::saveCredentialIdentities(const QList<Identity>& id
 }
 
 bool CredentialIdentityStore::removeCredentialIdentities(const QList<Identity>& identities) {
-    return change([&](QList<Identity>& registered) {
+    return change(Reads::registered, [&](QList<Identity>& registered) {
         registered.removeIf([&](const Identity& r) {
             return std::any_of(identities.begin(), identities.end(),
                                [&](const Identity& gone) { return sameEntry(r, gone); });

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -71,6 +72,14 @@ public:
     // nothing when the file cannot be read or is not a list of identities.
     std::optional<QList<Identity>> identities() const;
 
+    // Where the whole list comes from again when the file cannot be read
+    // (cut short, another version, not a list of identities): the file is
+    // only a cache of what the keychain holds. Nothing: the list cannot be
+    // made now, and a change fails. Without a source a change of an
+    // unreadable file fails; replacing the whole list never reads it.
+    using Rebuild = std::function<std::optional<QList<Identity>>()>;
+    void setRebuild(Rebuild rebuild);
+
     // Two identities name the same entry when they are of one kind and agree
     // in their record identifier and their service (domain or relying party).
     static bool sameEntry(const Identity& a, const Identity& b);
@@ -79,7 +88,9 @@ public:
     static std::optional<QList<Identity>> decode(const QByteArray& json);
 
 private:
-    template <typename Change> bool change(Change change);
+    enum class Reads { registered, nothing };
+    template <typename Change> bool change(Reads reads, Change change);
 
     QString m_path;
+    Rebuild m_rebuild;
 };

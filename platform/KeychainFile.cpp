@@ -5,12 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -154,13 +156,25 @@ bool writeAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
-enum class ReadResult { ok, missing, unreadable };
+enum class ReadResult { ok, missing, unreadable, damaged };
+
+// Far above any vault (a thousand accounts take about half a megabyte), far
+// below what would exhaust memory: a larger file is damaged, not read.
+constexpr qint64 maximumFileSize = qint64(64) << 20;
 
 ReadResult readAll(const QString& path, QByteArray* bytes) {
-    Descriptor fd(::open(native(path).constData(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO or a device put in the file's place fails
+    // the checks below instead of holding the open until a writer comes.
+    Descriptor fd(::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) return errno == ENOENT ? ReadResult::missing : ReadResult::unreadable;
     struct stat info;
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadResult::unreadable;
+    if (::fstat(fd.get(), &info) != 0) return ReadResult::unreadable;
+    if (!S_ISREG(info.st_mode) || info.st_size > maximumFileSize) {
+        std::fprintf(stderr, "Quillet: %s is %s; the keychain stays closed\n",
+                     native(path).constData(),
+                     S_ISREG(info.st_mode) ? "larger than any keychain file" : "not a file");
+        return S_ISREG(info.st_mode) ? ReadResult::damaged : ReadResult::unreadable;
+    }
     bytes->clear();
     bytes->reserve(qsizetype(info.st_size));
     char buffer[65536];
@@ -171,6 +185,8 @@ ReadResult readAll(const QString& path, QByteArray* bytes) {
             return ReadResult::unreadable;
         }
         if (got == 0) return ReadResult::ok;
+        // Grown since the check (another writer appends): still bounded.
+        if (bytes->size() + got > maximumFileSize) return ReadResult::damaged;
         bytes->append(buffer, got);
     }
 }
@@ -243,9 +259,10 @@ template <typename Body> Status withLock(const QString& path, bool mayCreate, Bo
     if (!target) return notAvailable;
 
     const QByteArray lockPath = native(*target + QStringLiteral(".lock"));
-    int lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Non-blocking: a FIFO in the lock file's place must not hold the open.
+    int lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
     if (lockFd < 0) // a read-only folder still lets an existing lock file be used
-        lockFd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
+        lockFd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     // Closing the descriptor releases the lock, also when the process dies.
     Descriptor lock(lockFd);
     if (!lock.valid()) return notAvailable;
@@ -269,6 +286,8 @@ template <typename Body> Status withItems(const QString& path, bool mayCreate, B
             break;
         case ReadResult::unreadable:
             return notAvailable;
+        case ReadResult::damaged:
+            return decodeFailed;
         case ReadResult::ok:
             if (auto decoded = decode(bytes))
                 items = std::move(*decoded);
@@ -320,15 +339,43 @@ Status FileBackend::add(const Item& item) {
 
 QList<Status> FileBackend::upsert(const QList<Upsert>& writes, const Progress&) {
     QList<Status> statuses;
+    statuses.reserve(writes.size());
     const Status status = withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
+        // The items by service and account, which every primary key and
+        // nearly every query of a batch names: a write looks at the few items
+        // under its pair instead of all of them, so a restore of many
+        // accounts costs the number of accounts, not its square.
+        QHash<std::pair<QString, QString>, QList<qsizetype>> byName;
+        byName.reserve(items.size() + writes.size());
+        for (qsizetype i = 0; i < items.size(); ++i)
+            byName[{items[i].service, items[i].account}].append(i);
         for (const Upsert& write : writes) {
+            const bool named = write.query.service && write.query.account;
             bool found = false;
-            for (Item& item : items)
-                if (matches(write.query, item)) {
-                    item.data = write.item.data;
-                    found = true;
+            const auto update = [&](qsizetype i) {
+                if (!matches(write.query, items[i])) return;
+                items[i].data = write.item.data;
+                found = true;
+            };
+            if (named) {
+                for (const qsizetype i : byName.value({*write.query.service, *write.query.account}))
+                    update(i);
+            } else {
+                for (qsizetype i = 0; i < items.size(); ++i) update(i);
+            }
+            Status one = success;
+            if (!found) {
+                const QList<qsizetype> same = byName.value({write.item.service, write.item.account});
+                const bool duplicate = std::any_of(same.begin(), same.end(), [&](qsizetype i) {
+                    return samePrimaryKey(items[i], write.item);
+                });
+                if (duplicate) {
+                    one = duplicateItem;
+                } else {
+                    byName[{write.item.service, write.item.account}].append(items.size());
+                    items.append(write.item);
                 }
-            const Status one = found ? success : addTo(items, write.item);
+            }
             *changed = *changed || one == success;
             statuses.append(one);
         }

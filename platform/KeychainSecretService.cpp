@@ -336,6 +336,72 @@ Item itemFromAttributesReply(GVariant* reply) {
     return itemFrom(attributes.get());
 }
 
+// The secrets of the items at `paths` (NULL-terminated), by path. libsecret
+// before 0.21 never frees the reply of this call (some kilobytes a read, for
+// good): the reply is taken from the call here and handed to libsecret's own
+// decoding as a copy whose end this code sees, and freed here when libsecret
+// left it behind. With a libsecret that frees it, nothing is freed twice.
+GHashTable* getSecrets(SecretService* service, const gchar** paths, GError** error) {
+    // Our own context, as in readAttributes(): only this call's replies run.
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    const auto finish = [context] {
+        // The tasks' own completions, queued here, run before it goes.
+        while (g_main_context_pending(context))
+            g_main_context_iteration(context, FALSE);
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+    };
+    GAsyncResult* result = nullptr;
+    secret_service_get_secrets_for_dbus_paths(
+        service, paths, nullptr,
+        [](GObject*, GAsyncResult* done, gpointer data) {
+            *static_cast<GAsyncResult**>(data) = G_ASYNC_RESULT(g_object_ref(done));
+        },
+        &result);
+    while (!result)
+        g_main_context_iteration(context, TRUE);
+    GVariant* reply = static_cast<GVariant*>(g_task_propagate_pointer(G_TASK(result), error));
+    g_object_unref(result);
+    if (!reply) {
+        if (error && *error) g_dbus_error_strip_remote_error(*error);
+        finish();
+        return nullptr;
+    }
+    {
+        struct Copy {
+            GBytes* serialized;
+            bool freed = false;
+        } copy{g_variant_get_data_as_bytes(reply)};
+        g_variant_unref(reply);
+        GBytes* watched = g_bytes_new_with_free_func(
+            g_bytes_get_data(copy.serialized, nullptr), g_bytes_get_size(copy.serialized),
+            [](gpointer data) {
+                auto* ended = static_cast<Copy*>(data);
+                g_bytes_unref(ended->serialized);
+                ended->freed = true;
+            },
+            &copy);
+        GVariant* answer =
+            g_variant_ref_sink(g_variant_new_from_bytes(G_VARIANT_TYPE("(a{o(oayays)})"), watched,
+                                                        FALSE));
+        g_bytes_unref(watched);
+        // What libsecret's finish expects: a task of the service, tagged as
+        // its own calls tag it, holding the reply.
+        GTask* task = g_task_new(service, nullptr, nullptr, nullptr);
+        g_task_set_source_tag(task,
+                              reinterpret_cast<gpointer>(&secret_service_get_secret_for_dbus_path));
+        g_task_return_pointer(task, answer, reinterpret_cast<GDestroyNotify>(g_variant_unref));
+        GHashTable* secrets = secret_service_get_secrets_for_dbus_paths_finish(
+            service, G_ASYNC_RESULT(task), error);
+        g_object_unref(task);
+        finish();
+        if (!copy.freed)
+            g_variant_unref(answer);
+        return secrets;
+    }
+}
+
 // MARK: - What changed in the service
 
 // The service's change signals (items created, deleted or changed, and the
@@ -933,8 +999,7 @@ Status SecretServiceBackend::copyMatching(const Query& query, Results* results) 
             paths.append(each.path.constData());
         paths.append(nullptr);
         GError* rawError = nullptr;
-        secrets.reset(secret_service_get_secrets_for_dbus_paths_sync(service->get(), paths.data(),
-                                                                     nullptr, &rawError));
+        secrets.reset(getSecrets(service->get(), paths.data(), &rawError));
         ErrorPtr error(rawError);
         if (!secrets) {
             warn("cannot read the items' data", error.get());

@@ -9,6 +9,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QList>
+#include <deque>
 #include <memory>
 
 namespace SyntheticKeys::PortalKeys {
@@ -157,44 +158,65 @@ private:
             if (pending.done) pending.done(false);
     }
 
-    // The calls go out in order on the one connection; `done` hears of the
-    // last one's answer, and of any refusal before it.
+    // `done` hears of the last event's answer, and of any refusal before it.
     void notify(const Pending& pending) {
-        QList<std::pair<quint32, uint>> events;
+        std::vector<std::pair<quint32, uint>> events;
         if (pending.chord) {
             for (quint32 keysym : pending.keysyms)
-                events.append({keysym, 1});
+                events.push_back({keysym, 1});
             for (auto it = pending.keysyms.rbegin(); it != pending.keysyms.rend(); ++it)
-                events.append({*it, 0});
+                events.push_back({*it, 0});
         } else {
             for (quint32 keysym : pending.keysyms) {
-                events.append({keysym, 1});
-                events.append({keysym, 0});
+                events.push_back({keysym, 1});
+                events.push_back({keysym, 0});
             }
         }
-        if (events.isEmpty()) {
+        if (events.empty()) {
             if (pending.done) pending.done(true);
             return;
         }
         auto failed = std::make_shared<bool>(false);
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        for (qsizetype i = 0; i < events.size(); ++i) {
-            QDBusMessage call = QDBusMessage::createMethodCall(
-                Portal::service, Portal::path, interface, QStringLiteral("NotifyKeyboardKeysym"));
-            call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap()
-                 << int(events[i].first) << events[i].second;
-            auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-            const bool last = i == events.size() - 1;
-            const Done done = pending.done;
-            connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                    [watcher, failed, last, done] {
-                        watcher->deleteLater();
-                        if (watcher->isError()) *failed = true;
-                        if (last && done) done(!*failed);
-                    });
-        }
+        for (std::size_t i = 0; i < events.size(); ++i)
+            m_events.push_back({events[i].first, events[i].second, failed,
+                                i + 1 == events.size() ? pending.done : Done()});
+        if (!m_sending) sendNext();
     }
 
+    // One event at a time, each after the answer to the one before: the
+    // portal handles calls side by side, so events sent together reach the
+    // compositor out of order, and a window sees digits swapped or a key
+    // held down (and repeating) after its release.
+    void sendNext() {
+        if (m_events.empty()) {
+            m_sending = false;
+            return;
+        }
+        m_sending = true;
+        const Event event = m_events.front();
+        m_events.pop_front();
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            Portal::service, Portal::path, interface, QStringLiteral("NotifyKeyboardKeysym"));
+        call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap()
+             << int(event.keysym) << event.state;
+        auto* watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, event] {
+            watcher->deleteLater();
+            if (watcher->isError()) *event.failed = true;
+            if (event.done) event.done(!*event.failed);
+            sendNext();
+        });
+    }
+
+    struct Event {
+        quint32 keysym;
+        uint state;
+        std::shared_ptr<bool> failed;
+        Done done; // set on a sequence's last event
+    };
+    std::deque<Event> m_events;
+    bool m_sending = false;
     QString m_session;
     uint m_version = 0;
     std::vector<Pending> m_queue;

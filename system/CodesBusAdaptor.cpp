@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QElapsedTimer>
 #include <QPointer>
 
 QDBusArgument& operator<<(QDBusArgument& argument, const CodesBusEntity& entity) {
@@ -34,6 +35,21 @@ QVariant onBus(const QList<AccountEntity>& entities) {
     return QVariant::fromValue(list);
 }
 
+// Whether the caller still waits for the answer: still on the bus, and not
+// waiting past a caller's usual patience. Asks the bus; any thread.
+bool callerWaits(const QDBusConnection& bus, const QDBusMessage& call,
+                 const QElapsedTimer& received) {
+    if (received.hasExpired(CodesBusAdaptor::callerPatienceMs)) return false;
+    if (call.service().isEmpty()) return true; // a peer-to-peer call: nobody to ask
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    ask << call.service();
+    const QDBusMessage owner = bus.call(ask, QDBus::Block, 2000);
+    // No answer from the bus itself says nothing about the caller.
+    return owner.type() != QDBusMessage::ReplyMessage || owner.arguments().value(0).toBool();
+}
+
 } // namespace
 
 CodesBusAdaptor::CodesBusAdaptor(QObject* object, const QDBusConnection& bus,
@@ -48,6 +64,10 @@ CodesBusAdaptor::~CodesBusAdaptor() = default;
 
 QString CodesBusAdaptor::lockedMessage() {
     return QCoreApplication::translate("CodesBusAdaptor", "Quillet is locked.");
+}
+
+QString CodesBusAdaptor::busyMessage() {
+    return QCoreApplication::translate("CodesBusAdaptor", "Quillet is busy.");
 }
 
 bool CodesBusAdaptor::isLocked() const { return m_lock.isEnabled() && m_lock.isLocked(); }
@@ -84,22 +104,37 @@ void CodesBusAdaptor::answerLater(const QDBusMessage& call, Request request,
         bus.send(call.createErrorReply(lockedError, lockedMessage()));
         return;
     }
+    if (m_inFlight >= maximumInFlight) {
+        bus.send(call.createErrorReply(busyError, busyMessage()));
+        return;
+    }
+    ++m_inFlight;
     QPointer<CodesBusAdaptor> self(this);
+    QElapsedTimer received;
+    received.start();
 
-    m_reads->enqueue([self, request, arguments, call, bus] {
+    m_reads->enqueue([self, request, arguments, call, bus, received] {
         std::optional<QList<Account>> active;
         QString failure;
-        try {
-            active = AccountQuery::loadActive();
-        } catch (const KeychainStore::KeychainError& error) {
-            failure = error.message();
+        // A caller that is gone costs no keychain read.
+        bool wanted = callerWaits(bus, call, received);
+        if (wanted) {
+            try {
+                active = AccountQuery::loadActive();
+            } catch (const KeychainStore::KeychainError& error) {
+                failure = error.message();
+            }
+            wanted = callerWaits(bus, call, received);
         }
         // Back on the GUI thread: the lock, the clipboard and the reply.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, request, arguments, call, bus, active = std::move(active), failure]() mutable {
+            [self, request, arguments, call, bus, received, wanted, active = std::move(active),
+             failure]() mutable {
+                if (self) --self->m_inFlight;
+                // Nothing copied for nobody.
+                if (!self || !wanted || received.hasExpired(callerPatienceMs)) return;
                 const auto answer = [&](const QDBusMessage& reply) { bus.send(reply); };
-                if (!self) return;
                 // The lock may have closed while the keychain was read.
                 if (self->isLocked())
                     return answer(call.createErrorReply(lockedError, lockedMessage()));
@@ -121,6 +156,9 @@ void CodesBusAdaptor::answerLater(const QDBusMessage& call, Request request,
                     if (!result)
                         return answer(call.createErrorReply(
                             needsValueError, GetCodeIntentMac::needsValueDialog()));
+                    // An account that makes no code is a failure, never a copy.
+                    if (result->code.isEmpty())
+                        return answer(call.createErrorReply(noCodeError, result->dialog));
                     return answer(call.createReply({result->code, result->dialog}));
                 }
                 }

@@ -37,11 +37,17 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, CodesBusEntity& e
 // "Quillet is locked." while the app lock is closed (nothing is listed or
 // copied then); com.tarnwick.Quillet.Error.Keychain with the keychain's
 // message when the accounts cannot be read (an unreadable keychain is not an
-// empty one).
+// empty one); com.tarnwick.Quillet.Error.NoCode when the account's stored
+// values make no code (nothing is copied then); com.tarnwick.Quillet.Error.Busy
+// "Quillet is busy." at once for a call beyond the few already in flight.
 //
 // The keychain is read on a thread of the adaptor's own, one call after
 // another, so the program's windows keep answering while the keyring works
-// or asks; the reply follows when it is done.
+// or asks; the reply follows when it is done. At most maximumInFlight calls
+// wait or run, so a flood of calls neither holds memory nor delays a real
+// caller for longer than those few reads; a call whose caller has left the
+// bus, or has waited longer than a caller's reply timeout, reads and copies
+// nothing.
 class CodesBusAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.tarnwick.Quillet.Codes")
@@ -74,9 +80,16 @@ public:
     inline static const QString interfaceName = QStringLiteral("com.tarnwick.Quillet.Codes");
     inline static const QString needsValueError =
         QStringLiteral("com.tarnwick.Quillet.Error.NeedsValue");
+    inline static const QString noCodeError = QStringLiteral("com.tarnwick.Quillet.Error.NoCode");
     inline static const QString lockedError = QStringLiteral("com.tarnwick.Quillet.Error.Locked");
     inline static const QString keychainError =
         QStringLiteral("com.tarnwick.Quillet.Error.Keychain");
+    inline static const QString busyError = QStringLiteral("com.tarnwick.Quillet.Error.Busy");
+    // Calls being read or waiting to be; a further one is answered busy.
+    static constexpr int maximumInFlight = 4;
+    // D-Bus's default reply timeout: a caller waiting longer has, as a rule,
+    // given up, and its code would land on the clipboard for nobody.
+    static constexpr int callerPatienceMs = 25000;
 
     // Lives as a child of the object registered on `bus` (with
     // QDBusConnection::ExportAdaptors), and answers there.
@@ -85,6 +98,7 @@ public:
     ~CodesBusAdaptor() override;
 
     static QString lockedMessage();
+    static QString busyMessage();
 
 public slots:
     // The call itself comes last among the inputs (the bus does not see
@@ -103,6 +117,7 @@ private:
     QDBusConnection m_bus;
     UserDefaults& m_defaults;
     const AppLockMac& m_lock;
+    int m_inFlight = 0; // GUI thread
     // Last: its thread finishes the reads under way before the rest goes.
     std::unique_ptr<SerialQueue> m_reads;
 };

@@ -55,8 +55,14 @@ std::optional<Result> perform(const QList<Account>& active, const QString& ident
     if (found == active.end()) return std::nullopt;
     // HOTP: the code of the stored counter, which stays as it is.
     const QString code = found->code(CorrectedClock::now());
-    Clipboard::copyCodeToClipboard(code, defaults);
     const QString label = found->issuer.isEmpty() ? found->name : found->issuer;
+    // Stored values that make no code (kept by an earlier version): the
+    // clipboard keeps what it holds, and the answer says why.
+    if (code.isEmpty())
+        return Result{{}, QCoreApplication::translate("GetCodeIntentMac",
+                                                      "“%1” has no code: its settings cannot make one.")
+                              .arg(label)};
+    Clipboard::copyCodeToClipboard(code, defaults);
     return Result{code, QCoreApplication::translate("GetCodeIntentMac", "%1: %2 — copied.")
                             .arg(label, code)};
 }

@@ -56,7 +56,9 @@ QString needsValueDialog();
 
 // The account with the UUID `identifier` among `active`: its code at the
 // corrected time, copied to the clipboard. Nothing, and nothing copied, when
-// the identifier names no active account. GUI thread (the clipboard).
+// the identifier names no active account. An account whose stored values
+// make no code gives an empty code and a dialog that says so, and nothing is
+// copied. GUI thread (the clipboard).
 std::optional<Result> perform(const QList<Account>& active, const QString& identifier,
                               UserDefaults& defaults);
 

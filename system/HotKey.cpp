@@ -50,6 +50,7 @@ HotKey::~HotKey() {
 
 bool HotKey::registerHotKey() {
     unregisterHotKey();
+    if (!refusal(m_keyCode, m_modifiers).isEmpty()) return false;
     connectDispatcher();
     const int status =
         GlobalHotKey::registerHotKey(m_keyCode, m_modifiers, m_id, m_name, m_description);
@@ -197,6 +198,20 @@ std::optional<quint32> HotKey::keyCodeForQtKey(int key) {
 QString HotKey::keyName(quint32 keyCode) {
     if (const std::optional<Qt::Key> key = qtKey(keyCode)) return nativeText({}, *key);
     return QStringLiteral("Key %1").arg(keyCode);
+}
+
+QString HotKey::refusal(quint32 keyCode, quint32 modifiers) {
+    if (keyCode == 0) return {};
+    constexpr quint32 known = command | shift | option | control;
+    if ((modifiers & known) == 0)
+        return QCoreApplication::translate("HotKey", "Not active: a hotkey needs Ctrl, Alt, Shift "
+                                                     "or Super with its key.");
+    if ((modifiers & ~known) != 0)
+        return QCoreApplication::translate("HotKey", "Not active: this combination holds a "
+                                                     "modifier this computer does not have.");
+    if (!qtKey(keyCode))
+        return QCoreApplication::translate("HotKey", "Not active: this key is unknown here.");
+    return {};
 }
 
 QString HotKey::comboString(quint32 keyCode, quint32 modifiers) {

@@ -63,6 +63,12 @@ public:
     // "Ctrl+Alt+Shift+P" (Command as Ctrl, Option as Alt, Control as Super);
     // "—" when neither a key nor a modifier is set.
     static QString comboString(quint32 keyCode, quint32 modifiers);
+    // Why a stored combination is never registered, by the recorder's own
+    // rules, which hold just as much for a binding read from a damaged or
+    // hand-edited settings file: a bare key would swallow that key in every
+    // program. Empty when the combination may be registered, or when no key
+    // is set yet (key code 0).
+    static QString refusal(quint32 keyCode, quint32 modifiers);
 
 private:
     const quint32 m_id;

@@ -107,6 +107,8 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
 
     for (const HotKeyBinding& binding : bindings) {
         if (!binding.enabled || !binding.accountID || binding.keyCode == 0) continue;
+        // The Hotkeys tab says why on the binding's row.
+        if (!HotKey::refusal(binding.keyCode, binding.modifiers).isEmpty()) continue;
         const quint64 combo = combination(binding.keyCode, binding.modifiers);
         if (taken.contains(combo)) continue;
         if (combo == reserved) {

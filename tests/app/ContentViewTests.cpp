@@ -379,7 +379,7 @@ private slots:
         QCOMPARE(titles(), QStringList({"Acme/ann", "Steam/gabe"}));
         QVERIFY(store->accounts().at(1).isSteam);
         QTRY_COMPARE(view->deletedToast(),
-                     std::optional<QString>("1 link could not be read and was not imported."));
+                     std::optional<QString>("1 account could not be imported."));
         QTRY_VERIFY_WITH_TIMEOUT(!view->deletedToast(), 10000);
     }
 

@@ -5,7 +5,8 @@
 // "--hotp-account ISSUER COUNTER" adds an HOTP account and prints its id,
 // "--counter ID" prints the counter the keyring holds for it.
 // "--menu-bar-account N" makes the N-th account (from 0) the one whose code
-// the tray shows.
+// the tray shows. "--hotkey N" binds Ctrl+Alt+Shift+P to the N-th account
+// and prints the binding's id.
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "core/Json.h"
@@ -13,6 +14,8 @@
 #include "core/Settings.h"
 #include "platform/QrImage.h"
 #include "platform/UserDefaults.h"
+#include "system/AppSettings.h"
+#include "system/HotKey.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -41,6 +44,23 @@ int main(int argc, char** argv) {
             return 1;
         UserDefaults::standard().setValue(Settings::menuBarAccountID.key,
                                           Json::uuidText(store.accounts()[index].id));
+        return 0;
+    }
+    if (argc == 3 && qstrcmp(argv[1], "--hotkey") == 0) {
+        AccountStore store(UserDefaults::standard(), SecurityLog::shared());
+        const int index = QString::fromLatin1(argv[2]).toInt();
+        if (index < 0 || index >= store.accounts().size())
+            return 1;
+        HotKeyBinding binding;
+        binding.accountID = store.accounts()[index].id;
+        binding.keyCode = HotKey::keyCodeForQtKey(Qt::Key_P).value_or(0);
+        binding.modifiers =
+            HotKey::carbonModifiers(Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+        AppSettings settings(UserDefaults::standard());
+        QList<HotKeyBinding> bindings = settings.bindings();
+        bindings.append(binding);
+        settings.setBindings(bindings);
+        std::printf("%s\n", qPrintable(Json::uuidText(binding.id)));
         return 0;
     }
     if (argc == 4 && qstrcmp(argv[1], "--hotp-account") == 0) {

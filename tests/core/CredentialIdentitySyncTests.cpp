@@ -1,6 +1,7 @@
 // The AutoFill identities the program registers: their domains, what a sync
 // leaves in the identity file, and that it runs off the calling thread.
 #include "core/CredentialIdentitySync.h"
+#include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
 
 #include <QFile>
@@ -171,6 +172,48 @@ private slots:
         memory->failWith(MemoryBackend::Operation::copyMatching, Keychain::interactionNotAllowed);
         CredentialIdentitySync::sync({account("GitLab", "me"), account("X", "you")}, *store);
         QCOMPARE(contents(store->path()), before);
+    }
+
+    // The identity file is a cache: one cut short or of another version is
+    // written anew from the keychain's accounts and passkeys by the next
+    // change (a passkey registered), or by the next sync, rather than left
+    // stale while the change says it was stored.
+    void anUnreadableIdentityFileIsRebuiltFromTheKeychain_data() {
+        QTest::addColumn<QByteArray>("damaged");
+        QTest::newRow("cut short") << QByteArray("{\"version\": 1, \"identities\": [{\"kind\": \"pa");
+        QTest::newRow("another version") << QByteArray("{\"version\": 2, \"identities\": []}");
+    }
+    void anUnreadableIdentityFileIsRebuiltFromTheKeychain() {
+        QFETCH(QByteArray, damaged);
+        KeychainStore::resetMigrationFlagForTesting();
+        const Account github = account("GitHub", "me");
+        KeychainStore::saveAccount(github);
+        KeychainStore::saveOrder({github.id});
+        const PasskeyRecord stored = passkey('a', "a.example", 1000);
+        memory->items().append(itemOf(stored));
+        const auto damage = [&] {
+            QFile file(store->path());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(damaged);
+        };
+
+        damage();
+        const PasskeyRecord added = passkey('b', "b.example", 2000);
+        QVERIFY(!store->saveCredentialIdentities({added.identity()})); // nowhere to rebuild from
+        CredentialIdentitySync::rebuildFromKeychain(*store);
+        QVERIFY(store->saveCredentialIdentities({added.identity()}));
+        const auto codes = CredentialIdentitySync::identities({github});
+        QCOMPARE(store->identities(), codes + QList<Store::Identity>{added.identity()});
+
+        damage();
+        QVERIFY(store->removeCredentialIdentities({stored.identity()}));
+        QCOMPARE(store->identities(), QList<Store::Identity>{codes.first()});
+
+        // A sync replaces the whole list and needs nothing of the old file.
+        damage();
+        store->setRebuild({});
+        CredentialIdentitySync::sync({github}, *store);
+        QCOMPARE(store->identities(), codes);
     }
 
     void scheduleRunsOffTheCallingThreadWhenEnabled() {

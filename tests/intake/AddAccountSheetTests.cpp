@@ -374,7 +374,9 @@ private slots:
 
         QTest::keyClick(sheet.get(), Qt::Key_Return);
         QTRY_COMPARE(scansStarted, 2);
-        scanDone({{Account()}, nullptr});
+        Account scanned;
+        scanned.secret = "Hello";
+        scanDone({{scanned}, nullptr});
         QCOMPARE(handedOn.size(), 1);
         QVERIFY(!sheet->isVisible());
     }
@@ -493,6 +495,23 @@ private slots:
         click(openFile);
         QVERIFY(shows(u"The file “big.txt” is larger than 16 MiB."_s));
         QCOMPARE(handedOn.size(), 1);
+    }
+
+    // A 100,000-line export is read on a worker thread: the click returns at
+    // once with the sheet saying so, a second Add cannot start another read,
+    // and every account arrives.
+    void aLargeExportIsReadOffTheGuiThread() {
+        openSheet(u"Paste link"_s);
+        QStringList lines;
+        for (int i = 0; i < 100000; ++i)
+            lines << u"otpauth://totp/Example:user%1?secret=JBSWY3DPEHPK3PXP"_s.arg(i);
+        paste(lines.join(u'\n'));
+        click(u"Add"_s);
+        QVERIFY(shows(u"Reading…"_s));
+        QVERIFY(!enabled(u"Add"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(handedOn.size(), 1, 60000);
+        QCOMPARE(handedOn[0].size(), 100000);
+        QCOMPARE(handedOn[0].last().name, u"user99999"_s);
     }
 
     void onlyTheFirstImportIsHandedOn() {

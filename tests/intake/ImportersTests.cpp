@@ -231,14 +231,30 @@ private slots:
         QCOMPARE(one({{"secret", s}, {"period", 30.5}}).period, 30);
         QCOMPARE(one({{"secret", s}, {"digits", "8"}}).digits, 6);
         QCOMPARE(one({{"secret", s}, {"period", -5}}).period, -5); // copied; codes treat it as 1
-        QCOMPARE(one({{"secret", s}, {"counter", -5}}, "HOTP").counter, 0u);
         QCOMPARE(one({{"secret", s}, {"algo", "sha512"}}).algorithm, sha512);
         QCOMPARE(one({{"secret", s}, {"algo", 256}}).algorithm, sha1);
         QCOMPARE(one({{"secret", s}}, "HOTP").type, hotp);
-        // Entries with no usable secret, or a digit count no code has, are left out.
-        QVERIFY(!aegis({{"secret", 12}}));
-        QVERIFY(!aegis({{"secret", "A"}})); // decodes to zero bytes
-        QVERIFY(!aegis({{"secret", s}, {"digits", 0}}));
+        // Entries with no usable secret, a digit count no code has, or a
+        // counter that is not a whole number from 0 to 2^63-1 are left out
+        // and counted; the export is still recognized.
+        const auto leftOut = [&](const QJsonObject& info) {
+            int unreadable = 0;
+            QJsonObject entry{{"type", "hotp"}, {"name", "n"}, {"info", info}};
+            const auto accounts = Importers::parseAegis(
+                {{"db", QJsonObject{{"entries", QJsonArray{entry}}}}}, &unreadable);
+            return accounts && accounts->isEmpty() && unreadable == 1;
+        };
+        QVERIFY(leftOut({{"secret", 12}}));
+        QVERIFY(leftOut({{"secret", "A"}})); // decodes to zero bytes
+        QVERIFY(leftOut({{"secret", s}, {"digits", 0}}));
+        const QList<QJsonValue> badCounters{-1, 1.5, "7", 1e19, 9223372036854775808.0,
+                                            18446744073709551615.0, true};
+        for (const QJsonValue& counter : badCounters)
+            QVERIFY2(leftOut({{"secret", s}, {"counter", counter}}),
+                     qPrintable(QJsonDocument(QJsonArray{counter}).toJson()));
+        QCOMPARE(one({{"secret", s}, {"counter", qint64(9223372036854775807)}}, "HOTP").counter,
+                 9223372036854775807ull);
+        QCOMPARE(one({{"secret", s}, {"counter", QJsonValue()}}, "HOTP").counter, 0u);
     }
 
     void bitwardenAndProtonShapes() {
@@ -253,7 +269,7 @@ private slots:
         a = bitwarden("Game", "STEAM://JBSWY3DP").value().value(0);
         QVERIFY(a.issuer == "Game" && a.isSteam && a.digits == 5);
         QVERIFY(!bitwarden("x", "\t ").has_value());
-        QVERIFY(!bitwarden("x", "otpauth://totp/a?secret=!").has_value());
+        QVERIFY(bitwarden("x", "otpauth://totp/a?secret=!").value().isEmpty());
         QVERIFY(!Importers::parseBitwarden(
             {{"items", QJsonArray{QJsonObject{{"login", QJsonObject()}}}}}));
 
@@ -285,16 +301,16 @@ private slots:
         QTest::newRow("generic walk") << js("{'a':{'b':[{'c':'") + link + js("'}]}}") << 1;
         QTest::newRow("top-level array") << "[\"" + link + "\"]" << -1;
         QTest::newRow("aegis, no valid secret")
-            << js("{'db':{'entries':[{'info':{'secret':'!'}}]}}") << -1;
+            << js("{'db':{'entries':[{'info':{'secret':'!'}}]}}") << 0;
         QTest::newRow("wrong member types")
             << js("{'services':'x','db':[1],'items':{},'entries':[1]}") << -1;
         QTest::newRow("deep nesting") << QString(5000, '[') << -1;
         const QString aegisDigits =
             js("{'db':{'entries':[{'info':{'secret':'JBSWY3DP','digits':%1}}]}}");
         QTest::newRow("digits beyond 64 bits") << aegisDigits.arg("99999999999999999999999") << 1;
-        QTest::newRow("digits at the 64-bit limit") << aegisDigits.arg("9223372036854775807") << -1;
+        QTest::newRow("digits at the 64-bit limit") << aegisDigits.arg("9223372036854775807") << 0;
         QTest::newRow("counter beyond 64 bits")
-            << aegisDigits.arg("6,\"counter\":18446744073709551616") << 1;
+            << aegisDigits.arg("6,\"counter\":18446744073709551616") << 0;
         for (const char* file : {"aegis_plain.json", "2fas_authenticator.json", "bitwarden.json",
                                  "proton_authenticator.json", "2fas_authenticator_plain.2fas"}) {
             const QString whole = conformance(file);
@@ -331,6 +347,45 @@ private slots:
         for (const char* file : {"plain.txt", "aegis_plain.json", "bitwarden.json",
                                  "proton_authenticator.json", "2fas_authenticator.json"})
             QCOMPARE(Importers::read(conformance(file)).unreadable, 0);
+    }
+
+    // Every reader holds the account rule of a restore: the forged
+    // values are left out and counted, names lose controls and overrides.
+    void everyReaderRefusesWhatARestoreRefuses() {
+        const QString hostile = QString::fromUtf8("Ho\0st\x1b[2Jile\xe2\x80\xae", 15);
+        QJsonArray entries{QJsonObject{{"type", "totp"}, {"name", "ok"}, {"issuer", hostile},
+                                       {"info", QJsonObject{{"secret", "JBSWY3DP"}}}}};
+        for (const QJsonObject& info :
+             {QJsonObject{{"digits", 0}}, QJsonObject{{"digits", -1}}, QJsonObject{{"digits", 100}},
+              QJsonObject{{"digits", 1000000000}}, QJsonObject{{"period", 0}},
+              QJsonObject{{"period", -1}}, QJsonObject{{"counter", -1}},
+              QJsonObject{{"counter", 1.5}}, QJsonObject{{"counter", "7"}},
+              QJsonObject{{"counter", 1e19}}}) {
+            QJsonObject withSecret = info;
+            withSecret["secret"] = "JBSWY3DP";
+            entries.append(QJsonObject{{"type", "hotp"}, {"name", "bad"}, {"info", withSecret}});
+        }
+        entries.append(QJsonObject{{"name", "empty"}, {"info", QJsonObject{{"secret", ""}}}});
+        const QString aegis =
+            QJsonDocument(QJsonObject{{"db", QJsonObject{{"entries", entries}}}}).toJson();
+        Importers::Import got = Importers::read(aegis);
+        QCOMPARE(got.accounts.size(), 1);
+        QCOMPARE(got.accounts[0].issuer, QStringLiteral("Host[2Jile"));
+        QCOMPARE(got.unreadable, 11);
+
+        // The same values in links, and a migration counter beyond 2^63-1.
+        const QString base = "otpauth://hotp/I:n?secret=JBSWY3DP";
+        got = Importers::read(base + "&period=0\n" + base + "&digits=0\n" + base +
+                              "&counter=-1\n" + base + "&counter=9223372036854775808\n" + base +
+                              "&issuer=%E2%80%AEI%1B\n");
+        QCOMPARE(got.accounts.size(), 1);
+        QCOMPARE(got.accounts[0].issuer, QStringLiteral("I"));
+        QCOMPARE(got.unreadable, 4);
+        // Everything refused: no account, the count and the first reason.
+        got = Importers::read(base + "&period=0");
+        QVERIFY(got.accounts.isEmpty());
+        QCOMPARE(got.unreadable, 1);
+        QCOMPARE(got.refusal, QStringLiteral("An account has a period shorter than one second."));
     }
 
     void severalMigrationLinksGiveEveryLinksAccounts() {

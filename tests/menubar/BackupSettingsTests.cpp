@@ -190,6 +190,10 @@ private slots:
         QCOMPARE(message(5, {1, 2, QString("Your keyring is locked.")}),
                  "Imported 1 account. 2 were already in your vault. 2 could not be stored. Your "
                  "keyring is locked.");
+        // Accounts that break the account rule are counted apart.
+        QCOMPARE(message(14, {2, 0, {}, 12}), "Imported 2 accounts. 12 could not be imported.");
+        QCOMPARE(message(3, {0, 0, QString("An account has no secret. Nothing was added."), 3}),
+                 "No accounts were imported. 3 could not be imported.");
         // Refused whole: the reason alone, not "7 were already in your vault".
         QCOMPARE(message(7, {0, 0, QString("Your keyring is locked, so nothing was added.")}),
                  "Your keyring is locked, so nothing was added.");
@@ -319,6 +323,61 @@ private slots:
         QCOMPARE(store->accounts()[2].type, OTPType::hotp);
         QCOMPARE(store->accounts()[2].counter, 3u);
         QCOMPARE(KeychainStore::loadAll().active.size(), 3);
+        QCOMPARE(events("account.imported"), QStringList{"2 accounts"});
+    }
+
+    // A forged backup: accounts that can make no code, or no right one, are
+    // refused and counted; names lose their controls and direction
+    // overrides; a folder this vault does not have is no folder.
+    void aForgedBackupKeepsOnlyWorkingAccounts() {
+        start({makeAccount("Mine", "me", QByteArray(20, 'm'))});
+        const Folder work = *store->addFolder("Work");
+        const QString secret = "MTIzNDU2Nzg5MDEyMzQ1Njc4OTA=";
+        QJsonArray forged;
+        const auto add = [&](const QString& name, const QJsonObject& fields) {
+            QJsonObject a{{"id", QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+                          {"name", name}, {"issuer", "Forged"}, {"secret", secret}};
+            for (auto it = fields.begin(); it != fields.end(); ++it) a[it.key()] = it.value();
+            forged.append(a);
+        };
+        add("hostile", {{"issuer", QString::fromUtf8("Ho\0st\x1b[2Jile\xe2\x80\xae"
+                                                     "evil\xc2\x9b", 21)},
+                        {"folderID", QUuid::createUuid().toString(QUuid::WithoutBraces)}});
+        add("filed", {{"folderID", work.id.toString(QUuid::WithoutBraces).toUpper()}});
+        for (const qint64 digits : {0ll, -1ll, 100ll, 1000000000ll})
+            add("digits", {{"digits", digits}});
+        for (const qint64 period : {0ll, -1ll}) add("period", {{"period", period}});
+        add("no secret", {{"secret", ""}});
+        QJsonDocument document(forged);
+        QByteArray json = document.toJson(QJsonDocument::Compact);
+        // Counters from 2^63 on, as written by a forger (our own writer never does).
+        json.chop(1);
+        for (const char* counter : {"9223372036854775808", "18446744073709551615"}) {
+            QJsonObject big{{"id", QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+                            {"name", "counter"}, {"issuer", "Forged"}, {"type", "hotp"},
+                            {"secret", secret}, {"counter", 0}};
+            json += ',' + QJsonDocument(big).toJson(QJsonDocument::Compact)
+                              .replace("\"counter\":0", QByteArray("\"counter\":") + counter);
+        }
+        json += "]";
+        const QString plain = files.filePath("forged.json");
+        QFile file(plain);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(json);
+        file.close();
+        const QString path = files.filePath("forged.qvault");
+        int exitCode = 0;
+        runTool({"encrypt", plain, path}, backupPassword, &exitCode);
+        QCOMPARE(exitCode, 0);
+
+        QCOMPARE(restore(path), QStringLiteral("Imported 2 accounts. 9 could not be imported."));
+        const QList<Account> stored = KeychainStore::loadAll().active;
+        QCOMPARE(stored.size(), 3);
+        QCOMPARE(labels(store->accounts()),
+                 QStringList({"Mine: me", "Host[2Jileevil: hostile", "Forged: filed"}));
+        QVERIFY(!store->accounts()[1].folderID);
+        QCOMPARE(store->accounts()[2].folderID, std::optional<QUuid>(work.id));
+        for (const Account& account : stored) QVERIFY(!account.code(QDateTime::currentDateTimeUtc()).isEmpty());
         QCOMPARE(events("account.imported"), QStringList{"2 accounts"});
     }
 

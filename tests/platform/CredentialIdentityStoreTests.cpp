@@ -83,18 +83,32 @@ private slots:
         QCOMPARE(store.identities(), expected);
     }
 
-    void unreadableFileIsNeverOverwritten() {
+    // The file is a cache: one that cannot be read is never changed in part,
+    // but replaced whole, or rebuilt from the source the program names.
+    void unreadableFileIsReplacedWholeOrRebuilt() {
         Store store(path());
         QVERIFY(store.replaceCredentialIdentityEntries({code("github.com", "A")}));
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(R"({"version":2,"identities":[]})");
-        file.close();
+        const QByteArray other = R"({"version":2,"identities":[]})";
+        const auto damage = [&] {
+            QFile file(path());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(other);
+        };
+        const auto contents = [&] {
+            QFile file(path());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        damage();
         QVERIFY(!store.identities());
         QVERIFY(!store.saveCredentialIdentities({code("x.com", "B")}));
-        QVERIFY(!store.replaceCredentialIdentityEntries({}));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray(R"({"version":2,"identities":[]})"));
+        QCOMPARE(contents(), other);
+        QVERIFY(store.replaceCredentialIdentityEntries({}));
+        QCOMPARE(store.identities(), QList<Store::Identity>());
+
+        damage();
+        store.setRebuild([&] { return std::optional(QList<Store::Identity>{code("a.com", "A")}); });
+        QVERIFY(store.saveCredentialIdentities({code("x.com", "B")}));
+        QCOMPARE(store.identities(), (QList<Store::Identity>{code("a.com", "A"), code("x.com", "B")}));
     }
 
     void decodeIsStrict_data() {

@@ -40,7 +40,7 @@ struct WindowManager {
 };
 
 // A second X client holding Control+Alt+<key> (HotKeyGrabber.cpp; with
-// "numlock" as `extra`, also with Num Lock). `answer` is its first line:
+// "numlock" as `extra`, also with Num Lock; with "bare", the key alone). `answer` is its first line:
 // "ready", or "taken" when another client holds the combination first.
 struct HotKeyGrabber {
     QProcess process;

@@ -1,6 +1,7 @@
 // Another X client competing for a key combination, so that a test can see
 // grabs from both sides. Grabs Control+Alt+<key> (the key named by its X
-// keysym, e.g. "k"; with "numlock" also Num Lock held) on the root window,
+// keysym, e.g. "k"; with "numlock" also Num Lock held; with "bare" the key
+// alone, without modifiers) on the root window,
 // prints "ready", or "taken" when another client holds it, and keeps the
 // grab until its standard input closes.
 #include <X11/Xlib.h>
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     XSetErrorHandler(onError);
     unsigned int modifiers = ControlMask | Mod1Mask;
     if (argc > 2 && std::strcmp(argv[2], "numlock") == 0) modifiers |= Mod2Mask;
+    if (argc > 2 && std::strcmp(argv[2], "bare") == 0) modifiers = 0;
     const KeyCode key = XKeysymToKeycode(display, XStringToKeysym(argv[1]));
     XGrabKey(display, key, modifiers, DefaultRootWindow(display), True, GrabModeAsync,
              GrabModeAsync);

@@ -180,6 +180,21 @@ private slots:
         QCOMPARE(clipboardText(), QByteArray("sentinel"));
     }
 
+    // Accounts an earlier version kept with values that make no code (a
+    // digit count of 0, no secret): an error, never an empty "copied".
+    void anAccountThatMakesNoCodeIsAnError() {
+        Account noDigits = TestSupport::makeAccount("Hostile", "zero", "12345678901234567890");
+        noDigits.digits = 0;
+        Account noSecret = TestSupport::makeAccount("Hostile", "empty");
+        noSecret.secret.clear();
+        QVERIFY(KeychainStore::saveAll({noDigits, noSecret}).value(0) == std::nullopt);
+        for (const Account& account : {noDigits, noSecret})
+            expectError(call("GetCode", {id(account)}),
+                        QStringLiteral("com.tarnwick.Quillet.Error.NoCode"),
+                        QStringLiteral("“Hostile” has no code"));
+        QCOMPARE(clipboardText(), QByteArray("sentinel"));
+    }
+
     void theQueryOffersTheActiveAccountsInStoredOrder() {
         QCOMPARE(call("Suggested").strings(),
                  (QStringList{id(totp), "RFC", id(hotp), "RFC", id(solo), "solo"}));

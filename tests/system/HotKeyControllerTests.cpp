@@ -6,6 +6,7 @@
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "menubar/HotKeysTab.h"
 #include "platform/Keychain.h"
 #include "platform/UserDefaults.h"
 #include "system/AppSettings.h"
@@ -185,6 +186,49 @@ private slots:
         // The next pass starts over: nothing left from the refused ones.
         setBindings({usable});
         QVERIFY(controller->failedBindings().isEmpty());
+    }
+
+    // A damaged or hand-edited settings file: bindings on a bare key, on a
+    // modifier no key sets (which the X edge would drop) and on a key code
+    // with no key stay in the list, are never grabbed (another X client
+    // takes the bare keys), and their rows in the Hotkeys tab say why.
+    void bindingsFromTheSettingsFileFollowTheRecordersRules() {
+        HotKeyBinding bareE = bind(totp, 14), bareReturn = bind(hotp, 36, true),
+                      oddModifier = bind(totp, 2), unknownKey = bind(totp, 200),
+                      usable = bind(hotp, keyJ);
+        bareE.modifiers = 0;
+        bareE.autoPaste = true;
+        bareReturn.modifiers = 0;
+        oddModifier.modifiers = commandOption | 0x1; // no modifier key carries 0x1
+        const QList<HotKeyBinding> stored{bareE, bareReturn, oddModifier, unknownKey, usable};
+        controller.reset();
+        settings.reset();
+        defaults->setValue(Settings::hotkeyBindings.key, HotKeyBinding::encodeList(stored));
+
+        settings = std::make_unique<AppSettings>(*defaults);
+        QCOMPARE(settings->bindings().size(), stored.size());
+        controller = std::make_unique<HotKeyController>(*store, *settings, *defaults);
+        QSignalSpy pass(controller.get(), &HotKeyController::bindingsRegistered);
+        QVERIFY(pass.wait(2000));
+        QCOMPARE(controller->registeredBindings(), QList<QUuid>{usable.id});
+        QVERIFY(controller->failedBindings().isEmpty());
+        for (const char* key : {"e", "Return", "d"}) {
+            HotKeyGrabber other(key, "bare");
+            QCOMPARE(other.answer, QByteArray("ready"));
+        }
+
+        HotKeysTab tab(*store, *settings, true);
+        QStringList reasons;
+        for (const BindingRow* row : tab.rows())
+            reasons << row->refusal();
+        QCOMPARE(reasons.size(), stored.size());
+        QVERIFY2(reasons[0].contains("needs Ctrl, Alt, Shift or Super"), qPrintable(reasons[0]));
+        QCOMPARE(reasons[1], reasons[0]);
+        QVERIFY2(reasons[2].contains("modifier"), qPrintable(reasons[2]));
+        QVERIFY2(reasons[3].contains("key is unknown"), qPrintable(reasons[3]));
+        QVERIFY(reasons[4].isEmpty());
+        // Still in the list and in the file: the user can record a new key.
+        QCOMPARE(settings->bindings(), stored);
     }
 
     void burstsOfEditsRegisterOnceAndEqualListsNotAtAll() {

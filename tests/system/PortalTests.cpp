@@ -354,6 +354,26 @@ private slots:
         }
     }
 
+    // No program sees another's window on Wayland: the code is typed only
+    // once no Quillet window has the keyboard, and copied when one keeps it.
+    void quickSearchCopiesWhileAQuilletWindowKeepsTheKeyboard() {
+        startController({});
+        SyntheticKeys::startRemote();
+        QTRY_COMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::ready);
+        QWidget window;
+        window.show();
+        window.activateWindow();
+        QTRY_VERIFY(QGuiApplication::focusWindow() != nullptr);
+        QSignalSpy delivered(&QuickLauncher::shared(), &QuickLauncher::delivered);
+        const QString beforePick = code();
+        QuickLauncher::shared().pick(totp);
+        QTRY_VERIFY_WITH_TIMEOUT(!delivered.isEmpty(), 5000);
+        QCOMPARE(delivered.first().first().toBool(), false);
+        QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::keptKeyboardHint());
+        verifyCopied(beforePick);
+        QVERIFY(calls(QStringLiteral("NotifyKeyboardKeysym")).isEmpty());
+    }
+
     // The screen's picture comes from the desktop; its file holds the QR
     // code's secret and is gone as soon as it was read.
     void aScreenshotIsReadAndItsFileDeleted() {

@@ -15,15 +15,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# wait_for TENTHS COMMAND...: true once COMMAND succeeds, polled every 0.1 s.
+# wait_for TENTHS COMMAND...: true once COMMAND succeeds, polled every 0.1 s
+# for at most TENTHS tenths of a second however long COMMAND takes.
 wait_for() {
-  local tenths=$1
+  local deadline=$((${EPOCHREALTIME/./} + $1 * 100000))
   shift
-  for ((i = 0; i < tenths; i++)); do
+  while true; do
     "$@" >/dev/null 2>&1 && return 0
+    ((${EPOCHREALTIME/./} < deadline)) || return 1
     sleep 0.1
   done
-  return 1
 }
 
 # start_text_window TITLE PLATFORM: TEXT_WINDOW (set by the test) as a
@@ -34,11 +35,14 @@ start_text_window() {
 }
 
 # said TITLE LINE: the window's last line of each kind is LINE ("active",
-# "inactive") or its text is LINE ("text: …").
+# "inactive") or its text is LINE ("text: …"; "text: " before any typing).
 said() {
   local last
   case $2 in
-    text:*) last=$(grep '^text: ' "$work/$1.out" | tail -n1) ;;
+    text:*)
+      last=$(grep '^text: ' "$work/$1.out" | tail -n1)
+      last=${last:-text: }
+      ;;
     *) last=$(grep -E '^(active|inactive)$' "$work/$1.out" | tail -n1) ;;
   esac
   [[ $last == "$2" ]]
@@ -64,4 +68,12 @@ kwin_script() {
 # click on it would.
 kwin_activate() {
   kwin_script "for (const w of workspace.clientList()) { if (w.caption === \"$1\") workspace.activeClient = w; }"
+}
+
+# kwin_place TITLE X Y: moves the window titled TITLE to X,Y and keeps it
+# above the others (Wayland clients cannot place their own windows).
+kwin_place() {
+  kwin_script "for (const w of workspace.clientList()) { if (w.caption === \"$1\") {
+    const g = w.frameGeometry; w.frameGeometry = {x: $2, y: $3, width: g.width, height: g.height};
+    w.keepAbove = true; } }"
 }
