@@ -8,6 +8,7 @@
 #include "core/CorrectedClock.h"
 #include "core/HotpCounter.h"
 #include "core/KeychainStore.h"
+#include "core/Limits.h"
 #include "platform/CredentialIdentityStore.h"
 #include "platform/Crypto.h"
 #include "platform/OwnerAuth.h"
@@ -24,6 +25,27 @@
 using namespace CredentialProvider;
 
 namespace {
+
+// A relying-party id a passkey may be kept for: a domain as WebAuthn takes
+// it, lowercase, of labels of letters, digits and inner hyphens, at most 253
+// characters. Anything else (controls, escapes, direction overrides, spaces)
+// would be stored and later shown as if it were a site's name.
+bool isRelyingPartyDomain(const QString& id) {
+    if (id.isEmpty() || id.size() > 253) return false;
+    for (const QStringView label : QStringView(id).split(QLatin1Char('.'))) {
+        if (label.isEmpty() || label.size() > 63 || label.front() == u'-' || label.back() == u'-')
+            return false;
+        for (const QChar c : label)
+            if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-')) return false;
+    }
+    return true;
+}
+
+// A user name of at most 1,000 characters without controls or direction
+// overrides, which could make one name read as another.
+bool isAcceptableUserName(const QString& name) {
+    return name.size() <= 1000 && Limits::cleanedName(name) == name;
+}
 
 // What shows while nothing else does: a busy bar and the program's name.
 QWidget* makePlaceholder() {
@@ -509,6 +531,11 @@ void MacCredentialProviderViewController::preparePasskeyRegistration(
     const auto* identity = std::get_if<PasskeyCredentialIdentity>(&request.credentialIdentity);
     if (request.type != CredentialRequest::Type::passkey || !identity ||
         !request.supportedAlgorithms.contains(es256)) {
+        cancel(ExtensionError::failed);
+        return;
+    }
+    if (!isRelyingPartyDomain(identity->relyingPartyIdentifier) ||
+        !isAcceptableUserName(identity->userName)) {
         cancel(ExtensionError::failed);
         return;
     }

@@ -164,26 +164,8 @@ void AccountStore::failed(const QString& message, const QString& reason) {
 }
 
 QString AccountStore::explain(const KeychainError& error) {
-    if (error.kind() != KeychainError::unhandled)
-        return error.message();
-    QString reason;
-    switch (error.status()) {
-    case Keychain::interactionNotAllowed:
-        reason = QStringLiteral("Your keyring is locked.");
-        break;
-    case Keychain::notAvailable:
-        reason = QStringLiteral("Quillet could not reach your keyring.");
-        break;
-    case Keychain::decodeFailed:
-        reason = QStringLiteral("Your keyring holds data Quillet cannot read.");
-        break;
-    case Keychain::ioError:
-        reason = QStringLiteral("Your keyring could not store it.");
-        break;
-    default:
-        return error.message();
-    }
-    return reason + QStringLiteral(" (") + error.message() + QLatin1Char(')');
+    // Already a sentence, with the status after it.
+    return error.message();
 }
 
 qsizetype AccountStore::indexOf(const QUuid& id) const {

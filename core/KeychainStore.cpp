@@ -13,10 +13,41 @@ namespace KeychainStore {
 using Keychain::Query;
 using Keychain::Status;
 
+QString describe(qint32 status) {
+    QString sentence;
+    switch (status) {
+    case Keychain::interactionNotAllowed:
+        sentence = QStringLiteral("Your keyring is locked.");
+        break;
+    case Keychain::notAvailable:
+        sentence = QStringLiteral("Quillet could not reach your keyring.");
+        break;
+    case Keychain::decodeFailed:
+        sentence = QStringLiteral("The keychain file is damaged.");
+        break;
+    case Keychain::ioError:
+        sentence = QStringLiteral("The disk is full or cannot be written.");
+        break;
+    case Keychain::duplicateItem:
+        sentence = QStringLiteral("The item is already in your keyring.");
+        break;
+    case Keychain::itemNotFound:
+        sentence = QStringLiteral("The item is not in your keyring.");
+        break;
+    case Keychain::userCanceled:
+        sentence = QStringLiteral("The keyring write was stopped.");
+        break;
+    default:
+        sentence = QStringLiteral("Your keyring reported an unexpected error.");
+        break;
+    }
+    return sentence + QStringLiteral(" (") + QString::number(status) + QLatin1Char(')');
+}
+
 QString KeychainError::message() const {
     switch (m_kind) {
     case unhandled:
-        return QStringLiteral("Keychain error: ") + QString::number(m_status);
+        return describe(m_status);
     case decodingFailed:
         return QStringLiteral("Failed to decode accounts.");
     case encodingFailed:

@@ -27,6 +27,10 @@ inline const QString foldersAccount = QStringLiteral("folders.v1");
 inline const QString clockStateAccount = QStringLiteral("clockState.v1");
 inline const QString markerAccount = QStringLiteral("legacyMigrated.v1");
 
+// A keychain status as the user reads it: a sentence, the number after it in
+// parentheses ("Your keyring is locked. (-25308)").
+QString describe(qint32 status);
+
 class KeychainError : public std::exception {
 public:
     enum Kind { unhandled, decodingFailed, encodingFailed };

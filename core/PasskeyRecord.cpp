@@ -1,5 +1,7 @@
 #include "core/PasskeyRecord.h"
 
+#include "core/KeychainStore.h"
+
 #include "core/Json.h"
 
 #include <QJsonObject>
@@ -57,7 +59,7 @@ CredentialIdentityStore::PasskeyIdentity PasskeyRecord::identity() const {
 namespace PasskeyStore {
 
 const char* Error::what() const noexcept {
-    m_what = "Keychain error: " + QByteArray::number(m_status);
+    m_what = KeychainStore::describe(m_status).toUtf8();
     return m_what.constData();
 }
 

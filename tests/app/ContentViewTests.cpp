@@ -462,10 +462,10 @@ private slots:
         QVERIFY(!view->deletedToast());
         QCOMPARE(titles(), QStringList({"Acme/ann", "B/b"}));
         QCOMPARE(errorLine(), QStringLiteral("“Acme: ann” was not moved to Recently Deleted. Your "
-                                             "keyring is locked. (Keychain error: -25308)"));
+                                             "keyring is locked. (-25308)"));
         view->rows().at(1)->buildContextMenu(window.get())->actions().first()->trigger();
         QCOMPARE(errorLine(), QStringLiteral("“B: b” was not pinned. Your keyring is locked. "
-                                             "(Keychain error: -25308)"));
+                                             "(-25308)"));
         QVERIFY(!store->accounts().at(1).isFavorite);
 
         memory->failWith(Op::update, Keychain::success);
@@ -478,7 +478,7 @@ private slots:
         sheet->findChild<QPlainTextEdit*>()->setPlainText(link);
         QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
         const QString why = QStringLiteral(
-            "Nothing was added. Your keyring could not store it. (Keychain error: -36)");
+            "Nothing was added. The disk is full or cannot be written. (-36)");
         QTRY_VERIFY(findByText<QLabel>(sheet, why));
         QVERIFY(sheet->isVisible());
         QCOMPARE(sheet->findChild<QPlainTextEdit*>()->toPlainText(), link);
@@ -572,7 +572,7 @@ private slots:
         gate->opened.release();
         QTest::mouseClick(tryAgain, Qt::LeftButton);
         QTRY_VERIFY(showsText("Quillet could not read your keyring."));
-        QVERIFY(showsText("Your keyring holds data Quillet cannot read. (Keychain error: -26275)"));
+        QVERIFY(showsText("The keychain file is damaged. (-26275)"));
         QVERIFY(!showsText("No accounts yet"));
 
         gate->failWith(Op::copyMatching, Keychain::success);

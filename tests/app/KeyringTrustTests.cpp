@@ -142,7 +142,7 @@ private slots:
         QVERIFY2(timer.elapsed() < 2000, QByteArray::number(timer.elapsed()));
         QCOMPARE(titles(), QStringList({"Acme", "Beta"}));
         QVERIFY(shows(window.get(), "“Acme: ann” was not moved to Recently Deleted. Your keyring "
-                                    "is locked. (Keychain error: -25308)"));
+                                    "is locked. (-25308)"));
         QVERIFY(!view->deletedToast());
         QVERIFY(keyring.unlock());
         QCOMPARE(ourItems(), opened);
@@ -186,11 +186,11 @@ private slots:
         openWindow();
         QTRY_VERIFY(shows(window.get(), "Quillet could not read your keyring."));
         QVERIFY(shows(window.get(),
-                      "Your keyring holds data Quillet cannot read. (Keychain error: -26275)"));
+                      "The keychain file is damaged. (-26275)"));
         QVERIFY(!shows(window.get(), "No accounts yet"));
         AddAccountSheet* sheet = addThroughTheSheet();
-        QTRY_VERIFY(shows(sheet, "Quillet could not read your keyring, so nothing was added. Your "
-                                 "keyring holds data Quillet cannot read. (Keychain error: -26275)"));
+        QTRY_VERIFY(shows(sheet, "Quillet could not read your keyring, so nothing was added. The "
+                                 "keychain file is damaged. (-26275)"));
         QVERIFY(titles().isEmpty());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), damaged);

@@ -518,6 +518,31 @@ private slots:
         QCOMPARE(memory->items().first().label, QStringLiteral("example.com \u2014 example.com"));
     }
 
+    // Hostile relying-party ids and user names are refused before anything
+    // is asked or stored.
+    void hostileRegistrationsAreRefused() {
+        const auto refusedFor = [&](const QString& rpId, const QString& userName) {
+            Recorder context;
+            MacCredentialProviderViewController controller(context);
+            CredentialRequest request = registrationFor(userName);
+            std::get<PasskeyCredentialIdentity>(request.credentialIdentity).relyingPartyIdentifier =
+                rpId;
+            controller.prepareInterfaceForPasskeyRegistration(request);
+            return context.ends == QStringList{"refused 0"};
+        };
+        for (const QString& rpId :
+             {QString(), QStringLiteral("evil\u202emoc.elgoog"), QStringLiteral("Example.com"),
+              QStringLiteral("a\nb.com"), QString::fromUtf8("ex\0ample.com", 12),
+              QStringLiteral("\x1b[2J.com"), QStringLiteral("a..com"), QStringLiteral("-a.com"),
+              QString(254, QLatin1Char('a'))})
+            QVERIFY2(refusedFor(rpId, QStringLiteral("alice")), qPrintable(rpId));
+        for (const QString& userName :
+             {QStringLiteral("\u202eecila"), QStringLiteral("al\nice"), QStringLiteral("\x1b[31m"),
+              QString(1001, QLatin1Char('u'))})
+            QVERIFY(refusedFor(QStringLiteral("example.com"), userName));
+        QVERIFY(PasskeyStore::loadAll().isEmpty());
+    }
+
     void aPasskeyThatCannotBeSavedRefusesAndWritesNothing() {
         qputenv("QUILLET_PAM_SERVICE", "absent");
         const PasskeyRecord older = storedPasskey('\x01', QStringLiteral("alice"), 60);

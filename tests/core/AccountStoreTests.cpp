@@ -224,7 +224,7 @@ private slots:
         store->deleteAccount(a.id);
         memory->failWith(Op::remove, Keychain::ioError);
         QVERIFY(!store->erase(store->deletedAccounts().first()));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(store->lastError(), std::optional<QString>("The disk is full or cannot be written. (-36)"));
         QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
         QCOMPARE(events(), QStringList({"account.deleted A: a"}));
     }
@@ -377,9 +377,9 @@ private slots:
         QCOMPARE(store->deletedAccounts(), deleted);
         QCOMPARE(changes.size(), 0);
         QCOMPARE(deletedChanges.size(), 0);
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Your keyring is locked. (-25308)"));
         QCOMPARE(store->failureReason(),
-                 QStringLiteral("Your keyring is locked. (Keychain error: -25308)"));
+                 QStringLiteral("Your keyring is locked. (-25308)"));
         QCOMPARE(store->failureCount(), failures + 1);
         QVERIFY(events().isEmpty());
         checkListsAreWhatIsStored();
@@ -402,7 +402,7 @@ private slots:
         memory->failWith(Op::update, Keychain::ioError, KeychainStore::orderAccount);
         QVERIFY(store->deleteAccount(a.id));
         QCOMPARE(labels(store->accounts()), QStringList({"B: b"}));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(store->lastError(), std::optional<QString>("The disk is full or cannot be written. (-36)"));
         QCOMPARE(events(), QStringList({"account.deleted A: a"}));
         checkListsAreWhatIsStored();
         memory->failWith(Op::update, Keychain::success, KeychainStore::orderAccount);
@@ -411,7 +411,7 @@ private slots:
         memory->failWith(Op::remove, Keychain::interactionNotAllowed, Json::uuidText(a.id));
         store->emptyRecentlyDeleted();
         QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Your keyring is locked. (-25308)"));
         checkListsAreWhatIsStored();
     }
 
@@ -424,7 +424,7 @@ private slots:
         QCOMPARE(store->vaultState(), AccountStore::VaultState::open);
         memory->failWith(Op::copyMatching, Keychain::interactionNotAllowed);
         store->reload();
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25308"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Your keyring is locked. (-25308)"));
         QCOMPARE(labels(store->accounts()), QStringList({"A: a", "B: b"}));
         QCOMPARE(store->vaultState(), AccountStore::VaultState::open);
         memory->failWith(Op::copyMatching, Keychain::success);
@@ -446,9 +446,9 @@ private slots:
         memory->failWith(Op::copyMatching, Keychain::notAvailable);
         openStore();
         QCOMPARE(store->vaultState(), AccountStore::VaultState::unreadable);
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -25291"));
+        QCOMPARE(store->lastError(), std::optional<QString>("Quillet could not reach your keyring. (-25291)"));
         QCOMPARE(store->failureReason(),
-                 QStringLiteral("Quillet could not reach your keyring. (Keychain error: -25291)"));
+                 QStringLiteral("Quillet could not reach your keyring. (-25291)"));
 
         // Nothing can be added to a vault that could not be read.
         memory->failWith(Op::copyMatching, Keychain::success);
@@ -590,11 +590,11 @@ private slots:
         QCOMPARE(result->added, 2);
         QCOMPARE(result->notAdded, 2);
         QCOMPARE(*result->error,
-                 QStringLiteral("2 of 4 accounts were not added. Your keyring could not store it. "
-                                "(Keychain error: -36)"));
+                 QStringLiteral("2 of 4 accounts were not added. The disk is full or cannot be "
+                                "written. (-36)"));
         QCOMPARE(labels(store->accounts()), QStringList({"B: b", "C: c"}));
         QCOMPARE(labels(store->deletedAccounts()), QStringList({"Gone: g"}));
-        QCOMPARE(store->lastError(), std::optional<QString>("Keychain error: -36"));
+        QCOMPARE(store->lastError(), std::optional<QString>("The disk is full or cannot be written. (-36)"));
         QCOMPARE(storedOrder(), ids());
         QCOMPARE(events(), QStringList({"account.imported 2 accounts"}));
         checkListsAreWhatIsStored();

@@ -119,16 +119,16 @@ private slots:
             KeychainStore::upsert("x", "data");
             QFAIL("a refused add must throw");
         } catch (const KeychainStore::KeychainError& error) {
-            QCOMPARE(error.message(), QStringLiteral("Keychain error: -25299"));
+            QCOMPARE(error.message(), QStringLiteral("The item is already in your keyring. (-25299)"));
         }
     }
 
     void errorTexts() {
         using E = KeychainStore::KeychainError;
-        QCOMPARE(E::fromStatus(-25300).message(), QStringLiteral("Keychain error: -25300"));
+        QCOMPARE(E::fromStatus(-25300).message(), QStringLiteral("The item is not in your keyring. (-25300)"));
         QCOMPARE(E(E::decodingFailed).message(), QStringLiteral("Failed to decode accounts."));
         QCOMPARE(E(E::encodingFailed).message(), QStringLiteral("Failed to encode accounts."));
-        QCOMPARE(QString::fromUtf8(E::fromStatus(-4).what()), QStringLiteral("Keychain error: -4"));
+        QCOMPARE(QString::fromUtf8(E::fromStatus(-4).what()), QStringLiteral("Your keyring reported an unexpected error. (-4)"));
     }
 
     void savedAccountsLoadBackWithWholeSeconds() {

@@ -449,7 +449,7 @@ private slots:
         QVERIFY2(text.startsWith("Imported 1 account. 1 was already in your vault. 1 could not "
                                  "be stored. "),
                  qPrintable(text));
-        QVERIFY2(text.contains("Your keyring could not store it."), qPrintable(text));
+        QVERIFY2(text.contains("The disk is full or cannot be written."), qPrintable(text));
         QCOMPARE(labels(store->accounts()), QStringList({"Mine: me", "Acme: ann"}));
         QCOMPARE(KeychainStore::loadAll().active.size(), 2);
     }
@@ -472,8 +472,7 @@ private slots:
         QCOMPARE(store->vaultState(), AccountStore::VaultState::unreadable);
         click(button(section, "Import backup…"));
         QCOMPARE(alertText(), "Quillet could not read your keyring, so nothing can be restored "
-                              "into it. Quillet could not reach your keyring. (Keychain error: "
-                              "-25291)");
+                              "into it. Quillet could not reach your keyring. (-25291)");
     }
 
     void exportingWhileLockedAsksFirst() {

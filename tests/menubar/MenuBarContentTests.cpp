@@ -321,7 +321,7 @@ private slots:
         QVERIFY(!row("B")->account().isFavorite);
         QVERIFY(line->isVisible());
         QCOMPARE(line->text(), QStringLiteral("“B: b” was not pinned. Your keyring is locked. "
-                                              "(Keychain error: -25308)"));
+                                              "(-25308)"));
         QTest::mouseClick(row("B")->upButton(), Qt::LeftButton);
         QCOMPARE(titles(), QStringList({"A", "B"}));
         QVERIFY(line->text().startsWith("The new order was not saved. Your keyring is locked."));

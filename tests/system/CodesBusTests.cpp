@@ -241,10 +241,11 @@ private slots:
         const Answer list = call("Suggested");
         const Answer code = call("GetCode", {id(totp)});
         Keychain::setBackend(std::make_shared<Keychain::SecretServiceBackend>());
+        // A sentence a caller can show, with the status after it.
         expectError(list, QStringLiteral("com.tarnwick.Quillet.Error.Keychain"),
-                    QString::number(Keychain::interactionNotAllowed));
+                    QStringLiteral("Your keyring is locked. (-25308)"));
         expectError(code, QStringLiteral("com.tarnwick.Quillet.Error.Keychain"),
-                    QString::number(Keychain::interactionNotAllowed));
+                    QStringLiteral("Your keyring is locked. (-25308)"));
         QCOMPARE(clipboardText(), QByteArray("sentinel"));
     }
 };
