@@ -40,6 +40,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <memory>
 
 // The list's canvas: as tall as all the rows together, while only the rows
 // in view exist as widgets (see ContentView::placeRows).
@@ -563,6 +564,11 @@ void ContentView::placeRows() {
             kept.insert(QUuid::createUuid(), spare[i]);
     }
     m_rows = kept;
+    // A screen reader reads the rows in the order of the container's
+    // children, not of their places: keep the two the same.
+    if (ordered != m_orderedRows)
+        for (AccountRow* row : std::as_const(ordered))
+            row->raise();
     m_orderedRows = ordered;
 }
 
@@ -670,13 +676,16 @@ void ContentView::showAddSheet() {
     // The sheet stays open until the accounts are stored, counts them as
     // they are, and shows why when they could not be. Closed before the
     // import ended, it leaves the outcome to the window's notice.
+    // How many the last import added, for the image's notice.
+    auto added = std::make_shared<int>(0);
     auto shown = std::make_shared<QPointer<AddAccountSheet>>();
     auto* sheet = new AddAccountSheet(
-        [this, shown](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
+        [this, added, shown](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
             const QPointer<ContentView> self(this);
             m_store.importAccounts(
                 accounts,
-                [reply, shown, self](const AccountStore::ImportResult& result) {
+                [reply, added, shown, self](const AccountStore::ImportResult& result) {
+                    *added = result.added;
                     const bool sheetTells = *shown && (*shown)->isVisible();
                     reply(result.error);
                     if (!sheetTells && self)
@@ -691,6 +700,14 @@ void ContentView::showAddSheet() {
         },
         window());
     *shown = sheet;
+    // The sheet closes as soon as an image's accounts are stored: say what
+    // came of it, as the list alone may not show it (accounts already in the
+    // vault are not added again).
+    connect(sheet, &AddAccountSheet::imageImported, this, [this, added] {
+        showNotice(*added == 0   ? tr("The accounts in the image are already in your vault.")
+                   : *added == 1 ? tr("Added 1 account from the image.")
+                                 : tr("Added %1 accounts from the image.").arg(*added));
+    });
     // An import that left accounts out says how many, once the sheet is gone.
     connect(sheet, &AddAccountSheet::linksUnreadable, this, [this](int count) {
         showNotice(count == 1 ? tr("1 account could not be imported.")

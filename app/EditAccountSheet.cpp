@@ -80,10 +80,14 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     m_issuer->setText(account.issuer);
     m_name = lineEdit(tr("Account name"));
     m_name->setText(account.name);
+    // Each field labelled where it is seen, and by its label for a screen
+    // reader (a placeholder is gone once the field holds text).
     auto* accountGroup = new QGroupBox(tr("Account"));
-    auto* accountLayout = new QVBoxLayout(accountGroup);
-    accountLayout->addWidget(m_issuer);
-    accountLayout->addWidget(m_name);
+    auto* accountLayout = new QFormLayout(accountGroup);
+    accountLayout->addRow(tr("Service"), m_issuer);
+    accountLayout->addRow(tr("Name"), m_name);
+    m_issuer->setAccessibleName(tr("Service"));
+    m_name->setAccessibleName(tr("Name"));
 
     // Folder
     m_folder = new QComboBox;
@@ -100,7 +104,10 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
                                       tr("New folder…"));
     auto* folderGroup = new QGroupBox(tr("Folder"));
     auto* folderLayout = new QFormLayout(folderGroup);
-    folderLayout->addRow(tr("Folder"), m_folder);
+    // The group's title names the picker: a label beside it would say
+    // "Folder" a second time.
+    m_folder->setAccessibleName(tr("Folder"));
+    folderLayout->addRow(m_folder);
     folderLayout->addRow(newFolder);
     folderLayout->setAlignment(newFolder, Qt::AlignLeft);
 

@@ -142,6 +142,11 @@ AccountListModel::AccountListModel(AccountStore& store, UserDefaults& defaults, 
                                    QObject* parent)
     : QObject(parent), m_store(store), m_defaults(defaults), m_ordering(ordering) {
     connect(&m_store, &AccountStore::listsChanged, this, &AccountListModel::recompute);
+    // Only an order by use follows the use figures.
+    connect(&m_store, &AccountStore::usageChanged, this, [this] {
+        if (m_sort == AccountSort::mostUsed)
+            recompute();
+    });
     if (m_ordering == Ordering::bySortSetting)
         connect(&m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
             if (key == Settings::accountSortOrder.key)

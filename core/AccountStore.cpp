@@ -98,6 +98,8 @@ void AccountStore::emitChanges() {
     const unsigned changes = std::exchange(m_changes, 0);
     if (changes & accountsChange)
         emit accountsChanged();
+    if (changes & usageChange)
+        emit usageChanged();
     if (changes & deletedChange)
         emit deletedAccountsChanged();
     if (changes & foldersChange)
@@ -430,11 +432,14 @@ void AccountStore::markUsed(const Account& account) {
     saveUsage();
     // The list shows the new figures at once, so that an order by use
     // follows each copy rather than the next reload. Memory only: the
-    // keychain item catches up when the account is next saved.
+    // keychain item catches up when the account is next saved. A use
+    // changes nothing a view of the accounts shows but that order, so it is
+    // announced apart: views that rebuild on every account change (the
+    // checkup) must not do so on every copy.
     if (const qsizetype i = indexOf(id); i >= 0) {
         Operation operation(*this);
         merge(m_accounts[i], entry);
-        changed(accountsChange);
+        changed(usageChange);
     }
 }
 

@@ -201,6 +201,9 @@ public:
 
 signals:
     void accountsChanged();
+    // A use was counted (markUsed): the accounts show new use figures, and
+    // nothing else of them changed. Not an accountsChanged().
+    void usageChanged();
     void deletedAccountsChanged();
     void foldersChanged();
     void lastErrorChanged();
@@ -230,6 +233,7 @@ private:
         foldersChange = 4,
         lastErrorChange = 8,
         stateChange = 16,
+        usageChange = 32,
     };
 
     QDateTime now() const { return m_now ? m_now() : QDateTime::currentDateTimeUtc(); }

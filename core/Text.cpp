@@ -66,6 +66,28 @@ bool endsWord(const QList<uint>& text, qsizetype at) {
 
 } // namespace
 
+QString oneLine(const QString& text) {
+    const auto isBreak = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == 0x0A || u == 0x0B || u == 0x0C || u == 0x0D || u == 0x85 || u == 0x2028 ||
+               u == 0x2029;
+    };
+    if (std::none_of(text.begin(), text.end(), isBreak)) return text;
+    QString line;
+    line.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!isBreak(text[i])) {
+            line.append(text[i]);
+            continue;
+        }
+        // A carriage return and the line feed after it are one break.
+        if (text[i] == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+            ++i;
+        line.append(QLatin1Char(' '));
+    }
+    return line;
+}
+
 QString lowercased(const QString& text) {
     if (!text.contains(QChar(capitalSigma)))
         return text.toLower();

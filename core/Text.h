@@ -19,6 +19,11 @@ QString trimmedBlanksAndTabs(const QString& text);
 // capital sigma that ends a word becomes the final form "ς".
 QString lowercased(const QString& text);
 
+// The text for a place that shows one line: each line break (a line feed,
+// a carriage return with or without one, and the other Unicode line and
+// paragraph separators) as one space.
+QString oneLine(const QString& text);
+
 // The first code point of a text (0 for an empty one).
 inline char32_t firstCodePoint(QStringView text) {
     if (text.size() >= 2 && text[0].isHighSurrogate() && text[1].isLowSurrogate())

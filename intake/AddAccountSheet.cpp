@@ -918,6 +918,8 @@ void AddAccountSheet::stored(const std::optional<QString>& error) {
         const QPointer<AddAccountSheet> alive(this);
         if (m_unreadable > 0)
             emit linksUnreadable(m_unreadable);
+        if (alive && m_mode == AddMode::imageFile)
+            emit imageImported();
         if (alive)
             accept();
         return;

@@ -72,6 +72,9 @@ signals:
     // could not be read or break the account rule and were left out; sent
     // before the sheet closes.
     void linksUnreadable(int count);
+    // The accounts read from an image file were handed on and stored; sent
+    // before the sheet closes, so that the owner says what was added.
+    void imageImported();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

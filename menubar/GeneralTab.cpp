@@ -6,6 +6,7 @@
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/Settings.h"
+#include "core/Text.h"
 #include "intake/BackupSectionMac.h"
 #include "menubar/SecurityCheckup.h"
 #include "menubar/SecurityCheckupMacView.h"
@@ -303,7 +304,7 @@ void GeneralTab::refreshAccounts() {
     m_accountPicker->clear();
     m_accountPicker->addItem(tr("First account"));
     for (const Account& account : accounts)
-        m_accountPicker->addItem(account.displayLabel(), account.id);
+        m_accountPicker->addItem(Text::oneLine(account.displayLabel()), account.id);
     refreshMenuBarAccount();
 
     // One checkbox per account, in the store's order; kept where it exists so
@@ -317,9 +318,7 @@ void GeneralTab::refreshAccounts() {
             connect(box, &QCheckBox::toggled, this,
                     [this, id](bool shown) { m_settings.toggleHidden(id, shown); });
         }
-        QString label = account.displayLabel();
-        label.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        box->setText(label);
+        box->setText(Text::oneLine(account.displayLabel()));
         const QSignalBlocker quiet(box);
         box->setChecked(!m_settings.menuBarHiddenAccountIDs().contains(account.id));
         m_shownList->addWidget(box); // moves it to the end: the store's order

@@ -1,6 +1,7 @@
 #include "menubar/HotKeysTab.h"
 
 #include "core/AccountStore.h"
+#include "core/Text.h"
 #include "menubar/SettingsParts.h"
 #include "platform/Accessibility.h"
 #include "platform/Style.h"
@@ -168,7 +169,7 @@ void BindingRow::refreshAccounts() {
     m_account->clear();
     m_account->addItem(tr("— pick an account —"));
     for (const Account& account : m_store.accounts())
-        m_account->addItem(account.displayLabel(), account.id);
+        m_account->addItem(Text::oneLine(account.displayLabel()), account.id);
     for (const HotKeyBinding& binding : m_settings.bindings())
         if (binding.id == m_id)
             m_account->setCurrentIndex(binding.accountID ? m_account->findData(*binding.accountID)

@@ -486,6 +486,11 @@ void MenuBarContent::placeRows() {
     for (MenuBarRow* row : std::as_const(free))
         row->hide();
     m_rowPool = ordered + free;
+    // A screen reader reads the rows in the order of the container's
+    // children, not of their places: keep the two the same.
+    if (ordered != m_orderedRows)
+        for (MenuBarRow* row : std::as_const(ordered))
+            row->raise();
     m_orderedRows = ordered;
 }
 

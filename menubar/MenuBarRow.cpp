@@ -3,6 +3,7 @@
 #include "app/CodeLabel.h"
 #include "app/TimerRing.h"
 #include "core/AccountAvatarView.h"
+#include "core/Text.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -157,14 +158,14 @@ void MenuBarRow::setAccount(const Account& account) {
         return;
     m_hasAccount = true;
     m_account = account;
-    m_title->setText(titleText());
-    m_subtitle->setText(account.name);
+    m_title->setText(Text::oneLine(titleText()));
+    m_subtitle->setText(Text::oneLine(account.name));
     m_subtitle->setVisible(!account.issuer.isEmpty());
     m_star->setVisible(account.isFavorite);
     m_avatar->setAccount(account);
     m_ring->setVisible(account.type == OTPType::totp);
     m_ring->setPeriod(double(account.period));
-    m_copy->setAccessibleName(account.displayLabel());
+    m_copy->setAccessibleName(Text::oneLine(account.displayLabel()));
     refreshCode();
 }
 

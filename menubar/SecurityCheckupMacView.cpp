@@ -8,6 +8,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMultiHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -64,7 +65,31 @@ QWidget* card(const SecurityCheckup::Finding& finding, const QWidget* host) {
     return box;
 }
 
+// "No issues found" beside a green seal.
+QWidget* allClearLine(const QWidget* host) {
+    auto* allClear = new QWidget;
+    auto* line = new QHBoxLayout(allClear);
+    line->setContentsMargins(0, 8, 0, 8);
+    line->setSpacing(6);
+    const QColor green = Style::color(SemanticColor::green);
+    auto* seal = new QLabel;
+    const int side = QFontMetrics(Style::font(Style::TextStyle::body)).height();
+    seal->setPixmap(Symbols::pixmap(QStringLiteral("checkmark.seal.fill"), side, green,
+                                    host->devicePixelRatioF()));
+    line->addWidget(seal);
+    QLabel* text = Style::label(SecurityCheckupMacView::tr("No issues found"),
+                                Style::TextStyle::body);
+    Style::setTextColor(text, green);
+    line->addWidget(text);
+    line->addStretch(1);
+    return allClear;
+}
+
 } // namespace
+
+size_t qHash(const SecurityCheckupMacView::CardKey& key, size_t seed) {
+    return qHashMulti(seed, int(key.kind), int(key.severity), key.title, key.detail);
+}
 
 ScoreRingMac::ScoreRingMac(QWidget* parent) : QWidget(parent) {
     setScore(100);
@@ -158,6 +183,8 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     m_findings->setContentsMargins(0, 0, 0, 0);
     m_findings->setSpacing(16);
     result->addLayout(m_findings);
+    m_allClear = allClearLine(this);
+    m_findings->addWidget(m_allClear);
 
     QLabel* footnote = Style::label(tr("Quillet checks your vault on this computer only. Nothing "
                                        "here is uploaded."),
@@ -183,28 +210,37 @@ void SecurityCheckupMacView::refresh() {
                                         .arg(count)
                                         .arg(count == 1 ? tr("item") : tr("items")));
 
-    while (QLayoutItem* item = m_findings->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    if (result.findings.isEmpty()) {
-        auto* allClear = new QWidget;
-        auto* line = new QHBoxLayout(allClear);
-        line->setContentsMargins(0, 8, 0, 8);
-        line->setSpacing(6);
-        const QColor green = Style::color(SemanticColor::green);
-        auto* seal = new QLabel;
-        const int side = QFontMetrics(Style::font(Style::TextStyle::body)).height();
-        seal->setPixmap(Symbols::pixmap(QStringLiteral("checkmark.seal.fill"), side, green,
-                                        devicePixelRatioF()));
-        line->addWidget(seal);
-        QLabel* text = Style::label(tr("No issues found"), Style::TextStyle::body);
-        Style::setTextColor(text, green);
-        line->addWidget(text);
-        line->addStretch(1);
-        m_findings->addWidget(allClear);
-        return;
-    }
+    // Only what changed is built again: a card stands for what it shows, so
+    // a finding shown the same way keeps its card (a vault of thousands has
+    // as many cards, too many to build again for each change).
+    QList<CardKey> keys;
+    keys.reserve(count);
     for (const SecurityCheckup::Finding& finding : result.findings)
-        m_findings->addWidget(card(finding, this));
+        keys.append(CardKey{finding.kind, finding.severity, finding.accountIDs, finding.title,
+                            finding.detail});
+    m_allClear->setVisible(result.findings.isEmpty());
+    if (keys == m_cardKeys) return;
+    QMultiHash<CardKey, QWidget*> unused;
+    for (qsizetype i = 0; i < m_cards.size(); ++i) {
+        m_findings->removeWidget(m_cards[i]);
+        unused.insert(m_cardKeys[i], m_cards[i]);
+    }
+    QList<QWidget*> cards;
+    cards.reserve(count);
+    for (qsizetype i = 0; i < count; ++i) {
+        const auto kept = unused.find(keys[i]);
+        QWidget* box = nullptr;
+        if (kept != unused.end()) {
+            box = kept.value();
+            unused.erase(kept);
+        } else {
+            box = card(result.findings[i], this);
+        }
+        m_findings->addWidget(box);
+        cards.append(box);
+    }
+    for (QWidget* box : std::as_const(unused))
+        delete box;
+    m_cards = std::move(cards);
+    m_cardKeys = std::move(keys);
 }

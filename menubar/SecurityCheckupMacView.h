@@ -1,5 +1,6 @@
 #pragma once
 
+#include "menubar/SecurityCheckup.h"
 #include "platform/Style.h"
 
 #include <QWidget>
@@ -49,6 +50,18 @@ public:
 
     ScoreRingMac* ring() const { return m_ring; }
 
+    // What a finding's card shows: a finding shown alike keeps its card.
+    struct CardKey {
+        SecurityCheckup::Kind kind;
+        SecurityCheckup::Severity severity;
+        QList<QUuid> accountIDs;
+        QString title;
+        QString detail;
+        friend bool operator==(const CardKey&, const CardKey&) = default;
+    };
+    // The finding cards shown, in order.
+    const QList<QWidget*>& cards() const { return m_cards; }
+
 private:
     void refresh();
 
@@ -59,4 +72,9 @@ private:
     QLabel* m_grade;
     QLabel* m_summary;
     QVBoxLayout* m_findings;
+    QWidget* m_allClear;
+    QList<QWidget*> m_cards;
+    QList<CardKey> m_cardKeys;
 };
+
+size_t qHash(const SecurityCheckupMacView::CardKey& key, size_t seed = 0);

@@ -77,10 +77,10 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        int height = QFontMetrics(titleFont()).height();
-        if (!index.data(TimelineModel::detailRole).toString().isEmpty())
-            height += 1 + QFontMetrics(captionFont()).height();
-        return {option.rect.width(), rowPadding * 2 + height + rowGap * 2 + 1};
+        const Texts texts = layOut(option, index);
+        return {texts.width, rowPadding * 2 + texts.title.height() +
+                                 (texts.detail.isEmpty() ? 0 : 1 + texts.detail.height()) +
+                                 rowGap * 2 + 1};
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -91,6 +91,7 @@ public:
         const int top = rect.top() + rowPadding;
         const QFontMetrics titleMetrics(titleFont());
         const QFontMetrics captionMetrics(captionFont());
+        const Texts texts = layOut(option, index);
 
         const QString time = index.data(TimelineModel::timeRole).toString();
         const int timeWidth = captionMetrics.horizontalAdvance(time);
@@ -106,23 +107,18 @@ public:
                                                side, tint, painter->device()->devicePixelRatioF());
         painter->drawPixmap(rect.left() + (symbolColumn - side) / 2, top, symbol);
 
+        // Title and detail whole, wrapped to as many lines as they take.
         const int textLeft = rect.left() + symbolColumn + columnGap;
-        const int textWidth = qMax(0, rect.right() - timeWidth - columnGap - textLeft);
         painter->setFont(titleFont());
         painter->setPen(palette.color(QPalette::WindowText));
-        painter->drawText(QRect(textLeft, top, textWidth, titleMetrics.height()),
-                          Qt::AlignLeft | Qt::AlignTop,
-                          titleMetrics.elidedText(index.data().toString(), Qt::ElideRight,
-                                                  textWidth));
+        painter->drawText(texts.title.translated(textLeft, top), wrapping,
+                          index.data().toString());
         const QString detail = index.data(TimelineModel::detailRole).toString();
         if (!detail.isEmpty()) {
             painter->setFont(captionFont());
             painter->setPen(Style::color(SemanticColor::secondary, palette));
-            painter->drawText(
-                QRect(textLeft, top + titleMetrics.height() + 1, textWidth,
-                      captionMetrics.height()),
-                Qt::AlignLeft | Qt::AlignTop,
-                captionMetrics.elidedText(detail, Qt::ElideRight, textWidth));
+            painter->drawText(texts.detail.translated(textLeft, top + texts.title.height() + 1),
+                              wrapping, detail);
         }
 
         const int dividerY = rect.bottom() - rowGap;
@@ -132,6 +128,35 @@ public:
     }
 
 private:
+    static constexpr int wrapping = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+
+    // Where the title and the detail go, from the text column's top left,
+    // in a row as wide as the list shows.
+    struct Texts {
+        int width;
+        QRect title;
+        QRect detail; // empty without a detail
+    };
+    static Texts layOut(const QStyleOptionViewItem& option, const QModelIndex& index) {
+        const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+        const int width = view ? view->viewport()->width() : option.rect.width();
+        const QFontMetrics titleMetrics(titleFont());
+        const QFontMetrics captionMetrics(captionFont());
+        const int timeWidth =
+            captionMetrics.horizontalAdvance(index.data(TimelineModel::timeRole).toString());
+        const int textWidth = qMax(40, width - symbolColumn - columnGap - timeWidth - columnGap);
+        const auto measure = [textWidth](const QFontMetrics& metrics, const QString& text) {
+            // One line in the common case, measured without breaking.
+            if (metrics.horizontalAdvance(text) <= textWidth)
+                return QRect(0, 0, textWidth, metrics.height());
+            const QRect wrapped =
+                metrics.boundingRect(QRect(0, 0, textWidth, 1 << 20), wrapping, text);
+            return QRect(0, 0, textWidth, qMax(metrics.height(), wrapped.height()));
+        };
+        const QString detail = index.data(TimelineModel::detailRole).toString();
+        return {width, measure(titleMetrics, index.data().toString()),
+                detail.isEmpty() ? QRect() : measure(captionMetrics, detail)};
+    }
     static QFont titleFont() { return Style::font(Style::TextStyle::callout, QFont::Medium); }
     static QFont captionFont() { return Style::font(Style::TextStyle::caption); }
 };
@@ -229,6 +254,8 @@ SecurityTimelineMacView::SecurityTimelineMacView(SecurityLog& log, QWidget* pare
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setUniformItemSizes(false);
+    // Rows wrap to the list's width: laid out again when it changes.
+    m_list->setResizeMode(QListView::Adjust);
     m_list->viewport()->setAutoFillBackground(false);
     column->addWidget(m_list, 1);
 

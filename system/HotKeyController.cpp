@@ -46,6 +46,7 @@ HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
     m_debounce.setInterval(debounceMs);
     connect(&m_debounce, &QTimer::timeout, this, [this] { registerAll(m_settings.bindings()); });
     connect(&m_settings, &AppSettings::bindingsChanged, this, &HotKeyController::bindingsChanged);
+    connect(&m_store, &AccountStore::listsChanged, this, &HotKeyController::labelsChanged);
     // The switch takes effect at once, and only when it really changed.
     connect(&m_settings, &AppSettings::quickLauncherEnabledChanged, this, [this] {
         if (m_settings.quickLauncherEnabled() == m_lastLauncherEnabled) return;
@@ -88,7 +89,7 @@ void HotKeyController::desktopAnswered() {
     for (const HotKeyBinding& binding : m_settings.bindings()) {
         const auto it = m_hotKeys.find(binding.id);
         const QString label = bindingLabel(binding);
-        if (m_registrationFailures.contains(label) && !failed.contains(label))
+        if (m_registrationFailures.contains(binding.id) && !failed.contains(label))
             failed << label;
         else if (it != m_hotKeys.end() && !it->second->isActive())
             failed << label;
@@ -102,6 +103,9 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
     // another binding held until now.
     m_hotKeys.clear();
     m_failedBindings.clear();
+    m_registrationFailures.clear();
+    m_labels.clear();
+    m_unloggedFailures.clear();
     QSet<quint64> taken;
     const quint64 reserved = combination(reservedKeyCode, reservedModifiers);
 
@@ -112,12 +116,10 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
         const quint64 combo = combination(binding.keyCode, binding.modifiers);
         if (taken.contains(combo)) continue;
         if (combo == reserved) {
-            const QString label = bindingLabel(binding);
-            m_failedBindings << label;
-            qWarning().noquote() << QStringLiteral(
-                                        "HotKeyController: binding for '%1' uses the reserved "
-                                        "quick-launcher combo, skipping")
-                                        .arg(label);
+            m_failedBindings << bindingLabel(binding);
+            m_registrationFailures << binding.id;
+            m_labels.insert(binding.id, bindingLabel(binding));
+            logFailure(binding, true);
             continue;
         }
         // The press may arrive after this controller is gone, or after the
@@ -128,23 +130,63 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
         auto hotKey = std::make_unique<HotKey>(binding.keyCode, binding.modifiers, [self, id] {
             if (self) self->fire(id);
         });
-        hotKey->setDesktopName(id.toString(QUuid::WithoutBraces), bindingLabel(binding));
+        const QString label = bindingLabel(binding);
+        hotKey->setDesktopName(id.toString(QUuid::WithoutBraces), label);
         if (hotKey->registerHotKey()) {
             m_hotKeys[id] = std::move(hotKey);
+            m_labels.insert(id, label);
             taken.insert(combo);
         } else {
             // Not added to `taken`: a later binding with the same
             // combination is tried, and reported, on its own.
-            const QString label = bindingLabel(binding);
             m_failedBindings << label;
-            qWarning().noquote() << QStringLiteral(
-                                        "HotKeyController: failed to register hotkey for '%1' "
-                                        "(combo may be taken by another app)")
-                                        .arg(label);
+            m_registrationFailures << binding.id;
+            m_labels.insert(id, label);
+            logFailure(binding, false);
         }
     }
-    m_registrationFailures = m_failedBindings;
     emit bindingsRegistered();
+}
+
+void HotKeyController::logFailure(const HotKeyBinding& binding, bool reserved) {
+    // Before the first read of the vault every label would be the bare id.
+    if (m_store.vaultState() == AccountStore::VaultState::opening) {
+        m_unloggedFailures.append({binding, reserved});
+        return;
+    }
+    const QString label = bindingLabel(binding);
+    if (reserved)
+        qWarning().noquote() << QStringLiteral("HotKeyController: binding for '%1' uses the "
+                                               "reserved quick-launcher combo, skipping")
+                                    .arg(label);
+    else
+        qWarning().noquote() << QStringLiteral(
+                                    "HotKeyController: failed to register hotkey for '%1' "
+                                    "(combo may be taken by another app)")
+                                    .arg(label);
+}
+
+void HotKeyController::labelsChanged() {
+    if (m_store.vaultState() != AccountStore::VaultState::opening)
+        for (const auto& [binding, reserved] : std::exchange(m_unloggedFailures, {}))
+            logFailure(binding, reserved);
+    bool renamed = false;
+    for (const HotKeyBinding& binding : m_settings.bindings()) {
+        const auto known = m_labels.find(binding.id);
+        if (known == m_labels.end()) continue;
+        const QString label = bindingLabel(binding);
+        if (*known == label) continue;
+        *known = label;
+        renamed = true;
+        const auto it = m_hotKeys.find(binding.id);
+        if (it == m_hotKeys.end()) continue;
+        it->second->setDesktopName(binding.id.toString(QUuid::WithoutBraces), label);
+        // The desktop's shortcut settings show the words; an X11 grab has
+        // none, and grabbing again would only lose presses for a moment.
+        if (GlobalHotKey::usesPortal()) it->second->registerHotKey();
+    }
+    // The failures' labels are read anew.
+    if (renamed) desktopAnswered();
 }
 
 bool HotKeyController::launcherRegistered() const {

@@ -4,6 +4,7 @@
 #include "platform/GlobalHotKey.h"
 #include "system/AppSettings.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -102,6 +103,10 @@ private:
     };
     // The desktop answered: bindings it did not accept join the failures.
     void desktopAnswered();
+    // The accounts were read or changed: labels that were still the
+    // binding's own id name the account now.
+    void labelsChanged();
+    void logFailure(const HotKeyBinding& binding, bool reserved);
     // Copies (and pastes) the code of the account as it is now.
     void handOut(const Account& account, bool autoPaste, std::optional<quint32> front);
 
@@ -110,7 +115,12 @@ private:
     UserDefaults& m_defaults;
     std::map<QUuid, std::unique_ptr<HotKey>> m_hotKeys;
     QStringList m_failedBindings;
-    QStringList m_registrationFailures;
+    QList<QUuid> m_registrationFailures;
+    // The label each binding was last registered or reported with.
+    QHash<QUuid, QString> m_labels;
+    // Failures met before the vault was first read, logged once the label
+    // can name the account (true: the reserved combination).
+    QList<std::pair<HotKeyBinding, bool>> m_unloggedFailures;
     QList<HotKeyBinding> m_lastBindings;
     std::unique_ptr<HotKey> m_launcherHotKey;
     bool m_lastLauncherEnabled;

@@ -9,19 +9,23 @@
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "platform/Pasteboard.h"
+#include "platform/QrImage.h"
 #include "platform/UserDefaults.h"
 #include "tests/support/Vault.h"
 
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
 #include <QtTest>
@@ -360,6 +364,42 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(lateness.size() >= 3, 10000);
         for (qint64 ms : std::as_const(lateness))
             QVERIFY2(ms < 50, qPrintable(QStringLiteral("rolled over %1 ms late").arg(ms)));
+    }
+
+    // An image's accounts: the sheet closes and the window says how many
+    // were added (none when the image's account is listed already).
+    void anImageImportSaysWhatItAdded() {
+        open({});
+        view->setTimingsForTesting(50, 20000); // the notice stays while it is looked for
+        QTemporaryDir dir;
+        const QImage code =
+            QrImage::make("otpauth://totp/Example:alice?secret=JBSWY3DPEHPK3PXP", 8);
+        QImage framed(code.size() + QSize(64, 64), QImage::Format_RGB32);
+        framed.fill(Qt::white);
+        QPainter(&framed).drawImage(32, 32, code);
+        QVERIFY(framed.save(dir.filePath("code.png")));
+        for (const char* said : {"Added 1 account from the image.",
+                                 "The accounts in the image are already in your vault."}) {
+            view->showAddSheet();
+            auto* sheet = window->findChild<AddAccountSheet*>();
+            QTRY_VERIFY(sheet && sheet->isVisible());
+            QTest::mouseClick(findByText<QAbstractButton>(sheet, "Image file"), Qt::LeftButton);
+            // The file dialog answered as a user would, once it is up.
+            auto* poll = new QTimer(this);
+            connect(poll, &QTimer::timeout, this, [poll, &dir] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                if (!dialog) return;
+                poll->stop();
+                poll->deleteLater();
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(dir.filePath("code.png"));
+                static_cast<QDialog*>(dialog)->accept();
+            });
+            poll->start(20);
+            QTest::mouseClick(findByText<QPushButton>(sheet, "Choose image…"), Qt::LeftButton);
+            QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+            QCOMPARE(titles(), QStringList({"Example/alice"}));
+            QTRY_COMPARE(view->deletedToast(), std::optional<QString>(said));
+        }
     }
 
     void anImportThatLeftLinksOutSaysHowMany() {

@@ -119,7 +119,14 @@ private slots:
         QStringList labels;
         for (const QLabel* label : sheet->findChildren<QLabel*>())
             labels << label->text();
-        QVERIFY(labels.contains(u"Folder"_s));
+        // The fields are labelled on screen, each by a name of its own, and
+        // the folder picker's group says "Folder" once.
+        QVERIFY(labels.contains(u"Service"_s));
+        QVERIFY(labels.contains(u"Name"_s));
+        QVERIFY(!labels.contains(u"Folder"_s));
+        QCOMPARE(issuer()->accessibleName(), u"Service"_s);
+        QCOMPARE(name()->accessibleName(), u"Name"_s);
+        QCOMPARE(folderPicker()->accessibleName(), u"Folder"_s);
         QVERIFY(labels.contains(u"Kept encrypted with this account in your keyring. "
                                 "If you ever lose your device, these get you back in."_s));
         QCOMPARE(folderPicker()->count(), 2);

@@ -127,9 +127,15 @@ private slots:
         a.useCount = 5;
         seed({a});
         openStore();
+        // A use is no change of the accounts: views that rebuild on one (the
+        // checkup) hear nothing; a reload that finds the same vault neither.
+        QSignalSpy changes(store.get(), &AccountStore::accountsChanged);
+        QSignalSpy deletedChanges(store.get(), &AccountStore::deletedAccountsChanged);
+        QSignalSpy uses(store.get(), &AccountStore::usageChanged);
         store->markUsed(store->accounts()[0]);
         clock = clock.addSecs(5);
         store->markUsed(store->accounts()[0]);
+        QCOMPARE(uses.count(), 2);
         QCOMPARE(store->usage().value(a.id).count, 7);
         // The list shows it at once (an order by use follows each copy);
         // the keychain item is not written for it.
@@ -139,6 +145,8 @@ private slots:
         store->reload();
         QCOMPARE(store->accounts()[0].useCount, 7);
         QCOMPARE(store->accounts()[0].lastUsedAt, clock);
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(deletedChanges.count(), 0);
     }
 
     void deleteThenRestore() {

@@ -20,6 +20,7 @@
 #include "tests/support/Screen.h"
 #include "tests/support/Vault.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
@@ -497,9 +498,18 @@ private slots:
                              "they aren't truly the same login, re-add one from a fresh QR "
                              "code."));
 
-        // The screen follows the store while it is open.
-        store->deleteAccount(dupB.id);
+        // The screen follows the store while it is open, building again
+        // only the cards that changed: a use changes none, and the shared
+        // secret's card stays when the other findings go.
+        const QList<QWidget*> cards = view->cards();
+        QCOMPARE(cards.size(), 3);
+        store->markUsed(dupA);
+        QCOMPARE(view->cards(), cards);
         store->deleteAccount(weak.id);
+        QCOMPARE(view->cards(), QList<QWidget*>({cards[0]}));
+        QVERIFY(label(sheet, "1 item to review."));
+        store->deleteAccount(dupB.id);
+        QVERIFY(view->cards().isEmpty());
         QVERIFY(label(sheet, "Excellent"));
         QVERIFY(label(sheet, "Your vault looks healthy."));
         QVERIFY(label(sheet, "No issues found"));
@@ -615,6 +625,37 @@ private slots:
         QVERIFY(label(sheet, "The log doesn't match its hash chain. It may have been modified "
                              "outside the app. New events are not being recorded."));
         QCOMPARE(timelineRows(view).size(), 5);
+    }
+
+    // A row shows its whole detail, wrapped to the list's width, and a name
+    // with a line break reads as one line in the tray's account picker.
+    void timelineRowsWrapAndPickersShowOneLine() {
+        start();
+        store->importAccounts({makeAccount("Acme", "ann")});
+        store->importAccounts({makeAccount(
+            "Acme", "a name far too long for one line of the timeline, which still shows it "
+                    "whole, word by word, on as many lines as it takes\nand a second line")});
+        log->waitForIdle();
+        QDialog* sheet = open("Security Timeline…", "Security Timeline");
+        auto* view = sheet->findChild<SecurityTimelineMacView*>();
+        QTRY_VERIFY(view->isLoaded());
+        QListView* list = view->list();
+        QCOMPARE(list->model()->rowCount(), 2);
+        const int longRow = list->visualRect(list->model()->index(0, 0)).height();
+        const int shortRow = list->visualRect(list->model()->index(1, 0)).height();
+        QVERIFY2(longRow >= shortRow + QFontMetrics(list->font()).height() / 2,
+                 qPrintable(QStringLiteral("%1 / %2").arg(longRow).arg(shortRow)));
+        QTest::keyClick(sheet, Qt::Key_Return);
+        QTRY_VERIFY(!tab->sheet());
+
+        auto* picker = tab->findChild<QComboBox*>();
+        QVERIFY(picker);
+        QStringList items;
+        for (int i = 0; i < picker->count(); ++i)
+            items << picker->itemText(i);
+        QVERIFY(items.contains("Acme: a name far too long for one line of the timeline, which "
+                               "still shows it whole, word by word, on as many lines as it takes "
+                               "and a second line"));
     }
 
     void anEmptyTimelineSaysSo() {

@@ -188,6 +188,34 @@ private slots:
         QVERIFY(controller->failedBindings().isEmpty());
     }
 
+    // At start-up the hotkeys are grabbed while the keyring is still being
+    // read: a refusal is reported with the account's label once it is known,
+    // never with the binding's bare id.
+    void aRefusalBeforeTheVaultIsReadNamesTheAccount() {
+        HotKeyGrabber other("j");
+        QCOMPARE(other.answer, QByteArray("ready"));
+        const HotKeyBinding taken = bind(totp, keyJ);
+        settings->setBindings({taken});
+        controller.reset();
+        store.reset();
+        openStore({}, AccountStore::Opening::inBackground);
+        QCOMPARE(store->vaultState(), AccountStore::VaultState::opening);
+        static QStringList logged;
+        logged.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { logged << text; });
+        controller = std::make_unique<HotKeyController>(*store, *settings, *defaults);
+        controller->registerAll({taken});
+        QTRY_COMPARE(store->vaultState(), AccountStore::VaultState::open);
+        QTRY_COMPARE(controller->failedBindings(), QStringList{QStringLiteral("RFC: totp")});
+        QTRY_VERIFY(!logged.isEmpty());
+        qInstallMessageHandler(previous);
+        const QString expected = QStringLiteral("HotKeyController: failed to register hotkey for "
+                                                "'RFC: totp' (combo may be taken by another app)");
+        for (const QString& line : logged)
+            QCOMPARE(line, expected);
+    }
+
     // A damaged or hand-edited settings file: bindings on a bare key, on a
     // modifier no key sets (which the X edge would drop) and on a key code
     // with no key stay in the list, are never grabbed (another X client

@@ -224,6 +224,8 @@ private slots:
         QCOMPARE(byID[QStringLiteral("quick-search")][1][QStringLiteral("preferred_trigger")]
                      .toString(),
                  QStringLiteral("CTRL+ALT+k"));
+        QCOMPARE(byID[QStringLiteral("quick-search")][1][QStringLiteral("description")].toString(),
+                 QStringLiteral("Quick search"));
 
         QCOMPARE(controller->registeredBindings(), QList<QUuid>{chosen.id});
         QCOMPARE(controller->failedBindings(), QStringList{QStringLiteral("RFC: totp")});
@@ -258,6 +260,19 @@ private slots:
                  2);
         QTRY_COMPARE(tab.rows().size(), 1);
         QCOMPARE(tab.activeSummary(), QStringLiteral("1 active of 1"));
+
+        // The desktop's settings follow the account's label, also when the
+        // accounts are read (or renamed) after the hotkeys went out.
+        Account renamed = totp;
+        renamed.name = QStringLiteral("renamed");
+        QVERIFY(store->update(renamed));
+        QTRY_COMPARE_WITH_TIMEOUT(calls(QStringLiteral("BindShortcuts")).size(), 3, 5000);
+        QString description;
+        for (const QJsonValue& shortcut :
+             calls(QStringLiteral("BindShortcuts")).last()[QStringLiteral("shortcuts")].toArray())
+            if (shortcut[0].toString() == idOf(chosen))
+                description = shortcut[1][QStringLiteral("description")].toString();
+        QCOMPARE(description, QStringLiteral("RFC: renamed"));
     }
 
     void aRefusedBindingLeavesEveryHotkeyInactiveWithTheReason() {
