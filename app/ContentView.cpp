@@ -673,19 +673,33 @@ void ContentView::edit(const Account& account) {
 void ContentView::showAddSheet() {
     if (m_sheet)
         return;
-    // The sheet stays open until the accounts are stored, and shows why
-    // when they could not be.
+    // The sheet stays open until the accounts are stored, counts them as
+    // they are, and shows why when they could not be. Closed before the
+    // import ended, it leaves the outcome to the window's notice.
     // How many the last import added, for the image's notice.
     auto added = std::make_shared<int>(0);
+    auto shown = std::make_shared<QPointer<AddAccountSheet>>();
     auto* sheet = new AddAccountSheet(
-        [this, added](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
-            m_store.importAccounts(accounts,
-                                   [reply, added](const AccountStore::ImportResult& result) {
-                                       *added = result.added;
-                                       reply(result.error);
-                                   });
+        [this, added, shown](const QList<Account>& accounts, AddAccountSheet::Reply reply) {
+            const QPointer<ContentView> self(this);
+            m_store.importAccounts(
+                accounts,
+                [reply, added, shown, self](const AccountStore::ImportResult& result) {
+                    *added = result.added;
+                    const bool sheetTells = *shown && (*shown)->isVisible();
+                    reply(result.error);
+                    if (!sheetTells && self)
+                        self->showNotice(result.error.value_or(
+                            result.added == 1 ? tr("1 account was added.")
+                                              : tr("%1 accounts were added.").arg(result.added)));
+                },
+                [shown](int stored, int total) {
+                    if (*shown)
+                        (*shown)->showStored(stored, total);
+                });
         },
         window());
+    *shown = sheet;
     // The sheet closes as soon as an image's accounts are stored: say what
     // came of it, as the list alone may not show it (accounts already in the
     // vault are not added again).

@@ -47,9 +47,11 @@ bool isAcceptableUserName(const QString& name) {
     return name.size() <= 1000 && Limits::cleanedName(name) == name;
 }
 
-// What shows while nothing else does: a busy bar and the program's name.
-QWidget* makePlaceholder() {
+// What shows while nothing else does: a busy bar and the program's name,
+// and below them what is being waited for, when there is something to say.
+QWidget* makePlaceholder(const QString& detail = {}) {
     auto* placeholder = new QWidget;
+    placeholder->setObjectName(QStringLiteral("placeholder"));
     auto* stack = new QVBoxLayout(placeholder);
     stack->setSpacing(12);
     stack->addStretch(1);
@@ -65,6 +67,13 @@ QWidget* makePlaceholder() {
         Style::TextStyle::headline, Style::SemanticColor::secondary);
     name->setAlignment(Qt::AlignCenter);
     stack->addWidget(name);
+    if (!detail.isEmpty()) {
+        auto* line = Style::label(detail, Style::TextStyle::body, Style::SemanticColor::primary);
+        line->setTextFormat(Qt::PlainText);
+        line->setWordWrap(true);
+        line->setAlignment(Qt::AlignCenter);
+        stack->addWidget(line);
+    }
     stack->addStretch(1);
     return placeholder;
 }
@@ -429,7 +438,8 @@ void MacCredentialProviderViewController::parkAssertion(const PasskeyRecord& rec
     QPointer<MacCredentialProviderViewController> weak(this);
     parkPasskeyWork([weak, record, clientDataHash] {
         if (!weak) return;
-        weak->verifyUser([weak, record, clientDataHash](UserVerification outcome) {
+        weak->verifyUser(record.rpId, record.userName,
+                         [weak, record, clientDataHash](UserVerification outcome) {
             if (weak) weak->assertPasskey(outcome, record, clientDataHash);
         });
     });
@@ -479,7 +489,7 @@ void MacCredentialProviderViewController::offerPasskeys(QList<PasskeyRecord> rec
 // the answer comes back through the event loop, never inside the dialog's
 // own handlers.
 void MacCredentialProviderViewController::verifyUser(
-    std::function<void(UserVerification)> continuation) {
+    const QString& site, const QString& user, std::function<void(UserVerification)> continuation) {
     // One verification per request: its every outcome ends the request, so
     // a second pick meanwhile has nothing left to ask for.
     if (m_ended || m_verifying) return;
@@ -488,9 +498,23 @@ void MacCredentialProviderViewController::verifyUser(
         continuation(UserVerification::unavailable);
         return;
     }
+    // Isolated, so a right-to-left site or user name cannot reorder the
+    // sentence around it.
+    const auto isolated = [](const QString& text) {
+        return QChar(0x2068) + text + QChar(0x2069);
+    };
+    const QString message =
+        user.isEmpty()
+            ? tr("Confirm it's you to use a passkey for %1.").arg(isolated(site))
+            : tr("Confirm it's you to use a passkey for %1 as %2.")
+                  .arg(isolated(site), isolated(user));
+    // The window behind the prompt says the same, not just that it is busy.
+    // A picker stays: it is meaningful, and its Cancel still ends the request.
+    if (!m_screen || m_screen->objectName() == QLatin1String("placeholder"))
+        host(makePlaceholder(message), placeholderSize);
     QPointer<MacCredentialProviderViewController> weak(this);
     QWidget* over = m_view ? m_view->window() : nullptr;
-    OwnerAuth::evaluate(tr("confirm it's you to use a passkey"), over,
+    OwnerAuth::evaluate(tr("Quillet"), message, over,
                         [weak, continuation](OwnerAuth::Result result) {
                             const UserVerification outcome = result == OwnerAuth::Result::success
                                                                  ? UserVerification::verified
@@ -573,7 +597,8 @@ void MacCredentialProviderViewController::beginPasskeyRegistration(
         }
     }
     QPointer<MacCredentialProviderViewController> weak(this);
-    verifyUser([weak, identity, request](UserVerification outcome) {
+    verifyUser(identity.relyingPartyIdentifier, identity.userName,
+               [weak, identity, request](UserVerification outcome) {
         if (weak) weak->registerPasskey(outcome, identity, request);
     });
 }

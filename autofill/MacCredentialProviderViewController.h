@@ -121,7 +121,9 @@ private:
                        const CredentialProvider::PasskeyRequestParameters& parameters);
     // Verifying the user, then signing with the record, once the view is up.
     void parkAssertion(const PasskeyRecord& record, const QByteArray& clientDataHash);
-    void verifyUser(std::function<void(UserVerification)> continuation);
+    // `site` and `user` are named in the prompt and in the view behind it.
+    void verifyUser(const QString& site, const QString& user,
+                    std::function<void(UserVerification)> continuation);
     void assertPasskey(UserVerification outcome, const PasskeyRecord& record,
                        const QByteArray& clientDataHash);
     void preparePasskeyRegistration(const CredentialProvider::CredentialRequest& request);

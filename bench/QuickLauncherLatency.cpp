@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QList>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 
 #include <X11/Xlib.h>
@@ -48,6 +50,7 @@ void pressToPanel(benchmark::State& state) {
     bool shown = false;
     QObject::connect(&launcher, &QuickLauncher::panelShown, [&shown] { shown = true; });
 
+    QList<double> times; // the first opening builds the view; the others reuse it
     for (auto _ : state) {
         shown = false;
         QElapsedTimer elapsed;
@@ -56,11 +59,18 @@ void pressToPanel(benchmark::State& state) {
         while (!shown && elapsed.elapsed() < 5000)
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         state.SetIterationTime(double(elapsed.nsecsElapsed()) / 1e9);
+        times.append(double(elapsed.nsecsElapsed()) / 1e6);
         launcher.close();
         QElapsedTimer settle;
         settle.start();
         while (settle.elapsed() < 30)
             QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    if (times.size() > 1) {
+        state.counters["first_ms"] = times.first();
+        QList<double> later = times.mid(1);
+        std::sort(later.begin(), later.end());
+        state.counters["later_median_ms"] = later.at(later.size() / 2);
     }
 }
 BENCHMARK(pressToPanel)->Arg(200)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);

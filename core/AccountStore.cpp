@@ -806,8 +806,9 @@ int AccountStore::importAccounts(QList<Account> incoming) {
 }
 
 void AccountStore::importAccounts(QList<Account> incoming,
-                                  std::function<void(const ImportResult&)> done) {
-    m_pendingImports.push_back({std::move(incoming), std::move(done)});
+                                  std::function<void(const ImportResult&)> done,
+                                  std::function<void(int stored, int total)> progress) {
+    m_pendingImports.push_back({std::move(incoming), std::move(done), std::move(progress)});
     startNextImport();
 }
 
@@ -866,6 +867,7 @@ void AccountStore::startNextImport() {
         }
         m_importRunning = true;
         m_import = {};
+        m_import.progress = next.progress;
         QList<QUuid> order = activeIDs();
         for (const Account& account : plan.accounts)
             order.append(account.id);
@@ -926,6 +928,8 @@ void AccountStore::applyImported(const ImportPlan& plan, qsizetype first,
         m_import.added.append(added);
         changed(accountsChange);
     }
+    if (m_import.progress)
+        m_import.progress(int(m_import.added.size()), int(plan.accounts.size()));
 }
 
 void AccountStore::finishImport(const ImportPlan& plan,

@@ -163,7 +163,10 @@ public:
     // The same without waiting: `done` runs on this thread once the accounts
     // are stored and listed, or were refused. Imports run one at a time, in
     // the order asked for; one asked for while the vault is opening waits.
-    void importAccounts(QList<Account> incoming, std::function<void(const ImportResult&)> done);
+    // `progress`, when given, hears how many of how many accepted accounts
+    // are stored so far, each time some are listed.
+    void importAccounts(QList<Account> incoming, std::function<void(const ImportResult&)> done,
+                        std::function<void(int stored, int total)> progress = {});
     // What the merge makes of one incoming account, given the lists as they
     // are: nothing for a duplicate, the Recently Deleted entry it brings back
     // (without deletedAt), a copy with a fresh id, or the account itself.
@@ -222,6 +225,7 @@ private:
     struct PendingImport {
         QList<Account> incoming;
         std::function<void(const ImportResult&)> done;
+        std::function<void(int stored, int total)> progress;
     };
     enum Change : unsigned {
         accountsChange = 1,
@@ -302,6 +306,7 @@ private:
         int notAdded = 0;
         std::optional<KeychainStore::KeychainError> firstError;
         quint64 parts = 0;
+        std::function<void(int stored, int total)> progress;
     } m_import;
     std::deque<PendingImport> m_pendingImports;
 

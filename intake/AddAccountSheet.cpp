@@ -903,6 +903,11 @@ void AddAccountSheet::finish(const QList<Account>& found, int unreadable,
         stored(std::nullopt);
 }
 
+void AddAccountSheet::showStored(int stored, int total) {
+    if (m_saving && !m_dismissed)
+        setStatus(tr("Saving to your keyring… %1 of %2 stored.").arg(stored).arg(total));
+}
+
 void AddAccountSheet::stored(const std::optional<QString>& error) {
     if (!m_saving)
         return;

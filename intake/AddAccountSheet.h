@@ -59,6 +59,8 @@ public:
 
     AddAccountSheet(AddHandler onAdd, QWidget* parent = nullptr,
                     ScreenScanner scanner = QRImport::scanScreen);
+    // While the owner stores the accounts: how many of how many are stored.
+    void showStored(int stored, int total);
     // An owner that stores at once and never fails.
     AddAccountSheet(std::function<void(const QList<Account>&)> onAdd, QWidget* parent = nullptr,
                     ScreenScanner scanner = QRImport::scanScreen);

@@ -69,13 +69,16 @@ void toDialog(const std::shared_ptr<Channel>& channel, std::function<void(Passwo
 
 class PasswordDialog : public QDialog {
 public:
-    PasswordDialog(const QString& reason, QWidget* parent, std::shared_ptr<Channel> channel,
-                   std::function<void(Result)> reply)
+    PasswordDialog(const QString& title, const QString& message, QWidget* parent,
+                   std::shared_ptr<Channel> channel, std::function<void(Result)> reply)
         : QDialog(parent), m_channel(std::move(channel)), m_reply(std::move(reply)) {
-        setWindowTitle(reason);
+        setWindowTitle(title);
         setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
         auto* column = new QVBoxLayout(this);
-        auto* heading = new QLabel(reason, this);
+        auto* heading = new QLabel(message, this);
+        // Callers name sites and users in it: never markup.
+        heading->setTextFormat(Qt::PlainText);
+        heading->setWordWrap(true);
         QFont bold = heading->font();
         bold.setBold(true);
         heading->setFont(bold);
@@ -307,9 +310,14 @@ bool canEvaluate() {
 }
 
 void evaluate(const QString& reason, QWidget* parent, std::function<void(Result)> reply) {
+    evaluate(reason, reason, parent, std::move(reply));
+}
+
+void evaluate(const QString& title, const QString& message, QWidget* parent,
+              std::function<void(Result)> reply) {
     const std::optional<QByteArray> user = currentUser();
     auto channel = std::make_shared<Channel>();
-    auto* dialog = new PasswordDialog(reason, parent, channel, std::move(reply));
+    auto* dialog = new PasswordDialog(title, message, parent, channel, std::move(reply));
     channel->dialog = dialog;
     if (parent) {
         // Over the window it belongs to, even before that window is mapped.

@@ -43,6 +43,11 @@ bool canEvaluate();
 // thread. Needs a running QApplication.
 void evaluate(const QString& reason, QWidget* parent, std::function<void(Result)> reply);
 
+// The same dialog titled `title`, with `message` (plain text, wrapped) as its
+// heading: for a caller whose reason is a whole sentence naming what it is for.
+void evaluate(const QString& title, const QString& message, QWidget* parent,
+              std::function<void(Result)> reply);
+
 // The dialog's texts, for those who look for it on screen.
 QString passwordPlaceholder(); // "Enter Password"
 

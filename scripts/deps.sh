@@ -41,6 +41,8 @@ packages=(
   kwin-wayland xwayland xdg-desktop-portal xdg-desktop-portal-kde qt6-wayland qtwayland5
   kded5 libkf5globalaccel-bin plasma-workspace qml-module-org-kde-kirigami2
   libwayland-dev libwayland-bin plasma-wayland-protocols
+  # reads the Wayland clipboard as another client does (data control)
+  wl-clipboard
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )

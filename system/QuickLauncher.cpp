@@ -104,16 +104,21 @@ QuickLauncher::QuickLauncher() : m_canType(&Accessibility::isTrusted) {
 }
 
 void QuickLauncher::setStore(AccountStore* store, UserDefaults* defaults) {
+    if (store != m_store || defaults != m_defaults) dropPanel();
     m_store = store;
     m_defaults = defaults;
 }
 
 AccountStore* QuickLauncher::store() const { return m_store; }
 
-void QuickLauncher::setAppLock(AppLockMac* lock) { m_lock = lock; }
+void QuickLauncher::setAppLock(AppLockMac* lock) {
+    if (lock != m_lock) dropPanel();
+    m_lock = lock;
+}
 
 void QuickLauncher::setAccessibilityCheck(std::function<bool()> check) {
     m_canType = check ? std::move(check) : std::function<bool()>(&Accessibility::isTrusted);
+    dropPanel(); // the view holds a copy
 }
 
 bool QuickLauncher::isShown() const { return m_panel && m_panel->isVisible(); }
@@ -178,27 +183,43 @@ void QuickLauncher::show() {
     // when the combination was pressed (one of ours, possibly).
     m_remembered = WindowFocus::activeWindow();
 
-    // Every opening starts afresh: a new panel, an empty search.
-    if (m_panel) m_panel->deleteLater();
+    // Every opening starts afresh: an empty search, ranked anew. The view
+    // (the costly part to build) is kept between openings and moves into a
+    // new frameless window each time: a window mapped again is not always
+    // given the focus by the window manager.
+    if (!m_view) {
+        auto* view = new QuickLauncherView(*m_store, *m_defaults, m_lock, m_canType);
+        QPointer<QuickLauncher> self(this);
+        connect(view, &QuickLauncherView::picked, this, [self](const Account& account) {
+            if (self) self->pick(account);
+        });
+        connect(view, &QuickLauncherView::closeRequested, this, [self] {
+            if (self) self->close();
+        });
+        m_view = view;
+    } else {
+        m_view->reopen();
+    }
     auto* panel = new LauncherPanel(*this);
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new QuickLauncherView(*m_store, *m_defaults, m_lock, m_canType, panel);
-    layout->addWidget(view);
-    panel->watchContent(view);
-    QPointer<QuickLauncher> self(this);
-    connect(view, &QuickLauncherView::picked, this, [self](const Account& account) {
-        if (self) self->pick(account);
-    });
-    connect(view, &QuickLauncherView::closeRequested, this, [self] {
-        if (self) self->close();
-    });
+    layout->addWidget(m_view);
+    panel->watchContent(m_view);
+    if (m_panel) m_panel->deleteLater(); // the view has left it
+    m_panel = panel;
 
     if (QScreen* screen = workScreen(m_remembered))
         panel->setGeometry(frame(screen->availableGeometry()));
-    m_panel = panel;
     panel->show();
+    m_view->searchField()->setFocus();
     panel->activate();
+}
+
+void QuickLauncher::dropPanel() {
+    // What the view was built over changed: the next opening builds anew
+    // (one on screen goes when it closes).
+    if (m_view && !m_view->isVisible()) m_view->deleteLater();
+    m_view = nullptr;
 }
 
 void QuickLauncher::close() {
@@ -207,6 +228,8 @@ void QuickLauncher::close() {
     QWidget* panel = m_panel;
     m_panel = nullptr;
     panel->hide();
+    // The view waits, hidden and without a window, for the next opening.
+    if (m_view && m_view->parent() == panel) m_view->setParent(nullptr);
     panel->deleteLater();
     // When the user had already gone elsewhere, the focus stays there.
     if (hadFocus && m_remembered && WindowFocus::exists(*m_remembered))

@@ -50,7 +50,8 @@ public:
 
     // Closes the panel when it is on screen, otherwise shows a new one.
     void toggle();
-    // A new, empty panel in front, remembering the window that was active.
+    // The panel in front with an empty search, remembering the window that
+    // was active. The panel is kept between openings.
     void show();
     // Hides the panel and, when it had the focus, gives the focus back.
     void close();
@@ -89,6 +90,7 @@ signals:
     void delivered(bool typed);
 
 private:
+    void dropPanel();
     QuickLauncher();
     void applicationStateChanged(Qt::ApplicationState state);
     // Types the pending code once its window has the focus, or copies it
@@ -105,6 +107,8 @@ private:
     void cancelPendingDelivery();
 
     QPointer<QWidget> m_panel;
+    // The view of the kept panel; none when the panel must be built anew.
+    QPointer<QuickLauncherView> m_view;
     QPointer<AccountStore> m_store;
     QPointer<UserDefaults> m_defaults;
     QPointer<AppLockMac> m_lock;

@@ -300,7 +300,10 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
     });
     // The list follows the vault while the panel is open; the highlight
     // stays on its account, or within the list when that one is gone.
-    connect(m_accounts, &AccountListModel::accountsChanged, this, [this] { rerank(false); });
+    // A hidden panel ranks anew when it reopens.
+    connect(m_accounts, &AccountListModel::accountsChanged, this, [this] {
+        if (isVisible()) rerank(false);
+    });
 
     // The codes in the rows, once a second at the corrected time.
     m_tick.setInterval(1000);
@@ -308,7 +311,6 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
         m_list->viewport()->update();
         refreshChrome();
     });
-    m_tick.start();
 
     if (m_lock) {
         // Nothing is listed before the user has unlocked.
@@ -336,6 +338,26 @@ bool QuickLauncherView::isLocked() const {
 QString QuickLauncherView::query() const { return m_field->text(); }
 
 void QuickLauncherView::setQuery(const QString& text) { m_field->setText(text); }
+
+void QuickLauncherView::reopen() {
+    {
+        const QSignalBlocker quiet(m_field);
+        m_field->clear();
+    }
+    rerank(true);
+}
+
+void QuickLauncherView::showEvent(QShowEvent* event) {
+    refreshChrome();
+    m_list->viewport()->update();
+    m_tick.start();
+    QWidget::showEvent(event);
+}
+
+void QuickLauncherView::hideEvent(QHideEvent* event) {
+    m_tick.stop();
+    QWidget::hideEvent(event);
+}
 
 void QuickLauncherView::rerank(bool resetSelection) {
     const std::optional<QUuid> highlighted =

@@ -61,6 +61,9 @@ public:
 
     QString query() const;
     void setQuery(const QString& text);
+    // A new opening of the kept panel: an empty search, ranked anew, the
+    // first row highlighted. Give the search the keyboard once shown.
+    void reopen();
     // The highlighted row; kept within the list.
     int selection() const { return m_selection; }
     // The ranked accounts for the current search; none while locked.
@@ -88,6 +91,9 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // The codes tick only while the panel is on screen.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     bool isLocked() const;

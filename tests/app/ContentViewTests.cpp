@@ -26,6 +26,7 @@
 #include <QSemaphore>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QToolButton>
 #include <QtTest>
 
@@ -530,6 +531,47 @@ private slots:
         QCOMPARE(titles(), QStringList({"Acme/ann", "B/b", "New/one"}));
         QCOMPARE(errorLine(), QString());
         QCOMPARE(events(), QStringList({"account.added New: one"}));
+    }
+
+    // A long import counts what it stored in the sheet; a sheet closed
+    // before the import ended leaves the outcome to the window's notice.
+    void aLongImportAlwaysTellsHowItEnded() {
+        struct ItemByItem : Keychain::MemoryBackend {
+            Keychain::Status add(const Keychain::Item& item) override {
+                QThread::msleep(15);
+                return MemoryBackend::add(item);
+            }
+            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
+                                           const Keychain::Progress& progress) override {
+                return Backend::upsert(writes, progress); // tells its progress
+            }
+        };
+        Keychain::setBackend(std::make_shared<ItemByItem>());
+        open({});
+        view->setTimingsForTesting(50, 60000);
+        view->showAddSheet();
+        auto* sheet = window->findChild<AddAccountSheet*>();
+        QTRY_VERIFY(sheet && sheet->isVisible());
+        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        QStringList links;
+        for (int i = 0; i < 60; ++i)
+            links << QStringLiteral("otpauth://totp/Service%1:me?secret=JBSWY3DPEHPK3PXP").arg(i);
+        sheet->findChild<QPlainTextEdit*>()->setPlainText(links.join('\n'));
+        QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
+        const QRegularExpression counted(QStringLiteral("^Saving to your keyring… [1-9]\\d* of 60 stored\\.$"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QLabel* label : sheet->findChildren<QLabel*>())
+                    if (counted.match(label->text()).hasMatch())
+                        return true;
+                return false;
+            }(),
+            5000);
+        sheet->reject();
+        QVERIFY(store->importing());
+        QTRY_VERIFY_WITH_TIMEOUT(!store->importing(), 10000);
+        QTRY_COMPARE(view->deletedToast(), QStringLiteral("60 accounts were added."));
+        QCOMPARE(store->accounts().size(), 60);
     }
 
     // The window never says "No accounts yet" for a vault it could not read:

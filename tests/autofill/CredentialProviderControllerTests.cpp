@@ -26,7 +26,7 @@ using Keychain::MemoryBackend;
 
 namespace {
 
-const QString prompt = QStringLiteral("confirm it's you to use a passkey");
+const QString prompt = QStringLiteral("Quillet");
 
 // Every end the controller sends, in order.
 struct Recorder : ExtensionContext {
@@ -226,6 +226,17 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         controller->viewDidAppear();
         QTRY_VERIFY(PasswordPrompt::dialog(prompt));
+        // The prompt says what it is for, site and user isolated; the window
+        // behind it says the same.
+        const QString message = QStringLiteral(
+            "Confirm it's you to use a passkey for \u2068example.com\u2069 as \u2068alice\u2069.");
+        const auto says = [&](QWidget* in) {
+            for (QLabel* label : in->findChildren<QLabel*>())
+                if (label->isVisible() && label->text() == message) return true;
+            return false;
+        };
+        QVERIFY(says(PasswordPrompt::dialog(prompt)));
+        QVERIFY(says(&window));
         controller.reset();
         QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword, prompt));
         QTRY_VERIFY(!PasswordPrompt::dialog(prompt));

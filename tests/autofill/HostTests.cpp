@@ -29,7 +29,7 @@
 namespace {
 
 const QByteArray secret("12345678901234567890");
-const QString passkeyPrompt = QStringLiteral("confirm it's you to use a passkey");
+const QString passkeyPrompt = QStringLiteral("Quillet");
 
 Account account(const QString& issuer, const QString& name, OTPType type = OTPType::totp,
                 quint64 counter = 0) {
@@ -428,10 +428,15 @@ private slots:
                                                        {"userVerification", "required"}}}};
         };
         const auto password = [](QWidget* window) {
-            // The placeholder waits while the password is asked for.
+            // The placeholder waits while the password is asked for, saying
+            // for which site and user, as the prompt does.
             QVERIFY(texts(window).contains(QStringLiteral("Quillet")));
             QCOMPARE(window->size(), QSize(360, 160));
             QTRY_VERIFY(PasswordPrompt::dialog(passkeyPrompt));
+            const QString message = QStringLiteral("Confirm it's you to use a passkey for "
+                                                   "\u2068example.com\u2069 as \u2068alice\u2069.");
+            QVERIFY(texts(window).contains(message));
+            QVERIFY(texts(PasswordPrompt::dialog(passkeyPrompt)).contains(message));
             QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword, passkeyPrompt));
         };
 
