@@ -576,7 +576,7 @@ private slots:
         QTest::mouseClick(shown<QPushButton>(tray.panel(), "Unlock"), Qt::LeftButton);
         QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
         QTRY_COMPARE(tray.panel()->area(), MenuBarContent::Area::list);
-        QVERIFY(tray.isPanelOpen());
+        QTRY_VERIFY(tray.isPanelOpen());
     }
 
     void theCodeBesideTheIcon() {
