@@ -146,8 +146,14 @@ echo "quick search: the code is typed into a Wayland window"
 # And from an XWayland window.
 start_text_window XWayland xcb
 wait_for 300 said XWayland active || fail "the XWayland window never got the keyboard"
-keys ctrl+alt+k
-wait_for 100 said XWayland inactive || fail "quick search did not take the keyboard from XWayland"
+# A press that lands while KWin is still handing the keyboard to the new
+# window can be lost on a slow (sanitizer) build: press again, up to three times.
+opened=""
+for _ in 1 2 3; do
+  keys ctrl+alt+k
+  wait_for 60 said XWayland inactive && { opened=yes; break; }
+done
+[ -n "$opened" ] || fail "quick search did not take the keyboard from XWayland"
 keys type:example
 sleep 0.3
 keys Return

@@ -166,7 +166,7 @@ def with_watcher():
     env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
     start([quillet], "quillet.log", env)
 
-    if not pump(20, lambda: watcher.items):
+    if not pump(60, lambda: watcher.items):
         fail("no item registered with the watcher")
     service = watcher.items[0]
     print(f"registered: {service}")
