@@ -9,6 +9,7 @@
 #include "core/HotpCounter.h"
 #include "core/KeychainStore.h"
 #include "core/Limits.h"
+#include "core/Text.h"
 #include "platform/CredentialIdentityStore.h"
 #include "platform/Crypto.h"
 #include "platform/OwnerAuth.h"
@@ -500,14 +501,11 @@ void MacCredentialProviderViewController::verifyUser(
     }
     // Isolated, so a right-to-left site or user name cannot reorder the
     // sentence around it.
-    const auto isolated = [](const QString& text) {
-        return QChar(0x2068) + text + QChar(0x2069);
-    };
     const QString message =
         user.isEmpty()
-            ? tr("Confirm it's you to use a passkey for %1.").arg(isolated(site))
+            ? tr("Confirm it's you to use a passkey for %1.").arg(Text::isolated(site))
             : tr("Confirm it's you to use a passkey for %1 as %2.")
-                  .arg(isolated(site), isolated(user));
+                  .arg(Text::isolated(site), Text::isolated(user));
     // The window behind the prompt says the same, not just that it is busy.
     // A picker stays: it is meaningful, and its Cancel still ends the request.
     if (!m_screen || m_screen->objectName() == QLatin1String("placeholder"))
