@@ -66,13 +66,11 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
 
     m_enabled = new QCheckBox(this);
     m_enabled->setToolTip(tr("Enable this hotkey"));
-    m_enabled->setAccessibleName(tr("Enable this hotkey"));
     connect(m_enabled, &QCheckBox::toggled, this,
             [this](bool on) { update([on](HotKeyBinding& b) { b.enabled = on; }); });
     row->addWidget(m_enabled);
 
     m_account = new QComboBox(this);
-    m_account->setAccessibleName(tr("Account"));
     m_account->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_account->setMinimumContentsLength(12);
     m_account->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -95,7 +93,6 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     row->addWidget(m_recorder);
 
     m_autoPaste = new QCheckBox(this);
-    m_autoPaste->setAccessibleName(tr("Auto-paste"));
     connect(m_autoPaste, &QCheckBox::toggled, this, [this](bool on) {
         update([on](HotKeyBinding& b) { b.autoPaste = on; });
         autoPasteChanged(on);
@@ -106,7 +103,6 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     m_remove->setIcon(Symbols::icon(QStringLiteral("trash")));
     m_remove->setAutoRaise(true);
     m_remove->setToolTip(tr("Remove hotkey"));
-    m_remove->setAccessibleName(tr("Remove hotkey"));
     connect(m_remove, &QToolButton::clicked, this, [this] { m_settings.removeBinding(m_id); });
     row->addWidget(m_remove);
 
@@ -115,7 +111,17 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     m_refusal->hide();
     column->addWidget(m_refusal);
 
+    setNumber(1);
     refreshAccounts();
+}
+
+void BindingRow::setNumber(int number) {
+    // Every row has the same controls: a screen reader tells them apart by
+    // the row's number.
+    m_enabled->setAccessibleName(tr("Enable hotkey %1").arg(number));
+    m_account->setAccessibleName(tr("Account of hotkey %1").arg(number));
+    m_autoPaste->setAccessibleName(tr("Auto-paste for hotkey %1").arg(number));
+    m_remove->setAccessibleName(tr("Remove hotkey %1").arg(number));
 }
 
 void BindingRow::showDesktopState(const QString& text) {
@@ -413,6 +419,7 @@ void HotKeysTab::refreshRows() {
         BindingRow* row = m_rows.take(binding.id);
         if (!row) row = new BindingRow(m_store, m_settings, binding.id, m_gate);
         row->refresh(binding, m_accessibilityGranted);
+        row->setNumber(int(kept.size()) + 1);
         // The desktop's answer where it decides; a desktop without global
         // hotkeys is said once, above the list, not in every row.
         const HotKeyController* controller = HotKeyController::current();

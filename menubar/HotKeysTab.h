@@ -44,6 +44,8 @@ public:
     void showDesktopState(const QString& text);
     QString desktopStateText() const;
     void refreshAccounts();
+    // The row's place in the list, from 1, which names its controls.
+    void setNumber(int number);
 
 private:
     void update(const std::function<void(HotKeyBinding&)>& change);

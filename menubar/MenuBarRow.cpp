@@ -39,7 +39,6 @@ QToolButton* chevron(const QString& symbol, QWidget* parent) {
                    QIcon::Disabled);
     button->setIcon(icon);
     button->setToolTip(MenuBarRow::tr("Move up or down"));
-    button->setAccessibleName(button->toolTip());
     return button;
 }
 
@@ -88,6 +87,9 @@ MenuBarRow::MenuBarRow(QWidget* parent) : QWidget(parent) {
     column->setSpacing(0);
     m_up = chevron(QStringLiteral("chevron.up"), moves);
     m_down = chevron(QStringLiteral("chevron.down"), moves);
+    // Read apart: the two share one help text but not what they do.
+    m_up->setAccessibleName(tr("Move up"));
+    m_down->setAccessibleName(tr("Move down"));
     column->addStretch();
     column->addWidget(m_up);
     column->addWidget(m_down);

@@ -4,11 +4,12 @@
 #include "menubar/MenuBarLabel.h"
 #include "platform/StatusItem.h"
 #include "platform/Symbols.h"
+#include "platform/TaskbarPresence.h"
 #include "system/AppLockMac.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -52,10 +53,24 @@ TrayHost::TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settin
     connect(m_item, &StatusItem::contextMenuRequested, this,
             [this](const QPoint& at) { togglePanel(at); });
 
-    // The unlock dialog cannot take the keyboard from an open popup: the
-    // panel steps aside while it asks and comes back where it was once the
-    // question is answered, whatever the answer. It does not ask again by
-    // itself: one question per opening.
+    // The panel closes once the focus has left it for good: X hands the
+    // focus on in steps when one of our windows hides or a dialog comes up,
+    // and the panel may be given it back a moment later.
+    m_focusLeft = new QTimer(this);
+    m_focusLeft->setSingleShot(true);
+    m_focusLeft->setInterval(focusSettleMs);
+    connect(m_focusLeft, &QTimer::timeout, this, &TrayHost::closeIfFocusLeft);
+    // A question or a menu over the panel that goes away without giving
+    // the panel the focus back: look again then.
+    connect(qApp, &QApplication::focusChanged, this, [this] {
+        if (isPanelOpen() && m_hadFocus && !m_panel->isActiveWindow())
+            m_focusLeft->start();
+    });
+
+    // The unlock dialog blocks the panel, which stays on top and could hide
+    // it: the panel steps aside while it asks and comes back where it was
+    // once the question is answered, whatever the answer. It does not ask
+    // again by itself: one question per opening.
     connect(&m_lock, &AppLockMac::authenticatingChanged, this, [this](bool asking) {
         if (asking && isPanelOpen()) {
             m_reopenAfterAnswer = true;
@@ -89,7 +104,13 @@ bool TrayHost::isPanelOpen() const { return m_panel && m_panel->isVisible(); }
 
 MenuBarContent* TrayHost::makePanel() {
     auto* panel = new MenuBarContent(m_store, m_clock, m_settings, m_lock, m_updater, m_defaults);
-    panel->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+    // A frameless tool window that stays on top rather than a popup: Qt
+    // keeps popups out of the accessibility tree, where a screen reader
+    // looks for the panel's codes. Like a popup it closes on Escape and when
+    // the focus leaves for another window (a click elsewhere).
+    panel->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    panel->setWindowTitle(QStringLiteral("Quillet"));
+    TaskbarPresence::setShown(panel, false);
     panel->installEventFilter(this);
     connect(panel, &MenuBarContent::openMainWindowRequested, this, [this] {
         closePanel();
@@ -108,9 +129,9 @@ void TrayHost::togglePanel(const QPoint& at) {
         closePanel();
         return;
     }
-    // A click on the icon while the panel is open first closes the popup (a
-    // click outside it), then reaches the icon: that click closed the panel
-    // and must not open it again.
+    // A click on the icon while the panel is open may first take the focus
+    // from the panel, which closes it, then reach the icon: that click
+    // closed the panel and must not open it again.
     if (m_closedAt.isValid() && m_closedAt.elapsed() < reopenGuardMs)
         return;
     openPanel(at);
@@ -132,6 +153,8 @@ void TrayHost::openPanel(const QPoint& at) {
 void TrayHost::show(bool newOpening) {
     m_panel->prepareToShow(newOpening);
     place();
+    m_hadFocus = false;
+    m_focusLeft->stop();
     m_panel->show();
     m_panel->raise();
     m_panel->activateWindow();
@@ -164,6 +187,21 @@ void TrayHost::place() {
     m_panel->move(placement(m_anchor, m_panel->size(), available).topLeft());
 }
 
+void TrayHost::closeIfFocusLeft() {
+    // A panel the focus has not reached yet has not lost it.
+    if (!isPanelOpen() || !m_hadFocus || m_panel->isActiveWindow())
+        return;
+    // The password dialog: the panel steps aside for it by itself and comes
+    // back when it is answered.
+    if (m_lock.isAuthenticating())
+        return;
+    // A question or a menu opened over the panel keeps it; a click on
+    // another window (ours or not) or elsewhere closes it.
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget())
+        return;
+    closePanel();
+}
+
 bool TrayHost::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_panel) {
         // A panel that grows or shrinks stays at the icon.
@@ -171,9 +209,12 @@ bool TrayHost::eventFilter(QObject* watched, QEvent* event) {
             place();
         if (event->type() == QEvent::Hide)
             m_closedAt.start();
-        // Another window took the focus.
+        if (event->type() == QEvent::WindowActivate) {
+            m_hadFocus = true;
+            m_focusLeft->stop();
+        }
         if (event->type() == QEvent::WindowDeactivate && m_panel->isVisible())
-            QTimer::singleShot(0, this, &TrayHost::closePanel);
+            m_focusLeft->start();
     }
     return QObject::eventFilter(watched, event);
 }

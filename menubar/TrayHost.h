@@ -12,14 +12,15 @@ class AppSettings;
 class MenuBarContent;
 class MenuBarLabel;
 class StatusItem;
+class QTimer;
 class TickingClock;
 class UpdaterManager;
 class UserDefaults;
 
 // The program's place in the desktop's panel: the key icon with the live
 // code beside it (MenuBarLabel) and the panel a click opens at the icon
-// (MenuBarContent, a frameless popup 340 wide that closes on Escape and
-// when it loses the focus). The panel is built the first time it opens and
+// (MenuBarContent, a frameless tool window 340 wide that closes on Escape
+// and when it loses the focus). The panel is built the first time it opens and
 // kept, with its search, for the next time.
 class TrayHost : public QObject {
     Q_OBJECT
@@ -28,6 +29,8 @@ public:
     // How soon after the panel closed a click on the icon counts as the
     // click that closed it.
     static constexpr int reopenGuardMs = 300;
+    // How long the focus may be away from the open panel before it closes.
+    static constexpr int focusSettleMs = 150;
 
     TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settings, AppLockMac& lock,
              UpdaterManager& updater, UserDefaults& defaults, QObject* parent = nullptr);
@@ -71,6 +74,7 @@ private:
     MenuBarContent* makePanel();
     void place();
     void show(bool newOpening);
+    void closeIfFocusLeft();
 
     AccountStore& m_store;
     TickingClock& m_clock;
@@ -82,6 +86,9 @@ private:
     MenuBarLabel* m_label;
     QPointer<MenuBarContent> m_panel;
     QRect m_anchor;
+    QTimer* m_focusLeft;
+    // The panel had the focus since it last came on screen.
+    bool m_hadFocus = false;
     QElapsedTimer m_closedAt;
     // The panel stepped aside for the unlock dialog and comes back when it
     // is answered: with the list after a success, locked after a failure or

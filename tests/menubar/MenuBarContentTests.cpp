@@ -514,6 +514,33 @@ private slots:
         QTRY_VERIFY(!panel->isVisible());
     }
 
+    // The open panel closes when another window takes the focus (a click
+    // elsewhere), not while a menu of its own is open over it.
+    void focusElsewhereClosesThePanel() {
+        open({makeAccount("A", "a")});
+        TrayHost tray(*store, *clock, *settings, *lock, *updater, *defaults);
+        tray.openPanel(QPoint(300, 5));
+        QTRY_VERIFY(tray.panel()->isActiveWindow());
+        QMenu menu;
+        menu.addAction(QStringLiteral("Pin"));
+        menu.popup(tray.panel()->mapToGlobal(QPoint(20, 60)));
+        QTRY_VERIFY(menu.isVisible());
+        QTest::qWait(TrayHost::focusSettleMs * 2);
+        QVERIFY(tray.isPanelOpen());
+        menu.close();
+        QTRY_VERIFY(tray.panel()->isActiveWindow());
+
+        QWidget elsewhere;
+        elsewhere.setGeometry(500, 400, 200, 100);
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QTRY_VERIFY(!tray.isPanelOpen());
+        // And it opens again at the next click.
+        QTest::qWait(TrayHost::reopenGuardMs + 50);
+        tray.togglePanel(QPoint(300, 5));
+        QVERIFY(tray.isPanelOpen());
+    }
+
     // While the app is locked the panel stands in for the list with its
     // locked panel, which asks at once; the tray steps aside for the
     // password dialog and comes back with the list.

@@ -257,7 +257,7 @@ private slots:
         QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
         QTRY_COMPARE(settings->bindings().size(), 1);
         lock->relock();
-        QComboBox* bound = picker(window->hotKeys(), "Account");
+        QComboBox* bound = picker(window->hotKeys(), "Account of hotkey 1");
         choose(bound, 1);
         QVERIFY(PasswordPrompt::cancel());
         QTRY_COMPARE(bound->currentIndex(), 0);
@@ -368,8 +368,8 @@ private slots:
         QCOMPARE(tab->rows().size(), 1);
         BindingRow* row = tab->rows().first();
         QVERIFY(absent(tab, "No hotkeys yet"));
-        QVERIFY(check(row, "Enable this hotkey")->isChecked());
-        QComboBox* accounts = picker(row, "Account");
+        QVERIFY(check(row, "Enable hotkey 1")->isChecked());
+        QComboBox* accounts = picker(row, "Account of hotkey 1");
         QCOMPARE(accounts->currentText(), QStringLiteral("— pick an account —"));
         QCOMPARE(row->recorder()->text(), QStringLiteral("Click to set"));
         QCOMPARE(row->recorder()->size(), QSize(150, 24));
@@ -391,19 +391,23 @@ private slots:
         AppSettings stored(*defaults);
         QCOMPARE(stored.bindings(), settings->bindings());
 
-        click(check(row, "Enable this hotkey"));
+        click(check(row, "Enable hotkey 1"));
         QVERIFY(!settings->bindings()[0].enabled);
         QVERIFY(label(tab, "0 active of 1"));
-        click(check(row, "Enable this hotkey"));
-        click(check(row, "Auto-paste"));
+        click(check(row, "Enable hotkey 1"));
+        click(check(row, "Auto-paste for hotkey 1"));
         QVERIFY(settings->bindings()[0].autoPaste);
 
         // Three bindings: one disabled, one without an account, one complete.
         click(shown<QPushButton>(tab, "Add hotkey"));
         click(shown<QPushButton>(tab, "Add hotkey"));
         QCOMPARE(tab->rows().size(), 3);
-        click(check(tab->rows()[1], "Enable this hotkey"));
+        click(check(tab->rows()[1], "Enable hotkey 2"));
         QVERIFY(label(tab, "1 active of 3"));
+        // Each row's controls are named by its place, so that a screen
+        // reader tells them apart.
+        QVERIFY(check(tab->rows()[2], "Auto-paste for hotkey 3"));
+        QVERIFY(picker(tab->rows()[2], "Account of hotkey 3"));
         // The complete binding's account goes to Recently Deleted: the row
         // stays, the count drops.
         store->deleteAccount(store->accounts()[0].id);
@@ -411,7 +415,7 @@ private slots:
         QCOMPARE(tab->rows().size(), 3);
 
         for (int left = 3; left > 0; --left) {
-            click(shown<QToolButton>(tab->rows().first(), "Remove hotkey"));
+            click(shown<QToolButton>(tab->rows().first(), "Remove hotkey 1"));
             QTRY_COMPARE(tab->rows().size(), left - 1);
         }
         QVERIFY(settings->bindings().isEmpty());
@@ -428,22 +432,22 @@ private slots:
         BindingRow* row = tab->rows().first();
         const QString title = "Auto-paste needs the XTEST extension";
         QVERIFY(absent(tab, title)); // nothing asks for auto-paste yet
-        click(check(row, "Auto-paste"));
+        click(check(row, "Auto-paste for hotkey 1"));
         QVERIFY(label(tab, title));
-        QCOMPARE(check(row, "Auto-paste")->toolTip(),
+        QCOMPARE(check(row, "Auto-paste for hotkey 1")->toolTip(),
                  "Auto-paste: insert the code at the cursor (needs the XTEST extension — not "
                  "available)");
         click(shown<QPushButton>(tab, "Open Settings"));
         QVERIFY(label(tab, SystemActions::accessibilitySettingsHelp()));
-        click(check(row, "Enable this hotkey"));
+        click(check(row, "Enable hotkey 1"));
         QVERIFY(absent(tab, title)); // a disabled binding needs nothing
-        click(check(row, "Enable this hotkey"));
+        click(check(row, "Enable hotkey 1"));
         QVERIFY(label(tab, title));
 
         granted = true;
         QVERIFY(tab->isPollingPermission());
         QTRY_VERIFY_WITH_TIMEOUT(absent(tab, title), 2500); // within one poll
-        QCOMPARE(check(row, "Auto-paste")->toolTip(),
+        QCOMPARE(check(row, "Auto-paste for hotkey 1")->toolTip(),
                  "Auto-paste: insert the code at the cursor in the focused app");
         showTab("General");
         QVERIFY(!tab->isPollingPermission());
