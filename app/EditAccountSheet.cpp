@@ -121,6 +121,9 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     m_recoveryCodes->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
                                          Qt::ImhSensitiveData);
     m_recoveryCodes->setPlainText(account.recoveryCodes);
+    // Its section's title is a label of its own, not a frame's title a
+    // screen reader would take for the field's name.
+    m_recoveryCodes->setAccessibleName(tr("Recovery codes"));
     reserveLines(m_recoveryCodes, 4);
     auto* footer = new QLabel(tr("Kept encrypted with this account in your keyring. "
                                  "If you ever lose your device, these get you back in."));

@@ -81,6 +81,11 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
         });
     });
     row->addWidget(m_account, 1);
+    // Over AT-SPI a picker is read by its choice and named by the label
+    // that points at it: the row has no room for one on screen.
+    m_accountLabel = new QLabel(this);
+    m_accountLabel->setBuddy(m_account);
+    m_accountLabel->hide();
 
     m_recorder = new HotKeyRecorder(this);
     m_recorder->setFixedSize(150, 24);
@@ -120,6 +125,7 @@ void BindingRow::setNumber(int number) {
     // the row's number.
     m_enabled->setAccessibleName(tr("Enable hotkey %1").arg(number));
     m_account->setAccessibleName(tr("Account of hotkey %1").arg(number));
+    m_accountLabel->setText(m_account->accessibleName());
     m_autoPaste->setAccessibleName(tr("Auto-paste for hotkey %1").arg(number));
     m_remove->setAccessibleName(tr("Remove hotkey %1").arg(number));
 }

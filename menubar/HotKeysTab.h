@@ -60,6 +60,7 @@ private:
     SettingsGate m_gate;
     bool m_accessibilityGranted = true;
     QCheckBox* m_enabled;
+    QLabel* m_accountLabel;
     QComboBox* m_account;
     HotKeyRecorder* m_recorder;
     QCheckBox* m_autoPaste;

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The real program read as a screen reader reads it: on a private X server,
-# with the accessibility bus of a private session, the main window's rows are
-# read over AT-SPI and each code must be the one oathtool computes; every
-# control is named, nothing decorative is announced, and "Copy code" pressed
-# through AT-SPI puts the shown code on the clipboard.
+# The real program read as a screen reader reads it: on a private X server
+# with openbox and trayer's tray, with the accessibility bus of a private
+# session, the main window's rows are read over AT-SPI and each code must be
+# the one oathtool computes; every control is named, nothing decorative is
+# announced, and "Copy code" pressed through AT-SPI puts the shown code on the
+# clipboard. Then the tray's panel, opened at the docked icon, reads its
+# codes (oathtool's) and closes on Escape and a click elsewhere; the fields of
+# the Hotkeys tab and of the edit sheet have names, no two alike; and after a
+# delete and a restore the rows are read in the order they are shown.
 # Run inside tests/with-session.sh (private D-Bus and keyring).
 # Usage: desktop_a11y.sh QUILLET_BINARY SEED_BINARY
 set -euo pipefail
@@ -15,6 +19,15 @@ fail() { echo "accessibility test: $*" >&2; [ -f "$work/quillet.log" ] && cat "$
 source "$here/../support/desktop.sh"
 start_xvfb
 start_atspi
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
+pids+=($!)
+# trayer's panel and the tray inside it, before the program looks for a tray.
+for _ in $(seq 100); do
+  [ "$(xdotool search --class trayer 2>/dev/null | wc -l)" -ge 2 ] && break
+  sleep 0.1
+done
 
 "$seed" 6 >/dev/null || fail "could not seed the vault"
 # No clock measurement against the network: codes follow this computer's clock.
@@ -23,4 +36,5 @@ QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=
 pids+=($!)
 
 /usr/bin/python3 "$here/read_window.py" || fail "the window does not read as it should"
+/usr/bin/python3 "$here/read_panels.py" || fail "the panels do not read as they should"
 echo "accessibility test passed"

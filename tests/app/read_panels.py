@@ -1,0 +1,264 @@
+#!/usr/bin/python3
+"""Reads, over AT-SPI as a screen reader does, the parts of Quillet that are not
+the main window's rows, after read_window.py: the tray's panel opened by a
+click on the docked icon (its codes against oathtool; Escape and a click
+elsewhere close it), the fields of Settings' Hotkeys tab and of the edit sheet
+(each named, no two alike), and the main window's rows after a delete and a
+restore (read in the order they are shown). Run by desktop_a11y.sh, with
+openbox and trayer running. Prints no secret and no code."""
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, "..", "support"))
+sys.path.insert(0, here)
+from atspi_tree import showing, walk  # noqa: E402
+from read_window import CODE, app, expected, rows, seeded  # noqa: E402
+
+FIELDS = ("check box", "combo box", "text", "password text", "spin button", "slider")
+
+
+def fail(message):
+    print("read_panels: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def until(condition, seconds=10, what="a condition"):
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            found = condition()
+        except Exception:  # an element went away while it was read
+            found = None
+        if found:
+            return found
+        time.sleep(0.1)
+    fail("timed out waiting for " + what)
+
+
+def xdotool(*arguments):
+    return subprocess.run(["xdotool", *arguments], capture_output=True, text=True).stdout
+
+
+def windows():
+    quillet = app()
+    if quillet is None:
+        return []
+    found = [quillet.getChildAtIndex(i) for i in range(quillet.childCount)]
+    return [w for w in found if w is not None and showing(w)]
+
+
+def window_named(name):
+    return next((w for w in windows() if w.name == name), None)
+
+
+def main_window():
+    return next((w for w in windows() if w.getRoleName() == "frame" and w.name == "Quillet"),
+                None)
+
+
+def panel():
+    """The tray's panel: the top-level window with the footer's "Manage"."""
+    for window in windows():
+        if window.getRoleName() != "frame" and any(
+                e.getRoleName() == "push button" and e.name == "Manage" for e in walk(window)):
+            return window
+    return None
+
+
+def spoken_name(node):
+    """The name a screen reader gives a field: its own, or (a picker, which
+    Qt names by its choice) the label that points at it."""
+    if node.getRoleName() != "combo box" and node.name:
+        return node.name
+    for relation in node.getRelationSet():
+        if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+            names = [relation.getTarget(i).name for i in range(relation.getNTargets())]
+            if any(names):
+                return " ".join(n for n in names if n)
+    return ""
+
+
+def fields_named_apart(window, where):
+    fields = [(e.getRoleName(), spoken_name(e)) for e in walk(window) if e.getRoleName() in FIELDS]
+    unnamed = [role for role, name in fields if not name]
+    if unnamed:
+        fail("%s: fields without a name: %s" % (where, unnamed))
+    names = [name for _, name in fields]
+    shared = sorted({name for name in names if names.count(name) > 1})
+    if shared:
+        fail("%s: fields share the names %s" % (where, shared))
+    return names
+
+
+def activate_main():
+    window = xdotool("search", "--onlyvisible", "--name", "^Quillet$").split()
+    if not window:
+        fail("the main window is not on screen")
+    xdotool("windowactivate", "--sync", window[0])
+
+
+def click_tray_icon():
+    # Our icon window docked in trayer: 22 px wide, class "quillet".
+    def icon():
+        for window in xdotool("search", "--onlyvisible", "--class", "quillet").split():
+            values = dict(line.split("=", 1) for line in
+                          xdotool("getwindowgeometry", "--shell", window).split() if "=" in line)
+            if values.get("WIDTH") == "22":
+                return values
+        return None
+    where = until(icon, 20, "the icon docked in the tray")
+    xdotool("mousemove", str(int(where["X"]) + 11), str(int(where["Y"]) + 11), "click", "1")
+
+
+def tray_panel():
+    accounts = {seeded(i)["issuer"]: seeded(i) for i in range(6)}
+    click_tray_icon()
+    window = until(panel, 10, "the tray's panel on the accessibility bus")
+    until(lambda: len([e for e in walk(window) if e.name == "Quit"]) == 1, 5, "the panel's footer")
+    for attempt in range(3):
+        before = time.time()
+        read = {}
+        for element in walk(window):
+            if element.getRoleName() != "push button" or ": " not in element.name:
+                continue
+            issuer = element.name.split(": ")[0]
+            codes = [e.name for e in walk(element) if e.getRoleName() == "label" and CODE.match(e.name)]
+            read[issuer] = codes[0].replace(" ", "") if codes else None
+        after = time.time()
+        if set(read) != set(accounts):
+            fail("the panel lists %s" % sorted(read))
+        missing = [issuer for issuer, code in read.items() if code is None]
+        if missing:
+            fail("no code can be read in the panel's rows of %s" % ", ".join(missing))
+        wrong = [issuer for issuer, code in read.items()
+                 if code not in (expected(accounts[issuer], before),
+                                 expected(accounts[issuer], after))]
+        if not wrong:
+            break
+    else:
+        fail("the panel's codes differ from oathtool's for " + ", ".join(wrong))
+    print("read_panels: the tray's panel reads %d codes, each equal to the reference" % len(read))
+
+    # It still closes as a popup would: on Escape, and on a click elsewhere.
+    until(lambda: xdotool("getactivewindow") and window.getState().contains(pyatspi.STATE_ACTIVE),
+          10, "the panel to take the keyboard")
+    xdotool("key", "Escape")
+    until(lambda: panel() is None, 10, "Escape to close the panel")
+    time.sleep(0.4)  # the icon's guard against the click that closed it
+    click_tray_icon()
+    until(panel, 10, "the panel to open again")
+    main = main_window().queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    xdotool("mousemove", str(main.x + 40), str(main.y + main.height - 40), "click", "1")
+    until(lambda: panel() is None, 10, "a click on the main window to close the panel")
+    print("read_panels: Escape and a click elsewhere close the panel")
+
+
+def hotkeys_tab():
+    activate_main()
+    xdotool("key", "--clearmodifiers", "ctrl+comma")
+    settings = until(lambda: window_named("Settings"), 10, "Settings")
+    press(settings, "Hotkeys", "page tab")
+    for count in (1, 2):
+        press(settings, "Add hotkey", "push button")
+        until(lambda: any(e.name == "Remove hotkey %d" % count for e in walk(settings)), 5,
+              "hotkey row %d" % count)
+    names = fields_named_apart(settings, "the Hotkeys tab")
+    for wanted in ("Enable hotkey 1", "Auto-paste for hotkey 2", "Account of hotkey 2"):
+        if wanted not in names:
+            fail("the Hotkeys tab has no field named %r" % wanted)
+    print("read_panels: the Hotkeys tab's %d fields have names of their own" % len(names))
+    return settings
+
+
+def press(window, name, role):
+    element = until(lambda: next(e for e in walk(window)
+                                 if e.name == name and e.getRoleName() == role),
+                    5, "%s %r" % (role, name))
+    action = element.queryAction()
+    names = [action.getName(i).lower() for i in range(action.nActions)]
+    action.doAction(next((i for i, n in enumerate(names) if n in ("press", "toggle", "click")), 0))
+
+
+def row_titles(window):
+    return [next(e.name for e in walk(row) if e.getRoleName() == "label") for row in rows(window)]
+
+
+def row_named(window, title):
+    return next(row for row in rows(window)
+                if next(e.name for e in walk(row) if e.getRoleName() == "label") == title)
+
+
+def focus_row(title):
+    activate_main()
+    row = until(lambda: row_named(main_window(), title), 5, "the row of " + title)
+    row.queryAction().doAction(0)  # SetFocus
+    until(lambda: row.getState().contains(pyatspi.STATE_FOCUSED), 5, "the focus on " + title)
+
+
+def edit_sheet():
+    focus_row("Example")
+    # The row's menu from the keyboard: Pin, Copy Code, Edit…
+    xdotool("key", "Menu")
+    time.sleep(0.5)
+    xdotool("key", "Down", "Down", "Down", "Return")
+    sheet = until(lambda: window_named("Edit account"), 10, "the edit sheet")
+    labels = [e.name for e in walk(sheet) if e.getRoleName() == "label"]
+    for wanted in ("Service", "Name"):
+        if wanted not in labels:
+            fail("the edit sheet shows no label %r" % wanted)
+    if "Folder" in labels:
+        fail("the edit sheet says \"Folder\" twice (a label beside its titled group)")
+    names = fields_named_apart(sheet, "the edit sheet")
+    for wanted in ("Service", "Name", "Folder", "Recovery codes", "Note"):
+        if wanted not in names:
+            fail("the edit sheet has no field named %r (it has %s)" % (wanted, names))
+    print("read_panels: the edit sheet's %d fields have names of their own" % len(names))
+    press(sheet, "Cancel", "push button")
+    until(lambda: window_named("Edit account") is None, 5, "the edit sheet to close")
+
+
+def order_after_delete_and_restore(settings):
+    for title in ("Acme Corp", "GitHub"):
+        focus_row(title)
+        xdotool("key", "Delete")
+        until(lambda: title not in row_titles(main_window()), 10, "the delete of " + title)
+    press(settings, "General", "page tab")
+    press(settings, "Recently Deleted…", "push button")
+    deleted = until(lambda: window_named("Recently Deleted"), 10, "Recently Deleted")
+    acme = until(lambda: next(e for e in walk(deleted) if e.name == "Restore" and
+                              e.description.startswith("Acme Corp")), 5, "Acme Corp's Restore")
+    acme.queryAction().doAction(0)
+    until(lambda: "Acme Corp" in row_titles(main_window()), 10, "the restore of Acme Corp")
+
+    def read_and_shown():
+        window = main_window()
+        read = row_titles(window)
+        places = [(row.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y, title)
+                  for row, title in zip(rows(window), read)]
+        return read, [title for _, title in sorted(places)]
+    end = time.time() + 10
+    while True:
+        read, seen = read_and_shown()
+        if len(read) == 5 and read == seen:
+            break
+        if time.time() > end:
+            fail("the rows are read as %s but shown as %s" % (read, seen))
+        time.sleep(0.2)
+    print("read_panels: after a delete and a restore the rows are read in the order shown")
+
+
+def main():
+    until(main_window, 20, "the main window")
+    tray_panel()
+    settings = hotkeys_tab()
+    edit_sheet()
+    order_after_delete_and_restore(settings)
+
+
+if __name__ == "__main__":
+    main()
