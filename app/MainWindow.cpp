@@ -25,6 +25,11 @@ MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& d
     // The content's own minimum: the menu bar comes on top of it.
     m_content->setMinimumSize(520, 420);
     layout->addWidget(m_content);
+    // The window opens with the keyboard focus on the list's view as a
+    // whole, not in the search field (Ctrl+F or a click puts it there): a
+    // focused field's blinking caret would wake the program twice a second
+    // on top of the clock's tick, as long as the window is open.
+    m_content->setFocus(Qt::OtherFocusReason);
     m_lockOverlay = new LockOverlayMac(lock, m_content, central);
     setCentralWidget(central);
 

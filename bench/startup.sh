@@ -6,6 +6,8 @@
 # Run inside tests/with-session.sh:
 #   tests/with-session.sh bench/startup.sh build/dev/app/quillet build/dev/tests/app/quillet_seed_vault [runs] [sizes...]
 # Sizes default to 200; "5 0 500" compares an empty vault with 500 accounts.
+# When quillet_keyring_floor sits beside the seeding tool's build (bench/),
+# each size also shows what the bare D-Bus calls of a read cost there.
 set -euo pipefail
 quillet=$1
 seed=$2
@@ -22,6 +24,9 @@ for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")" QT_QPA_PLATFORM=xcb QUILLET_STARTUP_REPORT=1
 
 median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+
+floor=$(dirname "$seed")/../../bench/quillet_keyring_floor
+[ -x "$floor" ] || floor=
 
 seeded=0
 for size in "${sizes[@]}"; do
@@ -51,4 +56,12 @@ for size in "${sizes[@]}"; do
   done
   echo "$size accounts: window drawn (ms) ${times[*]}, median $(median "${times[@]}");" \
     "list shown (ms) ${reads[*]}, median $(median "${reads[@]}"); idle RSS $((rss / 1024)) MiB ($rss kB)"
+  if [ -n "$floor" ]; then
+    totals=()
+    for run in $(seq "$runs"); do
+      line=$("$floor")
+      totals+=($(echo "$line" | grep -o 'secrets [0-9.]*' | grep -o '[0-9]*' | head -n1))
+    done
+    echo "  bare D-Bus calls of the read (ms): ${totals[*]}, median $(median "${totals[@]}"); last: $line"
+  fi
 done

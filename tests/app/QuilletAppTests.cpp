@@ -1,5 +1,6 @@
 // When the program registers its AutoFill identities: as the main window
 // appears, and as the number of accounts changes while it is open.
+#include "app/ContentView.h"
 #include "app/MainWindow.h"
 #include "app/QuilletApp.h"
 #include "core/AccountStore.h"
@@ -8,6 +9,7 @@
 #include "platform/CredentialIdentityStore.h"
 #include "tests/support/Vault.h"
 
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -69,6 +71,26 @@ private slots:
         QTRY_VERIFY(!app.mainWindow());
         app.store().importAccounts({account("Slack")});
         QCOMPARE(registered(), -1);
+    }
+
+    // The main window opens with no caret blinking in the search field (it
+    // would wake the program twice a second for as long as the window is
+    // open); Ctrl+F puts the focus there, as does opening it again later.
+    void mainWindowOpensWithTheSearchFieldUnfocused() {
+        QuilletApp app(*defaults, *log);
+        app.store().importAccounts({account("GitHub")});
+        for (int opening = 0; opening < 2; ++opening) {
+            app.openMainWindow();
+            QVERIFY(QTest::qWaitForWindowActive(app.mainWindow()));
+            auto* search = app.mainWindow()->content()->findChild<QLineEdit*>();
+            QVERIFY(search);
+            QVERIFY(!search->hasFocus());
+            QVERIFY(app.mainWindow()->isAncestorOf(QApplication::focusWidget()));
+            QTest::keyClick(app.mainWindow(), Qt::Key_F, Qt::ControlModifier);
+            QVERIFY(search->hasFocus());
+            app.mainWindow()->close();
+            QTRY_VERIFY(!app.mainWindow());
+        }
     }
 
     // An import into a keyring that stores item by item lists its accounts
