@@ -21,6 +21,11 @@ start_xvfb
 start_atspi
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
+# The window manager up (the test gives windows the keyboard through it).
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
 pids+=($!)
 # trayer's panel and the tray inside it, before the program looks for a tray.
