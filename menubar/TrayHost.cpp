@@ -62,7 +62,7 @@ TrayHost::TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settin
     connect(m_focusLeft, &QTimer::timeout, this, &TrayHost::closeIfFocusLeft);
     // A question or a menu over the panel that goes away without giving
     // the panel the focus back: look again then.
-    connect(qApp, &QApplication::focusChanged, this, [this] {
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, [this] {
         if (isPanelOpen() && m_hadFocus && !m_panel->isActiveWindow())
             m_focusLeft->start();
     });
@@ -87,8 +87,10 @@ TrayHost::TrayHost(AccountStore& store, TickingClock& clock, AppSettings& settin
 }
 
 TrayHost::~TrayHost() {
-    // The panel's own teardown must not reach this filter, which would take
-    // the half-destroyed widget for the panel.
+    // The panel's own teardown (which hands the focus on) must not reach
+    // this filter or the focus watch, which would take the half-destroyed
+    // widget for the panel.
+    disconnect(m_focusWatch);
     if (m_panel)
         m_panel->removeEventFilter(this);
     delete m_panel;

@@ -87,6 +87,7 @@ private:
     QPointer<MenuBarContent> m_panel;
     QRect m_anchor;
     QTimer* m_focusLeft;
+    QMetaObject::Connection m_focusWatch;
     // The panel had the focus since it last came on screen.
     bool m_hadFocus = false;
     QElapsedTimer m_closedAt;

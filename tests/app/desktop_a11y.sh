@@ -40,6 +40,6 @@ QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=
   "$quillet" >"$work/quillet.log" 2>&1 &
 pids+=($!)
 
-/usr/bin/python3 "$here/read_window.py" || fail "the window does not read as it should"
-/usr/bin/python3 "$here/read_panels.py" || fail "the panels do not read as they should"
+/usr/bin/python3 -u "$here/read_window.py" || fail "the window does not read as it should"
+/usr/bin/python3 -u "$here/read_panels.py" || fail "the panels do not read as they should"
 echo "accessibility test passed"

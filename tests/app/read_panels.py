@@ -83,16 +83,23 @@ def spoken_name(node):
     return ""
 
 
-def fields_named_apart(window, where):
-    fields = [(e.getRoleName(), spoken_name(e)) for e in walk(window) if e.getRoleName() in FIELDS]
-    unnamed = [role for role, name in fields if not name]
-    if unnamed:
-        fail("%s: fields without a name: %s" % (where, unnamed))
-    names = [name for _, name in fields]
-    shared = sorted({name for name in names if names.count(name) > 1})
-    if shared:
-        fail("%s: fields share the names %s" % (where, shared))
-    return names
+def fields_named_apart(window, where, wanted, seconds=10):
+    """The names of the window's fields once each has one, no two alike, and
+    the wanted ones are there (read again while the window settles)."""
+    end = time.time() + seconds
+    while True:
+        fields = [(e.getRoleName(), spoken_name(e)) for e in walk(window)
+                  if e.getRoleName() in FIELDS]
+        names = [name for _, name in fields]
+        unnamed = [role for role, name in fields if not name]
+        shared = sorted({name for name in names if names.count(name) > 1})
+        missing = [name for name in wanted if name not in names]
+        if not unnamed and not shared and not missing:
+            return names
+        if time.time() > end:
+            fail("%s: fields without a name %s, names shared %s, names missing %s" %
+                 (where, unnamed, shared, missing))
+        time.sleep(0.2)
 
 
 def activate_main():
@@ -145,8 +152,16 @@ def tray_panel():
     print("read_panels: the tray's panel reads %d codes, each equal to the reference" % len(read))
 
     # It still closes as a popup would: on Escape, and on a click elsewhere.
-    until(lambda: xdotool("getactivewindow") and window.getState().contains(pyatspi.STATE_ACTIVE),
-          10, "the panel to take the keyboard")
+    def panel_active():
+        return window.getState().contains(pyatspi.STATE_ACTIVE)
+    end = time.time() + 20
+    while not panel_active():
+        if time.time() > end:
+            active = xdotool("getactivewindow").strip()
+            fail("the panel did not take the keyboard (active: %s %r, states %s)" % (
+                active, xdotool("getwindowname", active).strip() if active else "",
+                [pyatspi.stateToString(s) for s in window.getState().getStates()]))
+        time.sleep(0.1)
     xdotool("key", "Escape")
     until(lambda: panel() is None, 10, "Escape to close the panel")
     time.sleep(0.4)  # the icon's guard against the click that closed it
@@ -167,10 +182,8 @@ def hotkeys_tab():
         press(settings, "Add hotkey", "push button")
         until(lambda: any(e.name == "Remove hotkey %d" % count for e in walk(settings)), 5,
               "hotkey row %d" % count)
-    names = fields_named_apart(settings, "the Hotkeys tab")
-    for wanted in ("Enable hotkey 1", "Auto-paste for hotkey 2", "Account of hotkey 2"):
-        if wanted not in names:
-            fail("the Hotkeys tab has no field named %r" % wanted)
+    names = fields_named_apart(settings, "the Hotkeys tab",
+                               ("Enable hotkey 1", "Auto-paste for hotkey 2", "Account of hotkey 2"))
     print("read_panels: the Hotkeys tab's %d fields have names of their own" % len(names))
     return settings
 
@@ -194,29 +207,56 @@ def row_named(window, title):
 
 
 def focus_row(title):
-    activate_main()
-    row = until(lambda: row_named(main_window(), title), 5, "the row of " + title)
-    row.queryAction().doAction(0)  # SetFocus
-    until(lambda: row.getState().contains(pyatspi.STATE_FOCUSED), 5, "the focus on " + title)
+    # The main window given the keyboard, then the row the focus: asked
+    # again while a loaded machine has not done either yet.
+    end = time.time() + 30
+    while time.time() < end:
+        activate_main()
+        row = until(lambda: row_named(main_window(), title), 10, "the row of " + title)
+        row.queryAction().doAction(0)  # SetFocus
+        wait = time.time() + 3
+        while time.time() < wait:
+            if row.getState().contains(pyatspi.STATE_FOCUSED):
+                return
+            time.sleep(0.1)
+    fail("the row of %s never took the focus" % title)
 
 
 def edit_sheet():
-    focus_row("Example")
-    # The row's menu from the keyboard: Pin, Copy Code, Edit…
-    xdotool("key", "Menu")
-    time.sleep(0.5)
-    xdotool("key", "Down", "Down", "Down", "Return")
-    sheet = until(lambda: window_named("Edit account"), 10, "the edit sheet")
+    # The row's menu from the keyboard: Pin, Copy Code, Edit… (a menu is a
+    # popup, out of the accessibility tree: it is waited for on X).
+    def menu_window():
+        for window in xdotool("search", "--onlyvisible", "--class", "quillet").split():
+            if "_NET_WM_WINDOW_TYPE_POPUP_MENU" in subprocess.run(
+                    ["xprop", "-id", window, "_NET_WM_WINDOW_TYPE"], capture_output=True,
+                    text=True).stdout:
+                return window
+        return None
+    sheet = None
+    for attempt in range(3):
+        focus_row("Example")
+        xdotool("key", "Menu")
+        end = time.time() + 10
+        while time.time() < end and not menu_window():
+            time.sleep(0.1)
+        xdotool("key", "Down", "Down", "Down", "Return")
+        end = time.time() + 10
+        while time.time() < end and not sheet:
+            sheet = window_named("Edit account")
+            time.sleep(0.1)
+        if sheet:
+            break
+        xdotool("key", "Escape")
+    if not sheet:
+        fail("the row's menu did not open the edit sheet")
+    names = fields_named_apart(sheet, "the edit sheet",
+                               ("Service", "Name", "Folder", "Recovery codes", "Note"))
     labels = [e.name for e in walk(sheet) if e.getRoleName() == "label"]
     for wanted in ("Service", "Name"):
         if wanted not in labels:
             fail("the edit sheet shows no label %r" % wanted)
     if "Folder" in labels:
         fail("the edit sheet says \"Folder\" twice (a label beside its titled group)")
-    names = fields_named_apart(sheet, "the edit sheet")
-    for wanted in ("Service", "Name", "Folder", "Recovery codes", "Note"):
-        if wanted not in names:
-            fail("the edit sheet has no field named %r (it has %s)" % (wanted, names))
     print("read_panels: the edit sheet's %d fields have names of their own" % len(names))
     press(sheet, "Cancel", "push button")
     until(lambda: window_named("Edit account") is None, 5, "the edit sheet to close")
