@@ -19,18 +19,13 @@ fail() { echo "accessibility test: $*" >&2; [ -f "$work/quillet.log" ] && cat "$
 source "$here/../support/desktop.sh"
 start_xvfb
 start_atspi
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-# The window manager up (the test gives windows the keyboard through it).
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
+start_openbox
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
 pids+=($!)
 # trayer's panel and the tray inside it, before the program looks for a tray.
-for _ in $(seq 100); do
-  [ "$(xdotool search --class trayer 2>/dev/null | wc -l)" -ge 2 ] && break
+end=$((SECONDS + 20))
+until [ "$(timeout 2 xdotool search --class trayer 2>/dev/null | wc -l)" -ge 2 ]; do
+  ((SECONDS < end)) || break
   sleep 0.1
 done
 

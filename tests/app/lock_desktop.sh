@@ -29,8 +29,7 @@ fail() {
 source "$here/../support/desktop.sh"
 [ -n "${PAM_WRAPPER:-}" ] || fail "run through tests/with-pam.sh"
 start_xvfb
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
+start_openbox
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log" 2>&1 &
 pids+=($!)
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1

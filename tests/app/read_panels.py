@@ -41,7 +41,13 @@ def until(condition, seconds=10, what="a condition"):
 
 
 def xdotool(*arguments):
-    return subprocess.run(["xdotool", *arguments], capture_output=True, text=True).stdout
+    # Bounded: the callers look again (an X client may wait forever on a
+    # loaded server).
+    try:
+        return subprocess.run(["xdotool", *arguments], capture_output=True, text=True,
+                              timeout=10).stdout
+    except subprocess.TimeoutExpired:
+        return ""
 
 
 def windows():
@@ -88,8 +94,11 @@ def fields_named_apart(window, where, wanted, seconds=10):
     the wanted ones are there (read again while the window settles)."""
     end = time.time() + seconds
     while True:
-        fields = [(e.getRoleName(), spoken_name(e)) for e in walk(window)
-                  if e.getRoleName() in FIELDS]
+        try:
+            fields = [(e.getRoleName(), spoken_name(e)) for e in walk(window)
+                      if e.getRoleName() in FIELDS]
+        except Exception:  # an element went away while it was read
+            fields = [("unread", "")]
         names = [name for _, name in fields]
         unnamed = [role for role, name in fields if not name]
         shared = sorted({name for name in names if names.count(name) > 1})
@@ -127,28 +136,37 @@ def tray_panel():
     click_tray_icon()
     window = until(panel, 10, "the tray's panel on the accessibility bus")
     until(lambda: len([e for e in walk(window) if e.name == "Quit"]) == 1, 5, "the panel's footer")
-    for attempt in range(3):
+    # Read again while the rows come in, a period ends during the reading
+    # or an element goes away under it.
+    end = time.time() + 15
+    while True:
         before = time.time()
         read = {}
-        for element in walk(window):
-            if element.getRoleName() != "push button" or ": " not in element.name:
-                continue
-            issuer = element.name.split(": ")[0]
-            codes = [e.name for e in walk(element) if e.getRoleName() == "label" and CODE.match(e.name)]
-            read[issuer] = codes[0].replace(" ", "") if codes else None
+        try:
+            for element in walk(window):
+                if element.getRoleName() != "push button" or ": " not in element.name:
+                    continue
+                codes = [e.name for e in walk(element)
+                         if e.getRoleName() == "label" and CODE.match(e.name)]
+                read[element.name.split(": ")[0]] = codes[0].replace(" ", "") if codes else None
+        except Exception:
+            read = {}
         after = time.time()
         if set(read) != set(accounts):
-            fail("the panel lists %s" % sorted(read))
-        missing = [issuer for issuer, code in read.items() if code is None]
-        if missing:
-            fail("no code can be read in the panel's rows of %s" % ", ".join(missing))
-        wrong = [issuer for issuer, code in read.items()
-                 if code not in (expected(accounts[issuer], before),
-                                 expected(accounts[issuer], after))]
-        if not wrong:
+            problem = "the panel lists %s" % sorted(read)
+        elif any(code is None for code in read.values()):
+            problem = "no code can be read in the panel's rows of " + ", ".join(
+                issuer for issuer, code in read.items() if code is None)
+        else:
+            wrong = [issuer for issuer, code in read.items()
+                     if code not in (expected(accounts[issuer], before),
+                                     expected(accounts[issuer], after))]
+            problem = wrong and "the panel's codes differ from oathtool's for " + ", ".join(wrong)
+        if not problem:
             break
-    else:
-        fail("the panel's codes differ from oathtool's for " + ", ".join(wrong))
+        if time.time() > end:
+            fail(problem)
+        time.sleep(0.2)
     print("read_panels: the tray's panel reads %d codes, each equal to the reference" % len(read))
 
     # It still closes as a popup would: on Escape, and on a click elsewhere.
@@ -219,7 +237,14 @@ def focus_row(title):
             if row.getState().contains(pyatspi.STATE_FOCUSED):
                 return
             time.sleep(0.1)
-    fail("the row of %s never took the focus" % title)
+    active = xdotool("getactivewindow").strip()
+    fail("the row of %s never took the focus (active window %s %r; main window %s; row %s)" % (
+        title, active, xdotool("getwindowname", active).strip() if active else "",
+        states(main_window()), states(row_named(main_window(), title))))
+
+
+def states(node):
+    return [pyatspi.stateToString(s) for s in node.getState().getStates()]
 
 
 def edit_sheet():
@@ -228,8 +253,8 @@ def edit_sheet():
     def menu_window():
         for window in xdotool("search", "--onlyvisible", "--class", "quillet").split():
             if "_NET_WM_WINDOW_TYPE_POPUP_MENU" in subprocess.run(
-                    ["xprop", "-id", window, "_NET_WM_WINDOW_TYPE"], capture_output=True,
-                    text=True).stdout:
+                    ["timeout", "5", "xprop", "-id", window, "_NET_WM_WINDOW_TYPE"],
+                    capture_output=True, text=True).stdout:
                 return window
         return None
     sheet = None
@@ -283,7 +308,10 @@ def order_after_delete_and_restore(settings):
         return read, [title for _, title in sorted(places)]
     end = time.time() + 10
     while True:
-        read, seen = read_and_shown()
+        try:
+            read, seen = read_and_shown()
+        except Exception:  # a row went away while it was read
+            read, seen = [], None
         if len(read) == 5 and read == seen:
             break
         if time.time() > end:

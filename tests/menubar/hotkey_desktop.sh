@@ -50,8 +50,11 @@ export QT_QPA_PLATFORM=xcb
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 # The window manager up before a window is given the keyboard through it.
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+# (Each look bounded: a client that connects while a loaded Xvfb is still
+# starting may wait for its answer forever.)
+end=$((SECONDS + 20))
+until timeout 2 xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW; do
+  ((SECONDS < end)) || break
   sleep 0.1
 done
 
