@@ -44,8 +44,12 @@ for size in "${sizes[@]}"; do
       grep -q 'main window shown' "$work/err" && grep -q 'vault read' "$work/err" && break
       sleep 0.01
     done
-    shown=$(grep -o 'shown at [0-9]*' "$work/err" | grep -o '[0-9]*$')
-    read=$(grep -o 'read at [0-9]*' "$work/err" | grep -o '[0-9]*$')
+    shown=$(grep -o 'shown at [0-9]*' "$work/err" | grep -o '[0-9]*$' || true)
+    read=$(grep -o 'read at [0-9]*' "$work/err" | grep -o '[0-9]*$' || true)
+    if [ -z "$shown" ] || [ -z "$read" ]; then
+      echo "$size accounts: run $run did not draw its window and read the vault within 5 s" >&2
+      exit 1
+    fi
     times+=($((shown - start)))
     reads+=($((read > shown ? read - start : shown - start)))
     if [ "$run" -eq "$runs" ]; then

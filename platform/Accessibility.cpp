@@ -1,6 +1,6 @@
 #include "platform/Accessibility.h"
 
-#include "platform/Portal.h"
+#include "platform/SessionType.h"
 #include "platform/SyntheticKeys.h"
 #include "platform/X11Display.h"
 
@@ -11,7 +11,7 @@ bool isTrusted() {
     return X11Display::hasXTest();
 }
 
-bool viaPortal() { return Portal::waylandSession(); }
+bool viaPortal() { return SessionType::wayland(); }
 
 bool isTrustedWithPrompt() {
     if (viaPortal() && SyntheticKeys::remote() != SyntheticKeys::Remote::ready)

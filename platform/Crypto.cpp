@@ -13,6 +13,16 @@
 namespace Crypto {
 namespace {
 
+// OpenSSL frees its global state from an atexit handler by default. Worker
+// threads (a backup being sealed, a timeline read) may still be unwinding at
+// exit: Qt's wait() returns before a thread has run its thread-local
+// destructors, and a thread whose OpenSSL state is released after that
+// cleanup would free into torn-down tables, or have its per-thread state
+// dropped unfreed. The process is ending anyway, so the cleanup is left out;
+// this runs before anything else in the program calls OpenSSL.
+[[maybe_unused]] const bool openSslWithoutExitCleanup =
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
 const char* digestName(Digest digest) {
     switch (digest) {
     case Digest::sha1:

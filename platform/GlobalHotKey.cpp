@@ -1,7 +1,7 @@
 #include "platform/GlobalHotKey.h"
 
 #include "platform/GlobalHotKeyPortal.h"
-#include "platform/Portal.h"
+#include "platform/SessionType.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
@@ -260,7 +260,7 @@ void resume() {
 
 bool isSuspended() { return suspensions > 0; }
 
-bool usesPortal() { return Portal::waylandSession(); }
+bool usesPortal() { return SessionType::wayland(); }
 
 QString portalTrigger(quint32 macKeyCode, quint32 carbonModifiers) {
     const quint32 keysym = keysymForKeyCode(macKeyCode);

@@ -6,7 +6,7 @@
 
 // System-wide key combinations. On X11 each combination is grabbed on the
 // root window so its presses reach this program whichever window has focus.
-// In a Wayland session (see Portal::waylandSession) no program can grab keys:
+// In a Wayland session (see SessionType::wayland) no program can grab keys:
 // the combinations go to the desktop's GlobalShortcuts portal as one list,
 // and the desktop decides which keys, if any, trigger each of them.
 // Combinations arrive as the stored values earlier versions wrote (macOS

@@ -422,6 +422,10 @@ struct Watch {
     // when `changes` was `oursAt`.
     QList<QByteArray> ours;
     std::optional<quint64> oursAt;
+    // `changes` when the default collection was last found unlocked (or
+    // missing): it still is while the service announces nothing, as
+    // locking a collection is announced.
+    std::optional<quint64> collectionOpenAt;
 };
 
 Watch& watch() {
@@ -668,14 +672,24 @@ Status findMatching(SecretService* service, const Query& query, QList<Found>* fo
 }
 
 // findMatching(), and nothing found is only itemNotFound while the default
-// collection is unlocked.
+// collection is unlocked. That is checked once while the service announces
+// no change: a start asks several questions whose answer is "none" (the
+// one-time moves).
 Status findMatchingChecked(SecretService* service, const Query& query, QList<Found>* found) {
     const Status status = findMatching(service, query, found);
     if (status != itemNotFound)
         return status;
+    Watch& w = watch();
+    const bool trusted = watching(service);
+    if (trusted && w.collectionOpenAt == w.changes)
+        return itemNotFound;
+    const quint64 before = w.changes;
     Status checked = success;
     const auto collection =
         defaultCollection(service, IfMissing::skip, Interaction::none, nullptr, &checked);
+    drainSignals();
+    if (collection && trusted && w.changes == before)
+        w.collectionOpenAt = before;
     return collection ? itemNotFound : checked;
 }
 
@@ -809,9 +823,11 @@ Status SecretServiceBackend::open() {
     // Our items wherever they are, locked ones unlocked; then the collection
     // new items go into, created if need be.
     QList<QByteArray> unlocked, locked;
+    quint64 searchedAt = 0;
     {
         QMutexLocker lock(&operationMutex());
         status = searchOurs(service->get(), &unlocked, &locked);
+        searchedAt = watch().changes;
     }
     if (status == success && !locked.isEmpty()) {
         GList* objects = nullptr;
@@ -831,9 +847,15 @@ Status SecretServiceBackend::open() {
             status = unlock(service->get(), objects, cancellable);
         g_list_free_full(objects, g_object_unref);
     }
-    if (status == success)
+    if (status == success &&
         defaultCollection(service->get(), IfMissing::create, Interaction::allowed, cancellable,
-                          &status);
+                          &status)) {
+        // Open, and nothing announced since the search: the reads that
+        // follow need not ask again.
+        QMutexLocker lock(&operationMutex());
+        if (watching(service->get()) && watch().changes == searchedAt)
+            watch().collectionOpenAt = searchedAt;
+    }
 
     QMutexLocker lock(&interactionMutex);
     g_clear_object(&pendingInteraction);

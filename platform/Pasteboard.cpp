@@ -1,6 +1,7 @@
 #include "platform/Pasteboard.h"
 
 #include "platform/PasteboardWayland.h"
+#include "platform/SessionType.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -14,10 +15,7 @@ namespace {
 // control (where it offers it) sets the selection whichever window has the
 // keyboard; elsewhere Qt's clipboard.
 bool dataControl() {
-    static const bool wayland =
-        qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"),
-                                                         Qt::CaseInsensitive) == 0 ||
-        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    static const bool wayland = SessionType::wayland();
     return wayland && PasteboardWayland::available();
 }
 

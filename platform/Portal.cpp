@@ -62,13 +62,6 @@ QString senderPart() {
 
 } // namespace
 
-bool waylandSession() {
-    if (qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1String("wayland"),
-                                                         Qt::CaseInsensitive) == 0)
-        return true;
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 QString token() {
     return QStringLiteral("quillet%1").arg(QRandomGenerator::global()->generate64(), 0, 16);
 }

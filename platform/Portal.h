@@ -18,12 +18,6 @@ inline const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
 // The name the desktop knows us by: the desktop entry's.
 inline const QString appID = QStringLiteral("com.tarnwick.Quillet");
 
-// Whether the desktop session is a Wayland one (XDG_SESSION_TYPE is
-// "wayland", or WAYLAND_DISPLAY is set). It decides the backend of every
-// desktop layer, whatever platform Qt runs on: on XWayland an X11 grab or
-// XTEST reaches only X11 windows.
-bool waylandSession();
-
 // A request's answer: 0 done, 1 refused by the user, 2 anything else (also
 // a call the portal did not take, or a portal that is not there).
 enum Response : uint { success = 0, cancelled = 1, failed = 2 };

@@ -1,6 +1,7 @@
 #include "platform/ScreenCapture.h"
 
 #include "platform/Portal.h"
+#include "platform/SessionType.h"
 
 #include <QApplication>
 #include <QFile>
@@ -101,7 +102,7 @@ QImage readPortalPicture(const QVariantMap& results) {
 }
 
 void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) {
-    if (Portal::waylandSession()) {
+    if (SessionType::wayland()) {
         // Only the desktop can take the picture here. Our windows stay: the
         // portal answers after a moment the user may spend in a dialog, and
         // windows hidden that long would look like a crash.

@@ -50,9 +50,6 @@ public:
             ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, application.constData(),
                                     nullptr);
     }
-    ~Player() {
-        if (context_) ca_context_destroy(context_);
-    }
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
@@ -85,9 +82,12 @@ private:
     std::map<std::string, std::unique_ptr<QTemporaryFile>> bundled_;
 };
 
+// Never destroyed: libcanberra plays on threads of its own and unloads its
+// output driver when the context is destroyed, so tearing it down at exit
+// while a sound still plays pulled the driver's code from under its thread.
 Player& player() {
-    static Player instance;
-    return instance;
+    static Player* const instance = new Player;
+    return *instance;
 }
 
 } // namespace

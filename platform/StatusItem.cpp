@@ -1,6 +1,6 @@
 #include "platform/StatusItem.h"
 
-#include "platform/Portal.h"
+#include "platform/SessionType.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -183,7 +183,7 @@ StatusItem::StatusItem(const QString& id, const QString& title, const QIcon& ico
     }
     if (watcherRunning())
         useNotifierItem();
-    else if (!Portal::waylandSession())
+    else if (!SessionType::wayland())
         useSystemTray();
     // A Wayland session has no XEmbed tray (not even for XWayland clients):
     // without a watcher the item waits for one to appear.
@@ -206,7 +206,7 @@ bool StatusItem::isAvailable() {
     // Asked only without a watcher: Qt's own tray icon decides once per
     // process whether it goes through a watcher, and must never do so here.
     return watcherRunning() ||
-           (!Portal::waylandSession() && QSystemTrayIcon::isSystemTrayAvailable());
+           (!SessionType::wayland() && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 QString StatusItem::serviceName() const {

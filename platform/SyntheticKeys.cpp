@@ -1,6 +1,6 @@
 #include "platform/SyntheticKeys.h"
 
-#include "platform/Portal.h"
+#include "platform/SessionType.h"
 #include "platform/SyntheticKeysPortal.h"
 #include "platform/X11Display.h"
 
@@ -220,16 +220,16 @@ private:
 } // namespace
 
 Remote remote() {
-    if (Portal::waylandSession()) return PortalKeys::state();
+    if (SessionType::wayland()) return PortalKeys::state();
     return X11Display::hasXTest() ? Remote::ready : Remote::unavailable;
 }
 
 void startRemote() {
-    if (Portal::waylandSession()) PortalKeys::start();
+    if (SessionType::wayland()) PortalKeys::start();
 }
 
 void paste(Done done) {
-    if (Portal::waylandSession()) {
+    if (SessionType::wayland()) {
         PortalKeys::send({XK_Control_L, XK_v}, std::move(done));
         return;
     }
@@ -238,7 +238,7 @@ void paste(Done done) {
 }
 
 void type(const QString& text, Done done) {
-    if (Portal::waylandSession()) {
+    if (SessionType::wayland()) {
         std::vector<quint32> keysyms;
         for (const char32_t c : text.toUcs4())
             keysyms.push_back(keysymFor(c));
@@ -250,7 +250,7 @@ void type(const QString& text, Done done) {
 }
 
 bool paste() {
-    if (Portal::waylandSession()) {
+    if (SessionType::wayland()) {
         paste(Done());
         return remote() != Remote::unavailable;
     }
@@ -269,7 +269,7 @@ bool paste() {
 }
 
 bool type(const QString& text) {
-    if (Portal::waylandSession()) {
+    if (SessionType::wayland()) {
         type(text, Done());
         return remote() != Remote::unavailable;
     }

@@ -5,7 +5,7 @@
 
 // Keyboard events sent to whatever window has the keyboard focus: through the
 // X server's XTEST extension on X11, through the desktop's RemoteDesktop
-// portal in a Wayland session (see Portal::waylandSession). On X11 both calls
+// portal in a Wayland session (see SessionType::wayland). On X11 both calls
 // finish sending before they return and return false, sending nothing, when
 // the program does not run on X11 or the server lacks XTEST. Callers check
 // Accessibility::isTrusted() first.

@@ -1,6 +1,6 @@
 #include "platform/WindowFocus.h"
 
-#include "platform/Portal.h"
+#include "platform/SessionType.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
@@ -87,7 +87,7 @@ bool hasWindowManager() {
     return x && windowManagerRuns(*x);
 }
 
-bool canTellWindows() { return !Portal::waylandSession(); }
+bool canTellWindows() { return !SessionType::wayland(); }
 
 std::optional<quint32> activeWindow() {
     const std::optional<X11> x = x11();

@@ -150,6 +150,9 @@ private slots:
         QCOMPARE(vaultSearches.size(), 1);
         QVERIFY2(searches.size() <= 3, "the vault, the old vault item and the move's marker");
         QCOMPARE(monitor.take("org.freedesktop.Secret.Service", "GetSecrets").size(), 1);
+        // Whether the keyring is open is asked once: the questions whose
+        // answer is "none" (the one-time moves) do not ask again.
+        QCOMPARE(monitor.take("org.freedesktop.Secret.Service", "ReadAlias").size(), 1);
         const QList<QByteArray> reads = monitor.take("org.freedesktop.DBus.Properties", "Get");
         QSet<QByteArray> itemsRead;
         for (const QByteArray& call : reads) {
