@@ -53,7 +53,7 @@ pids+=($!)
 # (Each look bounded: a client that connects while a loaded Xvfb is still
 # starting may wait for its answer forever.)
 end=$((SECONDS + 20))
-until timeout 2 xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW; do
+until [[ $(timeout 2 xprop -root _NET_SUPPORTED 2>/dev/null) == *_NET_ACTIVE_WINDOW* ]]; do
   ((SECONDS < end)) || break
   sleep 0.1
 done
