@@ -36,9 +36,9 @@ start_atspi() {
 }
 
 # openbox started, and waited for (20 s at most) until it answers for
-# _NET_ACTIVE_WINDOW (xdotool gives windows
-# the keyboard through it). Each look is bounded: a client that connects while
-# a loaded Xvfb is still starting may wait for its answer forever.
+# _NET_ACTIVE_WINDOW (xdotool gives windows the keyboard through it). Each look
+# is bounded: a client that connects while a loaded Xvfb is still starting may
+# wait for its answer forever.
 start_openbox() {
   openbox >"$work/openbox.log" 2>&1 &
   pids+=($!)
