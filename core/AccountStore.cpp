@@ -445,8 +445,11 @@ void AccountStore::markUsed(const Account& account) {
 
 // MARK: - Saving
 
-bool AccountStore::save(const Account& account) {
-    return saveAll({account}).first();
+bool AccountStore::save(Account& account) {
+    if (account.type != OTPType::hotp)
+        return saveAll({account}).first();
+    return HotpCounter::writeNotBehind(
+        account, [this](const Account& raised) { return saveAll({raised}).first(); });
 }
 
 QList<bool> AccountStore::saveAll(const QList<Account>& accounts) {

@@ -124,7 +124,9 @@ public:
     void finish();
 
     // The writes behind the operations. Each reports whether it was stored.
-    bool save(const Account& account);
+    // An HOTP account is written with no lower counter than the stored one,
+    // and `account` takes that counter.
+    bool save(Account& account);
     bool saveOrder();
     void scheduleWidgetRefresh();
 

@@ -45,17 +45,28 @@ private:
 
 namespace HotpCounter {
 
+namespace {
+
+// The account as the keychain holds it now, or the status that kept it back.
+std::optional<Account> storedAccount(const QUuid& id, Keychain::Status* status) {
+    Keychain::Query query = KeychainStore::baseQuery(Json::uuidText(id));
+    query.returnData = true;
+    Keychain::Results results;
+    *status = Keychain::copyMatching(query, &results);
+    if (*status != Keychain::success || results.isEmpty())
+        return std::nullopt;
+    return KeychainStore::decodeAccount(results.first().data);
+}
+
+} // namespace
+
 Account advance(const Account& account) {
     using KeychainStore::KeychainError;
     const CounterLock lock;
-    Keychain::Query query = KeychainStore::baseQuery(Json::uuidText(account.id));
-    query.returnData = true;
-    Keychain::Results results;
-    if (const Keychain::Status status = Keychain::copyMatching(query, &results);
-        status != Keychain::success)
+    Keychain::Status status = Keychain::success;
+    const std::optional<Account> stored = storedAccount(account.id, &status);
+    if (status != Keychain::success)
         throw KeychainError::fromStatus(status);
-    const std::optional<Account> stored =
-        results.isEmpty() ? std::nullopt : KeychainStore::decodeAccount(results.first().data);
     if (!stored)
         throw KeychainError(KeychainError::decodingFailed);
     // Deleted meanwhile (or moved to Recently Deleted): writing it back
@@ -69,6 +80,15 @@ Account advance(const Account& account) {
     next.counter += 1; // the largest value wraps to 0
     KeychainStore::saveAccount(next);
     return used;
+}
+
+bool writeNotBehind(Account& account, const std::function<bool(const Account&)>& write) {
+    const CounterLock lock;
+    Keychain::Status status = Keychain::success;
+    if (const auto stored = storedAccount(account.id, &status);
+        stored && stored->type == OTPType::hotp && stored->counter > account.counter)
+        account.counter = stored->counter;
+    return write(account);
 }
 
 } // namespace HotpCounter

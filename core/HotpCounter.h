@@ -2,6 +2,8 @@
 
 #include "core/Account.h"
 
+#include <functional>
+
 // Hands out HOTP codes. The program and the AutoFill plugin's host both
 // advance counters in the keychain, each in its own process, so the one a
 // process holds in memory may be behind the stored one. Every advance
@@ -17,5 +19,14 @@ namespace HotpCounter {
 // the advance cannot be stored, or when the account is no longer active in
 // the keychain (itemNotFound): then no code may go out.
 Account advance(const Account& account);
+
+// Runs `write` (a store of `account` as a window holds it: an edit, a
+// favourite, a move, a deletion) under the same lock, after raising
+// `account.counter` to the stored counter where that one is higher: the
+// other process may have advanced it since this one last read the vault,
+// and writing the older counter back would hand out a used code again.
+// Reads the keychain; a read that fails leaves `account` as it is (the
+// write then reports the keychain's state). Returns what `write` returns.
+bool writeNotBehind(Account& account, const std::function<bool(const Account&)>& write);
 
 } // namespace HotpCounter

@@ -1,4 +1,5 @@
 #include "core/AccountStore.h"
+#include "core/HotpCounter.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "core/Settings.h"
@@ -268,6 +269,38 @@ private slots:
         QVERIFY(events().isEmpty());
     }
 
+    // The AutoFill host advances counters in its own process: an edit, a
+    // favourite or a deletion made from what the window holds must not write
+    // the older counter back, or the next code would be one already used.
+    void writesFromTheWindowNeverPutACounterBack() {
+        Account hotp = makeAccount("H", "h");
+        hotp.type = OTPType::hotp;
+        hotp.counter = 5;
+        seed({hotp});
+        openStore();
+        HotpCounter::advance(hotp); // the host's two fills
+        HotpCounter::advance(hotp);
+        QCOMPARE(stored(hotp.id)->counter, 7u);
+
+        Account edited = store->accounts()[0];
+        QCOMPARE(edited.counter, 5u);
+        edited.name = "renamed";
+        QVERIFY(store->update(edited));
+        QCOMPARE(stored(hotp.id)->counter, 7u);
+        QCOMPARE(stored(hotp.id)->name, QString("renamed"));
+        QCOMPARE(store->accounts()[0].counter, 7u);
+
+        HotpCounter::advance(store->accounts()[0]);
+        store->toggleFavorite(hotp.id);
+        QCOMPARE(stored(hotp.id)->counter, 8u);
+        QVERIFY(store->deleteAccount(hotp.id));
+        HotpCounter::writeNotBehind(hotp, [](const Account&) { return true; });
+        QCOMPARE(hotp.counter, 8u); // a deleted item's counter is kept too
+        QVERIFY(store->restore(hotp.id));
+        QCOMPARE(stored(hotp.id)->counter, 8u);
+        QCOMPARE(store->accounts()[0].counter, 8u);
+    }
+
     void reordering() {
         const Account a = makeAccount("A", "a"), b = makeAccount("B", "b"), c = makeAccount("C", "c");
         seed({a, b, c});
@@ -322,7 +355,7 @@ private slots:
     }
 
     void widgetRefreshIsDebounced() {
-        const Account a = makeAccount("A", "a");
+        Account a = makeAccount("A", "a");
         seed({a});
         openStore();
         store->setDelaysForTesting(50, 50);
