@@ -14,7 +14,11 @@ set -euo pipefail
 quillet=$1
 seed=$2
 here=$(cd "$(dirname "$0")" && pwd)
-fail() { echo "accessibility test: $*" >&2; [ -f "$work/quillet.log" ] && cat "$work/quillet.log" >&2; exit 1; }
+fail() {
+  echo "accessibility test: $*" >&2
+  for log in quillet openbox; do [ -f "$work/$log.log" ] && sed "s/^/$log: /" "$work/$log.log" >&2; done
+  exit 1
+}
 # shellcheck source=../support/desktop.sh
 source "$here/../support/desktop.sh"
 start_xvfb
