@@ -26,7 +26,6 @@
 #include <QSemaphore>
 #include <QStackedWidget>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QToolButton>
 #include <QtTest>
 
@@ -536,17 +535,7 @@ private slots:
     // A long import counts what it stored in the sheet; a sheet closed
     // before the import ended leaves the outcome to the window's notice.
     void aLongImportAlwaysTellsHowItEnded() {
-        struct ItemByItem : Keychain::MemoryBackend {
-            Keychain::Status add(const Keychain::Item& item) override {
-                QThread::msleep(15);
-                return MemoryBackend::add(item);
-            }
-            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
-                                           const Keychain::Progress& progress) override {
-                return Backend::upsert(writes, progress); // tells its progress
-            }
-        };
-        Keychain::setBackend(std::make_shared<ItemByItem>());
+        Keychain::setBackend(std::make_shared<TestSupport::ItemByItemKeychain>());
         open({});
         view->setTimingsForTesting(50, 60000);
         view->showAddSheet();

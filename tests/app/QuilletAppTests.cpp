@@ -11,7 +11,6 @@
 
 #include <QLineEdit>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -96,17 +95,7 @@ private slots:
     // An import into a keyring that stores item by item lists its accounts
     // step by step; the identities are registered once, when it ends.
     void registersAnImportOnceWhenItEnds() {
-        struct ItemByItem : Keychain::MemoryBackend {
-            Keychain::Status add(const Keychain::Item& item) override {
-                QThread::msleep(15);
-                return MemoryBackend::add(item);
-            }
-            QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
-                                           const Keychain::Progress& progress) override {
-                return Backend::upsert(writes, progress); // tells its progress
-            }
-        };
-        Keychain::setBackend(std::make_shared<ItemByItem>());
+        Keychain::setBackend(std::make_shared<TestSupport::ItemByItemKeychain>());
         QuilletApp app(*defaults, *log);
         app.openMainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));

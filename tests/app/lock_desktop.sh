@@ -165,14 +165,7 @@ timeout 10 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fa
 [ "$(xclip -o -selection clipboard)" == sentinel ] || fail "a hotkey copied before the password"
 before=$(oathtool --totp -b "$secret")
 answer "correct horse"
-code=""
-for _ in $(seq 50); do
-  code=$(xclip -o -selection clipboard 2>/dev/null || true)
-  [[ $code =~ ^[0-9]{6}$ ]] && break
-  sleep 0.1
-done
-after=$(oathtool --totp -b "$secret")
-[[ $code == "$before" || $code == "$after" ]] || fail "the clipboard holds '$code', oathtool says $before/$after"
+expect_clipboard_code "$secret" "$before"
 echo "lock: a hotkey copies only after the password"
 for _ in $(seq 50); do xwininfo -id "$qr" 2>/dev/null | grep -q IsViewable && break; sleep 0.1; done
 xwininfo -id "$qr" | grep -q IsViewable || fail "the QR sheet did not come back after the unlock"

@@ -16,18 +16,7 @@ grabber=$3
 a11y_tool=$4
 artifacts=$5
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  set +e
-  exec 4>&- 2>/dev/null
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+here=$(cd "$(dirname "$0")" && pwd)
 
 fail() {
   echo "hotkey desktop test: $*" >&2
@@ -38,29 +27,13 @@ fail() {
 a11y() { /usr/bin/python3 "$a11y_tool" "$@"; }
 shows() { a11y wait quillet "$1" "${2:-5}" >/dev/null 2>&1; }
 
-# A private X server with a window manager (focus follows activation).
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-export QT_QPA_PLATFORM=xcb
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-# The window manager up before a window is given the keyboard through it.
-# (Each look bounded: a client that connects while a loaded Xvfb is still
-# starting may wait for its answer forever.)
-end=$((SECONDS + 20))
-until [[ $(timeout 2 xprop -root _NET_SUPPORTED 2>/dev/null) == *_NET_ACTIVE_WINDOW* ]]; do
-  ((SECONDS < end)) || break
-  sleep 0.1
-done
-
-# The accessibility bus on this private session.
-/usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log" 2>&1 &
-pids+=($!)
+# A private X server with a window manager (focus follows activation) and
+# the accessibility bus.
+# shellcheck source=../support/desktop.sh
+source "$here/../support/desktop.sh"
+start_xvfb
+start_openbox
+start_atspi
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 "$seed" 3 >/dev/null || fail "could not seed the vault"
@@ -117,14 +90,7 @@ xdotool windowactivate --sync "$other"
 sleep 0.3 # the controller registers 120 ms after the last change
 before=$(oathtool --totp -b "$secret")
 xdotool key ctrl+alt+shift+p
-code=""
-for _ in $(seq 30); do
-  code=$(xclip -o -selection clipboard 2>/dev/null || true)
-  [[ $code =~ ^[0-9]{6}$ ]] && break
-  sleep 0.1
-done
-after=$(oathtool --totp -b "$secret")
-[[ $code == "$before" || $code == "$after" ]] || fail "the clipboard holds '$code', oathtool says $before/$after"
+expect_clipboard_code "$secret" "$before"
 echo "hotkey: the clipboard holds the account's code"
 
 # A second binding records the combination the first one holds: the
@@ -147,6 +113,7 @@ echo "recorder: a combination a binding holds is recorded, not fired"
 # A combination another program holds is recorded too; the controller then
 # reports that it could not take it.
 coproc GRAB { "$grabber" l; }
+pids+=("$GRAB_PID")
 read -r -u "${GRAB[0]}" answer || true
 [ "$answer" == ready ] || fail "the grabber could not hold Ctrl+Alt+L"
 a11y press quillet "— pick an account —" >/dev/null || fail "no second account picker"

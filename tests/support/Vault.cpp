@@ -2,6 +2,8 @@
 
 #include "core/KeychainStore.h"
 
+#include <QThread>
+
 namespace TestSupport {
 
 Account makeAccount(const QString& issuer, const QString& name, const QByteArray& secret) {
@@ -24,6 +26,16 @@ std::shared_ptr<Keychain::MemoryBackend> useMemoryKeychain() {
     Keychain::setBackend(memory);
     KeychainStore::resetMigrationFlagForTesting();
     return memory;
+}
+
+Keychain::Status ItemByItemKeychain::add(const Keychain::Item& item) {
+    QThread::msleep(15);
+    return MemoryBackend::add(item);
+}
+
+QList<Keychain::Status> ItemByItemKeychain::upsert(const QList<Keychain::Upsert>& writes,
+                                                   const Keychain::Progress& progress) {
+    return Backend::upsert(writes, progress); // item by item, telling its progress
 }
 
 void seedVault(const QList<Account>& accounts) {

@@ -25,6 +25,14 @@ QStringList labels(const QList<Account>& accounts);
 // (the move of the old single-item vault not yet tried).
 std::shared_ptr<Keychain::MemoryBackend> useMemoryKeychain();
 
+// A keychain in memory that stores a batch item by item, 15 ms each, and
+// reports its progress after each, as the Secret Service does: a long import.
+struct ItemByItemKeychain : Keychain::MemoryBackend {
+    Keychain::Status add(const Keychain::Item& item) override;
+    QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
+                                   const Keychain::Progress& progress) override;
+};
+
 // Accounts as an earlier run left them in the keychain: each saved, and the
 // ones not deleted in the saved order.
 void seedVault(const QList<Account>& accounts);

@@ -48,3 +48,17 @@ start_openbox() {
     sleep 0.1
   done
 }
+
+# Waits (5 s at most) for a six-digit code on the clipboard and fails the test
+# unless it is oathtool's TOTP code of SECRET: BEFORE, taken before the press
+# that copies it, or the one when the wait ends (the step may roll over).
+expect_clipboard_code() {
+  local secret=$1 before=$2 after code=""
+  for _ in $(seq 50); do
+    code=$(xclip -o -selection clipboard 2>/dev/null || true)
+    [[ $code =~ ^[0-9]{6}$ ]] && break
+    sleep 0.1
+  done
+  after=$(oathtool --totp -b "$secret")
+  [[ $code == "$before" || $code == "$after" ]] || fail "the clipboard holds '$code', oathtool says $before/$after"
+}
