@@ -446,21 +446,25 @@ void AccountStore::markUsed(const Account& account) {
 // MARK: - Saving
 
 bool AccountStore::save(Account& account) {
-    if (account.type != OTPType::hotp)
-        return saveAll({account}).first();
-    return HotpCounter::writeNotBehind(
-        account, [this](const Account& raised) { return saveAll({raised}).first(); });
+    QList<Account> one{account};
+    const bool stored = saveAll(one).first();
+    account = one.first();
+    return stored;
 }
 
-QList<bool> AccountStore::saveAll(const QList<Account>& accounts) {
+QList<bool> AccountStore::saveAll(QList<Account>& accounts) {
     Operation operation(*this);
     ++m_writeGeneration;
-    QList<bool> stored;
-    for (const auto& error : KeychainStore::saveAll(accounts)) {
-        if (error)
-            failed(*error);
-        stored.append(!error);
-    }
+    // A HOTP counter goes out as it is stored, or higher: never back.
+    const QList<bool> stored = HotpCounter::writeNotBehind(accounts, [this](const QList<Account>& raised) {
+        QList<bool> written;
+        for (const auto& error : KeychainStore::saveAll(raised)) {
+            if (error)
+                failed(*error);
+            written.append(!error);
+        }
+        return written;
+    });
     if (!stored.contains(false))
         succeeded();
     scheduleWidgetRefresh();

@@ -251,8 +251,9 @@ private:
     qsizetype indexOf(const QUuid& id) const;
     QList<QUuid> activeIDs() const;
     bool saveOrder(const QList<QUuid>& ids);
-    // Writes the accounts in one batch; true for each one stored.
-    QList<bool> saveAll(const QList<Account>& accounts);
+    // Writes the accounts in one batch; true for each one stored. HOTP
+    // accounts take the stored counter where it is higher, as save() does.
+    QList<bool> saveAll(QList<Account>& accounts);
     void setVaultState(VaultState state);
     void reconcileFolders(const std::optional<FolderCatalog>& catalog);
 

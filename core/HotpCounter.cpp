@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QStandardPaths>
+#include <algorithm>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -82,13 +83,21 @@ Account advance(const Account& account) {
     return used;
 }
 
-bool writeNotBehind(Account& account, const std::function<bool(const Account&)>& write) {
+QList<bool> writeNotBehind(QList<Account>& accounts,
+                           const std::function<QList<bool>(const QList<Account>&)>& write) {
+    const auto hotp = [](const Account& a) { return a.type == OTPType::hotp; };
+    if (std::none_of(accounts.cbegin(), accounts.cend(), hotp))
+        return write(accounts);
     const CounterLock lock;
-    Keychain::Status status = Keychain::success;
-    if (const auto stored = storedAccount(account.id, &status);
-        stored && stored->type == OTPType::hotp && stored->counter > account.counter)
-        account.counter = stored->counter;
-    return write(account);
+    for (Account& account : accounts) {
+        if (!hotp(account))
+            continue;
+        Keychain::Status status = Keychain::success;
+        if (const auto stored = storedAccount(account.id, &status);
+            stored && stored->type == OTPType::hotp && stored->counter > account.counter)
+            account.counter = stored->counter;
+    }
+    return write(accounts);
 }
 
 } // namespace HotpCounter

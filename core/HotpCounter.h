@@ -2,6 +2,7 @@
 
 #include "core/Account.h"
 
+#include <QList>
 #include <functional>
 
 // Hands out HOTP codes. The program and the AutoFill plugin's host both
@@ -20,13 +21,15 @@ namespace HotpCounter {
 // the keychain (itemNotFound): then no code may go out.
 Account advance(const Account& account);
 
-// Runs `write` (a store of `account` as a window holds it: an edit, a
-// favourite, a move, a deletion) under the same lock, after raising
-// `account.counter` to the stored counter where that one is higher: the
-// other process may have advanced it since this one last read the vault,
-// and writing the older counter back would hand out a used code again.
-// Reads the keychain; a read that fails leaves `account` as it is (the
-// write then reports the keychain's state). Returns what `write` returns.
-bool writeNotBehind(Account& account, const std::function<bool(const Account&)>& write);
+// Runs `write` (a store of `accounts` as a window holds them: an edit, a
+// favourite, a move, a deletion, a folder's removal) under the same lock,
+// after raising each HOTP account's counter to the stored counter where that
+// one is higher: the other process may have advanced it since this one last
+// read the vault, and writing the older counter back would hand out a used
+// code again. Reads the keychain for each HOTP account only; a read that
+// fails leaves that account as it is (the write then reports the keychain's
+// state). Returns what `write` returns.
+QList<bool> writeNotBehind(QList<Account>& accounts,
+                           const std::function<QList<bool>(const QList<Account>&)>& write);
 
 } // namespace HotpCounter

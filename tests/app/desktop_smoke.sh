@@ -17,12 +17,7 @@ fail() { echo "desktop test: $*" >&2; exit 1; }
 source "$(dirname "$0")/../support/desktop.sh"
 start_xvfb
 # A window manager, which places windows that are mapped without a position.
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
+start_openbox
 
 trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
   >"$work/trayer.log" 2>&1 &

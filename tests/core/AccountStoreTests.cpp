@@ -294,11 +294,22 @@ private slots:
         store->toggleFavorite(hotp.id);
         QCOMPARE(stored(hotp.id)->counter, 8u);
         QVERIFY(store->deleteAccount(hotp.id));
-        HotpCounter::writeNotBehind(hotp, [](const Account&) { return true; });
-        QCOMPARE(hotp.counter, 8u); // a deleted item's counter is kept too
+        QList<Account> deleted{hotp};
+        HotpCounter::writeNotBehind(deleted, [](const QList<Account>&) { return QList<bool>{true}; });
+        QCOMPARE(deleted[0].counter, 8u); // a deleted item's counter is kept too
         QVERIFY(store->restore(hotp.id));
         QCOMPARE(stored(hotp.id)->counter, 8u);
         QCOMPARE(store->accounts()[0].counter, 8u);
+
+        // Its folder's removal moves it out of the folder with the counter
+        // the host reached meanwhile.
+        const QUuid folderID = store->addFolder("F")->id;
+        store->setFolder(folderID, hotp.id);
+        HotpCounter::advance(store->accounts()[0]);
+        store->deleteFolder(folderID);
+        QVERIFY(!stored(hotp.id)->folderID);
+        QCOMPARE(stored(hotp.id)->counter, 9u);
+        QCOMPARE(store->accounts()[0].counter, 9u);
     }
 
     void reordering() {

@@ -19,6 +19,10 @@ start_xvfb() {
   [ -s "$work/display" ] || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$work/display")"
   export QT_QPA_PLATFORM=xcb
+  # An X11 session, also when the tests run from a Wayland desktop: the
+  # program picks the portals only in a Wayland one.
+  unset WAYLAND_DISPLAY
+  export XDG_SESSION_TYPE=x11
 }
 
 # The session's accessibility bus, which the test session does not activate
