@@ -41,11 +41,12 @@ namespace {
 bool isNeverKept(char16_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || // C0, DEL, C1
            (c >= 0x202A && c <= 0x202E) ||          // embeddings and overrides
+           c == 0x2028 || c == 0x2029 ||            // line and paragraph separators
            (c >= 0x2066 && c <= 0x2069);            // isolates
 }
 
 bool becomesSpace(char16_t c) {
-    return c == u'\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85;
+    return c == u'\t' || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
 } // namespace

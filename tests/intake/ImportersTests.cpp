@@ -377,9 +377,9 @@ private slots:
         const QString base = "otpauth://hotp/I:n?secret=JBSWY3DP";
         got = Importers::read(base + "&period=0\n" + base + "&digits=0\n" + base +
                               "&counter=-1\n" + base + "&counter=9223372036854775808\n" + base +
-                              "&issuer=%E2%80%AEI%1B\n");
+                              "&issuer=%E2%80%AEI%1B%E2%80%A8J\n");
         QCOMPARE(got.accounts.size(), 1);
-        QCOMPARE(got.accounts[0].issuer, QStringLiteral("I"));
+        QCOMPARE(got.accounts[0].issuer, QStringLiteral("I J")); // a line separator is a space
         QCOMPARE(got.unreadable, 4);
         // Everything refused: no account, the count and the first reason.
         got = Importers::read(base + "&period=0");
