@@ -5,7 +5,7 @@
 // The key derivation, the sealing and the file's reading and writing run on
 // worker threads; what is left on the window's thread is the dialogs and the
 // merge into the vault.
-#include "bench/OffscreenMain.h"
+#include "bench/BenchmarkMain.h"
 #include "bench/SampleAccounts.h"
 #include "bench/StallMeter.h"
 #include "core/AccountStore.h"

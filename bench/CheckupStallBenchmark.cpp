@@ -4,7 +4,7 @@
 // between two turns of the event loop over 20 copies, each followed by the
 // event loop's own turns. A copy counts a use, which changes no finding.
 #include "app/TickingClock.h"
-#include "bench/OffscreenMain.h"
+#include "bench/BenchmarkMain.h"
 #include "bench/SampleVault.h"
 #include "bench/StallMeter.h"
 #include "menubar/MenuBarContent.h"

@@ -2,7 +2,7 @@
 // controller to the code on the clipboard and the HUD on screen, with 200
 // accounts in the store and the bound one last. The X round trip of the grab
 // itself is not included: it is the server's, not ours.
-#include "bench/OffscreenMain.h"
+#include "bench/BenchmarkMain.h"
 #include "bench/SampleVault.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"

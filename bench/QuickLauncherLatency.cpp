@@ -3,6 +3,7 @@
 // panel built for a vault of 200 accounts, mapped and drawn for the first
 // time. Run on a private X server: tests/with-xvfb.sh quillet_launcher_bench.
 #include "platform/X11Display.h"
+#include "bench/BenchmarkMain.h"
 #include "bench/SampleVault.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"
@@ -77,9 +78,4 @@ BENCHMARK(pressToPanel)->Arg(200)->UseManualTime()->Unit(benchmark::kMillisecond
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-}
+int main(int argc, char** argv) { return runBenchmarks(argc, argv); }

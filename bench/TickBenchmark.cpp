@@ -3,7 +3,7 @@
 // repainted.
 #include "app/ContentView.h"
 #include "app/TickingClock.h"
-#include "bench/OffscreenMain.h"
+#include "bench/BenchmarkMain.h"
 #include "bench/SampleVault.h"
 
 #include <QApplication>

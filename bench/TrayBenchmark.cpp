@@ -4,7 +4,7 @@
 // it through tests/with-session.sh for a private bus; without a bus the
 // icon is the XEmbed one and no D-Bus work is measured).
 #include "app/TickingClock.h"
-#include "bench/OffscreenMain.h"
+#include "bench/BenchmarkMain.h"
 #include "bench/SampleAccounts.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"

@@ -6,6 +6,7 @@
 // Needs an X server: tests/with-xvfb.sh build/dev/bench/quillet_wake_bench
 #include "app/MainWindow.h"
 #include "app/TickingClock.h"
+#include "bench/BenchmarkMain.h"
 #include "bench/SampleVault.h"
 #include "system/AppLockMac.h"
 #include "system/UpdaterManager.h"
@@ -70,10 +71,4 @@ BENCHMARK(wakesWithMainWindowOpen)->Arg(20)->Iterations(1)->Unit(benchmark::kMil
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runBenchmarks(argc, argv); }
