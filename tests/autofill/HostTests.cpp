@@ -4,6 +4,7 @@
 // folder, written by this test as the program would write it; codes are
 // checked against oathtool, passkeys against python-fido2's relying party,
 // and the password goes through pam_matrix (tests/with-pam.sh).
+#include "autofill/PasskeyStore.h"
 #include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
 #include "host/HostSession.h"
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
+#include <sys/resource.h>
 
 namespace {
 
@@ -570,6 +572,28 @@ private slots:
                                      {"supportedAlgorithms", QJsonArray{-257}}})),
                  QByteArray("{\"refused\":0}"));
         QCOMPARE(serve(registration({{"kind", "oneTimeCode"}})), QByteArray("{\"refused\":0}"));
+
+        // Names a page could make read as another's (a direction override,
+        // a line break, controls) are refused; the same request with plain
+        // names registers.
+        qputenv("QUILLET_PAM_SERVICE", "absent"); // nobody to ask: no prompt
+        const auto passkey = [&](const QString& rp, const QString& user) {
+            return serveObject(registration({{"kind", "passkey"},
+                                             {"relyingPartyIdentifier", rp},
+                                             {"userName", user},
+                                             {"userHandle", b64(user.toUtf8())},
+                                             {"clientDataHash", b64(QByteArray(32, 'h'))},
+                                             {"supportedAlgorithms", QJsonArray{-7}}}),
+                               [](QWidget*) {});
+        };
+        const QJsonObject refused{{"refused", 0}};
+        QCOMPARE(passkey(QStringLiteral("evil\u202emoc.elgoog"), QStringLiteral("alice")), refused);
+        QCOMPARE(passkey(QStringLiteral("example.com"), QStringLiteral("\u202eecila")), refused);
+        QCOMPARE(passkey(QStringLiteral("example.com\n"), QStringLiteral("alice")), refused);
+        QCOMPARE(passkey(QStringLiteral("example.com"), QStringLiteral("al\x1b[2Jice")), refused);
+        QVERIFY(PasskeyStore::loadAll().isEmpty());
+        QVERIFY(passkey(QStringLiteral("example.com"), QStringLiteral("alice")).contains("credentialID"));
+        QCOMPARE(PasskeyStore::loadAll().size(), 1);
     }
 
     // The program itself: its standard input, output and exit status, the
@@ -579,9 +603,21 @@ private slots:
         KeychainStore::saveAccount(bank);
         KeychainStore::saveAccount(account("GitHub", "octo"));
         const auto run = [](const QByteArray& input, const QStringList& arguments = {},
-                            const std::function<void(qint64)>& user = {}) {
+                            const std::function<void(qint64)>& user = {}, rlim_t fileSizeLimit = RLIM_INFINITY) {
             QProcess host;
             host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            if (fileSizeLimit != RLIM_INFINITY) {
+                // pam_wrapper copies its stacks at load and stops the
+                // program when it cannot; this fill asks nobody.
+                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                environment.remove(QStringLiteral("LD_PRELOAD"));
+                environment.remove(QStringLiteral("PAM_WRAPPER"));
+                host.setProcessEnvironment(environment);
+            }
+            host.setChildProcessModifier([fileSizeLimit] {
+                const rlimit limit{fileSizeLimit, fileSizeLimit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            });
             host.start(QStringLiteral(LARKSPUR_HOST_PATH), arguments);
             host.write(input);
             host.waitForBytesWritten(5000);
@@ -613,6 +649,13 @@ private slots:
         QCOMPARE(code.first, 0);
         QCOMPARE(code.second, QByteArray("{\"code\":\"" + oathtool({"--hotp", "-c", "3"}).toLatin1() +
                                          "\",\"completed\":\"oneTimeCode\"}\n"));
+        QCOMPARE(stored(bank.id)->counter, quint64(4));
+
+        // Under a file-size limit the advance cannot be stored: the host
+        // refuses the fill instead of dying of SIGXFSZ, and the counter stays.
+        const auto limited = run(request, {}, {}, 64);
+        QCOMPARE(limited.first, 1);
+        QCOMPARE(limited.second, QByteArray("{\"refused\":0}\n"));
         QCOMPARE(stored(bank.id)->counter, quint64(4));
 
         const auto escaped =
