@@ -366,13 +366,16 @@ private slots:
         };
         QCOMPARE(mainTitles(), QStringList({"A", "H", "B"}));
 
-        // B up: it goes before A, and the hidden H ends up after the pair.
+        // B up (the button as a screen reader names it): it goes before A,
+        // and the hidden H ends up after the pair.
+        QCOMPARE(buttonNamed(row("B"), "Move up"), row("B")->upButton());
         QTest::mouseClick(row("B")->upButton(), Qt::LeftButton);
         QCOMPARE(titles(), QStringList({"B", "A"}));
         QCOMPARE(mainTitles(), QStringList({"B", "A", "H"}));
         QCOMPARE(TestSupport::labels(KeychainStore::loadAll().active),
                  QStringList({"B: b", "A: a", "H: h"}));
         // B down again: A comes before it.
+        QCOMPARE(buttonNamed(row("B"), "Move down"), row("B")->downButton());
         QTest::mouseClick(row("B")->downButton(), Qt::LeftButton);
         QCOMPARE(titles(), QStringList({"A", "B"}));
         QCOMPARE(mainTitles(), QStringList({"A", "B", "H"}));
