@@ -9,11 +9,14 @@ the period's end, empties when "Show a code in the tray" is switched off in the
 settings window, and Activate(x, y) opens the panel at that place.
 
 Without a watcher: the XEmbed icon docks in trayer's tray and nothing registers on
-the bus.
+the bus. In a Wayland session without a watcher (XDG_SESSION_TYPE=wayland while Qt
+runs on the X server, as it may on XWayland) no icon docks anywhere, even where an
+XEmbed tray runs, and the main window stays open although the program is set to live
+in the tray; a watcher that comes later gets the item.
 
 Run inside tests/with-session.sh and tests/with-xvfb.sh (a private bus, keyring and
 X server). Usage: status_item_test.py QUILLET SEED_VAULT A11Y_TOOL SCENARIO
-SCENARIO: watcher | xembed
+SCENARIO: watcher | xembed | wayland
 """
 import base64
 import os
@@ -262,10 +265,28 @@ def with_watcher():
         fail("more than one item")
 
 
-def without_watcher():
+def tray_only():
+    path = os.path.join(os.environ["XDG_CONFIG_HOME"], "tarnwick", "Quillet.conf")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    text = open(path).read() if os.path.exists(path) else ""
+    if "[General]\n" not in text:
+        text = "[General]\n" + text
+    with open(path, "w") as conf:
+        conf.write(text.replace("[General]\n", "[General]\nmenuBarOnly.v1=true\n", 1))
+
+
+def main_window_shown():
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quillet$"],
+                          capture_output=True).returncode == 0
+
+
+def without_watcher(wayland):
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     env = seeded_environment()
+    if wayland:
+        env["XDG_SESSION_TYPE"] = "wayland"
+        tray_only()
     start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
            "120", "--height", "24"])
     def trays():
@@ -283,12 +304,22 @@ def without_watcher():
     time.sleep(0.5)
     empty = windows_in_tray()
     start([quillet], "quillet.log", env)
-    if not pump(30, lambda: windows_in_tray() > empty):
-        fail("no icon docked in the tray")
-    pump(1)
-    if item_names(bus):
-        fail(f"an item registered on the bus without a watcher: {item_names(bus)}")
-    print("xembed: the icon docked in the tray, no item on the bus")
+    if wayland:
+        if not pump(30, main_window_shown):
+            fail("a tray-only program without a tray hid its main window")
+        pump(2)
+        if windows_in_tray() != empty:
+            fail("an XEmbed icon docked in a Wayland session")
+        if item_names(bus):
+            fail(f"an item registered on the bus without a watcher: {item_names(bus)}")
+        print("wayland: no icon without a watcher, the main window stays open")
+    else:
+        if not pump(30, lambda: windows_in_tray() > empty):
+            fail("no icon docked in the tray")
+        pump(1)
+        if item_names(bus):
+            fail(f"an item registered on the bus without a watcher: {item_names(bus)}")
+        print("xembed: the icon docked in the tray, no item on the bus")
 
     # A watcher that starts later takes over: the tray's icon leaves.
     watcher = Watcher(bus)
@@ -307,7 +338,7 @@ try:
     if scenario == "watcher":
         with_watcher()
     else:
-        without_watcher()
+        without_watcher(scenario == "wayland")
     print("status item test passed")
 finally:
     stop_all()
