@@ -24,14 +24,7 @@ source "$here/../support/desktop.sh"
 start_xvfb
 start_atspi
 start_openbox
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
-pids+=($!)
-# trayer's panel and the tray inside it, before the program looks for a tray.
-end=$((SECONDS + 20))
-until [ "$(timeout 2 xdotool search --class trayer 2>/dev/null | wc -l)" -ge 2 ]; do
-  ((SECONDS < end)) || break
-  sleep 0.1
-done
+start_trayer
 
 "$seed" 6 >/dev/null || fail "could not seed the vault"
 # No clock measurement against the network: codes follow this computer's clock.

@@ -19,12 +19,7 @@ start_xvfb
 # A window manager, which places windows that are mapped without a position.
 start_openbox
 
-trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
-  >"$work/trayer.log" 2>&1 &
-pids+=($!)
-# trayer's own window, once it is up. (xwininfo given no window would wait for
-# a click on one, so the test never asks it about a tray that is not there.)
-timeout 30 xdotool search --sync --class trayer >/dev/null || fail "trayer did not start"
+start_trayer
 
 "$seed" 4 || fail "could not seed the vault"
 

@@ -11,13 +11,13 @@
 
 namespace ChoiceScreens {
 
-// A visible row (a flat button that is not a push button) showing `text`.
 // A text as read, without the invisible isolate marks that stand around
 // inserted names.
 inline QString withoutIsolates(QString text) {
     return text.remove(QChar(0x2068)).remove(QChar(0x2069));
 }
 
+// A visible row (a flat button that is not a push button) showing `text`.
 inline QAbstractButton* rowShowing(QWidget* in, const QString& text) {
     for (QAbstractButton* row : in->findChildren<QAbstractButton*>()) {
         if (qobject_cast<QPushButton*>(row) || !row->isVisible()) continue;

@@ -53,6 +53,21 @@ start_openbox() {
   done
 }
 
+# trayer's XEmbed tray at the top right, started and waited for (30 s at most)
+# until both its panel and the tray inside it are up, before a program looks
+# for a tray. (xwininfo given no window would wait for a click on one, so the
+# tests never ask it about a tray that is not there.)
+start_trayer() {
+  trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
+    >"$work/trayer.log" 2>&1 &
+  pids+=($!)
+  local end=$((SECONDS + 30))
+  until [ "$(timeout 2 xdotool search --class trayer 2>/dev/null | wc -l)" -ge 2 ]; do
+    ((SECONDS < end)) || fail "trayer did not start"
+    sleep 0.1
+  done
+}
+
 # Waits (5 s at most) for a six-digit code on the clipboard and fails the test
 # unless it is oathtool's TOTP code of SECRET: BEFORE, taken before the press
 # that copies it, or the one when the wait ends (the step may roll over).
