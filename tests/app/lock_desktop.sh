@@ -1,22 +1,21 @@
 #!/usr/bin/env bash
 # The app lock as a user meets it, with the real program on a private X server
-# (openbox), read and driven over AT-SPI (../shared/tools/a11y.py) and xdotool,
+# (openbox), read and driven over AT-SPI (tests/support/a11y.py) and xdotool,
 # and PAM through the project's test stacks (tests/with-pam.sh):
 # - switching the lock on where the stack refuses without asking leaves it
 #   off, with the reason beside the switch;
 # - switching it on with the working stack asks first; an open "Show QR
-#   Code…" sheet is gone within 0.5 s of the screen locking, and comes back
-#   after the unlock;
+#   Code…" sheet leaves the screen when the screen locks, and comes back
+#   after the unlock (how soon it leaves: bench/LockBenchmark.cpp);
 # - a hotkey pressed while locked asks for the password: nothing is copied
 #   after a cancel, and the code (oathtool's) after the right password;
 # - picking the tray's account in Settings while locked asks first.
 # Run inside tests/with-session.sh and tests/with-pam.sh.
-# Usage: lock_desktop.sh QUILLET SEED_VAULT A11Y_TOOL ARTIFACT_DIR
+# Usage: lock_desktop.sh QUILLET SEED_VAULT ARTIFACT_DIR
 set -euo pipefail
 quillet=$1
 seed=$2
-a11y_tool=$3
-artifacts=$4
+artifacts=$3
 mkdir -p "$artifacts"
 here=$(cd "$(dirname "$0")" && pwd)
 fail() {
@@ -30,36 +29,23 @@ source "$here/../support/desktop.sh"
 [ -n "${PAM_WRAPPER:-}" ] || fail "run through tests/with-pam.sh"
 start_xvfb
 start_openbox
-/usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log" 2>&1 &
-pids+=($!)
-export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+start_atspi
 # No clock measurement against the network.
 export QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/
 
-a11y() { /usr/bin/python3 "$a11y_tool" "$@"; }
-shows() { a11y wait quillet "$1" "${2:-5}" >/dev/null 2>"$work/a11y.err" || { cat "$work/a11y.err" >&2; return 1; }; }
-visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
-wait_gone() {
-  for _ in $(seq 50); do visible "$1" || return 0; sleep 0.1; done
-  return 1
-}
+shows() { a11y wait quillet "$1"; }
 config="$XDG_CONFIG_HOME/tarnwick/Quillet.conf"
 prompt='^Unlock Quillet$'
-# The dialog asks once PAM has put its question: then the field takes text.
+# The dialog asks once PAM has put its question: then the field takes text
+# and Unlock is enabled (the driver waits for both).
 answer() {
-  xdotool search --sync --onlyvisible --name "$prompt" >/dev/null
-  for _ in $(seq 50); do
-    a11y fill "quillet/Unlock Quillet" "$1" >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  for _ in $(seq 50); do
-    a11y press "quillet/Unlock Quillet" Unlock "push button" >/dev/null 2>&1 && break
-    sleep 0.1
-  done
+  timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "nothing asked"
+  a11y fill "quillet/Unlock Quillet" "$1" || fail "the password field takes no text"
+  a11y press "quillet/Unlock Quillet" Unlock "push button" || fail "no Unlock"
 }
 cancel() {
-  timeout 10 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "nothing asked"
-  a11y press "quillet/Unlock Quillet" Cancel "push button" >/dev/null || fail "no Cancel"
+  timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "nothing asked"
+  a11y press "quillet/Unlock Quillet" Cancel "push button" || fail "no Cancel"
   wait_gone "$prompt" || fail "the dialog did not go"
 }
 screen_locks() {
@@ -70,9 +56,9 @@ start_quillet() {
   "$quillet" >"$work/quillet.log" 2>&1 &
   quillet_pid=$!
   pids+=("$quillet_pid")
-  main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+  main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
     || fail "the main window did not appear"
-  shows "GitHub" 15 || fail "the main window shows no accounts"
+  shows "GitHub" || fail "the main window shows no accounts"
   xdotool windowactivate --sync "$main"
   xdotool key --clearmodifiers ctrl+comma
   shows "Startup" || fail "Control+comma did not open Settings"
@@ -84,7 +70,7 @@ secret=$(/usr/bin/python3 -c 'import base64; print(base64.b32encode(b"1234567890
 
 # 1. A stack that refuses without asking: the lock stays off and says why.
 QUILLET_PAM_SERVICE=broken start_quillet
-a11y press quillet "Require your password to unlock" >/dev/null || fail "no lock switch"
+a11y press quillet "Require your password to unlock" || fail "no lock switch"
 shows "The lock stays off: this computer refused to check your login password" \
   || fail "the switch does not say why the lock stays off"
 ! grep -q '^app_lock_enabled_mac=true' "$config" 2>/dev/null || fail "the lock was turned on"
@@ -94,66 +80,49 @@ echo "lock: a refusing stack leaves the lock off, with its reason"
 
 # 2. The working stack: a hotkey, then the lock on after the password.
 start_quillet
-a11y press quillet Hotkeys >/dev/null || fail "no Hotkeys tab"
-a11y press quillet "Add hotkey" >/dev/null
+a11y press quillet Hotkeys || fail "no Hotkeys tab"
+a11y press quillet "Add hotkey" || fail "no Add hotkey"
 shows "Click to set" || fail "Add hotkey made no row"
-a11y press quillet "— pick an account —" >/dev/null || fail "no account picker"
-sleep 0.3
+open_popup a11y press quillet "— pick an account —"
 xdotool key Down Return
 shows "GitHub: user0@example.com" || fail "the account was not picked"
-a11y press quillet "Click to set" >/dev/null
+a11y press quillet "Click to set" || fail "no recorder"
 shows "Press a key combo…" || fail "the recorder does not listen"
 xdotool key ctrl+alt+shift+p
 shows "1 active of 1" || fail "the binding is not active"
-a11y press quillet General >/dev/null
-a11y press quillet "Require your password to unlock" >/dev/null || fail "no lock switch"
+a11y press quillet General || fail "no General tab"
+a11y press quillet "Require your password to unlock" || fail "no lock switch"
 answer "correct horse"
-for _ in $(seq 50); do grep -q '^app_lock_enabled_mac=true' "$config" && break; sleep 0.1; done
+for _ in $(seq 300); do grep -q '^app_lock_enabled_mac=true' "$config" && break; sleep 0.1; done
 grep -q '^app_lock_enabled_mac=true' "$config" || fail "the lock was not turned on after the password"
 wait_gone "$prompt" || fail "the dialog stayed"
 echo "lock: turned on after the password"
 
-# 3. The QR sheet steps aside the moment the screen locks.
+# 3. The QR sheet steps aside when the screen locks.
 xdotool windowactivate --sync "$main"
-/usr/bin/python3 - "$a11y_tool" >"$work/row" <<'PY' || fail "no row to click"
-import os, sys
-sys.path.insert(0, os.path.dirname(sys.argv[1]))
-import a11y, pyatspi
-app = a11y.app_named("quillet")
-for _, role, name, text, a in a11y.walk(app):
-    if "GitHub" in (name, text) and role == "label":
-        box = a.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        print(box.x + box.width // 2, box.y + box.height // 2)
-        break
-else:
-    sys.exit(1)
-PY
-read -r x y <"$work/row"
-xdotool mousemove "$x" "$y" click 3
-sleep 0.5
+read -r x y < <(a11y where quillet GitHub label) || fail "no row to click"
+open_popup xdotool mousemove "$x" "$y" click 3
 # Menus are left out of the accessibility tree: the fourth entry.
 xdotool key Down Down Down Down Return
-qr=$(timeout 10 xdotool search --sync --onlyvisible --name '^Move to another device$' | head -n1) \
+qr=$(timeout 30 xdotool search --sync --onlyvisible --name '^Move to another device$' | head -n1) \
   || fail "the QR sheet did not open"
 import -window root "$artifacts/lock-qr-open.png" 2>/dev/null || true
-start=$(date +%s%N)
+viewable() {
+  local out
+  out=$(timeout 10 xwininfo -id "$qr" 2>&1) || fail "no answer from xwininfo about the QR sheet: $out"
+  [[ $out == *IsViewable* ]]
+}
 screen_locks
-gone=""
-for _ in $(seq 300); do
-  if ! xwininfo -id "$qr" 2>/dev/null | grep -q IsViewable; then gone=$(date +%s%N); break; fi
-  sleep 0.01
-done
-[ -n "$gone" ] || fail "the QR sheet stayed on screen after the screen locked"
-elapsed=$(((gone - start) / 1000000))
-[ "$elapsed" -le 500 ] || fail "the QR sheet went only after $elapsed ms"
-echo "lock: the QR sheet was gone $elapsed ms after the screen locked"
+for _ in $(seq 300); do viewable || break; sleep 0.1; done
+! viewable || fail "the QR sheet stayed on screen after the screen locked"
+echo "lock: the QR sheet left the screen when it locked"
 cancel # the overlay's own question
 
 # 4. A hotkey while locked: nothing before the password.
 printf 'sentinel' | xclip -i -selection clipboard
 display -geometry +20+20 -size 200x100 xc:white >/dev/null 2>&1 &
 pids+=($!)
-other=$(timeout 10 xdotool search --sync --onlyvisible --class display | head -n1) || fail "no other window"
+other=$(timeout 30 xdotool search --sync --onlyvisible --class display | head -n1) || fail "no other window"
 xdotool windowactivate --sync "$other"
 xdotool key ctrl+alt+shift+p
 cancel
@@ -161,23 +130,22 @@ sleep 1
 [ "$(xclip -o -selection clipboard)" == sentinel ] || fail "a hotkey copied while locked after a cancel"
 xdotool windowactivate --sync "$other"
 xdotool key ctrl+alt+shift+p
-timeout 10 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "the hotkey did not ask"
+timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "the hotkey did not ask"
 [ "$(xclip -o -selection clipboard)" == sentinel ] || fail "a hotkey copied before the password"
 before=$(oathtool --totp -b "$secret")
 answer "correct horse"
 expect_clipboard_code "$secret" "$before"
 echo "lock: a hotkey copies only after the password"
-for _ in $(seq 50); do xwininfo -id "$qr" 2>/dev/null | grep -q IsViewable && break; sleep 0.1; done
-xwininfo -id "$qr" | grep -q IsViewable || fail "the QR sheet did not come back after the unlock"
+for _ in $(seq 300); do viewable && break; sleep 0.1; done
+viewable || fail "the QR sheet did not come back after the unlock"
 
 # 5. Settings while locked: the tray's account only after the password.
 screen_locks
 cancel
 xdotool windowactivate --sync "$settings"
-a11y press quillet "First account" >/dev/null || fail "no tray account picker"
-sleep 0.3
+open_popup a11y press quillet "First account"
 xdotool key Down Return
-timeout 10 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null \
+timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null \
   || fail "picking the tray account while locked did not ask"
 cancel
 sleep 0.3

@@ -16,7 +16,8 @@ import pyatspi
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "support"))
 sys.path.insert(0, here)
-from atspi_tree import showing, walk  # noqa: E402
+import a11y  # noqa: E402
+from a11y import showing, walk  # noqa: E402
 from read_window import CODE, app, expected, rows, seeded  # noqa: E402
 
 FIELDS = ("check box", "combo box", "text", "password text", "spin button", "slider")
@@ -27,17 +28,11 @@ def fail(message):
     sys.exit(1)
 
 
-def until(condition, seconds=10, what="a condition"):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            found = condition()
-        except Exception:  # an element went away while it was read
-            found = None
-        if found:
-            return found
-        time.sleep(0.1)
-    fail("timed out waiting for " + what)
+def until(condition, what="a condition"):
+    try:
+        return a11y.until(condition, what=what)
+    except a11y.A11yError as e:
+        fail(str(e))
 
 
 def xdotool(*arguments):
@@ -89,7 +84,7 @@ def spoken_name(node):
     return ""
 
 
-def fields_named_apart(window, where, wanted, seconds=10):
+def fields_named_apart(window, where, wanted, seconds=a11y.WAIT_SECONDS):
     """The names of the window's fields once each has one, no two alike, and
     the wanted ones are there (read again while the window settles)."""
     end = time.time() + seconds
@@ -127,18 +122,18 @@ def click_tray_icon():
             if values.get("WIDTH") == "22":
                 return values
         return None
-    where = until(icon, 20, "the icon docked in the tray")
+    where = until(icon, "the icon docked in the tray")
     xdotool("mousemove", str(int(where["X"]) + 11), str(int(where["Y"]) + 11), "click", "1")
 
 
 def tray_panel():
     accounts = {seeded(i)["issuer"]: seeded(i) for i in range(6)}
     click_tray_icon()
-    window = until(panel, 10, "the tray's panel on the accessibility bus")
-    until(lambda: len([e for e in walk(window) if e.name == "Quit"]) == 1, 5, "the panel's footer")
+    window = until(panel, "the tray's panel on the accessibility bus")
+    until(lambda: len([e for e in walk(window) if e.name == "Quit"]) == 1, "the panel's footer")
     # Read again while the rows come in, a period ends during the reading
     # or an element goes away under it.
-    end = time.time() + 15
+    end = time.time() + a11y.WAIT_SECONDS
     while True:
         before = time.time()
         read = {}
@@ -172,7 +167,7 @@ def tray_panel():
     # It still closes as a popup would: on Escape, and on a click elsewhere.
     def panel_active():
         return window.getState().contains(pyatspi.STATE_ACTIVE)
-    end = time.time() + 20
+    end = time.time() + a11y.WAIT_SECONDS
     while not panel_active():
         if time.time() > end:
             active = xdotool("getactivewindow").strip()
@@ -181,24 +176,24 @@ def tray_panel():
                 [pyatspi.stateToString(s) for s in window.getState().getStates()]))
         time.sleep(0.1)
     xdotool("key", "Escape")
-    until(lambda: panel() is None, 10, "Escape to close the panel")
+    until(lambda: panel() is None, "Escape to close the panel")
     time.sleep(0.4)  # the icon's guard against the click that closed it
     click_tray_icon()
-    until(panel, 10, "the panel to open again")
+    until(panel, "the panel to open again")
     main = main_window().queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     xdotool("mousemove", str(main.x + 40), str(main.y + main.height - 40), "click", "1")
-    until(lambda: panel() is None, 10, "a click on the main window to close the panel")
+    until(lambda: panel() is None, "a click on the main window to close the panel")
     print("read_panels: Escape and a click elsewhere close the panel")
 
 
 def hotkeys_tab():
     activate_main()
     xdotool("key", "--clearmodifiers", "ctrl+comma")
-    settings = until(lambda: window_named("Settings"), 10, "Settings")
+    settings = until(lambda: window_named("Settings"), "Settings")
     press(settings, "Hotkeys", "page tab")
     for count in (1, 2):
         press(settings, "Add hotkey", "push button")
-        until(lambda: any(e.name == "Remove hotkey %d" % count for e in walk(settings)), 5,
+        until(lambda: any(e.name == "Remove hotkey %d" % count for e in walk(settings)),
               "hotkey row %d" % count)
     names = fields_named_apart(settings, "the Hotkeys tab",
                                ("Enable hotkey 1", "Auto-paste for hotkey 2", "Account of hotkey 2"))
@@ -207,12 +202,10 @@ def hotkeys_tab():
 
 
 def press(window, name, role):
-    element = until(lambda: next(e for e in walk(window)
-                                 if e.name == name and e.getRoleName() == role),
-                    5, "%s %r" % (role, name))
-    action = element.queryAction()
-    names = [action.getName(i).lower() for i in range(action.nActions)]
-    action.doAction(next((i for i, n in enumerate(names) if n in ("press", "toggle", "click")), 0))
+    try:
+        a11y.press(window, name, role)
+    except a11y.A11yError as e:
+        fail(str(e))
 
 
 def row_titles(window):
@@ -232,7 +225,7 @@ def focus_row(title):
     while time.time() < end:
         attempt += 1
         activate_main()
-        row = until(lambda: row_named(main_window(), title), 10, "the row of " + title)
+        row = until(lambda: row_named(main_window(), title), "the row of " + title)
         if attempt > 1:
             # As a user would: a click on the row's title.
             label = next(e for e in walk(row) if e.getRoleName() == "label" and e.name == title)
@@ -261,11 +254,12 @@ def states(node):
 
 def edit_sheet():
     # The row's menu from the keyboard: Pin, Copy Code, Edit… (a menu is a
-    # popup, out of the accessibility tree: it is waited for on X).
+    # popup, out of the accessibility tree: it is waited for on X, a window
+    # of ours that the window manager leaves alone).
     def menu_window():
         for window in xdotool("search", "--onlyvisible", "--class", "quillet").split():
-            if "_NET_WM_WINDOW_TYPE_POPUP_MENU" in subprocess.run(
-                    ["timeout", "5", "xprop", "-id", window, "_NET_WM_WINDOW_TYPE"],
+            if "Override Redirect State: yes" in subprocess.run(
+                    ["timeout", "5", "xwininfo", "-id", window],
                     capture_output=True, text=True).stdout:
                 return window
         return None
@@ -273,11 +267,11 @@ def edit_sheet():
     for attempt in range(3):
         focus_row("Example")
         xdotool("key", "Menu")
-        end = time.time() + 10
+        end = time.time() + a11y.WAIT_SECONDS
         while time.time() < end and not menu_window():
             time.sleep(0.1)
         xdotool("key", "Down", "Down", "Down", "Return")
-        end = time.time() + 10
+        end = time.time() + a11y.WAIT_SECONDS
         while time.time() < end and not sheet:
             sheet = window_named("Edit account")
             time.sleep(0.1)
@@ -296,21 +290,21 @@ def edit_sheet():
         fail("the edit sheet says \"Folder\" twice (a label beside its titled group)")
     print("read_panels: the edit sheet's %d fields have names of their own" % len(names))
     press(sheet, "Cancel", "push button")
-    until(lambda: window_named("Edit account") is None, 5, "the edit sheet to close")
+    until(lambda: window_named("Edit account") is None, "the edit sheet to close")
 
 
 def order_after_delete_and_restore(settings):
     for title in ("Acme Corp", "GitHub"):
         focus_row(title)
         xdotool("key", "Delete")
-        until(lambda: title not in row_titles(main_window()), 10, "the delete of " + title)
+        until(lambda: title not in row_titles(main_window()), "the delete of " + title)
     press(settings, "General", "page tab")
     press(settings, "Recently Deleted…", "push button")
-    deleted = until(lambda: window_named("Recently Deleted"), 10, "Recently Deleted")
+    deleted = until(lambda: window_named("Recently Deleted"), "Recently Deleted")
     acme = until(lambda: next(e for e in walk(deleted) if e.name == "Restore" and
-                              e.description.startswith("Acme Corp")), 5, "Acme Corp's Restore")
+                              e.description.startswith("Acme Corp")), "Acme Corp's Restore")
     acme.queryAction().doAction(0)
-    until(lambda: "Acme Corp" in row_titles(main_window()), 10, "the restore of Acme Corp")
+    until(lambda: "Acme Corp" in row_titles(main_window()), "the restore of Acme Corp")
 
     def read_and_shown():
         window = main_window()
@@ -318,7 +312,7 @@ def order_after_delete_and_restore(settings):
         places = [(row.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y, title)
                   for row, title in zip(rows(window), read)]
         return read, [title for _, title in sorted(places)]
-    end = time.time() + 10
+    end = time.time() + a11y.WAIT_SECONDS
     while True:
         try:
             read, seen = read_and_shown()
@@ -333,7 +327,7 @@ def order_after_delete_and_restore(settings):
 
 
 def main():
-    until(main_window, 20, "the main window")
+    until(main_window, "the main window")
     tray_panel()
     settings = hotkeys_tab()
     edit_sheet()

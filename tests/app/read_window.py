@@ -2,12 +2,12 @@
 """Reads Quillet's main window over AT-SPI, as a screen reader does, and checks
 it against what the accounts of quillet_seed_vault must show (oathtool for
 TOTP and HOTP codes). Run by desktop_a11y.sh. Prints no secret and no code."""
-import base64, hashlib, hmac, re, struct, subprocess, sys, time
+import hashlib, hmac, re, struct, subprocess, sys, time
 import os
-import pyatspi
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from atspi_tree import showing, walk  # noqa: E402
+import a11y  # noqa: E402
+from a11y import showing, walk  # noqa: E402
 
 ISSUERS = ["GitHub", "Example", "Acme Corp", "Steam", "Dropbox", "Google"]
 CODE = re.compile(r"^([0-9]{3} [0-9]{3}|[23456789BCDFGHJKMNPQRTVWXY]{5})$")
@@ -51,10 +51,7 @@ def expected(account, at):
 
 
 def app():
-    for candidate in pyatspi.Registry.getDesktop(0):
-        if candidate is not None and candidate.name.lower() == "quillet":
-            return candidate
-    return None
+    return a11y.application("quillet")
 
 
 def rows(window):
@@ -84,7 +81,7 @@ def fail(message):
 
 
 def main():
-    deadline = time.time() + 20
+    deadline = time.time() + a11y.WAIT_SECONDS
     window = None
     while time.time() < deadline:
         quillet = app()
@@ -146,17 +143,16 @@ def main():
     pressed = time.time()
     shown_then = next(row for row in read_rows(window) if row["title"] == "GitHub")["code"]
     button.queryAction().doAction(0)
-    end = time.time() + 5
-    while time.time() < end and not any(e.name == "Copied!" for e in walk(github["node"])):
-        time.sleep(0.05)
-    if not any(e.name == "Copied!" for e in walk(github["node"])):
-        fail("the copy button did not turn into \"Copied!\"")
+    try:
+        a11y.wait(github["node"], "Copied!")
+    except a11y.A11yError as e:
+        fail("the copy button did not turn into \"Copied!\": %s" % e)
     now_shown = next(row for row in read_rows(window) if row["title"] == "GitHub")["code"]
     # A period may end between the press and the reading: the copied code is
     # the one the row showed at one of the two moments, and oathtool's then.
     # (The clipboard's owner answers xclip from its event loop: asked again
     # while a slow, sanitized program has not answered yet.)
-    end = time.time() + 5
+    end = time.time() + a11y.WAIT_SECONDS
     while True:
         copied = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
                                 text=True, timeout=5).stdout.strip()

@@ -2,57 +2,43 @@
 """Works the Acme row of Quillet's main window over AT-SPI, as a screen reader
 user would. "shows CODE": waits until the row shows CODE. "next CODE": presses
 "Generate next HOTP code" and waits until the row shows CODE. Prints no code."""
-import re, sys, time
 import os
-import pyatspi
+import re
+import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from atspi_tree import showing, walk  # noqa: E402
+import a11y  # noqa: E402
 
 CODE = re.compile(r"^[0-9]{3} [0-9]{3}$")
 
 
 def acme_row():
-    for program in pyatspi.Registry.getDesktop(0):
-        if program is None or program.name.lower() != "quillet":
-            continue
-        for i in range(program.childCount):
-            window = program.getChildAtIndex(i)
-            if window is None or window.name != "Quillet" or not showing(window):
-                continue
-            for node in walk(window):
-                children = [node.getChildAtIndex(j) for j in range(node.childCount)]
-                if any(c is not None and c.name == "Generate next HOTP code" for c in children) \
-                        and any(e.name == "Acme" for e in walk(node)):
-                    return node
+    window = a11y.scope("quillet/Quillet")
+    if window is None:
+        return None
+    for node in a11y.walk(window):
+        if any(a11y.name_of(c) == "Generate next HOTP code" for c in a11y.children(node)) \
+                and any(a11y.name_of(e) == "Acme" for e in a11y.walk(node)):
+            return node
     return None
 
 
 def shown_code(row):
-    codes = [e.name for e in walk(row) if e.getRoleName() == "label" and CODE.match(e.name)]
+    codes = [a11y.name_of(e) for e in a11y.walk(row)
+             if a11y.role_of(e) == "label" and CODE.match(a11y.name_of(e))]
     return codes[0].replace(" ", "") if codes else None
-
-
-def wait_for(condition, seconds=20):
-    end = time.time() + seconds
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    return None
 
 
 def main():
     action, wanted = sys.argv[1], sys.argv[2]
-    row = wait_for(acme_row)
-    if row is None:
-        sys.exit("hotp_window: no Acme row on the accessibility bus")
-    if action == "next":
-        button = next(e for e in walk(row) if e.name == "Generate next HOTP code")
-        button.queryAction().doAction(0)
-    if not wait_for(lambda: shown_code(acme_row() or row) == wanted, 10):
-        sys.exit("hotp_window: the Acme row does not show the expected code")
+    try:
+        row = a11y.until(acme_row, what="an Acme row in Quillet's main window")
+        if action == "next":
+            a11y.press(row, "Generate next HOTP code")
+        a11y.until(lambda: shown_code(acme_row() or row) == wanted,
+                   what="the Acme row to show the expected code")
+    except a11y.A11yError as e:
+        sys.exit("hotp_window: %s" % e)
 
 
 if __name__ == "__main__":

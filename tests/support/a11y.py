@@ -10,7 +10,7 @@ module for the Python readers (import a11y with tests/support on sys.path).
   a11y.py fill TARGET VALUE [FIELD]    types VALUE into the FIELD-th (1) editable
                                        field, or into the one named FIELD
   a11y.py toggle TARGET NAME on|off    a check box or switch, until it reads so
-  a11y.py where TARGET NAME [ROLE]     the middle of the element on the screen: "X Y"
+  a11y.py where TARGET NAME [ROLE] [N] the middle of that element on the screen: "X Y"
 
 TARGET is a program's name on the accessibility bus (any case), e.g. quillet,
 or PROGRAM/WINDOW for the top-level window (or dialog) of that title, e.g.
@@ -94,7 +94,8 @@ def text_of(node):
         return ""
 
 
-def _children(node):
+def children(node):
+    """Every child of node, showing or not."""
     try:
         count = node.get_child_count()  # -1 when the program does not answer
     except Exception:
@@ -109,7 +110,7 @@ def _children(node):
 
 
 def _tree(node, depth=0):
-    for child in _children(node):
+    for child in children(node):
         if showing(child):
             yield depth, child
             yield from _tree(child, depth + 1)
@@ -131,7 +132,7 @@ def _programs():
         desktop = pyatspi.Registry.getDesktop(0)
     except Exception:
         return []
-    return [(a, name_of(a)) for a in _children(desktop)]
+    return [(a, name_of(a)) for a in children(desktop)]
 
 
 def applications(name):
@@ -146,7 +147,7 @@ def application(name):
 
 def windows(program):
     """The program's showing top-level windows."""
-    return [w for w in _children(program) if showing(w)]
+    return [w for w in children(program) if showing(w)]
 
 
 def _roots(target):
@@ -170,6 +171,13 @@ def _roots(target):
         return [], "%s does not answer over AT-SPI" % program
     return [], "%s shows no window titled %r (its windows: %s)" % (
         program, title, ", ".join(repr(t) for t in titles) or "none")
+
+
+def _label(target):
+    """TARGET as a message names it."""
+    if isinstance(target, str):
+        return target
+    return "the %s %r" % (role_of(target), printable(name_of(target)))
 
 
 def scope(target):
@@ -272,8 +280,8 @@ def shows(target, text):
 
 
 def wait(target, text, seconds=WAIT_SECONDS):
-    return until(lambda: shows(target, text), seconds, "%r in %s" % (printable(text), target),
-                 lambda: _seen(target))
+    return until(lambda: shows(target, text), seconds,
+                 "%r in %s" % (printable(text), _label(target)), lambda: _seen(target))
 
 
 def find(target, name, role=None):
@@ -291,7 +299,7 @@ def _element(target, name, role, nth, seconds, enabled=True):
             return found[nth - 1]
         return None
     what = "%s %r%s in %s" % (role or "an element", printable(name),
-                              " (#%d)" % nth if nth > 1 else "", target)
+                              " (#%d)" % nth if nth > 1 else "", _label(target))
     return until(ready, seconds, what, lambda: _seen(target))
 
 
@@ -314,7 +322,7 @@ def press(target, name, role=None, nth=1, seconds=WAIT_SECONDS):
     """Waits for the N-th showing, enabled element named NAME and acts on it
     once (press, click, toggle or activate, else its first action)."""
     element = _element(target, name, role, nth, seconds)
-    _act(element, PREFERRED_ACTIONS, "%r in %s" % (printable(name), target))
+    _act(element, PREFERRED_ACTIONS, "%r in %s" % (printable(name), _label(target)))
     return element
 
 
@@ -337,7 +345,7 @@ def fill(target, value, field=1, seconds=WAIT_SECONDS):
         # Refused while the field is read-only.
         return node if node.queryEditableText().setTextContents(value) else None
     what = "editable field %s in %s to take the text" % (
-        "#%d" % field if isinstance(field, int) else repr(field), target)
+        "#%d" % field if isinstance(field, int) else repr(field), _label(target))
     return until(filled, seconds, what, lambda: _seen(target))
 
 
@@ -351,7 +359,7 @@ def toggle(target, name, on, seconds=WAIT_SECONDS):
     def switch():
         return next((e for e in find(target, name) if role_of(e) in TOGGLES
                      and has_state(e, Atspi.StateType.ENABLED)), None)
-    what = "%r in %s" % (printable(name), target)
+    what = "%r in %s" % (printable(name), _label(target))
     start = time.monotonic()
     element = until(switch, seconds, "a check box or switch " + what, lambda: _seen(target))
     if checked(element) != on:
@@ -361,9 +369,9 @@ def toggle(target, name, on, seconds=WAIT_SECONDS):
     return element
 
 
-def where(target, name, role=None, seconds=WAIT_SECONDS):
-    """The middle of the element on the screen, (x, y)."""
-    element = _element(target, name, role, 1, seconds, enabled=False)
+def where(target, name, role=None, nth=1, seconds=WAIT_SECONDS):
+    """The middle of the N-th showing element named NAME on the screen, (x, y)."""
+    element = _element(target, name, role, nth, seconds, enabled=False)
     box = element.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     return box.x + box.width // 2, box.y + box.height // 2
 
@@ -412,16 +420,18 @@ def main(argv):
             print("\n".join(tree(target) if verb == "tree" else texts(target)))
         elif verb == "wait" and len(rest) == 1:
             wait(target, rest[0], seconds)
-        elif verb == "press" and 1 <= len(rest) <= 3:
+        elif verb in ("press", "where") and 1 <= len(rest) <= 3:
             nth = int(rest.pop()) if len(rest) > 1 and rest[-1].isdigit() else 1
-            press(target, rest[0], rest[1] if len(rest) > 1 else None, nth, seconds)
+            role = rest[1] if len(rest) > 1 else None
+            if verb == "press":
+                press(target, rest[0], role, nth, seconds)
+            else:
+                print("%d %d" % where(target, rest[0], role, nth, seconds))
         elif verb == "fill" and 1 <= len(rest) <= 2:
             field = rest[1] if len(rest) > 1 else "1"
             fill(target, rest[0], int(field) if field.isdigit() else field, seconds)
         elif verb == "toggle" and len(rest) == 2 and rest[1] in ("on", "off"):
             toggle(target, rest[0], rest[1] == "on", seconds)
-        elif verb == "where" and 1 <= len(rest) <= 2:
-            print("%d %d" % where(target, rest[0], rest[1] if len(rest) > 1 else None, seconds))
         else:
             return _usage()
     except A11yError as e:

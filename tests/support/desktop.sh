@@ -1,6 +1,9 @@
 # Sourced by the desktop tests (bash): a work folder, the processes they start
-# (stopped by id at exit), and a private X server on the first free display.
+# (stopped by id at exit), a private X server on the first free display, the
+# accessibility bus and the project's driver for it (a11y), and waits that
+# give up only after a generous limit.
 # Expects a function `fail MESSAGE` from the test.
+desktop_support=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -15,7 +18,7 @@ start_xvfb() {
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   exec 3>&-
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
   [ -s "$work/display" ] || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$work/display")"
   export QT_QPA_PLATFORM=xcb
@@ -26,29 +29,77 @@ start_xvfb() {
 }
 
 # The session's accessibility bus, which the test session does not activate
-# on its own; started and waited for.
+# on its own; started and waited for (30 s at most). Programs started after
+# it read with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1.
 start_atspi() {
   local launcher=/usr/libexec/at-spi-bus-launcher
   [ -x "$launcher" ] || fail "at-spi2-core is not installed"
+  /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || fail "python3-pyatspi is not installed"
   "$launcher" --launch-immediately >"$work/atspi.log" 2>&1 &
   pids+=($!)
-  for _ in $(seq 50); do
-    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
-      >/dev/null 2>&1 && return 0
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+  local end=$((SECONDS + 30))
+  until timeout 5 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
+    org.a11y.Bus.GetAddress >/dev/null 2>&1; do
+    ((SECONDS < end)) || fail "the accessibility bus did not start: $(cat "$work/atspi.log")"
     sleep 0.1
   done
 }
 
-# openbox started, and waited for (20 s at most) until it answers for
+# The project's accessibility driver (tests/support/a11y.py; run it alone for
+# its usage): a11y VERB TARGET ARGS...
+a11y() { /usr/bin/python3 "$desktop_support/a11y.py" "$@"; }
+
+# The program's popups on screen (a combo box's list, a menu): its visible
+# windows that the window manager leaves alone.
+popups() {
+  local window
+  for window in $(timeout 5 xdotool search --onlyvisible --class quillet 2>/dev/null); do
+    if timeout 5 xwininfo -id "$window" 2>/dev/null | grep -q 'Override Redirect State: yes'; then
+      echo "$window"
+    fi
+  done
+}
+
+# open_popup COMMAND...: runs the command (a press on a combo box, a right
+# click) and waits (30 s at most) until a popup of the program's opens, so
+# that the keys that pick from it reach it (a menu is not on the
+# accessibility bus).
+open_popup() {
+  local before end=$((SECONDS + 30))
+  before=$(popups)
+  "$@" || fail "could not open a popup with: $*"
+  until [ -n "$(comm -13 <(sort <<<"$before") <(popups | sort))" ]; do
+    ((SECONDS < end)) || fail "no list or menu opened after: $*"
+    sleep 0.1
+  done
+}
+
+# Waits (30 s at most) until no window whose title matches the pattern is on
+# screen.
+wait_gone() {
+  local end=$((SECONDS + 30)) status
+  while :; do
+    status=0
+    timeout 5 xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || status=$?
+    [ "$status" = 1 ] && return 0 # xdotool found none (not a look that timed out)
+    ((SECONDS < end)) || return 1
+    sleep 0.1
+  done
+}
+
+# openbox started, and waited for (60 s at most) until it answers for
 # _NET_ACTIVE_WINDOW (xdotool gives windows the keyboard through it). Each look
 # is bounded: a client that connects while a loaded Xvfb is still starting may
 # wait for its answer forever.
 start_openbox() {
   openbox >"$work/openbox.log" 2>&1 &
-  pids+=($!)
-  local end=$((SECONDS + 20))
-  until [[ $(timeout 2 xprop -root _NET_SUPPORTED 2>/dev/null) == *_NET_ACTIVE_WINDOW* ]]; do
-    ((SECONDS < end)) || return 0 # the test's own waits may still see it come
+  local openbox=$!
+  pids+=("$openbox")
+  local end=$((SECONDS + 60))
+  until [[ $(timeout 10 xprop -root _NET_SUPPORTED 2>/dev/null) == *_NET_ACTIVE_WINDOW* ]]; do
+    kill -0 "$openbox" 2>/dev/null || fail "openbox ended: $(cat "$work/openbox.log")"
+    ((SECONDS < end)) || fail "openbox does not answer for _NET_ACTIVE_WINDOW: $(cat "$work/openbox.log")"
     sleep 0.1
   done
 }
@@ -68,13 +119,13 @@ start_trayer() {
   done
 }
 
-# Waits (5 s at most) for a six-digit code on the clipboard and fails the test
-# unless it is oathtool's TOTP code of SECRET: BEFORE, taken before the press
-# that copies it, or the one when the wait ends (the step may roll over).
+# Waits (30 s at most) for a six-digit code on the clipboard and fails the
+# test unless it is oathtool's TOTP code of SECRET: BEFORE, taken before the
+# press that copies it, or the one when the wait ends (the step may roll over).
 expect_clipboard_code() {
   local secret=$1 before=$2 after code=""
-  for _ in $(seq 50); do
-    code=$(xclip -o -selection clipboard 2>/dev/null || true)
+  for _ in $(seq 300); do
+    code=$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)
     [[ $code =~ ^[0-9]{6}$ ]] && break
     sleep 0.1
   done
