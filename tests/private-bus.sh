@@ -41,7 +41,7 @@ start_session_keyring() {
   }
   gnome-keyring-daemon --foreground --unlock --components=secrets < <(printf test) >"$log" 2>&1 &
   session_keyring_pid=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     secrets_owned && break
     sleep 0.1
   done

@@ -50,7 +50,7 @@ owned() {
 
 wait_for() {
   local bus=$1 name=$2
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     owned "$bus" "$name" && return 0
     sleep 0.1
   done

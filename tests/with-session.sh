@@ -67,7 +67,7 @@ bus_call() {
 wait_for() {
   local what=$1
   shift
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     if "$@" >/dev/null; then
       return 0
     fi

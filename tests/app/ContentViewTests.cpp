@@ -13,6 +13,7 @@
 #include "platform/UserDefaults.h"
 #include "tests/support/Vault.h"
 
+#include <QAbstractAnimation>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -427,7 +428,9 @@ private slots:
         view->setTimingsForTesting(50, 5000);
         view->deleteAccount(store->accounts().first()); // the empty state, a plain background
         auto* notice = view->findChild<QLabel*>("deletedToast");
-        QTest::qWait(400); // slid in
+        // Slid in: its animation done.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            notice->parentWidget()->findChildren<QAbstractAnimation*>().isEmpty(), 30000);
         const QImage image = view->grab().toImage();
         const QRect bubble(notice->mapTo(view, QPoint(0, 0)), notice->size());
         const int y = bubble.bottom() + 3;

@@ -139,7 +139,8 @@ private slots:
         timer.start();
         view->rows().first()->setFocus();
         QTest::keyClick(view->rows().first(), Qt::Key_Delete);
-        QVERIFY2(timer.elapsed() < 2000, QByteArray::number(timer.elapsed()));
+        // Nothing waited on a prompt (D-Bus gives up on a call after 25 s).
+        QVERIFY2(timer.elapsed() < 15000, QByteArray::number(timer.elapsed()));
         QCOMPARE(titles(), QStringList({"Acme", "Beta"}));
         QVERIFY(shows(window.get(), "“Acme: ann” was not moved to Recently Deleted. Your keyring "
                                     "is locked. (-25308)"));

@@ -26,7 +26,7 @@ start_trayer
 "$quillet" >"$work/quillet.log" 2>&1 &
 quillet_pid=$!
 pids+=($quillet_pid)
-main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
   || fail "the main window did not appear"
 echo "main window: $main"
 
@@ -34,7 +34,7 @@ echo "main window: $main"
 # background; a change in the number of accounts registers them again.
 identities="$XDG_DATA_HOME/Quillet/credential-identities.json"
 wait_for_identities() {
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     [ "$(grep -c '"kind": "oneTimeCode"' "$identities" 2>/dev/null)" = "$1" ] && return 0
     sleep 0.1
   done
@@ -44,7 +44,7 @@ wait_for_identities 4
 echo "identities: 4 registered"
 
 # The tray icon is a window docked into trayer's.
-for _ in $(seq 200); do
+for _ in $(seq 300); do
   tray=$(xdotool search --class trayer | head -n1)
   tray_children=$(timeout 10 xwininfo -tree -id "${tray:?}" | grep -c '0x' || true)
   [ "$tray_children" -gt 1 ] && break
@@ -71,7 +71,7 @@ icon_width() {
 geometry() { xdotool getwindowgeometry "$1" | tr -s ' ' | grep -E 'Position|Geometry' | cut -d' ' -f3 | tr '\n' ' '; }
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
 xdotool key --window "$main" ctrl+comma
-settings=$(timeout 10 xdotool search --sync --onlyvisible --name '^Settings$' | head -n1) \
+settings=$(timeout 30 xdotool search --sync --onlyvisible --name '^Settings$' | head -n1) \
   || fail "Control+comma did not open Settings"
 sleep 0.5
 icon_before=$(icon_width)
@@ -89,10 +89,10 @@ read -r x y w h < <(echo "$settings_before" | tr ',x' '  ')
 "$seed" --qr-image "$work/code.png" || fail "could not write the QR image"
 display -geometry +420+260 "$work/code.png" >"$work/display.log" 2>&1 &
 pids+=($!)
-timeout 10 xdotool search --sync --onlyvisible --class display >/dev/null || fail "the QR image is not shown"
+timeout 30 xdotool search --sync --onlyvisible --class display >/dev/null || fail "the QR image is not shown"
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
 xdotool key --window "$main" ctrl+n
-sheet=$(timeout 10 xdotool search --sync --onlyvisible --name '^Add account$' | head -n1) \
+sheet=$(timeout 30 xdotool search --sync --onlyvisible --name '^Add account$' | head -n1) \
   || fail "Control+N did not open the add sheet"
 sleep 0.5
 import -window "$sheet" "$artifacts/add-sheet.png"
@@ -101,21 +101,17 @@ xdotool key --window "$sheet" Return
 # out of sight says nothing yet: wait for the account in the keyring, then for
 # the sheet to be gone for good.
 scanned=""
-for _ in $(seq 200); do
+for _ in $(seq 300); do
   "$seed" --list 2>/dev/null | grep -qx 'Scanned: desk@example.com' && { scanned=yes; break; }
   sleep 0.1
 done
 [ -n "$scanned" ] || fail "the scanned account is not in the vault"
-for _ in $(seq 100); do
-  xdotool search --onlyvisible --name '^Add account$' >/dev/null 2>&1 || break
-  sleep 0.1
-done
-xdotool search --onlyvisible --name '^Add account$' >/dev/null 2>&1 && fail "the sheet did not close after the scan"
+wait_gone '^Add account$' || fail "the sheet did not close after the scan"
 import -window "$main" "$artifacts/main-window-after-scan.png"
 echo "scan: the account on screen was added"
 # The desktop as it was: the icon docked at its size, each window back where
 # it stood and shown (the window manager may take a moment to map them).
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   [ "$(icon_width)" = "$icon_before" ] && [ "$(geometry "$main")" = "$main_before" ] &&
     [ "$(geometry "$settings")" = "$settings_before" ] && break
   sleep 0.1
@@ -129,7 +125,7 @@ wait_for_identities 5
 echo "identities: 5 registered after the scan"
 
 # A second start brings the first forward and leaves.
-timeout 10 "$quillet" >"$work/second.log" 2>&1 || fail "the second start did not exit cleanly"
+timeout 60 "$quillet" >"$work/second.log" 2>&1 || fail "the second start did not exit cleanly"
 kill -0 "$quillet_pid" || fail "the first instance is gone"
 [ "$(xdotool search --onlyvisible --name '^Quillet$' | wc -l)" -eq 1 ] || fail "a second main window appeared"
 echo "desktop test passed"

@@ -7,7 +7,6 @@
 #include "platform/Widgets.h"
 #include "tests/support/Vault.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -352,7 +351,8 @@ private slots:
 
     void activationReloadsOnceAfterABurst() {
         openStore();
-        store->setDelaysForTesting(50, 50);
+        // Far more than the 40 ms of the burst, also where a wait lasts long.
+        store->setDelaysForTesting(1000, 50);
         QSignalSpy reloads(store.get(), &AccountStore::reloaded);
         store->applicationBecameActive();
         QTest::qWait(20);
@@ -736,9 +736,10 @@ private slots:
     // at the end; a program that quits stops the import after the item
     // under way, and what was stored is listed, ordered and recorded.
     void longImportsListAsTheyGoAndStopWhenQuitting() {
+        // 8 s for all 400: a loaded machine still quits long before the end.
         struct Slow : Keychain::MemoryBackend {
             Keychain::Status add(const Keychain::Item& item) override {
-                QThread::msleep(3);
+                QThread::msleep(20);
                 return Keychain::MemoryBackend::add(item);
             }
             QList<Keychain::Status> upsert(const QList<Keychain::Upsert>& writes,
@@ -760,10 +761,7 @@ private slots:
         const qsizetype listedBefore = store->accounts().size();
         QVERIFY(listedBefore > 0 && listedBefore < 400);
 
-        QElapsedTimer quitting;
-        quitting.start();
-        store->finish();
-        QVERIFY2(quitting.elapsed() < 500, QByteArray::number(quitting.elapsed()));
+        store->finish(); // after the account being written, not the 400
         QVERIFY(result);
         QVERIFY(result->added >= listedBefore && result->added < 400);
         QCOMPARE(result->added + result->notAdded, 400);

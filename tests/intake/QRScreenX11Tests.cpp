@@ -123,11 +123,10 @@ private slots:
         AccountQRView view(account, &window);
         view.open();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        // The view really is readable on screen while it is shown.
-        QTest::qWait(200);
-        QCOMPARE(
+        // The view really is readable on screen while it is shown (once drawn).
+        QTRY_COMPARE_WITH_TIMEOUT(
             BarcodeReader::readQRCodes(QGuiApplication::primaryScreen()->grabWindow(0).toImage()),
-            QStringList{account.otpauthURL()});
+            QStringList{account.otpauthURL()}, 30000);
 
         const QRImport::ScanResult result = scan(&window);
         QVERIFY(result.error);

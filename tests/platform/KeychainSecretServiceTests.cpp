@@ -153,6 +153,10 @@ public:
         QTest::qWait(200);
         return m_count;
     }
+    // Whether `calls` calls come (the monitor hears them on a thread of its own).
+    bool reaches(int calls) {
+        return QTest::qWaitFor([&] { return m_count >= calls; }, 30000);
+    }
 
 private:
     GDBusConnection* m_bus = nullptr;
@@ -410,10 +414,11 @@ private slots:
         QCOMPARE(statuses, QList<Status>(4, interactionNotAllowed));
         QCOMPARE(batch, QList<Status>{interactionNotAllowed});
         QCOMPARE(unlocks.count(), 0);
-        QVERIFY2(took < 2000, QByteArray::number(took));
+        // Nothing waited on a prompt (D-Bus gives up on a call after 25 s).
+        QVERIFY2(took < 15000, QByteArray::number(took));
 
         QCOMPARE(keychain.open(), interactionNotAllowed);
-        QVERIFY(unlocks.count() >= 1);
+        QVERIFY(unlocks.reaches(1));
 
         QVERIFY(unlockWithPassword(
             g_dbus_proxy_get_object_path(G_DBUS_PROXY(collections->data)), "test"));

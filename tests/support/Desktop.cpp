@@ -19,7 +19,7 @@ QByteArray xclip(const QStringList& arguments) {
     process.start(QStringLiteral("xclip"), arguments);
     QElapsedTimer elapsed;
     elapsed.start();
-    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < 5000) {
+    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < 30000) {
         process.waitForFinished(20);
         QCoreApplication::processEvents();
     }

@@ -26,11 +26,12 @@ T* find(QWidget* in, const QString& text) {
 }
 
 // The widget showing `text` (or named so for a screen reader). Widgets that
-// were just added come on screen at the next turn of the event loop.
+// were just added come on screen at the next turn of the event loop (a
+// loaded machine may take seconds to get there).
 template <typename T>
 T* shown(QWidget* in, const QString& text) {
     T* found = nullptr;
-    if (QTest::qWaitFor([&] { return (found = find<T>(in, text)) != nullptr; }, 1000))
+    if (QTest::qWaitFor([&] { return (found = find<T>(in, text)) != nullptr; }, 10000))
         return found;
     qWarning() << "nothing on screen named" << text;
     return nullptr;
@@ -72,7 +73,7 @@ inline QAction* menuEntry(QWidget* in, const QString& name, const QString& text)
         }
         return found != nullptr;
     };
-    if (!QTest::qWaitFor(look, 1000)) qWarning() << "no menu entry" << text << "on" << name;
+    if (!QTest::qWaitFor(look, 10000)) qWarning() << "no menu entry" << text << "on" << name;
     return found;
 }
 

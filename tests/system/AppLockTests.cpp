@@ -128,13 +128,14 @@ private slots:
         QVERIFY(answer(rightPassword));
         QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
         QVERIFY(window.content->isVisible() && window.content->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(!window.overlay->isCovering() && window.overlay->isHidden(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.overlay->isCovering() && window.overlay->isHidden(),
+                                 30000);
         QVERIFY(passwordDialog() == nullptr);
 
         // Locking again fades it in over the content, which then goes away.
         lock->relock();
         QVERIFY(window.overlay->isVisible() && !window.content->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(window.content->isHidden(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.content->isHidden(), 30000);
         QVERIFY(answer(rightPassword)); // asked again by itself
         QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
     }
@@ -299,7 +300,8 @@ private slots:
         // question gets the answer, as a user would give it.
         for (int prompt = 0; prompt < 3 && lock->isLocked(); ++prompt)
             if (answer(rightPassword))
-                (void)QTest::qWaitFor([&] { return !lock->isLocked(); }, 1000);
+                (void)QTest::qWaitFor([&] { return !lock->isLocked() || PasswordPrompt::asking(); },
+                                      30000);
         QVERIFY(!lock->isLocked());
     }
 

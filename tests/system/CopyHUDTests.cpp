@@ -64,9 +64,8 @@ private slots:
         clock.start();
         hud.show(QStringLiteral("Code copied"), QStringLiteral("a"), 300);
         QCOMPARE(hud.panel()->windowOpacity(), 0.0);
-        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
         QVERIFY(clock.elapsed() >= 150);
-        QTest::qWait(150);
         QVERIFY(hud.isShowing());
         waitUntilHidden();
         // Held for the duration, then the 0.25 s fade; allow the timers' slack.
@@ -79,28 +78,29 @@ private slots:
         clock.start();
         hud.show(QStringLiteral("Code copied"), QStringLiteral("first"), 200);
         QTest::qWait(100);
-        hud.show(QStringLiteral("Code typed"), QStringLiteral("second"), 700);
+        // Long enough that a slow machine cannot reach its end in the wait below.
+        hud.show(QStringLiteral("Code typed"), QStringLiteral("second"), 3000);
         QCOMPARE(hud.panel()->windowOpacity(), 0.0); // starts its own fade-in
         QCOMPARE(hud.subtitle(), QStringLiteral("second"));
         // Well past the first message's dismissal and fade-out.
         QTest::qWait(500);
         QVERIFY(hud.isShowing());
-        QCOMPARE(hud.panel()->windowOpacity(), 1.0);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
         waitUntilHidden();
-        QVERIFY2(clock.elapsed() >= 100 + 700 + 200, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= 100 + 3000 + 200, qPrintable(QString::number(clock.elapsed())));
     }
 
     void aMessageDuringAFadeOutStaysOnScreen() {
         hud.show(QStringLiteral("Code copied"), QStringLiteral("first"), 250);
-        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 1000);
-        QTRY_VERIFY_WITH_TIMEOUT(hud.panel()->windowOpacity() < 0.9, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(hud.panel()->windowOpacity() < 0.9, 10000);
         QVERIFY(hud.isShowing());
         // Long enough that a slow machine cannot reach this message's own end.
         hud.show(QStringLiteral("Code copied"), QStringLiteral("second"), 5000);
         // The old fade-out would have finished and hidden the panel by now.
         QTest::qWait(400);
         QVERIFY(hud.isShowing());
-        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
         QCOMPARE(hud.subtitle(), QStringLiteral("second"));
     }
 

@@ -18,11 +18,13 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTextStream>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 using TestSupport::clipboardText;
@@ -62,7 +64,7 @@ class HotKeyControllerTests : public QObject, private TestSupport::VaultFixture 
         QVERIFY(passes.wait(2000));
     }
 
-    void waitForHUDToGo() { QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 4000); }
+    void waitForHUDToGo() { QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 30000); }
 
     const Account& current(const QUuid& id) { return TestSupport::accountWithID(*store, id); }
 
@@ -262,14 +264,25 @@ private slots:
     void burstsOfEditsRegisterOnceAndEqualListsNotAtAll() {
         QSignalSpy passes(controller.get(), &HotKeyController::bindingsRegistered);
         const HotKeyBinding a = bind(totp, keyJ), b = bind(hotp, keyL);
-        // 140 ms in all, but never 120 ms without an edit: one pass.
-        settings->setBindings({a});
-        QTest::qWait(70);
-        settings->setBindings({a, b});
-        QTest::qWait(70);
-        settings->setBindings({b});
-        QTRY_COMPARE(passes.size(), 1);
-        QTest::qWait(300);
+        // 140 ms in all, but never 120 ms without an edit: one pass. The
+        // gaps are measured; where a loaded machine let one reach the 120 ms
+        // the burst proves nothing and is made again.
+        for (int attempt = 1;; ++attempt) {
+            QVERIFY2(attempt <= 20, "no burst kept its edits less than 120 ms apart");
+            passes.clear();
+            QElapsedTimer gap;
+            settings->setBindings({a});
+            gap.start();
+            QTest::qWait(70);
+            qint64 widest = gap.restart();
+            settings->setBindings({a, b});
+            QTest::qWait(70);
+            widest = std::max(widest, gap.elapsed());
+            settings->setBindings({b});
+            QTRY_VERIFY(!passes.isEmpty());
+            QTest::qWait(300);
+            if (widest < HotKeyController::debounceMs - 10) break;
+        }
         QCOMPARE(passes.size(), 1);
         QCOMPARE(controller->registeredBindings(), QList<QUuid>{b.id});
 

@@ -161,7 +161,7 @@ private slots:
                    {"restore_token", QString()},
                    {"screenshot_response", 0u}});
         callControl(QStringLiteral("Forget"));
-        QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 30000);
     }
 
     void cleanup() {

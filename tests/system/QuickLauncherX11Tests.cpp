@@ -67,8 +67,8 @@ class QuickLauncherX11Tests : public QObject, private TestSupport::VaultFixture 
     // Ctrl+Alt+K, and the panel has the keyboard.
     void openPanel() {
         xdotool({"key", "ctrl+alt+k"});
-        QTRY_VERIFY_WITH_TIMEOUT(launcher().isShown(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(launcher().panel()->isActiveWindow(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(launcher().isShown(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(launcher().panel()->isActiveWindow(), 30000);
         QTRY_VERIFY(view()->searchField()->hasFocus());
     }
 
@@ -95,7 +95,7 @@ private slots:
         controller = std::make_unique<HotKeyController>(*store, *settings, *defaults);
         QVERIFY(controller->launcherRegistered());
         launcher().setAccessibilityCheck({});
-        QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 30000);
     }
 
     void cleanup() {
