@@ -53,8 +53,14 @@ start_session_keyring() {
   # The backend relies on a default collection. gnome-keyring can only create
   # one through a password prompt, which is impossible here, so a missing or
   # locked one is a broken environment rather than something to paper over.
-  default_collection=$(keyring_call --dest=org.freedesktop.secrets /org/freedesktop/secrets \
-    org.freedesktop.Secret.Service.ReadAlias string:default || true)
+  # The one --unlock creates may come a moment after the name (later on a
+  # loaded machine): looked for again for 30 s.
+  for _ in $(seq 300); do
+    default_collection=$(keyring_call --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+      org.freedesktop.Secret.Service.ReadAlias string:default || true)
+    [[ $default_collection == */collection/* ]] && break
+    sleep 0.1
+  done
   if [[ $default_collection != */collection/* ]]; then
     echo "private session: gnome-keyring has no default collection ($default_collection)" >&2
     cat "$log" >&2
