@@ -206,9 +206,13 @@ void AccountRow::refreshTextColours() {
     const QColor primary = Style::readable(text, ground);
     text.setAlphaF(Style::color(Style::SemanticColor::secondary).alphaF());
     const QColor faded = Style::readable(text, ground);
+    // A label draws with the text role that goes with its background role,
+    // which it takes from the row: Text on the plain rows, WindowText on the
+    // alternate ones. Both are set, so both rows show the same colours.
     const auto paint = [](QWidget* widget, const QColor& colour) {
         QPalette own = widget->palette();
         own.setColor(QPalette::WindowText, colour);
+        own.setColor(QPalette::Text, colour);
         widget->setPalette(own);
     };
     paint(m_title, primary);

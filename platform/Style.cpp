@@ -152,8 +152,8 @@ double contrastRatio(const QColor& text, const QColor& background) {
 }
 
 QColor readable(const QColor& text, const QColor& background, double ratio) {
-    if (contrastRatio(text, background) >= ratio) return text;
     const QColor shown = blended(text, background, text.alphaF());
+    if (contrastRatio(shown, background) >= ratio) return shown;
     // Black or white, whichever stands further from the background.
     const double ground = luminance(background);
     const QColor extreme = (1.05 / (ground + 0.05) > (ground + 0.05) / 0.05) ? Qt::white : Qt::black;

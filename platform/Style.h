@@ -62,9 +62,10 @@ double contrastRatio(const QColor& text, const QColor& background);
 // The smallest contrast WCAG AA asks of body text.
 inline constexpr double readableContrast = 4.5;
 
-// `text` as it must be drawn over `background` to be read: itself when it
-// reaches `ratio` there, else the same colour, blended over the background,
-// darkened (on a light background) or lightened (on a dark one) just enough.
+// `text` as it must be drawn over `background` to be read, opaque: `text`
+// blended over the background when that reaches `ratio`, else darkened (on a
+// light background) or lightened (on a dark one) just enough. Opaque, so
+// that text painted again over itself keeps its colour.
 QColor readable(const QColor& text, const QColor& background,
                 double ratio = readableContrast);
 

@@ -185,7 +185,7 @@ private slots:
                 const QString where = QString("%1 row %2:").arg(name).arg(i);
                 const auto text = [&](const QString& shown) {
                     QLabel* label = findByText<QLabel>(row, shown);
-                    return label ? label->palette().color(QPalette::WindowText) : QColor();
+                    return label ? label->palette().color(label->foregroundRole()) : QColor();
                 };
                 check(where + " title", text(row->titleText()), ground);
                 check(where + " name", text(row->subtitleText()), ground);
