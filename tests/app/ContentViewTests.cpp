@@ -11,6 +11,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/QrImage.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QFileDialog>
@@ -695,5 +696,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ContentViewTests)
+QUILLET_TEST_MAIN(ContentViewTests)
 #include "ContentViewTests.moc"

@@ -2,6 +2,7 @@
 #include "intake/AddAccountSheet.h"
 #include "intake/Importers.h"
 #include "platform/QrImage.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -540,5 +541,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AddAccountSheetTests)
+QUILLET_TEST_MAIN(AddAccountSheetTests)
 #include "AddAccountSheetTests.moc"

@@ -2,6 +2,7 @@
 #include "intake/Importers.h"
 #include "intake/OTPAuth.h"
 #include "platform/Crypto.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QtTest>
@@ -441,5 +442,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(ImportersTests)
+QUILLET_TEST_APPLESS_MAIN(ImportersTests)
 #include "ImportersTests.moc"

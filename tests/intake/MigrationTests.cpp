@@ -1,5 +1,6 @@
 #include "core/Base32.h"
 #include "intake/OTPAuth.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -258,5 +259,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(MigrationTests)
+QUILLET_TEST_GUILESS_MAIN(MigrationTests)
 #include "MigrationTests.moc"

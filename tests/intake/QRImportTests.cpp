@@ -3,6 +3,7 @@
 #include "intake/QRImport.h"
 #include "platform/BarcodeReader.h"
 #include "platform/QrImage.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QPainter>
@@ -205,5 +206,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(QRImportTests)
+QUILLET_TEST_GUILESS_MAIN(QRImportTests)
 #include "QRImportTests.moc"
