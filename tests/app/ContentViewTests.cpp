@@ -13,6 +13,7 @@
 #include "platform/QrImage.h"
 #include "platform/Style.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QFileDialog>
@@ -761,5 +762,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ContentViewTests)
+QUILLET_TEST_MAIN(ContentViewTests)
 #include "ContentViewTests.moc"

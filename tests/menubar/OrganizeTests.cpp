@@ -18,6 +18,7 @@
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "tests/support/Screen.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QAccessible>
@@ -703,5 +704,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(OrganizeTests)
+QUILLET_TEST_MAIN(OrganizeTests)
 #include "OrganizeTests.moc"

@@ -19,6 +19,7 @@
 #include "system/SystemActions.h"
 #include "tests/support/PasswordPrompt.h"
 #include "tests/support/Screen.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QCheckBox>
@@ -484,5 +485,5 @@ private slots:
 
 };
 
-QTEST_MAIN(SettingsWindowTests)
+QUILLET_TEST_MAIN(SettingsWindowTests)
 #include "SettingsWindowTests.moc"

@@ -9,6 +9,7 @@
 #include "system/AppLockMac.h"
 #include "system/LockOverlayMac.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -380,5 +381,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AppLockTests)
+QUILLET_TEST_MAIN(AppLockTests)
 #include "AppLockTests.moc"

@@ -9,6 +9,7 @@
 #include "system/QuickLauncher.h"
 #include "system/QuickLauncherView.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QLabel>
@@ -268,5 +269,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(QuickLauncherViewTests)
+QUILLET_TEST_MAIN(QuickLauncherViewTests)
 #include "QuickLauncherViewTests.moc"
