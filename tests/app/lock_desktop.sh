@@ -4,9 +4,10 @@
 # and PAM through the project's test stacks (tests/with-pam.sh):
 # - switching the lock on where the stack refuses without asking leaves it
 #   off, with the reason beside the switch;
-# - switching it on with the working stack asks first; an open "Show QR
-#   Code…" sheet leaves the screen when the screen locks, and comes back
-#   after the unlock (how soon it leaves: bench/LockBenchmark.cpp);
+# - switching it on with the working stack asks first ("Turn on the app
+#   lock", saying what for); an open "Show QR Code…" sheet leaves the screen
+#   when the screen locks, and comes back after the unlock (how soon it
+#   leaves: bench/LockBenchmark.cpp);
 # - a hotkey pressed while locked asks for the password: nothing is copied
 #   after a cancel, and the code (oathtool's) after the right password;
 # - picking the tray's account in Settings while locked asks first.
@@ -37,11 +38,13 @@ shows() { a11y wait quillet "$1"; }
 config="$XDG_CONFIG_HOME/tarnwick/Quillet.conf"
 prompt='^Unlock Quillet$'
 # The dialog asks once PAM has put its question: then the field takes text
-# and Unlock is enabled (the driver waits for both).
+# and the button is enabled (the driver waits for both).
+# Usage: answer PASSWORD [TITLE BUTTON] (the unlock question unless named).
 answer() {
-  timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "nothing asked"
-  a11y fill "quillet/Unlock Quillet" "$1" || fail "the password field takes no text"
-  a11y press "quillet/Unlock Quillet" Unlock "push button" || fail "no Unlock"
+  local title=${2:-Unlock Quillet} button=${3:-Unlock}
+  timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" >/dev/null || fail "nothing asked"
+  a11y fill "quillet/$title" "$1" || fail "the password field takes no text"
+  a11y press "quillet/$title" "$button" "push button" || fail "no $button"
 }
 cancel() {
   timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "nothing asked"
@@ -92,10 +95,12 @@ xdotool key ctrl+alt+shift+p
 shows "1 active of 1" || fail "the binding is not active"
 a11y press quillet General || fail "no General tab"
 a11y press quillet "Require your password to unlock" || fail "no lock switch"
-answer "correct horse"
+# The question says what it is for: it unlocks nothing.
+shows "Enter your login password to turn on the app lock." || fail "the switch-on question does not say what it is for"
+answer "correct horse" "Turn on the app lock" "Turn On"
 for _ in $(seq 300); do grep -q '^app_lock_enabled_mac=true' "$config" && break; sleep 0.1; done
 grep -q '^app_lock_enabled_mac=true' "$config" || fail "the lock was not turned on after the password"
-wait_gone "$prompt" || fail "the dialog stayed"
+wait_gone '^Turn on the app lock$' || fail "the dialog stayed"
 echo "lock: turned on after the password"
 
 # 3. The QR sheet steps aside when the screen locks.
