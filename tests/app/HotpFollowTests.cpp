@@ -23,6 +23,7 @@
 #include "system/CodesBusAdaptor.h"
 #include "system/UpdaterManager.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QApplication>
@@ -275,7 +276,7 @@ int main(int argc, char** argv) {
     // A window's appearance also asks for a clock measurement: never outside.
     qputenv("QUILLET_TIME_REFERENCE_URL", "http://127.0.0.1:9/");
     QApplication application(argc, argv);
-    HotpFollowTests tests;
+    TestSupport::Guarded<HotpFollowTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 
