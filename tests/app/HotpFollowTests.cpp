@@ -135,18 +135,13 @@ class HotpFollowTests : public QObject {
                         {"call", "--session", "--dest", busName, "--object-path", busPath,
                          "--method", "com.tarnwick.Quillet.Codes.GetCode",
                          acme.id.toString(QUuid::WithoutBraces).toUpper()});
-            QDeadlineTimer deadline(patienceMs);
-            while (gdbus.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-                gdbus.waitForFinished(10);
-                QCoreApplication::processEvents();
-            }
-            return gdbus.exitCode() == 0 ? clipboard() : QStringLiteral("the action failed");
+            // This process answers it: the event loop runs meanwhile.
+            const bool ended =
+                QTest::qWaitFor([&] { return gdbus.state() == QProcess::NotRunning; }, patienceMs);
+            return ended && gdbus.exitCode() == 0 ? clipboard() : QStringLiteral("the action failed");
         }
-        QDeadlineTimer deadline(patienceMs);
-        while (app.store().usage().value(acme.id).count == uses && !deadline.hasExpired())
-            QTest::qWait(5);
-        return app.store().usage().value(acme.id).count > uses ? clipboard()
-                                                                : QStringLiteral("nothing copied");
+        const auto copied = [&] { return app.store().usage().value(acme.id).count > uses; };
+        return QTest::qWaitFor(copied, patienceMs) ? clipboard() : QStringLiteral("nothing copied");
     }
 
     static QString shownInWindow(QuilletApp& app) {
