@@ -380,20 +380,25 @@ private slots:
         QCOMPARE(stored(hotp.id)->counter, quint64(8));
     }
 
-    // A page of another host whose path ends like the site, and a URL that
-    // names no host at all: "Different website" before anything is filled.
+    // A page of another host whose path ends like the site, a URL that
+    // names no host at all, Punycode that would decode to the site's name
+    // but is no A-label, and hosts without a registrable domain: "Different
+    // website" before anything is filled.
     void aURLThatOnlyEndsLikeTheSiteIsWarnedOf() {
         const Account hotp = account("GitHub", "octo", OTPType::hotp, 3);
         KeychainStore::saveAccount(hotp);
         for (const auto& [identifier, named] :
              {std::pair{"https://evil.example/a|b.github.com", "evil.example"},
-              std::pair{"data:text/html,hi.github.com", "data:text/html,hi.github.com"}}) {
+              std::pair{"data:text/html,hi.github.com", "data:text/html,hi.github.com"},
+              std::pair{"https://xn--github-.com/", "xn--github-.com"},
+              std::pair{"https://./", "."},
+              std::pair{"https://%2e%2e/login", ".."}}) {
             const QJsonArray sites{QJsonObject{{"type", "URL"}, {"identifier", identifier}}};
             QCOMPARE(serve(list(sites),
                            [named](QWidget* window) {
                                QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
                                QTRY_VERIFY(texts(window).contains(QStringLiteral("Different website")));
-                               QCOMPARE(texts(window).filter(QStringLiteral("comes from ") + named).size(), 1);
+                               QCOMPARE(texts(window).filter(QStringLiteral("comes from ") + named + '.').size(), 1);
                                QTest::mouseClick(buttonNamed(window, QStringLiteral("Don't Fill")), Qt::LeftButton);
                            }),
                      QByteArray("{\"refused\":1}"));
