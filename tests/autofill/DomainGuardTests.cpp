@@ -1,5 +1,6 @@
 // The domain guard's tables, and libidn2's idn2 as the reference for Punycode.
 #include "autofill/DomainGuard.h"
+#include "tests/support/TestMain.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -361,5 +362,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(DomainGuardTests)
+QUILLET_TEST_GUILESS_MAIN(DomainGuardTests)
 #include "DomainGuardTests.moc"

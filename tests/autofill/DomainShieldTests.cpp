@@ -2,6 +2,7 @@
 // user sees and answers it.
 #include "autofill/DomainShield.h"
 #include "autofill/DomainShieldWarningView.h"
+#include "tests/support/TestMain.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -235,5 +236,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DomainShieldTests)
+QUILLET_TEST_MAIN(DomainShieldTests)
 #include "DomainShieldTests.moc"

@@ -12,6 +12,7 @@
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -754,5 +755,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(HostTests)
+QUILLET_TEST_MAIN(HostTests)
 #include "HostTests.moc"
