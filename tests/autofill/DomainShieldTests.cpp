@@ -112,7 +112,8 @@ private slots:
         QTest::newRow("unknown issuer never warns")
             << "Git Hub" << QStringList{"evil.example"} << false << none << "";
         QTest::newRow("no hosts") << "github" << QStringList{} << false << none << "";
-        QTest::newRow("only empty hosts") << "github" << QStringList{"", ""} << false << none << "";
+        QTest::newRow("an empty host differs")
+            << "github" << QStringList{"", "evil.example"} << true << DomainVerdict::mismatch << "";
         QTest::newRow("a later match clears a mismatch")
             << "github" << QStringList{"evil.example", "github.com"} << false << none << "";
         QTest::newRow("first of two mismatches")
@@ -127,11 +128,15 @@ private slots:
         QTest::newRow("last of two spoofs")
             << "github" << QStringList{"g1thub.com", "glthub.com"} << true << DomainVerdict::spoof
             << "glthub.com";
-        QTest::newRow("hosts without a registrable domain are passed over")
-            << "github" << QStringList{".", ".."} << false << none << "";
-        QTest::newRow("passed over, then a mismatch")
-            << "github" << QStringList{".", "evil.example"} << true << DomainVerdict::mismatch
-            << "evil.example";
+        // A host with no registrable domain is another site, in the same
+        // order as any other.
+        QTest::newRow("hosts without a registrable domain differ")
+            << "github" << QStringList{".", ".."} << true << DomainVerdict::mismatch << ".";
+        QTest::newRow("dots, then the site") << "github" << QStringList{"..", "github.com"} << false
+                                             << none << "";
+        QTest::newRow("dots, then a spoof")
+            << "github" << QStringList{".", "g1thub.com"} << true << DomainVerdict::spoof
+            << "g1thub.com";
         QTest::newRow("host kept exactly as requested")
             << "paypal" << QStringList{"WWW.PayPa1.com."} << true << DomainVerdict::spoof
             << "WWW.PayPa1.com.";
