@@ -217,7 +217,7 @@ bool verify(const QList<AuditEntry>& chain) {
     return firstBreak(chain) < 0;
 }
 
-TimelineReading read(const QByteArray& bytes) {
+TimelineReading read(const QByteArray& bytes, int pieces) {
     TimelineReading reading;
     if (!isUtf8(bytes)) {
         reading.fault.kind = TimelineFault::notUtf8;
@@ -226,21 +226,22 @@ TimelineReading read(const QByteArray& bytes) {
     // Decoding the lines is most of the work: a large file is decoded in
     // pieces on threads of their own, so that even a file at the bound is
     // read in well under a second.
-    const QList<QByteArrayView> pieces =
-        splitAtLines(bytes, bytes.size() < (qsizetype(1) << 20)
-                                ? 1
-                                : qBound(1, int(std::thread::hardware_concurrency()), 4));
-    std::vector<DecodedLines> decoded(size_t(pieces.size()));
+    if (pieces <= 0)
+        pieces = bytes.size() < (qsizetype(1) << 20)
+                     ? 1
+                     : qBound(1, int(std::thread::hardware_concurrency()), 4);
+    const QList<QByteArrayView> parts = splitAtLines(bytes, pieces);
+    std::vector<DecodedLines> decoded(size_t(parts.size()));
     std::vector<std::thread> helpers;
-    for (qsizetype i = 1; i < pieces.size(); ++i) {
-        const auto decode = [&decoded, &pieces, i] { decoded[size_t(i)] = decodeLines(pieces[i]); };
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const auto decode = [&decoded, &parts, i] { decoded[size_t(i)] = decodeLines(parts[i]); };
         try {
             helpers.emplace_back(decode);
         } catch (const std::system_error&) {
             decode(); // no thread to be had: here, then
         }
     }
-    decoded[0] = decodeLines(pieces[0]);
+    decoded[0] = decodeLines(parts[0]);
     for (std::thread& helper : helpers)
         helper.join();
 

@@ -45,6 +45,8 @@ struct TimelineFault {
     Kind kind = none;
     qint64 line = 0; // notAnEntry, brokenChain: counted from 1; 0 when not in the file
     int error = 0;   // unreadable: the errno
+
+    friend bool operator==(const TimelineFault&, const TimelineFault&) = default;
 };
 
 // What the bytes of a timeline file hold: the entries of every line that is
@@ -67,8 +69,10 @@ bool verify(const QList<AuditEntry>& chain);
 qsizetype firstBreak(const QList<AuditEntry>& chain);
 // Every line but a blank one must be the next entry of the chain: the first
 // that is not (not JSON of an entry, or not linked to the one before) is the
-// fault. Bytes that are not UTF-8 give no entries at all.
-TimelineReading read(const QByteArray& bytes);
+// fault. Bytes that are not UTF-8 give no entries at all. A large file is
+// decoded in pieces on several threads; pieces, when above 0, says how many
+// (the answer is the same whatever their number).
+TimelineReading read(const QByteArray& bytes, int pieces = 0);
 // The most a timeline file may hold, as for the keychain file: about 200,000
 // events, and memory for it is never a question.
 constexpr qint64 maximumFileSize = qint64(64) << 20;
