@@ -225,7 +225,7 @@ TimelineReading read(const QByteArray& bytes, int pieces) {
     }
     // Decoding the lines is most of the work: a large file is decoded in
     // pieces on threads of their own, so that even a file at the bound is
-    // read in well under a second.
+    // read in about a second, and a quit that waits for it is not held long.
     if (pieces <= 0)
         pieces = bytes.size() < (qsizetype(1) << 20)
                      ? 1
