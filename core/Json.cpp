@@ -52,7 +52,9 @@ QByteArray protectBigIntegers(const QByteArray& text) {
         while (end < text.size() && (isDigit(text[end]) || text[end] == '.' || text[end] == 'e' ||
                                      text[end] == 'E' || text[end] == '+' || text[end] == '-'))
             ++end;
-        const QByteArray token = text.mid(i, end - i);
+        // Only a number of 19 digits or more can be out of the signed range;
+        // shorter ones (most) are not copied out to be looked at.
+        const QByteArray token = end - i >= 19 ? text.mid(i, end - i) : QByteArray();
         bool allDigits = std::all_of(token.begin(), token.end(), isDigit);
         // A leading zero is malformed JSON; leave it for the parser to refuse.
         if (allDigits && token.size() >= 19 && token[0] != '0') {

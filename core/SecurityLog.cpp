@@ -4,6 +4,7 @@
 #include "core/SerialQueue.h"
 #include "platform/Crypto.h"
 #include "platform/PrivateFolder.h"
+#include "platform/RegularFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,11 +17,16 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
+#include <cmath>
 #include <cstdio>
 #include <future>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // ---- AuditEntry --------------------------------------------------------------
@@ -40,9 +46,12 @@ std::optional<QByteArray> byteArrayFromJson(const QJsonValue& value) {
     QByteArray bytes;
     bytes.reserve(array.size());
     for (const QJsonValue& element : array) {
-        const auto number = Json::toInt64(element);
-        if (!number || *number < 0 || *number > 255) return std::nullopt;
-        bytes.append(char(quint8(*number)));
+        // Whole numbers 0 to 255 only, as Json::toInt64 would take them but
+        // without its detour through a variant: a timeline has many.
+        const double number = element.toDouble(-1);
+        if (!element.isDouble() || number != std::floor(number) || number < 0 || number > 255)
+            return std::nullopt;
+        bytes.append(char(quint8(number)));
     }
     return bytes;
 }
@@ -114,17 +123,150 @@ AuditEntry makeEntry(const QList<AuditEntry>& chain, const QString& type, const 
     return entry;
 }
 
-bool verify(const QList<AuditEntry>& chain) {
-    QByteArray expected = genesis();
-    for (qsizetype i = 0; i < chain.size(); ++i) {
-        const AuditEntry& entry = chain.at(i);
-        if (entry.seq != quint64(i) || entry.prevHash != expected) return false;
-        if (hash(entry.seq, entry.unixMillis, entry.type, entry.detail, entry.prevHash) !=
-            entry.hash)
-            return false;
-        expected = entry.hash;
+namespace {
+
+// Whether the entry stands at position index after an entry whose hash is
+// previous, and its own hash is the hash of its content.
+bool follows(const AuditEntry& entry, qsizetype index, const QByteArray& previous) {
+    return entry.seq == quint64(index) && entry.prevHash == previous &&
+           hash(entry.seq, entry.unixMillis, entry.type, entry.detail, entry.prevHash) ==
+               entry.hash;
+}
+
+// Checked in pieces of about a megabyte, so that a large file is never held
+// a second time as text. A piece ends before a byte that starts a character.
+bool isUtf8(const QByteArray& bytes) {
+    constexpr qsizetype piece = qsizetype(1) << 20;
+    for (qsizetype start = 0; start < bytes.size();) {
+        qsizetype end = qMin(start + piece, bytes.size());
+        while (end < bytes.size() && (quint8(bytes[end]) & 0xc0) == 0x80)
+            ++end;
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8.decode(QByteArrayView(bytes).sliced(start, end - start));
+        Q_UNUSED(text); // decoded only to be validated
+        if (utf8.hasError()) return false;
+        start = end;
     }
     return true;
+}
+
+// Could the line be the JSON of an entry? The parser is not asked about
+// lines that cannot, so that a file of many short lines of junk reads
+// quickly: the shortest entry, {"seq":0,"unixMillis":0,"type":"",...}, is 70
+// bytes long.
+bool mayBeEntry(QByteArrayView line) {
+    const QByteArrayView trimmed = line.trimmed();
+    return trimmed.size() >= 70 && trimmed.startsWith('{') && trimmed.endsWith('}');
+}
+
+// The lines of a piece of a timeline, decoded; numbers count from 1 at the
+// piece's first line.
+struct DecodedLines {
+    qint64 lines = 0;
+    QList<std::pair<qint64, AuditEntry>> entries; // with their line's number
+    qint64 firstJunk = 0; // the first line that is not blank and not an entry; 0: none
+};
+
+DecodedLines decodeLines(QByteArrayView bytes) {
+    DecodedLines decoded;
+    for (qsizetype start = 0; start < bytes.size();) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0) end = bytes.size();
+        const qint64 number = ++decoded.lines;
+        const QByteArrayView line = bytes.sliced(start, end - start);
+        start = end + 1;
+        if (line.isEmpty()) continue; // the appender's harmless blank line
+        std::optional<AuditEntry> entry;
+        if (mayBeEntry(line))
+            entry = AuditEntry::fromJson(QByteArray::fromRawData(line.data(), line.size()));
+        if (entry)
+            decoded.entries.append({number, std::move(*entry)});
+        else if (!decoded.firstJunk)
+            decoded.firstJunk = number;
+    }
+    return decoded;
+}
+
+// About count pieces of equal size, each ending after a line feed (the last
+// at the end).
+QList<QByteArrayView> splitAtLines(QByteArrayView bytes, int count) {
+    QList<QByteArrayView> pieces;
+    qsizetype start = 0;
+    for (int i = 1; i < count && start < bytes.size(); ++i) {
+        const qsizetype end = bytes.indexOf('\n', qMax(start, bytes.size() * i / count));
+        if (end < 0) break;
+        pieces.append(bytes.sliced(start, end + 1 - start));
+        start = end + 1;
+    }
+    pieces.append(bytes.sliced(start));
+    return pieces;
+}
+
+} // namespace
+
+qsizetype firstBreak(const QList<AuditEntry>& chain) {
+    QByteArray expected = genesis();
+    for (qsizetype i = 0; i < chain.size(); ++i) {
+        if (!follows(chain.at(i), i, expected)) return i;
+        expected = chain.at(i).hash;
+    }
+    return -1;
+}
+
+bool verify(const QList<AuditEntry>& chain) {
+    return firstBreak(chain) < 0;
+}
+
+TimelineReading read(const QByteArray& bytes, int pieces) {
+    TimelineReading reading;
+    if (!isUtf8(bytes)) {
+        reading.fault.kind = TimelineFault::notUtf8;
+        return reading;
+    }
+    // Decoding the lines is most of the work: a large file is decoded in
+    // pieces on threads of their own, so that even a file at the bound is
+    // read in about a second, and a quit that waits for it is not held long.
+    if (pieces <= 0)
+        pieces = bytes.size() < (qsizetype(1) << 20)
+                     ? 1
+                     : qBound(1, int(std::thread::hardware_concurrency()), 4);
+    const QList<QByteArrayView> parts = splitAtLines(bytes, pieces);
+    std::vector<DecodedLines> decoded(size_t(parts.size()));
+    std::vector<std::thread> helpers;
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const auto decode = [&decoded, &parts, i] { decoded[size_t(i)] = decodeLines(parts[i]); };
+        try {
+            helpers.emplace_back(decode);
+        } catch (const std::system_error&) {
+            decode(); // no thread to be had: here, then
+        }
+    }
+    decoded[0] = decodeLines(parts[0]);
+    for (std::thread& helper : helpers)
+        helper.join();
+
+    TimelineFault& fault = reading.fault;
+    QByteArray expected = genesis();
+    qint64 before = 0; // lines in the pieces before this one
+    for (DecodedLines& piece : decoded) {
+        for (auto& [number, entry] : piece.entries) {
+            if (fault.kind == TimelineFault::none && piece.firstJunk && piece.firstJunk < number)
+                fault = {TimelineFault::notAnEntry, before + piece.firstJunk};
+            // Entries after a break are still listed, but no longer checked:
+            // the chain can only be trusted up to its first fault.
+            if (fault.kind == TimelineFault::none) {
+                if (follows(entry, reading.entries.size(), expected))
+                    expected = entry.hash;
+                else
+                    fault = {TimelineFault::brokenChain, before + number};
+            }
+            reading.entries.append(std::move(entry));
+        }
+        if (fault.kind == TimelineFault::none && piece.firstJunk)
+            fault = {TimelineFault::notAnEntry, before + piece.firstJunk};
+        before += piece.lines;
+    }
+    return reading;
 }
 
 QString redact(const QString& text) {
@@ -202,27 +344,6 @@ bool writeAll(int fd, const QByteArray& data) {
     return true;
 }
 
-enum class ReadResult { ok, missing, failed };
-
-ReadResult readWholeFile(const QString& path, QByteArray& out) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
-    char buffer[65536];
-    ReadResult result = ReadResult::ok;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            result = ReadResult::failed;
-            break;
-        }
-        if (got == 0) break;
-        out.append(buffer, got);
-    }
-    ::close(fd);
-    return result;
-}
-
 } // namespace
 
 struct SecurityLog::Worker {
@@ -245,31 +366,25 @@ struct SecurityLog::Worker {
         loaded = true; // a failed read is not retried in this process
         ensureFolder();
         QByteArray bytes;
-        switch (readWholeFile(path, bytes)) {
-        case ReadResult::missing:
+        int error = 0;
+        switch (RegularFile::read(path, AuditLog::maximumFileSize, &bytes, &error)) {
+        case RegularFile::Status::missing:
             return;
-        case ReadResult::failed:
-            healthy = false;
+        case RegularFile::Status::notAFile:
+            fault = {TimelineFault::notAFile};
             return;
-        case ReadResult::ok:
+        case RegularFile::Status::tooLarge:
+            fault = {TimelineFault::tooLarge};
+            return;
+        case RegularFile::Status::unreadable:
+            fault = {TimelineFault::unreadable, 0, error};
+            return;
+        case RegularFile::Status::ok:
             break;
         }
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                      QStringDecoder::Flag::ConvertInitialBom);
-        const QString text = utf8.decode(bytes); // decoded only to be validated
-        if (utf8.hasError()) {
-            healthy = false;
-            return;
-        }
-        // A line feed byte only ever stands for itself in UTF-8, so splitting
-        // the bytes gives the same lines as splitting the text.
-        QList<AuditEntry> entries;
-        for (const QByteArray& line : bytes.split('\n')) {
-            if (line.isEmpty()) continue;
-            if (auto entry = AuditEntry::fromJson(line)) entries.append(std::move(*entry));
-        }
-        chain = std::move(entries);
-        if (!AuditLog::verify(chain)) healthy = false;
+        TimelineReading reading = AuditLog::read(bytes);
+        chain = std::move(reading.entries);
+        fault = reading.fault;
     }
 
     // An event waiting for its line to reach the disk.
@@ -281,7 +396,8 @@ struct SecurityLog::Worker {
 
     void record(const SecurityEvent& event) {
         loadIfNeeded();
-        if (!healthy) return; // a broken timeline is frozen; nothing may be added to it
+        // A broken timeline is frozen: nothing may be added to it.
+        if (fault.kind != TimelineFault::none) return;
         // Through UTF-8 and back, so that the entry kept here is the one a
         // later launch reads from the file even for text with lone surrogates.
         unwritten.append({QString::fromUtf8(event.type().toUtf8()),
@@ -312,15 +428,27 @@ struct SecurityLog::Worker {
         const QByteArray line = entry.toJson() + '\n';
         ensureFolder();
         const QByteArray name = QFile::encodeName(path);
-        int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        // Non-blocking, so that a FIFO put in the file's place since it was
+        // read cannot hold the worker (and the program's quitting) until a
+        // reader comes; it is no place for the timeline either.
+        const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
+        int fd = ::open(name.constData(), O_RDWR | flags, 0600);
         bool canRead = true;
         if (fd < 0 && errno == EACCES) {
             // A write-only file can still be appended to; without reading
             // its last byte the torn-line check is skipped.
-            fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+            fd = ::open(name.constData(), O_WRONLY | flags, 0600);
             canRead = false;
         }
         if (fd < 0) return false;
+        struct stat info;
+        // Nor may a line take the file past what the next launch reads: the
+        // event waits instead, and the file keeps its intact chain.
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_size + line.size() + 1 > AuditLog::maximumFileSize) {
+            ::close(fd);
+            return false;
+        }
         QByteArray out;
         const off_t length = ::lseek(fd, 0, SEEK_END);
         if (length < 0) {
@@ -345,8 +473,8 @@ struct SecurityLog::Worker {
             do
                 flushed = ::fdatasync(fd);
             while (flushed != 0 && errno == EINTR);
-            // EINVAL: a file that cannot be flushed (a pipe), where the write
-            // is all there is to do.
+            // EINVAL: a file system that cannot flush, where the write is all
+            // there is to do.
             written = flushed == 0 || errno == EINVAL;
         }
         if (!written && length >= 0) {
@@ -361,7 +489,13 @@ struct SecurityLog::Worker {
 
     SecurityLog::Snapshot snapshot() {
         loadIfNeeded();
-        return {chain, healthy && AuditLog::verify(chain), int(unwritten.size())};
+        TimelineFault now = fault;
+        if (now.kind == TimelineFault::none) {
+            // Only grown by entries made here; checked again all the same.
+            const qsizetype broken = AuditLog::firstBreak(chain);
+            if (broken >= 0) now = {TimelineFault::brokenChain};
+        }
+        return {chain, now.kind == TimelineFault::none, int(unwritten.size()), now};
     }
 
     static constexpr qsizetype maxUnwritten = 10000;
@@ -371,7 +505,9 @@ struct SecurityLog::Worker {
     QList<AuditEntry> chain;
     QList<Unwritten> unwritten;
     bool loaded = false;
-    bool healthy = true;
+    // Set once, when the file is loaded; a fault freezes the timeline for
+    // the rest of the process.
+    TimelineFault fault;
     // Last: destroyed first, so its thread stops before the state above goes.
     SerialQueue queue;
 };

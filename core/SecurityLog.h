@@ -9,10 +9,10 @@
 
 // The tamper-evident timeline of what happened to the vault: one JSON line
 // per event, each entry carrying the SHA-256 of its content and of the entry
-// before it, so a changed, inserted, reordered or removed line followed by
-// later lines breaks the chain. Lines removed from the end, and a chain
-// recomputed by someone who rewrites the whole file, cannot be detected from
-// the file alone.
+// before it. A changed, inserted or reordered line, any line that is not an
+// entry (a torn last line too), and a line removed from before later lines
+// break the chain. Lines removed from the end, and a chain recomputed by
+// someone who rewrites the whole file, cannot be detected from the file alone.
 
 struct AuditEntry {
     quint64 seq = 0;
@@ -31,7 +31,32 @@ struct AuditEntry {
     static std::optional<AuditEntry> fromJson(const QByteArray& line);
 };
 
-// The pure half: hashing, chaining, verification, masking.
+// Why a timeline cannot be trusted.
+struct TimelineFault {
+    enum Kind {
+        none,
+        notAFile,    // a folder, a FIFO, a device in the file's place
+        tooLarge,    // larger than AuditLog::maximumFileSize
+        unreadable,  // the system refused to read it (error)
+        notUtf8,     // bytes that are not UTF-8 text
+        notAnEntry,  // a line (at line) that is not an entry: inserted, garbage or torn
+        brokenChain, // the entry at line does not follow the one before it
+    };
+    Kind kind = none;
+    qint64 line = 0; // notAnEntry, brokenChain: counted from 1; 0 when not in the file
+    int error = 0;   // unreadable: the errno
+
+    friend bool operator==(const TimelineFault&, const TimelineFault&) = default;
+};
+
+// What the bytes of a timeline file hold: the entries of every line that is
+// one, in file order, and the first fault.
+struct TimelineReading {
+    QList<AuditEntry> entries;
+    TimelineFault fault;
+};
+
+// The pure half: hashing, chaining, verification, masking, reading.
 namespace AuditLog {
 
 QByteArray genesis(); // 32 zero bytes
@@ -40,6 +65,17 @@ QByteArray hash(quint64 seq, qint64 unixMillis, const QString& type, const QStri
 AuditEntry makeEntry(const QList<AuditEntry>& chain, const QString& type, const QString& detail,
                      qint64 unixMillis);
 bool verify(const QList<AuditEntry>& chain);
+// The index of the first entry that breaks the chain; -1 when it is intact.
+qsizetype firstBreak(const QList<AuditEntry>& chain);
+// Every line but a blank one must be the next entry of the chain: the first
+// that is not (not JSON of an entry, or not linked to the one before) is the
+// fault. Bytes that are not UTF-8 give no entries at all. A large file is
+// decoded in pieces on several threads; pieces, when above 0, says how many
+// (the answer is the same whatever their number).
+TimelineReading read(const QByteArray& bytes, int pieces = 0);
+// The most a timeline file may hold, as for the keychain file: about 200,000
+// events, and memory for it is never a question.
+constexpr qint64 maximumFileSize = qint64(64) << 20;
 // Every run of four or more ASCII digits becomes six bullets.
 QString redact(const QString& text);
 
@@ -98,6 +134,8 @@ public:
         bool intact = true;
         // Events recorded but not yet on the disk (it was full or failed).
         int unwritten = 0;
+        // Why it is not intact.
+        TimelineFault fault;
     };
     // Runs on the worker and waits for it: call from a background thread,
     // never from the worker itself.

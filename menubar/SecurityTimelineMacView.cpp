@@ -4,6 +4,7 @@
 #include "platform/Symbols.h"
 
 #include <QAbstractListModel>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
@@ -254,6 +255,10 @@ SecurityTimelineMacView::SecurityTimelineMacView(SecurityLog& log, QWidget* pare
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setUniformItemSizes(false);
+    // Rows are measured a batch at a time between turns of the event loop:
+    // a long timeline must not stop the window answering while it is laid out.
+    m_list->setLayoutMode(QListView::Batched);
+    m_list->setBatchSize(100);
     // Rows wrap to the list's width: laid out again when it changes.
     m_list->setResizeMode(QListView::Adjust);
     m_list->viewport()->setAutoFillBackground(false);
@@ -281,10 +286,63 @@ void SecurityTimelineMacView::load() {
 void SecurityTimelineMacView::apply(const SecurityLog::Snapshot& snapshot) {
     m_entries = snapshot.entries;
     m_intact = snapshot.intact;
+    m_fault = snapshot.fault;
     m_loaded = true;
     m_model->setEntries(m_entries);
     refresh();
     emit loaded();
+}
+
+QString SecurityTimelineMacView::heading() const {
+    if (m_intact) return tr("Timeline integrity verified");
+    switch (m_fault.kind) {
+    case TimelineFault::notAFile:
+    case TimelineFault::tooLarge:
+    case TimelineFault::unreadable:
+    case TimelineFault::notUtf8:
+        return tr("The timeline could not be read");
+    case TimelineFault::none:
+    case TimelineFault::notAnEntry:
+    case TimelineFault::brokenChain:
+        break;
+    }
+    return tr("Integrity check failed");
+}
+
+QString SecurityTimelineMacView::explanation() const {
+    if (m_intact)
+        return tr("Every entry is hash-chained — edits or deletions would be detected.");
+    const QString file = QDir::toNativeSeparators(m_log.path());
+    QString why;
+    switch (m_fault.kind) {
+    case TimelineFault::notAFile:
+        why = tr("%1 is not a regular file.").arg(file);
+        break;
+    case TimelineFault::tooLarge:
+        why = tr("%1 is larger than %2 MB.")
+                  .arg(file)
+                  .arg(AuditLog::maximumFileSize / (1 << 20));
+        break;
+    case TimelineFault::unreadable:
+        why = tr("Reading %1 failed: %2.").arg(file, qt_error_string(m_fault.error));
+        break;
+    case TimelineFault::notUtf8:
+        why = tr("%1 is not UTF-8 text.").arg(file);
+        break;
+    case TimelineFault::notAnEntry:
+        why = tr("The log doesn't match its hash chain. It may have been modified outside the "
+                 "app. Line %1 is not an entry of the timeline.")
+                  .arg(m_fault.line);
+        break;
+    case TimelineFault::none:
+    case TimelineFault::brokenChain:
+        why = tr("The log doesn't match its hash chain. It may have been modified outside the "
+                 "app.");
+        if (m_fault.line > 0)
+            why += QLatin1Char(' ') + tr("The chain breaks at line %1.").arg(m_fault.line);
+        break;
+    }
+    return why + QLatin1Char(' ') + tr("New events are not being recorded.");
 }
 
 void SecurityTimelineMacView::refresh() {
@@ -294,14 +352,8 @@ void SecurityTimelineMacView::refresh() {
                  : QStringLiteral("exclamationmark.triangle.fill"),
         side, Style::color(m_intact ? SemanticColor::green : SemanticColor::orange),
         devicePixelRatioF()));
-    m_bannerTitle->setText(m_intact ? tr("Timeline integrity verified")
-                                    : tr("Integrity check failed"));
-    m_bannerText->setText(m_intact
-                              ? tr("Every entry is hash-chained — edits or deletions would be "
-                                   "detected.")
-                              : tr("The log doesn't match its hash chain. It may have been "
-                                   "modified outside the app. New events are not being "
-                                   "recorded."));
+    m_bannerTitle->setText(heading());
+    m_bannerText->setText(explanation());
     const bool empty = m_loaded && m_entries.isEmpty();
     m_empty->setVisible(empty);
     m_list->setVisible(!empty);

@@ -54,10 +54,14 @@ protected:
 private:
     void apply(const SecurityLog::Snapshot& snapshot);
     void refresh();
+    // The banner's heading and the sentence under it.
+    QString heading() const;
+    QString explanation() const;
 
     SecurityLog& m_log;
     QList<AuditEntry> m_entries;
     bool m_intact = true;
+    TimelineFault m_fault;
     bool m_loaded = false;
     QFutureWatcher<SecurityLog::Snapshot> m_loading;
 

@@ -1,6 +1,7 @@
 #include "platform/KeychainFile.h"
 
 #include "platform/PrivateFolder.h"
+#include "platform/RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,32 +86,22 @@ enum class ReadResult { ok, missing, unreadable, damaged };
 constexpr qint64 maximumFileSize = qint64(64) << 20;
 
 ReadResult readAll(const QString& path, QByteArray* bytes) {
-    // Non-blocking, so that a FIFO or a device put in the file's place fails
-    // the checks below instead of holding the open until a writer comes.
-    Descriptor fd(::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) return errno == ENOENT ? ReadResult::missing : ReadResult::unreadable;
-    struct stat info;
-    if (::fstat(fd.get(), &info) != 0) return ReadResult::unreadable;
-    if (!S_ISREG(info.st_mode) || info.st_size > maximumFileSize) {
-        std::fprintf(stderr, "Quillet: %s is %s; the keychain stays closed\n",
-                     native(path).constData(),
-                     S_ISREG(info.st_mode) ? "larger than any keychain file" : "not a file");
-        return S_ISREG(info.st_mode) ? ReadResult::damaged : ReadResult::unreadable;
+    const RegularFile::Status status = RegularFile::read(path, maximumFileSize, bytes);
+    switch (status) {
+    case RegularFile::Status::ok:
+        return ReadResult::ok;
+    case RegularFile::Status::missing:
+        return ReadResult::missing;
+    case RegularFile::Status::unreadable:
+        return ReadResult::unreadable;
+    case RegularFile::Status::notAFile:
+    case RegularFile::Status::tooLarge:
+        break;
     }
-    bytes->clear();
-    bytes->reserve(qsizetype(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return ReadResult::unreadable;
-        }
-        if (got == 0) return ReadResult::ok;
-        // Grown since the check (another writer appends): still bounded.
-        if (bytes->size() + got > maximumFileSize) return ReadResult::damaged;
-        bytes->append(buffer, got);
-    }
+    const bool large = status == RegularFile::Status::tooLarge;
+    std::fprintf(stderr, "Quillet: %s is %s; the keychain stays closed\n",
+                 native(path).constData(), large ? "larger than any keychain file" : "not a file");
+    return large ? ReadResult::damaged : ReadResult::unreadable;
 }
 
 QString temporaryPrefix(const QString& path) {

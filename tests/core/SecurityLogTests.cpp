@@ -53,6 +53,25 @@ QList<AuditEntry> recordTimeline(const QString& path, const QList<SecurityEvent>
     return log.snapshot().entries;
 }
 
+// The fault in a form a failed comparison prints.
+QByteArray faultText(const TimelineFault& fault) {
+    static const char* const kinds[] = {"none",    "notAFile",   "tooLarge",   "unreadable",
+                                        "notUtf8", "notAnEntry", "brokenChain"};
+    QByteArray text = kinds[fault.kind];
+    if (fault.line) text += " at line " + QByteArray::number(fault.line);
+    if (fault.error) text += " errno " + QByteArray::number(fault.error);
+    return text;
+}
+
+// The timeline's lines, each with its line feed.
+QByteArrayList linesOf(const QByteArray& bytes) {
+    QByteArrayList lines = bytes.split('\n');
+    lines.removeLast();
+    for (QByteArray& line : lines)
+        line += '\n';
+    return lines;
+}
+
 QList<SecurityEvent> threeEvents() {
     return {SecurityEvent::added(QStringLiteral("Bücher: anna")), SecurityEvent::imported(3),
             SecurityEvent::exported()};
@@ -68,6 +87,7 @@ class SecurityLogTests : public QObject {
 
 private slots:
     void init() {
+        QFile::setPermissions(timelinePath(), QFile::ReadOwner | QFile::WriteOwner);
         QFile::remove(timelinePath());
         QDir(timelinePath()).removeRecursively();
     }
@@ -350,15 +370,14 @@ private slots:
         QVERIFY(reload(path).intact);
     }
 
-    // One changed byte anywhere: either the chain no longer verifies and the
-    // log freezes, or the changed line no longer decodes and is skipped -
-    // which leaves an intact log only when nothing followed it (a changed
-    // line feed merges two lines into one undecodable line).
+    // One changed byte anywhere breaks the chain at the line that holds it
+    // (a changed line feed merges two lines into one that is no entry), or
+    // leaves bytes that are not UTF-8; the log then records nothing more.
     void anyChangedByteIsCaught() {
         const QString path = timelinePath();
-        const QList<AuditEntry> original = recordTimeline(path, threeEvents());
+        recordTimeline(path, threeEvents());
         const QByteArray bytes = readFile(path);
-        qsizetype line = 0;
+        qint64 line = 1;
         for (qsizetype i = 0; i < bytes.size(); ++i) {
             QByteArray changed = bytes;
             changed[i] = char(changed[i] ^ 1);
@@ -366,38 +385,136 @@ private slots:
             SecurityLog log(path);
             const SecurityLog::Snapshot snapshot = log.snapshot();
             const QByteArray where = "byte " + QByteArray::number(i);
-            if (snapshot.intact) {
-                QVERIFY2(snapshot.entries == original.mid(0, line), where);
-            } else {
-                log.record(SecurityEvent::added("dropped"));
-                log.waitForIdle();
-                QVERIFY2(readFile(path) == changed, where);
-                QVERIFY2(!log.snapshot().intact, where);
-                QVERIFY2(log.snapshot().entries == snapshot.entries, where);
-            }
+            QVERIFY2(!snapshot.intact, where);
+            const QByteArray fault = faultText(snapshot.fault);
+            const QByteArray at = " at line " + QByteArray::number(line);
+            QVERIFY2(fault == "notUtf8" || fault == "notAnEntry" + at ||
+                         fault == "brokenChain" + at,
+                     where + ": " + fault);
+            log.record(SecurityEvent::added("dropped"));
+            log.waitForIdle();
+            QVERIFY2(readFile(path) == changed, where);
+            QVERIFY2(log.snapshot().entries == snapshot.entries, where);
             if (bytes[i] == '\n') ++line;
         }
     }
 
-    void tornLastLineIsRepaired() {
+    // A last line cut short by an interrupted write is no entry: the chain
+    // breaks there like anywhere else, and nothing more is recorded.
+    void aTornLastLineBreaksTheChain() {
         const QString path = timelinePath();
         const QList<AuditEntry> original = recordTimeline(path, threeEvents());
         const QByteArray full = readFile(path);
-        // The last write stopped half-way through its line.
         const QByteArray torn = full.left(full.size() - 40);
         writeFile(path, torn);
 
-        SecurityLog::Snapshot snapshot = reload(path);
-        QVERIFY(snapshot.intact);
+        SecurityLog log(path);
+        log.record(SecurityEvent::deleted("dropped"));
+        const SecurityLog::Snapshot snapshot = log.snapshot();
+        QVERIFY(!snapshot.intact);
+        QCOMPARE(faultText(snapshot.fault), "notAnEntry at line 3");
         QCOMPARE(snapshot.entries, original.mid(0, 2));
+        QCOMPARE(readFile(path), torn);
+    }
 
-        const QList<AuditEntry> entries = recordTimeline(path, {SecurityEvent::deleted("z")});
-        QCOMPARE(entries.size(), 3);
-        QCOMPARE(entries[2].seq, 2u);
-        QCOMPARE(readFile(path), torn + '\n' + entries[2].toJson() + '\n');
+    // A line torn while the log runs (another writer stopped half-way) is
+    // ended by a line feed before the next entry, which so stays an entry of
+    // its own, listed by the next launch after the break.
+    void theNextEntryNeverJoinsATornLine() {
+        const QString path = timelinePath();
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("a"));
+        log.waitForIdle();
+        const QByteArray before = readFile(path);
+        const QByteArray fragment = before.left(30);
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(fragment);
+        }
+        log.record(SecurityEvent::added("b"));
+        const QList<AuditEntry> entries = log.snapshot().entries;
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(readFile(path), before + fragment + '\n' + entries[1].toJson() + '\n');
+        const SecurityLog::Snapshot next = reload(path);
+        QCOMPARE(faultText(next.fault), "notAnEntry at line 2");
+        QCOMPARE(next.entries, entries);
+    }
+
+    // Lines that no entry wrote, wherever they stand: the chain breaks at the
+    // first, the screen can say where, and every entry is still listed.
+    void insertedLinesBreakTheChainWhereTheyStand_data() {
+        QTest::addColumn<int>("at");          // the line the insertion goes before, from 0
+        QTest::addColumn<QByteArray>("line"); // with its line feed; "copy": of the line before
+        QTest::addColumn<QByteArray>("fault");
+        QTest::newRow("garbage") << 1 << QByteArray("garbage\n")
+                                 << QByteArray("notAnEntry at line 2");
+        QTest::newRow("first") << 0 << QByteArray("#\n") << QByteArray("notAnEntry at line 1");
+        QTest::newRow("after the last") << 3 << QByteArray("{}\n")
+                                        << QByteArray("notAnEntry at line 4");
+        QTest::newRow("spaces") << 2 << QByteArray("   \n") << QByteArray("notAnEntry at line 3");
+        QTest::newRow("an entry's copy")
+            << 2 << QByteArray("copy") << QByteArray("brokenChain at line 3");
+        QTest::newRow("nearly an entry")
+            << 1 << QByteArray(R"({"seq":1,"unixMillis":0,"type":"","detail":"","prevHash":[],)"
+                               R"("hash":"none"})" "\n")
+            << QByteArray("notAnEntry at line 2");
+    }
+    void insertedLinesBreakTheChainWhereTheyStand() {
+        QFETCH(int, at);
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, fault);
+        const QString path = timelinePath();
+        const QList<AuditEntry> original = recordTimeline(path, threeEvents());
+        QByteArrayList lines = linesOf(readFile(path));
+        lines.insert(at, line == "copy" ? lines[at - 1] : line);
+        writeFile(path, lines.join());
+
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("dropped"));
+        const SecurityLog::Snapshot snapshot = log.snapshot();
+        QVERIFY(!snapshot.intact);
+        QCOMPARE(faultText(snapshot.fault), fault);
+        QList<AuditEntry> listed = original;
+        if (line == "copy") listed.insert(at, original[at - 1]);
+        QCOMPARE(snapshot.entries, listed);
+        QCOMPARE(readFile(path), lines.join());
+    }
+
+    // Up to the bound, any number of junk lines is read quickly and the
+    // break found; beyond it (200 MB of them, a sparse file here) nothing is
+    // read at all. A line is never written that would take the file past
+    // the bound: the event waits, and the file stays whole.
+    void theBoundOfTheFile() {
+        const QString path = timelinePath();
+        const QList<AuditEntry> original = recordTimeline(path, threeEvents());
+        QByteArrayList lines = linesOf(readFile(path));
+        const qint64 room = AuditLog::maximumFileSize - lines.join().size();
+        QByteArray junk;
+        junk.reserve(room);
+        while (junk.size() + 2 <= room)
+            junk += "x\n";
+        writeFile(path, lines[0] + junk + lines[1] + lines[2]);
+        QCOMPARE(QFileInfo(path).size(), AuditLog::maximumFileSize - room % 2);
+        SecurityLog::Snapshot snapshot = reload(path);
+        QCOMPARE(faultText(snapshot.fault), "notAnEntry at line 2");
+        QCOMPARE(snapshot.entries, original);
+
+        QFile file(path);
+        QVERIFY(file.resize(200 * 1000 * 1000));
         snapshot = reload(path);
+        QCOMPARE(faultText(snapshot.fault), "tooLarge");
+        QVERIFY(snapshot.entries.isEmpty());
+
+        // Blank lines fill the file up to the bound, less than an entry.
+        writeFile(path, lines.join() + QByteArray(room - 100, '\n'));
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("waits"));
+        snapshot = log.snapshot();
         QVERIFY(snapshot.intact);
-        QCOMPARE(snapshot.entries, entries);
+        QCOMPARE(snapshot.unwritten, 1);
+        QCOMPARE(QFileInfo(path).size(), AuditLog::maximumFileSize - 100);
+        QVERIFY(reload(path).intact);
     }
 
     void undecodableFileFreezes_data() {
@@ -418,19 +535,66 @@ private slots:
         log.record(SecurityEvent::added("dropped"));
         const SecurityLog::Snapshot snapshot = log.snapshot();
         QVERIFY(!snapshot.intact);
+        QCOMPARE(faultText(snapshot.fault), "notUtf8");
         QVERIFY(snapshot.entries.isEmpty());
         QCOMPARE(readFile(path), bytes);
     }
 
-    void unreadableFileFreezes() {
+    // Whatever stands in the file's place is not read, and reading never
+    // waits: not for a FIFO's writer, not for /dev/zero to end. The log
+    // records nothing, and it stops at once when asked (as when quitting).
+    void whatIsNoTimelineIsNotRead_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("fault");
+        QTest::newRow("folder") << "folder" << QByteArray("notAFile");
+        QTest::newRow("link to /dev/zero") << "zero" << QByteArray("notAFile");
+        QTest::newRow("FIFO") << "fifo" << QByteArray("notAFile");
+        QTest::newRow("sparse file over the bound") << "large" << QByteArray("tooLarge");
+        QTest::newRow("no permission") << "locked"
+                                       << QByteArray("unreadable errno ") +
+                                              QByteArray::number(EACCES);
+    }
+    void whatIsNoTimelineIsNotRead() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, fault);
         const QString path = timelinePath();
-        QVERIFY(QDir().mkpath(path)); // reading a folder fails
-        SecurityLog log(path);
-        log.record(SecurityEvent::added("dropped"));
-        const SecurityLog::Snapshot snapshot = log.snapshot();
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        } else if (kind == "zero") {
+            QVERIFY(QFile::link("/dev/zero", path));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        } else if (kind == "large") {
+            writeFile(path, {});
+            QVERIFY(QFile(path).resize(AuditLog::maximumFileSize + 1));
+        } else {
+            if (::geteuid() == 0) QSKIP("root reads any file");
+            writeFile(path, "{}\n");
+            QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
+        }
+        auto log = std::make_unique<SecurityLog>(path);
+        std::atomic<bool> done{false};
+        SecurityLog::Snapshot snapshot;
+        std::thread reader([&] {
+            log->record(SecurityEvent::added("dropped"));
+            snapshot = log->snapshot();
+            log.reset();
+            done = true;
+        });
+        QDeadlineTimer deadline(60000);
+        while (!done && !deadline.hasExpired())
+            QThread::msleep(5);
+        if (!done && kind == "fifo") // lets a worker that waits for a writer go
+            ::close(::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        reader.join();
+        QVERIFY2(done, "reading the timeline still waits after a minute");
         QVERIFY(!snapshot.intact);
+        QCOMPARE(faultText(snapshot.fault), fault);
         QVERIFY(snapshot.entries.isEmpty());
-        QVERIFY(QFileInfo(path).isDir());
+        if (kind == "locked")
+            QCOMPARE(QFileInfo(path).size(), 3); // the event was not appended either
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void deletedFileIsRecreated() {
@@ -531,36 +695,6 @@ private slots:
         QCOMPARE(info.st_mode & 07777, mode_t(0600));
     }
 
-    // The worker is held up on the disk (opening a FIFO for reading waits for
-    // a writer); record() must return anyway, and nothing is lost or reordered.
-    void recordNeverWaitsForTheWorker() {
-        const QString path = timelinePath();
-        const QByteArray name = QFile::encodeName(path);
-        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
-        SecurityLog log(path);
-        std::atomic<bool> returned{false};
-        std::thread caller([&] {
-            for (int i = 0; i < 1000; ++i)
-                log.record(SecurityEvent::added(QStringLiteral("user %1").arg(i)));
-            returned = true;
-        });
-        QDeadlineTimer deadline(10000);
-        while (!returned && !deadline.hasExpired())
-            QThread::msleep(2);
-        const bool returnedWhileHeld = returned;
-        const int gate = ::open(name.constData(), O_WRONLY | O_CLOEXEC); // lets the worker go
-        ::close(gate);
-        caller.join();
-        QVERIFY(returnedWhileHeld);
-
-        log.waitForIdle();
-        const SecurityLog::Snapshot snapshot = log.snapshot();
-        QVERIFY(snapshot.intact);
-        QCOMPARE(snapshot.entries.size(), 1000);
-        for (int i = 0; i < 1000; ++i)
-            QCOMPARE(snapshot.entries[i].detail, QStringLiteral("user %1").arg(i));
-    }
-
     // A reader that shares no code with the program recomputes the chain.
     void independentReaderAgrees() {
         const QString path = timelinePath();
@@ -586,14 +720,23 @@ private slots:
         QCOMPARE(runReader(output), 0);
         QCOMPARE(output, "intact 8 " + entries.last().hash.toHex());
 
-        QByteArray bytes = readFile(path);
+        // Both find the same break at the same line.
+        const QByteArray intact = readFile(path);
+        QByteArray bytes = intact;
         const qsizetype at = bytes.indexOf("separated");
         QVERIFY(at > 0);
         bytes[at] = 'S';
         writeFile(path, bytes);
         QCOMPARE(runReader(output), 1);
-        QCOMPARE(output, "broken 2 hash");
-        QVERIFY(!reload(path).intact);
+        QCOMPARE(output, "broken 3 hash");
+        QCOMPARE(faultText(reload(path).fault), "brokenChain at line 3");
+
+        QByteArrayList lines = linesOf(intact);
+        lines.insert(5, "\n\t\n");
+        writeFile(path, lines.join());
+        QCOMPARE(runReader(output), 1);
+        QCOMPARE(output, "broken 7 not-an-entry");
+        QCOMPARE(faultText(reload(path).fault), "notAnEntry at line 7");
     }
 };
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Checks a security timeline file on its own, without the program's code.
 
-Reads the JSON Lines file, keeps the lines that decode as entries (blank and
-undecodable lines are skipped, as the program does), recomputes every hash and
-link, and prints one of:
+Reads the JSON Lines file; every line but a blank one must be the next entry
+of the chain, as the program requires. Recomputes every hash and link, and
+prints one of:
     intact <entry count> <hex hash of the last entry, or of the genesis>
-    broken <index> <reason>
+    broken <line, counted from 1> <reason: not-an-entry, seq, prevHash, hash>
     unreadable <reason>
 Exit status: 0 intact, 1 broken, 2 unreadable.
 """
@@ -63,20 +63,27 @@ def main(path):
     except UnicodeDecodeError:
         print("unreadable not-utf-8")
         return 2
-    entries = [e for e in (decode_entry(line) for line in raw.split(b"\n") if line) if e]
     expected = GENESIS
-    for index, entry in enumerate(entries):
-        if entry["seq"] != index:
-            print("broken", index, "seq")
+    count = 0
+    for number, line in enumerate(raw.split(b"\n"), start=1):
+        if not line:
+            continue
+        entry = decode_entry(line)
+        if entry is None:
+            print("broken", number, "not-an-entry")
+            return 1
+        if entry["seq"] != count:
+            print("broken", number, "seq")
             return 1
         if entry["prevHash"] != expected:
-            print("broken", index, "prevHash")
+            print("broken", number, "prevHash")
             return 1
         if entry_hash(entry) != entry["hash"]:
-            print("broken", index, "hash")
+            print("broken", number, "hash")
             return 1
         expected = entry["hash"]
-    print("intact", len(entries), expected.hex())
+        count += 1
+    print("intact", count, expected.hex())
     return 0
 
 

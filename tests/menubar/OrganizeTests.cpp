@@ -32,6 +32,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace TestSupport;
 using Op = Keychain::MemoryBackend::Operation;
 
@@ -639,8 +641,79 @@ private slots:
         QVERIFY(label(sheet, "Integrity check failed"));
         // A broken chain records nothing more, and the screen says so.
         QVERIFY(label(sheet, "The log doesn't match its hash chain. It may have been modified "
-                             "outside the app. New events are not being recorded."));
+                             "outside the app. The chain breaks at line 1. New events are not "
+                             "being recorded."));
         QCOMPARE(timelineRows(view).size(), 5);
+    }
+
+    // Whatever is in the timeline's place that is not an intact chain, the
+    // screen says what and where, lists what it could, and never says
+    // "verified"; nothing it reads holds it up.
+    void theTimelineSaysWhyItIsNotVerified_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("heading");
+        QTest::addColumn<QString>("why");
+        QTest::addColumn<int>("rows");
+        const QString unread = QStringLiteral("The timeline could not be read");
+        const QString failed = QStringLiteral("Integrity check failed");
+        const QString chain = QStringLiteral("The log doesn't match its hash chain. It may have "
+                                             "been modified outside the app. ");
+        QTest::newRow("link to /dev/zero") << "zero" << unread << "%1 is not a regular file." << 0;
+        QTest::newRow("FIFO") << "fifo" << unread << "%1 is not a regular file." << 0;
+        QTest::newRow("sparse file over the bound") << "large" << unread
+                                                    << "%1 is larger than 64 MB." << 0;
+        QTest::newRow("not UTF-8") << "latin1" << unread << "%1 is not UTF-8 text." << 0;
+        QTest::newRow("inserted line")
+            << "inserted" << failed << chain + "Line 2 is not an entry of the timeline." << 2;
+        QTest::newRow("torn last line")
+            << "torn" << failed << chain + "Line 2 is not an entry of the timeline." << 1;
+    }
+    void theTimelineSaysWhyItIsNotVerified() {
+        QFETCH(QString, kind);
+        QFETCH(QString, heading);
+        QFETCH(QString, why);
+        QFETCH(int, rows);
+        const QString path = folder->filePath("broken-timeline.jsonl");
+        QByteArray lines;
+        {
+            SecurityLog writer(path);
+            writer.record(SecurityEvent::added("Acme"));
+            writer.record(SecurityEvent::exported());
+            writer.waitForIdle();
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            lines = file.readAll();
+            QVERIFY(QFile::remove(path));
+        }
+        const QByteArray first = lines.left(lines.indexOf('\n') + 1);
+        const auto write = [&](const QByteArray& bytes) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        };
+        if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", path));
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == "large") {
+            write(lines);
+            QVERIFY(QFile(path).resize(AuditLog::maximumFileSize + 1));
+        } else if (kind == "latin1")
+            write(lines + "caf\xe9\n");
+        else if (kind == "inserted")
+            write(first + "an inserted line\n" + lines.mid(first.size()));
+        else
+            write(lines.chopped(20));
+
+        auto timeline = std::make_unique<SecurityLog>(path);
+        SecurityTimelineMacView view(*timeline);
+        view.show();
+        QTRY_VERIFY_WITH_TIMEOUT(view.isLoaded(), 60000);
+        QVERIFY(!view.isIntact());
+        QVERIFY(label(&view, heading));
+        QVERIFY(label(&view, why.arg(path) + " New events are not being recorded."));
+        QVERIFY(!label(&view, "Timeline integrity verified"));
+        QCOMPARE(timelineRows(&view).size(), rows);
     }
 
     // A row shows its whole detail, wrapped to the list's width, and a name

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Reading a whole file that another program, or a user, may have replaced
+// with something else: a link to /dev/zero, a FIFO, a device, a folder, or a
+// file too large to hold in memory.
+namespace RegularFile {
+
+enum class Status {
+    ok,
+    missing,    // nothing at the path
+    notAFile,   // a folder, a FIFO, a device, a socket (a link is followed)
+    tooLarge,   // more than the bound, or grew past it while being read
+    unreadable, // opening or reading failed; the error number says why
+};
+
+// Reads the file at path whole into *bytes, when it is a regular file of at
+// most maximumSize bytes. Never waits for a writer, as opening a FIFO for
+// reading would. On unreadable, *error (when given) holds the errno.
+Status read(const QString& path, qint64 maximumSize, QByteArray* bytes, int* error = nullptr);
+
+} // namespace RegularFile
