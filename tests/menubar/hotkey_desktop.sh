@@ -95,6 +95,11 @@ for _ in $(seq 15); do
   done
 done
 expect_clipboard_code "$secret" "$before"
+# Once taken up, one press is enough: none is lost.
+printf 'sentinel' | xclip -i -selection clipboard
+before=$(oathtool --totp -b "$secret")
+xdotool key ctrl+alt+shift+p
+expect_clipboard_code "$secret" "$before"
 echo "hotkey: the clipboard holds the account's code"
 
 # A second binding records the combination the first one holds: the
