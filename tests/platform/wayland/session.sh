@@ -77,3 +77,21 @@ kwin_place() {
     const g = w.frameGeometry; w.frameGeometry = {x: $2, y: $3, width: g.width, height: g.height};
     w.keepAbove = true; } }"
 }
+
+# kwin_window_state TITLE: "own" when KWin manages the window titled TITLE as
+# a top-level window of its own, "transient" when it keeps it with another
+# window (of the same program), "missing" when there is none. KWin writes a
+# script's print() into its log, where the answer is read.
+kwin_window_state() {
+  local mark="quillet-window-$RANDOM$RANDOM" line
+  kwin_script "let state = 'missing';
+    for (const w of workspace.clientList()) { if (w.caption === \"$1\") state = w.transient ? 'transient' : 'own'; }
+    print('$mark ' + state);" || return 1
+  for _ in $(seq 50); do
+    line=$(grep -a "$mark " "$QUILLET_KWIN_ROOT/kwin.log" | tail -n1 || true)
+    [ -n "$line" ] && break
+    sleep 0.1
+  done
+  [ -n "$line" ] || return 1
+  echo "${line##* }"
+}
