@@ -395,6 +395,10 @@ private slots:
         QSignalSpy delivered(&QuickLauncher::shared(), &QuickLauncher::delivered);
         SyntheticKeys::startRemote();
         QTRY_COMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::ready);
+        // Nothing goes out through the portal before a call returns: the
+        // synchronous calls send nothing and say so.
+        QVERIFY(!SyntheticKeys::paste());
+        QVERIFY(!SyntheticKeys::type(QStringLiteral("7")));
         QuickLauncher::shared().pick(totp);
         QVERIFY(delivered.wait(5000));
         QCOMPARE(delivered.first().first().toBool(), true);
