@@ -113,12 +113,12 @@ press_binding() {
   code_arrives clipboard "$secret"
 }
 
-# own_window TITLE: KWin manages the window titled TITLE as a top-level
-# window of its own, kept with no other window.
-own_window() {
-  local state
-  state=$(kwin_window_state "$1") || fail "KWin's scripting did not run"
-  [[ $state == own ]] || fail "KWin keeps the window '$1' with another window ($state)"
+# own_windows TITLE STATES: KWin manages the windows titled TITLE as STATES
+# says ("own" for a top-level window of its own, one word a window).
+windows_are() { [[ $(kwin_window_states "$1") == "$2" ]]; }
+own_windows() {
+  wait_for 100 windows_are "$1" "$2" ||
+    fail "KWin has the windows '$1' as '$(kwin_window_states "$1")', not '$2'"
 }
 
 # quick_search WINDOW SEARCH SECRET: Ctrl+Alt+K from WINDOW opens quick search
@@ -132,7 +132,7 @@ quick_search() {
     wait_for 60 said "$window" inactive && { opened=yes; break; }
   done
   [ -n "$opened" ] || fail "quick search did not take the keyboard from $window"
-  own_window "Quick search"
+  own_windows "Quick search" own
   keys "type:$search"
   sleep 0.3
   keys Return
@@ -279,10 +279,34 @@ echo "change: both bindings copy, and quick search opens after it was switched o
 
 # Quillet on XWayland in the same session: the same shortcuts, and quick
 # search types into the Wayland window through the portal.
+# With a status-notifier watcher (KDE's kded5 loads it when Plasma asks), so
+# that the tray's panel can open too.
+kded5 >"$work/kded.log" 2>&1 &
+pids+=($!)
+on_bus() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+    org.freedesktop.DBus.NameHasOwner string:"$1" 2>/dev/null | grep -q true
+}
+wait_for 300 on_bus org.kde.kded5 || fail "kded5 did not start"
+dbus-send --session --print-reply --dest=org.kde.kded5 /kded org.kde.kded5.loadModule \
+  string:statusnotifierwatcher >/dev/null || fail "kded5 could not load its watcher"
+wait_for 100 on_bus org.kde.StatusNotifierWatcher || fail "kded5 runs no StatusNotifierWatcher"
 stop_quillet
 start_quillet xcb
 both_bindings_then_quick_search example "$example"
 echo "xwayland: both bindings copy, and a quick-search pick is typed into a Wayland window"
+# The tray's panel opens as a window of its own beside the main window (both
+# titled Quillet), not one KWin keeps with it.
+item=org.kde.StatusNotifierItem-$quillet_pid-1
+activate_item() {
+  dbus-send --session --print-reply --dest="$item" /StatusNotifierItem \
+    org.kde.StatusNotifierItem.Activate int32:0 int32:0 >/dev/null 2>&1
+}
+wait_for 300 activate_item || fail "Quillet's tray item never answered"
+own_windows Quillet "own own"
+activate_item || fail "the tray item did not close its panel"
+own_windows Quillet own
+echo "xwayland: the tray's panel is a window of its own"
 
 # One component holds Quillet's shortcuts, each with its keys.
 components() {
