@@ -68,9 +68,6 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
     m_subtitle = new QLabel(this);
     m_subtitle->setFont(Style::font(Style::TextStyle::caption));
     m_subtitle->setTextFormat(Qt::PlainText);
-    QPalette dim = m_subtitle->palette();
-    dim.setColor(QPalette::WindowText, secondary());
-    m_subtitle->setPalette(dim);
     names->addWidget(m_subtitle);
     row->addLayout(names, 1);
 
@@ -86,7 +83,6 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
     codes->addWidget(m_code, 0, Qt::AlignRight);
     m_next = new QLabel(m_codeColumn);
     m_next->setFont(Style::font(Style::TextStyle::caption2, QFont::Normal, true));
-    m_next->setPalette(dim);
     m_next->setAlignment(Qt::AlignRight);
     m_next->setAttribute(Qt::WA_TransparentForMouseEvents);
     codes->addWidget(m_next, 0, Qt::AlignRight);
@@ -107,7 +103,7 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
     row->addWidget(m_copy);
 
     setCanReorder(false);
-    refreshCopyButton();
+    setAlternate(false);
 }
 
 void AccountRow::setAccount(const Account& account) {
@@ -170,7 +166,7 @@ void AccountRow::setCopied(bool copied) {
 
 void AccountRow::refreshCopyButton() {
     const QColor green = Style::color(Style::SemanticColor::green);
-    m_code->setColor(m_copied ? green : QColor());
+    m_code->setColor(m_copied ? Style::readable(green, Style::backdrop(this)) : QColor());
     m_copy->setIcon(m_copied ? Symbols::icon(QStringLiteral("checkmark.circle.fill"), green)
                              : Symbols::icon(QStringLiteral("doc.on.doc"), secondary()));
     m_copy->setToolTip(m_copied ? tr("Copied!") : tr("Copy code"));
@@ -193,7 +189,44 @@ void AccountRow::setCanReorder(bool canReorder) {
 void AccountRow::setFolders(const QList<Folder>& folders) { m_folders = folders; }
 
 void AccountRow::setAlternate(bool alternate) {
-    setBackgroundRole(alternate ? QPalette::AlternateBase : QPalette::Base);
+    // The list hands every row its colour on every refresh.
+    const QPalette::ColorRole role = alternate ? QPalette::AlternateBase : QPalette::Base;
+    if (role == backgroundRole()) return;
+    setBackgroundRole(role);
+    refreshTextColours();
+}
+
+void AccountRow::refreshTextColours() {
+    // The row is drawn in the colours of a list (base or alternate base),
+    // not the window's, so its texts take the list's text colour; the
+    // secondary ones are that colour faded as far as stays readable.
+    const QPalette colours = palette();
+    const QColor ground = colours.color(backgroundRole());
+    QColor text = colours.color(QPalette::Text);
+    const QColor primary = Style::readable(text, ground);
+    text.setAlphaF(Style::color(Style::SemanticColor::secondary).alphaF());
+    const QColor faded = Style::readable(text, ground);
+    // A label draws with the text role that goes with its background role,
+    // which it takes from the row: Text on the plain rows, WindowText on the
+    // alternate ones. Both are set, so both rows show the same colours.
+    const auto paint = [](QWidget* widget, const QColor& colour) {
+        QPalette own = widget->palette();
+        own.setColor(QPalette::WindowText, colour);
+        own.setColor(QPalette::Text, colour);
+        widget->setPalette(own);
+    };
+    paint(m_title, primary);
+    paint(m_code, primary);
+    paint(m_subtitle, faded);
+    paint(m_next, faded);
+    refreshCopyButton();
+    m_ring->update();
+}
+
+void AccountRow::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    // A new palette from the desktop (a dark one, say): colours anew.
+    if (event->type() == QEvent::PaletteChange) refreshTextColours();
 }
 
 QString AccountRow::titleText() const {

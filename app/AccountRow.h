@@ -55,6 +55,7 @@ signals:
     void dragStarted(const QUuid& id);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,6 +63,9 @@ protected:
 private:
     void refreshCodes();
     void refreshCopyButton();
+    // The texts' colours for the row's background (plain or alternate) and
+    // the palette: every text reaches WCAG AA's contrast there.
+    void refreshTextColours();
     void chooseFolder(std::optional<QUuid> folderID);
     // By value: an action may lead the owner to hand the row new actions
     // (every store change does), which must not destroy the running one.

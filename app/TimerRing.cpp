@@ -62,24 +62,35 @@ QSize TimerRing::sizeHint() const {
     return QSize(22, 22);
 }
 
+namespace {
+
+QColor arcColourOf(TimerRing::State::Tint tint, const QPalette& colours) {
+    switch (tint) {
+    case TimerRing::State::Tint::accent:
+        return Style::color(Style::SemanticColor::accent, colours);
+    case TimerRing::State::Tint::orange:
+        return Style::color(Style::SemanticColor::orange, colours);
+    case TimerRing::State::Tint::red:
+        break;
+    }
+    return Style::color(Style::SemanticColor::red, colours);
+}
+
+} // namespace
+
+QColor TimerRing::labelColour() const {
+    const State s = state();
+    const QColor tint = s.tint == State::Tint::accent
+                            ? Style::color(Style::SemanticColor::secondary, palette())
+                            : arcColourOf(s.tint, palette());
+    return Style::readable(tint, Style::backdrop(this));
+}
+
 void TimerRing::paintEvent(QPaintEvent*) {
     const State s = state();
     const QPalette& colours = palette();
-    QColor arcColour;
-    switch (s.tint) {
-    case State::Tint::accent:
-        arcColour = Style::color(Style::SemanticColor::accent, colours);
-        break;
-    case State::Tint::orange:
-        arcColour = Style::color(Style::SemanticColor::orange, colours);
-        break;
-    case State::Tint::red:
-        arcColour = Style::color(Style::SemanticColor::red, colours);
-        break;
-    }
-    const QColor labelColour = s.tint == State::Tint::accent
-                                   ? Style::color(Style::SemanticColor::secondary, colours)
-                                   : arcColour;
+    const QColor arcColour = arcColourOf(s.tint, colours);
+    const QColor labelColour = this->labelColour();
     const QColor trackColour = Style::color(Style::SemanticColor::quaternary, colours);
 
     // Every ring of a long list is redrawn each second, and rings of the same

@@ -25,6 +25,9 @@ public:
     void setPeriod(double seconds);
     void setNow(const QDateTime& now);
     State state() const;
+    // The colour of the seconds in the middle: the arc's tint (secondary
+    // while time is ample), made readable over what the ring stands on.
+    QColor labelColour() const;
 
     QSize sizeHint() const override;
 

@@ -8,6 +8,8 @@
 #include <QTextBoundaryFinder>
 #include <QVarLengthArray>
 
+#include <algorithm>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -145,6 +147,68 @@ qint64 adapt(qint64 delta, qint64 points, bool first) {
     return k + (base - tMin + 1) * delta / (delta + skew);
 }
 
+// The character of a digit value, 0 to 35.
+QChar digitCharacter(qint64 digit) {
+    return QChar(char16_t(digit < 26 ? u'a' + digit : u'0' + digit - 26));
+}
+
+// RFC 3492's encoding of a text, in lower case: the one spelling of the
+// text that an A-label may have. Nothing on 64-bit overflow.
+std::optional<QString> encode(QStringView text) {
+    const QList<uint> points = text.toUcs4();
+    QString out;
+    for (const uint point : points)
+        if (point < 0x80)
+            out.append(QChar(char16_t(point)));
+    const qint64 basic = out.size();
+    if (basic > 0)
+        out.append(u'-');
+    qint64 n = initialN, delta = 0, bias = initialBias, handled = basic;
+    while (handled < points.size()) {
+        qint64 next = std::numeric_limits<qint64>::max();
+        for (const uint point : points)
+            if (point >= n && point < next)
+                next = point;
+        qint64 step = 0;
+        if (__builtin_mul_overflow(next - n, handled + 1, &step) || __builtin_add_overflow(delta, step, &delta))
+            return std::nullopt;
+        n = next;
+        for (const uint point : points) {
+            if (point < n && __builtin_add_overflow(delta, 1, &delta))
+                return std::nullopt;
+            if (point != n)
+                continue;
+            qint64 q = delta;
+            for (qint64 k = base;; k += base) {
+                const qint64 t = k <= bias ? tMin : k >= bias + tMax ? tMax : k - bias;
+                if (q < t)
+                    break;
+                out.append(digitCharacter(t + (q - t) % (base - t)));
+                q = (q - t) / (base - t);
+            }
+            out.append(digitCharacter(q));
+            bias = adapt(delta, handled + 1, handled == basic);
+            delta = 0;
+            ++handled;
+        }
+        ++delta;
+        ++n;
+    }
+    return out;
+}
+
+// Whether `encoded` (an "xn--" label's rest, lowercased) is an A-label of
+// `decoded`, which it decodes to: IDNA has one spelling for each text, and
+// none for plain ASCII.
+bool isALabel(const QString& decoded, QStringView encoded) {
+    const bool plain = std::all_of(decoded.cbegin(), decoded.cend(),
+                                   [](QChar c) { return c.unicode() < 0x80; });
+    if (plain)
+        return false;
+    const std::optional<QString> canonical = encode(decoded);
+    return canonical && encoded.compare(*canonical, Qt::CaseInsensitive) == 0;
+}
+
 // The value of a digit character, or -1.
 qint64 digitValue(QStringView c) {
     if (c.size() != 1)
@@ -263,8 +327,16 @@ QString decodeHost(const QString& host) {
         const QString lower = Text::lowercased(label.toString());
         const Characters chars(lower);
         std::optional<QString> decoded;
-        if (chars.startsWith(QLatin1String("xn--")))
-            decoded = decode(lower.sliced(chars.offset(4)));
+        if (chars.startsWith(QLatin1String("xn--"))) {
+            const QString encoded = lower.sliced(chars.offset(4));
+            decoded = decode(encoded);
+            // A label that decodes to plain ASCII ("xn--github-" to
+            // "github"), or is not the one spelling of what it decodes to
+            // ("xn---abc"), is no name IDNA gives out: it stands for
+            // itself, never for the text it would decode to.
+            if (decoded && !isALabel(*decoded, encoded))
+                decoded.reset();
+        }
         parts.append(decoded ? *decoded : label.toString());
     }
     return parts.join(QLatin1Char('.'));
@@ -313,6 +385,13 @@ bool withinNameLimits(QStringView host) {
             return false;
     }
     return true;
+}
+
+bool hasEmptyLabel(QStringView host) {
+    if (host.endsWith(u'.')) // the root's label
+        host.chop(1);
+    return host.isEmpty() || host.startsWith(u'.') || host.endsWith(u'.') ||
+           host.contains(QLatin1String(".."));
 }
 
 bool holdsNonHostCharacter(QStringView text) {
@@ -476,14 +555,21 @@ DomainVerdict verdict(const QString& requestHost, const QString& knownDomain) {
     thread_local Known last;
     if (last.domain != known || last.domain.isNull())
         last = {known, composed(registrableDomain(known)), std::nullopt};
-    const QString request = composed(registrableDomain(requestHost));
-    if (request.isEmpty() || last.registrable.isEmpty())
+    // A known domain that reduces to nothing names no site to compare with.
+    if (last.registrable.isEmpty())
         return DomainVerdict::unverified;
+    // A requesting host that reduces to nothing ("", ".", "..") is no host of
+    // the site: it is another site, as far as the user is concerned.
+    const QString request = composed(registrableDomain(requestHost));
+    if (request.isEmpty())
+        return DomainVerdict::mismatch;
     // Text that no browser would take for a host name ("evil.q/x.shop.q"),
-    // or a name too long for the name system, belongs to no domain: its
-    // last labels merely read like one.
+    // or a name that no name server serves (too long, or with an empty
+    // label, as "shop..q"), belongs to no domain: its last labels merely
+    // read like one.
     if (request == last.registrable)
-        return withinNameLimits(requestHost) && !holdsNonHostCharacter(requestHost)
+        return withinNameLimits(requestHost) && !holdsNonHostCharacter(requestHost) &&
+                       !hasEmptyLabel(requestHost)
                    ? DomainVerdict::match
                    : DomainVerdict::mismatch;
     if (!last.skeleton)

@@ -32,8 +32,9 @@ namespace Punycode {
 std::optional<QString> decode(const QString& label);
 
 // The host with every label that starts with "xn--" (in any letter case)
-// decoded; a label that does not decode stays as it was, and so does a host
-// over the name system's limits. Linear in the host's length.
+// decoded. A label stays as it was when it is not valid Punycode, decodes
+// to plain ASCII, or is not the encoding of what it decodes to; so does
+// every label of a host over the name system's limits.
 QString decodeHost(const QString& host);
 
 } // namespace Punycode
@@ -53,6 +54,9 @@ namespace DomainGuard {
 inline constexpr qsizetype maxHostLength = 253;
 inline constexpr qsizetype maxLabelLength = 63;
 bool withinNameLimits(QStringView host);
+
+// Whether a label of the host is empty; one trailing "." (the root) aside.
+bool hasEmptyLabel(QStringView host);
 
 // Whether the text holds a character that browsers never let into a host
 // name: controls, space, "#", "%", "/", ":", "<", ">", "?", "@", "[", "\",
@@ -74,9 +78,11 @@ QString normalize(const QString& host);
 // two-label public suffixes ("co.uk" and its like). Empty labels are dropped.
 QString registrableDomain(const QString& host);
 
-// `knownDomain` is trimmed of blanks first; the requesting host is not. A
-// requesting host over the name system's limits, or holding a character no
-// host name holds, is never a match.
+// `knownDomain` is trimmed of blanks first; the requesting host is not.
+// Unverified only when the known domain names no site. A requesting host
+// with no registrable domain ("", "."), over the name system's limits, with
+// an empty label, or holding a character no host name holds, is never a
+// match.
 DomainVerdict verdict(const QString& requestHost, const QString& knownDomain);
 
 } // namespace DomainGuard

@@ -80,8 +80,6 @@ std::optional<DomainShieldWarning> DomainShieldWarning::evaluate(const Account& 
         return std::nullopt;
     std::optional<DomainShieldWarning> candidate;
     for (const auto& [host, isHost] : hosts) {
-        if (host.isEmpty())
-            continue;
         switch (isHost ? DomainGuard::verdict(host, *known) : DomainVerdict::mismatch) {
         case DomainVerdict::match:
             return std::nullopt;

@@ -37,7 +37,8 @@ struct DomainShieldWarning {
 
     // Nothing when the issuer's domain is unknown, no host is given, or any
     // host belongs to the domain. Otherwise a warning about the last host that
-    // imitates the domain or, failing that, the first that differs from it.
+    // imitates the domain or, failing that, the first that differs from it
+    // (an empty host or one of dots differs from every domain).
     static std::optional<DomainShieldWarning> evaluate(const Account& account,
                                                        const QList<QString>& hosts);
     // The same, where a text that is no host counts as a mismatch.

@@ -52,5 +52,7 @@ inline constexpr int unreadableRequest = 2;
 // No request comes near this size; a larger one is refused unread.
 inline constexpr qsizetype maxRequestBytes = 1024 * 1024;
 inline constexpr int pluginNotLoaded = 3;
+// The request needs a window and no display can be opened for it.
+inline constexpr int noDisplay = 4;
 
 } // namespace HostProtocol

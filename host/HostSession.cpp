@@ -72,13 +72,13 @@ CredentialProviderExtension* HostSession::loadExtension(const QString& path, QSt
     return extension;
 }
 
-void HostSession::start() {
+void HostSession::start(bool canShowWindow) {
     m_controller = m_extension.makeViewController(*this);
     m_controller->onPreferredContentSizeChange([this](QSize size) {
         if (m_window) m_window->resize(size);
     });
     callEntryPoint();
-    if (!hasEnded() && HostProtocol::needsInterface(m_request.entry)) showWindow();
+    if (!hasEnded() && HostProtocol::needsInterface(m_request.entry) && canShowWindow) showWindow();
 }
 
 void HostSession::callEntryPoint() {

@@ -22,7 +22,10 @@ public:
                 QObject* parent = nullptr);
     ~HostSession() override;
 
-    void start();
+    // Calls the entry point, then shows the window if the request goes on
+    // with the user; without a display (`canShowWindow` false) it shows
+    // none, and the request is left waiting.
+    void start(bool canShowWindow = true);
 
     bool hasEnded() const { return m_outcome.has_value(); }
     // Set once the request has ended.

@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <unistd.h>
+#include <wayland-client.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -19,7 +22,8 @@ const char usage[] =
     "Usage: larkspur-host [--plugin PATH] < request.json\n"
     "Serves one AutoFill request with the credential-provider plugin: PATH, else\n"
     "$LARKSPUR_PLUGIN, else larkspur.so beside this program. Exit status: 0 completed,\n"
-    "1 refused, 2 unreadable request (or one over 1 MiB), 3 the plugin could not be loaded.\n";
+    "1 refused, 2 unreadable request (or one over 1 MiB), 3 the plugin could not be loaded,\n"
+    "4 the request needs a window and no display can be opened.\n";
 
 void say(const QString& text) {
     QTextStream(stderr) << "larkspur-host: " << text << '\n';
@@ -47,6 +51,60 @@ Read readRequest(QByteArray* out) {
         size += got;
     }
     return Read::tooLarge;
+}
+
+const QString noDisplaySentence =
+    QStringLiteral("the request needs a window, and no display can be opened for it: "
+                   "set DISPLAY or WAYLAND_DISPLAY to a running one");
+
+// Whether the session's display (Wayland's or X's) answers.
+bool displayOpens() {
+    // A Wayland connection handed down as a socket can be taken only once:
+    // it is left to Qt.
+    if (qEnvironmentVariableIsSet("WAYLAND_SOCKET")) return true;
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        if (wl_display* display = wl_display_connect(nullptr)) {
+            wl_display_disconnect(display);
+            return true;
+        }
+    }
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        const bool opened = xcb_connection_has_error(connection) == 0;
+        xcb_disconnect(connection);
+        if (opened) return true;
+    }
+    return false;
+}
+
+// Whether a list of Qt platforms ("xcb;offscreen:size=800x600") names the
+// offscreen one.
+bool namesOffscreen(const QByteArray& platforms) {
+    for (const QByteArray& platform : platforms.split(';'))
+        if (platform.split(':').constFirst().trimmed().toLower() == "offscreen") return true;
+    return false;
+}
+
+// The Qt platforms to try, for a "-platform" argument; empty for Qt's own
+// choice. Where the chosen platform or the session's display cannot be
+// opened, the offscreen one stands in: a request that ends without showing
+// anything is still served, and one that needs a window is refused.
+QByteArray platforms() {
+    const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+    if (!chosen.isEmpty()) return namesOffscreen(chosen) ? chosen : chosen + ";offscreen";
+    return displayOpens() ? QByteArray() : QByteArray("offscreen");
+}
+
+// A platform that Qt cannot start at all ends the program in qFatal(),
+// which aborts: it ends it with the host's own status instead.
+QtMessageHandler qtMessages = nullptr;
+void exitOnFatal(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        qtMessages(type, context, message);
+        return;
+    }
+    say(noDisplaySentence);
+    std::_Exit(HostProtocol::noDisplay);
 }
 
 } // namespace
@@ -90,11 +148,25 @@ int main(int argc, char** argv) {
     }
     const HostProtocol::Request& request = std::get<HostProtocol::Request>(parsed);
 
-    // A request without interface needs no display.
+    // A request without interface needs no display; one with it may still
+    // end without showing anything (a code for a named account). Qt keeps
+    // its arguments to the end: they are made before it.
+    QByteArray platformOption("-platform"), platform;
+    QList<char*> qtArguments{argv[0]};
+    int qtArgumentCount = 1;
     std::unique_ptr<QCoreApplication> application;
+    bool displayless = false;
     if (HostProtocol::needsInterface(request.entry)) {
-        application = std::make_unique<QApplication>(argc, argv);
+        platform = platforms();
+        if (!platform.isEmpty()) qtArguments << platformOption.data() << platform.data();
+        qtArgumentCount = int(qtArguments.size());
+        qtArguments << nullptr;
+        qtMessages = qInstallMessageHandler(exitOnFatal);
+        application = std::make_unique<QApplication>(qtArgumentCount, qtArguments.data());
+        qInstallMessageHandler(qtMessages);
         QApplication::setQuitOnLastWindowClosed(false);
+        displayless = QGuiApplication::platformName() == QLatin1String("offscreen") &&
+                      !namesOffscreen(qgetenv("QT_QPA_PLATFORM"));
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
@@ -112,7 +184,11 @@ int main(int argc, char** argv) {
     HostSession session(*extension, request);
     QObject::connect(&session, &HostSession::ended, application.get(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    session.start();
+    session.start(!displayless);
+    if (!session.hasEnded() && displayless) {
+        say(noDisplaySentence);
+        return HostProtocol::noDisplay;
+    }
     if (!session.hasEnded()) application->exec();
     if (!session.hasEnded()) return HostProtocol::unreadableRequest; // not reached
     const QByteArray outcome = HostProtocol::toJson(*session.outcome());

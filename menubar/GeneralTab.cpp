@@ -207,27 +207,8 @@ QWidget* GeneralTab::buildMenuBar() {
     });
     column->addWidget(m_showCode);
 
-    m_menuBarOnly = toggle(tr("Tray-only (hide taskbar entry)"));
-    m_menuBarOnly->setChecked(m_settings.menuBarOnly());
-    connect(m_menuBarOnly, &QCheckBox::toggled, &m_settings, &AppSettings::setMenuBarOnly);
-    column->addWidget(m_menuBarOnly);
-    column->addWidget(caption(tr("Run purely from the tray — no taskbar entry and no Alt+Tab "
-                                 "entry. Reopen the full window any time with “Manage” in the "
-                                 "tray panel.")));
-
-    m_clockDrift = toggle(tr("Auto-correct clock drift"));
-    connect(m_clockDrift, &QCheckBox::toggled, this, &GeneralTab::clockDriftChanged);
-    column->addWidget(m_clockDrift);
-    m_clockDriftNote = caption(QString());
-    m_clockDriftNote->setObjectName(QStringLiteral("clockDriftNote"));
-    column->addWidget(m_clockDriftNote);
-    // The setting is kept in the keyring: offered once the vault was read.
-    connect(&m_store, &AccountStore::vaultStateChanged, this, &GeneralTab::refreshClockDrift);
-    refreshClockDrift();
-    column->addWidget(caption(tr("If this computer's clock is off, codes are generated for the "
-                                 "correct time automatically so logins don't reject them. Turn "
-                                 "off to always use the system clock.")));
-
+    // Each option with its own controls: the code's account and the note
+    // on it stand under the switch that shows the code.
     m_accountRow = new QWidget;
     auto* row = new QHBoxLayout(m_accountRow);
     row->setContentsMargins(0, 0, 0, 0);
@@ -256,17 +237,38 @@ QWidget* GeneralTab::buildMenuBar() {
                                  "looking at this computer can see it — turn this off if you'd "
                                  "rather keep it hidden until you click the icon.")));
 
+    m_menuBarOnly = toggle(tr("Tray-only (hide taskbar entry)"));
+    m_menuBarOnly->setChecked(m_settings.menuBarOnly());
+    connect(m_menuBarOnly, &QCheckBox::toggled, &m_settings, &AppSettings::setMenuBarOnly);
+    column->addWidget(m_menuBarOnly);
+    column->addWidget(caption(tr("Run purely from the tray — no taskbar entry and no Alt+Tab "
+                                 "entry. Reopen the full window any time with “Manage” in the "
+                                 "tray panel.")));
+
+    m_clockDrift = toggle(tr("Auto-correct clock drift"));
+    connect(m_clockDrift, &QCheckBox::toggled, this, &GeneralTab::clockDriftChanged);
+    column->addWidget(m_clockDrift);
+    m_clockDriftNote = caption(QString());
+    m_clockDriftNote->setObjectName(QStringLiteral("clockDriftNote"));
+    column->addWidget(m_clockDriftNote);
+    // The setting is kept in the keyring: offered once the vault was read.
+    connect(&m_store, &AccountStore::vaultStateChanged, this, &GeneralTab::refreshClockDrift);
+    refreshClockDrift();
+    column->addWidget(caption(tr("If this computer's clock is off, codes are generated for the "
+                                 "correct time automatically so logins don't reject them. Turn "
+                                 "off to always use the system clock.")));
+
     m_shownAccounts = new QWidget;
     auto* shown = new QVBoxLayout(m_shownAccounts);
     shown->setContentsMargins(0, 0, 0, 0);
     shown->setSpacing(8);
-    QLabel* title = Style::label(tr("Accounts shown in the menu"), Style::TextStyle::callout,
+    QLabel* title = Style::label(tr("Accounts shown in the tray panel"), Style::TextStyle::callout,
                                  std::nullopt, QFont::DemiBold);
     title->setContentsMargins(0, 4, 0, 0);
     shown->addWidget(title);
-    shown->addWidget(caption(tr("Uncheck an account to hide it from the dropdown (it stays in "
-                                "the main window). Drag rows in the dropdown or the main window "
-                                "to reorder them.")));
+    shown->addWidget(caption(tr("Uncheck an account to hide it from the tray panel (it stays "
+                                "in the main window). Move rows with the arrows in the tray "
+                                "panel, or drag them in the main window, to reorder them.")));
     auto* list = new QWidget;
     m_shownList = new QVBoxLayout(list);
     m_shownList->setContentsMargins(0, 2, 0, 2);

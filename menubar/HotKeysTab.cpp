@@ -64,7 +64,9 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     m_desktopState->hide();
     column->addWidget(m_desktopState);
 
-    m_enabled = new QCheckBox(this);
+    // Both boxes say on screen what they switch; a screen reader hears the
+    // row's number with it (setNumber).
+    m_enabled = new QCheckBox(tr("Enabled"), this);
     m_enabled->setToolTip(tr("Enable this hotkey"));
     connect(m_enabled, &QCheckBox::toggled, this,
             [this](bool on) { update([on](HotKeyBinding& b) { b.enabled = on; }); });
@@ -97,7 +99,7 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     });
     row->addWidget(m_recorder);
 
-    m_autoPaste = new QCheckBox(this);
+    m_autoPaste = new QCheckBox(tr("Auto-paste"), this);
     connect(m_autoPaste, &QCheckBox::toggled, this, [this](bool on) {
         update([on](HotKeyBinding& b) { b.autoPaste = on; });
         autoPasteChanged(on);
@@ -256,8 +258,8 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     m_quickSearchState->hide();
     quickColumn->addWidget(m_quickSearchState);
     quickColumn->addWidget(caption(tr("Press %1 anywhere to open a search box, type a few "
-                                      "letters, and hit Return to type that account's code (or copy it where "
-                                      "it cannot be typed).")
+                                      "letters, and hit Enter to type that account's code (or "
+                                      "copy it where it cannot be typed).")
                                        .arg(launcher)));
     column->addWidget(quick);
 

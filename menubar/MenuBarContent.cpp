@@ -97,7 +97,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
                                                   &addAccount));
     column->addWidget(m_noneShown = buildMessage(
                           QStringLiteral("eye.slash"), tr("No accounts shown here"),
-                          tr("Choose which accounts appear in this menu\nin Settings → General → "
+                          tr("Choose which accounts appear in the tray panel\nin Settings → General → "
                              "Tray."),
                           20));
     column->addWidget(m_noMatches = buildMessage(QStringLiteral("magnifyingglass"),

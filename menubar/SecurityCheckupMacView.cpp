@@ -6,15 +6,20 @@
 #include "menubar/SettingsParts.h"
 #include "platform/Symbols.h"
 
+#include <QAbstractListModel>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
-#include <QMultiHash>
+#include <QListView>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScrollArea>
+#include <QSet>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 using Style::SemanticColor;
+using CardKey = SecurityCheckupMacView::CardKey;
 
 namespace {
 
@@ -39,31 +44,187 @@ SeverityLook look(SecurityCheckup::Severity severity) {
             QT_TRANSLATE_NOOP("SecurityCheckupMacView", "Information")};
 }
 
-// A rounded card on the text background at half opacity.
-QWidget* card(const SecurityCheckup::Finding& finding, const QWidget* host) {
-    QWidget* box = SettingsParts::roundedPanel(SettingsParts::panelFill(host));
-    auto* row = new QHBoxLayout(box);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(12);
-    const SeverityLook severity = look(finding.severity);
-    auto* icon = new QLabel;
-    const int side = QFontMetrics(Style::font(Style::TextStyle::body)).height();
-    icon->setPixmap(Symbols::pixmap(QLatin1String(severity.symbol), side,
-                                    Style::color(severity.colour), box->devicePixelRatioF()));
-    icon->setAccessibleName(SecurityCheckupMacView::tr(severity.name));
-    icon->setProperty("symbol", QLatin1String(severity.symbol));
-    row->addWidget(icon, 0, Qt::AlignTop);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    texts->addWidget(Style::label(finding.title, Style::TextStyle::body, std::nullopt,
-                                  QFont::DemiBold));
-    QLabel* detail =
-        Style::label(finding.detail, Style::TextStyle::callout, SemanticColor::secondary);
-    detail->setWordWrap(true);
-    texts->addWidget(detail);
-    row->addLayout(texts, 1);
-    return box;
+// A card: padded 12 on all sides, the severity's symbol (the height of a
+// line of body text) and 12 points later the title over the detail, 3 apart;
+// 16 points separate one card from the next.
+constexpr int padding = 12;
+constexpr int spacing = 12;
+constexpr int lineGap = 3;
+constexpr int cardGap = 16;
+
+QFont titleFont() { return Style::font(Style::TextStyle::body, QFont::DemiBold); }
+QFont detailFont() { return Style::font(Style::TextStyle::callout); }
+int symbolSide() { return QFontMetrics(Style::font(Style::TextStyle::body)).height(); }
+
+int wrappedHeight(const QFont& font, int width, const QString& text) {
+    return QFontMetrics(font)
+        .boundingRect(QRect(0, 0, std::max(1, width), 1 << 20), Qt::TextWordWrap, text)
+        .height();
 }
+
+} // namespace
+
+namespace CheckupParts {
+
+// The findings as rows. A change replaces only the rows that changed, so a
+// card shown alike stays where it is and the list keeps its place.
+class FindingsModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_cards.size());
+    }
+
+    const CardKey& card(int row) const { return m_cards.at(row); }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= m_cards.size()) return {};
+        const CardKey& card = m_cards.at(index.row());
+        const SeverityLook severity = look(card.severity);
+        switch (role) {
+        case Qt::DisplayRole:
+            return card.title;
+        case Qt::AccessibleTextRole:
+            return SecurityCheckupMacView::tr("%1: %2")
+                .arg(SecurityCheckupMacView::tr(severity.name), card.title);
+        case Qt::AccessibleDescriptionRole:
+            return card.detail;
+        case SecurityCheckupMacView::symbolRole:
+            return QString::fromLatin1(severity.symbol);
+        default:
+            return {};
+        }
+    }
+
+    void setCards(const QList<CardKey>& next) {
+        if (next == m_cards) return;
+        // The rows that went, in runs from the end.
+        const QSet<CardKey> wanted(next.begin(), next.end());
+        for (int last = int(m_cards.size()) - 1; last >= 0;) {
+            if (wanted.contains(m_cards.at(last))) {
+                --last;
+                continue;
+            }
+            int first = last;
+            while (first > 0 && !wanted.contains(m_cards.at(first - 1))) --first;
+            beginRemoveRows({}, first, last);
+            m_cards.remove(first, last - first + 1);
+            endRemoveRows();
+            last = first - 1;
+        }
+        // The rows that came, in runs, where the kept ones keep their order.
+        int row = 0;
+        while (row < next.size()) {
+            if (row < m_cards.size() && m_cards.at(row) == next.at(row)) {
+                ++row;
+                continue;
+            }
+            const QSet<CardKey> kept(m_cards.begin() + row, m_cards.end());
+            int end = row;
+            while (end < next.size() && !kept.contains(next.at(end))) ++end;
+            if (end == row) break; // the kept ones changed their order
+            beginInsertRows({}, row, end - 1);
+            for (int i = row; i < end; ++i) m_cards.insert(i, next.at(i));
+            endInsertRows();
+            row = end;
+        }
+        if (m_cards != next) {
+            beginResetModel();
+            m_cards = next;
+            endResetModel();
+        }
+    }
+
+private:
+    QList<CardKey> m_cards;
+};
+
+// Draws the cards. Their heights depend on the width their texts wrap in,
+// and are kept per text for the width the list has now.
+class CardDelegate : public QStyledItemDelegate {
+public:
+    CardDelegate(const FindingsModel& model, QListView* view)
+        : QStyledItemDelegate(view), m_model(model), m_view(view) {}
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override {
+        const int width = m_view->viewport()->width();
+        const CardKey& card = m_model.card(index.row());
+        const int gap = index.row() + 1 < m_model.rowCount() ? cardGap : 0;
+        return {width, cardHeight(card, width) + gap};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const CardKey& card = m_model.card(index.row());
+        const SeverityLook severity = look(card.severity);
+        const QPalette& palette = option.palette;
+        const QRect box(option.rect.topLeft(),
+                        QSize(option.rect.width(), cardHeight(card, option.rect.width())));
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        // The text background at half its opacity, rounded.
+        QPainterPath plate;
+        plate.addRoundedRect(QRectF(box), 8, 8);
+        painter->fillPath(plate, SettingsParts::panelFill(m_view));
+        if ((option.state & QStyle::State_HasFocus) && m_view->hasFocus()) {
+            // Where the keyboard is, for those who move through the cards.
+            painter->setPen(QPen(Style::color(SemanticColor::accent, palette), 2));
+            painter->drawPath(plate);
+        }
+
+        const int side = symbolSide();
+        const QPointF symbolAt(box.left() + padding, box.top() + padding);
+        painter->drawPixmap(symbolAt,
+                            Symbols::pixmap(QLatin1String(severity.symbol), side,
+                                            Style::color(severity.colour, palette),
+                                            painter->device()->devicePixelRatioF()));
+
+        const int left = box.left() + padding + side + spacing;
+        const int width = textWidth(box.width());
+        const int titleHeight = wrappedHeight(titleFont(), width, card.title);
+        painter->setPen(palette.color(QPalette::WindowText));
+        painter->setFont(titleFont());
+        painter->drawText(QRect(left, box.top() + padding, width, titleHeight),
+                          Qt::TextWordWrap, card.title);
+        painter->setPen(Style::color(SemanticColor::secondary, palette));
+        painter->setFont(detailFont());
+        const int detailTop = box.top() + padding + titleHeight + lineGap;
+        painter->drawText(QRect(left, detailTop, width, box.bottom() - detailTop),
+                          Qt::TextWordWrap, card.detail);
+        painter->restore();
+    }
+
+private:
+    static int textWidth(int cardWidth) { return cardWidth - 2 * padding - symbolSide() - spacing; }
+
+    int cardHeight(const CardKey& card, int width) const {
+        if (width != m_width) {
+            m_heights.clear();
+            m_width = width;
+        }
+        const QString key = card.title + QLatin1Char('\n') + card.detail;
+        const auto known = m_heights.constFind(key);
+        if (known != m_heights.constEnd()) return *known;
+        const int text = textWidth(width);
+        const int texts = wrappedHeight(titleFont(), text, card.title) + lineGap +
+                          wrappedHeight(detailFont(), text, card.detail);
+        const int height = 2 * padding + std::max(symbolSide(), texts);
+        m_heights.insert(key, height);
+        return height;
+    }
+
+    const FindingsModel& m_model;
+    QListView* m_view;
+    mutable int m_width = -1;
+    mutable QHash<QString, int> m_heights;
+};
+
+} // namespace CheckupParts
+
+using namespace CheckupParts;
+
+namespace {
 
 // "No issues found" beside a green seal.
 QWidget* allClearLine(const QWidget* host) {
@@ -148,22 +309,17 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     // An unread vault has no score: its empty list is no healthy vault.
     m_problem = new StoreProblemLine(m_store, StoreProblemLine::Scope::screen, this);
     outer->addWidget(m_problem);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // details wrap instead
-    outer->addWidget(scroll);
 
-    auto* page = new QWidget;
-    auto* column = new QVBoxLayout(page);
+    auto* column = new QVBoxLayout;
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(16);
+    outer->addLayout(column, 1);
 
     m_result = new QWidget;
     auto* result = new QVBoxLayout(m_result);
     result->setContentsMargins(0, 0, 0, 0);
     result->setSpacing(16);
-    column->addWidget(m_result);
+    column->addWidget(m_result, 1);
     auto* scoreRow = new QHBoxLayout;
     scoreRow->setSpacing(16);
     m_ring = new ScoreRingMac;
@@ -179,25 +335,49 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     scoreRow->addStretch(1);
     result->addLayout(scoreRow);
 
-    m_findings = new QVBoxLayout;
-    m_findings->setContentsMargins(0, 0, 0, 0);
-    m_findings->setSpacing(16);
-    result->addLayout(m_findings);
+    m_body = new QStackedWidget;
+    m_model = new FindingsModel(this);
+    m_list = new QListView;
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new CardDelegate(*m_model, m_list));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // details wrap instead
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setResizeMode(QListView::Adjust);
+    // A few cards at a time between turns of the event loop.
+    m_list->setLayoutMode(QListView::Batched);
+    m_list->setBatchSize(50);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setAccessibleName(tr("Findings"));
+    m_body->addWidget(m_list);
+    auto* clear = new QWidget;
+    auto* clearColumn = new QVBoxLayout(clear);
+    clearColumn->setContentsMargins(0, 0, 0, 0);
     m_allClear = allClearLine(this);
-    m_findings->addWidget(m_allClear);
+    clearColumn->addWidget(m_allClear);
+    clearColumn->addStretch(1);
+    m_body->addWidget(clear);
+    result->addWidget(m_body, 1);
 
     QLabel* footnote = Style::label(tr("Quillet checks your vault on this computer only. Nothing "
                                        "here is uploaded."),
                                     Style::TextStyle::caption, SemanticColor::secondary);
     footnote->setWordWrap(true);
     column->addWidget(footnote);
-    column->addStretch(1);
-    scroll->setWidget(page);
+    column->addStretch(0); // takes the room while there is no result
 
     connect(&m_store, &AccountStore::accountsChanged, this, &SecurityCheckupMacView::refresh);
     connect(&m_store, &AccountStore::vaultStateChanged, this, &SecurityCheckupMacView::refresh);
     refresh();
 }
+
+SecurityCheckupMacView::~SecurityCheckupMacView() = default;
+
+QAbstractItemModel* SecurityCheckupMacView::findings() const { return m_model; }
+
+int SecurityCheckupMacView::cardCount() const { return m_model->rowCount(); }
 
 void SecurityCheckupMacView::refresh() {
     m_result->setVisible(m_store.vaultState() == AccountStore::VaultState::open);
@@ -210,37 +390,11 @@ void SecurityCheckupMacView::refresh() {
                                         .arg(count)
                                         .arg(count == 1 ? tr("item") : tr("items")));
 
-    // Only what changed is built again: a card stands for what it shows, so
-    // a finding shown the same way keeps its card (a vault of thousands has
-    // as many cards, too many to build again for each change).
-    QList<CardKey> keys;
-    keys.reserve(count);
-    for (const SecurityCheckup::Finding& finding : result.findings)
-        keys.append(CardKey{finding.kind, finding.severity, finding.accountIDs, finding.title,
-                            finding.detail});
-    m_allClear->setVisible(result.findings.isEmpty());
-    if (keys == m_cardKeys) return;
-    QMultiHash<CardKey, QWidget*> unused;
-    for (qsizetype i = 0; i < m_cards.size(); ++i) {
-        m_findings->removeWidget(m_cards[i]);
-        unused.insert(m_cardKeys[i], m_cards[i]);
-    }
-    QList<QWidget*> cards;
+    QList<CardKey> cards;
     cards.reserve(count);
-    for (qsizetype i = 0; i < count; ++i) {
-        const auto kept = unused.find(keys[i]);
-        QWidget* box = nullptr;
-        if (kept != unused.end()) {
-            box = kept.value();
-            unused.erase(kept);
-        } else {
-            box = card(result.findings[i], this);
-        }
-        m_findings->addWidget(box);
-        cards.append(box);
-    }
-    for (QWidget* box : std::as_const(unused))
-        delete box;
-    m_cards = std::move(cards);
-    m_cardKeys = std::move(keys);
+    for (const SecurityCheckup::Finding& finding : result.findings)
+        cards.append(CardKey{finding.kind, finding.severity, finding.accountIDs, finding.title,
+                             finding.detail});
+    m_model->setCards(cards);
+    m_body->setCurrentIndex(cards.isEmpty() ? 1 : 0);
 }

@@ -6,9 +6,15 @@
 #include <QWidget>
 
 class AccountStore;
+class QAbstractItemModel;
 class QLabel;
-class QVBoxLayout;
+class QListView;
+class QStackedWidget;
 class StoreProblemLine;
+
+namespace CheckupParts {
+class FindingsModel;
+}
 
 // The ring that draws a checkup score: a track, and an arc from the top,
 // clockwise, as long as the score's share of 100, in the colour of the
@@ -33,11 +39,19 @@ private:
 // and a summary line, then one card per finding (or an all-clear line), read
 // afresh whenever the store's accounts change. It only reads. While the
 // keyring could not be read it says so instead of scoring an empty list.
+//
+// The cards are the rows of a list view, drawn by a delegate: a vault of
+// thousands has as many findings, and a widget per card made the screen
+// take seconds to open (far more with a screen reader's bridge on, which
+// follows every widget). The list lays its rows out in batches between
+// turns of the event loop and builds a screen reader's view of a card only
+// when one asks for it.
 class SecurityCheckupMacView : public QWidget {
     Q_OBJECT
 
 public:
     explicit SecurityCheckupMacView(AccountStore& store, QWidget* parent = nullptr);
+    ~SecurityCheckupMacView() override;
 
     // The grade word and the ring colour of a score: 90 and up "Excellent"
     // in green, 70 and up "Good" in mint, 50 and up "Fair" in orange, below
@@ -59,8 +73,15 @@ public:
         QString detail;
         friend bool operator==(const CardKey&, const CardKey&) = default;
     };
-    // The finding cards shown, in order.
-    const QList<QWidget*>& cards() const { return m_cards; }
+
+    // The cards, one row each, in order. A row reads as its severity and
+    // title ("Critical: Duplicate secret", Qt::AccessibleTextRole) with the
+    // detail as its description (Qt::AccessibleDescriptionRole), as a
+    // screen reader reads it; symbolRole gives the severity's symbol.
+    static constexpr int symbolRole = Qt::UserRole + 1;
+    QAbstractItemModel* findings() const;
+    QListView* list() const { return m_list; }
+    int cardCount() const;
 
 private:
     void refresh();
@@ -71,10 +92,10 @@ private:
     ScoreRingMac* m_ring;
     QLabel* m_grade;
     QLabel* m_summary;
-    QVBoxLayout* m_findings;
+    QStackedWidget* m_body;
+    QListView* m_list;
     QWidget* m_allClear;
-    QList<QWidget*> m_cards;
-    QList<CardKey> m_cardKeys;
+    CheckupParts::FindingsModel* m_model;
 };
 
 size_t qHash(const SecurityCheckupMacView::CardKey& key, size_t seed = 0);

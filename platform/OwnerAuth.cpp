@@ -69,8 +69,9 @@ void toDialog(const std::shared_ptr<Channel>& channel, std::function<void(Passwo
 
 class PasswordDialog : public QDialog {
 public:
-    PasswordDialog(const QString& title, const QString& message, QWidget* parent,
-                   std::shared_ptr<Channel> channel, std::function<void(Result)> reply)
+    PasswordDialog(const QString& title, const QString& message, const QString& accept,
+                   QWidget* parent, std::shared_ptr<Channel> channel,
+                   std::function<void(Result)> reply)
         : QDialog(parent), m_channel(std::move(channel)), m_reply(std::move(reply)) {
         setWindowTitle(title);
         setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
@@ -98,10 +99,10 @@ public:
         m_field->setAccessibleName(passwordPlaceholder());
         column->addWidget(m_field);
         auto* buttons = new QDialogButtonBox(this);
-        // Return always means Unlock, never Cancel, wherever the focus is.
+        // Enter always means the accepting button, never Cancel, wherever the
+        // focus is.
         buttons->addButton(QDialogButtonBox::Cancel)->setAutoDefault(false);
-        m_unlock = buttons->addButton(QCoreApplication::translate("OwnerAuth", "Unlock"),
-                                      QDialogButtonBox::AcceptRole);
+        m_unlock = buttons->addButton(accept, QDialogButtonBox::AcceptRole);
         m_unlock->setDefault(true);
         column->addWidget(buttons);
         connect(buttons, &QDialogButtonBox::accepted, this, &PasswordDialog::submit);
@@ -315,9 +316,15 @@ void evaluate(const QString& reason, QWidget* parent, std::function<void(Result)
 
 void evaluate(const QString& title, const QString& message, QWidget* parent,
               std::function<void(Result)> reply) {
+    evaluate(title, message, QCoreApplication::translate("OwnerAuth", "Unlock"), parent,
+             std::move(reply));
+}
+
+void evaluate(const QString& title, const QString& message, const QString& accept,
+              QWidget* parent, std::function<void(Result)> reply) {
     const std::optional<QByteArray> user = currentUser();
     auto channel = std::make_shared<Channel>();
-    auto* dialog = new PasswordDialog(title, message, parent, channel, std::move(reply));
+    auto* dialog = new PasswordDialog(title, message, accept, parent, channel, std::move(reply));
     channel->dialog = dialog;
     if (parent) {
         // Over the window it belongs to, even before that window is mapped.

@@ -48,6 +48,11 @@ void evaluate(const QString& reason, QWidget* parent, std::function<void(Result)
 void evaluate(const QString& title, const QString& message, QWidget* parent,
               std::function<void(Result)> reply);
 
+// The same with `accept` on the accepting button in place of "Unlock", for a
+// question that unlocks nothing (turning the lock on).
+void evaluate(const QString& title, const QString& message, const QString& accept,
+              QWidget* parent, std::function<void(Result)> reply);
+
 // The dialog's texts, for those who look for it on screen.
 QString passwordPlaceholder(); // "Enter Password"
 

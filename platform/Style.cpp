@@ -9,6 +9,9 @@
 #include <QGuiApplication>
 #include <QtGlobal>
 
+#include <algorithm>
+#include <cmath>
+
 namespace Style {
 
 namespace {
@@ -117,6 +120,49 @@ QFont font(TextStyle style, QFont::Weight weight, bool monospacedDigits, bool ro
     const auto found = made.constFind(key);
     if (found != made.constEnd()) return *found;
     return *made.insert(key, makeFont(style, weight, monospacedDigits, rounded));
+}
+
+namespace {
+
+// Relative luminance of an opaque colour, as WCAG 2 defines it.
+double luminance(const QColor& colour) {
+    const auto channel = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) +
+           0.0722 * channel(rgb.blueF());
+}
+
+QColor blended(const QColor& top, const QColor& bottom, double amount) {
+    const QColor a = top.toRgb();
+    const QColor b = bottom.toRgb();
+    const auto mix = [amount](float x, float y) { return float(x * amount + y * (1 - amount)); };
+    return QColor::fromRgbF(mix(a.redF(), b.redF()), mix(a.greenF(), b.greenF()),
+                            mix(a.blueF(), b.blueF()));
+}
+
+} // namespace
+
+double contrastRatio(const QColor& text, const QColor& background) {
+    const QColor ground = background.toRgb();
+    const double over = luminance(blended(text, ground, text.alphaF()));
+    const double under = luminance(ground);
+    return (std::max(over, under) + 0.05) / (std::min(over, under) + 0.05);
+}
+
+QColor readable(const QColor& text, const QColor& background, double ratio) {
+    const QColor shown = blended(text, background, text.alphaF());
+    if (contrastRatio(shown, background) >= ratio) return shown;
+    // Black or white, whichever stands further from the background.
+    const double ground = luminance(background);
+    const QColor extreme = (1.05 / (ground + 0.05) > (ground + 0.05) / 0.05) ? Qt::white : Qt::black;
+    constexpr int steps = 40;
+    for (int step = 1; step < steps; ++step) {
+        const QColor candidate = blended(extreme, shown, double(step) / steps);
+        if (contrastRatio(candidate, background) >= ratio) return candidate;
+    }
+    return extreme;
 }
 
 QColor color(SemanticColor c, const QPalette& palette) {

@@ -55,11 +55,29 @@ enum class SemanticColor {
 // brighter on dark palettes.
 QColor color(SemanticColor c, const QPalette& palette = QPalette());
 
+// The contrast ratio (1 to 21, as WCAG 2 defines it) of `text` drawn over
+// `background`; a translucent text is first blended over the background.
+double contrastRatio(const QColor& text, const QColor& background);
+
+// The smallest contrast WCAG AA asks of body text.
+inline constexpr double readableContrast = 4.5;
+
+// `text` as it must be drawn over `background` to be read, opaque: `text`
+// blended over the background when that reaches `ratio`, else darkened (on a
+// light background) or lightened (on a dark one) just enough. Opaque, so
+// that text painted again over itself keeps its colour.
+QColor readable(const QColor& text, const QColor& background,
+                double ratio = readableContrast);
+
 // The widget helpers below live in quillet_platform_ui (StyleWidgets.cpp),
 // so that fonts and colours need no Qt Widgets.
 
 // Sets the colour a widget draws its text in.
 void setTextColor(QWidget* widget, const QColor& colour);
+
+// The colour a widget is drawn over: the background of the nearest of it and
+// its parents that fills its background, else the palette's window colour.
+QColor backdrop(const QWidget* widget);
 
 // A label in a text style and, optionally, a semantic colour. Its text is
 // always plain: account names and imported texts reach labels and must never

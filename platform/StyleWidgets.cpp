@@ -23,6 +23,13 @@ void setTextColor(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
+QColor backdrop(const QWidget* widget) {
+    for (const QWidget* w = widget; w; w = w->parentWidget())
+        if (w->autoFillBackground() || w->isWindow())
+            return w->palette().color(w->backgroundRole());
+    return widget->palette().color(QPalette::Window);
+}
+
 QLabel* label(const QString& text, TextStyle style, std::optional<SemanticColor> colour,
               QFont::Weight weight) {
     auto* label = new QLabel(text);

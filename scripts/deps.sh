@@ -20,6 +20,8 @@ packages=(
   idn2 python3-cbor2 python3-fido2
   # the QR benchmark's reference reader
   zbar-tools
+  # draws the sample QR codes (tests/data/make_samples.py)
+  qrencode
   # the install test checks the desktop entry
   desktop-file-utils
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots

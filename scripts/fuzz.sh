@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz") and runs all of them at once,
 # each for N seconds (first argument, default 60), starting from its seeds in
-# fuzz/corpus/<name>/ and the shared conformance exports. Fails when any target finds a crash, a sanitizer report
-# or a hang; the input that did it is kept in build/fuzz/findings/.
+# fuzz/corpus/<name>/, the sample exports in tests/data/ and, where they are
+# there, the shared conformance exports. Fails when any target finds a crash,
+# a sanitizer report or a hang; the input that did it is kept in
+# build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,17 +16,21 @@ work=build/fuzz/runs
 findings=build/fuzz/findings
 mkdir -p "$work" "$findings"
 
-# Other authenticators' exports are seeds too, read from the shared test data
-# beside the checkout rather than copied into it.
+# Exports are seeds too: the project's samples, and other authenticators' own
+# exports read from the shared test data beside the checkout (when it is
+# there) rather than copied into it.
 conformance=../shared/conformance
-shared_seeds() {
-  case $1 in
-    import_*) [ -d "$conformance/exports" ] && echo "$conformance/exports/" ;;
-  esac
-  case $1 in
-    migration_link|import_any|import_tokens)
-      [ -d "$conformance/migration" ] && echo "$conformance/migration/" ;;
-  esac
+export_seeds() {
+  local dir
+  for dir in tests/data "$conformance"; do
+    case $1 in
+      import_*) [ -d "$dir/exports" ] && echo "$dir/exports/" ;;
+    esac
+    case $1 in
+      migration_link|import_any|import_tokens)
+        [ -d "$dir/migration" ] && echo "$dir/migration/" ;;
+    esac
+  done
   return 0
 }
 
@@ -40,7 +46,7 @@ for binary in build/fuzz/fuzz/fuzz_*; do
   [ "$name" = import_any ] && for d in fuzz/corpus/import_*/ fuzz/corpus/migration_link/; do
     [ -d "$d" ] && seeds+=("$d")
   done
-  while read -r d; do [ -n "$d" ] && seeds+=("$d"); done < <(shared_seeds "$name")
+  while read -r d; do [ -n "$d" ] && seeds+=("$d"); done < <(export_seeds "$name")
   mkdir -p "$work/$name"
   "$binary" "$work/$name" "${seeds[@]}" \
     -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds Quillet and starts it on your desktop.
+# Builds what a user runs, Quillet and its AutoFill host and plugin
+# (build/dev/bin/larkspur-host, build/dev/bin/larkspur.so), and starts Quillet
+# on your desktop.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target quillet
+cmake --build --preset dev --target quillet larkspur-host larkspur
 exec build/dev/app/quillet "$@"

@@ -13,7 +13,8 @@ run_preset() {
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   echo "=== $preset: tests"
-  ctest --preset "$preset"
+  # The presets run 8 tests at once; CTEST_PARALLEL_LEVEL asks for fewer.
+  ctest --preset "$preset" ${CTEST_PARALLEL_LEVEL:+-j "$CTEST_PARALLEL_LEVEL"}
 }
 
 run_preset ci

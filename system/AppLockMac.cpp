@@ -34,6 +34,15 @@ void AppLockMac::setLocked(bool locked) {
     emit lockedChanged(locked);
 }
 
+QString AppLockMac::enablingTitle() { return tr("Turn on the app lock"); }
+
+QString AppLockMac::enablingMessage() {
+    return tr("Enter your login password to turn on the app lock. Quillet will then ask for it "
+              "before showing your codes.");
+}
+
+QString AppLockMac::enablingAccept() { return tr("Turn On"); }
+
 QString AppLockMac::refusalText(OwnerAuth::Result result) {
     switch (result) {
     case OwnerAuth::Result::success:
@@ -76,7 +85,7 @@ void AppLockMac::askToEnable(QWidget* over) {
         emit enablingRefused(refusalText(OwnerAuth::Result::unavailable));
         return;
     }
-    ask(over, [this](OwnerAuth::Result result) {
+    ask(over, true, [this](OwnerAuth::Result result) {
         if (result == OwnerAuth::Result::success) {
             // Proved just now: on, and open.
             writeEnabled(true);
@@ -87,16 +96,22 @@ void AppLockMac::askToEnable(QWidget* over) {
     });
 }
 
-void AppLockMac::ask(QWidget* over, std::function<void(OwnerAuth::Result)> then) {
+void AppLockMac::ask(QWidget* over, bool enabling,
+                     std::function<void(OwnerAuth::Result)> then) {
     m_authenticating = true;
     emit authenticatingChanged(true);
     QPointer<AppLockMac> self(this);
-    OwnerAuth::evaluate(reason, over, [self, then = std::move(then)](OwnerAuth::Result result) {
+    auto answered = [self, then = std::move(then)](OwnerAuth::Result result) {
         if (!self) return;
         self->m_authenticating = false;
         emit self->authenticatingChanged(false);
         then(result);
-    });
+    };
+    if (enabling)
+        OwnerAuth::evaluate(enablingTitle(), enablingMessage(), enablingAccept(), over,
+                            std::move(answered));
+    else
+        OwnerAuth::evaluate(reason, over, std::move(answered));
 }
 
 void AppLockMac::whenOpen(QWidget* over, std::function<void()> proceed,
@@ -138,7 +153,8 @@ void AppLockMac::authenticate(QWidget* over) {
         answered(true);
         return;
     }
-    ask(over, [this](OwnerAuth::Result result) { answered(result == OwnerAuth::Result::success); });
+    ask(over, false,
+        [this](OwnerAuth::Result result) { answered(result == OwnerAuth::Result::success); });
 }
 
 void AppLockMac::answered(bool success) {

@@ -28,6 +28,11 @@ class AppLockMac : public QObject {
 
 public:
     inline static const QString reason = QStringLiteral("Unlock Quillet");
+    // The question that turns the lock on: its title, the sentence under it
+    // and its accepting button. It unlocks nothing, so it says what it is for.
+    static QString enablingTitle();   // "Turn on the app lock"
+    static QString enablingMessage();
+    static QString enablingAccept();  // "Turn On"
 
     explicit AppLockMac(UserDefaults& defaults, QObject* parent = nullptr);
 
@@ -81,8 +86,9 @@ private:
     void writeEnabled(bool enabled);
     void answered(bool success);
     void askToEnable(QWidget* over);
-    // Puts the question; `then` runs with the answer while this object lives.
-    void ask(QWidget* over, std::function<void(OwnerAuth::Result)> then);
+    // Puts a question (unlocking unless `enabling`); `then` runs with the
+    // answer while this object lives.
+    void ask(QWidget* over, bool enabling, std::function<void(OwnerAuth::Result)> then);
 
     UserDefaults& m_defaults;
     bool m_enabled = false;

@@ -69,8 +69,9 @@ constexpr int rowPaddingX = 16;
 constexpr int rowPaddingY = 8;
 constexpr int highlightInset = 8;
 constexpr int spacing = 12;
+constexpr int keyCapPadding = 4;
 
-// One row: avatar, label over the live code, and the Return symbol on the
+// One row: avatar, label over the live code, and the Enter key on the
 // highlighted row, over a tinted rounded plate narrower than the row.
 class RowDelegate : public QStyledItemDelegate {
 public:
@@ -107,13 +108,21 @@ public:
 
         int right = row.right() - rowPaddingX;
         if (selected) {
-            const int symbol = QFontMetrics(Style::font(Style::TextStyle::caption)).height();
-            const QPixmap mark =
-                Symbols::pixmap(QStringLiteral("return"), symbol,
-                                Style::color(Style::SemanticColor::secondary, palette),
-                                painter->device()->devicePixelRatioF());
-            painter->drawPixmap(right - symbol, row.center().y() - symbol / 2, mark);
-            right -= symbol + spacing;
+            // The key a PC keyboard names, as the hint bar shows it.
+            const QFont capFont = Style::font(Style::TextStyle::caption);
+            const QFontMetrics capMetrics(capFont);
+            const QString key = QuickLauncherView::enterKey();
+            const int capWidth = capMetrics.horizontalAdvance(key) + 2 * keyCapPadding;
+            const int capHeight = capMetrics.height() + 2;
+            const QRectF cap(right - capWidth, row.center().y() - capHeight / 2.0, capWidth,
+                             capHeight);
+            const QColor secondary = Style::color(Style::SemanticColor::secondary, palette);
+            painter->setPen(QPen(secondary, 1));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRoundedRect(cap.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+            painter->setFont(capFont);
+            painter->drawText(cap, Qt::AlignCenter, key);
+            right -= capWidth + spacing;
         }
 
         const int left = int(avatar.right()) + spacing;
@@ -141,6 +150,20 @@ private:
     QFont m_labelFont;
     QFont m_codeFont;
 };
+
+// A key of the keyboard as the hint bar names it ("Enter", "Esc"): its
+// name in a thin rounded outline, read out by screen readers before the
+// hint beside it.
+QLabel* keyCap(const QString& key, QWidget* parent) {
+    QLabel* cap = Style::label(key, Style::TextStyle::caption, Style::SemanticColor::secondary);
+    cap->setParent(parent);
+    cap->setObjectName(QStringLiteral("keyCap"));
+    cap->setStyleSheet(QStringLiteral("#keyCap { border: 1px solid %1; border-radius: 3px; "
+                                      "padding: 0px %2px; }")
+                           .arg(Style::color(Style::SemanticColor::secondary).name(QColor::HexArgb))
+                           .arg(keyCapPadding - 1));
+    return cap;
+}
 
 QLabel* hintIcon(const QString& symbol, QWidget* parent) {
     auto* icon = new QLabel(parent);
@@ -272,11 +295,11 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
         pair->addWidget(text);
         hints->addLayout(pair);
     };
-    m_actionIcon = hintIcon(QStringLiteral("return"), content);
+    QLabel* enter = keyCap(enterKey(), content);
     m_actionHint = hintText(QString(), content);
-    hint(m_actionIcon, m_actionHint);
+    hint(enter, m_actionHint);
     hint(hintIcon(QStringLiteral("arrow.up.arrow.down"), content), hintText(tr("Navigate"), content));
-    hint(hintIcon(QStringLiteral("escape"), content), hintText(tr("Close"), content));
+    hint(keyCap(escKey(), content), hintText(tr("Close"), content));
     hints->addStretch(1);
     m_count = hintText(QString(), content);
     hints->addWidget(m_count);
@@ -429,6 +452,10 @@ QString QuickLauncherView::actionHint() const {
     return Accessibility::userGrants() ? tr("Copy — typing needs remote control permission")
                                       : tr("Copy — typing needs XTEST");
 }
+
+QString QuickLauncherView::enterKey() { return tr("Enter"); }
+
+QString QuickLauncherView::escKey() { return tr("Esc"); }
 
 QString QuickLauncherView::countText() const {
     const qsizetype n = m_results.size();

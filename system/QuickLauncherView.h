@@ -43,7 +43,7 @@ protected:
 
 // What the quick-search panel shows: the search line, the matching accounts
 // best first with their live codes, and a hint bar. Driven from the
-// keyboard (arrows move the highlight, Return picks, Escape closes) and by
+// keyboard (arrows move the highlight, Enter picks, Esc closes) and by
 // the mouse (hover highlights, a click picks). It lists the store's accounts
 // in their stored order through the shared account list, and never changes
 // the store itself. While the app lock is closed it lists nothing and asks
@@ -80,6 +80,10 @@ public:
     QString actionHint() const;
     // "0 codes", "1 code", "12 codes".
     QString countText() const;
+    // The keys as the hint bar and the highlighted row name them, in the
+    // words of a PC keyboard: "Enter", "Esc".
+    static QString enterKey();
+    static QString escKey();
     // What the list area says when nothing is listed ("No accounts yet",
     // "No matches", or why the keyring could not be read yet); empty while
     // rows are listed.
@@ -114,7 +118,6 @@ private:
     QuickLauncherParts::ResultsModel* m_model;
     QLabel* m_empty;
     QLabel* m_actionHint;
-    QLabel* m_actionIcon;
     QLabel* m_count;
     QPropertyAnimation* m_scroll;
     QTimer m_tick;

@@ -1,4 +1,5 @@
 #include "app/BrandMark.h"
+#include "tests/support/TestMain.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -147,5 +148,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(BrandMarkTests)
+QUILLET_TEST_MAIN(BrandMarkTests)
 #include "BrandMarkTests.moc"

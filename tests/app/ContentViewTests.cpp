@@ -2,6 +2,7 @@
 #include "app/CodeLabel.h"
 #include "app/ContentView.h"
 #include "app/TickingClock.h"
+#include "app/TimerRing.h"
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
@@ -10,7 +11,9 @@
 #include "intake/AddAccountSheet.h"
 #include "platform/Pasteboard.h"
 #include "platform/QrImage.h"
+#include "platform/Style.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QFileDialog>
@@ -140,6 +143,70 @@ private slots:
         QTest::mouseClick(next, Qt::LeftButton);
         QTRY_COMPARE(view->rows().at(1)->codeText(), QStringLiteral("359 152"));
         QCOMPARE(store->accounts().at(1).counter, 2u);
+    }
+
+    // Every text of a row, on the plain and on the alternate (grey) row,
+    // reaches WCAG AA's 4.5:1 in the palette the program starts with and in
+    // a dark one the desktop may hand it (KDE's Breeze Dark colours).
+    void rowTextsAreReadableOnBothRowColours() {
+        // The ratio itself, against WCAG's own examples.
+        QCOMPARE(Style::contrastRatio(Qt::black, Qt::white), 21.0);
+        QCOMPARE(Style::contrastRatio(Qt::white, Qt::white), 1.0);
+        QCOMPARE(qRound(Style::contrastRatio(QColor(0x77, 0x77, 0x77), Qt::white) * 100), 448);
+        QCOMPARE(Style::contrastRatio(QColor(0, 0, 0, 0), QColor(0x77, 0x77, 0x77)), 1.0);
+
+        const QPalette start = QApplication::palette();
+        QPalette dark(QColor(0xfc, 0xfc, 0xfc), QColor(0x2a, 0x2e, 0x32));
+        dark.setColor(QPalette::Base, QColor(0x1b, 0x1e, 0x20));
+        dark.setColor(QPalette::AlternateBase, QColor(0x23, 0x26, 0x29));
+        dark.setColor(QPalette::Text, QColor(0xfc, 0xfc, 0xfc));
+        dark.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+        open({makeAccount("Example", "alice", rfcKey), makeAccount("Acme", "bob", rfcKey),
+              makeAccount("Beta", "carol", rfcKey)});
+        QStringList low;
+        const auto check = [&](const QString& where, const QColor& text, const QColor& ground) {
+            if (!text.isValid()) {
+                low << where + " not shown";
+                return;
+            }
+            const double ratio = Style::contrastRatio(text, ground);
+            if (ratio < Style::readableContrast)
+                low << QString("%1 %2 on %3: %4").arg(where, text.name(QColor::HexArgb),
+                                                       ground.name()).arg(ratio, 0, 'f', 2);
+        };
+        for (const QPalette& palette : {start, dark}) {
+            QApplication::setPalette(palette);
+            QCoreApplication::processEvents();
+            const QString name = &palette == &start ? "light" : "dark";
+            for (int i : {0, 1}) {
+                AccountRow* row = view->rows().at(i);
+                const QPalette::ColorRole role = row->backgroundRole();
+                QCOMPARE(role, i == 0 ? QPalette::Base : QPalette::AlternateBase);
+                const QColor ground = row->palette().color(role);
+                const QString where = QString("%1 row %2:").arg(name).arg(i);
+                const auto text = [&](const QString& shown) {
+                    QLabel* label = findByText<QLabel>(row, shown);
+                    return label ? label->palette().color(label->foregroundRole()) : QColor();
+                };
+                check(where + " title", text(row->titleText()), ground);
+                check(where + " name", text(row->subtitleText()), ground);
+                check(where + " next code", text(row->nextCodeText()), ground);
+                auto* code = row->findChild<CodeLabel*>();
+                check(where + " code", code->palette().color(QPalette::WindowText), ground);
+                row->setCopied(true);
+                check(where + " copied code", code->color(), ground);
+                row->setCopied(false);
+                // The seconds in the ring, in each of its tints.
+                for (double second : {31.0, 50.0, 55.0, 59.0}) {
+                    now = at(second);
+                    clock->tick();
+                    check(where + QString(" ring at %1 s").arg(second),
+                          row->findChild<TimerRing*>()->labelColour(), ground);
+                }
+            }
+        }
+        QApplication::setPalette(start);
+        QVERIFY2(low.isEmpty(), qPrintable(low.join("; ")));
     }
 
     void searchFilterAndSort() {
@@ -695,5 +762,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ContentViewTests)
+QUILLET_TEST_MAIN(ContentViewTests)
 #include "ContentViewTests.moc"

@@ -2,6 +2,7 @@
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QClipboard>
@@ -346,5 +347,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(EditAccountSheetTests)
+QUILLET_TEST_MAIN(EditAccountSheetTests)
 #include "EditAccountSheetTests.moc"

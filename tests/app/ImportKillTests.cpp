@@ -15,6 +15,7 @@
 #include "intake/AddAccountSheet.h"
 #include "platform/KeychainFile.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QMainWindow>
@@ -226,7 +227,7 @@ int main(int argc, char** argv) {
         return runImport(QString::fromLocal8Bit(argv[2]));
     }
     QApplication app(argc, argv);
-    ImportKillTests tests;
+    TestSupport::Guarded<ImportKillTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

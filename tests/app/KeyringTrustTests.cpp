@@ -13,6 +13,7 @@
 #include "platform/KeychainSecretService.h"
 #include "platform/UserDefaults.h"
 #include "tests/support/Keyring.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QLabel>
@@ -198,5 +199,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(KeyringTrustTests)
+QUILLET_TEST_MAIN(KeyringTrustTests)
 #include "KeyringTrustTests.moc"

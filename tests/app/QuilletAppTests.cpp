@@ -7,6 +7,7 @@
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
 #include "platform/CredentialIdentityStore.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QLineEdit>
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
     // A window's appearance also asks for a clock measurement: never outside.
     qputenv("QUILLET_TIME_REFERENCE_URL", "http://127.0.0.1:9/");
     QApplication application(argc, argv);
-    QuilletAppTests tests;
+    TestSupport::Guarded<QuilletAppTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

@@ -1,5 +1,6 @@
 #include "app/TimerRing.h"
 #include "platform/Style.h"
+#include "tests/support/TestMain.h"
 
 #include <QApplication>
 #include <QImage>
@@ -171,5 +172,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TimerRingTests)
+QUILLET_TEST_MAIN(TimerRingTests)
 #include "TimerRingTests.moc"

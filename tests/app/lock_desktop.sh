@@ -4,7 +4,8 @@
 # and PAM through the project's test stacks (tests/with-pam.sh):
 # - switching the lock on where the stack refuses without asking leaves it
 #   off, with the reason beside the switch;
-# - switching it on with the working stack asks first; an open "Show QR
+# - switching it on with the working stack asks first ("Turn on the app
+#   lock", saying what for); an open "Show QR
 #   Code…" sheet is gone within 0.5 s of the screen locking, and comes back
 #   after the unlock;
 # - a hotkey pressed while locked asks for the password: nothing is copied
@@ -46,14 +47,16 @@ wait_gone() {
 config="$XDG_CONFIG_HOME/tarnwick/Quillet.conf"
 prompt='^Unlock Quillet$'
 # The dialog asks once PAM has put its question: then the field takes text.
+# Usage: answer PASSWORD [TITLE BUTTON] (the unlock question unless named).
 answer() {
-  xdotool search --sync --onlyvisible --name "$prompt" >/dev/null
+  local title=${2:-Unlock Quillet} button=${3:-Unlock}
+  xdotool search --sync --onlyvisible --name "^$title\$" >/dev/null
   for _ in $(seq 50); do
-    a11y fill "quillet/Unlock Quillet" "$1" >/dev/null 2>&1 && break
+    a11y fill "quillet/$title" "$1" >/dev/null 2>&1 && break
     sleep 0.1
   done
   for _ in $(seq 50); do
-    a11y press "quillet/Unlock Quillet" Unlock "push button" >/dev/null 2>&1 && break
+    a11y press "quillet/$title" "$button" "push button" >/dev/null 2>&1 && break
     sleep 0.1
   done
 }
@@ -107,10 +110,12 @@ xdotool key ctrl+alt+shift+p
 shows "1 active of 1" || fail "the binding is not active"
 a11y press quillet General >/dev/null
 a11y press quillet "Require your password to unlock" >/dev/null || fail "no lock switch"
-answer "correct horse"
+# The question says what it is for: it unlocks nothing.
+shows "Enter your login password to turn on the app lock." || fail "the switch-on question does not say what it is for"
+answer "correct horse" "Turn on the app lock" "Turn On"
 for _ in $(seq 50); do grep -q '^app_lock_enabled_mac=true' "$config" && break; sleep 0.1; done
 grep -q '^app_lock_enabled_mac=true' "$config" || fail "the lock was not turned on after the password"
-wait_gone "$prompt" || fail "the dialog stayed"
+wait_gone '^Turn on the app lock$' || fail "the dialog stayed"
 echo "lock: turned on after the password"
 
 # 3. The QR sheet steps aside the moment the screen locks.

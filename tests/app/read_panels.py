@@ -3,8 +3,9 @@
 the main window's rows, after read_window.py: the tray's panel opened by a
 click on the docked icon (its codes against oathtool; Escape and a click
 elsewhere close it), the fields of Settings' Hotkeys tab and of the edit sheet
-(each named, no two alike), and the main window's rows after a delete and a
-restore (read in the order they are shown). Run by desktop_a11y.sh, with
+(each named, no two alike), Settings' words for the tray panel and the keys
+(never the menu bar's, a dropdown, Return or Escape), and the main window's
+rows after a delete and a restore (read in the order they are shown). Run by desktop_a11y.sh, with
 openbox and trayer running. Prints no secret and no code."""
 import os
 import subprocess
@@ -131,6 +132,41 @@ def click_tray_icon():
     xdotool("mousemove", str(int(where["X"]) + 11), str(int(where["Y"]) + 11), "click", "1")
 
 
+# Words of the macOS original that are untrue here: the panel is the tray
+# panel, and a PC keyboard's keys are Enter and Esc.
+UNTRUE = ("menu bar", "Menu bar", "dropdown", "this menu", "Return", "Escape", "\u2318",
+          "\u238b", "\u23ce")
+
+
+def texts(window):
+    return [t for e in walk(window) for t in (e.name, text_of(e)) if t]
+
+
+def text_of(element):
+    try:
+        return element.queryText().getText(0, -1)
+    except Exception:  # not a text
+        return ""
+
+
+def says_what_is_true(window, where, wanted=()):
+    """The window's texts hold every wanted one and none of the untrue words
+    (read again while the window settles)."""
+    end = time.time() + 10
+    while True:
+        try:
+            read = texts(window)
+        except Exception:  # an element went away while it was read
+            read = []
+        missing = [w for w in wanted if not any(w in t for t in read)]
+        untrue = sorted({t for t in read for word in UNTRUE if word in t})
+        if read and not missing and not untrue:
+            return len(read)
+        if time.time() > end:
+            fail("%s: missing %s; untrue %s" % (where, missing, untrue))
+        time.sleep(0.2)
+
+
 def tray_panel():
     accounts = {seeded(i)["issuer"]: seeded(i) for i in range(6)}
     click_tray_icon()
@@ -168,6 +204,7 @@ def tray_panel():
             fail(problem)
         time.sleep(0.2)
     print("read_panels: the tray's panel reads %d codes, each equal to the reference" % len(read))
+    says_what_is_true(window, "the tray panel")
 
     # It still closes as a popup would: on Escape, and on a click elsewhere.
     def panel_active():
@@ -203,6 +240,13 @@ def hotkeys_tab():
     names = fields_named_apart(settings, "the Hotkeys tab",
                                ("Enable hotkey 1", "Auto-paste for hotkey 2", "Account of hotkey 2"))
     print("read_panels: the Hotkeys tab's %d fields have names of their own" % len(names))
+    says_what_is_true(settings, "the Hotkeys tab", ("and hit Enter to type that account's code",))
+    press(settings, "General", "page tab")
+    says_what_is_true(settings, "the General tab",
+                      ("Show a code in the tray", "Accounts shown in the tray panel",
+                       "Uncheck an account to hide it from the tray panel"))
+    print("read_panels: Settings and the tray panel say the tray panel, Enter and Esc")
+    press(settings, "Hotkeys", "page tab")
     return settings
 
 

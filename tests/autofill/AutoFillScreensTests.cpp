@@ -4,6 +4,7 @@
 #include "autofill/PasskeyPickerView.h"
 #include "core/Text.h"
 #include "tests/support/ChoiceScreens.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -237,5 +238,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AutoFillScreensTests)
+QUILLET_TEST_MAIN(AutoFillScreensTests)
 #include "AutoFillScreensTests.moc"

@@ -10,6 +10,7 @@
 #include "platform/Crypto.h"
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -582,5 +583,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(CredentialProviderControllerTests)
+QUILLET_TEST_MAIN(CredentialProviderControllerTests)
 #include "CredentialProviderControllerTests.moc"

@@ -2,6 +2,7 @@
 // user sees and answers it.
 #include "autofill/DomainShield.h"
 #include "autofill/DomainShieldWarningView.h"
+#include "tests/support/TestMain.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -111,7 +112,8 @@ private slots:
         QTest::newRow("unknown issuer never warns")
             << "Git Hub" << QStringList{"evil.example"} << false << none << "";
         QTest::newRow("no hosts") << "github" << QStringList{} << false << none << "";
-        QTest::newRow("only empty hosts") << "github" << QStringList{"", ""} << false << none << "";
+        QTest::newRow("an empty host differs")
+            << "github" << QStringList{"", "evil.example"} << true << DomainVerdict::mismatch << "";
         QTest::newRow("a later match clears a mismatch")
             << "github" << QStringList{"evil.example", "github.com"} << false << none << "";
         QTest::newRow("first of two mismatches")
@@ -126,11 +128,15 @@ private slots:
         QTest::newRow("last of two spoofs")
             << "github" << QStringList{"g1thub.com", "glthub.com"} << true << DomainVerdict::spoof
             << "glthub.com";
-        QTest::newRow("hosts without a registrable domain are passed over")
-            << "github" << QStringList{".", ".."} << false << none << "";
-        QTest::newRow("passed over, then a mismatch")
-            << "github" << QStringList{".", "evil.example"} << true << DomainVerdict::mismatch
-            << "evil.example";
+        // A host with no registrable domain is another site, in the same
+        // order as any other.
+        QTest::newRow("hosts without a registrable domain differ")
+            << "github" << QStringList{".", ".."} << true << DomainVerdict::mismatch << ".";
+        QTest::newRow("dots, then the site") << "github" << QStringList{"..", "github.com"} << false
+                                             << none << "";
+        QTest::newRow("dots, then a spoof")
+            << "github" << QStringList{".", "g1thub.com"} << true << DomainVerdict::spoof
+            << "g1thub.com";
         QTest::newRow("host kept exactly as requested")
             << "paypal" << QStringList{"WWW.PayPa1.com."} << true << DomainVerdict::spoof
             << "WWW.PayPa1.com.";
@@ -230,5 +236,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DomainShieldTests)
+QUILLET_TEST_MAIN(DomainShieldTests)
 #include "DomainShieldTests.moc"

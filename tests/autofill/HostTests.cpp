@@ -12,6 +12,7 @@
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -380,20 +381,25 @@ private slots:
         QCOMPARE(stored(hotp.id)->counter, quint64(8));
     }
 
-    // A page of another host whose path ends like the site, and a URL that
-    // names no host at all: "Different website" before anything is filled.
+    // A page of another host whose path ends like the site, a URL that
+    // names no host at all, Punycode that would decode to the site's name
+    // but is no A-label, and hosts without a registrable domain: "Different
+    // website" before anything is filled.
     void aURLThatOnlyEndsLikeTheSiteIsWarnedOf() {
         const Account hotp = account("GitHub", "octo", OTPType::hotp, 3);
         KeychainStore::saveAccount(hotp);
         for (const auto& [identifier, named] :
              {std::pair{"https://evil.example/a|b.github.com", "evil.example"},
-              std::pair{"data:text/html,hi.github.com", "data:text/html,hi.github.com"}}) {
+              std::pair{"data:text/html,hi.github.com", "data:text/html,hi.github.com"},
+              std::pair{"https://xn--github-.com/", "xn--github-.com"},
+              std::pair{"https://./", "."},
+              std::pair{"https://%2e%2e/login", ".."}}) {
             const QJsonArray sites{QJsonObject{{"type", "URL"}, {"identifier", identifier}}};
             QCOMPARE(serve(list(sites),
                            [named](QWidget* window) {
                                QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
                                QTRY_VERIFY(texts(window).contains(QStringLiteral("Different website")));
-                               QCOMPARE(texts(window).filter(QStringLiteral("comes from ") + named).size(), 1);
+                               QCOMPARE(texts(window).filter(QStringLiteral("comes from ") + named + '.').size(), 1);
                                QTest::mouseClick(buttonNamed(window, QStringLiteral("Don't Fill")), Qt::LeftButton);
                            }),
                      QByteArray("{\"refused\":1}"));
@@ -675,6 +681,56 @@ private slots:
         QCOMPARE(escaped.second, QByteArray("{\"refused\":1}\n"));
     }
 
+    // Without a display, or with one that does not open, the host refuses
+    // a request that needs a window with its own status and a sentence,
+    // never Qt's abort; one that ends without a window is still served.
+    void theHostWithoutADisplay() {
+        const Account bank = account("Bank", "me", OTPType::hotp, 8);
+        KeychainStore::saveAccount(bank);
+        if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X4242"))) QSKIP("an X server runs on :4242");
+        struct Run {
+            int status;
+            QByteArray out, err;
+        };
+        const auto run = [](const QJsonObject& request, const QStringList& set) {
+            QProcess host;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"})
+                environment.remove(QLatin1String(name));
+            for (const QString& variable : set)
+                environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+            host.setProcessEnvironment(environment);
+            host.start(QStringLiteral(LARKSPUR_HOST_PATH));
+            host.write(QJsonDocument(request).toJson());
+            host.closeWriteChannel();
+            if (!host.waitForFinished(30000)) host.kill();
+            return Run{host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1,
+                       host.readAllStandardOutput(), host.readAllStandardError()};
+        };
+        const QByteArray sentence("larkspur-host: the request needs a window, and no display can be opened");
+        for (const QStringList& display :
+             {QStringList{}, QStringList{"DISPLAY=unix:4242"},
+              QStringList{"DISPLAY=unix:4242", "QT_QPA_PLATFORM=xcb"},
+              QStringList{"WAYLAND_DISPLAY=quillet-none", "QT_QPA_PLATFORM=wayland"}}) {
+            const Run refused = run(list({}), display);
+            QVERIFY2(refused.status == HostProtocol::noDisplay,
+                     qPrintable(display.join(' ') + ": " + refused.err));
+            QCOMPARE(refused.out, QByteArray());
+            QVERIFY2(refused.err.contains(sentence), refused.err.constData());
+        }
+        QCOMPARE(stored(bank.id)->counter, quint64(8));
+
+        // A code for a named account needs no window, with or without
+        // interface.
+        const auto code = [&](const char* entry) {
+            const Run filled = run(oneTimeCode(entry, Json::uuidText(bank.id)), {});
+            return std::make_pair(filled.status, object(filled.out).value("code").toString());
+        };
+        QCOMPARE(code("provideWithoutUserInteraction"), std::make_pair(0, oathtool({"--hotp", "-c", "8"})));
+        QCOMPARE(code("prepareInterface"), std::make_pair(0, oathtool({"--hotp", "-c", "9"})));
+        QCOMPARE(stored(bank.id)->counter, quint64(10));
+    }
+
     // Whatever a plugin sends after the end is not passed on.
     void theHostPassesOnTheFirstEndOnly() {
         EndsTwice plugin;
@@ -699,5 +755,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(HostTests)
+QUILLET_TEST_MAIN(HostTests)
 #include "HostTests.moc"

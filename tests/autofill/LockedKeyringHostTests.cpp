@@ -6,6 +6,7 @@
 #include "autofill/PasskeyStore.h"
 #include "core/KeychainStore.h"
 #include "tests/support/Keyring.h"
+#include "tests/support/TestMain.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -124,5 +125,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(LockedKeyringHostTests)
+QUILLET_TEST_GUILESS_MAIN(LockedKeyringHostTests)
 #include "LockedKeyringHostTests.moc"

@@ -3,6 +3,7 @@
 #include "autofill/Authenticator.h"
 #include "autofill/CBOR.h"
 #include "platform/Crypto.h"
+#include "tests/support/TestMain.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -266,5 +267,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PasskeyEncodersTests)
+QUILLET_TEST_GUILESS_MAIN(PasskeyEncodersTests)
 #include "PasskeyEncodersTests.moc"

@@ -3,6 +3,7 @@
 #include "autofill/PasskeyStore.h"
 #include "platform/KeychainSecretService.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestMain.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]).startsWith("--child-"))
         return child(app.arguments().at(1));
-    PasskeyKeyringTests tests;
+    TestSupport::Guarded<PasskeyKeyringTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

@@ -1,6 +1,7 @@
 // The credential provider's passkey items: created, replaced, found and
 // deleted with their identities.
 #include "autofill/PasskeyStore.h"
+#include "tests/support/TestMain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -141,5 +142,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PasskeyStoreTests)
+QUILLET_TEST_GUILESS_MAIN(PasskeyStoreTests)
 #include "PasskeyStoreTests.moc"

@@ -1,5 +1,6 @@
 #include "core/AccountAvatar.h"
 #include "core/AccountAvatarView.h"
+#include "tests/support/TestMain.h"
 
 #include <QApplication>
 #include <QDir>
@@ -286,5 +287,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AccountAvatarTests)
+QUILLET_TEST_MAIN(AccountAvatarTests)
 #include "AccountAvatarTests.moc"

@@ -2,6 +2,7 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/Settings.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QSignalSpy>
@@ -234,5 +235,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(AccountListModelTests)
+QUILLET_TEST_GUILESS_MAIN(AccountListModelTests)
 #include "AccountListModelTests.moc"

@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "platform/UserDefaults.h"
 #include "platform/Widgets.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QElapsedTimer>
@@ -923,5 +924,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(AccountStoreTests)
+QUILLET_TEST_GUILESS_MAIN(AccountStoreTests)
 #include "AccountStoreTests.moc"

@@ -1,4 +1,5 @@
 #include "core/Account.h"
+#include "tests/support/TestMain.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -374,5 +375,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(AccountTests)
+QUILLET_TEST_GUILESS_MAIN(AccountTests)
 #include "AccountTests.moc"

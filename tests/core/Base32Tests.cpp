@@ -1,4 +1,5 @@
 #include "core/Base32.h"
+#include "tests/support/TestMain.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -94,5 +95,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(Base32Tests)
+QUILLET_TEST_GUILESS_MAIN(Base32Tests)
 #include "Base32Tests.moc"

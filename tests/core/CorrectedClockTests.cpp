@@ -1,5 +1,6 @@
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QTcpServer>
@@ -243,5 +244,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(CorrectedClockTests)
+QUILLET_TEST_GUILESS_MAIN(CorrectedClockTests)
 #include "CorrectedClockTests.moc"

@@ -3,6 +3,7 @@
 #include "core/CredentialIdentitySync.h"
 #include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -245,5 +246,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(CredentialIdentitySyncTests)
+QUILLET_TEST_GUILESS_MAIN(CredentialIdentitySyncTests)
 #include "CredentialIdentitySyncTests.moc"

@@ -1,4 +1,5 @@
 #include "core/Json.h"
+#include "tests/support/TestMain.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -168,5 +169,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(JsonTests)
+QUILLET_TEST_GUILESS_MAIN(JsonTests)
 #include "JsonTests.moc"

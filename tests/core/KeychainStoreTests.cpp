@@ -1,4 +1,5 @@
 #include "core/KeychainStore.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QJsonArray>
@@ -365,5 +366,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(KeychainStoreTests)
+QUILLET_TEST_GUILESS_MAIN(KeychainStoreTests)
 #include "KeychainStoreTests.moc"

@@ -1,5 +1,6 @@
 #include "core/Account.h"
 #include "core/OTP.h"
+#include "tests/support/TestMain.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -266,5 +267,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(OtpTests)
+QUILLET_TEST_GUILESS_MAIN(OtpTests)
 #include "OtpTests.moc"

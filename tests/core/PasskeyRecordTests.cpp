@@ -1,5 +1,6 @@
 // The passkey record's JSON and the listing of the passkey items.
 #include "core/PasskeyRecord.h"
+#include "tests/support/TestMain.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -157,5 +158,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PasskeyRecordTests)
+QUILLET_TEST_GUILESS_MAIN(PasskeyRecordTests)
 #include "PasskeyRecordTests.moc"

@@ -1,4 +1,5 @@
 #include "core/SecurityLog.h"
+#include "tests/support/TestMain.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -649,7 +650,7 @@ int main(int argc, char** argv) {
         return fillDisk(QString::fromLocal8Bit(argv[2]));
     }
     QCoreApplication app(argc, argv);
-    SecurityLogTests tests;
+    TestSupport::Guarded<SecurityLogTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 #include "SecurityLogTests.moc"

@@ -3,6 +3,7 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "platform/KeychainSecretService.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QProcess>
@@ -186,5 +187,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(VaultReadCallsTests)
+QUILLET_TEST_GUILESS_MAIN(VaultReadCallsTests)
 #include "VaultReadCallsTests.moc"

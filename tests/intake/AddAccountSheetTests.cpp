@@ -2,6 +2,7 @@
 #include "intake/AddAccountSheet.h"
 #include "intake/Importers.h"
 #include "platform/QrImage.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,8 +31,9 @@ const QString alice = u"otpauth://totp/Example:alice@example.com?secret=JBSWY3DP
 const QString bob = u"otpauth://totp/Shop:bob?secret=GEZDGNBVGY3TQOJQ&issuer=Shop"_s;
 // A valid Google Authenticator export that holds no account.
 const QString emptyMigration = u"otpauth-migration://offline?data=EAE%3D"_s;
-const QString sealed2FAS = QStringLiteral(QUILLET_CONFORMANCE_DIR
-                                          "/exports/2fas_authenticator_encrypted.2fas");
+// The seven sample accounts, sealed with the password "test".
+const QString sealed2FAS =
+    QStringLiteral(QUILLET_SOURCE_DIR "/tests/data/exports/2fas_encrypted.2fas");
 const QString lockedPane = u"2FAS backup is password-protected"_s;
 const QString openFile = u"Open a .2fas / .json / .txt file…"_s;
 
@@ -226,7 +228,7 @@ private slots:
         password()->setText(u"test"_s);
         QTest::keyClick(password(), Qt::Key_Return);
         QCOMPARE(handedOn.size(), 1);
-        QCOMPARE(handedOn[0].size(), 4);
+        QCOMPARE(handedOn[0].size(), 7);
         QCOMPARE(handedOn[0][0].issuer, u"Deno"_s);
         QVERIFY(!sheet->isVisible());
     }
@@ -265,7 +267,7 @@ private slots:
         QVERIFY(shows(lockedPane));
         password()->setText(u"test"_s);
         click(u"Decrypt & Import"_s);
-        QCOMPARE(handedOn.value(0).size(), 4);
+        QCOMPARE(handedOn.value(0).size(), 7);
         QCOMPARE(editor()->toPlainText(), bob);
     }
 
@@ -540,5 +542,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AddAccountSheetTests)
+QUILLET_TEST_MAIN(AddAccountSheetTests)
 #include "AddAccountSheetTests.moc"

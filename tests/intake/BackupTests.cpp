@@ -1,6 +1,7 @@
 #include "intake/Backup.h"
 #include "platform/Crypto.h"
 #include "tests/support/BackupTool.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -212,5 +213,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(BackupTests)
+QUILLET_TEST_APPLESS_MAIN(BackupTests)
 #include "BackupTests.moc"

@@ -1,12 +1,13 @@
-#include "core/Base32.h"
 #include "intake/Importers.h"
 #include "intake/OTPAuth.h"
 #include "platform/Crypto.h"
+#include "tests/intake/ImportSamples.h"
+#include "tests/support/TestMain.h"
 
-#include <QFile>
 #include <QtTest>
 
 using Importers::ImportError;
+using namespace ImportSamples;
 
 namespace {
 
@@ -15,57 +16,12 @@ QString js(const char* text) {
     return QString::fromUtf8(text).replace(QLatin1Char('\''), QLatin1Char('"'));
 }
 
-struct Want {
-    QString issuer, name, secret; // secret as Base32
-    OTPType type = OTPType::totp;
-    bool steam = false;
-    HashAlgorithm algorithm = HashAlgorithm::sha1;
-    qint64 digits = 6, period = 30;
-    quint64 counter = 0;
-};
-
-constexpr auto totp = OTPType::totp, hotp = OTPType::hotp;
-constexpr auto sha1 = HashAlgorithm::sha1, sha256 = HashAlgorithm::sha256,
-               sha512 = HashAlgorithm::sha512;
-
-// The seven accounts that every exporting application was given.
-const Want deno{"Deno", "Mason", "4SJHB4GSD43FZBAI7C2HLRJGPQ", totp, false, sha1, 6, 30, 0};
-const Want spdx{"SPDX", "James", "5OM4WOOGPLQEF6UGN3CPEOOLWU", totp, false, sha256, 7, 20, 0};
-const Want airbnb{"Airbnb", "Elijah", "7ELGJSGXNCCTV3O6LKJWYFV2RA", totp, false, sha512, 8, 50, 0};
-const Want issuu{"Issuu", "James", "YOOMIXWS5GN6RTBPUFFWKTW5M4", hotp, false, sha1, 6, 30, 1};
-const Want airCanada{"Air Canada", "Benjamin", "KUVJJOM753IHTNDSZVCNKL7GII", hotp, false, sha256, 7,
-                     30,           50};
-const Want wwe{"WWE", "Mason", "5VAML3X35THCEBVRLV24CGBKOY", hotp, false, sha512, 8, 30, 10300};
-const Want boeing{"Boeing", "Sophia", "JRZCL47CMXVOQMNPZR2F7J4RGI", totp, true, sha1, 5, 30, 0};
-
-// 2FAS writes no token type, so every service reads as TOTP.
-Want asTotp(Want w, qint64 digits, qint64 period, HashAlgorithm algorithm) {
-    w.type = totp, w.counter = 0, w.digits = digits, w.period = period, w.algorithm = algorithm;
+// 2FAS's first schema writes no token type or code settings, so every
+// service reads as a six-digit SHA1 TOTP.
+Want asTotp(Want w, qint64 digits = 6, qint64 period = 30, HashAlgorithm algorithm = sha1) {
+    w.type = totp, w.steam = false, w.counter = 0, w.digits = digits, w.period = period,
+    w.algorithm = algorithm;
     return w;
-}
-
-QString conformance(const QString& file) {
-    QFile f(QStringLiteral(QUILLET_CONFORMANCE_DIR "/exports/") + file);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-void compare(const QList<Account>& got, const QList<Want>& want) {
-    QCOMPARE(got.size(), want.size());
-    for (qsizetype i = 0; i < want.size(); ++i) {
-        const Account& a = got[i];
-        const Want& w = want[i];
-        QCOMPARE(a.issuer, w.issuer);
-        QCOMPARE(a.name, w.name);
-        QCOMPARE(a.secret, *Base32::decode(w.secret));
-        QCOMPARE(a.type, w.type);
-        QCOMPARE(a.isSteam, w.steam);
-        QCOMPARE(a.algorithm, w.algorithm);
-        QCOMPARE(a.digits, w.digits);
-        QCOMPARE(a.period, w.period);
-        QCOMPARE(a.counter, w.counter);
-        QVERIFY(!a.isFavorite && a.note.isEmpty() && !a.folderID && !a.deletedAt &&
-                a.useCount == 0);
-    }
 }
 
 // The error a text gives, or none when accounts come back.
@@ -100,56 +56,119 @@ const QByteArray oneService =
 class ImportersTests : public QObject {
     Q_OBJECT
 
-private slots:
-    void importsEveryConformanceExport_data() {
-        QTest::addColumn<QString>("file");
+    // One export of each format (full paths), and the accounts each gives.
+    struct Exports {
+        QString links, aegis, aegisEncrypted, twoFASv1, twoFASv2, twoFASSealed, bitwarden, proton;
+        QList<Want> fromLinks, fromAegis, fromTwoFASv1, fromTwoFASv2, fromBitwarden, fromProton;
+    };
+
+    // Rows of an export file, its password (empty: none), and either the
+    // accounts it gives or the message of the error it gives: every format
+    // read whole, the encrypted ones with their errors.
+    static void addRows(const Exports& e) {
+        QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QList<Want>>("want");
+        QTest::addColumn<QString>("error");
+        const QString none;
+        QTest::newRow("links") << e.links << none << e.fromLinks << none;
+        QTest::newRow("aegis") << e.aegis << none << e.fromAegis << none;
+        QTest::newRow("aegis encrypted") << e.aegisEncrypted << none << QList<Want>()
+                                         << aegisEncrypted.message();
+        QTest::newRow("2fas schema 1") << e.twoFASv1 << none << e.fromTwoFASv1 << none;
+        QTest::newRow("2fas schema 2") << e.twoFASv2 << none << e.fromTwoFASv2 << none;
+        QTest::newRow("2fas sealed") << e.twoFASSealed << "test" << e.fromTwoFASv2 << none;
+        QTest::newRow("2fas sealed, no password") << e.twoFASSealed << none << QList<Want>()
+                                                  << needs2FASPassword.message();
+        QTest::newRow("2fas sealed, wrong password") << e.twoFASSealed << "Test" << QList<Want>()
+                                                     << wrong2FASPassword.message();
+        QTest::newRow("bitwarden") << e.bitwarden << none << e.fromBitwarden << none;
+        QTest::newRow("proton") << e.proton << none << e.fromProton << none;
+    }
+    static void checkImport() {
+        QFETCH(QString, path);
+        QFETCH(QString, password);
+        QFETCH(QList<Want>, want);
+        QFETCH(QString, error);
+        const QString text = QString::fromUtf8(ImportSamples::read(path));
+        try {
+            const Importers::Import got = Importers::read(
+                text, password.isEmpty() ? std::nullopt : std::optional(password));
+            QVERIFY2(error.isEmpty(), qPrintable("accounts, not the error: " + error));
+            COMPARE_ACCOUNTS(got.accounts, want);
+            QCOMPARE(got.unreadable, 0);
+        } catch (const ImportError& e) {
+            QCOMPARE(e.message(), error);
+        }
+    }
+
+private slots:
+    // The project's samples, field by field; what each gives follows the
+    // readers' rules for what the file holds.
+    void importsEverySample_data() {
+        const QString dir = samplePath(QStringLiteral("exports/"));
+        QList<Want> schema1;
+        for (const Want& w : seven) schema1.append(asTotp(w));
+        Want bitwardenSteam = boeing; // a steam:// secret: the item's name is the issuer
+        bitwardenSteam.name.clear();
+        addRows({.links = dir + "plain.txt",
+                 .aegis = dir + "aegis_plain.json",
+                 .aegisEncrypted = dir + "aegis_encrypted.json",
+                 .twoFASv1 = dir + "2fas_schema1.json",
+                 .twoFASv2 = dir + "2fas_plain.2fas",
+                 .twoFASSealed = dir + "2fas_encrypted.2fas",
+                 .bitwarden = dir + "bitwarden.json",
+                 .proton = dir + "proton_authenticator.json",
+                 .fromLinks = seven,
+                 .fromAegis = seven,
+                 .fromTwoFASv1 = schema1,
+                 .fromTwoFASv2 = seven,
+                 // A bare secret under "issuer: account", two links and a
+                 // Steam secret; a secure note and a login without codes
+                 // give nothing.
+                 .fromBitwarden = {deno, spdx, airbnb, bitwardenSteam},
+                 .fromProton = {deno, spdx, airbnb}});
+    }
+    void importsEverySample() { checkImport(); }
+
+    // The same for the real exports of the applications themselves.
+    void conformance_data() {
+        if (conformanceDir().isEmpty())
+            QSKIP("the real exports are read by the ImportersTests_conformance test");
+        const QString dir = conformanceDir() + QStringLiteral("/exports/");
         Want plusCanada = airCanada; // a "+" in a link's issuer stays a plus sign
         plusCanada.issuer = QStringLiteral("Air+Canada");
-        const QList<Want> twoFASv2{asTotp(deno, 6, 30, sha1), asTotp(airbnb, 8, 50, sha512),
-                                   asTotp(issuu, 6, 30, sha1), asTotp(wwe, 8, 30, sha512)};
         QList<Want> twoFASv1;
         for (const Want& w : {deno, spdx, airbnb, issuu, airCanada, wwe})
-            twoFASv1.append(asTotp(w, 6, 30, sha1));
+            twoFASv1.append(asTotp(w));
         Want bitwardenSteam = boeing;
         bitwardenSteam.issuer = QStringLiteral("Test Steam");
         bitwardenSteam.name.clear();
-
-        // Its Steam account comes as an otpauth://steam/ link.
-        QTest::newRow("links") << "plain.txt"
-                               << ""
-                               << QList<Want>{deno, spdx, airbnb, issuu, plusCanada, wwe, boeing};
-        QTest::newRow("aegis") << "aegis_plain.json"
-                               << ""
-                               << QList<Want>{deno, spdx, airbnb, issuu, airCanada, wwe, boeing};
-        QTest::newRow("2fas v1") << "2fas_authenticator.json"
-                                 << "" << twoFASv1;
-        QTest::newRow("2fas v2") << "2fas_authenticator_plain.2fas"
-                                 << "" << twoFASv2;
-        QTest::newRow("2fas sealed") << "2fas_authenticator_encrypted.2fas"
-                                     << "test" << twoFASv2;
-        QTest::newRow("bitwarden") << "bitwarden.json"
-                                   << "" << QList<Want>{deno, spdx, airbnb, bitwardenSteam};
-        QTest::newRow("proton") << "proton_authenticator.json"
-                                << "" << QList<Want>{deno, spdx, airbnb};
+        addRows({.links = dir + "plain.txt",
+                 .aegis = dir + "aegis_plain.json",
+                 .aegisEncrypted = dir + "aegis_encrypted.json",
+                 .twoFASv1 = dir + "2fas_authenticator.json",
+                 .twoFASv2 = dir + "2fas_authenticator_plain.2fas",
+                 .twoFASSealed = dir + "2fas_authenticator_encrypted.2fas",
+                 .bitwarden = dir + "bitwarden.json",
+                 .proton = dir + "proton_authenticator.json",
+                 // Its Steam account comes as an otpauth://steam/ link.
+                 .fromLinks = {deno, spdx, airbnb, issuu, plusCanada, wwe, boeing},
+                 .fromAegis = seven,
+                 .fromTwoFASv1 = twoFASv1,
+                 // 2FAS left out SPDX, Air Canada and Boeing, and wrote no
+                 // token type.
+                 .fromTwoFASv2 = {asTotp(deno), asTotp(airbnb, 8, 50, sha512), asTotp(issuu),
+                                  asTotp(wwe, 8, 30, sha512)},
+                 .fromBitwarden = {deno, spdx, airbnb, bitwardenSteam},
+                 .fromProton = {deno, spdx, airbnb}});
     }
-    void importsEveryConformanceExport() {
-        QFETCH(QString, file);
-        QFETCH(QString, password);
-        QFETCH(QList<Want>, want);
-        const QString text = conformance(file);
-        QVERIFY2(!text.isEmpty(), "conformance file missing");
-        compare(Importers::parse(text, password.isEmpty() ? std::nullopt : std::optional(password)),
-                want);
-    }
+    void conformance() { checkImport(); }
 
     void errorsNameTheApplication() {
-        const QString sealed = conformance(QStringLiteral("2fas_authenticator_encrypted.2fas"));
-        QCOMPARE(failure(sealed), needs2FASPassword);
-        QCOMPARE(failure(sealed, QString()), needs2FASPassword);
-        QCOMPARE(failure(sealed, QStringLiteral("Test")), wrong2FASPassword);
-        QCOMPARE(failure(conformance(QStringLiteral("aegis_encrypted.json"))), aegisEncrypted);
+        // An empty password is no password.
+        QCOMPARE(failure(sample(QStringLiteral("exports/2fas_encrypted.2fas")), QString()),
+                 needs2FASPassword);
         // A reader's error ends the dispatch, even with a link elsewhere in the file.
         QCOMPARE(failure(js("{'db':'x','l':'otpauth://totp/a?secret=JBSWY3DP'}")), aegisEncrypted);
 
@@ -311,9 +330,9 @@ private slots:
         QTest::newRow("digits at the 64-bit limit") << aegisDigits.arg("9223372036854775807") << 0;
         QTest::newRow("counter beyond 64 bits")
             << aegisDigits.arg("6,\"counter\":18446744073709551616") << 0;
-        for (const char* file : {"aegis_plain.json", "2fas_authenticator.json", "bitwarden.json",
-                                 "proton_authenticator.json", "2fas_authenticator_plain.2fas"}) {
-            const QString whole = conformance(file);
+        for (const char* file : {"aegis_plain.json", "2fas_schema1.json", "bitwarden.json",
+                                 "proton_authenticator.json", "2fas_plain.2fas"}) {
+            const QString whole = sample(QStringLiteral("exports/") + file);
             QTest::addRow("truncated %s", file) << whole.left(whole.size() / 2) << -1;
         }
     }
@@ -343,10 +362,6 @@ private slots:
                               js("'}},{'name':'B','login':{'totp':'JBSWY3DP'}}]}"));
         QCOMPARE(got.accounts.size(), 1);
         QCOMPARE(got.unreadable, 1);
-        // Every conformance export reads whole.
-        for (const char* file : {"plain.txt", "aegis_plain.json", "bitwarden.json",
-                                 "proton_authenticator.json", "2fas_authenticator.json"})
-            QCOMPARE(Importers::read(conformance(file)).unreadable, 0);
     }
 
     // Every reader holds the account rule of a restore: the issue's forged
@@ -389,27 +404,16 @@ private slots:
     }
 
     void severalMigrationLinksGiveEveryLinksAccounts() {
-        QFile f(QStringLiteral(QUILLET_CONFORMANCE_DIR "/migration/example_export.txt"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QStringList links;
-        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n'))
-            if (line.startsWith(QLatin1String("otpauth-migration://"))) links << line.trimmed();
-        QCOMPARE(links.size(), 5);
-        QList<Account> want;
-        for (const QString& link : std::as_const(links))
-            want += OTPAuth::parseMigration(link);
-        QCOMPARE(want.size(), 6);
+        const QStringList links = linesOfLinks(sample(QStringLiteral("migration/links.txt")));
+        QCOMPARE(links.size(), 3);
 
         // One per line, as a multi-page export is pasted (CR LF too).
         Importers::Import got = Importers::read(links.join("\r\n") + "\n");
-        QCOMPARE(got.accounts.size(), want.size());
-        for (qsizetype i = 0; i < want.size(); ++i)
-            QVERIFY(got.accounts[i].secret == want[i].secret &&
-                    got.accounts[i].name == want[i].name);
+        COMPARE_ACCOUNTS(got.accounts, migrationLinks);
         QCOMPARE(got.unreadable, 0);
         // A damaged page among them is counted and the others still come.
         got = Importers::read(links[0] + "\notpauth-migration://offline?data=!\n" + links[1]);
-        QCOMPARE(got.accounts.size(), 2);
+        COMPARE_ACCOUNTS(got.accounts, migrationLinks.first(3));
         QCOMPARE(got.unreadable, 1);
         // Only damaged pages: the first one's error says why.
         try {
@@ -424,22 +428,14 @@ private slots:
     }
 
     void migrationLinksPassThrough() {
-        QFile f(QStringLiteral(QUILLET_CONFORMANCE_DIR "/migration/example_export.txt"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QString link;
-        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n'))
-            if (line.startsWith(QLatin1String("otpauth-migration://"))) link = line.trimmed();
+        const QString link = linesOfLinks(sample(QStringLiteral("migration/links.txt"))).value(2);
         // Capitals at the start still take the migration path, case kept.
-        const QList<Account> got = Importers::parse("  OTPAUTH-MIGRATION" + link.mid(17) + "\n");
-        const QList<Account> want = OTPAuth::parseMigration(link);
-        QVERIFY(!want.isEmpty());
-        QCOMPARE(got.size(), want.size());
-        for (qsizetype i = 0; i < want.size(); ++i)
-            QVERIFY(got[i].secret == want[i].secret && got[i].name == want[i].name);
+        COMPARE_ACCOUNTS(Importers::parse("  OTPAUTH-MIGRATION" + link.mid(17) + "\n"),
+                         {migrationLinks[3]});
         QVERIFY_THROWS_EXCEPTION(OTPAuth::ParseError,
                                  Importers::parse("otpauth-migration://offline?data=!"));
     }
 };
 
-QTEST_APPLESS_MAIN(ImportersTests)
+QUILLET_TEST_APPLESS_MAIN(ImportersTests)
 #include "ImportersTests.moc"

@@ -1,5 +1,6 @@
 #include "core/Base32.h"
 #include "intake/OTPAuth.h"
+#include "tests/support/TestMain.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -268,5 +269,5 @@ private slots:
 
 };
 
-QTEST_GUILESS_MAIN(OTPAuthTests)
+QUILLET_TEST_GUILESS_MAIN(OTPAuthTests)
 #include "OTPAuthTests.moc"

@@ -1,8 +1,9 @@
-#include "core/Base32.h"
 #include "intake/OTPAuth.h"
 #include "intake/QRImport.h"
 #include "platform/BarcodeReader.h"
 #include "platform/QrImage.h"
+#include "tests/intake/ImportSamples.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QPainter>
@@ -14,6 +15,7 @@
 
 using OTPAuth::ParseError;
 using QRImport::QRImportError;
+using namespace ImportSamples;
 
 namespace {
 
@@ -154,21 +156,13 @@ private slots:
     }
 
     void imageFiles() {
-        // The screenshot of a real Google Authenticator export.
-        const QString dir = QStringLiteral(QUILLET_CONFORMANCE_DIR "/qr/");
-        const QList<Account> found = QRImport::importImage(dir + "googleauth_export.png");
-        QCOMPARE(found.size(), 3);
-        for (int i = 0; i < 3; ++i) {
-            const QString n = QString::number(i + 1);
-            QCOMPARE(found[i].issuer, "Test" + n);
-            QCOMPARE(found[i].name, "Test" + n + ":test" + n + "@example" + n + ".com");
-            QCOMPARE(Base32::encode(found[i].secret),
-                     QStringLiteral("JBSWY3DPEHPK3PX") + QChar(u'P' + i));
-            QCOMPARE(found[i].type, OTPType::totp);
-        }
-        QCOMPARE(
-            thrownBy<QRImportError>([&] { QRImport::importImage(dir + "qr_without_otp.png"); }),
-            QRImportError(QRImportError::noQRCodeFound));
+        // A screenshot of an export's code: one migration link, three accounts.
+        const QString screenshot = samplePath(QStringLiteral("qr/migration_export.png"));
+        COMPARE_ACCOUNTS(QRImport::importImage(screenshot), migrationLinks.first(3));
+        QCOMPARE(thrownBy<QRImportError>([] {
+                     QRImport::importImage(samplePath(QStringLiteral("qr/not_a_link.png")));
+                 }),
+                 QRImportError(QRImportError::noQRCodeFound));
 
         QTemporaryDir temp;
         const QString notImage = temp.filePath(QStringLiteral("notes.png"));
@@ -193,6 +187,21 @@ private slots:
         QCOMPARE(QRImport::importImage(jpeg).size(), 1);
     }
 
+    // A screenshot of a real Google Authenticator export, and a code of text.
+    void conformance() {
+        if (conformanceDir().isEmpty())
+            QSKIP("the real screenshots are read by the QRImportTests_conformance test");
+        const QString dir = conformanceDir() + QStringLiteral("/qr/");
+        QList<Want> want;
+        for (const QString n : {"1", "2", "3"})
+            want.append({"Test" + n, "Test" + n + ":test" + n + "@example" + n + ".com",
+                         "JBSWY3DPEHPK3PX" + QString(QChar(u'O' + n.toInt()))});
+        COMPARE_ACCOUNTS(QRImport::importImage(dir + "googleauth_export.png"), want);
+        QCOMPARE(
+            thrownBy<QRImportError>([&] { QRImport::importImage(dir + "qr_without_otp.png"); }),
+            QRImportError(QRImportError::noQRCodeFound));
+    }
+
     void errorMessages() {
         auto message = [](auto error) {
             return QRImport::errorMessage(std::make_exception_ptr(error));
@@ -205,5 +214,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(QRImportTests)
+QUILLET_TEST_GUILESS_MAIN(QRImportTests)
 #include "QRImportTests.moc"

@@ -6,6 +6,7 @@
 #include "intake/QRImport.h"
 #include "platform/BarcodeReader.h"
 #include "platform/QrImage.h"
+#include "tests/support/TestMain.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -206,7 +207,7 @@ private slots:
 int main(int argc, char** argv) {
     if (argc == 5 && qstrcmp(argv[1], "--show-image") == 0) return runImageWindow(argc, argv);
     QApplication app(argc, argv);
-    QRScreenX11Tests tests;
+    TestSupport::Guarded<QRScreenX11Tests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

@@ -17,6 +17,7 @@
 #include "tests/support/BackupTool.h"
 #include "tests/support/PasswordPrompt.h"
 #include "tests/support/Screen.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QFileDialog>
@@ -499,5 +500,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(BackupSettingsTests)
+QUILLET_TEST_MAIN(BackupSettingsTests)
 #include "BackupSettingsTests.moc"

@@ -23,6 +23,7 @@
 #include "system/UpdaterManager.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QAbstractButton>
@@ -645,5 +646,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(MenuBarContentTests)
+QUILLET_TEST_MAIN(MenuBarContentTests)
 #include "MenuBarContentTests.moc"

@@ -18,14 +18,17 @@
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "tests/support/Screen.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
 
@@ -482,34 +485,47 @@ private slots:
         QVERIFY(label(sheet, "3 items to review."));
         QVERIFY(label(sheet, "Quillet checks your vault on this computer only. Nothing here is "
                              "uploaded."));
-        // Cards, critical first, each with its severity's symbol.
-        QStringList titles, symbols;
-        for (QLabel* l : sheet->findChildren<QLabel*>()) {
-            if (!l->isVisible()) continue;
-            if (l->property("symbol").isValid()) symbols << l->property("symbol").toString();
-            if (QStringList({"Duplicate secret", "Short secret key", "No service name"})
-                    .contains(l->text()))
-                titles << l->text();
-        }
-        QCOMPARE(titles, QStringList({"Duplicate secret", "Short secret key", "No service name"}));
-        QCOMPARE(symbols, QStringList({"exclamationmark.octagon.fill",
-                                       "exclamationmark.triangle.fill", "info.circle.fill"}));
-        QVERIFY(label(sheet, "These accounts share the same secret key: Acme: ann, Beta: bob. If "
-                             "they aren't truly the same login, re-add one from a fresh QR "
-                             "code."));
+        // Cards, critical first, each with its severity's symbol, read by a
+        // screen reader as severity, title and detail.
+        const auto cards = [&](int role) {
+            QStringList out;
+            for (int row = 0; row < view->findings()->rowCount(); ++row)
+                out << view->findings()->index(row, 0).data(role).toString();
+            return out;
+        };
+        QCOMPARE(cards(Qt::DisplayRole),
+                 QStringList({"Duplicate secret", "Short secret key", "No service name"}));
+        QCOMPARE(cards(SecurityCheckupMacView::symbolRole),
+                 QStringList({"exclamationmark.octagon.fill", "exclamationmark.triangle.fill",
+                              "info.circle.fill"}));
+        QTRY_VERIFY(view->list()->isVisible() &&
+                    view->list()->visualRect(view->findings()->index(2, 0)).height() > 0);
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view->list());
+        QVERIFY(list && list->childCount() == 3);
+        QCOMPARE(list->child(0)->text(QAccessible::Name), "Critical: Duplicate secret");
+        QCOMPARE(list->child(0)->text(QAccessible::Description),
+                 "These accounts share the same secret key: Acme: ann, Beta: bob. If they aren't "
+                 "truly the same login, re-add one from a fresh QR code.");
+        QCOMPARE(list->child(1)->text(QAccessible::Name), "Warning: Short secret key");
+        QCOMPARE(list->child(2)->text(QAccessible::Name), "Information: No service name");
+        // Drawn whole: a card is as tall as its wrapped detail needs.
+        const QRect shared = view->list()->visualRect(view->findings()->index(0, 0));
+        QVERIFY(shared.width() > 300 && shared.height() > 3 * QFontMetrics(view->font()).height());
 
-        // The screen follows the store while it is open, building again
-        // only the cards that changed: a use changes none, and the shared
-        // secret's card stays when the other findings go.
-        const QList<QWidget*> cards = view->cards();
-        QCOMPARE(cards.size(), 3);
+        // The screen follows the store while it is open, replacing only the
+        // cards that changed: a use changes none, and the shared secret's
+        // card stays when the other findings go.
+        QSignalSpy removed(view->findings(), &QAbstractItemModel::rowsRemoved);
+        QSignalSpy reset(view->findings(), &QAbstractItemModel::modelReset);
         store->markUsed(dupA);
-        QCOMPARE(view->cards(), cards);
+        QCOMPARE(removed.size() + reset.size(), 0);
         store->deleteAccount(weak.id);
-        QCOMPARE(view->cards(), QList<QWidget*>({cards[0]}));
+        QCOMPARE(cards(Qt::DisplayRole), QStringList({"Duplicate secret"}));
+        QCOMPARE(removed.size(), 1);
+        QCOMPARE(reset.size(), 0);
         QVERIFY(label(sheet, "1 item to review."));
         store->deleteAccount(dupB.id);
-        QVERIFY(view->cards().isEmpty());
+        QCOMPARE(view->cardCount(), 0);
         QVERIFY(label(sheet, "Excellent"));
         QVERIFY(label(sheet, "Your vault looks healthy."));
         QVERIFY(label(sheet, "No issues found"));
@@ -688,5 +704,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(OrganizeTests)
+QUILLET_TEST_MAIN(OrganizeTests)
 #include "OrganizeTests.moc"

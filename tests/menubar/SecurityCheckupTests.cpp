@@ -1,5 +1,6 @@
 // The vault checkup's findings and score, without any widget.
 #include "menubar/SecurityCheckup.h"
+#include "tests/support/TestMain.h"
 
 #include <QtTest>
 
@@ -192,5 +193,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(SecurityCheckupTests)
+QUILLET_TEST_APPLESS_MAIN(SecurityCheckupTests)
 #include "SecurityCheckupTests.moc"

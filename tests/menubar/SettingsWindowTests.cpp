@@ -19,6 +19,7 @@
 #include "system/SystemActions.h"
 #include "tests/support/PasswordPrompt.h"
 #include "tests/support/Screen.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QCheckBox>
@@ -112,6 +113,13 @@ private slots:
         QCOMPARE(defaults->boolean(Settings::showCodeInMenuBar.key), std::optional(false));
         QVERIFY(!picker(tab, "Account:")); // only while a code is shown
         click(check(tab, "Show a code in the tray"));
+        // Each option with its controls: the code's account right under the
+        // switch that shows the code, before the next option.
+        const auto top = [&](QWidget* widget) { return widget->mapTo(tab, QPoint()).y(); };
+        QVERIFY(top(check(tab, "Show a code in the tray")) < top(picker(tab, "Account:")));
+        QVERIFY(top(picker(tab, "Account:")) < top(check(tab, "Tray-only (hide taskbar entry)")));
+        QVERIFY(top(check(tab, "Tray-only (hide taskbar entry)")) <
+                top(check(tab, "Auto-correct clock drift")));
         choose(picker(tab, "Account:"), 2); // the second account
         QCOMPARE(defaults->string(Settings::menuBarAccountID.key),
                  std::optional(store->accounts()[1].id.toString(QUuid::WithoutBraces).toUpper()));
@@ -123,10 +131,17 @@ private slots:
         QCOMPARE(settings->menuBarHiddenAccountIDs(), QSet<QUuid>{store->accounts()[0].id});
         choose(picker(tab, "Clear clipboard after copying"), 2);
         QCOMPARE(defaults->integer(Settings::clipboardClearSeconds.key), std::optional<qint64>(30));
-        // Turning the lock on asks first; the answer turns it on, open.
+        // Turning the lock on asks first, saying what for (it unlocks
+        // nothing); the answer turns it on, open.
         click(check(tab, "Require your password to unlock"));
         QVERIFY(!lock->isEnabled() && !defaults->contains(Settings::appLockEnabled.key));
-        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY(PasswordPrompt::dialog(PasswordPrompt::enableTitle));
+        QDialog* question = PasswordPrompt::dialog(PasswordPrompt::enableTitle);
+        QVERIFY(!PasswordPrompt::dialog(PasswordPrompt::lockTitle));
+        QVERIFY(label(question, "Enter your login password to turn on the app lock. Quillet will "
+                                "then ask for it before showing your codes."));
+        QCOMPARE(PasswordPrompt::acceptButton(question)->text(), "Turn On");
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword, PasswordPrompt::enableTitle));
         QTRY_VERIFY_WITH_TIMEOUT(lock->isEnabled(), 5000);
         QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional(true));
         QVERIFY(!lock->isLocked() && PasswordPrompt::dialog() == nullptr);
@@ -204,7 +219,7 @@ private slots:
         QWidget* tab = window->general();
         QCheckBox* box = check(tab, "Require your password to unlock");
         click(box);
-        QVERIFY(PasswordPrompt::cancel());
+        QVERIFY(PasswordPrompt::cancel(PasswordPrompt::enableTitle));
         QVERIFY(!box->isChecked() && !lock->isEnabled());
         QVERIFY(!label(tab, "The lock stays off: your password was not accepted."));
 
@@ -405,8 +420,10 @@ private slots:
         click(check(tab->rows()[1], "Enable hotkey 2"));
         QVERIFY(label(tab, "1 active of 3"));
         // Each row's controls are named by its place, so that a screen
-        // reader tells them apart.
+        // reader tells them apart; on screen the boxes say what they switch.
         QVERIFY(check(tab->rows()[2], "Auto-paste for hotkey 3"));
+        QCOMPARE(check(tab->rows()[2], "Auto-paste for hotkey 3")->text(), "Auto-paste");
+        QCOMPARE(check(tab->rows()[2], "Enable hotkey 3")->text(), "Enabled");
         QVERIFY(picker(tab->rows()[2], "Account of hotkey 3"));
         // The complete binding's account goes to Recently Deleted: the row
         // stays, the count drops.
@@ -460,7 +477,7 @@ private slots:
         QCheckBox* quick = check(window->hotKeys(), "Quick search panel (Ctrl+Alt+K)");
         QVERIFY(quick && quick->isChecked());
         QVERIFY(label(window->hotKeys(), "Press Ctrl+Alt+K anywhere to open a search box, type a "
-                                         "few letters, and hit Return to type that account's "
+                                         "few letters, and hit Enter to type that account's "
                                          "code (or copy it where it cannot be typed)."));
         click(quick);
         QCOMPARE(defaults->boolean(Settings::quickLauncherEnabled.key), std::optional(false));
@@ -468,5 +485,5 @@ private slots:
 
 };
 
-QTEST_MAIN(SettingsWindowTests)
+QUILLET_TEST_MAIN(SettingsWindowTests)
 #include "SettingsWindowTests.moc"

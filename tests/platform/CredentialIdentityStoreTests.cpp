@@ -2,6 +2,7 @@
 // whole and locked, and a file we cannot read is never overwritten.
 #include "platform/CredentialIdentityStore.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QProcess>
@@ -185,7 +186,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]).startsWith("--child-"))
         return child(app.arguments());
-    CredentialIdentityStoreTests tests;
+    TestSupport::Guarded<CredentialIdentityStoreTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

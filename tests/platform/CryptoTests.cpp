@@ -1,4 +1,5 @@
 #include "platform/Crypto.h"
+#include "tests/support/TestMain.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -261,5 +262,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(CryptoTests)
+QUILLET_TEST_GUILESS_MAIN(CryptoTests)
 #include "CryptoTests.moc"

@@ -1,4 +1,5 @@
 #include "platform/KeychainFile.h"
+#include "tests/support/TestMain.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -553,7 +554,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     if (args.size() == 4 && args[1] == adderRole) return runAdder(args[2], args[3]);
     if (args.size() == 4 && args[1] == rewriterRole) return runRewriter(args[2], args[3].toInt());
-    KeychainFileTests tests;
+    TestSupport::Guarded<KeychainFileTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

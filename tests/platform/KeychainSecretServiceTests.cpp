@@ -7,6 +7,7 @@
 
 #include "platform/KeychainSecretService.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestMain.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -469,7 +470,7 @@ int main(int argc, char** argv) {
         return child(app.arguments());
     }
     QCoreApplication app(argc, argv);
-    KeychainSecretServiceTests tests;
+    TestSupport::Guarded<KeychainSecretServiceTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

@@ -2,6 +2,7 @@
 #include "platform/CredentialIdentityStore.h"
 #include "platform/PrivateFolder.h"
 #include "platform/UserDefaults.h"
+#include "tests/support/TestMain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -77,5 +78,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PrivateFilesTests)
+QUILLET_TEST_GUILESS_MAIN(PrivateFilesTests)
 #include "PrivateFilesTests.moc"

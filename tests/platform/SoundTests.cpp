@@ -3,6 +3,7 @@
 // which sound was played. Private XDG folders hold tiny sound themes.
 
 #include "platform/Sound.h"
+#include "tests/support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QDataStream>
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    SoundTests tests;
+    TestSupport::Guarded<SoundTests> tests;
     return QTest::qExec(&tests, argc, argv);
 }
 

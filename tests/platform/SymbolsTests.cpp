@@ -1,5 +1,6 @@
 #include "platform/Style.h"
 #include "platform/Symbols.h"
+#include "tests/support/TestMain.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -166,5 +167,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SymbolsTests)
+QUILLET_TEST_MAIN(SymbolsTests)
 #include "SymbolsTests.moc"

@@ -2,7 +2,8 @@
 
 // Drives the owner's password dialog as a user would (tests run through
 // tests/with-pam.sh, whose test stack takes the password below). The dialog
-// is found by its title: the app lock's unless another is named.
+// is found by its title: the app lock's unlock question unless another is
+// named (turning the lock on asks under enableTitle).
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
@@ -13,6 +14,7 @@ namespace PasswordPrompt {
 
 inline const QString rightPassword = QStringLiteral("correct horse");
 inline const QString lockTitle = QStringLiteral("Unlock Quillet");
+inline const QString enableTitle = QStringLiteral("Turn on the app lock");
 
 inline QDialog* dialog(const QString& title = lockTitle) {
     for (QWidget* window : QApplication::topLevelWidgets())
@@ -29,12 +31,19 @@ inline QPushButton* button(QWidget* in, const QString& text) {
     return nullptr;
 }
 
-// PAM asks: the field takes a password and Unlock is enabled.
+// The accepting button ("Unlock", or what the question is for).
+inline QPushButton* acceptButton(QWidget* in) {
+    for (QPushButton* candidate : in->findChildren<QPushButton*>())
+        if (candidate->isDefault() && candidate->isVisible()) return candidate;
+    return nullptr;
+}
+
+// PAM asks: the field takes a password and the accepting button is enabled.
 inline QLineEdit* asking(const QString& title = lockTitle) {
     QDialog* open = dialog(title);
-    QPushButton* unlock = open ? button(open, QStringLiteral("Unlock")) : nullptr;
+    QPushButton* accept = open ? acceptButton(open) : nullptr;
     QLineEdit* field = open ? open->findChild<QLineEdit*>() : nullptr;
-    return unlock && unlock->isEnabled() && field && !field->isReadOnly() ? field : nullptr;
+    return accept && accept->isEnabled() && field && !field->isReadOnly() ? field : nullptr;
 }
 
 // Waits until PAM asks, then types `password` and presses Return. False when

@@ -9,6 +9,7 @@
 #include "system/AppLockMac.h"
 #include "system/LockOverlayMac.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -206,9 +207,10 @@ private slots:
         QSignalSpy refused(lock.get(), &AppLockMac::enablingRefused);
         lock->setEnabled(true);
         QVERIFY(!lock->isEnabled() && !lock->isLocked());
+        const QString enabling = PasswordPrompt::enableTitle;
         for (int attempt = 0; attempt < 3; ++attempt) {
-            QVERIFY(answer(QStringLiteral("wrong")));
-            if (attempt < 2) QVERIFY(PasswordPrompt::askedAgain());
+            QVERIFY(answer(QStringLiteral("wrong"), enabling));
+            if (attempt < 2) QVERIFY(PasswordPrompt::askedAgain(enabling));
         }
         QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, 5000);
         QCOMPARE(refused.last().first().toString(),
@@ -216,7 +218,7 @@ private slots:
         QVERIFY(!lock->isEnabled());
         QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(false));
         lock->setEnabled(true);
-        QVERIFY(answer(rightPassword));
+        QVERIFY(answer(rightPassword, enabling));
         QTRY_VERIFY_WITH_TIMEOUT(lock->isEnabled(), 5000);
         QVERIFY(!lock->isLocked());
         QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(true));
@@ -379,5 +381,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(AppLockTests)
+QUILLET_TEST_MAIN(AppLockTests)
 #include "AppLockTests.moc"

@@ -12,6 +12,7 @@
 #include "system/AppLockMac.h"
 #include "system/CodesBusAdaptor.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QApplication>
@@ -250,5 +251,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(CodesBusTests)
+QUILLET_TEST_MAIN(CodesBusTests)
 #include "CodesBusTests.moc"

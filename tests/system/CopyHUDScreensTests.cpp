@@ -2,6 +2,7 @@
 // with two screens, two_screens.json): it appears at the top centre of the
 // primary one, wherever the pointer is.
 #include "system/CopyHUD.h"
+#include "tests/support/TestMain.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -32,5 +33,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(CopyHUDScreensTests)
+QUILLET_TEST_MAIN(CopyHUDScreensTests)
 #include "CopyHUDScreensTests.moc"

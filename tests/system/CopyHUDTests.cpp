@@ -1,4 +1,5 @@
 #include "system/CopyHUD.h"
+#include "tests/support/TestMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -125,5 +126,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(CopyHUDTests)
+QUILLET_TEST_MAIN(CopyHUDTests)
 #include "CopyHUDTests.moc"

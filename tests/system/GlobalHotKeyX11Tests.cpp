@@ -3,6 +3,7 @@
 #include "platform/GlobalHotKey.h"
 #include "system/HotKey.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/TestMain.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -109,5 +110,5 @@ private:
     QObject receiver;
 };
 
-QTEST_MAIN(GlobalHotKeyX11Tests)
+QUILLET_TEST_MAIN(GlobalHotKeyX11Tests)
 #include "GlobalHotKeyX11Tests.moc"

@@ -2,6 +2,7 @@
 // side, with real key presses and grabs, is in the desktop test).
 #include "platform/GlobalHotKey.h"
 #include "system/HotKeyRecorder.h"
+#include "tests/support/TestMain.h"
 
 #include <QFontInfo>
 #include <QLineEdit>
@@ -117,5 +118,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(HotKeyRecorderTests)
+QUILLET_TEST_MAIN(HotKeyRecorderTests)
 #include "HotKeyRecorderTests.moc"

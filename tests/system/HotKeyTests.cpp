@@ -3,6 +3,7 @@
 #include "platform/UserDefaults.h"
 #include "system/AppSettings.h"
 #include "system/HotKey.h"
+#include "tests/support/TestMain.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -234,5 +235,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(HotKeyTests)
+QUILLET_TEST_MAIN(HotKeyTests)
 #include "HotKeyTests.moc"

@@ -5,6 +5,7 @@
 #include "platform/Sound.h"
 #include "platform/SyntheticKeys.h"
 #include "system/SystemActions.h"
+#include "tests/support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -116,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(LoginItemTests)
+QUILLET_TEST_MAIN(LoginItemTests)
 #include "LoginItemTests.moc"

@@ -17,6 +17,7 @@
 #include "system/CopyHUD.h"
 #include "system/HotKeyController.h"
 #include "system/QuickLauncher.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QApplication>
@@ -505,5 +506,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(PortalTests)
+QUILLET_TEST_MAIN(PortalTests)
 #include "PortalTests.moc"

@@ -1,5 +1,6 @@
 // The quick-search ranking: which accounts a search lists, in which order.
 #include "system/QuickLauncherRanking.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QtTest>
@@ -141,5 +142,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(QuickLauncherRankingTests)
+QUILLET_TEST_GUILESS_MAIN(QuickLauncherRankingTests)
 #include "QuickLauncherRankingTests.moc"

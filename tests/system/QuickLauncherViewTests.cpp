@@ -9,8 +9,10 @@
 #include "system/QuickLauncher.h"
 #include "system/QuickLauncherView.h"
 #include "tests/support/PasswordPrompt.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
+#include <QLabel>
 #include <QListView>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -67,6 +69,13 @@ private slots:
         QCOMPARE(view->countText(), QStringLiteral("3 codes"));
         QCOMPARE(view->actionHint(), QStringLiteral("Autotype"));
         QCOMPARE(view->emptyText(), QString());
+        // The hint bar names the keys as a PC keyboard does, left to right.
+        QMap<int, QString> shown;
+        for (QLabel* label : view->findChildren<QLabel*>())
+            if (label->isVisible() && !label->text().isEmpty())
+                shown.insert(label->mapTo(view.get(), QPoint()).x(), label->text());
+        const QStringList hints = shown.values();
+        QCOMPARE(hints, (QStringList{"Enter", "Autotype", "Navigate", "Esc", "Close", "3 codes"}));
         // Each row reads as its label, and its code as one string.
         const QModelIndex first = view->list()->model()->index(0, 0);
         QCOMPARE(first.data(Qt::AccessibleTextRole).toString(), QStringLiteral("GitHub: alice"));
@@ -260,5 +269,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(QuickLauncherViewTests)
+QUILLET_TEST_MAIN(QuickLauncherViewTests)
 #include "QuickLauncherViewTests.moc"

@@ -10,6 +10,7 @@
 #include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/UpdaterManager.h"
+#include "tests/support/TestMain.h"
 
 #include <QClipboard>
 #include <QMenuBar>
@@ -140,5 +141,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SystemTests)
+QUILLET_TEST_MAIN(SystemTests)
 #include "SystemTests.moc"

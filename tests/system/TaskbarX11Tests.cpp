@@ -5,6 +5,7 @@
 #include "platform/UserDefaults.h"
 #include "system/AppDelegate.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/TestMain.h"
 
 #include <QDialog>
 #include <QTemporaryDir>
@@ -74,5 +75,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TaskbarX11Tests)
+QUILLET_TEST_MAIN(TaskbarX11Tests)
 #include "TaskbarX11Tests.moc"
