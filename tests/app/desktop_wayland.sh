@@ -280,7 +280,7 @@ echo "change: both bindings copy, and quick search opens after it was switched o
 # Quillet on XWayland in the same session: the same shortcuts, and quick
 # search types into the Wayland window through the portal.
 # With a status-notifier watcher (KDE's kded5 loads it when Plasma asks), so
-# that the tray's panel can open too.
+# that the tray panel can open too.
 kded5 >"$work/kded.log" 2>&1 &
 pids+=($!)
 on_bus() {
@@ -295,7 +295,7 @@ stop_quillet
 start_quillet xcb
 both_bindings_then_quick_search example "$example"
 echo "xwayland: both bindings copy, and a quick-search pick is typed into a Wayland window"
-# The tray's panel opens as a window of its own beside the main window (both
+# The tray panel opens as a window of its own beside the main window (both
 # titled Quillet), not one KWin keeps with it.
 item=org.kde.StatusNotifierItem-$quillet_pid-1
 activate_item() {
@@ -306,7 +306,7 @@ wait_for 300 activate_item || fail "Quillet's tray item never answered"
 own_windows Quillet "own own"
 activate_item || fail "the tray item did not close its panel"
 own_windows Quillet own
-echo "xwayland: the tray's panel is a window of its own"
+echo "xwayland: the tray panel is a window of its own"
 
 # One component holds Quillet's shortcuts, each with its keys.
 components() {
