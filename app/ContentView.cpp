@@ -616,13 +616,22 @@ void ContentView::tick() {
 // MARK: - Actions
 
 void ContentView::copy(const Account& account) {
-    // The time is published anew first: a copy that lands between a period's
-    // end and the next tick takes the new code, and the rows show that same
-    // code as they turn green, never an expired one.
-    m_clock.tick();
-    Clipboard::copyCodeToClipboard(account.code(m_clock.now()), m_defaults);
-    m_store.markUsed(account);
-    m_copied->mark(account.id);
+    // An HOTP code goes out at the counter the keychain holds by then, not
+    // the listed one, which AutoFill may have filled meanwhile.
+    const QString what = tr("The code of “%1” was not copied.").arg(account.displayLabel());
+    m_store.currentCounter(account, [self = QPointer(this), what](const std::optional<Account>& current) {
+        if (!self)
+            return;
+        if (!current)
+            return self->m_errorLine->settled(false, what);
+        // The time is published anew first: a copy that lands between a
+        // period's end and the next tick takes the new code, and the rows
+        // show that same code as they turn green, never an expired one.
+        self->m_clock.tick();
+        Clipboard::copyCodeToClipboard(current->code(self->m_clock.now()), self->m_defaults);
+        self->m_store.markUsed(*current);
+        self->m_copied->mark(current->id);
+    });
 }
 
 void ContentView::deleteAccount(const Account& account) {

@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
+#include "platform/KeychainWatch.h"
 #include "platform/SessionEvents.h"
 #include "platform/Style.h"
 #include "platform/UserDefaults.h"
@@ -59,6 +60,8 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
         }
         if (m_syncIdentitiesWhenOpen && m_store->vaultState() == AccountStore::VaultState::open)
             syncCredentialIdentities();
+        if (!m_keychainWatch && m_store->vaultState() != AccountStore::VaultState::opening)
+            followKeychain();
     });
     // Picks up what the credential provider or another computer changed.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
@@ -68,6 +71,16 @@ QuilletApp::QuilletApp(UserDefaults& defaults, SecurityLog& log, QObject* parent
     m_accountCount = m_store->accounts().size();
     connect(m_store.get(), &AccountStore::accountsChanged, this, &QuilletApp::accountsChanged);
     connect(m_store.get(), &AccountStore::importEnded, this, &QuilletApp::accountsChanged);
+}
+
+void QuilletApp::followKeychain() {
+    // Only now: the first read has chosen the keychain, which may take the
+    // Secret Service seconds to answer, and the GUI thread must not wait.
+    m_keychainWatch = std::make_unique<KeychainWatch>();
+    connect(m_keychainWatch.get(), &KeychainWatch::changed, m_store.get(),
+            &AccountStore::keychainChanged);
+    // What changed between the first read and the watch.
+    m_store->scheduleReload();
 }
 
 QuilletApp::~QuilletApp() {

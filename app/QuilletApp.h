@@ -9,6 +9,7 @@ class AppDelegate;
 class AppLockMac;
 class AppSettings;
 class HotKeyController;
+class KeychainWatch;
 class MainWindow;
 class SessionEvents;
 class SettingsWindow;
@@ -57,6 +58,9 @@ private:
     // the main window is open. The work runs on a background thread.
     void syncCredentialIdentities();
     void accountsChanged();
+    // The window and the tray show what another process (AutoFill's host)
+    // writes to the keychain, soon after it does.
+    void followKeychain();
 
     UserDefaults& m_defaults;
     SecurityLog& m_log;
@@ -68,6 +72,7 @@ private:
     std::unique_ptr<SessionEvents> m_sessionEvents;
     std::unique_ptr<UpdaterManager> m_updater;
     std::unique_ptr<HotKeyController> m_hotKeys;
+    std::unique_ptr<KeychainWatch> m_keychainWatch;
     TrayHost* m_tray = nullptr;
     QPointer<MainWindow> m_mainWindow;
     QPointer<SettingsWindow> m_settings;

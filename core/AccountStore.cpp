@@ -260,6 +260,9 @@ void AccountStore::startLoad(bool openFirst, const std::optional<QByteArray>& si
 
 void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
     m_loading = false;
+    // A change heard while this read ran may not be in it.
+    if (m_keychainChanged)
+        scheduleReload();
     if (loaded.unchanged) {
         emit reloaded();
         startNextImport();
@@ -322,10 +325,18 @@ void AccountStore::applicationBecameActive() {
     scheduleReload();
 }
 
+void AccountStore::keychainChanged() {
+    m_keychainChanged = true;
+    scheduleReload();
+}
+
 void AccountStore::reloadInBackground() {
     if (m_loading)
-        return; // the read under way will do
-    startLoad(false, m_readStamp);
+        return; // the read under way will do, or is followed by another
+    // The service's own change count may not have heard yet what the
+    // watch did: read regardless.
+    const bool changed = std::exchange(m_keychainChanged, false);
+    startLoad(false, changed ? std::nullopt : m_readStamp);
 }
 
 void AccountStore::tryAgain() {
@@ -499,30 +510,51 @@ void AccountStore::advanceCounter(const Account& account, Advanced done) {
     }
     // A read of the keychain under way predates this write.
     ++m_writeGeneration;
-    m_queue->enqueue([this, listed = m_accounts[i], done = std::move(done)] {
-        std::optional<Account> used;
+    takeCounter(m_accounts[i], true, std::move(done));
+}
+
+void AccountStore::currentCounter(const Account& account, Advanced done) {
+    if (account.type != OTPType::hotp) {
+        done(account);
+        return;
+    }
+    const qsizetype i = indexOf(account.id);
+    if (i < 0) {
+        done(std::nullopt);
+        return;
+    }
+    takeCounter(m_accounts[i], false, std::move(done));
+}
+
+void AccountStore::takeCounter(const Account& listed, bool advance, Advanced done) {
+    m_queue->enqueue([this, listed, advance, done = std::move(done)] {
+        std::optional<Account> taken;
         std::optional<KeychainError> error;
         try {
-            used = HotpCounter::advance(listed);
+            taken = advance ? HotpCounter::advance(listed) : HotpCounter::current(listed);
         } catch (const KeychainError& thrown) {
             error = thrown;
         }
-        deliver([this, used, error, done] {
+        deliver([this, taken, error, advance, done] {
             {
                 Operation operation(*this);
-                if (used) {
+                if (taken) {
                     succeeded();
-                    if (const qsizetype at = indexOf(used->id); at >= 0) {
-                        m_accounts[at].counter = used->counter + 1;
+                    // The row shows the code that goes out next.
+                    const quint64 next = advance ? taken->counter + 1 : taken->counter;
+                    if (const qsizetype at = indexOf(taken->id);
+                        at >= 0 && m_accounts[at].counter != next) {
+                        m_accounts[at].counter = next;
                         changed(accountsChange);
                     }
-                    scheduleWidgetRefresh();
+                    if (advance)
+                        scheduleWidgetRefresh();
                 } else {
                     failed(*error);
                 }
             }
             if (done)
-                done(used);
+                done(taken);
         });
     });
 }

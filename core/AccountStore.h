@@ -114,6 +114,11 @@ public:
     // activation comes). A reload reads only when the keychain may have
     // changed since the last read, where the keychain can tell.
     void applicationBecameActive();
+    // Call when the keychain's items may have changed outside this store
+    // (KeychainWatch): the credential provider's host advanced a counter.
+    // Reads them 0.25 s later, whatever the keychain's change stamp says,
+    // and again after a read that was under way meanwhile.
+    void keychainChanged();
     // Opens the keyring again, through its own unlock prompt, and reads the
     // vault; off this thread. For a vault that could not be read.
     void tryAgain();
@@ -140,6 +145,15 @@ public:
     // lastError says why), when nothing may go out.
     using Advanced = std::function<void(const std::optional<Account>& used)>;
     void advanceCounter(const Account& account, Advanced done = {});
+    // The account as a copy that takes no counter hands it out (the
+    // window's and the tray's Copy): an HOTP account at the higher of the
+    // stored counter and the listed one, read under the counter lock off
+    // this thread, so that a code AutoFill has filled meanwhile never goes
+    // out again; the list takes that counter. `done` runs on this thread,
+    // with nothing when the keychain could not tell (lastError says why) or
+    // the account is gone: then no code may go out. Any other account is
+    // handed back at once, unread.
+    void currentCounter(const Account& account, Advanced done);
     bool toggleFavorite(const QUuid& id);
     bool moveAccountToIndex(const QUuid& id, qsizetype index);
     bool setFolder(const std::optional<QUuid>& folderID, const QUuid& accountID);
@@ -255,6 +269,9 @@ private:
     // accounts take the stored counter where it is higher, as save() does.
     QList<bool> saveAll(QList<Account>& accounts);
     void setVaultState(VaultState state);
+    // Advances the listed HOTP account's counter, or reads the one it goes
+    // out at, off this thread; the list and `done` hear of it here.
+    void takeCounter(const Account& listed, bool advance, Advanced done);
     void reconcileFolders(const std::optional<FolderCatalog>& catalog);
 
     // Background work and the hand-over of its results.
@@ -300,6 +317,9 @@ private:
     // keychain before one of them is out of date.
     quint64 m_writeGeneration = 0;
     bool m_loading = false;
+    // The keychain told of a change not read since: the next reload reads
+    // whatever the change stamp says.
+    bool m_keychainChanged = false;
     // The keychain's change stamp taken before the read now shown.
     std::optional<QByteArray> m_readStamp;
     bool m_importRunning = false;

@@ -59,11 +59,11 @@ std::optional<Account> storedAccount(const QUuid& id, Keychain::Status* status) 
     return KeychainStore::decodeAccount(results.first().data);
 }
 
-} // namespace
-
-Account advance(const Account& account) {
+// The account at the counter it is next handed out at: the higher of the
+// stored counter and its own, read while the caller holds the lock. Throws
+// when no code of it may go out.
+Account atStoredCounter(const Account& account) {
     using KeychainStore::KeychainError;
-    const CounterLock lock;
     Keychain::Status status = Keychain::success;
     const std::optional<Account> stored = storedAccount(account.id, &status);
     if (status != Keychain::success)
@@ -74,13 +74,25 @@ Account advance(const Account& account) {
     // would bring it back, and its code is no longer wanted.
     if (stored->deletedAt)
         throw KeychainError::fromStatus(Keychain::itemNotFound);
+    Account current = account;
+    current.counter = std::max(stored->counter, account.counter);
+    return current;
+}
 
-    Account used = account;
-    used.counter = std::max(stored->counter, account.counter);
+} // namespace
+
+Account advance(const Account& account) {
+    const CounterLock lock;
+    const Account used = atStoredCounter(account);
     Account next = used;
     next.counter += 1; // the largest value wraps to 0
     KeychainStore::saveAccount(next);
     return used;
+}
+
+Account current(const Account& account) {
+    const CounterLock lock;
+    return atStoredCounter(account);
 }
 
 QList<bool> writeNotBehind(QList<Account>& accounts,

@@ -21,6 +21,14 @@ namespace HotpCounter {
 // the keychain (itemNotFound): then no code may go out.
 Account advance(const Account& account);
 
+// The HOTP account at the counter it is next handed out at, for a copy that
+// takes no counter (the window's, the tray's, the codes action's): the
+// higher of the stored counter and `account.counter`, read under the same
+// lock, so that no code an advance has taken goes out again. Stores
+// nothing. Reads the keychain: never on a GUI thread. Throws as advance()
+// does when the keychain cannot tell or the account is no longer active.
+Account current(const Account& account);
+
 // Runs `write` (a store of `accounts` as a window holds them: an edit, a
 // favourite, a move, a deletion, a folder's removal) under the same lock,
 // after raising each HOTP account's counter to the stored counter where that

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -530,13 +531,24 @@ void MenuBarContent::tick(const QDateTime& now) {
 // MARK: - Actions
 
 void MenuBarContent::copy(const Account& account) {
-    // The time is published anew first: a copy that lands between a
-    // period's end and the next tick takes the new code, the one the row
-    // turns to as it shows the check mark.
-    m_clock.tick();
-    Clipboard::copyCodeToClipboard(account.code(m_clock.now()), m_defaults);
-    m_store.markUsed(account);
-    m_copied->mark(account.id);
+    // An HOTP code goes out at the counter the keychain holds by then, not
+    // the listed one, which AutoFill may have filled meanwhile.
+    const QString what = tr("The code of “%1” was not copied.").arg(account.displayLabel());
+    m_store.currentCounter(account, [self = QPointer(this), what](const std::optional<Account>& current) {
+        if (!self)
+            return;
+        if (!current) {
+            self->m_failureLine->settled(false, what);
+            return self->fitHeight(); // the line may have come or grown
+        }
+        // The time is published anew first: a copy that lands between a
+        // period's end and the next tick takes the new code, the one the
+        // row turns to as it shows the check mark.
+        self->m_clock.tick();
+        Clipboard::copyCodeToClipboard(current->code(self->m_clock.now()), self->m_defaults);
+        self->m_store.markUsed(*current);
+        self->m_copied->mark(current->id);
+    });
 }
 
 void MenuBarContent::act(const std::function<void()>& operation, const QString& what) {

@@ -63,84 +63,6 @@ QByteArray native(const QString& path) {
     return QFile::encodeName(path);
 }
 
-QByteArray encode(const QList<Item>& items) {
-    QJsonArray array;
-    for (const Item& item : items)
-        array.append(QJsonObject{
-            {QStringLiteral("class"), item.itemClass},
-            {QStringLiteral("service"), item.service},
-            {QStringLiteral("account"), item.account},
-            {QStringLiteral("accessGroup"), item.accessGroup},
-            {QStringLiteral("synchronizable"), item.synchronizable},
-            {QStringLiteral("accessible"), toText(item.accessible)},
-            {QStringLiteral("dataProtection"), item.dataProtection},
-            {QStringLiteral("label"), item.label},
-            {QStringLiteral("data"), QString::fromLatin1(item.data.toBase64())},
-        });
-    const QJsonObject root{{QStringLiteral("version"), fileFormatVersion},
-                           {QStringLiteral("items"), array}};
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
-}
-
-// Strict on purpose: a file this code does not fully understand (another
-// version, a hand edit gone wrong) must stop every operation rather than be
-// read as fewer items and then written back without them.
-std::optional<QList<Item>> decode(const QByteArray& bytes) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
-    const QJsonObject root = document.object();
-    const QJsonValue version = root.value(QLatin1String("version"));
-    if (!version.isDouble() || version.toDouble() != fileFormatVersion) return std::nullopt;
-    const QJsonValue itemsValue = root.value(QLatin1String("items"));
-    if (!itemsValue.isArray()) return std::nullopt;
-
-    QList<Item> items;
-    const QJsonArray array = itemsValue.toArray();
-    items.reserve(array.size());
-    for (const QJsonValue& value : array) {
-        if (!value.isObject()) return std::nullopt;
-        const QJsonObject object = value.toObject();
-        const auto text = [&](const char* key) -> std::optional<QString> {
-            const QJsonValue v = object.value(QLatin1String(key));
-            return v.isString() ? std::optional(v.toString()) : std::nullopt;
-        };
-        const auto flag = [&](const char* key) -> std::optional<bool> {
-            const QJsonValue v = object.value(QLatin1String(key));
-            return v.isBool() ? std::optional(v.toBool()) : std::nullopt;
-        };
-        const auto itemClass = text("class"), service = text("service"), account = text("account"),
-                   accessGroup = text("accessGroup"), accessible = text("accessible"),
-                   data = text("data");
-        const auto synchronizable = flag("synchronizable"), dataProtection = flag("dataProtection");
-        if (!itemClass || !service || !account || !accessGroup || !accessible || !data ||
-            !synchronizable || !dataProtection)
-            return std::nullopt;
-
-        Item item;
-        item.itemClass = *itemClass;
-        item.service = *service;
-        item.account = *account;
-        item.accessGroup = *accessGroup;
-        item.synchronizable = *synchronizable;
-        item.dataProtection = *dataProtection;
-        const auto accessibility = accessibilityFromText(*accessible);
-        if (!accessibility)
-            return std::nullopt;
-        item.accessible = *accessibility;
-        // Files written before items had labels have none.
-        const QJsonValue label = object.value(QLatin1String("label"));
-        if (!label.isUndefined() && !label.isString()) return std::nullopt;
-        item.label = label.toString();
-        auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
-                                                      QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded) return std::nullopt;
-        item.data = std::move(*decoded);
-        items.append(std::move(item));
-    }
-    return items;
-}
-
 bool writeAll(int fd, const QByteArray& bytes) {
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
@@ -289,7 +211,7 @@ template <typename Body> Status withItems(const QString& path, bool mayCreate, B
         case ReadResult::damaged:
             return decodeFailed;
         case ReadResult::ok:
-            if (auto decoded = decode(bytes))
+            if (auto decoded = FileBackend::decode(bytes))
                 items = std::move(*decoded);
             else
                 return decodeFailed;
@@ -297,7 +219,7 @@ template <typename Body> Status withItems(const QString& path, bool mayCreate, B
         }
 
         const Status status = body(items, &changed);
-        if (status == success && changed && !writeAtomically(*target, encode(items))) return ioError;
+        if (status == success && changed && !writeAtomically(*target, FileBackend::encode(items))) return ioError;
         return status;
     });
 }
@@ -311,6 +233,84 @@ Status addTo(QList<Item>& items, const Item& item) {
 }
 
 } // namespace
+
+QByteArray FileBackend::encode(const QList<Item>& items) {
+    QJsonArray array;
+    for (const Item& item : items)
+        array.append(QJsonObject{
+            {QStringLiteral("class"), item.itemClass},
+            {QStringLiteral("service"), item.service},
+            {QStringLiteral("account"), item.account},
+            {QStringLiteral("accessGroup"), item.accessGroup},
+            {QStringLiteral("synchronizable"), item.synchronizable},
+            {QStringLiteral("accessible"), toText(item.accessible)},
+            {QStringLiteral("dataProtection"), item.dataProtection},
+            {QStringLiteral("label"), item.label},
+            {QStringLiteral("data"), QString::fromLatin1(item.data.toBase64())},
+        });
+    const QJsonObject root{{QStringLiteral("version"), fileFormatVersion},
+                           {QStringLiteral("items"), array}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+// Strict on purpose: a file this code does not fully understand (another
+// version, a hand edit gone wrong) must stop every operation rather than be
+// read as fewer items and then written back without them.
+std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
+    const QJsonObject root = document.object();
+    const QJsonValue version = root.value(QLatin1String("version"));
+    if (!version.isDouble() || version.toDouble() != fileFormatVersion) return std::nullopt;
+    const QJsonValue itemsValue = root.value(QLatin1String("items"));
+    if (!itemsValue.isArray()) return std::nullopt;
+
+    QList<Item> items;
+    const QJsonArray array = itemsValue.toArray();
+    items.reserve(array.size());
+    for (const QJsonValue& value : array) {
+        if (!value.isObject()) return std::nullopt;
+        const QJsonObject object = value.toObject();
+        const auto text = [&](const char* key) -> std::optional<QString> {
+            const QJsonValue v = object.value(QLatin1String(key));
+            return v.isString() ? std::optional(v.toString()) : std::nullopt;
+        };
+        const auto flag = [&](const char* key) -> std::optional<bool> {
+            const QJsonValue v = object.value(QLatin1String(key));
+            return v.isBool() ? std::optional(v.toBool()) : std::nullopt;
+        };
+        const auto itemClass = text("class"), service = text("service"), account = text("account"),
+                   accessGroup = text("accessGroup"), accessible = text("accessible"),
+                   data = text("data");
+        const auto synchronizable = flag("synchronizable"), dataProtection = flag("dataProtection");
+        if (!itemClass || !service || !account || !accessGroup || !accessible || !data ||
+            !synchronizable || !dataProtection)
+            return std::nullopt;
+
+        Item item;
+        item.itemClass = *itemClass;
+        item.service = *service;
+        item.account = *account;
+        item.accessGroup = *accessGroup;
+        item.synchronizable = *synchronizable;
+        item.dataProtection = *dataProtection;
+        const auto accessibility = accessibilityFromText(*accessible);
+        if (!accessibility)
+            return std::nullopt;
+        item.accessible = *accessibility;
+        // Files written before items had labels have none.
+        const QJsonValue label = object.value(QLatin1String("label"));
+        if (!label.isUndefined() && !label.isString()) return std::nullopt;
+        item.label = label.toString();
+        auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
+                                                      QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) return std::nullopt;
+        item.data = std::move(*decoded);
+        items.append(std::move(item));
+    }
+    return items;
+}
 
 FileBackend::FileBackend(QString path) : m_path(std::move(path)) {
 }

@@ -29,6 +29,11 @@ public:
     Status remove(const Query& query) override;
     QList<Status> upsert(const QList<Upsert>& writes, const Progress& progress = {}) override;
 
+    // The file's contents and back. decode() gives nothing for anything but
+    // a whole file of this version, whose items encode() writes back as read.
+    static QByteArray encode(const QList<Item>& items);
+    static std::optional<QList<Item>> decode(const QByteArray& bytes);
+
 private:
     QString m_path;
 };

@@ -126,6 +126,16 @@ void CodesBusAdaptor::answerLater(const QDBusMessage& call, Request request,
             }
             wanted = callerWaits(bus, call, received);
         }
+        // Last before the copy: the counter an HOTP code goes out at now,
+        // which AutoFill may have moved on since the accounts were read.
+        if (wanted && active && request == Request::getCode) {
+            try {
+                AccountQuery::readCurrentCounter(*active, arguments.value(0));
+            } catch (const KeychainStore::KeychainError& error) {
+                active.reset();
+                failure = error.message();
+            }
+        }
         // Back on the GUI thread: the lock, the clipboard and the reply.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

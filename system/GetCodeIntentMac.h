@@ -14,7 +14,9 @@ class UserDefaults;
 // It reads the accounts as the keychain holds them, independently of the
 // program's in-memory store, computes the code at the corrected time and
 // copies it with the usual markers and timed clear. It neither records the
-// use nor advances an HOTP counter, so asking twice gives the same code.
+// use nor advances an HOTP counter, so asking twice gives the same code, the
+// one of the counter the keychain holds when asked: never one AutoFill has
+// filled.
 
 // An account as the action names it.
 struct AccountEntity {
@@ -32,6 +34,12 @@ namespace AccountQuery {
 // The active accounts as the keychain holds them. Blocks on the keychain:
 // call it off the GUI thread. Throws KeychainStore::KeychainError.
 QList<Account> loadActive();
+
+// The HOTP account of `identifier` among `active` takes the counter its code
+// goes out at now (HotpCounter::current): AutoFill may have filled the one
+// read. It leaves the list when it is no longer active. Blocks on the
+// keychain: call it off the GUI thread. Throws KeychainStore::KeychainError.
+void readCurrentCounter(QList<Account>& active, const QString& identifier);
 
 // Every active account.
 QList<AccountEntity> suggestedEntities(const QList<Account>& active);

@@ -311,6 +311,22 @@ private slots:
         QVERIFY(!stored(hotp.id)->folderID);
         QCOMPARE(stored(hotp.id)->counter, 9u);
         QCOMPARE(store->accounts()[0].counter, 9u);
+
+        // A copy that takes no counter hands out the stored one, and the
+        // list takes it; nothing when the keychain cannot tell.
+        HotpCounter::advance(store->accounts()[0]);
+        std::optional<Account> current;
+        store->currentCounter(store->accounts()[0], [&](const auto& c) { current = c; });
+        store->waitForPendingWork();
+        QCOMPARE(current->counter, 10u);
+        QCOMPARE(store->accounts()[0].counter, 10u);
+        QCOMPARE(stored(hotp.id)->counter, 10u);
+        memory->failWith(Op::copyMatching, Keychain::interactionNotAllowed);
+        store->currentCounter(store->accounts()[0], [&](const auto& c) { current = c; });
+        store->waitForPendingWork();
+        QVERIFY(!current);
+        QVERIFY(store->lastError());
+        memory->failWith(Op::copyMatching, Keychain::success);
     }
 
     void reordering() {
