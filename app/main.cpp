@@ -3,6 +3,7 @@
 #include "core/AccountStore.h"
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
+#include "platform/DesktopBackends.h"
 #include "platform/Portal.h"
 #include "platform/UserDefaults.h"
 #include "system/CodesBusAdaptor.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     // is reported as such, instead of the signal ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
+    DesktopBackends::install(DesktopBackends::forSession());
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setOrganizationName(QStringLiteral("tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));

@@ -31,7 +31,7 @@ namespace {
 QString autoPasteTip(bool on, bool granted) {
     if (!on || granted)
         return BindingRow::tr("Auto-paste: insert the code at the cursor in the focused app");
-    if (Accessibility::viaPortal())
+    if (Accessibility::userGrants())
         return BindingRow::tr("Auto-paste: insert the code at the cursor (needs remote control "
                               "permission — not granted)");
     return BindingRow::tr("Auto-paste: insert the code at the cursor (needs the XTEST extension "
@@ -251,8 +251,12 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     connect(&m_settings, &AppSettings::quickLauncherEnabledChanged, this, [this] {
         const QSignalBlocker quiet(m_quickSearch);
         m_quickSearch->setChecked(m_settings.quickLauncherEnabled());
+        refreshChrome();
     });
     quickColumn->addWidget(m_quickSearch);
+    m_quickSearchState = caption(QString());
+    m_quickSearchState->hide();
+    quickColumn->addWidget(m_quickSearchState);
     quickColumn->addWidget(caption(tr("Press %1 anywhere to open a search box, type a few "
                                       "letters, and hit Enter to type that account's code (or "
                                       "copy it where it cannot be typed).")
@@ -375,7 +379,7 @@ bool HotKeysTab::needsAccessibilityWarning() const {
     return false;
 }
 
-bool HotKeysTab::showsNoShortcutsNotice() const { return GlobalHotKey::portalLacksShortcuts(); }
+bool HotKeysTab::showsNoShortcutsNotice() const { return GlobalHotKey::lacksShortcuts(); }
 
 QString HotKeysTab::desktopStateText(const GlobalHotKey::DesktopState& state) {
     using Kind = GlobalHotKey::DesktopState::Kind;
@@ -389,13 +393,13 @@ QString HotKeysTab::desktopStateText(const GlobalHotKey::DesktopState& state) {
 QString HotKeysTab::activeSummary() const {
     const QList<HotKeyBinding>& bindings = m_settings.bindings();
     const HotKeyController* controller = HotKeyController::current();
-    // Where the desktop decides, a binding it turned down is not active.
-    const bool desktopDecides = controller && GlobalHotKey::usesPortal();
+    const bool desktopDecides = controller && GlobalHotKey::desktopDecides();
     int active = 0;
     for (const HotKeyBinding& binding : bindings) {
         if (!binding.enabled || !binding.accountID || binding.keyCode == 0) continue;
-        if (desktopDecides && controller->bindingState(binding.id).kind ==
-                                  GlobalHotKey::DesktopState::Kind::inactive)
+        // Where the desktop decides, only a binding it holds keys for.
+        if (desktopDecides &&
+            controller->bindingState(binding.id).kind != GlobalHotKey::DesktopState::Kind::active)
             continue;
         for (const Account& account : m_store.accounts())
             if (account.id == *binding.accountID) {
@@ -432,7 +436,7 @@ void HotKeysTab::refreshRows() {
         // hotkeys is said once, above the list, not in every row.
         const HotKeyController* controller = HotKeyController::current();
         const bool enabled = binding.enabled && binding.accountID && binding.keyCode != 0;
-        row->showDesktopState(controller && enabled && GlobalHotKey::usesPortal() &&
+        row->showDesktopState(controller && enabled && GlobalHotKey::desktopDecides() &&
                                       !showsNoShortcutsNotice()
                                   ? desktopStateText(controller->bindingState(binding.id))
                                   : QString());
@@ -450,7 +454,18 @@ void HotKeysTab::refreshRows() {
     refreshChrome();
 }
 
+QString HotKeysTab::quickSearchStateText() const { return m_quickSearchState->text(); }
+
 void HotKeysTab::refreshChrome() {
+    // Where the desktop decides, what it made of quick search's combination.
+    const HotKeyController* controller = HotKeyController::current();
+    const QString launcherState =
+        controller && m_settings.quickLauncherEnabled() && GlobalHotKey::desktopDecides() &&
+                !showsNoShortcutsNotice()
+            ? desktopStateText(controller->launcherState())
+            : QString();
+    m_quickSearchState->setText(launcherState);
+    m_quickSearchState->setVisible(!launcherState.isEmpty());
     const bool any = !m_settings.bindings().isEmpty();
     m_body->setCurrentWidget(any ? static_cast<QWidget*>(m_list) : m_empty);
     m_summary->setVisible(any);
@@ -470,7 +485,7 @@ void HotKeysTab::refreshChrome() {
                      QStringLiteral("gdbus call --session --dest com.tarnwick.Quillet "
                                     "--object-path /Quillet --method "
                                     "com.tarnwick.Quillet.Codes.GetCode IDENTIFIER")));
-    } else if (Accessibility::viaPortal()) {
+    } else if (Accessibility::userGrants()) {
         m_warningTitle->setText(tr("Auto-paste needs remote control permission"));
         m_warningText->setText(
             tr("Quillet pastes through the desktop's remote control portal, which this desktop "

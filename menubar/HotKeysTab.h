@@ -92,6 +92,8 @@ public:
     QList<BindingRow*> rows() const;
     // Whether the notice that the desktop offers no global hotkeys shows.
     bool showsNoShortcutsNotice() const;
+    // The line under the quick-search switch about the desktop's answer.
+    QString quickSearchStateText() const;
     // The row's line about the desktop's answer, as refreshRows() writes it.
     static QString desktopStateText(const GlobalHotKey::DesktopState& state);
 
@@ -117,6 +119,7 @@ private:
     QTimer m_poll;
 
     QCheckBox* m_quickSearch;
+    QLabel* m_quickSearchState;
     QWidget* m_warning;
     QLabel* m_warningTitle;
     QLabel* m_warningText;

@@ -5,6 +5,7 @@
 #include "platform/StatusItem.h"
 #include "platform/Symbols.h"
 #include "platform/TaskbarPresence.h"
+#include "platform/WindowFocus.h"
 #include "system/AppLockMac.h"
 
 #include <QApplication>
@@ -106,11 +107,14 @@ bool TrayHost::isPanelOpen() const { return m_panel && m_panel->isVisible(); }
 
 MenuBarContent* TrayHost::makePanel() {
     auto* panel = new MenuBarContent(m_store, m_clock, m_settings, m_lock, m_updater, m_defaults);
-    // A frameless tool window that stays on top rather than a popup: Qt
-    // keeps popups out of the accessibility tree, where a screen reader
-    // looks for the panel's codes. Like a popup it closes on Escape and when
-    // the focus leaves for another window (a click elsewhere).
-    panel->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // A frameless window that stays on top rather than a popup: Qt keeps
+    // popups out of the accessibility tree, where a screen reader looks for
+    // the panel's codes. Like a popup it closes on Escape and when the focus
+    // leaves for another window (a click elsewhere). A tool window on X11, a
+    // window of its own where the desktop places windows and hands the
+    // keyboard back (WindowFocus::panelKind).
+    panel->setWindowFlags(WindowFocus::panelKind() | Qt::FramelessWindowHint |
+                          Qt::WindowStaysOnTopHint);
     panel->setWindowTitle(QStringLiteral("Quillet"));
     TaskbarPresence::setShown(panel, false);
     panel->installEventFilter(this);

@@ -1,23 +1,37 @@
 #pragma once
 
-// Whether the program may send synthetic keystrokes. On X11 no user permission
-// exists: any client may use the XTEST extension when the server offers it. In
-// a Wayland session the desktop's RemoteDesktop portal grants it, after
-// asking the user.
+// Whether the program may send synthetic keystrokes, through one of two
+// backends (chosen with the others in DesktopBackends). On X11 no user
+// permission exists: any client may use the XTEST extension when the server
+// offers it. In a Wayland session the desktop's RemoteDesktop portal grants
+// it, after asking the user.
 namespace Accessibility {
 
-// X11: the program runs on X11 and the server offers XTEST. Wayland: the
-// portal's session is open, or may still be (not refused, portal present).
+// X11: the program runs on X11 and the server offers XTEST. Portal: the
+// session is open, or may still be (not refused, portal present).
 bool isTrusted();
 
-// Whether keystrokes go through the desktop's RemoteDesktop portal (a
-// Wayland session) rather than XTEST; the texts that name what is missing
-// follow it.
-bool viaPortal();
+// Whether the permission is the user's to give (the desktop asks: remote
+// control) rather than the display's (XTEST); the texts that name what is
+// missing follow it.
+bool userGrants();
 
-// The same answer. On X11 there is no permission prompt to show; in a
-// Wayland session this opens the portal's session (the desktop may ask the
+// The same answer as isTrusted(). On X11 there is no permission prompt to
+// show; through the portal this opens its session (the desktop may ask the
 // user) when none is open, also after a refusal.
 bool isTrustedWithPrompt();
+
+// One way of telling and asking for the permission.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual bool isTrusted() const = 0;
+    virtual bool userGrants() const = 0;
+    virtual void prompt() = 0;
+};
+Backend& x11Backend();
+Backend& portalBackend();
+// The backend the calls above go to (x11Backend() until one is set).
+void setBackend(Backend& backend);
 
 } // namespace Accessibility

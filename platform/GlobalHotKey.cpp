@@ -1,7 +1,6 @@
 #include "platform/GlobalHotKey.h"
 
-#include "platform/GlobalHotKeyPortal.h"
-#include "platform/SessionType.h"
+#include "platform/BackendChoice.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
@@ -260,8 +259,6 @@ void resume() {
 
 bool isSuspended() { return suspensions > 0; }
 
-bool usesPortal() { return SessionType::wayland(); }
-
 QString portalTrigger(quint32 macKeyCode, quint32 carbonModifiers) {
     const quint32 keysym = keysymForKeyCode(macKeyCode);
     const char* name = keysym ? XKeysymToString(keysym) : nullptr;
@@ -274,73 +271,90 @@ QString portalTrigger(quint32 macKeyCode, quint32 carbonModifiers) {
     return trigger + QString::fromLatin1(name);
 }
 
-DesktopState desktopState(quint32 id) {
-    if (usesPortal()) return PortalShortcuts::state(id);
-    const Filter* instance = filterInstance();
-    DesktopState state;
-    if (instance && instance->grabs.contains(id)) state.kind = DesktopState::Kind::active;
-    return state;
-}
+namespace {
 
-bool portalLacksShortcuts() { return usesPortal() && PortalShortcuts::lacking(); }
+class X11Backend : public Backend {
+public:
+    int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id,
+                       const QString&) override {
+        const std::optional<X11> x = x11();
+        if (!x) return notX11;
+        unregisterHotKey(id);
+        const quint32 keysym = keysymForKeyCode(macKeyCode);
+        const KeyCode keycode = keysym ? XKeysymToKeycode(x->display, keysym) : 0;
+        if (keycode == 0) return unknownKey;
+        Filter* watcher = filter(x->display);
 
-int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id, const QString& name,
-                   const QString& description) {
-    if (usesPortal()) {
-        const QString trigger = portalTrigger(macKeyCode, carbonModifiers);
-        if (trigger.isEmpty()) return unknownKey;
-        PortalShortcuts::add(id, name.isEmpty() ? QString::number(id) : name, description,
-                             trigger);
-        return pending;
-    }
-    const std::optional<X11> x = x11();
-    if (!x) return notX11;
-    unregisterHotKey(id);
-    const quint32 keysym = keysymForKeyCode(macKeyCode);
-    const KeyCode keycode = keysym ? XKeysymToKeycode(x->display, keysym) : 0;
-    if (keycode == 0) return unknownKey;
-    Filter* watcher = filter(x->display);
-
-    const Grab grab{keycode, xModifiers(carbonModifiers)};
-    std::array<xcb_void_cookie_t, lockVariants.size()> cookies{};
-    for (std::size_t i = 0; i < lockVariants.size(); ++i)
-        cookies[i] =
-            xcb_grab_key_checked(x->connection, 1, x->root, grab.modifiers | lockVariants[i],
-                                 grab.keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-    int status = ok;
-    for (xcb_void_cookie_t cookie : cookies) {
-        if (xcb_generic_error_t* error = xcb_request_check(x->connection, cookie)) {
-            if (status == ok)
-                status = error->error_code == XCB_ACCESS ? alreadyGrabbed : grabFailed;
-            std::free(error);
+        const Grab grab{keycode, xModifiers(carbonModifiers)};
+        std::array<xcb_void_cookie_t, lockVariants.size()> cookies{};
+        for (std::size_t i = 0; i < lockVariants.size(); ++i)
+            cookies[i] = xcb_grab_key_checked(x->connection, 1, x->root,
+                                              grab.modifiers | lockVariants[i], grab.keycode,
+                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        int status = ok;
+        for (xcb_void_cookie_t cookie : cookies) {
+            if (xcb_generic_error_t* error = xcb_request_check(x->connection, cookie)) {
+                if (status == ok)
+                    status = error->error_code == XCB_ACCESS ? alreadyGrabbed : grabFailed;
+                std::free(error);
+            }
         }
+        if (status != ok) {
+            // Our own grabs of the variants that succeeded; another client's
+            // grab is untouched by an ungrab from this connection.
+            ungrab(*x, grab);
+            return status;
+        }
+        watcher->grabs.insert(id, grab);
+        return ok;
     }
-    if (status != ok) {
-        // Our own grabs of the variants that succeeded; another client's
-        // grab is untouched by an ungrab from this connection.
+
+    void unregisterHotKey(quint32 id) override {
+        const std::optional<X11> x = x11();
+        if (!x) return;
+        Filter* watcher = filter(x->display);
+        const auto it = watcher->grabs.constFind(id);
+        if (it == watcher->grabs.cend()) return;
+        const Grab grab = *it;
+        watcher->grabs.erase(it);
+        // Another id may hold the same combination; keep X's grab for it.
+        for (const Grab& other : std::as_const(watcher->grabs))
+            if (other.keycode == grab.keycode && other.modifiers == grab.modifiers) return;
         ungrab(*x, grab);
-        return status;
     }
-    watcher->grabs.insert(id, grab);
-    return ok;
+
+    DesktopState state(quint32 id) const override {
+        const Filter* instance = filterInstance();
+        DesktopState state;
+        if (instance && instance->grabs.contains(id)) state.kind = DesktopState::Kind::active;
+        return state;
+    }
+
+    bool desktopDecides() const override { return false; }
+    bool lacksShortcuts() const override { return false; }
+};
+
+} // namespace
+
+Backend& x11Backend() { return backendInstance<X11Backend>(); }
+
+namespace {
+Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
+} // namespace
+
+void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
+
+int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id,
+                   const QString& description) {
+    return backend().registerHotKey(macKeyCode, carbonModifiers, id, description);
 }
 
-void unregisterHotKey(quint32 id) {
-    if (usesPortal()) {
-        PortalShortcuts::remove(id);
-        return;
-    }
-    const std::optional<X11> x = x11();
-    if (!x) return;
-    Filter* watcher = filter(x->display);
-    const auto it = watcher->grabs.constFind(id);
-    if (it == watcher->grabs.cend()) return;
-    const Grab grab = *it;
-    watcher->grabs.erase(it);
-    // Another id may hold the same combination; keep X's grab for it.
-    for (const Grab& other : std::as_const(watcher->grabs))
-        if (other.keycode == grab.keycode && other.modifiers == grab.modifiers) return;
-    ungrab(*x, grab);
-}
+void unregisterHotKey(quint32 id) { backend().unregisterHotKey(id); }
+
+DesktopState desktopState(quint32 id) { return backend().state(id); }
+
+bool desktopDecides() { return backend().desktopDecides(); }
+
+bool lacksShortcuts() { return backend().lacksShortcuts(); }
 
 } // namespace GlobalHotKey

@@ -4,11 +4,12 @@
 #include <QString>
 #include <optional>
 
-// System-wide key combinations. On X11 each combination is grabbed on the
-// root window so its presses reach this program whichever window has focus.
-// In a Wayland session (see SessionType::wayland) no program can grab keys:
-// the combinations go to the desktop's GlobalShortcuts portal as one list,
-// and the desktop decides which keys, if any, trigger each of them.
+// System-wide key combinations, through one of two backends (chosen with the
+// others in DesktopBackends): on X11 each combination is grabbed on the root
+// window so its presses reach this program whichever window has focus; in a
+// Wayland session no program can grab keys, so the combinations go to the
+// desktop's GlobalShortcuts portal as one list, and the desktop decides which
+// keys, if any, trigger each of them.
 // Combinations arrive as the stored values earlier versions wrote (macOS
 // virtual key codes, Carbon modifier masks) and are translated here only:
 // Command -> Control, Option -> Alt, Shift -> Shift, Control -> Super.
@@ -37,21 +38,6 @@ enum Status : int {
     pending = 1,         // handed to the desktop, which answers later
 };
 
-// Replaces an earlier registration under the same id. Returns ok, pending or
-// a negative Status. `name` and `description` are what the desktop's
-// shortcut settings show for it (Wayland): a stable identifier and words for
-// people.
-int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id,
-                   const QString& name = {}, const QString& description = {});
-// Nothing happens for an id that is not registered.
-void unregisterHotKey(quint32 id);
-
-// The X keysym for a macOS virtual key code, 0 when the key has none here.
-quint32 keysymForKeyCode(quint32 macKeyCode);
-
-// Whether combinations go to the desktop's portal rather than to X.
-bool usesPortal();
-
 // What the desktop made of a combination handed to it. On X11 a registered
 // combination is active as soon as registerHotKey() returns ok.
 struct DesktopState {
@@ -61,12 +47,50 @@ struct DesktopState {
     QString trigger;
     // Why it is not active, for people.
     QString reason;
+
+    friend bool operator==(const DesktopState&, const DesktopState&) = default;
 };
+
+// One way of registering combinations with the desktop.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id,
+                               const QString& description) = 0;
+    virtual void unregisterHotKey(quint32 id) = 0;
+    virtual DesktopState state(quint32 id) const = 0;
+    virtual bool desktopDecides() const = 0;
+    virtual bool lacksShortcuts() const = 0;
+};
+// Grabs on the X server; presses seen in Qt's X event stream.
+Backend& x11Backend();
+// The desktop's GlobalShortcuts portal (GlobalHotKeyPortal.cpp).
+Backend& portalBackend();
+// The backend every call below goes to (x11Backend() until one is set).
+void setBackend(Backend& backend);
+
+// Replaces an earlier registration under the same id. Returns ok, pending or
+// a negative Status. `description` is what the desktop's shortcut settings
+// show for it where the desktop keeps the list: words for people.
+int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id,
+                   const QString& description = {});
+// Nothing happens for an id that is not registered.
+void unregisterHotKey(quint32 id);
+
+// The X keysym for a macOS virtual key code, 0 when the key has none here.
+quint32 keysymForKeyCode(quint32 macKeyCode);
+
+// Whether the desktop decides which keys trigger a combination and answers
+// after registerHotKey() returned (pending): the desktop keeps a list with
+// each combination's description, and may choose other keys or none.
+bool desktopDecides();
+
 DesktopState desktopState(quint32 id);
 
-// Whether the desktop's portal has no GlobalShortcuts at all (GNOME before
-// 48, wlroots desktops); known once the first registration was answered.
-bool portalLacksShortcuts();
+// Whether the desktop offers programs no global hotkeys at all (a portal
+// without GlobalShortcuts: GNOME before 48, wlroots desktops); known once the
+// first registration was answered.
+bool lacksShortcuts();
 
 // The combination as the shortcuts portal writes a preferred trigger:
 // "CTRL+ALT+k" (Command as CTRL, Option as ALT, Control as LOGO, the key by

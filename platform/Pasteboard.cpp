@@ -1,7 +1,7 @@
 #include "platform/Pasteboard.h"
 
+#include "platform/BackendChoice.h"
 #include "platform/PasteboardWayland.h"
-#include "platform/SessionType.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -11,48 +11,72 @@ namespace Pasteboard {
 
 namespace {
 
-// The session decides, not Qt's platform: under Wayland the compositor's data
-// control (where it offers it) sets the selection whichever window has the
-// keyboard; elsewhere Qt's clipboard.
-bool dataControl() {
-    static const bool wayland = SessionType::wayland();
-    return wayland && PasteboardWayland::available();
-}
-
-} // namespace
-
-void writeConcealed(const QString& text) {
-    const QList<std::pair<QByteArray, QByteArray>> markers = {
+const QList<std::pair<QByteArray, QByteArray>>& markers() {
+    static const QList<std::pair<QByteArray, QByteArray>> list = {
         {"org.nspasteboard.TransientType", "1"},
         {"org.nspasteboard.ConcealedType", "1"},
         {"x-kde-passwordManagerHint", "secret"},
     };
-    if (dataControl()) {
-        PasteboardWayland::write(text, markers);
-        return;
-    }
-    auto* data = new QMimeData;
-    data->setText(text);
-    for (const auto& [type, bytes] : markers)
-        data->setData(QString::fromLatin1(type), bytes);
-    QGuiApplication::clipboard()->setMimeData(data);
+    return list;
 }
 
-std::optional<QString> text() {
-    if (dataControl())
-        return PasteboardWayland::text();
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (!data || !data->hasText())
-        return std::nullopt;
-    return data->text();
-}
-
-void clear() {
-    if (dataControl()) {
-        PasteboardWayland::clear();
-        return;
+class X11Backend : public Backend {
+public:
+    void writeConcealed(const QString& text) override {
+        auto* data = new QMimeData;
+        data->setText(text);
+        for (const auto& [type, bytes] : markers())
+            data->setData(QString::fromLatin1(type), bytes);
+        QGuiApplication::clipboard()->setMimeData(data);
     }
-    QGuiApplication::clipboard()->clear();
-}
+
+    std::optional<QString> text() override {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        if (!data || !data->hasText()) return std::nullopt;
+        return data->text();
+    }
+
+    void clear() override { QGuiApplication::clipboard()->clear(); }
+};
+
+class PortalBackend : public X11Backend {
+public:
+    void writeConcealed(const QString& text) override {
+        if (PasteboardWayland::available())
+            PasteboardWayland::write(text, markers());
+        else
+            X11Backend::writeConcealed(text);
+    }
+
+    std::optional<QString> text() override {
+        if (PasteboardWayland::available()) return PasteboardWayland::text();
+        return X11Backend::text();
+    }
+
+    void clear() override {
+        if (PasteboardWayland::available())
+            PasteboardWayland::clear();
+        else
+            X11Backend::clear();
+    }
+};
+
+} // namespace
+
+Backend& x11Backend() { return backendInstance<X11Backend>(); }
+
+Backend& portalBackend() { return backendInstance<PortalBackend>(); }
+
+namespace {
+Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
+} // namespace
+
+void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
+
+void writeConcealed(const QString& text) { backend().writeConcealed(text); }
+
+std::optional<QString> text() { return backend().text(); }
+
+void clear() { backend().clear(); }
 
 } // namespace Pasteboard

@@ -14,4 +14,21 @@ void writeConcealed(const QString& text);
 std::optional<QString> text();
 void clear();
 
+// One way of reaching the clipboard.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual void writeConcealed(const QString& text) = 0;
+    virtual std::optional<QString> text() = 0;
+    virtual void clear() = 0;
+};
+// Qt's clipboard: the X11 selection.
+Backend& x11Backend();
+// A Wayland session: the compositor's data control where it offers it
+// (PasteboardWayland), which sets the selection whichever window has the
+// keyboard, also when Qt runs on XWayland; Qt's clipboard where it does not.
+Backend& portalBackend();
+// The backend the calls above go to (x11Backend() until one is set).
+void setBackend(Backend& backend);
+
 } // namespace Pasteboard

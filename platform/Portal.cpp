@@ -112,6 +112,23 @@ void version(const QString& interface, QObject* context, std::function<void(uint
     });
 }
 
+QString sessionToken() { return QString(appID).replace(QLatin1Char('.'), QLatin1Char('_')); }
+
+void closeSession(const QString& sessionHandle, QObject* context, std::function<void()> closed) {
+    if (sessionHandle.isEmpty() || !bus().isConnected()) {
+        QMetaObject::invokeMethod(context, [closed] { closed(); }, Qt::QueuedConnection);
+        return;
+    }
+    QDBusMessage close = QDBusMessage::createMethodCall(
+        service, sessionHandle, QStringLiteral("org.freedesktop.portal.Session"),
+        QStringLiteral("Close"));
+    auto* watcher = new QDBusPendingCallWatcher(bus().asyncCall(close), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, closed] {
+        watcher->deleteLater();
+        closed();
+    });
+}
+
 void closeSession(const QString& sessionHandle) {
     if (sessionHandle.isEmpty() || !bus().isConnected()) return;
     // No answer is awaited, so none is asked for.

@@ -39,9 +39,19 @@ void version(const QString& interface, QObject* context, std::function<void(uint
 // A fresh token for handle_token and session_handle_token.
 QString token();
 
+// The program's own session_handle_token, the same on every start: the app
+// id as a token may write it ("com_tarnwick_Quillet"). A desktop that cannot
+// tell which program calls (xdg-desktop-portal before 1.19.4, outside a
+// sandbox) may know the program's sessions by it alone. One session at a
+// time may carry it.
+QString sessionToken();
+
 // Closes a session the portal gave (org.freedesktop.portal.Session.Close);
 // nothing for an empty handle.
 void closeSession(const QString& sessionHandle);
+// The same, and `closed` runs once the portal answered (or could not be
+// asked), unless `context` is gone by then.
+void closeSession(const QString& sessionHandle, QObject* context, std::function<void()> closed);
 
 // The session handle a CreateSession answer carries (a string or an object
 // path, depending on the portal's version).

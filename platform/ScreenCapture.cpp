@@ -1,7 +1,7 @@
 #include "platform/ScreenCapture.h"
 
+#include "platform/BackendChoice.h"
 #include "platform/Portal.h"
-#include "platform/SessionType.h"
 
 #include <QApplication>
 #include <QFile>
@@ -101,8 +101,41 @@ QImage readPortalPicture(const QVariantMap& results) {
     return image;
 }
 
-void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) {
-    if (SessionType::wayland()) {
+namespace {
+
+class X11Backend : public Backend {
+public:
+    void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) override {
+        const QList<Hidden> hidden = visibleWindows();
+        const QPointer<QWidget> active = QApplication::activeWindow();
+        // Sheets first: hiding the windows they belong to must not be what hides
+        // them, or they would come back without their modality.
+        for (auto it = hidden.rbegin(); it != hidden.rend(); ++it)
+            if (it->window) it->window->hide();
+        const QPointer<QObject> guard(context);
+        // The windows come back even when the context is gone by then.
+        QTimer::singleShot(hidden.isEmpty() ? 0 : settleMs, QCoreApplication::instance(),
+                           [hidden, active, guard, done = std::move(done)] {
+                               const QList<QImage> images = grabScreens();
+                               for (const Hidden& entry : hidden) {
+                                   if (!entry.window) continue;
+                                   // Mapped again, a window the user never moved
+                                   // would be placed anew by the window manager:
+                                   // it goes back where it stood.
+                                   entry.window->move(entry.position);
+                                   if (QWindow* handle = entry.window->windowHandle())
+                                       handle->setFramePosition(entry.position);
+                                   entry.window->show();
+                               }
+                               if (active) active->activateWindow();
+                               if (guard) done(images);
+                           });
+    }
+};
+
+class PortalBackend : public Backend {
+public:
+    void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) override {
         // Only the desktop can take the picture here. Our windows stay: the
         // portal answers after a moment the user may spend in a dialog, and
         // windows hidden that long would look like a crash.
@@ -120,32 +153,19 @@ void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) 
                                 images.append(image);
                             if (guard) done(images);
                         });
-        return;
     }
-    const QList<Hidden> hidden = visibleWindows();
-    const QPointer<QWidget> active = QApplication::activeWindow();
-    // Sheets first: hiding the windows they belong to must not be what hides
-    // them, or they would come back without their modality.
-    for (auto it = hidden.rbegin(); it != hidden.rend(); ++it)
-        if (it->window) it->window->hide();
-    const QPointer<QObject> guard(context);
-    // The windows come back even when the context is gone by then.
-    QTimer::singleShot(hidden.isEmpty() ? 0 : settleMs, QCoreApplication::instance(),
-                       [hidden, active, guard, done = std::move(done)] {
-                           const QList<QImage> images = grabScreens();
-                           for (const Hidden& entry : hidden) {
-                               if (!entry.window) continue;
-                               // Mapped again, a window the user never moved
-                               // would be placed anew by the window manager:
-                               // it goes back where it stood.
-                               entry.window->move(entry.position);
-                               if (QWindow* handle = entry.window->windowHandle())
-                                   handle->setFramePosition(entry.position);
-                               entry.window->show();
-                           }
-                           if (active) active->activateWindow();
-                           if (guard) done(images);
-                       });
+};
+
+} // namespace
+
+Backend& x11Backend() { return backendInstance<X11Backend>(); }
+
+Backend& portalBackend() { return backendInstance<PortalBackend>(); }
+
+void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
+
+void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) {
+    BackendChoice<Backend, x11Backend>::current().captureDisplays(context, std::move(done));
 }
 
 } // namespace ScreenCapture

@@ -17,17 +17,29 @@ constexpr int scaleFactor = 2;
 // beneath them to repaint) before the capture.
 constexpr int settleMs = 150;
 
-// In a Wayland session the desktop's Screenshot portal takes one picture of
-// all displays (without asking where it can; nothing is hidden for it), and
-// its file is deleted as soon as it is read.
-//
-// On X11: captures the displays one after another, in the order of the screens, with
-// this application's own visible windows and sheets hidden for the moment of
-// the capture and shown again afterwards. `done` gets one image per display that could be
-// captured (none at all where the session allows no capture); it runs on the
-// GUI thread once the event loop has let the windows go, and not at all when
-// `context` (required) is destroyed first. Must be called on the GUI thread.
+// `done` gets one image per display that could be captured (none at all where
+// the session allows no capture); it runs on the GUI thread, and not at all
+// when `context` (required) is destroyed first. Must be called on the GUI
+// thread. Two backends (chosen with the others in DesktopBackends):
+// - X11: captures the displays one after another, in the order of the
+//   screens, with this application's own visible windows and sheets hidden
+//   for the moment of the capture and shown again afterwards; `done` runs
+//   once the event loop has let the windows go.
+// - Portal (a Wayland session, where a program's own capture is all black):
+//   the desktop's Screenshot portal takes one picture of all displays
+//   (without asking where it can; nothing is hidden for it), and its file is
+//   deleted as soon as it is read.
 void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done);
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) = 0;
+};
+Backend& x11Backend();
+Backend& portalBackend();
+// The backend captureDisplays() goes to (x11Backend() until one is set).
+void setBackend(Backend& backend);
 
 // The capture itself, without hiding anything or waiting: one image per
 // screen that gave one (X11).

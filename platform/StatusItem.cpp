@@ -1,7 +1,5 @@
 #include "platform/StatusItem.h"
 
-#include "platform/SessionType.h"
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -183,11 +181,18 @@ StatusItem::StatusItem(const QString& id, const QString& title, const QIcon& ico
     }
     if (watcherRunning())
         useNotifierItem();
-    else if (!SessionType::wayland())
+    else if (hosts() == Hosts::notifierItemOrTray)
         useSystemTray();
-    // A Wayland session has no XEmbed tray (not even for XWayland clients):
-    // without a watcher the item waits for one to appear.
+    // Otherwise the item waits for a watcher to appear.
 }
+
+namespace {
+StatusItem::Hosts chosenHosts = StatusItem::Hosts::notifierItemOrTray;
+}
+
+void StatusItem::setHosts(Hosts hosts) { chosenHosts = hosts; }
+
+StatusItem::Hosts StatusItem::hosts() { return chosenHosts; }
 
 StatusItem::~StatusItem() {
     if (m_item) {
@@ -206,7 +211,7 @@ bool StatusItem::isAvailable() {
     // Asked only without a watcher: Qt's own tray icon decides once per
     // process whether it goes through a watcher, and must never do so here.
     return watcherRunning() ||
-           (!SessionType::wayland() && QSystemTrayIcon::isSystemTrayAvailable());
+           (hosts() == Hosts::notifierItemOrTray && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 QString StatusItem::serviceName() const {

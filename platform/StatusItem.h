@@ -42,6 +42,14 @@ public:
     // The bus name our item is registered under; empty unless a notifier item.
     QString serviceName() const;
 
+    // Where the icon may dock when no watcher runs, by the session's backend
+    // (chosen with the others in DesktopBackends): the X11 backend docks in
+    // an XEmbed tray; the portal backend has none (a Wayland session offers
+    // no XEmbed tray, not even to XWayland clients) and waits for a watcher.
+    enum class Hosts { notifierItemOrTray, notifierItemOnly };
+    static void setHosts(Hosts hosts);
+    static Hosts hosts();
+
     // Whether a StatusNotifierWatcher owns its name on the session bus now.
     static bool watcherRunning();
     // Whether a host can show an item right now: a watcher or an XEmbed tray.

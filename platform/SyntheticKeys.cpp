@@ -1,7 +1,6 @@
 #include "platform/SyntheticKeys.h"
 
-#include "platform/SessionType.h"
-#include "platform/SyntheticKeysPortal.h"
+#include "platform/BackendChoice.h"
 #include "platform/X11Display.h"
 
 #include <QCoreApplication>
@@ -217,43 +216,7 @@ private:
     bool capsLock_ = false;
 };
 
-} // namespace
-
-Remote remote() {
-    if (SessionType::wayland()) return PortalKeys::state();
-    return X11Display::hasXTest() ? Remote::ready : Remote::unavailable;
-}
-
-void startRemote() {
-    if (SessionType::wayland()) PortalKeys::start();
-}
-
-void paste(Done done) {
-    if (SessionType::wayland()) {
-        PortalKeys::send({XK_Control_L, XK_v}, std::move(done));
-        return;
-    }
-    const bool sent = paste();
-    if (done) done(sent);
-}
-
-void type(const QString& text, Done done) {
-    if (SessionType::wayland()) {
-        std::vector<quint32> keysyms;
-        for (const char32_t c : text.toUcs4())
-            keysyms.push_back(keysymFor(c));
-        PortalKeys::send(keysyms, std::move(done), false);
-        return;
-    }
-    const bool sent = type(text);
-    if (done) done(sent);
-}
-
-bool paste() {
-    if (SessionType::wayland()) {
-        paste(Done());
-        return remote() != Remote::unavailable;
-    }
+bool pasteWithXTest() {
     if (!X11Display::hasXTest()) return false;
     Display* display = X11Display::get();
     const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
@@ -268,11 +231,7 @@ bool paste() {
     return true;
 }
 
-bool type(const QString& text) {
-    if (SessionType::wayland()) {
-        type(text, Done());
-        return remote() != Remote::unavailable;
-    }
+bool typeWithXTest(const QString& text) {
     if (!X11Display::hasXTest()) return false;
     Display* display = X11Display::get();
     releaseHeldModifiers(display);
@@ -284,5 +243,45 @@ bool type(const QString& text) {
     XSync(display, False);
     return true;
 }
+
+class X11Backend : public Backend {
+public:
+    Remote remote() const override {
+        return X11Display::hasXTest() ? Remote::ready : Remote::unavailable;
+    }
+    void startRemote() override {}
+    void paste(Done done) override {
+        const bool sent = pasteWithXTest();
+        if (done) done(sent);
+    }
+    void type(const QString& text, Done done) override {
+        const bool sent = typeWithXTest(text);
+        if (done) done(sent);
+    }
+    bool pasteNow() override { return pasteWithXTest(); }
+    bool typeNow(const QString& text) override { return typeWithXTest(text); }
+};
+
+} // namespace
+
+Backend& x11Backend() { return backendInstance<X11Backend>(); }
+
+namespace {
+Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
+} // namespace
+
+void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
+
+Remote remote() { return backend().remote(); }
+
+void startRemote() { backend().startRemote(); }
+
+void paste(Done done) { backend().paste(std::move(done)); }
+
+void type(const QString& text, Done done) { backend().type(text, std::move(done)); }
+
+bool paste() { return backend().pasteNow(); }
+
+bool type(const QString& text) { return backend().typeNow(text); }
 
 } // namespace SyntheticKeys

@@ -1,5 +1,8 @@
-#include "platform/SyntheticKeysPortal.h"
+// The portal backend of SyntheticKeys: one RemoteDesktop session with a
+// keyboard, keysyms through NotifyKeyboardKeysym.
+#include "platform/SyntheticKeys.h"
 
+#include "platform/BackendChoice.h"
 #include "platform/Keychain.h"
 #include "platform/Portal.h"
 
@@ -12,7 +15,9 @@
 #include <deque>
 #include <memory>
 
-namespace SyntheticKeys::PortalKeys {
+#include <X11/keysym.h>
+
+namespace SyntheticKeys {
 namespace {
 
 const QString interface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
@@ -60,6 +65,13 @@ class Session : public QObject {
 
 public:
     Remote state = Remote::notAsked;
+
+    // Sends the keysyms once the session is ready: pressed one after another
+    // and released in reverse order (`chord`, as for Control+V), or each
+    // pressed and released in turn. `done` hears whether they went out.
+    void send(const std::vector<quint32>& keysyms, Done done, bool chord) {
+        send(Pending{keysyms, std::move(done), chord});
+    }
 
     void start() {
         if (state == Remote::starting || state == Remote::ready) return;
@@ -227,16 +239,26 @@ Session& session() {
     return *instance;
 }
 
+class PortalBackend : public Backend {
+public:
+    Remote remote() const override { return session().state; }
+    void startRemote() override { session().start(); }
+    void paste(Done done) override { session().send({XK_Control_L, XK_v}, std::move(done), true); }
+    void type(const QString& text, Done done) override {
+        std::vector<quint32> keysyms;
+        for (const char32_t c : text.toUcs4())
+            keysyms.push_back(keysymFor(c));
+        session().send(keysyms, std::move(done), false);
+    }
+    // Nothing goes out before these return: the desktop answers later.
+    bool pasteNow() override { return false; }
+    bool typeNow(const QString&) override { return false; }
+};
+
 } // namespace
 
-Remote state() { return session().state; }
+Backend& portalBackend() { return backendInstance<PortalBackend>(); }
 
-void start() { session().start(); }
-
-void send(const std::vector<quint32>& keysyms, Done done, bool chord) {
-    session().send({keysyms, std::move(done), chord});
-}
-
-} // namespace SyntheticKeys::PortalKeys
+} // namespace SyntheticKeys
 
 #include "SyntheticKeysPortal.moc"

@@ -1,6 +1,6 @@
 #include "platform/WindowFocus.h"
 
-#include "platform/SessionType.h"
+#include "platform/BackendChoice.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
@@ -80,18 +80,16 @@ std::optional<quint32> inputFocus(const X11& x) {
     return reply->focus;
 }
 
-} // namespace
+bool x11Exists(quint32 window);
 
-bool hasWindowManager() {
+bool x11HasWindowManager() {
     const std::optional<X11> x = x11();
     return x && windowManagerRuns(*x);
 }
 
-bool canTellWindows() { return !SessionType::wayland(); }
-
-std::optional<quint32> activeWindow() {
+std::optional<quint32> x11ActiveWindow() {
     const std::optional<X11> x = x11();
-    if (!x || !canTellWindows()) return std::nullopt;
+    if (!x) return std::nullopt;
     if (windowManagerRuns(*x)) {
         // The window manager's answer stands, also when it is none: with no
         // client active it parks the input focus on a window of its own,
@@ -99,13 +97,13 @@ std::optional<quint32> activeWindow() {
         const QList<quint32> active =
             property32(*x, x->root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
         // It may also still name a window that has gone.
-        if (active.isEmpty() || !exists(active.first())) return std::nullopt;
+        if (active.isEmpty() || !x11Exists(active.first())) return std::nullopt;
         return active.first();
     }
     return inputFocus(*x);
 }
 
-bool exists(quint32 window) {
+bool x11Exists(quint32 window) {
     const std::optional<X11> x = x11();
     if (!x || window == 0) return false;
     Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
@@ -118,7 +116,7 @@ bool exists(quint32 window) {
     return !state.isEmpty() && state.first() == 3;
 }
 
-std::optional<QRect> geometry(quint32 window) {
+std::optional<QRect> x11Geometry(quint32 window) {
     const std::optional<X11> x = x11();
     if (!x || window == 0) return std::nullopt;
     Reply<xcb_get_geometry_reply_t> size(
@@ -132,7 +130,7 @@ std::optional<QRect> geometry(quint32 window) {
     return QRect(origin->dst_x, origin->dst_y, size->width, size->height);
 }
 
-bool activate(quint32 window) {
+bool x11Activate(quint32 window) {
     const std::optional<X11> x = x11();
     if (!x || window == 0) return false;
     if (windowManagerRuns(*x)) {
@@ -167,7 +165,7 @@ bool activate(quint32 window) {
     return ok;
 }
 
-bool hasInputFocus(quint32 window) {
+bool x11HasInputFocus(quint32 window) {
     const std::optional<X11> x = x11();
     if (!x || window == 0) return false;
     std::optional<quint32> current = inputFocus(*x);
@@ -180,5 +178,49 @@ bool hasInputFocus(quint32 window) {
     }
     return false;
 }
+
+class X11Backend : public Backend {
+public:
+    bool canTellWindows() const override { return true; }
+    bool hasWindowManager() const override { return x11HasWindowManager(); }
+    std::optional<quint32> activeWindow() const override { return x11ActiveWindow(); }
+    bool exists(quint32 window) const override { return x11Exists(window); }
+    std::optional<QRect> geometry(quint32 window) const override { return x11Geometry(window); }
+    bool activate(quint32 window) override { return x11Activate(window); }
+    bool hasInputFocus(quint32 window) const override { return x11HasInputFocus(window); }
+};
+
+class PortalBackend : public Backend {
+public:
+    bool canTellWindows() const override { return false; }
+    bool hasWindowManager() const override { return false; }
+    std::optional<quint32> activeWindow() const override { return std::nullopt; }
+    bool exists(quint32) const override { return false; }
+    std::optional<QRect> geometry(quint32) const override { return std::nullopt; }
+    bool activate(quint32) override { return false; }
+    bool hasInputFocus(quint32) const override { return false; }
+};
+
+} // namespace
+
+Backend& x11Backend() { return backendInstance<X11Backend>(); }
+
+Backend& portalBackend() { return backendInstance<PortalBackend>(); }
+
+namespace {
+Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
+} // namespace
+
+void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
+
+bool canTellWindows() { return backend().canTellWindows(); }
+bool hasWindowManager() { return backend().hasWindowManager(); }
+std::optional<quint32> activeWindow() { return backend().activeWindow(); }
+bool exists(quint32 window) { return backend().exists(window); }
+std::optional<QRect> geometry(quint32 window) { return backend().geometry(window); }
+bool activate(quint32 window) { return backend().activate(window); }
+bool hasInputFocus(quint32 window) { return backend().hasInputFocus(window); }
+
+Qt::WindowType panelKind() { return canTellWindows() ? Qt::Tool : Qt::Window; }
 
 } // namespace WindowFocus

@@ -7,12 +7,14 @@
 // Which window has the user's attention on the X11 desktop, and handing it
 // back: what a panel that pops up over another program needs so that it can
 // return the keyboard to that program afterwards. Windows are X window ids
-// (a QWidget's winId()). Every call answers nothing / false when the program
-// does not run on X11. Main thread only.
+// (a QWidget's winId()). Main thread only.
 //
-// In a Wayland session no program can see or pick another's window, also not
-// through XWayland (an X client sees only X windows): there activeWindow()
-// names none, and the other calls reach only the program's own X windows.
+// Two backends (chosen with the others in DesktopBackends): the X11 one
+// answers nothing / false when the program does not run on X11. In a Wayland
+// session no program can see or pick another's window, also not through
+// XWayland (an X client sees only X windows, and the active one there is not
+// the one the user works in): the portal backend answers nothing at all, and
+// the desktop alone hands the keyboard back when one of our windows goes.
 namespace WindowFocus {
 
 // Whether the active window of any program can be known and handed the
@@ -45,5 +47,30 @@ bool activate(quint32 window);
 
 // Whether the X input focus is in the window (on it or a window inside it).
 bool hasInputFocus(quint32 window);
+
+// The kind of window for a panel that pops up over other programs (quick
+// search, the tray's panel). Where the focus is ours to hand back (X11), a
+// tool window that stays with the program. Elsewhere the desktop gives the
+// keyboard back to the window that had it before the panel, and places the
+// panel as any new window: only a window of its own gets that, not one the
+// desktop takes for part of the main window (which would get the keyboard).
+Qt::WindowType panelKind();
+
+// One way of knowing and handing over the focus.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual bool canTellWindows() const = 0;
+    virtual bool hasWindowManager() const = 0;
+    virtual std::optional<quint32> activeWindow() const = 0;
+    virtual bool exists(quint32 window) const = 0;
+    virtual std::optional<QRect> geometry(quint32 window) const = 0;
+    virtual bool activate(quint32 window) = 0;
+    virtual bool hasInputFocus(quint32 window) const = 0;
+};
+Backend& x11Backend();
+Backend& portalBackend();
+// The backend the calls above go to (x11Backend() until one is set).
+void setBackend(Backend& backend);
 
 } // namespace WindowFocus

@@ -96,6 +96,10 @@ private:
 
 } // namespace
 
+bool CopyHUD::takesKeyboard() {
+    return QGuiApplication::platformName() == QLatin1String("wayland");
+}
+
 CopyHUD& CopyHUD::shared() {
     // Deliberately never destroyed: the panel is a top-level widget, which
     // must not outlive QApplication's teardown by being deleted after it.

@@ -28,6 +28,13 @@ public:
     // fade-out). The title is translated; the subtitle (an account's label) is not.
     void show(const QString& title, const QString& subtitle, int durationMs = 1400);
 
+    // Whether the panel takes the keyboard from the window in front when it
+    // shows: a Wayland compositor activates every new window of a Wayland
+    // client (Qt on Wayland), where an X11 panel that bypasses the window
+    // manager is never given the keyboard. Keys typed or pasted for the user
+    // must not be under way then, or they end in the panel.
+    static bool takesKeyboard();
+
     // For tests: whether the panel is on screen, and what it shows.
     bool isShowing() const;
     QString title() const;

@@ -53,7 +53,7 @@ bool HotKey::registerHotKey() {
     if (!refusal(m_keyCode, m_modifiers).isEmpty()) return false;
     connectDispatcher();
     const int status =
-        GlobalHotKey::registerHotKey(m_keyCode, m_modifiers, m_id, m_name, m_description);
+        GlobalHotKey::registerHotKey(m_keyCode, m_modifiers, m_id, m_description);
     if (status != GlobalHotKey::ok && status != GlobalHotKey::pending) return false;
     m_registered = true;
     registry().insert(m_id, m_action);

@@ -24,13 +24,9 @@ public:
     HotKey(const HotKey&) = delete;
     HotKey& operator=(const HotKey&) = delete;
 
-    // What the desktop's shortcut settings call it (Wayland, where the
-    // desktop keeps the list): a stable identifier and words for people.
-    // Takes effect with the next registerHotKey().
-    void setDesktopName(const QString& name, const QString& description) {
-        m_name = name;
-        m_description = description;
-    }
+    // What the desktop's shortcut settings call it, where the desktop keeps
+    // the list: words for people. Takes effect with the next registerHotKey().
+    void setDescription(const QString& description) { m_description = description; }
 
     // True when the combination is now registered, or handed to the desktop,
     // whose answer desktopState() then tells. Re-registers when already
@@ -75,7 +71,6 @@ private:
     quint32 m_keyCode;
     quint32 m_modifiers;
     std::function<void()> m_action;
-    QString m_name;
     QString m_description;
     bool m_registered = false;
 };

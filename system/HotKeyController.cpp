@@ -21,15 +21,12 @@ namespace {
 
 HotKeyController* currentController = nullptr;
 
-// The quick-search panel's shortcut as the desktop's settings list it.
-const QString launcherName = QStringLiteral("quick-search");
-
 } // namespace
 
 HotKeyController* HotKeyController::current() { return currentController; }
 
 QString HotKeyController::needsPermissionTitle() {
-    return Accessibility::viaPortal() ? QStringLiteral("Copied (needs remote control permission)")
+    return Accessibility::userGrants() ? QStringLiteral("Copied (needs remote control permission)")
                                       : QStringLiteral("Copied (needs Accessibility)");
 }
 
@@ -131,7 +128,7 @@ void HotKeyController::registerAll(const QList<HotKeyBinding>& bindings) {
             if (self) self->fire(id);
         });
         const QString label = bindingLabel(binding);
-        hotKey->setDesktopName(id.toString(QUuid::WithoutBraces), label);
+        hotKey->setDescription(label);
         if (hotKey->registerHotKey()) {
             m_hotKeys[id] = std::move(hotKey);
             m_labels.insert(id, label);
@@ -180,10 +177,10 @@ void HotKeyController::labelsChanged() {
         renamed = true;
         const auto it = m_hotKeys.find(binding.id);
         if (it == m_hotKeys.end()) continue;
-        it->second->setDesktopName(binding.id.toString(QUuid::WithoutBraces), label);
+        it->second->setDescription(label);
         // The desktop's shortcut settings show the words; an X11 grab has
         // none, and grabbing again would only lose presses for a moment.
-        if (GlobalHotKey::usesPortal()) it->second->registerHotKey();
+        if (GlobalHotKey::desktopDecides()) it->second->registerHotKey();
     }
     // The failures' labels are read anew.
     if (renamed) desktopAnswered();
@@ -193,13 +190,18 @@ bool HotKeyController::launcherRegistered() const {
     return m_launcherHotKey && m_launcherHotKey->isActive();
 }
 
+GlobalHotKey::DesktopState HotKeyController::launcherState() const {
+    if (!m_launcherHotKey) return {GlobalHotKey::DesktopState::Kind::inactive, {}, {}};
+    return GlobalHotKey::desktopState(m_launcherHotKey->id());
+}
+
 void HotKeyController::setLauncherEnabled(bool on) {
     m_launcherHotKey.reset();
     if (!on) return;
     // The press toggles the one panel, whoever owns the combination then.
     auto hotKey = std::make_unique<HotKey>(reservedKeyCode, reservedModifiers,
                                            [] { QuickLauncher::shared().toggle(); });
-    hotKey->setDesktopName(launcherName, tr("Quick search"));
+    hotKey->setDescription(tr("Quick search"));
     if (hotKey->registerHotKey()) m_launcherHotKey = std::move(hotKey);
 }
 
@@ -283,7 +285,9 @@ void HotKeyController::handOut(const Account& account, bool autoPaste,
         if (front) WindowFocus::activate(*front);
         QTimer::singleShot(pasteDelayMs, this,
                            [this, front, label] { pasteInto(front, label, pasteTries); });
-        CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
+        // Not where the confirmation would take the keyboard the paste goes to.
+        if (!CopyHUD::takesKeyboard())
+            CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
     } else {
         CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
         // Offers the user to grant the access; the code stays on the clipboard.

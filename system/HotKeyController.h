@@ -53,6 +53,9 @@ public:
 
     // Whether Ctrl+Alt+K (the quick-search panel's combination) is registered now.
     bool launcherRegistered() const;
+    // What the desktop made of Ctrl+Alt+K, as bindingState() tells of a
+    // binding; inactive without a reason while quick search is off.
+    GlobalHotKey::DesktopState launcherState() const;
 
     // Labels of the bindings the latest pass could not register, or the
     // desktop did not accept, in binding order.

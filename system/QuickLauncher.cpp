@@ -3,6 +3,7 @@
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "platform/Accessibility.h"
+#include "platform/TaskbarPresence.h"
 #include "platform/UserDefaults.h"
 #include "platform/WindowFocus.h"
 #include "system/AppLockMac.h"
@@ -33,8 +34,10 @@ constexpr int activationWaitMs = 600;
 class LauncherPanel : public QWidget {
 public:
     explicit LauncherPanel(QuickLauncher& launcher)
-        : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+        : QWidget(nullptr, WindowFocus::panelKind() | Qt::FramelessWindowHint |
+                               Qt::WindowStaysOnTopHint),
           m_launcher(launcher) {
+        if (WindowFocus::panelKind() == Qt::Window) TaskbarPresence::setShown(this, false);
         setObjectName(QStringLiteral("QuickLauncherPanel"));
         setWindowTitle(tr("Quick search"));
         setAttribute(Qt::WA_DeleteOnClose, false);
@@ -156,7 +159,7 @@ QRect QuickLauncher::frame(const QRect& available) {
 }
 
 QString QuickLauncher::needsTypingHint() {
-    if (Accessibility::viaPortal()) return tr("Typing codes needs remote control permission");
+    if (Accessibility::userGrants()) return tr("Typing codes needs remote control permission");
     return tr("Typing codes needs the X server's XTEST extension");
 }
 
@@ -208,7 +211,9 @@ void QuickLauncher::show() {
     if (m_panel) m_panel->deleteLater(); // the view has left it
     m_panel = panel;
 
-    if (QScreen* screen = workScreen(m_remembered))
+    // Where the desktop places windows itself, it stands where the desktop
+    // puts a new window.
+    if (QScreen* screen = WindowFocus::canTellWindows() ? workScreen(m_remembered) : nullptr)
         panel->setGeometry(frame(screen->availableGeometry()));
     panel->show();
     m_view->searchField()->setFocus();
@@ -346,7 +351,10 @@ void QuickLauncher::typeInto(const QString& code) {
             self->copyInstead(code, needsTypingHint());
             return;
         }
-        CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);
+        // The desktop may acknowledge the last key before the window got it:
+        // a confirmation that takes the keyboard now would take the rest.
+        if (!CopyHUD::takesKeyboard())
+            CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);
         emit self->delivered(true);
     });
 }

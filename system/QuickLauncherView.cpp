@@ -449,7 +449,7 @@ void QuickLauncherView::submit() {
 
 QString QuickLauncherView::actionHint() const {
     if (m_canType()) return tr("Autotype");
-    return Accessibility::viaPortal() ? tr("Copy — typing needs remote control permission")
+    return Accessibility::userGrants() ? tr("Copy — typing needs remote control permission")
                                       : tr("Copy — typing needs XTEST");
 }
 

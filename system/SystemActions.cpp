@@ -39,7 +39,7 @@ bool openLoginItemsSettings() {
 }
 
 QString accessibilitySettingsHelp() {
-    if (Accessibility::viaPortal())
+    if (Accessibility::userGrants())
         return QCoreApplication::translate(
             "SystemActions",
             "Quillet pastes and types through your desktop's remote control portal, which asks "

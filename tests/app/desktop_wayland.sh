@@ -2,15 +2,22 @@
 # The real program on a real KDE Plasma Wayland desktop (headless KWin with
 # XWayland and the desktop portals, tests/with-kwin.sh), driven by key
 # presses that KWin itself receives (wayland_keys, through KWin's fake
-# input) and read over AT-SPI (../shared/tools/a11y.py):
+# input) and read over AT-SPI (tests/support/a11y.py):
 # - a bound hotkey copies the account's code (equal to oathtool's) while a
 #   Wayland window has the keyboard: another client reads it (wl-paste),
 #   marked for password managers, pasted there it arrives, and the timed
 #   clear empties the clipboard;
-# - Ctrl+Alt+K opens quick search, and a pick types the code into the
-#   window the search came from, a Wayland one and an XWayland one;
+# - Ctrl+Alt+K opens quick search in a window of its own, and a pick types
+#   the code into the window the search came from, a Wayland one and an
+#   XWayland one;
 # - a QR code shown on screen is added through the Screenshot portal, and
-#   the portal's picture does not stay in ~/Pictures.
+#   the portal's picture does not stay in ~/Pictures;
+# - the hotkeys last: after a restart the binding copies again; a second
+#   binding added in the Hotkeys tab and the first both copy, with the keys
+#   the desktop holds shown under them; quick search switched off and on
+#   opens again; Quillet restarted on XWayland copies with both bindings and
+#   types a quick-search pick into a Wayland window; and KDE's shortcut file
+#   holds one component for Quillet, with every combination's keys.
 # Usage (inside tests/with-kwin.sh):
 #   desktop_wayland.sh QUILLET SEED_VAULT WAYLAND_KEYS TEXT_WINDOW A11Y_TOOL
 set -euo pipefail
@@ -24,15 +31,17 @@ fail() {
   for out in "$work"/*.out "$work"/*.err "$work/quillet.log"; do
     [ -f "$out" ] && sed "s|^|$(basename "$out"): |" "$out" >&2
   done
+  [ -f "$shortcuts_file" ] && sed 's|^|kglobalshortcutsrc: |' "$shortcuts_file" >&2
   ls -la "$HOME/Pictures" >&2
   exit 1
 }
+shortcuts_file="${XDG_CONFIG_HOME:-$HOME/.config}/kglobalshortcutsrc"
 # shellcheck source=tests/platform/wayland/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../platform/wayland/session.sh"
 a11y() { /usr/bin/python3 "$a11y_tool" "$@"; }
-# shows TEXT [SECONDS]: Quillet shows TEXT, waiting also for the program to
-# appear on the accessibility bus at all.
-shows() { wait_for "$((${2:-10} * 10))" a11y wait quillet "$1" 1; }
+# shows TEXT [SECONDS]: Quillet shows TEXT (the driver waits for the
+# program, too).
+shows() { a11y wait quillet "$1" "${2:-10}" >/dev/null; }
 keys() { "$wayland_keys" "$@" || fail "wayland_keys could not press $*"; }
 base32() { /usr/bin/python3 -c 'import base64, sys; print(base64.b32encode(sys.argv[1].encode()).decode())' "$1"; }
 
@@ -59,13 +68,96 @@ clear_window() {
   wait_for 100 said "$1" "text: " || fail "$1 could not be emptied"
 }
 
+# Quillet itself, started on PLATFORM (wayland, or xcb for XWayland) and
+# stopped again by its id.
+quillet_pid=
+start_quillet() {
+  QT_QPA_PLATFORM=$1 "$quillet" >>"$work/quillet.log" 2>&1 &
+  quillet_pid=$!
+  pids+=("$quillet_pid")
+  shows "GitHub" 60 || fail "the main window shows no accounts over AT-SPI ($1)"
+}
+stop_quillet() {
+  kill "$quillet_pid"
+  wait "$quillet_pid" 2>/dev/null || true
+}
+
+# What the program asks of the portal and what the portal tells it, watched
+# on the bus: a press reaches the program as Activated, naming the shortcut
+# (its combination); each new shortcut session is a CreateSession.
+dbus-monitor --session \
+  "type='signal',interface='org.freedesktop.portal.GlobalShortcuts',member='Activated'" \
+  "type='method_call',interface='org.freedesktop.portal.GlobalShortcuts',member='CreateSession'" \
+  >"$work/portal.log" 2>&1 &
+pids+=($!)
+activations() { grep -c "string \"$1\"" "$work/portal.log" || true; }
+sessions_created() { grep -c "member=CreateSession" "$work/portal.log" || true; }
+more_than() { (($("$1" "${@:3}") > $2)); }
+
+# press_binding KEYS SHORTCUT SECRET: presses KEYS until the portal reports
+# SHORTCUT to the program (the program binds its shortcuts a moment after it
+# starts; without them the keys may type a letter), then the clipboard,
+# emptied first, holds the account's code.
+pasted() { timeout 5 wl-paste -n 2>/dev/null | grep -qE '^[0-9]{6}$'; }
+press_binding() {
+  local combination=$1 shortcut=$2 secret=$3 before
+  timeout 5 wl-copy --clear || fail "wl-copy could not empty the clipboard"
+  before=$(activations "$shortcut")
+  for _ in $(seq 20); do
+    keys "$combination"
+    wait_for 10 more_than activations "$before" "$shortcut" && break
+  done
+  more_than activations "$before" "$shortcut" || fail "the portal never reported $shortcut to the program"
+  wait_for 50 pasted || fail "the code of $shortcut is not on the clipboard while a Wayland window has the keyboard"
+  echo "text: $(timeout 5 wl-paste -n)" >"$work/clipboard.out"
+  code_arrives clipboard "$secret"
+}
+
+# own_windows TITLE STATES: KWin manages the windows titled TITLE as STATES
+# says ("own" for a top-level window of its own, one word a window).
+windows_are() { [[ $(kwin_window_states "$1") == "$2" ]]; }
+own_windows() {
+  wait_for 100 windows_are "$1" "$2" ||
+    fail "KWin has the windows '$1' as '$(kwin_window_states "$1")', not '$2'"
+}
+
+# quick_search WINDOW SEARCH SECRET: Ctrl+Alt+K from WINDOW opens quick search
+# in a window of its own, and a pick types the account's code into WINDOW.
+# A press that lands while KWin is still handing the keyboard to a new window
+# can be lost on a slow (sanitizer) build: press again, up to three times.
+quick_search() {
+  local window=$1 search=$2 secret=$3 opened=""
+  for _ in 1 2 3; do
+    keys ctrl+alt+k
+    wait_for 60 said "$window" inactive && { opened=yes; break; }
+  done
+  [ -n "$opened" ] || fail "quick search did not take the keyboard from $window"
+  own_windows "Quick search" own
+  keys "type:$search"
+  sleep 0.3
+  keys Return
+  code_arrives "$window" "$secret"
+}
+
+# both_bindings_then_quick_search SEARCH SECRET: from the Wayland window,
+# each binding copies its account's code, and quick search types a pick.
+both_bindings_then_quick_search() {
+  kwin_activate Wayland || fail "KWin's scripting did not run"
+  wait_for 100 said Wayland active || fail "the Wayland window did not get the keyboard back"
+  press_binding ctrl+alt+shift+p "$first" "$github"
+  press_binding ctrl+alt+shift+g "$second" "$example"
+  wait_for 100 said Wayland active || kwin_activate Wayland
+  clear_window Wayland
+  quick_search Wayland "$1" "$2"
+}
+
 # The accessibility bus on this private session.
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log" 2>&1 &
 pids+=($!)
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 "$seed" 3 >/dev/null || fail "could not seed the vault"
-binding=$("$seed" --hotkey 0) || fail "could not bind the hotkey"
+"$seed" --hotkey 0 >/dev/null || fail "could not bind the hotkey"
 # Copies clear themselves after 15 seconds.
 /usr/bin/python3 - "${XDG_CONFIG_HOME:-$HOME/.config}/tarnwick/Quillet.conf" <<'PY'
 import os, sys
@@ -79,44 +171,26 @@ open(path, "w").write("\n".join(lines) + "\n")
 PY
 github=$(base32 12345678901234567890a)  # "GitHub: user0@example.com"
 example=$(base32 12345678901234567890b) # "Example: user1@example.com"
+# The desktop knows each shortcut by its combination.
+first=CTRL+ALT+SHIFT+p
+second=CTRL+ALT+SHIFT+g
 
 start_text_window Wayland wayland
 wait_for 300 said Wayland active || fail "the Wayland window never got the keyboard"
 
 # Quillet as the session gives it: Qt picks its Wayland platform.
-"$quillet" >"$work/quillet.log" 2>&1 &
-pids+=($!)
-shows "GitHub" 60 || fail "the main window shows no accounts over AT-SPI"
+start_quillet wayland
 echo "quillet: the main window is up"
 
 # A bound hotkey, pressed while a Wayland window has the keyboard: KWin sees
-# the combination and the portal tells the program (its Activated signal,
-# watched on the bus, names the binding), which copies the code.
-dbus-monitor --session "type='signal',interface='org.freedesktop.portal.GlobalShortcuts',member='Activated'" \
-  >"$work/activated.log" 2>&1 &
-pids+=($!)
+# the combination and the portal tells the program, which copies the code.
 kwin_activate Wayland || fail "KWin's scripting did not run"
 wait_for 100 said Wayland active || fail "the Wayland window did not get the keyboard back"
-# The program binds its shortcuts a moment after it starts: press until the
-# portal reports the press (without the binding the keys may type a letter,
-# so the window is emptied before the paste).
-activated() { grep -qi "string \"$binding\"" "$work/activated.log"; }
-for _ in $(seq 20); do
-  keys ctrl+alt+shift+p
-  wait_for 10 activated && break
-done
-activated || fail "the portal never reported the bound combination to the program"
-shows_code() { grep '^text: ' "$work/Wayland.out" | tail -n1 | grep -qE '^text: [0-9]{6}$'; }
-wait_for 30 said Wayland active || fail "the Wayland window did not keep the keyboard"
-# Read as another client reads it (wl-paste, through data control): the
-# code with the marker that keeps it out of clipboard histories.
-pasted() { timeout 5 wl-paste -n 2>/dev/null | grep -qE '^[0-9]{6}$'; }
-wait_for 50 pasted || fail "the hotkey's code is not on the clipboard while a Wayland window has the keyboard"
-echo "text: $(timeout 5 wl-paste -n)" >"$work/clipboard.out"
-code_arrives clipboard "$github"
+press_binding ctrl+alt+shift+p "$first" "$github"
 [ "$(timeout 5 wl-paste -n -t x-kde-passwordManagerHint)" = secret ] || fail "the copied code lacks its password-manager marker"
 # The copy's HUD may hold the keyboard a moment: paste once the Wayland
 # window has it back.
+shows_code() { grep '^text: ' "$work/Wayland.out" | tail -n1 | grep -qE '^text: [0-9]{6}$'; }
 for _ in $(seq 5); do
   wait_for 100 said Wayland active || kwin_activate Wayland
   clear_window Wayland
@@ -131,33 +205,18 @@ cleared() { local text; text=$(timeout 5 wl-paste -n) && [ -z "$text" ]; }
 wait_for 400 cleared || fail "the clipboard still holds the code after its clear delay"
 echo "hotkey: the clipboard is cleared after the delay"
 
-# Quick search from the Wayland window types the code into it.
+# Quick search from the Wayland window types the code into it. No Quillet
+# window takes the keyboard from it afterwards: keys still on their way from
+# the portal would end there.
 clear_window Wayland
-keys ctrl+alt+k
-shows "Quick search" || a11y wait quillet github 10 >/dev/null 2>&1 ||
-  fail "Ctrl+Alt+K did not open quick search"
-wait_for 100 said Wayland inactive || fail "quick search did not take the keyboard"
-keys type:github
-sleep 0.3
-keys Return
-code_arrives Wayland "$github"
-echo "quick search: the code is typed into a Wayland window"
+quick_search Wayland github "$github"
+! wait_for 20 said Wayland inactive || fail "a Quillet window took the keyboard after the typing"
+echo "quick search: its own window, and the code is typed into a Wayland window"
 
 # And from an XWayland window.
 start_text_window XWayland xcb
 wait_for 300 said XWayland active || fail "the XWayland window never got the keyboard"
-# A press that lands while KWin is still handing the keyboard to the new
-# window can be lost on a slow (sanitizer) build: press again, up to three times.
-opened=""
-for _ in 1 2 3; do
-  keys ctrl+alt+k
-  wait_for 60 said XWayland inactive && { opened=yes; break; }
-done
-[ -n "$opened" ] || fail "quick search did not take the keyboard from XWayland"
-keys type:example
-sleep 0.3
-keys Return
-code_arrives XWayland "$example"
+quick_search XWayland example "$example"
 echo "quick search: the code is typed into an XWayland window"
 
 # A QR code on screen, read through the Screenshot portal.
@@ -170,7 +229,7 @@ kwin_place QR 20 20 || fail "KWin's scripting did not run"
 kwin_activate Quillet || fail "KWin's scripting did not run"
 sleep 0.5
 keys ctrl+n
-a11y wait 'quillet/Add account' Scan 15 >/dev/null 2>&1 || fail "Control+N did not open the add sheet"
+a11y wait 'quillet/Add account' Scan 15 >/dev/null || fail "Control+N did not open the add sheet"
 keys Return
 scanned=""
 for _ in $(seq 300); do
@@ -180,4 +239,91 @@ done
 [ -n "$scanned" ] || fail "the scanned account is not in the vault"
 [ -z "$(ls -A "$HOME/Pictures")" ] || fail "the screenshot stayed in ~/Pictures"
 echo "scan: the QR code on screen was added, no screenshot file remains"
+
+# A restart, as at every login: the desktop still knows Quillet's shortcuts.
+stop_quillet
+start_quillet wayland
+kwin_activate Wayland || fail "KWin's scripting did not run"
+press_binding ctrl+alt+shift+p "$first" "$github"
+echo "restart: the bound hotkey copies again"
+
+# A second binding, made in the Hotkeys tab as a user makes it.
+kwin_activate Quillet || fail "KWin's scripting did not run"
+keys ctrl+comma
+a11y press quillet/Settings Hotkeys >/dev/null || fail "Control+Comma opened no Hotkeys tab"
+a11y press quillet/Settings "Add hotkey" >/dev/null || fail "the Hotkeys tab has no Add hotkey"
+shows "Click to set" || fail "Add hotkey made no row"
+a11y press quillet/Settings "— pick an account —" >/dev/null || fail "the new row has no account picker"
+sleep 0.3
+keys Down Down Return
+shows "Example: user1@example.com" || fail "the account was not picked"
+a11y press quillet/Settings "Click to set" >/dev/null || fail "the new row has no recorder"
+shows "Press a key combo…" || fail "the recorder does not listen"
+keys ctrl+alt+shift+g
+# What the desktop holds for each, once it answered.
+shows "2 active of 2" 30 || fail "the tab does not count both bindings active"
+shows "The desktop runs it with Ctrl+Alt+Shift+G" || fail "the tab does not show the new binding's keys"
+shows "The desktop runs it with Ctrl+Alt+Shift+P" || fail "the tab does not show the first binding's keys"
+shows "The desktop runs it with Ctrl+Alt+K" || fail "the tab does not show quick search's keys"
+# Quick search off and on, each a new shortcut session on this desktop.
+for state in off on; do
+  before=$(sessions_created)
+  a11y toggle quillet/Settings "Quick search panel (Ctrl+Alt+K)" "$state" >/dev/null ||
+    fail "quick search did not switch $state"
+  wait_for 100 more_than sessions_created "$before" ||
+    fail "switching quick search $state asked nothing of the desktop"
+done
+shows "The desktop runs it with Ctrl+Alt+K" || fail "the tab does not show quick search's keys again"
+both_bindings_then_quick_search github "$github"
+echo "change: both bindings copy, and quick search opens after it was switched off and on"
+
+# Quillet on XWayland in the same session: the same shortcuts, and quick
+# search types into the Wayland window through the portal.
+# With a status-notifier watcher (KDE's kded5 loads it when Plasma asks), so
+# that the tray panel can open too.
+kded5 >"$work/kded.log" 2>&1 &
+pids+=($!)
+on_bus() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+    org.freedesktop.DBus.NameHasOwner string:"$1" 2>/dev/null | grep -q true
+}
+wait_for 300 on_bus org.kde.kded5 || fail "kded5 did not start"
+dbus-send --session --print-reply --dest=org.kde.kded5 /kded org.kde.kded5.loadModule \
+  string:statusnotifierwatcher >/dev/null || fail "kded5 could not load its watcher"
+wait_for 100 on_bus org.kde.StatusNotifierWatcher || fail "kded5 runs no StatusNotifierWatcher"
+stop_quillet
+start_quillet xcb
+both_bindings_then_quick_search example "$example"
+echo "xwayland: both bindings copy, and a quick-search pick is typed into a Wayland window"
+# The tray panel opens as a window of its own beside the main window (both
+# titled Quillet), not one KWin keeps with it.
+item=org.kde.StatusNotifierItem-$quillet_pid-1
+activate_item() {
+  dbus-send --session --print-reply --dest="$item" /StatusNotifierItem \
+    org.kde.StatusNotifierItem.Activate int32:0 int32:0 >/dev/null 2>&1
+}
+wait_for 300 activate_item || fail "Quillet's tray item never answered"
+own_windows Quillet "own own"
+activate_item || fail "the tray item did not close its panel"
+own_windows Quillet own
+echo "xwayland: the tray panel is a window of its own"
+
+# One component holds Quillet's shortcuts, each with its keys.
+components() {
+  /usr/bin/python3 - "$shortcuts_file" <<'PY'
+import configparser, sys
+rc = configparser.ConfigParser(interpolation=None, strict=False, delimiters=("=",))
+rc.optionxform = str
+rc.read(sys.argv[1])
+for name in rc.sections():
+    ours = {k: v.split(",")[0] for k, v in rc[name].items() if k.startswith("CTRL+ALT+")}
+    if ours:
+        print(name, " ".join(f"{k}={v}" for k, v in sorted(ours.items())))
+PY
+}
+expected="com_tarnwick_Quillet CTRL+ALT+SHIFT+g=Ctrl+Alt+Shift+G CTRL+ALT+SHIFT+p=Ctrl+Alt+Shift+P CTRL+ALT+k=Ctrl+Alt+K"
+one_component() { [ "$(components)" = "$expected" ]; }
+wait_for 100 one_component ||
+  fail "KDE's shortcut file holds '$(components)', not '$expected'"
+echo "shortcuts: one component for Quillet holds every combination's keys"
 echo "Wayland desktop test passed"

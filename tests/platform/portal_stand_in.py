@@ -10,10 +10,16 @@ answers with its Response signal. A control interface (com.tarnwick.PortalStandI
 
   Configure(a{sv})  interfaces (as), bind_response (u), triggers (a{ss}: shortcut id
                     to the trigger_description the desktop reports; ids left out are
-                    not accepted), remote_response (u), remote_version (u),
-                    restore_token (s), screenshot_file (s), screenshot_response (u)
+                    not accepted), create_binds (b: CreateSession takes the shortcuts
+                    option and answers them, as KDE Plasma 5.27 does),
+                    remote_response (u), remote_version (u), restore_token (s),
+                    screenshot_file (s), screenshot_response (u)
   Calls() -> s      every call so far, as JSON
+  Forget()          forgets the calls and takes the first answers again
   Activate(s)       emits GlobalShortcuts.Activated for the last session
+  Shortcuts() -> u  how many GlobalShortcuts sessions are open
+  Change(a{sv})     the user gives shortcuts of the last session other keys (or none,
+                    ""): emits GlobalShortcuts.ShortcutsChanged with its whole list
 
 Usage: portal_stand_in.py (runs until terminated)
 """
@@ -36,12 +42,14 @@ config = {
     "interfaces": [SHORTCUTS, REMOTE, SCREENSHOT],
     "bind_response": 0,
     "triggers": None,  # None: every shortcut gets its preferred trigger
+    "create_binds": False,
     "remote_response": 0,
     "remote_version": 1,
     "restore_token": "",
     "screenshot_file": "",
     "screenshot_response": 0,
 }
+defaults = dict(config)
 calls = []
 sessions = {}
 
@@ -57,6 +65,25 @@ def plain(value):
     if isinstance(value, (int, dbus.Byte)):
         return int(value)
     return str(value)
+
+
+def answer(shortcuts):
+    """The desktop's answer to a list of shortcuts: each accepted one with the
+    trigger it got."""
+    answered = []
+    for shortcut_id, properties in shortcuts:
+        triggers = config["triggers"]
+        if triggers is None:
+            trigger = str(properties.get("preferred_trigger", ""))
+        elif str(shortcut_id) in triggers:
+            trigger = triggers[str(shortcut_id)]
+        else:
+            continue
+        answered.append(dbus.Struct(
+            (shortcut_id, dbus.Dictionary({
+                "description": properties.get("description", ""),
+                "trigger_description": dbus.String(trigger)}, signature="sv"))))
+    return dbus.Array(answered, signature="(sa{sv})")
 
 
 class Portal(dbus.service.FallbackObject):
@@ -105,9 +132,12 @@ class Portal(dbus.service.FallbackObject):
                 f"No such interface '{interface}'",
                 name="org.freedesktop.DBus.Error.UnknownMethod")
 
-    def new_session(self, sender, options, kind):
+    def session_path(self, sender, options):
         token = str(options.get("session_handle_token", "s"))
-        handle = f"{PATH}/session/{sender[1:].replace('.', '_')}/{token}"
+        return f"{PATH}/session/{sender[1:].replace('.', '_')}/{token}"
+
+    def new_session(self, sender, options, kind):
+        handle = self.session_path(sender, options)
         sessions[handle] = {"kind": kind, "started": False}
         return handle
 
@@ -120,23 +150,34 @@ class Portal(dbus.service.FallbackObject):
                       "shortcuts": plain(shortcuts)})
         code = config["bind_response"]
         results = {}
-        if code == 0:
-            answered = []
-            for shortcut_id, properties in shortcuts:
-                triggers = config["triggers"]
-                if triggers is None:
-                    trigger = str(properties.get("preferred_trigger", ""))
-                elif str(shortcut_id) in triggers:
-                    trigger = triggers[str(shortcut_id)]
-                else:
-                    continue
-                answered.append(dbus.Struct(
-                    (shortcut_id, dbus.Dictionary({
-                        "description": properties.get("description", ""),
-                        "trigger_description": dbus.String(trigger)}, signature="sv"))))
-            results["shortcuts"] = dbus.Array(answered, signature="(sa{sv})")
+        if code == 0 and not config["create_binds"]:
+            results["shortcuts"] = answer(shortcuts)
+            sessions.get(str(session), {})["shortcuts"] = results["shortcuts"]
+        elif code == 0:
+            # Read only with the session: the list bound then stands.
+            results["shortcuts"] = sessions.get(str(session), {}).get("shortcuts", [])
         self.last_session = str(session)
         return self.respond(self.request_path(sender, options), code, results)
+
+    @dbus.service.method(SHORTCUTS, in_signature="oa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def ListShortcuts(self, session, options, sender=None):
+        self.need(SHORTCUTS)
+        calls.append({"method": "ListShortcuts", "session": str(session)})
+        listed = sessions.get(str(session), {}).get("shortcuts", [])
+        return self.respond(self.request_path(sender, options), 0,
+                            {"shortcuts": dbus.Array(listed, signature="(sa{sv})")})
+
+    def changed(self, triggers):
+        listed = sessions.get(self.last_session, {}).get("shortcuts", [])
+        updated = dbus.Array([dbus.Struct((shortcut_id, dbus.Dictionary(
+            {**properties, "trigger_description": dbus.String(
+                triggers.get(str(shortcut_id), properties["trigger_description"]))},
+            signature="sv"))) for shortcut_id, properties in listed], signature="(sa{sv})")
+        sessions[self.last_session]["shortcuts"] = updated
+        signal = dbus.lowlevel.SignalMessage(PATH, SHORTCUTS, "ShortcutsChanged")
+        signal.append(dbus.ObjectPath(self.last_session), updated, signature="oa(sa{sv})")
+        self.bus.send_message(signal)
 
     def activated(self, shortcut_id):
         signal = dbus.lowlevel.SignalMessage(PATH, SHORTCUTS, "Activated")
@@ -193,7 +234,8 @@ class Portal(dbus.service.FallbackObject):
     @dbus.service.method("org.freedesktop.portal.Session", in_signature="", out_signature="",
                          rel_path_keyword="rel")
     def Close(self, rel=None):
-        calls.append({"method": "Close"})
+        calls.append({"method": "Close", "session": f"{PATH}{rel}"})
+        sessions.pop(f"{PATH}{rel}", None)
 
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, name):
@@ -209,11 +251,19 @@ def create_session(self, options, sender=None, interface=None):
     kind = "shortcuts" if interface == SHORTCUTS else "remote"
     self.need(SHORTCUTS if kind == "shortcuts" else REMOTE)
     calls.append({"method": "CreateSession", "interface": interface,
+                  "token": str(options.get("session_handle_token", "")),
                   "options": plain({k: v for k, v in options.items()
                                     if k not in ("handle_token", "session_handle_token")})})
+    if self.session_path(sender, options) in sessions:
+        raise dbus.exceptions.DBusException("A session with this token is open",
+                                            name="org.freedesktop.DBus.Error.Failed")
     handle = self.new_session(sender, options, kind)
-    return self.respond(self.request_path(sender, options), 0,
-                        {"session_handle": dbus.String(handle)})
+    results = {"session_handle": dbus.String(handle)}
+    if kind == "shortcuts" and config["create_binds"]:
+        results["shortcuts"] = answer(options.get("shortcuts", []))
+        sessions[handle]["shortcuts"] = results["shortcuts"]
+        self.last_session = handle
+    return self.respond(self.request_path(sender, options), 0, results)
 
 
 class Control(dbus.service.Object):
@@ -233,10 +283,20 @@ class Control(dbus.service.Object):
     @dbus.service.method(CONTROL, in_signature="", out_signature="")
     def Forget(self):
         calls.clear()
+        config.clear()
+        config.update(defaults)
 
     @dbus.service.method(CONTROL, in_signature="s", out_signature="")
     def Activate(self, shortcut_id):
         self.portal.activated(shortcut_id)
+
+    @dbus.service.method(CONTROL, in_signature="a{sv}", out_signature="")
+    def Change(self, triggers):
+        self.portal.changed({str(k): str(v) for k, v in triggers.items()})
+
+    @dbus.service.method(CONTROL, in_signature="", out_signature="u")
+    def Shortcuts(self):
+        return sum(1 for session in sessions.values() if session["kind"] == "shortcuts")
 
 
 def main():

@@ -7,6 +7,7 @@
 #include "core/CorrectedClock.h"
 #include "intake/QRImport.h"
 #include "menubar/HotKeysTab.h"
+#include "platform/DesktopBackends.h"
 #include "platform/GlobalHotKey.h"
 #include "platform/KeychainSecretService.h"
 #include "platform/QrImage.h"
@@ -43,7 +44,9 @@ const QString shortcuts = QStringLiteral("org.freedesktop.portal.GlobalShortcuts
 const QString remote = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString screenshot = QStringLiteral("org.freedesktop.portal.Screenshot");
 
-QString idOf(const HotKeyBinding& binding) { return binding.id.toString(QUuid::WithoutBraces); }
+// Shortcuts go to the desktop under their combination.
+const QString idJ = QStringLiteral("CTRL+ALT+j"), idL = QStringLiteral("CTRL+ALT+l"),
+              idK = QStringLiteral("CTRL+ALT+k");
 
 bool showsText(const QWidget& widget, const QString& part) {
     for (const QLabel* label : widget.findChildren<QLabel*>())
@@ -128,7 +131,7 @@ private slots:
     void initTestCase() {
         if (qEnvironmentVariableIsEmpty("QUILLET_TEST_SESSION"))
             QSKIP("needs a private session bus (run through tests/with-session.sh)");
-        qputenv("XDG_SESSION_TYPE", "wayland");
+        DesktopBackends::install(DesktopBackends::Road::portals);
         standIn.setProcessChannelMode(QProcess::ForwardedChannels);
         standIn.start(QStringLiteral("/usr/bin/python3"),
                       {QStringLiteral(QUILLET_SOURCE_DIR "/tests/platform/portal_stand_in.py")});
@@ -155,18 +158,15 @@ private slots:
         totp.secret = "12345678901234567890";
         QCOMPARE(store->importAccounts({totp}), 1);
         settings = std::make_unique<AppSettings>(*defaults);
-        configure({{"interfaces", QStringList{shortcuts, remote, screenshot}},
-                   {"bind_response", 0u},
-                   {"remote_response", 0u},
-                   {"remote_version", 1u},
-                   {"restore_token", QString()},
-                   {"screenshot_response", 0u}});
+        // The stand-in's first answers again, and no call heard yet.
         callControl(QStringLiteral("Forget"));
         QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 30000);
     }
 
     void cleanup() {
         controller.reset();
+        // The program's one session closes with its last hotkey.
+        QTRY_COMPARE(callControl(QStringLiteral("Shortcuts")).arguments().value(0).toUInt(), 0u);
         settings.reset();
         store.reset();
         log.reset();
@@ -178,7 +178,7 @@ private slots:
     void withoutGlobalShortcutsTheTabSaysSoOnce() {
         configure({{"interfaces", QStringList{remote, screenshot}}});
         startController({bind(keyJ)});
-        QVERIFY(GlobalHotKey::portalLacksShortcuts());
+        QVERIFY(GlobalHotKey::lacksShortcuts());
         QVERIFY(controller->registeredBindings().isEmpty());
         QVERIFY(!controller->launcherRegistered());
 
@@ -192,23 +192,25 @@ private slots:
         QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
     }
 
-    // One session holds every binding and quick search, with the account's
-    // label and the stored keys; the desktop may choose other keys or none,
-    // and the tab shows its answer. A press the desktop reports copies the
-    // code as an X11 press does.
+    // One session, under the program's own token, holds every binding and
+    // quick search, each under its combination with the account's label; the
+    // desktop may choose other keys or none, and the tab shows its answer. A
+    // press the desktop reports copies the code as an X11 press does.
     void theDesktopChoosesTheKeysAndItsPressCopiesTheCode() {
         const HotKeyBinding chosen = bind(keyJ), turnedDown = bind(keyL);
-        configure({{"triggers", QVariantMap{{idOf(chosen), QStringLiteral("Ctrl+Shift+F9")},
-                                            {QStringLiteral("quick-search"),
-                                             QStringLiteral("Ctrl+Alt+K")}}}});
+        configure({{"triggers", QVariantMap{{idJ, QStringLiteral("Ctrl+Shift+F9")},
+                                            {idK, QStringLiteral("Ctrl+Alt+K")}}}});
         startController({chosen, turnedDown});
 
         const QList<QJsonObject> created = calls(QStringLiteral("CreateSession"));
         QCOMPARE(created.size(), 1);
+        QCOMPARE(created.first()[QStringLiteral("token")].toString(),
+                 QStringLiteral("com_tarnwick_Quillet"));
+        // The session's answer named no shortcut: this desktop takes them in
+        // BindShortcuts (later Plasma, GNOME 48); KDE 5.27 reads them at
+        // CreateSession. The same list both ways.
         const QList<QJsonObject> bound = calls(QStringLiteral("BindShortcuts"));
         QCOMPARE(bound.size(), 1);
-        // The same list both ways: KDE 5.27 reads it at CreateSession, later
-        // desktops at BindShortcuts.
         const QJsonArray list = bound.first()[QStringLiteral("shortcuts")].toArray();
         QCOMPARE(created.first()[QStringLiteral("options")][QStringLiteral("shortcuts")].toArray(),
                  list);
@@ -216,17 +218,14 @@ private slots:
         QHash<QString, QJsonArray> byID;
         for (const QJsonValue& shortcut : list)
             byID.insert(shortcut[0].toString(), shortcut.toArray());
-        QCOMPARE(byID[idOf(chosen)][1][QStringLiteral("preferred_trigger")].toString(),
-                 QStringLiteral("CTRL+ALT+j"));
-        QCOMPARE(byID[idOf(chosen)][1][QStringLiteral("description")].toString(),
+        for (const QString& id : {idJ, idL, idK})
+            QCOMPARE(byID[id][1][QStringLiteral("preferred_trigger")].toString(), id);
+        QCOMPARE(byID[idJ][1][QStringLiteral("description")].toString(),
                  QStringLiteral("RFC: totp"));
-        QCOMPARE(byID[idOf(turnedDown)][1][QStringLiteral("preferred_trigger")].toString(),
-                 QStringLiteral("CTRL+ALT+l"));
-        QCOMPARE(byID[QStringLiteral("quick-search")][1][QStringLiteral("preferred_trigger")]
-                     .toString(),
-                 QStringLiteral("CTRL+ALT+k"));
-        QCOMPARE(byID[QStringLiteral("quick-search")][1][QStringLiteral("description")].toString(),
+        QCOMPARE(byID[idK][1][QStringLiteral("description")].toString(),
                  QStringLiteral("Quick search"));
+        // What the desktop holds once the binding is over.
+        QVERIFY(!calls(QStringLiteral("ListShortcuts")).isEmpty());
 
         QCOMPARE(controller->registeredBindings(), QList<QUuid>{chosen.id});
         QCOMPARE(controller->failedBindings(), QStringList{QStringLiteral("RFC: totp")});
@@ -237,22 +236,24 @@ private slots:
                  QStringLiteral("The desktop runs it with Ctrl+Shift+F9"));
         QCOMPARE(tab.rows().at(1)->desktopStateText(),
                  QStringLiteral("Not active: The desktop did not accept this combination"));
+        QCOMPARE(tab.quickSearchStateText(), QStringLiteral("The desktop runs it with Ctrl+Alt+K"));
         QCOMPARE(tab.activeSummary(), QStringLiteral("1 active of 2"));
 
         const QString beforePress = code();
-        callControl(QStringLiteral("Activate"), {idOf(chosen)});
+        callControl(QStringLiteral("Activate"), {idJ});
         QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
         QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: totp"));
         verifyCopied(beforePress);
         QTRY_COMPARE(store->usage().value(totp.id).count, 1);
 
-        // A change of the list goes to the desktop as a new session, after
-        // the controller's quiet spell.
+        // A change of the list goes to the open session, after the
+        // controller's quiet spell.
         QSignalSpy answered(&GlobalHotKey::dispatcher(),
                             &GlobalHotKey::Dispatcher::desktopAnswered);
         settings->setBindings({chosen});
         QVERIFY(answered.wait(5000));
-        QCOMPARE(calls(QStringLiteral("Close")).size(), 1);
+        QCOMPARE(calls(QStringLiteral("Close")).size(), 0);
+        QCOMPARE(calls(QStringLiteral("CreateSession")).size(), 1);
         QCOMPARE(calls(QStringLiteral("BindShortcuts")).size(), 2);
         QCOMPARE(calls(QStringLiteral("BindShortcuts"))
                      .last()[QStringLiteral("shortcuts")]
@@ -271,9 +272,76 @@ private slots:
         QString description;
         for (const QJsonValue& shortcut :
              calls(QStringLiteral("BindShortcuts")).last()[QStringLiteral("shortcuts")].toArray())
-            if (shortcut[0].toString() == idOf(chosen))
+            if (shortcut[0].toString() == idJ)
                 description = shortcut[1][QStringLiteral("description")].toString();
         QCOMPARE(description, QStringLiteral("RFC: renamed"));
+
+        // The user takes the keys away in the desktop's settings: the desktop
+        // holds none for the binding or quick search, and the tab says so.
+        callControl(QStringLiteral("Change"), {QVariantMap{{idJ, QString()}, {idK, QString()}}});
+        const QString noKeys = QStringLiteral(
+            "Not active: The desktop gave it no keys; choose them in its shortcut settings");
+        QTRY_COMPARE(tab.rows().at(0)->desktopStateText(), noKeys);
+        QCOMPARE(tab.quickSearchStateText(), noKeys);
+        QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
+        QVERIFY(controller->registeredBindings().isEmpty());
+    }
+
+    // KDE Plasma 5.27 reads the list only when a session is created, keeps
+    // each shortcut's keys under its id for good, and names their owner
+    // after the session's token: every change is a new session under the
+    // same token, after the old one closed, and a binding that moves to other
+    // keys is a shortcut of its own. BindShortcuts is never called (that
+    // desktop would open its shortcut settings).
+    void aDesktopThatReadsTheListWithTheSessionGetsEachChangeAsANewSession() {
+        configure({{"create_binds", true}});
+        HotKeyBinding binding = bind(keyJ);
+        settings->setQuickLauncherEnabled(false);
+        startController({binding});
+        QCOMPARE(calls(QStringLiteral("CreateSession")).size(), 1);
+        HotKeysTab tab(*store, *settings, true);
+        QCOMPARE(tab.rows().first()->desktopStateText(),
+                 QStringLiteral("The desktop runs it with CTRL+ALT+j"));
+
+        binding.keyCode = keyL;
+        settings->setBindings({binding});
+        QTRY_COMPARE_WITH_TIMEOUT(calls(QStringLiteral("CreateSession")).size(), 2, 5000);
+        QTRY_COMPARE(tab.rows().first()->desktopStateText(),
+                     QStringLiteral("The desktop runs it with CTRL+ALT+l"));
+        for (const bool on : {true, false, true}) {
+            const qsizetype before = calls(QStringLiteral("CreateSession")).size();
+            settings->setQuickLauncherEnabled(on);
+            QTRY_COMPARE_WITH_TIMEOUT(calls(QStringLiteral("CreateSession")).size(), before + 1,
+                                      5000);
+            QTRY_COMPARE(tab.quickSearchStateText(),
+                         on ? QStringLiteral("The desktop runs it with CTRL+ALT+k") : QString());
+        }
+
+        QCOMPARE(calls(QStringLiteral("BindShortcuts")).size(), 0);
+        QStringList order, tokens, lists;
+        for (const QJsonObject& call : calls())
+            if (call[QStringLiteral("method")] == QStringLiteral("Close") ||
+                call[QStringLiteral("interface")] == shortcuts) {
+                order << call[QStringLiteral("method")].toString();
+                if (call[QStringLiteral("method")] != QStringLiteral("CreateSession")) continue;
+                tokens << call[QStringLiteral("token")].toString();
+                QStringList ids;
+                for (const QJsonValue& shortcut :
+                     call[QStringLiteral("options")][QStringLiteral("shortcuts")].toArray())
+                    ids << shortcut[0].toString();
+                lists << ids.join(QLatin1Char(' '));
+            }
+        QCOMPARE(order, (QStringList{"CreateSession", "Close", "CreateSession", "Close",
+                                     "CreateSession", "Close", "CreateSession", "Close",
+                                     "CreateSession"}));
+        QCOMPARE(tokens, QStringList(5, QStringLiteral("com_tarnwick_Quillet")));
+        const QString both = idK + " " + idL;
+        QCOMPARE(lists, (QStringList{idJ, idL, both, idL, both}));
+
+        const QString beforePress = code();
+        callControl(QStringLiteral("Activate"), {idL});
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        verifyCopied(beforePress);
     }
 
     void aRefusedBindingLeavesEveryHotkeyInactiveWithTheReason() {
@@ -306,7 +374,7 @@ private slots:
 
         QGuiApplication::clipboard()->clear();
         const QString beforePress = code();
-        callControl(QStringLiteral("Activate"), {idOf(settings->bindings().first())});
+        callControl(QStringLiteral("Activate"), {idJ});
         QTRY_COMPARE(CopyHUD::shared().title(),
                      QStringLiteral("Copied (needs remote control permission)"));
         verifyCopied(beforePress);
@@ -328,6 +396,10 @@ private slots:
         QSignalSpy delivered(&QuickLauncher::shared(), &QuickLauncher::delivered);
         SyntheticKeys::startRemote();
         QTRY_COMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::ready);
+        // Nothing goes out through the portal before a call returns: the
+        // synchronous calls send nothing and say so.
+        QVERIFY(!SyntheticKeys::paste());
+        QVERIFY(!SyntheticKeys::type(QStringLiteral("7")));
         QuickLauncher::shared().pick(totp);
         QVERIFY(delivered.wait(5000));
         QCOMPARE(delivered.first().first().toBool(), true);

@@ -77,3 +77,23 @@ kwin_place() {
     const g = w.frameGeometry; w.frameGeometry = {x: $2, y: $3, width: g.width, height: g.height};
     w.keepAbove = true; } }"
 }
+
+# kwin_window_states TITLE: for each window titled TITLE (KWin adds " <2>"
+# and so on to a title that another window has), "own" when KWin manages it
+# as a top-level window of its own, "transient" when it keeps it with another
+# window (of the same program); nothing when there is none. KWin writes a
+# script's print() into its log, where the answer is read.
+kwin_window_states() {
+  local mark="quillet-window-$RANDOM$RANDOM" line=""
+  kwin_script "let states = [];
+    for (const w of workspace.clientList()) {
+      if (w.caption === \"$1\" || w.caption.startsWith(\"$1 <\")) states.push(w.transient ? 'transient' : 'own'); }
+    print('$mark:' + states.join(' '));" || return 1
+  for _ in $(seq 50); do
+    line=$(grep -a "$mark:" "$QUILLET_KWIN_ROOT/kwin.log" | tail -n1 || true)
+    [ -n "$line" ] && break
+    sleep 0.1
+  done
+  [ -n "$line" ] || return 1
+  echo "${line##*"$mark:"}"
+}
