@@ -34,6 +34,29 @@
 #include <QTimer>
 #endif
 
+// Qt Test's waits (QTRY_*) give a condition 5 s by default, which a loaded
+// machine can overrun without any fault; here they give it 30 s. A wait ends
+// as soon as its condition holds, so only a failure takes longer.
+#define QUILLET_TEST_WAIT_MS 30000
+#undef QTRY_VERIFY
+#define QTRY_VERIFY(expr) QTRY_VERIFY_WITH_TIMEOUT(expr, QUILLET_TEST_WAIT_MS)
+#undef QTRY_VERIFY2
+#define QTRY_VERIFY2(expr, message) QTRY_VERIFY2_WITH_TIMEOUT(expr, message, QUILLET_TEST_WAIT_MS)
+#undef QTRY_COMPARE
+#define QTRY_COMPARE(expr, expected) QTRY_COMPARE_WITH_TIMEOUT(expr, expected, QUILLET_TEST_WAIT_MS)
+#undef QTRY_COMPARE_EQ
+#define QTRY_COMPARE_EQ(left, right) QTRY_COMPARE_EQ_WITH_TIMEOUT(left, right, QUILLET_TEST_WAIT_MS)
+#undef QTRY_COMPARE_NE
+#define QTRY_COMPARE_NE(left, right) QTRY_COMPARE_NE_WITH_TIMEOUT(left, right, QUILLET_TEST_WAIT_MS)
+#undef QTRY_COMPARE_LT
+#define QTRY_COMPARE_LT(left, right) QTRY_COMPARE_LT_WITH_TIMEOUT(left, right, QUILLET_TEST_WAIT_MS)
+#undef QTRY_COMPARE_LE
+#define QTRY_COMPARE_LE(left, right) QTRY_COMPARE_LE_WITH_TIMEOUT(left, right, QUILLET_TEST_WAIT_MS)
+#undef QTRY_COMPARE_GT
+#define QTRY_COMPARE_GT(left, right) QTRY_COMPARE_GT_WITH_TIMEOUT(left, right, QUILLET_TEST_WAIT_MS)
+#undef QTRY_COMPARE_GE
+#define QTRY_COMPARE_GE(left, right) QTRY_COMPARE_GE_WITH_TIMEOUT(left, right, QUILLET_TEST_WAIT_MS)
+
 namespace TestSupport {
 
 inline QString typeName(const std::type_info& type) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestMain.h"
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QTextStream>
@@ -38,6 +40,6 @@ inline int runTextReceiver(int argc, char** argv) {
     int main(int argc, char** argv) {                                                              \
         if (argc > 1 && qstrcmp(argv[1], "--receiver") == 0) return runTextReceiver(argc, argv);   \
         QApplication app(argc, argv);                                                              \
-        TestClass tests;                                                                           \
+        TestSupport::Guarded<TestClass> tests;                                                     \
         return QTest::qExec(&tests, argc, argv);                                                   \
     }
