@@ -37,19 +37,9 @@ void settle() {
     waited.start();
     while (waited.elapsed() < 60000) {
         StallMeter meter;
-        QElapsedTimer window;
-        window.start();
-        while (window.elapsed() < 500)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        runEventsFor(500);
         if (meter.longestMs() < 20) return;
     }
-}
-
-void runEventsFor(int ms) {
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 // Notes when something inside the checkup screen is first painted.
@@ -72,11 +62,7 @@ public:
 void openingTheCheckupWithAccessibility(benchmark::State& state) {
     const int count = int(state.range(0));
     // The bridge connects to the accessibility bus once the event loop runs.
-    QElapsedTimer waited;
-    waited.start();
-    while (!QAccessible::isActive() && waited.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (!QAccessible::isActive()) {
+    if (!waitUntil([] { return QAccessible::isActive(); })) {
         state.SkipWithError("accessibility is off: run through bench/with-atspi.sh");
         return;
     }
@@ -101,8 +87,7 @@ void openingTheCheckupWithAccessibility(benchmark::State& state) {
         StallMeter meter;
         painted.clock.start();
         press->click();
-        while (!painted.at && painted.clock.elapsed() < 60000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        waitUntil([&] { return painted.at.has_value(); });
         qApp->removeEventFilter(&painted);
         settle();
         auto* view = window.general()->sheet()
