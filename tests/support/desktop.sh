@@ -144,5 +144,6 @@ expect_clipboard_code() {
   wait_for 30 clipboard_holds_code || true
   code=$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)
   after=$(oathtool --totp -b "$secret")
-  [[ $code == "$before" || $code == "$after" ]] || fail "the clipboard holds '$code', oathtool says $before/$after"
+  [[ $code =~ ^[0-9]{6}$ ]] || fail "the clipboard holds no code (${#code} characters)"
+  [[ $code == "$before" || $code == "$after" ]] || fail "the clipboard holds a code that is not oathtool's"
 }
