@@ -330,16 +330,17 @@ QString SecurityTimelineMacView::explanation() const {
         why = tr("%1 is not UTF-8 text.").arg(file);
         break;
     case TimelineFault::notAnEntry:
-        why = tr("The log doesn't match its hash chain. It may have been modified outside the "
-                 "app. Line %1 is not an entry of the timeline.")
-                  .arg(m_fault.line);
-        break;
     case TimelineFault::none:
     case TimelineFault::brokenChain:
         why = tr("The log doesn't match its hash chain. It may have been modified outside the "
                  "app.");
+        // Where, when the reader could tell: a line that is no entry at all,
+        // or an entry whose hash does not follow the one before.
         if (m_fault.line > 0)
-            why += QLatin1Char(' ') + tr("The chain breaks at line %1.").arg(m_fault.line);
+            why += QLatin1Char(' ') + (m_fault.kind == TimelineFault::notAnEntry
+                                           ? tr("Line %1 is not an entry of the timeline.")
+                                           : tr("The chain breaks at line %1."))
+                                          .arg(m_fault.line);
         break;
     }
     return why + QLatin1Char(' ') + tr("New events are not being recorded.");
