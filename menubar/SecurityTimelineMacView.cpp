@@ -141,22 +141,16 @@ private:
     static Texts layOut(const QStyleOptionViewItem& option, const QModelIndex& index) {
         const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
         const int width = view ? view->viewport()->width() : option.rect.width();
-        const QFontMetrics titleMetrics(titleFont());
         const QFontMetrics captionMetrics(captionFont());
         const int timeWidth =
             captionMetrics.horizontalAdvance(index.data(TimelineModel::timeRole).toString());
         const int textWidth = qMax(40, width - symbolColumn - columnGap - timeWidth - columnGap);
-        const auto measure = [textWidth](const QFontMetrics& metrics, const QString& text) {
-            // One line in the common case, measured without breaking.
-            if (metrics.horizontalAdvance(text) <= textWidth)
-                return QRect(0, 0, textWidth, metrics.height());
-            const QRect wrapped =
-                metrics.boundingRect(QRect(0, 0, textWidth, 1 << 20), wrapping, text);
-            return QRect(0, 0, textWidth, qMax(metrics.height(), wrapped.height()));
+        const auto measure = [textWidth](const QFont& font, const QString& text) {
+            return QRect(0, 0, textWidth, SettingsParts::wrappedHeight(font, textWidth, text));
         };
         const QString detail = index.data(TimelineModel::detailRole).toString();
-        return {width, measure(titleMetrics, index.data().toString()),
-                detail.isEmpty() ? QRect() : measure(captionMetrics, detail)};
+        return {width, measure(titleFont(), index.data().toString()),
+                detail.isEmpty() ? QRect() : measure(captionFont(), detail)};
     }
     static QFont titleFont() { return Style::font(Style::TextStyle::callout, QFont::Medium); }
     static QFont captionFont() { return Style::font(Style::TextStyle::caption); }
