@@ -45,6 +45,14 @@ if [[ ${1:-} == --in-kwin ]]; then
   shift
   root=$QUILLET_KWIN_ROOT
   : >"$root/session-started"
+  # KWin's XWayland (its child, like this session), so that the end can wait
+  # for it: one that outlives KWin still holds its display's name, and the X
+  # server a later test starts at that number cannot be reached meanwhile.
+  for proc in /proc/[0-9]*; do
+    [[ $(cat "$proc/comm" 2>/dev/null) == Xwayland ]] || continue
+    read -r _ _ _ parent _ <"$proc/stat" 2>/dev/null || continue
+    [[ $parent == "$PPID" ]] && echo "${proc#/proc/}" >>"$root/xwayland.pids"
+  done
   dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XAUTHORITY XDG_CURRENT_DESKTOP \
     XDG_SESSION_TYPE KDE_SESSION_VERSION HOME XDG_RUNTIME_DIR XDG_DATA_HOME XDG_CONFIG_HOME \
     XDG_CACHE_HOME KWIN_WAYLAND_NO_PERMISSION_CHECKS || {
@@ -94,6 +102,11 @@ if [[ ${1:-} == --in-bus ]]; then
       wait "$kwin_pid" 2>/dev/null
     fi
     stop_bus_services
+    local xwayland
+    for xwayland in $(cat "$root/xwayland.pids" 2>/dev/null); do
+      kill "$xwayland" 2>/dev/null
+      for _ in $(seq 300); do [[ -e /proc/$xwayland ]] || break; sleep 0.1; done
+    done
     if [[ -n $session_keyring_pid ]]; then
       kill "$session_keyring_pid" 2>/dev/null
       wait "$session_keyring_pid" 2>/dev/null

@@ -24,6 +24,14 @@ if [ ! -s "$work/display" ]; then
   exit 1
 fi
 export DISPLAY=":$(head -n1 "$work/display")"
+# Clients reach the server before the command starts (see tests/support/desktop.sh).
+end=$((SECONDS + 30))
+until timeout 10 xprop -root -len 0 _NET_SUPPORTED >/dev/null 2>&1 || ((SECONDS >= end)); do sleep 0.1; done
+if ! timeout 10 xprop -root -len 0 _NET_SUPPORTED >/dev/null 2>&1; then
+  echo "with-xvfb: no client can open $DISPLAY" >&2
+  cat "$work/xvfb.log" >&2
+  exit 1
+fi
 export QT_QPA_PLATFORM=xcb
 # An X11 session: the program picks the portals only in a Wayland one.
 unset WAYLAND_DISPLAY

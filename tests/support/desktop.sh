@@ -36,6 +36,11 @@ start_xvfb() {
   exec 3>&-
   wait_for 30 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   export DISPLAY=":$(head -n1 "$work/display")"
+  # Clients reach the server before anything else starts: a server that went
+  # away at this number a moment ago (a test's XWayland still ending) can
+  # hold its name for a while, and a window manager started then gives up.
+  wait_for 30 timeout 10 xprop -root -len 0 _NET_SUPPORTED ||
+    fail "no client can open $DISPLAY: $(cat "$work/xvfb.log"; ls -la /tmp/.X11-unix 2>&1)"
   export QT_QPA_PLATFORM=xcb
   # An X11 session, also when the tests run from a Wayland desktop: the
   # program picks the portals only in a Wayland one.
