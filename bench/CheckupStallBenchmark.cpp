@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QListView>
 #include <QPushButton>
 #include <benchmark/benchmark.h>
 
@@ -62,7 +63,7 @@ public:
         if (at || event->type() != QEvent::Paint || !watched->isWidgetType()) return false;
         for (QObject* o = watched; o; o = o->parent())
             if (auto* view = qobject_cast<SecurityCheckupMacView*>(o)) {
-                if (view->cardCount() > 0) at = clock.elapsed();
+                if (view->list()->model()->rowCount() > 0) at = clock.elapsed();
                 break;
             }
         return false;
@@ -108,7 +109,7 @@ void openingTheCheckupWithAccessibility(benchmark::State& state) {
         auto* view = window.general()->sheet()
                          ? window.general()->sheet()->findChild<SecurityCheckupMacView*>()
                          : nullptr;
-        if (!painted.at || !view || view->cardCount() < count) {
+        if (!painted.at || !view || view->list()->model()->rowCount() < count) {
             state.SkipWithError("the checkup did not show a card for every finding");
             return;
         }
@@ -141,7 +142,7 @@ void copiesWithTheCheckupOpen(benchmark::State& state) {
     panel.prepareToShow();
     panel.show();
     settle();
-    if (checkup.cardCount() < count) {
+    if (checkup.list()->model()->rowCount() < count) {
         state.SkipWithError("the checkup shows fewer findings than accounts");
         return;
     }
