@@ -1,10 +1,10 @@
 #pragma once
 
-// Whether the program may send synthetic keystrokes, through one of two
-// backends (chosen with the others in DesktopBackends). On X11 no user
-// permission exists: any client may use the XTEST extension when the server
-// offers it. In a Wayland session the desktop's RemoteDesktop portal grants
-// it, after asking the user.
+// Whether the program may send synthetic keystrokes, as SyntheticKeys' backend
+// (chosen with the others in DesktopBackends) can. On X11 no user permission
+// exists: any client may use the XTEST extension when the server offers it.
+// In a Wayland session the desktop's RemoteDesktop portal grants it, after
+// asking the user.
 namespace Accessibility {
 
 // X11: the program runs on X11 and the server offers XTEST. Portal: the
@@ -20,18 +20,5 @@ bool userGrants();
 // show; through the portal this opens its session (the desktop may ask the
 // user) when none is open, also after a refusal.
 bool isTrustedWithPrompt();
-
-// One way of telling and asking for the permission.
-class Backend {
-public:
-    virtual ~Backend() = default;
-    virtual bool isTrusted() const = 0;
-    virtual bool userGrants() const = 0;
-    virtual void prompt() = 0;
-};
-Backend& x11Backend();
-Backend& portalBackend();
-// The backend the calls above go to (x11Backend() until one is set).
-void setBackend(Backend& backend);
 
 } // namespace Accessibility

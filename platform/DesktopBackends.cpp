@@ -1,6 +1,5 @@
 #include "platform/DesktopBackends.h"
 
-#include "platform/Accessibility.h"
 #include "platform/GlobalHotKey.h"
 #include "platform/Pasteboard.h"
 #include "platform/ScreenCapture.h"
@@ -21,18 +20,13 @@ Road forSession() {
 }
 
 void install(Road road) {
-    const bool portals = road == Road::portals;
-    GlobalHotKey::setBackend(portals ? GlobalHotKey::portalBackend() : GlobalHotKey::x11Backend());
-    SyntheticKeys::setBackend(portals ? SyntheticKeys::portalBackend()
-                                      : SyntheticKeys::x11Backend());
-    Accessibility::setBackend(portals ? Accessibility::portalBackend()
-                                      : Accessibility::x11Backend());
-    WindowFocus::setBackend(portals ? WindowFocus::portalBackend() : WindowFocus::x11Backend());
-    ScreenCapture::setBackend(portals ? ScreenCapture::portalBackend()
-                                      : ScreenCapture::x11Backend());
-    Pasteboard::setBackend(portals ? Pasteboard::portalBackend() : Pasteboard::x11Backend());
-    StatusItem::setHosts(portals ? StatusItem::Hosts::notifierItemOnly
-                                 : StatusItem::Hosts::notifierItemOrTray);
+    GlobalHotKey::backend.choose(road);
+    SyntheticKeys::backend.choose(road);
+    WindowFocus::backend.choose(road);
+    ScreenCapture::backend.choose(road);
+    Pasteboard::backend.choose(road);
+    StatusItem::setHosts(road == Road::portals ? StatusItem::Hosts::notifierItemOnly
+                                               : StatusItem::Hosts::notifierItemOrTray);
 }
 
 } // namespace DesktopBackends

@@ -1,11 +1,11 @@
 #pragma once
 
 // The backends of the desktop layers, chosen together in one place:
-// GlobalHotKey, SyntheticKeys, Accessibility, WindowFocus, ScreenCapture,
-// Pasteboard and StatusItem each have an X11 backend (what the X server lets
-// every client do) and a portal backend (the desktop portals, and the
-// compositor's data control for the clipboard). Until install() runs, every
-// layer uses its X11 backend.
+// GlobalHotKey, SyntheticKeys (and Accessibility with it), WindowFocus,
+// ScreenCapture, Pasteboard and StatusItem each have an X11 backend (what the
+// X server lets every client do) and a portal backend (the desktop portals,
+// and the compositor's data control for the clipboard). Until install()
+// runs, every layer uses its X11 backend.
 namespace DesktopBackends {
 
 enum class Road { x11, portals };

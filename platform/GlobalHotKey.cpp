@@ -1,7 +1,5 @@
 #include "platform/GlobalHotKey.h"
 
-#include "platform/BackendChoice.h"
-
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QGuiApplication>
@@ -337,12 +335,6 @@ public:
 } // namespace
 
 Backend& x11Backend() { return backendInstance<X11Backend>(); }
-
-namespace {
-Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
-} // namespace
-
-void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
 
 int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id,
                    const QString& description) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/BackendChoice.h"
+
 #include <QObject>
 #include <QString>
 #include <optional>
@@ -66,8 +68,8 @@ public:
 Backend& x11Backend();
 // The desktop's GlobalShortcuts portal (GlobalHotKeyPortal.cpp).
 Backend& portalBackend();
-// The backend every call below goes to (x11Backend() until one is set).
-void setBackend(Backend& backend);
+// The backend every call below goes to.
+inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 
 // Replaces an earlier registration under the same id. Returns ok, pending or
 // a negative Status. `description` is what the desktop's shortcut settings

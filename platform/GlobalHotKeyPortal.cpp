@@ -12,7 +12,6 @@
 // and a combination used before finds its own keys again.
 #include "platform/GlobalHotKey.h"
 
-#include "platform/BackendChoice.h"
 #include "platform/Portal.h"
 
 #include <QCoreApplication>
@@ -229,18 +228,12 @@ private:
                                 return;
                             }
                             m_session = Portal::sessionHandle(results);
-                            // Every shortcut in the session's answer: the
-                            // desktop took the list with the session, and
-                            // would ignore it in BindShortcuts (KDE 5.27
-                            // opens its shortcut settings instead).
-                            QStringList answered;
-                            for (const PortalShortcut& shortcut :
-                                 shortcutsOf(results.value(shortcutsKey)))
-                                answered << shortcut.id;
-                            m_bindsOpenSessions = !std::all_of(
-                                list.cbegin(), list.cend(), [&](const PortalShortcut& shortcut) {
-                                    return answered.contains(shortcut.id);
-                                });
+                            // A list in the session's answer, even one
+                            // without some of the combinations: the desktop
+                            // took the list with the session, and would not
+                            // take it in BindShortcuts (KDE 5.27 opens its
+                            // shortcut settings instead).
+                            m_bindsOpenSessions = !results.contains(shortcutsKey);
                             if (m_bindsOpenSessions)
                                 bind(list);
                             else
@@ -326,8 +319,9 @@ private:
     QList<PortalShortcut> m_bound;
     QHash<QString, DesktopState> m_answers;
     bool m_lacking = false;
-    // Learned from the first session: whether the desktop takes a list in
-    // BindShortcuts (later Plasma, GNOME) rather than only with a session.
+    // Whether the desktop takes a list in BindShortcuts (later Plasma,
+    // GNOME) rather than only with a session: learned from each session's
+    // answer, which is the same for one desktop every time.
     bool m_bindsOpenSessions = false;
     bool m_scheduled = false;
     bool m_busy = false;

@@ -142,25 +142,8 @@ bool writeAtomically(const QString& path, const QByteArray& bytes) {
     return true;
 }
 
-// The file the items live in: the path itself, or the file a symbolic link
-// there points to. Writes go to that file (a temporary beside it renamed over
-// it), so a link the user made keeps pointing where they want it. A link that
-// points nowhere is refused rather than replaced by a file of our own, which
-// would silently part the user from their items.
-std::optional<QString> resolve(const QString& path) {
-    const QByteArray name = native(path);
-    struct stat info;
-    if (::lstat(name.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    char resolved[PATH_MAX];
-    if (::realpath(name.constData(), resolved)) return QFile::decodeName(resolved);
-    std::fprintf(stderr, "Quillet: %s is a symbolic link to a file that cannot be reached; "
-                         "the keychain stays closed until the link is mended\n",
-                 name.constData());
-    return std::nullopt;
-}
-
-// Runs `body` with the file's path (see resolve()) while holding the lock
-// that every process using this file takes.
+// Runs `body` with the file's path (see FileBackend::target()) while holding
+// the lock that every process using this file takes.
 template <typename Body> Status withLock(const QString& path, bool mayCreate, Body body) {
     QMutexLocker processLock(&processMutex());
 
@@ -168,8 +151,13 @@ template <typename Body> Status withLock(const QString& path, bool mayCreate, Bo
     if (!mayCreate && !QFileInfo::exists(folder)) return body(std::optional<QString>());
     // The folder holds every secret: umask must not decide who may list it.
     if (!PrivateFolder::ensure(folder)) return mayCreate ? ioError : notAvailable;
-    const auto target = resolve(path);
-    if (!target) return notAvailable;
+    const auto target = FileBackend::target(path);
+    if (!target) {
+        std::fprintf(stderr, "Quillet: %s is a symbolic link to a file that cannot be reached; "
+                             "the keychain stays closed until the link is mended\n",
+                     native(path).constData());
+        return notAvailable;
+    }
 
     const QByteArray lockPath = native(*target + QStringLiteral(".lock"));
     // Non-blocking: a FIFO in the lock file's place must not hold the open.
@@ -304,6 +292,15 @@ std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes) {
 }
 
 FileBackend::FileBackend(QString path) : m_path(std::move(path)) {
+}
+
+std::optional<QString> FileBackend::target(const QString& path) {
+    const QByteArray name = native(path);
+    struct stat info;
+    if (::lstat(name.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char resolved[PATH_MAX];
+    if (::realpath(name.constData(), resolved)) return QFile::decodeName(resolved);
+    return std::nullopt;
 }
 
 QString FileBackend::defaultPath() {

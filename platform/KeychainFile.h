@@ -21,6 +21,13 @@ public:
 
     QString name() const override { return QStringLiteral("file"); }
     QString path() const { return m_path; }
+    // The file the items live in: the path itself, or the file a symbolic
+    // link there points to. Writes go to that file (a temporary beside it
+    // renamed over it), so a link the user made keeps pointing where they
+    // want it. Nothing for a link that points nowhere: it is refused rather
+    // than replaced by a file of our own, which would silently part the user
+    // from their items.
+    static std::optional<QString> target(const QString& path);
     // Removes the temporary files a writer killed mid-write left behind.
     Status open() override;
     Status add(const Item& item) override;

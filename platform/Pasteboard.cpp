@@ -1,6 +1,5 @@
 #include "platform/Pasteboard.h"
 
-#include "platform/BackendChoice.h"
 #include "platform/PasteboardWayland.h"
 
 #include <QClipboard>
@@ -66,12 +65,6 @@ public:
 Backend& x11Backend() { return backendInstance<X11Backend>(); }
 
 Backend& portalBackend() { return backendInstance<PortalBackend>(); }
-
-namespace {
-Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
-} // namespace
-
-void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
 
 void writeConcealed(const QString& text) { backend().writeConcealed(text); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/BackendChoice.h"
+
 #include <QString>
 #include <optional>
 
@@ -28,7 +30,7 @@ Backend& x11Backend();
 // (PasteboardWayland), which sets the selection whichever window has the
 // keyboard, also when Qt runs on XWayland; Qt's clipboard where it does not.
 Backend& portalBackend();
-// The backend the calls above go to (x11Backend() until one is set).
-void setBackend(Backend& backend);
+// The backend the calls above go to.
+inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 
 } // namespace Pasteboard

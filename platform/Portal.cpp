@@ -16,6 +16,13 @@ const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request"
 
 QDBusConnection bus() { return QDBusConnection::sessionBus(); }
 
+// org.freedesktop.portal.Session.Close of a session the portal gave.
+QDBusMessage closeMessage(const QString& sessionHandle) {
+    return QDBusMessage::createMethodCall(service, sessionHandle,
+                                          QStringLiteral("org.freedesktop.portal.Session"),
+                                          QStringLiteral("Close"));
+}
+
 // One call's Request object: hears its Response once, then goes.
 class PendingRequest : public QObject {
     Q_OBJECT
@@ -119,10 +126,8 @@ void closeSession(const QString& sessionHandle, QObject* context, std::function<
         QMetaObject::invokeMethod(context, [closed] { closed(); }, Qt::QueuedConnection);
         return;
     }
-    QDBusMessage close = QDBusMessage::createMethodCall(
-        service, sessionHandle, QStringLiteral("org.freedesktop.portal.Session"),
-        QStringLiteral("Close"));
-    auto* watcher = new QDBusPendingCallWatcher(bus().asyncCall(close), context);
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus().asyncCall(closeMessage(sessionHandle)), context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, closed] {
         watcher->deleteLater();
         closed();
@@ -132,10 +137,7 @@ void closeSession(const QString& sessionHandle, QObject* context, std::function<
 void closeSession(const QString& sessionHandle) {
     if (sessionHandle.isEmpty() || !bus().isConnected()) return;
     // No answer is awaited, so none is asked for.
-    QDBusMessage close = QDBusMessage::createMethodCall(
-        service, sessionHandle, QStringLiteral("org.freedesktop.portal.Session"),
-        QStringLiteral("Close"));
-    bus().send(close);
+    bus().send(closeMessage(sessionHandle));
 }
 
 QString sessionHandle(const QVariantMap& results) {

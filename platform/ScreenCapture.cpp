@@ -1,6 +1,5 @@
 #include "platform/ScreenCapture.h"
 
-#include "platform/BackendChoice.h"
 #include "platform/Portal.h"
 
 #include <QApplication>
@@ -162,10 +161,8 @@ Backend& x11Backend() { return backendInstance<X11Backend>(); }
 
 Backend& portalBackend() { return backendInstance<PortalBackend>(); }
 
-void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
-
 void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) {
-    BackendChoice<Backend, x11Backend>::current().captureDisplays(context, std::move(done));
+    backend().captureDisplays(context, std::move(done));
 }
 
 } // namespace ScreenCapture

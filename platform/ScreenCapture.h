@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/BackendChoice.h"
+
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -38,8 +40,8 @@ public:
 };
 Backend& x11Backend();
 Backend& portalBackend();
-// The backend captureDisplays() goes to (x11Backend() until one is set).
-void setBackend(Backend& backend);
+// The backend captureDisplays() goes to.
+inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 
 // The capture itself, without hiding anything or waiting: one image per
 // screen that gave one (X11).

@@ -647,18 +647,12 @@ const QHash<QString, Glyph>& glyphs() {
                                                    {15.5, 20.5}}), 1.6))});
         add("touchid", fingerprint());
         add("xmark", {draw(line({5, 5}, {19, 19}, 2.2)), draw(line({19, 5}, {5, 19}, 2.2))});
-        // The keys of the quick-search panel's hints: Return (down and back
-        // to the left), the two arrows, and Escape (an arrow out of a corner).
-        add("return", {draw(stroked(polyline({{19.5, 4.5}, {19.5, 14.5}, {5, 14.5}}), 1.9)),
-                       draw(stroked(polyline({{9.5, 10}, {5, 14.5}, {9.5, 19}}), 1.9))});
+        // The quick-search panel's hint for moving through the list.
         add("arrow.up.arrow.down",
             {draw(line({8, 4}, {8, 19}, 1.8)),
              draw(stroked(polyline({{4, 8}, {8, 4}, {12, 8}}), 1.8)),
              draw(line({16, 5}, {16, 20}, 1.8)),
              draw(stroked(polyline({{12, 16}, {16, 20}, {20, 16}}), 1.8))});
-        add("escape",
-            {draw(stroked(polyline({{4, 11}, {4, 4}, {11, 4}}), 1.8)), draw(line({4.5, 4.5}, {12, 12}, 1.8)),
-             draw(stroked(polyline({{14, 4}, {20, 4}, {20, 20}, {4, 20}, {4, 14}}), 1.8))});
         add("chevron.up", {draw(stroked(polyline({{4.5, 16}, {12, 8}, {19.5, 16}}), 3))});
         add("chevron.down", {draw(stroked(polyline({{4.5, 8}, {12, 16}, {19.5, 8}}), 3))});
         {

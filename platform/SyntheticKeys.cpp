@@ -1,6 +1,5 @@
 #include "platform/SyntheticKeys.h"
 
-#include "platform/BackendChoice.h"
 #include "platform/X11Display.h"
 
 #include <QCoreApplication>
@@ -265,12 +264,6 @@ public:
 } // namespace
 
 Backend& x11Backend() { return backendInstance<X11Backend>(); }
-
-namespace {
-Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
-} // namespace
-
-void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
 
 Remote remote() { return backend().remote(); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/BackendChoice.h"
+
 #include <QString>
 #include <functional>
 
@@ -70,7 +72,7 @@ public:
 Backend& x11Backend();
 // SyntheticKeysPortal.cpp
 Backend& portalBackend();
-// The backend every call above goes to (x11Backend() until one is set).
-void setBackend(Backend& backend);
+// The backend every call above goes to.
+inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 
 } // namespace SyntheticKeys

@@ -2,7 +2,6 @@
 // keyboard, keysyms through NotifyKeyboardKeysym.
 #include "platform/SyntheticKeys.h"
 
-#include "platform/BackendChoice.h"
 #include "platform/Keychain.h"
 #include "platform/Portal.h"
 

@@ -1,7 +1,5 @@
 #include "platform/WindowFocus.h"
 
-#include "platform/BackendChoice.h"
-
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QHash>
@@ -206,12 +204,6 @@ public:
 Backend& x11Backend() { return backendInstance<X11Backend>(); }
 
 Backend& portalBackend() { return backendInstance<PortalBackend>(); }
-
-namespace {
-Backend& backend() { return BackendChoice<Backend, x11Backend>::current(); }
-} // namespace
-
-void setBackend(Backend& backend) { BackendChoice<Backend, x11Backend>::choose(backend); }
 
 bool canTellWindows() { return backend().canTellWindows(); }
 bool hasWindowManager() { return backend().hasWindowManager(); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/BackendChoice.h"
+
 #include <QRect>
 #include <QtGlobal>
 #include <optional>
@@ -70,7 +72,7 @@ public:
 };
 Backend& x11Backend();
 Backend& portalBackend();
-// The backend the calls above go to (x11Backend() until one is set).
-void setBackend(Backend& backend);
+// The backend the calls above go to.
+inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 
 } // namespace WindowFocus

@@ -157,6 +157,10 @@ void CopyHUD::show(const QString& title, const QString& subtitle, int durationMs
     dismissTimer_->start(qMax(0, durationMs));
 }
 
+void CopyHUD::showAfterKeys(const QString& title, const QString& subtitle, int durationMs) {
+    if (!takesKeyboard()) show(title, subtitle, durationMs);
+}
+
 void CopyHUD::dismiss(qint64 generation) {
     if (!panel_ || generation != generation_) return;
     fade_->stop();

@@ -28,12 +28,10 @@ public:
     // fade-out). The title is translated; the subtitle (an account's label) is not.
     void show(const QString& title, const QString& subtitle, int durationMs = 1400);
 
-    // Whether the panel takes the keyboard from the window in front when it
-    // shows: a Wayland compositor activates every new window of a Wayland
-    // client (Qt on Wayland), where an X11 panel that bypasses the window
-    // manager is never given the keyboard. Keys typed or pasted for the user
-    // must not be under way then, or they end in the panel.
-    static bool takesKeyboard();
+    // The same after keys were typed or pasted for the user, which may still
+    // be on their way to the window in front: nothing where the panel would
+    // take the keyboard from that window, or the keys would end in the panel.
+    void showAfterKeys(const QString& title, const QString& subtitle, int durationMs = 1400);
 
     // For tests: whether the panel is on screen, and what it shows.
     bool isShowing() const;
@@ -43,6 +41,11 @@ public:
 
 private:
     CopyHUD();
+    // Whether the panel takes the keyboard from the window in front when it
+    // shows: a Wayland compositor activates every new window of a Wayland
+    // client (Qt on Wayland), where an X11 panel that bypasses the window
+    // manager is never given the keyboard.
+    static bool takesKeyboard();
     void ensurePanel();
     void place();
     void dismiss(qint64 generation);

@@ -285,9 +285,7 @@ void HotKeyController::handOut(const Account& account, bool autoPaste,
         if (front) WindowFocus::activate(*front);
         QTimer::singleShot(pasteDelayMs, this,
                            [this, front, label] { pasteInto(front, label, pasteTries); });
-        // Not where the confirmation would take the keyboard the paste goes to.
-        if (!CopyHUD::takesKeyboard())
-            CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
+        CopyHUD::shared().showAfterKeys(QStringLiteral("Code pasted"), label, hudDurationMs);
     } else {
         CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
         // Offers the user to grant the access; the code stays on the clipboard.

@@ -351,10 +351,8 @@ void QuickLauncher::typeInto(const QString& code) {
             self->copyInstead(code, needsTypingHint());
             return;
         }
-        // The desktop may acknowledge the last key before the window got it:
-        // a confirmation that takes the keyboard now would take the rest.
-        if (!CopyHUD::takesKeyboard())
-            CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);
+        // The desktop may acknowledge the last key before the window got it.
+        CopyHUD::shared().showAfterKeys(QStringLiteral("Code typed"), label, hudDurationMs);
         emit self->delivered(true);
     });
 }

@@ -71,6 +71,31 @@ constexpr int highlightInset = 8;
 constexpr int spacing = 12;
 constexpr int keyCapPadding = 4;
 
+// A key of the keyboard as the hint bar and the highlighted row name it
+// ("Enter", "Esc"): its name in a thin rounded outline, in the secondary
+// text colour of the palette as it is when drawn.
+QFont keyCapFont() { return Style::font(Style::TextStyle::caption); }
+
+QSize keyCapSize(const QString& key) {
+    const QFontMetrics metrics(keyCapFont());
+    return {metrics.horizontalAdvance(key) + 2 * keyCapPadding, metrics.height() + 2};
+}
+
+// Draws the key's cap in the middle of `area`.
+void paintKeyCap(QPainter& painter, const QRect& area, const QString& key,
+                 const QPalette& palette) {
+    QRectF cap(QPointF(), keyCapSize(key));
+    cap.moveCenter(QRectF(area).center());
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Style::color(Style::SemanticColor::secondary, palette), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(cap.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    painter.setFont(keyCapFont());
+    painter.drawText(cap, Qt::AlignCenter, key);
+    painter.restore();
+}
+
 // One row: avatar, label over the live code, and the Enter key on the
 // highlighted row, over a tinted rounded plate narrower than the row.
 class RowDelegate : public QStyledItemDelegate {
@@ -109,19 +134,10 @@ public:
         int right = row.right() - rowPaddingX;
         if (selected) {
             // The key a PC keyboard names, as the hint bar shows it.
-            const QFont capFont = Style::font(Style::TextStyle::caption);
-            const QFontMetrics capMetrics(capFont);
             const QString key = QuickLauncherView::enterKey();
-            const int capWidth = capMetrics.horizontalAdvance(key) + 2 * keyCapPadding;
-            const int capHeight = capMetrics.height() + 2;
-            const QRectF cap(right - capWidth, row.center().y() - capHeight / 2.0, capWidth,
-                             capHeight);
-            const QColor secondary = Style::color(Style::SemanticColor::secondary, palette);
-            painter->setPen(QPen(secondary, 1));
-            painter->setBrush(Qt::NoBrush);
-            painter->drawRoundedRect(cap.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
-            painter->setFont(capFont);
-            painter->drawText(cap, Qt::AlignCenter, key);
+            const int capWidth = keyCapSize(key).width();
+            paintKeyCap(*painter, QRect(right - capWidth, row.top(), capWidth, row.height()), key,
+                        palette);
             right -= capWidth + spacing;
         }
 
@@ -151,19 +167,25 @@ private:
     QFont m_codeFont;
 };
 
-// A key of the keyboard as the hint bar names it ("Enter", "Esc"): its
-// name in a thin rounded outline, read out by screen readers before the
-// hint beside it.
-QLabel* keyCap(const QString& key, QWidget* parent) {
-    QLabel* cap = Style::label(key, Style::TextStyle::caption, Style::SemanticColor::secondary);
-    cap->setParent(parent);
-    cap->setObjectName(QStringLiteral("keyCap"));
-    cap->setStyleSheet(QStringLiteral("#keyCap { border: 1px solid %1; border-radius: 3px; "
-                                      "padding: 0px %2px; }")
-                           .arg(Style::color(Style::SemanticColor::secondary).name(QColor::HexArgb))
-                           .arg(keyCapPadding - 1));
-    return cap;
-}
+// A key of the hint bar, read out by screen readers before the hint beside
+// it: a label drawn as the highlighted row draws its key.
+class KeyCap : public QLabel {
+public:
+    KeyCap(const QString& key, QWidget* parent) : QLabel(key, parent) {
+        setFont(keyCapFont());
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+
+    QSize sizeHint() const override { return keyCapSize(text()); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        paintKeyCap(painter, rect(), text(), palette());
+    }
+};
 
 QLabel* hintIcon(const QString& symbol, QWidget* parent) {
     auto* icon = new QLabel(parent);
@@ -295,11 +317,10 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
         pair->addWidget(text);
         hints->addLayout(pair);
     };
-    QLabel* enter = keyCap(enterKey(), content);
     m_actionHint = hintText(QString(), content);
-    hint(enter, m_actionHint);
+    hint(new KeyCap(enterKey(), content), m_actionHint);
     hint(hintIcon(QStringLiteral("arrow.up.arrow.down"), content), hintText(tr("Navigate"), content));
-    hint(keyCap(escKey(), content), hintText(tr("Close"), content));
+    hint(new KeyCap(escKey(), content), hintText(tr("Close"), content));
     hints->addStretch(1);
     m_count = hintText(QString(), content);
     hints->addWidget(m_count);

@@ -26,7 +26,7 @@ const QStringList usedNames = {
     "exclamationmark.octagon.fill", "list.bullet.clipboard", "externaldrive.fill.badge.checkmark",
     "person.badge.key.fill", "square.and.arrow.down.fill", "arrow.up.left.square", "chevron.up",
     "chevron.down", "arrow.up.forward.app", "eye.slash", "list.bullet", "lock",
-    "arrow.down.circle", "return", "arrow.up.arrow.down", "escape"};
+    "arrow.down.circle", "arrow.up.arrow.down"};
 // clang-format on
 
 QImage image(const QString& name, int size = 24, const QColor& colour = Qt::black) {

@@ -340,6 +340,23 @@ private slots:
         callControl(QStringLiteral("Activate"), {idL});
         QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
         verifyCopied(beforePress);
+
+        // A combination the desktop refuses is missing from the session's
+        // answer; the desktop still took the list with the session, so it
+        // gets no BindShortcuts, and the tab says which were refused.
+        configure({{"triggers", QVariantMap{{idL, QStringLiteral("CTRL+ALT+l")}}}});
+        const qsizetype sessions = calls(QStringLiteral("CreateSession")).size();
+        settings->setBindings({binding, bind(keyJ)});
+        QTRY_COMPARE_WITH_TIMEOUT(calls(QStringLiteral("CreateSession")).size(), sessions + 1,
+                                  5000);
+        const QString refused =
+            QStringLiteral("Not active: The desktop did not accept this combination");
+        QTRY_COMPARE(tab.rows().size(), 2);
+        QTRY_COMPARE(tab.rows().at(1)->desktopStateText(), refused);
+        QCOMPARE(tab.quickSearchStateText(), refused);
+        QCOMPARE(tab.rows().at(0)->desktopStateText(),
+                 QStringLiteral("The desktop runs it with CTRL+ALT+l"));
+        QCOMPARE(calls(QStringLiteral("BindShortcuts")).size(), 0);
     }
 
     void aRefusedBindingLeavesEveryHotkeyInactiveWithTheReason() {

@@ -76,6 +76,20 @@ private slots:
                 shown.insert(label->mapTo(view.get(), QPoint()).x(), label->text());
         const QStringList hints = shown.values();
         QCOMPARE(hints, (QStringList{"Enter", "Autotype", "Navigate", "Esc", "Close", "3 codes"}));
+        // The keys are drawn in the colours of the palette as it is now.
+        QPalette red = view->palette();
+        red.setColor(QPalette::WindowText, Qt::red);
+        view->setPalette(red);
+        QImage cap;
+        for (QLabel* label : view->findChildren<QLabel*>())
+            if (label->text() == QLatin1String("Esc")) cap = label->grab().toImage();
+        int reddish = 0;
+        for (int y = 0; y < cap.height(); ++y)
+            for (int x = 0; x < cap.width(); ++x) {
+                const QColor c = cap.pixelColor(x, y);
+                reddish += c.alpha() > 64 && c.red() > c.green() + 60 && c.red() > c.blue() + 60;
+            }
+        QVERIFY2(reddish > cap.width(), "the Esc key keeps the colours of the old palette");
         // Each row reads as its label, and its code as one string.
         const QModelIndex first = view->list()->model()->index(0, 0);
         QCOMPARE(first.data(Qt::AccessibleTextRole).toString(), QStringLiteral("GitHub: alice"));
