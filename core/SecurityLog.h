@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RegularFile.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -73,7 +75,7 @@ bool verify(const QList<AuditEntry>& chain);
 TimelineReading read(const QByteArray& bytes, int pieces = 0);
 // The most a timeline file may hold, as for the keychain file: about 200,000
 // events, and memory for it is never a question.
-constexpr qint64 maximumFileSize = qint64(64) << 20;
+constexpr qint64 maximumFileSize = RegularFile::maximumStoredSize;
 // Every run of four or more ASCII digits becomes six bullets.
 QString redact(const QString& text);
 
