@@ -13,7 +13,6 @@
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 #include "platform/UserDefaults.h"
-#include "system/Clipboard.h"
 
 #include <QDrag>
 #include <QDragEnterEvent>
@@ -616,22 +615,9 @@ void ContentView::tick() {
 // MARK: - Actions
 
 void ContentView::copy(const Account& account) {
-    // An HOTP code goes out at the counter the keychain holds by then, not
-    // the listed one, which AutoFill may have filled meanwhile.
     const QString what = tr("The code of “%1” was not copied.").arg(account.displayLabel());
-    m_store.currentCounter(account, [self = QPointer(this), what](const std::optional<Account>& current) {
-        if (!self)
-            return;
-        if (!current)
-            return self->m_errorLine->settled(false, what);
-        // The time is published anew first: a copy that lands between a
-        // period's end and the next tick takes the new code, and the rows
-        // show that same code as they turn green, never an expired one.
-        self->m_clock.tick();
-        Clipboard::copyCodeToClipboard(current->code(self->m_clock.now()), self->m_defaults);
-        self->m_store.markUsed(*current);
-        self->m_copied->mark(current->id);
-    });
+    copyCode(account, m_store, m_clock, m_defaults, *m_copied,
+             [this, what] { m_errorLine->settled(false, what); });
 }
 
 void ContentView::deleteAccount(const Account& account) {

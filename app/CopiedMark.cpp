@@ -1,5 +1,10 @@
 #include "app/CopiedMark.h"
 
+#include "app/TickingClock.h"
+#include "core/AccountStore.h"
+#include "system/Clipboard.h"
+
+#include <QPointer>
 #include <QTimer>
 
 void CopiedMark::mark(const QUuid& id) {
@@ -11,5 +16,23 @@ void CopiedMark::mark(const QUuid& id) {
             return;
         m_id.reset();
         emit changed();
+    });
+}
+
+void copyCode(const Account& account, AccountStore& store, TickingClock& clock,
+              UserDefaults& defaults, CopiedMark& mark, std::function<void()> failed) {
+    store.currentCounter(account, [&store, &clock, &defaults, mark = QPointer(&mark),
+                                   failed = std::move(failed)](const std::optional<Account>& current) {
+        if (!mark)
+            return;
+        if (!current)
+            return failed();
+        // The time is published anew first: a copy that lands between a
+        // period's end and the next tick takes the new code, and the rows
+        // show that same code as they turn green, never an expired one.
+        clock.tick();
+        Clipboard::copyCodeToClipboard(current->code(clock.now()), defaults);
+        store.markUsed(*current);
+        mark->mark(current->id);
     });
 }

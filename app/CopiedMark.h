@@ -2,7 +2,13 @@
 
 #include <QObject>
 #include <QUuid>
+#include <functional>
 #include <optional>
+
+class AccountStore;
+class TickingClock;
+class UserDefaults;
+struct Account;
 
 // Which account's row shows that its code was just copied: one at a time, a
 // newer copy moving the mark at once, and the mark going a while after the
@@ -29,3 +35,12 @@ private:
     std::optional<QUuid> m_id;
     qint64 m_generation = 0;
 };
+
+// The Copy of a row in the main window and in the tray's panel: the code
+// goes to the clipboard, the use is counted and `mark` moves to the row. An
+// HOTP code goes out at the counter the keychain holds by then, not the
+// listed one, which AutoFill may have filled meanwhile; when the keychain
+// cannot tell, nothing is copied and `failed` runs. Once `mark` is gone
+// (with the view that owns it), nothing happens at all.
+void copyCode(const Account& account, AccountStore& store, TickingClock& clock,
+              UserDefaults& defaults, CopiedMark& mark, std::function<void()> failed);

@@ -76,35 +76,43 @@ QColor arcColourOf(TimerRing::State::Tint tint, const QPalette& colours) {
     return Style::color(Style::SemanticColor::red, colours);
 }
 
+// The seconds' colour before it is made readable over the backdrop: the
+// arc's tint, secondary while time is ample.
+QColor labelTintOf(TimerRing::State::Tint tint, const QPalette& colours) {
+    return tint == TimerRing::State::Tint::accent
+               ? Style::color(Style::SemanticColor::secondary, colours)
+               : arcColourOf(tint, colours);
+}
+
 } // namespace
 
 QColor TimerRing::labelColour() const {
-    const State s = state();
-    const QColor tint = s.tint == State::Tint::accent
-                            ? Style::color(Style::SemanticColor::secondary, palette())
-                            : arcColourOf(s.tint, palette());
-    return Style::readable(tint, Style::backdrop(this));
+    return Style::readable(labelTintOf(state().tint, palette()), Style::backdrop(this));
 }
 
 void TimerRing::paintEvent(QPaintEvent*) {
     const State s = state();
     const QPalette& colours = palette();
     const QColor arcColour = arcColourOf(s.tint, colours);
-    const QColor labelColour = this->labelColour();
+    const QColor labelTint = labelTintOf(s.tint, colours);
+    const QColor ground = Style::backdrop(this);
     const QColor trackColour = Style::color(Style::SemanticColor::quaternary, colours);
 
     // Every ring of a long list is redrawn each second, and rings of the same
     // period look alike at any moment: each picture is drawn once and kept.
     // Antialiased strokes are costly to draw, a kept picture is a plain copy.
     const qreal ratio = devicePixelRatioF();
-    const QString key = QStringLiteral("quillet-ring/%1x%2@%3/%4/%5/%6/%7/%8")
+    // The label's readable colour follows from its tint and the backdrop,
+    // so it is worked out only for a picture not kept yet.
+    const QString key = QStringLiteral("quillet-ring/%1x%2@%3/%4/%5/%6/%7/%8/%9")
                             .arg(width())
                             .arg(height())
                             .arg(ratio)
                             .arg(qRound(s.fraction * 2000))
                             .arg(s.label)
                             .arg(arcColour.rgba())
-                            .arg(labelColour.rgba())
+                            .arg(labelTint.rgba())
+                            .arg(ground.rgba())
                             .arg(trackColour.rgba());
     QPixmap picture;
     if (!QPixmapCache::find(key, &picture)) {
@@ -136,7 +144,7 @@ void TimerRing::paintEvent(QPaintEvent*) {
         QFont font = Style::font(Style::TextStyle::caption2, QFont::DemiBold, true, true);
         font.setPixelSize(labelPixelSize);
         painter.setFont(font);
-        painter.setPen(labelColour);
+        painter.setPen(Style::readable(labelTint, ground));
         painter.drawText(frame, Qt::AlignCenter, s.label);
         painter.end();
         QPixmapCache::insert(key, picture);

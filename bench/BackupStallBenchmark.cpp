@@ -21,7 +21,6 @@
 #include "system/AppSettings.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,17 +31,6 @@
 namespace {
 
 const QString password = QStringLiteral("bench password");
-
-// Lets the event loop run until `done`, as long as it takes.
-template <typename Done> bool spinUntil(Done done, int timeoutMs = 60000) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() > timeoutMs) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 template <typename T> T* visibleDialog() {
     for (QWidget* window : QApplication::topLevelWidgets())
@@ -76,7 +64,7 @@ struct Window {
         lock = std::make_unique<AppLockMac>(*defaults);
         window = std::make_unique<SettingsWindow>(*store, *settings, *lock, *defaults, *log);
         window->show();
-        spinUntil([] { return false; }, 200); // drawn and settled
+        runEventsFor(200); // drawn and settled
     }
     BackupSectionMac* section() const { return window->general()->backup(); }
     ~Window() { log->waitForIdle(); }
@@ -85,7 +73,7 @@ struct Window {
 // Fills the open password sheet and presses its button.
 bool confirmPassword(bool twice) {
     QDialog* sheet = nullptr;
-    if (!spinUntil([&] { return (sheet = visibleDialog<QDialog>()) != nullptr; })) return false;
+    if (!waitUntil([&] { return (sheet = visibleDialog<QDialog>()) != nullptr; })) return false;
     const QList<QLineEdit*> fields = sheet->findChildren<QLineEdit*>();
     if (fields.size() != (twice ? 2 : 1)) return false;
     for (QLineEdit* field : fields)
@@ -100,7 +88,7 @@ bool confirmPassword(bool twice) {
 
 bool answerFileDialog(const QString& path) {
     QFileDialog* dialog = nullptr;
-    if (!spinUntil([&] { return (dialog = visibleDialog<QFileDialog>()) != nullptr; }))
+    if (!waitUntil([&] { return (dialog = visibleDialog<QFileDialog>()) != nullptr; }))
         return false;
     dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
     static_cast<QDialog*>(dialog)->accept();
@@ -116,7 +104,7 @@ void exportThousandAccounts(benchmark::State& state) {
         window.section()->startExport();
         StallMeter meter;
         if (!confirmPassword(true) || !answerFileDialog(path) ||
-            !spinUntil([&] { return !window.section()->isBusy(); }) || !QFile::exists(path)) {
+            !waitUntil([&] { return !window.section()->isBusy(); }) || !QFile::exists(path)) {
             state.SkipWithError("the export did not finish");
             return;
         }
@@ -143,7 +131,7 @@ void restoreThousandAccounts(benchmark::State& state) {
         StallMeter meter;
         QMessageBox* alert = nullptr;
         if (!answerFileDialog(path) || !confirmPassword(false) ||
-            !spinUntil([&] { return (alert = window.section()->alert()) != nullptr; }) ||
+            !waitUntil([&] { return (alert = window.section()->alert()) != nullptr; }) ||
             window.store->accounts().size() != 1000) {
             state.SkipWithError("the restore did not finish");
             return;

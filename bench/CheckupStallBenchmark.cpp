@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QListView>
 #include <QPushButton>
 #include <benchmark/benchmark.h>
 
@@ -37,19 +38,9 @@ void settle() {
     waited.start();
     while (waited.elapsed() < 60000) {
         StallMeter meter;
-        QElapsedTimer window;
-        window.start();
-        while (window.elapsed() < 500)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        runEventsFor(500);
         if (meter.longestMs() < 20) return;
     }
-}
-
-void runEventsFor(int ms) {
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 // Notes when something inside the checkup screen is first painted.
@@ -62,7 +53,7 @@ public:
         if (at || event->type() != QEvent::Paint || !watched->isWidgetType()) return false;
         for (QObject* o = watched; o; o = o->parent())
             if (auto* view = qobject_cast<SecurityCheckupMacView*>(o)) {
-                if (view->cardCount() > 0) at = clock.elapsed();
+                if (view->list()->model()->rowCount() > 0) at = clock.elapsed();
                 break;
             }
         return false;
@@ -72,11 +63,7 @@ public:
 void openingTheCheckupWithAccessibility(benchmark::State& state) {
     const int count = int(state.range(0));
     // The bridge connects to the accessibility bus once the event loop runs.
-    QElapsedTimer waited;
-    waited.start();
-    while (!QAccessible::isActive() && waited.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (!QAccessible::isActive()) {
+    if (!waitUntil([] { return QAccessible::isActive(); })) {
         state.SkipWithError("accessibility is off: run through bench/with-atspi.sh");
         return;
     }
@@ -101,14 +88,13 @@ void openingTheCheckupWithAccessibility(benchmark::State& state) {
         StallMeter meter;
         painted.clock.start();
         press->click();
-        while (!painted.at && painted.clock.elapsed() < 60000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        waitUntil([&] { return painted.at.has_value(); });
         qApp->removeEventFilter(&painted);
         settle();
         auto* view = window.general()->sheet()
                          ? window.general()->sheet()->findChild<SecurityCheckupMacView*>()
                          : nullptr;
-        if (!painted.at || !view || view->cardCount() < count) {
+        if (!painted.at || !view || view->list()->model()->rowCount() < count) {
             state.SkipWithError("the checkup did not show a card for every finding");
             return;
         }
@@ -141,7 +127,7 @@ void copiesWithTheCheckupOpen(benchmark::State& state) {
     panel.prepareToShow();
     panel.show();
     settle();
-    if (checkup.cardCount() < count) {
+    if (checkup.list()->model()->rowCount() < count) {
         state.SkipWithError("the checkup shows fewer findings than accounts");
         return;
     }

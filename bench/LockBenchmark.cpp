@@ -37,17 +37,6 @@ bool viewable(const QWidget* window) {
            attributes.map_state == IsViewable;
 }
 
-// Runs the event loop until `done()` holds, for 30 s at most.
-template <typename Condition> bool until(Condition done) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done()) {
-        if (elapsed.elapsed() > 30000) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 void sheetStepsAsideAtTheLock(benchmark::State& state) {
     if (!X11Display::get() || !qEnvironmentVariableIsSet("PAM_WRAPPER") ||
         !QDBusConnection::sessionBus().isConnected()) {
@@ -67,7 +56,7 @@ void sheetStepsAsideAtTheLock(benchmark::State& state) {
     // Locked from the start, the window asks by itself once it is up.
     const auto open = [&] {
         return PasswordPrompt::answer(PasswordPrompt::rightPassword) &&
-               until([&] { return !lock.isLocked(); });
+               waitUntil([&] { return !lock.isLocked(); });
     };
     if (!open()) {
         state.SkipWithError("the lock did not open with the password");
@@ -77,7 +66,7 @@ void sheetStepsAsideAtTheLock(benchmark::State& state) {
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->open();
     const auto settled = [&] { return viewable(sheet) && !window.lockOverlay()->isCovering(); };
-    if (!until(settled)) {
+    if (!waitUntil(settled)) {
         state.SkipWithError("the sheet did not come on screen");
         return;
     }
@@ -93,7 +82,7 @@ void sheetStepsAsideAtTheLock(benchmark::State& state) {
         QElapsedTimer elapsed;
         elapsed.start();
         screenSaver.send(locked);
-        if (!until([&] { return !viewable(sheet); })) {
+        if (!waitUntil([&] { return !viewable(sheet); })) {
             state.SkipWithError("the sheet stayed on screen");
             break;
         }
@@ -101,7 +90,7 @@ void sheetStepsAsideAtTheLock(benchmark::State& state) {
         times.append(double(elapsed.nsecsElapsed()) / 1e6);
         // The clock stopped: the overlay's own question answered, the sheet
         // back, the overlay gone.
-        if (!open() || !until(settled)) {
+        if (!open() || !waitUntil(settled)) {
             state.SkipWithError("the lock did not open again");
             break;
         }

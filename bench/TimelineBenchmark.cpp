@@ -8,7 +8,6 @@
 #include "core/SecurityLog.h"
 #include "menubar/SecurityTimelineMacView.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QListView>
 #include <QTemporaryDir>
@@ -94,17 +93,13 @@ void showTimelineAtTheBound(benchmark::State& state) {
         view.resize(520, 560);
         StallMeter meter;
         view.show();
-        QElapsedTimer waited;
-        waited.start();
-        while (!view.isLoaded() && waited.elapsed() < 60000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        waitUntil([&] { return view.isLoaded(); });
         // Until every row is laid out (the last one, at the bottom, has its
         // place).
         QListView* list = view.list();
         const QModelIndex last = list->model()->index(list->model()->rowCount() - 1, 0);
-        while (!list->visualRect(last).isValid() && waited.elapsed() < 120000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (!list->visualRect(last).isValid()) state.SkipWithError("not laid out");
+        if (!waitUntil([&] { return list->visualRect(last).isValid(); }))
+            state.SkipWithError("not laid out");
         longest = std::max(longest, meter.longestMs());
         if (view.entries().size() != file.entries) state.SkipWithError("not listed");
     }

@@ -390,6 +390,14 @@ QString HotKeysTab::desktopStateText(const GlobalHotKey::DesktopState& state) {
     return {};
 }
 
+QString HotKeysTab::desktopLine(bool enabled, const std::optional<QUuid>& binding) const {
+    const HotKeyController* controller = HotKeyController::current();
+    if (!controller || !enabled || !GlobalHotKey::desktopDecides() || showsNoShortcutsNotice())
+        return {};
+    return desktopStateText(binding ? controller->bindingState(*binding)
+                                    : controller->launcherState());
+}
+
 QString HotKeysTab::activeSummary() const {
     const QList<HotKeyBinding>& bindings = m_settings.bindings();
     const HotKeyController* controller = HotKeyController::current();
@@ -434,12 +442,8 @@ void HotKeysTab::refreshRows() {
         row->setNumber(int(kept.size()) + 1);
         // The desktop's answer where it decides; a desktop without global
         // hotkeys is said once, above the list, not in every row.
-        const HotKeyController* controller = HotKeyController::current();
         const bool enabled = binding.enabled && binding.accountID && binding.keyCode != 0;
-        row->showDesktopState(controller && enabled && GlobalHotKey::desktopDecides() &&
-                                      !showsNoShortcutsNotice()
-                                  ? desktopStateText(controller->bindingState(binding.id))
-                                  : QString());
+        row->showDesktopState(desktopLine(enabled, binding.id));
         m_rowsLayout->insertWidget(position++, row);
         QWidget* divider = line();
         m_dividers << divider;
@@ -458,12 +462,7 @@ QString HotKeysTab::quickSearchStateText() const { return m_quickSearchState->te
 
 void HotKeysTab::refreshChrome() {
     // Where the desktop decides, what it made of quick search's combination.
-    const HotKeyController* controller = HotKeyController::current();
-    const QString launcherState =
-        controller && m_settings.quickLauncherEnabled() && GlobalHotKey::desktopDecides() &&
-                !showsNoShortcutsNotice()
-            ? desktopStateText(controller->launcherState())
-            : QString();
+    const QString launcherState = desktopLine(m_settings.quickLauncherEnabled(), std::nullopt);
     m_quickSearchState->setText(launcherState);
     m_quickSearchState->setVisible(!launcherState.isEmpty());
     const bool any = !m_settings.bindings().isEmpty();

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <QWidget>
+#include <optional>
 
 class AccountStore;
 class HotKeyRecorder;
@@ -108,6 +109,10 @@ protected:
 
 private:
     void refreshRows();
+    // The line under a binding (quick search's without one) about the
+    // desktop's answer: only for one switched on, where the desktop decides
+    // and offers global hotkeys at all.
+    QString desktopLine(bool enabled, const std::optional<QUuid>& binding) const;
     void refreshChrome();
     void openAccessibilityPrompt();
 

@@ -12,7 +12,6 @@
 #include "platform/Symbols.h"
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
-#include "system/Clipboard.h"
 #include "system/UpdaterManager.h"
 
 #include <QCheckBox>
@@ -22,7 +21,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -531,23 +529,10 @@ void MenuBarContent::tick(const QDateTime& now) {
 // MARK: - Actions
 
 void MenuBarContent::copy(const Account& account) {
-    // An HOTP code goes out at the counter the keychain holds by then, not
-    // the listed one, which AutoFill may have filled meanwhile.
     const QString what = tr("The code of “%1” was not copied.").arg(account.displayLabel());
-    m_store.currentCounter(account, [self = QPointer(this), what](const std::optional<Account>& current) {
-        if (!self)
-            return;
-        if (!current) {
-            self->m_failureLine->settled(false, what);
-            return self->fitHeight(); // the line may have come or grown
-        }
-        // The time is published anew first: a copy that lands between a
-        // period's end and the next tick takes the new code, the one the
-        // row turns to as it shows the check mark.
-        self->m_clock.tick();
-        Clipboard::copyCodeToClipboard(current->code(self->m_clock.now()), self->m_defaults);
-        self->m_store.markUsed(*current);
-        self->m_copied->mark(current->id);
+    copyCode(account, m_store, m_clock, m_defaults, *m_copied, [this, what] {
+        m_failureLine->settled(false, what);
+        fitHeight(); // the line may have come or grown
     });
 }
 

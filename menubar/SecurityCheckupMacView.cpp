@@ -17,6 +17,7 @@
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
+#include <utility>
 
 using Style::SemanticColor;
 using CardKey = SecurityCheckupMacView::CardKey;
@@ -56,12 +57,6 @@ QFont titleFont() { return Style::font(Style::TextStyle::body, QFont::DemiBold);
 QFont detailFont() { return Style::font(Style::TextStyle::callout); }
 int symbolSide() { return QFontMetrics(Style::font(Style::TextStyle::body)).height(); }
 
-int wrappedHeight(const QFont& font, int width, const QString& text) {
-    return QFontMetrics(font)
-        .boundingRect(QRect(0, 0, std::max(1, width), 1 << 20), Qt::TextWordWrap, text)
-        .height();
-}
-
 } // namespace
 
 namespace CheckupParts {
@@ -73,14 +68,19 @@ public:
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(m_cards.size());
+        return parent.isValid() ? 0 : int(m_cards.size() + m_rest.size() - m_restFrom);
     }
 
-    const CardKey& card(int row) const { return m_cards.at(row); }
+    // While setCards() works, the rows are the new ones done so far, then
+    // the old ones not yet reached.
+    const CardKey& card(int row) const {
+        return row < m_cards.size() ? m_cards.at(row)
+                                    : m_rest.at(m_restFrom + row - m_cards.size());
+    }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= m_cards.size()) return {};
-        const CardKey& card = m_cards.at(index.row());
+        if (!index.isValid() || index.row() >= rowCount()) return {};
+        const CardKey& card = this->card(index.row());
         const SeverityLook severity = look(card.severity);
         switch (role) {
         case Qt::DisplayRole:
@@ -97,47 +97,65 @@ public:
         }
     }
 
+    // In one walk over both lists, each run of cards that went or came in
+    // one signal: an import that adds thousands of findings costs their
+    // number, not its square. Cards kept in another order are one reset.
     void setCards(const QList<CardKey>& next) {
         if (next == m_cards) return;
-        // The rows that went, in runs from the end.
         const QSet<CardKey> wanted(next.begin(), next.end());
-        for (int last = int(m_cards.size()) - 1; last >= 0;) {
-            if (wanted.contains(m_cards.at(last))) {
-                --last;
-                continue;
-            }
-            int first = last;
-            while (first > 0 && !wanted.contains(m_cards.at(first - 1))) --first;
-            beginRemoveRows({}, first, last);
-            m_cards.remove(first, last - first + 1);
-            endRemoveRows();
-            last = first - 1;
-        }
-        // The rows that came, in runs, where the kept ones keep their order.
-        int row = 0;
-        while (row < next.size()) {
-            if (row < m_cards.size() && m_cards.at(row) == next.at(row)) {
-                ++row;
-                continue;
-            }
-            const QSet<CardKey> kept(m_cards.begin() + row, m_cards.end());
-            int end = row;
-            while (end < next.size() && !kept.contains(next.at(end))) ++end;
-            if (end == row) break; // the kept ones changed their order
-            beginInsertRows({}, row, end - 1);
-            for (int i = row; i < end; ++i) m_cards.insert(i, next.at(i));
-            endInsertRows();
-            row = end;
-        }
-        if (m_cards != next) {
+        const QSet<CardKey> had(m_cards.begin(), m_cards.end());
+        if (!keptInOrder(next, wanted, had)) {
             beginResetModel();
             m_cards = next;
             endResetModel();
+            return;
         }
+        m_rest = std::exchange(m_cards, {});
+        m_cards.reserve(next.size());
+        qsizetype at = 0; // in next
+        while (m_restFrom < m_rest.size() || at < next.size()) {
+            const int row = int(m_cards.size());
+            if (m_restFrom < m_rest.size() && !wanted.contains(m_rest.at(m_restFrom))) {
+                qsizetype end = m_restFrom + 1;
+                while (end < m_rest.size() && !wanted.contains(m_rest.at(end))) ++end;
+                beginRemoveRows({}, row, row + int(end - m_restFrom) - 1);
+                m_restFrom = end;
+                endRemoveRows();
+            } else if (at < next.size() && !had.contains(next.at(at))) {
+                qsizetype end = at + 1;
+                while (end < next.size() && !had.contains(next.at(end))) ++end;
+                beginInsertRows({}, row, row + int(end - at) - 1);
+                m_cards.append(next.mid(at, end - at));
+                at = end;
+                endInsertRows();
+            } else {
+                // Kept: the same card on both sides, as keptInOrder found.
+                m_cards.append(m_rest.at(m_restFrom++));
+                ++at;
+            }
+        }
+        m_rest.clear();
+        m_restFrom = 0;
     }
 
 private:
+    // Whether the cards both lists hold come in the same order in each.
+    bool keptInOrder(const QList<CardKey>& next, const QSet<CardKey>& wanted,
+                     const QSet<CardKey>& had) const {
+        qsizetype at = 0;
+        for (const CardKey& card : m_cards) {
+            if (!wanted.contains(card)) continue;
+            while (at < next.size() && !had.contains(next.at(at))) ++at;
+            if (at == next.size() || next.at(at) != card) return false;
+            ++at;
+        }
+        while (at < next.size() && !had.contains(next.at(at))) ++at;
+        return at == next.size();
+    }
+
     QList<CardKey> m_cards;
+    QList<CardKey> m_rest; // the old rows, while setCards() works
+    qsizetype m_restFrom = 0;
 };
 
 // Draws the cards. Their heights depend on the width their texts wrap in,
@@ -151,7 +169,7 @@ public:
         const int width = m_view->viewport()->width();
         const CardKey& card = m_model.card(index.row());
         const int gap = index.row() + 1 < m_model.rowCount() ? cardGap : 0;
-        return {width, cardHeight(card, width) + gap};
+        return {width, measure(card, width).card + gap};
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -159,8 +177,8 @@ public:
         const CardKey& card = m_model.card(index.row());
         const SeverityLook severity = look(card.severity);
         const QPalette& palette = option.palette;
-        const QRect box(option.rect.topLeft(),
-                        QSize(option.rect.width(), cardHeight(card, option.rect.width())));
+        const Heights heights = measure(card, option.rect.width());
+        const QRect box(option.rect.topLeft(), QSize(option.rect.width(), heights.card));
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         // The text background at half its opacity, rounded.
@@ -182,42 +200,46 @@ public:
 
         const int left = box.left() + padding + side + spacing;
         const int width = textWidth(box.width());
-        const int titleHeight = wrappedHeight(titleFont(), width, card.title);
         painter->setPen(palette.color(QPalette::WindowText));
         painter->setFont(titleFont());
-        painter->drawText(QRect(left, box.top() + padding, width, titleHeight),
+        painter->drawText(QRect(left, box.top() + padding, width, heights.title),
                           Qt::TextWordWrap, card.title);
         painter->setPen(Style::color(SemanticColor::secondary, palette));
         painter->setFont(detailFont());
-        const int detailTop = box.top() + padding + titleHeight + lineGap;
+        const int detailTop = box.top() + padding + heights.title + lineGap;
         painter->drawText(QRect(left, detailTop, width, box.bottom() - detailTop),
                           Qt::TextWordWrap, card.detail);
         painter->restore();
     }
 
 private:
+    struct Heights {
+        int title;
+        int card;
+    };
+
     static int textWidth(int cardWidth) { return cardWidth - 2 * padding - symbolSide() - spacing; }
 
-    int cardHeight(const CardKey& card, int width) const {
+    // A card's heights, kept per title and detail.
+    Heights measure(const CardKey& card, int width) const {
         if (width != m_width) {
             m_heights.clear();
             m_width = width;
         }
-        const QString key = card.title + QLatin1Char('\n') + card.detail;
-        const auto known = m_heights.constFind(key);
+        const std::pair<QString, QString> texts(card.title, card.detail);
+        const auto known = m_heights.constFind(texts);
         if (known != m_heights.constEnd()) return *known;
         const int text = textWidth(width);
-        const int texts = wrappedHeight(titleFont(), text, card.title) + lineGap +
-                          wrappedHeight(detailFont(), text, card.detail);
-        const int height = 2 * padding + std::max(symbolSide(), texts);
-        m_heights.insert(key, height);
-        return height;
+        const int title = SettingsParts::wrappedHeight(titleFont(), text, card.title);
+        const int detail = SettingsParts::wrappedHeight(detailFont(), text, card.detail);
+        return *m_heights.insert(texts,
+                                 {title, 2 * padding + std::max(symbolSide(), title + lineGap + detail)});
     }
 
     const FindingsModel& m_model;
     QListView* m_view;
     mutable int m_width = -1;
-    mutable QHash<QString, int> m_heights;
+    mutable QHash<std::pair<QString, QString>, Heights> m_heights;
 };
 
 } // namespace CheckupParts
@@ -355,8 +377,7 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
     auto* clear = new QWidget;
     auto* clearColumn = new QVBoxLayout(clear);
     clearColumn->setContentsMargins(0, 0, 0, 0);
-    m_allClear = allClearLine(this);
-    clearColumn->addWidget(m_allClear);
+    clearColumn->addWidget(allClearLine(this));
     clearColumn->addStretch(1);
     m_body->addWidget(clear);
     result->addWidget(m_body, 1);
@@ -374,10 +395,6 @@ SecurityCheckupMacView::SecurityCheckupMacView(AccountStore& store, QWidget* par
 }
 
 SecurityCheckupMacView::~SecurityCheckupMacView() = default;
-
-QAbstractItemModel* SecurityCheckupMacView::findings() const { return m_model; }
-
-int SecurityCheckupMacView::cardCount() const { return m_model->rowCount(); }
 
 void SecurityCheckupMacView::refresh() {
     m_result->setVisible(m_store.vaultState() == AccountStore::VaultState::open);

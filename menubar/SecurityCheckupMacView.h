@@ -6,7 +6,6 @@
 #include <QWidget>
 
 class AccountStore;
-class QAbstractItemModel;
 class QLabel;
 class QListView;
 class QStackedWidget;
@@ -74,14 +73,13 @@ public:
         friend bool operator==(const CardKey&, const CardKey&) = default;
     };
 
-    // The cards, one row each, in order. A row reads as its severity and
-    // title ("Critical: Duplicate secret", Qt::AccessibleTextRole) with the
-    // detail as its description (Qt::AccessibleDescriptionRole), as a
-    // screen reader reads it; symbolRole gives the severity's symbol.
+    // The cards are the rows of the list's model, one each, in order. A row
+    // reads as its severity and title ("Critical: Duplicate secret",
+    // Qt::AccessibleTextRole) with the detail as its description
+    // (Qt::AccessibleDescriptionRole), as a screen reader reads it;
+    // symbolRole gives the severity's symbol.
     static constexpr int symbolRole = Qt::UserRole + 1;
-    QAbstractItemModel* findings() const;
     QListView* list() const { return m_list; }
-    int cardCount() const;
 
 private:
     void refresh();
@@ -94,7 +92,6 @@ private:
     QLabel* m_summary;
     QStackedWidget* m_body;
     QListView* m_list;
-    QWidget* m_allClear;
     CheckupParts::FindingsModel* m_model;
 };
 

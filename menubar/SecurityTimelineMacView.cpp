@@ -141,22 +141,16 @@ private:
     static Texts layOut(const QStyleOptionViewItem& option, const QModelIndex& index) {
         const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
         const int width = view ? view->viewport()->width() : option.rect.width();
-        const QFontMetrics titleMetrics(titleFont());
         const QFontMetrics captionMetrics(captionFont());
         const int timeWidth =
             captionMetrics.horizontalAdvance(index.data(TimelineModel::timeRole).toString());
         const int textWidth = qMax(40, width - symbolColumn - columnGap - timeWidth - columnGap);
-        const auto measure = [textWidth](const QFontMetrics& metrics, const QString& text) {
-            // One line in the common case, measured without breaking.
-            if (metrics.horizontalAdvance(text) <= textWidth)
-                return QRect(0, 0, textWidth, metrics.height());
-            const QRect wrapped =
-                metrics.boundingRect(QRect(0, 0, textWidth, 1 << 20), wrapping, text);
-            return QRect(0, 0, textWidth, qMax(metrics.height(), wrapped.height()));
+        const auto measure = [textWidth](const QFont& font, const QString& text) {
+            return QRect(0, 0, textWidth, SettingsParts::wrappedHeight(font, textWidth, text));
         };
         const QString detail = index.data(TimelineModel::detailRole).toString();
-        return {width, measure(titleMetrics, index.data().toString()),
-                detail.isEmpty() ? QRect() : measure(captionMetrics, detail)};
+        return {width, measure(titleFont(), index.data().toString()),
+                detail.isEmpty() ? QRect() : measure(captionFont(), detail)};
     }
     static QFont titleFont() { return Style::font(Style::TextStyle::callout, QFont::Medium); }
     static QFont captionFont() { return Style::font(Style::TextStyle::caption); }
@@ -330,16 +324,17 @@ QString SecurityTimelineMacView::explanation() const {
         why = tr("%1 is not UTF-8 text.").arg(file);
         break;
     case TimelineFault::notAnEntry:
-        why = tr("The log doesn't match its hash chain. It may have been modified outside the "
-                 "app. Line %1 is not an entry of the timeline.")
-                  .arg(m_fault.line);
-        break;
     case TimelineFault::none:
     case TimelineFault::brokenChain:
         why = tr("The log doesn't match its hash chain. It may have been modified outside the "
                  "app.");
+        // Where, when the reader could tell: a line that is no entry at all,
+        // or an entry whose hash does not follow the one before.
         if (m_fault.line > 0)
-            why += QLatin1Char(' ') + tr("The chain breaks at line %1.").arg(m_fault.line);
+            why += QLatin1Char(' ') + (m_fault.kind == TimelineFault::notAnEntry
+                                           ? tr("Line %1 is not an entry of the timeline.")
+                                           : tr("The chain breaks at line %1."))
+                                          .arg(m_fault.line);
         break;
     }
     return why + QLatin1Char(' ') + tr("New events are not being recorded.");

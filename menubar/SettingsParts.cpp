@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFontMetrics>
+#include <QtMath>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,6 +40,19 @@ QColor panelFill(const QWidget* on) {
     QColor fill = on->palette().color(QPalette::Base);
     fill.setAlphaF(fill.alphaF() * 0.5);
     return fill;
+}
+
+int wrappedHeight(const QFont& font, int width, const QString& text) {
+    width = std::max(1, width);
+    // One line is as tall as a laid-out line, rounded up as the layout's
+    // bounds are.
+    const QFontMetricsF line(font);
+    const bool breaks = text.contains(QLatin1Char('\n')) || text.contains(QChar::LineSeparator);
+    if (!breaks && line.horizontalAdvance(text) <= width)
+        return qCeil(line.height());
+    const QRect wrapped = QFontMetrics(font).boundingRect(
+        QRect(0, 0, width, 1 << 20), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
+    return std::max(qCeil(line.height()), wrapped.height());
 }
 
 QWidget* divider() {

@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QDialog;
+class QFont;
 class QFrame;
 class QLabel;
 class QWidget;
@@ -25,6 +26,11 @@ QWidget* roundedPanel(const QColor& fill);
 // The fill of the security screens' panels: the text background at half its
 // opacity.
 QColor panelFill(const QWidget* on);
+
+// How tall `text` in `font` stands wrapped at word boundaries into `width`
+// (at least one line), as the security screens' list rows draw it. A text
+// that fits on one line is not laid out, which long lists notice.
+int wrappedHeight(const QFont& font, int width, const QString& text);
 
 // A horizontal line with 4 points of space above and below.
 QWidget* divider();

@@ -120,21 +120,14 @@ void CodesBusAdaptor::answerLater(const QDBusMessage& call, Request request,
         bool wanted = callerWaits(bus, call, received);
         if (wanted) {
             try {
+                // Read after the call came: AutoFill stores each counter's
+                // advance before it fills the code, so a counter is read past
+                // every code filled before the call.
                 active = AccountQuery::loadActive();
             } catch (const KeychainStore::KeychainError& error) {
                 failure = error.message();
             }
             wanted = callerWaits(bus, call, received);
-        }
-        // Last before the copy: the counter an HOTP code goes out at now,
-        // which AutoFill may have moved on since the accounts were read.
-        if (wanted && active && request == Request::getCode) {
-            try {
-                AccountQuery::readCurrentCounter(*active, arguments.value(0));
-            } catch (const KeychainStore::KeychainError& error) {
-                active.reset();
-                failure = error.message();
-            }
         }
         // Back on the GUI thread: the lock, the clipboard and the reply.
         QMetaObject::invokeMethod(

@@ -1,7 +1,6 @@
 #include "system/GetCodeIntentMac.h"
 
 #include "core/CorrectedClock.h"
-#include "core/HotpCounter.h"
 #include "core/KeychainStore.h"
 #include "system/Clipboard.h"
 
@@ -17,20 +16,6 @@ AccountEntity AccountEntity::from(const Account& account) {
 namespace AccountQuery {
 
 QList<Account> loadActive() { return KeychainStore::loadAll().active; }
-
-void readCurrentCounter(QList<Account>& active, const QString& identifier) {
-    const QUuid id = QUuid::fromString(identifier);
-    for (qsizetype i = 0; i < active.size(); ++i) {
-        if (active[i].id != id || active[i].type != OTPType::hotp) continue;
-        try {
-            active[i] = HotpCounter::current(active[i]);
-        } catch (const KeychainStore::KeychainError& error) {
-            if (error.status() != Keychain::itemNotFound) throw;
-            active.removeAt(i); // deleted meanwhile: "Which account?"
-        }
-        return;
-    }
-}
 
 QList<AccountEntity> suggestedEntities(const QList<Account>& active) {
     QList<AccountEntity> all;

@@ -15,8 +15,10 @@ class UserDefaults;
 // program's in-memory store, computes the code at the corrected time and
 // copies it with the usual markers and timed clear. It neither records the
 // use nor advances an HOTP counter, so asking twice gives the same code, the
-// one of the counter the keychain holds when asked: never one AutoFill has
-// filled.
+// one of the counter the keychain holds when asked. The accounts are read
+// after the call arrives, and the AutoFill host stores a counter's advance
+// before it fills that counter's code: no code it filled before the call
+// goes out again.
 
 // An account as the action names it.
 struct AccountEntity {
@@ -34,12 +36,6 @@ namespace AccountQuery {
 // The active accounts as the keychain holds them. Blocks on the keychain:
 // call it off the GUI thread. Throws KeychainStore::KeychainError.
 QList<Account> loadActive();
-
-// The HOTP account of `identifier` among `active` takes the counter its code
-// goes out at now (HotpCounter::current): AutoFill may have filled the one
-// read. It leaves the list when it is no longer active. Blocks on the
-// keychain: call it off the GUI thread. Throws KeychainStore::KeychainError.
-void readCurrentCounter(QList<Account>& active, const QString& identifier);
 
 // Every active account.
 QList<AccountEntity> suggestedEntities(const QList<Account>& active);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs a test program's checks of the real exports of other applications (the
-# test functions named after the program) with the folder that holds them, or,
+# test functions named on the command line: those called "conformance", as
+# tests/CMakeLists.txt runs it) with the folder that holds them, or,
 # where that folder is not there, reports the test skipped and why: those
 # files are not part of the project, whose own samples are in tests/data.
 #   conformance.sh <folder> <test program> <test function>...

@@ -42,8 +42,6 @@ namespace {
 const QByteArray secret("12345678901234567890");
 constexpr quint64 firstCounter = 5;
 constexpr int fillsPerHost = 20;
-// Generous: a reload waits for the host's write to reach the keyring.
-constexpr int patienceMs = 20000;
 
 const QString busName = QStringLiteral("com.tarnwick.Quillet");
 const QString busPath = QStringLiteral("/Quillet");
@@ -136,12 +134,13 @@ class HotpFollowTests : public QObject {
                          "--method", "com.tarnwick.Quillet.Codes.GetCode",
                          acme.id.toString(QUuid::WithoutBraces).toUpper()});
             // This process answers it: the event loop runs meanwhile.
-            const bool ended =
-                QTest::qWaitFor([&] { return gdbus.state() == QProcess::NotRunning; }, patienceMs);
+            const bool ended = QTest::qWaitFor(
+                [&] { return gdbus.state() == QProcess::NotRunning; }, QUILLET_TEST_WAIT_MS);
             return ended && gdbus.exitCode() == 0 ? clipboard() : QStringLiteral("the action failed");
         }
         const auto copied = [&] { return app.store().usage().value(acme.id).count > uses; };
-        return QTest::qWaitFor(copied, patienceMs) ? clipboard() : QStringLiteral("nothing copied");
+        return QTest::qWaitFor(copied, QUILLET_TEST_WAIT_MS) ? clipboard()
+                                                             : QStringLiteral("nothing copied");
     }
 
     static QString shownInWindow(QuilletApp& app) {
@@ -194,8 +193,8 @@ private slots:
         QuilletApp app(defaults, log);
         app.openMainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));
-        QTRY_VERIFY2_WITH_TIMEOUT(shownInWindow(app) == codeAt(firstCounter),
-                                  "the window does not show counter 5's code", patienceMs);
+        QTRY_VERIFY2(shownInWindow(app) == codeAt(firstCounter),
+                     "the window does not show counter 5's code");
         MenuBarContent tray(app.store(), app.clock(), app.settings(), app.appLock(), app.updater(),
                             defaults);
         tray.show();
@@ -215,13 +214,13 @@ private slots:
         QVERIFY(fillOnce(this, acme.id, backend, [&](const std::optional<QString>& code) {
                     if (code)
                         fills.codes << *code;
-                })->waitForFinished(patienceMs));
+                })->waitForFinished(QUILLET_TEST_WAIT_MS));
         QVERIFY2(fills.codes == QStringList{codeAt(firstCounter)}, "the host did not fill counter 5");
         QVERIFY(shownInWindow(app) == codeAt(firstCounter));
         for (const char* way : {"window", "tray", "action"})
             QVERIFY2(copyThrough(way, app, tray, acme) == codeAt(firstCounter + 1), way);
-        QTRY_VERIFY2_WITH_TIMEOUT(shownInWindow(app) == codeAt(firstCounter + 1),
-                                  "the window does not come to show counter 6's code", patienceMs);
+        QTRY_VERIFY2(shownInWindow(app) == codeAt(firstCounter + 1),
+                     "the window does not come to show counter 6's code");
 
         // Two hosts fill in turn while the program copies again and again:
         // no copy is a code filled before it was asked for.
@@ -253,14 +252,13 @@ private slots:
         QCOMPARE(*std::min_element(counters.begin(), counters.end()), firstCounter);
         QCOMPARE(*std::max_element(counters.begin(), counters.end()), firstCounter + total - 1);
         const QString next = codeAt(firstCounter + total);
-        QTRY_VERIFY2_WITH_TIMEOUT(shownInWindow(app) == next,
-                                  "the window does not come to show the next unused code", patienceMs);
+        QTRY_VERIFY2(shownInWindow(app) == next,
+                     "the window does not come to show the next unused code");
         const auto shownInTray = [&tray] {
             return tray.rows().isEmpty() ? QString()
                                          : tray.rows().first()->codeText().remove(QLatin1Char(' '));
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(shownInTray() == next,
-                                  "the tray does not come to show the next unused code", patienceMs);
+        QTRY_VERIFY2(shownInTray() == next, "the tray does not come to show the next unused code");
         for (const Account& stored : KeychainStore::loadAll().active)
             if (stored.id == acme.id)
                 QCOMPARE(stored.counter, firstCounter + total);

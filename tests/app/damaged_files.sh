@@ -35,6 +35,7 @@ start_quillet() {
     || fail "the main window did not appear"
 }
 
+ended() { ! kill -0 "$1" 2>/dev/null; }
 quit_with_ctrl_q() {
   # The window as it is now (Qt may have made it anew since it first showed),
   # given the keyboard, and Ctrl+Q pressed as a user presses it.
@@ -42,11 +43,7 @@ quit_with_ctrl_q() {
     || fail "no main window to quit from ($1)"
   xdotool windowfocus --sync "$main" 2>/dev/null || true
   xdotool key ctrl+q
-  for _ in $(seq 300); do
-    kill -0 "$quillet_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$quillet_pid" 2>/dev/null; then fail "Ctrl+Q did not quit ($1)"; fi
+  wait_for 30 ended "$quillet_pid" || fail "Ctrl+Q did not quit ($1)"
   wait "$quillet_pid" 2>/dev/null || true
 }
 

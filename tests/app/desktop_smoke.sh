@@ -33,24 +33,20 @@ echo "main window: $main"
 # The main window registers one AutoFill identity per account, in the
 # background; a change in the number of accounts registers them again.
 identities="$XDG_DATA_HOME/Quillet/credential-identities.json"
+identities_are() { [ "$(grep -c '"kind": "oneTimeCode"' "$identities" 2>/dev/null)" = "$1" ]; }
 wait_for_identities() {
-  for _ in $(seq 300); do
-    [ "$(grep -c '"kind": "oneTimeCode"' "$identities" 2>/dev/null)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  fail "the identity file does not hold $1 one-time-code identities"
+  wait_for 30 identities_are "$1" || fail "the identity file does not hold $1 one-time-code identities"
 }
 wait_for_identities 4
 echo "identities: 4 registered"
 
 # The tray icon is a window docked into trayer's.
-for _ in $(seq 300); do
-  tray=$(xdotool search --class trayer | head -n1)
-  tray_children=$(timeout 10 xwininfo -tree -id "${tray:?}" | grep -c '0x' || true)
-  [ "$tray_children" -gt 1 ] && break
-  sleep 0.1
-done
-[ "${tray_children:-0}" -gt 1 ] || fail "no icon docked in the tray"
+icon_docked() {
+  tray=$(timeout 10 xdotool search --class trayer 2>/dev/null | head -n1)
+  [ -n "$tray" ] && tray_children=$(timeout 10 xwininfo -tree -id "$tray" | grep -c '0x') &&
+    [ "$tray_children" -gt 1 ]
+}
+wait_for 30 icon_docked || fail "no icon docked in the tray"
 echo "tray: $tray_children windows under the tray"
 
 sleep 1
@@ -100,22 +96,17 @@ xdotool key --window "$sheet" Return
 # The scan hides our windows while it captures the screen, so the sheet being
 # out of sight says nothing yet: wait for the account in the keyring, then for
 # the sheet to be gone for good.
-scanned=""
-for _ in $(seq 300); do
-  "$seed" --list 2>/dev/null | grep -qx 'Scanned: desk@example.com' && { scanned=yes; break; }
-  sleep 0.1
-done
-[ -n "$scanned" ] || fail "the scanned account is not in the vault"
+wait_for 30 vault_holds "$seed" 'Scanned: desk@example.com' || fail "the scanned account is not in the vault"
 wait_gone '^Add account$' || fail "the sheet did not close after the scan"
 import -window "$main" "$artifacts/main-window-after-scan.png"
 echo "scan: the account on screen was added"
 # The desktop as it was: the icon docked at its size, each window back where
 # it stood and shown (the window manager may take a moment to map them).
-for _ in $(seq 300); do
+as_before() {
   [ "$(icon_width)" = "$icon_before" ] && [ "$(geometry "$main")" = "$main_before" ] &&
-    [ "$(geometry "$settings")" = "$settings_before" ] && break
-  sleep 0.1
-done
+    [ "$(geometry "$settings")" = "$settings_before" ]
+}
+wait_for 30 as_before || true
 [ "$(icon_width)" = "$icon_before" ] || fail "the tray icon is $(icon_width) px wide after the scan"
 [ "$(geometry "$main")" = "$main_before" ] || fail "the main window moved: $(geometry "$main")"
 [ "$(geometry "$settings")" = "$settings_before" ] || fail "Settings moved: $(geometry "$settings")"

@@ -34,7 +34,6 @@ start_atspi
 # No clock measurement against the network.
 export QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/
 
-shows() { a11y wait quillet "$1"; }
 config="$XDG_CONFIG_HOME/tarnwick/Quillet.conf"
 prompt='^Unlock Quillet$'
 # The dialog asks once PAM has put its question: then the field takes text
@@ -98,8 +97,7 @@ a11y press quillet "Require your password to unlock" || fail "no lock switch"
 # The question says what it is for: it unlocks nothing.
 shows "Enter your login password to turn on the app lock." || fail "the switch-on question does not say what it is for"
 answer "correct horse" "Turn on the app lock" "Turn On"
-for _ in $(seq 300); do grep -q '^app_lock_enabled_mac=true' "$config" && break; sleep 0.1; done
-grep -q '^app_lock_enabled_mac=true' "$config" || fail "the lock was not turned on after the password"
+wait_for 30 grep -q '^app_lock_enabled_mac=true' "$config" || fail "the lock was not turned on after the password"
 wait_gone '^Turn on the app lock$' || fail "the dialog stayed"
 echo "lock: turned on after the password"
 
@@ -112,14 +110,17 @@ xdotool key Down Down Down Down Return
 qr=$(timeout 30 xdotool search --sync --onlyvisible --name '^Move to another device$' | head -n1) \
   || fail "the QR sheet did not open"
 import -window root "$artifacts/lock-qr-open.png" 2>/dev/null || true
-viewable() {
+# qr_sheet STATE: xwininfo answers that the QR sheet is "shown" or "hidden".
+qr_sheet() {
   local out
-  out=$(timeout 10 xwininfo -id "$qr" 2>&1) || fail "no answer from xwininfo about the QR sheet: $out"
-  [[ $out == *IsViewable* ]]
+  out=$(timeout 10 xwininfo -id "$qr" 2>&1) || return 1
+  case $1 in
+    shown) [[ $out == *IsViewable* ]] ;;
+    hidden) [[ $out != *IsViewable* ]] ;;
+  esac
 }
 screen_locks
-for _ in $(seq 300); do viewable || break; sleep 0.1; done
-! viewable || fail "the QR sheet stayed on screen after the screen locked"
+wait_for 30 qr_sheet hidden || fail "the QR sheet stayed on screen after the screen locked"
 echo "lock: the QR sheet left the screen when it locked"
 cancel # the overlay's own question
 
@@ -141,8 +142,7 @@ before=$(oathtool --totp -b "$secret")
 answer "correct horse"
 expect_clipboard_code "$secret" "$before"
 echo "lock: a hotkey copies only after the password"
-for _ in $(seq 300); do viewable && break; sleep 0.1; done
-viewable || fail "the QR sheet did not come back after the unlock"
+wait_for 30 qr_sheet shown || fail "the QR sheet did not come back after the unlock"
 
 # 5. Settings while locked: the tray's account only after the password.
 screen_locks

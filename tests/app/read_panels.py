@@ -18,7 +18,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "support"))
 sys.path.insert(0, here)
 import a11y  # noqa: E402
-from a11y import showing, text_of, walk  # noqa: E402
+from a11y import text_of, walk  # noqa: E402
 from read_window import CODE, app, expected, rows, seeded  # noqa: E402
 
 FIELDS = ("check box", "combo box", "text", "password text", "spin button", "slider")
@@ -29,11 +29,22 @@ def fail(message):
     sys.exit(1)
 
 
-def until(condition, what="a condition"):
+def until(condition, what="a condition", seen=None):
+    """a11y.until's wait (condition read again every 0.1 s, a generous
+    limit), failing the reading with what was seen."""
     try:
-        return a11y.until(condition, what=what)
+        return a11y.until(condition, what=what, seen=seen)
     except a11y.A11yError as e:
         fail(str(e))
+
+
+def soon(condition, seconds=a11y.WAIT_SECONDS):
+    """condition's value once it is true, or None after `seconds` (for a
+    step that is tried again rather than failed)."""
+    try:
+        return a11y.until(condition, seconds)
+    except a11y.TimedOut:
+        return None
 
 
 def xdotool(*arguments):
@@ -46,26 +57,14 @@ def xdotool(*arguments):
         return ""
 
 
-def windows():
-    quillet = app()
-    if quillet is None:
-        return []
-    found = [quillet.getChildAtIndex(i) for i in range(quillet.childCount)]
-    return [w for w in found if w is not None and showing(w)]
-
-
-def window_named(name):
-    return next((w for w in windows() if w.name == name), None)
-
-
 def main_window():
-    return next((w for w in windows() if w.getRoleName() == "frame" and w.name == "Quillet"),
-                None)
+    return next((w for w in a11y.windows(app()) if w.getRoleName() == "frame" and
+                 w.name == "Quillet"), None)
 
 
 def panel():
     """The tray's panel: the top-level window with the footer's "Manage"."""
-    for window in windows():
+    for window in a11y.windows(app()):
         if window.getRoleName() != "frame" and any(
                 e.getRoleName() == "push button" and e.name == "Manage" for e in walk(window)):
             return window
@@ -85,26 +84,23 @@ def spoken_name(node):
     return ""
 
 
-def fields_named_apart(window, where, wanted, seconds=a11y.WAIT_SECONDS):
+def fields_named_apart(window, where, wanted):
     """The names of the window's fields once each has one, no two alike, and
     the wanted ones are there (read again while the window settles)."""
-    end = time.time() + seconds
-    while True:
-        try:
-            fields = [(e.getRoleName(), spoken_name(e)) for e in walk(window)
-                      if e.getRoleName() in FIELDS]
-        except Exception:  # an element went away while it was read
-            fields = [("unread", "")]
+    problem = ["not read yet"]
+
+    def named_apart():
+        fields = [(e.getRoleName(), spoken_name(e)) for e in walk(window)
+                  if e.getRoleName() in FIELDS]
         names = [name for _, name in fields]
         unnamed = [role for role, name in fields if not name]
         shared = sorted({name for name in names if names.count(name) > 1})
         missing = [name for name in wanted if name not in names]
-        if not unnamed and not shared and not missing:
-            return names
-        if time.time() > end:
-            fail("%s: fields without a name %s, names shared %s, names missing %s" %
-                 (where, unnamed, shared, missing))
-        time.sleep(0.2)
+        problem[0] = "fields without a name %s, names shared %s, names missing %s" % (
+            unnamed, shared, missing)
+        return names if not unnamed and not shared and not missing else None
+    return until(named_apart, "%s's fields, each named, no two alike" % where,
+                 lambda: problem[0])
 
 
 def activate_main():
@@ -127,8 +123,8 @@ def click_tray_icon():
     xdotool("mousemove", str(int(where["X"]) + 11), str(int(where["Y"]) + 11), "click", "1")
 
 
-# Words of the macOS original that are untrue here: the panel is the tray
-# panel, and a PC keyboard's keys are Enter and Esc.
+# Words that are untrue on Linux: the panel is the tray panel, and a PC
+# keyboard's keys are Enter and Esc.
 UNTRUE = ("menu bar", "Menu bar", "dropdown", "this menu", "Return", "Escape", "\u2318",
           "\u238b", "\u23ce")
 
@@ -140,19 +136,15 @@ def texts(window):
 def says_what_is_true(window, where, wanted=()):
     """The window's texts hold every wanted one and none of the untrue words
     (read again while the window settles)."""
-    end = time.time() + a11y.WAIT_SECONDS
-    while True:
-        try:
-            read = texts(window)
-        except Exception:  # an element went away while it was read
-            read = []
+    problem = ["not read yet"]
+
+    def true_texts():
+        read = texts(window)
         missing = [w for w in wanted if not any(w in t for t in read)]
         untrue = sorted({t for t in read for word in UNTRUE if word in t})
-        if read and not missing and not untrue:
-            return len(read)
-        if time.time() > end:
-            fail("%s: missing %s; untrue %s" % (where, missing, untrue))
-        time.sleep(0.2)
+        problem[0] = "missing %s; untrue %s" % (missing, untrue)
+        return len(read) if read and not missing and not untrue else None
+    return until(true_texts, "%s to say what is true" % where, lambda: problem[0])
 
 
 def tray_panel():
@@ -162,49 +154,40 @@ def tray_panel():
     until(lambda: len([e for e in walk(window) if e.name == "Quit"]) == 1, "the panel's footer")
     # Read again while the rows come in, a period ends during the reading
     # or an element goes away under it.
-    end = time.time() + a11y.WAIT_SECONDS
-    while True:
+    problem = ["not read yet"]
+
+    def codes_read():
         before = time.time()
         read = {}
-        try:
-            for element in walk(window):
-                if element.getRoleName() != "push button" or ": " not in element.name:
-                    continue
-                codes = [e.name for e in walk(element)
-                         if e.getRoleName() == "label" and CODE.match(e.name)]
-                read[element.name.split(": ")[0]] = codes[0].replace(" ", "") if codes else None
-        except Exception:
-            read = {}
+        for element in walk(window):
+            if element.getRoleName() != "push button" or ": " not in element.name:
+                continue
+            codes = [e.name for e in walk(element)
+                     if e.getRoleName() == "label" and CODE.match(e.name)]
+            read[element.name.split(": ")[0]] = codes[0].replace(" ", "") if codes else None
         after = time.time()
         if set(read) != set(accounts):
-            problem = "the panel lists %s" % sorted(read)
+            problem[0] = "the panel lists %s" % sorted(read)
         elif any(code is None for code in read.values()):
-            problem = "no code can be read in the panel's rows of " + ", ".join(
+            problem[0] = "no code can be read in the panel's rows of " + ", ".join(
                 issuer for issuer, code in read.items() if code is None)
         else:
             wrong = [issuer for issuer, code in read.items()
                      if code not in (expected(accounts[issuer], before),
                                      expected(accounts[issuer], after))]
-            problem = wrong and "the panel's codes differ from oathtool's for " + ", ".join(wrong)
-        if not problem:
-            break
-        if time.time() > end:
-            fail(problem)
-        time.sleep(0.2)
+            problem[0] = wrong and "the panel's codes differ from oathtool's for " + ", ".join(wrong)
+        return None if problem[0] else read
+    read = until(codes_read, "the panel's codes", lambda: problem[0])
     print("read_panels: the tray's panel reads %d codes, each equal to the reference" % len(read))
     says_what_is_true(window, "the tray panel")
 
     # It still closes as a popup would: on Escape, and on a click elsewhere.
-    def panel_active():
-        return window.getState().contains(pyatspi.STATE_ACTIVE)
-    end = time.time() + a11y.WAIT_SECONDS
-    while not panel_active():
-        if time.time() > end:
-            active = xdotool("getactivewindow").strip()
-            fail("the panel did not take the keyboard (active: %s %r, states %s)" % (
-                active, xdotool("getwindowname", active).strip() if active else "",
-                [pyatspi.stateToString(s) for s in window.getState().getStates()]))
-        time.sleep(0.1)
+    def keyboard():
+        active = xdotool("getactivewindow").strip()
+        return "the keyboard is with %s %r; the panel's states %s" % (
+            active, xdotool("getwindowname", active).strip() if active else "", states(window))
+    until(lambda: window.getState().contains(pyatspi.STATE_ACTIVE),
+          "the panel to take the keyboard", keyboard)
     xdotool("key", "Escape")
     until(lambda: panel() is None, "Escape to close the panel")
     time.sleep(0.4)  # the icon's guard against the click that closed it
@@ -219,7 +202,7 @@ def tray_panel():
 def hotkeys_tab():
     activate_main()
     xdotool("key", "--clearmodifiers", "ctrl+comma")
-    settings = until(lambda: window_named("Settings"), "Settings")
+    settings = until(lambda: a11y.scope("quillet/Settings"), "Settings")
     press(settings, "Hotkeys", "page tab")
     for count in (1, 2):
         press(settings, "Add hotkey", "push button")
@@ -257,32 +240,34 @@ def row_named(window, title):
 def focus_row(title):
     # The main window given the keyboard, then the row the focus: asked
     # again while a loaded machine has not done either yet.
-    end = time.time() + 30
-    attempt = 0
-    while time.time() < end:
-        attempt += 1
+    attempts = [0]
+
+    def focused():
+        attempts[0] += 1
         activate_main()
         row = until(lambda: row_named(main_window(), title), "the row of " + title)
-        if attempt > 1:
+        if attempts[0] > 1:
             # As a user would: a click on the row's title.
             label = next(e for e in walk(row) if e.getRoleName() == "label" and e.name == title)
             box = label.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
             xdotool("mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2),
                     "click", "1")
         row.queryAction().doAction(0)  # SetFocus
-        wait = time.time() + 3
-        while time.time() < wait:
-            if row.getState().contains(pyatspi.STATE_FOCUSED):
-                return
-            time.sleep(0.1)
-    active = xdotool("getactivewindow").strip()
-    root = subprocess.run(["timeout", "5", "xprop", "-root", "_NET_ACTIVE_WINDOW",
-                           "_NET_SUPPORTING_WM_CHECK"], capture_output=True, text=True).stdout
-    fail("the row of %s never took the focus (active window %s %r, focus %s; root %r; main window %s;"
-         " row %s; DISPLAY %s)" % (
-             title, active, xdotool("getwindowname", active).strip() if active else "",
-             xdotool("getwindowfocus").strip(), root, states(main_window()),
-             states(row_named(main_window(), title)), os.environ.get("DISPLAY")))
+        return soon(lambda: row.getState().contains(pyatspi.STATE_FOCUSED), 3)
+
+    def where_the_focus_is():
+        active = xdotool("getactivewindow").strip()
+        root = subprocess.run(["timeout", "5", "xprop", "-root", "_NET_ACTIVE_WINDOW",
+                               "_NET_SUPPORTING_WM_CHECK"], capture_output=True, text=True).stdout
+        try:
+            windows = "main window %s; row %s" % (states(main_window()),
+                                                  states(row_named(main_window(), title)))
+        except Exception as e:  # noqa: BLE001 - gone while it was read
+            windows = "main window and row unread (%s)" % e
+        return "active window %s %r, focus %s; root %r; %s; DISPLAY %s" % (
+            active, xdotool("getwindowname", active).strip() if active else "",
+            xdotool("getwindowfocus").strip(), root, windows, os.environ.get("DISPLAY"))
+    until(focused, "the row of %s to take the focus" % title, where_the_focus_is)
 
 
 def states(node):
@@ -304,14 +289,9 @@ def edit_sheet():
     for attempt in range(3):
         focus_row("Example")
         xdotool("key", "Menu")
-        end = time.time() + a11y.WAIT_SECONDS
-        while time.time() < end and not menu_window():
-            time.sleep(0.1)
+        soon(menu_window)
         xdotool("key", "Down", "Down", "Down", "Return")
-        end = time.time() + a11y.WAIT_SECONDS
-        while time.time() < end and not sheet:
-            sheet = window_named("Edit account")
-            time.sleep(0.1)
+        sheet = soon(lambda: a11y.scope("quillet/Edit account"))
         if sheet:
             break
         xdotool("key", "Escape")
@@ -327,7 +307,7 @@ def edit_sheet():
         fail("the edit sheet says \"Folder\" twice (a label beside its titled group)")
     print("read_panels: the edit sheet's %d fields have names of their own" % len(names))
     press(sheet, "Cancel", "push button")
-    until(lambda: window_named("Edit account") is None, "the edit sheet to close")
+    until(lambda: a11y.scope("quillet/Edit account") is None, "the edit sheet to close")
 
 
 def order_after_delete_and_restore(settings):
@@ -337,29 +317,23 @@ def order_after_delete_and_restore(settings):
         until(lambda: title not in row_titles(main_window()), "the delete of " + title)
     press(settings, "General", "page tab")
     press(settings, "Recently Deleted…", "push button")
-    deleted = until(lambda: window_named("Recently Deleted"), "Recently Deleted")
+    deleted = until(lambda: a11y.scope("quillet/Recently Deleted"), "Recently Deleted")
     acme = until(lambda: next(e for e in walk(deleted) if e.name == "Restore" and
                               e.description.startswith("Acme Corp")), "Acme Corp's Restore")
     acme.queryAction().doAction(0)
     until(lambda: "Acme Corp" in row_titles(main_window()), "the restore of Acme Corp")
 
-    def read_and_shown():
+    order = ["not read yet"]
+
+    def read_as_shown():
         window = main_window()
         read = row_titles(window)
         places = [(row.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y, title)
                   for row, title in zip(rows(window), read)]
-        return read, [title for _, title in sorted(places)]
-    end = time.time() + a11y.WAIT_SECONDS
-    while True:
-        try:
-            read, seen = read_and_shown()
-        except Exception:  # a row went away while it was read
-            read, seen = [], None
-        if len(read) == 5 and read == seen:
-            break
-        if time.time() > end:
-            fail("the rows are read as %s but shown as %s" % (read, seen))
-        time.sleep(0.2)
+        shown = [title for _, title in sorted(places)]
+        order[0] = "they are read as %s but shown as %s" % (read, shown)
+        return len(read) == 5 and read == shown
+    until(read_as_shown, "the five rows to be read in the order shown", lambda: order[0])
     print("read_panels: after a delete and a restore the rows are read in the order shown")
 
 

@@ -174,7 +174,8 @@ class HostTests : public QObject {
                 5000);
             if (!session->hasEnded()) user(window);
         }
-        if (!QTest::qWaitFor([&] { return session->hasEnded(); }, 10000)) return "not ended";
+        if (!QTest::qWaitFor([&] { return session->hasEnded(); }, QUILLET_TEST_WAIT_MS))
+            return "not ended";
         return HostProtocol::toJson(*session->outcome()).trimmed();
     }
 

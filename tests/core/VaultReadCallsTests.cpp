@@ -133,7 +133,7 @@ private slots:
         openStore({}, AccountStore::Opening::inBackground);
         store->setDelaysForTesting(0, 1000);
         store->applicationBecameActive(); // while the first read is under way
-        QTRY_COMPARE_WITH_TIMEOUT(store->vaultState(), AccountStore::VaultState::open, 20000);
+        QTRY_COMPARE(store->vaultState(), AccountStore::VaultState::open);
         QCOMPARE(store->accounts().size(), accountCount);
         QSignalSpy reloads(store.get(), &AccountStore::reloaded);
         QTest::qWait(100);

@@ -137,7 +137,7 @@ class BackupSettingsTests : public QObject, TestSupport::VaultFixture {
         click(button(section, "Export encrypted backup…"));
         typePassword("Choose a backup password", password, true);
         const QString proposed = answerFileDialog("Export encrypted backup", path);
-        if (!QTest::qWaitFor([this] { return !section->isBusy(); }, 10000))
+        if (!QTest::qWaitFor([this] { return !section->isBusy(); }, QUILLET_TEST_WAIT_MS))
             return QStringLiteral("still busy");
         return proposed;
     }
@@ -151,7 +151,7 @@ class BackupSettingsTests : public QObject, TestSupport::VaultFixture {
     }
 
     QString alertText() {
-        auto* alert = dialogTitled<QMessageBox>("Backup", 10000);
+        auto* alert = dialogTitled<QMessageBox>("Backup");
         if (!alert) return QStringLiteral("no alert");
         const QString text = alert->text();
         answer(alert, "OK");
@@ -252,7 +252,7 @@ private slots:
         QVERIFY(events("backup.exported").isEmpty());
         const QString path = files.filePath("mine.qvault");
         QCOMPARE(answerFileDialog("Export encrypted backup", path), "Quillet-backup.qvault");
-        QTRY_VERIFY_WITH_TIMEOUT(!section->isBusy(), 10000);
+        QTRY_VERIFY(!section->isBusy());
         QVERIFY(!dialogTitled<QMessageBox>("Backup", 200)); // success says nothing
         QCOMPARE(events("backup.exported"), QStringList{""});
         // The owner's alone, though the umask (022) would let others read it.

@@ -23,7 +23,6 @@ fail() {
   import -window root "$artifacts/hotkey-failure.png" 2>/dev/null || true
   exit 1
 }
-shows() { a11y wait quillet "$@"; }
 
 # A private X server with a window manager (focus follows activation) and
 # the accessibility bus.
@@ -89,10 +88,7 @@ before=$(oathtool --totp -b "$secret")
 # comes.
 for _ in $(seq 15); do
   xdotool key ctrl+alt+shift+p
-  for _ in $(seq 20); do
-    [[ $(timeout 5 xclip -o -selection clipboard 2>/dev/null) =~ ^[0-9]{6}$ ]] && break 2
-    sleep 0.1
-  done
+  wait_for 2 clipboard_holds_code && break
 done
 expect_clipboard_code "$secret" "$before"
 # Once taken up, one press is enough: none is lost.
@@ -130,11 +126,7 @@ a11y press quillet "Ctrl+Alt+Shift+P" "push button" 2 || fail "could not press t
 shows "Press a key combo…" || fail "the second recorder does not listen for Ctrl+Alt+L"
 xdotool key ctrl+alt+l
 shows "Ctrl+Alt+L" || fail "a combination another program holds was not recorded"
-for _ in $(seq 300); do
-  grep -q "failed to register hotkey for 'Example: user1@example.com'" "$work/quillet.log" && break
-  sleep 0.1
-done
-grep -q "HotKeyController: failed to register hotkey for 'Example: user1@example.com' (combo may be taken by another app)" \
+wait_for 30 grep -qF "HotKeyController: failed to register hotkey for 'Example: user1@example.com' (combo may be taken by another app)" \
   "$work/quillet.log" || fail "the taken combination was not reported"
 exec {GRAB[1]}>&-
 echo "recorder: a combination another program holds is recorded and reported"

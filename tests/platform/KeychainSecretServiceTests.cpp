@@ -156,7 +156,7 @@ public:
     }
     // Whether `calls` calls come (the monitor hears them on a thread of its own).
     bool reaches(int calls) {
-        return QTest::qWaitFor([&] { return m_count >= calls; }, 30000);
+        return QTest::qWaitFor([&] { return m_count >= calls; }, QUILLET_TEST_WAIT_MS);
     }
 
 private:

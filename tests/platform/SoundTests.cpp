@@ -110,7 +110,7 @@ class SoundTests : public QObject {
     void expectPlayed(const QString& name, const QByteArray& expected) {
         QFile::remove(output_);
         Sound::play(name);
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(output_).size(), expected.size(), 10000);
+        QTRY_COMPARE(readFile(output_).size(), expected.size());
         QVERIFY(readFile(output_) == expected);
     }
 
@@ -162,7 +162,7 @@ private slots:
             child.closeWriteChannel();
             child.waitForFinished(5000);
         });
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(output_).size(), samples.size(), 10000);
+        QTRY_COMPARE(readFile(output_).size(), samples.size());
         QVERIFY(readFile(output_) == samples);
         stop.dismiss();
         finishPlaying(child);

@@ -1,4 +1,5 @@
 #include "tests/support/Desktop.h"
+#include "tests/support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,7 +11,7 @@ namespace TestSupport {
 void xdotool(const QStringList& arguments) {
     QProcess process;
     process.start(QStringLiteral("xdotool"), arguments);
-    QVERIFY(process.waitForFinished(5000));
+    QVERIFY(process.waitForFinished(QUILLET_TEST_WAIT_MS));
     QCOMPARE(process.exitCode(), 0);
 }
 
@@ -19,7 +20,7 @@ QByteArray xclip(const QStringList& arguments) {
     process.start(QStringLiteral("xclip"), arguments);
     QElapsedTimer elapsed;
     elapsed.start();
-    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < 30000) {
+    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < QUILLET_TEST_WAIT_MS) {
         process.waitForFinished(20);
         QCoreApplication::processEvents();
     }
@@ -33,7 +34,7 @@ QByteArray clipboardText() {
 QString oathtool(const QStringList& arguments) {
     QProcess process;
     process.start(QStringLiteral("oathtool"), arguments);
-    if (!process.waitForFinished(5000) || process.exitCode() != 0) return {};
+    if (!process.waitForFinished(QUILLET_TEST_WAIT_MS) || process.exitCode() != 0) return {};
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
@@ -71,7 +72,7 @@ WindowManager::WindowManager() {
     probe.resize(40, 40);
     QElapsedTimer elapsed;
     elapsed.start();
-    while (!running && elapsed.elapsed() < 15000) {
+    while (!running && elapsed.elapsed() < QUILLET_TEST_WAIT_MS) {
         probe.hide();
         probe.show();
         QElapsedTimer attempt;
@@ -99,7 +100,7 @@ WindowManager::~WindowManager() {
 HotKeyGrabber::HotKeyGrabber(const QString& key, const QString& extra) {
     process.start(QStringLiteral(QUILLET_HOTKEY_GRABBER),
                   extra.isEmpty() ? QStringList{key} : QStringList{key, extra});
-    if (process.waitForReadyRead(5000)) answer = process.readLine().trimmed();
+    if (process.waitForReadyRead(QUILLET_TEST_WAIT_MS)) answer = process.readLine().trimmed();
 }
 
 HotKeyGrabber::~HotKeyGrabber() {

@@ -4,6 +4,8 @@
 // tests/with-pam.sh, whose test stack takes the password below). The dialog
 // is found by its title: the app lock's unlock question unless another is
 // named (turning the lock on asks under enableTitle).
+#include "tests/support/TestMain.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
@@ -50,7 +52,8 @@ inline QLineEdit* asking(const QString& title = lockTitle) {
 // no question came or the field is not the password field it should be.
 inline bool answer(const QString& password, const QString& title = lockTitle) {
     QLineEdit* field = nullptr;
-    if (!QTest::qWaitFor([&] { return (field = asking(title)) != nullptr; }, 30000)) return false;
+    if (!QTest::qWaitFor([&] { return (field = asking(title)) != nullptr; }, QUILLET_TEST_WAIT_MS))
+        return false;
     if (field->accessibleName() != QLatin1String("Enter Password") ||
         field->placeholderText() != QLatin1String("Enter Password") ||
         field->echoMode() != QLineEdit::Password)
@@ -62,14 +65,15 @@ inline bool answer(const QString& password, const QString& title = lockTitle) {
 
 // Waits for the dialog, presses Cancel and waits until it has gone.
 inline bool cancel(const QString& title = lockTitle) {
-    if (!QTest::qWaitFor([&] { return dialog(title) != nullptr; }, 30000)) return false;
+    if (!QTest::qWaitFor([&] { return dialog(title) != nullptr; }, QUILLET_TEST_WAIT_MS))
+        return false;
     QTest::mouseClick(button(dialog(title), QStringLiteral("Cancel")), Qt::LeftButton);
-    return QTest::qWaitFor([&] { return dialog(title) == nullptr; }, 30000);
+    return QTest::qWaitFor([&] { return dialog(title) == nullptr; }, QUILLET_TEST_WAIT_MS);
 }
 
 // Waits until the field takes a password again (after a refused one).
 inline bool askedAgain(const QString& title = lockTitle) {
-    return QTest::qWaitFor([&] { return asking(title) != nullptr; }, 30000);
+    return QTest::qWaitFor([&] { return asking(title) != nullptr; }, QUILLET_TEST_WAIT_MS);
 }
 
 } // namespace PasswordPrompt

@@ -2,6 +2,8 @@
 
 // Finding what a user sees on screen and acting on it as the user would, for
 // tests of views on the offscreen platform.
+#include "tests/support/TestMain.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -27,11 +29,13 @@ T* find(QWidget* in, const QString& text) {
 
 // The widget showing `text` (or named so for a screen reader). Widgets that
 // were just added come on screen at the next turn of the event loop (a
-// loaded machine may take seconds to get there).
+// loaded machine may take seconds to get there). For what must not show,
+// see absent().
 template <typename T>
 T* shown(QWidget* in, const QString& text) {
     T* found = nullptr;
-    if (QTest::qWaitFor([&] { return (found = find<T>(in, text)) != nullptr; }, 10000))
+    if (QTest::qWaitFor([&] { return (found = find<T>(in, text)) != nullptr; },
+                        QUILLET_TEST_WAIT_MS))
         return found;
     qWarning() << "nothing on screen named" << text;
     return nullptr;
@@ -73,13 +77,15 @@ inline QAction* menuEntry(QWidget* in, const QString& name, const QString& text)
         }
         return found != nullptr;
     };
-    if (!QTest::qWaitFor(look, 10000)) qWarning() << "no menu entry" << text << "on" << name;
+    if (!QTest::qWaitFor(look, QUILLET_TEST_WAIT_MS))
+        qWarning() << "no menu entry" << text << "on" << name;
     return found;
 }
 
-// The visible dialog (a sheet, an alert) titled `title`, once it is up.
+// The visible dialog (a sheet, an alert) titled `title`, once it is up. A
+// short `timeoutMs` looks for a while for a dialog that must not come.
 template <typename T = QDialog>
-T* dialogTitled(const QString& title, int timeoutMs = 5000) {
+T* dialogTitled(const QString& title, int timeoutMs = QUILLET_TEST_WAIT_MS) {
     T* found = nullptr;
     (void)QTest::qWaitFor(
         [&] {

@@ -1,25 +1,40 @@
 # Sourced by the desktop tests (bash): a work folder, the processes they start
-# (stopped by id at exit), a private X server on the first free display, the
-# accessibility bus and the project's driver for it (a11y), and waits that
-# give up only after a generous limit.
+# (stopped by id at exit, last first), a private X server on the first free
+# display, the accessibility bus and the project's driver for it (a11y), and
+# waits that give up only after a generous limit.
 # Expects a function `fail MESSAGE` from the test.
 desktop_support=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d)
 pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  set +e
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null
+    wait "${pids[i]}" 2>/dev/null
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# wait_for SECONDS COMMAND...: true as soon as COMMAND succeeds, tried every
+# 0.1 s until SECONDS have passed by the clock (however long each try takes),
+# false after. COMMAND's output is dropped, so it says nothing and does not
+# call fail; a function sets variables for the caller as usual.
+wait_for() {
+  local deadline=$((${EPOCHREALTIME//[!0-9]/} + $1 * 1000000))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    ((${EPOCHREALTIME//[!0-9]/} < deadline)) || return 1
+    sleep 0.1
+  done
+}
 
 start_xvfb() {
   exec 3>"$work/display"
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   exec 3>&-
-  for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
-  [ -s "$work/display" ] || fail "Xvfb did not start"
+  wait_for 30 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   export DISPLAY=":$(head -n1 "$work/display")"
   export QT_QPA_PLATFORM=xcb
   # An X11 session, also when the tests run from a Wayland desktop: the
@@ -38,17 +53,21 @@ start_atspi() {
   "$launcher" --launch-immediately >"$work/atspi.log" 2>&1 &
   pids+=($!)
   export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-  local end=$((SECONDS + 30))
-  until timeout 5 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
-    org.a11y.Bus.GetAddress >/dev/null 2>&1; do
-    ((SECONDS < end)) || fail "the accessibility bus did not start: $(cat "$work/atspi.log")"
-    sleep 0.1
-  done
+  wait_for 30 timeout 5 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
+    org.a11y.Bus.GetAddress || fail "the accessibility bus did not start: $(cat "$work/atspi.log")"
 }
 
 # The project's accessibility driver (tests/support/a11y.py; run it alone for
 # its usage): a11y VERB TARGET ARGS...
 a11y() { /usr/bin/python3 "$desktop_support/a11y.py" "$@"; }
+
+# shows TEXT [SECONDS]: Quillet shows TEXT, in any of its windows, within
+# SECONDS (30 unless given; the driver waits for the program, too).
+shows() { a11y wait quillet "$@" >/dev/null; }
+
+# vault_holds SEED_VAULT LINE: the seeding tool lists LINE among the vault's
+# accounts ("Issuer: name").
+vault_holds() { "$1" --list 2>/dev/null | grep -qxF "$2"; }
 
 # The program's popups on screen (a combo box's list, a menu): its visible
 # windows that the window manager leaves alone.
@@ -60,75 +79,71 @@ popups() {
     fi
   done
 }
+# new_popup BEFORE: a popup is on screen that was not among BEFORE.
+new_popup() { [ -n "$(comm -13 <(sort <<<"$1") <(popups | sort))" ]; }
 
 # open_popup COMMAND...: runs the command (a press on a combo box, a right
 # click) and waits (30 s at most) until a popup of the program's opens, so
 # that the keys that pick from it reach it (a menu is not on the
 # accessibility bus).
 open_popup() {
-  local before end=$((SECONDS + 30))
+  local before
   before=$(popups)
   "$@" || fail "could not open a popup with: $*"
-  until [ -n "$(comm -13 <(sort <<<"$before") <(popups | sort))" ]; do
-    ((SECONDS < end)) || fail "no list or menu opened after: $*"
-    sleep 0.1
-  done
+  wait_for 30 new_popup "$before" || fail "no list or menu opened after: $*"
+}
+
+# no_window PATTERN: no window whose title matches PATTERN is on screen
+# (xdotool found none, rather than a look that timed out).
+no_window() {
+  local status=0
+  timeout 5 xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || status=$?
+  [ "$status" = 1 ]
 }
 
 # Waits (30 s at most) until no window whose title matches the pattern is on
 # screen.
-wait_gone() {
-  local end=$((SECONDS + 30)) status
-  while :; do
-    status=0
-    timeout 5 xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || status=$?
-    [ "$status" = 1 ] && return 0 # xdotool found none (not a look that timed out)
-    ((SECONDS < end)) || return 1
-    sleep 0.1
-  done
-}
+wait_gone() { wait_for 30 no_window "$1"; }
 
 # openbox started, and waited for (60 s at most) until it answers for
 # _NET_ACTIVE_WINDOW (xdotool gives windows the keyboard through it). Each look
 # is bounded: a client that connects while a loaded Xvfb is still starting may
 # wait for its answer forever.
+net_active_window() { [[ $(timeout 10 xprop -root _NET_SUPPORTED 2>/dev/null) == *_NET_ACTIVE_WINDOW* ]]; }
+# openbox_up PID: openbox answers, or it ended (no use waiting on).
+openbox_up() { ! kill -0 "$1" 2>/dev/null || net_active_window; }
 start_openbox() {
   openbox >"$work/openbox.log" 2>&1 &
   local openbox=$!
   pids+=("$openbox")
-  local end=$((SECONDS + 60))
-  until [[ $(timeout 10 xprop -root _NET_SUPPORTED 2>/dev/null) == *_NET_ACTIVE_WINDOW* ]]; do
-    kill -0 "$openbox" 2>/dev/null || fail "openbox ended: $(cat "$work/openbox.log")"
-    ((SECONDS < end)) || fail "openbox does not answer for _NET_ACTIVE_WINDOW: $(cat "$work/openbox.log")"
-    sleep 0.1
-  done
+  wait_for 60 openbox_up "$openbox"
+  kill -0 "$openbox" 2>/dev/null || fail "openbox ended: $(cat "$work/openbox.log")"
+  net_active_window || fail "openbox does not answer for _NET_ACTIVE_WINDOW: $(cat "$work/openbox.log")"
 }
 
 # trayer's XEmbed tray at the top right, started and waited for (30 s at most)
 # until both its panel and the tray inside it are up, before a program looks
 # for a tray. (xwininfo given no window would wait for a click on one, so the
 # tests never ask it about a tray that is not there.)
+trayer_up() { [ "$(timeout 2 xdotool search --class trayer 2>/dev/null | wc -l)" -ge 2 ]; }
 start_trayer() {
   trayer --edge top --align right --widthtype pixel --width 120 --height 24 \
     >"$work/trayer.log" 2>&1 &
   pids+=($!)
-  local end=$((SECONDS + 30))
-  until [ "$(timeout 2 xdotool search --class trayer 2>/dev/null | wc -l)" -ge 2 ]; do
-    ((SECONDS < end)) || fail "trayer did not start"
-    sleep 0.1
-  done
+  wait_for 30 trayer_up || fail "trayer did not start"
 }
+
+# The clipboard holds a six-digit code.
+clipboard_holds_code() { [[ $(timeout 5 xclip -o -selection clipboard 2>/dev/null) =~ ^[0-9]{6}$ ]]; }
 
 # Waits (30 s at most) for a six-digit code on the clipboard and fails the
 # test unless it is oathtool's TOTP code of SECRET: BEFORE, taken before the
 # press that copies it, or the one when the wait ends (the step may roll over).
 expect_clipboard_code() {
-  local secret=$1 before=$2 after code=""
-  for _ in $(seq 300); do
-    code=$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)
-    [[ $code =~ ^[0-9]{6}$ ]] && break
-    sleep 0.1
-  done
+  local secret=$1 before=$2 after code
+  wait_for 30 clipboard_holds_code || true
+  code=$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)
   after=$(oathtool --totp -b "$secret")
-  [[ $code == "$before" || $code == "$after" ]] || fail "the clipboard holds '$code', oathtool says $before/$after"
+  [[ $code =~ ^[0-9]{6}$ ]] || fail "the clipboard holds no code (${#code} characters)"
+  [[ $code == "$before" || $code == "$after" ]] || fail "the clipboard holds a code that is not oathtool's"
 }

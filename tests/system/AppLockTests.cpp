@@ -88,12 +88,13 @@ class AppLockTests : public QObject {
     // Waits until logind has named this session and its Lock is followed.
     static bool sessionFollowed(SessionEvents& events) {
         QSignalSpy watched(&events, &SessionEvents::sessionWatched);
-        return !events.sessionPath().isEmpty() || watched.wait(5000);
+        return !events.sessionPath().isEmpty() || watched.wait(QUILLET_TEST_WAIT_MS);
     }
 
     bool unlock(AppLockMac& lock) {
         lock.authenticate();
-        return answer(rightPassword) && QTest::qWaitFor([&] { return !lock.isLocked(); }, 5000);
+        return answer(rightPassword) &&
+               QTest::qWaitFor([&] { return !lock.isLocked(); }, QUILLET_TEST_WAIT_MS);
     }
 
 private slots:
@@ -127,18 +128,17 @@ private slots:
         // Coming on screen locked, it asks by itself.
         window.frame.show();
         QVERIFY(answer(rightPassword));
-        QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
+        QTRY_VERIFY(!lock->isLocked());
         QVERIFY(window.content->isVisible() && window.content->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(!window.overlay->isCovering() && window.overlay->isHidden(),
-                                 30000);
+        QTRY_VERIFY(!window.overlay->isCovering() && window.overlay->isHidden());
         QVERIFY(passwordDialog() == nullptr);
 
         // Locking again fades it in over the content, which then goes away.
         lock->relock();
         QVERIFY(window.overlay->isVisible() && !window.content->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(window.content->isHidden(), 30000);
+        QTRY_VERIFY(window.content->isHidden());
         QVERIFY(answer(rightPassword)); // asked again by itself
-        QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
+        QTRY_VERIFY(!lock->isLocked());
     }
 
     void aWrongPasswordOrACancelKeepsTheOverlay() {
@@ -164,7 +164,7 @@ private slots:
             QVERIFY(answer(QStringLiteral("wrong")));
             if (attempt < 2) QVERIFY(PasswordPrompt::askedAgain());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(passwordDialog() == nullptr, 5000);
+        QTRY_VERIFY(passwordDialog() == nullptr);
         QVERIFY(lock->isLocked() && !lock->isAuthenticating());
 
         // Unlock asks afresh; a second request while one is open does nothing.
@@ -176,7 +176,7 @@ private slots:
             open += w->isVisible() && qobject_cast<QDialog*>(w) ? 1 : 0;
         QCOMPARE(open, 1);
         QVERIFY(answer(rightPassword));
-        QTRY_VERIFY_WITH_TIMEOUT(!lock->isLocked(), 5000);
+        QTRY_VERIFY(!lock->isLocked());
     }
 
     void turningTheLockOffWhileLockedAsksFirst() {
@@ -199,7 +199,7 @@ private slots:
 
         lock->setEnabled(false);
         QVERIFY(answer(rightPassword));
-        QTRY_VERIFY_WITH_TIMEOUT(!lock->isEnabled(), 5000);
+        QTRY_VERIFY(!lock->isEnabled());
         QVERIFY(!lock->isLocked());
         QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(false));
 
@@ -213,14 +213,14 @@ private slots:
             QVERIFY(answer(QStringLiteral("wrong"), enabling));
             if (attempt < 2) QVERIFY(PasswordPrompt::askedAgain(enabling));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, 5000);
+        QTRY_COMPARE(refused.size(), 1);
         QCOMPARE(refused.last().first().toString(),
                  QStringLiteral("The lock stays off: your password was not accepted."));
         QVERIFY(!lock->isEnabled());
         QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(false));
         lock->setEnabled(true);
         QVERIFY(answer(rightPassword, enabling));
-        QTRY_VERIFY_WITH_TIMEOUT(lock->isEnabled(), 5000);
+        QTRY_VERIFY(lock->isEnabled());
         QVERIFY(!lock->isLocked());
         QCOMPARE(defaults->boolean(Settings::appLockEnabled.key), std::optional<bool>(true));
         lock->setEnabled(false);
@@ -251,13 +251,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(menu));
 
         QVERIFY(answer(rightPassword)); // the launch's own question
-        QTRY_VERIFY_WITH_TIMEOUT(!locking->isLocked(), 5000);
+        QTRY_VERIFY(!locking->isLocked());
         QVERIFY(sheet->isVisible() && inner->isVisible());
         locking->relock();
         // At once, not after the fade.
         QVERIFY(!sheet->isVisible() && !inner->isVisible() && !menu->isVisible());
         QVERIFY(answer(rightPassword));
-        QTRY_VERIFY_WITH_TIMEOUT(!locking->isLocked(), 5000);
+        QTRY_VERIFY(!locking->isLocked());
         QVERIFY(sheet->isVisible() && inner->isVisible() && !menu->isVisible());
         QCOMPARE(notes->text(), QStringLiteral("recovery: 1234-5678"));
     }
@@ -269,11 +269,11 @@ private slots:
         const auto lock = makeLock(true);
         QSignalSpy asking(lock.get(), &AppLockMac::authenticatingChanged);
         lock->authenticate();
-        QTRY_VERIFY_WITH_TIMEOUT(asking.size() == 2, 5000);
+        QTRY_VERIFY(asking.size() == 2);
         QVERIFY(lock->isLocked());
         QVERIFY(passwordDialog() == nullptr);
         lock->setEnabled(false);
-        QTRY_VERIFY_WITH_TIMEOUT(!lock->isAuthenticating(), 5000);
+        QTRY_VERIFY(!lock->isAuthenticating());
         QVERIFY(lock->isEnabled() && lock->isLocked());
     }
 
@@ -303,7 +303,7 @@ private slots:
         for (int prompt = 0; prompt < 3 && lock->isLocked(); ++prompt)
             if (answer(rightPassword))
                 (void)QTest::qWaitFor([&] { return !lock->isLocked() || PasswordPrompt::asking(); },
-                                      30000);
+                                      QUILLET_TEST_WAIT_MS);
         QVERIFY(!lock->isLocked());
     }
 
@@ -323,7 +323,7 @@ private slots:
             if (!unlock(*lock)) return false;
             locked.clear();
             send();
-            return QTest::qWaitFor([&] { return lock->isLocked(); }, 5000);
+            return QTest::qWaitFor([&] { return lock->isLocked(); }, QUILLET_TEST_WAIT_MS);
         };
         QVERIFY(relocksOn([&] {
             emitSignal(session, "org.freedesktop.ScreenSaver", "/ScreenSaver",
@@ -377,7 +377,7 @@ private slots:
                    "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
                    {true}, "b");
         // The events arrive; the lock, being off, ignores them.
-        QTRY_VERIFY_WITH_TIMEOUT(screen.size() == 2 && sleep.size() == 1, 5000);
+        QTRY_VERIFY(screen.size() == 2 && sleep.size() == 1);
         QVERIFY(!lock->isLocked() && !lock->isEnabled());
         QVERIFY(passwordDialog() == nullptr);
     }

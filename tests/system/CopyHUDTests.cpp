@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPropertyAnimation>
 #include <QScreen>
 #include <QTranslator>
 #include <QWidget>
@@ -28,7 +29,20 @@ class CopyHUDTests : public QObject {
 
     CopyHUD& hud = CopyHUD::shared();
 
-    void waitUntilHidden() { QTRY_VERIFY_WITH_TIMEOUT(!hud.isShowing(), 10000); }
+    void waitUntilHidden() { QTRY_VERIFY(!hud.isShowing()); }
+
+    // The panel's fade, whose every step `onStep(opacity, fading out)` sees
+    // as it happens, for as long as `scope` lives: a look now and then could
+    // miss a moment that lasts a fraction of a second on a slow machine.
+    template <typename OnStep> bool followFade(QObject* scope, OnStep onStep) {
+        auto* fade = hud.panel()->findChild<QPropertyAnimation*>();
+        if (!fade) return false;
+        connect(fade, &QVariantAnimation::valueChanged, scope,
+                [fade, onStep](const QVariant& value) {
+                    onStep(value.toDouble(), fade->endValue().toDouble() == 0.0);
+                });
+        return true;
+    }
 
 private slots:
     void init() { waitUntilHidden(); }
@@ -63,14 +77,22 @@ private slots:
     void fadesInAndOutAfterItsDuration() {
         QElapsedTimer clock;
         clock.start();
-        hud.show(QStringLiteral("Code copied"), QStringLiteral("a"), 300);
+        // Long enough that a slow machine ends the fade-in well before it.
+        hud.show(QStringLiteral("Code copied"), QStringLiteral("a"), 3000);
         QCOMPARE(hud.panel()->windowOpacity(), 0.0);
-        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
-        QVERIFY(clock.elapsed() >= 150);
+        QObject scope;
+        qint64 fullAt = -1;
+        QVERIFY(followFade(&scope, [&](double opacity, bool) {
+            if (opacity == 1.0 && fullAt < 0) fullAt = clock.elapsed();
+        }));
+        QTRY_VERIFY(fullAt >= 0);
+        QVERIFY2(fullAt >= 150, qPrintable(QString::number(fullAt))); // faded in, not shown at once
         QVERIFY(hud.isShowing());
         waitUntilHidden();
-        // Held for the duration, then the 0.25 s fade; allow the timers' slack.
-        QVERIFY2(clock.elapsed() >= 300 + 200, qPrintable(QString::number(clock.elapsed())));
+        // Held for the duration (a coarse timer may fire 5 % early), then the
+        // 0.25 s fade; allow the timers' slack.
+        QVERIFY2(clock.elapsed() >= 3000 * 95 / 100 + 200,
+                 qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(hud.panel()->windowOpacity(), 0.0);
     }
 
@@ -86,7 +108,7 @@ private slots:
         // Well past the first message's dismissal and fade-out.
         QTest::qWait(500);
         QVERIFY(hud.isShowing());
-        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
+        QTRY_COMPARE(hud.panel()->windowOpacity(), 1.0);
         waitUntilHidden();
         // Its own duration (a coarse timer may fire 5 % early), then the fade.
         QVERIFY2(clock.elapsed() >= 100 + 3000 * 95 / 100 + 200,
@@ -95,15 +117,24 @@ private slots:
 
     void aMessageDuringAFadeOutStaysOnScreen() {
         hud.show(QStringLiteral("Code copied"), QStringLiteral("first"), 250);
-        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(hud.panel()->windowOpacity() < 0.9, 10000);
-        QVERIFY(hud.isShowing());
-        // Long enough that a slow machine cannot reach this message's own end.
-        hud.show(QStringLiteral("Code copied"), QStringLiteral("second"), 5000);
+        // The second message comes from within a step of the first one's
+        // fade-out, however late the machine gets there.
+        QObject scope;
+        bool shownDuringTheFade = false;
+        bool replaced = false;
+        QVERIFY(followFade(&scope, [&](double opacity, bool fadingOut) {
+            if (replaced || !fadingOut || opacity >= 0.9) return;
+            replaced = true;
+            shownDuringTheFade = hud.isShowing();
+            // Long enough that a slow machine cannot reach this message's own end.
+            hud.show(QStringLiteral("Code copied"), QStringLiteral("second"), 5000);
+        }));
+        QTRY_VERIFY(replaced);
+        QVERIFY(shownDuringTheFade);
         // The old fade-out would have finished and hidden the panel by now.
         QTest::qWait(400);
         QVERIFY(hud.isShowing());
-        QTRY_COMPARE_WITH_TIMEOUT(hud.panel()->windowOpacity(), 1.0, 10000);
+        QTRY_COMPARE(hud.panel()->windowOpacity(), 1.0);
         QCOMPARE(hud.subtitle(), QStringLiteral("second"));
     }
 

@@ -61,10 +61,10 @@ class HotKeyControllerTests : public QObject, private TestSupport::VaultFixture 
     void setBindings(const QList<HotKeyBinding>& bindings) {
         QSignalSpy passes(controller.get(), &HotKeyController::bindingsRegistered);
         settings->setBindings(bindings);
-        QVERIFY(passes.wait(2000));
+        QVERIFY(passes.wait(QUILLET_TEST_WAIT_MS));
     }
 
-    void waitForHUDToGo() { QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 30000); }
+    void waitForHUDToGo() { QTRY_VERIFY(!CopyHUD::shared().isShowing()); }
 
     const Account& current(const QUuid& id) { return TestSupport::accountWithID(*store, id); }
 
@@ -90,7 +90,7 @@ private slots:
         settings = std::make_unique<AppSettings>(*defaults);
         controller = std::make_unique<HotKeyController>(*store, *settings, *defaults);
         QSignalSpy first(controller.get(), &HotKeyController::bindingsRegistered);
-        QVERIFY(first.wait(2000));
+        QVERIFY(first.wait(QUILLET_TEST_WAIT_MS));
     }
 
     void cleanup() {
@@ -239,7 +239,7 @@ private slots:
         QCOMPARE(settings->bindings().size(), stored.size());
         controller = std::make_unique<HotKeyController>(*store, *settings, *defaults);
         QSignalSpy pass(controller.get(), &HotKeyController::bindingsRegistered);
-        QVERIFY(pass.wait(2000));
+        QVERIFY(pass.wait(QUILLET_TEST_WAIT_MS));
         QCOMPARE(controller->registeredBindings(), QList<QUuid>{usable.id});
         QVERIFY(controller->failedBindings().isEmpty());
         for (const char* key : {"e", "Return", "d"}) {
@@ -306,7 +306,7 @@ private slots:
     void autoPastePastesIntoTheProgramInFront() {
         TextReceiverProcess receiver;
         QVERIFY(receiver.waitForStarted());
-        QTRY_COMPARE_WITH_TIMEOUT(receiver.lastLine(), QStringLiteral("ready"), 10000);
+        QTRY_COMPARE(receiver.lastLine(), QStringLiteral("ready"));
 
         setBindings({bind(hotp, keyL, true)});
         xdotool({"key", "ctrl+alt+l"});

@@ -114,7 +114,7 @@ class PortalTests : public QObject, private TestSupport::VaultFixture {
                     return false;
             return true;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(answeredAll(), 5000);
+        QTRY_VERIFY(answeredAll());
     }
 
     QString code() const { return totp.code(CorrectedClock::now()); }
@@ -137,9 +137,8 @@ private slots:
                       {QStringLiteral(QUILLET_SOURCE_DIR "/tests/platform/portal_stand_in.py")});
         QVERIFY(standIn.waitForStarted());
         QDBusConnectionInterface* names = QDBusConnection::sessionBus().interface();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            names->isServiceRegistered(QStringLiteral("org.freedesktop.portal.Desktop")).value(),
-            10000);
+        QTRY_VERIFY(
+            names->isServiceRegistered(QStringLiteral("org.freedesktop.portal.Desktop")).value());
     }
 
     void cleanupTestCase() {
@@ -160,7 +159,7 @@ private slots:
         settings = std::make_unique<AppSettings>(*defaults);
         // The stand-in's first answers again, and no call heard yet.
         callControl(QStringLiteral("Forget"));
-        QTRY_VERIFY_WITH_TIMEOUT(!CopyHUD::shared().isShowing(), 30000);
+        QTRY_VERIFY(!CopyHUD::shared().isShowing());
     }
 
     void cleanup() {
@@ -251,7 +250,7 @@ private slots:
         QSignalSpy answered(&GlobalHotKey::dispatcher(),
                             &GlobalHotKey::Dispatcher::desktopAnswered);
         settings->setBindings({chosen});
-        QVERIFY(answered.wait(5000));
+        QVERIFY(answered.wait(QUILLET_TEST_WAIT_MS));
         QCOMPARE(calls(QStringLiteral("Close")).size(), 0);
         QCOMPARE(calls(QStringLiteral("CreateSession")).size(), 1);
         QCOMPARE(calls(QStringLiteral("BindShortcuts")).size(), 2);
@@ -268,7 +267,7 @@ private slots:
         Account renamed = totp;
         renamed.name = QStringLiteral("renamed");
         QVERIFY(store->update(renamed));
-        QTRY_COMPARE_WITH_TIMEOUT(calls(QStringLiteral("BindShortcuts")).size(), 3, 5000);
+        QTRY_COMPARE(calls(QStringLiteral("BindShortcuts")).size(), 3);
         QString description;
         for (const QJsonValue& shortcut :
              calls(QStringLiteral("BindShortcuts")).last()[QStringLiteral("shortcuts")].toArray())
@@ -305,14 +304,13 @@ private slots:
 
         binding.keyCode = keyL;
         settings->setBindings({binding});
-        QTRY_COMPARE_WITH_TIMEOUT(calls(QStringLiteral("CreateSession")).size(), 2, 5000);
+        QTRY_COMPARE(calls(QStringLiteral("CreateSession")).size(), 2);
         QTRY_COMPARE(tab.rows().first()->desktopStateText(),
                      QStringLiteral("The desktop runs it with CTRL+ALT+l"));
         for (const bool on : {true, false, true}) {
             const qsizetype before = calls(QStringLiteral("CreateSession")).size();
             settings->setQuickLauncherEnabled(on);
-            QTRY_COMPARE_WITH_TIMEOUT(calls(QStringLiteral("CreateSession")).size(), before + 1,
-                                      5000);
+            QTRY_COMPARE(calls(QStringLiteral("CreateSession")).size(), before + 1);
             QTRY_COMPARE(tab.quickSearchStateText(),
                          on ? QStringLiteral("The desktop runs it with CTRL+ALT+k") : QString());
         }
@@ -363,7 +361,7 @@ private slots:
         QSignalSpy delivered(&QuickLauncher::shared(), &QuickLauncher::delivered);
         const QString beforePick = code();
         QuickLauncher::shared().pick(totp);
-        QVERIFY(delivered.wait(5000));
+        QVERIFY(delivered.wait(QUILLET_TEST_WAIT_MS));
         QCOMPARE(delivered.first().first().toBool(), false);
         QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
         QCOMPARE(CopyHUD::shared().subtitle(),
@@ -401,7 +399,7 @@ private slots:
         QVERIFY(!SyntheticKeys::paste());
         QVERIFY(!SyntheticKeys::type(QStringLiteral("7")));
         QuickLauncher::shared().pick(totp);
-        QVERIFY(delivered.wait(5000));
+        QVERIFY(delivered.wait(QUILLET_TEST_WAIT_MS));
         QCOMPARE(delivered.first().first().toBool(), true);
         QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code typed"));
         // Each digit pressed and released, as keysyms.
@@ -455,7 +453,7 @@ private slots:
         QSignalSpy delivered(&QuickLauncher::shared(), &QuickLauncher::delivered);
         const QString beforePick = code();
         QuickLauncher::shared().pick(totp);
-        QTRY_VERIFY_WITH_TIMEOUT(!delivered.isEmpty(), 5000);
+        QTRY_VERIFY(!delivered.isEmpty());
         QCOMPARE(delivered.first().first().toBool(), false);
         QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::keptKeyboardHint());
         verifyCopied(beforePick);
@@ -477,7 +475,7 @@ private slots:
         QObject context;
         std::optional<QRImport::ScanResult> result;
         QRImport::scanScreen(&context, [&](const QRImport::ScanResult& r) { result = r; });
-        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+        QTRY_VERIFY(result.has_value());
         QVERIFY(!QFile::exists(file));
         QCOMPARE(result->accounts.size(), 1);
         QCOMPARE(result->accounts.first().issuer, QStringLiteral("Portal"));
@@ -492,14 +490,14 @@ private slots:
             QRImport::scanScreen(&gone, [&](const QRImport::ScanResult& r) { result = r; });
         }
         result.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(file), 10000);
+        QTRY_VERIFY(!QFile::exists(file));
         QVERIFY(!result.has_value());
 
         // A refusal is the scan's own failure.
         configure({{"screenshot_response", 1u}});
         result.reset();
         QRImport::scanScreen(&context, [&](const QRImport::ScanResult& r) { result = r; });
-        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+        QTRY_VERIFY(result.has_value());
         QVERIFY(result->accounts.isEmpty());
         QCOMPARE(QRImport::errorMessage(result->error),
                  QRImport::QRImportError(QRImport::QRImportError::screenCaptureFailed).message());

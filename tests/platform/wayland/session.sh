@@ -1,31 +1,11 @@
-# Sourced by the tests that run inside tests/with-kwin.sh (bash): a work
-# folder, the processes they start (stopped by id at exit, last first), text
-# windows whose output is read line by line, KWin's scripting to give a
-# window the keyboard, and waits with generous bounds for a loaded machine.
+# Sourced by the tests that run inside tests/with-kwin.sh (bash): on top of
+# tests/support/desktop.sh (a work folder, the processes started, stopped by
+# id at exit, last first, wait_for with generous bounds for a loaded machine,
+# the accessibility bus and its driver), text windows whose output is read
+# line by line and KWin's scripting to give a window the keyboard.
 # Expects a function `fail MESSAGE` from the test.
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  set +e
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# wait_for TENTHS COMMAND...: true once COMMAND succeeds, polled every 0.1 s
-# for at most TENTHS tenths of a second however long COMMAND takes.
-wait_for() {
-  local deadline=$((${EPOCHREALTIME/./} + $1 * 100000))
-  shift
-  while true; do
-    "$@" >/dev/null 2>&1 && return 0
-    ((${EPOCHREALTIME/./} < deadline)) || return 1
-    sleep 0.1
-  done
-}
+# shellcheck source=tests/support/desktop.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../support/desktop.sh"
 
 # start_text_window TITLE PLATFORM: TEXT_WINDOW (set by the test) as a
 # Wayland (wayland) or XWayland (xcb) client; its output in $work/TITLE.out.
@@ -89,11 +69,8 @@ kwin_window_states() {
     for (const w of workspace.clientList()) {
       if (w.caption === \"$1\" || w.caption.startsWith(\"$1 <\")) states.push(w.transient ? 'transient' : 'own'); }
     print('$mark:' + states.join(' '));" || return 1
-  for _ in $(seq 50); do
-    line=$(grep -a "$mark:" "$QUILLET_KWIN_ROOT/kwin.log" | tail -n1 || true)
-    [ -n "$line" ] && break
-    sleep 0.1
-  done
-  [ -n "$line" ] || return 1
+  # Read again until KWin wrote it (a caller that polls asks anew after).
+  logged() { line=$(grep -a "$mark:" "$QUILLET_KWIN_ROOT/kwin.log" | tail -n1) && [ -n "$line" ]; }
+  wait_for 5 logged || return 1
   echo "${line##*"$mark:"}"
 }

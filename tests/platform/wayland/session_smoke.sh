@@ -30,22 +30,22 @@ done
 echo "session: KWin and the portal are up"
 
 start_text_window Wayland wayland
-wait_for 300 said Wayland active || fail "the Wayland window never got the keyboard"
+wait_for 30 said Wayland active || fail "the Wayland window never got the keyboard"
 "$wayland_keys" type:hello || fail "wayland_keys could not press keys"
-wait_for 100 said Wayland "text: hello" || fail "the keys did not reach the Wayland window"
+wait_for 30 said Wayland "text: hello" || fail "the keys did not reach the Wayland window"
 echo "session: keys reach a Wayland window"
 
 start_text_window XWayland xcb
-wait_for 300 said XWayland active || fail "the XWayland window never got the keyboard"
-wait_for 100 said Wayland inactive || fail "the Wayland window kept the keyboard"
+wait_for 30 said XWayland active || fail "the XWayland window never got the keyboard"
+wait_for 30 said Wayland inactive || fail "the Wayland window kept the keyboard"
 "$wayland_keys" type:x11 || fail "wayland_keys could not press keys"
-wait_for 100 said XWayland "text: x11" || fail "the keys did not reach the XWayland window"
+wait_for 30 said XWayland "text: x11" || fail "the keys did not reach the XWayland window"
 echo "session: keys reach an XWayland window"
 
 kwin_activate Wayland || fail "KWin's scripting did not run"
-wait_for 100 said Wayland active || fail "the Wayland window did not get the keyboard back"
+wait_for 30 said Wayland active || fail "the Wayland window did not get the keyboard back"
 "$wayland_keys" shift+a || fail "wayland_keys could not press a combination"
-wait_for 100 said Wayland "text: helloA" || fail "the combination did not reach the Wayland window"
+wait_for 30 said Wayland "text: helloA" || fail "the combination did not reach the Wayland window"
 said XWayland "text: x11" || fail "the XWayland window received keys it should not"
 echo "session: the keyboard moves between windows"
 echo "Wayland session test passed"
