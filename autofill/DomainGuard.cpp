@@ -6,10 +6,9 @@
 #include <QSet>
 #include <QStringList>
 #include <QTextBoundaryFinder>
+#include <QUrl>
 #include <QVarLengthArray>
 
-#include <algorithm>
-#include <limits>
 #include <numeric>
 
 namespace {
@@ -147,68 +146,6 @@ qint64 adapt(qint64 delta, qint64 points, bool first) {
     return k + (base - tMin + 1) * delta / (delta + skew);
 }
 
-// The character of a digit value, 0 to 35.
-QChar digitCharacter(qint64 digit) {
-    return QChar(char16_t(digit < 26 ? u'a' + digit : u'0' + digit - 26));
-}
-
-// RFC 3492's encoding of a text, in lower case: the one spelling of the
-// text that an A-label may have. Nothing on 64-bit overflow.
-std::optional<QString> encode(QStringView text) {
-    const QList<uint> points = text.toUcs4();
-    QString out;
-    for (const uint point : points)
-        if (point < 0x80)
-            out.append(QChar(char16_t(point)));
-    const qint64 basic = out.size();
-    if (basic > 0)
-        out.append(u'-');
-    qint64 n = initialN, delta = 0, bias = initialBias, handled = basic;
-    while (handled < points.size()) {
-        qint64 next = std::numeric_limits<qint64>::max();
-        for (const uint point : points)
-            if (point >= n && point < next)
-                next = point;
-        qint64 step = 0;
-        if (__builtin_mul_overflow(next - n, handled + 1, &step) || __builtin_add_overflow(delta, step, &delta))
-            return std::nullopt;
-        n = next;
-        for (const uint point : points) {
-            if (point < n && __builtin_add_overflow(delta, 1, &delta))
-                return std::nullopt;
-            if (point != n)
-                continue;
-            qint64 q = delta;
-            for (qint64 k = base;; k += base) {
-                const qint64 t = k <= bias ? tMin : k >= bias + tMax ? tMax : k - bias;
-                if (q < t)
-                    break;
-                out.append(digitCharacter(t + (q - t) % (base - t)));
-                q = (q - t) / (base - t);
-            }
-            out.append(digitCharacter(q));
-            bias = adapt(delta, handled + 1, handled == basic);
-            delta = 0;
-            ++handled;
-        }
-        ++delta;
-        ++n;
-    }
-    return out;
-}
-
-// Whether `encoded` (an "xn--" label's rest, lowercased) is an A-label of
-// `decoded`, which it decodes to: IDNA has one spelling for each text, and
-// none for plain ASCII.
-bool isALabel(const QString& decoded, QStringView encoded) {
-    const bool plain = std::all_of(decoded.cbegin(), decoded.cend(),
-                                   [](QChar c) { return c.unicode() < 0x80; });
-    if (plain)
-        return false;
-    const std::optional<QString> canonical = encode(decoded);
-    return canonical && encoded.compare(*canonical, Qt::CaseInsensitive) == 0;
-}
-
 // The value of a digit character, or -1.
 qint64 digitValue(QStringView c) {
     if (c.size() != 1)
@@ -328,13 +265,15 @@ QString decodeHost(const QString& host) {
         const Characters chars(lower);
         std::optional<QString> decoded;
         if (chars.startsWith(QLatin1String("xn--"))) {
-            const QString encoded = lower.sliced(chars.offset(4));
-            decoded = decode(encoded);
-            // A label that decodes to plain ASCII ("xn--github-" to
-            // "github"), or is not the one spelling of what it decodes to
-            // ("xn---abc"), is no name IDNA gives out: it stands for
-            // itself, never for the text it would decode to.
-            if (decoded && !isALabel(*decoded, encoded))
+            decoded = decode(lower.sliced(chars.offset(4)));
+            // A label that is not the A-label IDNA gives what it decodes to
+            // is no name IDNA gives out: one that decodes to plain ASCII
+            // ("xn--github-" to "github", whose A-label is "github"), another
+            // spelling of its text ("xn---abc"), or one whose text is no
+            // valid label (capitals, controls, text not in its composed
+            // form). It stands for itself, never for the text it would
+            // decode to.
+            if (decoded && QString::fromLatin1(QUrl::toAce(*decoded)) != lower)
                 decoded.reset();
         }
         parts.append(decoded ? *decoded : label.toString());
@@ -373,25 +312,37 @@ QString skeleton(const QString& text) {
 
 namespace DomainGuard {
 
-bool withinNameLimits(QStringView host) {
+namespace {
+
+// One walk over the labels, one trailing "." (the root's label) aside: at
+// most 253 characters in all, none over 63, and, unless allowed, none empty.
+bool keepsNameLimits(QStringView host, bool emptyLabelsAllowed) {
     if (host.endsWith(u'.'))
         host.chop(1);
     if (host.size() > maxHostLength)
         return false;
     qsizetype label = 0;
     for (const QChar c : host) {
-        label = c == u'.' ? 0 : label + 1;
-        if (label > maxLabelLength)
+        if (c != u'.') {
+            if (++label > maxLabelLength)
+                return false;
+        } else if (label == 0 && !emptyLabelsAllowed) {
             return false;
+        } else {
+            label = 0;
+        }
     }
-    return true;
+    return label > 0 || emptyLabelsAllowed;
 }
 
-bool hasEmptyLabel(QStringView host) {
-    if (host.endsWith(u'.')) // the root's label
-        host.chop(1);
-    return host.isEmpty() || host.startsWith(u'.') || host.endsWith(u'.') ||
-           host.contains(QLatin1String(".."));
+} // namespace
+
+bool withinNameLimits(QStringView host) {
+    return keepsNameLimits(host, true);
+}
+
+bool isServableName(QStringView host) {
+    return keepsNameLimits(host, false);
 }
 
 bool holdsNonHostCharacter(QStringView text) {
@@ -568,8 +519,7 @@ DomainVerdict verdict(const QString& requestHost, const QString& knownDomain) {
     // label, as "shop..q"), belongs to no domain: its last labels merely
     // read like one.
     if (request == last.registrable)
-        return withinNameLimits(requestHost) && !holdsNonHostCharacter(requestHost) &&
-                       !hasEmptyLabel(requestHost)
+        return isServableName(requestHost) && !holdsNonHostCharacter(requestHost)
                    ? DomainVerdict::match
                    : DomainVerdict::mismatch;
     if (!last.skeleton)

@@ -32,9 +32,10 @@ namespace Punycode {
 std::optional<QString> decode(const QString& label);
 
 // The host with every label that starts with "xn--" (in any letter case)
-// decoded. A label stays as it was when it is not valid Punycode, decodes
-// to plain ASCII, or is not the encoding of what it decodes to; so does
-// every label of a host over the name system's limits.
+// decoded. A label stays as it was when it is not valid Punycode, or not
+// the A-label IDNA gives what it decodes to (plain ASCII, another spelling,
+// text that is no valid label); so does every label of a host over the
+// name system's limits.
 QString decodeHost(const QString& host);
 
 } // namespace Punycode
@@ -55,8 +56,9 @@ inline constexpr qsizetype maxHostLength = 253;
 inline constexpr qsizetype maxLabelLength = 63;
 bool withinNameLimits(QStringView host);
 
-// Whether a label of the host is empty; one trailing "." (the root) aside.
-bool hasEmptyLabel(QStringView host);
+// Within the limits, and with no empty label; one trailing "." (the root)
+// aside.
+bool isServableName(QStringView host);
 
 // Whether the text holds a character that browsers never let into a host
 // name: controls, space, "#", "%", "/", ":", "<", ">", "?", "@", "[", "\",

@@ -74,7 +74,7 @@ void readTimelineAtTheBound(benchmark::State& state) {
     const FileAtTheBound file(junk);
     for (auto _ : state) {
         const SecurityLog::Snapshot snapshot = SecurityLog(file.path).snapshot();
-        if (snapshot.entries.size() != file.entries || snapshot.intact == junk)
+        if (snapshot.entries.size() != file.entries || snapshot.intact() == junk)
             state.SkipWithError("the file did not read as written");
     }
     state.counters["entries"] = double(file.entries);

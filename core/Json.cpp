@@ -2,7 +2,6 @@
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QVariant>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -53,19 +52,20 @@ QByteArray protectBigIntegers(const QByteArray& text) {
                                      text[end] == 'E' || text[end] == '+' || text[end] == '-'))
             ++end;
         // Only a number of 19 digits or more can be out of the signed range;
-        // shorter ones (most) are not copied out to be looked at.
-        const QByteArray token = end - i >= 19 ? text.mid(i, end - i) : QByteArray();
-        bool allDigits = std::all_of(token.begin(), token.end(), isDigit);
-        // A leading zero is malformed JSON; leave it for the parser to refuse.
-        if (allDigits && token.size() >= 19 && token[0] != '0') {
-            bool fitsSigned = false;
-            token.toLongLong(&fitsSigned);
-            bool fitsUnsigned = false;
-            const quint64 value = token.toULongLong(&fitsUnsigned);
-            if (!fitsSigned && fitsUnsigned) {
-                out.append(text.mid(copiedUpTo, i - copiedUpTo));
-                out.append('"' + bigIntegerPrefixInJson() + QByteArray::number(value) + '"');
-                copiedUpTo = end;
+        // shorter ones (most) are not copied out to be looked at. A leading
+        // zero is malformed JSON; it is left for the parser to refuse.
+        if (end - i >= 19) {
+            const QByteArray token = text.mid(i, end - i);
+            if (std::all_of(token.begin(), token.end(), isDigit) && token[0] != '0') {
+                bool fitsSigned = false;
+                token.toLongLong(&fitsSigned);
+                bool fitsUnsigned = false;
+                const quint64 value = token.toULongLong(&fitsUnsigned);
+                if (!fitsSigned && fitsUnsigned) {
+                    out.append(text.mid(copiedUpTo, i - copiedUpTo));
+                    out.append('"' + bigIntegerPrefixInJson() + QByteArray::number(value) + '"');
+                    copiedUpTo = end;
+                }
             }
         }
         i = end - 1;
@@ -126,16 +126,13 @@ std::optional<quint64> toUInt64(const QJsonValue& value) {
 std::optional<qint64> toInt64(const QJsonValue& value) {
     if (!value.isDouble())
         return std::nullopt;
-    // Integers that fit are kept exactly by Qt; doubles are accepted only when
-    // they hold a whole number inside the range.
-    const QVariant variant = value.toVariant();
-    if (variant.typeId() == QMetaType::LongLong)
-        return variant.toLongLong();
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || d != std::floor(d) || d < -9223372036854775808.0 ||
-        d >= 9223372036854775808.0)
+    // Integers that fit are kept exactly by Qt; a double is taken only when
+    // it holds a whole number inside the range. Anything else gives the
+    // default, 0, which is then told apart from a true zero.
+    const qint64 number = value.toInteger(0);
+    if (number == 0 && value.toDouble() != 0)
         return std::nullopt;
-    return qint64(d);
+    return number;
 }
 
 QJsonValue fromDate(const QDateTime& date, DateForm form) {

@@ -14,10 +14,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QtEndian>
 
-#include <cmath>
 #include <cstdio>
 #include <future>
 #include <system_error>
@@ -46,12 +44,9 @@ std::optional<QByteArray> byteArrayFromJson(const QJsonValue& value) {
     QByteArray bytes;
     bytes.reserve(array.size());
     for (const QJsonValue& element : array) {
-        // Whole numbers 0 to 255 only, as Json::toInt64 would take them but
-        // without its detour through a variant: a timeline has many.
-        const double number = element.toDouble(-1);
-        if (!element.isDouble() || number != std::floor(number) || number < 0 || number > 255)
-            return std::nullopt;
-        bytes.append(char(quint8(number)));
+        const auto number = Json::toInt64(element);
+        if (!number || *number < 0 || *number > 255) return std::nullopt;
+        bytes.append(char(quint8(*number)));
     }
     return bytes;
 }
@@ -133,23 +128,6 @@ bool follows(const AuditEntry& entry, qsizetype index, const QByteArray& previou
                entry.hash;
 }
 
-// Checked in pieces of about a megabyte, so that a large file is never held
-// a second time as text. A piece ends before a byte that starts a character.
-bool isUtf8(const QByteArray& bytes) {
-    constexpr qsizetype piece = qsizetype(1) << 20;
-    for (qsizetype start = 0; start < bytes.size();) {
-        qsizetype end = qMin(start + piece, bytes.size());
-        while (end < bytes.size() && (quint8(bytes[end]) & 0xc0) == 0x80)
-            ++end;
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = utf8.decode(QByteArrayView(bytes).sliced(start, end - start));
-        Q_UNUSED(text); // decoded only to be validated
-        if (utf8.hasError()) return false;
-        start = end;
-    }
-    return true;
-}
-
 // Could the line be the JSON of an entry? The parser is not asked about
 // lines that cannot, so that a file of many short lines of junk reads
 // quickly: the shortest entry, {"seq":0,"unixMillis":0,"type":"",...}, is 70
@@ -204,22 +182,18 @@ QList<QByteArrayView> splitAtLines(QByteArrayView bytes, int count) {
 
 } // namespace
 
-qsizetype firstBreak(const QList<AuditEntry>& chain) {
+bool verify(const QList<AuditEntry>& chain) {
     QByteArray expected = genesis();
     for (qsizetype i = 0; i < chain.size(); ++i) {
-        if (!follows(chain.at(i), i, expected)) return i;
+        if (!follows(chain.at(i), i, expected)) return false;
         expected = chain.at(i).hash;
     }
-    return -1;
-}
-
-bool verify(const QList<AuditEntry>& chain) {
-    return firstBreak(chain) < 0;
+    return true;
 }
 
 TimelineReading read(const QByteArray& bytes, int pieces) {
     TimelineReading reading;
-    if (!isUtf8(bytes)) {
+    if (!QByteArrayView(bytes).isValidUtf8()) {
         reading.fault.kind = TimelineFault::notUtf8;
         return reading;
     }
@@ -450,12 +424,8 @@ struct SecurityLog::Worker {
             return false;
         }
         QByteArray out;
-        const off_t length = ::lseek(fd, 0, SEEK_END);
-        if (length < 0) {
-            // Unknown length: a blank line is harmless on load, while a new
-            // entry glued to a torn one would be lost.
-            out.append('\n');
-        } else if (length > 0 && canRead) {
+        const off_t length = info.st_size;
+        if (length > 0 && canRead) {
             char last = 0;
             ssize_t got;
             do
@@ -477,7 +447,7 @@ struct SecurityLog::Worker {
             // there is to do.
             written = flushed == 0 || errno == EINVAL;
         }
-        if (!written && length >= 0) {
+        if (!written) {
             int cut;
             do
                 cut = ::ftruncate(fd, length);
@@ -490,12 +460,10 @@ struct SecurityLog::Worker {
     SecurityLog::Snapshot snapshot() {
         loadIfNeeded();
         TimelineFault now = fault;
-        if (now.kind == TimelineFault::none) {
-            // Only grown by entries made here; checked again all the same.
-            const qsizetype broken = AuditLog::firstBreak(chain);
-            if (broken >= 0) now = {TimelineFault::brokenChain};
-        }
-        return {chain, now.kind == TimelineFault::none, int(unwritten.size()), now};
+        // Only grown by entries made here; checked again all the same.
+        if (now.kind == TimelineFault::none && !AuditLog::verify(chain))
+            now = {TimelineFault::brokenChain};
+        return {chain, int(unwritten.size()), now};
     }
 
     static constexpr qsizetype maxUnwritten = 10000;

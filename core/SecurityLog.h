@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RegularFile.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -65,8 +67,6 @@ QByteArray hash(quint64 seq, qint64 unixMillis, const QString& type, const QStri
 AuditEntry makeEntry(const QList<AuditEntry>& chain, const QString& type, const QString& detail,
                      qint64 unixMillis);
 bool verify(const QList<AuditEntry>& chain);
-// The index of the first entry that breaks the chain; -1 when it is intact.
-qsizetype firstBreak(const QList<AuditEntry>& chain);
 // Every line but a blank one must be the next entry of the chain: the first
 // that is not (not JSON of an entry, or not linked to the one before) is the
 // fault. Bytes that are not UTF-8 give no entries at all. A large file is
@@ -75,7 +75,7 @@ qsizetype firstBreak(const QList<AuditEntry>& chain);
 TimelineReading read(const QByteArray& bytes, int pieces = 0);
 // The most a timeline file may hold, as for the keychain file: about 200,000
 // events, and memory for it is never a question.
-constexpr qint64 maximumFileSize = qint64(64) << 20;
+constexpr qint64 maximumFileSize = RegularFile::maximumStoredSize;
 // Every run of four or more ASCII digits becomes six bullets.
 QString redact(const QString& text);
 
@@ -131,11 +131,12 @@ public:
 
     struct Snapshot {
         QList<AuditEntry> entries;
-        bool intact = true;
         // Events recorded but not yet on the disk (it was full or failed).
         int unwritten = 0;
         // Why it is not intact.
         TimelineFault fault;
+
+        bool intact() const { return fault.kind == TimelineFault::none; }
     };
     // Runs on the worker and waits for it: call from a background thread,
     // never from the worker itself.

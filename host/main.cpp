@@ -13,8 +13,6 @@
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
-#include <wayland-client.h>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -57,26 +55,6 @@ const QString noDisplaySentence =
     QStringLiteral("the request needs a window, and no display can be opened for it: "
                    "set DISPLAY or WAYLAND_DISPLAY to a running one");
 
-// Whether the session's display (Wayland's or X's) answers.
-bool displayOpens() {
-    // A Wayland connection handed down as a socket can be taken only once:
-    // it is left to Qt.
-    if (qEnvironmentVariableIsSet("WAYLAND_SOCKET")) return true;
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        if (wl_display* display = wl_display_connect(nullptr)) {
-            wl_display_disconnect(display);
-            return true;
-        }
-    }
-    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
-        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-        const bool opened = xcb_connection_has_error(connection) == 0;
-        xcb_disconnect(connection);
-        if (opened) return true;
-    }
-    return false;
-}
-
 // Whether a list of Qt platforms ("xcb;offscreen:size=800x600") names the
 // offscreen one.
 bool namesOffscreen(const QByteArray& platforms) {
@@ -85,14 +63,16 @@ bool namesOffscreen(const QByteArray& platforms) {
     return false;
 }
 
-// The Qt platforms to try, for a "-platform" argument; empty for Qt's own
-// choice. Where the chosen platform or the session's display cannot be
-// opened, the offscreen one stands in: a request that ends without showing
-// anything is still served, and one that needs a window is refused.
+// The Qt platforms to try, for a "-platform" argument. Qt's own choice may
+// try only the display XDG_SESSION_TYPE names, even where that one is dead
+// and the other lives: both are tried, and the offscreen platform stands
+// last, where a request that ends without showing anything is still served
+// and one that needs a window is refused. A choice that names offscreen
+// itself is taken as it is.
 QByteArray platforms() {
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
-    if (!chosen.isEmpty()) return namesOffscreen(chosen) ? chosen : chosen + ";offscreen";
-    return displayOpens() ? QByteArray() : QByteArray("offscreen");
+    if (namesOffscreen(chosen)) return chosen;
+    return (chosen.isEmpty() ? QByteArray("wayland;xcb") : chosen) + ";offscreen";
 }
 
 // A platform that Qt cannot start at all ends the program in qFatal(),
@@ -158,7 +138,7 @@ int main(int argc, char** argv) {
     bool displayless = false;
     if (HostProtocol::needsInterface(request.entry)) {
         platform = platforms();
-        if (!platform.isEmpty()) qtArguments << platformOption.data() << platform.data();
+        qtArguments << platformOption.data() << platform.data();
         qtArgumentCount = int(qtArguments.size());
         qtArguments << nullptr;
         qtMessages = qInstallMessageHandler(exitOnFatal);

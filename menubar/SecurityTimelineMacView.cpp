@@ -279,7 +279,7 @@ void SecurityTimelineMacView::load() {
 
 void SecurityTimelineMacView::apply(const SecurityLog::Snapshot& snapshot) {
     m_entries = snapshot.entries;
-    m_intact = snapshot.intact;
+    m_intact = snapshot.intact();
     m_fault = snapshot.fault;
     m_loaded = true;
     m_model->setEntries(m_entries);

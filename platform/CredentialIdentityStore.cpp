@@ -1,6 +1,7 @@
 #include "platform/CredentialIdentityStore.h"
 
 #include "platform/PrivateFolder.h"
+#include "platform/RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,8 +24,6 @@ constexpr int fileFormatVersion = 1;
 // A writer holds the lock for one small read and write; a lock held this long
 // belongs to a process that hangs, and the change fails instead of waiting on.
 constexpr int lockTimeoutMs = 5000;
-// Far above the identities of any vault.
-constexpr qint64 maximumFileSize = qint64(64) << 20;
 
 QMutex& processMutex() {
     static QMutex mutex;
@@ -102,14 +101,19 @@ std::optional<Store::Identity> fromJson(const QJsonValue& value) {
 enum class Read { ok, missing, failed };
 
 Read readFile(const QString& path, QList<Store::Identity>* identities) {
-    QFile file(path);
-    const QFileInfo info(path);
-    if (!info.exists())
-        return Read::missing;
     // A FIFO or a huge file in its place is no list of identities.
-    if (!info.isFile() || info.size() > maximumFileSize || !file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    switch (RegularFile::read(path, RegularFile::maximumStoredSize, &bytes)) {
+    case RegularFile::Status::ok:
+        break;
+    case RegularFile::Status::missing:
+        return Read::missing;
+    case RegularFile::Status::notAFile:
+    case RegularFile::Status::tooLarge:
+    case RegularFile::Status::unreadable:
         return Read::failed;
-    auto decoded = Store::decode(file.readAll());
+    }
+    auto decoded = Store::decode(bytes);
     if (!decoded)
         return Read::failed;
     *identities = std::move(*decoded);

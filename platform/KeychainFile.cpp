@@ -81,12 +81,8 @@ bool writeAll(int fd, const QByteArray& bytes) {
 
 enum class ReadResult { ok, missing, unreadable, damaged };
 
-// Far above any vault (a thousand accounts take about half a megabyte), far
-// below what would exhaust memory: a larger file is damaged, not read.
-constexpr qint64 maximumFileSize = qint64(64) << 20;
-
 ReadResult readAll(const QString& path, QByteArray* bytes) {
-    const RegularFile::Status status = RegularFile::read(path, maximumFileSize, bytes);
+    const RegularFile::Status status = RegularFile::read(path, RegularFile::maximumStoredSize, bytes);
     switch (status) {
     case RegularFile::Status::ok:
         return ReadResult::ok;

@@ -8,6 +8,12 @@
 // file too large to hold in memory.
 namespace RegularFile {
 
+// The most a file the program keeps for itself (the keychain file, the
+// credential identities, the security timeline) may hold: far above any
+// vault (a thousand accounts take about half a megabyte), far below what
+// would exhaust memory. A larger one is damaged, not read.
+constexpr qint64 maximumStoredSize = qint64(64) << 20;
+
 enum class Status {
     ok,
     missing,    // nothing at the path

@@ -55,6 +55,12 @@ private slots:
                                   << "1000";
         QTest::newRow("fraction") << QByteArray("6.5") << ""
                                   << "";
+        QTest::newRow("zero") << QByteArray("0") << "0"
+                              << "0";
+        QTest::newRow("negative zero") << QByteArray("-0.0") << "0"
+                                       << "0";
+        QTest::newRow("fraction near zero") << QByteArray("1e-300") << ""
+                                            << "";
         QTest::newRow("text") << QByteArray(R"("6")") << ""
                               << "";
         QTest::newRow("bool") << QByteArray("true") << ""

@@ -331,7 +331,7 @@ private slots:
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
         const SecurityLog::Snapshot again = reload(path);
-        QVERIFY(again.intact);
+        QVERIFY(again.intact());
         QCOMPARE(again.entries, entries);
     }
 
@@ -349,14 +349,14 @@ private slots:
         const QByteArray added = now.mid(old.size());
         QCOMPARE(added, entries[3].toJson() + '\n' + entries[4].toJson() + '\n');
         QCOMPARE(entries[4].seq, 4u);
-        QVERIFY(reload(path).intact);
+        QVERIFY(reload(path).intact());
     }
 
     void emptyFileAndBlankLines() {
         const QString path = timelinePath();
         writeFile(path, {});
         SecurityLog::Snapshot empty = reload(path);
-        QVERIFY(empty.intact);
+        QVERIFY(empty.intact());
         QVERIFY(empty.entries.isEmpty());
         const QList<AuditEntry> written = recordTimeline(path, {SecurityEvent::exported()});
         QCOMPARE(readFile(path), written[0].toJson() + '\n');
@@ -367,7 +367,7 @@ private slots:
         const QList<AuditEntry> entries = recordTimeline(path, {SecurityEvent::added("c")});
         QCOMPARE(entries.size(), 4);
         QCOMPARE(entries[3].seq, 3u);
-        QVERIFY(reload(path).intact);
+        QVERIFY(reload(path).intact());
     }
 
     // One changed byte anywhere breaks the chain at the line that holds it
@@ -385,7 +385,7 @@ private slots:
             SecurityLog log(path);
             const SecurityLog::Snapshot snapshot = log.snapshot();
             const QByteArray where = "byte " + QByteArray::number(i);
-            QVERIFY2(!snapshot.intact, where);
+            QVERIFY2(!snapshot.intact(), where);
             const QByteArray fault = faultText(snapshot.fault);
             const QByteArray at = " at line " + QByteArray::number(line);
             QVERIFY2(fault == "notUtf8" || fault == "notAnEntry" + at ||
@@ -411,7 +411,7 @@ private slots:
         SecurityLog log(path);
         log.record(SecurityEvent::deleted("dropped"));
         const SecurityLog::Snapshot snapshot = log.snapshot();
-        QVERIFY(!snapshot.intact);
+        QVERIFY(!snapshot.intact());
         QCOMPARE(faultText(snapshot.fault), "notAnEntry at line 3");
         QCOMPARE(snapshot.entries, original.mid(0, 2));
         QCOMPARE(readFile(path), torn);
@@ -473,7 +473,7 @@ private slots:
         SecurityLog log(path);
         log.record(SecurityEvent::added("dropped"));
         const SecurityLog::Snapshot snapshot = log.snapshot();
-        QVERIFY(!snapshot.intact);
+        QVERIFY(!snapshot.intact());
         QCOMPARE(faultText(snapshot.fault), fault);
         QList<AuditEntry> listed = original;
         if (line == "copy") listed.insert(at, original[at - 1]);
@@ -511,10 +511,10 @@ private slots:
         SecurityLog log(path);
         log.record(SecurityEvent::added("waits"));
         snapshot = log.snapshot();
-        QVERIFY(snapshot.intact);
+        QVERIFY(snapshot.intact());
         QCOMPARE(snapshot.unwritten, 1);
         QCOMPARE(QFileInfo(path).size(), AuditLog::maximumFileSize - 100);
-        QVERIFY(reload(path).intact);
+        QVERIFY(reload(path).intact());
     }
 
     void undecodableFileFreezes_data() {
@@ -534,7 +534,7 @@ private slots:
         SecurityLog log(path);
         log.record(SecurityEvent::added("dropped"));
         const SecurityLog::Snapshot snapshot = log.snapshot();
-        QVERIFY(!snapshot.intact);
+        QVERIFY(!snapshot.intact());
         QCOMPARE(faultText(snapshot.fault), "notUtf8");
         QVERIFY(snapshot.entries.isEmpty());
         QCOMPARE(readFile(path), bytes);
@@ -589,7 +589,7 @@ private slots:
             ::close(::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
         reader.join();
         QVERIFY2(done, "reading the timeline still waits after a minute");
-        QVERIFY(!snapshot.intact);
+        QVERIFY(!snapshot.intact());
         QCOMPARE(faultText(snapshot.fault), fault);
         QVERIFY(snapshot.entries.isEmpty());
         if (kind == "locked")
@@ -606,11 +606,11 @@ private slots:
         QVERIFY(QFile::remove(path));
         log.record(SecurityEvent::added("c"));
         const SecurityLog::Snapshot snapshot = log.snapshot();
-        QVERIFY(snapshot.intact);
+        QVERIFY(snapshot.intact());
         QCOMPARE(snapshot.entries.size(), 3);
         QCOMPARE(readFile(path), snapshot.entries[2].toJson() + '\n');
         // The next launch sees a chain that starts at seq 2.
-        QVERIFY(!reload(path).intact);
+        QVERIFY(!reload(path).intact());
     }
 
     // A write that fails part way (a file size limit stops it after a few
@@ -645,13 +645,13 @@ private slots:
         SecurityLog::Snapshot snapshot = log.snapshot();
         QCOMPARE(snapshot.entries.size(), 2);
         QCOMPARE(snapshot.unwritten, 1);
-        QVERIFY(reload(path).intact);
+        QVERIFY(reload(path).intact());
 
         log.record(SecurityEvent::added("fourth"));
         snapshot = log.snapshot();
         QCOMPARE(snapshot.unwritten, 0);
         const SecurityLog::Snapshot next = reload(path);
-        QVERIFY(next.intact);
+        QVERIFY(next.intact());
         QCOMPARE(next.entries, snapshot.entries);
         QStringList details;
         for (const AuditEntry& entry : next.entries)
@@ -781,7 +781,7 @@ int fillDisk(const QString& folder) {
     QByteArray details;
     for (const AuditEntry& entry : next.entries)
         details += ' ' + entry.detail.toUtf8();
-    std::printf("%s%s\n", next.intact ? "intact" : "broken", details.constData());
+    std::printf("%s%s\n", next.intact() ? "intact" : "broken", details.constData());
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // The identity file: what one process registers another reads, changes are
 // whole and locked, and a file we cannot read is never overwritten.
 #include "platform/CredentialIdentityStore.h"
+#include "platform/RegularFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestMain.h"
 
@@ -103,6 +104,17 @@ private slots:
         QVERIFY(!store.identities());
         QVERIFY(!store.saveCredentialIdentities({code("x.com", "B")}));
         QCOMPARE(contents(), other);
+        QVERIFY(store.replaceCredentialIdentityEntries({}));
+        QCOMPARE(store.identities(), QList<Store::Identity>());
+
+        // Nor is a FIFO (no writer is waited for) or a file over the bound
+        // (never read whole): each is replaced whole.
+        QVERIFY(QFile::remove(path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+        QVERIFY(!store.identities());
+        QVERIFY(store.replaceCredentialIdentityEntries({}));
+        QVERIFY(QFile::resize(path(), RegularFile::maximumStoredSize + 1));
+        QVERIFY(!store.identities());
         QVERIFY(store.replaceCredentialIdentityEntries({}));
         QCOMPARE(store.identities(), QList<Store::Identity>());
 
