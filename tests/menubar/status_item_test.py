@@ -46,11 +46,11 @@ processes = []
 
 def fail(message):
     print(f"status item test: {message}", file=sys.stderr)
-    for name in ("quillet.log",):
+    for name in ("quillet.log", "trayer.log"):
         path = os.path.join(work, name)
         if os.path.exists(path):
             with open(path) as log:
-                sys.stderr.write("".join("quillet: " + line for line in log))
+                sys.stderr.write("".join(name.split(".")[0] + ": " + line for line in log))
     sys.exit(1)
 
 
@@ -286,8 +286,8 @@ def without_watcher(wayland):
     if wayland:
         env["XDG_SESSION_TYPE"] = "wayland"
         tray_only()
-    start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-           "120", "--height", "24"])
+    tray = start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+                  "--width", "120", "--height", "24"], "trayer.log")
     def trays():
         return subprocess.run(["xdotool", "search", "--class", "trayer"], capture_output=True,
                               text=True).stdout.split()
@@ -299,7 +299,8 @@ def without_watcher(wayland):
 
     # trayer's panel and the tray inside it.
     if not pump(WAIT, lambda: len(trays()) >= 2):
-        fail("trayer did not start")
+        fail("trayer did not start" if tray.poll() is None else
+             f"trayer ended with status {tray.returncode}")
     time.sleep(0.5)
     empty = windows_in_tray()
     start([quillet], "quillet.log", env)
