@@ -155,8 +155,9 @@ QColor readable(const QColor& text, const QColor& background, double ratio) {
     const QColor shown = blended(text, background, text.alphaF());
     if (contrastRatio(shown, background) >= ratio) return shown;
     // Black or white, whichever stands further from the background.
-    const double ground = luminance(background);
-    const QColor extreme = (1.05 / (ground + 0.05) > (ground + 0.05) / 0.05) ? Qt::white : Qt::black;
+    const QColor extreme = contrastRatio(Qt::white, background) > contrastRatio(Qt::black, background)
+                               ? Qt::white
+                               : Qt::black;
     constexpr int steps = 40;
     for (int step = 1; step < steps; ++step) {
         const QColor candidate = blended(extreme, shown, double(step) / steps);

@@ -59,22 +59,35 @@ struct Pending {
     bool chord;
 };
 
-class Session : public QObject {
+class PortalBackend : public QObject, public Backend {
     Q_OBJECT
 
 public:
-    Remote state = Remote::notAsked;
+    Remote remote() const override { return m_state; }
+    void startRemote() override { start(); }
+    void paste(Done done) override { send({{XK_Control_L, XK_v}, std::move(done), true}); }
+    void type(const QString& text, Done done) override {
+        std::vector<quint32> keysyms;
+        for (const char32_t c : text.toUcs4())
+            keysyms.push_back(keysymFor(c));
+        send({std::move(keysyms), std::move(done), false});
+    }
+    // Nothing goes out before these return: the desktop answers later.
+    bool pasteNow() override { return false; }
+    bool typeNow(const QString&) override { return false; }
 
-    // Sends the keysyms once the session is ready: pressed one after another
-    // and released in reverse order (`chord`, as for Control+V), or each
-    // pressed and released in turn. `done` hears whether they went out.
-    void send(const std::vector<quint32>& keysyms, Done done, bool chord) {
-        send(Pending{keysyms, std::move(done), chord});
+public slots:
+    // The desktop ended the session (the user revoked it): the next keys
+    // open a new one.
+    void closed() {
+        m_session.clear();
+        if (m_state == Remote::ready) m_state = Remote::notAsked;
     }
 
+private:
     void start() {
-        if (state == Remote::starting || state == Remote::ready) return;
-        state = Remote::starting;
+        if (m_state == Remote::starting || m_state == Remote::ready) return;
+        m_state = Remote::starting;
         Portal::version(interface, this, [this](uint version) {
             if (version == 0) {
                 fail();
@@ -98,12 +111,15 @@ public:
         });
     }
 
+    // Sends the keysyms once the session is ready: pressed one after another
+    // and released in reverse order (`chord`, as for Control+V), or each
+    // pressed and released in turn. `done` hears whether they went out.
     void send(Pending pending) {
-        if (state == Remote::unavailable) {
+        if (m_state == Remote::unavailable) {
             if (pending.done) pending.done(false);
             return;
         }
-        if (state != Remote::ready) {
+        if (m_state != Remote::ready) {
             m_queue.push_back(std::move(pending));
             start();
             return;
@@ -111,15 +127,6 @@ public:
         notify(pending);
     }
 
-public slots:
-    // The desktop ended the session (the user revoked it): the next keys
-    // open a new one.
-    void closed() {
-        m_session.clear();
-        if (state == Remote::ready) state = Remote::notAsked;
-    }
-
-private:
     void selectDevices() {
         QVariantMap options{{QStringLiteral("types"), keyboard}};
         if (m_version >= 2) {
@@ -152,7 +159,7 @@ private:
         }
         // A new token replaces the old one: tokens are good for one use.
         storeToken(results.value(QStringLiteral("restore_token")).toString());
-        state = Remote::ready;
+        m_state = Remote::ready;
         std::vector<Pending> queue;
         queue.swap(m_queue);
         for (const Pending& pending : queue)
@@ -162,7 +169,7 @@ private:
     void fail() {
         Portal::closeSession(m_session);
         m_session.clear();
-        state = Remote::unavailable;
+        m_state = Remote::unavailable;
         std::vector<Pending> queue;
         queue.swap(m_queue);
         for (const Pending& pending : queue)
@@ -226,32 +233,12 @@ private:
         std::shared_ptr<bool> failed;
         Done done; // set on a sequence's last event
     };
+    Remote m_state = Remote::notAsked;
     std::deque<Event> m_events;
     bool m_sending = false;
     QString m_session;
     uint m_version = 0;
     std::vector<Pending> m_queue;
-};
-
-Session& session() {
-    static Session* instance = new Session;
-    return *instance;
-}
-
-class PortalBackend : public Backend {
-public:
-    Remote remote() const override { return session().state; }
-    void startRemote() override { session().start(); }
-    void paste(Done done) override { session().send({XK_Control_L, XK_v}, std::move(done), true); }
-    void type(const QString& text, Done done) override {
-        std::vector<quint32> keysyms;
-        for (const char32_t c : text.toUcs4())
-            keysyms.push_back(keysymFor(c));
-        session().send(keysyms, std::move(done), false);
-    }
-    // Nothing goes out before these return: the desktop answers later.
-    bool pasteNow() override { return false; }
-    bool typeNow(const QString&) override { return false; }
 };
 
 } // namespace
