@@ -105,7 +105,7 @@ if [[ ${1:-} == --in-bus ]]; then
     local xwayland
     for xwayland in $(cat "$root/xwayland.pids" 2>/dev/null); do
       kill "$xwayland" 2>/dev/null
-      for _ in $(seq 300); do [[ -e /proc/$xwayland ]] || break; sleep 0.1; done
+      wait_until 300 test ! -e "/proc/$xwayland"
     done
     if [[ -n $session_keyring_pid ]]; then
       kill "$session_keyring_pid" 2>/dev/null
