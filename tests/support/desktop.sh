@@ -29,9 +29,12 @@ wait_for() {
   done
 }
 
+# start_xvfb [SCREENS...]: Xvfb on the first free display, with the screens
+# given as its arguments ("-screen N WxHxD" each; one 1280x800 unless given).
 start_xvfb() {
+  (($#)) || set -- -screen 0 1280x800x24
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 "$@" -nolisten tcp >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   exec 3>&-
   wait_for 30 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
