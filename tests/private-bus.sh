@@ -1,4 +1,20 @@
-# Sourced by the test wrappers. start_private_bus TYPE SOCKET starts a D-Bus
+# Sourced by the test wrappers.
+
+# wait_until TENTHS COMMAND...: true as soon as COMMAND succeeds, tried every
+# 0.1 s up to TENTHS times; false after. COMMAND's output is dropped.
+wait_until() {
+  local tenths=$1 i
+  shift
+  for ((i = 0; i < tenths; i++)); do
+    if "$@" >/dev/null 2>&1; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# start_private_bus TYPE SOCKET starts a D-Bus
 # daemon of TYPE (session or system) listening on the Unix socket SOCKET, with
 # its configuration in SOCKET.conf and its messages in SOCKET.log, and sets
 # private_bus_pid. The bus has no service directories, so nothing is ever
@@ -41,11 +57,7 @@ start_session_keyring() {
   }
   gnome-keyring-daemon --foreground --unlock --components=secrets < <(printf test) >"$log" 2>&1 &
   session_keyring_pid=$!
-  for _ in $(seq 300); do
-    secrets_owned && break
-    sleep 0.1
-  done
-  if ! secrets_owned; then
+  if ! wait_until 300 secrets_owned; then
     echo "private session: gnome-keyring-daemon did not come up (see below)" >&2
     cat "$log" >&2
     exit 1
@@ -55,13 +67,12 @@ start_session_keyring() {
   # locked one is a broken environment rather than something to paper over.
   # The one --unlock creates may come a moment after the name (later on a
   # loaded machine): looked for again for 30 s.
-  for _ in $(seq 300); do
+  default_found() {
     default_collection=$(keyring_call --dest=org.freedesktop.secrets /org/freedesktop/secrets \
       org.freedesktop.Secret.Service.ReadAlias string:default || true)
-    [[ $default_collection == */collection/* ]] && break
-    sleep 0.1
-  done
-  if [[ $default_collection != */collection/* ]]; then
+    [[ $default_collection == */collection/* ]]
+  }
+  if ! wait_until 300 default_found; then
     echo "private session: gnome-keyring has no default collection ($default_collection)" >&2
     cat "$log" >&2
     exit 1

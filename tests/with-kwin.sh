@@ -20,18 +20,9 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 self="$here/$(basename "${BASH_SOURCE[0]}")"
 skip=77
-
-wait_until() {
-  local tenths=$1
-  shift
-  for ((i = 0; i < tenths; i++)); do
-    if "$@" >/dev/null 2>&1; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
+# wait_until, and the keyring that the bus's part starts.
+# shellcheck source=tests/private-bus.sh
+source "$here/private-bus.sh"
 
 bus_call() {
   dbus-send --session --print-reply=literal --reply-timeout=5000 "$@" 2>/dev/null
@@ -116,8 +107,6 @@ if [[ ${1:-} == --in-bus ]]; then
   trap 'exit 130' INT
   trap 'exit 143' TERM
 
-  # shellcheck source=tests/private-bus.sh
-  source "$here/private-bus.sh"
   start_session_keyring "$root/keyring.log"
 
   # KWin runs the command as its session: the command line is written into a

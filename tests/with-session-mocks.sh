@@ -50,10 +50,7 @@ owned() {
 
 wait_for() {
   local bus=$1 name=$2
-  for _ in $(seq 300); do
-    owned "$bus" "$name" && return 0
-    sleep 0.1
-  done
+  wait_until 300 owned "$bus" "$name" && return 0
   echo "with-session-mocks: $name did not come up on the $bus bus" >&2
   cat "$root"/*.log >&2
   exit 1

@@ -67,12 +67,7 @@ bus_call() {
 wait_for() {
   local what=$1
   shift
-  for _ in $(seq 300); do
-    if "$@" >/dev/null; then
-      return 0
-    fi
-    sleep 0.1
-  done
+  wait_until 300 "$@" && return 0
   echo "with-session: $what did not come up" >&2
   exit 1
 }
