@@ -7,7 +7,7 @@ import os
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import a11y  # noqa: E402
-from a11y import showing, walk  # noqa: E402
+from a11y import walk  # noqa: E402
 
 ISSUERS = ["GitHub", "Example", "Acme Corp", "Steam", "Dropbox", "Google"]
 CODE = re.compile(r"^([0-9]{3} [0-9]{3}|[23456789BCDFGHJKMNPQRTVWXY]{5})$")
@@ -51,7 +51,7 @@ def expected(account, at):
 
 
 def app():
-    return a11y.application("quillet")
+    return a11y.scope("quillet")
 
 
 def rows(window):
@@ -81,19 +81,13 @@ def fail(message):
 
 
 def main():
-    deadline = time.time() + a11y.WAIT_SECONDS
-    window = None
-    while time.time() < deadline:
-        quillet = app()
-        if quillet is not None:
-            frames = [quillet.getChildAtIndex(i) for i in range(quillet.childCount)]
-            window = next((f for f in frames if f is not None and f.name == "Quillet" and showing(f)),
-                          None)
-            if window is not None and len(rows(window)) == 6:
-                break
-        time.sleep(0.2)
-    else:
-        fail("no main window with six rows on the accessibility bus")
+    def six_rows():
+        window = a11y.scope("quillet/Quillet")
+        return window if window is not None and len(rows(window)) == 6 else None
+    try:
+        window = a11y.until(six_rows, what="a main window with six rows")
+    except a11y.A11yError as e:
+        fail("no main window with six rows on the accessibility bus (%s)" % e)
 
     accounts = {seeded(i)["issuer"]: seeded(i) for i in range(6)}
 
@@ -152,17 +146,17 @@ def main():
     # the one the row showed at one of the two moments, and oathtool's then.
     # (The clipboard's owner answers xclip from its event loop: asked again
     # while a slow, sanitized program has not answered yet.)
-    end = time.time() + a11y.WAIT_SECONDS
-    while True:
+    def holds_the_shown_code():
         copied = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
                                 text=True, timeout=5).stdout.strip()
         read = time.time()
         reference = (expected(accounts["GitHub"], pressed), expected(accounts["GitHub"], read))
-        if copied in (shown_then, now_shown) and copied in reference:
-            break
-        if time.time() > end:
-            fail("the clipboard does not hold the code the row shows")
-        time.sleep(0.2)
+        return copied in (shown_then, now_shown) and copied in reference
+    try:
+        a11y.until(holds_the_shown_code, what="the code the row shows on the clipboard")
+    except a11y.A11yError:
+        # Not the error itself: a failed oathtool names the key it was given.
+        fail("the clipboard does not hold the code the row shows")
     print("read_window: \"Copy code\" copies the code shown")
 
 

@@ -135,16 +135,6 @@ def _programs():
     return [(a, name_of(a)) for a in children(desktop)]
 
 
-def applications(name):
-    """The programs on the accessibility bus named NAME (any case)."""
-    return [a for a, named in _programs() if named.lower() == name.lower()]
-
-
-def application(name):
-    found = applications(name)
-    return found[0] if found else None
-
-
 def windows(program):
     """The program's showing top-level windows."""
     return [w for w in children(program) if showing(w)]
