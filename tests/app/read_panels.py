@@ -18,7 +18,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "support"))
 sys.path.insert(0, here)
 import a11y  # noqa: E402
-from a11y import text_of, walk  # noqa: E402
+from a11y import walk  # noqa: E402
 from read_window import CODE, app, expected, rows, seeded  # noqa: E402
 
 FIELDS = ("check box", "combo box", "text", "password text", "spin button", "slider")
@@ -129,17 +129,13 @@ UNTRUE = ("menu bar", "Menu bar", "dropdown", "this menu", "Return", "Escape", "
           "\u238b", "\u23ce")
 
 
-def texts(window):
-    return [t for e in walk(window) for t in (e.name, text_of(e)) if t]
-
-
 def says_what_is_true(window, where, wanted=()):
     """The window's texts hold every wanted one and none of the untrue words
     (read again while the window settles)."""
     problem = ["not read yet"]
 
     def true_texts():
-        read = texts(window)
+        read = a11y.texts(window)
         missing = [w for w in wanted if not any(w in t for t in read)]
         untrue = sorted({t for t in read for word in UNTRUE if word in t})
         problem[0] = "missing %s; untrue %s" % (missing, untrue)
