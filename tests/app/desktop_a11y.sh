@@ -29,8 +29,7 @@ start_trayer
 
 "$seed" 6 >/dev/null || fail "could not seed the vault"
 # No clock measurement against the network: codes follow this computer's clock.
-QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
-  "$quillet" >"$work/quillet.log" 2>&1 &
+QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/ "$quillet" >"$work/quillet.log" 2>&1 &
 pids+=($!)
 
 /usr/bin/python3 -u "$here/read_window.py" || fail "the window does not read as it should"
