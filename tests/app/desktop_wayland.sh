@@ -118,6 +118,10 @@ own_windows() {
     fail "KWin has the windows '$1' as '$(kwin_window_states "$1")', not '$2'"
 }
 
+# search_holds LENGTH: quick search's field holds LENGTH characters (the list
+# follows the field as it changes, so then it shows what was typed for).
+search_holds() { [[ $(a11y --seconds 5 tree "quillet/Quick search") == *"<$1 characters>"* ]]; }
+
 # quick_search WINDOW SEARCH SECRET: Ctrl+Alt+K from WINDOW opens quick search
 # in a window of its own, and a pick types the account's code into WINDOW.
 # A press that lands while KWin is still handing the keyboard to a new window
@@ -131,7 +135,7 @@ quick_search() {
   [ -n "$opened" ] || fail "quick search did not take the keyboard from $window"
   own_windows "Quick search" own
   keys "type:$search"
-  sleep 0.3
+  wait_for 30 search_holds "${#search}" || fail "quick search's field never held the ${#search} characters typed"
   keys Return
   code_arrives "$window" "$secret"
 }
@@ -222,9 +226,17 @@ wait_for 30 grep -qx active "$work/QR.out" || fail "the QR code is not shown"
 # Out of the way of the program's windows, which stay where they are.
 kwin_place QR 20 20 || fail "KWin's scripting did not run"
 kwin_activate Quillet || fail "KWin's scripting did not run"
-sleep 0.5
-keys ctrl+n
-a11y wait 'quillet/Add account' Scan >/dev/null || fail "Control+N did not open the add sheet"
+# Pressed again while KWin may still be handing Quillet the keyboard, up to
+# three times.
+added=""
+for _ in 1 2 3; do
+  keys ctrl+n
+  if seen=$(a11y --seconds 10 wait 'quillet/Add account' Scan 2>&1 >/dev/null); then
+    added=yes
+    break
+  fi
+done
+[ -n "$added" ] || fail "Control+N did not open the add sheet ($seen)"
 keys Return
 wait_for 30 vault_holds "$seed" 'Scanned: desk@example.com' || fail "the scanned account is not in the vault"
 [ -z "$(ls -A "$HOME/Pictures")" ] || fail "the screenshot stayed in ~/Pictures"
@@ -244,7 +256,9 @@ a11y press quillet/Settings Hotkeys >/dev/null || fail "Control+Comma opened no 
 a11y press quillet/Settings "Add hotkey" >/dev/null || fail "the Hotkeys tab has no Add hotkey"
 shows "Click to set" || fail "Add hotkey made no row"
 a11y press quillet/Settings "— pick an account —" >/dev/null || fail "the new row has no account picker"
-sleep 0.3
+# Its list open (its items are read only then), so that the keys reach it.
+picker_open() { [[ $(a11y --seconds 5 tree quillet/Settings) == *"[list item] '— pick an account —'"* ]]; }
+wait_for 30 picker_open || fail "the new row's account picker did not open its list"
 keys Down Down Return
 shows "Example: user1@example.com" || fail "the account was not picked"
 a11y press quillet/Settings "Click to set" >/dev/null || fail "the new row has no recorder"
