@@ -23,6 +23,7 @@
 #include "system/UpdaterManager.h"
 #include "tests/support/CodesBus.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/Host.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
@@ -67,9 +68,7 @@ QProcess* fillOnce(QObject* owner, const QUuid& id, const QString& backend,
         host->deleteLater();
     });
     host->start(QStringLiteral(LARKSPUR_HOST_PATH), {});
-    const QJsonObject request{{"entry", "provideWithoutUserInteraction"},
-                              {"request", QJsonObject{{"kind", "oneTimeCode"},
-                                                      {"recordIdentifier", Json::uuidText(id)}}}};
+    const QJsonObject request = TestSupport::codeRequest("provideWithoutUserInteraction", id);
     host->write(QJsonDocument(request).toJson(QJsonDocument::Compact));
     host->closeWriteChannel();
     return host;
