@@ -174,7 +174,7 @@ class HostTests : public QObject {
                            (window->windowHandle() && window->windowHandle()->isExposed() &&
                             QApplication::activeWindow());
                 },
-                5000);
+                QUILLET_TEST_WAIT_MS);
             if (!session->hasEnded()) user(window);
         }
         if (!QTest::qWaitFor([&] { return session->hasEnded(); }, QUILLET_TEST_WAIT_MS))
