@@ -103,7 +103,9 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
     row->addWidget(m_copy);
 
     setCanReorder(false);
-    setAlternate(false);
+    // Set even where the row already has the Base role from its parent: the
+    // palette change it sends colours the texts and the copy button.
+    setBackgroundRole(QPalette::Base);
 }
 
 void AccountRow::setAccount(const Account& account) {
@@ -192,8 +194,8 @@ void AccountRow::setAlternate(bool alternate) {
     // The list hands every row its colour on every refresh.
     const QPalette::ColorRole role = alternate ? QPalette::AlternateBase : QPalette::Base;
     if (role == backgroundRole()) return;
+    // Its palette change recolours the texts (changeEvent).
     setBackgroundRole(role);
-    refreshTextColours();
 }
 
 void AccountRow::refreshTextColours() {
@@ -225,7 +227,8 @@ void AccountRow::refreshTextColours() {
 
 void AccountRow::changeEvent(QEvent* event) {
     QFrame::changeEvent(event);
-    // A new palette from the desktop (a dark one, say): colours anew.
+    // A new palette from the desktop (a dark one, say), or a new row
+    // colour: colours anew.
     if (event->type() == QEvent::PaletteChange) refreshTextColours();
 }
 

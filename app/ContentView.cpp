@@ -615,9 +615,8 @@ void ContentView::tick() {
 // MARK: - Actions
 
 void ContentView::copy(const Account& account) {
-    const QString what = tr("The code of “%1” was not copied.").arg(account.displayLabel());
     copyCode(account, m_store, m_clock, m_defaults, *m_copied,
-             [this, what] { m_errorLine->settled(false, what); });
+             [this](const QString& why) { m_errorLine->settled(false, why); });
 }
 
 void ContentView::deleteAccount(const Account& account) {

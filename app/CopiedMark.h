@@ -40,7 +40,9 @@ private:
 // goes to the clipboard, the use is counted and `mark` moves to the row. An
 // HOTP code goes out at the counter the keychain holds by then, not the
 // listed one, which AutoFill may have filled meanwhile; when the keychain
-// cannot tell, nothing is copied and `failed` runs. Once `mark` is gone
-// (with the view that owns it), nothing happens at all.
+// cannot tell, nothing is copied and `failed` hears the sentence that says
+// so. Once `mark` is gone (with the view that owns it), nothing happens at
+// all.
 void copyCode(const Account& account, AccountStore& store, TickingClock& clock,
-              UserDefaults& defaults, CopiedMark& mark, std::function<void()> failed);
+              UserDefaults& defaults, CopiedMark& mark,
+              std::function<void(const QString& why)> failed);

@@ -1,5 +1,5 @@
-// Time to verify a security timeline of 100,000 entries, the work every
-// snapshot of the timeline screen does on a long-lived vault; time to read a
+// Time to verify a security timeline of 100,000 entries, the check every
+// reading of a long-lived vault's timeline makes of its links; time to read a
 // timeline file as large as one may be, the wait of the first snapshot (and
 // of a quit that comes during it); and how long the timeline screen stops
 // answering while it reads and lists such a file.

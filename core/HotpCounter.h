@@ -22,7 +22,7 @@ namespace HotpCounter {
 Account advance(const Account& account);
 
 // The HOTP account at the counter it is next handed out at, for a copy that
-// takes no counter (the window's, the tray's, the codes action's): the
+// takes no counter (the window's and the tray's): the
 // higher of the stored counter and `account.counter`, read under the same
 // lock, so that no code an advance has taken goes out again. Stores
 // nothing. Reads the keychain: never on a GUI thread. Throws as advance()

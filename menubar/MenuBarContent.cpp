@@ -529,9 +529,8 @@ void MenuBarContent::tick(const QDateTime& now) {
 // MARK: - Actions
 
 void MenuBarContent::copy(const Account& account) {
-    const QString what = tr("The code of “%1” was not copied.").arg(account.displayLabel());
-    copyCode(account, m_store, m_clock, m_defaults, *m_copied, [this, what] {
-        m_failureLine->settled(false, what);
+    copyCode(account, m_store, m_clock, m_defaults, *m_copied, [this](const QString& why) {
+        m_failureLine->settled(false, why);
         fitHeight(); // the line may have come or grown
     });
 }

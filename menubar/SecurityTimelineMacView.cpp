@@ -279,7 +279,6 @@ void SecurityTimelineMacView::load() {
 
 void SecurityTimelineMacView::apply(const SecurityLog::Snapshot& snapshot) {
     m_entries = snapshot.entries;
-    m_intact = snapshot.intact();
     m_fault = snapshot.fault;
     m_loaded = true;
     m_model->setEntries(m_entries);
@@ -288,7 +287,7 @@ void SecurityTimelineMacView::apply(const SecurityLog::Snapshot& snapshot) {
 }
 
 QString SecurityTimelineMacView::heading() const {
-    if (m_intact) return tr("Timeline integrity verified");
+    if (isIntact()) return tr("Timeline integrity verified");
     switch (m_fault.kind) {
     case TimelineFault::notAFile:
     case TimelineFault::tooLarge:
@@ -304,7 +303,7 @@ QString SecurityTimelineMacView::heading() const {
 }
 
 QString SecurityTimelineMacView::explanation() const {
-    if (m_intact)
+    if (isIntact())
         return tr("Every entry is hash-chained — edits or deletions would be detected.");
     const QString file = QDir::toNativeSeparators(m_log.path());
     QString why;
@@ -343,9 +342,9 @@ QString SecurityTimelineMacView::explanation() const {
 void SecurityTimelineMacView::refresh() {
     const int side = QFontMetrics(Style::font(Style::TextStyle::title3)).height();
     m_bannerSymbol->setPixmap(Symbols::pixmap(
-        m_intact ? QStringLiteral("checkmark.seal.fill")
+        isIntact() ? QStringLiteral("checkmark.seal.fill")
                  : QStringLiteral("exclamationmark.triangle.fill"),
-        side, Style::color(m_intact ? SemanticColor::green : SemanticColor::orange),
+        side, Style::color(isIntact() ? SemanticColor::green : SemanticColor::orange),
         devicePixelRatioF()));
     m_bannerTitle->setText(heading());
     m_bannerText->setText(explanation());

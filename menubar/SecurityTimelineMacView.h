@@ -24,7 +24,7 @@ public:
     // The latest snapshot's entries, oldest first; whether its chain was
     // intact; whether any snapshot has arrived yet.
     const QList<AuditEntry>& entries() const { return m_entries; }
-    bool isIntact() const { return m_intact; }
+    bool isIntact() const { return m_fault.kind == TimelineFault::none; }
     bool isLoaded() const { return m_loaded; }
     // The rows on screen (newest first).
     QListView* list() const { return m_list; }
@@ -60,7 +60,6 @@ private:
 
     SecurityLog& m_log;
     QList<AuditEntry> m_entries;
-    bool m_intact = true;
     TimelineFault m_fault;
     bool m_loaded = false;
     QFutureWatcher<SecurityLog::Snapshot> m_loading;
