@@ -20,9 +20,10 @@
 #include "platform/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
-#include "system/CodesBusAdaptor.h"
 #include "system/UpdaterManager.h"
+#include "tests/support/CodesBus.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/Host.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
@@ -43,8 +44,7 @@ const QByteArray secret("12345678901234567890");
 constexpr quint64 firstCounter = 5;
 constexpr int fillsPerHost = 20;
 
-const QString busName = QStringLiteral("com.tarnwick.Quillet");
-const QString busPath = QStringLiteral("/Quillet");
+namespace Bus = TestSupport::CodesBus;
 
 // The host's fills, in the order they ended.
 struct Fills {
@@ -68,9 +68,7 @@ QProcess* fillOnce(QObject* owner, const QUuid& id, const QString& backend,
         host->deleteLater();
     });
     host->start(QStringLiteral(LARKSPUR_HOST_PATH), {});
-    const QJsonObject request{{"entry", "provideWithoutUserInteraction"},
-                              {"request", QJsonObject{{"kind", "oneTimeCode"},
-                                                      {"recordIdentifier", Json::uuidText(id)}}}};
+    const QJsonObject request = TestSupport::codeRequest("provideWithoutUserInteraction", id);
     host->write(QJsonDocument(request).toJson(QJsonDocument::Compact));
     host->closeWriteChannel();
     return host;
@@ -128,15 +126,9 @@ class HotpFollowTests : public QObject {
             QTest::mouseClick(tray.rows().first()->copyButton(), Qt::LeftButton);
         } else {
             // The codes action, called as a script calls it.
-            QProcess gdbus;
-            gdbus.start(QStringLiteral("gdbus"),
-                        {"call", "--session", "--dest", busName, "--object-path", busPath,
-                         "--method", "com.tarnwick.Quillet.Codes.GetCode",
-                         acme.id.toString(QUuid::WithoutBraces).toUpper()});
-            // This process answers it: the event loop runs meanwhile.
-            const bool ended = QTest::qWaitFor(
-                [&] { return gdbus.state() == QProcess::NotRunning; }, QUILLET_TEST_WAIT_MS);
-            return ended && gdbus.exitCode() == 0 ? clipboard() : QStringLiteral("the action failed");
+            return Bus::call("GetCode", {Bus::id(acme)}).exitCode == 0
+                       ? clipboard()
+                       : QStringLiteral("the action failed");
         }
         const auto copied = [&] { return app.store().usage().value(acme.id).count > uses; };
         return QTest::qWaitFor(copied, QUILLET_TEST_WAIT_MS) ? clipboard()
@@ -163,7 +155,7 @@ private slots:
         for (qsizetype i = 0; i < reference.size(); ++i)
             counterOf.insert(reference[i], firstCounter + quint64(i));
         QCOMPARE(counterOf.size(), reference.size()); // no two counters share a code here
-        QCOMPARE(QDBusConnection::sessionBus().interface()->registerService(busName).value(),
+        QCOMPARE(QDBusConnection::sessionBus().interface()->registerService(Bus::name).value(),
                  QDBusConnectionInterface::ServiceRegistered);
     }
 
@@ -199,19 +191,18 @@ private slots:
                             defaults);
         tray.show();
         QVERIFY(QTest::qWaitForWindowExposed(&tray));
-        QObject endpoint;
-        new CodesBusAdaptor(&endpoint, QDBusConnection::sessionBus(), defaults, app.appLock());
-        QVERIFY(QDBusConnection::sessionBus().registerObject(busPath, &endpoint,
-                                                             QDBusConnection::ExportAdaptors));
-        const auto offBus =
-            qScopeGuard([] { QDBusConnection::sessionBus().unregisterObject(busPath); });
+        const Bus::Endpoint endpoint(defaults, app.appLock());
+        QVERIFY(endpoint.registered);
 
         // The host fills counter 5's code while the program, not yet
         // having heard of it, still lists counter 5: each way of copying
         // hands out counter 6's code, and the window comes to show it.
         // (Waiting without the event loop keeps the news from the program.)
         Fills fills;
-        QVERIFY(fillOnce(this, acme.id, backend, [&](const std::optional<QString>& code) {
+        // The hosts' handlers write into fills: a test that fails part way
+        // takes the hosts, and their handlers, with it.
+        QObject hosts;
+        QVERIFY(fillOnce(&hosts, acme.id, backend, [&](const std::optional<QString>& code) {
                     if (code)
                         fills.codes << *code;
                 })->waitForFinished(QUILLET_TEST_WAIT_MS));
@@ -225,8 +216,8 @@ private slots:
         // Two hosts fill in turn while the program copies again and again:
         // no copy is a code filled before it was asked for.
         auto running = std::make_shared<int>(2);
-        fillInTurn(this, acme.id, backend, fillsPerHost, fills, running);
-        fillInTurn(this, acme.id, backend, fillsPerHost, fills, running);
+        fillInTurn(&hosts, acme.id, backend, fillsPerHost, fills, running);
+        fillInTurn(&hosts, acme.id, backend, fillsPerHost, fills, running);
         int copies = 0;
         const QStringList ways{"window", "tray", "action"};
         while (*running > 0) {

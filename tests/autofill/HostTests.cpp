@@ -11,6 +11,7 @@
 #include "platform/CredentialIdentityStore.h"
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/Host.h"
 #include "tests/support/PasswordPrompt.h"
 #include "tests/support/TestMain.h"
 
@@ -28,6 +29,8 @@
 #include <QWindow>
 #include <QtTest>
 #include <sys/resource.h>
+
+using TestSupport::codeRequest;
 
 namespace {
 
@@ -171,7 +174,7 @@ class HostTests : public QObject {
                            (window->windowHandle() && window->windowHandle()->isExposed() &&
                             QApplication::activeWindow());
                 },
-                5000);
+                QUILLET_TEST_WAIT_MS);
             if (!session->hasEnded()) user(window);
         }
         if (!QTest::qWaitFor([&] { return session->hasEnded(); }, QUILLET_TEST_WAIT_MS))
@@ -182,12 +185,6 @@ class HostTests : public QObject {
     QJsonObject serveObject(const QJsonObject& request,
                             const std::function<void(QWidget*)>& user = {}) {
         return object(serve(request, user));
-    }
-
-    static QJsonObject oneTimeCode(const QString& entry, const QJsonValue& recordIdentifier) {
-        QJsonObject request{{"kind", "oneTimeCode"}};
-        if (!recordIdentifier.isUndefined()) request.insert("recordIdentifier", recordIdentifier);
-        return {{"entry", entry}, {"request", request}};
     }
 
     static QJsonObject list(const QJsonArray& serviceIdentifiers) {
@@ -262,8 +259,8 @@ private slots:
         KeychainStore::saveAccount(hotp);
 
         const qint64 before = QDateTime::currentSecsSinceEpoch() + 3600;
-        const QJsonObject code = serveObject(
-            oneTimeCode("provideWithoutUserInteraction", Json::uuidText(totp.id)));
+        const QJsonObject code =
+            serveObject(codeRequest("provideWithoutUserInteraction", totp.id));
         const qint64 after = QDateTime::currentSecsSinceEpoch() + 3600;
         QVERIFY(!session->window());
         QCOMPARE(code.value("completed").toString(), QStringLiteral("oneTimeCode"));
@@ -272,8 +269,7 @@ private slots:
 
         // With interface, and a site that would fail the domain check: no
         // list, no warning, the code of counter 5, counter 6 stored.
-        QJsonObject request =
-            oneTimeCode("prepareInterface", Json::uuidText(hotp.id));
+        QJsonObject request = codeRequest("prepareInterface", hotp.id);
         request.insert("serviceIdentifiers",
                        QJsonArray{QJsonObject{{"type", "domain"}, {"identifier", "evil.example"}}});
         QCOMPARE(serve(request),
@@ -299,7 +295,7 @@ private slots:
         KeychainStore::saveAccount(deleted);
         if (recordIdentifier == QJsonValue("deleted"))
             recordIdentifier = Json::uuidText(deleted.id);
-        QCOMPARE(serve(oneTimeCode("provideWithoutUserInteraction", recordIdentifier)),
+        QCOMPARE(serve(codeRequest("provideWithoutUserInteraction", recordIdentifier)),
                  QByteArray("{\"refused\":101}"));
     }
 
@@ -334,7 +330,7 @@ private slots:
     }
 
     void anEmptyVaultSaysSo() {
-        QCOMPARE(serve(oneTimeCode("prepareInterface", QJsonValue(QJsonValue::Undefined)),
+        QCOMPARE(serve(codeRequest("prepareInterface", QJsonValue(QJsonValue::Undefined)),
                        [](QWidget* window) {
                            QVERIFY(texts(window).contains(
                                QStringLiteral("No accounts yet \u2014 open Quillet to add one.")));
@@ -412,7 +408,7 @@ private slots:
         KeychainStore::saveAccount(account("GitHub", "octo"));
         // The identity names no account: the list, and no sites to check.
         const QJsonObject outcome = serveObject(
-            oneTimeCode("prepareInterface", QUuid::createUuid().toString(QUuid::WithoutBraces)),
+            codeRequest("prepareInterface", QUuid::createUuid().toString(QUuid::WithoutBraces)),
             [](QWidget* window) {
                 QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
             });
@@ -649,9 +645,8 @@ private slots:
             QCOMPARE(huge.second, QByteArray());
         }
         QVERIFY2(clock.elapsed() < 20000, "reading stops at the limit"); // a loaded machine
-        const QByteArray request = QJsonDocument(oneTimeCode("provideWithoutUserInteraction",
-                                                             Json::uuidText(bank.id)))
-                                       .toJson();
+        const QByteArray request =
+            QJsonDocument(codeRequest("provideWithoutUserInteraction", bank.id)).toJson();
         const auto code = run(request + QByteArray(HostProtocol::maxRequestBytes - request.size(), ' '));
         QCOMPARE(code.first, 0);
         QCOMPARE(code.second, QByteArray("{\"code\":\"" + oathtool({"--hotp", "-c", "3"}).toLatin1() +
@@ -689,31 +684,20 @@ private slots:
         const Account bank = account("Bank", "me", OTPType::hotp, 8);
         KeychainStore::saveAccount(bank);
         if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X4242"))) QSKIP("an X server runs on :4242");
-        struct Run {
-            int status;
-            QByteArray out, err;
-        };
         const auto run = [](const QJsonObject& request, const QStringList& set) {
-            QProcess host;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"})
                 environment.remove(QLatin1String(name));
             for (const QString& variable : set)
                 environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
-            host.setProcessEnvironment(environment);
-            host.start(QStringLiteral(LARKSPUR_HOST_PATH));
-            host.write(QJsonDocument(request).toJson());
-            host.closeWriteChannel();
-            if (!host.waitForFinished(30000)) host.kill();
-            return Run{host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1,
-                       host.readAllStandardOutput(), host.readAllStandardError()};
+            return TestSupport::runHost(request, environment);
         };
         const QByteArray sentence("larkspur-host: the request needs a window, and no display can be opened");
         for (const QStringList& display :
              {QStringList{}, QStringList{"DISPLAY=unix:4242"},
               QStringList{"DISPLAY=unix:4242", "QT_QPA_PLATFORM=xcb"},
               QStringList{"WAYLAND_DISPLAY=quillet-none", "QT_QPA_PLATFORM=wayland"}}) {
-            const Run refused = run(list({}), display);
+            const TestSupport::HostRun refused = run(list({}), display);
             QVERIFY2(refused.status == HostProtocol::noDisplay,
                      qPrintable(display.join(' ') + ": " + refused.err));
             QCOMPARE(refused.out, QByteArray());
@@ -724,7 +708,7 @@ private slots:
         // A code for a named account needs no window, with or without
         // interface.
         const auto code = [&](const char* entry) {
-            const Run filled = run(oneTimeCode(entry, Json::uuidText(bank.id)), {});
+            const TestSupport::HostRun filled = run(codeRequest(entry, bank.id), {});
             return std::make_pair(filled.status, object(filled.out).value("code").toString());
         };
         QCOMPARE(code("provideWithoutUserInteraction"), std::make_pair(0, oathtool({"--hotp", "-c", "8"})));
@@ -739,7 +723,7 @@ private slots:
              {std::pair{"provideWithoutUserInteraction", QByteArray("{\"code\":\"123456\",\"completed\":\"oneTimeCode\"}")},
               std::pair{"prepareInterface", QByteArray("{\"refused\":1}")}}) {
             HostSession twice(plugin, std::get<HostProtocol::Request>(HostProtocol::parse(
-                                          QJsonDocument(oneTimeCode(entry, QJsonValue(QJsonValue::Undefined)))
+                                          QJsonDocument(codeRequest(entry, QJsonValue(QJsonValue::Undefined)))
                                               .toJson())));
             QSignalSpy ended(&twice, &HostSession::ended);
             twice.start();

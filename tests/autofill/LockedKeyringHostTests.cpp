@@ -5,10 +5,10 @@
 // refused as cancelled. Neither hangs, and neither reads as "no account".
 #include "autofill/PasskeyStore.h"
 #include "core/KeychainStore.h"
+#include "tests/support/Host.h"
 #include "tests/support/Keyring.h"
 #include "tests/support/TestMain.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,36 +16,12 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+using TestSupport::codeRequest;
+using TestSupport::runHost;
+
 namespace {
 
 const QByteArray secret("12345678901234567890");
-
-struct Outcome {
-    int exitCode = -1;
-    QByteArray output;
-    qint64 milliseconds = 0;
-};
-
-Outcome runHost(const QJsonObject& request) {
-    QProcess host;
-    host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QElapsedTimer timer;
-    timer.start();
-    host.start(QStringLiteral(LARKSPUR_HOST_PATH), {});
-    host.write(QJsonDocument(request).toJson());
-    host.closeWriteChannel();
-    if (!host.waitForFinished(30000)) {
-        host.kill();
-        host.waitForFinished();
-        return {};
-    }
-    return {host.exitCode(), host.readAllStandardOutput().trimmed(), timer.elapsed()};
-}
-
-QJsonObject codeRequest(const QString& entry, const QUuid& id) {
-    return {{"entry", entry},
-            {"request", QJsonObject{{"kind", "oneTimeCode"}, {"recordIdentifier", Json::uuidText(id)}}}};
-}
 
 quint64 storedCounter(const QUuid& id) {
     for (const Account& account : KeychainStore::loadAll().active)
@@ -78,9 +54,9 @@ private slots:
         const auto unlockAgain = qScopeGuard([&] { keyring.unlock(); });
 
         // Without interface nothing may ask: the request needs the user.
-        const Outcome quiet = runHost(codeRequest("provideWithoutUserInteraction", bank.id));
-        QCOMPARE(quiet.output, QByteArray("{\"refused\":100}"));
-        QCOMPARE(quiet.exitCode, 1);
+        const auto quiet = runHost(codeRequest("provideWithoutUserInteraction", bank.id));
+        QCOMPARE(quiet.out.trimmed(), QByteArray("{\"refused\":100}"));
+        QCOMPARE(quiet.status, 1);
 
         // With interface the host asks the keyring to open; with no way to
         // prompt it stays locked, and every kind of request is refused as
@@ -99,10 +75,10 @@ private slots:
                                      {"supportedAlgorithms", QJsonArray{-7}}}}},
         };
         for (const QJsonObject& request : requests) {
-            const Outcome outcome = runHost(request);
-            QVERIFY2(outcome.output == "{\"refused\":1}",
-                     qPrintable(request.value("entry").toString() + ": " + outcome.output));
-            QCOMPARE(outcome.exitCode, 1);
+            const auto outcome = runHost(request);
+            QVERIFY2(outcome.out.trimmed() == "{\"refused\":1}",
+                     qPrintable(request.value("entry").toString() + ": " + outcome.out + outcome.err));
+            QCOMPARE(outcome.status, 1);
             QVERIFY2(outcome.milliseconds < 20000, QByteArray::number(outcome.milliseconds));
         }
 
@@ -118,9 +94,9 @@ private slots:
         QVERIFY(oathtool.waitForFinished(10000));
         const QByteArray expected = oathtool.readAllStandardOutput().trimmed();
 
-        const Outcome filled = runHost(codeRequest("provideWithoutUserInteraction", bank.id));
-        QCOMPARE(filled.output, "{\"code\":\"" + expected + "\",\"completed\":\"oneTimeCode\"}");
-        QCOMPARE(filled.exitCode, 0);
+        const auto filled = runHost(codeRequest("provideWithoutUserInteraction", bank.id));
+        QCOMPARE(filled.out.trimmed(), "{\"code\":\"" + expected + "\",\"completed\":\"oneTimeCode\"}");
+        QCOMPARE(filled.status, 0);
         QCOMPARE(storedCounter(bank.id), quint64(6));
     }
 };

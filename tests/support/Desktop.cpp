@@ -42,7 +42,7 @@ QStringList windowStates(quintptr window) {
     QProcess process;
     process.start(QStringLiteral("xprop"),
                   {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_STATE")});
-    if (!process.waitForFinished(5000))
+    if (!process.waitForFinished(QUILLET_TEST_WAIT_MS))
         return {};
     // "_NET_WM_STATE(ATOM) = _NET_WM_STATE_A, _NET_WM_STATE_B" or "... not found."
     const QString line = QString::fromUtf8(process.readAllStandardOutput()).trimmed();

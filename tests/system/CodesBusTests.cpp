@@ -11,6 +11,7 @@
 #include "platform/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/CodesBusAdaptor.h"
+#include "tests/support/CodesBus.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
@@ -19,8 +20,6 @@
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -28,59 +27,10 @@
 using TestSupport::clipboardText;
 using TestSupport::oathtool;
 using TestSupport::xclip;
-
-namespace {
-
-const QString busName = QStringLiteral("com.tarnwick.Quillet");
-const QString busPath = QStringLiteral("/Quillet");
-
-struct Answer {
-    int exitCode = -1;
-    QString out;
-    QString error;
-    // The quoted strings of the reply, in order.
-    QStringList strings() const {
-        QStringList found;
-        static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
-        for (const QRegularExpressionMatch& match : quoted.globalMatch(out))
-            found << match.captured(1);
-        return found;
-    }
-};
-
-// One call through gdbus; this process answers it, so its event loop runs
-// meanwhile.
-Answer call(const QString& method, const QStringList& arguments = {}) {
-    QProcess process;
-    process.start(QStringLiteral("gdbus"),
-                  QStringList{"call", "--session", "--dest", busName, "--object-path", busPath,
-                              "--method", "com.tarnwick.Quillet.Codes." + method} +
-                      arguments);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < 20000) {
-        process.waitForFinished(10);
-        QCoreApplication::processEvents();
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
-            QString::fromUtf8(process.readAllStandardError()).trimmed()};
-}
-
-QString id(const Account& account) { return account.id.toString(QUuid::WithoutBraces).toUpper(); }
-
-// The object the program puts on the bus, with the action's adaptor.
-struct Endpoint {
-    QObject object;
-    explicit Endpoint(UserDefaults& defaults, const AppLockMac& lock) {
-        new CodesBusAdaptor(&object, QDBusConnection::sessionBus(), defaults, lock);
-        QDBusConnection::sessionBus().registerObject(busPath, &object,
-                                                     QDBusConnection::ExportAdaptors);
-    }
-    ~Endpoint() { QDBusConnection::sessionBus().unregisterObject(busPath); }
-};
-
-} // namespace
+using TestSupport::CodesBus::Answer;
+using TestSupport::CodesBus::call;
+using TestSupport::CodesBus::Endpoint;
+using TestSupport::CodesBus::id;
 
 class CodesBusTests : public QObject {
     Q_OBJECT
@@ -113,11 +63,12 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QFAIL("needs an X server for the clipboard (tests/with-xvfb.sh)");
         QCOMPARE(Keychain::backend().name(), QStringLiteral("secret-service"));
-        QCOMPARE(QDBusConnection::sessionBus().interface()->registerService(busName).value(),
+        QCOMPARE(QDBusConnection::sessionBus().interface()->registerService(TestSupport::CodesBus::name).value(),
                  QDBusConnectionInterface::ServiceRegistered);
         defaults = std::make_unique<UserDefaults>(folder.filePath("settings.conf"));
         lock = std::make_unique<AppLockMac>(*defaults);
         endpoint = std::make_unique<Endpoint>(*defaults, *lock);
+        QVERIFY(endpoint->registered);
     }
 
     void init() {
@@ -223,6 +174,7 @@ private slots:
         endpoint.reset();
         {
             Endpoint lockedEndpoint(lockedDefaults, locked);
+            QVERIFY(lockedEndpoint.registered);
             for (const char* method : {"Suggested", "DefaultResult"})
                 expectError(call(method), QStringLiteral("com.tarnwick.Quillet.Error.Locked"),
                             QStringLiteral("Quillet is locked."));
@@ -232,6 +184,7 @@ private slots:
             QCOMPARE(clipboardText(), QByteArray("sentinel"));
         }
         endpoint = std::make_unique<Endpoint>(*defaults, *lock);
+        QVERIFY(endpoint->registered);
     }
 
     void anUnreadableKeychainIsAnErrorNotAnEmptyVault() {
