@@ -655,6 +655,43 @@ private slots:
             QCOMPARE(QFileInfo(path).size(), 3); // the event was not appended either
     }
 
+    // A FIFO put in the file's place after the timeline was read takes no
+    // line: the event waits, as for a failed write, and goes to the file
+    // before the next one once the file is back.
+    void aFifoInTheFilesPlaceTakesNoLine() {
+        const QString path = timelinePath();
+        const QByteArray name = QFile::encodeName(path);
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("first"));
+        log.waitForIdle();
+        const QByteArray before = readFile(path);
+        QVERIFY(QFile::remove(path));
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        // Held open for reading, so that no writer waits for a reader and
+        // whatever one writes stays in the FIFO to be seen.
+        const int fifo = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(fifo >= 0);
+        const auto closeFifo = qScopeGuard([fifo] { ::close(fifo); });
+        log.record(SecurityEvent::added("second"));
+        SecurityLog::Snapshot snapshot = log.snapshot();
+        QVERIFY(snapshot.intact());
+        QCOMPARE(snapshot.unwritten, 1);
+        QCOMPARE(snapshot.entries.size(), 1);
+        char byte;
+        QVERIFY2(::read(fifo, &byte, 1) <= 0, "a line went into the FIFO");
+
+        QVERIFY(QFile::remove(path));
+        writeFile(path, before);
+        log.record(SecurityEvent::added("third"));
+        snapshot = log.snapshot();
+        QCOMPARE(snapshot.unwritten, 0);
+        QCOMPARE(snapshot.entries.size(), 3);
+        QCOMPARE(snapshot.entries[1].detail, "second");
+        const SecurityLog::Snapshot next = reload(path);
+        QVERIFY(next.intact());
+        QCOMPARE(next.entries, snapshot.entries);
+    }
+
     void deletedFileIsRecreated() {
         const QString path = timelinePath();
         SecurityLog log(path);
