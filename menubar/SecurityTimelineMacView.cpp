@@ -348,7 +348,9 @@ void SecurityTimelineMacView::refresh() {
         devicePixelRatioF()));
     m_bannerTitle->setText(heading());
     m_bannerText->setText(explanation());
-    const bool empty = m_loaded && m_entries.isEmpty();
+    // Only a timeline that was read and holds nothing is empty: one that
+    // could not be read, or is broken, says so in the banner alone.
+    const bool empty = m_loaded && m_entries.isEmpty() && isIntact();
     m_empty->setVisible(empty);
     m_list->setVisible(!empty);
 }

@@ -721,7 +721,7 @@ private slots:
 
     // Whatever is in the timeline's place that is not an intact chain, the
     // screen says what and where, lists what it could, and never says
-    // "verified"; nothing it reads holds it up.
+    // "verified", nor that there are no events; nothing it reads holds it up.
     void theTimelineSaysWhyItIsNotVerified_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("heading");
@@ -736,6 +736,11 @@ private slots:
         QTest::newRow("sparse file over the bound") << "large" << unread
                                                     << "%1 is larger than 64 MB." << 0;
         QTest::newRow("not UTF-8") << "latin1" << unread << "%1 is not UTF-8 text." << 0;
+        // Reading a process's memory from address 0 fails, even for root.
+        QTest::newRow("read fails") << "mem" << unread
+                                    << "Reading %1 failed: Input/output error." << 0;
+        QTest::newRow("nothing but junk")
+            << "junk" << failed << chain + "Line 1 is not an entry of the timeline." << 0;
         QTest::newRow("inserted line")
             << "inserted" << failed << chain + "Line 2 is not an entry of the timeline." << 2;
         QTest::newRow("torn last line")
@@ -773,6 +778,11 @@ private slots:
             QVERIFY(QFile(path).resize(AuditLog::maximumFileSize + 1));
         } else if (kind == "latin1")
             write(lines + "caf\xe9\n");
+        else if (kind == "mem") {
+            if (!QFileInfo::exists("/proc/self/mem")) QSKIP("no /proc/self/mem here");
+            QVERIFY(QFile::link("/proc/self/mem", path));
+        } else if (kind == "junk")
+            write("not an entry\n");
         else if (kind == "inserted")
             write(first + "an inserted line\n" + lines.mid(first.size()));
         else
@@ -786,6 +796,8 @@ private slots:
         QVERIFY(label(&view, heading));
         QVERIFY(label(&view, why.arg(path) + " New events are not being recorded."));
         QVERIFY(absent(&view, "Timeline integrity verified"));
+        QVERIFY(absent(&view, "No events yet. Add, edit, or export accounts and they'll appear "
+                              "here."));
         QCOMPARE(timelineRows(&view).size(), rows);
     }
 
