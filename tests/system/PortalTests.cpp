@@ -21,6 +21,7 @@
 #include "tests/support/Vault.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -189,6 +190,17 @@ private slots:
         QCOMPARE(tab.rows().size(), 1);
         QCOMPARE(tab.rows().first()->desktopStateText(), QString());
         QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
+        // Quick search's line promises no combination but points to the
+        // tray panel's search; its switch still keeps what the user chose.
+        QVERIFY(!showsText(tab, QStringLiteral("anywhere to open")));
+        QVERIFY(showsText(tab, QStringLiteral("the search field of the tray panel")));
+        QCheckBox* quick = nullptr;
+        for (QCheckBox* box : tab.findChildren<QCheckBox*>())
+            if (box->text().startsWith(QStringLiteral("Quick search panel"))) quick = box;
+        QVERIFY(quick);
+        const bool wasOn = settings->quickLauncherEnabled();
+        quick->click();
+        QCOMPARE(settings->quickLauncherEnabled(), !wasOn);
     }
 
     // One session, under the program's own token, holds every binding and
