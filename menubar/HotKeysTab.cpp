@@ -385,6 +385,9 @@ QString HotKeysTab::desktopStateText(const GlobalHotKey::DesktopState& state) {
         return tr("The desktop runs it with %1").arg(state.trigger);
     if (state.kind == Kind::inactive && !state.reason.isEmpty())
         return tr("Not active: %1").arg(state.reason);
+    // Not counted as active either: the desktop may have given it no keys.
+    if (state.kind == Kind::unconfirmed)
+        return tr("Not confirmed: the desktop answered %1. %2").arg(state.trigger, state.reason);
     return {};
 }
 
