@@ -257,10 +257,8 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     m_quickSearchState = caption(QString());
     m_quickSearchState->hide();
     quickColumn->addWidget(m_quickSearchState);
-    quickColumn->addWidget(caption(tr("Press %1 anywhere to open a search box, type a few "
-                                      "letters, and hit Enter to type that account's code (or "
-                                      "copy it where it cannot be typed).")
-                                       .arg(launcher)));
+    m_quickSearchHelp = caption(QString());
+    quickColumn->addWidget(m_quickSearchHelp);
     column->addWidget(quick);
 
     // Auto-paste asked for where keystrokes cannot be sent.
@@ -387,6 +385,9 @@ QString HotKeysTab::desktopStateText(const GlobalHotKey::DesktopState& state) {
         return tr("The desktop runs it with %1").arg(state.trigger);
     if (state.kind == Kind::inactive && !state.reason.isEmpty())
         return tr("Not active: %1").arg(state.reason);
+    // Not counted as active either: the desktop may have given it no keys.
+    if (state.kind == Kind::unconfirmed)
+        return tr("Not confirmed: the desktop answered %1. %2").arg(state.trigger, state.reason);
     return {};
 }
 
@@ -461,17 +462,29 @@ void HotKeysTab::refreshRows() {
 QString HotKeysTab::quickSearchStateText() const { return m_quickSearchState->text(); }
 
 void HotKeysTab::refreshChrome() {
+    const bool noShortcuts = showsNoShortcutsNotice();
+    const QString launcher =
+        HotKey::comboString(HotKeyController::reservedKeyCode, HotKeyController::reservedModifiers);
     // Where the desktop decides, what it made of quick search's combination.
     const QString launcherState = desktopLine(m_settings.quickLauncherEnabled(), std::nullopt);
     m_quickSearchState->setText(launcherState);
     m_quickSearchState->setVisible(!launcherState.isEmpty());
+    // The switch still keeps its value: the same settings may go with the
+    // user to a desktop that has global hotkeys.
+    m_quickSearchHelp->setText(
+        noShortcuts
+            ? tr("This desktop offers no global hotkeys, so %1 does not open quick search here. "
+                 "To find an account's code, type in the search field of the tray panel.")
+                  .arg(launcher)
+            : tr("Press %1 anywhere to open a search box, type a few letters, and hit Enter to "
+                 "type that account's code (or copy it where it cannot be typed).")
+                  .arg(launcher));
     const bool any = !m_settings.bindings().isEmpty();
     m_body->setCurrentWidget(any ? static_cast<QWidget*>(m_list) : m_empty);
     m_summary->setVisible(any);
     m_summary->setText(any ? activeSummary() : QString());
     // One notice in one place: a desktop without global hotkeys matters
     // more than auto-paste.
-    const bool noShortcuts = showsNoShortcutsNotice();
     if (noShortcuts) {
         m_warningTitle->setText(tr("This desktop offers no global hotkeys to programs"));
         m_warningText->setText(
@@ -479,11 +492,9 @@ void HotKeysTab::refreshChrome() {
                "combinations below and %1 do nothing. To copy a code with a key, bind a custom "
                "shortcut in your desktop's keyboard settings to the command\n%2\nwith the "
                "identifier that com.tarnwick.Quillet.Codes.Suggested lists for the account.")
-                .arg(HotKey::comboString(HotKeyController::reservedKeyCode,
-                                         HotKeyController::reservedModifiers),
-                     QStringLiteral("gdbus call --session --dest com.tarnwick.Quillet "
-                                    "--object-path /Quillet --method "
-                                    "com.tarnwick.Quillet.Codes.GetCode IDENTIFIER")));
+                .arg(launcher, QStringLiteral("gdbus call --session --dest com.tarnwick.Quillet "
+                                              "--object-path /Quillet --method "
+                                              "com.tarnwick.Quillet.Codes.GetCode IDENTIFIER")));
     } else if (Accessibility::userGrants()) {
         m_warningTitle->setText(tr("Auto-paste needs remote control permission"));
         m_warningText->setText(

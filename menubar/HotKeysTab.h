@@ -125,6 +125,7 @@ private:
 
     QCheckBox* m_quickSearch;
     QLabel* m_quickSearchState;
+    QLabel* m_quickSearchHelp;
     QWidget* m_warning;
     QLabel* m_warningTitle;
     QLabel* m_warningText;

@@ -43,7 +43,10 @@ enum Status : int {
 // What the desktop made of a combination handed to it. On X11 a registered
 // combination is active as soon as registerHotKey() returns ok.
 struct DesktopState {
-    enum class Kind { waiting, active, inactive } kind = Kind::waiting;
+    // unconfirmed: the desktop took it and named keys, but its own record of
+    // the keys it holds could not be read, and its answer alone is known to
+    // repeat the keys asked for even where it gave none (KDE).
+    enum class Kind { waiting, active, inactive, unconfirmed } kind = Kind::waiting;
     // The desktop's own words for the keys that trigger it ("Ctrl+Alt+K"),
     // which may differ from the combination asked for.
     QString trigger;

@@ -10,6 +10,12 @@
 // and prefers the keys it kept over the ones asked for. So a shortcut's id is
 // its combination: a binding that moves to other keys asks for another id,
 // and a combination used before finds its own keys again.
+//
+// KDE's portal also answers with the keys asked for when another shortcut
+// holds them and the desktop gave ours none (Meta+D, Show Desktop), in the
+// binding's answer and in ListShortcuts alike. Where KDE's shortcut daemon
+// runs, the keys each shortcut really has are read from its record of the
+// component; elsewhere the portal's answer is all there is.
 #include "platform/GlobalHotKey.h"
 
 #include "platform/Portal.h"
@@ -20,10 +26,14 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QHash>
+#include <QKeySequence>
 #include <QList>
+#include <QSet>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -62,7 +72,69 @@ const QString descriptionKey = QStringLiteral("description");
 const QString preferredKey = QStringLiteral("preferred_trigger");
 const QString triggerKey = QStringLiteral("trigger_description");
 
+// KDE's shortcut daemon (kglobalaccel).
+const QString accelService = QStringLiteral("org.kde.kglobalaccel");
+const QString accelPath = QStringLiteral("/kglobalaccel");
+const QString accelInterface = QStringLiteral("org.kde.KGlobalAccel");
+const QString componentInterface = QStringLiteral("org.kde.kglobalaccel.Component");
+
 QString text(const char* words) { return QCoreApplication::translate("GlobalHotKey", words); }
+
+DesktopState noKeys() {
+    return {DesktopState::Kind::inactive, {},
+            text("The desktop gave it no keys; choose them in its shortcut settings")};
+}
+
+// A shortcut's keys as the daemon writes them, for people: one int per key
+// sequence (ai), or each sequence as its up to four chords (a(ai)); empty
+// for none, nothing for a form not known here.
+std::optional<QString> keysText(const QDBusArgument& argument) {
+    const QString form = argument.currentSignature();
+    if (form != QLatin1String("ai") && form != QLatin1String("a(ai)")) return std::nullopt;
+    QStringList keys;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        QList<int> chords;
+        if (form == QLatin1String("ai")) {
+            int key = 0;
+            argument >> key;
+            chords << key;
+        } else {
+            argument.beginStructure();
+            argument >> chords;
+            argument.endStructure();
+        }
+        const QKeySequence sequence(chords.value(0), chords.value(1), chords.value(2),
+                                    chords.value(3));
+        if (!sequence.isEmpty()) keys << sequence.toString(QKeySequence::NativeText);
+    }
+    argument.endArray();
+    return keys.join(QStringLiteral(", "));
+}
+
+// The answer of a component's allShortcutInfos: each shortcut's id and the
+// keys it holds now (its first and its seventh field).
+std::optional<QHash<QString, QString>> heldKeys(const QDBusMessage& reply) {
+    if (reply.type() != QDBusMessage::ReplyMessage ||
+        !reply.signature().startsWith(QLatin1String("a(ssssss")))
+        return std::nullopt;
+    const QDBusArgument infos = reply.arguments().value(0).value<QDBusArgument>();
+    QHash<QString, QString> held;
+    infos.beginArray();
+    while (!infos.atEnd()) {
+        QString id, name;
+        infos.beginStructure();
+        infos >> id;
+        for (int field = 0; field < 5; ++field)
+            infos >> name;
+        const std::optional<QString> keys = keysText(infos);
+        infos.endStructure();
+        if (!keys) return std::nullopt;
+        held.insert(id, *keys);
+    }
+    infos.endArray();
+    return held;
+}
 
 QList<PortalShortcut> shortcutsOf(const QVariant& value) {
     if (value.canConvert<QDBusArgument>())
@@ -105,7 +177,24 @@ public:
                     text("This desktop offers no global hotkeys to programs")};
         // Only what the desktop said about this very shortcut counts.
         if (!m_bound.contains(shortcut(*entry))) return {};
-        return m_answers.value(entry->trigger);
+        const DesktopState answer = m_answers.value(entry->trigger);
+        if (!m_accepted.contains(entry->trigger)) return answer;
+        switch (m_record) {
+        case Record::pending:
+            return {};
+        case Record::absent:
+            return answer;
+        case Record::read: {
+            const QString keys = m_held.value(entry->trigger);
+            if (keys.isEmpty()) return noKeys();
+            return {DesktopState::Kind::active, keys, {}};
+        }
+        case Record::unreadable:
+            if (answer.kind != DesktopState::Kind::active) return answer;
+            return {DesktopState::Kind::unconfirmed, answer.trigger,
+                    text("Its own list of shortcuts could not be read to check the keys.")};
+        }
+        return answer;
     }
 
     bool desktopDecides() const override { return true; }
@@ -129,10 +218,17 @@ public slots:
         if (arguments.size() < 2 ||
             qdbus_cast<QDBusObjectPath>(arguments.at(0)).path() != m_session)
             return;
-        if (take(shortcutsOf(arguments.at(1)))) emit dispatcher().desktopAnswered();
+        // KDE's portal tells of keys given in KDE's settings here too; its
+        // record says which ones the shortcuts really hold.
+        const bool changed = take(shortcutsOf(arguments.at(1)));
+        if (!recheck() && changed) emit dispatcher().desktopAnswered();
     }
 
 private:
+    // KDE's shortcut daemon's record of the session's component: being read
+    // (after a binding), not running, read, or running but not readable.
+    enum class Record { pending, absent, read, unreadable };
+
     static PortalShortcut shortcut(const Entry& entry) {
         return {entry.trigger,
                 {{descriptionKey, entry.description}, {preferredKey, entry.trigger}}};
@@ -194,6 +290,7 @@ private:
             // Nothing to ask for: the desktop keeps the keys for the next time.
             m_bound.clear();
             m_answers.clear();
+            m_accepted.clear();
             Portal::closeSession(std::exchange(m_session, QString()), this, [this] {
                 m_busy = false;
                 if (m_dirty) sync();
@@ -253,6 +350,8 @@ private:
     void finish(const QList<PortalShortcut>& list, uint response, const QVariant& answered) {
         m_bound = list;
         m_answers.clear();
+        m_accepted.clear();
+        m_record = Record::pending;
         for (const PortalShortcut& shortcut : list) {
             DesktopState state{DesktopState::Kind::inactive, {}, {}};
             if (response == Portal::cancelled)
@@ -274,8 +373,66 @@ private:
                         [this](uint response, const QVariantMap& results) {
                             if (response == Portal::success && results.contains(shortcutsKey))
                                 take(shortcutsOf(results.value(shortcutsKey)));
-                            done();
+                            readRecord([this] { done(); });
                         });
+    }
+
+    // What KDE's shortcut daemon holds for the session's component, which
+    // KDE names after the session's token; `then` runs once it is known.
+    // The daemon is asked only where it runs, never started for this.
+    void readRecord(const std::function<void()>& then) {
+        m_recheck = false;
+        QDBusMessage get = QDBusMessage::createMethodCall(accelService, accelPath, accelInterface,
+                                                          QStringLiteral("getComponent"));
+        get << Portal::sessionToken();
+        ask(get, [this, then](const QDBusMessage& reply) {
+            if (reply.type() != QDBusMessage::ReplyMessage) {
+                const QString error = reply.errorName();
+                const bool running =
+                    error != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") &&
+                    error != QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+                settle(running ? Record::unreadable : Record::absent, {}, then);
+                return;
+            }
+            const QString component = reply.arguments().value(0).value<QDBusObjectPath>().path();
+            ask(QDBusMessage::createMethodCall(accelService, component, componentInterface,
+                                               QStringLiteral("allShortcutInfos")),
+                [this, then](const QDBusMessage& reply) {
+                    const std::optional<QHash<QString, QString>> held = heldKeys(reply);
+                    settle(held ? Record::read : Record::unreadable,
+                           held.value_or(QHash<QString, QString>()), then);
+                });
+        });
+    }
+
+    void settle(Record record, const QHash<QString, QString>& held,
+                const std::function<void()>& then) {
+        m_record = record;
+        m_held = held;
+        then();
+    }
+
+    void ask(QDBusMessage message, std::function<void(const QDBusMessage&)> answered) {
+        message.setAutoStartService(false);
+        auto* watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, answered] {
+            watcher->deleteLater();
+            answered(watcher->reply());
+        });
+    }
+
+    // The record may have changed: read it again once nothing else is under
+    // way. True when an answer will follow.
+    bool recheck() {
+        if (m_busy) {
+            m_recheck = true;
+            return true;
+        }
+        if (m_session.isEmpty() || m_accepted.isEmpty()) return false;
+        m_busy = true;
+        readRecord([this] { done(); });
+        return true;
     }
 
     // The desktop's word on shortcuts of the bound list; true when a state
@@ -284,13 +441,10 @@ private:
         bool changed = false;
         for (const PortalShortcut& shortcut : shortcuts) {
             if (!m_answers.contains(shortcut.id)) continue;
+            m_accepted.insert(shortcut.id);
             const QString keys = shortcut.properties.value(triggerKey).toString();
             const DesktopState state =
-                keys.isEmpty()
-                    ? DesktopState{DesktopState::Kind::inactive, {},
-                                   text("The desktop gave it no keys; choose them in its shortcut "
-                                        "settings")}
-                    : DesktopState{DesktopState::Kind::active, keys, {}};
+                keys.isEmpty() ? noKeys() : DesktopState{DesktopState::Kind::active, keys, {}};
             if (m_answers.value(shortcut.id) == state) continue;
             m_answers.insert(shortcut.id, state);
             changed = true;
@@ -302,6 +456,7 @@ private:
         m_busy = false;
         emit dispatcher().desktopAnswered();
         if (m_dirty) sync();
+        if (!m_busy && m_recheck) recheck();
     }
 
     void listen() {
@@ -318,6 +473,14 @@ private:
     QString m_session;
     QList<PortalShortcut> m_bound;
     QHash<QString, DesktopState> m_answers;
+    // The shortcuts the desktop's answers named: it took them, with keys or
+    // without.
+    QSet<QString> m_accepted;
+    Record m_record = Record::absent;
+    // Shortcut id -> the keys the daemon's record gives it, empty for none.
+    QHash<QString, QString> m_held;
+    // The record is to be read again once the work under way is done.
+    bool m_recheck = false;
     bool m_lacking = false;
     // Whether the desktop takes a list in BindShortcuts (later Plasma,
     // GNOME) rather than only with a session: learned from each session's

@@ -330,4 +330,41 @@ one_component() { [ "$(components)" = "$expected" ]; }
 wait_for 30 one_component ||
   fail "KDE's shortcut file holds '$(components)', not '$expected'"
 echo "shortcuts: one component for Quillet holds every combination's keys"
+
+# A combination KWin holds for itself (Meta+D, Show Desktop), bound in the
+# Hotkeys tab: KDE gives the binding no keys though its portal answers with
+# them, and the tab says so and leaves it out of the count while the free
+# combinations stay active; once the user gives it keys in KDE's settings,
+# the tab shows them.
+accel() {
+  gdbus call --session --dest org.kde.kglobalaccel --object-path /kglobalaccel \
+    --method "org.kde.KGlobalAccel.$1" "${@:2}" >/dev/null
+}
+stop_quillet
+start_quillet wayland
+kwin_activate Quillet || fail "KWin's scripting did not run"
+keys ctrl+comma
+a11y press quillet/Settings Hotkeys >/dev/null || fail "Control+Comma opened no Hotkeys tab"
+shows "2 active of 2" || fail "the tab does not count both bindings active after a restart"
+a11y press quillet/Settings "Add hotkey" >/dev/null || fail "the Hotkeys tab has no Add hotkey"
+a11y press quillet/Settings "— pick an account —" >/dev/null || fail "the new row has no account picker"
+wait_for 30 picker_open || fail "the new row's account picker did not open its list"
+keys Down Return
+a11y press quillet/Settings "Click to set" >/dev/null || fail "the new row has no recorder"
+shows "Press a key combo…" || fail "the recorder does not listen"
+# KWin would take Meta+D itself: its shortcuts step aside while the key is
+# recorded, as KDE's own shortcut recorders have them do.
+accel blockGlobalShortcuts true || fail "KDE's shortcut daemon did not set its shortcuts aside"
+keys super+d
+accel blockGlobalShortcuts false || fail "KDE's shortcut daemon did not take its shortcuts back"
+shows "Super+D" || fail "the recorder did not take Super+D"
+shows "Not active: The desktop gave it no keys" || fail "the tab does not say that Meta+D got no keys"
+shows "2 active of 3" || fail "the tab counts the binding without keys as active"
+shows "The desktop runs it with Ctrl+Alt+Shift+P" || fail "a free combination no longer reads active"
+# Meta+Shift+D as a Qt key code, as KDE's shortcut settings write it.
+accel setForeignShortcut "['com_tarnwick_Quillet', 'LOGO+d', '', '']" \
+  "[$((0x10000000 | 0x02000000 | 0x44))]" || fail "KDE's shortcut daemon took no keys for LOGO+d"
+shows "The desktop runs it with Meta+Shift+D" || fail "the tab does not show the keys given in KDE's settings"
+shows "3 active of 3" || fail "the tab does not count the binding that got keys"
+echo "taken: Meta+D reads not active until KDE gives it keys, the free combinations stay active"
 echo "Wayland desktop test passed"

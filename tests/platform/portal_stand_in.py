@@ -13,7 +13,8 @@ answers with its Response signal. A control interface (com.tarnwick.PortalStandI
                     not accepted), create_binds (b: CreateSession takes the shortcuts
                     option and answers them, as KDE Plasma 5.27 does),
                     remote_response (u), remote_version (u), restore_token (s),
-                    screenshot_file (s), screenshot_response (u)
+                    screenshot_file (s), screenshot_response (u), kglobalaccel (b: KDE's
+                    shortcut daemon runs, and knows no component of ours)
   Calls() -> s      every call so far, as JSON
   Forget()          forgets the calls and takes the first answers again
   Activate(s)       emits GlobalShortcuts.Activated for the last session
@@ -37,6 +38,7 @@ SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
 REMOTE = "org.freedesktop.portal.RemoteDesktop"
 SCREENSHOT = "org.freedesktop.portal.Screenshot"
 CONTROL = "com.tarnwick.PortalStandIn"
+ACCEL = "org.kde.kglobalaccel"
 
 config = {
     "interfaces": [SHORTCUTS, REMOTE, SCREENSHOT],
@@ -48,6 +50,7 @@ config = {
     "restore_token": "",
     "screenshot_file": "",
     "screenshot_response": 0,
+    "kglobalaccel": False,
 }
 defaults = dict(config)
 calls = []
@@ -266,15 +269,37 @@ def create_session(self, options, sender=None, interface=None):
     return self.respond(self.request_path(sender, options), 0, results)
 
 
+class Accel(dbus.service.Object):
+    """KDE's shortcut daemon, whose record of a component cannot be read."""
+
+    def __init__(self, bus):
+        super().__init__(bus, "/kglobalaccel")
+
+    @dbus.service.method("org.kde.KGlobalAccel", in_signature="s", out_signature="o")
+    def getComponent(self, name):
+        raise dbus.exceptions.DBusException(f"The component '{name}' doesn't exist.",
+                                            name="org.kde.kglobalaccel.NoSuchComponent")
+
+
 class Control(dbus.service.Object):
     def __init__(self, bus, portal):
         self.portal = portal
+        self.accel = Accel(bus)
+        self.accel_name = None
         super().__init__(bus, "/control")
+
+    def own_accel(self):
+        """Holds the daemon's name while configured to (dropped, it is released)."""
+        if config["kglobalaccel"] and self.accel_name is None:
+            self.accel_name = dbus.service.BusName(ACCEL, self.portal.bus)
+        elif not config["kglobalaccel"]:
+            self.accel_name = None
 
     @dbus.service.method(CONTROL, in_signature="a{sv}", out_signature="")
     def Configure(self, values):
         for key, value in values.items():
             config[str(key)] = plain(value)
+        self.own_accel()
 
     @dbus.service.method(CONTROL, in_signature="", out_signature="s")
     def Calls(self):
@@ -285,6 +310,7 @@ class Control(dbus.service.Object):
         calls.clear()
         config.clear()
         config.update(defaults)
+        self.own_accel()
 
     @dbus.service.method(CONTROL, in_signature="s", out_signature="")
     def Activate(self, shortcut_id):

@@ -21,6 +21,7 @@
 #include "tests/support/Vault.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -189,6 +190,17 @@ private slots:
         QCOMPARE(tab.rows().size(), 1);
         QCOMPARE(tab.rows().first()->desktopStateText(), QString());
         QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
+        // Quick search's line promises no combination but points to the
+        // tray panel's search; its switch still keeps what the user chose.
+        QVERIFY(!showsText(tab, QStringLiteral("anywhere to open")));
+        QVERIFY(showsText(tab, QStringLiteral("the search field of the tray panel")));
+        QCheckBox* quick = nullptr;
+        for (QCheckBox* box : tab.findChildren<QCheckBox*>())
+            if (box->text().startsWith(QStringLiteral("Quick search panel"))) quick = box;
+        QVERIFY(quick);
+        const bool wasOn = settings->quickLauncherEnabled();
+        quick->click();
+        QCOMPARE(settings->quickLauncherEnabled(), !wasOn);
     }
 
     // One session, under the program's own token, holds every binding and
@@ -356,6 +368,20 @@ private slots:
         QCOMPARE(tab.rows().at(0)->desktopStateText(),
                  QStringLiteral("The desktop runs it with CTRL+ALT+l"));
         QCOMPARE(calls(QStringLiteral("BindShortcuts")).size(), 0);
+    }
+
+    // KDE's portal answers with the keys asked for even where KDE gave none;
+    // where KDE's shortcut daemon runs but cannot show what it holds, the
+    // keys are not taken for certain.
+    void keysTheDesktopsOwnRecordCannotConfirmAreNotCountedActive() {
+        configure({{"kglobalaccel", true}});
+        startController({bind(keyJ)});
+        HotKeysTab tab(*store, *settings, true);
+        QCOMPARE(tab.rows().first()->desktopStateText(),
+                 QStringLiteral("Not confirmed: the desktop answered CTRL+ALT+j. Its own list of "
+                                "shortcuts could not be read to check the keys."));
+        QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
+        QVERIFY(controller->failedBindings().isEmpty());
     }
 
     void aRefusedBindingLeavesEveryHotkeyInactiveWithTheReason() {
