@@ -94,12 +94,22 @@ DomainShieldWarningView::DomainShieldWarningView(const DomainShieldWarning& warn
     buttons->addWidget(fill);
     layout->addLayout(buttons);
 
-    // Return means the safe choice wherever the focus is; "Fill Anyway" has no
-    // key of its own.
-    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    // Return (the keypad's Enter too) means the safe choice wherever the
+    // focus is, and Escape refuses as it does in the account list; "Fill
+    // Anyway" has no key of its own. The keys work once the focus is in the
+    // view, which it takes when it shows (showEvent).
+    refuse->setDefault(true);
+    setFocusProxy(refuse);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, this, [this] { m_onCancel(); });
     }
-    refuse->setFocus();
+}
+
+// It replaces a screen that had the keyboard, and the focus left with that
+// screen: "Don't Fill" takes it whenever the view shows.
+void DomainShieldWarningView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    setFocus(Qt::OtherFocusReason);
 }

@@ -4,6 +4,7 @@
 #include "autofill/DomainShieldWarningView.h"
 #include "tests/support/TestMain.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextDocument>
@@ -221,6 +222,7 @@ private slots:
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.activateWindow();
+        QVERIFY(QAccessible::queryAccessibleInterface(button(view, "Don't Fill"))->state().defaultButton);
         QTest::keyClick(&view, Qt::Key_Return);
         QCOMPARE(refused, 1);
         // Return refuses even with the focus on "Fill Anyway".

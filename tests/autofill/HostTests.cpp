@@ -67,6 +67,19 @@ QString b64(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toBase64());
 }
 
+// What xdotool prints; nothing when it fails or does not end.
+QString xdotoolOutput(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(QUILLET_TEST_WAIT_MS)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()).trimmed()
+                                   : QString();
+}
+
 using ChoiceScreens::buttonNamed;
 using ChoiceScreens::rowShowing;
 using ChoiceScreens::texts;
@@ -376,6 +389,51 @@ private slots:
         const QJsonObject filled = serveObject(list(sites), pickThen(QStringLiteral("Fill Anyway")));
         QCOMPARE(filled.value("code").toString(), oathtool({"--hotp", "-c", "7"}));
         QCOMPARE(stored(hotp.id)->counter, quint64(8));
+    }
+
+    // The host program on an X11 desktop as a user meets it there: a window
+    // manager, no Wayland in its environment, only the keyboard. The warning
+    // takes the keyboard from the list it replaces: Return, the keypad's
+    // Enter, Escape and Space (on "Don't Fill", which has the focus) each
+    // refuse.
+    void theWarningAnswersTheKeyboard() {
+        TestSupport::WindowManager openbox;
+        QVERIFY(openbox.running);
+        const Account hotp = account("GitHub", "octo", OTPType::hotp, 7);
+        KeychainStore::saveAccount(hotp);
+        const QJsonObject request =
+            list({QJsonObject{{"type", "URL"}, {"identifier", "https://g\u0456thub.com/login"}}});
+        QProcessEnvironment x11 = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"})
+            x11.remove(QLatin1String(name));
+        const QStringList keys{"Return", "KP_Enter", "Escape", "space"};
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            const TestSupport::HostRun run = TestSupport::runHost(request, x11, [&](qint64 pid) {
+                QString window;
+                QVERIFY(QTest::qWaitFor(
+                    [&] {
+                        window = xdotoolOutput({"search", "--onlyvisible", "--pid",
+                                                QString::number(pid), "--name", "^Quillet$"});
+                        return !window.isEmpty();
+                    },
+                    QUILLET_TEST_WAIT_MS));
+                // The one row, picked as most users pick it, with the mouse
+                // (the first row's middle); then only keys.
+                TestSupport::xdotool({"windowactivate", "--sync", window});
+                QVERIFY(QTest::qWaitFor([&] { return xdotoolOutput({"getwindowfocus"}) == window; },
+                                        QUILLET_TEST_WAIT_MS));
+                TestSupport::xdotool({"mousemove", "--window", window, "220", "70", "click", "1"});
+                QVERIFY(QTest::qWaitFor(
+                    [&] {
+                        return xdotoolOutput({"getwindowgeometry", window}).contains("380x340");
+                    },
+                    QUILLET_TEST_WAIT_MS));
+                TestSupport::xdotool({"key", keys[i]});
+            });
+            QVERIFY2(run.status == 1, qPrintable(keys[i] + ": " + run.err));
+            QCOMPARE(run.out, QByteArray("{\"refused\":1}\n"));
+        }
+        QCOMPARE(stored(hotp.id)->counter, quint64(7));
     }
 
     // A page of another host whose path ends like the site, a URL that
