@@ -27,7 +27,8 @@ public:
     QSize sizeHint() const override { return preferredSize; }
 
     // The message as rich text: the hosts in bold, every inserted value
-    // escaped, so a host name can never carry markup of its own.
+    // escaped, so a host name can never carry markup of its own, and the
+    // hosts' invisible characters written out.
     static QString message(const DomainShieldWarning& warning, const QString& accountLabel);
 
 protected:

@@ -16,6 +16,7 @@
 #include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -444,8 +445,10 @@ private slots:
 
     // A page of another host whose path ends like the site, a URL that
     // names no host at all, Punycode that would decode to the site's name
-    // but is no A-label, and hosts without a registrable domain: "Different
-    // website" before anything is filled.
+    // but is no A-label, hosts without a registrable domain, and a host
+    // that a direction override would make read as the site: "Different
+    // website" before anything is filled, naming the host as it was asked
+    // for, to the eye and to a screen reader alike.
     void aURLThatOnlyEndsLikeTheSiteIsWarnedOf() {
         const Account hotp = account("GitHub", "octo", OTPType::hotp, 3);
         KeychainStore::saveAccount(hotp);
@@ -454,13 +457,22 @@ private slots:
               std::pair{"data:text/html,hi.github.com", "data:text/html,hi.github.com"},
               std::pair{"https://xn--github-.com/", "xn--github-.com"},
               std::pair{"https://./", "."},
-              std::pair{"https://%2e%2e/login", ".."}}) {
+              std::pair{"https://%2e%2e/login", ".."},
+              std::pair{"https://\u202emoc.buhtig/", "\\u202Emoc.buhtig"}}) {
             const QJsonArray sites{QJsonObject{{"type", "URL"}, {"identifier", identifier}}};
             QCOMPARE(serve(list(sites),
                            [named](QWidget* window) {
                                QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
                                QTRY_VERIFY(texts(window).contains(QStringLiteral("Different website")));
-                               QCOMPARE(texts(window).filter(QStringLiteral("comes from ") + named + '.').size(), 1);
+                               const QString sentence = QStringLiteral("comes from ") + named + '.';
+                               QCOMPARE(texts(window).filter(sentence).size(), 1);
+                               QStringList read;
+                               for (QLabel* label : window->findChildren<QLabel*>())
+                                   if (label->isVisible())
+                                       read << QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+                               QCOMPARE(read.filter(sentence).size(), 1);
+                               QVERIFY2(!read.join(' ').contains(QRegularExpression("[\\x{2068}\\x{2069}]")),
+                                        qPrintable(read.join('|')));
                                QTest::mouseClick(buttonNamed(window, QStringLiteral("Don't Fill")), Qt::LeftButton);
                            }),
                      QByteArray("{\"refused\":1}"));
