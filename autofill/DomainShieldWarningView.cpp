@@ -4,9 +4,11 @@
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace {
@@ -22,19 +24,76 @@ QString boldRuns(const QString& text) {
     return out;
 }
 
+// A host as the warning names it: each control, format or line-separating
+// character (a direction override, a zero-width space, an isolate) as its
+// escape, "\u202E", so that what is read is what the request asked for and
+// nothing in it can reorder or hide the rest.
+QString shownHost(const QString& host) {
+    QString shown;
+    shown.reserve(host.size());
+    for (qsizetype i = 0; i < host.size(); ++i) {
+        char32_t c = host[i].unicode();
+        const bool pair =
+            host[i].isHighSurrogate() && i + 1 < host.size() && host[i + 1].isLowSurrogate();
+        if (pair) c = QChar::surrogateToUcs4(host[i], host[i + 1]);
+        switch (QChar::category(c)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Other_Surrogate:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            shown += (c > 0xFFFF ? QStringLiteral("\\U") : QStringLiteral("\\u")) +
+                     QString::number(uint(c), 16)
+                         .toUpper()
+                         .rightJustified(c > 0xFFFF ? 8 : 4, QLatin1Char('0'));
+            break;
+        default:
+            shown += QStringView(host).mid(i, pair ? 2 : 1);
+        }
+        if (pair) ++i;
+    }
+    return shown;
+}
+
+// The sentence with its values put in, each between isolates when
+// `isolate`: a right-to-left host or label then stays one island, and the
+// words around it keep their order.
+QString sentence(const DomainShieldWarning& warning, const QString& accountLabel, bool isolate) {
+    const auto value = [isolate](const QString& text) {
+        return (isolate ? Text::isolated(text) : text).toHtmlEscaped();
+    };
+    const QString host = value(shownHost(warning.requestHost));
+    const QString known = value(shownHost(warning.knownDomain));
+    const QString label = value(accountLabel);
+    if (warning.verdict == DomainVerdict::spoof)
+        return boldRuns(DomainShieldWarningView::tr(
+                            "**%1** imitates **%2** \u2014 the real site for %3. Entering a code "
+                            "here could hand your account to an attacker."))
+            .arg(host, known, label);
+    return boldRuns(DomainShieldWarningView::tr(
+                        "This code belongs to **%1** (%2), but the request comes from **%3**."))
+        .arg(known, label, host);
+}
+
+// The sentence as plain text, without isolates, which a screen reader would
+// read out as marks or pauses.
+QString spokenSentence(const DomainShieldWarning& warning, const QString& accountLabel) {
+    QTextDocument document;
+    document.setHtml(sentence(warning, accountLabel, false));
+    return document.toPlainText();
+}
+
 } // namespace
 
 QString DomainShieldWarningView::message(const DomainShieldWarning& warning,
                                          const QString& accountLabel) {
-    const QString host = Text::isolated(warning.requestHost).toHtmlEscaped();
-    const QString known = Text::isolated(warning.knownDomain).toHtmlEscaped();
-    const QString label = Text::isolated(accountLabel).toHtmlEscaped();
-    if (warning.verdict == DomainVerdict::spoof)
-        return boldRuns(tr("**%1** imitates **%2** \u2014 the real site for %3. Entering a code "
-                           "here could hand your account to an attacker."))
-            .arg(host, known, label);
-    return boldRuns(tr("This code belongs to **%1** (%2), but the request comes from **%3**."))
-        .arg(known, label, host);
+    // The paragraph takes the interface's direction, not that of its first
+    // letter: Qt looks into isolates for it, so a right-to-left host at the
+    // start would turn the whole sentence round.
+    const bool rightToLeft = QGuiApplication::layoutDirection() == Qt::RightToLeft;
+    return QStringLiteral("<div dir=\"%1\">%2</div>")
+        .arg(rightToLeft ? QStringLiteral("rtl") : QStringLiteral("ltr"),
+             sentence(warning, accountLabel, true));
 }
 
 DomainShieldWarningView::DomainShieldWarningView(const DomainShieldWarning& warning,
@@ -71,6 +130,7 @@ DomainShieldWarningView::DomainShieldWarningView(const DomainShieldWarning& warn
     text->setAlignment(Qt::AlignCenter);
     text->setWordWrap(true);
     text->setContentsMargins(24, 0, 24, 0);
+    text->setAccessibleName(spokenSentence(warning, accountLabel));
     layout->addWidget(text);
 
     layout->addSpacerItem(new QSpacerItem(0, 8, QSizePolicy::Minimum, QSizePolicy::Expanding));
@@ -94,12 +154,22 @@ DomainShieldWarningView::DomainShieldWarningView(const DomainShieldWarning& warn
     buttons->addWidget(fill);
     layout->addLayout(buttons);
 
-    // Return means the safe choice wherever the focus is; "Fill Anyway" has no
-    // key of its own.
-    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    // Return (the keypad's Enter too) means the safe choice wherever the
+    // focus is, and Escape refuses as it does in the account list; "Fill
+    // Anyway" has no key of its own. The keys work once the focus is in the
+    // view, which it takes when it shows (showEvent).
+    refuse->setDefault(true);
+    setFocusProxy(refuse);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, this, [this] { m_onCancel(); });
     }
-    refuse->setFocus();
+}
+
+// It replaces a screen that had the keyboard, and the focus left with that
+// screen: "Don't Fill" takes it whenever the view shows.
+void DomainShieldWarningView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    setFocus(Qt::OtherFocusReason);
 }

@@ -9,9 +9,10 @@ class QLabel;
 class QPushButton;
 
 // The warning shown instead of filling a code into a site that does not
-// belong to the account's issuer. The user refuses ("Don't Fill", also the
-// Return key) or fills all the same ("Fill Anyway"). The view only reports the
-// choice; whoever shows it decides what happens next.
+// belong to the account's issuer. The user refuses ("Don't Fill", which has
+// the focus, also Return and Escape) or fills all the same ("Fill Anyway").
+// The view only reports the choice; whoever shows it decides what happens
+// next.
 class DomainShieldWarningView : public QWidget {
     Q_OBJECT
 
@@ -26,8 +27,12 @@ public:
     QSize sizeHint() const override { return preferredSize; }
 
     // The message as rich text: the hosts in bold, every inserted value
-    // escaped, so a host name can never carry markup of its own.
+    // escaped, so a host name can never carry markup of its own, and the
+    // hosts' invisible characters written out.
     static QString message(const DomainShieldWarning& warning, const QString& accountLabel);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     std::function<void()> m_onFillAnyway;

@@ -65,14 +65,19 @@ bool namesOffscreen(const QByteArray& platforms) {
 
 // The Qt platforms to try, for a "-platform" argument. Qt's own choice may
 // try only the display XDG_SESSION_TYPE names, even where that one is dead
-// and the other lives: both are tried, and the offscreen platform stands
-// last, where a request that ends without showing anything is still served
-// and one that needs a window is refused. A choice that names offscreen
-// itself is taken as it is.
+// and the other lives: in a Wayland session (by its type, or a compositor's
+// socket named) both are tried, Wayland first; elsewhere only X11, since
+// asking for Wayland there only fails, aloud, each time. The offscreen
+// platform stands last, where a request that ends without showing anything
+// is still served and one that needs a window is refused. A choice that
+// names offscreen itself is taken as it is.
 QByteArray platforms() {
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
     if (namesOffscreen(chosen)) return chosen;
-    return (chosen.isEmpty() ? QByteArray("wayland;xcb") : chosen) + ";offscreen";
+    if (!chosen.isEmpty()) return chosen + ";offscreen";
+    const bool wayland =
+        qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return wayland ? QByteArray("wayland;xcb;offscreen") : QByteArray("xcb;offscreen");
 }
 
 // A platform that Qt cannot start at all ends the program in qFatal(),

@@ -4,8 +4,10 @@
 #include "autofill/DomainShieldWarningView.h"
 #include "tests/support/TestMain.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QtTest>
 
@@ -171,9 +173,9 @@ private slots:
         QVERIFY(button(view, "Fill Anyway"));
         QCOMPARE(DomainShieldWarningView::message({DomainVerdict::spoof, "g1thub.com", "github.com"},
                                                   "GitHub: me"),
-                 "<b>" + iso("g1thub.com") + "</b> imitates <b>" + iso("github.com") +
+                 "<div dir=\"ltr\"><b>" + iso("g1thub.com") + "</b> imitates <b>" + iso("github.com") +
                      "</b> \u2014 the real site for " + iso("GitHub: me") +
-                     ". Entering a code here could hand your account to an attacker.");
+                     ". Entering a code here could hand your account to an attacker.</div>");
         QCOMPARE(view.sizeHint(), QSize(380, 340));
     }
 
@@ -187,8 +189,9 @@ private slots:
         QCOMPARE(DomainShieldWarningView::message({DomainVerdict::mismatch, "evil.example",
                                                    "github.com"},
                                                   "GitHub: me"),
-                 "This code belongs to <b>" + iso("github.com") + "</b> (" + iso("GitHub: me") +
-                     "), but the request comes from <b>" + iso("evil.example") + "</b>.");
+                 "<div dir=\"ltr\">This code belongs to <b>" + iso("github.com") + "</b> (" +
+                     iso("GitHub: me") + "), but the request comes from <b>" + iso("evil.example") +
+                     "</b>.</div>");
     }
 
     // The host comes from the request: whatever it holds is shown as text.
@@ -203,15 +206,49 @@ private slots:
     }
 
     // A direction override in a name reverses only that name, never the
-    // sentence around it: every inserted value stands between isolates.
+    // sentence around it: every inserted value stands between isolates. A
+    // host's own invisible characters are written out: a request for
+    // "\u202Emoc.elgoog" must not read as google.com.
     void namesCannotReorderTheSentence() {
         const QString host = QStringLiteral("evil\u202Emoc.elgoog");
         const QString message = DomainShieldWarningView::message(
             {DomainVerdict::mismatch, host, "google.com"}, QStringLiteral("\u202Eecila"));
-        QVERIFY(message.contains(iso(host)));
+        QVERIFY(message.contains(iso(QStringLiteral("evil\\u202Emoc.elgoog"))));
         QVERIFY(message.contains(iso(QStringLiteral("\u202Eecila"))));
         QCOMPARE(message.count(QChar(0x2068)), 3);
         QCOMPARE(message.count(QChar(0x2069)), 3);
+        // Controls, marks, overrides, isolates, zero-width characters, line
+        // separators, and a tag beyond the first plane.
+        for (const char32_t c : {0x07, 0x7F, 0x9B, 0x61C, 0x200B, 0x200D, 0x200E, 0x200F, 0x2028,
+                                 0x202A, 0x202E, 0x2066, 0x2068, 0x2069, 0x2060, 0xFEFF, 0xE0001}) {
+            QString hidden = QStringLiteral("a");
+            hidden.append(QChar::fromUcs4(c)).append(QStringLiteral("b.example"));
+            const QString shown = DomainShieldWarningView::message({DomainVerdict::mismatch, hidden,
+                                                                    "google.com"}, "Google: me");
+            QVERIFY2(shown.contains(QRegularExpression(
+                         iso("a(\\\\u[0-9A-F]{4}|\\\\U[0-9A-F]{8})b\\.example"))),
+                     qPrintable(QString::number(uint(c), 16)));
+        }
+        QVERIFY(DomainShieldWarningView::message({DomainVerdict::spoof, "x\U000E0001.com", "x.com"}, "X")
+                    .contains("x\\U000E0001.com"));
+    }
+
+    // A right-to-left host at the start does not turn the sentence round:
+    // it keeps the interface's direction. A screen reader hears no isolates.
+    void rightToLeftHostsKeepTheSentenceInOrder() {
+        const DomainShieldWarning warning{DomainVerdict::spoof, QStringLiteral("\u05D0\u05D1.com"),
+                                          "github.com"};
+        QTextDocument document;
+        document.setHtml(DomainShieldWarningView::message(warning, "GitHub: me"));
+        QCOMPARE(document.firstBlock().textDirection(), Qt::LeftToRight);
+        DomainShieldWarningView view(warning, "GitHub: me", [] {}, [] {});
+        QStringList read;
+        for (auto* label : view.findChildren<QLabel*>())
+            read << QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+        QVERIFY2(read.contains(QStringLiteral("\u05D0\u05D1.com imitates github.com \u2014 the real "
+                                              "site for GitHub: me. Entering a code here could "
+                                              "hand your account to an attacker.")),
+                 qPrintable(read.join('|')));
     }
 
     void buttonsAndReturn() {
@@ -221,6 +258,7 @@ private slots:
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.activateWindow();
+        QVERIFY(QAccessible::queryAccessibleInterface(button(view, "Don't Fill"))->state().defaultButton);
         QTest::keyClick(&view, Qt::Key_Return);
         QCOMPARE(refused, 1);
         // Return refuses even with the focus on "Fill Anyway".

@@ -16,6 +16,7 @@
 #include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -65,6 +66,19 @@ QJsonObject object(const QByteArray& json) {
 
 QString b64(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toBase64());
+}
+
+// What xdotool prints; nothing when it fails or does not end.
+QString xdotoolOutput(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(QUILLET_TEST_WAIT_MS)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()).trimmed()
+                                   : QString();
 }
 
 using ChoiceScreens::buttonNamed;
@@ -378,10 +392,63 @@ private slots:
         QCOMPARE(stored(hotp.id)->counter, quint64(8));
     }
 
+    // The host program on an X11 desktop as a user meets it there: a window
+    // manager, no Wayland in its environment, only the keyboard. The warning
+    // takes the keyboard from the list it replaces: Return, the keypad's
+    // Enter, Escape and Space (on "Don't Fill", which has the focus) each
+    // refuse. Qt is asked for no Wayland display, which would only fail, aloud.
+    void theWarningAnswersTheKeyboard() {
+        TestSupport::WindowManager openbox;
+        QVERIFY(openbox.running);
+        const Account hotp = account("GitHub", "octo", OTPType::hotp, 7);
+        KeychainStore::saveAccount(hotp);
+        const QJsonObject request =
+            list({QJsonObject{{"type", "URL"}, {"identifier", "https://g\u0456thub.com/login"}}});
+        QProcessEnvironment x11 = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"})
+            x11.remove(QLatin1String(name));
+        const QStringList keys{"Return", "KP_Enter", "Escape", "space"};
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            // As the session says, and where nothing says which it is.
+            if (i % 2)
+                x11.remove(QStringLiteral("XDG_SESSION_TYPE"));
+            else
+                x11.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
+            const TestSupport::HostRun run = TestSupport::runHost(request, x11, [&](qint64 pid) {
+                QString window;
+                QVERIFY(QTest::qWaitFor(
+                    [&] {
+                        window = xdotoolOutput({"search", "--onlyvisible", "--pid",
+                                                QString::number(pid), "--name", "^Quillet$"});
+                        return !window.isEmpty();
+                    },
+                    QUILLET_TEST_WAIT_MS));
+                // The one row, picked as most users pick it, with the mouse
+                // (the first row's middle); then only keys.
+                TestSupport::xdotool({"windowactivate", "--sync", window});
+                QVERIFY(QTest::qWaitFor([&] { return xdotoolOutput({"getwindowfocus"}) == window; },
+                                        QUILLET_TEST_WAIT_MS));
+                TestSupport::xdotool({"mousemove", "--window", window, "220", "70", "click", "1"});
+                QVERIFY(QTest::qWaitFor(
+                    [&] {
+                        return xdotoolOutput({"getwindowgeometry", window}).contains("380x340");
+                    },
+                    QUILLET_TEST_WAIT_MS));
+                TestSupport::xdotool({"key", keys[i]});
+            });
+            QVERIFY2(run.status == 1, qPrintable(keys[i] + ": " + run.err));
+            QCOMPARE(run.out, QByteArray("{\"refused\":1}\n"));
+            QVERIFY2(!run.err.toLower().contains("wayland"), run.err.constData());
+        }
+        QCOMPARE(stored(hotp.id)->counter, quint64(7));
+    }
+
     // A page of another host whose path ends like the site, a URL that
     // names no host at all, Punycode that would decode to the site's name
-    // but is no A-label, and hosts without a registrable domain: "Different
-    // website" before anything is filled.
+    // but is no A-label, hosts without a registrable domain, and a host
+    // that a direction override would make read as the site: "Different
+    // website" before anything is filled, naming the host as it was asked
+    // for, to the eye and to a screen reader alike.
     void aURLThatOnlyEndsLikeTheSiteIsWarnedOf() {
         const Account hotp = account("GitHub", "octo", OTPType::hotp, 3);
         KeychainStore::saveAccount(hotp);
@@ -390,13 +457,22 @@ private slots:
               std::pair{"data:text/html,hi.github.com", "data:text/html,hi.github.com"},
               std::pair{"https://xn--github-.com/", "xn--github-.com"},
               std::pair{"https://./", "."},
-              std::pair{"https://%2e%2e/login", ".."}}) {
+              std::pair{"https://%2e%2e/login", ".."},
+              std::pair{"https://\u202emoc.buhtig/", "\\u202Emoc.buhtig"}}) {
             const QJsonArray sites{QJsonObject{{"type", "URL"}, {"identifier", identifier}}};
             QCOMPARE(serve(list(sites),
                            [named](QWidget* window) {
                                QTest::mouseClick(rowShowing(window, QStringLiteral("GitHub")), Qt::LeftButton);
                                QTRY_VERIFY(texts(window).contains(QStringLiteral("Different website")));
-                               QCOMPARE(texts(window).filter(QStringLiteral("comes from ") + named + '.').size(), 1);
+                               const QString sentence = QStringLiteral("comes from ") + named + '.';
+                               QCOMPARE(texts(window).filter(sentence).size(), 1);
+                               QStringList read;
+                               for (QLabel* label : window->findChildren<QLabel*>())
+                                   if (label->isVisible())
+                                       read << QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+                               QCOMPARE(read.filter(sentence).size(), 1);
+                               QVERIFY2(!read.join(' ').contains(QRegularExpression("[\\x{2068}\\x{2069}]")),
+                                        qPrintable(read.join('|')));
                                QTest::mouseClick(buttonNamed(window, QStringLiteral("Don't Fill")), Qt::LeftButton);
                            }),
                      QByteArray("{\"refused\":1}"));

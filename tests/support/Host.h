@@ -14,6 +14,7 @@
 #include <QJsonValue>
 #include <QProcess>
 #include <QUuid>
+#include <functional>
 
 namespace TestSupport {
 
@@ -36,10 +37,12 @@ struct HostRun {
     qint64 milliseconds = 0;
 };
 
-// Runs one host to its end in the environment given.
-inline HostRun runHost(const QJsonObject& request,
-                       const QProcessEnvironment& environment =
-                           QProcessEnvironment::systemEnvironment()) {
+// Runs one host to its end in the environment given; `user`, given the
+// host's process id, acts in its window meanwhile.
+inline HostRun
+runHost(const QJsonObject& request,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+        const std::function<void(qint64)>& user = {}) {
     QProcess host;
     host.setProcessEnvironment(environment);
     QElapsedTimer timer;
@@ -47,6 +50,7 @@ inline HostRun runHost(const QJsonObject& request,
     host.start(QStringLiteral(LARKSPUR_HOST_PATH), {});
     host.write(QJsonDocument(request).toJson());
     host.closeWriteChannel();
+    if (user && host.waitForStarted()) user(host.processId());
     const bool ended = host.waitForFinished(QUILLET_TEST_WAIT_MS);
     if (!ended) {
         host.kill();
