@@ -207,10 +207,13 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     connect(promptButtons, &QDialogButtonBox::accepted, m_prompt, &QDialog::accept);
     connect(promptButtons, &QDialogButtonBox::rejected, m_prompt, &QDialog::reject);
     auto* promptLayout = new QVBoxLayout(m_prompt);
-    promptLayout->addWidget(new QLabel(tr("Group accounts you want to keep together.")));
+    auto* promptText = new QLabel(tr("Group accounts you want to keep together."));
+    promptText->setWordWrap(true);
+    promptLayout->addWidget(promptText);
     promptLayout->addWidget(m_newFolderName);
     promptLayout->addWidget(promptButtons);
     create->setDefault(true);
+    Style::fitHeightToWidth(m_prompt);
     connect(m_prompt, &QDialog::accepted, this, &EditAccountSheet::createFolder);
     connect(m_prompt, &QDialog::rejected, m_newFolderName, &QLineEdit::clear);
     connect(newFolder, &QPushButton::clicked, this, [this] {

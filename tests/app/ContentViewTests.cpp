@@ -15,6 +15,7 @@
 #include "platform/UserDefaults.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
+#include "tests/support/WholeTexts.h"
 
 #include <QAbstractAnimation>
 #include <QFileDialog>
@@ -747,7 +748,9 @@ private slots:
         QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
         QCOMPARE(store->accounts().size(), 1);
 
-        // "Show QR Code…" opens the account's QR sheet; Done closes it.
+        // "Show QR Code…" opens the account's QR sheet, whole at a large
+        // font; Done closes it.
+        const WholeTexts::LargeFont large;
         QMenu* menu = view->rows().first()->buildContextMenu(window.get());
         QAction* showQR = menu->actions().at(3);
         QVERIFY(showQR->isEnabled());
@@ -756,6 +759,7 @@ private slots:
         QVERIFY(qr);
         QTRY_VERIFY(qr->isVisible());
         QVERIFY(findByText<QLabel>(qr, "Acme: ann"));
+        QUILLET_TRY_WHOLE(qr);
         QTest::mouseClick(findByText<QPushButton>(qr, "Done"), Qt::LeftButton);
         QTRY_VERIFY(!window->findChild<AccountQRView*>());
     }

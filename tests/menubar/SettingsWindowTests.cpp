@@ -21,6 +21,7 @@
 #include "tests/support/Screen.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
+#include "tests/support/WholeTexts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -373,6 +374,28 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
         QVERIFY(!window->isVisible());
+    }
+
+    // At twice the font and as narrow as it goes, the question that turns
+    // the lock on shows all its words, also once PAM asks and after a
+    // refused password.
+    void theLockQuestionIsWholeAtALargeFont() {
+        const WholeTexts::LargeFont large;
+        const auto close = qScopeGuard([] {
+            if (QDialog* open = PasswordPrompt::dialog(PasswordPrompt::enableTitle)) open->reject();
+        });
+        click(check(window->general(), "Require your password to unlock"));
+        QTRY_VERIFY(PasswordPrompt::asking(PasswordPrompt::enableTitle));
+        QDialog* question = PasswordPrompt::dialog(PasswordPrompt::enableTitle);
+        QUILLET_TRY_WHOLE(question);
+        question->resize(1, question->height());
+        QTRY_COMPARE(question->width(), question->minimumWidth());
+        QUILLET_TRY_WHOLE(question);
+        QVERIFY(PasswordPrompt::answer("wrong", PasswordPrompt::enableTitle));
+        QVERIFY(PasswordPrompt::askedAgain(PasswordPrompt::enableTitle));
+        QVERIFY(label(question, "Sorry, try again."));
+        QUILLET_TRY_WHOLE(question);
+        QVERIFY(PasswordPrompt::cancel(PasswordPrompt::enableTitle));
     }
 
     void bindingRowsWriteTheirBinding() {
