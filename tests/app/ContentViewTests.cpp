@@ -30,6 +30,7 @@
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -50,6 +51,14 @@ template <typename T> T* findByText(QWidget* root, const QString& text) {
     for (T* widget : root->findChildren<T*>())
         if (widget->isVisibleTo(root) && widget->text() == text) return widget;
     return nullptr;
+}
+
+// Clicks the add sheet's tab of that way in.
+void chooseMode(QWidget* sheet, const QString& mode) {
+    auto* modes = sheet->findChild<QTabBar*>();
+    for (int i = 0; i < modes->count(); ++i)
+        if (modes->tabText(i) == mode)
+            QTest::mouseClick(modes, Qt::LeftButton, {}, modes->tabRect(i).center());
 }
 
 } // namespace
@@ -451,7 +460,7 @@ private slots:
             view->showAddSheet();
             auto* sheet = window->findChild<AddAccountSheet*>();
             QTRY_VERIFY(sheet && sheet->isVisible());
-            QTest::mouseClick(findByText<QAbstractButton>(sheet, "Image file"), Qt::LeftButton);
+            chooseMode(sheet, "Image file");
             // The file dialog answered as a user would, once it is up.
             auto* poll = new QTimer(this);
             connect(poll, &QTimer::timeout, this, [poll, &dir] {
@@ -477,7 +486,7 @@ private slots:
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
         QTRY_VERIFY(sheet && sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         sheet->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral(
             "otpauth://totp/Acme:ann?secret=JBSWY3DPEHPK3PXP\n"
             "otpauth://yaotp/Yandex:bob?secret=JBSWY3DPEHPK3PXP\n"
@@ -582,7 +591,7 @@ private slots:
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
         QTRY_VERIFY(sheet && sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         const QString link = QStringLiteral("otpauth://totp/New:one?secret=JBSWY3DPEHPK3PXP");
         sheet->findChild<QPlainTextEdit*>()->setPlainText(link);
         QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
@@ -611,7 +620,7 @@ private slots:
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
         QTRY_VERIFY(sheet && sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         QStringList links;
         for (int i = 0; i < 60; ++i)
             links << QStringLiteral("otpauth://totp/Service%1:me?secret=JBSWY3DPEHPK3PXP").arg(i);
@@ -729,7 +738,7 @@ private slots:
         auto* sheet = window->findChild<AddAccountSheet*>();
         QVERIFY(sheet);
         QTRY_VERIFY(sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         QPlainTextEdit* editor = sheet->findChild<QPlainTextEdit*>();
         QVERIFY(editor);
         editor->setPlainText(QStringLiteral("otpauth://totp/Acme:ann?secret=JBSWY3DPEHPK3PXP"));
