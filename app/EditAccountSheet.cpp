@@ -2,6 +2,7 @@
 
 #include "core/AccountStore.h"
 #include "core/Text.h"
+#include "platform/Picker.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -90,7 +91,7 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     m_name->setAccessibleName(tr("Name"));
 
     // Folder
-    m_folder = new QComboBox;
+    m_folder = new Picker;
     fillFolders();
     connect(m_folder, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index == 0)
