@@ -2,6 +2,7 @@
 
 #include "core/AccountStore.h"
 #include "core/Text.h"
+#include "platform/Picker.h"
 #include "platform/ScreenReader.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
@@ -90,7 +91,7 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     m_name->setAccessibleName(tr("Name"));
 
     // Folder
-    m_folder = new QComboBox;
+    m_folder = new Picker;
     fillFolders();
     connect(m_folder, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index == 0)
@@ -207,10 +208,13 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     connect(promptButtons, &QDialogButtonBox::accepted, m_prompt, &QDialog::accept);
     connect(promptButtons, &QDialogButtonBox::rejected, m_prompt, &QDialog::reject);
     auto* promptLayout = new QVBoxLayout(m_prompt);
-    promptLayout->addWidget(new QLabel(tr("Group accounts you want to keep together.")));
+    auto* promptText = new QLabel(tr("Group accounts you want to keep together."));
+    promptText->setWordWrap(true);
+    promptLayout->addWidget(promptText);
     promptLayout->addWidget(m_newFolderName);
     promptLayout->addWidget(promptButtons);
     create->setDefault(true);
+    Style::fitHeightToWidth(m_prompt);
     connect(m_prompt, &QDialog::accepted, this, &EditAccountSheet::createFolder);
     connect(m_prompt, &QDialog::rejected, m_newFolderName, &QLineEdit::clear);
     connect(newFolder, &QPushButton::clicked, this, [this] {

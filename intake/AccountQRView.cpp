@@ -71,6 +71,7 @@ AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(
     header->setContentsMargins(0, 4, 0, 0);
     QLabel* title = Style::label(tr("Move to another device"), Style::TextStyle::headline);
     title->setAlignment(Qt::AlignCenter);
+    title->setWordWrap(true);
     header->addWidget(title);
     QLabel* label =
         Style::label(QString(), Style::TextStyle::subheadline, Style::SemanticColor::secondary);
@@ -109,4 +110,5 @@ AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(
     done->setAutoDefault(true);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     column->addWidget(done, 0, Qt::AlignHCenter);
+    Style::fitHeightToWidth(this);
 }

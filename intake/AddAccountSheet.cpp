@@ -13,8 +13,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFormLayout>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -25,12 +25,15 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStringDecoder>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QTabBar>
 #include <QThreadPool>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <climits>
 
@@ -127,35 +130,88 @@ QString rgba(const QColor& colour) {
         .arg(colour.alpha());
 }
 
-// A row of adjacent toggle buttons of which exactly one is on: the choice
-// between a few named values, each visible at once.
-class SegmentedPicker : public QWidget {
+// The choice between a few named values, each visible at once: a row of
+// radio buttons of which exactly one is on, moved along by the arrow keys.
+class ChoiceRow : public QWidget {
 public:
-    SegmentedPicker() : m_group(new QButtonGroup(this)) {
+    ChoiceRow() : m_group(new QButtonGroup(this)) {
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(0);
+        row->setSpacing(12);
+        row->addStretch(1);
         m_group->setExclusive(true);
     }
 
-    void add(int id, const QString& title, const QString& symbol = {}) {
-        auto* segment = new QToolButton(this);
-        segment->setText(title);
-        segment->setCheckable(true);
-        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        if (!symbol.isEmpty()) {
-            segment->setIcon(Symbols::icon(symbol));
-            segment->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        }
-        segment->setChecked(m_group->buttons().isEmpty());
-        m_group->addButton(segment, id);
-        layout()->addWidget(segment);
+    void add(int id, const QString& title) {
+        auto* choice = new QRadioButton(title, this);
+        choice->setChecked(m_group->buttons().isEmpty());
+        m_group->addButton(choice, id);
+        auto* row = static_cast<QHBoxLayout*>(layout());
+        row->insertWidget(row->count() - 1, choice);
     }
 
     QButtonGroup* group() const { return m_group; }
 
 private:
     QButtonGroup* m_group;
+};
+
+// A check box whose title wraps, as a label does, when its row is narrower
+// than the title: a long title at a large font must not push the form wider
+// than its sheet.
+class WrappingCheckBox : public QCheckBox {
+public:
+    explicit WrappingCheckBox(const QString& title) : QCheckBox(title) {
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        const QRect title = titleRect(width);
+        const int lines =
+            fontMetrics()
+                .boundingRect(QRect(0, 0, std::max(1, title.width()), QWIDGETSIZE_MAX),
+                              Qt::AlignLeft | Qt::TextWordWrap, text())
+                .height();
+        return std::max(firstLine().height(), title.top() + lines);
+    }
+    QSize minimumSizeHint() const override {
+        // As narrow as the longest word.
+        int widest = 0;
+        for (const QString& word : text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            widest = std::max(widest, fontMetrics().horizontalAdvance(word));
+        return {titleRect(QWIDGETSIZE_MAX).left() + widest + 1, firstLine().height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.text.clear();
+        // The indicator stays beside the first line.
+        option.rect = firstLine();
+        painter.drawControl(QStyle::CE_CheckBox, option);
+        painter.drawItemText(titleRect(width()), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                             palette(), isEnabled(), text(), QPalette::WindowText);
+    }
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+
+private:
+    // The box of a title on one line, as the style lays it out.
+    QRect firstLine() const { return {0, 0, width(), QCheckBox::sizeHint().height()}; }
+    // Where the title's lines go in a box `width` wide: right of the
+    // indicator, the first line where the style puts a single one.
+    QRect titleRect(int width) const {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.rect = QRect(0, 0, width, firstLine().height());
+        const QRect line = style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
+        const int top = line.center().y() - fontMetrics().height() / 2;
+        return QRect(QPoint(line.left(), std::max(0, top)), QPoint(width - 1, QWIDGETSIZE_MAX / 2));
+    }
 };
 
 // The period is chosen only by stepping, so it is always one of the offered
@@ -256,17 +312,21 @@ AddAccountSheet::AddAccountSheet(AddHandler onAdd, QWidget* parent, ScreenScanne
     header->addStretch(1);
     column->addLayout(header);
 
-    auto* modePicker = new SegmentedPicker;
+    // The ways in are the sheet's pages: a screen reader hears a tab list,
+    // and the arrow keys move between them.
+    m_modePicker = new QTabBar;
+    m_modePicker->setExpanding(true);
+    m_modePicker->setDrawBase(false);
+    m_modePicker->setElideMode(Qt::ElideRight);
     for (AddMode mode : allAddModes())
-        modePicker->add(int(mode), addModeTitle(mode), addModeSymbol(mode));
-    m_modeGroup = modePicker->group();
-    connect(m_modeGroup, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked)
-            setMode(AddMode(id));
+        m_modePicker->addTab(Symbols::icon(addModeSymbol(mode)), addModeTitle(mode));
+    connect(m_modePicker, &QTabBar::currentChanged, this, [this](int index) {
+        if (index >= 0)
+            setMode(AddMode(index));
     });
     auto* pickerRow = new QHBoxLayout;
     pickerRow->setContentsMargins(20, 0, 20, 0);
-    pickerRow->addWidget(modePicker);
+    pickerRow->addWidget(m_modePicker);
     column->addLayout(pickerRow);
     column->addSpacing(12);
     column->addWidget(Style::divider());
@@ -457,18 +517,18 @@ QWidget* AddAccountSheet::buildManualPane() {
     column->setSpacing(10);
     column->addWidget(paneTitle(QStringLiteral("pencil"), tr("Enter a key by hand"), this));
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(10);
-    grid->setVerticalSpacing(8);
-    grid->setColumnStretch(1, 1);
+    // Labels before their controls, aligned on their ends; a control too
+    // wide for the room beside its label (at a large font) goes under it.
+    auto* form = new QFormLayout;
+    form->setHorizontalSpacing(10);
+    form->setVerticalSpacing(8);
+    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     // A row's label and control, for hiding them together.
-    int rows = 0;
-    const auto addRow = [grid, &rows](const QString& title, QWidget* control,
-                                      Qt::Alignment alignment = {}) {
-        const int row = rows++;
+    const auto addRow = [form](const QString& title, QWidget* control) {
         QLabel* label = gridLabel(title);
-        grid->addWidget(label, row, 0);
-        grid->addWidget(control, row, 1, alignment);
+        form->addRow(label, control);
         return QList<QWidget*>{label, control};
     };
 
@@ -484,34 +544,34 @@ QWidget* AddAccountSheet::buildManualPane() {
     for (QLineEdit* edit : {m_name, m_secret})
         connect(edit, &QLineEdit::textChanged, this, &AddAccountSheet::refresh);
 
-    m_steam = new QCheckBox(tr("This is a Steam Guard account (5-character code)"));
+    m_steam = new WrappingCheckBox(tr("This is a Steam Guard account (5-character code)"));
     connect(m_steam, &QCheckBox::toggled, this, &AddAccountSheet::refresh);
-    addRow(tr("Steam"), m_steam, Qt::AlignLeft);
+    addRow(tr("Steam"), m_steam);
 
-    auto* type = new SegmentedPicker;
+    auto* type = new ChoiceRow;
     type->add(int(OTPType::totp), tr("Time-based (TOTP)"));
     type->add(int(OTPType::hotp), tr("Counter (HOTP)"));
     m_type = type->group();
     connect(m_type, &QButtonGroup::idToggled, this, &AddAccountSheet::refresh);
     m_codeRows << addRow(tr("Type"), type);
 
-    auto* algorithm = new SegmentedPicker;
+    auto* algorithm = new ChoiceRow;
     for (HashAlgorithm hash : allHashAlgorithms)
         algorithm->add(int(hash), toText(hash));
     m_algorithm = algorithm->group();
     m_codeRows << addRow(tr("Algorithm"), algorithm);
 
-    auto* digits = new SegmentedPicker;
+    auto* digits = new ChoiceRow;
     for (int count : {6, 7, 8})
         digits->add(count, QString::number(count));
-    digits->setFixedWidth(200);
+    digits->setMaximumWidth(200);
     m_digits = digits->group();
-    m_codeRows << addRow(tr("Digits"), digits, Qt::AlignLeft);
+    m_codeRows << addRow(tr("Digits"), digits);
 
     m_period = new PeriodStepper;
-    m_periodRow = addRow(tr("Period"), m_period, Qt::AlignLeft);
+    m_periodRow = addRow(tr("Period"), m_period);
 
-    column->addLayout(grid);
+    column->addLayout(form);
     return pane;
 }
 
@@ -536,8 +596,8 @@ bool AddAccountSheet::eventFilter(QObject* watched, QEvent* event) {
 
 void AddAccountSheet::setMode(AddMode mode) {
     m_mode = mode;
-    if (QAbstractButton* segment = m_modeGroup->button(int(mode)); !segment->isChecked())
-        segment->setChecked(true);
+    if (m_modePicker->currentIndex() != int(mode))
+        m_modePicker->setCurrentIndex(int(mode));
     refresh();
 }
 

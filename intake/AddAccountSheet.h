@@ -20,6 +20,7 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
+class QTabBar;
 class QWidget;
 
 // The four ways of bringing accounts in, in the order the sheet offers them.
@@ -128,7 +129,7 @@ private:
     bool m_scanRunning = false;
     std::optional<QString> m_pendingEncryptedText;
 
-    QButtonGroup* m_modeGroup = nullptr;
+    QTabBar* m_modePicker = nullptr;
     QWidget* m_panes[4] = {};
     QScrollArea* m_scroller = nullptr;
     QWidget* m_statusRow = nullptr;

@@ -142,7 +142,9 @@ void BackupSectionMac::askForPassword(Mode mode) {
     auto* column = new QVBoxLayout(sheet);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
-    column->addWidget(Style::label(title, Style::TextStyle::headline));
+    QLabel* heading = Style::label(title, Style::TextStyle::headline);
+    heading->setWordWrap(true);
+    column->addWidget(heading);
 
     const auto field = [&](const QString& placeholder) {
         auto* edit = new QLineEdit;
@@ -161,6 +163,7 @@ void BackupSectionMac::askForPassword(Mode mode) {
     if (again) {
         mismatch = Style::label(tr("The passwords don't match."), Style::TextStyle::caption,
                                 Style::SemanticColor::red);
+        mismatch->setWordWrap(true);
         mismatch->hide();
         column->addWidget(mismatch);
     }
@@ -192,6 +195,7 @@ void BackupSectionMac::askForPassword(Mode mode) {
     if (again)
         connect(again, &QLineEdit::textChanged, sheet, check);
     check();
+    Style::fitHeightToWidth(sheet);
     connect(confirm, &QPushButton::clicked, this, [this, sheet, password, mode] {
         const QString typed = password->text();
         sheet->accept();

@@ -15,6 +15,7 @@
 #include "platform/Keychain.h"
 #include "platform/KeychainFile.h"
 #include "platform/LoginItem.h"
+#include "platform/Picker.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 #include "platform/UserDefaults.h"
@@ -214,7 +215,7 @@ QWidget* GeneralTab::buildMenuBar() {
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
     row->addWidget(new QLabel(tr("Account:")));
-    m_accountPicker = new QComboBox;
+    m_accountPicker = new Picker;
     m_accountPicker->setAccessibleName(tr("Account:"));
     m_accountPicker->setMaximumWidth(260);
     m_accountPicker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);

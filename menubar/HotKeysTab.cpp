@@ -4,6 +4,7 @@
 #include "core/Text.h"
 #include "menubar/SettingsParts.h"
 #include "platform/Accessibility.h"
+#include "platform/Picker.h"
 #include "platform/Style.h"
 #include "platform/Symbols.h"
 #include "system/HotKey.h"
@@ -72,7 +73,7 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
             [this](bool on) { update([on](HotKeyBinding& b) { b.enabled = on; }); });
     row->addWidget(m_enabled);
 
-    m_account = new QComboBox(this);
+    m_account = new Picker(this);
     m_account->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_account->setMinimumContentsLength(12);
     m_account->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

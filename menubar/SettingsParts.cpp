@@ -77,8 +77,9 @@ QDialog* sheet(QWidget* over, const QString& title, QSize size, QWidget* content
     column->setSpacing(0);
     auto* header = new QHBoxLayout;
     header->setContentsMargins(16, 16, 16, 16);
-    header->addWidget(Style::label(title, Style::TextStyle::headline));
-    header->addStretch(1);
+    QLabel* heading = Style::label(title, Style::TextStyle::headline);
+    heading->setWordWrap(true);
+    header->addWidget(heading, 1);
     auto* done = new QPushButton(QCoreApplication::translate("SettingsParts", "Done"));
     done->setDefault(true);
     QObject::connect(done, &QPushButton::clicked, dialog, &QDialog::accept);

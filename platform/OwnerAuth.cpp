@@ -1,5 +1,7 @@
 #include "platform/OwnerAuth.h"
 
+#include "platform/Style.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -109,6 +111,9 @@ public:
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         waiting();
         setMinimumWidth(340);
+        // The question and PAM's own words wrap; the prompt and messages
+        // come and go while the dialog is open.
+        Style::fitHeightToWidth(this);
     }
 
     ~PasswordDialog() override {

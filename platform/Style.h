@@ -98,6 +98,13 @@ QFrame* divider(QWidget* parent = nullptr);
 // the screen leaves to windows, its frame included.
 void centreOnScreen(QWidget* window, const QPoint& point);
 
+// Keeps `window` as tall as its layout needs at the width it has, so that
+// every wrapped label in it gets all its lines. Qt sizes a window for the
+// width its layout would like and bounds it by a minimum height that knows
+// nothing of wrapping; a window left narrower than that (by the screen, the
+// user or a larger font) would cut off the last lines.
+void fitHeightToWidth(QWidget* window);
+
 // Whether this desktop puts a dialog's accepting button before its
 // cancelling one, as its dialog button boxes lay them out.
 bool acceptButtonFirst(const QWidget* widget);

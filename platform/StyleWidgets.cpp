@@ -6,9 +6,11 @@
 #include "platform/Symbols.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QScreen>
 #include <QStyle>
 #include <QWidget>
@@ -53,6 +55,52 @@ QFrame* divider(QWidget* parent) {
     line->setFrameShadow(QFrame::Sunken);
     return line;
 }
+
+namespace {
+
+class HeightForWidth : public QObject {
+public:
+    explicit HeightForWidth(QWidget* window) : QObject(window), m_window(window) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_window) {
+            switch (event->type()) {
+            case QEvent::LayoutRequest:
+            case QEvent::Resize:
+            case QEvent::Show:
+                fit();
+                break;
+            default:
+                break;
+            }
+        }
+        return false;
+    }
+
+private:
+    void fit() {
+        QLayout* layout = m_window->layout();
+        // A layout that fixes the window's size fixes it at the height its
+        // width needs already.
+        if (!layout || layout->sizeConstraint() == QLayout::SetFixedSize) return;
+        layout->activate();
+        if (!layout->hasHeightForWidth()) return;
+        const int needed = std::max(layout->totalHeightForWidth(m_window->width()),
+                                    layout->totalMinimumSize().height());
+        if (needed > m_window->maximumHeight()) m_window->setMaximumHeight(needed);
+        // Lowered again when the window widens, so that it may shrink back.
+        if (needed != m_window->minimumHeight()) m_window->setMinimumHeight(needed);
+    }
+
+    QWidget* m_window;
+};
+
+} // namespace
+
+void fitHeightToWidth(QWidget* window) { new HeightForWidth(window); }
 
 bool acceptButtonFirst(const QWidget* widget) {
     const int layout = widget->style()->styleHint(QStyle::SH_DialogButtonLayout, nullptr, widget);

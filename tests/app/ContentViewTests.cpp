@@ -15,6 +15,7 @@
 #include "platform/UserDefaults.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
+#include "tests/support/WholeTexts.h"
 
 #include <QAbstractAnimation>
 #include <QFileDialog>
@@ -29,6 +30,7 @@
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -49,6 +51,14 @@ template <typename T> T* findByText(QWidget* root, const QString& text) {
     for (T* widget : root->findChildren<T*>())
         if (widget->isVisibleTo(root) && widget->text() == text) return widget;
     return nullptr;
+}
+
+// Clicks the add sheet's tab of that way in.
+void chooseMode(QWidget* sheet, const QString& mode) {
+    auto* modes = sheet->findChild<QTabBar*>();
+    for (int i = 0; i < modes->count(); ++i)
+        if (modes->tabText(i) == mode)
+            QTest::mouseClick(modes, Qt::LeftButton, {}, modes->tabRect(i).center());
 }
 
 } // namespace
@@ -450,7 +460,7 @@ private slots:
             view->showAddSheet();
             auto* sheet = window->findChild<AddAccountSheet*>();
             QTRY_VERIFY(sheet && sheet->isVisible());
-            QTest::mouseClick(findByText<QAbstractButton>(sheet, "Image file"), Qt::LeftButton);
+            chooseMode(sheet, "Image file");
             // The file dialog answered as a user would, once it is up.
             auto* poll = new QTimer(this);
             connect(poll, &QTimer::timeout, this, [poll, &dir] {
@@ -476,7 +486,7 @@ private slots:
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
         QTRY_VERIFY(sheet && sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         sheet->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral(
             "otpauth://totp/Acme:ann?secret=JBSWY3DPEHPK3PXP\n"
             "otpauth://yaotp/Yandex:bob?secret=JBSWY3DPEHPK3PXP\n"
@@ -581,7 +591,7 @@ private slots:
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
         QTRY_VERIFY(sheet && sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         const QString link = QStringLiteral("otpauth://totp/New:one?secret=JBSWY3DPEHPK3PXP");
         sheet->findChild<QPlainTextEdit*>()->setPlainText(link);
         QTest::mouseClick(findByText<QPushButton>(sheet, "Add"), Qt::LeftButton);
@@ -610,7 +620,7 @@ private slots:
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
         QTRY_VERIFY(sheet && sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         QStringList links;
         for (int i = 0; i < 60; ++i)
             links << QStringLiteral("otpauth://totp/Service%1:me?secret=JBSWY3DPEHPK3PXP").arg(i);
@@ -728,7 +738,7 @@ private slots:
         auto* sheet = window->findChild<AddAccountSheet*>();
         QVERIFY(sheet);
         QTRY_VERIFY(sheet->isVisible());
-        QTest::mouseClick(findByText<QAbstractButton>(sheet, "Paste link"), Qt::LeftButton);
+        chooseMode(sheet, "Paste link");
         QPlainTextEdit* editor = sheet->findChild<QPlainTextEdit*>();
         QVERIFY(editor);
         editor->setPlainText(QStringLiteral("otpauth://totp/Acme:ann?secret=JBSWY3DPEHPK3PXP"));
@@ -747,7 +757,9 @@ private slots:
         QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
         QCOMPARE(store->accounts().size(), 1);
 
-        // "Show QR Code…" opens the account's QR sheet; Done closes it.
+        // "Show QR Code…" opens the account's QR sheet, whole at a large
+        // font; Done closes it.
+        const WholeTexts::LargeFont large;
         QMenu* menu = view->rows().first()->buildContextMenu(window.get());
         QAction* showQR = menu->actions().at(3);
         QVERIFY(showQR->isEnabled());
@@ -756,6 +768,7 @@ private slots:
         QVERIFY(qr);
         QTRY_VERIFY(qr->isVisible());
         QVERIFY(findByText<QLabel>(qr, "Acme: ann"));
+        QUILLET_TRY_WHOLE(qr);
         QTest::mouseClick(findByText<QPushButton>(qr, "Done"), Qt::LeftButton);
         QTRY_VERIFY(!window->findChild<AccountQRView*>());
     }

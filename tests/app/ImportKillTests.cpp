@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QSet>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -84,8 +85,9 @@ int runImport(const QString& folder) {
     }
     view->showAddSheet();
     auto* sheet = window.findChild<AddAccountSheet*>();
-    for (QAbstractButton* b : sheet->findChildren<QAbstractButton*>())
-        if (b->text() == QLatin1String("Paste link")) b->click();
+    auto* modes = sheet->findChild<QTabBar*>();
+    for (int i = 0; i < modes->count(); ++i)
+        if (modes->tabText(i) == QLatin1String("Paste link")) modes->setCurrentIndex(i);
     sheet->findChild<QPlainTextEdit*>()->setPlainText(links.join(QLatin1Char('\n')));
     std::printf("clicking\n");
     std::fflush(stdout);

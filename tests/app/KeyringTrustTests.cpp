@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTabBar>
 #include <QtTest>
 
 namespace {
@@ -72,8 +73,9 @@ class KeyringTrustTests : public QObject, private TestSupport::VaultFixture {
         view->showAddSheet();
         auto* sheet = window->findChild<AddAccountSheet*>();
         if (!sheet || !QTest::qWaitForWindowExposed(sheet)) return nullptr;
-        for (QAbstractButton* b : sheet->findChildren<QAbstractButton*>())
-            if (b->text() == "Paste link") b->click();
+        auto* modes = sheet->findChild<QTabBar*>();
+        for (int i = 0; i < modes->count(); ++i)
+            if (modes->tabText(i) == "Paste link") modes->setCurrentIndex(i);
         sheet->findChild<QPlainTextEdit*>()->setPlainText(setupLink);
         button(sheet, "Add")->click();
         return sheet;

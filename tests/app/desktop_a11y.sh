@@ -6,7 +6,8 @@
 # announced, and "Copy code" pressed through AT-SPI puts the shown code on the
 # clipboard. Then the tray's panel, opened at the docked icon, reads its
 # codes (oathtool's) and closes on Escape and a click elsewhere; the fields of
-# the Hotkeys tab and of the edit sheet have names, no two alike; Settings and
+# the Hotkeys tab and of the edit sheet have names, no two alike; the add
+# sheet's ways in are page tabs and its choices radio buttons; Settings and
 # the tray panel say "the tray panel", Enter and Esc; and after a delete and a
 # restore the rows are read in the order they are shown.
 # Run inside tests/with-session.sh (private D-Bus and keyring).

@@ -3,7 +3,8 @@
 the main window's rows, after read_window.py: the tray's panel opened by a
 click on the docked icon (its codes against oathtool; Escape and a click
 elsewhere close it), the fields of Settings' Hotkeys tab and of the edit sheet
-(each named, no two alike), Settings' words for the tray panel and the keys
+(each named, no two alike), the add sheet's ways in (page tabs) and choices
+(radio buttons), Settings' words for the tray panel and the keys
 (never the menu bar's, a dropdown, Return or Escape), and the main window's
 rows after a delete and a restore (read in the order they are shown). Run by desktop_a11y.sh, with
 openbox and trayer running. Prints no secret and no code."""
@@ -306,6 +307,37 @@ def edit_sheet():
     until(lambda: a11y.scope("quillet/Edit account") is None, "the edit sheet to close")
 
 
+def add_sheet():
+    """The add sheet's ways in read as the page tabs of a tab list, and the
+    code's kind, hash and length as radio buttons."""
+    sheet = None
+    for attempt in range(3):
+        focus_row("Example")
+        xdotool("key", "--clearmodifiers", "ctrl+n")
+        sheet = soon(lambda: a11y.scope("quillet/Add account"))
+        if sheet:
+            break
+    if not sheet:
+        fail("Control+N did not open the add sheet")
+    tabs = [e.name for tabs in walk(sheet) if tabs.getRoleName() == "page tab list"
+            for e in walk(tabs) if e.getRoleName() == "page tab"]
+    if tabs != ["Scan screen", "Image file", "Paste link", "Enter by hand"]:
+        fail("the add sheet's ways in read as %s, not as a tab list's page tabs" % tabs)
+    press(sheet, "Enter by hand", "page tab")
+    wanted = ["Time-based (TOTP)", "Counter (HOTP)", "SHA1", "SHA256", "SHA512", "6", "7", "8"]
+    read = ["not read yet"]
+
+    def radio_buttons():
+        read[0] = [(e.getRoleName(), e.name) for e in walk(sheet)
+                   if e.getRoleName() in a11y.TOGGLES]
+        return [name for role, name in read[0] if role == "radio button"] == wanted
+    until(radio_buttons, "the manual form's choices to read as radio buttons",
+          lambda: "they read as %s" % read[0])
+    print("read_panels: the add sheet reads as a tab list, its choices as radio buttons")
+    press(sheet, "Cancel", "push button")
+    until(lambda: a11y.scope("quillet/Add account") is None, "the add sheet to close")
+
+
 def order_after_delete_and_restore(settings):
     for title in ("Acme Corp", "GitHub"):
         focus_row(title)
@@ -338,6 +370,7 @@ def main():
     tray_panel()
     settings = hotkeys_tab()
     edit_sheet()
+    add_sheet()
     order_after_delete_and_restore(settings)
 
 

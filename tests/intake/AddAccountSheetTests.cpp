@@ -4,8 +4,10 @@
 #include "platform/QrImage.h"
 #include "tests/intake/ImportSamples.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/WholeTexts.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
@@ -18,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -77,7 +80,12 @@ class AddAccountSheetTests : public QObject {
         return nullptr;
     }
     bool enabled(const QString& text) { return button(text) && button(text)->isEnabled(); }
+    // A mode's tab, else a button.
     void click(const QString& text) {
+        auto* modes = sheet->findChild<QTabBar*>();
+        for (int i = 0; modes && i < modes->count(); ++i)
+            if (modes->tabText(i) == text)
+                return QTest::mouseClick(modes, Qt::LeftButton, {}, modes->tabRect(i).center());
         QVERIFY2(button(text), qPrintable(u"no button "_s + text));
         QTest::mouseClick(button(text), Qt::LeftButton);
     }
@@ -356,6 +364,71 @@ private slots:
         QCOMPARE(counter.digits, qint64(7));
         QCOMPARE(counter.period, qint64(30));
         QCOMPARE(counter.counter, quint64(0));
+    }
+
+    // The ways in are a tab list and the code's kind, hash and length radio
+    // buttons, for a screen reader and for the keyboard alike.
+    void theWaysInAreTabsAndTheChoicesRadioButtons() {
+        openSheet();
+        auto* modes = sheet->findChild<QTabBar*>();
+        QVERIFY(modes);
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(modes);
+        QCOMPARE(list->role(), QAccessible::PageTabList);
+        QStringList tabs;
+        for (int i = 0; i < list->childCount(); ++i)
+            if (list->child(i)->role() == QAccessible::PageTab)
+                tabs << list->child(i)->text(QAccessible::Name);
+        QCOMPARE(tabs, QStringList({"Scan screen", "Image file", "Paste link", "Enter by hand"}));
+        modes->setFocus();
+        QTest::keyClick(modes, Qt::Key_Right);
+        QVERIFY(shows(u"Read a QR code from an image"_s) && button(u"Choose image…"_s));
+        QTest::keyClick(modes, Qt::Key_Right);
+        QTest::keyClick(modes, Qt::Key_Right);
+        QVERIFY(shows(u"Enter a key by hand"_s));
+
+        for (const QString& choice : {u"Time-based (TOTP)"_s, u"Counter (HOTP)"_s, u"SHA1"_s,
+                                      u"SHA256"_s, u"SHA512"_s, u"6"_s, u"7"_s, u"8"_s}) {
+            QAccessibleInterface* radio = QAccessible::queryAccessibleInterface(button(choice));
+            QCOMPARE(radio->role(), QAccessible::RadioButton);
+            QCOMPARE(radio->text(QAccessible::Name), choice);
+        }
+        fillForm(u"kim"_s, u"JBSWY3DPEHPK3PXP"_s);
+        // The arrow keys move each choice along.
+        for (const auto& [from, presses] : {std::pair(u"Time-based (TOTP)"_s, 1),
+                                            std::pair(u"SHA1"_s, 1), std::pair(u"6"_s, 2)}) {
+            button(from)->setFocus();
+            for (int i = 0; i < presses; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        }
+        QVERIFY(button(u"Counter (HOTP)"_s)->isChecked() && !shows(u"Period"_s));
+        const Account a = added();
+        QCOMPARE(a.type, OTPType::hotp);
+        QCOMPARE(a.algorithm, HashAlgorithm::sha256);
+        QCOMPARE(a.digits, qint64(8));
+    }
+
+    // At twice the font, every pane, the password pane and a long message
+    // show all their words within the sheet's width.
+    void everyTextIsWholeAtALargeFont() {
+        const WholeTexts::LargeFont large;
+        openSheet();
+        QFile file(sealed2FAS);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (const QString& mode : {u"Scan screen"_s, u"Image file"_s, u"Paste link"_s,
+                                    u"Enter by hand"_s}) {
+            click(mode);
+            QUILLET_TRY_WHOLE(sheet.get());
+        }
+        click(u"Counter (HOTP)"_s);
+        QUILLET_TRY_WHOLE(sheet.get());
+        click(u"This is a Steam Guard account (5-character code)"_s);
+        QVERIFY(button(u"This is a Steam Guard account (5-character code)"_s)->isChecked());
+        QUILLET_TRY_WHOLE(sheet.get());
+        click(u"Paste link"_s);
+        paste(QString::fromUtf8(file.readAll()));
+        click(u"Add"_s);
+        QVERIFY(shows(lockedPane));
+        QUILLET_TRY_WHOLE(sheet.get());
     }
 
     void screenScan() {

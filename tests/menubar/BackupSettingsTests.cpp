@@ -19,6 +19,7 @@
 #include "tests/support/Screen.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
+#include "tests/support/WholeTexts.h"
 
 #include <QFileDialog>
 #include <QJsonArray>
@@ -213,6 +214,17 @@ private slots:
         sheet = dialogTitled("Choose a backup password");
         QVERIFY(shown<QLineEdit>(sheet, "Password")->text().isEmpty());
         QVERIFY(shown<QLineEdit>(sheet, "Confirm password")->text().isEmpty());
+
+        // At twice the font, its title and the warning show all their words.
+        click(button(sheet, "Cancel"));
+        QTRY_VERIFY(!section->passwordSheet());
+        const WholeTexts::LargeFont large;
+        click(button(section, "Export encrypted backup…"));
+        sheet = dialogTitled("Choose a backup password");
+        QTest::keyClicks(shown<QLineEdit>(sheet, "Password"), "typed");
+        QTest::keyClicks(shown<QLineEdit>(sheet, "Confirm password"), "x");
+        QVERIFY(label(sheet, "The passwords don't match."));
+        QUILLET_TRY_WHOLE(sheet);
     }
 
     void theExportHoldsExactlyTheActiveAccounts() {

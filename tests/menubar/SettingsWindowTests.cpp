@@ -21,15 +21,19 @@
 #include "tests/support/Screen.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
+#include "tests/support/WholeTexts.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -46,6 +50,34 @@ using TestSupport::shown;
 namespace {
 
 QCheckBox* check(QWidget* in, const QString& text) { return shown<QCheckBox>(in, text); }
+
+// Keeps the text a picker's choice was last drawn with.
+class DrawnChoice : public QProxyStyle {
+public:
+    mutable QString text;
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        if (auto* box = qstyleoption_cast<const QStyleOptionComboBox*>(option);
+            box && element == CE_ComboBoxLabel)
+            text = box->currentText;
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+};
+
+// A choice too long for its picker is drawn cut with "…", and reaches the
+// tooltip and a screen reader whole.
+void verifyCutChoice(QComboBox* picker, const QString& whole) {
+    QCOMPARE(picker->currentText(), whole);
+    DrawnChoice drawn;
+    picker->setStyle(&drawn);
+    const auto restore = qScopeGuard([picker] { picker->setStyle(nullptr); });
+    picker->repaint();
+    QVERIFY2(drawn.text.endsWith(u'…'), qPrintable(drawn.text));
+    QVERIFY(whole.startsWith(drawn.text.chopped(1)));
+    QVERIFY(picker->fontMetrics().horizontalAdvance(drawn.text) < picker->width());
+    QCOMPARE(picker->toolTip(), whole);
+    QCOMPARE(QAccessible::queryAccessibleInterface(picker)->text(QAccessible::Value), whole);
+}
 
 } // namespace
 
@@ -373,6 +405,40 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
         QVERIFY(!window->isVisible());
+    }
+
+    // At twice the font and as narrow as it goes, the question that turns
+    // the lock on shows all its words, also once PAM asks and after a
+    // refused password.
+    void theLockQuestionIsWholeAtALargeFont() {
+        const WholeTexts::LargeFont large;
+        const auto close = qScopeGuard([] {
+            if (QDialog* open = PasswordPrompt::dialog(PasswordPrompt::enableTitle)) open->reject();
+        });
+        click(check(window->general(), "Require your password to unlock"));
+        QTRY_VERIFY(PasswordPrompt::asking(PasswordPrompt::enableTitle));
+        QDialog* question = PasswordPrompt::dialog(PasswordPrompt::enableTitle);
+        QUILLET_TRY_WHOLE(question);
+        question->resize(1, question->height());
+        QTRY_COMPARE(question->width(), question->minimumWidth());
+        QUILLET_TRY_WHOLE(question);
+        QVERIFY(PasswordPrompt::answer("wrong", PasswordPrompt::enableTitle));
+        QVERIFY(PasswordPrompt::askedAgain(PasswordPrompt::enableTitle));
+        QVERIFY(label(question, "Sorry, try again."));
+        QUILLET_TRY_WHOLE(question);
+        QVERIFY(PasswordPrompt::cancel(PasswordPrompt::enableTitle));
+    }
+
+    void longAccountLabelsAreCutWithAnEllipsis() {
+        const QString whole = "Example Corporation: someone.with.a.long.name@example.com";
+        store->importAccounts({TestSupport::makeAccount("Example Corporation",
+                                                        "someone.with.a.long.name@example.com")});
+        choose(picker(window->general(), "Account:"), 3);
+        verifyCutChoice(picker(window->general(), "Account:"), whole);
+        showTab("Hotkeys");
+        click(shown<QPushButton>(window->hotKeys(), "Add hotkey"));
+        choose(picker(window->hotKeys(), "Account of hotkey 1"), 3);
+        verifyCutChoice(picker(window->hotKeys(), "Account of hotkey 1"), whole);
     }
 
     void bindingRowsWriteTheirBinding() {
