@@ -13,6 +13,7 @@
 #include "platform/CredentialIdentityStore.h"
 #include "platform/Crypto.h"
 #include "platform/OwnerAuth.h"
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 
 #include <QApplication>
@@ -71,6 +72,7 @@ QWidget* makePlaceholder(const QString& detail = {}) {
     if (!detail.isEmpty()) {
         auto* line = Style::label(detail, Style::TextStyle::body, Style::SemanticColor::primary);
         line->setTextFormat(Qt::PlainText);
+        line->setAccessibleName(ScreenReader::spoken(detail));
         line->setWordWrap(true);
         line->setAlignment(Qt::AlignCenter);
         stack->addWidget(line);

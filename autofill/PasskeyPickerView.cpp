@@ -50,6 +50,7 @@ PasskeyPickerView::PasskeyPickerView(QString rpId, QList<PasskeyRecord> candidat
     title->setAlignment(Qt::AlignCenter);
     header->addWidget(title);
     auto* party = Style::label(Text::isolated(rpId), Style::TextStyle::caption, Style::SemanticColor::secondary);
+    party->setAccessibleName(ScreenReader::spoken(party->text()));
     party->setAlignment(Qt::AlignCenter);
     header->addWidget(party);
     column->addLayout(header);
@@ -67,7 +68,7 @@ PasskeyPickerView::PasskeyPickerView(QString rpId, QList<PasskeyRecord> candidat
         texts->addWidget(
             Style::label(created, Style::TextStyle::caption2, Style::SemanticColor::secondary));
         row->content()->addLayout(texts, 1);
-        row->setAccessibleName(name + QStringLiteral(", ") + created);
+        row->setAccessibleName(ScreenReader::spoken(name) + QStringLiteral(", ") + created);
         connect(row, &QAbstractButton::clicked, this, [this, record] { m_onPick(record); });
         rows->insertWidget(rows->count() - 1, row);
     }

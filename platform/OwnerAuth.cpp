@@ -1,5 +1,6 @@
 #include "platform/OwnerAuth.h"
 
+#include "platform/ScreenReader.h"
 #include "platform/Style.h"
 
 #include <QApplication>
@@ -81,6 +82,7 @@ public:
         auto* heading = new QLabel(message, this);
         // Callers name sites and users in it: never markup.
         heading->setTextFormat(Qt::PlainText);
+        heading->setAccessibleName(ScreenReader::spoken(message));
         heading->setWordWrap(true);
         QFont bold = heading->font();
         bold.setBold(true);

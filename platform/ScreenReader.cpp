@@ -82,4 +82,10 @@ void readAsText(QWidget* widget) {
         setKind(widget, textKind);
 }
 
+QString spoken(const QString& text) {
+    QString out = text;
+    out.removeIf([](QChar c) { return c.unicode() >= 0x2066 && c.unicode() <= 0x2069; });
+    return out;
+}
+
 } // namespace ScreenReader

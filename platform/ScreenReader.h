@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QWidget;
 
 // What screen readers (over AT-SPI) make of widgets that Qt cannot describe
@@ -16,5 +18,10 @@ void setHidden(QWidget* widget, bool hidden = true);
 // whose text is the widget's accessible name; keep that name equal to what
 // it shows.
 void readAsText(QWidget* widget);
+
+// A text as a screen reader should get it: without the directional isolates
+// (U+2066 to U+2069) that keep a name from reordering the sentence around
+// it on screen, which a reader would announce as marks or pauses.
+QString spoken(const QString& text);
 
 } // namespace ScreenReader

@@ -231,9 +231,14 @@ private slots:
         // behind it says the same.
         const QString message = QStringLiteral(
             "Confirm it's you to use a passkey for \u2068example.com\u2069 as \u2068alice\u2069.");
+        // A screen reader hears it without the isolates.
+        const QString spoken =
+            QStringLiteral("Confirm it's you to use a passkey for example.com as alice.");
         const auto says = [&](QWidget* in) {
             for (QLabel* label : in->findChildren<QLabel*>())
-                if (label->isVisible() && label->text() == message) return true;
+                if (label->isVisible() && label->text() == message &&
+                    label->accessibleName() == spoken)
+                    return true;
             return false;
         };
         QVERIFY(says(PasswordPrompt::dialog(prompt)));
