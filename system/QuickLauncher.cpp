@@ -351,8 +351,7 @@ void QuickLauncher::typeInto(const QString& code) {
             self->copyInstead(code, needsTypingHint());
             return;
         }
-        // The desktop may acknowledge the last key before the window got it.
-        CopyHUD::shared().showAfterKeys(QStringLiteral("Code typed"), label, hudDurationMs);
+        CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);
         emit self->delivered(true);
     });
 }
