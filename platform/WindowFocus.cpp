@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QHash>
+#include <QWidget>
 
 #include <xcb/xcb.h>
 
@@ -214,5 +215,20 @@ bool activate(quint32 window) { return backend().activate(window); }
 bool hasInputFocus(quint32 window) { return backend().hasInputFocus(window); }
 
 Qt::WindowType panelKind() { return canTellWindows() ? Qt::Tool : Qt::Window; }
+
+namespace {
+bool onWayland() { return QGuiApplication::platformName() == QLatin1String("wayland"); }
+} // namespace
+
+Qt::WindowType withoutKeyboardKind() { return onWayland() ? Qt::Tool : Qt::ToolTip; }
+
+bool canShowWithoutKeyboard() { return !onWayland() || hasOnScreenDisplays(); }
+
+bool showWithoutKeyboard(QWidget* window, const QPoint& position) {
+    if (onWayland()) return showAsOnScreenDisplay(window, position);
+    window->move(position);
+    window->show();
+    return true;
+}
 
 } // namespace WindowFocus

@@ -2,9 +2,12 @@
 
 #include "platform/BackendChoice.h"
 
+#include <QPoint>
 #include <QRect>
 #include <QtGlobal>
 #include <optional>
+
+class QWidget;
 
 // Which window has the user's attention on the X11 desktop, and handing it
 // back: what a panel that pops up over another program needs so that it can
@@ -58,6 +61,24 @@ bool hasInputFocus(quint32 window);
 // desktop takes for part of the main window (which would get the keyboard).
 Qt::WindowType panelKind();
 
+// A window that only tells the user something over the window they work in
+// (the copy confirmation) and must never take the keyboard from it. On X11,
+// also on XWayland, a window that bypasses the window manager is never given
+// the keyboard. A Wayland compositor gives it to every new window of a Qt
+// client, whatever its flags say, unless it is told the window is an
+// on-screen display: KDE Plasma's shell protocol can tell KWin so.
+//
+// The kind of window for it: a tool tip where the window manager is bypassed;
+// on Wayland a window of its own (Qt makes a tool tip a popup of the window
+// of ours that has the keyboard, placed against that window).
+Qt::WindowType withoutKeyboardKind();
+// Whether such a window can be shown here without taking the keyboard.
+bool canShowWithoutKeyboard();
+// Shows the window (made with withoutKeyboardKind()) with its top left at
+// `position` on the desktop, or moves it there when it is on screen; false,
+// and nothing shown, where canShowWithoutKeyboard() is false.
+bool showWithoutKeyboard(QWidget* window, const QPoint& position);
+
 // One way of knowing and handing over the focus.
 class Backend {
 public:
@@ -74,5 +95,10 @@ Backend& x11Backend();
 Backend& portalBackend();
 // The backend the calls above go to.
 inline BackendChoice<Backend> backend{x11Backend, portalBackend};
+
+// WindowFocusWayland.cpp: the on-screen displays of KDE Plasma's shell
+// protocol, for Qt on Wayland.
+bool hasOnScreenDisplays();
+bool showAsOnScreenDisplay(QWidget* window, const QPoint& position);
 
 } // namespace WindowFocus

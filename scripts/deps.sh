@@ -9,6 +9,9 @@ packages=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 libgl-dev
   libssl-dev libsecret-1-dev libx11-dev libxtst-dev libxcb1-dev libzxing-dev
+  # windows that never take the keyboard on KDE Plasma's Wayland desktop: its shell
+  # protocol on the surfaces Qt's platform interface (a private Qt header) hands out
+  plasma-wayland-protocols qt6-base-private-dev
   # owner authentication for the app lock
   libpam0g-dev
   # event sounds through the desktop's sound theme (ALSA: to quiet its messages)

@@ -2,6 +2,7 @@
 
 #include "platform/Style.h"
 #include "platform/Symbols.h"
+#include "platform/WindowFocus.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -24,12 +25,13 @@ constexpr qreal cornerRadius = 14;
 class HUDPanel : public QWidget {
 public:
     HUDPanel()
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                               Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
-                               Qt::X11BypassWindowManagerHint) {
+        : QWidget(nullptr, WindowFocus::withoutKeyboardKind() | Qt::FramelessWindowHint |
+                               Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                               Qt::WindowTransparentForInput | Qt::X11BypassWindowManagerHint) {
         // A tool-tip window is never activated by Qt itself, and bypassing the
         // window manager keeps it on every workspace, above full-screen
-        // windows, and out of reach of a window manager that hands out focus.
+        // windows, and out of reach of a window manager that hands out focus
+        // (on Wayland it is an on-screen display, see WindowFocus).
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -96,10 +98,6 @@ private:
 
 } // namespace
 
-bool CopyHUD::takesKeyboard() {
-    return QGuiApplication::platformName() == QLatin1String("wayland");
-}
-
 CopyHUD& CopyHUD::shared() {
     // Deliberately never destroyed: the panel is a top-level widget, which
     // must not outlive QApplication's teardown by being deleted after it.
@@ -121,29 +119,29 @@ void CopyHUD::ensurePanel() {
     connect(qApp, &QCoreApplication::aboutToQuit, panel, &QObject::deleteLater);
 }
 
-void CopyHUD::place() {
+QPoint CopyHUD::position() const {
     // The primary screen, wherever the pointer is: the confirmation appears
     // in one known place.
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen && !QGuiApplication::screens().isEmpty()) screen = QGuiApplication::screens().first();
-    if (!screen) return; // no screen at all: stay where it was
+    if (!screen) return panel_->pos(); // no screen at all: stay where it was
     const QRect area = screen->availableGeometry();
-    panel_->move(area.x() + (area.width() - width) / 2, area.top() + topMargin);
+    return {area.x() + (area.width() - width) / 2, area.top() + topMargin};
 }
 
 void CopyHUD::show(const QString& title, const QString& subtitle, int durationMs) {
+    if (!WindowFocus::canShowWithoutKeyboard()) return;
     ensurePanel();
     title_ =
         QCoreApplication::translate("CopyHUD", title.toUtf8().constData(), "Hotkey copy HUD title");
     subtitle_ = subtitle;
     static_cast<HUDPanel*>(panel_.data())->setContent(title_, subtitle_);
-    place();
 
     // A fade-out still running for the previous message is simply overtaken.
     fade_->stop();
     fade_->disconnect(this);
     panel_->setWindowOpacity(0.0);
-    panel_->show();
+    WindowFocus::showWithoutKeyboard(panel_, position());
     panel_->raise();
     fade_->setDuration(fadeInMs);
     fade_->setStartValue(0.0);
@@ -155,10 +153,6 @@ void CopyHUD::show(const QString& title, const QString& subtitle, int durationMs
     dismissTimer_->stop();
     connect(dismissTimer_, &QTimer::timeout, this, [this, generation] { dismiss(generation); });
     dismissTimer_->start(qMax(0, durationMs));
-}
-
-void CopyHUD::showAfterKeys(const QString& title, const QString& subtitle, int durationMs) {
-    if (!takesKeyboard()) show(title, subtitle, durationMs);
 }
 
 void CopyHUD::dismiss(qint64 generation) {

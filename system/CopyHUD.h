@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 
@@ -26,12 +27,11 @@ public:
 
     // Shows the message at once and hides it `durationMs` later (plus the
     // fade-out). The title is translated; the subtitle (an account's label) is not.
+    // Nothing is shown where the panel would take the keyboard from the
+    // window in front (a Wayland desktop that cannot be told otherwise):
+    // the user's typing, or keys typed or pasted for the user and still on
+    // their way, would end in the panel.
     void show(const QString& title, const QString& subtitle, int durationMs = 1400);
-
-    // The same after keys were typed or pasted for the user, which may still
-    // be on their way to the window in front: nothing where the panel would
-    // take the keyboard from that window, or the keys would end in the panel.
-    void showAfterKeys(const QString& title, const QString& subtitle, int durationMs = 1400);
 
     // For tests: whether the panel is on screen, and what it shows.
     bool isShowing() const;
@@ -41,13 +41,9 @@ public:
 
 private:
     CopyHUD();
-    // Whether the panel takes the keyboard from the window in front when it
-    // shows: a Wayland compositor activates every new window of a Wayland
-    // client (Qt on Wayland), where an X11 panel that bypasses the window
-    // manager is never given the keyboard.
-    static bool takesKeyboard();
     void ensurePanel();
-    void place();
+    // Where the panel goes: the top centre of the primary screen.
+    QPoint position() const;
     void dismiss(qint64 generation);
 
     QPointer<QWidget> panel_;

@@ -285,7 +285,7 @@ void HotKeyController::handOut(const Account& account, bool autoPaste,
         if (front) WindowFocus::activate(*front);
         QTimer::singleShot(pasteDelayMs, this,
                            [this, front, label] { pasteInto(front, label, pasteTries); });
-        CopyHUD::shared().showAfterKeys(QStringLiteral("Code pasted"), label, hudDurationMs);
+        CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
     } else {
         CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
         // Offers the user to grant the access; the code stays on the clipboard.

@@ -101,9 +101,12 @@ QuickLauncher& QuickLauncher::shared() {
 QuickLauncher::QuickLauncher() : m_canType(&Accessibility::isTrusted) {
     m_focusPoll.setSingleShot(true);
     connect(&m_focusPoll, &QTimer::timeout, this, &QuickLauncher::typeWhenFocused);
-    if (qApp)
-        connect(qApp, &QGuiApplication::applicationStateChanged, this,
-                &QuickLauncher::applicationStateChanged);
+    if (!qApp) return;
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            &QuickLauncher::applicationStateChanged);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+        if (window) m_lastFocus = window;
+    });
 }
 
 void QuickLauncher::setStore(AccountStore* store, UserDefaults* defaults) {
@@ -351,8 +354,7 @@ void QuickLauncher::typeInto(const QString& code) {
             self->copyInstead(code, needsTypingHint());
             return;
         }
-        // The desktop may acknowledge the last key before the window got it.
-        CopyHUD::shared().showAfterKeys(QStringLiteral("Code typed"), label, hudDurationMs);
+        CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);
         emit self->delivered(true);
     });
 }
@@ -375,5 +377,10 @@ void QuickLauncher::cancelPendingDelivery() {
 void QuickLauncher::applicationStateChanged(Qt::ApplicationState state) {
     // The user went to another program: the panel steps aside (the next
     // press builds a fresh one) and the focus stays where the user put it.
-    if (state != Qt::ApplicationActive && m_panel && m_panel->isVisible()) m_panel->hide();
+    // Not so when the window of ours that had the keyboard went away (the
+    // copy's confirmation, a dialog, a popup): the desktop hands the
+    // keyboard to the window before that one for a moment, and to the panel
+    // once it is on screen (it may still be on its way there).
+    if (state == Qt::ApplicationActive || !m_panel || !m_panel->isVisible()) return;
+    if (m_lastFocus && m_lastFocus->isVisible()) m_panel->hide();
 }

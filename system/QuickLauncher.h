@@ -16,6 +16,7 @@ class QScreen;
 class AccountStore;
 class AppLockMac;
 class QWidget;
+class QWindow;
 class UserDefaults;
 
 // The quick-search panel behind Ctrl+Alt+K: a floating search box over
@@ -116,6 +117,8 @@ private:
     std::function<bool()> m_canType;
     QTimer m_focusPoll;
     qint64 m_pollStarted = 0;
+    // The window of ours that had the keyboard last.
+    QPointer<QWindow> m_lastFocus;
     std::optional<QString> m_pendingCode;
     quint32 m_pendingWindow = 0;
     QString m_pendingLabel;
