@@ -3,9 +3,9 @@
 #include "app/CodeLabel.h"
 #include "app/TimerRing.h"
 #include "core/AccountAvatarView.h"
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

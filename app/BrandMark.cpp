@@ -1,6 +1,6 @@
 #include "app/BrandMark.h"
 
-#include "platform/ScreenReader.h"
+#include "platform/look/ScreenReader.h"
 
 #include <QColor>
 #include <QLinearGradient>

@@ -1,7 +1,7 @@
 #include "app/CodeLabel.h"
 
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
 
 #include <QPainter>
 

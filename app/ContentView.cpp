@@ -4,15 +4,15 @@
 #include "app/CopiedMark.h"
 #include "app/EditAccountSheet.h"
 #include "app/StoreProblemLine.h"
-#include "intake/AccountQRView.h"
-#include "intake/AddAccountSheet.h"
 #include "app/TickingClock.h"
 #include "core/AccountListModel.h"
 #include "core/AccountStore.h"
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
-#include "platform/UserDefaults.h"
+#include "intake/AccountQRView.h"
+#include "intake/AddAccountSheet.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QDrag>
 #include <QDragEnterEvent>

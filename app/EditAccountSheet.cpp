@@ -2,10 +2,10 @@
 
 #include "core/AccountStore.h"
 #include "core/Text.h"
-#include "platform/Picker.h"
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/Picker.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

@@ -4,8 +4,8 @@
 #include "app/StoreProblemLine.h"
 #include "core/AccountAvatarView.h"
 #include "core/AccountStore.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QAction>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "app/SheetList.h"
 
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

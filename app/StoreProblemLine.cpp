@@ -1,7 +1,7 @@
 #include "app/StoreProblemLine.h"
 
 #include "core/AccountStore.h"
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 StoreProblemLine::StoreProblemLine(AccountStore& store, Scope scope, QWidget* parent)
     : QLabel(parent), m_store(store), m_scope(scope) {

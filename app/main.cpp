@@ -3,9 +3,9 @@
 #include "core/AccountStore.h"
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
-#include "platform/DesktopBackends.h"
-#include "platform/Portal.h"
-#include "platform/UserDefaults.h"
+#include "platform/desktop/DesktopBackends.h"
+#include "platform/desktop/portal/Portal.h"
+#include "platform/files/UserDefaults.h"
 #include "system/CodesBusAdaptor.h"
 
 #include <QApplication>

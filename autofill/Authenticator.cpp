@@ -1,7 +1,7 @@
 #include "autofill/Authenticator.h"
 
 #include "autofill/CBOR.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "autofill/ChoiceParts.h"
 
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 #include <QBoxLayout>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "autofill/DomainShieldWarningView.h"
 
 #include "core/Text.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QGuiApplication>
 #include <QLabel>

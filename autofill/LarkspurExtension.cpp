@@ -2,7 +2,7 @@
 // per request.
 #include "autofill/MacCredentialProviderViewController.h"
 #include "core/CredentialIdentitySync.h"
-#include "platform/CredentialProviderExtension.h"
+#include "platform/extension/CredentialProviderExtension.h"
 
 #include <QObject>
 

@@ -3,9 +3,9 @@
 #include "autofill/ChoiceParts.h"
 #include "core/AccountAvatarView.h"
 #include "core/Text.h"
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QBoxLayout>
 #include <QLabel>

@@ -10,11 +10,11 @@
 #include "core/KeychainStore.h"
 #include "core/Limits.h"
 #include "core/Text.h"
-#include "platform/CredentialIdentityStore.h"
-#include "platform/Crypto.h"
-#include "platform/OwnerAuth.h"
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
+#include "platform/crypto/Crypto.h"
+#include "platform/files/CredentialIdentityStore.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
+#include "platform/system/OwnerAuth.h"
 
 #include <QApplication>
 #include <QLabel>

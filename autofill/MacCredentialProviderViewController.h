@@ -3,8 +3,8 @@
 #include "autofill/DomainShield.h"
 #include "core/Account.h"
 #include "core/PasskeyRecord.h"
-#include "platform/CredentialProviderExtension.h"
-#include "platform/Keychain.h"
+#include "platform/extension/CredentialProviderExtension.h"
+#include "platform/keychain/Keychain.h"
 
 #include <QList>
 #include <QObject>

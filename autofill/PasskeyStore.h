@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/PasskeyRecord.h"
-#include "platform/CredentialIdentityStore.h"
+#include "platform/files/CredentialIdentityStore.h"
 
 #include <QByteArray>
 #include <QList>

@@ -15,8 +15,8 @@
 #include "intake/BackupSectionMac.h"
 #include "menubar/GeneralTab.h"
 #include "menubar/SettingsWindow.h"
-#include "platform/Keychain.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/keychain/Keychain.h"
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 

@@ -1,7 +1,7 @@
 // Time to compute the current codes of 1,000 TOTP accounts, the work of one
 // clock tick with a large vault on screen.
 #include "core/Account.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 #include <benchmark/benchmark.h>
 

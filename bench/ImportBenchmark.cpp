@@ -15,10 +15,10 @@
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "intake/AddAccountSheet.h"
-#include "platform/Crypto.h"
-#include "platform/KeychainFile.h"
-#include "platform/KeychainSecretService.h"
-#include "platform/UserDefaults.h"
+#include "platform/crypto/Crypto.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/keychain/KeychainFile.h"
+#include "platform/keychain/KeychainSecretService.h"
 
 #include <QAbstractButton>
 #include <QApplication>

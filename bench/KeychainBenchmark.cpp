@@ -2,9 +2,9 @@
 // accounts on each keychain backend. The Secret Service case needs a session
 // bus with a keyring: run it through tests/with-session.sh.
 #include "core/KeychainStore.h"
-#include "platform/Crypto.h"
-#include "platform/KeychainFile.h"
-#include "platform/KeychainSecretService.h"
+#include "platform/crypto/Crypto.h"
+#include "platform/keychain/KeychainFile.h"
+#include "platform/keychain/KeychainSecretService.h"
 
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>

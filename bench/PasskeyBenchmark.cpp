@@ -2,7 +2,7 @@
 // assertion, and checking one request's hosts against every known issuer.
 #include "autofill/Authenticator.h"
 #include "autofill/DomainShield.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,8 +5,8 @@
 // Debian's zbarimg reads the same image from a PNG file, side by side with
 // our own import of that file; its time includes starting the program.
 #include "intake/QRImport.h"
-#include "platform/BarcodeReader.h"
-#include "platform/QrImage.h"
+#include "platform/qr/BarcodeReader.h"
+#include "platform/qr/QrImage.h"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -2,9 +2,9 @@
 // through the X server (XTest), the grab's event back to this process, the
 // panel built for a vault of 200 accounts, mapped and drawn for the first
 // time. Run on a private X server: tests/with-xvfb.sh quillet_launcher_bench.
-#include "platform/X11Display.h"
 #include "bench/BenchmarkMain.h"
 #include "bench/SampleVault.h"
+#include "platform/desktop/x11/X11Display.h"
 #include "system/AppSettings.h"
 #include "system/HotKeyController.h"
 #include "system/QuickLauncher.h"

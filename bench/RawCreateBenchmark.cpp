@@ -10,7 +10,7 @@
 #pragma pop_macro("signals")
 
 #include "core/KeychainStore.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 #include <benchmark/benchmark.h>
 

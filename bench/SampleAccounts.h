@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 #include <QList>
 

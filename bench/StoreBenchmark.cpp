@@ -5,8 +5,8 @@
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
-#include "platform/KeychainFile.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/keychain/KeychainFile.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "core/AccountAvatar.h"
 
 #include "core/Text.h"
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 #include <QCache>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "core/AccountStore.h"
 #include "core/Settings.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 #include "core/SerialQueue.h"
 #include "core/Settings.h"
 #include "core/Text.h"
-#include "platform/UserDefaults.h"
-#include "platform/Widgets.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/system/Widgets.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

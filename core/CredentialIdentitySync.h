@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
-#include "platform/CredentialIdentityStore.h"
+#include "platform/files/CredentialIdentityStore.h"
 
 #include <QHash>
 #include <QList>

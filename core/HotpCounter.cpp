@@ -2,7 +2,7 @@
 
 #include "core/Json.h"
 #include "core/KeychainStore.h"
-#include "platform/PrivateFolder.h"
+#include "platform/files/PrivateFolder.h"
 
 #include <QFile>
 #include <QStandardPaths>

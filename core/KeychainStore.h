@@ -2,7 +2,7 @@
 
 #include "core/Account.h"
 #include "core/CorrectedClock.h"
-#include "platform/Keychain.h"
+#include "platform/keychain/Keychain.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "core/OTP.h"
 
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 #include <cmath>
 

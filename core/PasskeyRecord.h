@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/CredentialIdentityStore.h"
-#include "platform/Keychain.h"
+#include "platform/files/CredentialIdentityStore.h"
+#include "platform/keychain/Keychain.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -2,9 +2,9 @@
 
 #include "core/Json.h"
 #include "core/SerialQueue.h"
-#include "platform/Crypto.h"
-#include "platform/PrivateFolder.h"
-#include "platform/RegularFile.h"
+#include "platform/crypto/Crypto.h"
+#include "platform/files/PrivateFolder.h"
+#include "platform/files/RegularFile.h"
 
 #include <QDateTime>
 #include <QDir>

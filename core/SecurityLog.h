@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/RegularFile.h"
+#include "platform/files/RegularFile.h"
 
 #include <QByteArray>
 #include <QList>

@@ -3,7 +3,7 @@
 // rewrites the whole file, so an item the writer did not touch must come
 // through unchanged.
 #include "fuzz/FuzzInput.h"
-#include "platform/KeychainFile.h"
+#include "platform/keychain/KeychainFile.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CredentialProviderExtension.h"
+#include "platform/extension/CredentialProviderExtension.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/HostProtocol.h"
-#include "platform/CredentialProviderExtension.h"
+#include "platform/extension/CredentialProviderExtension.h"
 
 #include <QObject>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "intake/AccountQRView.h"
 
-#include "platform/QrImage.h"
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
+#include "platform/qr/QrImage.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

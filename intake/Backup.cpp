@@ -1,6 +1,6 @@
 #include "intake/Backup.h"
 
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

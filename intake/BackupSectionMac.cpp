@@ -4,7 +4,7 @@
 #include "core/Limits.h"
 #include "core/SecurityLog.h"
 #include "intake/Backup.h"
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 #include <QDialog>
 #include <QDir>

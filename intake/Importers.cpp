@@ -2,10 +2,10 @@
 
 #include "core/Base32.h"
 #include "core/Limits.h"
-#include "core/Text.h"
 #include "core/OTP.h"
+#include "core/Text.h"
 #include "intake/OTPAuth.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 
 #include <QJsonDocument>
 #include <QTextBoundaryFinder>

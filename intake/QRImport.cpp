@@ -2,8 +2,8 @@
 
 #include "intake/Importers.h"
 #include "intake/OTPAuth.h"
-#include "platform/BarcodeReader.h"
-#include "platform/ScreenCapture.h"
+#include "platform/desktop/ScreenCapture.h"
+#include "platform/qr/BarcodeReader.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/GlobalHotKey.h"
+#include "platform/desktop/GlobalHotKey.h"
 #include "system/AppSettings.h"
 
 #include <QHash>

@@ -1,8 +1,8 @@
 #include "menubar/MacClockDriftBanner.h"
 
-#include "platform/ScreenReader.h"
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/ScreenReader.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

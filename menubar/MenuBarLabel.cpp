@@ -2,7 +2,7 @@
 
 #include "app/TickingClock.h"
 #include "core/AccountStore.h"
-#include "platform/StatusItem.h"
+#include "platform/desktop/StatusItem.h"
 #include "system/AppSettings.h"
 
 MenuBarLabel::MenuBarLabel(AccountStore& store, TickingClock& clock, AppSettings& settings,

@@ -4,7 +4,7 @@
 #include "core/AccountStore.h"
 #include "menubar/SecurityCheckup.h"
 #include "menubar/SettingsParts.h"
-#include "platform/Symbols.h"
+#include "platform/look/Symbols.h"
 
 #include <QAbstractListModel>
 #include <QHBoxLayout>

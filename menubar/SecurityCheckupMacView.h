@@ -1,7 +1,7 @@
 #pragma once
 
 #include "menubar/SecurityCheckup.h"
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 #include "menubar/SecurityTimelineMacView.h"
 
 #include "menubar/SettingsParts.h"
-#include "platform/Symbols.h"
+#include "platform/look/Symbols.h"
 
 #include <QAbstractListModel>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/SecurityLog.h"
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 #include <QFutureWatcher>
 #include <QLocale>

@@ -1,6 +1,6 @@
 #include "menubar/SettingsParts.h"
 
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -2,8 +2,8 @@
 
 #include "menubar/GeneralTab.h"
 #include "menubar/HotKeysTab.h"
-#include "platform/Accessibility.h"
-#include "platform/Symbols.h"
+#include "platform/desktop/Accessibility.h"
+#include "platform/look/Symbols.h"
 #include "system/AppLockMac.h"
 
 #include <QShortcut>

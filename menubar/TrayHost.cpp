@@ -2,10 +2,10 @@
 
 #include "menubar/MenuBarContent.h"
 #include "menubar/MenuBarLabel.h"
-#include "platform/StatusItem.h"
-#include "platform/Symbols.h"
-#include "platform/TaskbarPresence.h"
-#include "platform/WindowFocus.h"
+#include "platform/desktop/StatusItem.h"
+#include "platform/desktop/TaskbarPresence.h"
+#include "platform/desktop/WindowFocus.h"
+#include "platform/look/Symbols.h"
 #include "system/AppLockMac.h"
 
 #include <QApplication>

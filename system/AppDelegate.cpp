@@ -1,8 +1,8 @@
 #include "system/AppDelegate.h"
 
 #include "core/Settings.h"
-#include "platform/TaskbarPresence.h"
-#include "platform/UserDefaults.h"
+#include "platform/desktop/TaskbarPresence.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -1,9 +1,9 @@
 #include "system/AppLockMac.h"
 
 #include "core/Settings.h"
-#include "platform/OwnerAuth.h"
-#include "platform/SessionEvents.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/system/OwnerAuth.h"
+#include "platform/system/SessionEvents.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/OwnerAuth.h"
+#include "platform/system/OwnerAuth.h"
 
 #include <QObject>
 #include <QPointer>
@@ -14,7 +14,7 @@ class UserDefaults;
 // The app lock: whether it is turned on ("app_lock_enabled_mac", off when
 // absent) and whether the vault is hidden right now. It starts locked when it
 // is on, locks again when the screen locks or the computer goes to sleep, and
-// opens after the user proves to be the user (platform/OwnerAuth: PAM behind
+// opens after the user proves to be the user (platform/system/OwnerAuth: PAM behind
 // a password dialog). The main window's overlay and the tray panel's locked
 // state follow lockedChanged(); the settings window is not covered.
 //

@@ -1,7 +1,7 @@
 #include "system/AppSettings.h"
 
 #include "core/Json.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

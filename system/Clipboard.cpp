@@ -1,8 +1,8 @@
 #include "system/Clipboard.h"
 
 #include "core/Settings.h"
-#include "platform/Pasteboard.h"
-#include "platform/UserDefaults.h"
+#include "platform/desktop/Pasteboard.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QTimer>
 

@@ -1,8 +1,8 @@
 #include "system/CopyHUD.h"
 
-#include "platform/Style.h"
-#include "platform/Symbols.h"
-#include "platform/WindowFocus.h"
+#include "platform/desktop/WindowFocus.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
 #include "system/HotKey.h"
 
-#include "platform/GlobalHotKey.h"
+#include "platform/desktop/GlobalHotKey.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -91,7 +91,7 @@ quint32 HotKey::carbonModifiers(Qt::KeyboardModifiers modifiers) {
 namespace {
 
 // macOS virtual key code <-> Qt key, for the keys a combination may use
-// (ANSI layout positions, the same keys platform/GlobalHotKey can grab).
+// (ANSI layout positions, the same keys platform/desktop/GlobalHotKey can grab).
 const QList<std::pair<quint32, Qt::Key>>& keyTable() {
     static const QList<std::pair<quint32, Qt::Key>> table{
         {0, Qt::Key_A},

@@ -6,7 +6,7 @@
 #include <optional>
 
 // One system-wide key combination and what its press runs. Registration goes
-// through platform/GlobalHotKey; presses are delivered later on the main
+// through platform/desktop/GlobalHotKey; presses are delivered later on the main
 // thread's event loop, so an action never runs inside the X event handling,
 // and a press that arrives after unregister() does nothing.
 //

@@ -2,9 +2,9 @@
 
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
-#include "platform/Accessibility.h"
-#include "platform/Sound.h"
-#include "platform/WindowFocus.h"
+#include "platform/desktop/Accessibility.h"
+#include "platform/desktop/WindowFocus.h"
+#include "platform/system/Sound.h"
 #include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/CopyHUD.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Account.h"
-#include "platform/GlobalHotKey.h"
+#include "platform/desktop/GlobalHotKey.h"
 #include "system/AppSettings.h"
 
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "system/HotKeyRecorder.h"
 
-#include "platform/GlobalHotKey.h"
+#include "platform/desktop/GlobalHotKey.h"
 #include "system/HotKey.h"
 
 #include <QApplication>

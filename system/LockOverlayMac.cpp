@@ -1,7 +1,7 @@
 #include "system/LockOverlayMac.h"
 
-#include "platform/Style.h"
-#include "platform/Symbols.h"
+#include "platform/look/Style.h"
+#include "platform/look/Symbols.h"
 #include "system/AppLockMac.h"
 
 #include <QApplication>

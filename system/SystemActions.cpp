@@ -1,9 +1,9 @@
 #include "system/SystemActions.h"
 
-#include "platform/Accessibility.h"
-#include "platform/LoginItem.h"
-#include "platform/SyntheticKeys.h"
-#include "platform/SystemSettings.h"
+#include "platform/desktop/Accessibility.h"
+#include "platform/desktop/SyntheticKeys.h"
+#include "platform/system/LoginItem.h"
+#include "platform/system/SystemSettings.h"
 
 #include <QCoreApplication>
 

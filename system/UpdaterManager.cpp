@@ -1,6 +1,6 @@
 #include "system/UpdaterManager.h"
 
-#include "platform/Updater.h"
+#include "platform/system/Updater.h"
 
 #include <QAction>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #include "app/EditAccountSheet.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 

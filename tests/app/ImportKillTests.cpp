@@ -13,8 +13,8 @@
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "intake/AddAccountSheet.h"
-#include "platform/KeychainFile.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/keychain/KeychainFile.h"
 #include "tests/support/TestMain.h"
 
 #include <QAbstractButton>

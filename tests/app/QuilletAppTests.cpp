@@ -6,7 +6,7 @@
 #include "core/AccountStore.h"
 #include "core/CredentialIdentitySync.h"
 #include "core/SecurityLog.h"
-#include "platform/CredentialIdentityStore.h"
+#include "platform/files/CredentialIdentityStore.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 

@@ -8,12 +8,12 @@
 // the tray shows. "--hotkey N" binds Ctrl+Alt+Shift+P to the N-th account
 // and prints the binding's id.
 #include "core/AccountStore.h"
-#include "core/SecurityLog.h"
 #include "core/Json.h"
 #include "core/KeychainStore.h"
+#include "core/SecurityLog.h"
 #include "core/Settings.h"
-#include "platform/QrImage.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/qr/QrImage.h"
 #include "system/AppSettings.h"
 #include "system/HotKey.h"
 

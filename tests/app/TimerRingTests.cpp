@@ -1,5 +1,5 @@
 #include "app/TimerRing.h"
-#include "platform/Style.h"
+#include "platform/look/Style.h"
 #include "tests/support/TestMain.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 # confirmation shows (at a different moment of its time on screen each
 # round) gives quick search the keyboard, the search typed lands there, and
 # the pick is typed into the user's window. The user's window reports every
-# keyboard enter and leave the compositor sends it (tests/platform/wayland's
+# keyboard enter and leave the compositor sends it (tests/platform/desktop/portal/wayland's
 # text window), so each round must cost it exactly one leave: to quick search.
 # Usage (inside tests/with-kwin.sh):
 #   copy_then_search_wayland.sh QUILLET SEED_VAULT WAYLAND_KEYS TEXT_WINDOW
@@ -24,8 +24,8 @@ fail() {
   done
   exit 1
 }
-# shellcheck source=tests/platform/wayland/session.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../platform/wayland/session.sh"
+# shellcheck source=tests/platform/desktop/portal/wayland/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../platform/desktop/portal/wayland/session.sh"
 keys() { "$wayland_keys" "$@" || fail "wayland_keys could not press $*"; }
 base32() { /usr/bin/python3 -c 'import base64, sys; print(base64.b32encode(sys.argv[1].encode()).decode())' "$1"; }
 

@@ -36,8 +36,8 @@ fail() {
   exit 1
 }
 shortcuts_file="${XDG_CONFIG_HOME:-$HOME/.config}/kglobalshortcutsrc"
-# shellcheck source=tests/platform/wayland/session.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../platform/wayland/session.sh"
+# shellcheck source=tests/platform/desktop/portal/wayland/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../platform/desktop/portal/wayland/session.sh"
 keys() { "$wayland_keys" "$@" || fail "wayland_keys could not press $*"; }
 base32() { /usr/bin/python3 -c 'import base64, sys; print(base64.b32encode(sys.argv[1].encode()).decode())' "$1"; }
 

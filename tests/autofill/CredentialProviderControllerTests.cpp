@@ -7,7 +7,7 @@
 #include "autofill/MacCredentialProviderViewController.h"
 #include "autofill/PasskeyStore.h"
 #include "core/KeychainStore.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/PasswordPrompt.h"
 #include "tests/support/TestMain.h"

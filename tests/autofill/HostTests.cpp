@@ -8,7 +8,7 @@
 #include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
 #include "host/HostSession.h"
-#include "platform/CredentialIdentityStore.h"
+#include "platform/files/CredentialIdentityStore.h"
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/Host.h"

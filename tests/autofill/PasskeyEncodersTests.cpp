@@ -2,7 +2,7 @@
 // byte, and as python3-cbor2 and python3-fido2 read them.
 #include "autofill/Authenticator.h"
 #include "autofill/CBOR.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 #include "tests/support/TestMain.h"
 
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 // Passkey items in a real gnome-keyring (the private session of
 // tests/with-session.sh): what one process saves, another reads.
 #include "autofill/PasskeyStore.h"
-#include "platform/KeychainSecretService.h"
+#include "platform/keychain/KeychainSecretService.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestMain.h"
 

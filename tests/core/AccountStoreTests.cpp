@@ -3,8 +3,8 @@
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "core/Settings.h"
-#include "platform/UserDefaults.h"
-#include "platform/Widgets.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/system/Widgets.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 

@@ -2,7 +2,7 @@
 // tests/with-session.sh, counted by a monitor on its private bus.
 #include "core/AccountStore.h"
 #include "core/KeychainStore.h"
-#include "platform/KeychainSecretService.h"
+#include "platform/keychain/KeychainSecretService.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 

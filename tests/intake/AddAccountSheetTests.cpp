@@ -1,7 +1,7 @@
 #include "core/Base32.h"
 #include "intake/AddAccountSheet.h"
 #include "intake/Importers.h"
-#include "platform/QrImage.h"
+#include "platform/qr/QrImage.h"
 #include "tests/intake/ImportSamples.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/WholeTexts.h"

@@ -1,5 +1,5 @@
 #include "intake/Backup.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 #include "tests/support/BackupTool.h"
 #include "tests/support/TestMain.h"
 

@@ -1,6 +1,6 @@
 #include "intake/Importers.h"
 #include "intake/OTPAuth.h"
-#include "platform/Crypto.h"
+#include "platform/crypto/Crypto.h"
 #include "tests/intake/ImportSamples.h"
 #include "tests/support/TestMain.h"
 

@@ -1,7 +1,7 @@
 #include "intake/OTPAuth.h"
 #include "intake/QRImport.h"
-#include "platform/BarcodeReader.h"
-#include "platform/QrImage.h"
+#include "platform/qr/BarcodeReader.h"
+#include "platform/qr/QrImage.h"
 #include "tests/intake/ImportSamples.h"
 #include "tests/support/TestMain.h"
 

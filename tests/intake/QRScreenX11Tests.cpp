@@ -4,8 +4,8 @@
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "intake/QRImport.h"
-#include "platform/BarcodeReader.h"
-#include "platform/QrImage.h"
+#include "platform/qr/BarcodeReader.h"
+#include "platform/qr/QrImage.h"
 #include "tests/support/TestMain.h"
 
 #include <QApplication>

@@ -3,15 +3,15 @@
 // Python with python3-cryptography). PAM is wrapped (tests/with-pam.sh) for
 // the app lock.
 #include "core/AccountStore.h"
+#include "core/Json.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
 #include "core/Settings.h"
-#include "core/Json.h"
 #include "intake/Backup.h"
 #include "intake/BackupSectionMac.h"
 #include "menubar/GeneralTab.h"
 #include "menubar/SettingsWindow.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "tests/support/BackupTool.h"

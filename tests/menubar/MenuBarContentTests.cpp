@@ -16,7 +16,7 @@
 #include "menubar/MenuBarLabel.h"
 #include "menubar/MenuBarRow.h"
 #include "menubar/TrayHost.h"
-#include "platform/StatusItem.h"
+#include "platform/desktop/StatusItem.h"
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "system/CopyHUD.h"

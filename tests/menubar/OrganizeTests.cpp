@@ -15,7 +15,7 @@
 #include "menubar/SecurityCheckupMacView.h"
 #include "menubar/SecurityTimelineMacView.h"
 #include "menubar/SettingsWindow.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "tests/support/Screen.h"

@@ -3,8 +3,8 @@
 #include "core/Account.h"
 #include "core/AccountStore.h"
 #include "core/SecurityLog.h"
-#include "platform/Keychain.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/keychain/Keychain.h"
 
 #include <QList>
 #include <QStringList>

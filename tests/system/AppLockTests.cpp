@@ -3,9 +3,9 @@
 // "correct horse") inside tests/with-session-mocks.sh (python3-dbusmock's
 // logind on a private system bus, screen savers on a private session bus).
 #include "core/Settings.h"
-#include "platform/OwnerAuth.h"
-#include "platform/SessionEvents.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/system/OwnerAuth.h"
+#include "platform/system/SessionEvents.h"
 #include "system/AppLockMac.h"
 #include "system/LockOverlayMac.h"
 #include "tests/support/PasswordPrompt.h"

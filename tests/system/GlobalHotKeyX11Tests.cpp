@@ -1,6 +1,6 @@
 // Global hotkeys against a real X server (run through tests/with-xvfb.sh);
 // key presses come from xdotool, a competing grab from HotKeyGrabber.
-#include "platform/GlobalHotKey.h"
+#include "platform/desktop/GlobalHotKey.h"
 #include "system/HotKey.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/TestMain.h"

@@ -1,6 +1,6 @@
 // The hotkey recorder by what the user sees and presses (offscreen; the X11
 // side, with real key presses and grabs, is in the desktop test).
-#include "platform/GlobalHotKey.h"
+#include "platform/desktop/GlobalHotKey.h"
 #include "system/HotKeyRecorder.h"
 #include "tests/support/TestMain.h"
 

@@ -1,6 +1,6 @@
 #include "core/Settings.h"
-#include "platform/GlobalHotKey.h"
-#include "platform/UserDefaults.h"
+#include "platform/desktop/GlobalHotKey.h"
+#include "platform/files/UserDefaults.h"
 #include "system/AppSettings.h"
 #include "system/HotKey.h"
 #include "tests/support/TestMain.h"

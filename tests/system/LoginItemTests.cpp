@@ -1,9 +1,9 @@
 // Launching at login and the desktop actions that have no X server to talk
 // to (this runs on the offscreen platform).
-#include "platform/Accessibility.h"
-#include "platform/LoginItem.h"
-#include "platform/Sound.h"
-#include "platform/SyntheticKeys.h"
+#include "platform/desktop/Accessibility.h"
+#include "platform/desktop/SyntheticKeys.h"
+#include "platform/system/LoginItem.h"
+#include "platform/system/Sound.h"
 #include "system/SystemActions.h"
 #include "tests/support/TestMain.h"
 

@@ -1,5 +1,5 @@
 // A Wayland session's desktop layers against a stand-in portal on a private
-// bus (tests/platform/portal_stand_in.py, run inside tests/with-session.sh with
+// bus (tests/platform/desktop/portal/portal_stand_in.py, run inside tests/with-session.sh with
 // its gnome-keyring): what a real desktop does only when its user says no, or
 // does not do at all. The hotkey controller, the Hotkeys tab, quick search and
 // the screen scan are the program's own.
@@ -7,12 +7,12 @@
 #include "core/CorrectedClock.h"
 #include "intake/QRImport.h"
 #include "menubar/HotKeysTab.h"
-#include "platform/DesktopBackends.h"
-#include "platform/GlobalHotKey.h"
-#include "platform/KeychainSecretService.h"
-#include "platform/QrImage.h"
-#include "platform/ScreenCapture.h"
-#include "platform/SyntheticKeys.h"
+#include "platform/desktop/DesktopBackends.h"
+#include "platform/desktop/GlobalHotKey.h"
+#include "platform/desktop/ScreenCapture.h"
+#include "platform/desktop/SyntheticKeys.h"
+#include "platform/keychain/KeychainSecretService.h"
+#include "platform/qr/QrImage.h"
 #include "system/AppSettings.h"
 #include "system/CopyHUD.h"
 #include "system/HotKeyController.h"
@@ -135,7 +135,8 @@ private slots:
         DesktopBackends::install(DesktopBackends::Road::portals);
         standIn.setProcessChannelMode(QProcess::ForwardedChannels);
         standIn.start(QStringLiteral("/usr/bin/python3"),
-                      {QStringLiteral(QUILLET_SOURCE_DIR "/tests/platform/portal_stand_in.py")});
+                      {QStringLiteral(QUILLET_SOURCE_DIR
+                                      "/tests/platform/desktop/portal/portal_stand_in.py")});
         QVERIFY(standIn.waitForStarted());
         QDBusConnectionInterface* names = QDBusConnection::sessionBus().interface();
         QTRY_VERIFY(

@@ -1,6 +1,6 @@
 // The quick-search panel on a real KDE Plasma Wayland desktop (headless KWin,
 // tests/with-kwin.sh), the test itself a client on Qt's Wayland platform.
-#include "platform/DesktopBackends.h"
+#include "platform/desktop/DesktopBackends.h"
 #include "system/QuickLauncher.h"
 #include "system/QuickLauncherView.h"
 #include "tests/support/TestMain.h"

@@ -6,7 +6,7 @@
 #include "core/AccountStore.h"
 #include "core/Base32.h"
 #include "core/CorrectedClock.h"
-#include "platform/WindowFocus.h"
+#include "platform/desktop/WindowFocus.h"
 #include "system/AppSettings.h"
 #include "system/CopyHUD.h"
 #include "system/HotKeyController.h"

@@ -1,8 +1,8 @@
 // Runs on a private X server (tests/with-xvfb.sh): the keystrokes go through
 // the real XTEST extension into a focused line edit of this process.
-#include "platform/Accessibility.h"
-#include "platform/SyntheticKeys.h"
-#include "platform/X11Display.h"
+#include "platform/desktop/Accessibility.h"
+#include "platform/desktop/SyntheticKeys.h"
+#include "platform/desktop/x11/X11Display.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/TextReceiver.h"
 

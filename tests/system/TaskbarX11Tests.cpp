@@ -2,7 +2,7 @@
 // what the taskbar would list is what each window's EWMH state says, read
 // with xprop.
 #include "core/Settings.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "system/AppDelegate.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/TestMain.h"

@@ -1,0 +1,405 @@
+#include "platform/keychain/KeychainFile.h"
+
+#include "platform/files/PrivateFolder.h"
+#include "platform/files/RegularFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace Keychain {
+
+namespace {
+
+constexpr int fileFormatVersion = 1;
+
+// flock() excludes other open file descriptions, which already keeps two
+// threads apart when each opens the lock file itself; the mutex makes that
+// independent of how the descriptor was obtained and keeps the threads of this
+// process from queueing in the kernel behind each other's file I/O.
+QMutex& processMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    // Closes now and reports whether close succeeded: on some filesystems a
+    // delayed write error only shows up here.
+    bool close() {
+        const int fd = std::exchange(m_fd, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+enum class ReadResult { ok, missing, unreadable, damaged };
+
+ReadResult readAll(const QString& path, QByteArray* bytes) {
+    const RegularFile::Status status = RegularFile::read(path, RegularFile::maximumStoredSize, bytes);
+    switch (status) {
+    case RegularFile::Status::ok:
+        return ReadResult::ok;
+    case RegularFile::Status::missing:
+        return ReadResult::missing;
+    case RegularFile::Status::unreadable:
+        return ReadResult::unreadable;
+    case RegularFile::Status::notAFile:
+    case RegularFile::Status::tooLarge:
+        break;
+    }
+    const bool large = status == RegularFile::Status::tooLarge;
+    std::fprintf(stderr, "Quillet: %s is %s; the keychain stays closed\n",
+                 native(path).constData(), large ? "larger than any keychain file" : "not a file");
+    return large ? ReadResult::damaged : ReadResult::unreadable;
+}
+
+QString temporaryPrefix(const QString& path) {
+    return QFileInfo(path).fileName() + ".tmp-";
+}
+
+// Writers hold the lock for as long as their temporary file exists, so one
+// found while holding it was left by a writer that died mid-write.
+void removeStaleTemporaries(const QString& path) {
+    const QFileInfo info(path);
+    QDir folder = info.dir();
+    const QStringList stale =
+        folder.entryList({temporaryPrefix(path) + '*'}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : stale)
+        ::unlink(native(folder.filePath(name)).constData());
+}
+
+// Temporary file in the same folder, flushed to disk, renamed over the old
+// file, then the folder flushed so the rename itself survives a power cut.
+// Until the rename every reader, and the file after a crash, has the old items.
+bool writeAtomically(const QString& path, const QByteArray& bytes) {
+    removeStaleTemporaries(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    QByteArray temporary = native(folder + '/' + temporaryPrefix(path) + "XXXXXX");
+    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.valid()) return false;
+    const bool written = ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), bytes) &&
+                         ::fsync(fd.get()) == 0 && fd.close() &&
+                         ::rename(temporary.constData(), native(path).constData()) == 0;
+    if (!written) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    // The new file is in place and visible; a failing folder flush cannot be
+    // undone, so it does not turn the write into a failure.
+    Descriptor folderFd(::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.valid()) ::fsync(folderFd.get());
+    return true;
+}
+
+// Runs `body` with the file's path (see FileBackend::target()) while holding
+// the lock that every process using this file takes.
+template <typename Body> Status withLock(const QString& path, bool mayCreate, Body body) {
+    QMutexLocker processLock(&processMutex());
+
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!mayCreate && !QFileInfo::exists(folder)) return body(std::optional<QString>());
+    // The folder holds every secret: umask must not decide who may list it.
+    if (!PrivateFolder::ensure(folder)) return mayCreate ? ioError : notAvailable;
+    const auto target = FileBackend::target(path);
+    if (!target) {
+        std::fprintf(stderr, "Quillet: %s is a symbolic link to a file that cannot be reached; "
+                             "the keychain stays closed until the link is mended\n",
+                     native(path).constData());
+        return notAvailable;
+    }
+
+    const QByteArray lockPath = native(*target + QStringLiteral(".lock"));
+    // Non-blocking: a FIFO in the lock file's place must not hold the open.
+    int lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (lockFd < 0) // a read-only folder still lets an existing lock file be used
+        lockFd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Closing the descriptor releases the lock, also when the process dies.
+    Descriptor lock(lockFd);
+    if (!lock.valid()) return notAvailable;
+    while (::flock(lock.get(), LOCK_EX) != 0)
+        if (errno != EINTR) return notAvailable;
+    return body(target);
+}
+
+// The body edits the items and sets *changed when they have to be written.
+template <typename Body> Status withItems(const QString& path, bool mayCreate, Body body) {
+    return withLock(path, mayCreate, [&](const std::optional<QString>& target) {
+        QList<Item> items;
+        bool changed = false;
+        // No folder, so no file and no lock file to take: there are no items,
+        // and a lookup should not leave folders behind.
+        if (!target) return body(items, &changed);
+
+        QByteArray bytes;
+        switch (readAll(*target, &bytes)) {
+        case ReadResult::missing:
+            break;
+        case ReadResult::unreadable:
+            return notAvailable;
+        case ReadResult::damaged:
+            return decodeFailed;
+        case ReadResult::ok:
+            if (auto decoded = FileBackend::decode(bytes))
+                items = std::move(*decoded);
+            else
+                return decodeFailed;
+            break;
+        }
+
+        const Status status = body(items, &changed);
+        if (status == success && changed && !writeAtomically(*target, FileBackend::encode(items))) return ioError;
+        return status;
+    });
+}
+
+// Adds the item unless one with the same primary key is there.
+Status addTo(QList<Item>& items, const Item& item) {
+    for (const Item& existing : std::as_const(items))
+        if (samePrimaryKey(existing, item)) return duplicateItem;
+    items.append(item);
+    return success;
+}
+
+} // namespace
+
+QByteArray FileBackend::encode(const QList<Item>& items) {
+    QJsonArray array;
+    for (const Item& item : items)
+        array.append(QJsonObject{
+            {QStringLiteral("class"), item.itemClass},
+            {QStringLiteral("service"), item.service},
+            {QStringLiteral("account"), item.account},
+            {QStringLiteral("accessGroup"), item.accessGroup},
+            {QStringLiteral("synchronizable"), item.synchronizable},
+            {QStringLiteral("accessible"), toText(item.accessible)},
+            {QStringLiteral("dataProtection"), item.dataProtection},
+            {QStringLiteral("label"), item.label},
+            {QStringLiteral("data"), QString::fromLatin1(item.data.toBase64())},
+        });
+    const QJsonObject root{{QStringLiteral("version"), fileFormatVersion},
+                           {QStringLiteral("items"), array}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+// Strict on purpose: a file this code does not fully understand (another
+// version, a hand edit gone wrong) must stop every operation rather than be
+// read as fewer items and then written back without them.
+std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
+    const QJsonObject root = document.object();
+    const QJsonValue version = root.value(QLatin1String("version"));
+    if (!version.isDouble() || version.toDouble() != fileFormatVersion) return std::nullopt;
+    const QJsonValue itemsValue = root.value(QLatin1String("items"));
+    if (!itemsValue.isArray()) return std::nullopt;
+
+    QList<Item> items;
+    const QJsonArray array = itemsValue.toArray();
+    items.reserve(array.size());
+    for (const QJsonValue& value : array) {
+        if (!value.isObject()) return std::nullopt;
+        const QJsonObject object = value.toObject();
+        const auto text = [&](const char* key) -> std::optional<QString> {
+            const QJsonValue v = object.value(QLatin1String(key));
+            return v.isString() ? std::optional(v.toString()) : std::nullopt;
+        };
+        const auto flag = [&](const char* key) -> std::optional<bool> {
+            const QJsonValue v = object.value(QLatin1String(key));
+            return v.isBool() ? std::optional(v.toBool()) : std::nullopt;
+        };
+        const auto itemClass = text("class"), service = text("service"), account = text("account"),
+                   accessGroup = text("accessGroup"), accessible = text("accessible"),
+                   data = text("data");
+        const auto synchronizable = flag("synchronizable"), dataProtection = flag("dataProtection");
+        if (!itemClass || !service || !account || !accessGroup || !accessible || !data ||
+            !synchronizable || !dataProtection)
+            return std::nullopt;
+
+        Item item;
+        item.itemClass = *itemClass;
+        item.service = *service;
+        item.account = *account;
+        item.accessGroup = *accessGroup;
+        item.synchronizable = *synchronizable;
+        item.dataProtection = *dataProtection;
+        const auto accessibility = accessibilityFromText(*accessible);
+        if (!accessibility)
+            return std::nullopt;
+        item.accessible = *accessibility;
+        // Files written before items had labels have none.
+        const QJsonValue label = object.value(QLatin1String("label"));
+        if (!label.isUndefined() && !label.isString()) return std::nullopt;
+        item.label = label.toString();
+        auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
+                                                      QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) return std::nullopt;
+        item.data = std::move(*decoded);
+        items.append(std::move(item));
+    }
+    return items;
+}
+
+FileBackend::FileBackend(QString path) : m_path(std::move(path)) {
+}
+
+std::optional<QString> FileBackend::target(const QString& path) {
+    const QByteArray name = native(path);
+    struct stat info;
+    if (::lstat(name.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char resolved[PATH_MAX];
+    if (::realpath(name.constData(), resolved)) return QFile::decodeName(resolved);
+    return std::nullopt;
+}
+
+QString FileBackend::defaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quillet/keychain.json");
+}
+
+Status FileBackend::open() {
+    // A writer that died mid-write left its temporary file, which holds every
+    // secret, behind; it goes now rather than at the next write.
+    return withLock(m_path, false, [](const std::optional<QString>& target) {
+        if (target) removeStaleTemporaries(*target);
+        return success;
+    });
+}
+
+Status FileBackend::add(const Item& item) {
+    return withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
+        const Status status = addTo(items, item);
+        *changed = status == success;
+        return status;
+    });
+}
+
+QList<Status> FileBackend::upsert(const QList<Upsert>& writes, const Progress&) {
+    QList<Status> statuses;
+    statuses.reserve(writes.size());
+    const Status status = withItems(m_path, true, [&](QList<Item>& items, bool* changed) {
+        // The items by service and account, which every primary key and
+        // nearly every query of a batch names: a write looks at the few items
+        // under its pair instead of all of them, so a restore of many
+        // accounts costs the number of accounts, not its square.
+        QHash<std::pair<QString, QString>, QList<qsizetype>> byName;
+        byName.reserve(items.size() + writes.size());
+        for (qsizetype i = 0; i < items.size(); ++i)
+            byName[{items[i].service, items[i].account}].append(i);
+        for (const Upsert& write : writes) {
+            const bool named = write.query.service && write.query.account;
+            bool found = false;
+            const auto update = [&](qsizetype i) {
+                if (!matches(write.query, items[i])) return;
+                items[i].data = write.item.data;
+                found = true;
+            };
+            if (named) {
+                for (const qsizetype i : byName.value({*write.query.service, *write.query.account}))
+                    update(i);
+            } else {
+                for (qsizetype i = 0; i < items.size(); ++i) update(i);
+            }
+            Status one = success;
+            if (!found) {
+                const QList<qsizetype> same = byName.value({write.item.service, write.item.account});
+                const bool duplicate = std::any_of(same.begin(), same.end(), [&](qsizetype i) {
+                    return samePrimaryKey(items[i], write.item);
+                });
+                if (duplicate) {
+                    one = duplicateItem;
+                } else {
+                    byName[{write.item.service, write.item.account}].append(items.size());
+                    items.append(write.item);
+                }
+            }
+            *changed = *changed || one == success;
+            statuses.append(one);
+        }
+        return success;
+    });
+    // Nothing of the batch reached the file.
+    if (status != success) statuses = QList<Status>(writes.size(), status);
+    return statuses;
+}
+
+Status FileBackend::update(const Query& query, const QByteArray& data) {
+    return withItems(m_path, false, [&](QList<Item>& items, bool* changed) {
+        for (Item& item : items)
+            if (matches(query, item)) {
+                item.data = data;
+                *changed = true;
+            }
+        return *changed ? success : itemNotFound;
+    });
+}
+
+Status FileBackend::copyMatching(const Query& query, Results* results) {
+    return withItems(m_path, false, [&](QList<Item>& items, bool*) {
+        Results found;
+        for (const Item& item : std::as_const(items))
+            if (matches(query, item)) {
+                found.append(returned(query, item));
+                if (query.matchLimit == Query::MatchLimit::one) break;
+            }
+        if (found.isEmpty()) return itemNotFound;
+        if (results) *results = found;
+        return success;
+    });
+}
+
+Status FileBackend::remove(const Query& query) {
+    return withItems(m_path, false, [&](QList<Item>& items, bool* changed) {
+        *changed = items.removeIf([&](const Item& item) { return matches(query, item); }) > 0;
+        return *changed ? success : itemNotFound;
+    });
+}
+
+} // namespace Keychain

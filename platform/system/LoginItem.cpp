@@ -1,0 +1,111 @@
+#include "platform/system/LoginItem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace LoginItem {
+namespace {
+
+// The Exec key's quoting: an argument with a reserved character is put in
+// double quotes with `"`, `` ` ``, `$` and `\` escaped, and then, as in every
+// string value, each backslash is doubled once more.
+QString execArgument(const QString& path) {
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = false;
+    for (const QChar c : path)
+        needsQuotes = needsQuotes || reserved.contains(c);
+    QString value = path;
+    if (needsQuotes) {
+        QString quoted;
+        for (const QChar c : path) {
+            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') quoted += u'\\';
+            quoted += c;
+        }
+        value = u'"' + quoted + u'"';
+    }
+    value.replace(u'\\', QStringLiteral("\\\\"));
+    // Field codes such as %f would be expanded by the session.
+    value.replace(u'%', QStringLiteral("%%"));
+    return value;
+}
+
+bool isHidden(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+    bool inEntry = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(u'['))
+            inEntry = line == QLatin1String("[Desktop Entry]");
+        else if (inEntry) {
+            const qsizetype eq = line.indexOf(u'=');
+            if (eq < 0) continue;
+            const QString key = line.left(eq).trimmed();
+            const QString value = line.mid(eq + 1).trimmed();
+            // Either key switches an autostart entry off in the desktops
+            // that honour it; the user may have set them by hand.
+            if ((key == QLatin1String("Hidden") && value == QLatin1String("true")) ||
+                (key == QLatin1String("X-GNOME-Autostart-enabled") &&
+                 value == QLatin1String("false")))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QString desktopFilePath() {
+    QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return config + QStringLiteral("/autostart/quillet.desktop");
+}
+
+Status status() {
+    const QString path = desktopFilePath();
+    if (!QFileInfo::exists(path)) return Status::notRegistered;
+    return isHidden(path) ? Status::requiresApproval : Status::enabled;
+}
+
+bool registerItem(QString* error) {
+    const QString path = desktopFilePath();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        if (error)
+            *error = QCoreApplication::translate("LoginItem", "Could not create the folder %1.")
+                         .arg(QFileInfo(path).absolutePath());
+        return false;
+    }
+    const QString contents = QStringLiteral("[Desktop Entry]\n"
+                                            "Type=Application\n"
+                                            "Name=Quillet\n"
+                                            "Comment=Two-factor authentication codes\n"
+                                            "Exec=%1\n"
+                                            "Terminal=false\n"
+                                            "X-GNOME-Autostart-enabled=true\n")
+                                 .arg(execArgument(QCoreApplication::applicationFilePath()));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(contents.toUtf8()) < 0 ||
+        !file.commit()) {
+        if (error)
+            *error = QCoreApplication::translate("LoginItem", "Could not write %1: %2")
+                         .arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool unregisterItem(QString* error) {
+    const QString path = desktopFilePath();
+    QFile file(path);
+    if (!file.exists() || file.remove()) return true;
+    if (error)
+        *error = QCoreApplication::translate("LoginItem", "Could not remove %1: %2")
+                     .arg(path, file.errorString());
+    return false;
+}
+
+} // namespace LoginItem
