@@ -1,5 +1,6 @@
 #include "platform/desktop/DesktopBackends.h"
 
+#include "platform/desktop/Accessibility.h"
 #include "platform/desktop/GlobalHotKey.h"
 #include "platform/desktop/Pasteboard.h"
 #include "platform/desktop/ScreenCapture.h"
@@ -25,8 +26,8 @@ void install(Road road) {
     WindowFocus::backend.choose(road);
     ScreenCapture::backend.choose(road);
     Pasteboard::backend.choose(road);
-    StatusItem::setHosts(road == Road::portals ? StatusItem::Hosts::notifierItemOnly
-                                               : StatusItem::Hosts::notifierItemOrTray);
+    StatusItem::dock.choose(road);
+    Accessibility::backend.choose(road);
 }
 
 } // namespace DesktopBackends

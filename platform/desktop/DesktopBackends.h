@@ -1,11 +1,12 @@
 #pragma once
 
 // The backends of the desktop layers, chosen together in one place:
-// GlobalHotKey, SyntheticKeys (and Accessibility with it), WindowFocus,
-// ScreenCapture, Pasteboard and StatusItem each have an X11 backend (what the
-// X server lets every client do) and a portal backend (the desktop portals,
-// and the compositor's data control for the clipboard). Until install()
-// runs, every layer uses its X11 backend.
+// GlobalHotKey, SyntheticKeys, Accessibility, WindowFocus, ScreenCapture,
+// Pasteboard and StatusItem (where its icon docks) each have an X11 backend
+// in x11/ (what the X server lets every client do) and a portal backend in
+// portal/ (the desktop portals, and the compositor's own protocols: data
+// control for the clipboard, KDE Plasma's shell for windows that must not
+// take the keyboard). Until install() runs, every layer uses its X11 backend.
 namespace DesktopBackends {
 
 enum class Road { x11, portals };

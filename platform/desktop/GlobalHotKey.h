@@ -66,10 +66,13 @@ public:
     virtual DesktopState state(quint32 id) const = 0;
     virtual bool desktopDecides() const = 0;
     virtual bool lacksShortcuts() const = 0;
+    // suspend() began or resume() ended a suspension.
+    virtual void suspensionChanged() {}
 };
-// Grabs on the X server; presses seen in Qt's X event stream.
+// Grabs on the X server; presses seen in Qt's X event stream
+// (x11/GlobalHotKeyX11.cpp).
 Backend& x11Backend();
-// The desktop's GlobalShortcuts portal (GlobalHotKeyPortal.cpp).
+// The desktop's GlobalShortcuts portal (portal/GlobalHotKeyPortal.cpp).
 Backend& portalBackend();
 // The backend every call below goes to.
 inline BackendChoice<Backend> backend{x11Backend, portalBackend};
@@ -82,8 +85,17 @@ int registerHotKey(quint32 macKeyCode, quint32 carbonModifiers, quint32 id,
 // Nothing happens for an id that is not registered.
 void unregisterHotKey(quint32 id);
 
+// The Carbon modifier bits of the stored combinations.
+inline constexpr quint32 carbonCommand = 0x100;
+inline constexpr quint32 carbonShift = 0x200;
+inline constexpr quint32 carbonOption = 0x800;
+inline constexpr quint32 carbonControl = 0x1000;
+
 // The X keysym for a macOS virtual key code, 0 when the key has none here.
 quint32 keysymForKeyCode(quint32 macKeyCode);
+// The macOS virtual key code of the key with an X keysym; nothing for a key
+// the table does not know.
+std::optional<quint32> keyCodeForKeysym(quint32 keysym);
 
 // Whether the desktop decides which keys trigger a combination and answers
 // after registerHotKey() returned (pending): the desktop keeps a list with

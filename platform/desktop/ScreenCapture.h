@@ -38,17 +38,20 @@ public:
     virtual ~Backend() = default;
     virtual void captureDisplays(QObject* context, std::function<void(QList<QImage>)> done) = 0;
 };
+// x11/ScreenCaptureX11.cpp
 Backend& x11Backend();
+// portal/ScreenCapturePortal.cpp
 Backend& portalBackend();
 // The backend captureDisplays() goes to.
 inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 
 // The capture itself, without hiding anything or waiting: one image per
-// screen that gave one (X11).
+// screen that gave one (X11, x11/ScreenCaptureX11.cpp).
 QList<QImage> grabScreens();
 
 // The picture a Screenshot portal's answer names (a file:// uri), at the
-// capture's scale; the file is deleted. Null when there is none.
+// capture's scale; the file is deleted. Null when there is none
+// (portal/ScreenCapturePortal.cpp).
 QImage readPortalPicture(const QVariantMap& results);
 
 } // namespace ScreenCapture

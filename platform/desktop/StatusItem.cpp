@@ -181,18 +181,10 @@ StatusItem::StatusItem(const QString& id, const QString& title, const QIcon& ico
     }
     if (watcherRunning())
         useNotifierItem();
-    else if (hosts() == Hosts::notifierItemOrTray)
+    else if (dock().hasTray())
         useSystemTray();
     // Otherwise the item waits for a watcher to appear.
 }
-
-namespace {
-StatusItem::Hosts chosenHosts = StatusItem::Hosts::notifierItemOrTray;
-}
-
-void StatusItem::setHosts(Hosts hosts) { chosenHosts = hosts; }
-
-StatusItem::Hosts StatusItem::hosts() { return chosenHosts; }
 
 StatusItem::~StatusItem() {
     if (m_item) {
@@ -210,8 +202,7 @@ bool StatusItem::watcherRunning() {
 bool StatusItem::isAvailable() {
     // Asked only without a watcher: Qt's own tray icon decides once per
     // process whether it goes through a watcher, and must never do so here.
-    return watcherRunning() ||
-           (hosts() == Hosts::notifierItemOrTray && QSystemTrayIcon::isSystemTrayAvailable());
+    return watcherRunning() || dock().trayAvailable();
 }
 
 QString StatusItem::serviceName() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/desktop/BackendChoice.h"
+
 #include <QIcon>
 #include <QObject>
 #include <QPoint>
@@ -42,13 +44,22 @@ public:
     // The bus name our item is registered under; empty unless a notifier item.
     QString serviceName() const;
 
-    // Where the icon may dock when no watcher runs, by the session's backend
-    // (chosen with the others in DesktopBackends): the X11 backend docks in
-    // an XEmbed tray; the portal backend has none (a Wayland session offers
-    // no XEmbed tray, not even to XWayland clients) and waits for a watcher.
-    enum class Hosts { notifierItemOrTray, notifierItemOnly };
-    static void setHosts(Hosts hosts);
-    static Hosts hosts();
+    // Where the icon may dock when no watcher runs, by the road (chosen with
+    // the others in DesktopBackends): the X11 road docks in an XEmbed tray
+    // (x11/StatusItemX11.cpp); the portals' road has none (a Wayland session
+    // offers no XEmbed tray, not even to XWayland clients) and waits for a
+    // watcher (portal/StatusItemPortal.cpp).
+    class Dock {
+    public:
+        virtual ~Dock() = default;
+        // Whether the road has an XEmbed tray to dock in without a watcher.
+        virtual bool hasTray() const = 0;
+        // Whether such a tray is there now.
+        virtual bool trayAvailable() const = 0;
+    };
+    static Dock& x11Dock();
+    static Dock& portalDock();
+    inline static BackendChoice<Dock> dock{x11Dock, portalDock};
 
     // Whether a StatusNotifierWatcher owns its name on the session bus now.
     static bool watcherRunning();

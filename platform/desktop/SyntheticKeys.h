@@ -69,8 +69,9 @@ public:
     virtual bool pasteNow() = 0;
     virtual bool typeNow(const QString& text) = 0;
 };
+// XTEST (x11/SyntheticKeysX11.cpp).
 Backend& x11Backend();
-// SyntheticKeysPortal.cpp
+// The RemoteDesktop portal (portal/SyntheticKeysPortal.cpp).
 Backend& portalBackend();
 // The backend every call above goes to.
 inline BackendChoice<Backend> backend{x11Backend, portalBackend};

@@ -91,12 +91,14 @@ public:
     virtual bool activate(quint32 window) = 0;
     virtual bool hasInputFocus(quint32 window) const = 0;
 };
+// x11/WindowFocusX11.cpp
 Backend& x11Backend();
+// portal/WindowFocusPortal.cpp
 Backend& portalBackend();
 // The backend the calls above go to.
 inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 
-// WindowFocusWayland.cpp: the on-screen displays of KDE Plasma's shell
+// portal/WindowFocusPortal.cpp: the on-screen displays of KDE Plasma's shell
 // protocol, for Qt on Wayland.
 bool hasOnScreenDisplays();
 bool showAsOnScreenDisplay(QWidget* window, const QPoint& position);

@@ -10,7 +10,7 @@
 #include <utility>
 #include <wayland-client.h>
 
-namespace PasteboardWayland {
+namespace DataControl {
 
 namespace {
 
@@ -199,4 +199,4 @@ std::optional<QString> text() {
 // withdrawn selection, and a reader of it waits for data that never comes.
 void clear() { write(QString(), {}); }
 
-} // namespace PasteboardWayland
+} // namespace DataControl

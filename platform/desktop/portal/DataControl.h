@@ -12,7 +12,7 @@
 // copied by a hotkey over another window would never arrive; data control
 // sets the selection from anywhere, and works the same whether Qt runs on
 // Wayland or on XWayland.
-namespace PasteboardWayland {
+namespace DataControl {
 
 // True when the session's compositor offers data control (connecting on the
 // first call); every other call below needs it.
@@ -26,4 +26,4 @@ void write(const QString& text, const QList<std::pair<QByteArray, QByteArray>>& 
 std::optional<QString> text();
 void clear();
 
-} // namespace PasteboardWayland
+} // namespace DataControl

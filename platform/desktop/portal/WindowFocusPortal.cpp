@@ -1,3 +1,6 @@
+// The portal backend of WindowFocus, which knows no other program's window,
+// and the on-screen displays of KDE Plasma's shell protocol, for windows of
+// Qt on Wayland that must never take the keyboard.
 #include "platform/desktop/WindowFocus.h"
 
 #include "plasma-shell-client-protocol.h"
@@ -114,5 +117,23 @@ bool showAsOnScreenDisplay(QWidget* window, const QPoint& position) {
     org_kde_plasma_surface_set_position(display->role, position.x(), position.y());
     return true;
 }
+
+namespace {
+
+// No program can see or pick another's window in a Wayland session.
+class PortalBackend : public Backend {
+public:
+    bool canTellWindows() const override { return false; }
+    bool hasWindowManager() const override { return false; }
+    std::optional<quint32> activeWindow() const override { return std::nullopt; }
+    bool exists(quint32) const override { return false; }
+    std::optional<QRect> geometry(quint32) const override { return std::nullopt; }
+    bool activate(quint32) override { return false; }
+    bool hasInputFocus(quint32) const override { return false; }
+};
+
+} // namespace
+
+Backend& portalBackend() { return backendInstance<PortalBackend>(); }
 
 } // namespace WindowFocus

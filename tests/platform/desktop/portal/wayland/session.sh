@@ -5,7 +5,7 @@
 # line by line and KWin's scripting to give a window the keyboard.
 # Expects a function `fail MESSAGE` from the test.
 # shellcheck source=tests/support/desktop.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../../support/desktop.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../../../support/desktop.sh"
 
 # start_text_window TITLE PLATFORM: TEXT_WINDOW (set by the test) as a
 # Wayland (wayland) or XWayland (xcb) client; its output in $work/TITLE.out.
