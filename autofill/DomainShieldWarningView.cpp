@@ -1,6 +1,7 @@
 #include "autofill/DomainShieldWarningView.h"
 
 #include "core/Text.h"
+#include "platform/look/ScreenReader.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
 
@@ -55,13 +56,11 @@ QString shownHost(const QString& host) {
     return shown;
 }
 
-// The sentence with its values put in, each between isolates when
-// `isolate`: a right-to-left host or label then stays one island, and the
-// words around it keep their order.
-QString sentence(const DomainShieldWarning& warning, const QString& accountLabel, bool isolate) {
-    const auto value = [isolate](const QString& text) {
-        return (isolate ? Text::isolated(text) : text).toHtmlEscaped();
-    };
+// The sentence with its values put in, each between isolates: a
+// right-to-left host or label then stays one island, and the words around it
+// keep their order.
+QString sentence(const DomainShieldWarning& warning, const QString& accountLabel) {
+    const auto value = [](const QString& text) { return Text::isolated(text).toHtmlEscaped(); };
     const QString host = value(shownHost(warning.requestHost));
     const QString known = value(shownHost(warning.knownDomain));
     const QString label = value(accountLabel);
@@ -79,8 +78,8 @@ QString sentence(const DomainShieldWarning& warning, const QString& accountLabel
 // read out as marks or pauses.
 QString spokenSentence(const DomainShieldWarning& warning, const QString& accountLabel) {
     QTextDocument document;
-    document.setHtml(sentence(warning, accountLabel, false));
-    return document.toPlainText();
+    document.setHtml(sentence(warning, accountLabel));
+    return ScreenReader::spoken(document.toPlainText());
 }
 
 } // namespace
@@ -93,7 +92,7 @@ QString DomainShieldWarningView::message(const DomainShieldWarning& warning,
     const bool rightToLeft = QGuiApplication::layoutDirection() == Qt::RightToLeft;
     return QStringLiteral("<div dir=\"%1\">%2</div>")
         .arg(rightToLeft ? QStringLiteral("rtl") : QStringLiteral("ltr"),
-             sentence(warning, accountLabel, true));
+             sentence(warning, accountLabel));
 }
 
 DomainShieldWarningView::DomainShieldWarningView(const DomainShieldWarning& warning,
