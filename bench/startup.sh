@@ -18,7 +18,9 @@ sizes=("$@")
 work=$(mktemp -d)
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1000x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: each run is the last client to leave, and the next one must not
+# connect while the server resets.
+Xvfb -displayfd 3 -screen 0 1280x1000x24 -noreset -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")" QT_QPA_PLATFORM=xcb QUILLET_STARTUP_REPORT=1

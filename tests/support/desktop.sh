@@ -34,14 +34,17 @@ wait_for() {
 start_xvfb() {
   (($#)) || set -- -screen 0 1280x800x24
   exec 3>"$work/display"
-  Xvfb -displayfd 3 "$@" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  # -noreset: an X server resets when its last client leaves, and a client
+  # that connects during the reset is refused. The readiness check below is
+  # such a last client, and the window manager connects right after it.
+  Xvfb -displayfd 3 "$@" -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   exec 3>&-
   wait_for 30 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   export DISPLAY=":$(head -n1 "$work/display")"
   # Clients reach the server before anything else starts: a server that went
   # away at this number a moment ago (a test's XWayland still ending) can
-  # hold its name for a while, and a window manager started then gives up.
+  # hold its name for a while.
   wait_for 30 timeout 10 xprop -root -len 0 _NET_SUPPORTED ||
     fail "no client can open $DISPLAY: $(cat "$work/xvfb.log"; ls -la /tmp/.X11-unix 2>&1)"
   export QT_QPA_PLATFORM=xcb
