@@ -96,7 +96,7 @@ private slots:
         const QStringList reply = answer.strings();
         QCOMPARE(reply.size(), 2);
         const QString code = reply[0];
-        QVERIFY2(code == before || code == after, qPrintable(code + " vs " + before));
+        QVERIFY2(code == before || code == after, "the answer holds another code than oathtool's");
         QCOMPARE(reply[1], QStringLiteral("RFC: %1 — copied.").arg(code));
 
         QCOMPARE(clipboardText(), code.toUtf8());

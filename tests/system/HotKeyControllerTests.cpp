@@ -112,7 +112,7 @@ private slots:
 
         // A 30-second step may have ended in between.
         const QString copied = QString::fromUtf8(clipboardText());
-        QVERIFY2(copied == before || copied == after, qPrintable(copied));
+        QVERIFY2(copied == before || copied == after, "the clipboard holds another code");
         QCOMPARE(copied.size(), 6);
         const QByteArray targets = xclip({"-o", "-selection", "clipboard", "-t", "TARGETS"});
         QVERIFY2(targets.contains("org.nspasteboard.ConcealedType"), targets.constData());
