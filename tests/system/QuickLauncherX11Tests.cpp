@@ -76,6 +76,17 @@ class QuickLauncherX11Tests : public QObject, private TestSupport::VaultFixture 
 
     QString totpCode() { return oathtool({"--totp", "-b", Base32::encode(totp.secret)}); }
 
+    // What a pick that never arrived leaves to look at.
+    static QString panelState() {
+        QWidget* panel = launcher().panel();
+        if (!panel) return QStringLiteral("the panel was closed");
+        return QStringLiteral("the panel is %1, %2, %3 the X server's input focus")
+            .arg(panel->isVisible() ? QStringLiteral("shown") : QStringLiteral("hidden"),
+                 panel->isActiveWindow() ? QStringLiteral("active") : QStringLiteral("not active"),
+                 WindowFocus::hasInputFocus(quint32(panel->winId())) ? QStringLiteral("has")
+                                                                     : QStringLiteral("lacks"));
+    }
+
 private slots:
     void initTestCase() {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
@@ -265,7 +276,7 @@ private slots:
         const QString before = totpCode();
         QSignalSpy delivered(&launcher(), &QuickLauncher::delivered);
         xdotool({"key", "Return"});
-        QTRY_COMPARE(delivered.size(), 1);
+        QTRY_VERIFY2(delivered.size() == 1, qPrintable(panelState()));
         QCOMPARE(delivered.first().first().toBool(), false);
         QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
         QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::noWindowHint());
