@@ -83,6 +83,9 @@ a11y wait quillet "The disk is full" || fail "no message for the failed write"
 kill -0 "$quillet_pid" 2>/dev/null || fail "the program did not survive the write"
 [ "$(stat -c %s "$keychain")" = "$size" ] || fail "the keychain file changed"
 a11y press quillet/"Add account" "Cancel" "push button" || fail "no Cancel button"
+# The press is carried out after it returns, and while the sheet is open the
+# main window takes no keys: Ctrl+Q only once it has gone.
+wait_gone '^Add account$' || fail "Cancel did not close the add sheet"
 a11y wait quillet "user0@example.com" || fail "the window stopped answering"
 quit_with_ctrl_q "file-size limit"
 echo "file-size limit: the write failed with a message, the program kept running"
