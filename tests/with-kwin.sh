@@ -127,6 +127,18 @@ if [[ ${1:-} == --in-bus ]]; then
     --socket "$socket" --width 1280 --height 800 --exit-with-session "$root/session.sh" \
     >"$root/kwin.log" 2>&1 &
   kwin_pid=$!
+  # KWin ends with its session, but now and then it hangs on its way out,
+  # after its clients have lost it: once the session has ended, KWin gets
+  # 30 s to end, then is stopped, so that the test never waits on it.
+  kwin_ended() { [[ ! -e /proc/$kwin_pid || $(awk '{print $3}' "/proc/$kwin_pid/stat" 2>/dev/null) == Z ]]; }
+  until kwin_ended || [[ -s $root/status ]]; do
+    sleep 0.2
+  done
+  if ! wait_until 300 kwin_ended; then
+    echo "with-kwin: KWin did not end with its session; stopping it" >&2
+    kill "$kwin_pid" 2>/dev/null
+    wait_until 100 kwin_ended || kill -9 "$kwin_pid" 2>/dev/null
+  fi
   kwin_status=0
   wait "$kwin_pid" || kwin_status=$?
   kwin_pid=
