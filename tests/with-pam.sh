@@ -50,4 +50,6 @@ export PAM_WRAPPER_DISABLE_DEEPBIND=1
 export UID_WRAPPER_DISABLE_DEEPBIND=1
 status=0
 "$@" || status=$?
+# A program ended by a signal it does not report (SIGPIPE) says nothing itself.
+((status == 0)) || echo "with-pam: $(basename "$1") ended with status $status" >&2
 exit "$status"

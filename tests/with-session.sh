@@ -78,4 +78,6 @@ start_session_keyring "$root/keyring.log"
 
 status=0
 "$@" || status=$?
+# A program ended by a signal it does not report (SIGPIPE) says nothing itself.
+((status == 0)) || echo "with-session: $(basename "$1") ended with status $status" >&2
 exit "$status"

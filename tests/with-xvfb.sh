@@ -15,4 +15,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/support/desktop.sh"
 start_xvfb ${XVFB_SCREENS:--screen 0 1024x768x24}
 status=0
 "$@" || status=$?
+# A program ended by a signal it does not report (SIGPIPE) says nothing itself.
+((status == 0)) || echo "with-xvfb: $(basename "$1") ended with status $status" >&2
 exit "$status"
