@@ -243,6 +243,42 @@ std::optional<ObjectPtr<SecretService>> connect(Status* status) {
     return ObjectPtr<SecretService>(service);
 }
 
+// The collection and item proxies an operation makes hear their signals on a
+// context of the operation's own, which is run when it ends. On the default
+// context their clean-up would wait for the GUI thread's loop, and what an
+// operation at the program's end left there would never be freed. Made after
+// connect(): the shared service proxy stays on the default context, which the
+// GUI thread runs for the life of the process.
+class OperationContext {
+public:
+    OperationContext() : context(g_main_context_new()) {
+        g_main_context_push_thread_default(context);
+    }
+    ~OperationContext() {
+        g_main_context_pop_thread_default(context);
+        run();
+        g_main_context_unref(context);
+    }
+    OperationContext(const OperationContext&) = delete;
+    OperationContext& operator=(const OperationContext&) = delete;
+
+    // Runs what the service sent so far: what it sent before it answered a
+    // call is queued here by the time the call returns.
+    static void runCurrent() {
+        GMainContext* current = g_main_context_get_thread_default();
+        if (current)
+            while (g_main_context_iteration(current, FALSE)) {
+            }
+    }
+
+private:
+    void run() {
+        while (g_main_context_iteration(context, FALSE)) {
+        }
+    }
+    GMainContext* context;
+};
+
 // Unlocks the objects (items or collections) through the service, which may
 // prompt the user. Reports interactionNotAllowed when any stays locked: the
 // prompt was dismissed, could not be shown, or the service refused.
@@ -312,6 +348,7 @@ std::optional<ObjectPtr<SecretCollection>> defaultCollection(SecretService* serv
             *status = unlocked;
             return std::nullopt;
         }
+        OperationContext::runCurrent(); // the collection's Locked property as it is now
         if (secret_collection_get_locked(collection)) {
             *status = interactionNotAllowed;
             return std::nullopt;
@@ -810,6 +847,7 @@ Status SecretServiceBackend::open() {
     const auto service = connect(&status);
     if (!service)
         return status;
+    const OperationContext operationContext;
     GCancellable* cancellable = g_cancellable_new();
     {
         QMutexLocker lock(&interactionMutex);
@@ -876,6 +914,7 @@ Status SecretServiceBackend::add(const Item& item) {
     const auto service = connect(&status);
     if (!service)
         return status;
+    const OperationContext operationContext;
 
     QList<Found> existing;
     status = findMatchingChecked(service->get(), primaryKeyQuery(item), &existing);
@@ -910,6 +949,7 @@ Status SecretServiceBackend::update(const Query& query, const QByteArray& data) 
     const auto service = connect(&status);
     if (!service)
         return status;
+    const OperationContext operationContext;
 
     QList<Found> found;
     status = findMatchingChecked(service->get(), query, &found);
@@ -923,6 +963,7 @@ QList<Status> SecretServiceBackend::upsert(const QList<Upsert>& writes, const Pr
     const auto service = connect(&status);
     if (!service)
         return QList<Status>(writes.size(), status);
+    const OperationContext operationContext;
     // The collection new items go into, looked up once for the batch: a
     // locked or missing one fails every write at once, as it would each.
     // Only its path is kept: its proxy would parse the collection's whole
@@ -1004,6 +1045,7 @@ Status SecretServiceBackend::copyMatching(const Query& query, Results* results) 
     const auto service = connect(&status);
     if (!service)
         return status;
+    const OperationContext operationContext;
 
     QList<Found> found;
     status = findMatchingChecked(service->get(), query, &found);
@@ -1069,6 +1111,7 @@ Status SecretServiceBackend::remove(const Query& query) {
     const auto service = connect(&status);
     if (!service)
         return status;
+    const OperationContext operationContext;
 
     QList<Found> found;
     status = findMatchingChecked(service->get(), query, &found);
