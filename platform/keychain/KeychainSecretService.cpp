@@ -243,6 +243,14 @@ std::optional<ObjectPtr<SecretService>> connect(Status* status) {
     return ObjectPtr<SecretService>(service);
 }
 
+// Runs what is queued on the context and returns once nothing is: what the
+// service sent before it answered a call is queued by the time the call
+// returns.
+void runPending(GMainContext* context) {
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+}
+
 // The collection and item proxies an operation makes hear their signals on a
 // context of the operation's own, which is run when it ends. On the default
 // context their clean-up would wait for the GUI thread's loop, and what an
@@ -256,26 +264,13 @@ public:
     }
     ~OperationContext() {
         g_main_context_pop_thread_default(context);
-        run();
+        runPending(context);
         g_main_context_unref(context);
     }
     OperationContext(const OperationContext&) = delete;
     OperationContext& operator=(const OperationContext&) = delete;
 
-    // Runs what the service sent so far: what it sent before it answered a
-    // call is queued here by the time the call returns.
-    static void runCurrent() {
-        GMainContext* current = g_main_context_get_thread_default();
-        if (current)
-            while (g_main_context_iteration(current, FALSE)) {
-            }
-    }
-
 private:
-    void run() {
-        while (g_main_context_iteration(context, FALSE)) {
-        }
-    }
     GMainContext* context;
 };
 
@@ -348,7 +343,10 @@ std::optional<ObjectPtr<SecretCollection>> defaultCollection(SecretService* serv
             *status = unlocked;
             return std::nullopt;
         }
-        OperationContext::runCurrent(); // the collection's Locked property as it is now
+        // The collection's Locked property as it is now, from the
+        // operation's own context (never the GUI thread's default one).
+        if (GMainContext* own = g_main_context_get_thread_default())
+            runPending(own);
         if (secret_collection_get_locked(collection)) {
             *status = interactionNotAllowed;
             return std::nullopt;
@@ -384,8 +382,7 @@ GHashTable* getSecrets(SecretService* service, const gchar** paths, GError** err
     g_main_context_push_thread_default(context);
     const auto finish = [context] {
         // The tasks' own completions, queued here, run before it goes.
-        while (g_main_context_pending(context))
-            g_main_context_iteration(context, FALSE);
+        runPending(context);
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
     };
@@ -486,13 +483,11 @@ void heardSignal(GDBusConnection*, const gchar*, const gchar*, const gchar* inte
     }
 }
 
-// Runs the signals heard so far. Signals the service sent before it answered
-// a call are queued here by the time the call returns.
+// Runs the signals heard so far.
 void drainSignals() {
     Watch& w = watch();
     if (w.context)
-        while (g_main_context_iteration(w.context, FALSE)) {
-        }
+        runPending(w.context);
 }
 
 // Subscribes to the service's signals, again after the service was
