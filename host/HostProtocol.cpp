@@ -75,7 +75,23 @@ QList<QByteArray> byteList(const QJsonObject& from, const QString& key) {
     return list;
 }
 
-CredentialRequest credentialRequest(const QJsonObject& json) {
+// The SHA-256 digest of the client data that a passkey signs or registers
+// for: 32 bytes, which the entries that sign or register need. Where a
+// request is refused before any signing, it may be left out.
+QByteArray clientDataHash(const QJsonObject& from, bool needed) {
+    const QString key = QStringLiteral("clientDataHash");
+    if (from.value(key).isUndefined()) {
+        if (needed) refuse(key + QStringLiteral(" is missing"));
+        return {};
+    }
+    const QByteArray hash = bytes(from, key);
+    if (hash.size() != 32)
+        refuse(key +
+               QStringLiteral(" is %1 bytes, not the 32 of a SHA-256 digest").arg(hash.size()));
+    return hash;
+}
+
+CredentialRequest credentialRequest(const QJsonObject& json, bool signs) {
     CredentialRequest request;
     const QString kind = text(json, QStringLiteral("kind"));
     if (kind == QLatin1String("oneTimeCode")) {
@@ -95,7 +111,7 @@ CredentialRequest credentialRequest(const QJsonObject& json) {
     identity.recordIdentifier = text(json, QStringLiteral("recordIdentifier"),
                                      QString::fromLatin1(identity.credentialID.toBase64()));
     request.credentialIdentity = identity;
-    request.clientDataHash = bytes(json, QStringLiteral("clientDataHash"));
+    request.clientDataHash = clientDataHash(json, signs);
     for (const QJsonValue& value : array(json, QStringLiteral("supportedAlgorithms"))) {
         request.supportedAlgorithms.append(wholeNumber(value, QStringLiteral("supportedAlgorithms")));
     }
@@ -127,7 +143,7 @@ QList<ServiceIdentifier> serviceIdentifiers(const QJsonObject& json) {
 PasskeyRequestParameters parameters(const QJsonObject& json) {
     PasskeyRequestParameters parameters;
     parameters.relyingPartyIdentifier = text(json, QStringLiteral("relyingPartyIdentifier"));
-    parameters.clientDataHash = bytes(json, QStringLiteral("clientDataHash"));
+    parameters.clientDataHash = clientDataHash(json, true);
     parameters.allowedCredentials = byteList(json, QStringLiteral("allowedCredentials"));
     parameters.userVerification = text(json, QStringLiteral("userVerification"));
     return parameters;
@@ -173,8 +189,11 @@ std::variant<Request, QString> parse(const QByteArray& json) {
         case Entry::provideWithoutUserInteraction:
         case Entry::prepareInterface:
         case Entry::registration:
-            request.request =
-                credentialRequest(object(root.value(QStringLiteral("request")), QStringLiteral("request")));
+            // Only the entry that may not show a window refuses every
+            // passkey request before signing anything.
+            request.request = credentialRequest(
+                object(root.value(QStringLiteral("request")), QStringLiteral("request")),
+                request.entry != Entry::provideWithoutUserInteraction);
             break;
         case Entry::credentialListWithParameters:
             request.parameters = parameters(

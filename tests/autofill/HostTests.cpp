@@ -638,7 +638,8 @@ private slots:
                  QByteArray("{\"refused\":1}"));
         // Another site, or a relying party in other letter case: none stored.
         QCOMPARE(serve({{"entry", "credentialListWithParameters"},
-                        {"parameters", QJsonObject{{"relyingPartyIdentifier", "Example.com"}}}}),
+                        {"parameters", QJsonObject{{"relyingPartyIdentifier", "Example.com"},
+                                                   {"clientDataHash", b64(QByteArray(32, 'h'))}}}}),
                  QByteArray("{\"refused\":101}"));
     }
 
@@ -648,6 +649,7 @@ private slots:
         };
         QCOMPARE(serve(registration({{"kind", "passkey"},
                                      {"relyingPartyIdentifier", "example.com"},
+                                     {"clientDataHash", b64(QByteArray(32, 'h'))},
                                      {"supportedAlgorithms", QJsonArray{-257}}})),
                  QByteArray("{\"refused\":0}"));
         QCOMPARE(serve(registration({{"kind", "oneTimeCode"}})), QByteArray("{\"refused\":0}"));
@@ -806,6 +808,74 @@ private slots:
             QCOMPARE(HostProtocol::toJson(*twice.outcome()).trimmed(), first);
             QCOMPARE(ended.size(), 1);
             QVERIFY(!twice.window());
+        }
+    }
+
+    // A client data hash is the SHA-256 digest of the client data: a
+    // request to sign or register for anything else (16 bytes, none, 33,
+    // an empty one) is refused unread, with the host's sentence and status,
+    // before any passkey is made or used. One that may not show a window
+    // is refused before signing and may leave it out, but not get it wrong.
+    void clientDataHashesOtherThanADigestAreRefused() {
+        qputenv("QUILLET_PAM_SERVICE", "absent"); // nobody to ask: no prompt, no window to work
+        const QString rp = QStringLiteral("example.com");
+        const auto withHash = [](QJsonObject fields, const QJsonValue& hash) {
+            if (!hash.isUndefined()) fields.insert("clientDataHash", hash);
+            return fields;
+        };
+        const auto registration = [&](const QJsonValue& hash) {
+            return QJsonObject{{"entry", "registration"},
+                               {"request", withHash({{"kind", "passkey"},
+                                                     {"relyingPartyIdentifier", rp},
+                                                     {"userName", "alice"},
+                                                     {"userHandle", b64("alice")},
+                                                     {"supportedAlgorithms", QJsonArray{-7}}},
+                                                    hash)}};
+        };
+        const TestSupport::HostRun registered = TestSupport::runHost(registration(b64(QByteArray(32, 'h'))));
+        QVERIFY2(registered.status == 0, registered.err.constData());
+        const QString credentialID = object(registered.out).value("credentialID").toString();
+        QCOMPARE(PasskeyStore::loadAll().size(), 1);
+        const auto assertion = [&](const char* entry, const QJsonValue& hash) {
+            return QJsonObject{{"entry", entry},
+                               {"request", withHash({{"kind", "passkey"},
+                                                     {"relyingPartyIdentifier", rp},
+                                                     {"credentialID", credentialID}},
+                                                    hash)}};
+        };
+        const auto fromList = [&](const QJsonValue& hash) {
+            return QJsonObject{{"entry", "credentialListWithParameters"},
+                               {"parameters", withHash({{"relyingPartyIdentifier", rp}}, hash)}};
+        };
+        for (const auto& [hash, why] :
+             {std::pair{QJsonValue(b64(QByteArray(16, 'h'))), "is 16 bytes, not the 32"},
+              std::pair{QJsonValue(QJsonValue::Undefined), "is missing"},
+              std::pair{QJsonValue(b64(QByteArray(33, 'h'))), "is 33 bytes, not the 32"},
+              std::pair{QJsonValue(""), "is 0 bytes, not the 32"}}) {
+            for (const QJsonObject& request :
+                 {registration(hash), assertion("prepareInterface", hash), fromList(hash)}) {
+                const TestSupport::HostRun run = TestSupport::runHost(request);
+                const QByteArray what = request.value("entry").toString().toUtf8() + ", " + why +
+                                        ": " + QByteArray::number(run.status) + " " + run.out + run.err;
+                QVERIFY2(run.status == HostProtocol::unreadableRequest, what.constData());
+                QCOMPARE(run.out, QByteArray());
+                QVERIFY2(run.err.contains("larkspur-host: unreadable request: clientDataHash " +
+                                          QByteArray(why)),
+                         what.constData());
+            }
+        }
+        const TestSupport::HostRun quietly =
+            TestSupport::runHost(assertion("provideWithoutUserInteraction", b64(QByteArray(16, 'h'))));
+        QCOMPARE(quietly.status, int(HostProtocol::unreadableRequest));
+        QCOMPARE(TestSupport::runHost(assertion("provideWithoutUserInteraction", QJsonValue::Undefined)).out,
+                 QByteArray("{\"refused\":100}\n"));
+        QCOMPARE(PasskeyStore::loadAll().size(), 1);
+        // With a digest the same requests sign.
+        for (const QJsonObject& request : {assertion("prepareInterface", b64(QByteArray(32, 'h'))),
+                                           fromList(b64(QByteArray(32, 'h')))}) {
+            const TestSupport::HostRun signedIn = TestSupport::runHost(request);
+            QVERIFY2(signedIn.status == 0, signedIn.err.constData());
+            QCOMPARE(object(signedIn.out).value("completed").toString(), QStringLiteral("passkeyAssertion"));
         }
     }
 
