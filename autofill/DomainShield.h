@@ -20,6 +20,17 @@ std::optional<QString> domain(const QString& issuer);
 
 } // namespace IssuerDomains
 
+// A host as the user is shown it, wherever one is: each character that
+// draws nothing by itself, or that IDNA drops, written as its escape
+// ("\u200D"), and a host that is not plain ASCII followed by the ASCII form
+// IDNA gives it, "(xn--...)", when it has one. Two hosts that draw alike but
+// lead to different sites then read differently.
+namespace HostText {
+
+QString shown(const QString& host);
+
+} // namespace HostText
+
 // One site a request names: a host, or the whole text of a URL from which
 // no host can be taken, which matches no domain at all.
 struct RequestHost {

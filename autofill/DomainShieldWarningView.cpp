@@ -25,44 +25,13 @@ QString boldRuns(const QString& text) {
     return out;
 }
 
-// A host as the warning names it: each control, format or line-separating
-// character (a direction override, a zero-width space, an isolate) as its
-// escape, "\u202E", so that what is read is what the request asked for and
-// nothing in it can reorder or hide the rest.
-QString shownHost(const QString& host) {
-    QString shown;
-    shown.reserve(host.size());
-    for (qsizetype i = 0; i < host.size(); ++i) {
-        char32_t c = host[i].unicode();
-        const bool pair =
-            host[i].isHighSurrogate() && i + 1 < host.size() && host[i + 1].isLowSurrogate();
-        if (pair) c = QChar::surrogateToUcs4(host[i], host[i + 1]);
-        switch (QChar::category(c)) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Other_Surrogate:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            shown += (c > 0xFFFF ? QStringLiteral("\\U") : QStringLiteral("\\u")) +
-                     QString::number(uint(c), 16)
-                         .toUpper()
-                         .rightJustified(c > 0xFFFF ? 8 : 4, QLatin1Char('0'));
-            break;
-        default:
-            shown += QStringView(host).mid(i, pair ? 2 : 1);
-        }
-        if (pair) ++i;
-    }
-    return shown;
-}
-
 // The sentence with its values put in, each between isolates: a
 // right-to-left host or label then stays one island, and the words around it
 // keep their order.
 QString sentence(const DomainShieldWarning& warning, const QString& accountLabel) {
     const auto value = [](const QString& text) { return Text::isolated(text).toHtmlEscaped(); };
-    const QString host = value(shownHost(warning.requestHost));
-    const QString known = value(shownHost(warning.knownDomain));
+    const QString host = value(HostText::shown(warning.requestHost));
+    const QString known = value(HostText::shown(warning.knownDomain));
     const QString label = value(accountLabel);
     if (warning.verdict == DomainVerdict::spoof)
         return boldRuns(DomainShieldWarningView::tr(

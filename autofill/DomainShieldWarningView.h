@@ -28,7 +28,7 @@ public:
 
     // The message as rich text: the hosts in bold, every inserted value
     // escaped, so a host name can never carry markup of its own, and the
-    // hosts' invisible characters written out.
+    // hosts as HostText::shown writes them.
     static QString message(const DomainShieldWarning& warning, const QString& accountLabel);
 
 protected:

@@ -1,6 +1,7 @@
 #include "autofill/MacCredentialProviderViewController.h"
 
 #include "autofill/Authenticator.h"
+#include "autofill/DomainShield.h"
 #include "autofill/DomainShieldWarningView.h"
 #include "autofill/MacAutoFillListView.h"
 #include "autofill/PasskeyPickerView.h"
@@ -502,12 +503,12 @@ void MacCredentialProviderViewController::verifyUser(
         return;
     }
     // Isolated, so a right-to-left site or user name cannot reorder the
-    // sentence around it.
-    const QString message =
-        user.isEmpty()
-            ? tr("Confirm it's you to use a passkey for %1.").arg(Text::isolated(site))
-            : tr("Confirm it's you to use a passkey for %1 as %2.")
-                  .arg(Text::isolated(site), Text::isolated(user));
+    // sentence around it; the site written as every host is shown.
+    const QString shownSite = Text::isolated(HostText::shown(site));
+    const QString message = user.isEmpty()
+                                ? tr("Confirm it's you to use a passkey for %1.").arg(shownSite)
+                                : tr("Confirm it's you to use a passkey for %1 as %2.")
+                                      .arg(shownSite, Text::isolated(user));
     // The window behind the prompt says the same, not just that it is busy.
     // A picker stays: it is meaningful, and its Cancel still ends the request.
     if (!m_screen || m_screen->objectName() == QLatin1String("placeholder"))

@@ -1,6 +1,7 @@
 #include "autofill/PasskeyPickerView.h"
 
 #include "autofill/ChoiceParts.h"
+#include "autofill/DomainShield.h"
 #include "core/Text.h"
 #include "platform/look/ScreenReader.h"
 #include "platform/look/Style.h"
@@ -12,7 +13,8 @@
 #include <QScrollArea>
 
 QString PasskeyPickerView::rowTitle(const PasskeyRecord& record) {
-    return Text::isolated(Text::oneLine(record.userName.isEmpty() ? record.rpId : record.userName));
+    return Text::isolated(record.userName.isEmpty() ? HostText::shown(record.rpId)
+                                                    : Text::oneLine(record.userName));
 }
 
 QString PasskeyPickerView::creationDate(const QDate& date, const QLocale& locale) {
@@ -49,7 +51,8 @@ PasskeyPickerView::PasskeyPickerView(QString rpId, QList<PasskeyRecord> candidat
     auto* title = Style::label(tr("Choose a passkey"), Style::TextStyle::headline);
     title->setAlignment(Qt::AlignCenter);
     header->addWidget(title);
-    auto* party = Style::label(Text::isolated(rpId), Style::TextStyle::caption, Style::SemanticColor::secondary);
+    auto* party = Style::label(Text::isolated(HostText::shown(rpId)), Style::TextStyle::caption,
+                               Style::SemanticColor::secondary);
     party->setAccessibleName(ScreenReader::spoken(party->text()));
     party->setAlignment(Qt::AlignCenter);
     header->addWidget(party);

@@ -197,15 +197,22 @@ private slots:
     }
 
     // A stored name's direction override cannot turn the heading into
-    // another site's name or a row into another user's.
+    // another site's name or a row into another user's; a site is written
+    // as every host is shown, its override and its look-alike letters
+    // plain to see, to the eye and to a screen reader.
     void pickerIsolatesStoredNames() {
         const QString rp = QStringLiteral("evil\u202Emoc.elgoog");
         const QString user = QStringLiteral("\u202Eecila");
-        PasskeyPickerView view(rp, {passkey('\x01', user, QDateTime::currentDateTimeUtc())},
+        const QString lookAlike = QStringLiteral("g\u0456thub.com");
+        PasskeyPickerView view(rp, {passkey('\x01', user, QDateTime::currentDateTimeUtc()),
+                                    passkey('\x02', QString(), QDateTime::currentDateTimeUtc(), lookAlike)},
                                [](const PasskeyRecord&) {}, [] {});
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QVERIFY(showsText(view, QChar(0x2068) + rp + QChar(0x2069)));
+        const QString shownRp = QStringLiteral("evil\\u202Emoc.elgoog");
+        QVERIFY(showsText(view, QChar(0x2068) + shownRp + QChar(0x2069)));
+        QVERIFY(rows(view).last().startsWith(
+            Text::isolated(Text::isolated(lookAlike) + QStringLiteral(" (xn--gthub-n2e.com)"))));
         const QList<QAbstractButton*> buttons = view.findChildren<QAbstractButton*>();
         const auto row = std::find_if(buttons.begin(), buttons.end(), [](QAbstractButton* b) {
             return !qobject_cast<QPushButton*>(b);
@@ -220,7 +227,7 @@ private slots:
                          qPrintable(widget->accessibleName()));
         bool named = false;
         for (QLabel* label : view.findChildren<QLabel*>())
-            named = named || label->accessibleName() == rp;
+            named = named || label->accessibleName() == shownRp;
         QVERIFY(named);
     }
 

@@ -250,6 +250,37 @@ private slots:
         QVERIFY(context.ends.isEmpty());
     }
 
+    // A stored site whose name is not plain ASCII (as another program may
+    // have stored it) is named with the site IDNA leads it to, in the prompt
+    // and behind it, to the eye and to a screen reader.
+    void aStoredSiteIsNamedWithItsAsciiForm() {
+        PasskeyRecord record{QByteArray(32, '\x05'),
+                             QStringLiteral("g\u0456thub.com"),
+                             QStringLiteral("alice"),
+                             QByteArray("alice"),
+                             *Crypto::p256GeneratePrivateKey(),
+                             QDateTime::currentDateTimeUtc()};
+        PasskeyStore::save(record);
+        Recorder context;
+        MacCredentialProviderViewController controller(context);
+        controller.prepareInterfaceToProvideCredential(assertionFor(record));
+        appear(controller);
+        QTRY_VERIFY(PasswordPrompt::dialog(prompt));
+        const QString spoken = QStringLiteral(
+            "Confirm it's you to use a passkey for g\u0456thub.com (xn--gthub-n2e.com) as alice.");
+        for (QWidget* in :
+             {static_cast<QWidget*>(PasswordPrompt::dialog(prompt)), controller.view()}) {
+            QStringList read;
+            for (QLabel* label : in->findChildren<QLabel*>())
+                if (label->isVisible())
+                    read << ChoiceScreens::withoutIsolates(label->text()) + '|' +
+                                label->accessibleName();
+            QVERIFY2(read.contains(spoken + '|' + spoken), qPrintable(read.join(' ')));
+        }
+        QVERIFY(PasswordPrompt::cancel(prompt));
+        QTRY_COMPARE(context.ends, QStringList{"refused 1"});
+    }
+
     void parkedWorkAfterTheEndDoesNothing() {
         const PasskeyRecord alice = storedPasskey('\x01', QStringLiteral("alice"), 0);
         Recorder context;

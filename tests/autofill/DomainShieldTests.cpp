@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -39,6 +40,24 @@ QStringList labelTexts(QWidget& view) {
                                                              : label->text());
         }
     return texts;
+}
+
+QString withoutIsolates(QString text) {
+    return text.remove(QChar(0x2068)).remove(QChar(0x2069));
+}
+
+// What idn2 (IDNA2008 with UTS #46 processing) makes of a host: its ASCII
+// form, or nothing when it refuses the host.
+QString idn2(const QString& host) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("idn2"), {QStringLiteral("--"), host});
+    if (!process.waitForFinished(10000)) return QStringLiteral("idn2 did not end");
+    if (process.exitStatus() != QProcess::NormalExit) return QStringLiteral("idn2 failed");
+    return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()).trimmed()
+                                   : QString();
 }
 
 } // namespace
@@ -233,6 +252,74 @@ private slots:
                     .contains("x\\U000E0001.com"));
     }
 
+    // Hosts that draw as another site, or as a site at all, read as what
+    // they are: a mark on a letter, a variation selector, a joiner, a
+    // filler, a space that is none are written out, and a host that is not
+    // plain ASCII has the ASCII form IDNA gives it beside it (idn2's, where
+    // idn2 takes the host), in both sentences, to the eye and to a screen
+    // reader. An umlaut domain reads as itself.
+    void hostsThatDrawAlikeReadApart_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("shown");  // the host itself, escaped
+        QTest::addColumn<QString>("ascii");  // IDNA's form; "idn2": as idn2 gives it
+        const QString oracle = QStringLiteral("idn2");
+        QTest::newRow("combining dot") << "gi\u0307thub.com" << "gi\\u0307thub.com" << oracle;
+        QTest::newRow("variation selector") << "git\uFE0Fhub.com" << "git\\uFE0Fhub.com" << oracle;
+        QTest::newRow("soft hyphen") << "git\u00ADhub.com" << "git\\u00ADhub.com" << oracle;
+        QTest::newRow("grapheme joiner") << "git\u034Fhub.com" << "git\\u034Fhub.com" << oracle;
+        QTest::newRow("supplementary selector")
+            << "git\U000E0100hub.com" << "git\\U000E0100hub.com" << oracle;
+        QTest::newRow("overlay mark") << "go\u0338ogle.com" << "go\\u0338ogle.com" << oracle;
+        QTest::newRow("Cyrillic a and o") << "\u0430pple.c\u043Em" << "\u0430pple.c\u043Em" << oracle;
+        QTest::newRow("Cyrillic i") << "g\u0456thub.com" << "g\u0456thub.com" << oracle;
+        QTest::newRow("Greek omicron") << "g\u03BF\u03BFgle.com" << "g\u03BF\u03BFgle.com" << oracle;
+        QTest::newRow("umlaut") << "b\u00FCcher.de" << "b\u00FCcher.de" << oracle;
+        QTest::newRow("umlaut as a mark") << "bu\u0308cher.de" << "bu\u0308cher.de" << oracle;
+        QTest::newRow("sharp s") << "stra\u00DFe.de" << "stra\u00DFe.de" << oracle;
+        QTest::newRow("Hebrew") << "\u05D0\u05D1.com" << "\u05D0\u05D1.com" << oracle;
+        // IDNA refuses these: no ASCII form to give.
+        QTest::newRow("Hangul filler") << "git\u3164hub.com" << "git\\u3164hub.com" << QString();
+        QTest::newRow("Hangul choseong filler") << "git\u115Fhub.com" << "git\\u115Fhub.com" << QString();
+        QTest::newRow("halfwidth filler") << "git\uFFA0hub.com" << "git\\uFFA0hub.com" << QString();
+        QTest::newRow("no-break space") << "git\u00A0hub.com" << "git\\u00A0hub.com" << QString();
+        QTest::newRow("lone surrogate")
+            << QStringLiteral("git") + QChar(0xD800) + QStringLiteral("hub.com")
+            << "git\\uD800hub.com" << QString();
+        // Qt gives these an ASCII form that idn2 refuses (a leading mark, a
+        // symbol, joiners outside the scripts that need them).
+        QTest::newRow("mark alone") << "\u0301github.com" << "\\u0301github.com" << "xn--github-hxd.com";
+        QTest::newRow("braille blank") << "git\u2800hub.com" << "git\\u2800hub.com" << "xn--github-r11d.com";
+        QTest::newRow("ZWJ") << "git\u200Dhub.com" << "git\\u200Dhub.com" << "xn--github-rf0c.com";
+        QTest::newRow("ZWNJ") << "git\u200Chub.com" << "git\\u200Chub.com" << "xn--github-kf0c.com";
+    }
+
+    void hostsThatDrawAlikeReadApart() {
+        QFETCH(QString, host);
+        QFETCH(QString, shown);
+        QFETCH(QString, ascii);
+        if (ascii == QLatin1String("idn2")) {
+            ascii = idn2(host);
+            QVERIFY2(!ascii.isEmpty() && ascii.size() < host.size() + 20, qPrintable(ascii));
+        }
+        const QString named = ascii.isEmpty() ? shown : shown + " (" + ascii + ")";
+        QCOMPARE(withoutIsolates(HostText::shown(host)), named);
+        for (const DomainVerdict verdict : {DomainVerdict::spoof, DomainVerdict::mismatch}) {
+            DomainShieldWarningView view({verdict, host, "github.com"}, "GitHub: me", [] {}, [] {});
+            const QString sentence =
+                verdict == DomainVerdict::spoof
+                    ? named + " imitates github.com \u2014 the real site for GitHub: me. Entering "
+                              "a code here could hand your account to an attacker."
+                    : "This code belongs to github.com (GitHub: me), but the request comes from " +
+                          named + ".";
+            QStringList shownTexts, read;
+            for (const QString& text : labelTexts(view)) shownTexts << withoutIsolates(text);
+            for (auto* label : view.findChildren<QLabel*>())
+                read << QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+            QVERIFY2(shownTexts.contains(sentence), qPrintable(shownTexts.join('|')));
+            QVERIFY2(read.contains(sentence), qPrintable(read.join('|')));
+        }
+    }
+
     // A right-to-left host at the start does not turn the sentence round:
     // it keeps the interface's direction. A screen reader hears no isolates.
     void rightToLeftHostsKeepTheSentenceInOrder() {
@@ -245,7 +332,7 @@ private slots:
         QStringList read;
         for (auto* label : view.findChildren<QLabel*>())
             read << QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
-        QVERIFY2(read.contains(QStringLiteral("\u05D0\u05D1.com imitates github.com \u2014 the real "
+        QVERIFY2(read.contains(QStringLiteral("\u05D0\u05D1.com (xn--4dbc.com) imitates github.com \u2014 the real "
                                               "site for GitHub: me. Entering a code here could "
                                               "hand your account to an attacker.")),
                  qPrintable(read.join('|')));
