@@ -35,12 +35,15 @@ MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& d
 
     QMenu* app = menuBar()->addMenu(QStringLiteral("Quillet"));
     app->addAction(tr("About Quillet"), this, [this] {
-        QMessageBox about(this);
-        about.setWindowTitle(tr("About Quillet"));
-        about.setIconPixmap(BrandMark(64).grab());
-        about.setText(QStringLiteral("<b>Quillet</b> %1").arg(QCoreApplication::applicationVersion()));
-        about.setInformativeText(tr("Two-factor codes for your desktop."));
-        about.exec();
+        // Opened, not run in a loop of its own, and on the heap: the window
+        // can be closed and deleted while it shows.
+        auto* about = new QMessageBox(this);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        about->setWindowTitle(tr("About Quillet"));
+        about->setIconPixmap(BrandMark(64).grab());
+        about->setText(QStringLiteral("<b>Quillet</b> %1").arg(QCoreApplication::applicationVersion()));
+        about->setInformativeText(tr("Two-factor codes for your desktop."));
+        about->open();
     });
     app->addAction(updater.makeCheckAction(app));
     app->addSeparator();

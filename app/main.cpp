@@ -6,6 +6,7 @@
 #include "platform/desktop/DesktopBackends.h"
 #include "platform/desktop/portal/Portal.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/look/AppGuards.h"
 #include "system/CodesBusAdaptor.h"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     // is reported as such, instead of the signal ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
+    AppGuards::install();
     DesktopBackends::install(DesktopBackends::forSession());
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setOrganizationName(QStringLiteral("tarnwick"));

@@ -3,6 +3,7 @@
 // standard input, the outcome one JSON object on standard output.
 #include "host/HostProtocol.h"
 #include "host/HostSession.h"
+#include "platform/look/AppGuards.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
         application = std::make_unique<QApplication>(qtArgumentCount, qtArguments.data());
         qInstallMessageHandler(qtMessages);
         QApplication::setQuitOnLastWindowClosed(false);
+        AppGuards::install();
         displayless = QGuiApplication::platformName() == QLatin1String("offscreen") &&
                       !namesOffscreen(qgetenv("QT_QPA_PLATFORM"));
     } else {
