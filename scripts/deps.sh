@@ -29,6 +29,9 @@ packages=(
   desktop-file-utils
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
+  # a terminal that takes an auto-pasted code as typed keys (it reads Control+V as
+  # a control character, not a paste)
+  xterm
   # the codes action's tests call it on the session bus as a script would (gdbus)
   libglib2.0-bin
   # desktop tests read the windows as a screen reader does, under a window manager

@@ -268,7 +268,8 @@ void HotKeyController::deliver(const QUuid& bindingID, std::optional<quint32> fr
 
 void HotKeyController::handOut(const Account& account, bool autoPaste,
                                std::optional<quint32> front) {
-    Clipboard::copyCodeToClipboard(account.code(CorrectedClock::now()), m_defaults);
+    const QString code = account.code(CorrectedClock::now());
+    Clipboard::copyCodeToClipboard(code, m_defaults);
     m_store.markUsed(account);
 
     const QString label = account.displayLabel();
@@ -279,13 +280,13 @@ void HotKeyController::handOut(const Account& account, bool autoPaste,
         // password was asked: nowhere to paste.
         CopyHUD::shared().show(QStringLiteral("Code copied"), label, hudDurationMs);
     } else if (Accessibility::isTrusted()) {
-        // Sent from a later turn of the event loop, after the clipboard
-        // change and the HUD are out, so the focused program finds the new
-        // code when it asks for the clipboard.
+        // Typed from a later turn of the event loop, once the clipboard
+        // change is out. The confirmation waits for the keys: it says
+        // "pasted" only when they went out.
         if (front) WindowFocus::activate(*front);
-        QTimer::singleShot(pasteDelayMs, this,
-                           [this, front, label] { pasteInto(front, label, pasteTries); });
-        CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
+        QTimer::singleShot(pasteDelayMs, this, [this, front, code, label] {
+            pasteInto(front, code, label, pasteTries);
+        });
     } else {
         CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
         // Offers the user to grant the access; the code stays on the clipboard.
@@ -294,21 +295,26 @@ void HotKeyController::handOut(const Account& account, bool autoPaste,
     Sound::play(QStringLiteral("Tink"));
 }
 
-void HotKeyController::pasteInto(std::optional<quint32> front, const QString& label,
-                                 int triesLeft) {
+void HotKeyController::pasteInto(std::optional<quint32> front, const QString& code,
+                                 const QString& label, int triesLeft) {
     // After the password dialog the keyboard goes back to the window the
-    // keys were pressed in; the paste waits for it, and is dropped (the code
-    // stays on the clipboard) rather than typed into another window.
+    // keys were pressed in; the code waits for it, and is left on the
+    // clipboard rather than typed into another window.
     if (front && !WindowFocus::hasInputFocus(*front)) {
         if (triesLeft > 0)
-            QTimer::singleShot(pasteDelayMs, this, [this, front, label, triesLeft] {
-                pasteInto(front, label, triesLeft - 1);
+            QTimer::singleShot(pasteDelayMs, this, [this, front, code, label, triesLeft] {
+                pasteInto(front, code, label, triesLeft - 1);
             });
+        else
+            CopyHUD::shared().show(QStringLiteral("Code copied"), label, hudDurationMs);
         return;
     }
-    // Where the desktop refuses the keys (Wayland: the user said no to
-    // remote control), the code stays copied and the HUD says so.
-    SystemActions::pasteCommandV([label](bool sent) {
-        if (!sent) CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
+    // The code is typed, not pasted with Control+V: terminals and other
+    // programs that do not paste on that key would take it as a control
+    // character. Where the desktop refuses the keys (Wayland: the user
+    // said no to remote control), the code stays copied and the HUD says so.
+    SystemActions::typeText(code, [label](bool sent) {
+        CopyHUD::shared().show(sent ? QStringLiteral("Code pasted") : needsPermissionTitle(),
+                               label, hudDurationMs);
     });
 }

@@ -34,7 +34,7 @@ public:
     static constexpr int debounceMs = 120;
     static constexpr int pasteDelayMs = 50;
     static constexpr int hudDurationMs = 1400;
-    // After an unlock question, how many times the paste looks again (every
+    // After an unlock question, how many times auto-paste looks again (every
     // pasteDelayMs) for the keyboard to be back in the window of the press.
     static constexpr int pasteTries = 20;
     // Option-Command-K belongs to the quick-search panel.
@@ -98,7 +98,10 @@ private:
     // window that had the keyboard at the press, when a question came
     // between them.
     void deliver(const QUuid& bindingID, std::optional<quint32> front);
-    void pasteInto(std::optional<quint32> front, const QString& label, int triesLeft);
+    // Types the code into the window in front (`front`, once it has the
+    // keyboard again, when given) and confirms what happened.
+    void pasteInto(std::optional<quint32> front, const QString& code, const QString& label,
+                   int triesLeft);
 
     struct Waiting {
         QUuid bindingID;

@@ -17,11 +17,6 @@ const QString loginItemsPane = QStringLiteral("LoginItems");
 
 } // namespace
 
-void pasteCommandV(std::function<void(bool)> sent) {
-    // Without X11 or XTEST there is nobody to send to; callers have checked.
-    SyntheticKeys::paste(std::move(sent));
-}
-
 void typeText(const QString& text, std::function<void(bool)> sent) {
     if (text.isEmpty()) {
         if (sent) sent(true);

@@ -5,19 +5,17 @@
 #include <functional>
 #include <optional>
 
-// The program's direct actions on the desktop: a synthetic paste, typing a
-// text into the focused window, the settings panes that grant what those
+// The program's direct actions on the desktop: typing a text (a code) into
+// the focused window, the settings panes that grant what those
 // need, and launching at login. All on the GUI thread. Callers check
 // Accessibility::isTrusted() before sending keystrokes.
 namespace SystemActions {
 
-// Control+V into the focused window (see SyntheticKeys::paste). `sent`, when
-// given, hears whether the keys went out: at once on X11, once the desktop
-// answered in a Wayland session (the first time it may ask the user).
-void pasteCommandV(std::function<void(bool sent)> sent = {});
-
 // `text` as key presses into the focused window; an empty text sends nothing
-// (and counts as sent).
+// (and counts as sent). `sent`, when given, hears whether the keys went out:
+// at once on X11, once the desktop answered in a Wayland session (the first
+// time it may ask the user). Auto-paste types too: a synthetic Control+V
+// reaches a terminal as a control character, not as a paste.
 void typeText(const QString& text, std::function<void(bool sent)> sent = {});
 
 // Open the desktop's pane for keystroke permission / startup programs.

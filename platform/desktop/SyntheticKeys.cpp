@@ -26,11 +26,7 @@ Remote remote() { return backend().remote(); }
 
 void startRemote() { backend().startRemote(); }
 
-void paste(Done done) { backend().paste(std::move(done)); }
-
 void type(const QString& text, Done done) { backend().type(text, std::move(done)); }
-
-bool paste() { return backend().pasteNow(); }
 
 bool type(const QString& text) { return backend().typeNow(text); }
 

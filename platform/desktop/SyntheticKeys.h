@@ -37,20 +37,18 @@ void startRemote();
 inline const QString restoreTokenService = QStringLiteral("com.tarnwick.Quillet.RemoteDesktop");
 inline const QString restoreTokenAccount = QStringLiteral("restore-token");
 
-void paste(Done done);
 void type(const QString& text, Done done);
 
-// Control+V, the paste shortcut of X11 programs. Modifiers still held from the
-// hotkey that led here (Control, Alt, Shift, Super, AltGr) are released first
-// on X11: otherwise the focused program would see Control+Alt+V and not paste.
-// True only when the keys went out before the call returned: never through
-// the portal, which sends nothing here.
-bool paste();
-
-// Types `text` one character at a time. A character that the keyboard layout
-// cannot produce is bound to an unused key code of its own, emptied again two
-// seconds after the last use or when the program quits. True only when the
-// keys went out, as paste().
+// Types `text` one character at a time. Modifiers still held from the hotkey
+// that led here (Control, Alt, Shift, Super, AltGr) are released first on
+// X11: otherwise the focused program would see Control+Alt+digits. A
+// character that the keyboard layout cannot produce is bound to an unused key
+// code of its own, emptied again two seconds after the last use or when the
+// program quits. True only when the keys went out before the call returned:
+// never through the portal, which sends nothing here.
+//
+// There is no synthetic paste key: terminals and other programs that do not
+// paste on Control+V would take it as a control character.
 bool type(const QString& text);
 
 // The keysym that types a character (Latin-1 as itself, other characters in
@@ -63,10 +61,8 @@ public:
     virtual ~Backend() = default;
     virtual Remote remote() const = 0;
     virtual void startRemote() = 0;
-    virtual void paste(Done done) = 0;
     virtual void type(const QString& text, Done done) = 0;
-    // The synchronous calls: true only for keys sent before they return.
-    virtual bool pasteNow() = 0;
+    // The synchronous call: true only for keys sent before it returns.
     virtual bool typeNow(const QString& text) = 0;
 };
 // XTEST (x11/SyntheticKeysX11.cpp).

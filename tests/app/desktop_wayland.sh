@@ -15,7 +15,8 @@
 # - the hotkeys last: after a restart the binding copies again; a second
 #   binding added in the Hotkeys tab and the first both copy, with the keys
 #   the desktop holds shown under them; quick search switched off and on
-#   opens again; Quillet restarted on XWayland copies with both bindings and
+#   opens again; auto-paste types a binding's code into a Wayland window;
+#   Quillet restarted on XWayland copies with both bindings and
 #   types a quick-search pick into a Wayland window; and KDE's shortcut file
 #   holds one component for Quillet, with every combination's keys.
 # Usage (inside tests/with-kwin.sh):
@@ -281,6 +282,16 @@ done
 shows "The desktop runs it with Ctrl+Alt+K" || fail "the tab does not show quick search's keys again"
 both_bindings_then_quick_search github "$github"
 echo "change: both bindings copy, and quick search opens after it was switched off and on"
+# Auto-paste on the second binding: a press types its code into the Wayland
+# window through the desktop's remote control, as quick search does.
+a11y toggle quillet/Settings "Auto-paste for hotkey 2" on >/dev/null ||
+  fail "auto-paste did not switch on"
+kwin_activate Wayland || fail "KWin's scripting did not run"
+wait_for 30 said Wayland active || fail "the Wayland window did not get the keyboard back"
+clear_window Wayland
+press_binding ctrl+alt+shift+g "$second" "$example"
+code_arrives Wayland "$example"
+echo "auto-paste: the binding's code is typed into a Wayland window"
 
 # Quillet on XWayland in the same session: the same shortcuts, and quick
 # search types into the Wayland window through the portal.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, as `cmake --install` does for a
-# user, and checks what the desktop will find there: the program, a valid
-# desktop entry that names it and its icon, the icon at every size, the
-# app lock's PAM service, and the credential-provider plugin beside its host.
+# Builds what scripts/run.sh builds, installs it into a fresh prefix with the
+# README's install command, as a user does after that script, and checks what
+# the desktop will find there: the program, a valid desktop entry that names
+# it and its icon, the icon at every size, the app lock's PAM service, and the
+# credential-provider plugin beside its host.
 #   install_test.sh <cmake> <build folder>
 set -euo pipefail
 cmake="$1"
@@ -10,15 +11,19 @@ build="$2"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# What scripts/run.sh builds is enough to install: the files made at build
-# time beside the programs (the icons) are made again by that target alone.
+# What scripts/run.sh builds is enough for the README's install command: the
+# step is run.sh's own, and the files made at build time beside the programs
+# (the icons) must be made again by it alone.
 rm -rf "$build/data/icons"
-"$cmake" --build "$build" --target quillet_installables >/dev/null ||
-  fail "building quillet_installables failed"
+# shellcheck source=scripts/run.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/run.sh"
+build_installables "$build" "$cmake" >/dev/null || fail "scripts/run.sh's build step failed"
 
 prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
-"$cmake" --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+# The README's `cmake --install build/dev --prefix ~/.local`.
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null ||
+  fail "the README's install command failed after scripts/run.sh's build step"
 
 sizes=(16 22 24 32 48 64 128 256)
 expected=(bin/quillet bin/larkspur-host bin/larkspur.so share/applications/com.tarnwick.Quillet.desktop

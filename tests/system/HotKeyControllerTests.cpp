@@ -1,7 +1,7 @@
 // The hotkey controller against a real X server (run through
 // tests/with-xvfb.sh): presses come from xdotool, the clipboard is read back
-// by xclip as another program would, and a competing grab comes from
-// HotKeyGrabber.
+// by xclip as another program would, a competing grab comes from
+// HotKeyGrabber, and auto-paste types into a real terminal (xterm).
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
@@ -13,15 +13,15 @@
 #include "system/CopyHUD.h"
 #include "system/HotKeyController.h"
 #include "tests/support/Desktop.h"
-#include "tests/support/TextReceiver.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
-#include <QLineEdit>
+#include <QProcess>
 #include <QSignalSpy>
-#include <QTextStream>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
@@ -29,7 +29,6 @@
 
 using TestSupport::clipboardText;
 using TestSupport::HotKeyGrabber;
-using TestSupport::TextReceiverProcess;
 using TestSupport::xclip;
 using TestSupport::xdotool;
 
@@ -303,21 +302,55 @@ private slots:
         QCOMPARE(store->usage().value(totp.id).count, 0);
     }
 
-    void autoPastePastesIntoTheProgramInFront() {
-        TextReceiverProcess receiver;
-        QVERIFY(receiver.waitForStarted());
-        QTRY_COMPARE(receiver.lastLine(), QStringLiteral("ready"));
+    // A terminal reads Control+V as a control character, not as a paste: the
+    // code is typed into it, also while the binding's Control and Alt are
+    // still held, and the confirmation says "pasted" once the keys went out.
+    void autoPasteTypesTheCodeIntoATerminal() {
+        TestSupport::WindowManager openbox;
+        QVERIFY(openbox.running);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString line = folder.filePath(QStringLiteral("line"));
+        QProcess terminal;
+        terminal.start(QStringLiteral("xterm"),
+                       {QStringLiteral("-title"), QStringLiteral("terminal"), QStringLiteral("-e"),
+                        QStringLiteral("sh"), QStringLiteral("-c"),
+                        QStringLiteral("IFS= read -r line; printf %s \"$line\" > \"$0\""), line});
+        QVERIFY2(terminal.waitForStarted(), "xterm is not installed (scripts/deps.sh)");
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+                     {QStringLiteral("search"), QStringLiteral("--sync"),
+                      QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                      QStringLiteral("^terminal$")});
+        QVERIFY(search.waitForFinished(QUILLET_TEST_WAIT_MS));
+        const QString window =
+            QString::fromLatin1(search.readAllStandardOutput()).split(u'\n').first().trimmed();
+        QVERIFY(!window.isEmpty());
+        xdotool({"windowactivate", "--sync", window});
 
         setBindings({bind(hotp, keyL, true)});
-        xdotool({"key", "ctrl+alt+l"});
+        waitForHUDToGo();
+        xdotool({"keydown", "ctrl", "alt"});
+        xdotool({"key", "l"});
         QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code pasted"));
         QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: hotp"));
-        // The other program reads the clipboard from this one, so the event
-        // loop keeps running while it waits.
-        QTRY_COMPARE(receiver.lastLine(), QStringLiteral("755224"));
+        xdotool({"keyup", "alt", "ctrl"});
+        // The shell's line ends with the user's Return.
+        xdotool({"key", "Return"});
+        const auto written = [&] {
+            QFile file(line);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QString expected =
+            TestSupport::oathtool({"-c", "0", "3132333435363738393031323334353637383930"});
+        QCOMPARE(expected, QStringLiteral("755224"));
+        QTRY_COMPARE(written(), expected.toLatin1());
+        QVERIFY(terminal.waitForFinished(QUILLET_TEST_WAIT_MS));
+        // Still on the clipboard, as without auto-paste.
+        QCOMPARE(clipboardText(), expected.toLatin1());
         QCOMPARE(current(hotp.id).counter, quint64(1));
     }
 };
 
-QUILLET_TEST_MAIN_WITH_RECEIVER(HotKeyControllerTests)
+QUILLET_TEST_MAIN(HotKeyControllerTests)
 #include "HotKeyControllerTests.moc"

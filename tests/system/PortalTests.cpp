@@ -441,8 +441,7 @@ private slots:
         SyntheticKeys::startRemote();
         QTRY_COMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::ready);
         // Nothing goes out through the portal before a call returns: the
-        // synchronous calls send nothing and say so.
-        QVERIFY(!SyntheticKeys::paste());
+        // synchronous call sends nothing and says so.
         QVERIFY(!SyntheticKeys::type(QStringLiteral("7")));
         QuickLauncher::shared().pick(totp);
         QVERIFY(delivered.wait(QUILLET_TEST_WAIT_MS));
@@ -484,6 +483,29 @@ private slots:
                     QVERIFY2(!file.readAll().contains("grant-one"), qPrintable(file.fileName()));
             }
         }
+    }
+
+    // Auto-paste types the code through the desktop's remote control, as
+    // quick search does (a paste key would reach a terminal as a control
+    // character), and says "pasted" once the desktop took the keys.
+    void anAutoPastePressTypesTheCode() {
+        startController({bind(keyJ, true)});
+        SyntheticKeys::startRemote();
+        QTRY_COMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::ready);
+        const QString beforePress = code();
+        callControl(QStringLiteral("Activate"), {idJ});
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code pasted"));
+        QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: totp"));
+        verifyCopied(beforePress);
+        const QList<QJsonObject> keys = calls(QStringLiteral("NotifyKeyboardKeysym"));
+        QString typed;
+        for (qsizetype i = 0; i + 1 < keys.size(); i += 2) {
+            QCOMPARE(keys[i][QStringLiteral("state")].toInt(), 1);
+            QCOMPARE(keys[i + 1][QStringLiteral("state")].toInt(), 0);
+            typed += QChar(keys[i][QStringLiteral("keysym")].toInt());
+        }
+        QCOMPARE(keys.size(), 12);
+        QVERIFY2(typed == QGuiApplication::clipboard()->text(), "typed another text than the code");
     }
 
     // No program sees another's window on Wayland: the code is typed only

@@ -14,8 +14,6 @@
 #include <deque>
 #include <memory>
 
-#include <X11/keysym.h>
-
 namespace SyntheticKeys {
 namespace {
 
@@ -56,7 +54,6 @@ void storeToken(const QString& token) {
 struct Pending {
     std::vector<quint32> keysyms;
     Done done;
-    bool chord;
 };
 
 class PortalBackend : public QObject, public Backend {
@@ -65,15 +62,13 @@ class PortalBackend : public QObject, public Backend {
 public:
     Remote remote() const override { return m_state; }
     void startRemote() override { start(); }
-    void paste(Done done) override { send({{XK_Control_L, XK_v}, std::move(done), true}); }
     void type(const QString& text, Done done) override {
         std::vector<quint32> keysyms;
         for (const char32_t c : text.toUcs4())
             keysyms.push_back(keysymFor(c));
-        send({std::move(keysyms), std::move(done), false});
+        send({std::move(keysyms), std::move(done)});
     }
-    // Nothing goes out before these return: the desktop answers later.
-    bool pasteNow() override { return false; }
+    // Nothing goes out before this returns: the desktop answers later.
     bool typeNow(const QString&) override { return false; }
 
 public slots:
@@ -111,9 +106,8 @@ private:
         });
     }
 
-    // Sends the keysyms once the session is ready: pressed one after another
-    // and released in reverse order (`chord`, as for Control+V), or each
-    // pressed and released in turn. `done` hears whether they went out.
+    // Sends the keysyms once the session is ready, each pressed and released
+    // in turn. `done` hears whether they went out.
     void send(Pending pending) {
         if (m_state == Remote::unavailable) {
             if (pending.done) pending.done(false);
@@ -179,16 +173,9 @@ private:
     // `done` hears of the last event's answer, and of any refusal before it.
     void notify(const Pending& pending) {
         std::vector<std::pair<quint32, uint>> events;
-        if (pending.chord) {
-            for (quint32 keysym : pending.keysyms)
-                events.push_back({keysym, 1});
-            for (auto it = pending.keysyms.rbegin(); it != pending.keysyms.rend(); ++it)
-                events.push_back({*it, 0});
-        } else {
-            for (quint32 keysym : pending.keysyms) {
-                events.push_back({keysym, 1});
-                events.push_back({keysym, 0});
-            }
+        for (quint32 keysym : pending.keysyms) {
+            events.push_back({keysym, 1});
+            events.push_back({keysym, 0});
         }
         if (events.empty()) {
             if (pending.done) pending.done(true);

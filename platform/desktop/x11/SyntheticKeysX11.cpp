@@ -195,21 +195,6 @@ private:
     bool capsLock_ = false;
 };
 
-bool pasteWithXTest() {
-    if (!X11Display::hasXTest()) return false;
-    Display* display = X11Display::get();
-    const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
-    const KeyCode v = XKeysymToKeycode(display, XK_v);
-    if (control == 0 || v == 0) return false;
-    releaseHeldModifiers(display);
-    sendKey(display, control, true);
-    sendKey(display, v, true);
-    sendKey(display, v, false);
-    sendKey(display, control, false);
-    XSync(display, False);
-    return true;
-}
-
 bool typeWithXTest(const QString& text) {
     if (!X11Display::hasXTest()) return false;
     Display* display = X11Display::get();
@@ -229,15 +214,10 @@ public:
         return X11Display::hasXTest() ? Remote::ready : Remote::unavailable;
     }
     void startRemote() override {}
-    void paste(Done done) override {
-        const bool sent = pasteWithXTest();
-        if (done) done(sent);
-    }
     void type(const QString& text, Done done) override {
         const bool sent = typeWithXTest(text);
         if (done) done(sent);
     }
-    bool pasteNow() override { return pasteWithXTest(); }
     bool typeNow(const QString& text) override { return typeWithXTest(text); }
 };
 

@@ -15,7 +15,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <future>
+#include <thread>
+#include <vector>
 
 using namespace Keychain;
 
@@ -193,6 +196,37 @@ int child(const QStringList& args) {
     }
     return 2;
 }
+
+// The sources attached to the default main context (the one the GUI thread
+// runs) from the moment a mark was taken: a probe attached and removed at
+// once takes the context's next source id, and ids are handed out in turn.
+class DefaultContextSources {
+public:
+    DefaultContextSources() : m_mark(probe()) {}
+
+    // The names of those still waiting to run.
+    QStringList waiting() const {
+        const guint now = probe();
+        QStringList names;
+        for (guint id = m_mark + 1; id < now; ++id)
+            if (GSource* source = g_main_context_find_source_by_id(nullptr, id)) {
+                const char* name = g_source_get_name(source);
+                names << QString::fromUtf8(name ? name : "(unnamed)");
+            }
+        return names;
+    }
+
+private:
+    static guint probe() {
+        GSource* source = g_idle_source_new();
+        const guint id = g_source_attach(source, nullptr);
+        g_source_destroy(source);
+        g_source_unref(source);
+        return id;
+    }
+
+    guint m_mark;
+};
 
 } // namespace
 
@@ -451,6 +485,51 @@ private slots:
         QCOMPARE(dataFound(keychain, query(std::nullopt)).size(), 61);
         // Another program sees them as ours too.
         QCOMPARE(TestSupport::runSelf({"--child-expect", "batch 7", QByteArray("7").toHex()}), 0);
+    }
+
+    // The keychain's calls run on a thread of their own (the program's
+    // serial queue), whose glib default is the GUI thread's context. What an
+    // operation makes there (the collection and item proxies, their signal
+    // subscriptions) must be done with when it returns: on the GUI thread's
+    // context it would wait for that thread's loop, and be left unfreed by
+    // an operation at the program's end.
+    void anOperationLeavesNothingForTheGuiThreadsContext() {
+        const auto onWorker = [](const std::function<bool()>& operation) {
+            bool done = false;
+            std::thread worker([&] { done = operation(); });
+            worker.join();
+            return done;
+        };
+        // The shared service connection and its subscriptions are made once
+        // and stay with the GUI thread's context; that one is run here first.
+        QVERIFY(onWorker(
+            [&] { return keychain.copyMatching(query(std::nullopt), nullptr) == itemNotFound; }));
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+
+        const Query olga = query(QStringLiteral("olga"));
+        const std::vector<std::pair<const char*, std::function<bool()>>> operations{
+            {"open", [&] { return keychain.open() == success; }},
+            {"add", [&] { return keychain.add(item(QStringLiteral("olga"), "o")) == success; }},
+            {"update", [&] { return keychain.update(olga, "p") == success; }},
+            {"copyMatching", [&] { return dataFound(keychain, olga) == QList<QByteArray>{"p"}; }},
+            {"upsert",
+             [&] {
+                 return keychain.upsert({{olga, item(QStringLiteral("olga"), "q")},
+                                         {query(QStringLiteral("pia")),
+                                          item(QStringLiteral("pia"), "r")}}) ==
+                        QList<Status>{success, success};
+             }},
+            {"remove", [&] { return keychain.remove(olga) == success; }},
+        };
+        QStringList leftBehind;
+        for (const auto& [name, operation] : operations) {
+            const DefaultContextSources sources;
+            QVERIFY2(onWorker(operation), name);
+            if (const QStringList left = sources.waiting(); !left.isEmpty())
+                leftBehind << QStringLiteral("%1: %2").arg(QLatin1String(name), left.join(", "));
+        }
+        QVERIFY2(leftBehind.isEmpty(), qPrintable(leftBehind.join("; ")));
     }
 
     // A missing bus and a bus without the service fail alike, in libsecret's
