@@ -101,8 +101,13 @@ private:
     void imported(const QString& text, const Importers::Import& found, std::exception_ptr error);
     void decryptAndImport();
     void addManual();
+    // `codes`: how the QR codes of an image or a scan fared.
     void finish(const QList<Account>& found, int unreadable = 0,
-                const std::optional<QString>& refusal = std::nullopt);
+                const std::optional<QString>& refusal = std::nullopt,
+                const std::optional<QRImport::CodeCounts>& codes = std::nullopt);
+    // What became of the codes beyond the accounts handed on, when some
+    // could not be read or gave no account; nothing when every code did.
+    std::optional<QString> codesLeftOut(const QRImport::CodeCounts& codes, int refused) const;
     void stored(const std::optional<QString>& error);
 
     // The chosen file, or nothing when the dialog was cancelled or the sheet
@@ -122,6 +127,9 @@ private:
     bool m_reading = false;
     // Links of the import being stored that could not be read.
     int m_unreadable = 0;
+    // Said once the accounts of a QR import are stored, in place of closing:
+    // some of its codes came to nothing.
+    std::optional<QString> m_codesTold;
     // Set when the sheet closes or hands its accounts on; from then on
     // nothing reaches `onAdd`.
     bool m_dismissed = false;
