@@ -129,18 +129,16 @@ private:
         m_newInView = false;
         QPainter blank;
         for (const ZXing::Result& result : ZXing::ReadBarcodes(view, hints)) {
-            if (result.format() != ZXing::BarcodeFormat::QRCode)
+            if (result.format() != ZXing::BarcodeFormat::QRCode || !result.isValid())
+                continue;
+            const QString text = QString::fromStdString(result.text());
+            if (text.isEmpty())
                 continue;
             QPolygonF corners;
             for (const ZXing::PointI& point : result.position())
                 corners << QPointF(area.left() + qreal(point.x) / scale,
                                    area.top() + qreal(point.y) / scale);
             const QRectF box = corners.boundingRect();
-            if (!result.isValid())
-                continue;
-            const QString text = QString::fromStdString(result.text());
-            if (text.isEmpty())
-                continue;
             if (std::none_of(m_codes.cbegin(), m_codes.cend(),
                              [&](const Code& code) { return code.text == text; })) {
                 m_codes.append({text, box});
@@ -179,8 +177,8 @@ private:
         for (size_t i = 0; i < m_contrast.size(); ++i)
             m_contrast[i] = uchar(std::max(0, high[i] - low[i]));
     }
-    // Whether some block that the area touches had contrast. Two blocks of
-    // which neither has it may still meet at an edge: a code has many.
+    // Whether no block that the area touches had contrast; a code has
+    // contrast in every block it covers.
     bool mappedFlat(const QRect& area) const {
         for (int by = area.top() / block; by <= area.bottom() / block; ++by)
             for (int bx = area.left() / block; bx <= area.right() / block; ++bx)
