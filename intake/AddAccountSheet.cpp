@@ -954,18 +954,14 @@ void AddAccountSheet::finish(const QList<Account>& found, int unreadable,
     const QList<Account>& accounts = admission.accepted;
     const std::optional<QString> codesTold =
         codes ? codesLeftOut(*codes, admission.refused) : std::nullopt;
-    if (codes && codesTold) {
+    if (codesTold) {
         if (accounts.isEmpty()) {
             setStatus(tr("No accounts were imported.") + QLatin1Char(' ') + *codesTold);
             setWorking(false);
             return;
         }
-        // The sheet says it once they are stored, and stays open.
-        const int added = int(accounts.size());
-        m_codesTold = (codes->read == 1 ? tr("Read 1 QR code") : tr("Read %1 QR codes").arg(codes->read)) +
-                      QLatin1Char(' ') +
-                      (added == 1 ? tr("and added 1 account.") : tr("and added %1 accounts.").arg(added)) +
-                      QLatin1Char(' ') + *codesTold;
+        // Said once they are stored, with how many were; the sheet stays open.
+        m_codesTold = {codes->read, int(accounts.size()), *codesTold};
     }
     unreadable += admission.refused;
     const std::optional<QString> why = refusal ? refusal : admission.firstRefusal;
@@ -998,6 +994,10 @@ void AddAccountSheet::finish(const QList<Account>& found, int unreadable,
 }
 
 void AddAccountSheet::showStored(int stored, int total) {
+    // Those already in the vault are not stored again: what the codes gave
+    // is told by the owner's last count.
+    if (m_saving && m_codesTold)
+        m_codesTold->added = stored;
     if (m_saving && !m_dismissed)
         setStatus(tr("Saving to your keyring… %1 of %2 stored.").arg(stored).arg(total));
 }
@@ -1008,12 +1008,14 @@ void AddAccountSheet::stored(const std::optional<QString>& error) {
     m_saving = false;
     if (m_dismissed)
         return;
-    if (!error && m_codesTold) {
-        // Stored; what the codes left out is told where the user looks.
-        setStatus(*std::exchange(m_codesTold, std::nullopt));
+    if (const auto codes = std::exchange(m_codesTold, std::nullopt); codes && !error) {
+        const QString read = codes->read == 1 ? tr("Read 1 QR code")
+                                              : tr("Read %1 QR codes").arg(codes->read);
+        const QString added = codes->added == 1 ? tr("and added 1 account.")
+                                                : tr("and added %1 accounts.").arg(codes->added);
+        setStatus(read + QLatin1Char(' ') + added + QLatin1Char(' ') + codes->leftOut);
         return;
     }
-    m_codesTold.reset();
     if (!error) {
         const QPointer<AddAccountSheet> alive(this);
         if (m_unreadable > 0)

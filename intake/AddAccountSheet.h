@@ -60,7 +60,9 @@ public:
 
     AddAccountSheet(AddHandler onAdd, QWidget* parent = nullptr,
                     ScreenScanner scanner = QRImport::scanScreen);
-    // While the owner stores the accounts: how many of how many are stored.
+    // While the owner stores the accounts: how many of how many are stored
+    // (those already stored not counted); the last count is how many the
+    // import added.
     void showStored(int stored, int total);
     // An owner that stores at once and never fails.
     AddAccountSheet(std::function<void(const QList<Account>&)> onAdd, QWidget* parent = nullptr,
@@ -129,7 +131,12 @@ private:
     int m_unreadable = 0;
     // Said once the accounts of a QR import are stored, in place of closing:
     // some of its codes came to nothing.
-    std::optional<QString> m_codesTold;
+    struct CodesTold {
+        int read = 0;
+        int added = 0; // handed on, then as many as the owner stored
+        QString leftOut;
+    };
+    std::optional<CodesTold> m_codesTold;
     // Set when the sheet closes or hands its accounts on; from then on
     // nothing reaches `onAdd`.
     bool m_dismissed = false;

@@ -346,9 +346,10 @@ private:
                         found && found->second * 4 > size * 3 && found->second * 3 < size * 4 &&
                         square(QPointF(centreX, found->first), size / 7.0)) {
                         const QPointF centre(centreX, found->first);
-                        const auto near = std::find_if(finders.begin(), finders.end(), [&](const Finder& f) {
-                            return QLineF(f.centre, centre).length() < f.size / 4;
-                        });
+                        const auto near =
+                            std::find_if(finders.begin(), finders.end(), [&](const Finder& f) {
+                                return QLineF(f.centre, centre).length() < f.size / 4;
+                            });
                         if (near == finders.end())
                             finders.append({centre, qreal(size)});
                     }
