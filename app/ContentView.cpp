@@ -678,9 +678,12 @@ void ContentView::showAddSheet() {
             const QPointer<ContentView> self(this);
             m_store.importAccounts(
                 accounts,
-                [reply, added, shown, self](const AccountStore::ImportResult& result) {
+                [reply, added, shown, self, total = int(accounts.size())](
+                    const AccountStore::ImportResult& result) {
                     *added = result.added;
                     const bool sheetTells = *shown && (*shown)->isVisible();
+                    if (sheetTells)
+                        (*shown)->showStored(result.added, total);
                     reply(result.error);
                     if (!sheetTells && self)
                         self->showNotice(result.error.value_or(

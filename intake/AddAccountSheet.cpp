@@ -36,6 +36,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <climits>
+#include <utility>
 
 QList<AddMode> allAddModes() {
     return {AddMode::scanScreen, AddMode::imageFile, AddMode::pasteLink, AddMode::manual};
@@ -630,7 +631,7 @@ void AddAccountSheet::refresh() {
         break;
     case AddMode::imageFile:
         m_primary->setText(tr("Choose image…"));
-        m_primary->setEnabled(!m_working);
+        m_primary->setEnabled(!m_working && !m_reading);
         break;
     case AddMode::pasteLink:
         m_primary->setText(tr("Add"));
@@ -722,7 +723,7 @@ void AddAccountSheet::scanEnded(const QRImport::ScanResult& result) {
     // The scan is over whatever becomes of what it found (while accounts
     // are being stored, it is dropped).
     setWorking(false);
-    finish(result.accounts);
+    finish(result.accounts, 0, std::nullopt, result.codes);
 }
 
 std::optional<QString> AddAccountSheet::askForFile(const QStringList& nameFilters) {
@@ -745,7 +746,7 @@ std::optional<QString> AddAccountSheet::askForFile(const QStringList& nameFilter
 }
 
 void AddAccountSheet::chooseImage() {
-    if (m_working)
+    if (m_working || m_reading)
         return;
     QStringList patterns;
     for (const QByteArray& format : QImageReader::supportedImageFormats()) {
@@ -754,16 +755,33 @@ void AddAccountSheet::chooseImage() {
             patterns << pattern;
     }
     const auto path = askForFile({tr("Images (%1)").arg(patterns.join(QLatin1Char(' ')))});
-    if (!path)
+    if (!path || m_reading)
         return;
-    QList<Account> accounts;
-    try {
-        accounts = QRImport::importImage(*path);
-    } catch (...) {
-        setStatus(QRImport::errorMessage(std::current_exception()));
-        return;
-    }
-    finish(accounts);
+    // A large picture takes a while to decode and search: off the GUI thread.
+    m_reading = true;
+    setStatus(tr("Reading…"));
+    const QPointer<AddAccountSheet> self(this);
+    QThreadPool::globalInstance()->start([self, path = *path] {
+        QRImport::Found found;
+        std::exception_ptr error;
+        try {
+            found = QRImport::readImage(path);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(qApp, [self, found, error] {
+            if (!self)
+                return;
+            self->m_reading = false;
+            self->setStatus(QString());
+            if (self->m_dismissed)
+                return;
+            if (error)
+                self->setStatus(QRImport::errorMessage(error));
+            else
+                self->finish(found.accounts, 0, std::nullopt, found.codes);
+        });
+    });
 }
 
 void AddAccountSheet::openFile() {
@@ -926,13 +944,25 @@ void AddAccountSheet::addManual() {
 }
 
 void AddAccountSheet::finish(const QList<Account>& found, int unreadable,
-                             const std::optional<QString>& refusal) {
+                             const std::optional<QString>& refusal,
+                             const std::optional<QRImport::CodeCounts>& codes) {
     if (m_dismissed || m_saving)
         return;
     // Typed, scanned or read: the same rule for every account. Those that
     // break it are left out and counted with what could not be read.
     const Limits::Admission admission = Limits::admit(found);
     const QList<Account>& accounts = admission.accepted;
+    const std::optional<QString> codesTold =
+        codes ? codesLeftOut(*codes, admission.refused) : std::nullopt;
+    if (codesTold) {
+        if (accounts.isEmpty()) {
+            setStatus(tr("No accounts were imported.") + QLatin1Char(' ') + *codesTold);
+            setWorking(false);
+            return;
+        }
+        // Said once they are stored, with how many were; the sheet stays open.
+        m_codesTold = {codes->read, int(accounts.size()), *codesTold};
+    }
     unreadable += admission.refused;
     const std::optional<QString> why = refusal ? refusal : admission.firstRefusal;
     if (accounts.isEmpty()) {
@@ -964,6 +994,10 @@ void AddAccountSheet::finish(const QList<Account>& found, int unreadable,
 }
 
 void AddAccountSheet::showStored(int stored, int total) {
+    // Those already in the vault are not stored again: what the codes gave
+    // is told by the owner's last count.
+    if (m_saving && m_codesTold)
+        m_codesTold->added = stored;
     if (m_saving && !m_dismissed)
         setStatus(tr("Saving to your keyring… %1 of %2 stored.").arg(stored).arg(total));
 }
@@ -974,6 +1008,14 @@ void AddAccountSheet::stored(const std::optional<QString>& error) {
     m_saving = false;
     if (m_dismissed)
         return;
+    if (const auto codes = std::exchange(m_codesTold, std::nullopt); codes && !error) {
+        const QString read = codes->read == 1 ? tr("Read 1 QR code")
+                                              : tr("Read %1 QR codes").arg(codes->read);
+        const QString added = codes->added == 1 ? tr("and added 1 account.")
+                                                : tr("and added %1 accounts.").arg(codes->added);
+        setStatus(read + QLatin1Char(' ') + added + QLatin1Char(' ') + codes->leftOut);
+        return;
+    }
     if (!error) {
         const QPointer<AddAccountSheet> alive(this);
         if (m_unreadable > 0)
@@ -986,4 +1028,23 @@ void AddAccountSheet::stored(const std::optional<QString>& error) {
     }
     // The input stays as it was, so the user can try again.
     setStatus(*error);
+}
+
+std::optional<QString> AddAccountSheet::codesLeftOut(const QRImport::CodeCounts& codes,
+                                                     int refused) const {
+    QStringList told;
+    if (codes.unreadable > 0)
+        told << (codes.unreadable == 1
+                     ? tr("1 QR code could not be read.")
+                     : tr("%1 QR codes could not be read.").arg(codes.unreadable));
+    if (codes.unused > 0)
+        told << (codes.unused == 1 ? tr("1 QR code held no account that could be added.")
+                                   : tr("%1 QR codes held no account that could be added.")
+                                         .arg(codes.unused));
+    if (refused > 0)
+        told << (refused == 1 ? tr("1 account could not be imported.")
+                              : tr("%1 accounts could not be imported.").arg(refused));
+    if (told.isEmpty())
+        return std::nullopt;
+    return told.join(QLatin1Char(' '));
 }

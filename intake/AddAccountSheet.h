@@ -60,7 +60,9 @@ public:
 
     AddAccountSheet(AddHandler onAdd, QWidget* parent = nullptr,
                     ScreenScanner scanner = QRImport::scanScreen);
-    // While the owner stores the accounts: how many of how many are stored.
+    // While the owner stores the accounts: how many of how many are stored
+    // (those already stored not counted); the last count is how many the
+    // import added.
     void showStored(int stored, int total);
     // An owner that stores at once and never fails.
     AddAccountSheet(std::function<void(const QList<Account>&)> onAdd, QWidget* parent = nullptr,
@@ -101,8 +103,13 @@ private:
     void imported(const QString& text, const Importers::Import& found, std::exception_ptr error);
     void decryptAndImport();
     void addManual();
+    // `codes`: how the QR codes of an image or a scan fared.
     void finish(const QList<Account>& found, int unreadable = 0,
-                const std::optional<QString>& refusal = std::nullopt);
+                const std::optional<QString>& refusal = std::nullopt,
+                const std::optional<QRImport::CodeCounts>& codes = std::nullopt);
+    // What became of the codes beyond the accounts handed on, when some
+    // could not be read or gave no account; nothing when every code did.
+    std::optional<QString> codesLeftOut(const QRImport::CodeCounts& codes, int refused) const;
     void stored(const std::optional<QString>& error);
 
     // The chosen file, or nothing when the dialog was cancelled or the sheet
@@ -122,6 +129,14 @@ private:
     bool m_reading = false;
     // Links of the import being stored that could not be read.
     int m_unreadable = 0;
+    // Said once the accounts of a QR import are stored, in place of closing:
+    // some of its codes came to nothing.
+    struct CodesTold {
+        int read = 0;
+        int added = 0; // handed on, then as many as the owner stored
+        QString leftOut;
+    };
+    std::optional<CodesTold> m_codesTold;
     // Set when the sheet closes or hands its accounts on; from then on
     // nothing reaches `onAdd`.
     bool m_dismissed = false;

@@ -36,11 +36,15 @@ QStringList detectQRCodes(const QImage& image) {
     return BarcodeReader::readQRCodes(image);
 }
 
-QList<Account> accountsFromPayloads(const QStringList& payloads) {
+namespace {
+
+// accountsFromPayloads, counting the payloads that gave no account.
+QList<Account> gather(const QStringList& payloads, int* unused) {
     QList<Account> accounts;
     std::exception_ptr kept;
     for (const QString& payload : payloads) {
         const QString lowered = payload.toLower();
+        const qsizetype before = accounts.size();
         try {
             if (lowered.startsWith(QLatin1String("otpauth-migration://")))
                 accounts.append(OTPAuth::parseMigration(payload));
@@ -49,19 +53,53 @@ QList<Account> accountsFromPayloads(const QStringList& payloads) {
         } catch (const OTPAuth::ParseError&) {
             kept = std::current_exception();
         }
+        if (accounts.size() == before)
+            ++*unused;
     }
     if (!accounts.isEmpty()) return accounts;
     if (kept) std::rethrow_exception(kept);
     throw QRImportError(QRImportError::noQRCodeFound);
 }
 
-QList<Account> accountsFromImages(const QList<QImage>& images) {
-    if (images.isEmpty()) throw QRImportError(QRImportError::screenCaptureFailed);
+// The accounts of the images' codes. Codes that could not be decoded and
+// nothing else give no account rather than an error, so that they are told.
+Found fromImages(const QList<QImage>& images) {
+    Found found;
     QStringList payloads;
-    for (const QImage& image : images)
-        payloads.append(detectQRCodes(image));
-    if (payloads.isEmpty()) throw QRImportError(QRImportError::noQRCodeFound);
-    return accountsFromPayloads(payloads);
+    for (const QImage& image : images) {
+        const BarcodeReader::Scan scan = BarcodeReader::scan(image);
+        payloads.append(scan.payloads);
+        found.codes.unreadable += scan.unreadable;
+    }
+    found.codes.read = int(payloads.size());
+    if (payloads.isEmpty()) {
+        if (found.codes.unreadable > 0) return found;
+        throw QRImportError(QRImportError::noQRCodeFound);
+    }
+    try {
+        found.accounts = gather(payloads, &found.codes.unused);
+    } catch (...) {
+        if (found.codes.unreadable == 0) throw;
+    }
+    return found;
+}
+
+} // namespace
+
+QList<Account> accountsFromPayloads(const QStringList& payloads) {
+    int unused = 0;
+    return gather(payloads, &unused);
+}
+
+Found readImages(const QList<QImage>& images) {
+    if (images.isEmpty()) throw QRImportError(QRImportError::screenCaptureFailed);
+    return fromImages(images);
+}
+
+QList<Account> accountsFromImages(const QList<QImage>& images) {
+    Found found = readImages(images);
+    if (found.accounts.isEmpty()) throw QRImportError(QRImportError::noQRCodeFound);
+    return found.accounts;
 }
 
 void scanScreen(QObject* context, ScanDone done) {
@@ -79,7 +117,9 @@ void scanScreen(QObject* context, ScanDone done) {
         watcher->setFuture(QtConcurrent::run([images = std::move(images)] {
             ScanResult result;
             try {
-                result.accounts = accountsFromImages(images);
+                Found found = readImages(images);
+                result.accounts = std::move(found.accounts);
+                result.codes = found.codes;
             } catch (...) {
                 result.error = std::current_exception();
             }
@@ -88,14 +128,18 @@ void scanScreen(QObject* context, ScanDone done) {
     });
 }
 
-QList<Account> importImage(const QString& path) {
+Found readImage(const QString& path) {
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QImage image = reader.read();
     if (image.isNull()) throw QRImportError(QRImportError::unreadableImage);
-    const QStringList payloads = detectQRCodes(image);
-    if (payloads.isEmpty()) throw QRImportError(QRImportError::noQRCodeFound);
-    return accountsFromPayloads(payloads);
+    return fromImages({image});
+}
+
+QList<Account> importImage(const QString& path) {
+    Found found = readImage(path);
+    if (found.accounts.isEmpty()) throw QRImportError(QRImportError::noQRCodeFound);
+    return found.accounts;
 }
 
 QString errorMessage(const std::exception_ptr& error) {

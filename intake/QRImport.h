@@ -37,11 +37,29 @@ private:
     Kind m_kind;
 };
 
+// How the QR codes of a search fared.
+struct CodeCounts {
+    // Codes read, each text once per image.
+    int read = 0;
+    // Codes found but not decoded.
+    int unreadable = 0;
+    // Codes read that gave no account: no otpauth link, a link that does
+    // not parse, or a migration link without entries.
+    int unused = 0;
+};
+
+// The accounts of a search, and how its codes fared.
+struct Found {
+    QList<Account> accounts;
+    CodeCounts codes;
+};
+
 // The outcome of a screen scan: the accounts, or the error (QRImportError or
-// OTPAuth::ParseError) when there are none.
+// OTPAuth::ParseError) when there are none; with how its codes fared.
 struct ScanResult {
     QList<Account> accounts;
     std::exception_ptr error;
+    CodeCounts codes;
 };
 using ScanDone = std::function<void(const ScanResult&)>;
 
@@ -53,13 +71,20 @@ void scanScreen(QObject* context, ScanDone done);
 // The accounts of the QR codes in the image file at `path`. Throws
 // QRImportError or OTPAuth::ParseError.
 QList<Account> importImage(const QString& path);
+// The same with how the codes fared; an image whose only codes could not be
+// decoded gives no account and no error.
+Found readImage(const QString& path);
 
 // The steps after the capture: no image is `screenCaptureFailed`, images
 // without a code are `noQRCodeFound`, otherwise accountsFromPayloads of every
 // image's payloads, in image order.
 QList<Account> accountsFromImages(const QList<QImage>& images);
+// The same with how the codes fared; images whose only codes could not be
+// decoded give no account and no error.
+Found readImages(const QList<QImage>& images);
 
-// The QR payloads of one image, in the detector's order; never fails.
+// The QR payloads of one image, top to bottom and left to right, each text
+// once; never fails.
 QStringList detectQRCodes(const QImage& image);
 
 // otpauth:// and otpauth-migration:// payloads to accounts, in order; other

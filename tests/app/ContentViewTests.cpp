@@ -477,6 +477,47 @@ private slots:
             QCOMPARE(titles(), QStringList({"Example/alice"}));
             QTRY_COMPARE(view->deletedToast(), std::optional<QString>(said));
         }
+
+        // Beside it a new code and one overpainted: the sheet stays open and
+        // counts only what the vault did not hold already, also when it held
+        // them all (the second time).
+        const QImage bob = QrImage::make("otpauth://totp/Example:bob?secret=JBSWY3DPEHPK3PXP", 8);
+        QImage three(framed.width() + 2 * (bob.width() + 32), framed.height() + 64,
+                     QImage::Format_RGB32);
+        three.fill(Qt::white);
+        QPainter painter(&three);
+        painter.drawImage(0, 0, framed);
+        const int third = framed.width() + bob.width() + 32;
+        painter.drawImage(framed.width(), 32, bob);
+        painter.drawImage(third, 32, bob);
+        painter.fillRect(third + bob.width() / 4, 32 + bob.height() / 4, bob.width() / 2,
+                         bob.height() / 2, Qt::white);
+        painter.end();
+        QVERIFY(three.save(dir.filePath("three.png")));
+        for (const char* said :
+             {"Read 2 QR codes and added 1 account. 1 QR code could not be read.",
+              "Read 2 QR codes and added 0 accounts. 1 QR code could not be read."}) {
+            view->showAddSheet();
+            auto* sheet = window->findChild<AddAccountSheet*>();
+            QTRY_VERIFY(sheet && sheet->isVisible());
+            chooseMode(sheet, "Image file");
+            auto* poll = new QTimer(this);
+            connect(poll, &QTimer::timeout, this, [poll, &dir] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                if (!dialog) return;
+                poll->stop();
+                poll->deleteLater();
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(dir.filePath("three.png"));
+                static_cast<QDialog*>(dialog)->accept();
+            });
+            poll->start(20);
+            QTest::mouseClick(findByText<QPushButton>(sheet, "Choose image…"), Qt::LeftButton);
+            QTRY_VERIFY(findByText<QLabel>(sheet, said));
+            QVERIFY(sheet->isVisible());
+            QCOMPARE(titles(), QStringList({"Example/alice", "Example/bob"}));
+            sheet->reject();
+            QTRY_VERIFY(!window->findChild<AddAccountSheet*>());
+        }
     }
 
     void anImportThatLeftLinksOutSaysHowMany() {

@@ -293,12 +293,59 @@ private slots:
         click(u"Choose image…"_s);
         QVERIFY(filters.value(0).startsWith(u"Images ("_s));
         QVERIFY(filters.value(0).contains(u"*.png"_s));
-        QVERIFY(shows(QRImportError(QRImportError::noQRCodeFound).message()));
+        QTRY_VERIFY(shows(QRImportError(QRImportError::noQRCodeFound).message()));
 
         answerFileDialog(dir.filePath(u"code.png"_s));
         click(u"Choose image…"_s);
-        QCOMPARE(handedOn.value(0).value(0).issuer, u"Example"_s);
+        QTRY_COMPARE(handedOn.value(0).value(0).issuer, u"Example"_s);
         QVERIFY(!sheet->isVisible());
+    }
+
+    // An image of several codes, some of which come to nothing: the sheet
+    // hands on what it read, then stays open and says how many codes it read
+    // and added, and what became of the rest. A grid read whole closes it.
+    void imageOfSeveralCodes() {
+        using namespace ImportSamples;
+        QTemporaryDir dir;
+        const int side = QrImage::make(gridLink(0).toUtf8(), 4).width();
+        const int cell = side + 2 * 4;
+        QImage damaged = qrGrid(3, 3, 4);
+        // The middle code overpainted across half its width.
+        QPainter(&damaged).fillRect(8 + cell + side / 4, 8 + cell + side / 4, side / 2, side / 2,
+                                    Qt::white);
+        QVERIFY(damaged.save(dir.filePath(u"damaged.png"_s)));
+        QImage mixed = qrGrid(2, 2, 4);
+        QPainter(&mixed).drawImage(8 + cell, 8, QrImage::make("https://example.com/", 4)
+                                                    .scaled(side, side));
+        QVERIFY(mixed.save(dir.filePath(u"mixed.png"_s)));
+        QImage lone = damaged.copy(cell, cell, cell + 8, cell + 8);
+        QVERIFY(lone.save(dir.filePath(u"lone.png"_s)));
+        QVERIFY(qrGrid(3, 3, 4).save(dir.filePath(u"grid.png"_s)));
+
+        openSheet(u"Image file"_s);
+        answerFileDialog(dir.filePath(u"damaged.png"_s));
+        click(u"Choose image…"_s);
+        QTRY_VERIFY(shows(u"Read 8 QR codes and added 8 accounts. 1 QR code could not be read."_s));
+        QCOMPARE(handedOn.size(), 1);
+        QCOMPARE(handedOn[0].size(), 8);
+        QCOMPARE(handedOn[0][4].name, u"user5@example.com"_s);
+        QVERIFY(sheet->isVisible());
+
+        answerFileDialog(dir.filePath(u"mixed.png"_s));
+        click(u"Choose image…"_s);
+        QTRY_VERIFY(shows(u"Read 4 QR codes and added 3 accounts. 1 QR code held no account "
+                          "that could be added."_s));
+        QCOMPARE(handedOn.value(1).size(), 3);
+
+        answerFileDialog(dir.filePath(u"lone.png"_s));
+        click(u"Choose image…"_s);
+        QTRY_VERIFY(shows(u"No accounts were imported. 1 QR code could not be read."_s));
+        QCOMPARE(handedOn.size(), 2);
+
+        answerFileDialog(dir.filePath(u"grid.png"_s));
+        click(u"Choose image…"_s);
+        QTRY_VERIFY(!sheet->isVisible());
+        QCOMPARE(handedOn.value(2).size(), 9);
     }
 
     void manualEntry() {
@@ -442,7 +489,7 @@ private slots:
         QTRY_COMPARE(scansStarted, 1);
         QCOMPARE(scanContext, sheet.get());
 
-        scanDone({{}, std::make_exception_ptr(QRImportError(QRImportError::noQRCodeFound))});
+        scanDone({{}, std::make_exception_ptr(QRImportError(QRImportError::noQRCodeFound)), {}});
         QVERIFY(shows(QRImportError(QRImportError::noQRCodeFound).message()));
         QVERIFY(enabled(u"Scan"_s));
 
@@ -450,7 +497,7 @@ private slots:
         QTRY_COMPARE(scansStarted, 2);
         Account scanned;
         scanned.secret = "Hello";
-        scanDone({{scanned}, nullptr});
+        scanDone({{scanned}, nullptr, {}});
         QCOMPARE(handedOn.size(), 1);
         QVERIFY(!sheet->isVisible());
     }
@@ -460,7 +507,7 @@ private slots:
         click(u"Scan"_s);
         QTRY_COMPARE(scansStarted, 1);
         click(u"Cancel"_s);
-        scanDone({{Account()}, nullptr});
+        scanDone({{Account()}, nullptr, {}});
         QVERIFY(handedOn.isEmpty());
 
         // Dismissed before the capture began: it never begins.
@@ -479,7 +526,7 @@ private slots:
         const QPointer<AddAccountSheet> presented(sheet.release());
         QTest::keyClick(presented, Qt::Key_Escape);
         QTRY_VERIFY(!presented);
-        scanDone({{Account()}, nullptr});
+        scanDone({{Account()}, nullptr, {}});
         QVERIFY(handedOn.isEmpty());
     }
 
@@ -608,7 +655,7 @@ private slots:
         click(u"Paste link"_s);
         paste(alice);
         click(u"Add"_s);
-        scanDone({{Account()}, nullptr});
+        scanDone({{Account()}, nullptr, {}});
         QCOMPARE(handedOn.size(), 1);
         QCOMPARE(handedOn[0][0].name, u"alice@example.com"_s);
     }

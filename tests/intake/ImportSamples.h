@@ -11,12 +11,18 @@
 
 #include "core/Account.h"
 #include "core/Base32.h"
+#include "platform/qr/QrImage.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QList>
+#include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QtTest>
+#include <optional>
 #include <stdexcept>
 
 namespace ImportSamples {
@@ -134,6 +140,45 @@ inline bool matches(const QList<Account>& got, const QList<Want>& want) {
         }
     }
     return true;
+}
+
+// The link of the code at `index` of a grid: the account "user<index>".
+inline QString gridLink(int index) {
+    return QStringLiteral("otpauth://totp/Grid:user%1@example.com?secret=JBSWY3DPEHPK3PXP"
+                          "&issuer=Grid")
+        .arg(index);
+}
+
+// A grid of QR codes as an export page or a screenshot of several shows
+// them: gridLink(0), gridLink(1)... row by row, modules of `module` pixels,
+// `gap` modules of white between the codes and around them.
+inline QImage qrGrid(int columns, int rows, int module, int gap = 2) {
+    const int side = QrImage::make(gridLink(0).toUtf8(), module).width();
+    const int cell = side + gap * module;
+    QImage image(columns * cell + gap * module, rows * cell + gap * module, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (int i = 0; i < columns * rows; ++i)
+        painter.drawImage(gap * module + (i % columns) * cell, gap * module + (i / columns) * cell,
+                          QrImage::make(gridLink(i).toUtf8(), module));
+    return image;
+}
+
+// The texts that Debian's zbarimg reads in the image file, sorted: another
+// reader's word on what the picture holds. Nothing when it is not installed.
+inline std::optional<QStringList> zbarimgReads(const QString& path) {
+    const QString zbarimg = QStandardPaths::findExecutable(QStringLiteral("zbarimg"));
+    if (zbarimg.isEmpty())
+        return std::nullopt;
+    QProcess process;
+    process.start(zbarimg, {QStringLiteral("--quiet"), QStringLiteral("--raw"),
+                            QStringLiteral("-Sdisable"), QStringLiteral("-Sqrcode.enable"), path});
+    if (!process.waitForFinished(60000))
+        return QStringList();
+    QStringList texts = QString::fromUtf8(process.readAllStandardOutput())
+                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    texts.sort();
+    return texts;
 }
 
 } // namespace ImportSamples

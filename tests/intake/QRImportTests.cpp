@@ -187,6 +187,72 @@ private slots:
         QCOMPARE(QRImport::importImage(jpeg).size(), 1);
     }
 
+    // Codes side by side in a grid, as an export page or a screenshot of
+    // several shows them, at small modules: every one is read, in reading
+    // order, and zbarimg agrees that the picture holds them all. A code
+    // overpainted in the middle of a grid is counted as found but unread.
+    void codesInAGrid() {
+        QTemporaryDir temp;
+        struct Grid {
+            int columns, rows, module;
+        };
+        for (const Grid grid : {Grid{2, 2, 4}, Grid{3, 3, 4}, Grid{6, 6, 4}, Grid{4, 3, 2}}) {
+            const QString name = QStringLiteral("%1x%2 at %3 px").arg(grid.columns).arg(grid.rows)
+                                     .arg(grid.module);
+            const QString path = temp.filePath(name + QStringLiteral(".png"));
+            QVERIFY(qrGrid(grid.columns, grid.rows, grid.module).save(path));
+            QStringList links, names;
+            for (int i = 0; i < grid.columns * grid.rows; ++i)
+                links << gridLink(i), names << QStringLiteral("user%1@example.com").arg(i);
+            if (const auto oracle = zbarimgReads(path)) {
+                QStringList sorted = links;
+                sorted.sort();
+                QVERIFY2(*oracle == sorted, qPrintable(name));
+            } else {
+                qWarning("zbarimg is not installed: the grids go unchecked by another reader");
+            }
+            const QRImport::Found found = QRImport::readImage(path);
+            QStringList read;
+            for (const Account& account : found.accounts)
+                read << account.name;
+            QVERIFY2(read == names, qPrintable(name + QStringLiteral(": ") + read.join(u' ')));
+            QCOMPARE(found.codes.read, links.size());
+            QCOMPARE(found.codes.unreadable, 0);
+            QCOMPARE(found.codes.unused, 0);
+        }
+
+        // The middle code of a 3 x 3 grid overpainted across half its width.
+        QImage damaged = qrGrid(3, 3, 4);
+        const int side = QrImage::make(gridLink(0).toUtf8(), 4).width();
+        const int middle = 2 * 4 + side + 2 * 4;
+        QPainter(&damaged).fillRect(middle + side / 4, middle + side / 4, side / 2, side / 2,
+                                    Qt::white);
+        const QString path = temp.filePath(QStringLiteral("damaged.png"));
+        QVERIFY(damaged.save(path));
+        QStringList eight;
+        for (int i = 0; i < 9; ++i)
+            if (i != 4)
+                eight << gridLink(i);
+        // Nor does zbarimg read it.
+        if (const auto oracle = zbarimgReads(path))
+            QVERIFY(!oracle->isEmpty() && !oracle->contains(gridLink(4)));
+        const BarcodeReader::Scan scan = BarcodeReader::scan(QImage(path));
+        QCOMPARE(scan.payloads, eight);
+        QCOMPARE(scan.unreadable, 1);
+        // That code alone: found, not read, and no account, without an error.
+        QImage alone(side + 64, side + 64, QImage::Format_RGB32);
+        alone.fill(Qt::white);
+        QPainter(&alone).drawImage(32 - middle, 32 - middle, damaged);
+        QPainter(&alone).fillRect(side + 32, 0, 32, alone.height(), Qt::white);
+        QPainter(&alone).fillRect(0, side + 32, alone.width(), 32, Qt::white);
+        const QString lone = temp.filePath(QStringLiteral("lone.png"));
+        QVERIFY(alone.save(lone));
+        const QRImport::Found nothing = QRImport::readImage(lone);
+        QVERIFY(nothing.accounts.isEmpty());
+        QCOMPARE(nothing.codes.read, 0);
+        QCOMPARE(nothing.codes.unreadable, 1);
+    }
+
     // A screenshot of a real Google Authenticator export, and a code of text.
     void conformance() {
         if (conformanceDir().isEmpty())
