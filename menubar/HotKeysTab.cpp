@@ -4,6 +4,7 @@
 #include "core/Text.h"
 #include "menubar/SettingsParts.h"
 #include "platform/desktop/Accessibility.h"
+#include "platform/desktop/StatusItem.h"
 #include "platform/look/Picker.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
@@ -359,6 +360,14 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
 
     m_poll.setInterval(permissionPollMs);
     connect(&m_poll, &QTimer::timeout, this, &HotKeysTab::refreshAccessibility);
+    // Without hotkeys, quick search's help points to the tray while one is
+    // there: a watcher is heard as it comes and goes; an XEmbed tray, which
+    // says nothing, is looked for at each turn of the poll.
+    m_hosts = new StatusHosts(this);
+    connect(m_hosts, &StatusHosts::changed, this, &HotKeysTab::refreshChrome);
+    connect(&m_poll, &QTimer::timeout, this, [this] {
+        if (m_hosts->available() != m_trayShown) refreshChrome();
+    });
     connect(&m_settings, &AppSettings::bindingsChanged, this, &HotKeysTab::refreshRows);
     // The desktop's answers come after the registration (Wayland).
     if (HotKeyController* controller = HotKeyController::current())
@@ -472,11 +481,17 @@ void HotKeysTab::refreshChrome() {
     m_quickSearchState->setVisible(!launcherState.isEmpty());
     // The switch still keeps its value: the same settings may go with the
     // user to a desktop that has global hotkeys.
+    m_trayShown = m_hosts->available();
+    const QString search = m_trayShown
+                               ? tr("To find an account's code, type in the search field of the "
+                                    "tray panel.")
+                               : tr("To find an account's code, type in the search field of "
+                                    "Quillet's main window.");
     m_quickSearchHelp->setText(
         noShortcuts
-            ? tr("This desktop offers no global hotkeys, so %1 does not open quick search here. "
-                 "To find an account's code, type in the search field of the tray panel.")
-                  .arg(launcher)
+            ? tr("This desktop offers no global hotkeys, so %1 does not open quick search here.")
+                      .arg(launcher) +
+                  QLatin1Char(' ') + search
             : tr("Press %1 anywhere to open a search box, type a few letters, and hit Enter to "
                  "type that account's code (or copy it where it cannot be typed).")
                   .arg(launcher));

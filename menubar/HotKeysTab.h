@@ -18,6 +18,7 @@ class QScrollArea;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
+class StatusHosts;
 
 // Runs a change when it may be made: while the app is locked, after the
 // user has given the password; `refused` runs instead after a refusal.
@@ -122,6 +123,9 @@ private:
     std::function<bool()> m_check;
     SettingsGate m_gate;
     QTimer m_poll;
+    // Where the icon can dock, for the quick-search help without hotkeys.
+    StatusHosts* m_hosts = nullptr;
+    bool m_trayShown = false;
 
     QCheckBox* m_quickSearch;
     QLabel* m_quickSearchState;

@@ -51,6 +51,9 @@ packages=(
   libwayland-dev libwayland-bin plasma-wayland-protocols
   # reads the Wayland clipboard as another client does (data control)
   wl-clipboard
+  # a wlroots desktop for tests (tests/with-sway.sh): headless sway, where the
+  # portal above names GlobalShortcuts but KDE's backend cannot serve them
+  sway
   # fuzzing: clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )

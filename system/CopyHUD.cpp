@@ -8,7 +8,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPropertyAnimation>
+#include <QVariantAnimation>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -46,10 +46,22 @@ public:
         update();
     }
 
+    // How much of the drawing shows, 0 to 1. The fade is drawn rather than
+    // asked of the window system: Qt on Wayland cannot set a window's
+    // opacity (and says so at every step), while the alpha of what a
+    // translucent window draws goes to the compositor everywhere.
+    void setOpacity(qreal opacity) {
+        if (qFuzzyCompare(opacity_, opacity)) return;
+        opacity_ = opacity;
+        update();
+    }
+    qreal opacity() const { return opacity_; }
+
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
+        p.setOpacity(opacity_);
         const QPalette pal = palette();
 
         // A light frosted plate: the window colour, mostly opaque, so the
@@ -94,6 +106,7 @@ protected:
 private:
     QString title_;
     QString subtitle_;
+    qreal opacity_ = 0;
 };
 
 } // namespace
@@ -111,7 +124,9 @@ void CopyHUD::ensurePanel() {
     if (panel_) return;
     auto* panel = new HUDPanel;
     panel_ = panel;
-    fade_ = new QPropertyAnimation(panel, "windowOpacity", panel);
+    fade_ = new QVariantAnimation(panel);
+    connect(fade_, &QVariantAnimation::valueChanged, panel,
+            [panel](const QVariant& value) { panel->setOpacity(value.toReal()); });
     dismissTimer_ = new QTimer(panel);
     dismissTimer_->setSingleShot(true);
     // When the program quits through its event loop the panel goes with it;
@@ -140,7 +155,7 @@ void CopyHUD::show(const QString& title, const QString& subtitle, int durationMs
     // A fade-out still running for the previous message is simply overtaken.
     fade_->stop();
     fade_->disconnect(this);
-    panel_->setWindowOpacity(0.0);
+    static_cast<HUDPanel*>(panel_.data())->setOpacity(0.0);
     WindowFocus::showWithoutKeyboard(panel_, position());
     panel_->raise();
     fade_->setDuration(fadeInMs);
@@ -159,10 +174,10 @@ void CopyHUD::dismiss(qint64 generation) {
     if (!panel_ || generation != generation_) return;
     fade_->stop();
     fade_->setDuration(fadeOutMs);
-    fade_->setStartValue(panel_->windowOpacity());
+    fade_->setStartValue(opacity());
     fade_->setEndValue(0.0);
     connect(
-        fade_, &QPropertyAnimation::finished, this,
+        fade_, &QVariantAnimation::finished, this,
         [this, generation] {
             if (panel_ && generation == generation_) panel_->hide();
         },
@@ -180,6 +195,10 @@ QString CopyHUD::title() const {
 
 QString CopyHUD::subtitle() const {
     return subtitle_;
+}
+
+qreal CopyHUD::opacity() const {
+    return panel_ ? static_cast<HUDPanel*>(panel_.data())->opacity() : 0.0;
 }
 
 QWidget* CopyHUD::panel() const {

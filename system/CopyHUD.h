@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QString>
 
-class QPropertyAnimation;
+class QVariantAnimation;
 class QTimer;
 class QWidget;
 
@@ -37,6 +37,8 @@ public:
     bool isShowing() const;
     QString title() const;
     QString subtitle() const;
+    // How far the panel has faded in, 0 to 1.
+    qreal opacity() const;
     QWidget* panel() const;
 
 private:
@@ -47,7 +49,7 @@ private:
     void dismiss(qint64 generation);
 
     QPointer<QWidget> panel_;
-    QPropertyAnimation* fade_ = nullptr;
+    QVariantAnimation* fade_ = nullptr;
     QTimer* dismissTimer_ = nullptr;
     // Messages shown so far. A dismissal or a finished fade-out that belongs
     // to an older message leaves the panel alone.

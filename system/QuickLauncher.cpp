@@ -219,6 +219,9 @@ void QuickLauncher::show() {
     if (QScreen* screen = WindowFocus::canTellWindows() ? workScreen(m_remembered) : nullptr)
         panel->setGeometry(frame(screen->availableGeometry()));
     panel->show();
+    // Out of the taskbar and Alt+Tab where KDE's Wayland shell can be told
+    // (on X11, above, by its kind and state).
+    WindowFocus::keepOutOfTaskSwitching(panel);
     m_view->searchField()->setFocus();
     panel->activate();
 }

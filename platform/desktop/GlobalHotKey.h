@@ -104,9 +104,11 @@ bool desktopDecides();
 
 DesktopState desktopState(quint32 id);
 
-// Whether the desktop offers programs no global hotkeys at all (a portal
-// without GlobalShortcuts: GNOME before 48, wlroots desktops); known once the
-// first registration was answered.
+// Whether the desktop offers programs no global hotkeys at all: a portal
+// without GlobalShortcuts (GNOME before 48, wlroots desktops), or one that
+// names it but cannot open a session for it (KDE's portal backend on a
+// desktop other than Plasma); known once the first registration was
+// answered.
 bool lacksShortcuts();
 
 // The combination as the shortcuts portal writes a preferred trigger:

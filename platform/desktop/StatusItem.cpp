@@ -285,6 +285,24 @@ void StatusItem::setToolTip(const QString& text) {
         emit m_item->NewToolTip();
 }
 
+StatusHosts::StatusHosts(QObject* parent)
+    : QObject(parent), m_watcher(StatusItem::watcherRunning()) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    auto* watcher = new QDBusServiceWatcher(StatusItem::watcherService, bus,
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& owner) {
+                m_watcher = !owner.isEmpty();
+                emit changed();
+            });
+}
+
+bool StatusHosts::available() const {
+    // The tray only without a watcher, as StatusItem::isAvailable() asks.
+    return m_watcher || StatusItem::dock().trayAvailable();
+}
+
 QRect StatusItem::geometry() const { return m_tray ? m_tray->geometry() : QRect(); }
 
 #include "StatusItem.moc"

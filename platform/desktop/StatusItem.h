@@ -103,3 +103,24 @@ private:
     StatusNotifierItem* m_item = nullptr;
     QString m_serviceName;
 };
+
+// Whether a host for the icon is there, followed while it lives: a
+// StatusNotifierWatcher that starts or ends on the session bus is heard at
+// once; an XEmbed tray (X11 only), which announces nothing to Qt, is looked
+// at again with each available() once no watcher runs.
+class StatusHosts : public QObject {
+    Q_OBJECT
+
+public:
+    explicit StatusHosts(QObject* parent = nullptr);
+
+    // As StatusItem::isAvailable(), without asking the bus again.
+    bool available() const;
+
+signals:
+    // A watcher started or ended.
+    void changed();
+
+private:
+    bool m_watcher = false;
+};

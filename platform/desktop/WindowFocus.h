@@ -102,5 +102,12 @@ inline BackendChoice<Backend> backend{x11Backend, portalBackend};
 // protocol, for Qt on Wayland.
 bool hasOnScreenDisplays();
 bool showAsOnScreenDisplay(QWidget* window, const QPoint& position);
+// Keeps a window that is on screen out of KDE Plasma's taskbar and window
+// switcher (Alt+Tab), for Qt on Wayland; the window still takes the keyboard
+// as any new window does. Qt gives a window a new surface each time it is
+// shown, and the flags go with the surface: call it after every show(),
+// before the event loop runs (KWin lists a window once it first draws).
+// False where the compositor offers no Plasma shell, or not on Wayland.
+bool keepOutOfTaskSwitching(QWidget* window);
 
 } // namespace WindowFocus

@@ -45,6 +45,12 @@ hud_shown() {
 }
 # has_keyboard TITLE: KWin's active window is the one titled TITLE.
 has_keyboard() { [[ $(kwin_says "workspace.activeClient ? workspace.activeClient.caption : ''") == "$1" ]]; }
+# out_of_task_lists TITLE: KWin leaves every window titled TITLE out of its
+# taskbar and its window switcher (Alt+Tab).
+out_of_task_lists() {
+  [[ $(kwin_says "workspace.clientList().filter(w => w.caption === \"$1\").map(w =>
+    (w.skipTaskbar ? 'skip' : 'listed') + '/' + (w.skipSwitcher ? 'skip' : 'listed')).join(' ')") == "skip/skip" ]]
+}
 search_holds() { [[ $(a11y --seconds 5 tree "quillet/Quick search") == *"<$1 characters>"* ]]; }
 leaves() { grep -c '^keyboard leave$' "$work/Desk.out" || true; }
 
@@ -113,6 +119,8 @@ for round in $(seq "$rounds"); do
   (($(leaves) == lost)) || fail "round $round: the user's window lost the keyboard before Ctrl+Alt+K"
   keys ctrl+alt+k
   wait_for 30 has_keyboard "Quick search" || fail "round $round: quick search did not get the keyboard"
+  out_of_task_lists "Quick search" ||
+    fail "round $round: quick search is in KWin's taskbar or window switcher ($(kwin_says "workspace.clientList().filter(w => w.caption === 'Quick search').map(w => 'skipTaskbar ' + w.skipTaskbar + ', skipSwitcher ' + w.skipSwitcher).join('; ')"))"
   keys type:example
   wait_for 30 search_holds 7 || fail "round $round: the search was not typed into quick search"
   keys Return
@@ -122,4 +130,9 @@ for round in $(seq "$rounds"); do
     fail "round $round: the user's window lost the keyboard $(($(leaves) - lost)) times, not once (to quick search)"
   echo "round $round: copied, then quick search typed its pick into the user's window"
 done
+# Every confirmation faded in and out without asking Qt's Wayland platform
+# for what it cannot do (it writes a warning for each step of such a fade).
+if grep -q "does not support setting window opacity" "$work/quillet.log"; then
+  fail "the copy's confirmation set its window's opacity, which Qt on Wayland cannot: $(grep -c "does not support setting window opacity" "$work/quillet.log") warnings"
+fi
 echo "Wayland copy-then-search test passed"

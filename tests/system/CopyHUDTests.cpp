@@ -3,8 +3,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPropertyAnimation>
 #include <QScreen>
+#include <QVariantAnimation>
 #include <QTranslator>
 #include <QWidget>
 #include <QtTest>
@@ -35,7 +35,7 @@ class CopyHUDTests : public QObject {
     // as it happens, for as long as `scope` lives: a look now and then could
     // miss a moment that lasts a fraction of a second on a slow machine.
     template <typename OnStep> bool followFade(QObject* scope, OnStep onStep) {
-        auto* fade = hud.panel()->findChild<QPropertyAnimation*>();
+        auto* fade = hud.panel()->findChild<QVariantAnimation*>();
         if (!fade) return false;
         connect(fade, &QVariantAnimation::valueChanged, scope,
                 [fade, onStep](const QVariant& value) {
@@ -79,7 +79,7 @@ private slots:
         clock.start();
         // Long enough that a slow machine ends the fade-in well before it.
         hud.show(QStringLiteral("Code copied"), QStringLiteral("a"), 3000);
-        QCOMPARE(hud.panel()->windowOpacity(), 0.0);
+        QCOMPARE(hud.opacity(), 0.0);
         QObject scope;
         qint64 fullAt = -1;
         QVERIFY(followFade(&scope, [&](double opacity, bool) {
@@ -93,7 +93,7 @@ private slots:
         // 0.25 s fade; allow the timers' slack.
         QVERIFY2(clock.elapsed() >= 3000 * 95 / 100 + 200,
                  qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(hud.panel()->windowOpacity(), 0.0);
+        QCOMPARE(hud.opacity(), 0.0);
     }
 
     void aNewerMessageReplacesTheOlderAndKeepsItsOwnDuration() {
@@ -103,12 +103,12 @@ private slots:
         QTest::qWait(100);
         // Long enough that a slow machine cannot reach its end in the wait below.
         hud.show(QStringLiteral("Code typed"), QStringLiteral("second"), 3000);
-        QCOMPARE(hud.panel()->windowOpacity(), 0.0); // starts its own fade-in
+        QCOMPARE(hud.opacity(), 0.0); // starts its own fade-in
         QCOMPARE(hud.subtitle(), QStringLiteral("second"));
         // Well past the first message's dismissal and fade-out.
         QTest::qWait(500);
         QVERIFY(hud.isShowing());
-        QTRY_COMPARE(hud.panel()->windowOpacity(), 1.0);
+        QTRY_COMPARE(hud.opacity(), 1.0);
         waitUntilHidden();
         // Its own duration (a coarse timer may fire 5 % early), then the fade.
         QVERIFY2(clock.elapsed() >= 100 + 3000 * 95 / 100 + 200,
@@ -134,7 +134,7 @@ private slots:
         // The old fade-out would have finished and hidden the panel by now.
         QTest::qWait(400);
         QVERIFY(hud.isShowing());
-        QTRY_COMPARE(hud.panel()->windowOpacity(), 1.0);
+        QTRY_COMPARE(hud.opacity(), 1.0);
         QCOMPARE(hud.subtitle(), QStringLiteral("second"));
     }
 

@@ -10,6 +10,7 @@
 #include "platform/desktop/DesktopBackends.h"
 #include "platform/desktop/GlobalHotKey.h"
 #include "platform/desktop/ScreenCapture.h"
+#include "platform/desktop/StatusItem.h"
 #include "platform/desktop/SyntheticKeys.h"
 #include "platform/keychain/KeychainSecretService.h"
 #include "platform/qr/QrImage.h"
@@ -61,6 +62,11 @@ class PortalTests : public QObject, private TestSupport::VaultFixture {
     Q_OBJECT
 
     QProcess standIn;
+    // Run on a real sway desktop (tests/with-sway.sh) with its own portals,
+    // for the one case that needs them; the stand-in's cases skip there.
+    bool onSway = false;
+    static constexpr const char* swayCase =
+        "onSwayTheHotkeysSessionFailsAndTheTabSaysTheDesktopHasNone";
     // The stand-in's control interface, called with plain messages (Qt's
     // QDBusInterface keeps what it introspected beyond the process's end).
     QDBusMessage callControl(const QString& method, const QVariantList& arguments = {}) {
@@ -120,6 +126,22 @@ class PortalTests : public QObject, private TestSupport::VaultFixture {
 
     QString code() const { return totp.code(CorrectedClock::now()); }
 
+    // Without hotkeys, the quick-search help names the search there is: the
+    // tray panel's only while a status-notifier watcher runs.
+    void verifySearchPointsToWhereItIs(const HotKeysTab& tab) {
+        const QString mainWindow = QStringLiteral("the search field of Quillet's main window");
+        const QString trayPanel = QStringLiteral("the search field of the tray panel");
+        QVERIFY(!StatusItem::watcherRunning());
+        QVERIFY(showsText(tab, mainWindow));
+        QVERIFY(!showsText(tab, trayPanel));
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.registerService(StatusItem::watcherService));
+        QTRY_VERIFY(showsText(tab, trayPanel));
+        QVERIFY(!showsText(tab, mainWindow));
+        QVERIFY(bus.unregisterService(StatusItem::watcherService));
+        QTRY_VERIFY(showsText(tab, mainWindow));
+    }
+
     // `before`: the code when the action began; a 30-second step may end in
     // between. The clipboard is empty when each test begins, so a code a
     // test before left there is never taken for this one. A wrong code is
@@ -132,6 +154,11 @@ class PortalTests : public QObject, private TestSupport::VaultFixture {
 
 private slots:
     void initTestCase() {
+        onSway = !qEnvironmentVariableIsEmpty("QUILLET_TEST_SWAY");
+        if (onSway) {
+            DesktopBackends::install(DesktopBackends::Road::portals);
+            return;
+        }
         if (qEnvironmentVariableIsEmpty("QUILLET_TEST_SESSION"))
             QSKIP("needs a private session bus (run through tests/with-session.sh)");
         DesktopBackends::install(DesktopBackends::Road::portals);
@@ -146,11 +173,15 @@ private slots:
     }
 
     void cleanupTestCase() {
+        if (onSway) return;
         standIn.terminate();
         standIn.waitForFinished(5000);
     }
 
     void init() {
+        const bool swayCaseNow = qstrcmp(QTest::currentTestFunction(), swayCase) == 0;
+        if (onSway && !swayCaseNow) QSKIP("needs the stand-in portal");
+        if (!onSway && swayCaseNow) QSKIP("needs a sway desktop (run through tests/with-sway.sh)");
         // A session the last test left opening finishes first, as it began.
         QTRY_VERIFY(SyntheticKeys::remote() != SyntheticKeys::Remote::starting);
         openVault();
@@ -162,7 +193,7 @@ private slots:
         QCOMPARE(store->importAccounts({totp}), 1);
         settings = std::make_unique<AppSettings>(*defaults);
         // The stand-in's first answers again, and no call heard yet.
-        callControl(QStringLiteral("Forget"));
+        if (!onSway) callControl(QStringLiteral("Forget"));
         QTRY_VERIFY(!CopyHUD::shared().isShowing());
         QGuiApplication::clipboard()->clear();
     }
@@ -170,7 +201,9 @@ private slots:
     void cleanup() {
         controller.reset();
         // The program's one session closes with its last hotkey.
-        QTRY_COMPARE(callControl(QStringLiteral("Shortcuts")).arguments().value(0).toUInt(), 0u);
+        if (!onSway)
+            QTRY_COMPARE(callControl(QStringLiteral("Shortcuts")).arguments().value(0).toUInt(),
+                         0u);
         settings.reset();
         store.reset();
         log.reset();
@@ -194,10 +227,12 @@ private slots:
         QCOMPARE(tab.rows().size(), 1);
         QCOMPARE(tab.rows().first()->desktopStateText(), QString());
         QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
-        // Quick search's line promises no combination but points to the
-        // tray panel's search; its switch still keeps what the user chose.
+        // Quick search's line promises no combination but points to a
+        // search that is there: the main window's without a tray, the tray
+        // panel's while a watcher runs (heard as it comes and goes); its
+        // switch still keeps what the user chose.
         QVERIFY(!showsText(tab, QStringLiteral("anywhere to open")));
-        QVERIFY(showsText(tab, QStringLiteral("the search field of the tray panel")));
+        verifySearchPointsToWhereItIs(tab);
         QCheckBox* quick = nullptr;
         for (QCheckBox* box : tab.findChildren<QCheckBox*>())
             if (box->text().startsWith(QStringLiteral("Quick search panel"))) quick = box;
@@ -205,6 +240,31 @@ private slots:
         const bool wasOn = settings->quickLauncherEnabled();
         quick->click();
         QCOMPARE(settings->quickLauncherEnabled(), !wasOn);
+    }
+
+    // sway with the portals as installed: the portal names GlobalShortcuts,
+    // but KDE's backend, which it falls back to, serves them only inside
+    // Plasma and the session is never created. That is a desktop without
+    // hotkeys, said as for one whose portal lacks them: once, above the
+    // list, with no row or quick-search line of its own.
+    void onSwayTheHotkeysSessionFailsAndTheTabSaysTheDesktopHasNone() {
+        startController({bind(keyJ)});
+        QVERIFY(GlobalHotKey::lacksShortcuts());
+        QVERIFY(controller->registeredBindings().isEmpty());
+        QVERIFY(!controller->launcherRegistered());
+        QCOMPARE(controller->failedBindings().size(), 1);
+
+        HotKeysTab tab(*store, *settings, true);
+        QVERIFY(tab.showsNoShortcutsNotice());
+        QVERIFY(showsText(tab, QStringLiteral("This desktop offers no global hotkeys to programs")));
+        QVERIFY(!showsText(tab, QStringLiteral("could not set up")));
+        QCOMPARE(tab.rows().first()->desktopStateText(), QString());
+        QCOMPARE(tab.quickSearchStateText(), QString());
+        QCOMPARE(tab.activeSummary(), QStringLiteral("0 active of 1"));
+        QVERIFY(!showsText(tab, QStringLiteral("anywhere to open")));
+        QVERIFY(showsText(tab, QStringLiteral("does not open quick search here")));
+        // sway with no bar runs no watcher.
+        verifySearchPointsToWhereItIs(tab);
     }
 
     // One session, under the program's own token, holds every binding and

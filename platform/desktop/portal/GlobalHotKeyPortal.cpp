@@ -320,6 +320,20 @@ private:
         };
         Portal::request(interface, QStringLiteral("CreateSession"), {}, options, this,
                         [this, list](uint response, const QVariantMap& results) {
+                            // A portal that names the interface but cannot
+                            // give it a session (KDE's backend outside
+                            // Plasma, which has no shortcut daemon to hand
+                            // the keys to) offers no hotkeys, as one
+                            // without it; it is asked again at the next
+                            // change. Refused by the user is not that.
+                            if (response != Portal::success && response != Portal::cancelled) {
+                                m_lacking = true;
+                                m_bound.clear();
+                                m_answers.clear();
+                                m_accepted.clear();
+                                done();
+                                return;
+                            }
                             if (response != Portal::success) {
                                 finish(list, response, {});
                                 return;

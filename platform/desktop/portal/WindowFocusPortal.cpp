@@ -120,6 +120,52 @@ bool showAsOnScreenDisplay(QWidget* window, const QPoint& position) {
 
 namespace {
 
+// The flags of a panel's surface, kept out of KWin's taskbar and window
+// switcher; like a role, they go with the surface Qt gave the window when
+// it was last shown.
+class OutOfTaskSwitching : public QObject {
+public:
+    explicit OutOfTaskSwitching(QWidget* window) : QObject(window) { setObjectName(name()); }
+    static QString name() { return QStringLiteral("outOfTaskSwitching"); }
+    ~OutOfTaskSwitching() override { forget(); }
+
+    wl_surface* surface = nullptr;
+    org_kde_plasma_surface* shellSurface = nullptr;
+
+    void forget() {
+        if (shellSurface) org_kde_plasma_surface_destroy(shellSurface);
+        shellSurface = nullptr;
+        surface = nullptr;
+    }
+};
+
+} // namespace
+
+bool keepOutOfTaskSwitching(QWidget* window) {
+    org_kde_plasma_shell* shell = plasmaShell();
+    if (!shell || !window || !window->isVisible() || !window->windowHandle()) return false;
+    auto* surface = static_cast<wl_surface*>(
+        native()->nativeResourceForWindow("surface", window->windowHandle()));
+    if (!surface) return false;
+    auto* flags = dynamic_cast<OutOfTaskSwitching*>(
+        window->findChild<QObject*>(OutOfTaskSwitching::name(), Qt::FindDirectChildrenOnly));
+    if (!flags) flags = new OutOfTaskSwitching(window);
+    if (flags->shellSurface && flags->surface == surface) return true;
+    // The surface keeps its ordinary role, and with it the keyboard KWin
+    // gives a new window; only its entries in the task lists go.
+    flags->forget();
+    flags->surface = surface;
+    flags->shellSurface = org_kde_plasma_shell_get_surface(shell, surface);
+    const uint32_t version = org_kde_plasma_surface_get_version(flags->shellSurface);
+    if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_TASKBAR_SINCE_VERSION)
+        org_kde_plasma_surface_set_skip_taskbar(flags->shellSurface, 1);
+    if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_SWITCHER_SINCE_VERSION)
+        org_kde_plasma_surface_set_skip_switcher(flags->shellSurface, 1);
+    return true;
+}
+
+namespace {
+
 // No program can see or pick another's window in a Wayland session.
 class PortalBackend : public Backend {
 public:
