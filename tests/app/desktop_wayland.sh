@@ -297,8 +297,13 @@ on_bus() {
     org.freedesktop.DBus.NameHasOwner string:"$1" 2>/dev/null | grep -q true
 }
 wait_for 30 on_bus org.kde.kded5 || fail "kded5 did not start"
-dbus-send --session --print-reply --dest=org.kde.kded5 /kded org.kde.kded5.loadModule \
-  string:statusnotifierwatcher >/dev/null || fail "kded5 could not load its watcher"
+# kded5 answers once it has loaded its own modules, which takes long on a
+# loaded machine: asked again until it does.
+load_watcher() {
+  dbus-send --session --print-reply --reply-timeout=60000 --dest=org.kde.kded5 /kded \
+    org.kde.kded5.loadModule string:statusnotifierwatcher >/dev/null 2>&1
+}
+wait_for 120 load_watcher || fail "kded5 could not load its watcher"
 wait_for 30 on_bus org.kde.StatusNotifierWatcher || fail "kded5 runs no StatusNotifierWatcher"
 stop_quillet
 start_quillet xcb
