@@ -99,6 +99,7 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
         update([keyCode](HotKeyBinding& b) { b.keyCode = keyCode; });
         update([mask](HotKeyBinding& b) { b.modifiers = mask; });
     });
+    m_recorder->setCheck([this](quint32 keyCode, quint32 mask) { return takenBy(keyCode, mask); });
     row->addWidget(m_recorder);
 
     m_autoPaste = new QCheckBox(tr("Auto-paste"), this);
@@ -119,6 +120,14 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     m_refusal = caption(QString());
     m_refusal->hide();
     column->addWidget(m_refusal);
+    // While recording: a combination refused, keys the desktop keeps.
+    m_recorderNotice = caption(QString());
+    m_recorderNotice->hide();
+    column->addWidget(m_recorderNotice);
+    connect(m_recorder, &HotKeyRecorder::noticeChanged, this, [this](const QString& notice) {
+        m_recorderNotice->setText(notice);
+        m_recorderNotice->setVisible(!notice.isEmpty());
+    });
 
     setNumber(1);
     refreshAccounts();
@@ -173,6 +182,34 @@ void BindingRow::apply(const std::function<void(HotKeyBinding&)>& change) {
 }
 
 QString BindingRow::refusal() const { return m_refusal->text(); }
+
+QString BindingRow::recorderNotice() const { return m_recorderNotice->text(); }
+
+QString BindingRow::takenBy(quint32 keyCode, quint32 modifiers) const {
+    const QString keys = HotKey::comboString(keyCode, modifiers);
+    if (keyCode == HotKeyController::reservedKeyCode &&
+        modifiers == HotKeyController::reservedModifiers)
+        return tr("%1 opens the quick search panel. Press other keys, or Esc to keep the "
+                  "hotkey as it is.")
+            .arg(keys);
+    int number = 0;
+    for (const HotKeyBinding& binding : m_settings.bindings()) {
+        ++number;
+        if (binding.id == m_id || binding.keyCode != keyCode || binding.modifiers != modifiers)
+            continue;
+        QString owner = tr("hotkey %1").arg(number);
+        if (binding.accountID)
+            for (const Account& account : m_store.accounts())
+                if (account.id == *binding.accountID) {
+                    owner = Text::oneLine(account.displayLabel());
+                    break;
+                }
+        return tr("%1 is already the hotkey of %2. Press other keys, or Esc to keep the hotkey "
+                  "as it is.")
+            .arg(keys, owner);
+    }
+    return {};
+}
 
 void BindingRow::autoPasteChanged(bool on) {
     // Asks for the access where a platform has a prompt; on X11 it only

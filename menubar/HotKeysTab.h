@@ -39,6 +39,8 @@ public:
     HotKeyRecorder* recorder() const { return m_recorder; }
     // Why the binding is not registered; empty when nothing stands in its way.
     QString refusal() const;
+    // What the recorder says while it listens (a combination refused).
+    QString recorderNotice() const;
     // The binding's current values (and the accounts' labels) on screen.
     void refresh(const HotKeyBinding& binding, bool accessibilityGranted);
     // What the desktop made of the binding, where the desktop decides
@@ -55,6 +57,9 @@ private:
     // Shows the stored binding again (a change that was refused).
     void revert();
     void autoPasteChanged(bool on);
+    // Why a combination pressed in the recorder may not be this binding's:
+    // quick search or another binding has it. Empty when it is free.
+    QString takenBy(quint32 keyCode, quint32 modifiers) const;
 
     AccountStore& m_store;
     AppSettings& m_settings;
@@ -69,6 +74,7 @@ private:
     QToolButton* m_remove;
     QLabel* m_desktopState;
     QLabel* m_refusal;
+    QLabel* m_recorderNotice;
 };
 
 // The settings window's Hotkeys tab: the quick-search switch, the binding

@@ -205,7 +205,8 @@ QString HotKey::refusal(quint32 keyCode, quint32 modifiers) {
     constexpr quint32 known = command | shift | option | control;
     if ((modifiers & known) == 0)
         return QCoreApplication::translate("HotKey", "Not active: a hotkey needs Ctrl, Alt, Shift "
-                                                     "or Super with its key.");
+                                                     "or %1 with its key.")
+            .arg(GlobalHotKey::metaKeyName());
     if ((modifiers & ~known) != 0)
         return QCoreApplication::translate("HotKey", "Not active: this combination holds a "
                                                      "modifier this computer does not have.");
@@ -216,13 +217,22 @@ QString HotKey::refusal(quint32 keyCode, quint32 modifiers) {
 
 QString HotKey::comboString(quint32 keyCode, quint32 modifiers) {
     if (keyCode == 0 && modifiers == 0) return QStringLiteral("—");
-    const Qt::KeyboardModifiers held = qtModifiers(modifiers);
-    // Qt names the Super key "Meta"; the desktop calls it Super. It comes
-    // first, where Qt would put Meta.
-    const QString super = (modifiers & control) ? QStringLiteral("Super+") : QString();
-    if (const std::optional<Qt::Key> key = qtKey(keyCode)) return super + nativeText(held, *key);
-    // A key without a Qt name: the modifiers as Qt writes them, then its code.
-    QString prefix = nativeText(held, Qt::Key_A);
-    prefix.chop(1);
-    return super + prefix + keyName(keyCode);
+    Qt::KeyboardModifiers held = qtModifiers(modifiers);
+    if (modifiers & control) held |= Qt::MetaModifier;
+    QString text;
+    if (const std::optional<Qt::Key> key = qtKey(keyCode)) {
+        text = nativeText(held, *key);
+    } else {
+        // A key without a Qt name: the modifiers as Qt writes them, then its code.
+        text = nativeText(held, Qt::Key_A);
+        text.chop(1);
+        text += keyName(keyCode);
+    }
+    // Qt names the Super key Meta, and puts it first; the desktop may call
+    // it otherwise.
+    if (modifiers & control) {
+        const QString meta = nativeText(Qt::MetaModifier, Qt::Key_A).chopped(2);
+        if (text.startsWith(meta)) text.replace(0, meta.size(), GlobalHotKey::metaKeyName());
+    }
+    return text;
 }

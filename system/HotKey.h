@@ -56,8 +56,9 @@ public:
     // without a name give "Key " and the code.
     static QString keyName(quint32 keyCode);
     // The combination as the desktop writes it, Qt's native key-sequence text:
-    // "Ctrl+Alt+Shift+P" (Command as Ctrl, Option as Alt, Control as Super);
-    // "—" when neither a key nor a modifier is set.
+    // "Ctrl+Alt+Shift+P" (Command as Ctrl, Option as Alt, Control as the
+    // Super key, under the desktop's name for it: "Meta+D" on KDE, "Super+D"
+    // elsewhere); "—" when neither a key nor a modifier is set.
     static QString comboString(quint32 keyCode, quint32 modifiers);
     // Why a stored combination is never registered, by the recorder's own
     // rules, which hold just as much for a binding read from a damaged or

@@ -46,14 +46,14 @@ HotKeyRecorder::HotKeyRecorder(QWidget* parent) : QPushButton(parent) {
     font.setWeight(QFont::Medium);
     setFont(font);
     connect(this, &QPushButton::clicked, this, &HotKeyRecorder::toggleRecord);
+    connect(&GlobalHotKey::dispatcher(), &GlobalHotKey::Dispatcher::suspensionAnswered, this,
+            &HotKeyRecorder::showSuspendedKeys);
     refreshTitle();
 }
 
+// The suspension ends with the recorder.
 HotKeyRecorder::~HotKeyRecorder() {
-    if (m_recording) {
-        releaseKeyboard();
-        GlobalHotKey::resume();
-    }
+    if (m_recording) releaseKeyboard();
 }
 
 void HotKeyRecorder::setCombination(quint32 keyCode, quint32 modifiers) {
@@ -69,16 +69,31 @@ void HotKeyRecorder::setRecording(bool recording) {
     if (recording == m_recording) return;
     m_recording = recording;
     if (recording) {
-        GlobalHotKey::suspend();
+        m_suspension = std::make_unique<GlobalHotKey::Suspension>();
         setFocus(Qt::OtherFocusReason);
         // Every key, also one another program grabbed, comes here now.
         grabKeyboard();
     } else {
         releaseKeyboard();
-        GlobalHotKey::resume();
+        m_suspension.reset();
     }
+    setNotice(QString());
     refreshTitle();
     emit recordingChanged(recording);
+}
+
+void HotKeyRecorder::showSuspendedKeys() {
+    if (!m_recording || !m_notice.isEmpty()) return;
+    if (GlobalHotKey::suspendedKeys() == GlobalHotKey::SuspendedKeys::desktopKeepsSome)
+        setNotice(tr("This desktop keeps the combinations of its own shortcuts, and of "
+                     "Quillet's other hotkeys, from reaching the recorder; those cannot be "
+                     "recorded here."));
+}
+
+void HotKeyRecorder::setNotice(const QString& notice) {
+    if (notice == m_notice) return;
+    m_notice = notice;
+    emit noticeChanged(notice);
 }
 
 void HotKeyRecorder::refreshTitle() {
@@ -125,6 +140,15 @@ void HotKeyRecorder::keyPressEvent(QKeyEvent* event) {
     if (mask == 0 || !code || *code == 0) {
         QApplication::beep();
         return;
+    }
+    // Taken already: said, and the user may press another.
+    if (m_check) {
+        const QString refusal = m_check(*code, mask);
+        if (!refusal.isEmpty()) {
+            QApplication::beep();
+            setNotice(refusal);
+            return;
+        }
     }
     m_keyCode = *code;
     m_modifiers = mask;

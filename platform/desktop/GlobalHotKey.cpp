@@ -1,6 +1,10 @@
 #include "platform/desktop/GlobalHotKey.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 
 // The X headers come last: they define macros (None, Bool...) that collide
 // with names in Qt's headers.
@@ -107,19 +111,106 @@ std::optional<quint32> keyCodeForKeysym(quint32 keysym) {
 }
 
 namespace {
+
 int suspensions = 0;
-} // namespace
+// Counts suspensions from the first: an answer that comes after its
+// suspension ended is not this one's.
+quint64 suspensionNumber = 0;
+SuspendedKeys keysNow = SuspendedKeys::asking;
+// KDE's shortcut daemon was asked to set its shortcuts aside and not yet to
+// take them back.
+bool desktopSetAside = false;
+
+QDBusMessage blockingCall(bool block) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.kglobalaccel"), QStringLiteral("/kglobalaccel"),
+        QStringLiteral("org.kde.KGlobalAccel"), QStringLiteral("blockGlobalShortcuts"));
+    call << block;
+    // Asked only where it runs: never started for this.
+    call.setAutoStartService(false);
+    return call;
+}
+
+void answered(SuspendedKeys keys) {
+    keysNow = keys;
+    emit dispatcher().suspensionAnswered();
+}
+
+void setDesktopShortcutsAside() {
+    const quint64 number = ++suspensionNumber;
+    keysNow = SuspendedKeys::asking;
+    const auto settle = [number](bool setAside) {
+        if (number != suspensionNumber || suspensions == 0) return;
+        if (!setAside) desktopSetAside = false;
+        answered(setAside || backend().grabTakesEveryKey() ? SuspendedKeys::reach
+                                                           : SuspendedKeys::desktopKeepsSome);
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QMetaObject::invokeMethod(&dispatcher(), [settle] { settle(false); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    desktopSetAside = true;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(blockingCall(true)), &dispatcher());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &dispatcher(),
+                     [watcher, settle] {
+                         watcher->deleteLater();
+                         settle(!watcher->isError());
+                     });
+}
+
+// Once the program is on its way out, the call goes out before anything
+// else ends (an asynchronous one might never leave): the desktop answers at
+// once, and a second is the most it may take.
+void takeDesktopShortcutsBack(bool quitting) {
+    if (!std::exchange(desktopSetAside, false) || !QDBusConnection::sessionBus().isConnected())
+        return;
+    if (quitting)
+        QDBusConnection::sessionBus().call(blockingCall(false), QDBus::Block, 1000);
+    else
+        QDBusConnection::sessionBus().send(blockingCall(false));
+}
 
 void suspend() {
-    if (suspensions++ == 0) backend().suspensionChanged();
+    if (suspensions++ > 0) return;
+    backend().suspensionChanged();
+    static const bool watchingQuit = [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, &dispatcher(),
+                             [] { takeDesktopShortcutsBack(true); });
+        return true;
+    }();
+    (void)watchingQuit;
+    setDesktopShortcutsAside();
 }
 
 void resume() {
     if (suspensions == 0) return;
-    if (--suspensions == 0) backend().suspensionChanged();
+    if (--suspensions > 0) return;
+    ++suspensionNumber;
+    keysNow = SuspendedKeys::asking;
+    takeDesktopShortcutsBack(QCoreApplication::closingDown() ||
+                             !QCoreApplication::instance());
+    backend().suspensionChanged();
 }
 
+} // namespace
+
+Suspension::Suspension() { suspend(); }
+
+Suspension::~Suspension() { resume(); }
+
 bool isSuspended() { return suspensions > 0; }
+
+SuspendedKeys suspendedKeys() { return suspensions > 0 ? keysNow : SuspendedKeys::asking; }
+
+QString metaKeyName() {
+    const bool kde = qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+                         .split(QLatin1Char(':'))
+                         .contains(QLatin1String("KDE"), Qt::CaseInsensitive);
+    return kde ? QStringLiteral("Meta") : QStringLiteral("Super");
+}
 
 QString portalTrigger(quint32 macKeyCode, quint32 carbonModifiers) {
     const quint32 keysym = keysymForKeyCode(macKeyCode);

@@ -27,6 +27,9 @@ signals:
     // The desktop answered a registration handed to it (Wayland): see
     // desktopState().
     void desktopAnswered();
+    // The desktop answered whether its shortcuts step aside during a
+    // suspension: see suspendedKeys().
+    void suspensionAnswered();
 };
 
 Dispatcher& dispatcher();
@@ -66,8 +69,11 @@ public:
     virtual DesktopState state(quint32 id) const = 0;
     virtual bool desktopDecides() const = 0;
     virtual bool lacksShortcuts() const = 0;
-    // suspend() began or resume() ended a suspension.
+    // A suspension began or ended.
     virtual void suspensionChanged() {}
+    // Whether a keyboard grab of the recorder alone brings it every key,
+    // also the combinations this program and the desktop registered.
+    virtual bool grabTakesEveryKey() const = 0;
 };
 // Grabs on the X server; presses seen in Qt's X event stream
 // (x11/GlobalHotKeyX11.cpp).
@@ -121,12 +127,38 @@ QString portalTrigger(quint32 macKeyCode, quint32 carbonModifiers);
 // "1"; nothing without X or for a key the table does not know.
 std::optional<quint32> keyCodeForNativeScanCode(quint32 nativeScanCode);
 
-// While the user records a combination, every key must reach the recorder:
-// suspended, presses of registered combinations fire nothing and go on to
-// the focused widget like any other key. The X grabs stay in place (a
-// keyboard grab of the recorder outranks them). Calls nest.
-void suspend();
-void resume();
+// While the user records a combination, every key must reach the recorder.
+// A Suspension, for as long as it lives: presses of registered combinations
+// fire nothing and go on to the focused widget like any other key, and the
+// desktop's own global shortcuts (its Show Desktop, the combinations it
+// holds for this program) step aside where the desktop lets a program ask
+// for that: KDE's shortcut daemon, as KDE's own shortcut recorders ask it.
+// They come back when the last Suspension ends, whatever ends it, and at the
+// latest when the program quits. A program that crashes or is killed
+// meanwhile leaves KDE's shortcuts set aside until something asks for them
+// back: the daemon keeps no owner for the request. Suspensions nest. On X11
+// the grabs stay in place: a keyboard grab of the recorder outranks them and
+// every other program's.
+class Suspension {
+public:
+    Suspension();
+    ~Suspension();
+    Suspension(const Suspension&) = delete;
+    Suspension& operator=(const Suspension&) = delete;
+};
 bool isSuspended();
+
+// Whether every key reaches the program while suspended: asking until the
+// desktop answered (Dispatcher::suspensionAnswered), then reach, or
+// desktopKeepsSome where the desktop holds combinations for itself and
+// offers no way to set them aside (Wayland desktops without KDE's daemon).
+// Nothing is known outside a suspension (asking).
+enum class SuspendedKeys { asking, reach, desktopKeepsSome };
+SuspendedKeys suspendedKeys();
+
+// The desktop's name for the key Qt calls Meta (Super, the Windows key):
+// "Meta" on KDE Plasma, whose shortcut settings and shortcut daemon say so,
+// "Super" elsewhere.
+QString metaKeyName();
 
 } // namespace GlobalHotKey

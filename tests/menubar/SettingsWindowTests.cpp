@@ -485,6 +485,20 @@ private slots:
         click(shown<QPushButton>(tab, "Add hotkey"));
         click(shown<QPushButton>(tab, "Add hotkey"));
         QCOMPARE(tab->rows().size(), 3);
+        // A combination this program has taken already is refused with a
+        // sentence, and the recorder listens on.
+        HotKeyRecorder* other = tab->rows()[2]->recorder();
+        click(other);
+        QTest::keyClick(other, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+        QVERIFY(other->isRecording());
+        const QString keep = QStringLiteral(" Press other keys, or Esc to keep the hotkey as it is.");
+        QVERIFY(label(tab, "Ctrl+Alt+Shift+P is already the hotkey of GitHub: me@example.com." + keep));
+        QTest::keyClick(other, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(label(tab, "Ctrl+Alt+K opens the quick search panel." + keep));
+        QTest::keyClick(other, Qt::Key_Escape);
+        QVERIFY(!other->isRecording());
+        QVERIFY(absent(tab, "Ctrl+Alt+K opens the quick search panel." + keep));
+        QCOMPARE(settings->bindings()[2].keyCode, 0u);
         click(check(tab->rows()[1], "Enable hotkey 2"));
         QVERIFY(label(tab, "1 active of 3"));
         // Each row's controls are named by its place, so that a screen

@@ -104,6 +104,34 @@ private slots:
         QVERIFY(!GlobalHotKey::isSuspended());
     }
 
+    void aCombinationTakenHereIsRefusedWithASentence() {
+        QSignalSpy committed(recorder, &HotKeyRecorder::committed);
+        recorder->setCheck([](quint32 keyCode, quint32 modifiers) {
+            return keyCode == 35 && modifiers == 0x900 ? QStringLiteral("Taken by GitHub.")
+                                                       : QString();
+        });
+        QTest::mouseClick(recorder, Qt::LeftButton);
+        // On X11 the recorder's keyboard grab takes every key: nothing to say.
+        QCOMPARE(GlobalHotKey::suspendedKeys(), GlobalHotKey::SuspendedKeys::asking);
+        QTRY_COMPARE(GlobalHotKey::suspendedKeys(), GlobalHotKey::SuspendedKeys::reach);
+        QCOMPARE(recorder->notice(), QString());
+        press(Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(recorder->isRecording());
+        QCOMPARE(recorder->notice(), QStringLiteral("Taken by GitHub."));
+        QCOMPARE(recorder->text(), QStringLiteral("Press a key combo…"));
+        press(Qt::Key_O, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(!recorder->isRecording());
+        QCOMPARE(recorder->notice(), QString());
+        QCOMPARE(committed.size(), 1);
+        QCOMPARE(committed.last(), (QVariantList{31u, 0x900u}));
+        // Going away while listening ends the suspension with it.
+        QTest::mouseClick(recorder, Qt::LeftButton);
+        QVERIFY(GlobalHotKey::isSuspended());
+        delete recorder;
+        recorder = nullptr;
+        QVERIFY(!GlobalHotKey::isSuspended());
+    }
+
     void losingTheFocusStopsRecording() {
         QTest::mouseClick(recorder, Qt::LeftButton);
         QVERIFY(recorder->isRecording());

@@ -23,6 +23,7 @@ class HotKeyTests : public QObject {
 
 private slots:
     void combinationsReadAsTheDesktopWritesThem() {
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
         QCOMPARE(HotKey::comboString(0, 0), QStringLiteral("—"));
         QCOMPARE(HotKey::comboString(0, 0x100), QStringLiteral("Ctrl+A")); // code 0 is a real key
         // Command is Ctrl, Option Alt, Control the Super key (Qt's Meta).
@@ -35,6 +36,15 @@ private slots:
         QCOMPARE(HotKey::comboString(123, 0), QStringLiteral("Left"));
         // Bits outside the four modifiers add nothing.
         QCOMPARE(HotKey::comboString(0, 0x10000 | 0x200), QStringLiteral("Shift+A"));
+        // KDE calls the Super key Meta, in its shortcut settings and in what
+        // the Hotkeys tab reads from its shortcut daemon.
+        qputenv("XDG_CURRENT_DESKTOP", "KDE");
+        QCOMPARE(HotKey::comboString(2, 0x1000), QStringLiteral("Meta+D"));
+        QCOMPARE(HotKey::comboString(40, 0x1B00), QStringLiteral("Meta+Ctrl+Alt+Shift+K"));
+        QCOMPARE(HotKey::comboString(105, 0x1000), QStringLiteral("Meta+Key 105"));
+        QVERIFY(HotKey::refusal(2, 0).contains(QStringLiteral("Shift or Meta")));
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        QCOMPARE(HotKey::comboString(2, 0x1000), QStringLiteral("Super+D"));
     }
 
     void keyNamesCoverTheTableAndFallBackToTheCode() {

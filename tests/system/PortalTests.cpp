@@ -17,6 +17,7 @@
 #include "system/AppSettings.h"
 #include "system/CopyHUD.h"
 #include "system/HotKeyController.h"
+#include "system/HotKeyRecorder.h"
 #include "system/QuickLauncher.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/Vault.h"
@@ -629,6 +630,52 @@ private slots:
         QVERIFY(result->accounts.isEmpty());
         QCOMPARE(QRImport::errorMessage(result->error),
                  QRImport::QRImportError(QRImport::QRImportError::screenCaptureFailed).message());
+    }
+
+    // While the recorder listens the desktop's shortcuts step aside where
+    // KDE's shortcut daemon runs, and come back however the recording ends:
+    // a second click, the recorder gone, the program quitting. Where nothing
+    // can set them aside, the row says that some keys cannot reach it.
+    void theDesktopsShortcutsStepAsideWhileRecording() {
+        startController({bind(keyJ)});
+        auto tab = std::make_unique<HotKeysTab>(*store, *settings, true);
+        tab->show();
+        QVERIFY(QTest::qWaitForWindowExposed(tab.get()));
+        BindingRow* row = tab->rows().first();
+        row->recorder()->click();
+        QTRY_VERIFY(row->recorderNotice().startsWith(QStringLiteral("This desktop keeps")));
+        QVERIFY(showsText(*tab, row->recorderNotice()));
+        row->recorder()->click();
+        QCOMPARE(row->recorderNotice(), QString());
+
+        configure({{"kglobalaccel", true}});
+        const auto blocks = [this] {
+            QList<bool> seen;
+            for (const QJsonObject& call : calls(QStringLiteral("blockGlobalShortcuts")))
+                seen << call[QStringLiteral("block")].toBool();
+            return seen;
+        };
+        row->recorder()->click();
+        QTRY_COMPARE(blocks(), (QList<bool>{true}));
+        QTRY_COMPARE(GlobalHotKey::suspendedKeys(), GlobalHotKey::SuspendedKeys::reach);
+        QCOMPARE(row->recorderNotice(), QString());
+        row->recorder()->click();
+        QTRY_COMPARE(blocks(), (QList<bool>{true, false}));
+        row->recorder()->click();
+        tab.reset();
+        QTRY_COMPARE(blocks(), (QList<bool>{true, false, true, false}));
+        // Quitting (last, as the program's own quitting comes last): the
+        // desktop has its shortcuts back before the program goes on to end,
+        // while the recorder is still listening.
+        tab = std::make_unique<HotKeysTab>(*store, *settings, true);
+        tab->show();
+        QVERIFY(QTest::qWaitForWindowExposed(tab.get()));
+        tab->rows().first()->recorder()->click();
+        QTRY_COMPARE(blocks().size(), 5);
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+        QCOMPARE(blocks(), (QList<bool>{true, false, true, false, true, false}));
+        tab.reset();
+        QCOMPARE(blocks().size(), 6);
     }
 };
 

@@ -8,8 +8,11 @@
 // the session always has the same token; it keeps each shortcut's keys under
 // the shortcut's id for good, also once the shortcut is no longer asked for,
 // and prefers the keys it kept over the ones asked for. So a shortcut's id is
-// its combination: a binding that moves to other keys asks for another id,
-// and a combination used before finds its own keys again.
+// its combination: a binding that moves to other keys asks for another id.
+// Kept for good, the old ids would still hold their keys, which KDE then
+// lists as this program's and gives no other program: where KDE's shortcut
+// daemon runs, every shortcut of the component that is no longer asked for
+// is taken out of its record once the desktop has the new list.
 //
 // KDE's portal also answers with the keys asked for when another shortcut
 // holds them and the desktop gave ours none (Meta+D, Show Desktop), in the
@@ -33,6 +36,7 @@
 #include <QSet>
 #include <QTimer>
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -199,6 +203,9 @@ public:
 
     bool desktopDecides() const override { return true; }
     bool lacksShortcuts() const override { return m_lacking; }
+    // The compositor sees every key before any program, and keeps the
+    // combinations bound to shortcuts.
+    bool grabTakesEveryKey() const override { return false; }
 
 public slots:
     void activated(const QDBusObjectPath& session, const QString& shortcutID, qulonglong,
@@ -287,13 +294,18 @@ private:
         if (list == m_bound && (!m_session.isEmpty() || list.isEmpty())) return;
         m_busy = true;
         if (list.isEmpty()) {
-            // Nothing to ask for: the desktop keeps the keys for the next time.
+            // Nothing to ask for: no session.
             m_bound.clear();
             m_answers.clear();
             m_accepted.clear();
             Portal::closeSession(std::exchange(m_session, QString()), this, [this] {
-                m_busy = false;
-                if (m_dirty) sync();
+                // Every key goes back: nothing is asked for now.
+                readRecord([this] {
+                    giveBack([this] {
+                        m_busy = false;
+                        if (m_dirty) sync();
+                    });
+                });
             });
             return;
         }
@@ -387,8 +399,40 @@ private:
                         [this](uint response, const QVariantMap& results) {
                             if (response == Portal::success && results.contains(shortcutsKey))
                                 take(shortcutsOf(results.value(shortcutsKey)));
-                            readRecord([this] { done(); });
+                            readRecord([this] { giveBack([this] { done(); }); });
                         });
+    }
+
+    // The shortcuts in KDE's record that the bound list no longer asks for
+    // (a binding moved to other keys or went, quick search was switched
+    // off, or so since the last start) are taken out of it: KDE keeps every
+    // shortcut it was ever asked for with its keys, lists them as this
+    // program's, and gives those keys to no other program. `then` runs once
+    // the daemon has answered for each.
+    void giveBack(const std::function<void()>& then) {
+        QStringList stale;
+        if (m_record == Record::read) {
+            QSet<QString> asked;
+            for (const PortalShortcut& shortcut : std::as_const(m_bound))
+                asked.insert(shortcut.id);
+            for (auto it = m_held.cbegin(); it != m_held.cend(); ++it)
+                if (!asked.contains(it.key())) stale << it.key();
+        }
+        if (stale.isEmpty()) {
+            then();
+            return;
+        }
+        auto left = std::make_shared<qsizetype>(stale.size());
+        for (const QString& id : std::as_const(stale)) {
+            m_held.remove(id);
+            QDBusMessage call = QDBusMessage::createMethodCall(accelService, accelPath,
+                                                               accelInterface,
+                                                               QStringLiteral("unregister"));
+            call << Portal::sessionToken() << id;
+            ask(call, [left, then](const QDBusMessage&) {
+                if (--*left == 0) then();
+            });
+        }
     }
 
     // What KDE's shortcut daemon holds for the session's component, which

@@ -204,6 +204,9 @@ public:
 
     bool desktopDecides() const override { return false; }
     bool lacksShortcuts() const override { return false; }
+    // An active keyboard grab keeps every passive key grab from firing, the
+    // window manager's and the desktop's among them.
+    bool grabTakesEveryKey() const override { return true; }
 
     // Keys held when a suspension starts or ends are forgotten: their
     // releases may go to the recorder, and a stale "down" would swallow the

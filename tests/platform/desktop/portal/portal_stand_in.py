@@ -14,7 +14,8 @@ answers with its Response signal. A control interface (com.tarnwick.PortalStandI
                     option and answers them, as KDE Plasma 5.27 does),
                     remote_response (u), remote_version (u), restore_token (s),
                     screenshot_file (s), screenshot_response (u), kglobalaccel (b: KDE's
-                    shortcut daemon runs, and knows no component of ours)
+                    shortcut daemon runs, knows no component of ours, and sets
+                    its shortcuts aside when asked)
   Calls() -> s      every call so far, as JSON
   Forget()          forgets the calls and takes the first answers again
   Activate(s)       emits GlobalShortcuts.Activated for the last session
@@ -279,6 +280,10 @@ class Accel(dbus.service.Object):
     def getComponent(self, name):
         raise dbus.exceptions.DBusException(f"The component '{name}' doesn't exist.",
                                             name="org.kde.kglobalaccel.NoSuchComponent")
+
+    @dbus.service.method("org.kde.KGlobalAccel", in_signature="b", out_signature="")
+    def blockGlobalShortcuts(self, block):
+        calls.append({"method": "blockGlobalShortcuts", "block": bool(block)})
 
 
 class Control(dbus.service.Object):
