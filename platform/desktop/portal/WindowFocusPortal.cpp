@@ -5,6 +5,7 @@
 
 #include "plasma-shell-client-protocol.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>
@@ -125,17 +126,26 @@ namespace {
 // it was last shown.
 class OutOfTaskSwitching : public QObject {
 public:
-    explicit OutOfTaskSwitching(QWidget* window) : QObject(window) { setObjectName(name()); }
+    explicit OutOfTaskSwitching(QWidget* window) : QObject(window) {
+        setObjectName(name());
+        window->installEventFilter(this);
+    }
     static QString name() { return QStringLiteral("outOfTaskSwitching"); }
     ~OutOfTaskSwitching() override { forget(); }
 
-    wl_surface* surface = nullptr;
     org_kde_plasma_surface* shellSurface = nullptr;
 
     void forget() {
         if (shellSurface) org_kde_plasma_surface_destroy(shellSurface);
         shellSurface = nullptr;
-        surface = nullptr;
+    }
+
+protected:
+    // Hiding took the window's surface away: the next show brings a new one,
+    // which may even sit at the old one's address, and needs its flags anew.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parent() && event->type() == QEvent::Hide) forget();
+        return false;
     }
 };
 
@@ -150,11 +160,9 @@ bool keepOutOfTaskSwitching(QWidget* window) {
     auto* flags = dynamic_cast<OutOfTaskSwitching*>(
         window->findChild<QObject*>(OutOfTaskSwitching::name(), Qt::FindDirectChildrenOnly));
     if (!flags) flags = new OutOfTaskSwitching(window);
-    if (flags->shellSurface && flags->surface == surface) return true;
+    if (flags->shellSurface) return true;
     // The surface keeps its ordinary role, and with it the keyboard KWin
     // gives a new window; only its entries in the task lists go.
-    flags->forget();
-    flags->surface = surface;
     flags->shellSurface = org_kde_plasma_shell_get_surface(shell, surface);
     const uint32_t version = org_kde_plasma_surface_get_version(flags->shellSurface);
     if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_TASKBAR_SINCE_VERSION)
