@@ -5,6 +5,7 @@
 #include "core/Text.h"
 #include "platform/files/RegularFile.h"
 #include "platform/look/ScreenReader.h"
+#include "platform/system/FreedMemory.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
 
@@ -845,6 +846,9 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
     QThreadPool::globalInstance()->start([self, text, password, read] {
         Importers::Import found;
         const std::exception_ptr error = read(text, password, &found);
+        // The parsed document of a large export is gone: its memory goes
+        // back rather than staying with this pool thread.
+        FreedMemory::giveBack();
         QMetaObject::invokeMethod(qApp, [self, text, found, error] {
             if (!self)
                 return;
