@@ -158,6 +158,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_unreadableLine->setWordWrap(true);
     Style::setTextColor(m_unreadableLine, Style::color(Style::SemanticColor::orange));
     column->addWidget(m_unreadableLine);
+    column->addWidget(StoreProblemLine::settingsLine(m_defaults, this));
 
     // The notice fades as a whole (its host, which draws the capsule and the
     // shadow in the room it leaves around the text).

@@ -1,6 +1,7 @@
 #include "app/StoreProblemLine.h"
 
 #include "core/AccountStore.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/look/Style.h"
 
 StoreProblemLine::StoreProblemLine(AccountStore& store, Scope scope, QWidget* parent)
@@ -88,4 +89,22 @@ void StoreProblemLine::refresh() {
     const QString text = !vault.isEmpty() ? vault : m_failure.value_or(QString());
     setText(text);
     setVisible(!text.isEmpty());
+}
+
+QLabel* StoreProblemLine::settingsLine(UserDefaults& defaults, QWidget* parent) {
+    auto* line = new QLabel(parent);
+    line->setObjectName(QStringLiteral("settingsProblem"));
+    line->setTextFormat(Qt::PlainText);
+    line->setWordWrap(true);
+    line->setFont(Style::font(Style::TextStyle::caption));
+    line->setContentsMargins(12, 6, 12, 6);
+    Style::setTextColor(line, Style::color(Style::SemanticColor::orange));
+    const auto refresh = [line, &defaults] {
+        const std::optional<QString> problem = defaults.problem();
+        line->setText(problem.value_or(QString()));
+        line->setVisible(problem.has_value());
+    };
+    QObject::connect(&defaults, &UserDefaults::problemChanged, line, refresh);
+    refresh();
+    return line;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 class AccountStore;
+class UserDefaults;
 
 // The red line that says why the store did not store a change: what the user
 // asked for, then the store's reason ("“Acme: ann” was not pinned. Your
@@ -37,6 +38,11 @@ public:
 
     // What a screen says while the vault is not open, else nothing.
     static QString vaultProblem(const AccountStore& store);
+
+    // A line, beside the store's, that says while it holds that the settings
+    // could not be kept in their file (and so last only until the program
+    // quits); hidden otherwise.
+    static QLabel* settingsLine(UserDefaults& defaults, QWidget* parent);
 
 private:
     void refresh();

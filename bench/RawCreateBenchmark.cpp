@@ -88,7 +88,7 @@ void rawCreateItems(benchmark::State& state) {
     g_clear_error(&error);
     g_object_unref(service);
 }
-BENCHMARK(rawCreateItems)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(rawCreateItems)->Arg(20)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "core/Text.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/system/FreedMemory.h"
 #include "platform/system/Widgets.h"
 
 #include <QElapsedTimer>
@@ -936,6 +937,8 @@ void AccountStore::startNextImport() {
                     return !m_closing;
                 });
             listStored(errors);
+            // The batch and the file's items built for it are gone.
+            FreedMemory::giveBack();
             deliver([this, plan, orderError = errors.value(plan.accounts.size()), generation,
                      refused, done] { finishImport(plan, orderError, generation, refused, done); });
         });
@@ -1010,6 +1013,8 @@ void AccountStore::finishImport(const ImportPlan& plan,
                 explain(*tally.firstError);
         scheduleWidgetRefresh();
     }
+    // What the import's copies and the keychain's writing took is free now.
+    FreedMemory::giveBack();
     emit importEnded();
     if (done)
         done(result);

@@ -27,7 +27,9 @@ public:
         if (!PrivateFolder::ensure(folder))
             return;
         const QByteArray path = QFile::encodeName(folder + QStringLiteral("/hotp-counter.lock"));
-        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Non-blocking: whatever stands at the path (a FIFO, a device) is
+        // only locked, never read, and must not hold the open.
+        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
         while (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
         }
     }

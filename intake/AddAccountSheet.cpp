@@ -3,7 +3,9 @@
 #include "core/Base32.h"
 #include "core/Limits.h"
 #include "core/Text.h"
+#include "platform/files/RegularFile.h"
 #include "platform/look/ScreenReader.h"
+#include "platform/system/FreedMemory.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
 
@@ -35,7 +37,9 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 QList<AddMode> allAddModes() {
@@ -789,24 +793,26 @@ void AddAccountSheet::openFile() {
     if (!path)
         return;
     const QString name = QFileInfo(*path).fileName();
-    QFile file(*path);
+    // Told before anything is read; a FIFO or a device, which could hold the
+    // sheet for ever or never end, is not read at all.
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) {
-        // Told before anything is read; at most one byte more than the limit
-        // is ever read, also from a file that grows or never ends.
-        if (file.size() > Limits::maxTextBytes) {
-            setStatus(Limits::fileTooLarge(name));
-            return;
-        }
-        bytes = file.read(Limits::maxTextBytes + 1);
-        if (bytes.size() > Limits::maxTextBytes) {
-            setStatus(Limits::fileTooLarge(name));
-            return;
-        }
-    }
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+    int error = 0;
+    switch (RegularFile::read(*path, Limits::maxTextBytes, &bytes, &error)) {
+    case RegularFile::Status::ok:
+        break;
+    case RegularFile::Status::tooLarge:
+        setStatus(Limits::fileTooLarge(name));
+        return;
+    case RegularFile::Status::missing:
+        error = ENOENT;
+        [[fallthrough]];
+    case RegularFile::Status::unreadable:
         // The system's own reason: missing, not permitted, unreadable...
-        setStatus(tr("The file “%1” couldn’t be opened: %2").arg(name, file.errorString()));
+        setStatus(tr("The file “%1” couldn’t be opened: %2")
+                      .arg(name, QString::fromLocal8Bit(std::strerror(error))));
+        return;
+    case RegularFile::Status::notAFile:
+        setStatus(tr("The file “%1” couldn’t be opened: it is not a regular file.").arg(name));
         return;
     }
     // Stateless, so that a sequence cut off at the end of the file counts as
@@ -858,6 +864,9 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
     QThreadPool::globalInstance()->start([self, text, password, read] {
         Importers::Import found;
         const std::exception_ptr error = read(text, password, &found);
+        // The parsed document of a large export is gone: its memory goes
+        // back rather than staying with this pool thread.
+        FreedMemory::giveBack();
         QMetaObject::invokeMethod(qApp, [self, text, found, error] {
             if (!self)
                 return;

@@ -4,6 +4,7 @@
 #include "core/Limits.h"
 #include "core/SecurityLog.h"
 #include "intake/Backup.h"
+#include "platform/files/RegularFile.h"
 #include "platform/look/Style.h"
 
 #include <QDialog>
@@ -328,20 +329,21 @@ void BackupSectionMac::startRestore() {
 void BackupSectionMac::readPickedFile(const QString& path) {
     setBusy(true);
     m_reading.setFuture(QtConcurrent::run([path]() -> Bytes {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {{}, unreadable()};
         // A backup is a few hundred kilobytes; a huge file picked by mistake
-        // (or a device that never ends) is not read into memory whole.
-        const QString name = QFileInfo(path).fileName();
-        if (file.size() > Limits::maxTextBytes)
-            return {{}, Limits::fileTooLarge(name)};
-        QByteArray data = file.read(Limits::maxTextBytes + 1);
-        if (file.error() != QFileDevice::NoError)
-            return {{}, unreadable()};
-        if (data.size() > Limits::maxTextBytes)
-            return {{}, Limits::fileTooLarge(name)};
-        return {data, std::nullopt};
+        // is not read into memory whole, and a FIFO or a device (which would
+        // never end, or never begin) is not read at all.
+        QByteArray data;
+        switch (RegularFile::read(path, Limits::maxTextBytes, &data)) {
+        case RegularFile::Status::ok:
+            return {data, std::nullopt};
+        case RegularFile::Status::tooLarge:
+            return {{}, Limits::fileTooLarge(QFileInfo(path).fileName())};
+        case RegularFile::Status::missing:
+        case RegularFile::Status::notAFile:
+        case RegularFile::Status::unreadable:
+            break;
+        }
+        return {{}, unreadable()};
     }));
 }
 

@@ -95,12 +95,19 @@ QString trimmedForDispatch(const QString& text) {
                         [](QChar c) { return isSeparatorCategory(c) || isLineBreak(c.unicode()); });
 }
 
+// The text's start, lower-cased: enough to tell a link's scheme, without a
+// lower-cased copy of a whole export. Each character is lower-cased on its
+// own, so this is the start of the whole text lower-cased.
+QString lowerStart(const QString& text) {
+    return text.left(32).toLower();
+}
+
 bool startsWithOtpauth(const QString& text) {
-    return text.toLower().startsWith(QLatin1String("otpauth://"));
+    return lowerStart(text).startsWith(QLatin1String("otpauth://"));
 }
 
 bool startsWithMigration(const QString& text) {
-    return text.toLower().startsWith(QLatin1String("otpauth-migration://"));
+    return lowerStart(text).startsWith(QLatin1String("otpauth-migration://"));
 }
 
 bool isLink(const QString& text) {
@@ -254,7 +261,7 @@ namespace {
 Import readAll(const QString& input, const std::optional<QString>& password) {
     const QString trimmed = trimmedForDispatch(input);
     if (trimmed.isEmpty()) throw ImportError(ImportError::unrecognized);
-    const QString lower = trimmed.toLower();
+    const QString lower = lowerStart(trimmed);
     if (lower.startsWith(QLatin1String("otpauth-migration://"))) {
         // Several links, one per line as a multi-page export is pasted, give
         // every link's accounts; when none gives any, the first failing
@@ -274,7 +281,14 @@ Import readAll(const QString& input, const std::optional<QString>& password) {
         if (!scan.accounts.isEmpty()) return scan;
     }
 
-    const auto document = parseJson(trimmed.toUtf8());
+    // The UTF-8 text only for as long as the parser reads it; the document
+    // holds its own copy of what it needs.
+    std::optional<QJsonDocument> document;
+    {
+        QByteArray utf8 = trimmed.toUtf8();
+        utf8.squeeze(); // made for the longest encoding of every character
+        document = parseJson(utf8);
+    }
     if (document && document->isObject()) {
         const QJsonObject object = document->object();
         int unreadable = 0;
@@ -361,6 +375,7 @@ std::optional<QList<Account>> parse2FAS(const QJsonObject& object,
 
 std::optional<QList<Account>> parse2FASServices(const QJsonArray& services, int* unreadable) {
     QList<Account> accounts;
+    accounts.reserve(services.size());
     int left = 0;
     for (const QJsonValue& entry : services) {
         const QJsonObject service = entry.toObject();

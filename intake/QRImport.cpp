@@ -3,8 +3,10 @@
 #include "intake/Importers.h"
 #include "intake/OTPAuth.h"
 #include "platform/desktop/ScreenCapture.h"
+#include "platform/files/RegularFile.h"
 #include "platform/qr/BarcodeReader.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFutureWatcher>
 #include <QImageReader>
@@ -12,6 +14,14 @@
 #include <optional>
 
 namespace QRImport {
+
+namespace {
+
+// A picture of a screen, even of several large displays, compressed or not,
+// stays far below this.
+constexpr qint64 maximumImageFileSize = qint64(256) << 20;
+
+} // namespace
 
 QString QRImportError::message() const {
     return QString::fromUtf8(what());
@@ -129,7 +139,13 @@ void scanScreen(QObject* context, ScanDone done) {
 }
 
 Found readImage(const QString& path) {
-    QImageReader reader(path);
+    // Read whole first, through the read that refuses a FIFO or a device
+    // (which the image reader would wait on for ever, or read without end).
+    QByteArray bytes;
+    if (RegularFile::read(path, maximumImageFileSize, &bytes) != RegularFile::Status::ok)
+        throw QRImportError(QRImportError::unreadableImage);
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     const QImage image = reader.read();
     if (image.isNull()) throw QRImportError(QRImportError::unreadableImage);

@@ -105,6 +105,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
     // Why a pin or a move was not stored, while the store's error stands.
     m_failureLine = new StoreProblemLine(m_store, StoreProblemLine::Scope::list, this);
     column->addWidget(m_failureLine);
+    column->addWidget(StoreProblemLine::settingsLine(m_defaults, this));
     column->addWidget(Style::divider(this));
     column->addWidget(buildFooter());
 

@@ -1,11 +1,15 @@
 #include "platform/files/UserDefaults.h"
 
 #include "platform/files/PrivateFolder.h"
+#include "platform/files/RegularFile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +29,9 @@ namespace {
 void makePrivate(const QString& path) {
     PrivateFolder::ensure(QFileInfo(path).absolutePath());
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    // Non-blocking: a FIFO put there since it was looked at fails the open
+    // instead of waiting for a reader.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd >= 0) {
         struct stat info;
         if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0077) != 0)
@@ -34,26 +40,121 @@ void makePrivate(const QString& path) {
     }
 }
 
+QString notAFile() {
+    return QCoreApplication::translate("UserDefaults", "it is not a regular file");
+}
+
+QString tooLarge() {
+    return QCoreApplication::translate("UserDefaults", "it is larger than %1 MB")
+        .arg(UserDefaults::maximumFileSize >> 20);
+}
+
+// Why what stands at `path` may not be written over (a FIFO, a device or a
+// folder, or a file too large to have been read whole), or nothing. A path
+// with nothing at it may be.
+std::optional<QString> writeRefusal(const QString& path) {
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT ? std::nullopt : std::optional(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode)) return notAFile();
+    if (info.st_size > UserDefaults::maximumFileSize) return tooLarge();
+    return std::nullopt;
+}
+
+// The same for reading, through the bounded read that never waits on a FIFO.
+std::optional<QString> readRefusal(const QString& path) {
+    QByteArray bytes;
+    int error = 0;
+    switch (RegularFile::read(path, UserDefaults::maximumFileSize, &bytes, &error)) {
+    case RegularFile::Status::ok:
+    case RegularFile::Status::missing:
+        return std::nullopt;
+    case RegularFile::Status::notAFile:
+        return notAFile();
+    case RegularFile::Status::tooLarge:
+        return tooLarge();
+    case RegularFile::Status::unreadable:
+        break;
+    }
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// QSettings takes a lock file beside the settings before each write and
+// reads it when it is there: one that is not a regular file would hold the
+// write for ever.
+std::optional<QString> lockRefusal(const QString& path) {
+    const QString lock = path + QStringLiteral(".lock");
+    struct stat info;
+    if (::stat(QFile::encodeName(lock).constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        return QCoreApplication::translate("UserDefaults", "its lock file %1 is not a regular file")
+            .arg(lock);
+    return std::nullopt;
+}
+
 } // namespace
 
-UserDefaults::UserDefaults(const QString& path, QObject* parent) : QObject(parent) {
+UserDefaults::UserDefaults(const QString& path, QObject* parent) : QObject(parent), m_path(path) {
+    std::optional<QString> refused = readRefusal(path);
+    if (!refused) refused = lockRefusal(path);
+    if (refused) {
+        keepInMemory(*refused);
+        return;
+    }
     makePrivate(path);
     m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
-bool UserDefaults::contains(const QString& key) const { return m_settings->contains(key); }
+void UserDefaults::keepInMemory(const QString& reason) {
+    if (m_settings) {
+        // What this run has read and set so far goes on from memory.
+        for (const QString& key : m_settings->allKeys())
+            m_memory.insert(key, m_settings->value(key));
+        m_settings.reset();
+    }
+    m_problem = QCoreApplication::translate(
+                    "UserDefaults",
+                    "Quillet could not use its settings file %1 (%2): it uses the default "
+                    "settings and keeps your changes only until it quits.")
+                    .arg(m_path, reason);
+    emit problemChanged();
+}
 
-QVariant UserDefaults::value(const QString& key) const { return m_settings->value(key); }
+bool UserDefaults::fileUsable() {
+    if (!m_settings) return false;
+    // QSettings reads the file again before it writes when another program
+    // has changed it, and then renames its new file over the path.
+    std::optional<QString> refused = writeRefusal(m_path);
+    if (!refused) refused = lockRefusal(m_path);
+    if (!refused) return true;
+    keepInMemory(*refused);
+    return false;
+}
+
+bool UserDefaults::contains(const QString& key) const {
+    return m_settings ? m_settings->contains(key) : m_memory.contains(key);
+}
+
+QVariant UserDefaults::value(const QString& key) const {
+    return m_settings ? m_settings->value(key) : m_memory.value(key);
+}
 
 void UserDefaults::setValue(const QString& key, const QVariant& value) {
-    m_settings->setValue(key, value);
-    m_settings->sync();
+    if (fileUsable()) {
+        m_settings->setValue(key, value);
+        m_settings->sync();
+    } else {
+        m_memory.insert(key, value);
+    }
     emit changed(key);
 }
 
 void UserDefaults::remove(const QString& key) {
-    m_settings->remove(key);
-    m_settings->sync();
+    if (fileUsable()) {
+        m_settings->remove(key);
+        m_settings->sync();
+    } else {
+        m_memory.remove(key);
+    }
     emit changed(key);
 }
 
@@ -115,4 +216,6 @@ bool UserDefaults::flag(const QString& key, bool absent) const {
     return ok && number != 0;
 }
 
-QString UserDefaults::fileName() const { return m_settings->fileName(); }
+QString UserDefaults::fileName() const {
+    return m_settings ? m_settings->fileName() : QFileInfo(m_path).absoluteFilePath();
+}

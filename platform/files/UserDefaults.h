@@ -10,10 +10,21 @@
 // The user's small settings, kept on this computer only (an INI file in
 // $XDG_CONFIG_HOME/tarnwick/Quillet.conf), under the keys the program has
 // always used. Every write is announced through changed().
+//
+// What stands at the path is looked at before it is read or written: a FIFO,
+// a device, a folder, a file past maximumFileSize or one that cannot be read
+// is neither read (which could wait for ever or take all memory) nor replaced
+// (a write renames a new file over the path). The settings then start from
+// their defaults and live in memory until the program ends, and problem()
+// says so.
 class UserDefaults : public QObject {
     Q_OBJECT
 
 public:
+    // Far above what the settings of a large vault take (a few megabytes of
+    // usage records for 50,000 accounts).
+    static constexpr qint64 maximumFileSize = qint64(16) << 20;
+
     // The user's own settings file.
     static UserDefaults& standard();
     // Settings kept in the given file (tests use a temporary one).
@@ -37,10 +48,22 @@ public:
     bool flag(const QString& key, bool absent) const;
 
     QString fileName() const;
+    // Why the settings are kept in memory only, as a sentence; nothing while
+    // they are kept in the file.
+    std::optional<QString> problem() const { return m_problem; }
 
 signals:
     void changed(const QString& key);
+    void problemChanged();
 
 private:
-    std::unique_ptr<QSettings> m_settings;
+    // Whether the file may still be read and written; once not, the values
+    // move to memory for the rest of the run.
+    bool fileUsable();
+    void keepInMemory(const QString& reason);
+
+    QString m_path;
+    std::unique_ptr<QSettings> m_settings; // none while kept in memory
+    QVariantMap m_memory;
+    std::optional<QString> m_problem;
 };

@@ -118,13 +118,13 @@ void removeStaleTemporaries(const QString& path) {
 // Temporary file in the same folder, flushed to disk, renamed over the old
 // file, then the folder flushed so the rename itself survives a power cut.
 // Until the rename every reader, and the file after a crash, has the old items.
-bool writeAtomically(const QString& path, const QByteArray& bytes) {
+template <typename Fill> bool writeAtomically(const QString& path, Fill fill) {
     removeStaleTemporaries(path);
     const QString folder = QFileInfo(path).absolutePath();
     QByteArray temporary = native(folder + '/' + temporaryPrefix(path) + "XXXXXX");
     Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd.valid()) return false;
-    const bool written = ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), bytes) &&
+    const bool written = ::fchmod(fd.get(), 0600) == 0 && fill(fd.get()) &&
                          ::fsync(fd.get()) == 0 && fd.close() &&
                          ::rename(temporary.constData(), native(path).constData()) == 0;
     if (!written) {
@@ -168,6 +168,48 @@ template <typename Body> Status withLock(const QString& path, bool mayCreate, Bo
     return body(target);
 }
 
+// The file's text for `items`, handed to `sink` a piece at a time (false
+// from the sink stops it), in the layout of one indented JSON document:
+// building that document whole holds the vault several times over (the
+// objects, the array, the growing text) while a large one is written.
+template <typename Sink> bool encodeInto(const QList<Item>& items, Sink sink) {
+    static const QByteArray itemIndent(8, ' ');
+    QByteArray piece = QByteArrayLiteral("{\n    \"items\": [");
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Item& item = items[i];
+        const QByteArray one = QJsonDocument(QJsonObject{
+                                                 {QStringLiteral("class"), item.itemClass},
+                                                 {QStringLiteral("service"), item.service},
+                                                 {QStringLiteral("account"), item.account},
+                                                 {QStringLiteral("accessGroup"), item.accessGroup},
+                                                 {QStringLiteral("synchronizable"), item.synchronizable},
+                                                 {QStringLiteral("accessible"), toText(item.accessible)},
+                                                 {QStringLiteral("dataProtection"), item.dataProtection},
+                                                 {QStringLiteral("label"), item.label},
+                                                 {QStringLiteral("data"),
+                                                  QString::fromLatin1(item.data.toBase64())},
+                                             })
+                                   .toJson(QJsonDocument::Indented);
+        piece += i == 0 ? "\n" : ",\n";
+        // The object's lines, each set in by two levels, without its last
+        // line break.
+        for (qsizetype start = 0; start < one.size();) {
+            qsizetype end = one.indexOf('\n', start);
+            if (end < 0) end = one.size();
+            if (start > 0) piece += '\n';
+            piece += itemIndent;
+            piece.append(one.constData() + start, end - start);
+            start = end + 1;
+        }
+        if (piece.size() >= 256 * 1024) {
+            if (!sink(piece)) return false;
+            piece.clear();
+        }
+    }
+    piece += "\n    ],\n    \"version\": " + QByteArray::number(fileFormatVersion) + "\n}\n";
+    return sink(piece);
+}
+
 // The body edits the items and sets *changed when they have to be written.
 template <typename Body> Status withItems(const QString& path, bool mayCreate, Body body) {
     return withLock(path, mayCreate, [&](const std::optional<QString>& target) {
@@ -192,9 +234,16 @@ template <typename Body> Status withItems(const QString& path, bool mayCreate, B
                 return decodeFailed;
             break;
         }
+        // The file's text is not held while the items are changed and
+        // written anew.
+        bytes = QByteArray();
 
         const Status status = body(items, &changed);
-        if (status == success && changed && !writeAtomically(*target, FileBackend::encode(items))) return ioError;
+        if (status == success && changed &&
+            !writeAtomically(*target, [&items](int fd) {
+                return encodeInto(items, [fd](const QByteArray& piece) { return writeAll(fd, piece); });
+            }))
+            return ioError;
         return status;
     });
 }
@@ -210,22 +259,12 @@ Status addTo(QList<Item>& items, const Item& item) {
 } // namespace
 
 QByteArray FileBackend::encode(const QList<Item>& items) {
-    QJsonArray array;
-    for (const Item& item : items)
-        array.append(QJsonObject{
-            {QStringLiteral("class"), item.itemClass},
-            {QStringLiteral("service"), item.service},
-            {QStringLiteral("account"), item.account},
-            {QStringLiteral("accessGroup"), item.accessGroup},
-            {QStringLiteral("synchronizable"), item.synchronizable},
-            {QStringLiteral("accessible"), toText(item.accessible)},
-            {QStringLiteral("dataProtection"), item.dataProtection},
-            {QStringLiteral("label"), item.label},
-            {QStringLiteral("data"), QString::fromLatin1(item.data.toBase64())},
-        });
-    const QJsonObject root{{QStringLiteral("version"), fileFormatVersion},
-                           {QStringLiteral("items"), array}};
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    QByteArray out;
+    encodeInto(items, [&out](const QByteArray& piece) {
+        out += piece;
+        return true;
+    });
+    return out;
 }
 
 // Strict on purpose: a file this code does not fully understand (another

@@ -1,5 +1,7 @@
 #include "platform/system/LoginItem.h"
 
+#include "platform/files/RegularFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -35,11 +37,13 @@ QString execArgument(const QString& path) {
 }
 
 bool isHidden(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+    // A desktop entry is a few hundred bytes; a FIFO or a device in its
+    // place is not read.
+    QByteArray bytes;
+    if (RegularFile::read(path, qint64(1) << 20, &bytes) != RegularFile::Status::ok) return false;
     bool inEntry = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+    for (const QByteArray& raw : bytes.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(u'['))
             inEntry = line == QLatin1String("[Desktop Entry]");
         else if (inEntry) {

@@ -2,7 +2,8 @@
 # The real program on the file backend with what an unlucky disk leaves
 # behind: a 30 GB sparse keychain file and a FIFO in its place each show the
 # unreadable state (read over AT-SPI) rather than reading on or waiting, and
-# Ctrl+Q quits; under a file-size limit (prlimit) a write that would pass it
+# Ctrl+Q quits; a FIFO in the settings file's place neither holds the start
+# nor is replaced; under a file-size limit (prlimit) a write that would pass it
 # fails like a full disk: the add sheet says so and the program keeps running.
 # Run inside tests/with-session.sh (private D-Bus for the accessibility bus).
 # Usage: damaged_files.sh QUILLET SEED_VAULT
@@ -62,6 +63,27 @@ for damage in sparse fifo; do
   quit_with_ctrl_q "$damage"
   echo "$damage keychain file: unreadable, Ctrl+Q quits"
 done
+
+# A settings file that is a FIFO: the program starts (opening it for reading
+# would wait for a writer), says over AT-SPI that it keeps the settings in
+# memory, and a setting changed in the settings window leaves the FIFO as it
+# was (the file is written by renaming a new one over the path).
+settings="$XDG_CONFIG_HOME/tarnwick/Quillet.conf"
+mkdir -p "$(dirname "$settings")"
+rm -f "$keychain" "$settings"
+mkfifo -m 600 "$settings"
+start_quillet
+a11y wait quillet "Quillet could not use its settings file $settings (it is not a regular file)" \
+  || fail "the settings FIFO is not told"
+xdotool windowfocus --sync "$main" 2>/dev/null || true
+xdotool key ctrl+comma
+a11y press quillet/Settings "Show a code in the tray" >/dev/null || fail "no tray code switch"
+a11y wait quillet/Settings "Show a code in the tray" || fail "the settings window stopped answering"
+[ -p "$settings" ] || fail "the settings FIFO was replaced"
+quit_with_ctrl_q "settings FIFO"
+[ -p "$settings" ] || fail "the settings FIFO was replaced on the way out"
+rm -f "$settings"
+echo "settings FIFO: started with the defaults, told, left in place"
 
 # A vault whose file is larger than the limit: the next write of it fails.
 rm -f "$keychain"

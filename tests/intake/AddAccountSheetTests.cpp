@@ -24,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using Importers::ImportError;
 using QRImport::QRImportError;
@@ -276,6 +278,48 @@ private slots:
         click(u"Decrypt & Import"_s);
         COMPARE_ACCOUNTS(handedOn.value(0), ImportSamples::seven);
         QCOMPARE(editor()->toPlainText(), bob);
+    }
+
+    // What another program can leave at a picked path: a FIFO (whose open
+    // waits for a writer), a link to a device that never ends, a picture
+    // past the bound. Each is told at once, on both roads that read a file,
+    // and the sheet goes on answering.
+    void filesThatAreNotFilesAreTold() {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"export.2fas"_s);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString zero = dir.filePath(u"zero.png"_s);
+        QVERIFY(QFile::link(u"/dev/zero"_s, zero));
+        QFile huge(dir.filePath(u"huge.png"_s));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(256) << 20) + 1));
+        huge.close();
+
+        openSheet(u"Paste link"_s);
+        for (const QString& path : {fifo, zero}) {
+            paste(alice.left(20));
+            click(u"Add"_s); // a status of its own between the two
+            answerFileDialog(path);
+            click(openFile);
+            const QString name = QFileInfo(path).fileName();
+            QVERIFY2(shows(u"The file “%1” couldn’t be opened: it is not a regular file."_s.arg(name)),
+                     qPrintable(path));
+        }
+        QImage blank(64, 64, QImage::Format_RGB32);
+        blank.fill(Qt::white);
+        QVERIFY(blank.save(dir.filePath(u"blank.png"_s)));
+        click(u"Image file"_s);
+        for (const QString& path : {fifo, zero, huge.fileName()}) {
+            // A readable picture first, so that each refusal is told anew.
+            answerFileDialog(dir.filePath(u"blank.png"_s));
+            click(u"Choose image…"_s);
+            QVERIFY(shows(QRImportError(QRImportError::noQRCodeFound).message()));
+            answerFileDialog(path);
+            click(u"Choose image…"_s);
+            QVERIFY2(shows(QRImportError(QRImportError::unreadableImage).message()),
+                     qPrintable(path));
+        }
+        QVERIFY(handedOn.isEmpty());
+        QVERIFY(enabled(u"Choose image…"_s));
     }
 
     void imageFiles() {

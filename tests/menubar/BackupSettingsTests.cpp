@@ -421,6 +421,21 @@ private slots:
         answerFileDialog("Import backup", huge.fileName());
         QCOMPARE(alertText(), QStringLiteral("The file “huge.qvault” is larger than 16 MiB."));
         QVERIFY(!dialogTitled("Enter the backup password", 200));
+        // Nor what is no file at all: a FIFO (whose open waits for a writer)
+        // and a link to a device that never ends. Each is told, and both
+        // buttons come back.
+        const QString fifo = files.filePath("backup.qvault");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString zero = files.filePath("zero.qvault");
+        QVERIFY(QFile::link("/dev/zero", zero));
+        for (const QString& path : {fifo, zero}) {
+            click(button(section, "Import backup…"));
+            answerFileDialog("Import backup", path);
+            QCOMPARE(alertText(), QStringLiteral("Couldn't read that file."));
+            QVERIFY(!dialogTitled("Enter the backup password", 200));
+            QVERIFY(button(section, "Import backup…")->isEnabled());
+            QVERIFY(button(section, "Export encrypted backup…")->isEnabled());
+        }
     }
 
     void restoringIntoTheSameVaultSaysWhatWasThere() {

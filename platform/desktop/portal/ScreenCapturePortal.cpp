@@ -2,6 +2,7 @@
 #include "platform/desktop/ScreenCapture.h"
 
 #include "platform/desktop/portal/Portal.h"
+#include "platform/files/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,7 +17,13 @@ QImage readPortalPicture(const QVariantMap& results) {
     const QUrl uri(results.value(QStringLiteral("uri")).toString());
     if (!uri.isLocalFile()) return {};
     const QString file = uri.toLocalFile();
-    QImage image(file);
+    // Read through the bounded read that refuses a FIFO or a device put in
+    // the picture's place, which the image reader would wait on.
+    QByteArray bytes;
+    QImage image;
+    if (RegularFile::read(file, qint64(256) << 20, &bytes) == RegularFile::Status::ok)
+        image = QImage::fromData(bytes);
+    bytes = QByteArray();
     // The picture may hold a secret's QR code: it leaves the disk at once,
     // whether it could be read or not.
     QFile::remove(file);

@@ -4,9 +4,11 @@
 #include "platform/files/UserDefaults.h"
 #include "tests/support/TestMain.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -62,6 +64,63 @@ private slots:
         defaults.setValue(QStringLiteral("key"), 2);
         QCOMPARE(modeOf(path), mode_t(0600));
         QCOMPARE(UserDefaults(path).integer(QStringLiteral("key")), 2);
+    }
+
+    // What another program can leave where the settings file belongs: it is
+    // neither read (a FIFO would hold the start for ever, a device or a huge
+    // file take all memory) nor replaced by the next write. The settings
+    // start from their defaults, live in memory, and the problem is told.
+    void damagedSettingsFilesAreLeftAlone() {
+        const QString folder = dir.filePath(QStringLiteral("damaged"));
+        QVERIFY(QDir().mkpath(folder));
+        const auto kind = [](const QString& path) {
+            struct stat info {};
+            return ::stat(QFile::encodeName(path).constData(), &info) == 0
+                       ? std::pair(info.st_mode & S_IFMT, qint64(info.st_size))
+                       : std::pair(mode_t(0), qint64(-1));
+        };
+        const QString key = QStringLiteral("showCodeInMenuBar.v1");
+        for (const QString damage : {"fifo", "device", "folder", "large", "lock", "later"}) {
+            const QString path = folder + u'/' + damage + QStringLiteral(".conf");
+            if (damage == u"fifo" || damage == u"later")
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            else if (damage == u"device")
+                QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+            else if (damage == u"folder")
+                QVERIFY(QDir().mkpath(path));
+            else if (damage == u"large") {
+                QFile large(path);
+                QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(UserDefaults::maximumFileSize + 1));
+            }
+            else if (damage == u"lock")
+                QCOMPARE(::mkfifo(QFile::encodeName(path + QStringLiteral(".lock")).constData(), 0600), 0);
+            std::optional<UserDefaults> defaults;
+            if (damage == u"later") {
+                // A good file replaced while the program runs: what was read
+                // and set goes on from memory.
+                QVERIFY(QFile::remove(path));
+                defaults.emplace(path);
+                defaults->setValue(QStringLiteral("kept"), 7);
+                QVERIFY(!defaults->problem());
+                QVERIFY(QFile::remove(path));
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            } else {
+                defaults.emplace(path);
+                QVERIFY2(defaults->problem(), qPrintable(damage));
+                QVERIFY(!defaults->contains(key));
+            }
+            const auto before = kind(path);
+            QSignalSpy told(&*defaults, &UserDefaults::problemChanged);
+            defaults->setValue(key, false);
+            QCOMPARE(defaults->boolean(key), false);
+            defaults->remove(key);
+            QVERIFY(!defaults->contains(key));
+            QVERIFY2(defaults->problem() && defaults->problem()->contains(path), qPrintable(damage));
+            QCOMPARE(told.size(), damage == u"later" ? 1 : 0);
+            if (damage == u"later") QCOMPARE(defaults->integer(QStringLiteral("kept")), 7);
+            QVERIFY2(kind(path) == before, qPrintable(damage));
+            if (damage == u"lock") QVERIFY(!QFile::exists(path));
+        }
     }
 
     // The AutoFill identities, written by the program and by the credential
