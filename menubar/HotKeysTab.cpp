@@ -103,9 +103,7 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
         QStyleOptionButton option;
         option.initFrom(m_recorder);
         const QFontMetrics metrics = m_recorder->fontMetrics();
-        const QSize text(std::max(metrics.horizontalAdvance(tr("Press a key combo…")),
-                                  metrics.horizontalAdvance(QStringLiteral("Ctrl+Alt+Shift+Super+W"))),
-                         metrics.height());
+        const QSize text(metrics.horizontalAdvance(tr("Press a key combo…")), metrics.height());
         m_recorder->setFixedSize(QSize(150, 24).expandedTo(m_recorder->style()->sizeFromContents(
             QStyle::CT_PushButton, &option, text, m_recorder)));
     }

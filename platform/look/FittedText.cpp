@@ -215,6 +215,13 @@ void WrappingButton<Button>::paintEvent(QPaintEvent*) {
     }
 }
 
+template <class Button>
+void WrappingButton<Button>::resizeEvent(QResizeEvent* event) {
+    Button::resizeEvent(event);
+    const int needed = heightForWidth(this->width());
+    if (this->minimumHeight() != needed) this->setMinimumHeight(needed);
+}
+
 template class WrappingButton<QCheckBox>;
 template class WrappingButton<QRadioButton>;
 

@@ -87,6 +87,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Asks for the height its lines need at the width it got: some layouts
+    // (a form's) give a field the height of its size hint whatever its width.
+    void resizeEvent(QResizeEvent* event) override;
     bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
 
 private:
