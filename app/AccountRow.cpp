@@ -3,6 +3,7 @@
 #include "app/CodeLabel.h"
 #include "app/TimerRing.h"
 #include "core/AccountAvatarView.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/ScreenReader.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
@@ -59,13 +60,14 @@ AccountRow::AccountRow(QWidget* parent) : QFrame(parent) {
                                       Style::color(Style::SemanticColor::yellow)));
     m_star->setAccessibleName(tr("Pinned"));
     firstLine->addWidget(m_star);
-    m_title = new QLabel(this);
+    // Names too long for the row are cut with "…", whole in the tooltip.
+    m_title = new Style::ElidedLabel(this);
     m_title->setFont(Style::font(Style::TextStyle::body, QFont::DemiBold));
     m_title->setTextFormat(Qt::PlainText);
     firstLine->addWidget(m_title);
     firstLine->addStretch();
     names->addLayout(firstLine);
-    m_subtitle = new QLabel(this);
+    m_subtitle = new Style::ElidedLabel(this);
     m_subtitle->setFont(Style::font(Style::TextStyle::caption));
     m_subtitle->setTextFormat(Qt::PlainText);
     names->addWidget(m_subtitle);
@@ -149,11 +151,13 @@ void AccountRow::refreshCodes() {
             // A fixed size for each form of code keeps a new code from
             // asking the whole list to lay itself out again.
             const QFontMetrics metrics(m_next->font());
+            m_next->setText(next);
+            // As tall as the label lays out its line, which may be a pixel
+            // more than the font's height.
             const QSize size(metrics.horizontalAdvance(prefix) + CodeLabel::widthFor(metrics, code) + 2,
-                             metrics.height());
+                             std::max(metrics.height(), m_next->sizeHint().height()));
             if (m_next->size() != size || m_next->minimumSize() != size)
                 m_next->setFixedSize(size);
-            m_next->setText(next);
         }
         m_ring->setNow(m_now);
     }

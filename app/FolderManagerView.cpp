@@ -4,6 +4,7 @@
 #include "app/StoreProblemLine.h"
 #include "core/AccountStore.h"
 #include "core/Text.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
 
@@ -103,9 +104,8 @@ void FolderManagerView::refresh() {
         symbol->setFixedWidth(22);
         symbol->setAlignment(Qt::AlignCenter);
         line->addWidget(symbol);
-        QLabel* name = Style::label(folder.name, Style::TextStyle::body);
-        name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        line->addWidget(name, 1);
+        // A long name is cut with "…", whole in its tooltip.
+        line->addWidget(Style::elidedLabel(folder.name, Style::TextStyle::body), 1);
         const int count = m_store.accountsInFolder(folder.id);
         auto* number = new QLabel(QString::number(count));
         number->setFont(Style::font(Style::TextStyle::body, QFont::Normal, true));

@@ -24,6 +24,11 @@ MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& d
     m_content = new ContentView(store, clock, defaults, central);
     // The content's own minimum: the menu bar comes on top of it.
     m_content->setMinimumSize(520, 420);
+    // The lock overlay hides the content; the window keeps its size then,
+    // or it could be shrunk past the overlay's texts.
+    QSizePolicy policy = m_content->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    m_content->setSizePolicy(policy);
     layout->addWidget(m_content);
     // The window opens with the keyboard focus on the list's view as a
     // whole, not in the search field (Ctrl+F or a click puts it there): a

@@ -4,6 +4,7 @@
 #include "app/StoreProblemLine.h"
 #include "core/AccountAvatarView.h"
 #include "core/AccountStore.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
 
@@ -92,9 +93,8 @@ void RecentlyDeletedView::refresh() {
         texts->setSpacing(1);
         QString label = account.displayLabel();
         label.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        QLabel* title = Style::label(label, Style::TextStyle::body);
-        title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        texts->addWidget(title);
+        // A long name is cut with "…", whole in its tooltip.
+        texts->addWidget(Style::elidedLabel(label, Style::TextStyle::body));
         texts->addWidget(Style::label(deletedSubtitle(account.deletedAt, now),
                                       Style::TextStyle::caption, Style::SemanticColor::secondary));
         line->addLayout(texts, 1);

@@ -1,5 +1,6 @@
 #include "autofill/ChoiceParts.h"
 
+#include "platform/look/FittedText.h"
 #include "platform/look/Style.h"
 
 #include <QBoxLayout>
@@ -51,6 +52,8 @@ QScrollArea* rowList(QVBoxLayout** rows) {
     layout->setSpacing(2);
     layout->addStretch(1);
     scroll->setWidget(column);
+    // Never narrower than its rows: the window keeps them in view.
+    Style::fitWidthToContent(scroll);
     *rows = layout;
     return scroll;
 }

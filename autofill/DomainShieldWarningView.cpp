@@ -133,6 +133,8 @@ DomainShieldWarningView::DomainShieldWarningView(const DomainShieldWarning& warn
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, this, [this] { m_onCancel(); });
     }
+    // As tall as the message's lines at the width it is given.
+    Style::fitHeightToWidth(this);
 }
 
 // It replaces a screen that had the keyboard, and the focus left with that

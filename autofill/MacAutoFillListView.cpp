@@ -3,6 +3,7 @@
 #include "autofill/ChoiceParts.h"
 #include "core/AccountAvatarView.h"
 #include "core/Text.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/ScreenReader.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
@@ -90,12 +91,12 @@ MacAutoFillListView::MacAutoFillListView(QList<Account> accounts,
             texts->setSpacing(1);
             const QString title = rowTitle(account);
             const QString subtitle = rowSubtitle(account);
-            texts->addWidget(Style::label(title, Style::TextStyle::body));
+            // Long names are cut with "…", whole in their tooltips.
+            texts->addWidget(Style::elidedLabel(title, Style::TextStyle::body));
             if (!subtitle.isEmpty())
-                texts->addWidget(Style::label(subtitle, Style::TextStyle::caption,
-                                              Style::SemanticColor::secondary));
-            row->content()->addLayout(texts);
-            row->content()->addStretch(1);
+                texts->addWidget(Style::elidedLabel(subtitle, Style::TextStyle::caption,
+                                                    Style::SemanticColor::secondary));
+            row->content()->addLayout(texts, 1);
             auto* arrow = new QLabel;
             arrow->setPixmap(Symbols::pixmap(QStringLiteral("arrow.up.left.square"), 18,
                                              Style::color(Style::SemanticColor::accent),

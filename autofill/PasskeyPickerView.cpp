@@ -3,6 +3,7 @@
 #include "autofill/ChoiceParts.h"
 #include "autofill/DomainShield.h"
 #include "core/Text.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/ScreenReader.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
@@ -67,7 +68,8 @@ PasskeyPickerView::PasskeyPickerView(QString rpId, QList<PasskeyRecord> candidat
         texts->setSpacing(2);
         const QString name = rowTitle(record);
         const QString created = creationDate(record.createdAt.toLocalTime().date());
-        texts->addWidget(Style::label(name, Style::TextStyle::body));
+        // A long name is cut with "…", whole in its tooltip.
+        texts->addWidget(Style::elidedLabel(name, Style::TextStyle::body));
         texts->addWidget(
             Style::label(created, Style::TextStyle::caption2, Style::SemanticColor::secondary));
         row->content()->addLayout(texts, 1);

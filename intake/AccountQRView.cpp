@@ -1,5 +1,6 @@
 #include "intake/AccountQRView.h"
 
+#include "platform/look/FittedText.h"
 #include "platform/look/ScreenReader.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
@@ -73,14 +74,12 @@ AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(
     title->setAlignment(Qt::AlignCenter);
     title->setWordWrap(true);
     header->addWidget(title);
-    QLabel* label =
-        Style::label(QString(), Style::TextStyle::subheadline, Style::SemanticColor::secondary);
+    // One line: a long label is cut with an ellipsis rather than widening
+    // the sheet, and its tooltip and screen readers have the whole of it.
+    auto* label = new Style::ElidedLabel(account.displayLabel());
+    label->setFont(Style::font(Style::TextStyle::subheadline));
+    Style::setTextColor(label, Style::color(Style::SemanticColor::secondary));
     label->setAlignment(Qt::AlignCenter);
-    // One line: a long label is cut with an ellipsis rather than widening the sheet.
-    label->setText(
-        QFontMetrics(label->font())
-            .elidedText(account.displayLabel(), Qt::ElideRight, sheetWidth - 2 * sheetPadding));
-    label->setToolTip(account.displayLabel());
     header->addWidget(label);
     column->addLayout(header);
 

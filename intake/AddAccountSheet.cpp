@@ -4,10 +4,11 @@
 #include "core/Limits.h"
 #include "core/Text.h"
 #include "platform/files/RegularFile.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/ScreenReader.h"
-#include "platform/system/FreedMemory.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
+#include "platform/system/FreedMemory.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -148,7 +149,8 @@ public:
     }
 
     void add(int id, const QString& title) {
-        auto* choice = new QRadioButton(title, this);
+        // Its title wraps rather than push the form wider than the sheet.
+        auto* choice = new Style::WrappingRadioButton(title, this);
         choice->setChecked(m_group->buttons().isEmpty());
         m_group->addButton(choice, id);
         auto* row = static_cast<QHBoxLayout*>(layout());
@@ -159,64 +161,6 @@ public:
 
 private:
     QButtonGroup* m_group;
-};
-
-// A check box whose title wraps, as a label does, when its row is narrower
-// than the title: a long title at a large font must not push the form wider
-// than its sheet.
-class WrappingCheckBox : public QCheckBox {
-public:
-    explicit WrappingCheckBox(const QString& title) : QCheckBox(title) {
-        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-        policy.setHeightForWidth(true);
-        setSizePolicy(policy);
-    }
-
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override {
-        const QRect title = titleRect(width);
-        const int lines =
-            fontMetrics()
-                .boundingRect(QRect(0, 0, std::max(1, title.width()), QWIDGETSIZE_MAX),
-                              Qt::AlignLeft | Qt::TextWordWrap, text())
-                .height();
-        return std::max(firstLine().height(), title.top() + lines);
-    }
-    QSize minimumSizeHint() const override {
-        // As narrow as the longest word.
-        int widest = 0;
-        for (const QString& word : text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            widest = std::max(widest, fontMetrics().horizontalAdvance(word));
-        return {titleRect(QWIDGETSIZE_MAX).left() + widest + 1, firstLine().height()};
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QStylePainter painter(this);
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        option.text.clear();
-        // The indicator stays beside the first line.
-        option.rect = firstLine();
-        painter.drawControl(QStyle::CE_CheckBox, option);
-        painter.drawItemText(titleRect(width()), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                             palette(), isEnabled(), text(), QPalette::WindowText);
-    }
-    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
-
-private:
-    // The box of a title on one line, as the style lays it out.
-    QRect firstLine() const { return {0, 0, width(), QCheckBox::sizeHint().height()}; }
-    // Where the title's lines go in a box `width` wide: right of the
-    // indicator, the first line where the style puts a single one.
-    QRect titleRect(int width) const {
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        option.rect = QRect(0, 0, width, firstLine().height());
-        const QRect line = style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
-        const int top = line.center().y() - fontMetrics().height() / 2;
-        return QRect(QPoint(line.left(), std::max(0, top)), QPoint(width - 1, QWIDGETSIZE_MAX / 2));
-    }
 };
 
 // The period is chosen only by stepping, so it is always one of the offered
@@ -323,8 +267,11 @@ AddAccountSheet::AddAccountSheet(AddHandler onAdd, QWidget* parent, ScreenScanne
     m_modePicker->setExpanding(true);
     m_modePicker->setDrawBase(false);
     m_modePicker->setElideMode(Qt::ElideRight);
-    for (AddMode mode : allAddModes())
-        m_modePicker->addTab(Symbols::icon(addModeSymbol(mode)), addModeTitle(mode));
+    for (AddMode mode : allAddModes()) {
+        const int tab = m_modePicker->addTab(Symbols::icon(addModeSymbol(mode)), addModeTitle(mode));
+        // Cut with "…" when a large font leaves it too little room.
+        m_modePicker->setTabToolTip(tab, addModeTitle(mode));
+    }
     connect(m_modePicker, &QTabBar::currentChanged, this, [this](int index) {
         if (index >= 0)
             setMode(AddMode(index));
@@ -549,7 +496,7 @@ QWidget* AddAccountSheet::buildManualPane() {
     for (QLineEdit* edit : {m_name, m_secret})
         connect(edit, &QLineEdit::textChanged, this, &AddAccountSheet::refresh);
 
-    m_steam = new WrappingCheckBox(tr("This is a Steam Guard account (5-character code)"));
+    m_steam = new Style::WrappingCheckBox(tr("This is a Steam Guard account (5-character code)"));
     connect(m_steam, &QCheckBox::toggled, this, &AddAccountSheet::refresh);
     addRow(tr("Steam"), m_steam);
 

@@ -15,6 +15,7 @@
 #include "platform/files/UserDefaults.h"
 #include "platform/keychain/Keychain.h"
 #include "platform/keychain/KeychainFile.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/Picker.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
@@ -316,7 +317,8 @@ void GeneralTab::refreshAccounts() {
     for (const Account& account : accounts) {
         QCheckBox* box = m_shownChecks.take(account.id);
         if (!box) {
-            box = new QCheckBox;
+            // A long name is cut with "…" rather than widen the page.
+            box = new Style::ElidedCheckBox;
             const QUuid id = account.id;
             connect(box, &QCheckBox::toggled, this,
                     [this, id](bool shown) { m_settings.toggleHidden(id, shown); });
@@ -408,6 +410,8 @@ QWidget* GeneralTab::buildSecurity() {
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     auto* label = new QLabel(tr("Clear clipboard after copying"));
+    // Wraps beside its picker within the row's width at a large font.
+    label->setWordWrap(true);
     row->addWidget(label);
     m_clearAfter = new QComboBox;
     m_clearAfter->setAccessibleName(label->text());

@@ -23,8 +23,10 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyleOptionButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWidgetItem>
 
 using namespace SettingsParts;
 
@@ -62,6 +64,11 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(12);
     column->addLayout(row);
+    m_line = row;
+    m_secondLine = new QHBoxLayout;
+    m_secondLine->setContentsMargins(0, 0, 0, 0);
+    m_secondLine->setSpacing(12);
+    column->addLayout(m_secondLine);
     m_desktopState = caption(QString());
     m_desktopState->hide();
     column->addWidget(m_desktopState);
@@ -92,7 +99,15 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
     m_accountLabel->hide();
 
     m_recorder = new HotKeyRecorder(this);
-    m_recorder->setFixedSize(150, 24);
+    // Room for its longest prompt, also at a large font.
+    {
+        QStyleOptionButton option;
+        option.initFrom(m_recorder);
+        const QFontMetrics metrics = m_recorder->fontMetrics();
+        const QSize text(metrics.horizontalAdvance(tr("Press a key combo…")), metrics.height());
+        m_recorder->setFixedSize(QSize(150, 24).expandedTo(m_recorder->style()->sizeFromContents(
+            QStyle::CT_PushButton, &option, text, m_recorder)));
+    }
     // Two writes, key first, as two edits of the binding: the controller's
     // short wait registers only the final pair.
     connect(m_recorder, &HotKeyRecorder::committed, this, [this](quint32 keyCode, quint32 mask) {
@@ -131,6 +146,41 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
 
     setNumber(1);
     refreshAccounts();
+}
+
+int BindingRow::lineWidth(const QList<QWidget*>& widgets) const {
+    int width = 0;
+    int shown = 0;
+    for (QWidget* widget : widgets) {
+        if (widget->isHidden()) continue;
+        width += QWidgetItem(widget).minimumSize().width();
+        ++shown;
+    }
+    return width + std::max(0, shown - 1) * m_line->spacing();
+}
+
+QSize BindingRow::minimumSizeHint() const {
+    const QMargins margins = layout()->contentsMargins();
+    const int width = std::max(lineWidth({m_enabled, m_account}),
+                               lineWidth({m_recorder, m_autoPaste, m_remove}));
+    return {width + margins.left() + margins.right(), QWidget::minimumSizeHint().height()};
+}
+
+void BindingRow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QMargins margins = layout()->contentsMargins();
+    const bool twoLines =
+        width() < lineWidth({m_enabled, m_account, m_recorder, m_autoPaste, m_remove}) +
+                      m_line->spacing() + margins.left() + margins.right();
+    if (twoLines == m_twoLines) return;
+    m_twoLines = twoLines;
+    while (QLayoutItem* item = m_secondLine->takeAt(0))
+        delete item; // the widgets stay; only their places go
+    for (QWidget* widget : QList<QWidget*>{m_recorder, m_autoPaste, m_remove}) {
+        m_line->removeWidget(widget);
+        (twoLines ? m_secondLine : m_line)->addWidget(widget);
+    }
+    if (twoLines) m_secondLine->addStretch(1);
 }
 
 void BindingRow::setNumber(int number) {
@@ -259,7 +309,21 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     : QWidget(parent), m_store(store), m_settings(settings),
       m_accessibilityGranted(accessibilityGranted), m_check(&Accessibility::isTrusted),
       m_gate(std::move(gate)) {
-    auto* column = new QVBoxLayout(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    // Everything above the footer is one scrolling column, the rows with
+    // the texts: at a large font the description keeps all its lines, and
+    // the list scrolls with it rather than squeezing it.
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* page = new QWidget;
+    page->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(page);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
@@ -339,18 +403,12 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     column->addWidget(line());
 
     m_body = new QStackedWidget;
-    m_list = new QScrollArea;
-    m_list->setWidgetResizable(true);
-    m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* rows = new QWidget;
-    m_rowsLayout = new QVBoxLayout(rows);
+    m_list = new QWidget;
+    m_rowsLayout = new QVBoxLayout(m_list);
     m_rowsLayout->setContentsMargins(0, 0, 0, 0);
     m_rowsLayout->setSpacing(0);
     m_rowsLayout->addStretch(1);
-    m_list->setWidget(rows);
-    m_list->viewport()->setAutoFillBackground(false);
-    rows->setAutoFillBackground(false);
+    m_list->setAutoFillBackground(false);
     m_body->addWidget(m_list);
 
     m_empty = new QWidget;
@@ -377,6 +435,8 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     empty->addStretch(1);
     m_body->addWidget(m_empty);
     column->addWidget(m_body, 1);
+    scroll->setWidget(page);
+    outer->addWidget(scroll, 1);
 
     auto* footer = new QWidget;
     auto* footerRow = new QHBoxLayout(footer);
@@ -393,7 +453,7 @@ HotKeysTab::HotKeysTab(AccountStore& store, AppSettings& settings, bool accessib
     footerRow->addStretch(1);
     m_summary = Style::label(QString(), Style::TextStyle::caption, Style::SemanticColor::secondary);
     footerRow->addWidget(m_summary);
-    column->addWidget(footer);
+    outer->addWidget(footer);
 
     m_poll.setInterval(permissionPollMs);
     connect(&m_poll, &QTimer::timeout, this, &HotKeysTab::refreshAccessibility);

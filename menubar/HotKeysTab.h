@@ -14,6 +14,7 @@ class HotKeyRecorder;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QHBoxLayout;
 class QScrollArea;
 class QStackedWidget;
 class QToolButton;
@@ -51,7 +52,16 @@ public:
     // The row's place in the list, from 1, which names its controls.
     void setNumber(int number);
 
+    // As narrow as its controls on two lines: where one line has no room
+    // (a large font), the recorder, Auto-paste and Remove go under the rest.
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    // The width the controls of `widgets` take side by side, at the least.
+    int lineWidth(const QList<QWidget*>& widgets) const;
     void update(const std::function<void(HotKeyBinding&)>& change);
     void apply(const std::function<void(HotKeyBinding&)>& change);
     // Shows the stored binding again (a change that was refused).
@@ -64,6 +74,9 @@ private:
     AccountStore& m_store;
     AppSettings& m_settings;
     const QUuid m_id;
+    QHBoxLayout* m_line = nullptr;
+    QHBoxLayout* m_secondLine = nullptr;
+    bool m_twoLines = false;
     SettingsGate m_gate;
     bool m_accessibilityGranted = true;
     QCheckBox* m_enabled;
@@ -143,7 +156,7 @@ private:
     QWidget* m_warningOpen;
     QStackedWidget* m_body;
     QWidget* m_empty;
-    QScrollArea* m_list;
+    QWidget* m_list;
     QVBoxLayout* m_rowsLayout;
     QHash<QUuid, BindingRow*> m_rows;
     QList<QWidget*> m_dividers;

@@ -288,14 +288,17 @@ QWidget* MenuBarContent::buildList() {
             &MenuBarContent::placeRows);
     // The two heights a row can have: with the account name under the
     // service, and with the name alone.
-    MenuBarRow probe;
+    // A probe each: a probe never shown keeps the size its layout first
+    // measured when the subtitle comes back.
     Account account;
     account.name = QStringLiteral("name");
-    probe.setAccount(account);
-    m_shortRowHeight = probe.sizeHint().height();
+    MenuBarRow shortProbe;
+    shortProbe.setAccount(account);
+    m_shortRowHeight = shortProbe.sizeHint().height();
     account.issuer = QStringLiteral("issuer");
-    probe.setAccount(account);
-    m_tallRowHeight = probe.sizeHint().height();
+    MenuBarRow tallProbe;
+    tallProbe.setAccount(account);
+    m_tallRowHeight = tallProbe.sizeHint().height();
     return m_listArea;
 }
 
@@ -325,6 +328,14 @@ QWidget* MenuBarContent::buildFooter() {
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QToolButton::clicked, this, &MenuBarContent::quitRequested);
     row->addWidget(quit);
+    // At a large font the titles leave no room in the panel's width: Manage
+    // and Settings then show their symbols alone, their titles as tooltips
+    // (a screen reader hears the titles either way).
+    if (row->minimumSize().width() > panelWidth)
+        for (QToolButton* button : {manage, settings}) {
+            button->setToolTip(button->text());
+            button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        }
     return footer;
 }
 

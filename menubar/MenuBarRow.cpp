@@ -4,6 +4,7 @@
 #include "app/TimerRing.h"
 #include "core/AccountAvatarView.h"
 #include "core/Text.h"
+#include "platform/look/FittedText.h"
 #include "platform/look/ScreenReader.h"
 #include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
@@ -119,12 +120,13 @@ MenuBarRow::MenuBarRow(QWidget* parent) : QWidget(parent) {
                                       devicePixelRatioF()));
     m_star->setAccessibleName(tr("Pinned"));
     titleLine->addWidget(m_star);
-    m_title = passive(Style::label(QString(), Style::TextStyle::callout, std::nullopt,
-                                   QFont::DemiBold));
+    // Names too long for the panel are cut with "…", whole in the tooltip.
+    m_title = passive(
+        Style::elidedLabel(QString(), Style::TextStyle::callout, std::nullopt, QFont::DemiBold));
     titleLine->addWidget(m_title, 1);
     names->addLayout(titleLine);
-    m_subtitle = passive(Style::label(QString(), Style::TextStyle::caption2,
-                                      Style::SemanticColor::secondary));
+    m_subtitle = passive(
+        Style::elidedLabel(QString(), Style::TextStyle::caption2, Style::SemanticColor::secondary));
     names->addWidget(m_subtitle);
     label->addLayout(names, 1);
     label->addSpacing(4); // the spacer's least length

@@ -1,5 +1,6 @@
 #include "menubar/SettingsParts.h"
 
+#include "platform/look/FittedText.h"
 #include "platform/look/Style.h"
 
 #include <QCheckBox>
@@ -25,7 +26,8 @@ QLabel* caption(const QString& text) {
     return label;
 }
 
-QCheckBox* toggle(const QString& text) { return new QCheckBox(text); }
+// Its text wraps rather than widen the page past its window at a large font.
+QCheckBox* toggle(const QString& text) { return new Style::WrappingCheckBox(text); }
 
 QWidget* roundedPanel(const QColor& fill) {
     auto* panel = new QWidget;

@@ -1,10 +1,12 @@
 // The credential provider's choosing screens, as a user sees and works them:
 // the account list with its search, and the passkey picker.
+#include "autofill/DomainShieldWarningView.h"
 #include "autofill/MacAutoFillListView.h"
 #include "autofill/PasskeyPickerView.h"
 #include "core/Text.h"
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/WholeTexts.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,6 +14,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -252,6 +257,55 @@ private slots:
         QFETCH(QString, locale);
         QFETCH(QString, expected);
         QCOMPARE(PasskeyPickerView::creationDate(QDate(2026, 3, 7), QLocale(locale)), expected);
+    }
+
+    // At the default font and at twice its size, at the window's size and
+    // as small as it goes, every screen shows its whole text; a name too
+    // long for its row is cut with "…" and whole in its tooltip.
+    void everyScreenShowsItsWholeText_data() {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<bool>("large");
+        QTest::addColumn<bool>("smallest");
+        for (const char* screen : {"account list", "passkey picker", "domain warning"})
+            for (const bool large : {false, true})
+                for (const bool smallest : {false, true})
+                    QTest::addRow("%s, %s font, %s size", screen, large ? "large" : "default",
+                                  smallest ? "minimum" : "default")
+                        << QString::fromLatin1(screen) << large << smallest;
+    }
+
+    void everyScreenShowsItsWholeText() {
+        QFETCH(QString, screen);
+        QFETCH(bool, large);
+        QFETCH(bool, smallest);
+        std::optional<WholeTexts::LargeFont> font;
+        if (large) font.emplace();
+        const QString longIssuer = QStringLiteral("Example Corporation International Holdings");
+        const QString longName = QStringLiteral("someone.with.a.rather.long.name@example.com");
+        std::unique_ptr<QWidget> view;
+        if (screen == u"account list") {
+            view = std::make_unique<MacAutoFillListView>(
+                QList<Account>{account(longIssuer, longName), account("GitHub", "octo")},
+                [](const Account&) {}, [] {});
+        } else if (screen == u"passkey picker") {
+            const QDateTime created(QDate(2026, 3, 7), QTime(8, 0), Qt::LocalTime);
+            view = std::make_unique<PasskeyPickerView>(
+                QStringLiteral("login.example-corporation-international.com"),
+                QList<PasskeyRecord>{passkey('a', longName, created), passkey('b', "me", created)},
+                [](const PasskeyRecord&) {}, [] {});
+        } else {
+            view = std::make_unique<DomainShieldWarningView>(
+                DomainShieldWarning{DomainVerdict::mismatch, "sign-in.evil.example",
+                                    "example-corporation-international.com"},
+                longIssuer + ": " + longName, [] {}, [] {});
+        }
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        if (smallest) {
+            view->resize(1, 1);
+            QTRY_COMPARE(view->size(), view->minimumSize().expandedTo(QSize(1, 1)));
+        }
+        QUILLET_TRY_WHOLE(view.get());
     }
 };
 
