@@ -4,6 +4,7 @@
 #include "intake/AccountQRView.h"
 #include "intake/AddAccountSheet.h"
 #include "intake/QRImport.h"
+#include "platform/look/FittedText.h"
 #include "platform/qr/BarcodeReader.h"
 #include "platform/qr/QrImage.h"
 #include "tests/support/TestMain.h"
@@ -162,12 +163,16 @@ private slots:
         QCOMPARE(view.width(), 360);
         QCOMPARE(BarcodeReader::readQRCodes(view.grab().toImage()),
                  QStringList{account.otpauthURL()});
-        // The label is cut to one line, not wrapped.
+        // The label is cut to one line with "…", not wrapped; its text, its
+        // tooltip and what a screen reader hears stay whole.
         bool foundLabel = false;
-        for (QLabel* label : view.findChildren<QLabel*>())
-            if (label->text().endsWith(QStringLiteral("…"))) {
+        for (QLabel* child : view.findChildren<QLabel*>())
+            if (auto* label = dynamic_cast<Style::ElidedLabel*>(child);
+                label && label->shownText().endsWith(QStringLiteral("…"))) {
                 foundLabel = true;
-                QVERIFY(label->height() < 2 * label->fontMetrics().height());
+                QVERIFY(!label->shownText().contains(QLatin1Char('\n')));
+                QCOMPARE(label->text(), account.displayLabel());
+                QCOMPARE(label->toolTip(), account.displayLabel());
             }
         QVERIFY(foundLabel);
         if (qEnvironmentVariableIsSet("QUILLET_ARTIFACTS"))
