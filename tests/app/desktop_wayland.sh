@@ -296,6 +296,10 @@ clear_window Wayland
 press_binding ctrl+alt+shift+g "$second" "$example"
 code_arrives Wayland "$example"
 echo "auto-paste: the binding's code is typed into a Wayland window"
+# Off again: below, both bindings only copy, and keys still being typed
+# would land in the window while it is emptied.
+a11y toggle quillet/Settings "Auto-paste for hotkey 2" off >/dev/null ||
+  fail "auto-paste did not switch off"
 
 # Quillet on XWayland in the same session: the same shortcuts, and quick
 # search types into the Wayland window through the portal.
