@@ -7,6 +7,7 @@
 #include "platform/desktop/portal/Portal.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/look/AppGuards.h"
+#include "platform/system/FreedMemory.h"
 #include "system/CodesBusAdaptor.h"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     // A write over the file-size limit fails (EFBIG), as on a full disk, and
     // is reported as such, instead of the signal ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    FreedMemory::shareOnePool();
     QApplication application(argc, argv);
     AppGuards::install();
     DesktopBackends::install(DesktopBackends::forSession());

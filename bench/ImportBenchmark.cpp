@@ -306,6 +306,8 @@ BENCHMARK(importAnExport)
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the program shares its memory among its threads.
+    FreedMemory::shareOnePool();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

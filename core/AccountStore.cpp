@@ -816,6 +816,10 @@ AccountStore::ImportPlan AccountStore::planImport(const QList<Account>& incoming
     }
 
     ImportPlan plan;
+    // Sized once: a list grown by doubling holds half again its accounts
+    // while it grows, and a large export is thousands of them.
+    plan.accounts.reserve(incoming.size());
+    plan.restored.reserve(incoming.size());
     for (const Account& account : incoming) {
         const Identity identity = identityOf(account);
         if (listed.contains(identity))

@@ -205,9 +205,13 @@ QList<std::optional<KeychainError>> saveAll(const QList<Account>& accounts,
                                             const std::optional<QList<QUuid>>& order,
                                             const SaveProgress& progress) {
     QList<Write> writes;
+    writes.reserve(accounts.size() + 1);
     QList<qsizetype> unencoded; // positions of the accounts that could not be encoded
     for (qsizetype i = 0; i < accounts.size(); ++i) {
-        const QByteArray data = encode(accounts[i]);
+        QByteArray data = encode(accounts[i]);
+        // The encoder's text keeps the room it grew into: held for a whole
+        // batch, that is as much again as the texts themselves.
+        data.squeeze();
         if (data.isEmpty())
             unencoded.append(i);
         else

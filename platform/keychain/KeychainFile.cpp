@@ -370,6 +370,7 @@ QList<Status> FileBackend::upsert(const QList<Upsert>& writes, const Progress&) 
         // accounts costs the number of accounts, not its square.
         QHash<std::pair<QString, QString>, QList<qsizetype>> byName;
         byName.reserve(items.size() + writes.size());
+        items.reserve(items.size() + writes.size());
         for (qsizetype i = 0; i < items.size(); ++i)
             byName[{items[i].service, items[i].account}].append(i);
         for (const Upsert& write : writes) {
