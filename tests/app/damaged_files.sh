@@ -32,7 +32,7 @@ start_quillet() {
   "$@" "$quillet" >"$work/quillet.log" 2>&1 &
   quillet_pid=$!
   pids+=($quillet_pid)
-  main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+  main=$(find_window 60 --name '^Quillet$') \
     || fail "the main window did not appear"
 }
 
@@ -40,7 +40,7 @@ ended() { ! kill -0 "$1" 2>/dev/null; }
 quit_with_ctrl_q() {
   # The window as it is now (Qt may have made it anew since it first showed),
   # given the keyboard, and Ctrl+Q pressed as a user presses it.
-  main=$(timeout 30 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+  main=$(find_window 30 --name '^Quillet$') \
     || fail "no main window to quit from ($1)"
   xdotool windowfocus --sync "$main" 2>/dev/null || true
   xdotool key ctrl+q
@@ -93,7 +93,7 @@ start_quillet prlimit --fsize=$((size - 1024)):$((size - 1024))
 a11y wait quillet "user0@example.com" || fail "the seeded vault is not listed"
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key ctrl+n
-timeout 30 xdotool search --sync --onlyvisible --name '^Add account$' >/dev/null \
+find_window 30 --name '^Add account$' >/dev/null \
   || fail "Control+N did not open the add sheet"
 a11y press quillet "Enter by hand" || fail "no manual entry"
 a11y wait quillet "Enter a key by hand" || fail "the manual entry form is not shown"

@@ -26,7 +26,7 @@ start_trayer
 "$quillet" >"$work/quillet.log" 2>&1 &
 quillet_pid=$!
 pids+=($quillet_pid)
-main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+main=$(find_window 60 --name '^Quillet$') \
   || fail "the main window did not appear"
 echo "main window: $main"
 
@@ -67,7 +67,7 @@ icon_width() {
 geometry() { xdotool getwindowgeometry "$1" | tr -s ' ' | grep -E 'Position|Geometry' | cut -d' ' -f3 | tr '\n' ' '; }
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
 xdotool key --window "$main" ctrl+comma
-settings=$(timeout 30 xdotool search --sync --onlyvisible --name '^Settings$' | head -n1) \
+settings=$(find_window 30 --name '^Settings$') \
   || fail "Control+comma did not open Settings"
 sleep 0.5
 icon_before=$(icon_width)
@@ -85,10 +85,10 @@ read -r x y w h < <(echo "$settings_before" | tr ',x' '  ')
 "$seed" --qr-image "$work/code.png" || fail "could not write the QR image"
 display -geometry +420+260 "$work/code.png" >"$work/display.log" 2>&1 &
 pids+=($!)
-timeout 30 xdotool search --sync --onlyvisible --class display >/dev/null || fail "the QR image is not shown"
+find_window 30 --class display >/dev/null || fail "the QR image is not shown"
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
 xdotool key --window "$main" ctrl+n
-sheet=$(timeout 30 xdotool search --sync --onlyvisible --name '^Add account$' | head -n1) \
+sheet=$(find_window 30 --name '^Add account$') \
   || fail "Control+N did not open the add sheet"
 sleep 0.5
 import -window "$sheet" "$artifacts/add-sheet.png"

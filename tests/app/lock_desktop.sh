@@ -41,12 +41,12 @@ prompt='^Unlock Quillet$'
 # Usage: answer PASSWORD [TITLE BUTTON] (the unlock question unless named).
 answer() {
   local title=${2:-Unlock Quillet} button=${3:-Unlock}
-  timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" >/dev/null || fail "nothing asked"
+  find_window 30 --name "^$title\$" >/dev/null || fail "nothing asked"
   a11y fill "quillet/$title" "$1" || fail "the password field takes no text"
   a11y press "quillet/$title" "$button" "push button" || fail "no $button"
 }
 cancel() {
-  timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "nothing asked"
+  find_window 30 --name "$prompt" >/dev/null || fail "nothing asked"
   a11y press "quillet/Unlock Quillet" Cancel "push button" || fail "no Cancel"
   wait_gone "$prompt" || fail "the dialog did not go"
 }
@@ -58,7 +58,7 @@ start_quillet() {
   "$quillet" >"$work/quillet.log" 2>&1 &
   quillet_pid=$!
   pids+=("$quillet_pid")
-  main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+  main=$(find_window 60 --name '^Quillet$') \
     || fail "the main window did not appear"
   shows "GitHub" || fail "the main window shows no accounts"
   xdotool windowactivate --sync "$main"
@@ -107,7 +107,7 @@ read -r x y < <(a11y where quillet GitHub label) || fail "no row to click"
 open_popup xdotool mousemove "$x" "$y" click 3
 # Menus are left out of the accessibility tree: the fourth entry.
 xdotool key Down Down Down Down Return
-qr=$(timeout 30 xdotool search --sync --onlyvisible --name '^Move to another device$' | head -n1) \
+qr=$(find_window 30 --name '^Move to another device$') \
   || fail "the QR sheet did not open"
 import -window root "$artifacts/lock-qr-open.png" 2>/dev/null || true
 # qr_sheet STATE: xwininfo answers that the QR sheet is "shown" or "hidden".
@@ -128,7 +128,7 @@ cancel # the overlay's own question
 printf 'sentinel' | xclip -i -selection clipboard
 display -geometry +20+20 -size 200x100 xc:white >/dev/null 2>&1 &
 pids+=($!)
-other=$(timeout 30 xdotool search --sync --onlyvisible --class display | head -n1) || fail "no other window"
+other=$(find_window 30 --class display) || fail "no other window"
 xdotool windowactivate --sync "$other"
 xdotool key ctrl+alt+shift+p
 cancel
@@ -136,7 +136,7 @@ sleep 1
 [ "$(xclip -o -selection clipboard)" == sentinel ] || fail "a hotkey copied while locked after a cancel"
 xdotool windowactivate --sync "$other"
 xdotool key ctrl+alt+shift+p
-timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null || fail "the hotkey did not ask"
+find_window 30 --name "$prompt" >/dev/null || fail "the hotkey did not ask"
 [ "$(xclip -o -selection clipboard)" == sentinel ] || fail "a hotkey copied before the password"
 before=$(oathtool --totp -b "$secret")
 answer "correct horse"
@@ -150,7 +150,7 @@ cancel
 xdotool windowactivate --sync "$settings"
 open_popup a11y press quillet "First account"
 xdotool key Down Return
-timeout 30 xdotool search --sync --onlyvisible --name "$prompt" >/dev/null \
+find_window 30 --name "$prompt" >/dev/null \
   || fail "picking the tray account while locked did not ask"
 cancel
 sleep 0.3

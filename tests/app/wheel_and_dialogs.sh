@@ -28,7 +28,7 @@ conf="$XDG_CONFIG_HOME/tarnwick/Quillet.conf"
 "$quillet" >"$work/quillet.log" 2>&1 &
 quillet_pid=$!
 pids+=($quillet_pid)
-main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+main=$(find_window 60 --name '^Quillet$') \
   || fail "the main window did not appear"
 alive() { kill -0 "$quillet_pid" 2>/dev/null; }
 
@@ -45,7 +45,7 @@ no_popups() { [ -z "$(popups)" ]; }
 # The mouse wheel over the General page.
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key ctrl+comma
-settings=$(timeout 30 xdotool search --sync --onlyvisible --name '^Settings$' | head -n1) \
+settings=$(find_window 30 --name '^Settings$') \
   || fail "Ctrl+, did not open the settings window"
 eval "$(xdotool getwindowgeometry --shell "$settings")"
 top=$Y bottom=$((Y + HEIGHT))
@@ -96,14 +96,14 @@ echo "the wheel over the focused picker changes it"
 # The add sheet closed over AT-SPI while its file dialog shows "File not found."
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key ctrl+n
-timeout 30 xdotool search --sync --onlyvisible --name '^Add account$' >/dev/null \
+find_window 30 --name '^Add account$' >/dev/null \
   || fail "Control+N did not open the add sheet"
 a11y press quillet "Image file" || fail "no image mode"
 a11y press quillet/"Add account" "Choose image…" "push button" || fail "no Choose image… button"
 a11y wait quillet "File name:" || fail "no file dialog"
 a11y fill quillet "$work/no such picture.png" "File name:" || fail "no file name field"
 # Enter in the file dialog, whose name field has the keyboard.
-dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Open$' | head -n1) \
+dialog=$(find_window 30 --name '^Open$') \
   || fail "no file dialog window"
 xdotool windowfocus --sync "$dialog" 2>/dev/null || true
 xdotool key Return
@@ -117,7 +117,7 @@ wait_for 30 message_gone || fail "the message outlived its sheet"
 # The program still answers: the add sheet opens again.
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key ctrl+n
-timeout 30 xdotool search --sync --onlyvisible --name '^Add account$' >/dev/null \
+find_window 30 --name '^Add account$' >/dev/null \
   || fail "the add sheet did not open again"
 a11y press quillet/"Add account" "Cancel" "push button" || fail "no Cancel button in the sheet"
 wait_gone '^Add account$' || fail "Cancel did not close the add sheet"

@@ -39,7 +39,7 @@ secret=$(/usr/bin/python3 -c 'import base64; print(base64.b32encode(b"1234567890
 
 "$quillet" >"$work/quillet.log" 2>&1 &
 pids+=($!)
-main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quillet$' | head -n1) \
+main=$(find_window 60 --name '^Quillet$') \
   || fail "the main window did not appear"
 shows "GitHub" || fail "the main window shows no accounts over AT-SPI"
 
@@ -81,7 +81,7 @@ shows "Ctrl+Alt+Shift+P" || fail "Escape did not bring the combination back"
 # Anywhere: from another program's window.
 xterm_like() { display -geometry +20+20 -size 200x100 xc:white >/dev/null 2>&1 & pids+=($!); }
 xterm_like
-other=$(timeout 30 xdotool search --sync --onlyvisible --class display | head -n1) || fail "no other window"
+other=$(find_window 30 --class display) || fail "no other window"
 xdotool windowactivate --sync "$other"
 before=$(oathtool --totp -b "$secret")
 # The controller takes the binding up again 120 ms after the recorder's last

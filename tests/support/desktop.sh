@@ -29,6 +29,20 @@ wait_for() {
   done
 }
 
+# find_window SECONDS SEARCH...: prints the first visible window that
+# `xdotool search SEARCH...` finds within SECONDS. Each look is a search of
+# its own: one that meets a window closing under it ends with an X error
+# (BadWindow) rather than an answer, and is simply made again.
+find_window() {
+  local seconds=$1 found=
+  shift
+  look_for_window() {
+    found=$(timeout 5 xdotool search --onlyvisible "$@" 2>/dev/null | head -n1) && [ -n "$found" ]
+  }
+  wait_for "$seconds" look_for_window "$@" || return 1
+  echo "$found"
+}
+
 # start_xvfb [SCREENS...]: Xvfb on the first free display, with the screens
 # given as its arguments ("-screen N WxHxD" each; one 1280x800 unless given).
 start_xvfb() {
