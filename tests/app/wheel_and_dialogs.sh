@@ -35,6 +35,7 @@ alive() { kill -0 "$quillet_pid" 2>/dev/null; }
 # The clipboard delay as stored: empty while it was never set.
 stored_delay() { sed -n 's/^clipboardClearSeconds\.v1=//p' "$conf" 2>/dev/null; }
 delay_is() { [ "$(stored_delay)" = "$1" ]; }
+delay_changed() { ! delay_is "$1"; }
 # The middle of an element of the settings window: "X Y".
 where() { a11y where quillet/Settings "$@"; }
 y_of() { local point; point=$(where "$@") || return 1; echo "${point#* }"; }
@@ -66,15 +67,12 @@ picker="Never"
 read -r picker_x picker_y < <(where "$picker" "combo box") || fail "no picker showing \"$picker\""
 before=$(stored_delay)
 # Down twice with the pointer on the picker, which has no focus.
-xdotool mousemove "$picker_x" "$picker_y"
-sleep 0.3
-xdotool click 5
-sleep 0.3
-xdotool click 5
+xdotool mousemove --sync "$picker_x" "$picker_y"
+xdotool click --repeat 2 --delay 300 5
 wait_for 10 picker_above "$picker_y" \
   || fail "the wheel over the picker did not scroll the page (stored: $(stored_delay))"
-sleep 0.5
-[ "$(stored_delay)" = "$before" ] || fail "the wheel changed the clipboard delay to $(stored_delay)"
+# (A bounded look for something that must not happen.)
+! wait_for 2 delay_changed "$before" || fail "the wheel changed the clipboard delay to $(stored_delay)"
 echo "the wheel over an unfocused picker scrolls the page and leaves the setting"
 
 # A click gives the picker the focus and opens its list; a second click at
@@ -87,8 +85,7 @@ open_popup xdotool click 1
 sleep 0.3
 xdotool click 1
 wait_for 10 no_popups || fail "the picker's list stayed open"
-xdotool mousemove "$picker_x" "$picker_y"
-sleep 0.3
+xdotool mousemove --sync "$picker_x" "$picker_y"
 xdotool click 5
 wait_for 10 delay_is 15 || fail "the wheel over the focused picker did not change it (stored: $(stored_delay))"
 echo "the wheel over the focused picker changes it"
