@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QToolTip>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -58,6 +59,23 @@ public:
     }
 
 protected:
+    // The names inside let the mouse through to the button, so their
+    // tooltips never come on their own: a name cut with "…" is shown whole
+    // while the pointer rests on it, the button's own tooltip elsewhere.
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            const auto* help = static_cast<QHelpEvent*>(event);
+            for (QLabel* label : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+                if (label->isVisible() && !label->toolTip().isEmpty() &&
+                    label->geometry().contains(help->pos())) {
+                    QToolTip::showText(help->globalPos(), label->toolTip(), this, label->geometry());
+                    return true;
+                }
+            }
+        }
+        return QAbstractButton::event(event);
+    }
+
     void paintEvent(QPaintEvent*) override {
         if (!hasFocus())
             return;

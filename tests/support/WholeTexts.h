@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QTabBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QWidget>
 #include <QtTest>
 
@@ -32,15 +33,33 @@ inline QString accessibleName(QWidget* widget) {
     return face ? face->text(QAccessible::Name) : QString();
 }
 
+// The tooltip a pointer resting on the middle of `widget` brings up. Qt
+// hands the request to the widget, which shows its own, or, past widgets
+// that let the mouse through (the names inside a row's click target), to the
+// first parent that takes the mouse.
+inline QString tipOnHover(QWidget* widget) {
+    if (!widget->testAttribute(Qt::WA_TransparentForMouseEvents)) return widget->toolTip();
+    QWidget* target = widget;
+    while (target->testAttribute(Qt::WA_TransparentForMouseEvents) && target->parentWidget())
+        target = target->parentWidget();
+    const QPoint middle = widget->mapTo(target, widget->rect().center());
+    QHelpEvent help(QEvent::ToolTip, middle, target->mapToGlobal(middle));
+    QCoreApplication::sendEvent(target, &help);
+    const QString tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+    QToolTip::hideText();
+    return tip;
+}
+
 // Whether `shown`, which does not fit, is cut the way a name may be: with
-// "…" after a start of the whole text, which the tooltip and the accessible
-// name hold. `whole` is empty when only the tooltip knows it.
+// "…" after a start of the whole text, which the tooltip (as a pointer
+// resting on it shows it) and the accessible name hold. `whole` is empty when only the tooltip knows it.
 inline bool elidedWell(QWidget* widget, const QString& shown, QString whole = QString()) {
     const qsizetype ellipsis = shown.indexOf(QChar(0x2026));
     if (ellipsis < 0) return false;
     if (whole.isEmpty()) whole = widget->toolTip();
     return whole.size() > ellipsis && whole.startsWith(shown.left(ellipsis)) &&
-           widget->toolTip() == whole && accessibleName(widget) == whole;
+           widget->toolTip() == whole && tipOnHover(widget) == whole &&
+           accessibleName(widget) == whole;
 }
 
 inline QString withoutMnemonic(QString text) {
