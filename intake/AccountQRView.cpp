@@ -76,9 +76,8 @@ AccountQRView::AccountQRView(const Account& account, QWidget* parent) : QDialog(
     header->addWidget(title);
     // One line: a long label is cut with an ellipsis rather than widening
     // the sheet, and its tooltip and screen readers have the whole of it.
-    auto* label = new Style::ElidedLabel(account.displayLabel());
-    label->setFont(Style::font(Style::TextStyle::subheadline));
-    Style::setTextColor(label, Style::color(Style::SemanticColor::secondary));
+    auto* label = Style::elidedLabel(account.displayLabel(), Style::TextStyle::subheadline,
+                                     Style::SemanticColor::secondary);
     label->setAlignment(Qt::AlignCenter);
     header->addWidget(label);
     column->addLayout(header);

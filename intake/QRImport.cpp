@@ -42,10 +42,6 @@ const char* QRImportError::what() const noexcept {
     return "No QR code was found.";
 }
 
-QStringList detectQRCodes(const QImage& image) {
-    return BarcodeReader::readQRCodes(image);
-}
-
 namespace {
 
 // accountsFromPayloads, counting the payloads that gave no account.
@@ -71,9 +67,17 @@ QList<Account> gather(const QStringList& payloads, int* unused) {
     throw QRImportError(QRImportError::noQRCodeFound);
 }
 
+} // namespace
+
+QList<Account> accountsFromPayloads(const QStringList& payloads) {
+    int unused = 0;
+    return gather(payloads, &unused);
+}
+
 // The accounts of the images' codes. Codes that could not be decoded and
 // nothing else give no account rather than an error, so that they are told.
-Found fromImages(const QList<QImage>& images) {
+Found readImages(const QList<QImage>& images) {
+    if (images.isEmpty()) throw QRImportError(QRImportError::screenCaptureFailed);
     Found found;
     QStringList payloads;
     for (const QImage& image : images) {
@@ -92,18 +96,6 @@ Found fromImages(const QList<QImage>& images) {
         if (found.codes.unreadable == 0) throw;
     }
     return found;
-}
-
-} // namespace
-
-QList<Account> accountsFromPayloads(const QStringList& payloads) {
-    int unused = 0;
-    return gather(payloads, &unused);
-}
-
-Found readImages(const QList<QImage>& images) {
-    if (images.isEmpty()) throw QRImportError(QRImportError::screenCaptureFailed);
-    return fromImages(images);
 }
 
 QList<Account> accountsFromImages(const QList<QImage>& images) {
@@ -149,7 +141,7 @@ Found readImage(const QString& path) {
     reader.setAutoTransform(true);
     const QImage image = reader.read();
     if (image.isNull()) throw QRImportError(QRImportError::unreadableImage);
-    return fromImages({image});
+    return readImages({image});
 }
 
 QList<Account> importImage(const QString& path) {

@@ -83,10 +83,6 @@ QList<Account> accountsFromImages(const QList<QImage>& images);
 // decoded give no account and no error.
 Found readImages(const QList<QImage>& images);
 
-// The QR payloads of one image, top to bottom and left to right, each text
-// once; never fails.
-QStringList detectQRCodes(const QImage& image);
-
 // otpauth:// and otpauth-migration:// payloads to accounts, in order; other
 // payloads are ignored. Any account gathered wins over errors; with none, the
 // last link's error, else `noQRCodeFound`.
