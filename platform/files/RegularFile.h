@@ -27,4 +27,9 @@ enum class Status {
 // reading would. On unreadable, *error (when given) holds the errno.
 Status read(const QString& path, qint64 maximumSize, QByteArray* bytes, int* error = nullptr);
 
+// The same checks without the read, for a file another reader (QSettings)
+// then reads itself: ok when the file at path can be opened and is a
+// regular file of at most maximumSize bytes.
+Status check(const QString& path, qint64 maximumSize, int* error = nullptr);
+
 } // namespace RegularFile

@@ -61,11 +61,11 @@ std::optional<QString> writeRefusal(const QString& path) {
     return std::nullopt;
 }
 
-// The same for reading, through the bounded read that never waits on a FIFO.
+// The same for reading, through the bounded read's checks, which never wait
+// on a FIFO; QSettings then reads the file itself.
 std::optional<QString> readRefusal(const QString& path) {
-    QByteArray bytes;
     int error = 0;
-    switch (RegularFile::read(path, UserDefaults::maximumFileSize, &bytes, &error)) {
+    switch (RegularFile::check(path, UserDefaults::maximumFileSize, &error)) {
     case RegularFile::Status::ok:
     case RegularFile::Status::missing:
         return std::nullopt;
