@@ -23,7 +23,6 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStackedWidget>
-#include <QStyleOptionButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWidgetItem>
@@ -100,14 +99,7 @@ BindingRow::BindingRow(AccountStore& store, AppSettings& settings, const QUuid& 
 
     m_recorder = new HotKeyRecorder(this);
     // Room for its longest prompt, also at a large font.
-    {
-        QStyleOptionButton option;
-        option.initFrom(m_recorder);
-        const QFontMetrics metrics = m_recorder->fontMetrics();
-        const QSize text(metrics.horizontalAdvance(tr("Press a key combo…")), metrics.height());
-        m_recorder->setFixedSize(QSize(150, 24).expandedTo(m_recorder->style()->sizeFromContents(
-            QStyle::CT_PushButton, &option, text, m_recorder)));
-    }
+    m_recorder->setFixedSize(QSize(150, 24).expandedTo(m_recorder->promptSize()));
     // Two writes, key first, as two edits of the binding: the controller's
     // short wait registers only the final pair.
     connect(m_recorder, &HotKeyRecorder::committed, this, [this](quint32 keyCode, quint32 mask) {

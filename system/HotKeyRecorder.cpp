@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 namespace {
 
@@ -94,6 +96,14 @@ void HotKeyRecorder::setNotice(const QString& notice) {
     if (notice == m_notice) return;
     m_notice = notice;
     emit noticeChanged(notice);
+}
+
+QSize HotKeyRecorder::promptSize() const {
+    QStyleOptionButton option;
+    option.initFrom(this);
+    const QSize text(fontMetrics().horizontalAdvance(tr("Press a key combo…")),
+                     fontMetrics().height());
+    return style()->sizeFromContents(QStyle::CT_PushButton, &option, text, this);
 }
 
 void HotKeyRecorder::refreshTitle() {

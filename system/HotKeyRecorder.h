@@ -26,6 +26,9 @@ public:
     quint32 keyCode() const { return m_keyCode; }
     quint32 modifiers() const { return m_modifiers; }
     bool isRecording() const { return m_recording; }
+    // The button's size for its longest text, the recording prompt, in its
+    // font (large fonts included) and in the language it is shown in.
+    QSize promptSize() const;
 
     // The binding's current values; not shown while recording (the recording
     // decides what comes next).

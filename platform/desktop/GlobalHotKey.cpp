@@ -188,8 +188,6 @@ void suspend() {
 void resume() {
     if (suspensions == 0) return;
     if (--suspensions > 0) return;
-    ++suspensionNumber;
-    keysNow = SuspendedKeys::asking;
     takeDesktopShortcutsBack(QCoreApplication::closingDown() ||
                              !QCoreApplication::instance());
     backend().suspensionChanged();
