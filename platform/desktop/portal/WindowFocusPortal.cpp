@@ -66,6 +66,16 @@ org_kde_plasma_shell* plasmaShell() {
     return shell;
 }
 
+// Keeps the surface out of the taskbar and the window switcher, where the
+// compositor's shell knows those flags.
+void skipTaskLists(org_kde_plasma_surface* surface) {
+    const uint32_t version = org_kde_plasma_surface_get_version(surface);
+    if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_TASKBAR_SINCE_VERSION)
+        org_kde_plasma_surface_set_skip_taskbar(surface, 1);
+    if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_SWITCHER_SINCE_VERSION)
+        org_kde_plasma_surface_set_skip_switcher(surface, 1);
+}
+
 // The role of a window's surface while it is shown. Qt gives a window a new
 // surface each time it is shown, and the role goes with the surface.
 class OnScreenDisplay : public QObject {
@@ -108,11 +118,7 @@ bool showAsOnScreenDisplay(QWidget* window, const QPoint& position) {
         display->role = org_kde_plasma_shell_get_surface(shell, surface);
         org_kde_plasma_surface_set_role(display->role,
                                         ORG_KDE_PLASMA_SURFACE_ROLE_ONSCREENDISPLAY);
-        const uint32_t version = org_kde_plasma_surface_get_version(display->role);
-        if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_TASKBAR_SINCE_VERSION)
-            org_kde_plasma_surface_set_skip_taskbar(display->role, 1);
-        if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_SWITCHER_SINCE_VERSION)
-            org_kde_plasma_surface_set_skip_switcher(display->role, 1);
+        skipTaskLists(display->role);
     }
     // A client does not place its windows on Wayland; a shell's surface does.
     org_kde_plasma_surface_set_position(display->role, position.x(), position.y());
@@ -164,11 +170,7 @@ bool keepOutOfTaskSwitching(QWidget* window) {
     // The surface keeps its ordinary role, and with it the keyboard KWin
     // gives a new window; only its entries in the task lists go.
     flags->shellSurface = org_kde_plasma_shell_get_surface(shell, surface);
-    const uint32_t version = org_kde_plasma_surface_get_version(flags->shellSurface);
-    if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_TASKBAR_SINCE_VERSION)
-        org_kde_plasma_surface_set_skip_taskbar(flags->shellSurface, 1);
-    if (version >= ORG_KDE_PLASMA_SURFACE_SET_SKIP_SWITCHER_SINCE_VERSION)
-        org_kde_plasma_surface_set_skip_switcher(flags->shellSurface, 1);
+    skipTaskLists(flags->shellSurface);
     return true;
 }
 
