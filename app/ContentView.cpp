@@ -150,13 +150,7 @@ ContentView::ContentView(AccountStore& store, TickingClock& clock, UserDefaults&
     m_errorLine = new StoreProblemLine(m_store, StoreProblemLine::Scope::list, this);
     column->addWidget(m_errorLine);
 
-    m_unreadableLine = new QLabel(this);
-    m_unreadableLine->setObjectName(QStringLiteral("unreadableLine"));
-    m_unreadableLine->setTextFormat(Qt::PlainText);
-    m_unreadableLine->setFont(Style::font(Style::TextStyle::caption));
-    m_unreadableLine->setContentsMargins(12, 6, 12, 6);
-    m_unreadableLine->setWordWrap(true);
-    Style::setTextColor(m_unreadableLine, Style::color(Style::SemanticColor::orange));
+    m_unreadableLine = StoreProblemLine::noticeLine(QStringLiteral("unreadableLine"), this);
     column->addWidget(m_unreadableLine);
     column->addWidget(StoreProblemLine::settingsLine(m_defaults, this));
 

@@ -91,14 +91,19 @@ void StoreProblemLine::refresh() {
     setVisible(!text.isEmpty());
 }
 
-QLabel* StoreProblemLine::settingsLine(UserDefaults& defaults, QWidget* parent) {
+QLabel* StoreProblemLine::noticeLine(const QString& objectName, QWidget* parent) {
     auto* line = new QLabel(parent);
-    line->setObjectName(QStringLiteral("settingsProblem"));
+    line->setObjectName(objectName);
     line->setTextFormat(Qt::PlainText);
     line->setWordWrap(true);
     line->setFont(Style::font(Style::TextStyle::caption));
     line->setContentsMargins(12, 6, 12, 6);
     Style::setTextColor(line, Style::color(Style::SemanticColor::orange));
+    return line;
+}
+
+QLabel* StoreProblemLine::settingsLine(UserDefaults& defaults, QWidget* parent) {
+    QLabel* line = noticeLine(QStringLiteral("settingsProblem"), parent);
     const auto refresh = [line, &defaults] {
         const std::optional<QString> problem = defaults.problem();
         line->setText(problem.value_or(QString()));

@@ -43,6 +43,9 @@ public:
     // could not be kept in their file (and so last only until the program
     // quits); hidden otherwise.
     static QLabel* settingsLine(UserDefaults& defaults, QWidget* parent);
+    // An orange notice line in the list's caption band, named `objectName`,
+    // as the main window shows what it could not read or keep.
+    static QLabel* noticeLine(const QString& objectName, QWidget* parent);
 
 private:
     void refresh();
