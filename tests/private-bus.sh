@@ -14,6 +14,28 @@ wait_until() {
   return 1
 }
 
+# The desktop sessions' helpers (with-kwin.sh, with-sway.sh).
+# bus_call ARGS...: dbus-send on the session bus, its reply printed literally.
+bus_call() {
+  dbus-send --session --print-reply=literal --reply-timeout=5000 "$@" 2>/dev/null
+}
+
+# stop_bus_services: stops every other process on the session bus, by the
+# id the bus knows it by (the services it activated, among them).
+stop_bus_services() {
+  local names name pid
+  names=$(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.ListNames | tr -s ' ' '\n' |
+    grep '^:' || true)
+  for name in $names; do
+    pid=$(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetConnectionUnixProcessID \
+      string:"$name" | awk '{print $2}')
+    if [[ $pid =~ ^[0-9]+$ && $pid != "$$" ]]; then kill "$pid" 2>/dev/null || true; fi
+  done
+}
+
+# process_ended PID: the process is gone, or ended and not yet reaped.
+process_ended() { [[ ! -e /proc/$1 || $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) == Z ]]; }
+
 # start_private_bus TYPE SOCKET starts a D-Bus
 # daemon of TYPE (session or system) listening on the Unix socket SOCKET, with
 # its configuration in SOCKET.conf and its messages in SOCKET.log, and sets

@@ -20,13 +20,10 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 self="$here/$(basename "${BASH_SOURCE[0]}")"
 skip=77
-# wait_until, and the keyring that the bus's part starts.
+# wait_until, bus_call, stop_bus_services, process_ended, and the keyring
+# that the bus's part starts.
 # shellcheck source=tests/private-bus.sh
 source "$here/private-bus.sh"
-
-bus_call() {
-  dbus-send --session --print-reply=literal --reply-timeout=5000 "$@" 2>/dev/null
-}
 
 # The command's part, run by KWin as its session: the environment KWin gives
 # its session (WAYLAND_DISPLAY, DISPLAY) goes to the bus so that activated
@@ -76,16 +73,6 @@ if [[ ${1:-} == --in-bus ]]; then
   root=$QUILLET_KWIN_ROOT
   session_keyring_pid=
   kwin_pid=
-  stop_bus_services() {
-    local names name pid
-    names=$(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.ListNames | tr -s ' ' '\n' |
-      grep '^:' || true)
-    for name in $names; do
-      pid=$(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetConnectionUnixProcessID \
-        string:"$name" | awk '{print $2}')
-      [[ $pid =~ ^[0-9]+$ && $pid != "$$" ]] && kill "$pid" 2>/dev/null
-    done
-  }
   cleanup() {
     set +e
     if [[ -n $kwin_pid ]]; then
@@ -130,7 +117,7 @@ if [[ ${1:-} == --in-bus ]]; then
   # KWin ends with its session, but now and then it hangs on its way out,
   # after its clients have lost it: once the session has ended, KWin gets
   # 30 s to end, then is stopped, so that the test never waits on it.
-  kwin_ended() { [[ ! -e /proc/$kwin_pid || $(awk '{print $3}' "/proc/$kwin_pid/stat" 2>/dev/null) == Z ]]; }
+  kwin_ended() { process_ended "$kwin_pid"; }
   until kwin_ended || [[ -s $root/status ]]; do
     sleep 0.2
   done

@@ -20,12 +20,9 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 self="$here/$(basename "${BASH_SOURCE[0]}")"
 skip=77
+# wait_until, bus_call, stop_bus_services, process_ended.
 # shellcheck source=tests/private-bus.sh
 source "$here/private-bus.sh"
-
-bus_call() {
-  dbus-send --session --print-reply=literal --reply-timeout=5000 "$@" 2>/dev/null
-}
 
 # The command's part, run by sway: the session's environment goes to the
 # bus for the services it activates, the command runs, then every other
@@ -45,13 +42,7 @@ if [[ ${1:-} == --in-sway ]]; then
     status=1
   fi
   set +e
-  names=$(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.ListNames | tr -s ' ' '\n' |
-    grep '^:' || true)
-  for name in $names; do
-    pid=$(bus_call --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetConnectionUnixProcessID \
-      string:"$name" | awk '{print $2}')
-    if [[ $pid =~ ^[0-9]+$ && $pid != "$$" ]]; then kill "$pid" 2>/dev/null || true; fi
-  done
+  stop_bus_services
   echo "$status" >"$root/status"
   swaymsg exit >/dev/null 2>&1 || true
   exit "$status"
@@ -117,7 +108,7 @@ unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM GNOME_KEYRING_CONTROL SSH_AUTH_SOC
 
 "${as_user[@]}" dbus-run-session -- sway -c "$root/sway.config" >"$root/sway.log" 2>&1 &
 sway_pid=$!
-sway_ended() { [[ ! -e /proc/$sway_pid || $(awk '{print $3}' "/proc/$sway_pid/stat" 2>/dev/null) == Z ]]; }
+sway_ended() { process_ended "$sway_pid"; }
 until sway_ended || [[ -s $root/status ]]; do
   sleep 0.2
 done
