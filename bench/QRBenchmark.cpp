@@ -9,6 +9,7 @@
 #include "intake/QRImport.h"
 #include "platform/qr/BarcodeReader.h"
 #include "platform/qr/QrImage.h"
+#include "tests/intake/ImportSamples.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -78,24 +79,8 @@ void searchCodelessScreen(benchmark::State& state) {
 }
 BENCHMARK(searchCodelessScreen)->Unit(benchmark::kMillisecond);
 
-QString gridLink(int index) {
-    return QStringLiteral("otpauth://totp/Grid:user%1@example.com?secret=JBSWY3DPEHPK3PXP"
-                          "&issuer=Grid")
-        .arg(index);
-}
-
-// 6 x 6 codes, 2 modules of white between them.
-QImage grid() {
-    const int module = 4, gap = 2 * module;
-    const int cell = QrImage::make(gridLink(0).toUtf8(), module).width() + gap;
-    QImage image(6 * cell + gap, 6 * cell + gap, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    for (int i = 0; i < 36; ++i)
-        painter.drawImage(gap + (i % 6) * cell, gap + (i / 6) * cell,
-                          QrImage::make(gridLink(i).toUtf8(), module));
-    return image;
-}
+// 6 x 6 codes at 4 pixels a module, the grid the import tests read.
+QImage grid() { return ImportSamples::qrGrid(6, 6, 4); }
 
 void readGrid(benchmark::State& state, const QImage& image) {
     for (auto _ : state) {
