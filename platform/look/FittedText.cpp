@@ -52,12 +52,13 @@ bool ElidedLabel::event(QEvent* event) {
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
-    refreshTip();
+    const QString shown = shownText();
+    showCut(this, text(), shown, m_ownTip);
     QPainter painter(this);
     const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
     style()->drawItemText(&painter, area,
                           int(QStyle::visualAlignment(layoutDirection(), alignment())), palette(),
-                          isEnabled(), shownText(), foregroundRole());
+                          isEnabled(), shown, foregroundRole());
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
@@ -104,11 +105,12 @@ bool ElidedCheckBox::event(QEvent* event) {
 }
 
 void ElidedCheckBox::paintEvent(QPaintEvent*) {
-    refreshTip();
+    const QString shown = shownText();
+    showCut(this, text(), shown, m_ownTip);
     QStylePainter painter(this);
     QStyleOptionButton option;
     initStyleOption(&option);
-    option.text = shownText();
+    option.text = shown;
     painter.drawControl(QStyle::CE_CheckBox, option);
 }
 
