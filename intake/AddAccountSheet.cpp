@@ -696,6 +696,27 @@ std::optional<QString> AddAccountSheet::askForFile(const QStringList& nameFilter
     return path;
 }
 
+template <typename Work, typename Then>
+void AddAccountSheet::readInBackground(Work work, Then then) {
+    m_reading = true;
+    setStatus(tr("Reading…"));
+    const QPointer<AddAccountSheet> self(this);
+    QThreadPool::globalInstance()->start([self, work, then] {
+        const auto result = work();
+        // What the reading took (a parsed export, a decoded picture) is
+        // gone: its memory goes back rather than staying with this thread.
+        FreedMemory::giveBack();
+        QMetaObject::invokeMethod(qApp, [self, result, then] {
+            if (!self)
+                return;
+            self->m_reading = false;
+            self->setStatus(QString());
+            if (!self->m_dismissed)
+                then(self.data(), result);
+        });
+    });
+}
+
 void AddAccountSheet::chooseImage() {
     if (m_working || m_reading)
         return;
@@ -709,30 +730,22 @@ void AddAccountSheet::chooseImage() {
     if (!path || m_reading)
         return;
     // A large picture takes a while to decode and search: off the GUI thread.
-    m_reading = true;
-    setStatus(tr("Reading…"));
-    const QPointer<AddAccountSheet> self(this);
-    QThreadPool::globalInstance()->start([self, path = *path] {
-        QRImport::Found found;
-        std::exception_ptr error;
-        try {
-            found = QRImport::readImage(path);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        QMetaObject::invokeMethod(qApp, [self, found, error] {
-            if (!self)
-                return;
-            self->m_reading = false;
-            self->setStatus(QString());
-            if (self->m_dismissed)
-                return;
-            if (error)
-                self->setStatus(QRImport::errorMessage(error));
+    readInBackground(
+        [path = *path] {
+            std::pair<QRImport::Found, std::exception_ptr> read;
+            try {
+                read.first = QRImport::readImage(path);
+            } catch (...) {
+                read.second = std::current_exception();
+            }
+            return read;
+        },
+        [](AddAccountSheet* sheet, const std::pair<QRImport::Found, std::exception_ptr>& read) {
+            if (read.second)
+                sheet->setStatus(QRImport::errorMessage(read.second));
             else
-                self->finish(found.accounts, 0, std::nullopt, found.codes);
+                sheet->finish(read.first.accounts, 0, std::nullopt, read.first.codes);
         });
-    });
 }
 
 void AddAccountSheet::openFile() {
@@ -805,24 +818,16 @@ void AddAccountSheet::importText(const QString& text, const std::optional<QStrin
         imported(text, found, error);
         return;
     }
-    m_reading = true;
-    setStatus(tr("Reading…"));
-    const QPointer<AddAccountSheet> self(this);
-    QThreadPool::globalInstance()->start([self, text, password, read] {
-        Importers::Import found;
-        const std::exception_ptr error = read(text, password, &found);
-        // The parsed document of a large export is gone: its memory goes
-        // back rather than staying with this pool thread.
-        FreedMemory::giveBack();
-        QMetaObject::invokeMethod(qApp, [self, text, found, error] {
-            if (!self)
-                return;
-            self->m_reading = false;
-            self->setStatus(QString());
-            if (!self->m_dismissed)
-                self->imported(text, found, error);
+    readInBackground(
+        [text, password, read] {
+            std::pair<Importers::Import, std::exception_ptr> result;
+            result.second = read(text, password, &result.first);
+            return result;
+        },
+        [text](AddAccountSheet* sheet,
+               const std::pair<Importers::Import, std::exception_ptr>& result) {
+            sheet->imported(text, result.first, result.second);
         });
-    });
 }
 
 void AddAccountSheet::imported(const QString& text, const Importers::Import& found,

@@ -99,6 +99,10 @@ private:
     void chooseImage();
     void openFile();
     void importText(const QString& text, const std::optional<QString>& password);
+    // Runs `work` on a pool thread while the sheet says "Reading…", then
+    // `then(sheet, what work returned)` on the GUI thread, unless the sheet
+    // is gone or dismissed by then.
+    template <typename Work, typename Then> void readInBackground(Work work, Then then);
     // What the importers made of `text`, or why they could not.
     void imported(const QString& text, const Importers::Import& found, std::exception_ptr error);
     void decryptAndImport();
