@@ -4,9 +4,13 @@
 // alone, without modifiers) on the root window,
 // prints "ready", or "taken" when another client holds it, and keeps the
 // grab until its standard input closes.
+// With "--group N" it switches the keyboard to its layout group N instead,
+// as a desktop's layout switcher does, and leaves.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -25,6 +29,12 @@ int main(int argc, char** argv) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) return 1;
     XSetErrorHandler(onError);
+    if (std::strcmp(argv[1], "--group") == 0 && argc > 2) {
+        const bool locked = XkbLockGroup(display, XkbUseCoreKbd, unsigned(std::atoi(argv[2])));
+        XSync(display, False);
+        XCloseDisplay(display);
+        return locked ? 0 : 1;
+    }
     unsigned int modifiers = ControlMask | Mod1Mask;
     if (argc > 2 && std::strcmp(argv[2], "numlock") == 0) modifiers |= Mod2Mask;
     if (argc > 2 && std::strcmp(argv[2], "bare") == 0) modifiers = 0;

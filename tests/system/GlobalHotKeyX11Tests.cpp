@@ -2,9 +2,11 @@
 // key presses come from xdotool, a competing grab from HotKeyGrabber.
 #include "platform/desktop/GlobalHotKey.h"
 #include "system/HotKey.h"
+#include "system/HotKeyRecorder.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/TestMain.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -13,8 +15,37 @@ using TestSupport::xdotool;
 
 namespace {
 
-constexpr quint32 keyJ = 38, keyK = 40, keyL = 37;
+constexpr quint32 keyJ = 38, keyK = 40, keyL = 37, keyQ = 12, key1 = 18;
 constexpr quint32 commandOption = 0x900; // Control+Alt here
+
+// A layout set anew while the program runs, as `setxkbmap` sets it.
+void setLayout(const QString& layouts) {
+    QProcess process;
+    process.start(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layouts});
+    QVERIFY(process.waitForFinished(QUILLET_TEST_WAIT_MS));
+    QCOMPARE(process.exitCode(), 0);
+}
+
+// Another group of the layout set in use, as a layout switcher picks it.
+void lockGroup(int group) {
+    QProcess process;
+    process.start(QStringLiteral(QUILLET_HOTKEY_GRABBER),
+                  {QStringLiteral("--group"), QString::number(group)});
+    QVERIFY(process.waitForFinished(QUILLET_TEST_WAIT_MS));
+    QCOMPARE(process.exitCode(), 0);
+}
+
+// Control+Alt and a key, pressed as a person presses them: the modifiers
+// first, the key held a moment, the modifiers let go after it. The key by its
+// X name as the layout in use has it ("k"), or by its X key code ("45").
+void pressAsAPerson(const QString& key) {
+    xdotool({"keydown", "ctrl+alt"});
+    xdotool({"keydown", key});
+    QTest::qWait(80);
+    xdotool({"keyup", key});
+    QTest::qWait(40);
+    xdotool({"keyup", "ctrl+alt"});
+}
 
 } // namespace
 
@@ -104,6 +135,117 @@ private slots:
         QTRY_COMPARE(pressed.size(), 1);
         QTest::qWait(100);
         QCOMPARE(runs, 1);
+    }
+
+    // The combinations go where the letters go when the layout changes
+    // while the program runs; the key that bore the letter before fires
+    // nothing any more.
+    void combinationsFollowTheLayoutInUse() {
+        QSignalSpy pressed(&GlobalHotKey::dispatcher(), &GlobalHotKey::Dispatcher::pressed);
+        setLayout(QStringLiteral("us"));
+        QCOMPARE(GlobalHotKey::registerHotKey(keyK, commandOption, 21), int(GlobalHotKey::ok));
+        QCOMPARE(GlobalHotKey::registerHotKey(keyQ, commandOption, 22), int(GlobalHotKey::ok));
+        QCOMPARE(GlobalHotKey::registerHotKey(key1, commandOption, 23), int(GlobalHotKey::ok));
+        pressAsAPerson(QStringLiteral("k"));
+        QTRY_COMPARE(pressed.size(), 1);
+
+        // The new layout reaches the program a moment after setxkbmap ends:
+        // the key is pressed again until it fires. Then the old key, and the
+        // new once more: its press comes after the old one's, so the old one
+        // has been seen by then.
+        const auto follows = [&](const QString& layout, const QString& letter, quint32 id,
+                                 const QString& oldKey) {
+            setLayout(layout);
+            pressed.clear();
+            for (int tries = 0; tries < 40 && pressed.isEmpty(); ++tries) {
+                pressAsAPerson(letter);
+                QTest::qWait(200);
+            }
+            QVERIFY2(!pressed.isEmpty(), qPrintable(layout + QLatin1String(": nothing fired")));
+            QCOMPARE(pressed.last().first().toUInt(), id);
+            pressed.clear();
+            pressAsAPerson(oldKey);
+            pressAsAPerson(letter);
+            QTRY_VERIFY(!pressed.isEmpty());
+            QTest::qWait(100);
+            QCOMPARE(pressed.size(), 1);
+            QCOMPARE(pressed.first().first().toUInt(), id);
+        };
+        // K is the key of V on the US keyboard in Dvorak, whose T is on US K.
+        follows(QStringLiteral("dvorak"), QStringLiteral("k"), 21, QStringLiteral("t"));
+        if (QTest::currentTestFailed()) return;
+        follows(QStringLiteral("us"), QStringLiteral("k"), 21, QStringLiteral("v"));
+        if (QTest::currentTestFailed()) return;
+        // AZERTY: Q where US has A; 1 is shifted, on the same key as US 1.
+        follows(QStringLiteral("fr"), QStringLiteral("q"), 22, QStringLiteral("a"));
+        if (QTest::currentTestFailed()) return;
+        pressed.clear();
+        pressAsAPerson(QStringLiteral("10"));
+        QTRY_COMPARE(pressed.size(), 1);
+        QCOMPARE(pressed.first().first().toUInt(), 23u);
+
+        // A Russian group in use bears no Latin letters: the combination is
+        // on the key that bears K in the set's Latin layout (US K, key 45).
+        setLayout(QStringLiteral("us,ru"));
+        lockGroup(1);
+        pressed.clear();
+        for (int tries = 0; tries < 40 && pressed.isEmpty(); ++tries) {
+            pressAsAPerson(QStringLiteral("45"));
+            QTest::qWait(200);
+        }
+        QVERIFY(!pressed.isEmpty());
+        QCOMPARE(pressed.first().first().toUInt(), 21u);
+        // And with a Russian group first in the set, the Latin one second.
+        setLayout(QStringLiteral("ru,dvorak"));
+        lockGroup(0);
+        pressed.clear();
+        for (int tries = 0; tries < 40 && pressed.isEmpty(); ++tries) {
+            pressAsAPerson(QStringLiteral("55"));
+            QTest::qWait(200);
+        }
+        QVERIFY(!pressed.isEmpty());
+        QCOMPARE(pressed.first().first().toUInt(), 21u);
+
+        for (quint32 id : {21u, 22u, 23u})
+            GlobalHotKey::unregisterHotKey(id);
+        setLayout(QStringLiteral("us"));
+    }
+
+    // The recorder names the key as the layout in use labels it, also after
+    // a change of layout while the program runs.
+    void theRecorderTakesTheLetterTheLayoutShows() {
+        HotKeyRecorder recorder;
+        recorder.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&recorder));
+        QSignalSpy committed(&recorder, &HotKeyRecorder::committed);
+        const auto record = [&](const QString& key) {
+            recorder.toggleRecord();
+            QVERIFY(recorder.isRecording());
+            // The keyboard is the recorder's once its grab is in place.
+            QTRY_VERIFY(QWidget::keyboardGrabber() == &recorder);
+            committed.clear();
+            pressAsAPerson(key);
+            QTRY_COMPARE(committed.size(), 1);
+        };
+        setLayout(QStringLiteral("us"));
+        record(QStringLiteral("55"));
+        QCOMPARE(committed.first().first().toUInt(), 9u); // V
+        setLayout(QStringLiteral("dvorak"));
+        // Until the program has the new layout the key still reads V.
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            record(QStringLiteral("55"));
+        } while (committed.first().first().toUInt() == 9u && waited.elapsed() < 10000);
+        QCOMPARE(committed.first().first().toUInt(), keyK);
+        QCOMPARE(committed.first().at(1).toUInt(), commandOption);
+
+        // With the Russian group in use, the key's Latin letter.
+        setLayout(QStringLiteral("us,ru"));
+        lockGroup(1);
+        record(QStringLiteral("45"));
+        QCOMPARE(committed.first().first().toUInt(), keyK);
+        setLayout(QStringLiteral("us"));
     }
 
 private:
