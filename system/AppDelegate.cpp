@@ -17,6 +17,12 @@ void AppDelegate::applicationDidFinishLaunching() {
         m_observing = true;
         connect(&m_defaults, &UserDefaults::changed, this, &AppDelegate::applyActivationPolicy);
         qApp->installEventFilter(this);
+        // With a tray the program stays in it when its last window closes.
+        // Without one nothing would be left to open it again from, and
+        // closing its last window ends it, as it ends any other program.
+        connect(qApp, &QGuiApplication::lastWindowClosed, this, [this] {
+            if (!trayAvailable()) QCoreApplication::quit();
+        });
     }
 }
 

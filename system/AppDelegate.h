@@ -13,7 +13,8 @@ class QWidget;
 //
 // Tray-only means, on this desktop: no window but Settings has a taskbar
 // entry, and the main window closes. Without a tray to open it from again,
-// the main window stays: the program never leaves the user no way in.
+// the main window stays: the program never leaves the user no way in. For
+// the same reason, without a tray, closing the last window quits.
 class AppDelegate : public QObject {
     Q_OBJECT
 
