@@ -4,8 +4,10 @@
 # it (tests/support/a11y.py) and driven by real key presses (xdotool).
 # Settings from the main window (Control+comma), Hotkeys, "Add hotkey", an
 # account, the recorder, Ctrl+Alt+Shift+P; pressing it then puts the
-# account's code on the clipboard, equal to oathtool's. Escape and a key
-# without modifiers record nothing; a combination that another binding holds
+# account's code on the clipboard, equal to oathtool's, also after the layout
+# is switched (Dvorak, US, a Russian group) with a terminal in front, which
+# the combination never reaches. Escape and a key without modifiers record
+# nothing; a combination that another binding holds
 # is refused with a sentence, and one that another program holds is recorded
 # and reported.
 # Run inside tests/with-session.sh (private D-Bus and keyring).
@@ -98,6 +100,72 @@ before=$(oathtool --totp -b "$secret")
 xdotool key ctrl+alt+shift+p
 expect_clipboard_code "$secret" "$before"
 echo "hotkey: the clipboard holds the account's code"
+
+# Layouts switched while Quillet runs, with a terminal in front that writes
+# down every byte it is given: the combination moves with its letter and
+# never reaches the terminal; the key that bore the letter before is an
+# ordinary key again and goes to the terminal.
+typed="$work/typed"
+: >"$typed"
+xterm -geometry 60x10+40+300 -e sh -c "stty raw -echo; exec dd bs=1 of='$typed' 2>/dev/null" &
+pids+=($!)
+terminal=$(find_window 30 --class xterm) || fail "no terminal"
+xdotool windowactivate --sync "$terminal"
+typed_size() { stat -c %s "$typed"; }
+typed_more_than() { (($(typed_size) > $1)); }
+# Ctrl+Alt+Shift and a key, as a person presses them: the key held a moment,
+# the modifiers let go after it. The key by its name in the layout in use or
+# by its X key code.
+press_p() {
+  xdotool keydown ctrl+alt+shift
+  xdotool keydown "$1"
+  sleep 0.1
+  xdotool keyup "$1"
+  sleep 0.05
+  xdotool keyup ctrl+alt+shift
+}
+# press_until_code KEY: Quillet takes a new layout a moment after setxkbmap
+# ends: pressed again every 2 s until the code comes.
+press_until_code() {
+  printf 'sentinel' | xclip -i -selection clipboard
+  before=$(oathtool --totp -b "$secret")
+  for _ in $(seq 15); do
+    press_p "$1"
+    wait_for 2 clipboard_holds_code && break
+  done
+  expect_clipboard_code "$secret" "$before"
+}
+# fires_only_on KEY OTHER: once the layout is taken up, a press of KEY copies
+# and reaches no window; OTHER (the key that bore the letter before) reaches
+# the terminal and copies nothing.
+fires_only_on() {
+  local old=$2 size
+  printf 'sentinel' | xclip -i -selection clipboard
+  before=$(oathtool --totp -b "$secret")
+  size=$(typed_size)
+  press_p "$1"
+  expect_clipboard_code "$secret" "$before"
+  [ "$(typed_size)" = "$size" ] || fail "the combination reached the terminal as well"
+  printf 'sentinel' | xclip -i -selection clipboard
+  press_p "$old"
+  wait_for 30 typed_more_than "$size" || fail "the key the letter left does not reach the terminal"
+  [ "$(xclip -o -selection clipboard)" == sentinel ] || fail "the key the letter left still copies"
+}
+# Dvorak's P is on the US R key (27); US P (33) bears L there.
+setxkbmap -layout dvorak
+press_until_code p
+fires_only_on p 33
+# Back to US.
+setxkbmap -layout us
+press_until_code p
+fires_only_on p 27
+# A Russian group in use: the key that bears P in the set's Latin layout.
+setxkbmap -layout us,ru
+"$grabber" --group 1 || fail "could not switch to the Russian group"
+press_until_code 33
+fires_only_on 33 27
+setxkbmap -layout us
+echo "hotkey: the combination follows the layout in use and never reaches the terminal"
 
 # A second binding is given the combination the first one holds: the
 # recorder takes the keys and refuses them with a sentence, and the first
