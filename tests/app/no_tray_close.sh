@@ -24,7 +24,7 @@ trayer_pid=${pids[-1]}
 "$seed" 2 >/dev/null || fail "could not seed the vault"
 "$quillet" >"$work/quillet.log" 2>&1 &
 quillet_pid=$!
-pids+=($quillet_pid)
+pids+=("$quillet_pid")
 running() { kill -0 "$quillet_pid" 2>/dev/null; }
 
 icon_docked() {
