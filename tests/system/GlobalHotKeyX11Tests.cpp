@@ -6,7 +6,6 @@
 #include "tests/support/Desktop.h"
 #include "tests/support/TestMain.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -228,16 +227,16 @@ private slots:
         record(QStringLiteral("55"));
         QCOMPARE(committed.first().first().toUInt(), 9u); // V
         setLayout(QStringLiteral("dvorak"));
-        // Until the program has the new layout the key still reads V.
-        QElapsedTimer waited;
-        waited.start();
-        do {
-            record(QStringLiteral("55"));
-        } while (committed.first().first().toUInt() == 9u && waited.elapsed() < 10000);
+        record(QStringLiteral("55"));
         QCOMPARE(committed.first().first().toUInt(), keyK);
         QCOMPARE(committed.first().at(1).toUInt(), commandOption);
 
-        // With the Russian group in use, the key's Latin letter.
+        // The group in use within a set; with the Russian one, the key's
+        // Latin letter.
+        setLayout(QStringLiteral("us,dvorak"));
+        lockGroup(1);
+        record(QStringLiteral("55"));
+        QCOMPARE(committed.first().first().toUInt(), keyK);
         setLayout(QStringLiteral("us,ru"));
         lockGroup(1);
         record(QStringLiteral("45"));
