@@ -128,6 +128,8 @@ private slots:
         // The press is delivered, but unregistering before the queued
         // dispatch runs means nothing happens.
         QSignalSpy pressed(&GlobalHotKey::dispatcher(), &GlobalHotKey::Dispatcher::pressed);
+        // Connected for this test only: the hotkey ends with it.
+        QObject receiver;
         QObject::connect(&GlobalHotKey::dispatcher(), &GlobalHotKey::Dispatcher::pressed, &receiver,
                          [&] { hotKey.unregisterHotKey(); });
         xdotool({"key", "ctrl+alt+j"});
@@ -243,9 +245,6 @@ private slots:
         QCOMPARE(committed.first().first().toUInt(), keyK);
         setLayout(QStringLiteral("us"));
     }
-
-private:
-    QObject receiver;
 };
 
 QUILLET_TEST_MAIN(GlobalHotKeyX11Tests)
