@@ -152,6 +152,33 @@ type_case() {
   cases=$((cases + 1))
 }
 
+# quick_search_case TERMINAL: Ctrl+Alt+K (key code 45, K in us and de) from
+# TERMINAL, "steam" searched, Return held a moment; the Steam code must
+# arrive in TERMINAL.
+quick_search_case() {
+  local terminal=$1 before after size
+  xdotool windowactivate --sync "$(cat "$work/$terminal.window")"
+  size=$(stat -c %s "$work/$terminal.bytes")
+  xdotool keydown ctrl alt
+  xdotool keydown 45
+  sleep 0.1
+  xdotool keyup 45 alt ctrl
+  find_window 30 --name '^Quick search$' >/dev/null || fail "Ctrl+Alt+K opened no quick search"
+  xdotool type steam
+  before=$(steam_code)
+  xdotool keydown Return
+  sleep 0.1
+  xdotool keyup Return
+  wait_for 20 has_grown "$terminal" $((size + ${#before})) || true
+  sleep 0.2
+  after=$(steam_code)
+  if [ "$(received_since "$terminal" "$size")" != "$before" ] &&
+    [ "$(received_since "$terminal" "$size")" != "$after" ]; then
+    fail "quick search into $terminal: got [$(received_since "$terminal" "$size" | od -An -c | tr -s ' ')], wanted $before"
+  fi
+  cases=$((cases + 1))
+}
+
 # us, as started.
 type_case xterm github letter-first
 type_case urxvt github modifiers-first
@@ -175,7 +202,8 @@ setxkbmap -layout de
 type_case xterm steam letter-first
 type_case urxvt steam modifiers-first
 type_case urxvt github letter-first
-echo "typing: us switched to de"
+quick_search_case xterm
+echo "typing: us switched to de, also from quick search"
 
 # Dvorak: every letter elsewhere.
 setxkbmap -layout us -variant dvorak
