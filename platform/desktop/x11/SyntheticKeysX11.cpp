@@ -470,6 +470,7 @@ private:
 
     void begin() {
         m_waited.start();
+        m_upLooks = 0;
         look();
     }
 
@@ -478,7 +479,11 @@ private:
         Display* display = X11Display::get();
         const HeldKeys held = display ? heldKeys(display) : HeldKeys{};
         const bool waitOver = m_waited.elapsed() >= waitAtMostMs;
-        if (held.any() && !waitOver) {
+        // Keys that came up are looked at once more on a later turn of the
+        // event loop: by then the releases the hotkey's grab brought this
+        // program have been handled and noted.
+        m_upLooks = held.any() ? 0 : m_upLooks + 1;
+        if ((held.any() || m_upLooks < 2) && !waitOver) {
             m_poll.start(pollMs);
             return;
         }
@@ -495,6 +500,7 @@ private:
 
     std::deque<Text> m_texts;
     QElapsedTimer m_waited;
+    int m_upLooks = 0;
     QTimer m_poll;
 };
 
