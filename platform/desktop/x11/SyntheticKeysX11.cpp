@@ -18,8 +18,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
-#include <xcb/xcb.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <deque>
@@ -371,7 +371,8 @@ private:
                 const int group = code ? groupOf(code) : -1;
                 if (group < 0) continue;
                 const KeySym sym = XkbKeySymEntry(desc_, code, 0, group);
-                if (!shift_.code && row == ShiftMapIndex && (sym == XK_Shift_L || sym == XK_Shift_R))
+                if (!shift_.code && row == ShiftMapIndex &&
+                    (sym == XK_Shift_L || sym == XK_Shift_R))
                     shift_ = {code, ShiftMask};
                 if (!level3_.code && row > Mod1MapIndex && sym == XK_ISO_Level3_Shift)
                     level3_ = {code, 1u << row};
