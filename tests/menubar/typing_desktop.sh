@@ -212,7 +212,7 @@ type_case urxvt steam letter-first
 echo "typing: switched to Dvorak"
 
 # us,ru: the Russian group has no Latin letters at all.
-setxkbmap -layout us,ru
+setxkbmap -layout us,ru -variant ,
 lock_group 1
 type_case xterm steam letter-first
 type_case urxvt steam modifiers-first
