@@ -29,9 +29,10 @@ packages=(
   desktop-file-utils
   # desktop tests: an X server, a tray, key presses, the clipboard, screenshots
   xvfb xauth trayer xdotool xclip imagemagick x11-utils
-  # a terminal that takes an auto-pasted code as typed keys (it reads Control+V as
-  # a control character, not a paste)
-  xterm
+  # terminals that take an auto-pasted code as typed keys (they read Control+V as
+  # a control character, not a paste; rxvt-unicode also reads held Control+Shift
+  # as its code entry), and the keyboard layouts switched under them
+  xterm rxvt-unicode x11-xkb-utils
   # the codes action's tests call it on the session bus as a script would (gdbus)
   libglib2.0-bin
   # desktop tests read the windows as a screen reader does, under a window manager

@@ -3,6 +3,7 @@
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "platform/desktop/Accessibility.h"
+#include "platform/desktop/SyntheticKeys.h"
 #include "platform/desktop/WindowFocus.h"
 #include "platform/system/Sound.h"
 #include "system/AppLockMac.h"
@@ -30,6 +31,10 @@ QString HotKeyController::needsPermissionTitle() {
                                       : QStringLiteral("Copied (needs Accessibility)");
 }
 
+QString HotKeyController::keysHeldHint() {
+    return tr("A key was still held down, so nothing was pasted");
+}
+
 HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
                                    UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_store(store), m_settings(settings), m_defaults(defaults),
@@ -39,6 +44,7 @@ HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
     connect(&GlobalHotKey::dispatcher(), &GlobalHotKey::Dispatcher::desktopAnswered, this,
             &HotKeyController::desktopAnswered);
     QuickLauncher::shared().setStore(&m_store, &m_defaults);
+    SyntheticKeys::watchHotKeyReleases();
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(debounceMs);
     connect(&m_debounce, &QTimer::timeout, this, [this] { registerAll(m_settings.bindings()); });
@@ -312,9 +318,19 @@ void HotKeyController::pasteInto(std::optional<quint32> front, const QString& co
     // The code is typed, not pasted with Control+V: terminals and other
     // programs that do not paste on that key would take it as a control
     // character. Where the desktop refuses the keys (Wayland: the user
-    // said no to remote control), the code stays copied and the HUD says so.
-    SystemActions::typeText(code, [label](bool sent) {
-        CopyHUD::shared().show(sent ? QStringLiteral("Code pasted") : needsPermissionTitle(),
-                               label, hudDurationMs);
+    // said no to remote control), the code stays copied and the HUD says so;
+    // so it does when the user still held a key once the wait for it ended.
+    SystemActions::typeText(code, [label](SyntheticKeys::Outcome outcome) {
+        switch (outcome) {
+        case SyntheticKeys::Outcome::sent:
+            CopyHUD::shared().show(QStringLiteral("Code pasted"), label, hudDurationMs);
+            break;
+        case SyntheticKeys::Outcome::refused:
+            CopyHUD::shared().show(needsPermissionTitle(), label, hudDurationMs);
+            break;
+        case SyntheticKeys::Outcome::keysHeld:
+            CopyHUD::shared().show(QStringLiteral("Code copied"), keysHeldHint(), hudDurationMs);
+            break;
+        }
     });
 }

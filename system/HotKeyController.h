@@ -47,6 +47,9 @@ public:
 
     // The HUD's title when a code could only be copied, not pasted.
     static QString needsPermissionTitle();
+    // The HUD's subtitle when a key was still held down after the wait for
+    // its release, so the code was only copied.
+    static QString keysHeldHint();
 
     // The one controller of the process, while it exists.
     static HotKeyController* current();

@@ -170,6 +170,10 @@ QString QuickLauncher::keptKeyboardHint() {
     return tr("Quillet's window kept the keyboard, so nothing was typed");
 }
 
+QString QuickLauncher::keysHeldHint() {
+    return tr("A key was still held down, so nothing was typed");
+}
+
 QString QuickLauncher::windowGoneHint() { return tr("The window you searched from has closed"); }
 
 QString QuickLauncher::noWindowHint() { return tr("No window had the keyboard when you searched"); }
@@ -350,11 +354,14 @@ void QuickLauncher::typeWhenFocused() {
 void QuickLauncher::typeInto(const QString& code) {
     const QString label = m_pendingLabel;
     QPointer<QuickLauncher> self(this);
-    SystemActions::typeText(code, [self, code, label](bool sent) {
+    SystemActions::typeText(code, [self, code, label](SyntheticKeys::Outcome outcome) {
         if (!self) return;
-        if (!sent) {
-            // The desktop refused the keys (Wayland): the code is copied.
-            self->copyInstead(code, needsTypingHint());
+        if (outcome != SyntheticKeys::Outcome::sent) {
+            // The desktop refused the keys (Wayland), or the user's keys
+            // never came up: the code is copied.
+            self->copyInstead(code, outcome == SyntheticKeys::Outcome::keysHeld
+                                        ? keysHeldHint()
+                                        : needsTypingHint());
             return;
         }
         CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);

@@ -83,6 +83,8 @@ public:
     static QString noWindowHint();
     // Wayland: the panel's window still had the keyboard after the wait.
     static QString keptKeyboardHint();
+    // A key was still held down after the wait for its release.
+    static QString keysHeldHint();
 
 signals:
     // A panel came on screen (for the start-up measurements).

@@ -17,12 +17,12 @@ const QString loginItemsPane = QStringLiteral("LoginItems");
 
 } // namespace
 
-void typeText(const QString& text, std::function<void(bool)> sent) {
+void typeText(const QString& text, SyntheticKeys::Done done) {
     if (text.isEmpty()) {
-        if (sent) sent(true);
+        if (done) done(SyntheticKeys::Outcome::sent);
         return;
     }
-    SyntheticKeys::type(text, std::move(sent));
+    SyntheticKeys::type(text, std::move(done));
 }
 
 bool openAccessibilitySettings() {

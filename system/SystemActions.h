@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/desktop/SyntheticKeys.h"
+
 #include <QString>
 
 #include <functional>
@@ -12,11 +14,12 @@
 namespace SystemActions {
 
 // `text` as key presses into the focused window; an empty text sends nothing
-// (and counts as sent). `sent`, when given, hears whether the keys went out:
-// at once on X11, once the desktop answered in a Wayland session (the first
-// time it may ask the user). Auto-paste types too: a synthetic Control+V
-// reaches a terminal as a control character, not as a paste.
-void typeText(const QString& text, std::function<void(bool sent)> sent = {});
+// (and counts as sent). `done`, when given, hears what became of the keys:
+// on X11 once the user let go of the keys held (a second at most), in a
+// Wayland session once the desktop answered (the first time it may ask the
+// user). Auto-paste types too: a synthetic Control+V reaches a terminal as a
+// control character, not as a paste.
+void typeText(const QString& text, SyntheticKeys::Done done = {});
 
 // Open the desktop's pane for keystroke permission / startup programs.
 // Linux desktops have neither, so both return false; the caller then shows

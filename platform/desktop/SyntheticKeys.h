@@ -18,7 +18,13 @@
 // or a session the user refused, sends nothing.
 namespace SyntheticKeys {
 
-using Done = std::function<void(bool sent)>;
+// What became of keys handed to type().
+enum class Outcome {
+    sent,     // they went out
+    refused,  // the desktop sends no keys: no XTEST, no portal, or the user said no
+    keysHeld, // the user still held a key (not a modifier) when the wait for its release ended
+};
+using Done = std::function<void(Outcome)>;
 
 // Where the portal's keyboard stands (always `ready` on X11 with XTEST).
 enum class Remote {
@@ -37,10 +43,15 @@ void startRemote();
 inline const QString restoreTokenService = QStringLiteral("com.tarnwick.Quillet.RemoteDesktop");
 inline const QString restoreTokenAccount = QStringLiteral("restore-token");
 
+// Types `text` once the user has let go of every key (the hotkey's letter and
+// modifiers, Return in quick search), waited for up to a second without
+// holding up the event loop; on X11 each character goes out as the text it is
+// in the layout and group in use at that moment. `done` hears what became of
+// the keys.
 void type(const QString& text, Done done);
 
-// Types `text` one character at a time. Modifiers still held from the hotkey
-// that led here (Control, Alt, Shift, Super, AltGr) are released first on
+// Types `text` at once, one character at a time. Modifiers still held
+// (Control, Alt, Shift, Super, AltGr) are let go before each character on
 // X11: otherwise the focused program would see Control+Alt+digits. A
 // character that the keyboard layout cannot produce is bound to an unused key
 // code of its own, emptied again two seconds after the last use or when the
@@ -50,6 +61,12 @@ void type(const QString& text, Done done);
 // There is no synthetic paste key: terminals and other programs that do not
 // paste on Control+V would take it as a control character.
 bool type(const QString& text);
+
+// Starts noting, on X11, which modifier releases a hotkey's keyboard grab
+// keeps from the window in front, so that typing can let that window see
+// them before the text (nothing elsewhere). Called before hotkeys are
+// registered.
+void watchHotKeyReleases();
 
 // The keysym that types a character (Latin-1 as itself, other characters in
 // the Unicode range; Return, Tab and BackSpace for their controls).

@@ -5,8 +5,9 @@
 // "--hotp-account ISSUER COUNTER" adds an HOTP account and prints its id,
 // "--counter ID" prints the counter the keyring holds for it.
 // "--menu-bar-account N" makes the N-th account (from 0) the one whose code
-// the tray shows. "--hotkey N" binds Ctrl+Alt+Shift+P to the N-th account
-// and prints the binding's id.
+// the tray shows. "--hotkey N [LETTER] [--auto-paste]" binds
+// Ctrl+Alt+Shift+LETTER (P unless given) to the N-th account, pasting when
+// asked, and prints the binding's id.
 #include "core/AccountStore.h"
 #include "core/Json.h"
 #include "core/KeychainStore.h"
@@ -46,14 +47,24 @@ int main(int argc, char** argv) {
                                           Json::uuidText(store.accounts()[index].id));
         return 0;
     }
-    if (argc == 3 && qstrcmp(argv[1], "--hotkey") == 0) {
+    if (argc >= 3 && argc <= 5 && qstrcmp(argv[1], "--hotkey") == 0) {
         AccountStore store(UserDefaults::standard(), SecurityLog::shared());
         const int index = QString::fromLatin1(argv[2]).toInt();
         if (index < 0 || index >= store.accounts().size())
             return 1;
         HotKeyBinding binding;
+        int letter = Qt::Key_P;
+        for (int i = 3; i < argc; ++i) {
+            const QByteArray arg(argv[i]);
+            if (arg == "--auto-paste")
+                binding.autoPaste = true;
+            else if (arg.size() == 1 && arg[0] >= 'A' && arg[0] <= 'Z')
+                letter = Qt::Key_A + (arg[0] - 'A');
+            else
+                return 1;
+        }
         binding.accountID = store.accounts()[index].id;
-        binding.keyCode = HotKey::keyCodeForQtKey(Qt::Key_P).value_or(0);
+        binding.keyCode = HotKey::keyCodeForQtKey(Qt::Key(letter)).value_or(0);
         binding.modifiers =
             HotKey::carbonModifiers(Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
         AppSettings settings(UserDefaults::standard());

@@ -302,6 +302,19 @@ private slots:
         QCOMPARE(store->usage().value(totp.id).count, 0);
     }
 
+    // A hotkey still held once the wait for its release ends keeps the
+    // keyboard grabbed, so typed keys would not reach the window in front:
+    // the code is only copied, and the confirmation says why.
+    void autoPasteHeldTooLongOnlyCopies() {
+        waitForHUDToGo();
+        setBindings({bind(totp, keyJ, true)});
+        xdotool({"keydown", "ctrl", "alt", "j"});
+        QTRY_COMPARE(CopyHUD::shared().subtitle(), HotKeyController::keysHeldHint());
+        QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        xdotool({"keyup", "j", "alt", "ctrl"});
+        QCOMPARE(QString::fromUtf8(clipboardText()).size(), 6);
+    }
+
     // A terminal reads Control+V as a control character, not as a paste: the
     // code is typed into it, also while the binding's Control and Alt are
     // still held, and the confirmation says "pasted" once the keys went out.

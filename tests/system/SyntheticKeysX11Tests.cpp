@@ -16,6 +16,8 @@
 
 #include <X11/Xlib.h>
 
+#include <optional>
+
 using TestSupport::TextReceiverProcess;
 using TestSupport::xdotool;
 
@@ -69,7 +71,8 @@ private slots:
     }
 
     void cleanup() {
-        xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl"), QStringLiteral("alt")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl"), QStringLiteral("alt"),
+                 QStringLiteral("shift")});
         QTRY_COMPARE(QGuiApplication::queryKeyboardModifiers(), Qt::NoModifier);
     }
 
@@ -124,6 +127,41 @@ private slots:
         // Control+Alt+digits would type nothing.
         QTRY_COMPARE(edit->text(), QStringLiteral("042917"));
         QTRY_COMPARE(QGuiApplication::queryKeyboardModifiers(), Qt::NoModifier);
+    }
+
+    // Keys asked for while the user still holds the keys of the shortcut
+    // that asked go out once those come up; modifiers held past the wait
+    // are let go around the keys; any other key held past it (a hotkey's
+    // own key keeps the keyboard grabbed) means nothing is typed.
+    void typingWaitsForTheUserToLetGo() {
+        using SyntheticKeys::Outcome;
+        std::optional<Outcome> outcome;
+        const auto done = [&](Outcome o) { outcome = o; };
+        xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl"), QStringLiteral("alt")});
+        SyntheticKeys::type(QStringLiteral("4031"), done);
+        QTest::qWait(300);
+        QVERIFY(!outcome);
+        QCOMPARE(edit->text(), QString());
+        xdotool({QStringLiteral("keyup"), QStringLiteral("alt"), QStringLiteral("ctrl")});
+        QTRY_VERIFY(outcome);
+        QCOMPARE(*outcome, Outcome::sent);
+        QTRY_COMPARE(edit->text(), QStringLiteral("4031"));
+
+        outcome.reset();
+        xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl"), QStringLiteral("shift")});
+        SyntheticKeys::type(QStringLiteral("27"), done);
+        QTRY_VERIFY(outcome);
+        QCOMPARE(*outcome, Outcome::sent);
+        QTRY_COMPARE(edit->text(), QStringLiteral("403127"));
+
+        outcome.reset();
+        xdotool({QStringLiteral("keydown"), QStringLiteral("Pause")});
+        SyntheticKeys::type(QStringLiteral("9"), done);
+        QTRY_VERIFY(outcome);
+        xdotool({QStringLiteral("keyup"), QStringLiteral("Pause")});
+        QCOMPARE(*outcome, Outcome::keysHeld);
+        QTest::qWait(100);
+        QCOMPARE(edit->text(), QStringLiteral("403127"));
     }
 
     void typesTheRightCaseWithCapsLockOn() {

@@ -110,7 +110,7 @@ private:
     // in turn. `done` hears whether they went out.
     void send(Pending pending) {
         if (m_state == Remote::unavailable) {
-            if (pending.done) pending.done(false);
+            if (pending.done) pending.done(Outcome::refused);
             return;
         }
         if (m_state != Remote::ready) {
@@ -167,7 +167,7 @@ private:
         std::vector<Pending> queue;
         queue.swap(m_queue);
         for (const Pending& pending : queue)
-            if (pending.done) pending.done(false);
+            if (pending.done) pending.done(Outcome::refused);
     }
 
     // `done` hears of the last event's answer, and of any refusal before it.
@@ -178,7 +178,7 @@ private:
             events.push_back({keysym, 0});
         }
         if (events.empty()) {
-            if (pending.done) pending.done(true);
+            if (pending.done) pending.done(Outcome::sent);
             return;
         }
         auto failed = std::make_shared<bool>(false);
@@ -209,7 +209,7 @@ private:
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, event] {
             watcher->deleteLater();
             if (watcher->isError()) *event.failed = true;
-            if (event.done) event.done(!*event.failed);
+            if (event.done) event.done(*event.failed ? Outcome::refused : Outcome::sent);
             sendNext();
         });
     }
