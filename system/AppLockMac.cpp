@@ -5,7 +5,12 @@
 #include "platform/system/OwnerAuth.h"
 #include "platform/system/SessionEvents.h"
 
+#include <QApplication>
+#include <QDialog>
+
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 AppLockMac::AppLockMac(UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults) {
@@ -31,7 +36,58 @@ void AppLockMac::writeEnabled(bool enabled) {
 void AppLockMac::setLocked(bool locked) {
     if (locked == m_locked) return;
     m_locked = locked;
+    if (locked) stepAside();
     emit lockedChanged(locked);
+    // After the windows beneath have shown their content again.
+    if (!locked) comeBack();
+}
+
+void AppLockMac::stepAside() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    const auto depth = [](const QWidget* widget) {
+        int levels = 0;
+        for (const QWidget* up = widget->parentWidget(); up; up = up->parentWidget())
+            if (up->isWindow()) ++levels;
+        return levels;
+    };
+    QList<std::pair<int, QWidget*>> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isVisible() || OwnerAuth::isQuestion(widget)) continue;
+        const Qt::WindowType type = widget->windowType();
+        // The program's own windows (main, settings, the panels) have no
+        // owner and follow the lock themselves.
+        if (type != Qt::Popup && type != Qt::ToolTip && !qobject_cast<QDialog*>(widget) &&
+            !widget->parentWidget())
+            continue;
+        found.append({depth(widget), widget});
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Children first: a modal child hidden after its parent would be left
+    // behind.
+    for (auto it = found.rbegin(); it != found.rend(); ++it) {
+        QWidget* widget = it->second;
+        if (widget->windowType() == Qt::Popup || widget->windowType() == Qt::ToolTip) {
+            widget->close();
+            continue;
+        }
+        // hide(), not close() or reject(): the dialog keeps what the user
+        // typed, and its owner learns of no answer.
+        widget->hide();
+        m_steppedAside.prepend(widget);
+    }
+}
+
+void AppLockMac::comeBack() {
+    const QList<QPointer<QWidget>> windows = std::exchange(m_steppedAside, {});
+    for (const QPointer<QWidget>& widget : windows) {
+        // Gone meanwhile (a dialog run by exec() ends, cancelled, as it
+        // hides, and its owner deletes it), or shown again already.
+        if (!widget || widget->isVisible()) continue;
+        widget->show();
+        widget->raise();
+        widget->activateWindow();
+    }
 }
 
 QString AppLockMac::enablingTitle() { return tr("Turn on the app lock"); }
@@ -148,7 +204,13 @@ void AppLockMac::relock() {
 }
 
 void AppLockMac::authenticate(QWidget* over) {
-    if (!m_enabled || !m_locked || m_authenticating) return;
+    if (!m_enabled || !m_locked) return;
+    if (m_authenticating) {
+        // Asked from another window (the quick search's Unlock, say): the
+        // question open already comes where the user looks.
+        OwnerAuth::bringQuestionForward();
+        return;
+    }
     if (!OwnerAuth::canEvaluate()) {
         answered(true);
         return;

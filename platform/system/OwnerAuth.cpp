@@ -48,6 +48,8 @@ void wipe(QByteArray& bytes) {
 
 class PasswordDialog;
 
+const char* const questionProperty = "_quillet_ownerAuthQuestion";
+
 // What the conversation thread and the dialog share. Everything but the
 // dialog pointer is guarded by the mutex; the dialog pointer is touched on the
 // GUI thread only.
@@ -78,6 +80,10 @@ public:
         : QDialog(parent), m_channel(std::move(channel)), m_reply(std::move(reply)) {
         setWindowTitle(title);
         setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+        // Above every window of the program, the panels that stay on top
+        // included: a question hidden beneath one cannot be answered.
+        setWindowFlag(Qt::WindowStaysOnTopHint);
+        setProperty(questionProperty, true);
         auto* column = new QVBoxLayout(this);
         auto* heading = new QLabel(message, this);
         // Callers name sites and users in it: never markup.
@@ -300,6 +306,23 @@ QString serviceName() {
     if (!chosen.isEmpty()) return chosen;
     if (QFile::exists(QStringLiteral("/etc/pam.d/quillet"))) return QStringLiteral("quillet");
     return QStringLiteral("other");
+}
+
+bool isQuestion(const QWidget* window) {
+    for (const QWidget* up = window; up; up = up->parentWidget())
+        if (up->property(questionProperty).toBool()) return true;
+    return false;
+}
+
+bool bringQuestionForward() {
+    bool found = false;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || !window->property(questionProperty).toBool()) continue;
+        window->raise();
+        window->activateWindow();
+        found = true;
+    }
+    return found;
 }
 
 QString passwordPlaceholder() {

@@ -53,6 +53,13 @@ void evaluate(const QString& title, const QString& message, QWidget* parent,
 void evaluate(const QString& title, const QString& message, const QString& accept,
               QWidget* parent, std::function<void(Result)> reply);
 
+// Whether `window` is a question of this layer, or a window of its own.
+bool isQuestion(const QWidget* window);
+
+// Raises the questions on screen above every other window and gives one the
+// keyboard; false when none is open.
+bool bringQuestionForward();
+
 // The dialog's texts, for those who look for it on screen.
 QString passwordPlaceholder(); // "Enter Password"
 
