@@ -42,6 +42,23 @@ void AppLockMac::setLocked(bool locked) {
     if (!locked) comeBack();
 }
 
+QWidget* AppLockMac::questionOwner(QWidget* over) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return over;
+    // A panel that stays on top (the quick search, the tray's) would cover a
+    // question that belongs to any other window: the question is the
+    // panel's then, the active one first.
+    QWidget* panel = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isVisible() || widget->parentWidget() || qobject_cast<QDialog*>(widget) ||
+            OwnerAuth::isQuestion(widget) || !(widget->windowFlags() & Qt::WindowStaysOnTopHint))
+            continue;
+        const Qt::WindowType type = widget->windowType();
+        if (type == Qt::Popup || type == Qt::ToolTip) continue;
+        if (!panel || widget->isActiveWindow()) panel = widget;
+    }
+    return panel ? panel : over;
+}
+
 void AppLockMac::stepAside() {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
     const auto depth = [](const QWidget* widget) {
@@ -163,6 +180,7 @@ void AppLockMac::ask(QWidget* over, bool enabling,
         emit self->authenticatingChanged(false);
         then(result);
     };
+    over = questionOwner(over);
     if (enabling)
         OwnerAuth::evaluate(enablingTitle(), enablingMessage(), enablingAccept(), over,
                             std::move(answered));
@@ -206,9 +224,9 @@ void AppLockMac::relock() {
 void AppLockMac::authenticate(QWidget* over) {
     if (!m_enabled || !m_locked) return;
     if (m_authenticating) {
-        // Asked from another window (the quick search's Unlock, say): the
-        // question open already comes where the user looks.
-        OwnerAuth::bringQuestionForward();
+        // Asked again from another window (the quick search come on screen,
+        // say): the question open already comes where the user looks.
+        OwnerAuth::bringQuestionForward(questionOwner(over));
         return;
     }
     if (!OwnerAuth::canEvaluate()) {

@@ -90,6 +90,9 @@ signals:
 
 private:
     void setLocked(bool locked);
+    // The window a question belongs to: `over`, unless a panel that stays
+    // on top is on screen.
+    static QWidget* questionOwner(QWidget* over);
     void stepAside();
     void comeBack();
     void writeEnabled(bool enabled);

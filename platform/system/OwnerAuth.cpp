@@ -314,15 +314,24 @@ bool isQuestion(const QWidget* window) {
     return false;
 }
 
-bool bringQuestionForward() {
-    bool found = false;
+void bringQuestionForward(QWidget* over) {
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!window->isVisible() || !window->property(questionProperty).toBool()) continue;
-        window->raise();
-        window->activateWindow();
-        found = true;
+        auto* question = qobject_cast<QDialog*>(window);
+        if (!question || !question->property(questionProperty).toBool()) continue;
+        QWidget* owner = question->parentWidget() ? question->parentWidget()->window() : nullptr;
+        QWidget* wanted = over ? over->window() : owner;
+        if (wanted != owner || !question->isVisible()) {
+            // Hidden with the window it belonged to, or asked for from
+            // another: it moves there, keeping what was typed.
+            question->hide();
+            question->setParent(wanted, question->windowFlags());
+            question->setWindowModality(wanted ? Qt::WindowModal : Qt::ApplicationModal);
+            if (wanted) question->move(wanted->geometry().center() - question->rect().center());
+            question->show();
+        }
+        question->raise();
+        question->activateWindow();
     }
-    return found;
 }
 
 QString passwordPlaceholder() {

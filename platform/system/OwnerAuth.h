@@ -56,9 +56,10 @@ void evaluate(const QString& title, const QString& message, const QString& accep
 // Whether `window` is a question of this layer, or a window of its own.
 bool isQuestion(const QWidget* window);
 
-// Raises the questions on screen above every other window and gives one the
-// keyboard; false when none is open.
-bool bringQuestionForward();
+// Brings the open question (if any) in front of `over`'s window, as its
+// own, and gives it the keyboard: it moves there when it belonged to another
+// window, or was hidden with its own. Without `over` it stays where it is.
+void bringQuestionForward(QWidget* over);
 
 // The dialog's texts, for those who look for it on screen.
 QString passwordPlaceholder(); // "Enter Password"
