@@ -92,10 +92,18 @@ void AppLockMac::stepAside() {
         // typed, and its owner learns of no answer.
         widget->hide();
         m_steppedAside.prepend(widget);
+        // Answered while aside (by a screen reader's press, say): it stays
+        // answered, and does not come back.
+        if (auto* dialog = qobject_cast<QDialog*>(widget))
+            m_asideWatch.append(connect(dialog, &QDialog::finished, this, [this, dialog] {
+                m_steppedAside.removeAll(dialog);
+            }));
     }
 }
 
 void AppLockMac::comeBack() {
+    for (const QMetaObject::Connection& watch : std::exchange(m_asideWatch, {}))
+        disconnect(watch);
     const QList<QPointer<QWidget>> windows = std::exchange(m_steppedAside, {});
     for (const QPointer<QWidget>& widget : windows) {
         // Gone meanwhile (a dialog run by exec() ends, cancelled, as it

@@ -112,4 +112,5 @@ private:
     // The dialogs that were on screen when it locked, parents before their
     // children.
     QList<QPointer<QWidget>> m_steppedAside;
+    QList<QMetaObject::Connection> m_asideWatch;
 };
