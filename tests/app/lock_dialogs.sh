@@ -51,9 +51,15 @@ screen_locks() {
   dbus-send --session --type=signal /org/freedesktop/ScreenSaver \
     org.freedesktop.ScreenSaver.ActiveChanged boolean:true
 }
-# viewable WINDOW: the window is mapped on screen.
-viewable() { [[ $(timeout 10 xwininfo -id "$1" 2>&1) == *IsViewable* ]]; }
-hidden() { ! viewable "$1"; }
+# map_state WINDOW STATE: xwininfo answers for the window, with that map
+# state (IsViewable, IsUnMapped); a look that fails proves nothing.
+map_state() {
+  local out
+  out=$(timeout 10 xwininfo -id "$1" 2>&1) || return 1
+  [[ $out == *"Map State: $2"* ]]
+}
+viewable() { map_state "$1" IsViewable; }
+hidden() { map_state "$1" IsUnMapped; }
 # above HIGH LOW: the window manager stacks HIGH above LOW.
 above() {
   local order high=-1 low=-1 i=0 id
