@@ -140,8 +140,12 @@ void AccountRow::setNow(const QDateTime& now) {
 }
 
 void AccountRow::refreshCodes() {
-    if (!m_now.isValid())
+    if (!m_now.isValid()) {
+        // No time, no codes: the row under the app lock holds none.
+        m_code->setText(QString());
+        m_next->setText(QString());
         return;
+    }
     m_code->setText(m_account.groupedCode(m_now));
     if (m_account.type != OTPType::hotp) {
         const QString prefix = tr("Next  ");

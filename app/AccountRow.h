@@ -33,6 +33,7 @@ public:
     explicit AccountRow(QWidget* parent = nullptr);
 
     void setAccount(const Account& account);
+    // An invalid time empties the codes (the app is locked).
     void setNow(const QDateTime& now);
     void setCopied(bool copied);
     void setCanReorder(bool canReorder);

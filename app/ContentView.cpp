@@ -531,7 +531,7 @@ void ContentView::placeRows() {
     for (AccountRow* row : std::as_const(previous))
         spare.append(row);
     const bool reorderable = canReorder();
-    const QDateTime now = m_clock.now();
+    const QDateTime now = shownNow();
     for (qsizetype i = first; i < last; ++i) {
         const Account& account = m_visible[i];
         AccountRow* row = m_rows.value(account.id);
@@ -602,8 +602,20 @@ AccountRow* ContentView::makeRow() {
 }
 
 void ContentView::tick() {
-    const QDateTime now = m_clock.now();
+    const QDateTime now = shownNow();
     for (AccountRow* row : std::as_const(m_orderedRows))
+        row->setNow(now);
+}
+
+QDateTime ContentView::shownNow() const { return m_concealed ? QDateTime() : m_clock.now(); }
+
+void ContentView::setConcealed(bool concealed) {
+    if (concealed == m_concealed)
+        return;
+    m_concealed = concealed;
+    // Spare rows too: hidden, they are still read out.
+    const QDateTime now = shownNow();
+    for (AccountRow* row : std::as_const(m_rows))
         row->setNow(now);
 }
 

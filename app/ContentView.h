@@ -52,6 +52,9 @@ public:
     // convention (the destination counts positions before the move).
     void move(const QList<int>& fromOffsets, int toOffset);
     void edit(const Account& account);
+    // While concealed (the app is locked) the rows hold no codes, neither
+    // drawn nor for a screen reader; they come back at the next change.
+    void setConcealed(bool concealed);
 
     FolderFilter folderFilter() const;
     void setFolderFilter(const FolderFilter& filter);
@@ -105,6 +108,8 @@ private:
     // when it fails.
     void act(const std::function<bool()>& operation, const QString& what);
     void tick();
+    // The time the rows show codes for; none while concealed.
+    QDateTime shownNow() const;
     // Shows the notice, hidden again after a while unless a newer one came.
     void showNotice(const QString& text);
     void showToast(const QString& text);
@@ -123,6 +128,7 @@ private:
     qint64 m_deletedToastGeneration = 0;
     int m_toastMs = deletedToastMs;
     QPointer<QDialog> m_sheet; // the sheet over the window, if any
+    bool m_concealed = false;
 
     QToolButton* m_folderMenu;
     QLineEdit* m_search;

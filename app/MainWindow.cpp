@@ -2,6 +2,7 @@
 
 #include "app/BrandMark.h"
 #include "app/ContentView.h"
+#include "system/AppLockMac.h"
 #include "system/LockOverlayMac.h"
 #include "system/UpdaterManager.h"
 
@@ -36,6 +37,10 @@ MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& d
     // on top of the clock's tick, as long as the window is open.
     m_content->setFocus(Qt::OtherFocusReason);
     m_lockOverlay = new LockOverlayMac(lock, m_content, central);
+    // Hidden under the overlay, the rows would still hand their codes to a
+    // screen reader: they hold none while locked.
+    m_content->setConcealed(lock.isLocked());
+    connect(&lock, &AppLockMac::lockedChanged, m_content, &ContentView::setConcealed);
     setCentralWidget(central);
 
     QMenu* app = menuBar()->addMenu(QStringLiteral("Quillet"));

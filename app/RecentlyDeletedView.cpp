@@ -140,9 +140,12 @@ void RecentlyDeletedView::confirmEmpty() {
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     connect(box, &QMessageBox::buttonClicked, this, [this, deleteAll](QAbstractButton* clicked) {
+        // Asked again if the lock came while the confirmation was open.
         if (clicked == deleteAll)
-            m_problem->run([this] { m_store.emptyRecentlyDeleted(); },
-                           tr("Not every account was deleted."));
+            whenAllowed([this] {
+                m_problem->run([this] { m_store.emptyRecentlyDeleted(); },
+                               tr("Not every account was deleted."));
+            });
     });
     box->open();
 }
@@ -161,5 +164,7 @@ void RecentlyDeletedView::whenAllowed(std::function<void()> proceed) {
 }
 
 void RecentlyDeletedView::restoreAccount(const QUuid& id, const QString& label) {
-    m_problem->run([&] { m_store.restore(id); }, tr("“%1” was not restored.").arg(label));
+    whenAllowed([this, id, label] {
+        m_problem->run([&] { m_store.restore(id); }, tr("“%1” was not restored.").arg(label));
+    });
 }

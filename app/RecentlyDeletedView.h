@@ -37,9 +37,9 @@ public:
     // Asks before erasing everything in Recently Deleted.
     void confirmEmpty();
 
-    // Runs an erasure's `proceed` when it may go ahead (the settings window
-    // asks for the password first while the app is locked). Without a gate
-    // it goes on at once.
+    // Runs an erasure's or a restore's `proceed` when it may go ahead, at
+    // the moment it acts (the settings window asks for the password first
+    // while the app is locked). Without a gate it goes on at once.
     using Gate = std::function<void(QWidget* over, std::function<void()> proceed)>;
     void setEraseGate(Gate gate) { m_gate = std::move(gate); }
     // The open confirmation, if any.

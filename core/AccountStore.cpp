@@ -728,16 +728,20 @@ void AccountStore::emptyRecentlyDeleted() {
     ++m_writeGeneration;
     // An entry whose item could not be removed stays listed: it would come
     // back at the next reload anyway.
+    // Each entry that leaves the list is erased for good, as one erase() is,
+    // and the timeline says so for each.
     QList<Account> kept;
     for (const Account& account : std::as_const(m_deletedAccounts)) {
-        if (indexOf(account.id) >= 0)
-            continue;
-        const Keychain::Status status =
-            Keychain::remove(KeychainStore::baseQuery(Json::uuidText(account.id)));
-        if (status != Keychain::success && status != Keychain::itemNotFound) {
-            failed(KeychainError::fromStatus(status));
-            kept.append(account);
+        if (indexOf(account.id) < 0) {
+            const Keychain::Status status =
+                Keychain::remove(KeychainStore::baseQuery(Json::uuidText(account.id)));
+            if (status != Keychain::success && status != Keychain::itemNotFound) {
+                failed(KeychainError::fromStatus(status));
+                kept.append(account);
+                continue;
+            }
         }
+        m_log.record(SecurityEvent::erased(account.displayLabel()));
     }
     if (kept.size() != m_deletedAccounts.size()) {
         m_deletedAccounts = kept;

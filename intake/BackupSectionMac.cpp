@@ -69,7 +69,8 @@ BackupSectionMac::BackupSectionMac(AccountStore& store, SecurityLog& log, QWidge
             report(*sealed.error);
             return;
         }
-        askWhereToSave(sealed.data);
+        // Locked while it was sealed: the file dialog waits for the user.
+        whenOpen([this, data = sealed.data] { askWhereToSave(data); }, [this] { cancelled(); });
     });
     connect(&m_saving, &QFutureWatcher<std::optional<QString>>::finished, this, [this] {
         const std::optional<QString> error = m_saving.result();
@@ -96,7 +97,7 @@ BackupSectionMac::BackupSectionMac(AccountStore& store, SecurityLog& log, QWidge
             report(*opened.error);
             return;
         }
-        merge(opened.accounts);
+        whenOpen([this, accounts = opened.accounts] { merge(accounts); }, [this] { cancelled(); });
     });
 
     connect(&m_store, &AccountStore::accountsChanged, this, &BackupSectionMac::refreshButtons);
@@ -207,10 +208,35 @@ void BackupSectionMac::askForPassword(Mode mode) {
 }
 
 void BackupSectionMac::confirmed(Mode mode, const QString& password) {
-    if (mode == Mode::exportBackup)
-        exportWith(password);
-    else
-        restoreWith(password);
+    whenOpen([this, mode, password] {
+        if (mode == Mode::exportBackup)
+            exportWith(password);
+        else
+            restoreWith(password);
+    });
+}
+
+void BackupSectionMac::whenOpen(std::function<void()> proceed, std::function<void()> refused) {
+    if (!m_gate) {
+        proceed();
+        return;
+    }
+    const QPointer<BackupSectionMac> self(this);
+    m_gate(
+        window(),
+        [self, proceed = std::move(proceed)] {
+            if (self) proceed();
+        },
+        [self, refused = std::move(refused)] {
+            if (self && refused) refused();
+        });
+}
+
+void BackupSectionMac::cancelled() {
+    m_sealed.clear();
+    m_pendingImportData.reset();
+    setBusy(false);
+    emit finished();
 }
 
 // MARK: - Export
@@ -218,15 +244,10 @@ void BackupSectionMac::confirmed(Mode mode, const QString& password) {
 void BackupSectionMac::startExport() {
     if (m_busy || m_store.accounts().isEmpty())
         return;
-    const QPointer<BackupSectionMac> self(this);
-    const auto proceed = [self] {
-        if (self && !self->m_busy)
-            self->askForPassword(Mode::exportBackup);
-    };
-    if (m_gate)
-        m_gate(window(), proceed);
-    else
-        proceed();
+    whenOpen([this] {
+        if (!m_busy)
+            askForPassword(Mode::exportBackup);
+    });
 }
 
 void BackupSectionMac::exportWith(const QString& password) {
@@ -282,7 +303,8 @@ void BackupSectionMac::saveChosen(const QString& path) {
         emit finished();
         return;
     }
-    save(data, path);
+    // The lock may have come while the dialog was open.
+    whenOpen([this, data, path] { save(data, path); }, [this] { cancelled(); });
 }
 
 void BackupSectionMac::save(const QByteArray& data, const QString& path) {

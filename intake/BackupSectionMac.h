@@ -31,10 +31,14 @@ public:
 
     BackupSectionMac(AccountStore& store, SecurityLog& log, QWidget* parent = nullptr);
 
-    // Runs before an export asks for its password; the export goes on only
-    // when `proceed` is called (the app lock asks the user first while it is
-    // locked). Without a gate it goes on at once.
-    using Gate = std::function<void(QWidget* over, std::function<void()> proceed)>;
+    // Runs before each step that takes the secrets out or puts accounts in
+    // (asking for the export's password, choosing where to save, writing
+    // the file, decrypting and storing a backup), at the moment it acts: it
+    // goes on only when `proceed` is called (the app lock asks the user first
+    // while it is locked); `refused` ends it with nothing done. Without a
+    // gate it goes on at once.
+    using Gate = std::function<void(QWidget* over, std::function<void()> proceed,
+                                    std::function<void()> refused)>;
     void setExportGate(Gate gate) { m_gate = std::move(gate); }
 
     // "Export encrypted backup…" and "Import backup…".
@@ -70,6 +74,10 @@ private:
     };
 
     void askForPassword(Mode mode);
+    // Through the gate; both run only while this section lives.
+    void whenOpen(std::function<void()> proceed, std::function<void()> refused = {});
+    // A step refused: nothing saved or stored, and the section is free.
+    void cancelled();
     void confirmed(Mode mode, const QString& password);
     void exportWith(const QString& password);
     QFileDialog* fileDialog(QFileDialog::AcceptMode mode);

@@ -111,9 +111,10 @@ GeneralTab::GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& l
     column->addWidget(divider());
     m_backup = new BackupSectionMac(m_store, m_log);
     // While the app lock is closed, only the user may take the secrets away.
-    m_backup->setExportGate([this](QWidget* over, std::function<void()> proceed) {
-        m_lock.whenOpen(over, std::move(proceed));
-    });
+    m_backup->setExportGate(
+        [this](QWidget* over, std::function<void()> proceed, std::function<void()> refused) {
+            m_lock.whenOpen(over, std::move(proceed), std::move(refused));
+        });
     column->addWidget(m_backup);
     column->addStretch(1);
     scroll->setWidget(page);

@@ -385,6 +385,11 @@ void MenuBarContent::setSearchText(const QString& text) { m_search->setText(text
 // MARK: - Refreshing
 
 void MenuBarContent::refresh() {
+    // Rows out of sight, in a closed panel too, are still read out: while
+    // locked they hold no codes.
+    if (m_lock.isLocked())
+        for (MenuBarRow* row : std::as_const(m_rowPool))
+            row->setNow(QDateTime());
     // A closed panel catches up when it opens again.
     if (!isVisible() && !m_preparing)
         return;
@@ -534,6 +539,8 @@ void MenuBarContent::tick(const QDateTime& now) {
     refreshDrift();
     if (m_driftSlot->isVisible() != bannerWas)
         fitHeight();
+    if (m_lock.isLocked())
+        return;
     for (MenuBarRow* row : std::as_const(m_orderedRows))
         row->setNow(now);
 }

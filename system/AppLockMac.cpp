@@ -5,7 +5,12 @@
 #include "platform/system/OwnerAuth.h"
 #include "platform/system/SessionEvents.h"
 
+#include <QApplication>
+#include <QDialog>
+
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 AppLockMac::AppLockMac(UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults) {
@@ -31,7 +36,83 @@ void AppLockMac::writeEnabled(bool enabled) {
 void AppLockMac::setLocked(bool locked) {
     if (locked == m_locked) return;
     m_locked = locked;
+    if (locked) stepAside();
     emit lockedChanged(locked);
+    // After the windows beneath have shown their content again.
+    if (!locked) comeBack();
+}
+
+QWidget* AppLockMac::questionOwner(QWidget* over) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return over;
+    // A panel that stays on top (the quick search, the tray's) would cover a
+    // question that belongs to any other window: the question is the
+    // panel's then, the active one first.
+    QWidget* panel = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isVisible() || widget->parentWidget() || qobject_cast<QDialog*>(widget) ||
+            OwnerAuth::isQuestion(widget) || !(widget->windowFlags() & Qt::WindowStaysOnTopHint))
+            continue;
+        const Qt::WindowType type = widget->windowType();
+        if (type == Qt::Popup || type == Qt::ToolTip) continue;
+        if (!panel || widget->isActiveWindow()) panel = widget;
+    }
+    return panel ? panel : over;
+}
+
+void AppLockMac::stepAside() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    const auto depth = [](const QWidget* widget) {
+        int levels = 0;
+        for (const QWidget* up = widget->parentWidget(); up; up = up->parentWidget())
+            if (up->isWindow()) ++levels;
+        return levels;
+    };
+    QList<std::pair<int, QWidget*>> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isVisible() || OwnerAuth::isQuestion(widget)) continue;
+        const Qt::WindowType type = widget->windowType();
+        // The program's own windows (main, settings, the panels) have no
+        // owner and follow the lock themselves.
+        if (type != Qt::Popup && type != Qt::ToolTip && !qobject_cast<QDialog*>(widget) &&
+            !widget->parentWidget())
+            continue;
+        found.append({depth(widget), widget});
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Children first: a modal child hidden after its parent would be left
+    // behind.
+    for (auto it = found.rbegin(); it != found.rend(); ++it) {
+        QWidget* widget = it->second;
+        if (widget->windowType() == Qt::Popup || widget->windowType() == Qt::ToolTip) {
+            widget->close();
+            continue;
+        }
+        // hide(), not close() or reject(): the dialog keeps what the user
+        // typed, and its owner learns of no answer.
+        widget->hide();
+        m_steppedAside.prepend(widget);
+        // Answered while aside (by a screen reader's press, say): it stays
+        // answered, and does not come back.
+        if (auto* dialog = qobject_cast<QDialog*>(widget))
+            m_asideWatch.append(connect(dialog, &QDialog::finished, this, [this, dialog] {
+                m_steppedAside.removeAll(dialog);
+            }));
+    }
+}
+
+void AppLockMac::comeBack() {
+    for (const QMetaObject::Connection& watch : std::exchange(m_asideWatch, {}))
+        disconnect(watch);
+    const QList<QPointer<QWidget>> windows = std::exchange(m_steppedAside, {});
+    for (const QPointer<QWidget>& widget : windows) {
+        // Gone meanwhile (a dialog run by exec() ends, cancelled, as it
+        // hides, and its owner deletes it), or shown again already.
+        if (!widget || widget->isVisible()) continue;
+        widget->show();
+        widget->raise();
+        widget->activateWindow();
+    }
 }
 
 QString AppLockMac::enablingTitle() { return tr("Turn on the app lock"); }
@@ -107,6 +188,7 @@ void AppLockMac::ask(QWidget* over, bool enabling,
         emit self->authenticatingChanged(false);
         then(result);
     };
+    over = questionOwner(over);
     if (enabling)
         OwnerAuth::evaluate(enablingTitle(), enablingMessage(), enablingAccept(), over,
                             std::move(answered));
@@ -148,7 +230,13 @@ void AppLockMac::relock() {
 }
 
 void AppLockMac::authenticate(QWidget* over) {
-    if (!m_enabled || !m_locked || m_authenticating) return;
+    if (!m_enabled || !m_locked) return;
+    if (m_authenticating) {
+        // Asked again from another window (the quick search come on screen,
+        // say): the question open already comes where the user looks.
+        OwnerAuth::bringQuestionForward(questionOwner(over));
+        return;
+    }
     if (!OwnerAuth::canEvaluate()) {
         answered(true);
         return;

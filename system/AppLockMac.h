@@ -18,6 +18,12 @@ class UserDefaults;
 // a password dialog). The main window's overlay and the tray panel's locked
 // state follow lockedChanged(); the settings window is not covered.
 //
+// As it locks, every dialog of the program on screen (sheets, confirmations,
+// file dialogs, message boxes, and any window owned by another) steps aside,
+// untouched, and comes back as it was once the lock opens; menus and
+// tooltips just close. A dialog run in a loop of its own (exec()) ends
+// cancelled instead. Only the lock's own question stays.
+//
 // Turning the lock off while it is locked asks for the same proof first, so
 // that nobody at the desk can switch it off to get at the codes. Turning it
 // on asks first too, while it is still open: only a user who has just proved
@@ -48,7 +54,8 @@ public:
     // to stay as it is meanwhile). `over` is the window the question belongs to.
     void setEnabled(bool enabled, QWidget* over = nullptr);
 
-    // Asks the user, when the lock is on, closed and not already asking.
+    // Asks the user, when the lock is on, closed and not already asking
+    // (then the open question comes to the front).
     // Returns at once; the answer comes later. A failure or a cancel leaves
     // it locked. Only when this user cannot be authenticated at all does it
     // open without asking (there is nothing to ask with).
@@ -83,6 +90,11 @@ signals:
 
 private:
     void setLocked(bool locked);
+    // The window a question belongs to: `over`, unless a panel that stays
+    // on top is on screen.
+    static QWidget* questionOwner(QWidget* over);
+    void stepAside();
+    void comeBack();
     void writeEnabled(bool enabled);
     void answered(bool success);
     void askToEnable(QWidget* over);
@@ -97,4 +109,8 @@ private:
     // The user switched the lock off while it was locked; done when the
     // running authentication succeeds.
     bool m_disableWhenOpened = false;
+    // The dialogs that were on screen when it locked, parents before their
+    // children.
+    QList<QPointer<QWidget>> m_steppedAside;
+    QList<QMetaObject::Connection> m_asideWatch;
 };

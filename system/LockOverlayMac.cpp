@@ -84,7 +84,6 @@ LockOverlayMac::LockOverlayMac(AppLockMac& lock, QWidget* content, QWidget* pare
 
 void LockOverlayMac::follow(bool locked) {
     if (locked) {
-        stepAside();
         m_covering = true;
         if (m_content) m_content->setEnabled(false);
         // Locked again while still fading out: no showEvent, so ask here.
@@ -102,48 +101,6 @@ void LockOverlayMac::follow(bool locked) {
             m_content->setEnabled(true);
         }
         fadeTo(0);
-        comeBack();
-    }
-}
-
-void LockOverlayMac::stepAside() {
-    QWidget* own = window();
-    const auto depth = [own](QWidget* widget) {
-        int levels = 0;
-        for (QWidget* up = widget->parentWidget(); up; up = up->parentWidget()) {
-            if (up->isWindow()) ++levels;
-            if (up == own) return levels;
-        }
-        return -1; // not one of this window's
-    };
-    QList<std::pair<int, QWidget*>> found;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget == own || !widget->isVisible()) continue;
-        if (const int levels = depth(widget); levels > 0) found.append({levels, widget});
-    }
-    std::stable_sort(found.begin(), found.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    // Children first: a modal child hidden after its parent would be left
-    // behind.
-    for (auto it = found.rbegin(); it != found.rend(); ++it) {
-        QWidget* widget = it->second;
-        if (widget->windowType() == Qt::Popup || widget->windowType() == Qt::ToolTip) {
-            widget->close();
-            continue;
-        }
-        // hide(), not close(): the sheet keeps what the user typed.
-        widget->hide();
-        m_steppedAside.prepend(widget);
-    }
-}
-
-void LockOverlayMac::comeBack() {
-    const QList<QPointer<QWidget>> windows = std::exchange(m_steppedAside, {});
-    for (const QPointer<QWidget>& widget : windows) {
-        if (!widget) continue;
-        widget->show();
-        widget->raise();
-        widget->activateWindow();
     }
 }
 

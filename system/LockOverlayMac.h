@@ -13,8 +13,8 @@ class QPropertyAnimation;
 // itself. The covered content is disabled as the layer comes and hidden
 // once it is opaque, so neither its shortcuts nor a screen reader reach the
 // codes beneath. The window's sheets and dialogs (an account's QR code, the
-// edit sheet with its notes) step aside at once as it locks, untouched, and
-// come back as they were once it opens again; menus just close.
+// edit sheet with its notes) step aside as the lock comes (AppLockMac sees
+// to every window of the program).
 class LockOverlayMac : public QWidget {
     Q_OBJECT
 
@@ -36,15 +36,10 @@ protected:
 private:
     void follow(bool locked);
     void fadeTo(qreal opacity);
-    void stepAside();
-    void comeBack();
 
     AppLockMac& m_lock;
     QPointer<QWidget> m_content;
     QGraphicsOpacityEffect* m_opacity;
     QPropertyAnimation* m_fade;
     bool m_covering = false;
-    // The window's own windows that were on screen when it locked, parents
-    // before their children.
-    QList<QPointer<QWidget>> m_steppedAside;
 };

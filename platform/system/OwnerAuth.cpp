@@ -48,6 +48,8 @@ void wipe(QByteArray& bytes) {
 
 class PasswordDialog;
 
+const char* const questionProperty = "_quillet_ownerAuthQuestion";
+
 // What the conversation thread and the dialog share. Everything but the
 // dialog pointer is guarded by the mutex; the dialog pointer is touched on the
 // GUI thread only.
@@ -78,6 +80,10 @@ public:
         : QDialog(parent), m_channel(std::move(channel)), m_reply(std::move(reply)) {
         setWindowTitle(title);
         setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+        // Above every window of the program, the panels that stay on top
+        // included: a question hidden beneath one cannot be answered.
+        setWindowFlag(Qt::WindowStaysOnTopHint);
+        setProperty(questionProperty, true);
         auto* column = new QVBoxLayout(this);
         auto* heading = new QLabel(message, this);
         // Callers name sites and users in it: never markup.
@@ -300,6 +306,32 @@ QString serviceName() {
     if (!chosen.isEmpty()) return chosen;
     if (QFile::exists(QStringLiteral("/etc/pam.d/quillet"))) return QStringLiteral("quillet");
     return QStringLiteral("other");
+}
+
+bool isQuestion(const QWidget* window) {
+    for (const QWidget* up = window; up; up = up->parentWidget())
+        if (up->property(questionProperty).toBool()) return true;
+    return false;
+}
+
+void bringQuestionForward(QWidget* over) {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* question = qobject_cast<QDialog*>(window);
+        if (!question || !question->property(questionProperty).toBool()) continue;
+        QWidget* owner = question->parentWidget() ? question->parentWidget()->window() : nullptr;
+        QWidget* wanted = over ? over->window() : owner;
+        if (wanted != owner || !question->isVisible()) {
+            // Hidden with the window it belonged to, or asked for from
+            // another: it moves there, keeping what was typed.
+            question->hide();
+            question->setParent(wanted, question->windowFlags());
+            question->setWindowModality(wanted ? Qt::WindowModal : Qt::ApplicationModal);
+            if (wanted) question->move(wanted->geometry().center() - question->rect().center());
+            question->show();
+        }
+        question->raise();
+        question->activateWindow();
+    }
 }
 
 QString passwordPlaceholder() {

@@ -53,6 +53,14 @@ void evaluate(const QString& title, const QString& message, QWidget* parent,
 void evaluate(const QString& title, const QString& message, const QString& accept,
               QWidget* parent, std::function<void(Result)> reply);
 
+// Whether `window` is a question of this layer, or a window of its own.
+bool isQuestion(const QWidget* window);
+
+// Brings the open question (if any) in front of `over`'s window, as its
+// own, and gives it the keyboard: it moves there when it belonged to another
+// window, or was hidden with its own. Without `over` it stays where it is.
+void bringQuestionForward(QWidget* over);
+
 // The dialog's texts, for those who look for it on screen.
 QString passwordPlaceholder(); // "Enter Password"
 

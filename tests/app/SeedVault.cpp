@@ -7,7 +7,9 @@
 // "--menu-bar-account N" makes the N-th account (from 0) the one whose code
 // the tray shows. "--hotkey N [LETTER] [--auto-paste]" binds
 // Ctrl+Alt+Shift+LETTER (P unless given) to the N-th account, pasting when
-// asked, and prints the binding's id.
+// asked, and prints the binding's id. "--delete N" moves the first N accounts
+// to Recently Deleted; "--list-deleted" prints the labels of those the
+// keyring still holds there.
 #include "core/AccountStore.h"
 #include "core/Json.h"
 #include "core/KeychainStore.h"
@@ -97,6 +99,24 @@ int main(int argc, char** argv) {
                 return 0;
             }
         return 1;
+    }
+    if (argc == 3 && qstrcmp(argv[1], "--delete") == 0) {
+        AccountStore store(UserDefaults::standard(), SecurityLog::shared());
+        const QList<Account> accounts = store.accounts();
+        const int count = QString::fromLatin1(argv[2]).toInt();
+        for (int i = 0; i < count && i < accounts.size(); ++i)
+            store.deleteAccount(accounts[i].id);
+        SecurityLog::shared().waitForIdle();
+        return store.lastError() ? 1 : 0;
+    }
+    if (argc == 2 && qstrcmp(argv[1], "--list-deleted") == 0) {
+        try {
+            for (const Account& account : KeychainStore::loadAll().deleted)
+                std::printf("%s\n", account.displayLabel().toUtf8().constData());
+        } catch (const std::exception&) {
+            return 1;
+        }
+        return 0;
     }
     if (argc == 2 && qstrcmp(argv[1], "--list") == 0) {
         AccountStore store(UserDefaults::standard(), SecurityLog::shared());

@@ -217,13 +217,19 @@ private slots:
         const QStringList recorded = events();
         QCOMPARE(recorded.mid(recorded.size() - 1), QStringList({"account.erased B: b"}));
 
-        // Emptying records nothing.
+        // Emptying records one erasure per account, as erase() does.
+        Account c = makeAccount("C", "c");
+        QCOMPARE(store->importAccounts({c}), 1);
         store->deleteAccount(b.id);
+        store->deleteAccount(c.id);
         const int before = events().size();
         store->emptyRecentlyDeleted();
         QVERIFY(store->deletedAccounts().isEmpty());
         QVERIFY(!stored(b.id));
-        QCOMPARE(events().size(), before);
+        QVERIFY(!stored(c.id));
+        QStringList erased = events().mid(before);
+        erased.sort();
+        QCOMPARE(erased, QStringList({"account.erased B: b", "account.erased C: c"}));
     }
 
     void eraseReportsAFailingKeychain() {
@@ -478,9 +484,12 @@ private slots:
 
         // Emptying Recently Deleted keeps what could not be removed.
         memory->failWith(Op::remove, Keychain::interactionNotAllowed, Json::uuidText(a.id));
+        const int before = events().size();
         store->emptyRecentlyDeleted();
         QCOMPARE(labels(store->deletedAccounts()), QStringList({"A: a"}));
         QCOMPARE(store->lastError(), std::optional<QString>("Your keyring is locked. (-25308)"));
+        // Nothing was erased, so nothing is recorded.
+        QCOMPARE(events().size(), before);
         checkListsAreWhatIsStored();
     }
 

@@ -26,6 +26,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -524,6 +525,54 @@ private slots:
         click(button(section, "Export encrypted backup…"));
         QVERIFY(dialogTitled("Choose a backup password"));
         QVERIFY(!PasswordPrompt::dialog());
+    }
+
+    // What was open when the lock came steps aside; a press that reaches it
+    // anyway asks first, and a cancel does nothing.
+    void whatWasOpenAtTheLockActsOnlyAfterThePassword() {
+        defaults->setValue(Settings::appLockEnabled.key, true);
+        start(sample());
+        lock->authenticate(window);
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY(!lock->isLocked());
+
+        // The export's file dialog.
+        click(button(section, "Export encrypted backup…"));
+        typePassword("Choose a backup password", backupPassword, true);
+        auto* files = dialogTitled<QFileDialog>("Export encrypted backup");
+        QVERIFY(files);
+        lock->relock();
+        QVERIFY(!files->isVisible());
+        const QString path = this->files.filePath("locked.qvault");
+        files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+        static_cast<QDialog*>(files)->accept();
+        QVERIFY(PasswordPrompt::cancel());
+        QTRY_VERIFY(!section->isBusy());
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(events("backup.exported").isEmpty());
+
+        // "Delete All" confirmed.
+        lock->authenticate(window);
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY(!lock->isLocked());
+        click(button(window->general(), "Recently Deleted…"));
+        click(button(dialogTitled("Recently Deleted"), "Delete All Permanently"));
+        const QPointer<QMessageBox> confirmation =
+            dialogTitled<QMessageBox>("Delete all permanently?");
+        QVERIFY(confirmation);
+        QPushButton* deleteAll = button(confirmation, "Delete All");
+        lock->relock();
+        QVERIFY(!confirmation->isVisible());
+        deleteAll->click();
+        QVERIFY(PasswordPrompt::cancel());
+        QCOMPARE(labels(store->deletedAccounts()), QStringList({"Gone: old"}));
+        QVERIFY(events("account.erased").isEmpty());
+        // Back after the unlock, as it was.
+        lock->authenticate(window);
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_VERIFY(dialogTitled("Recently Deleted", 0));
+        // What was answered while aside stays answered.
+        QVERIFY(!files->isVisible() && !confirmation);
     }
 };
 

@@ -582,6 +582,11 @@ private slots:
         QVERIFY(lockNow);
         QTest::mouseClick(lockNow, Qt::LeftButton);
         QVERIFY(lock->isLocked());
+        // Its rows, out of sight now, hold no code until the unlock.
+        const QList<MenuBarRow*> rows = shownPanel->findChildren<MenuBarRow*>();
+        QVERIFY(!rows.isEmpty());
+        for (MenuBarRow* row : rows)
+            QVERIFY(!row->codeText().contains(QRegularExpression(QStringLiteral("[0-9]"))));
         QVERIFY(PasswordPrompt::cancel());
         QVERIFY(lock->isLocked());
         // A cancel brings the locked panel back where it was, and it does

@@ -262,6 +262,31 @@ private slots:
         QCOMPARE(notes->text(), QStringLiteral("recovery: 1234-5678"));
     }
 
+    // A panel that stays on top (the quick search) would cover a question
+    // that belongs to another window: asked for from there, the question is
+    // the panel's, and it keeps what was typed.
+    void theQuestionBelongsToAPanelThatStaysOnTop() {
+        const auto locking = makeLock(true);
+        Window window(*locking);
+        window.frame.show();
+        QTRY_VERIFY(passwordDialog()); // the overlay's own question
+        QCOMPARE(passwordDialog()->parentWidget()->window(), &window.frame);
+        passwordDialog()->findChild<QLineEdit*>()->setText(QStringLiteral("correct"));
+        QWidget panel(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        panel.resize(200, 100);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        // Unlock pressed in the main window, or the panel coming on screen.
+        locking->authenticate(&window.frame);
+        QTRY_VERIFY(passwordDialog());
+        QCOMPARE(passwordDialog()->parentWidget()->window(), &panel);
+        QCOMPARE(passwordDialog()->findChild<QLineEdit*>()->text(), QStringLiteral("correct"));
+        panel.hide();
+        locking->authenticate(&window.frame);
+        QTRY_VERIFY(passwordDialog());
+        QCOMPARE(passwordDialog()->parentWidget()->window(), &window.frame);
+    }
+
     void aBrokenStackKeepsTheAppLocked() {
         // A module that cannot be loaded: the stack opens, authentication fails.
         qputenv("QUILLET_PAM_SERVICE", "broken");
