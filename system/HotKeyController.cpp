@@ -3,6 +3,7 @@
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "platform/desktop/Accessibility.h"
+#include "platform/desktop/SyntheticKeys.h"
 #include "platform/desktop/WindowFocus.h"
 #include "platform/system/Sound.h"
 #include "system/AppLockMac.h"
@@ -28,6 +29,10 @@ HotKeyController* HotKeyController::current() { return currentController; }
 QString HotKeyController::needsPermissionTitle() {
     return Accessibility::userGrants() ? QStringLiteral("Copied (needs remote control permission)")
                                       : QStringLiteral("Copied (needs Accessibility)");
+}
+
+QString HotKeyController::heldKeysHint() {
+    return tr("The hotkey's keys were still held, so nothing was typed");
 }
 
 HotKeyController::HotKeyController(AccountStore& store, AppSettings& settings,
@@ -314,7 +319,10 @@ void HotKeyController::pasteInto(std::optional<quint32> front, const QString& co
     // character. Where the desktop refuses the keys (Wayland: the user
     // said no to remote control), the code stays copied and the HUD says so.
     SystemActions::typeText(code, [label](bool sent) {
-        CopyHUD::shared().show(sent ? QStringLiteral("Code pasted") : needsPermissionTitle(),
-                               label, hudDurationMs);
+        if (!sent && SyntheticKeys::withheld() == SyntheticKeys::Withheld::keysHeld)
+            CopyHUD::shared().show(QStringLiteral("Code copied"), heldKeysHint(), hudDurationMs);
+        else
+            CopyHUD::shared().show(sent ? QStringLiteral("Code pasted") : needsPermissionTitle(),
+                                   label, hudDurationMs);
     });
 }

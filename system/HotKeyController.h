@@ -47,6 +47,8 @@ public:
 
     // The HUD's title when a code could only be copied, not pasted.
     static QString needsPermissionTitle();
+    // Why a code was copied instead: the hotkey was still held down.
+    static QString heldKeysHint();
 
     // The one controller of the process, while it exists.
     static HotKeyController* current();

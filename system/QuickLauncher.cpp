@@ -3,12 +3,14 @@
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "platform/desktop/Accessibility.h"
+#include "platform/desktop/SyntheticKeys.h"
 #include "platform/desktop/TaskbarPresence.h"
 #include "platform/desktop/WindowFocus.h"
 #include "platform/files/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/CopyHUD.h"
+#include "system/HotKeyController.h"
 #include "system/QuickLauncherView.h"
 #include "system/SystemActions.h"
 
@@ -353,8 +355,11 @@ void QuickLauncher::typeInto(const QString& code) {
     SystemActions::typeText(code, [self, code, label](bool sent) {
         if (!self) return;
         if (!sent) {
-            // The desktop refused the keys (Wayland): the code is copied.
-            self->copyInstead(code, needsTypingHint());
+            // The desktop refused the keys (Wayland), or the keys that led
+            // here were still down: the code is copied.
+            self->copyInstead(code, SyntheticKeys::withheld() == SyntheticKeys::Withheld::keysHeld
+                                        ? HotKeyController::heldKeysHint()
+                                        : needsTypingHint());
             return;
         }
         CopyHUD::shared().show(QStringLiteral("Code typed"), label, hudDurationMs);

@@ -30,4 +30,6 @@ void type(const QString& text, Done done) { backend().type(text, std::move(done)
 
 bool type(const QString& text) { return backend().typeNow(text); }
 
+Withheld withheld() { return backend().withheld(); }
+
 } // namespace SyntheticKeys

@@ -39,6 +39,13 @@ inline const QString restoreTokenAccount = QStringLiteral("restore-token");
 
 void type(const QString& text, Done done);
 
+// Why the keys of the last type() whose `done` heard false did not go out:
+// the desktop refused them (or offers no way), or the keys that led here
+// (a hotkey's) were still held when the wait for their release ended, and
+// typing then would have sent a different text.
+enum class Withheld { refused, keysHeld };
+Withheld withheld();
+
 // Types `text` one character at a time. Modifiers still held from the hotkey
 // that led here (Control, Alt, Shift, Super, AltGr) are released first on
 // X11: otherwise the focused program would see Control+Alt+digits. A
@@ -64,6 +71,7 @@ public:
     virtual void type(const QString& text, Done done) = 0;
     // The synchronous call: true only for keys sent before it returns.
     virtual bool typeNow(const QString& text) = 0;
+    virtual Withheld withheld() const { return Withheld::refused; }
 };
 // XTEST (x11/SyntheticKeysX11.cpp).
 Backend& x11Backend();

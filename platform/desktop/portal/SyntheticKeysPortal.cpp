@@ -2,6 +2,7 @@
 // keyboard, keysyms through NotifyKeyboardKeysym.
 #include "platform/desktop/SyntheticKeys.h"
 
+#include "platform/desktop/GlobalHotKey.h"
 #include "platform/desktop/portal/Portal.h"
 #include "platform/keychain/Keychain.h"
 
@@ -14,6 +15,8 @@
 #include <deque>
 #include <memory>
 
+#include <X11/keysym.h>
+
 namespace SyntheticKeys {
 namespace {
 
@@ -22,6 +25,20 @@ const QString interface = QStringLiteral("org.freedesktop.portal.RemoteDesktop")
 constexpr uint keyboard = 1;
 // Persist mode 2: until the user revokes it.
 constexpr uint persistUntilRevoked = 2;
+
+// How long typing waits for the hotkey that led to it to be let go: a
+// person's press lasts a tenth of a second or so.
+constexpr int releaseWaitMs = 1000;
+
+// The modifiers a hand may still hold when typing starts. The desktop tells
+// when a hotkey's last key goes up, not its modifiers, which people let go
+// a moment later, and no program on Wayland can read the keyboard's state:
+// they are let go through the desktop before the first key, which the
+// compositor applies to its one keyboard state, so a Control still held
+// turns no digit into Control+digit.
+constexpr quint32 modifierKeysyms[] = {XK_Control_L, XK_Control_R, XK_Alt_L,
+                                       XK_Alt_R,     XK_Shift_L,   XK_Shift_R,
+                                       XK_Super_L,   XK_Super_R,   XK_ISO_Level3_Shift};
 
 Keychain::Query tokenQuery() {
     Keychain::Query query;
@@ -62,14 +79,26 @@ class PortalBackend : public QObject, public Backend {
 public:
     Remote remote() const override { return m_state; }
     void startRemote() override { start(); }
+    // Typing starts once the hotkey that led here is let go: while its keys
+    // are down the window in front would get other characters, or none.
     void type(const QString& text, Done done) override {
         std::vector<quint32> keysyms;
         for (const char32_t c : text.toUcs4())
             keysyms.push_back(keysymFor(c));
-        send({std::move(keysyms), std::move(done)});
+        GlobalHotKey::afterRelease(releaseWaitMs, this,
+                                   [this, keysyms = std::move(keysyms),
+                                    done = std::move(done)](GlobalHotKey::Release release) {
+                                       if (release == GlobalHotKey::Release::held) {
+                                           m_withheld = Withheld::keysHeld;
+                                           if (done) done(false);
+                                           return;
+                                       }
+                                       send({keysyms, done});
+                                   });
     }
     // Nothing goes out before this returns: the desktop answers later.
     bool typeNow(const QString&) override { return false; }
+    Withheld withheld() const override { return m_withheld; }
 
 public slots:
     // The desktop ended the session (the user revoked it): the next keys
@@ -110,6 +139,7 @@ private:
     // in turn. `done` hears whether they went out.
     void send(Pending pending) {
         if (m_state == Remote::unavailable) {
+            m_withheld = Withheld::refused;
             if (pending.done) pending.done(false);
             return;
         }
@@ -166,6 +196,7 @@ private:
         m_state = Remote::unavailable;
         std::vector<Pending> queue;
         queue.swap(m_queue);
+        m_withheld = Withheld::refused;
         for (const Pending& pending : queue)
             if (pending.done) pending.done(false);
     }
@@ -173,6 +204,9 @@ private:
     // `done` hears of the last event's answer, and of any refusal before it.
     void notify(const Pending& pending) {
         std::vector<std::pair<quint32, uint>> events;
+        if (!pending.keysyms.empty())
+            for (quint32 modifier : modifierKeysyms)
+                events.push_back({modifier, 0});
         for (quint32 keysym : pending.keysyms) {
             events.push_back({keysym, 1});
             events.push_back({keysym, 0});
@@ -209,6 +243,7 @@ private:
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, event] {
             watcher->deleteLater();
             if (watcher->isError()) *event.failed = true;
+            if (event.done && *event.failed) m_withheld = Withheld::refused;
             if (event.done) event.done(!*event.failed);
             sendNext();
         });
@@ -221,6 +256,7 @@ private:
         Done done; // set on a sequence's last event
     };
     Remote m_state = Remote::notAsked;
+    Withheld m_withheld = Withheld::refused;
     std::deque<Event> m_events;
     bool m_sending = false;
     QString m_session;
