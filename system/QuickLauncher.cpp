@@ -176,6 +176,10 @@ QString QuickLauncher::windowGoneHint() { return tr("The window you searched fro
 
 QString QuickLauncher::noWindowHint() { return tr("No window had the keyboard when you searched"); }
 
+QString QuickLauncher::notFocusedHint() {
+    return tr("The window you searched from did not take the keyboard");
+}
+
 void QuickLauncher::toggle() {
     if (isShown()) {
         close();
@@ -342,7 +346,7 @@ void QuickLauncher::typeWhenFocused() {
             return;
         }
         m_pendingCode.reset();
-        copyInstead(code, tr("The window you searched from did not take the keyboard"));
+        copyInstead(code, notFocusedHint());
         return;
     }
     m_pendingCode.reset();
