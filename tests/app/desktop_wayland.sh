@@ -291,7 +291,7 @@ echo "change: both bindings copy, and quick search opens after it was switched o
 # Auto-paste on the second binding: a press types its code into the Wayland
 # window through the desktop's remote control, as quick search does. The
 # keys are pressed as a person presses them: the letter held a while, the
-# modifiers let go after it; the code arrives whole.
+# modifiers let go after it (or before it); the code arrives whole.
 a11y toggle quillet/Settings "Auto-paste for hotkey 2" on >/dev/null ||
   fail "auto-paste did not switch on"
 kwin_activate Wayland || fail "KWin's scripting did not run"
@@ -299,7 +299,11 @@ wait_for 30 said Wayland active || fail "the Wayland window did not get the keyb
 clear_window Wayland
 press_binding hold:120:ctrl+alt+shift+g "$second" "$example"
 code_arrives Wayland "$example"
-echo "auto-paste: a held press types the binding's code into a Wayland window"
+# And with the modifiers let go before the letter.
+clear_window Wayland
+press_binding hold-mods:90:ctrl+alt+shift+g "$second" "$example"
+code_arrives Wayland "$example"
+echo "auto-paste: a held press types the binding's code into a Wayland window, whichever keys go up first"
 # Off again: below, both bindings only copy, and keys still being typed
 # would land in the window while it is emptied.
 a11y toggle quillet/Settings "Auto-paste for hotkey 2" off >/dev/null ||

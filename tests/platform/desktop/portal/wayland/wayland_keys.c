@@ -12,6 +12,8 @@
  *                 a combination as a person presses it: the modifiers go down
  *                 one after another, the last key is held MS milliseconds,
  *                 let go, and the modifiers are let go a moment after it
+ *   hold-mods:MS:ctrl+alt+k
+ *                 the same, the modifiers let go before the last key
  *   type:TEXT     each character of TEXT (lower-case letters, digits, space)
  *   click:X,Y     the pointer to X,Y on the screen, then a left click
  * Each step is finished in KWin before the next one is sent. Exits 2 when
@@ -94,8 +96,9 @@ static int settle(long ms) {
 }
 
 /* A combination: every part but the last is held, the last tapped; with
- * `hold_ms` >= 0, at a person's pace (see the usage above). */
-static int press_combination(const char* step, long hold_ms) {
+ * `hold_ms` >= 0, at a person's pace (see the usage above), the modifiers
+ * let go first with `modifiers_first`. */
+static int press_combination(const char* step, long hold_ms, int modifiers_first) {
     unsigned held[8];
     size_t count = 0;
     const char* part = step;
@@ -125,13 +128,20 @@ static int press_combination(const char* step, long hold_ms) {
         if (!settle(i + 1 < count ? 40 : hold_ms))
             return 0;
     }
-    key(held[count - 1], 0);
-    if (!settle(80))
-        return 0;
+    if (!modifiers_first) {
+        key(held[count - 1], 0);
+        if (!settle(80))
+            return 0;
+    }
     for (size_t i = count - 1; i-- > 0;) {
         key(held[i], 0);
         if (!settle(20))
             return 0;
+    }
+    if (modifiers_first) {
+        if (!settle(60))
+            return 0;
+        key(held[count - 1], 0);
     }
     return 1;
 }
@@ -187,16 +197,18 @@ int main(int argc, char** argv) {
             ok = type_text(argv[i] + 5);
         else if (strncmp(argv[i], "click:", 6) == 0)
             ok = click(argv[i] + 6);
-        else if (strncmp(argv[i], "hold:", 5) == 0) {
+        else if (strncmp(argv[i], "hold:", 5) == 0 || strncmp(argv[i], "hold-mods:", 10) == 0) {
+            const int modifiers_first = argv[i][4] == '-';
+            const char* spec = strchr(argv[i], ':') + 1;
             char* rest;
-            const long ms = strtol(argv[i] + 5, &rest, 10);
-            if (rest == argv[i] + 5 || *rest != ':' || ms < 0 || ms > 5000) {
-                fprintf(stderr, "wayland_keys: hold needs MS:KEYS, not '%s'\n", argv[i] + 5);
+            const long ms = strtol(spec, &rest, 10);
+            if (rest == spec || *rest != ':' || ms < 0 || ms > 5000) {
+                fprintf(stderr, "wayland_keys: hold needs MS:KEYS, not '%s'\n", spec);
                 ok = 0;
             } else
-                ok = press_combination(rest + 1, ms);
+                ok = press_combination(rest + 1, ms, modifiers_first);
         } else
-            ok = press_combination(argv[i], -1);
+            ok = press_combination(argv[i], -1, 0);
         /* Every request of this step handled by KWin before the next; a
          * short pause between steps, as between a person's presses, so that
          * a program reacting to one (a shortcut opening a window) does not
