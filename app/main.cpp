@@ -67,6 +67,13 @@ void signalled(int) {
     errno = saved;
 }
 
+// Once one came, a second ends the program at once, as people who press
+// Ctrl+C twice expect (and as a window that refuses to close must not stop).
+void endOnEndingSignals() {
+    for (const int signal : endingSignals)
+        std::signal(signal, SIG_DFL);
+}
+
 void quitOnEndingSignals() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalSocket) != 0)
         return;
@@ -75,6 +82,7 @@ void quitOnEndingSignals() {
         char bytes[16];
         while (::read(signalSocket[1], bytes, sizeof bytes) > 0) {
         }
+        endOnEndingSignals();
         QCoreApplication::quit();
     });
     struct sigaction action {};
@@ -83,13 +91,6 @@ void quitOnEndingSignals() {
     action.sa_flags = SA_RESTART;
     for (const int signal : endingSignals)
         ::sigaction(signal, &action, nullptr);
-}
-
-// Once the event loop is over, a second signal ends the program at once, as
-// people who press Ctrl+C twice expect.
-void endOnEndingSignals() {
-    for (const int signal : endingSignals)
-        std::signal(signal, SIG_DFL);
 }
 
 } // namespace
@@ -143,6 +144,7 @@ int main(int argc, char** argv) {
                            QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportAdaptors);
     app.start();
     const int status = application.exec();
+    // The event loop is over: nothing reads the socket any more.
     endOnEndingSignals();
     std::thread([status] {
         std::this_thread::sleep_for(quitDeadline);
