@@ -3,12 +3,14 @@
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "platform/desktop/Accessibility.h"
+#include "platform/desktop/SyntheticKeys.h"
 #include "platform/desktop/TaskbarPresence.h"
 #include "platform/desktop/WindowFocus.h"
 #include "platform/files/UserDefaults.h"
 #include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/CopyHUD.h"
+#include "system/HotKeyController.h"
 #include "system/QuickLauncherView.h"
 #include "system/SystemActions.h"
 
@@ -178,6 +180,10 @@ QString QuickLauncher::windowGoneHint() { return tr("The window you searched fro
 
 QString QuickLauncher::noWindowHint() { return tr("No window had the keyboard when you searched"); }
 
+QString QuickLauncher::notFocusedHint() {
+    return tr("The window you searched from did not take the keyboard");
+}
+
 void QuickLauncher::toggle() {
     if (isShown()) {
         close();
@@ -344,7 +350,7 @@ void QuickLauncher::typeWhenFocused() {
             return;
         }
         m_pendingCode.reset();
-        copyInstead(code, tr("The window you searched from did not take the keyboard"));
+        copyInstead(code, notFocusedHint());
         return;
     }
     m_pendingCode.reset();

@@ -81,6 +81,8 @@ public:
     static QString needsTypingHint();
     static QString windowGoneHint();
     static QString noWindowHint();
+    // X11: the window searched from was asked back and never took the keyboard.
+    static QString notFocusedHint();
     // Wayland: the panel's window still had the keyboard after the wait.
     static QString keptKeyboardHint();
     // A key was still held down after the wait for its release.

@@ -5,11 +5,16 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QFile>
 
 // The X headers come last: they define macros (None, Bool...) that collide
 // with names in Qt's headers.
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <unordered_map>
 
@@ -120,6 +125,8 @@ SuspendedKeys keysNow = SuspendedKeys::asking;
 // KDE's shortcut daemon was asked to set its shortcuts aside and not yet to
 // take them back.
 bool desktopSetAside = false;
+// The file that says so on disk (see keepSetAsideNote); none until set.
+QByteArray notePath;
 
 QDBusMessage blockingCall(bool block) {
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -129,6 +136,38 @@ QDBusMessage blockingCall(bool block) {
     // Asked only where it runs: never started for this.
     call.setAutoStartService(false);
     return call;
+}
+
+// The daemon took the call, or does not run (and so holds nothing aside).
+bool settled(const QDBusMessage& reply) {
+    if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    const QString error = reply.errorName();
+    return error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+           error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+}
+
+// Written before the daemon is asked, so that a kill at any moment after
+// leaves it behind. Never follows a link put in its place.
+void writeNote() {
+    if (notePath.isEmpty()) return;
+    const int fd = ::open(notePath.constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        static const char line[] = "The desktop's global shortcuts are set aside\n";
+        [[maybe_unused]] const ssize_t written = ::write(fd, line, sizeof line - 1);
+    }
+    ::close(fd);
+}
+
+// Only once the shortcuts are back, and not when a new suspension set them
+// aside again meanwhile.
+void removeNote() {
+    if (notePath.isEmpty() || desktopSetAside) return;
+    struct stat info {};
+    if (::lstat(notePath.constData(), &info) == 0 && S_ISREG(info.st_mode))
+        ::unlink(notePath.constData());
 }
 
 void answered(SuspendedKeys keys) {
@@ -141,7 +180,10 @@ void setDesktopShortcutsAside() {
     keysNow = SuspendedKeys::asking;
     const auto settle = [number](bool setAside) {
         if (number != suspensionNumber || suspensions == 0) return;
-        if (!setAside) desktopSetAside = false;
+        if (!setAside) {
+            desktopSetAside = false;
+            removeNote();
+        }
         answered(setAside || backend().grabTakesEveryKey() ? SuspendedKeys::reach
                                                            : SuspendedKeys::desktopKeepsSome);
     };
@@ -152,6 +194,7 @@ void setDesktopShortcutsAside() {
         return;
     }
     desktopSetAside = true;
+    writeNote();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(blockingCall(true)), &dispatcher());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &dispatcher(),
                      [watcher, settle] {
@@ -162,14 +205,29 @@ void setDesktopShortcutsAside() {
 
 // Once the program is on its way out, the call goes out before anything
 // else ends (an asynchronous one might never leave): the desktop answers at
-// once, and a second is the most it may take.
+// once, and a second is the most it may take. The note goes once the
+// daemon has answered; a call that got no answer leaves it for the next
+// start. Quitting also waits for an answer still on its way: Qt closes the
+// windows first, and a recorder that closes with them asks before.
+int answersAwaited = 0;
 void takeDesktopShortcutsBack(bool quitting) {
-    if (!std::exchange(desktopSetAside, false) || !QDBusConnection::sessionBus().isConnected())
+    const bool setAside = std::exchange(desktopSetAside, false);
+    if (!(setAside || (quitting && answersAwaited > 0)) ||
+        !QDBusConnection::sessionBus().isConnected())
         return;
-    if (quitting)
-        QDBusConnection::sessionBus().call(blockingCall(false), QDBus::Block, 1000);
-    else
-        QDBusConnection::sessionBus().send(blockingCall(false));
+    if (quitting) {
+        if (settled(QDBusConnection::sessionBus().call(blockingCall(false), QDBus::Block, 1000)))
+            removeNote();
+        return;
+    }
+    ++answersAwaited;
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(blockingCall(false)), &dispatcher());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &dispatcher(), [watcher] {
+        watcher->deleteLater();
+        --answersAwaited;
+        if (settled(watcher->reply())) removeNote();
+    });
 }
 
 void suspend() {
@@ -194,6 +252,22 @@ void resume() {
 }
 
 } // namespace
+
+void keepSetAsideNote(const QString& path) {
+    notePath = QFile::encodeName(path);
+    struct stat info {};
+    if (notePath.isEmpty() || ::lstat(notePath.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    if (!QDBusConnection::sessionBus().isConnected()) return;
+    // Left by a run that ended while the shortcuts were aside: the daemon
+    // keeps no owner for the request, so nobody else gives them back.
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(blockingCall(false)), &dispatcher());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &dispatcher(), [watcher] {
+        watcher->deleteLater();
+        if (settled(watcher->reply())) removeNote();
+    });
+}
 
 Suspension::Suspension() { suspend(); }
 
@@ -234,5 +308,13 @@ DesktopState desktopState(quint32 id) { return backend().state(id); }
 bool desktopDecides() { return backend().desktopDecides(); }
 
 bool lacksShortcuts() { return backend().lacksShortcuts(); }
+
+void Backend::afterRelease(int, QObject*, std::function<void(Release)> then) {
+    then(Release::unreported);
+}
+
+void afterRelease(int boundMs, QObject* context, std::function<void(Release)> then) {
+    backend().afterRelease(boundMs, context, std::move(then));
+}
 
 } // namespace GlobalHotKey

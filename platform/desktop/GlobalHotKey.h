@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // System-wide key combinations, through one of two backends (chosen with the
@@ -59,6 +60,10 @@ struct DesktopState {
     friend bool operator==(const DesktopState&, const DesktopState&) = default;
 };
 
+// Whether the keys of the shortcuts that fired are let go: up; still held
+// when the wait ended; or not known, the desktop telling no releases.
+enum class Release { up, held, unreported };
+
 // One way of registering combinations with the desktop.
 class Backend {
 public:
@@ -74,6 +79,8 @@ public:
     // Whether a keyboard grab of the recorder alone brings it every key,
     // also the combinations this program and the desktop registered.
     virtual bool grabTakesEveryKey() const = 0;
+    // See afterRelease() below.
+    virtual void afterRelease(int boundMs, QObject* context, std::function<void(Release)> then);
 };
 // Grabs on the X server; presses seen in Qt's X event stream
 // (x11/GlobalHotKeyX11.cpp).
@@ -110,6 +117,14 @@ bool desktopDecides();
 
 DesktopState desktopState(quint32 id);
 
+// Calls `then` once the keys of every shortcut the desktop reported pressed
+// are let go, at once when none is down, else at the latest after `boundMs`
+// (not when `context` is gone first). Only a desktop that decides the keys
+// tells of releases (the portal's Deactivated, which KDE sends when the
+// combination's last key goes up, while its modifiers may still be down);
+// on X11 the answer is `unreported` at once.
+void afterRelease(int boundMs, QObject* context, std::function<void(Release)> then);
+
 // Whether the desktop offers programs no global hotkeys at all: a portal
 // without GlobalShortcuts (GNOME before 48, wlroots desktops), or one that
 // names it but cannot open a session for it (KDE's portal backend on a
@@ -136,7 +151,8 @@ std::optional<quint32> keyCodeForNativeScanCode(quint32 nativeScanCode);
 // They come back when the last Suspension ends, whatever ends it, and at the
 // latest when the program quits. A program that crashes or is killed
 // meanwhile leaves KDE's shortcuts set aside until something asks for them
-// back: the daemon keeps no owner for the request. Suspensions nest. On X11
+// back, as the daemon keeps no owner for the request: the note below lets
+// the next start do that. Suspensions nest. On X11
 // the grabs stay in place: a keyboard grab of the recorder outranks them and
 // every other program's.
 class Suspension {
@@ -147,6 +163,12 @@ public:
     Suspension& operator=(const Suspension&) = delete;
 };
 bool isSuspended();
+
+// The file in which the program notes that it has set the desktop's
+// shortcuts aside: written before it asks, removed once they are back. Set
+// once at start; a note found then was left by a run that was killed or
+// crashed meanwhile, and the shortcuts are asked back at once.
+void keepSetAsideNote(const QString& path);
 
 // Whether every key reaches the program while suspended: asking until the
 // desktop answered (Dispatcher::suspensionAnswered), then reach, or

@@ -104,10 +104,12 @@ bool hasOnScreenDisplays();
 bool showAsOnScreenDisplay(QWidget* window, const QPoint& position);
 // Keeps a window that is on screen out of KDE Plasma's taskbar and window
 // switcher (Alt+Tab), for Qt on Wayland; the window still takes the keyboard
-// as any new window does. Qt gives a window a new surface each time it is
-// shown, and the flags go with the surface: call it after every show(),
-// before the event loop runs (KWin lists a window once it first draws).
-// False where the compositor offers no Plasma shell, or not on Wayland.
+// as any new window does. The flags go with the surface Qt gives a window
+// when it is shown, a new one at every show: for a window shown once (quick
+// search builds its panel anew at every opening), called once after its
+// show(), before the event loop runs (KWin lists a window once it first
+// draws). False where the compositor offers no Plasma shell, or not on
+// Wayland.
 bool keepOutOfTaskSwitching(QWidget* window);
 
 } // namespace WindowFocus

@@ -15,14 +15,16 @@
 # - the hotkeys last: after a restart the binding copies again; a second
 #   binding added in the Hotkeys tab and the first both copy, with the keys
 #   the desktop holds shown under them; quick search switched off and on
-#   opens again; auto-paste types a binding's code into a Wayland window;
+#   opens again; auto-paste types a binding's code into a Wayland window
+#   when its keys are pressed and held as a person does;
 #   Quillet restarted on XWayland copies with both bindings and
 #   types a quick-search pick into a Wayland window; and KDE's shortcut file
 #   holds one component for Quillet, with every combination's keys;
 # - the recorder takes keys KDE holds (Meta+D) and refuses another binding's
 #   with a sentence, KDE's shortcuts coming back however the recording ends;
 #   keys moved away and rows removed leave KDE's record, and another program
-#   that asks the portal for them gets them.
+#   that asks the portal for them gets them; Quillet ended by SIGTERM while
+#   recording gives them back, and killed, at its next start.
 # Usage (inside tests/with-kwin.sh):
 #   desktop_wayland.sh QUILLET SEED_VAULT WAYLAND_KEYS TEXT_WINDOW
 set -euo pipefail
@@ -287,15 +289,21 @@ shows "The desktop runs it with Ctrl+Alt+K" || fail "the tab does not show quick
 both_bindings_then_quick_search github "$github"
 echo "change: both bindings copy, and quick search opens after it was switched off and on"
 # Auto-paste on the second binding: a press types its code into the Wayland
-# window through the desktop's remote control, as quick search does.
+# window through the desktop's remote control, as quick search does. The
+# keys are pressed as a person presses them: the letter held a while, the
+# modifiers let go after it (or before it); the code arrives whole.
 a11y toggle quillet/Settings "Auto-paste for hotkey 2" on >/dev/null ||
   fail "auto-paste did not switch on"
 kwin_activate Wayland || fail "KWin's scripting did not run"
 wait_for 30 said Wayland active || fail "the Wayland window did not get the keyboard back"
 clear_window Wayland
-press_binding ctrl+alt+shift+g "$second" "$example"
+press_binding hold:120:ctrl+alt+shift+g "$second" "$example"
 code_arrives Wayland "$example"
-echo "auto-paste: the binding's code is typed into a Wayland window"
+# And with the modifiers let go before the letter.
+clear_window Wayland
+press_binding hold-mods:90:ctrl+alt+shift+g "$second" "$example"
+code_arrives Wayland "$example"
+echo "auto-paste: a held press types the binding's code into a Wayland window, whichever keys go up first"
 # Off again: below, both bindings only copy, and keys still being typed
 # would land in the window while it is emptied.
 a11y toggle quillet/Settings "Auto-paste for hotkey 2" off >/dev/null ||
@@ -461,4 +469,31 @@ settings_gone() { [[ -z $(kwin_window_states Settings) ]]; }
 wait_for 30 settings_gone || fail "the settings window did not close"
 press_for_client || fail "KDE's shortcuts did not come back when the window closed while recording"
 echo "recorder: KDE's shortcuts come back after Escape and after the window closed"
+
+# However Quillet ends while the recorder listens, KDE's shortcuts come
+# back: logout's SIGTERM quits it as Ctrl+Q does, and a Quillet killed
+# outright (or crashed) leaves a note beside its settings, from which its
+# next start gives them back.
+note="${XDG_CONFIG_HOME:-$HOME/.config}/tarnwick/desktop-shortcuts-set-aside"
+record_then_end() {
+  open_hotkeys
+  a11y press quillet/Settings "Ctrl+Alt+Shift+P" "push button" >/dev/null || fail "no recorder reads Ctrl+Alt+Shift+P"
+  shows "Press a key combo…" || fail "the first row's recorder does not listen"
+  wait_for 30 test -f "$note" || fail "Quillet set KDE's shortcuts aside without noting it"
+  kill "-$1" "$quillet_pid"
+  wait "$quillet_pid" 2>/dev/null || true
+}
+record_then_end TERM
+press_for_client || fail "KDE's shortcuts did not come back when Quillet got SIGTERM while recording"
+[ ! -e "$note" ] || fail "the note stayed after the shortcuts came back"
+start_quillet wayland
+record_then_end KILL
+# (A bounded look for something that must not happen: the kill left them aside.)
+before=$(client_activations)
+keys ctrl+alt+u
+! wait_for 3 more_than client_activations "$before" || fail "KDE's shortcuts were not set aside while recording"
+start_quillet wayland
+press_for_client || fail "KDE's shortcuts did not come back at the start after a kill while recording"
+wait_for 30 test ! -e "$note" || fail "the note stayed after the start gave the shortcuts back"
+echo "ends: KDE's shortcuts come back after SIGTERM while recording, and at the next start after SIGKILL"
 echo "Wayland desktop test passed"

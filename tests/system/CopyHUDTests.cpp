@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QScreen>
 #include <QVariantAnimation>
 #include <QTranslator>
@@ -82,11 +83,30 @@ private slots:
         QCOMPARE(hud.opacity(), 0.0);
         QObject scope;
         qint64 fullAt = -1;
+        // The fade is drawn, never asked of the window system (Qt on Wayland
+        // has no window opacity): the window stays opaque at every step while
+        // its plate is drawn fainter in the middle of the fade than at full.
+        qreal windowOpacity = 1.0;
+        int plateAlphaMidway = -1;
+        QWidget* panel = hud.panel();
+        const auto plateAlpha = [panel] {
+            QImage image(panel->size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            panel->render(&image, {}, {}, QWidget::DrawChildren);
+            return qAlpha(image.pixel(panel->width() / 2, 3));
+        };
         QVERIFY(followFade(&scope, [&](double opacity, bool) {
+            windowOpacity = qMin(windowOpacity, panel->windowOpacity());
+            if (opacity > 0.2 && opacity < 0.8 && plateAlphaMidway < 0)
+                plateAlphaMidway = plateAlpha();
             if (opacity == 1.0 && fullAt < 0) fullAt = clock.elapsed();
         }));
         QTRY_VERIFY(fullAt >= 0);
         QVERIFY2(fullAt >= 150, qPrintable(QString::number(fullAt))); // faded in, not shown at once
+        QCOMPARE(windowOpacity, 1.0);
+        const int plateAlphaFull = plateAlpha();
+        QVERIFY2(plateAlphaMidway > 0 && plateAlphaMidway < plateAlphaFull * 85 / 100,
+                 qPrintable(QStringLiteral("%1 of %2").arg(plateAlphaMidway).arg(plateAlphaFull)));
         QVERIFY(hud.isShowing());
         waitUntilHidden();
         // Held for the duration (a coarse timer may fire 5 % early), then the

@@ -1,30 +1,39 @@
 // The hotkey controller against a real X server (run through
-// tests/with-xvfb.sh): presses come from xdotool, the clipboard is read back
+// tests/with-xvfb.sh, inside tests/with-pam.sh for the app lock's password):
+// presses come from xdotool, the clipboard is read back
 // by xclip as another program would, a competing grab comes from
 // HotKeyGrabber, and auto-paste types into a real terminal (xterm).
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
 #include "core/KeychainStore.h"
 #include "core/SecurityLog.h"
+#include "core/Settings.h"
 #include "menubar/HotKeysTab.h"
+#include "platform/desktop/WindowFocus.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/keychain/Keychain.h"
+#include "system/AppLockMac.h"
 #include "system/AppSettings.h"
 #include "system/CopyHUD.h"
 #include "system/HotKeyController.h"
 #include "tests/support/Desktop.h"
+#include "tests/support/PasswordPrompt.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/TextReceiver.h"
 #include "tests/support/Vault.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 using TestSupport::clipboardText;
@@ -363,7 +372,43 @@ private slots:
         QCOMPARE(clipboardText(), expected.toLatin1());
         QCOMPARE(current(hotp.id).counter, quint64(1));
     }
+
+    // Pressed while the app is locked, an auto-paste waits for the password,
+    // then for the keyboard to be back in the window of the press: when it
+    // never comes back (here the window manager, asked to hand it back, does
+    // not answer), no key goes elsewhere and the code is only copied.
+    void anAutoPasteAfterThePasswordIsCopiedWhenTheKeyboardNeverComesBack() {
+        TestSupport::WindowManager openbox;
+        QVERIFY(openbox.running);
+        QTRY_VERIFY(WindowFocus::hasWindowManager());
+        TestSupport::TextReceiverProcess receiver;
+        QVERIFY(receiver.waitForStarted());
+        QTRY_COMPARE(receiver.lastLine(), QStringLiteral("ready"));
+        const std::optional<quint32> front = WindowFocus::activeWindow();
+        QVERIFY(front);
+
+        defaults->setValue(Settings::appLockEnabled.key, true);
+        AppLockMac lock(*defaults);
+        QVERIFY(lock.isLocked());
+        controller->setAppLock(&lock);
+        setBindings({bind(totp, keyL, true)});
+        waitForHUDToGo();
+        xdotool({"key", "ctrl+alt+l"});
+        QTRY_VERIFY(PasswordPrompt::asking() != nullptr);
+        const qint64 manager = openbox.process.processId();
+        QVERIFY(::kill(pid_t(manager), SIGSTOP) == 0);
+        const auto resume = qScopeGuard([manager] { ::kill(pid_t(manager), SIGCONT); });
+        QVERIFY(PasswordPrompt::answer(PasswordPrompt::rightPassword));
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: totp"));
+        QVERIFY(!WindowFocus::hasInputFocus(*front));
+        QCOMPARE(receiver.lastLine(), QStringLiteral("ready"));
+        // The code stays copied, as without auto-paste.
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9]{6}$"))
+                    .match(QString::fromLatin1(clipboardText()))
+                    .hasMatch());
+    }
 };
 
-QUILLET_TEST_MAIN(HotKeyControllerTests)
+QUILLET_TEST_MAIN_WITH_RECEIVER(HotKeyControllerTests)
 #include "HotKeyControllerTests.moc"

@@ -508,8 +508,11 @@ private slots:
         QVERIFY(delivered.wait(QUILLET_TEST_WAIT_MS));
         QCOMPARE(delivered.first().first().toBool(), true);
         QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code typed"));
-        // Each digit pressed and released, as keysyms.
-        const QList<QJsonObject> keys = calls(QStringLiteral("NotifyKeyboardKeysym"));
+        // Each digit pressed and released, as keysyms, after the modifiers
+        // a hand may still hold were let go.
+        QList<QJsonObject> keys = calls(QStringLiteral("NotifyKeyboardKeysym"));
+        while (!keys.isEmpty() && keys.first()[QStringLiteral("state")].toInt() == 0)
+            keys.removeFirst();
         QCOMPARE(keys.size(), 12);
         QString typed;
         for (qsizetype i = 0; i < keys.size(); i += 2) {
@@ -548,25 +551,72 @@ private slots:
 
     // Auto-paste types the code through the desktop's remote control, as
     // quick search does (a paste key would reach a terminal as a control
-    // character), and says "pasted" once the desktop took the keys.
-    void anAutoPastePressTypesTheCode() {
+    // character), and says "pasted" once the desktop took the keys. Typing
+    // waits for the hotkey's keys to be let go, and lets go of the modifiers
+    // a hand may still hold first; keys held past the wait type nothing, and
+    // the confirmation says why.
+    void anAutoPastePressTypesTheCodeOnceTheKeysAreLetGo() {
         startController({bind(keyJ, true)});
         SyntheticKeys::startRemote();
         QTRY_COMPARE(SyntheticKeys::remote(), SyntheticKeys::Remote::ready);
+        const auto keyCalls = [this] { return calls(QStringLiteral("NotifyKeyboardKeysym")); };
+        // What was typed after the first `from` keys, once the modifiers
+        // were let go; empty before.
+        const auto typed = [&](qsizetype from = 0) {
+            const QList<QJsonObject> keys = keyCalls().mid(from);
+            qsizetype first = 0;
+            while (first < keys.size() && keys[first][QStringLiteral("state")].toInt() == 0)
+                ++first;
+            if (first == 0) return QString();
+            QString text;
+            for (qsizetype i = first; i + 1 < keys.size(); i += 2) {
+                if (keys[i][QStringLiteral("state")].toInt() != 1 ||
+                    keys[i + 1][QStringLiteral("state")].toInt() != 0)
+                    return QStringLiteral("<not pressed and let go in turn>");
+                text += QChar(keys[i][QStringLiteral("keysym")].toInt());
+            }
+            return text;
+        };
+        const auto released = [this] {
+            QSet<int> keysyms;
+            for (const QJsonObject& key : calls(QStringLiteral("NotifyKeyboardKeysym")))
+                if (key[QStringLiteral("state")].toInt() == 0)
+                    keysyms.insert(key[QStringLiteral("keysym")].toInt());
+            return keysyms;
+        };
+        const int controlL = 0xffe3, altL = 0xffe9, shiftL = 0xffe1;
+
         const QString beforePress = code();
         callControl(QStringLiteral("Activate"), {idJ});
+        callControl(QStringLiteral("Deactivate"), {idJ});
         QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code pasted"));
         QCOMPARE(CopyHUD::shared().subtitle(), QStringLiteral("RFC: totp"));
         verifyCopied(beforePress);
-        const QList<QJsonObject> keys = calls(QStringLiteral("NotifyKeyboardKeysym"));
-        QString typed;
-        for (qsizetype i = 0; i + 1 < keys.size(); i += 2) {
-            QCOMPARE(keys[i][QStringLiteral("state")].toInt(), 1);
-            QCOMPARE(keys[i + 1][QStringLiteral("state")].toInt(), 0);
-            typed += QChar(keys[i][QStringLiteral("keysym")].toInt());
-        }
-        QCOMPARE(keys.size(), 12);
-        QVERIFY2(typed == QGuiApplication::clipboard()->text(), "typed another text than the code");
+        QVERIFY2(typed() == QGuiApplication::clipboard()->text(), "typed another text than the code");
+        QVERIFY(released().contains(QSet<int>{controlL, altL, shiftL}));
+
+        // Held: nothing goes out until the keys are let go (a bounded look
+        // for what must not happen, well within the wait).
+        qsizetype before = keyCalls().size();
+        CopyHUD::shared().show(QStringLiteral("-"), {}, 1);
+        QGuiApplication::clipboard()->clear();
+        callControl(QStringLiteral("Activate"), {idJ});
+        QTRY_VERIFY(!QGuiApplication::clipboard()->text().isEmpty());
+        QTest::qWait(300);
+        QCOMPARE(keyCalls().size(), before);
+        callControl(QStringLiteral("Deactivate"), {idJ});
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code pasted"));
+        QVERIFY2(typed(before) == QGuiApplication::clipboard()->text(),
+                 "typed another text than the code");
+
+        // Held past the wait: copied, and why.
+        before = keyCalls().size();
+        CopyHUD::shared().show(QStringLiteral("-"), {}, 1);
+        callControl(QStringLiteral("Activate"), {idJ});
+        QTRY_COMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QCOMPARE(CopyHUD::shared().subtitle(), HotKeyController::keysHeldHint());
+        QCOMPARE(keyCalls().size(), before);
+        callControl(QStringLiteral("Deactivate"), {idJ});
     }
 
     // No program sees another's window on Wayland: the code is typed only

@@ -20,7 +20,9 @@
 #include <QClipboard>
 #include <QListView>
 #include <QScreen>
+#include <QScopeGuard>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 using TestSupport::clipboardText;
@@ -240,6 +242,34 @@ private slots:
         QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::windowGoneHint());
         const QByteArray copied = clipboardText();
         QVERIFY(copied == before.toUtf8() || copied == totpCode().toUtf8());
+    }
+
+    // The window searched from is still there but never takes the keyboard
+    // back (here: the window manager, asked to hand it back, does not
+    // answer): no key goes elsewhere, the code is copied, and the
+    // confirmation says why.
+    void aWindowThatNeverTakesTheKeyboardBackGetsNoKeystrokes() {
+        startWindowManager();
+        startReceiver();
+        const std::optional<quint32> field = WindowFocus::activeWindow();
+        QVERIFY(field);
+        openPanel();
+        xdotool({"type", "--delay", "30", "tot"});
+        QTRY_COMPARE(view()->query(), QStringLiteral("tot"));
+        const qint64 openbox = windowManager->process.processId();
+        QVERIFY(::kill(pid_t(openbox), SIGSTOP) == 0);
+        const auto resume = qScopeGuard([openbox] { ::kill(pid_t(openbox), SIGCONT); });
+        const QString before = totpCode();
+        QSignalSpy delivered(&launcher(), &QuickLauncher::delivered);
+        view()->submit();
+        QTRY_VERIFY2(delivered.size() == 1, qPrintable(panelState()));
+        QCOMPARE(delivered.first().first().toBool(), false);
+        QCOMPARE(CopyHUD::shared().title(), QStringLiteral("Code copied"));
+        QCOMPARE(CopyHUD::shared().subtitle(), QuickLauncher::notFocusedHint());
+        const QByteArray copied = clipboardText();
+        QVERIFY(copied == before.toUtf8() || copied == totpCode().toUtf8());
+        QVERIFY(!WindowFocus::hasInputFocus(*field));
+        QCOMPARE(receiver->lastLine(), QStringLiteral("ready"));
     }
 
     void goingToAnotherWindowHidesThePanel() {

@@ -33,11 +33,13 @@
 #include <QHash>
 #include <QKeySequence>
 #include <QList>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -207,15 +209,49 @@ public:
     // combinations bound to shortcuts.
     bool grabTakesEveryKey() const override { return false; }
 
+    void afterRelease(int boundMs, QObject* context, std::function<void(Release)> then) override {
+        if (m_down.isEmpty()) {
+            then(Release::up);
+            return;
+        }
+        const quint64 number = ++m_waiterNumber;
+        m_waiters.push_back({number, context, std::move(then)});
+        QTimer::singleShot(boundMs, this, [this, number] {
+            const auto waiter =
+                std::find_if(m_waiters.begin(), m_waiters.end(),
+                             [number](const Waiter& w) { return w.number == number; });
+            if (waiter == m_waiters.end()) return;
+            const Waiter ended = std::move(*waiter);
+            m_waiters.erase(waiter);
+            // A release lost on the way (a session replaced meanwhile)
+            // must not hold back every later wait.
+            m_down.clear();
+            if (ended.context) ended.then(m_reportsReleases ? Release::held : Release::unreported);
+        });
+    }
+
 public slots:
     void activated(const QDBusObjectPath& session, const QString& shortcutID, qulonglong,
                    const QVariantMap&) {
-        if (session.path() != m_session || isSuspended()) return;
+        if (session.path() != m_session) return;
+        m_down.insert(shortcutID);
+        if (isSuspended()) return;
         for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
             if (it->trigger == shortcutID) {
                 emit dispatcher().pressed(it.key());
                 return;
             }
+    }
+
+    void deactivated(const QDBusObjectPath& session, const QString& shortcutID, qulonglong,
+                     const QVariantMap&) {
+        if (session.path() != m_session) return;
+        m_reportsReleases = true;
+        if (!m_down.remove(shortcutID) || !m_down.isEmpty()) return;
+        std::vector<Waiter> waiters;
+        waiters.swap(m_waiters);
+        for (const Waiter& waiter : waiters)
+            if (waiter.context) waiter.then(Release::up);
     }
 
     // The user gave a shortcut other keys, or took them away, in the
@@ -523,11 +559,25 @@ private:
         m_listening =
             bus.connect(Portal::service, Portal::path, interface, QStringLiteral("Activated"), this,
                         SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        bus.connect(Portal::service, Portal::path, interface, QStringLiteral("Deactivated"), this,
+                    SLOT(deactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
         bus.connect(Portal::service, Portal::path, interface, QStringLiteral("ShortcutsChanged"),
                     this, SLOT(shortcutsChanged(QDBusMessage)));
     }
 
+    struct Waiter {
+        quint64 number;
+        QPointer<QObject> context;
+        std::function<void(Release)> then;
+    };
+
     QHash<quint32, Entry> m_entries;
+    // The shortcuts the desktop reported pressed and not yet let go, and
+    // whether it ever told of a release.
+    QSet<QString> m_down;
+    bool m_reportsReleases = false;
+    std::vector<Waiter> m_waiters;
+    quint64 m_waiterNumber = 0;
     QString m_session;
     QList<PortalShortcut> m_bound;
     QHash<QString, DesktopState> m_answers;

@@ -2,6 +2,7 @@
 // keyboard, keysyms through NotifyKeyboardKeysym.
 #include "platform/desktop/SyntheticKeys.h"
 
+#include "platform/desktop/GlobalHotKey.h"
 #include "platform/desktop/portal/Portal.h"
 #include "platform/keychain/Keychain.h"
 
@@ -14,6 +15,8 @@
 #include <deque>
 #include <memory>
 
+#include <X11/keysym.h>
+
 namespace SyntheticKeys {
 namespace {
 
@@ -22,6 +25,20 @@ const QString interface = QStringLiteral("org.freedesktop.portal.RemoteDesktop")
 constexpr uint keyboard = 1;
 // Persist mode 2: until the user revokes it.
 constexpr uint persistUntilRevoked = 2;
+
+// How long typing waits for the hotkey that led to it to be let go: a
+// person's press lasts a tenth of a second or so.
+constexpr int releaseWaitMs = 1000;
+
+// The modifiers a hand may still hold when typing starts. The desktop tells
+// when a hotkey's last key goes up, not its modifiers, which people let go
+// a moment later, and no program on Wayland can read the keyboard's state:
+// they are let go through the desktop before the first key, which the
+// compositor applies to its one keyboard state, so a Control still held
+// turns no digit into Control+digit.
+constexpr quint32 modifierKeysyms[] = {XK_Control_L, XK_Control_R, XK_Alt_L,
+                                       XK_Alt_R,     XK_Shift_L,   XK_Shift_R,
+                                       XK_Super_L,   XK_Super_R,   XK_ISO_Level3_Shift};
 
 Keychain::Query tokenQuery() {
     Keychain::Query query;
@@ -62,11 +79,21 @@ class PortalBackend : public QObject, public Backend {
 public:
     Remote remote() const override { return m_state; }
     void startRemote() override { start(); }
+    // Typing starts once the hotkey that led here is let go: while its keys
+    // are down the window in front would get other characters, or none.
     void type(const QString& text, Done done) override {
         std::vector<quint32> keysyms;
         for (const char32_t c : text.toUcs4())
             keysyms.push_back(keysymFor(c));
-        send({std::move(keysyms), std::move(done)});
+        GlobalHotKey::afterRelease(releaseWaitMs, this,
+                                   [this, keysyms = std::move(keysyms),
+                                    done = std::move(done)](GlobalHotKey::Release release) {
+                                       if (release == GlobalHotKey::Release::held) {
+                                           if (done) done(Outcome::keysHeld);
+                                           return;
+                                       }
+                                       send({keysyms, done});
+                                   });
     }
     // Nothing goes out before this returns: the desktop answers later.
     bool typeNow(const QString&) override { return false; }
@@ -173,6 +200,9 @@ private:
     // `done` hears of the last event's answer, and of any refusal before it.
     void notify(const Pending& pending) {
         std::vector<std::pair<quint32, uint>> events;
+        if (!pending.keysyms.empty())
+            for (quint32 modifier : modifierKeysyms)
+                events.push_back({modifier, 0});
         for (quint32 keysym : pending.keysyms) {
             events.push_back({keysym, 1});
             events.push_back({keysym, 0});

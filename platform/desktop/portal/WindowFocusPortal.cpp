@@ -128,31 +128,14 @@ bool showAsOnScreenDisplay(QWidget* window, const QPoint& position) {
 namespace {
 
 // The flags of a panel's surface, kept out of KWin's taskbar and window
-// switcher; like a role, they go with the surface Qt gave the window when
-// it was last shown.
+// switcher, for as long as the window lives.
 class OutOfTaskSwitching : public QObject {
 public:
-    explicit OutOfTaskSwitching(QWidget* window) : QObject(window) {
-        setObjectName(name());
-        window->installEventFilter(this);
-    }
-    static QString name() { return QStringLiteral("outOfTaskSwitching"); }
-    ~OutOfTaskSwitching() override { forget(); }
+    OutOfTaskSwitching(QWidget* window, org_kde_plasma_surface* surface)
+        : QObject(window), shellSurface(surface) {}
+    ~OutOfTaskSwitching() override { org_kde_plasma_surface_destroy(shellSurface); }
 
-    org_kde_plasma_surface* shellSurface = nullptr;
-
-    void forget() {
-        if (shellSurface) org_kde_plasma_surface_destroy(shellSurface);
-        shellSurface = nullptr;
-    }
-
-protected:
-    // Hiding took the window's surface away: the next show brings a new one,
-    // which may even sit at the old one's address, and needs its flags anew.
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == parent() && event->type() == QEvent::Hide) forget();
-        return false;
-    }
+    org_kde_plasma_surface* const shellSurface;
 };
 
 } // namespace
@@ -163,13 +146,9 @@ bool keepOutOfTaskSwitching(QWidget* window) {
     auto* surface = static_cast<wl_surface*>(
         native()->nativeResourceForWindow("surface", window->windowHandle()));
     if (!surface) return false;
-    auto* flags = dynamic_cast<OutOfTaskSwitching*>(
-        window->findChild<QObject*>(OutOfTaskSwitching::name(), Qt::FindDirectChildrenOnly));
-    if (!flags) flags = new OutOfTaskSwitching(window);
-    if (flags->shellSurface) return true;
     // The surface keeps its ordinary role, and with it the keyboard KWin
     // gives a new window; only its entries in the task lists go.
-    flags->shellSurface = org_kde_plasma_shell_get_surface(shell, surface);
+    auto* flags = new OutOfTaskSwitching(window, org_kde_plasma_shell_get_surface(shell, surface));
     skipTaskLists(flags->shellSurface);
     return true;
 }

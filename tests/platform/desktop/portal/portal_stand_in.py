@@ -18,7 +18,9 @@ answers with its Response signal. A control interface (com.tarnwick.PortalStandI
                     its shortcuts aside when asked)
   Calls() -> s      every call so far, as JSON
   Forget()          forgets the calls and takes the first answers again
-  Activate(s)       emits GlobalShortcuts.Activated for the last session
+  Activate(s)       emits GlobalShortcuts.Activated for the last session (the keys go
+                    down)
+  Deactivate(s)     emits GlobalShortcuts.Deactivated likewise (the keys are let go)
   Shortcuts() -> u  how many GlobalShortcuts sessions are open
   Change(a{sv})     the user gives shortcuts of the last session other keys (or none,
                     ""): emits GlobalShortcuts.ShortcutsChanged with its whole list
@@ -183,8 +185,8 @@ class Portal(dbus.service.FallbackObject):
         signal.append(dbus.ObjectPath(self.last_session), updated, signature="oa(sa{sv})")
         self.bus.send_message(signal)
 
-    def activated(self, shortcut_id):
-        signal = dbus.lowlevel.SignalMessage(PATH, SHORTCUTS, "Activated")
+    def activated(self, shortcut_id, member="Activated"):
+        signal = dbus.lowlevel.SignalMessage(PATH, SHORTCUTS, member)
         signal.append(dbus.ObjectPath(self.last_session), shortcut_id, dbus.UInt64(0),
                       dbus.Dictionary({}, signature="sv"), signature="osta{sv}")
         self.bus.send_message(signal)
@@ -320,6 +322,10 @@ class Control(dbus.service.Object):
     @dbus.service.method(CONTROL, in_signature="s", out_signature="")
     def Activate(self, shortcut_id):
         self.portal.activated(shortcut_id)
+
+    @dbus.service.method(CONTROL, in_signature="s", out_signature="")
+    def Deactivate(self, shortcut_id):
+        self.portal.activated(shortcut_id, "Deactivated")
 
     @dbus.service.method(CONTROL, in_signature="a{sv}", out_signature="")
     def Change(self, triggers):

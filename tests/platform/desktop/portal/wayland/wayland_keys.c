@@ -8,6 +8,12 @@
  *   ctrl+alt+k    a combination: modifiers (ctrl, alt, shift, super) held
  *                 while the last key is pressed and released
  *   Return, a, 7  one key (names as in the table below)
+ *   hold:MS:ctrl+alt+k
+ *                 a combination as a person presses it: the modifiers go down
+ *                 one after another, the last key is held MS milliseconds,
+ *                 let go, and the modifiers are let go a moment after it
+ *   hold-mods:MS:ctrl+alt+k
+ *                 the same, the modifiers let go before the last key
  *   type:TEXT     each character of TEXT (lower-case letters, digits, space)
  *   click:X,Y     the pointer to X,Y on the screen, then a left click
  * Each step is finished in KWin before the next one is sent. Exits 2 when
@@ -77,8 +83,22 @@ static void key(unsigned code, int pressed) {
         pressed ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
 }
 
-/* A combination: every part but the last is held, the last tapped. */
-static int press_combination(const char* step) {
+static struct wl_display* display;
+
+/* Waits until KWin has handled every request so far, then MS milliseconds. */
+static int settle(long ms) {
+    if (wl_display_roundtrip(display) < 0) {
+        fprintf(stderr, "wayland_keys: the compositor closed the connection\n");
+        return 0;
+    }
+    nanosleep(&(struct timespec){ms / 1000, (ms % 1000) * 1000 * 1000}, NULL);
+    return 1;
+}
+
+/* A combination: every part but the last is held, the last tapped; with
+ * `hold_ms` >= 0, at a person's pace (see the usage above), the modifiers
+ * let go first with `modifiers_first`. */
+static int press_combination(const char* step, long hold_ms, int modifiers_first) {
     unsigned held[8];
     size_t count = 0;
     const char* part = step;
@@ -96,10 +116,33 @@ static int press_combination(const char* step) {
             break;
         part += length + 1;
     }
-    for (size_t i = 0; i < count; ++i)
+    if (hold_ms < 0) {
+        for (size_t i = 0; i < count; ++i)
+            key(held[i], 1);
+        for (size_t i = count; i-- > 0;)
+            key(held[i], 0);
+        return 1;
+    }
+    for (size_t i = 0; i < count; ++i) {
         key(held[i], 1);
-    for (size_t i = count; i-- > 0;)
+        if (!settle(i + 1 < count ? 40 : hold_ms))
+            return 0;
+    }
+    if (!modifiers_first) {
+        key(held[count - 1], 0);
+        if (!settle(80))
+            return 0;
+    }
+    for (size_t i = count - 1; i-- > 0;) {
         key(held[i], 0);
+        if (!settle(20))
+            return 0;
+    }
+    if (modifiers_first) {
+        if (!settle(60))
+            return 0;
+        key(held[count - 1], 0);
+    }
     return 1;
 }
 
@@ -134,7 +177,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: %s STEP...\n", argv[0]);
         return 1;
     }
-    struct wl_display* display = wl_display_connect(NULL);
+    display = wl_display_connect(NULL);
     if (!display) {
         fprintf(stderr, "wayland_keys: no Wayland display\n");
         return 2;
@@ -154,8 +197,18 @@ int main(int argc, char** argv) {
             ok = type_text(argv[i] + 5);
         else if (strncmp(argv[i], "click:", 6) == 0)
             ok = click(argv[i] + 6);
-        else
-            ok = press_combination(argv[i]);
+        else if (strncmp(argv[i], "hold:", 5) == 0 || strncmp(argv[i], "hold-mods:", 10) == 0) {
+            const int modifiers_first = argv[i][4] == '-';
+            const char* spec = strchr(argv[i], ':') + 1;
+            char* rest;
+            const long ms = strtol(spec, &rest, 10);
+            if (rest == spec || *rest != ':' || ms < 0 || ms > 5000) {
+                fprintf(stderr, "wayland_keys: hold needs MS:KEYS, not '%s'\n", spec);
+                ok = 0;
+            } else
+                ok = press_combination(rest + 1, ms, modifiers_first);
+        } else
+            ok = press_combination(argv[i], -1, 0);
         /* Every request of this step handled by KWin before the next; a
          * short pause between steps, as between a person's presses, so that
          * a program reacting to one (a shortcut opening a window) does not
