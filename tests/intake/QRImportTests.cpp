@@ -6,7 +6,10 @@
 #include "tests/support/TestMain.h"
 
 #include <QFile>
+#include <QImageReader>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -251,6 +254,60 @@ private slots:
         QVERIFY(nothing.accounts.isEmpty());
         QCOMPARE(nothing.codes.read, 0);
         QCOMPARE(nothing.codes.unreadable, 1);
+    }
+
+    // A phone's photo of a code on a screen: 8000 x 6000 pixels, a JPEG, the
+    // code slightly grey on an off-white page, made by qrencode and
+    // ImageMagick. zbarimg reads it, and so must the add sheet's reader. A
+    // picture claiming more than 100 megapixels is refused before it is
+    // decoded.
+    void largePhotos() {
+        const QString qrencode = QStandardPaths::findExecutable(QStringLiteral("qrencode"));
+        const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+        if (qrencode.isEmpty() || convert.isEmpty())
+            QSKIP("qrencode or ImageMagick's convert is not installed (scripts/deps.sh)");
+        QTemporaryDir temp;
+        const QString code = temp.filePath(QStringLiteral("code.png"));
+        const QString photo = temp.filePath(QStringLiteral("photo.jpg"));
+        const auto run = [](const QString& program, const QStringList& arguments) {
+            QProcess process;
+            process.start(program, arguments);
+            return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+                   process.exitCode() == 0;
+        };
+        QVERIFY(run(qrencode, {QStringLiteral("-s"), QStringLiteral("24"), QStringLiteral("-o"),
+                               code, alice}));
+        QVERIFY(run(convert, {QStringLiteral("-size"), QStringLiteral("8000x6000"),
+                              QStringLiteral("xc:#e4e0d8"), code, QStringLiteral("-geometry"),
+                              QStringLiteral("+5100+3900"), QStringLiteral("-composite"),
+                              QStringLiteral("-quality"), QStringLiteral("88"), photo}));
+        QCOMPARE(QImageReader(photo).size(), QSize(8000, 6000));
+        if (const auto oracle = zbarimgReads(photo))
+            QCOMPARE(*oracle, QStringList{alice});
+        const QList<Account> found = QRImport::importImage(photo);
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found.front().name, QStringLiteral("alice@example.com"));
+
+        // The same file's header saying 12000 x 9000.
+        QFile file(photo);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        file.close();
+        const qsizetype frame = bytes.indexOf(QByteArray("\xff\xc0", 2));
+        QVERIFY(frame > 0);
+        const auto put = [&](qsizetype at, int value) {
+            bytes[at] = char(value >> 8), bytes[at + 1] = char(value & 0xff);
+        };
+        put(frame + 5, 9000);
+        put(frame + 7, 12000);
+        const QString huge = temp.filePath(QStringLiteral("huge.jpg"));
+        QFile out(huge);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        out.close();
+        QCOMPARE(QImageReader(huge).size(), QSize(12000, 9000));
+        QCOMPARE(thrownBy<QRImportError>([&] { QRImport::importImage(huge); }),
+                 QRImportError(QRImportError::unreadableImage));
     }
 
     // A screenshot of a real Google Authenticator export, and a code of text.
