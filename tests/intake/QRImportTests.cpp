@@ -192,26 +192,50 @@ private slots:
 
     // Codes side by side in a grid, as an export page or a screenshot of
     // several shows them, at small modules: every one is read, in reading
-    // order, and zbarimg agrees that the picture holds them all. A code
+    // order, and zbarimg agrees that the picture holds them all where it
+    // reads such modules. A code
     // overpainted in the middle of a grid is counted as found but unread.
     void codesInAGrid() {
         QTemporaryDir temp;
+        // Codes in black as a screen shows them; in mid grey, as a photo of a
+        // screen or a dimmed page does, where only the detector's own
+        // thresholds see them; and shrunk to 1.6 pixels a module, as a
+        // screenshot shown at reduced size has them.
         struct Grid {
             int columns, rows, module;
+            int ink = 0;
+            qreal scale = 1;
         };
-        for (const Grid grid : {Grid{2, 2, 4}, Grid{3, 3, 4}, Grid{6, 6, 4}, Grid{4, 3, 2}}) {
-            const QString name = QStringLiteral("%1x%2 at %3 px").arg(grid.columns).arg(grid.rows)
-                                     .arg(grid.module);
+        for (const Grid grid : {Grid{2, 2, 4}, Grid{3, 3, 4}, Grid{6, 6, 4}, Grid{4, 3, 2},
+                                Grid{3, 3, 4, 150}, Grid{6, 6, 4, 150}, Grid{4, 3, 2, 150},
+                                Grid{4, 4, 4, 150, 0.4}}) {
+            const QString name = QStringLiteral("%1x%2 at %3 px, ink %4")
+                                     .arg(grid.columns)
+                                     .arg(grid.rows)
+                                     .arg(grid.module * grid.scale)
+                                     .arg(grid.ink);
             const QString path = temp.filePath(name + QStringLiteral(".png"));
-            QVERIFY(qrGrid(grid.columns, grid.rows, grid.module).save(path));
+            QImage image = qrGrid(grid.columns, grid.rows, grid.module);
+            if (grid.scale != 1)
+                image = image.scaled(image.size() * grid.scale, Qt::IgnoreAspectRatio,
+                                     Qt::SmoothTransformation);
+            for (int y = 0; y < image.height(); ++y) {
+                auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+                for (int x = 0; x < image.width(); ++x) {
+                    const int level = grid.ink + (255 - grid.ink) * qGray(line[x]) / 255;
+                    line[x] = qRgb(level, level, level);
+                }
+            }
+            QVERIFY(image.save(path));
             QStringList links, names;
             for (int i = 0; i < grid.columns * grid.rows; ++i)
                 links << gridLink(i), names << QStringLiteral("user%1@example.com").arg(i);
-            if (const auto oracle = zbarimgReads(path)) {
+            // zbarimg reads no code of modules under two pixels.
+            if (const auto oracle = grid.scale == 1 ? zbarimgReads(path) : std::nullopt) {
                 QStringList sorted = links;
                 sorted.sort();
                 QVERIFY2(*oracle == sorted, qPrintable(name));
-            } else {
+            } else if (grid.scale == 1) {
                 qWarning("zbarimg is not installed: the grids go unchecked by another reader");
             }
             const QRImport::Found found = QRImport::readImage(path);
