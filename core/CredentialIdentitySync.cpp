@@ -4,6 +4,7 @@
 #include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
 #include "core/Text.h"
+#include "platform/system/FreedMemory.h"
 
 #include <QThread>
 #include <QThreadPool>
@@ -105,6 +106,10 @@ void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
     } catch (const PasskeyStore::Error&) {
         // The next trigger tries again; until then the old identities stay.
     }
+    // The list and the keychain's read of a large vault are free now: their
+    // memory goes back rather than staying with the process.
+    if (accounts.size() >= 1000)
+        FreedMemory::giveBack();
 }
 
 void rebuildFromKeychain(CredentialIdentityStore& store) {
