@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The real program importing a 2FAS export of COUNT entries, opened from its
+# The real program importing a 2FAS export (FORMAT 2fas) or a text file of
+# otpauth:// links (FORMAT links) of COUNT entries, opened from its
 # add sheet, with its main window open and its icon docked in trayer's tray
 # under openbox, on the file backend: the time until the sheet is gone and
 # the program is idle again, the most memory it held above what it held
@@ -7,11 +8,12 @@
 # Driven as a user does: Ctrl+N, the sheet's buttons over AT-SPI, the path
 # typed into the file dialog, Enter.
 # Run inside tests/with-session.sh (a private D-Bus for the accessibility bus):
-#   tests/with-session.sh bench/import.sh build/ci/app/quillet [COUNT] [RUNS]
+#   tests/with-session.sh bench/import.sh build/ci/app/quillet [COUNT] [RUNS] [FORMAT]
 set -euo pipefail
 quillet=$1
 count=${2:-50000}
 runs=${3:-1}
+format=${4:-2fas}
 fail() {
   echo "import benchmark: $*" >&2
   [ -f "$work/quillet.log" ] && sed 's/^/quillet: /' "$work/quillet.log" | tail -n 20 >&2
@@ -26,11 +28,22 @@ start_trayer
 export QUILLET_KEYCHAIN=file
 export QUILLET_TIME_REFERENCE_URL=http://127.0.0.1:9/
 
-# The export: as the 2FAS app writes one, a random secret each.
-export_file=$work/export.2fas
-python3 - "$count" "$export_file" <<'EOF'
+# The export: as the 2FAS app writes one, or links one a line; a random
+# secret each.
+case $format in
+  2fas) export_file=$work/export.2fas ;;
+  links) export_file=$work/links.txt ;;
+  *) fail "no format $format" ;;
+esac
+python3 - "$count" "$export_file" "$format" <<'EOF'
 import base64, json, os, sys
-count, path = int(sys.argv[1]), sys.argv[2]
+count, path, form = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+if form == "links":
+    with open(path, "w") as f:
+        for i in range(count):
+            secret = base64.b32encode(os.urandom(10)).decode()
+            f.write(f"otpauth://totp/Service%20{i}:user{i}?secret={secret}&issuer=Service%20{i}\n")
+    sys.exit(0)
 services = [{
     "name": f"Service {i}",
     "secret": base64.b32encode(os.urandom(10)).decode(),
@@ -88,7 +101,7 @@ for run in $(seq "$runs"); do
   sleep 5
   held=$(kib "$pid" VmRSS)
   stored=$(grep -o '"account"' "$XDG_DATA_HOME"/Quillet/keychain.json 2>/dev/null | wc -l || true)
-  echo "run $run: $count entries imported in $((done_at - start)) ms;" \
+  echo "run $run: $count entries ($format) imported in $((done_at - start)) ms;" \
     "before $((before / 1024)) MiB; peak $(((peak - before) / 1024)) MiB above it;" \
     "held after $(((held - before) / 1024)) MiB above it ($((held / 1024)) MiB); items in the file: $stored"
   kill "$pid"
