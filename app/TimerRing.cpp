@@ -12,6 +12,8 @@ namespace {
 
 constexpr qreal lineWidth = 2;
 constexpr int labelPixelSize = 9;
+// Rows of device pixels drawn at a time (see paintEvent).
+constexpr int bandRows = 4;
 
 } // namespace
 
@@ -128,16 +130,23 @@ void TimerRing::paintEvent(QPaintEvent*) {
             frame.adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2, -lineWidth / 2);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(trackColour, lineWidth, Qt::SolidLine, Qt::FlatCap));
-        painter.drawEllipse(circle);
-
         // From 12 o'clock clockwise: Qt's angles run counter-clockwise from
         // 3 o'clock, hence the start at 90 degrees and the negative sweep.
         QPainterPath arc;
         arc.arcMoveTo(circle, 90);
         arc.arcTo(circle, 90, -360.0 * s.fraction);
-        painter.setPen(QPen(arcColour, lineWidth, Qt::SolidLine, Qt::RoundCap));
-        painter.drawPath(arc);
+        // Qt's raster engine hands a fill of about a hundred spans or more
+        // to its pool of threads and wakes them; a ring's antialiased
+        // strokes come to a few hundred. Drawn a few rows at a time, no
+        // fill comes near that, and a new picture wakes no other thread.
+        for (int top = 0; top < picture.height(); top += bandRows) {
+            painter.setClipRect(QRectF(0, top / ratio, width(), bandRows / ratio));
+            painter.setPen(QPen(trackColour, lineWidth, Qt::SolidLine, Qt::FlatCap));
+            painter.drawEllipse(circle);
+            painter.setPen(QPen(arcColour, lineWidth, Qt::SolidLine, Qt::RoundCap));
+            painter.drawPath(arc);
+        }
+        painter.setClipping(false);
 
         // Sizes here are in the ring's own units (logical pixels), so the
         // label keeps its place inside the 22-pixel ring whatever the DPI.

@@ -75,6 +75,10 @@ run quillet_checkup_stall_bench "$session" "$atspi" "$bench/quillet_checkup_stal
   --benchmark_filter='^openingTheCheckupWithAccessibility'
 run quillet_wake_bench "$xvfb" "$bench/quillet_wake_bench" $once
 run quillet_lock_bench "$session" "$xvfb" "$pam" "$bench/quillet_lock_bench" $once
+# The real program importing an export through its add sheet.
+run import.sh "$session" "$here/import.sh" "$build/app/quillet" 1000
+run wakes.sh "$session" "$here/wakes.sh" "$build/app/quillet" \
+  "$build/tests/app/quillet_seed_vault" 1 2
 # The cold start, which also runs quillet_keyring_floor beside it.
 run startup.sh "$session" "$here/startup.sh" "$build/app/quillet" \
   "$build/tests/app/quillet_seed_vault" 1 5

@@ -4,6 +4,7 @@
 #include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
 #include "core/Text.h"
+#include "platform/system/FreedMemory.h"
 
 #include <QThread>
 #include <QThreadPool>
@@ -101,10 +102,20 @@ QList<CredentialIdentityStore::Identity> identities(const QList<Account>& accoun
 
 void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
     try {
-        store.replaceCredentialIdentityEntries(identities(accounts));
+        // After a read of the whole vault (a reload after an import), not
+        // at the same time: each holds the vault's size several times over.
+        // Released before the identity file is written.
+        QMutexLocker wholeRead(&KeychainStore::wholeVaultReads());
+        const QList<CredentialIdentityStore::Identity> list = identities(accounts);
+        wholeRead.unlock();
+        store.replaceCredentialIdentityEntries(list);
     } catch (const PasskeyStore::Error&) {
         // The next trigger tries again; until then the old identities stay.
     }
+    // The list and the keychain's read of a large vault are free now: their
+    // memory goes back rather than staying with the process.
+    if (accounts.size() >= 1000)
+        FreedMemory::giveBack();
 }
 
 void rebuildFromKeychain(CredentialIdentityStore& store) {

@@ -417,7 +417,13 @@ void migrateAccessGroup() {
     }
 }
 
+QMutex& wholeVaultReads() {
+    static QMutex mutex;
+    return mutex;
+}
+
 Vault loadAll() {
+    const QMutexLocker wholeRead(&wholeVaultReads());
     migrateLegacy();
     migrateAccessGroup();
     const QList<Keychain::Item> items = readAll();

@@ -5,6 +5,7 @@
 #include "platform/keychain/Keychain.h"
 
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <QUuid>
 #include <exception>
@@ -109,6 +110,13 @@ struct Vault {
 // Throws KeychainError when the keychain cannot be read, so that an
 // unreadable keychain is never mistaken for an empty vault.
 Vault loadAll();
+
+// Held by every read of the whole vault in this process (loadAll, the
+// credential identities' rebuild): such a read holds the vault's size in
+// memory several times over while it runs, so two of them run one after the
+// other rather than side by side. Nothing else is waited for while it is held
+// but the keychain itself.
+QMutex& wholeVaultReads();
 
 // The key by which duplicates are suppressed: issuer and name lower-cased,
 // and the secret, so accounts that differ only in letter case are one.

@@ -267,61 +267,202 @@ QByteArray FileBackend::encode(const QList<Item>& items) {
     return out;
 }
 
+namespace {
+
+// One item of the file, or nothing when it is not one as written here.
+std::optional<Item> itemFrom(const QJsonObject& object) {
+    const auto text = [&](const char* key) -> std::optional<QString> {
+        const QJsonValue v = object.value(QLatin1String(key));
+        return v.isString() ? std::optional(v.toString()) : std::nullopt;
+    };
+    const auto flag = [&](const char* key) -> std::optional<bool> {
+        const QJsonValue v = object.value(QLatin1String(key));
+        return v.isBool() ? std::optional(v.toBool()) : std::nullopt;
+    };
+    const auto itemClass = text("class"), service = text("service"), account = text("account"),
+               accessGroup = text("accessGroup"), accessible = text("accessible"),
+               data = text("data");
+    const auto synchronizable = flag("synchronizable"), dataProtection = flag("dataProtection");
+    if (!itemClass || !service || !account || !accessGroup || !accessible || !data ||
+        !synchronizable || !dataProtection)
+        return std::nullopt;
+
+    Item item;
+    item.itemClass = *itemClass;
+    item.service = *service;
+    item.account = *account;
+    item.accessGroup = *accessGroup;
+    item.synchronizable = *synchronizable;
+    item.dataProtection = *dataProtection;
+    const auto accessibility = accessibilityFromText(*accessible);
+    if (!accessibility)
+        return std::nullopt;
+    item.accessible = *accessibility;
+    // Files written before items had labels have none.
+    const QJsonValue label = object.value(QLatin1String("label"));
+    if (!label.isUndefined() && !label.isString()) return std::nullopt;
+    item.label = label.toString();
+    auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
+                                                  QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) return std::nullopt;
+    item.data = std::move(*decoded);
+    return item;
+}
+
+// The root object with its version and items, checked; the items' values.
+std::optional<QJsonArray> itemsOf(const QJsonDocument& document) {
+    if (!document.isObject()) return std::nullopt;
+    const QJsonObject root = document.object();
+    const QJsonValue version = root.value(QLatin1String("version"));
+    if (!version.isDouble() || version.toDouble() != fileFormatVersion) return std::nullopt;
+    const QJsonValue items = root.value(QLatin1String("items"));
+    if (!items.isArray()) return std::nullopt;
+    return items.toArray();
+}
+
+// Where the text of each element of the root object's "items" array lies,
+// found by matching brackets and strings, not by building the document: a
+// document of a large vault takes four times its text while it is held
+// whole. The file's own layout and any other valid JSON are found alike;
+// nothing (and the whole document read instead) where the text is laid out
+// otherwise: an element that is no object, "items" twice, a key written
+// with escapes, or a fault.
+struct ItemTexts {
+    qsizetype open = -1, close = -1; // the array's brackets
+    QList<std::pair<qsizetype, qsizetype>> elements; // start, length
+};
+
+std::optional<ItemTexts> findItemTexts(const QByteArray& bytes) {
+    const char* const d = bytes.constData();
+    const qsizetype n = bytes.size();
+    const auto space = [&](qsizetype i) {
+        while (i < n && (d[i] == ' ' || d[i] == '\n' || d[i] == '\r' || d[i] == '\t')) ++i;
+        return i;
+    };
+    // Just past the string that opens at i, or -1.
+    const auto string = [&](qsizetype i) -> qsizetype {
+        for (++i; i < n; ++i) {
+            if (d[i] == '\\') ++i;
+            else if (d[i] == '"') return i + 1;
+        }
+        return -1;
+    };
+    // Just past the value that starts at i, or -1; brackets of either kind
+    // are counted alike (a parse of the text found tells a mismatch).
+    const auto value = [&](qsizetype i) -> qsizetype {
+        if (i >= n) return -1;
+        if (d[i] == '"') return string(i);
+        if (d[i] != '{' && d[i] != '[') {
+            while (i < n && d[i] != ',' && d[i] != '}' && d[i] != ']' && d[i] != ' ' &&
+                   d[i] != '\n' && d[i] != '\r' && d[i] != '\t')
+                ++i;
+            return i;
+        }
+        int depth = 0;
+        while (i < n) {
+            if (d[i] == '"') {
+                i = string(i);
+                if (i < 0) return -1;
+                continue;
+            }
+            if (d[i] == '{' || d[i] == '[') ++depth;
+            else if ((d[i] == '}' || d[i] == ']') && --depth == 0) return i + 1;
+            ++i;
+        }
+        return -1;
+    };
+
+    ItemTexts found;
+    qsizetype i = space(0);
+    if (i >= n || d[i] != '{') return std::nullopt;
+    i = space(i + 1);
+    if (i < n && d[i] == '}') return std::nullopt;
+    for (;;) {
+        if (i >= n || d[i] != '"') return std::nullopt;
+        const qsizetype keyEnd = string(i);
+        if (keyEnd < 0) return std::nullopt;
+        const QByteArrayView key(d + i + 1, keyEnd - i - 2);
+        if (key.contains('\\')) return std::nullopt;
+        i = space(keyEnd);
+        if (i >= n || d[i] != ':') return std::nullopt;
+        i = space(i + 1);
+        if (key == "items") {
+            if (found.open >= 0 || i >= n || d[i] != '[') return std::nullopt;
+            found.open = i;
+            i = space(i + 1);
+            if (i < n && d[i] == ']') {
+                found.close = i;
+            } else {
+                for (;;) {
+                    if (i >= n || d[i] != '{') return std::nullopt;
+                    const qsizetype end = value(i);
+                    if (end < 0) return std::nullopt;
+                    found.elements.append({i, end - i});
+                    i = space(end);
+                    if (i < n && d[i] == ',') {
+                        i = space(i + 1);
+                        continue;
+                    }
+                    if (i < n && d[i] == ']') break;
+                    return std::nullopt;
+                }
+                found.close = i;
+            }
+            i = space(found.close + 1);
+        } else {
+            const qsizetype end = value(i);
+            if (end < 0) return std::nullopt;
+            i = space(end);
+        }
+        if (i < n && d[i] == ',') {
+            i = space(i + 1);
+            continue;
+        }
+        if (i < n && d[i] == '}') break;
+        return std::nullopt;
+    }
+    if (found.open < 0) return std::nullopt;
+    return found;
+}
+
+} // namespace
+
 // Strict on purpose: a file this code does not fully understand (another
 // version, a hand edit gone wrong) must stop every operation rather than be
 // read as fewer items and then written back without them.
 std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes) {
+    QList<Item> items;
+    if (const auto texts = findItemTexts(bytes)) {
+        // The document without its items' text, read whole: every other
+        // part checked as before; then each item read on its own.
+        QByteArray rest = bytes.left(texts->open + 1);
+        rest += QByteArrayView(bytes).sliced(texts->close);
+        QJsonParseError error;
+        const auto array = itemsOf(QJsonDocument::fromJson(rest, &error));
+        if (error.error != QJsonParseError::NoError || !array || !array->isEmpty())
+            return std::nullopt;
+        items.reserve(texts->elements.size());
+        for (const auto& [start, length] : texts->elements) {
+            const QJsonDocument one = QJsonDocument::fromJson(
+                QByteArray::fromRawData(bytes.constData() + start, length), &error);
+            if (error.error != QJsonParseError::NoError || !one.isObject()) return std::nullopt;
+            auto item = itemFrom(one.object());
+            if (!item) return std::nullopt;
+            items.append(std::move(*item));
+        }
+        return items;
+    }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
-    const QJsonObject root = document.object();
-    const QJsonValue version = root.value(QLatin1String("version"));
-    if (!version.isDouble() || version.toDouble() != fileFormatVersion) return std::nullopt;
-    const QJsonValue itemsValue = root.value(QLatin1String("items"));
-    if (!itemsValue.isArray()) return std::nullopt;
-
-    QList<Item> items;
-    const QJsonArray array = itemsValue.toArray();
-    items.reserve(array.size());
-    for (const QJsonValue& value : array) {
+    if (error.error != QJsonParseError::NoError) return std::nullopt;
+    const auto array = itemsOf(document);
+    if (!array) return std::nullopt;
+    items.reserve(array->size());
+    for (const QJsonValue& value : *array) {
         if (!value.isObject()) return std::nullopt;
-        const QJsonObject object = value.toObject();
-        const auto text = [&](const char* key) -> std::optional<QString> {
-            const QJsonValue v = object.value(QLatin1String(key));
-            return v.isString() ? std::optional(v.toString()) : std::nullopt;
-        };
-        const auto flag = [&](const char* key) -> std::optional<bool> {
-            const QJsonValue v = object.value(QLatin1String(key));
-            return v.isBool() ? std::optional(v.toBool()) : std::nullopt;
-        };
-        const auto itemClass = text("class"), service = text("service"), account = text("account"),
-                   accessGroup = text("accessGroup"), accessible = text("accessible"),
-                   data = text("data");
-        const auto synchronizable = flag("synchronizable"), dataProtection = flag("dataProtection");
-        if (!itemClass || !service || !account || !accessGroup || !accessible || !data ||
-            !synchronizable || !dataProtection)
-            return std::nullopt;
-
-        Item item;
-        item.itemClass = *itemClass;
-        item.service = *service;
-        item.account = *account;
-        item.accessGroup = *accessGroup;
-        item.synchronizable = *synchronizable;
-        item.dataProtection = *dataProtection;
-        const auto accessibility = accessibilityFromText(*accessible);
-        if (!accessibility)
-            return std::nullopt;
-        item.accessible = *accessibility;
-        // Files written before items had labels have none.
-        const QJsonValue label = object.value(QLatin1String("label"));
-        if (!label.isUndefined() && !label.isString()) return std::nullopt;
-        item.label = label.toString();
-        auto decoded = QByteArray::fromBase64Encoding(data->toLatin1(),
-                                                      QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded) return std::nullopt;
-        item.data = std::move(*decoded);
-        items.append(std::move(item));
+        auto item = itemFrom(value.toObject());
+        if (!item) return std::nullopt;
+        items.append(std::move(*item));
     }
     return items;
 }

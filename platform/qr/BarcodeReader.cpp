@@ -428,6 +428,10 @@ private:
 
 } // namespace
 
+QImage greyscale(const QImage& image) {
+    return Search::grey(image);
+}
+
 Scan scan(const QImage& image) {
     if (image.isNull())
         return {};

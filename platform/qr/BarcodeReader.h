@@ -25,6 +25,10 @@ struct Scan {
 // text are skipped; a null image finds nothing. Safe to call on any thread.
 Scan scan(const QImage& image);
 
+// The image as the search reads it: one byte of luma a pixel. Scanning such
+// an image makes no further copy of it before the first code is found.
+QImage greyscale(const QImage& image);
+
 // scan()'s payloads.
 QStringList readQRCodes(const QImage& image);
 

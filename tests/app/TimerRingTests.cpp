@@ -3,6 +3,8 @@
 #include "tests/support/TestMain.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QtTest>
 #include <limits>
@@ -62,6 +64,26 @@ QImage rendered(double period, const QDateTime& now, int side = 44) {
     image.fill(Qt::white);
     ring.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
+}
+
+// What the threads of Qt's pools have done so far: how many there are, and
+// how often they were put to sleep or woken, from /proc.
+std::pair<int, qint64> pooledThreadsWork() {
+    int threads = 0;
+    qint64 switches = 0;
+    for (const QString& id : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(id));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "Thread (pooled)")
+            continue;
+        ++threads;
+        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(id));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.contains("ctxt_switches:"))
+                switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return {threads, switches};
 }
 
 } // namespace
@@ -157,6 +179,17 @@ private slots:
         const QColor track = image.pixelColor(1, 22);
         QVERIFY(track != QColor(Qt::white));
         QVERIFY(track.lightness() > 180);
+    }
+
+    // Each second of a period draws a picture not kept yet, for the first
+    // period after a start: drawing it must not wake threads beside the
+    // GUI thread, at its own size and at twice it.
+    void newPicturesWakeNoOtherThread() {
+        const auto before = pooledThreadsWork();
+        for (const int side : {44, 88})
+            for (int left = 1; left <= 30; ++left)
+                QVERIFY(!rendered(30, withLeft(30, left - 0.25), side).isNull());
+        QCOMPARE(pooledThreadsWork(), before);
     }
 
     void labelTakesTheWarningColourOnly() {

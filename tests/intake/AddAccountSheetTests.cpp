@@ -347,6 +347,34 @@ private slots:
         QVERIFY(!sheet->isVisible());
     }
 
+    // A photo of 12 megapixels takes a while to decode and search: the sheet
+    // reads it on a worker thread, so that the GUI thread's timers keep
+    // running until the account arrives, and the sheet says what it is doing.
+    void aLargeImageIsReadOffTheGuiThread() {
+        QTemporaryDir dir;
+        QImage photo(4000, 3000, QImage::Format_RGB32);
+        photo.fill(QColor(0xe4, 0xe0, 0xd8));
+        QPainter(&photo).drawImage(2600, 1900, QrImage::make(alice.toUtf8(), 12));
+        const QString path = dir.filePath(u"photo.jpg"_s);
+        QVERIFY(photo.save(path, "JPG", 85));
+        photo = QImage();
+
+        openSheet(u"Image file"_s);
+        answerFileDialog(path);
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] { ticks += handedOn.isEmpty(); });
+        tick.start(5);
+        click(u"Choose image…"_s);
+        QVERIFY(handedOn.isEmpty());
+        QVERIFY(shows(u"Reading…"_s));
+        QVERIFY(!enabled(u"Choose image…"_s));
+        const int before = ticks;
+        QTRY_COMPARE_WITH_TIMEOUT(handedOn.size(), 1, 60000);
+        QCOMPARE(handedOn[0].value(0).issuer, u"Example"_s);
+        QVERIFY2(ticks - before >= 2, qPrintable(u"%1 ticks while reading"_s.arg(ticks - before)));
+    }
+
     // An image of several codes, some of which come to nothing: the sheet
     // hands on what it read, then stays open and says how many codes it read
     // and added, and what became of the rest. A grid read whole closes it.

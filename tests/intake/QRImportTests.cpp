@@ -6,7 +6,10 @@
 #include "tests/support/TestMain.h"
 
 #include <QFile>
+#include <QImageReader>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -189,26 +192,50 @@ private slots:
 
     // Codes side by side in a grid, as an export page or a screenshot of
     // several shows them, at small modules: every one is read, in reading
-    // order, and zbarimg agrees that the picture holds them all. A code
+    // order, and zbarimg agrees that the picture holds them all where it
+    // reads such modules. A code
     // overpainted in the middle of a grid is counted as found but unread.
     void codesInAGrid() {
         QTemporaryDir temp;
+        // Codes in black as a screen shows them; in mid grey, as a photo of a
+        // screen or a dimmed page does, where only the detector's own
+        // thresholds see them; and shrunk to 1.6 pixels a module, as a
+        // screenshot shown at reduced size has them.
         struct Grid {
             int columns, rows, module;
+            int ink = 0;
+            qreal scale = 1;
         };
-        for (const Grid grid : {Grid{2, 2, 4}, Grid{3, 3, 4}, Grid{6, 6, 4}, Grid{4, 3, 2}}) {
-            const QString name = QStringLiteral("%1x%2 at %3 px").arg(grid.columns).arg(grid.rows)
-                                     .arg(grid.module);
+        for (const Grid grid : {Grid{2, 2, 4}, Grid{3, 3, 4}, Grid{6, 6, 4}, Grid{4, 3, 2},
+                                Grid{3, 3, 4, 150}, Grid{6, 6, 4, 150}, Grid{4, 3, 2, 150},
+                                Grid{4, 4, 4, 150, 0.4}}) {
+            const QString name = QStringLiteral("%1x%2 at %3 px, ink %4")
+                                     .arg(grid.columns)
+                                     .arg(grid.rows)
+                                     .arg(grid.module * grid.scale)
+                                     .arg(grid.ink);
             const QString path = temp.filePath(name + QStringLiteral(".png"));
-            QVERIFY(qrGrid(grid.columns, grid.rows, grid.module).save(path));
+            QImage image = qrGrid(grid.columns, grid.rows, grid.module);
+            if (grid.scale != 1)
+                image = image.scaled(image.size() * grid.scale, Qt::IgnoreAspectRatio,
+                                     Qt::SmoothTransformation);
+            for (int y = 0; y < image.height(); ++y) {
+                auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+                for (int x = 0; x < image.width(); ++x) {
+                    const int level = grid.ink + (255 - grid.ink) * qGray(line[x]) / 255;
+                    line[x] = qRgb(level, level, level);
+                }
+            }
+            QVERIFY(image.save(path));
             QStringList links, names;
             for (int i = 0; i < grid.columns * grid.rows; ++i)
                 links << gridLink(i), names << QStringLiteral("user%1@example.com").arg(i);
-            if (const auto oracle = zbarimgReads(path)) {
+            // zbarimg reads no code of modules under two pixels.
+            if (const auto oracle = grid.scale == 1 ? zbarimgReads(path) : std::nullopt) {
                 QStringList sorted = links;
                 sorted.sort();
                 QVERIFY2(*oracle == sorted, qPrintable(name));
-            } else {
+            } else if (grid.scale == 1) {
                 qWarning("zbarimg is not installed: the grids go unchecked by another reader");
             }
             const QRImport::Found found = QRImport::readImage(path);
@@ -251,6 +278,60 @@ private slots:
         QVERIFY(nothing.accounts.isEmpty());
         QCOMPARE(nothing.codes.read, 0);
         QCOMPARE(nothing.codes.unreadable, 1);
+    }
+
+    // A phone's photo of a code on a screen: 8000 x 6000 pixels, a JPEG, the
+    // code slightly grey on an off-white page, made by qrencode and
+    // ImageMagick. zbarimg reads it, and so must the add sheet's reader. A
+    // picture claiming more than 100 megapixels is refused before it is
+    // decoded.
+    void largePhotos() {
+        const QString qrencode = QStandardPaths::findExecutable(QStringLiteral("qrencode"));
+        const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+        if (qrencode.isEmpty() || convert.isEmpty())
+            QSKIP("qrencode or ImageMagick's convert is not installed (scripts/deps.sh)");
+        QTemporaryDir temp;
+        const QString code = temp.filePath(QStringLiteral("code.png"));
+        const QString photo = temp.filePath(QStringLiteral("photo.jpg"));
+        const auto run = [](const QString& program, const QStringList& arguments) {
+            QProcess process;
+            process.start(program, arguments);
+            return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+                   process.exitCode() == 0;
+        };
+        QVERIFY(run(qrencode, {QStringLiteral("-s"), QStringLiteral("24"), QStringLiteral("-o"),
+                               code, alice}));
+        QVERIFY(run(convert, {QStringLiteral("-size"), QStringLiteral("8000x6000"),
+                              QStringLiteral("xc:#e4e0d8"), code, QStringLiteral("-geometry"),
+                              QStringLiteral("+5100+3900"), QStringLiteral("-composite"),
+                              QStringLiteral("-quality"), QStringLiteral("88"), photo}));
+        QCOMPARE(QImageReader(photo).size(), QSize(8000, 6000));
+        if (const auto oracle = zbarimgReads(photo))
+            QCOMPARE(*oracle, QStringList{alice});
+        const QList<Account> found = QRImport::importImage(photo);
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found.front().name, QStringLiteral("alice@example.com"));
+
+        // The same file's header saying 12000 x 9000.
+        QFile file(photo);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        file.close();
+        const qsizetype frame = bytes.indexOf(QByteArray("\xff\xc0", 2));
+        QVERIFY(frame > 0);
+        const auto put = [&](qsizetype at, int value) {
+            bytes[at] = char(value >> 8), bytes[at + 1] = char(value & 0xff);
+        };
+        put(frame + 5, 9000);
+        put(frame + 7, 12000);
+        const QString huge = temp.filePath(QStringLiteral("huge.jpg"));
+        QFile out(huge);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        out.close();
+        QCOMPARE(QImageReader(huge).size(), QSize(12000, 9000));
+        QCOMPARE(thrownBy<QRImportError>([&] { QRImport::importImage(huge); }),
+                 QRImportError(QRImportError::unreadableImage));
     }
 
     // A screenshot of a real Google Authenticator export, and a code of text.

@@ -261,6 +261,21 @@ private slots:
         QCOMPARE(FileBackend(path).copyMatching(q, &read), success);
         QVERIFY(read == Results{written});
 
+        // Brackets, quotes and escapes inside the texts, and the file's
+        // layout not its own.
+        QJsonObject tricky = stored;
+        tricky["label"] = QStringLiteral("a \"}] {[\\\" \u00e9");
+        QFile trickyFile(path);
+        QVERIFY(trickyFile.open(QIODevice::WriteOnly));
+        trickyFile.write(QJsonDocument(QJsonObject{{"items", QJsonArray{tricky, tricky}}, {"version", 1}})
+                             .toJson(QJsonDocument::Compact));
+        trickyFile.close();
+        read.clear();
+        QCOMPARE(FileBackend(path).copyMatching(q, &read), success);
+        QCOMPARE(read.size(), 2);
+        QCOMPARE(read[1].label, tricky["label"].toString());
+        QCOMPARE(read[1].data, written.data);
+
         // Files written before items had labels still read, without one.
         QJsonObject unlabelled = stored;
         unlabelled.remove("label");
@@ -298,6 +313,17 @@ private slots:
         QTest::newRow("data not base64") << broken("eA==", "e!A=") << int(decodeFailed);
         QTest::newRow("unknown accessibility")
             << broken("whenUnlocked", "always") << int(decodeFailed);
+        // The items are read one by one from their text: the text between
+        // and around them is held to JSON's rules all the same.
+        const QByteArray one = good.mid(22, good.size() - 24);
+        const QByteArray twice = good.left(22) + one + "," + one + "]}";
+        QVERIFY(QJsonDocument::fromJson(twice).isObject());
+        QTest::newRow("items without a comma")
+            << QByteArray(twice).replace("},{", "} {") << int(decodeFailed);
+        QTest::newRow("a comma after the last item") << broken("}]}", "},]}") << int(decodeFailed);
+        QTest::newRow("an item that is no object") << broken("[{", "[1,{") << int(decodeFailed);
+        QTest::newRow("a bracket of the other kind") << broken("==\"}]", "==\"]]") << int(decodeFailed);
+        QTest::newRow("text after the end") << good + "{}" << int(decodeFailed);
         QTest::newRow("folder at path") << QByteArray() << int(notAvailable);
         QTest::newRow("no read permission") << good << int(notAvailable);
     }
