@@ -333,11 +333,12 @@ void BackupSectionMac::readPickedFile(const QString& path) {
         // is not read into memory whole, and a FIFO or a device (which would
         // never end, or never begin) is not read at all.
         QByteArray data;
-        switch (RegularFile::read(path, Limits::maxTextBytes, &data)) {
+        // The bound is the export's own, so every backup Quillet wrote reads.
+        switch (RegularFile::read(path, Limits::maxBackupBytes, &data)) {
         case RegularFile::Status::ok:
             return {data, std::nullopt};
         case RegularFile::Status::tooLarge:
-            return {{}, Limits::fileTooLarge(QFileInfo(path).fileName())};
+            return {{}, Limits::fileTooLarge(QFileInfo(path).fileName(), Limits::maxBackupBytes)};
         case RegularFile::Status::missing:
         case RegularFile::Status::notAFile:
         case RegularFile::Status::unreadable:

@@ -5,6 +5,7 @@
 #include "core/AccountStore.h"
 #include "core/Json.h"
 #include "core/KeychainStore.h"
+#include "core/Limits.h"
 #include "core/SecurityLog.h"
 #include "core/Settings.h"
 #include "intake/Backup.h"
@@ -415,11 +416,11 @@ private slots:
         QVERIFY(!dialogTitled("Enter the backup password", 200));
         // Nor does one far larger than any backup; it is not read whole.
         QFile huge(files.filePath("huge.qvault"));
-        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(16 * 1024 * 1024 + 1));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(Limits::maxBackupBytes + 1));
         huge.close();
         click(button(section, "Import backup…"));
         answerFileDialog("Import backup", huge.fileName());
-        QCOMPARE(alertText(), QStringLiteral("The file “huge.qvault” is larger than 16 MiB."));
+        QCOMPARE(alertText(), QStringLiteral("The file “huge.qvault” is larger than 32 MiB."));
         QVERIFY(!dialogTitled("Enter the backup password", 200));
         // Nor what is no file at all: a FIFO (whose open waits for a writer)
         // and a link to a device that never ends. Each is told, and both
@@ -436,6 +437,38 @@ private slots:
             QVERIFY(button(section, "Import backup…")->isEnabled());
             QVERIFY(button(section, "Export encrypted backup…")->isEnabled());
         }
+    }
+
+    // A vault of 50,000 accounts makes a backup past the bound of other
+    // opened files (16 MiB), which its restore still reads whole.
+    void aLargeVaultsBackupRestores() {
+        // Seeded item by item into a scratch keychain and moved over at once:
+        // the memory keychain checks each new item against all before it.
+        QList<Keychain::Item> items;
+        {
+            auto scratch = std::make_shared<Keychain::MemoryBackend>();
+            Keychain::setBackend(scratch);
+            for (int i = 0; i < 50000; ++i) {
+                Account a = makeAccount(QStringLiteral("Example Service %1").arg(i % 700),
+                                        QStringLiteral("someone.%1@mail.example.com").arg(i),
+                                        QByteArray(20, char('a' + i % 26)));
+                a.note = QStringLiteral("Work account, desk %1").arg(i);
+                KeychainStore::saveAccount(a);
+                items.append(scratch->items().takeFirst());
+            }
+            Keychain::setBackend(memory);
+        }
+        memory->items() = items;
+        items.clear();
+        start({});
+        QCOMPARE(store->accounts().size(), 50000);
+        const QString path = files.filePath("large.qvault");
+        exportTo(path);
+        QVERIFY(!dialogTitled<QMessageBox>("Backup", 200));
+        QVERIFY2(QFileInfo(path).size() > Limits::maxTextBytes,
+                 qPrintable(QString::number(QFileInfo(path).size())));
+        QCOMPARE(restore(path), QStringLiteral("Imported 0 accounts. 50000 were already in your "
+                                               "vault."));
     }
 
     void restoringIntoTheSameVaultSaysWhatWasThere() {
