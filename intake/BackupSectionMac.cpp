@@ -74,8 +74,11 @@ BackupSectionMac::BackupSectionMac(AccountStore& store, SecurityLog& log, QWidge
     connect(&m_saving, &QFutureWatcher<std::optional<QString>>::finished, this, [this] {
         const std::optional<QString> error = m_saving.result();
         setBusy(false);
+        // The system's error is a phrase; a refusal of the path is told in
+        // its own sentence.
         if (error)
-            report(tr("Couldn't save that file (%1).").arg(*error));
+            report(error->endsWith(QLatin1Char('.')) ? *error
+                                                     : tr("Couldn't save that file (%1).").arg(*error));
         else
             emit finished();
     });
@@ -289,7 +292,11 @@ void BackupSectionMac::save(const QByteArray& data, const QString& path) {
     SecurityLog* log = &m_log;
     m_saving.setFuture(QtConcurrent::run([data, path, log]() -> std::optional<QString> {
         // Written beside the target and moved over it whole, so that a
-        // failed write leaves an existing backup as it was.
+        // failed write leaves an existing backup as it was; never through a
+        // link to a device, a FIFO, a folder or nothing, which it would
+        // replace or leave where no restore reads.
+        if (const std::optional<QString> refused = RegularFile::writeRefusal(path))
+            return *refused;
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return file.errorString();

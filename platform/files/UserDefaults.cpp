@@ -53,6 +53,8 @@ QString tooLarge() {
 // folder, or a file too large to have been read whole), or nothing. A path
 // with nothing at it may be.
 std::optional<QString> writeRefusal(const QString& path) {
+    // A link to nothing, which stat() cannot tell from no file.
+    if (RegularFile::writeRefusal(path)) return notAFile();
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return errno == ENOENT ? std::nullopt : std::optional(QString::fromLocal8Bit(std::strerror(errno)));
@@ -95,6 +97,9 @@ std::optional<QString> lockRefusal(const QString& path) {
 
 UserDefaults::UserDefaults(const QString& path, QObject* parent) : QObject(parent), m_path(path) {
     std::optional<QString> refused = readRefusal(path);
+    // A link to nothing reads as no settings, but the first write would
+    // make the file wherever it points.
+    if (!refused) refused = writeRefusal(path);
     if (!refused) refused = lockRefusal(path);
     if (refused) {
         keepInMemory(*refused);

@@ -297,6 +297,37 @@ private slots:
         QVERIFY(events("backup.exported").isEmpty());
         QVERIFY(!QFile::exists("/proc/quillet-backup.qvault"));
 
+        // A link to a device or to nothing is refused with a sentence: the
+        // device stays one (also for root), and no file appears elsewhere.
+        const QString toZero = files.filePath("zero-link.qvault");
+        const QString toNothing = files.filePath("nothing-link.qvault");
+        QVERIFY(QFile::link("/dev/zero", toZero));
+        QVERIFY(QFile::link(files.filePath("gone/backup.qvault"), toNothing));
+        QVERIFY(QDir().mkpath(files.filePath("gone")));
+        for (const QString& link : {toZero, toNothing}) {
+            click(button(section, "Export encrypted backup…"));
+            typePassword("Choose a backup password", backupPassword, true);
+            // The dialog asks, in a loop of its own, before replacing what
+            // it sees there.
+            QTimer replace;
+            connect(&replace, &QTimer::timeout, this, [&replace] {
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (auto* box = qobject_cast<QMessageBox*>(top);
+                        box && box->isVisible() && answer(box, "Yes"))
+                        replace.stop();
+            });
+            if (link == toZero) replace.start(50);
+            answerFileDialog("Export encrypted backup", link);
+            const QString refused = alertText();
+            QVERIFY2(refused.startsWith("Quillet does not write " + link + ": it is a symbolic link to"),
+                     qPrintable(refused));
+        }
+        struct stat zero {};
+        QVERIFY(::stat("/dev/zero", &zero) == 0 && S_ISCHR(zero.st_mode));
+        QVERIFY(QDir("/dev").entryList({"zero?*"}, QDir::AllEntries | QDir::System).isEmpty());
+        QVERIFY(QDir(files.filePath("gone")).isEmpty());
+        QVERIFY(events("backup.exported").isEmpty());
+
         // Cancelling the password sheet neither asks where nor records.
         click(button(section, "Export encrypted backup…"));
         click(button(dialogTitled("Choose a backup password"), "Cancel"));
