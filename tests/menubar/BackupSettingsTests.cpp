@@ -564,7 +564,7 @@ private slots:
         QCOMPARE(store->vaultState(), AccountStore::VaultState::unreadable);
         click(button(section, "Import backup…"));
         QCOMPARE(alertText(), "Quillet could not read your keyring, so nothing can be restored "
-                              "into it. Quillet could not reach your keyring. (-25291)");
+                              "into it. Quillet could not reach your keyring.");
     }
 
     void exportingWhileLockedAsksFirst() {
