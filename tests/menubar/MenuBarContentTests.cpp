@@ -37,6 +37,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using TestSupport::makeAccount;
 using TestSupport::xclip;
 
@@ -417,6 +419,32 @@ private slots:
         QTest::mouseClick(row("Eight")->copyButton(), Qt::LeftButton);
         QCOMPARE(QString::fromLatin1(TestSupport::clipboardText()), oathtool(rfcKey, now, 8));
         QCOMPARE(MenuBarRow::hiddenCode(0), QStringLiteral(" "));
+    }
+
+    // The settings file replaced by a FIFO while the panel is open: the
+    // next change stays in memory, and the panel says so, with the file.
+    void theSettingsFileNoticeTellsWhyChangesAreNotKept() {
+        open({makeAccount("Example", "alice", rfcKey)});
+        showPanel();
+        const QString file = defaults->fileName();
+        const QString start = QStringLiteral("Quillet could not use its settings file ") + file;
+        const auto notice = [&]() -> QLabel* {
+            for (QLabel* label : panel->findChildren<QLabel*>())
+                if (label->isVisibleTo(panel.get()) && label->text().startsWith(start))
+                    return label;
+            return nullptr;
+        };
+        QVERIFY(!notice());
+        QVERIFY(QFile::remove(file));
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        QTest::mouseClick(showCodes(), Qt::LeftButton);
+        QVERIFY(!settings->revealCodesInMenu());
+        QTRY_VERIFY(notice());
+        QVERIFY2(notice()->text().endsWith("keeps your changes only until it quits."),
+                 qPrintable(notice()->text()));
+        // Drawn inside the panel, not cut away under its footer.
+        QVERIFY(panel->rect().contains(notice()->geometry().translated(
+            notice()->parentWidget()->mapTo(panel.get(), QPoint()))));
     }
 
     void emptyVaultAndTheFooter() {
