@@ -573,6 +573,39 @@ private slots:
         QCOMPARE(store->unreadableItemCount(), 1);
     }
 
+    // The accounts reached the keychain, the timeline line did not (the
+    // program ended first): the next start writes the import's entry, once.
+    void anImportsEntryLostAtTheEndIsWrittenAtTheNextStart() {
+        openStore();
+        const QString path = log->path();
+        QVERIFY(QFile::link(folder->filePath("nowhere/timeline.jsonl"), path));
+        QCOMPARE(store->importAccounts({makeAccount("A", "a", "s1"), makeAccount("B", "b", "s2"),
+                                        makeAccount("C", "c", "s3")}),
+                 3);
+        log->waitForIdle();
+        QCOMPARE(log->snapshot().unwritten, 1);
+        store.reset();
+        log.reset(); // the entry is lost with the program
+        QVERIFY(QFile::remove(path));
+
+        const auto entries = [this] {
+            QStringList found;
+            for (const AuditEntry& entry : log->snapshot().entries)
+                found << entry.type + " " + entry.detail;
+            return found;
+        };
+        for (int start = 0; start < 2; ++start) {
+            log = std::make_unique<SecurityLog>(path);
+            openStore();
+            QCOMPARE(store->accounts().size(), 3);
+            QTRY_VERIFY(!QFile::exists(path + ".import"));
+            QCOMPARE(entries(), QStringList{"account.imported 3 accounts"});
+            store.reset();
+            log.reset();
+        }
+        log = std::make_unique<SecurityLog>(path);
+    }
+
     void importMerge() {
         Account active = makeAccount("Acme", "ann", "s1");
         Account deleted = makeAccount("Gone", "gil", "s2");
