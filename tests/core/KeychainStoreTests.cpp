@@ -141,7 +141,7 @@ private slots:
             QVERIFY2(!sentence.contains(QRegularExpression("[0-9]")), qPrintable(sentence));
             sentences.insert(sentence);
         }
-        QCOMPARE(sentences.size(), 9 - 1); // paramError is the unexpected one
+        QCOMPARE(sentences.size(), 9);
         QCOMPARE(E::fromStatus(Keychain::writeRefused).message(), "Your keyring refused the change.");
     }
 
