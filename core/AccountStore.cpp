@@ -7,11 +7,14 @@
 #include "core/SerialQueue.h"
 #include "core/Settings.h"
 #include "core/Text.h"
+#include "platform/files/RegularFile.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/system/FreedMemory.h"
 #include "platform/system/Widgets.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QSaveFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSet>
@@ -310,6 +313,7 @@ void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
             m_readStamp = loaded.stamp;
             succeeded();
             purgeExpired();
+            recoverImportEntry();
             // The list read replaced the one shown, which goes once the
             // result is applied: its memory goes back then.
             if (loaded.vault->active.size() >= largeVault)
@@ -877,6 +881,73 @@ void AccountStore::importAccounts(QList<Account> incoming,
     startNextImport();
 }
 
+namespace {
+
+// Beside the timeline: the accounts of an import under way, noted before
+// they reach the keychain and forgotten once the import's timeline entry is
+// on the disk. A program killed in between finds the note at its next start.
+QString importNotePath(const SecurityLog& log) {
+    return log.path() + QStringLiteral(".import");
+}
+
+void writeImportNote(const QString& path, qint64 startedAt, const QList<Account>& accounts) {
+    if (RegularFile::writeRefusal(path)) return;
+    QByteArray ids;
+    ids.reserve(accounts.size() * 39);
+    for (const Account& account : accounts) {
+        if (!ids.isEmpty()) ids += ',';
+        ids += '"' + Json::uuidText(account.id).toLatin1() + '"';
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write("{\"at\":" + QByteArray::number(startedAt) + ",\"ids\":[" + ids + "]}");
+    file.commit(); // flushed to the disk before the keychain is written
+}
+
+// Forgets the note once every timeline entry recorded so far is on the disk
+// (one still waiting for room is not: the note stands for it).
+void forgetImportNote(SecurityLog& log, const QString& path) {
+    log.waitForIdle();
+    if (log.snapshot().unwritten == 0) QFile::remove(path);
+}
+
+} // namespace
+
+void AccountStore::recoverImportEntry() {
+    if (std::exchange(m_importEntryChecked, true)) return;
+    const QString path = importNotePath(m_log);
+    QByteArray bytes;
+    if (RegularFile::read(path, RegularFile::maximumStoredSize, &bytes) != RegularFile::Status::ok)
+        return;
+    const auto document = Json::parse(bytes);
+    const QJsonObject note = document ? document->object() : QJsonObject();
+    const qint64 startedAt = Json::toInt64(note.value(QLatin1String("at"))).value_or(0);
+    QSet<QString> ids;
+    for (const QJsonValue& id : note.value(QLatin1String("ids")).toArray())
+        ids.insert(id.toString());
+    // What of the import the keychain holds.
+    QList<Account> stored;
+    for (const QList<Account>* list : {&m_accounts, &m_deletedAccounts})
+        for (const Account& account : *list)
+            if (ids.contains(Json::uuidText(account.id))) stored.append(account);
+    SecurityLog* log = &m_log;
+    m_queue->enqueue([log, path, startedAt, stored] {
+        // Recorded before the kill, if the entry reached the file.
+        const SecurityLog::Snapshot snapshot = log->snapshot();
+        const bool recorded =
+            std::any_of(snapshot.entries.begin(), snapshot.entries.end(), [&](const AuditEntry& e) {
+                return e.unixMillis >= startedAt &&
+                       (e.type == SecurityEvent::imported(0).type() ||
+                        e.type == SecurityEvent::added(QString()).type());
+            });
+        if (!recorded && stored.size() == 1)
+            log->record(SecurityEvent::added(stored.first().displayLabel()));
+        else if (!recorded && stored.size() > 1)
+            log->record(SecurityEvent::imported(stored.size()));
+        forgetImportNote(*log, path);
+    });
+}
+
 void AccountStore::startNextImport() {
     while (!m_importRunning && !m_loading && !m_pendingImports.empty()) {
         PendingImport next = std::move(m_pendingImports.front());
@@ -937,7 +1008,9 @@ void AccountStore::startNextImport() {
         for (const Account& account : plan.accounts)
             order.append(account.id);
         const quint64 generation = m_writeGeneration;
-        m_queue->enqueue([this, plan, order, generation, refused, done = next.done] {
+        const QString note = importNotePath(m_log);
+        m_queue->enqueue([this, plan, order, generation, refused, note, done = next.done] {
+            writeImportNote(note, QDateTime::currentMSecsSinceEpoch(), plan.accounts);
             // A backend that writes item by item tells how far it got: what
             // is stored is listed every so often, and a program that quits
             // stops the import after the item under way.
@@ -1028,6 +1101,7 @@ void AccountStore::finishImport(const ImportPlan& plan,
             m_log.record(SecurityEvent::added(tally.added.first().displayLabel()));
         else if (result.added > 1)
             m_log.record(SecurityEvent::imported(result.added));
+        m_queue->enqueue([log = &m_log, note = importNotePath(m_log)] { forgetImportNote(*log, note); });
         if (result.notAdded > 0)
             result.error =
                 (result.added == 0

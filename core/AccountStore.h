@@ -281,6 +281,10 @@ private:
     void applyLoad(const Loaded& loaded, quint64 generation);
     void reloadInBackground();
     void startNextImport();
+    // An import's timeline entry that a killed program may not have written:
+    // recorded at the next start from the note left before the import.
+    void recoverImportEntry();
+    bool m_importEntryChecked = false;
     ImportPlan planImport(const QList<Account>& incoming) const;
     // Lists the accounts of the plan from `first` on whose writes are told
     // in `errors`: those stored.

@@ -28,6 +28,9 @@ QString describe(qint32 status) {
     case Keychain::ioError:
         sentence = QStringLiteral("The disk is full or cannot be written.");
         break;
+    case Keychain::writeRefused:
+        sentence = QStringLiteral("Your keyring refused the change.");
+        break;
     case Keychain::duplicateItem:
         sentence = QStringLiteral("The item is already in your keyring.");
         break;
@@ -41,7 +44,9 @@ QString describe(qint32 status) {
         sentence = QStringLiteral("Your keyring reported an unexpected error.");
         break;
     }
-    return sentence + QStringLiteral(" (") + QString::number(status) + QLatin1Char(')');
+    // The platform's status number means nothing to a reader on this
+    // system; the sentence names the cause.
+    return sentence;
 }
 
 QString KeychainError::message() const {

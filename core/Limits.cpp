@@ -10,8 +10,8 @@ QString secretTooLong() { return QStringLiteral("A secret is longer than 1,024 b
 
 QString textTooLarge() { return QStringLiteral("The text is larger than 16 MiB."); }
 
-QString fileTooLarge(const QString& fileName) {
-    return QStringLiteral("The file “%1” is larger than 16 MiB.").arg(fileName);
+QString fileTooLarge(const QString& fileName, qsizetype bound) {
+    return QStringLiteral("The file “%1” is larger than %2 MiB.").arg(fileName).arg(bound >> 20);
 }
 
 std::optional<QString> check(const Account& account) {

@@ -14,6 +14,10 @@ namespace Limits {
 inline constexpr qsizetype maxSecretBytes = 1024;
 inline constexpr qsizetype maxNameCharacters = 1000; // account name, issuer, folder name
 inline constexpr qsizetype maxTextBytes = 16 * 1024 * 1024; // an opened or pasted text
+// An encrypted backup, written and read back: one bound for both, so that
+// every backup the export writes can be restored. About 75,000 accounts of
+// ordinary size, with room for notes; restoring one holds a few times this.
+inline constexpr qsizetype maxBackupBytes = 32 * 1024 * 1024;
 
 // What of the account is too large, as a sentence; nothing when it fits.
 std::optional<QString> check(const Account& account);
@@ -54,6 +58,6 @@ std::optional<QString> checkText(QStringView text);
 // The texts of the limits, for callers that check sizes themselves.
 QString secretTooLong();
 QString textTooLarge();
-QString fileTooLarge(const QString& fileName);
+QString fileTooLarge(const QString& fileName, qsizetype bound = maxTextBytes);
 
 } // namespace Limits

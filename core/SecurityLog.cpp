@@ -401,6 +401,14 @@ struct SecurityLog::Worker {
     bool appendLine(const AuditEntry& entry) {
         const QByteArray line = entry.toJson() + '\n';
         ensureFolder();
+        // A link to nothing would have the open below make the file where
+        // it points, while the next launch reads no timeline there.
+        if (const std::optional<QString> refused = RegularFile::writeRefusal(path)) {
+            if (refused != lastRefusal) std::fprintf(stderr, "%s\n", qPrintable(*refused));
+            lastRefusal = refused;
+            return false;
+        }
+        lastRefusal.reset();
         const QByteArray name = QFile::encodeName(path);
         // Non-blocking, so that a FIFO put in the file's place since it was
         // read cannot hold the worker (and the program's quitting) until a
@@ -465,6 +473,8 @@ struct SecurityLog::Worker {
     }
 
     static constexpr qsizetype maxUnwritten = 10000;
+    // Told once, not once per event.
+    std::optional<QString> lastRefusal;
 
     const QString path;
     // Owned by the queue.

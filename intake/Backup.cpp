@@ -1,5 +1,6 @@
 #include "intake/Backup.h"
 
+#include "core/Limits.h"
 #include "platform/crypto/Crypto.h"
 
 #include <QJsonArray>
@@ -48,6 +49,9 @@ const char* BackupError::what() const noexcept {
         return "This isn't a Quillet backup file.";
     case cryptoFailed:
         return "Could not encrypt the backup.";
+    case tooLarge:
+        return "The backup would be larger than 32 MiB, more than Quillet can import again, so it "
+               "was not made.";
     }
     return "This isn't a Quillet backup file.";
 }
@@ -103,6 +107,9 @@ std::optional<QList<Account>> decodeAccounts(const QByteArray& plaintext) {
 QByteArray encrypt(const QList<Account>& accounts, const QString& password) {
     QByteArray plaintext = encodeAccounts(accounts);
     Wipe wipePlaintext{plaintext};
+    // The sealed file is larger still (Base64 adds a third): no key is
+    // derived for a file that could not be restored.
+    if (plaintext.size() > Limits::maxBackupBytes) throw BackupError(BackupError::tooLarge);
     // Without fresh random bytes the file would be sealed under a guessable
     // salt or a repeatable nonce; the export stops instead.
     const auto salt = randomSalt();
@@ -114,7 +121,9 @@ QByteArray encrypt(const QList<Account>& accounts, const QString& password) {
     if (!nonce) throw BackupError(BackupError::cryptoFailed);
     const auto box = Crypto::aesGcmSeal(*key, *nonce, plaintext);
     if (!box) throw BackupError(BackupError::cryptoFailed);
-    return encodeContainer(Container{formatVersion, *salt, *box});
+    QByteArray file = encodeContainer(Container{formatVersion, *salt, *box});
+    if (file.size() > Limits::maxBackupBytes) throw BackupError(BackupError::tooLarge);
+    return file;
 }
 
 QList<Account> decrypt(const QByteArray& data, const QString& password) {

@@ -20,6 +20,7 @@ public:
         badPassword,
         badFormat,
         cryptoFailed,
+        tooLarge, // more than the import reads back (Limits::maxBackupBytes)
     };
 
     explicit BackupError(Kind kind) : m_kind(kind) {}
@@ -49,7 +50,8 @@ struct Container {
 };
 
 // The file's bytes. Throws BackupError::cryptoFailed when no key can be
-// derived or the secure random source gives no salt or nonce.
+// derived or the secure random source gives no salt or nonce, and
+// BackupError::tooLarge when the file would be more than a restore reads.
 QByteArray encrypt(const QList<Account>& accounts, const QString& password);
 
 // Every account of the file, in file order, or BackupError; never a part.

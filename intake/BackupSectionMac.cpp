@@ -75,8 +75,11 @@ BackupSectionMac::BackupSectionMac(AccountStore& store, SecurityLog& log, QWidge
     connect(&m_saving, &QFutureWatcher<std::optional<QString>>::finished, this, [this] {
         const std::optional<QString> error = m_saving.result();
         setBusy(false);
+        // The system's error is a phrase; a refusal of the path is told in
+        // its own sentence.
         if (error)
-            report(tr("Couldn't save that file (%1).").arg(*error));
+            report(error->endsWith(QLatin1Char('.')) ? *error
+                                                     : tr("Couldn't save that file (%1).").arg(*error));
         else
             emit finished();
     });
@@ -311,7 +314,11 @@ void BackupSectionMac::save(const QByteArray& data, const QString& path) {
     SecurityLog* log = &m_log;
     m_saving.setFuture(QtConcurrent::run([data, path, log]() -> std::optional<QString> {
         // Written beside the target and moved over it whole, so that a
-        // failed write leaves an existing backup as it was.
+        // failed write leaves an existing backup as it was; never through a
+        // link to a device, a FIFO, a folder or nothing, which it would
+        // replace or leave where no restore reads.
+        if (const std::optional<QString> refused = RegularFile::writeRefusal(path))
+            return *refused;
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return file.errorString();
@@ -355,11 +362,12 @@ void BackupSectionMac::readPickedFile(const QString& path) {
         // is not read into memory whole, and a FIFO or a device (which would
         // never end, or never begin) is not read at all.
         QByteArray data;
-        switch (RegularFile::read(path, Limits::maxTextBytes, &data)) {
+        // The bound is the export's own, so every backup Quillet wrote reads.
+        switch (RegularFile::read(path, Limits::maxBackupBytes, &data)) {
         case RegularFile::Status::ok:
             return {data, std::nullopt};
         case RegularFile::Status::tooLarge:
-            return {{}, Limits::fileTooLarge(QFileInfo(path).fileName())};
+            return {{}, Limits::fileTooLarge(QFileInfo(path).fileName(), Limits::maxBackupBytes)};
         case RegularFile::Status::missing:
         case RegularFile::Status::notAFile:
         case RegularFile::Status::unreadable:

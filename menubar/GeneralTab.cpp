@@ -2,6 +2,7 @@
 
 #include "app/FolderManagerView.h"
 #include "app/RecentlyDeletedView.h"
+#include "app/StoreProblemLine.h"
 #include "core/AccountListModel.h"
 #include "core/AccountStore.h"
 #include "core/CorrectedClock.h"
@@ -89,6 +90,8 @@ GeneralTab::GeneralTab(AccountStore& store, AppSettings& settings, AppLockMac& l
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
+    // A change the settings file did not take is told where it was made.
+    outer->addWidget(StoreProblemLine::settingsLine(m_defaults, this));
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);

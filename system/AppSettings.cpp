@@ -86,22 +86,11 @@ QList<HotKeyBinding> HotKeyBinding::decodeList(const QByteArray& data) {
 
 AppSettings::AppSettings(UserDefaults& defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults) {
-    if (const std::optional<QByteArray> data = m_defaults.data(Settings::hotkeyBindings.key))
-        m_bindings = HotKeyBinding::decodeList(*data);
+    m_bindings = storedBindings();
     m_showCodeInMenuBar = readBool(Settings::showCodeInMenuBar);
-    if (const std::optional<QString> text = m_defaults.string(Settings::menuBarAccountID.key))
-        m_menuBarAccountID = parseUuid(*text);
+    m_menuBarAccountID = storedMenuBarAccountID();
     m_revealCodesInMenu = readBool(Settings::revealCodesInMenu);
-    // The INI file cannot tell a one-element list from a single string, so a
-    // string counts as a list of one.
-    const QVariant hidden = m_defaults.value(Settings::menuBarHiddenAccountIDs.key);
-    QStringList texts;
-    if (hidden.typeId() == QMetaType::QStringList)
-        texts = hidden.toStringList();
-    else if (hidden.typeId() == QMetaType::QString)
-        texts = QStringList{hidden.toString()};
-    for (const QString& text : texts)
-        if (const std::optional<QUuid> id = parseUuid(text)) m_menuBarHiddenAccountIDs.insert(*id);
+    m_menuBarHiddenAccountIDs = storedHiddenAccountIDs();
     m_quickLauncherEnabled = readBool(Settings::quickLauncherEnabled);
     m_menuBarOnly = readBool(Settings::menuBarOnly);
 }
@@ -110,30 +99,64 @@ bool AppSettings::readBool(const Settings::Entry<bool>& setting) const {
     return m_defaults.flag(setting.key, setting.defaultValue);
 }
 
+QList<HotKeyBinding> AppSettings::storedBindings() const {
+    if (const std::optional<QByteArray> data = m_defaults.data(Settings::hotkeyBindings.key))
+        return HotKeyBinding::decodeList(*data);
+    return {};
+}
+
+std::optional<QUuid> AppSettings::storedMenuBarAccountID() const {
+    if (const std::optional<QString> text = m_defaults.string(Settings::menuBarAccountID.key))
+        return parseUuid(*text);
+    return std::nullopt;
+}
+
+QSet<QUuid> AppSettings::storedHiddenAccountIDs() const {
+    // The INI file cannot tell a one-element list from a single string, so a
+    // string counts as a list of one.
+    const QVariant hidden = m_defaults.value(Settings::menuBarHiddenAccountIDs.key);
+    QStringList texts;
+    if (hidden.typeId() == QMetaType::QStringList)
+        texts = hidden.toStringList();
+    else if (hidden.typeId() == QMetaType::QString)
+        texts = QStringList{hidden.toString()};
+    QSet<QUuid> ids;
+    for (const QString& text : texts)
+        if (const std::optional<QUuid> id = parseUuid(text)) ids.insert(*id);
+    return ids;
+}
+
+// Each setter below keeps the new value only when the settings file took it
+// (a full disk or a read-only folder refuses it, and UserDefaults tells why):
+// otherwise it goes back to what is stored, and its signal lets every view
+// show that.
+
 void AppSettings::setBindings(const QList<HotKeyBinding>& bindings) {
     m_bindings = bindings;
-    m_defaults.setValue(Settings::hotkeyBindings.key, HotKeyBinding::encodeList(m_bindings));
+    if (!m_defaults.setValue(Settings::hotkeyBindings.key, HotKeyBinding::encodeList(m_bindings)))
+        m_bindings = storedBindings();
     emit bindingsChanged();
 }
 
 void AppSettings::setShowCodeInMenuBar(bool show) {
     m_showCodeInMenuBar = show;
-    m_defaults.setValue(Settings::showCodeInMenuBar.key, show);
+    if (!m_defaults.setValue(Settings::showCodeInMenuBar.key, show))
+        m_showCodeInMenuBar = readBool(Settings::showCodeInMenuBar);
     emit showCodeInMenuBarChanged();
 }
 
 void AppSettings::setMenuBarAccountID(std::optional<QUuid> id) {
     m_menuBarAccountID = id;
-    if (id)
-        m_defaults.setValue(Settings::menuBarAccountID.key, Json::uuidText(*id));
-    else
-        m_defaults.remove(Settings::menuBarAccountID.key);
+    const bool stored = id ? m_defaults.setValue(Settings::menuBarAccountID.key, Json::uuidText(*id))
+                           : m_defaults.remove(Settings::menuBarAccountID.key);
+    if (!stored) m_menuBarAccountID = storedMenuBarAccountID();
     emit menuBarAccountIDChanged();
 }
 
 void AppSettings::setRevealCodesInMenu(bool reveal) {
     m_revealCodesInMenu = reveal;
-    m_defaults.setValue(Settings::revealCodesInMenu.key, reveal);
+    if (!m_defaults.setValue(Settings::revealCodesInMenu.key, reveal))
+        m_revealCodesInMenu = readBool(Settings::revealCodesInMenu);
     emit revealCodesInMenuChanged();
 }
 
@@ -142,19 +165,22 @@ void AppSettings::setMenuBarHiddenAccountIDs(const QSet<QUuid>& ids) {
     QStringList texts;
     for (const QUuid& id : ids)
         texts.append(Json::uuidText(id));
-    m_defaults.setValue(Settings::menuBarHiddenAccountIDs.key, texts);
+    if (!m_defaults.setValue(Settings::menuBarHiddenAccountIDs.key, texts))
+        m_menuBarHiddenAccountIDs = storedHiddenAccountIDs();
     emit menuBarHiddenAccountIDsChanged();
 }
 
 void AppSettings::setQuickLauncherEnabled(bool enabled) {
     m_quickLauncherEnabled = enabled;
-    m_defaults.setValue(Settings::quickLauncherEnabled.key, enabled);
+    if (!m_defaults.setValue(Settings::quickLauncherEnabled.key, enabled))
+        m_quickLauncherEnabled = readBool(Settings::quickLauncherEnabled);
     emit quickLauncherEnabledChanged();
 }
 
 void AppSettings::setMenuBarOnly(bool menuBarOnly) {
     m_menuBarOnly = menuBarOnly;
-    m_defaults.setValue(Settings::menuBarOnly.key, menuBarOnly);
+    if (!m_defaults.setValue(Settings::menuBarOnly.key, menuBarOnly))
+        m_menuBarOnly = readBool(Settings::menuBarOnly);
     emit menuBarOnlyChanged();
 }
 

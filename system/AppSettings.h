@@ -40,7 +40,8 @@ struct HotKeyBinding {
 // The user's hotkey bindings and menu-bar options (their keys are in
 // core/Settings.h). Each property is read once
 // at construction and written back at every assignment (also an unchanged
-// value), and each assignment emits the property's changed signal.
+// value), and each assignment emits the property's changed signal; an
+// assignment the settings file could not take leaves the stored value.
 class AppSettings : public QObject {
     Q_OBJECT
 
@@ -84,6 +85,9 @@ signals:
 
 private:
     bool readBool(const Settings::Entry<bool>& setting) const;
+    QList<HotKeyBinding> storedBindings() const;
+    std::optional<QUuid> storedMenuBarAccountID() const;
+    QSet<QUuid> storedHiddenAccountIDs() const;
 
     UserDefaults& m_defaults;
     QList<HotKeyBinding> m_bindings;

@@ -14,6 +14,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -211,6 +212,12 @@ template <typename Change> bool CredentialIdentityStore::change(Reads reads, Cha
         identities = *rebuilt;
     }
     change(identities);
+    // QSaveFile would put its file where a link points, even where the read
+    // above refuses to look (a device, a FIFO, nothing at all).
+    if (const std::optional<QString> refused = RegularFile::writeRefusal(m_path)) {
+        std::fprintf(stderr, "%s\n", qPrintable(*refused));
+        return false;
+    }
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

@@ -1,8 +1,10 @@
 #include "platform/files/RegularFile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +41,45 @@ Status openChecked(const QString& path, qint64 maximumSize, Closer* closer, qint
     return Status::ok;
 }
 
+QString tr(const char* text) {
+    return QCoreApplication::translate("RegularFile", text);
+}
+
+QString kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return tr("a folder");
+    if (S_ISFIFO(mode)) return tr("a FIFO");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return tr("a device");
+    if (S_ISSOCK(mode)) return tr("a socket");
+    return tr("something other than a file");
+}
+
 } // namespace
+
+std::optional<QString> writeRefusal(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat link;
+    if (::lstat(name.constData(), &link) != 0) {
+        if (errno == ENOENT) return std::nullopt; // made anew by the write
+        return tr("Quillet cannot write %1: %2.").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    const bool isLink = S_ISLNK(link.st_mode);
+    const QString target = isLink ? QFile::symLinkTarget(path) : QString();
+    struct stat info;
+    if (::stat(name.constData(), &info) != 0) {
+        const int number = errno;
+        if (number == ENOENT)
+            return tr("Quillet does not write %1: it is a symbolic link to %2, which does not exist.")
+                .arg(path, target);
+        return tr("Quillet does not write %1: it is a symbolic link that cannot be followed (%2).")
+            .arg(path, QString::fromLocal8Bit(std::strerror(number)));
+    }
+    // What stands at the path itself is replaced by the writers' rename, or
+    // refused by the appending writer's own check, never written into.
+    if (S_ISREG(info.st_mode) || !isLink) return std::nullopt;
+    return tr("Quillet does not write %1: it is a symbolic link to %2, which is %3, not a "
+              "regular file.")
+        .arg(path, target, kindOf(info.st_mode));
+}
 
 Status check(const QString& path, qint64 maximumSize, int* error) {
     Closer closer;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // Reading a whole file that another program, or a user, may have replaced
 // with something else: a link to /dev/zero, a FIFO, a device, a folder, or a
@@ -31,5 +32,14 @@ Status read(const QString& path, qint64 maximumSize, QByteArray* bytes, int* err
 // then reads itself: ok when the file at path can be opened and is a
 // regular file of at most maximumSize bytes.
 Status check(const QString& path, qint64 maximumSize, int* error = nullptr);
+
+// Why a writer must not write the file at path, as a sentence; nothing when
+// the path is not a symbolic link, or is one that ends at a regular file.
+// Every writer asks first: a write replaces, or appends to, what a link
+// names, so a link to a device, a FIFO, a folder or nothing at all would put
+// the file where no read of it looks (read() refuses all of them), or
+// replace the device itself. Anything else at the path itself is replaced
+// whole by the writer's rename, or refused by its own check.
+std::optional<QString> writeRefusal(const QString& path);
 
 } // namespace RegularFile

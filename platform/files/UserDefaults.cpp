@@ -53,6 +53,8 @@ QString tooLarge() {
 // folder, or a file too large to have been read whole), or nothing. A path
 // with nothing at it may be.
 std::optional<QString> writeRefusal(const QString& path) {
+    // A link to nothing, which stat() cannot tell from no file.
+    if (RegularFile::writeRefusal(path)) return notAFile();
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return errno == ENOENT ? std::nullopt : std::optional(QString::fromLocal8Bit(std::strerror(errno)));
@@ -95,6 +97,9 @@ std::optional<QString> lockRefusal(const QString& path) {
 
 UserDefaults::UserDefaults(const QString& path, QObject* parent) : QObject(parent), m_path(path) {
     std::optional<QString> refused = readRefusal(path);
+    // A link to nothing reads as no settings, but the first write would
+    // make the file wherever it points.
+    if (!refused) refused = writeRefusal(path);
     if (!refused) refused = lockRefusal(path);
     if (refused) {
         keepInMemory(*refused);
@@ -121,6 +126,13 @@ void UserDefaults::keepInMemory(const QString& reason) {
 
 bool UserDefaults::fileUsable() {
     if (!m_settings) return false;
+    // A settings object keeps its first error for good: after a failed
+    // write a fresh one tells whether the next write reaches the file. It
+    // takes over the values (the file's, and keys put back) of the old one.
+    if (m_settings->status() != QSettings::NoError) {
+        m_settings.reset();
+        m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
+    }
     // QSettings reads the file again before it writes when another program
     // has changed it, and then renames its new file over the path.
     std::optional<QString> refused = writeRefusal(m_path);
@@ -138,24 +150,88 @@ QVariant UserDefaults::value(const QString& key) const {
     return m_settings ? m_settings->value(key) : m_memory.value(key);
 }
 
-void UserDefaults::setValue(const QString& key, const QVariant& value) {
+bool UserDefaults::setValue(const QString& key, const QVariant& value) {
+    bool stored = true;
     if (fileUsable()) {
+        const std::optional<QVariant> before =
+            m_settings->contains(key) ? std::optional(m_settings->value(key)) : std::nullopt;
         m_settings->setValue(key, value);
-        m_settings->sync();
+        stored = syncOrRestore(key, before);
     } else {
         m_memory.insert(key, value);
     }
     emit changed(key);
+    return stored;
 }
 
-void UserDefaults::remove(const QString& key) {
+bool UserDefaults::remove(const QString& key) {
+    bool stored = true;
     if (fileUsable()) {
+        const std::optional<QVariant> before =
+            m_settings->contains(key) ? std::optional(m_settings->value(key)) : std::nullopt;
         m_settings->remove(key);
-        m_settings->sync();
+        stored = syncOrRestore(key, before);
     } else {
         m_memory.remove(key);
     }
     emit changed(key);
+    return stored;
+}
+
+namespace {
+
+// Why a file the size of the settings cannot be written beside them: the
+// system's own words for what stopped the settings' write (no space left, a
+// read-only file system, no permission).
+QString whyNotWritten(const QString& path) {
+    const QFileInfo info(path);
+    QByteArray name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.Quillet-probe-XXXXXX"));
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    const QByteArray bytes(qMax<qint64>(info.size(), 1) + 4096, '\n');
+    int number = 0;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            number = written < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += written;
+    }
+    if (number == 0 && ::fsync(fd) != 0) number = errno;
+    ::close(fd);
+    ::unlink(name.constData());
+    return number ? QString::fromLocal8Bit(std::strerror(number))
+                  : QCoreApplication::translate("UserDefaults", "the write failed");
+}
+
+} // namespace
+
+bool UserDefaults::syncOrRestore(const QString& key, const std::optional<QVariant>& before) {
+    m_settings->sync();
+    if (m_settings->status() == QSettings::NoError) {
+        setWriteFailure(std::nullopt);
+        return true;
+    }
+    // The window must not show a change the file does not hold.
+    if (before)
+        m_settings->setValue(key, *before);
+    else
+        m_settings->remove(key);
+    const QString reason = whyNotWritten(m_path);
+    setWriteFailure(QCoreApplication::translate(
+                        "UserDefaults",
+                        "Your change to the settings was not saved: Quillet could not write %1 (%2).")
+                        .arg(m_path, reason));
+    return false;
+}
+
+void UserDefaults::setWriteFailure(const std::optional<QString>& failure) {
+    if (failure == m_writeFailure) return;
+    m_writeFailure = failure;
+    if (!m_problem) emit problemChanged();
 }
 
 namespace {

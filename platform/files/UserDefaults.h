@@ -32,8 +32,13 @@ public:
 
     bool contains(const QString& key) const;
     QVariant value(const QString& key) const;
-    void setValue(const QString& key, const QVariant& value);
-    void remove(const QString& key);
+    // True when the change is stored (in the file, or in memory while the
+    // settings live there). False when the file could not be written (a
+    // full disk, a read-only folder): the key keeps what the file holds, so
+    // that every reader shows what is stored, and problem() says why until
+    // a later write succeeds. changed() is emitted in both cases.
+    bool setValue(const QString& key, const QVariant& value);
+    bool remove(const QString& key);
 
     // Typed reads: nothing when the key is missing or holds another type.
     std::optional<QByteArray> data(const QString& key) const;
@@ -48,9 +53,9 @@ public:
     bool flag(const QString& key, bool absent) const;
 
     QString fileName() const;
-    // Why the settings are kept in memory only, as a sentence; nothing while
-    // they are kept in the file.
-    std::optional<QString> problem() const { return m_problem; }
+    // Why the settings are kept in memory only, or why the last change was
+    // not saved, as a sentence; nothing while they are kept in the file.
+    std::optional<QString> problem() const { return m_problem ? m_problem : m_writeFailure; }
 
 signals:
     void changed(const QString& key);
@@ -61,9 +66,13 @@ private:
     // move to memory for the rest of the run.
     bool fileUsable();
     void keepInMemory(const QString& reason);
+    // Writes the file; when that fails, puts the key back as it was.
+    bool syncOrRestore(const QString& key, const std::optional<QVariant>& before);
+    void setWriteFailure(const std::optional<QString>& failure);
 
     QString m_path;
     std::unique_ptr<QSettings> m_settings; // none while kept in memory
     QVariantMap m_memory;
     std::optional<QString> m_problem;
+    std::optional<QString> m_writeFailure;
 };

@@ -28,6 +28,7 @@ enum Status : qint32 {
     notAvailable = -25291,          // no keychain service or file could be reached
     decodeFailed = -26275,          // the stored items cannot be read
     ioError = -36,                  // the items could not be written
+    writeRefused = -61,             // the keyring's service refused a write for a reason of its own
     paramError = -50,
     userCanceled = -128,            // a batch stopped before this write
 };

@@ -154,6 +154,12 @@ template <typename Body> Status withLock(const QString& path, bool mayCreate, Bo
                      native(path).constData());
         return notAvailable;
     }
+    // Nor is a lock file made, or the file replaced, beside a device, a FIFO
+    // or a folder that the link names.
+    if (const auto refused = RegularFile::writeRefusal(path)) {
+        std::fprintf(stderr, "%s The keychain stays closed.\n", qPrintable(*refused));
+        return notAvailable;
+    }
 
     const QByteArray lockPath = native(*target + QStringLiteral(".lock"));
     // Non-blocking: a FIFO in the lock file's place must not hold the open.

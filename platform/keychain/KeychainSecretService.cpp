@@ -113,14 +113,38 @@ void warn(const char* what, const GError* error) {
                  error ? error->message : "no reason given");
 }
 
+// Whether the service answered with an error of its own, rather than the
+// bus failing to carry the call.
+bool serviceAnswered(const GError* error) {
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_DBUS_ERROR)) // a name GLib does not know
+        return true;
+    if (error->domain != G_DBUS_ERROR)
+        return false;
+    switch (error->code) {
+    case G_DBUS_ERROR_FAILED:
+    case G_DBUS_ERROR_NO_MEMORY:
+    case G_DBUS_ERROR_ACCESS_DENIED:
+    case G_DBUS_ERROR_AUTH_FAILED:
+    case G_DBUS_ERROR_NOT_SUPPORTED:
+    case G_DBUS_ERROR_LIMITS_EXCEEDED:
+    case G_DBUS_ERROR_INVALID_ARGS:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // A locked keyring that stays locked is interactionNotAllowed; a broken or
 // vanished service or bus is notAvailable; anything else the service refused
-// gets the caller's fallback (the failure of a write is ioError).
+// gets the caller's fallback (writeRefused for a write: the service's own
+// reason, never a full disk it did not report).
 Status statusFor(const GError* error, Status fallback) {
     if (!error)
         return fallback;
     if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED))
         return interactionNotAllowed;
+    if (serviceAnswered(error))
+        return fallback;
     if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR)
         return notAvailable;
     return fallback;
@@ -758,7 +782,7 @@ Status setData(SecretService* service, const QList<Found>& found, const QByteArr
         ErrorPtr error(rawError);
         if (error || !item) {
             warn("cannot change an item", error.get());
-            return statusFor(error.get(), ioError);
+            return statusFor(error.get(), writeRefused);
         }
     }
     return success;
@@ -796,7 +820,7 @@ Status createIn(SecretService* service, const char* collectionPath, const Item& 
     ErrorPtr error(rawError);
     if (!path) {
         warn("cannot store an item", error.get());
-        return statusFor(error.get(), ioError);
+        return statusFor(error.get(), writeRefused);
     }
     *createdPath = path;
     g_free(path);
@@ -933,7 +957,7 @@ Status SecretServiceBackend::add(const Item& item) {
     ErrorPtr error(rawError);
     if (!created) {
         warn("cannot store an item", error.get());
-        return statusFor(error.get(), ioError);
+        return statusFor(error.get(), writeRefused);
     }
     return success;
 }
@@ -1119,7 +1143,7 @@ Status SecretServiceBackend::remove(const Query& query) {
         ErrorPtr error(rawError);
         if (error) {
             warn("cannot delete an item", error.get());
-            return statusFor(error.get(), ioError);
+            return statusFor(error.get(), writeRefused);
         }
     }
     return success;

@@ -91,6 +91,11 @@ bool registerItem(QString* error) {
                                             "Terminal=false\n"
                                             "X-GNOME-Autostart-enabled=true\n")
                                  .arg(execArgument(QCoreApplication::applicationFilePath()));
+    // QSaveFile writes wherever a link points, a device or a folder too.
+    if (const std::optional<QString> refused = RegularFile::writeRefusal(path)) {
+        if (error) *error = *refused;
+        return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(contents.toUtf8()) < 0 ||
         !file.commit()) {

@@ -213,6 +213,25 @@ private slots:
                                     .arg(stored.size())));
             QVERIFY(stored.size() == existing || stored.size() == existing + imported);
             QCOMPARE(leftovers(folder.path()), QStringList());
+            // The timeline tells the import once if the keychain holds it,
+            // wherever the kill fell (its entry written before, or at this
+            // start), and never if it does not.
+            const bool importStored = stored.size() == existing + imported;
+            const auto importEntries = [&log] {
+                int found = 0;
+                for (const AuditEntry& entry : log.snapshot().entries)
+                    found += entry.type == QLatin1String("account.imported") &&
+                             entry.detail == QStringLiteral("%1 accounts").arg(imported);
+                return found;
+            };
+            const QString note = folder.filePath(QStringLiteral("timeline.jsonl.import"));
+            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(note), 30000);
+            QVERIFY2(importEntries() == int(importStored),
+                     qPrintable(QStringLiteral("killed after %1 ms: %2 import entries, import %3")
+                                    .arg(delay)
+                                    .arg(importEntries())
+                                    .arg(importStored ? "stored" : "not stored")));
+            QVERIFY(log.snapshot().intact());
         }
         qInfo("the import took %d ms; %d of %lld rounds were killed after the list showed it, "
               "%d left a temporary file behind",

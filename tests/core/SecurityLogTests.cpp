@@ -692,6 +692,22 @@ private slots:
         QCOMPARE(next.entries, snapshot.entries);
     }
 
+    // A link to nothing reads as an empty timeline, so the first line would
+    // make a file where it points that no launch reads: the event waits.
+    void aLinkToNothingTakesNoLine() {
+        const QString path = timelinePath();
+        const QString target = dir.filePath(QStringLiteral("elsewhere.jsonl"));
+        QVERIFY(QFile::link(target, path));
+        const auto removeLink = qScopeGuard([path] { QFile::remove(path); });
+        SecurityLog log(path);
+        log.record(SecurityEvent::added("first"));
+        const SecurityLog::Snapshot snapshot = log.snapshot();
+        QCOMPARE(snapshot.unwritten, 1);
+        QVERIFY(snapshot.entries.isEmpty());
+        QVERIFY(!QFileInfo::exists(target));
+        QVERIFY(QFileInfo(path).isSymLink());
+    }
+
     void deletedFileIsRecreated() {
         const QString path = timelinePath();
         SecurityLog log(path);

@@ -1,3 +1,4 @@
+#include "core/Limits.h"
 #include "intake/Backup.h"
 #include "platform/crypto/Crypto.h"
 #include "tests/support/BackupTool.h"
@@ -166,6 +167,25 @@ private slots:
         QCOMPARE(BackupError(BackupError::badFormat).message(),
                  "This isn't a Quillet backup file.");
         QCOMPARE(BackupError(BackupError::cryptoFailed).message(), "Could not encrypt the backup.");
+    }
+
+    // The export refuses, with its sentence, any file the import would
+    // refuse as too large: the sealed file (a third larger than the
+    // accounts' text) as well as the text alone.
+    void theExportRefusesWhatTheImportCannotRead() {
+        for (const qsizetype noteBytes : {Limits::maxBackupBytes * 4 / 5, Limits::maxBackupBytes + 1}) {
+            QList<Account> accounts = sampleAccounts();
+            accounts[0].note = QString(noteBytes, QLatin1Char('n'));
+            try {
+                Backup::encrypt(accounts, password);
+                QFAIL("sealed a backup the import refuses");
+            } catch (const BackupError& e) {
+                QCOMPARE(e.kind(), BackupError::tooLarge);
+                QCOMPARE(e.message(), "The backup would be larger than 32 MiB, more than Quillet "
+                                      "can import again, so it was not made.");
+            }
+        }
+        QCOMPARE(Limits::maxBackupBytes, qsizetype(32) << 20);
     }
 
     void failingRandomSourceStopsTheExport() {

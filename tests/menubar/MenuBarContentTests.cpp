@@ -37,6 +37,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using TestSupport::makeAccount;
 using TestSupport::xclip;
 
@@ -323,8 +325,7 @@ private slots:
         QCOMPARE(titles(), QStringList({"A", "B"}));
         QVERIFY(!row("B")->account().isFavorite);
         QVERIFY(line->isVisible());
-        QCOMPARE(line->text(), QStringLiteral("“B: b” was not pinned. Your keyring is locked. "
-                                              "(-25308)"));
+        QCOMPARE(line->text(), QStringLiteral("“B: b” was not pinned. Your keyring is locked."));
         QTest::mouseClick(row("B")->upButton(), Qt::LeftButton);
         QCOMPARE(titles(), QStringList({"A", "B"}));
         QVERIFY(line->text().startsWith("The new order was not saved. Your keyring is locked."));
@@ -418,6 +419,32 @@ private slots:
         QTest::mouseClick(row("Eight")->copyButton(), Qt::LeftButton);
         QCOMPARE(QString::fromLatin1(TestSupport::clipboardText()), oathtool(rfcKey, now, 8));
         QCOMPARE(MenuBarRow::hiddenCode(0), QStringLiteral(" "));
+    }
+
+    // The settings file replaced by a FIFO while the panel is open: the
+    // next change stays in memory, and the panel says so, with the file.
+    void theSettingsFileNoticeTellsWhyChangesAreNotKept() {
+        open({makeAccount("Example", "alice", rfcKey)});
+        showPanel();
+        const QString file = defaults->fileName();
+        const QString start = QStringLiteral("Quillet could not use its settings file ") + file;
+        const auto notice = [&]() -> QLabel* {
+            for (QLabel* label : panel->findChildren<QLabel*>())
+                if (label->isVisibleTo(panel.get()) && label->text().startsWith(start))
+                    return label;
+            return nullptr;
+        };
+        QVERIFY(!notice());
+        QVERIFY(QFile::remove(file));
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        QTest::mouseClick(showCodes(), Qt::LeftButton);
+        QVERIFY(!settings->revealCodesInMenu());
+        QTRY_VERIFY(notice());
+        QVERIFY2(notice()->text().endsWith("keeps your changes only until it quits."),
+                 qPrintable(notice()->text()));
+        // Drawn inside the panel, not cut away under its footer.
+        QVERIFY(panel->rect().contains(notice()->geometry().translated(
+            notice()->parentWidget()->mapTo(panel.get(), QPoint()))));
     }
 
     void emptyVaultAndTheFooter() {

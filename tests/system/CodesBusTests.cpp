@@ -197,9 +197,9 @@ private slots:
         Keychain::setBackend(std::make_shared<Keychain::SecretServiceBackend>());
         // A sentence a caller can show, with the status after it.
         expectError(list, QStringLiteral("com.tarnwick.Quillet.Error.Keychain"),
-                    QStringLiteral("Your keyring is locked. (-25308)"));
+                    QStringLiteral("Your keyring is locked."));
         expectError(code, QStringLiteral("com.tarnwick.Quillet.Error.Keychain"),
-                    QStringLiteral("Your keyring is locked. (-25308)"));
+                    QStringLiteral("Your keyring is locked."));
         QCOMPARE(clipboardText(), QByteArray("sentinel"));
     }
 };

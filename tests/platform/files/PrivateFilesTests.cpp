@@ -1,7 +1,10 @@
 // Folders and settings that only their user may read, whatever the umask.
 #include "platform/files/CredentialIdentityStore.h"
 #include "platform/files/PrivateFolder.h"
+#include "platform/files/RegularFile.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/keychain/KeychainFile.h"
+#include "platform/system/LoginItem.h"
 #include "tests/support/TestMain.h"
 
 #include <QSignalSpy>
@@ -134,6 +137,91 @@ private slots:
             {CredentialIdentityStore::OneTimeCodeIdentity{}}));
         QCOMPARE(modeOf(folder), mode_t(0700));
         QCOMPARE(modeOf(store.path()), mode_t(0600));
+    }
+
+    // Each file the program and the credential provider write, made a link
+    // to a device (/dev/zero, also when run as root), a FIFO, a folder or
+    // nothing: every write is refused with a sentence naming the file, and
+    // what the link names is still what it was, with nothing beside it.
+    void writersRefuseLinksToWhatIsNotAFile() {
+        const QString root = dir.filePath(QStringLiteral("links"));
+        QVERIFY(QDir().mkpath(root));
+        const QString fifo = root + QStringLiteral("/fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString folder = root + QStringLiteral("/folder");
+        QVERIFY(QDir().mkpath(folder));
+        const QString nothing = root + QStringLiteral("/nothing/here");
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/nothing")));
+        const auto kind = [](const QString& path) {
+            struct stat info {};
+            return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & S_IFMT
+                                                                             : mode_t(0);
+        };
+        const auto strays = [](const QString& target) {
+            const QFileInfo info(target);
+            return info.dir().entryList({info.fileName() + QStringLiteral("?*")},
+                                        QDir::AllEntries | QDir::Hidden | QDir::System);
+        };
+        const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+        const QString config = root + QStringLiteral("/config");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+        QVERIFY(QDir().mkpath(config + QStringLiteral("/autostart")));
+
+        const QList<std::pair<QString, mode_t>> targets = {
+            {QStringLiteral("/dev/zero"), S_IFCHR}, {fifo, S_IFIFO}, {folder, S_IFDIR}, {nothing, 0}};
+        for (const auto& [target, was] : targets) {
+            const QStringList writers = {"identities", "keychain", "settings", "autostart"};
+            for (const QString& writer : writers) {
+                const QString path = writer == u"autostart" ? LoginItem::desktopFilePath()
+                                                            : root + u'/' + writer;
+                QFile::remove(path);
+                QVERIFY(QFile::link(target, path));
+                const QString what = writer + QStringLiteral(" -> ") + target;
+                const std::optional<QString> sentence = RegularFile::writeRefusal(path);
+                QVERIFY2(sentence && sentence->contains(path) && sentence->contains(target),
+                         qPrintable(what));
+                if (writer == u"identities") {
+                    CredentialIdentityStore store(path);
+                    QVERIFY2(!store.replaceCredentialIdentityEntries(
+                                 {CredentialIdentityStore::OneTimeCodeIdentity{{}, "l", "r"}}),
+                             qPrintable(what));
+                } else if (writer == u"keychain") {
+                    Keychain::FileBackend backend(path);
+                    Keychain::Item item;
+                    item.service = QStringLiteral("s");
+                    item.account = QStringLiteral("a");
+                    item.data = "secret";
+                    QVERIFY2(backend.add(item) != Keychain::success, qPrintable(what));
+                } else if (writer == u"settings") {
+                    UserDefaults defaults(path);
+                    defaults.setValue(QStringLiteral("key"), 1);
+                    QVERIFY2(defaults.problem(), qPrintable(what));
+                } else {
+                    QString error;
+                    QVERIFY2(!LoginItem::registerItem(&error), qPrintable(what));
+                    QCOMPARE(error, *sentence);
+                }
+                QVERIFY2(QFileInfo(path).isSymLink(), qPrintable(what));
+                QCOMPARE(QFileInfo(path).symLinkTarget(), target);
+                QVERIFY2(kind(target) == was, qPrintable(what));
+                QVERIFY2(strays(target).isEmpty(), qPrintable(what + ": " + strays(target).join(' ')));
+                const QStringList inFolder = QDir(folder).entryList(
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+                QVERIFY2(inFolder.isEmpty(), qPrintable(what + ": " + inFolder.join(' ')));
+                QFile::remove(path);
+            }
+        }
+        // A link to a regular file is written through, as before.
+        const QString file = root + QStringLiteral("/file");
+        QFile made(file);
+        QVERIFY(made.open(QIODevice::WriteOnly));
+        made.close();
+        QVERIFY(QFile::link(file, root + QStringLiteral("/toFile")));
+        QVERIFY(!RegularFile::writeRefusal(root + QStringLiteral("/toFile")));
+        QVERIFY(!RegularFile::writeRefusal(root + QStringLiteral("/absent")));
+        QVERIFY(CredentialIdentityStore(root + QStringLiteral("/toFile")).replaceCredentialIdentityEntries({}));
+        QCOMPARE(kind(file), mode_t(S_IFREG));
+        qputenv("XDG_CONFIG_HOME", oldConfig);
     }
 };
 
