@@ -28,8 +28,8 @@ inline const QString foldersAccount = QStringLiteral("folders.v1");
 inline const QString clockStateAccount = QStringLiteral("clockState.v1");
 inline const QString markerAccount = QStringLiteral("legacyMigrated.v1");
 
-// A keychain status as the user reads it: a sentence, the number after it in
-// parentheses ("Your keyring is locked. (-25308)").
+// A keychain status as the user reads it: a sentence naming its cause
+// ("Your keyring is locked."), never the status number.
 QString describe(qint32 status);
 
 class KeychainError : public std::exception {
