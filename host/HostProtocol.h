@@ -54,5 +54,8 @@ inline constexpr qsizetype maxRequestBytes = 1024 * 1024;
 inline constexpr int pluginNotLoaded = 3;
 // The request needs a window and no display can be opened for it.
 inline constexpr int noDisplay = 4;
+// Quillet's app lock is on and the owner's password cannot be asked for
+// here: no display, or no way to check this user's password.
+inline constexpr int lockedCannotAsk = 5;
 
 } // namespace HostProtocol
