@@ -33,7 +33,8 @@ bool needsInterface(Entry entry);
 
 // The request, or why it cannot be read (not JSON, an unknown entry or
 // kind, a missing part the entry needs, a value of the wrong type, a byte
-// string that is not Base64, a client data hash that is not 32 bytes).
+// string that is not Base64, a client data hash that is not 32 bytes, a
+// site longer than the name system allows).
 std::variant<Request, QString> parse(const QByteArray& json);
 
 struct OneTimeCode {

@@ -1036,6 +1036,34 @@ private slots:
         QCOMPARE(object(run.out).value("code").toString(), oathtool({"--hotp", "-c", "5"}));
     }
 
+    // A site longer than the name system allows is refused unread, with the
+    // host's sentence and status; one at the limits is served (here: it
+    // needs a window, and there is no display).
+    void sitesBeyondTheNameSystemAreRefused() {
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"})
+            noDisplay.remove(QLatin1String(name));
+        const QString label63(63, QLatin1Char('a'));
+        const QString longest = label63 + '.' + label63 + '.' + label63 + '.' + QString(61, 'b'); // 253
+        const auto run = [&](const QString& type, const QString& identifier) {
+            return TestSupport::runHost(list({QJsonObject{{"type", type}, {"identifier", identifier}}}),
+                                        noDisplay);
+        };
+        for (const auto& [type, identifier] :
+             {std::pair{"domain", longest + "c"}, std::pair{"domain", label63 + "a.example"},
+              std::pair{"URL", "https://" + longest + "c/"}, std::pair{"URL", "https://" + QString(1'000'000, 'a') + "/"},
+              std::pair{"URL", "https://" + QString(500'000, QChar(0x0430)) + ".com/"},
+              std::pair{"URL", "not a URL " + QString(300, 'x')}}) {
+            const TestSupport::HostRun refused = run(QString::fromLatin1(type), identifier);
+            QVERIFY2(refused.status == HostProtocol::unreadableRequest, refused.err.constData());
+            QVERIFY2(refused.err.contains("longer than the name system allows"), refused.err.constData());
+        }
+        for (const auto& [type, identifier] :
+             {std::pair{"domain", longest}, std::pair{"domain", longest + "."},
+              std::pair{"URL", "https://" + longest + "/path/" + QString(5000, 'p')}})
+            QCOMPARE(run(QString::fromLatin1(type), identifier).status, int(HostProtocol::noDisplay));
+    }
+
     void closingTheWindowCancels() {
         KeychainStore::saveAccount(account("GitHub", "octo"));
         QCOMPARE(serve(list({}), [](QWidget* window) { window->close(); }),
