@@ -11,6 +11,7 @@
 #include "platform/crypto/Crypto.h"
 #include "core/Settings.h"
 #include "platform/files/CredentialIdentityStore.h"
+#include "platform/keychain/KeychainFile.h"
 #include "platform/files/UserDefaults.h"
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/Desktop.h"
@@ -32,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
+#include <sys/file.h>
 #include <sys/resource.h>
 
 using TestSupport::codeRequest;
@@ -898,8 +900,14 @@ private slots:
         QTemporaryDir rpState;
         const QByteArray handle("user-1234");
         constexpr int hosts = 5;
-        constexpr int rounds = 6;
+        constexpr int rounds = 8;
+        QVERIFY(QDir().mkpath(dataFolder()));
         for (int round = 0; round < rounds; ++round) {
+            // The hosts start together, as tabs opened at once do: each
+            // waits at its first look into the keyring until all are there.
+            QFile gate(Keychain::FileBackend::defaultPath() + QStringLiteral(".lock"));
+            QVERIFY(gate.open(QIODevice::ReadWrite));
+            QCOMPARE(::flock(gate.handle(), LOCK_EX), 0);
             QList<std::shared_ptr<QProcess>> running;
             QList<RelyingParty> sites;
             for (int i = 0; i < hosts; ++i) {
@@ -923,6 +931,22 @@ private slots:
                 host->closeWriteChannel();
                 running.append(host);
             }
+            const auto waiting = [&] {
+                // Some thread of each host sleeps in flock().
+                for (const auto& host : running) {
+                    const QString tasks = QStringLiteral("/proc/%1/task").arg(host->processId());
+                    bool blocked = false;
+                    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                        QFile wchan(tasks + '/' + task + QStringLiteral("/wchan"));
+                        blocked = blocked || (wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("lock"));
+                    }
+                    if (!blocked) return false;
+                }
+                return true;
+            };
+            QVERIFY(QTest::qWaitFor(waiting, QUILLET_TEST_WAIT_MS));
+            ::flock(gate.handle(), LOCK_UN);
+            gate.close();
             QSet<QByteArray> answered;
             for (int i = 0; i < hosts; ++i) {
                 QVERIFY(running[i]->waitForFinished(QUILLET_TEST_WAIT_MS));
