@@ -7,68 +7,6 @@
 #include <algorithm>
 #include <iterator>
 
-namespace IssuerDomains {
-
-const QHash<QString, QString>& table() {
-    static const QHash<QString, QString> domains{
-        {QStringLiteral("google"), QStringLiteral("google.com")},
-        {QStringLiteral("gmail"), QStringLiteral("google.com")},
-        {QStringLiteral("github"), QStringLiteral("github.com")},
-        {QStringLiteral("gitlab"), QStringLiteral("gitlab.com")},
-        {QStringLiteral("bitbucket"), QStringLiteral("bitbucket.org")},
-        {QStringLiteral("amazon"), QStringLiteral("amazon.com")},
-        {QStringLiteral("aws"), QStringLiteral("aws.amazon.com")},
-        {QStringLiteral("amazon web services"), QStringLiteral("aws.amazon.com")},
-        {QStringLiteral("microsoft"), QStringLiteral("microsoft.com")},
-        {QStringLiteral("azure"), QStringLiteral("microsoft.com")},
-        {QStringLiteral("outlook"), QStringLiteral("microsoft.com")},
-        {QStringLiteral("apple"), QStringLiteral("apple.com")},
-        {QStringLiteral("icloud"), QStringLiteral("apple.com")},
-        {QStringLiteral("facebook"), QStringLiteral("facebook.com")},
-        {QStringLiteral("meta"), QStringLiteral("facebook.com")},
-        {QStringLiteral("instagram"), QStringLiteral("instagram.com")},
-        {QStringLiteral("x"), QStringLiteral("x.com")},
-        {QStringLiteral("twitter"), QStringLiteral("x.com")},
-        {QStringLiteral("dropbox"), QStringLiteral("dropbox.com")},
-        {QStringLiteral("box"), QStringLiteral("box.com")},
-        {QStringLiteral("coinbase"), QStringLiteral("coinbase.com")},
-        {QStringLiteral("binance"), QStringLiteral("binance.com")},
-        {QStringLiteral("kraken"), QStringLiteral("kraken.com")},
-        {QStringLiteral("paypal"), QStringLiteral("paypal.com")},
-        {QStringLiteral("stripe"), QStringLiteral("stripe.com")},
-        {QStringLiteral("wise"), QStringLiteral("wise.com")},
-        {QStringLiteral("cloudflare"), QStringLiteral("cloudflare.com")},
-        {QStringLiteral("digitalocean"), QStringLiteral("digitalocean.com")},
-        {QStringLiteral("heroku"), QStringLiteral("heroku.com")},
-        {QStringLiteral("discord"), QStringLiteral("discord.com")},
-        {QStringLiteral("slack"), QStringLiteral("slack.com")},
-        {QStringLiteral("telegram"), QStringLiteral("telegram.org")},
-        {QStringLiteral("steam"), QStringLiteral("steampowered.com")},
-        {QStringLiteral("epic games"), QStringLiteral("epicgames.com")},
-        {QStringLiteral("epic"), QStringLiteral("epicgames.com")},
-        {QStringLiteral("linkedin"), QStringLiteral("linkedin.com")},
-        {QStringLiteral("reddit"), QStringLiteral("reddit.com")},
-        {QStringLiteral("twitch"), QStringLiteral("twitch.tv")},
-        {QStringLiteral("proton"), QStringLiteral("proton.me")},
-        {QStringLiteral("protonmail"), QStringLiteral("proton.me")},
-        {QStringLiteral("namecheap"), QStringLiteral("namecheap.com")},
-        {QStringLiteral("1password"), QStringLiteral("1password.com")},
-        {QStringLiteral("bitwarden"), QStringLiteral("bitwarden.com")},
-        {QStringLiteral("notion"), QStringLiteral("notion.so")},
-    };
-    return domains;
-}
-
-std::optional<QString> domain(const QString& issuer) {
-    const auto& domains = table();
-    const auto found = domains.constFind(Text::trimmedBlanksAndTabs(Text::lowercased(issuer)));
-    if (found == domains.constEnd())
-        return std::nullopt;
-    return *found;
-}
-
-} // namespace IssuerDomains
-
 namespace HostText {
 
 namespace {
@@ -129,8 +67,8 @@ QList<char32_t> codePoints(QStringView text) {
     return points;
 }
 
-void append(QString& out, char32_t c) {
-    if (drawsNothing(c) || isMark(c))
+void append(QString& out, char32_t c, bool escapeNonASCII = false) {
+    if (drawsNothing(c) || isMark(c) || (escapeNonASCII && c >= 0x80))
         out += (c > 0xFFFF ? QStringLiteral("\\U") : QStringLiteral("\\u")) +
                QString::number(uint(c), 16)
                    .toUpper()
@@ -162,11 +100,22 @@ QString shown(const QString& host) {
     const bool ascii =
         std::all_of(host.begin(), host.end(), [](QChar c) { return c.unicode() < 0x80; });
     if (ascii) return out;
-    // Where the name leads, in the letters every reader knows; nothing
-    // when IDNA refuses the name.
+    // Drawn left to right in the order it is written, as a screen reader
+    // says it: a right-to-left label never moves to the other end.
+    const auto leftToRight = [](const QString& text) {
+        return QChar(0x2066) + text + QChar(0x2069);
+    };
+    // Where the name leads, in the letters every reader knows. When IDNA
+    // refuses the name there is no such form to tell it from the site it
+    // looks like: then every character outside ASCII is written out.
     const QString ace = QString::fromLatin1(QUrl::toAce(host));
-    if (ace.isEmpty()) return out;
-    return Text::isolated(out) + QStringLiteral(" (") + ace + QLatin1Char(')');
+    if (ace.isEmpty()) {
+        QString escaped;
+        for (const char32_t c : codePoints(host))
+            append(escaped, c, true);
+        return leftToRight(escaped);
+    }
+    return leftToRight(out) + QStringLiteral(" (") + ace + QLatin1Char(')');
 }
 
 } // namespace HostText
@@ -182,20 +131,36 @@ std::optional<DomainShieldWarning> DomainShieldWarning::evaluate(const Account& 
 
 std::optional<DomainShieldWarning> DomainShieldWarning::evaluate(const Account& account,
                                                                  const QList<RequestHost>& hosts) {
-    const auto known = IssuerDomains::domain(account.issuer);
-    if (!known)
+    const QStringList known = IssuerDomains::domains(account.issuer);
+    if (known.isEmpty())
         return std::nullopt;
+    // A host against all of the service's domains: its own on any of them,
+    // a look-alike of the one it imitates, else different from the main one.
+    const auto verdictOf = [&known](const RequestHost& host) -> std::pair<DomainVerdict, QString> {
+        if (!host.isHost) return {DomainVerdict::mismatch, known.first()};
+        std::pair<DomainVerdict, QString> result{DomainVerdict::unverified, known.first()};
+        for (const QString& domain : known) {
+            const DomainVerdict verdict = DomainGuard::verdict(host.text, domain);
+            if (verdict == DomainVerdict::match) return {verdict, domain};
+            if (verdict == DomainVerdict::spoof && result.first != DomainVerdict::spoof)
+                result = {verdict, domain};
+            else if (verdict == DomainVerdict::mismatch && result.first == DomainVerdict::unverified)
+                result.first = verdict;
+        }
+        return result;
+    };
     std::optional<DomainShieldWarning> candidate;
-    for (const auto& [host, isHost] : hosts) {
-        switch (isHost ? DomainGuard::verdict(host, *known) : DomainVerdict::mismatch) {
+    for (const RequestHost& host : hosts) {
+        const auto [verdict, domain] = verdictOf(host);
+        switch (verdict) {
         case DomainVerdict::match:
             return std::nullopt;
         case DomainVerdict::spoof:
-            candidate = DomainShieldWarning{DomainVerdict::spoof, host, *known};
+            candidate = DomainShieldWarning{DomainVerdict::spoof, host.text, domain};
             break;
         case DomainVerdict::mismatch:
             if (!candidate)
-                candidate = DomainShieldWarning{DomainVerdict::mismatch, host, *known};
+                candidate = DomainShieldWarning{DomainVerdict::mismatch, host.text, domain};
             break;
         case DomainVerdict::unverified:
             break;

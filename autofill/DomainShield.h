@@ -2,29 +2,21 @@
 
 #include "autofill/DomainGuard.h"
 #include "core/Account.h"
+#include "core/IssuerDomains.h"
 
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <optional>
 
-// The domains that the issuers of well-known services sign in on.
-namespace IssuerDomains {
-
-// Lower-case issuer names and their services' web domains.
-const QHash<QString, QString>& table();
-
-// The issuer lowercased and trimmed of blanks, looked up exactly: no word of
-// it, no part of it and no account name stands in for it.
-std::optional<QString> domain(const QString& issuer);
-
-} // namespace IssuerDomains
-
 // A host as the user is shown it, wherever one is: each character that
 // draws nothing by itself, or that IDNA drops, written as its escape
 // ("\u200D"), and a host that is not plain ASCII followed by the ASCII form
-// IDNA gives it, "(xn--...)", when it has one. Two hosts that draw alike but
-// lead to different sites then read differently.
+// IDNA gives it, "(xn--...)", or, when IDNA refuses it, with every character
+// outside ASCII written as its escape ("\u04C0"). Two hosts that draw alike
+// but lead to different sites then read differently. A host that is not
+// plain ASCII stands in a left-to-right isolate (U+2066 ... U+2069): it is
+// drawn in the order it is written, the order a screen reader says it in.
 namespace HostText {
 
 QString shown(const QString& host);
@@ -46,10 +38,11 @@ struct DomainShieldWarning {
     QString requestHost; // exactly as the request named it
     QString knownDomain; // exactly as the issuer table holds it
 
-    // Nothing when the issuer's domain is unknown, no host is given, or any
-    // host belongs to the domain. Otherwise a warning about the last host that
-    // imitates the domain or, failing that, the first that differs from it
-    // (an empty host or one of dots differs from every domain).
+    // Nothing when the issuer's domains are unknown, no host is given, or any
+    // host belongs to one of them. Otherwise a warning about the last host
+    // that imitates one of them (named in the warning) or, failing that, the
+    // first that differs from them all (the warning names the issuer's main
+    // domain; an empty host or one of dots differs from every domain).
     static std::optional<DomainShieldWarning> evaluate(const Account& account,
                                                        const QList<QString>& hosts);
     // The same, where a text that is no host counts as a mismatch.

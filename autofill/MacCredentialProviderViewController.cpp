@@ -498,6 +498,10 @@ void MacCredentialProviderViewController::verifyUser(
     // a second pick meanwhile has nothing left to ask for.
     if (m_ended || m_verifying) return;
     m_verifying = true;
+    if (extensionContext().ownerVerified()) {
+        continuation(UserVerification::verified);
+        return;
+    }
     if (!OwnerAuth::canEvaluate()) {
         continuation(UserVerification::unavailable);
         return;
@@ -628,17 +632,23 @@ void MacCredentialProviderViewController::registerPasskey(UserVerification outco
     record.userHandle = identity.userHandle;
     record.privateKey = *privateKey;
     record.createdAt = QDateTime::currentDateTimeUtc();
-    try {
-        PasskeyStore::save(record);
-    } catch (const std::exception&) {
-        cancel(ExtensionError::failed);
-        return;
+    {
+        // One step for every process: another registration for this user
+        // between the save and the removal would take this record for an
+        // older one, and this one would remove that; neither would be left.
+        const Keychain::Transaction step;
+        try {
+            PasskeyStore::save(record);
+        } catch (const std::exception&) {
+            cancel(ExtensionError::failed);
+            return;
+        }
+        // The user's older passkeys at this site give way to the new one.
+        CredentialIdentityStore& identities = CredentialIdentityStore::shared();
+        for (const PasskeyRecord& older : PasskeyStore::findForUser(record.rpId, record.userHandle))
+            if (older.credentialID != record.credentialID) PasskeyStore::remove(older, identities);
+        identities.saveCredentialIdentities({record.identity()});
     }
-    // The user's older passkeys at this site give way to the new one.
-    CredentialIdentityStore& identities = CredentialIdentityStore::shared();
-    for (const PasskeyRecord& older : PasskeyStore::findForUser(record.rpId, record.userHandle))
-        if (older.credentialID != record.credentialID) PasskeyStore::remove(older, identities);
-    identities.saveCredentialIdentities({record.identity()});
 
     const QByteArray attestationObject = Passkey::registrationAttestationObject(
         record.rpId, record.credentialID, publicKey->left(32), publicKey->mid(32),

@@ -1,5 +1,6 @@
 #include "core/CredentialIdentitySync.h"
 
+#include "core/IssuerDomains.h"
 #include "core/Json.h"
 #include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
@@ -31,53 +32,12 @@ QThreadPool& pool() {
 
 } // namespace
 
-const QHash<QString, QString>& serviceDomains() {
-    static const QHash<QString, QString> table{
-        {QStringLiteral("google"), QStringLiteral("google.com")},
-        {QStringLiteral("gmail"), QStringLiteral("google.com")},
-        {QStringLiteral("github"), QStringLiteral("github.com")},
-        {QStringLiteral("amazon"), QStringLiteral("amazon.com")},
-        {QStringLiteral("aws"), QStringLiteral("aws.amazon.com")},
-        {QStringLiteral("microsoft"), QStringLiteral("microsoft.com")},
-        {QStringLiteral("apple"), QStringLiteral("apple.com")},
-        {QStringLiteral("facebook"), QStringLiteral("facebook.com")},
-        {QStringLiteral("instagram"), QStringLiteral("instagram.com")},
-        {QStringLiteral("twitter"), QStringLiteral("twitter.com")},
-        {QStringLiteral("x"), QStringLiteral("x.com")},
-        {QStringLiteral("dropbox"), QStringLiteral("dropbox.com")},
-        {QStringLiteral("stripe"), QStringLiteral("stripe.com")},
-        {QStringLiteral("paypal"), QStringLiteral("paypal.com")},
-        {QStringLiteral("binance"), QStringLiteral("binance.com")},
-        {QStringLiteral("coinbase"), QStringLiteral("coinbase.com")},
-        {QStringLiteral("kraken"), QStringLiteral("kraken.com")},
-        {QStringLiteral("bybit"), QStringLiteral("bybit.com")},
-        {QStringLiteral("kucoin"), QStringLiteral("kucoin.com")},
-        {QStringLiteral("netflix"), QStringLiteral("netflix.com")},
-        {QStringLiteral("discord"), QStringLiteral("discord.com")},
-        {QStringLiteral("slack"), QStringLiteral("slack.com")},
-        {QStringLiteral("linkedin"), QStringLiteral("linkedin.com")},
-        {QStringLiteral("reddit"), QStringLiteral("reddit.com")},
-        {QStringLiteral("cloudflare"), QStringLiteral("cloudflare.com")},
-        {QStringLiteral("digitalocean"), QStringLiteral("digitalocean.com")},
-        {QStringLiteral("gitlab"), QStringLiteral("gitlab.com")},
-        {QStringLiteral("epic"), QStringLiteral("epicgames.com")},
-        {QStringLiteral("epicgames"), QStringLiteral("epicgames.com")},
-        {QStringLiteral("steam"), QStringLiteral("steampowered.com")},
-        {QStringLiteral("nvidia"), QStringLiteral("nvidia.com")},
-        {QStringLiteral("sony"), QStringLiteral("sony.com")},
-    };
-    return table;
-}
-
 QString domainForIssuer(const QString& issuer) {
     const QString key = Text::trimmedBlanksAndTabs(Text::lowercased(issuer));
-    const auto& domains = serviceDomains();
-    if (const auto found = domains.constFind(key); found != domains.constEnd())
-        return *found;
+    if (const auto found = IssuerDomains::domain(key)) return *found;
     const QStringList words = key.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (!words.isEmpty())
-        if (const auto found = domains.constFind(words.first()); found != domains.constEnd())
-            return *found;
+        if (const auto found = IssuerDomains::domain(words.first())) return *found;
     const QString squashed = QString(key).remove(QLatin1Char(' '));
     return squashed.isEmpty() ? placeholderDomain : squashed + QStringLiteral(".com");
 }
@@ -104,8 +64,12 @@ void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
     try {
         // After a read of the whole vault (a reload after an import), not
         // at the same time: each holds the vault's size several times over.
-        // Released before the identity file is written.
+        // Taken before the keyring's step, as the store's loads take them.
         QMutexLocker wholeRead(&KeychainStore::wholeVaultReads());
+        // The passkeys read and the list written in one step: a registration
+        // in the credential provider's host meanwhile would otherwise see
+        // its identity replaced by that of the passkey it just superseded.
+        const Keychain::Transaction step;
         const QList<CredentialIdentityStore::Identity> list = identities(accounts);
         wholeRead.unlock();
         store.replaceCredentialIdentityEntries(list);

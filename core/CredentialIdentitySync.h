@@ -12,15 +12,13 @@
 // identity registered before.
 namespace CredentialIdentitySync {
 
-// Lower-case issuer names of well-known services and the domain of each one's
-// sign-in site.
-const QHash<QString, QString>& serviceDomains();
 // The domain of an issuer (or account name) with nothing better to go by: one
 // reserved for documentation, which no site can own.
 inline const QString placeholderDomain = QStringLiteral("example.com");
 
-// The web domain of an issuer: its service's domain when the issuer, or its
-// first word, names a known service; otherwise the issuer without spaces
+// The web domain of an issuer: its service's main domain
+// (core/IssuerDomains.h) when the issuer, or its first word, names a known
+// service; otherwise the issuer without spaces
 // followed by ".com"; the placeholder when that leaves nothing. Never empty.
 QString domainForIssuer(const QString& issuer);
 

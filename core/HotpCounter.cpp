@@ -2,49 +2,8 @@
 
 #include "core/Json.h"
 #include "core/KeychainStore.h"
-#include "platform/files/PrivateFolder.h"
 
-#include <QFile>
-#include <QStandardPaths>
 #include <algorithm>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-namespace {
-
-// An exclusive lock on a file beside the vault's files, held while it
-// lives; closing the descriptor releases it, also when the process dies.
-// Without a place for the file the advance goes on unlocked: the higher of
-// the two counters still keeps it from going back.
-class CounterLock {
-public:
-    CounterLock() {
-        const QString folder =
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quillet");
-        if (!PrivateFolder::ensure(folder))
-            return;
-        const QByteArray path = QFile::encodeName(folder + QStringLiteral("/hotp-counter.lock"));
-        // Non-blocking: whatever stands at the path (a FIFO, a device) is
-        // only locked, never read, and must not hold the open.
-        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
-        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    ~CounterLock() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    CounterLock(const CounterLock&) = delete;
-    CounterLock& operator=(const CounterLock&) = delete;
-
-private:
-    int m_fd = -1;
-};
-
-} // namespace
 
 namespace HotpCounter {
 
@@ -84,7 +43,7 @@ Account atStoredCounter(const Account& account) {
 } // namespace
 
 Account advance(const Account& account) {
-    const CounterLock lock;
+    const Keychain::Transaction step;
     const Account used = atStoredCounter(account);
     Account next = used;
     next.counter += 1; // the largest value wraps to 0
@@ -93,7 +52,7 @@ Account advance(const Account& account) {
 }
 
 Account current(const Account& account) {
-    const CounterLock lock;
+    const Keychain::Transaction step;
     return atStoredCounter(account);
 }
 
@@ -102,7 +61,7 @@ QList<bool> writeNotBehind(QList<Account>& accounts,
     const auto hotp = [](const Account& a) { return a.type == OTPType::hotp; };
     if (std::none_of(accounts.cbegin(), accounts.cend(), hotp))
         return write(accounts);
-    const CounterLock lock;
+    const Keychain::Transaction step;
     for (Account& account : accounts) {
         if (!hotp(account))
             continue;

@@ -311,6 +311,13 @@ bool markerExists() { return Keychain::copyMatching(markerQuery(), nullptr) == K
 
 void writeMarker() { Keychain::add(itemToAdd(markerQuery(), markerData, false)); }
 
+bool legacyItemExists() {
+    Query query;
+    query.service = legacyService;
+    query.account = legacyAccount;
+    return Keychain::copyMatching(query, nullptr) != Keychain::itemNotFound;
+}
+
 void migrateLegacy() {
     Query query;
     query.service = legacyService;
@@ -428,9 +435,18 @@ QMutex& wholeVaultReads() {
 }
 
 Vault loadAll() {
+    // Before the keyring's step below, in the order the identity sync takes
+    // the two.
     const QMutexLocker wholeRead(&wholeVaultReads());
-    migrateLegacy();
-    migrateAccessGroup();
+    {
+        // Copies that check what is stored and then add: one step, so that
+        // an account the program removes meanwhile is not copied back.
+        // Once done, the access-group copy costs no lock again.
+        std::optional<Keychain::Transaction> step;
+        if (!didMigrateAccessGroup || legacyItemExists()) step.emplace();
+        migrateLegacy();
+        migrateAccessGroup();
+    }
     const QList<Keychain::Item> items = readAll();
 
     QList<QUuid> order;

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUrl>
 
 #include <cmath>
 
@@ -120,6 +121,29 @@ CredentialRequest credentialRequest(const QJsonObject& json, bool signs) {
     return request;
 }
 
+// Whether a site fits the name system: at most 253 characters, 63 a label
+// (one trailing "." aside), measured in the ASCII form IDNA gives a name
+// that is not plain ASCII, where it gives one. Nothing longer is a site
+// anybody can visit, and nothing longer is laid out in a sentence.
+bool withinNameLimits(const QString& host) {
+    const QString ace = QString::fromLatin1(QUrl::toAce(host));
+    QStringView name = ace.isEmpty() ? QStringView(host) : QStringView(ace);
+    if (name.endsWith(u'.')) name.chop(1);
+    if (name.size() > 253) return false;
+    for (const QStringView label : name.split(u'.'))
+        if (label.size() > 63) return false;
+    return true;
+}
+
+// The site an identifier names: a URL's host, or the whole text where a
+// URL has none (the plugin then takes the whole text for the site).
+QString siteOf(const ServiceIdentifier& service) {
+    if (service.type == ServiceIdentifier::Type::domain) return service.identifier;
+    const QUrl url(service.identifier);
+    const QString host = url.isValid() ? url.host() : QString();
+    return host.isEmpty() ? service.identifier : host;
+}
+
 QList<ServiceIdentifier> serviceIdentifiers(const QJsonObject& json) {
     QList<ServiceIdentifier> list;
     for (const QJsonValue& value : array(json, QStringLiteral("serviceIdentifiers"))) {
@@ -135,6 +159,9 @@ QList<ServiceIdentifier> serviceIdentifiers(const QJsonObject& json) {
         if (!entry.value(QStringLiteral("identifier")).isString())
             refuse(QStringLiteral("a service identifier has no identifier"));
         service.identifier = text(entry, QStringLiteral("identifier"));
+        if (!withinNameLimits(siteOf(service)))
+            refuse(QStringLiteral("a site is longer than the name system allows (253 characters, "
+                                  "63 a label)"));
         list.append(service);
     }
     return list;

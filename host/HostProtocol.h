@@ -33,7 +33,8 @@ bool needsInterface(Entry entry);
 
 // The request, or why it cannot be read (not JSON, an unknown entry or
 // kind, a missing part the entry needs, a value of the wrong type, a byte
-// string that is not Base64, a client data hash that is not 32 bytes).
+// string that is not Base64, a client data hash that is not 32 bytes, a
+// site longer than the name system allows).
 std::variant<Request, QString> parse(const QByteArray& json);
 
 struct OneTimeCode {
@@ -54,5 +55,8 @@ inline constexpr qsizetype maxRequestBytes = 1024 * 1024;
 inline constexpr int pluginNotLoaded = 3;
 // The request needs a window and no display can be opened for it.
 inline constexpr int noDisplay = 4;
+// Quillet's app lock is on and the owner's password cannot be asked for
+// here: no display, or no way to check this user's password.
+inline constexpr int lockedCannotAsk = 5;
 
 } // namespace HostProtocol

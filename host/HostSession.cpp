@@ -1,8 +1,13 @@
 #include "host/HostSession.h"
 
+#include "core/Settings.h"
+#include "platform/files/UserDefaults.h"
+#include "platform/system/OwnerAuth.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPluginLoader>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -72,11 +77,52 @@ CredentialProviderExtension* HostSession::loadExtension(const QString& path, QSt
     return extension;
 }
 
+std::optional<QString> HostSession::ownerQuestion(const HostProtocol::Request& request) {
+    using HostProtocol::Entry;
+    const bool passkey = request.entry == Entry::credentialListWithParameters ||
+                         request.request.type == CredentialRequest::Type::passkey;
+    // A passkey without interface is refused as needing the user anyway.
+    if (request.entry == Entry::provideWithoutUserInteraction && passkey) return std::nullopt;
+    if (!UserDefaults::standard().flag(Settings::appLockEnabled.key,
+                                       Settings::appLockEnabled.defaultValue))
+        return std::nullopt;
+    return passkey ? QCoreApplication::translate("HostSession",
+                                                 "Quillet is locked. Confirm it's you to use a passkey.")
+                   : QCoreApplication::translate(
+                         "HostSession", "Quillet is locked. Confirm it's you to fill a one-time code.");
+}
+
+bool HostSession::canAskOwner() {
+    return OwnerAuth::canEvaluate();
+}
+
+void HostSession::requireOwner(const QString& question) {
+    m_ownerQuestion = question;
+}
+
 void HostSession::start(bool canShowWindow) {
     m_controller = m_extension.makeViewController(*this);
     m_controller->onPreferredContentSizeChange([this](QSize size) {
         if (m_window) m_window->resize(size);
     });
+    if (!m_ownerQuestion) {
+        serve(canShowWindow);
+        return;
+    }
+    QPointer<HostSession> self(this);
+    OwnerAuth::evaluate(QCoreApplication::translate("HostSession", "Unlock Quillet"), *m_ownerQuestion,
+                        nullptr, [self, canShowWindow](OwnerAuth::Result result) {
+                            if (!self || self->hasEnded()) return;
+                            if (result != OwnerAuth::Result::success) {
+                                self->finish(ExtensionError::userCanceled);
+                                return;
+                            }
+                            self->m_ownerVerified = true;
+                            self->serve(canShowWindow);
+                        });
+}
+
+void HostSession::serve(bool canShowWindow) {
     callEntryPoint();
     if (!hasEnded() && HostProtocol::needsInterface(m_request.entry) && canShowWindow) showWindow();
 }

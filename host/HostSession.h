@@ -24,8 +24,20 @@ public:
 
     // Calls the entry point, then shows the window if the request goes on
     // with the user; without a display (`canShowWindow` false) it shows
-    // none, and the request is left waiting.
+    // none, and the request is left waiting. After requireOwner(), the
+    // owner's password is asked for first.
     void start(bool canShowWindow = true);
+
+    // What the owner is asked before the request is served, while Quillet's
+    // app lock is on and the request may fill a code or use a passkey;
+    // nothing otherwise. Reads the user's settings.
+    static std::optional<QString> ownerQuestion(const HostProtocol::Request& request);
+    // Whether this user's password can be checked at all.
+    static bool canAskOwner();
+    // Asks `question` with the app lock's password dialog before the entry
+    // point is called; anything but the owner's password refuses the request
+    // as cancelled, before the plugin sees it.
+    void requireOwner(const QString& question);
 
     bool hasEnded() const { return m_outcome.has_value(); }
     // Set once the request has ended.
@@ -49,6 +61,7 @@ public:
     void completeRegistrationRequest(
         const CredentialProvider::PasskeyRegistrationCredential& credential) override;
     void cancelRequest(CredentialProvider::ExtensionError error) override;
+    bool ownerVerified() const override { return m_ownerVerified; }
 
 signals:
     void ended();
@@ -56,6 +69,7 @@ signals:
 private:
     class Window;
 
+    void serve(bool canShowWindow);
     void callEntryPoint();
     void showWindow();
     void finish(HostProtocol::Outcome outcome);
@@ -63,6 +77,8 @@ private:
     CredentialProviderExtension& m_extension;
     HostProtocol::Request m_request;
     std::optional<HostProtocol::Outcome> m_outcome;
+    std::optional<QString> m_ownerQuestion;
+    bool m_ownerVerified = false;
     // The window goes after the controller: the controller deletes its view
     // out of the window first.
     std::unique_ptr<Window> m_window;

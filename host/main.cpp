@@ -4,6 +4,7 @@
 #include "host/HostProtocol.h"
 #include "host/HostSession.h"
 #include "platform/look/AppGuards.h"
+#include "platform/system/OwnerAuth.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -22,7 +24,8 @@ const char usage[] =
     "Serves one AutoFill request with the credential-provider plugin: PATH, else\n"
     "$LARKSPUR_PLUGIN, else larkspur.so beside this program. Exit status: 0 completed,\n"
     "1 refused, 2 unreadable request (or one over 1 MiB), 3 the plugin could not be loaded,\n"
-    "4 the request needs a window and no display can be opened.\n";
+    "4 the request needs a window and no display can be opened, 5 Quillet is locked and\n"
+    "its password cannot be asked for here.\n";
 
 void say(const QString& text) {
     QTextStream(stderr) << "larkspur-host: " << text << '\n';
@@ -133,6 +136,10 @@ int main(int argc, char** argv) {
         return HostProtocol::unreadableRequest;
     }
     const HostProtocol::Request& request = std::get<HostProtocol::Request>(parsed);
+    // While Quillet's app lock is on, nothing goes out before the owner's
+    // password: a request that needs no window of its own still needs one
+    // for that question.
+    const std::optional<QString> ownerQuestion = HostSession::ownerQuestion(request);
 
     // A request without interface needs no display; one with it may still
     // end without showing anything (a code for a named account). Qt keeps
@@ -142,7 +149,7 @@ int main(int argc, char** argv) {
     int qtArgumentCount = 1;
     std::unique_ptr<QCoreApplication> application;
     bool displayless = false;
-    if (HostProtocol::needsInterface(request.entry)) {
+    if (HostProtocol::needsInterface(request.entry) || ownerQuestion) {
         platform = platforms();
         qtArguments << platformOption.data() << platform.data();
         qtArgumentCount = int(qtArguments.size());
@@ -169,6 +176,20 @@ int main(int argc, char** argv) {
     }
 
     HostSession session(*extension, request);
+    if (ownerQuestion) {
+        if (displayless) {
+            say(QStringLiteral("Quillet is locked, and no display can be opened to ask for its "
+                               "password: set DISPLAY or WAYLAND_DISPLAY to a running one"));
+            return HostProtocol::lockedCannotAsk;
+        }
+        if (!HostSession::canAskOwner()) {
+            say(QStringLiteral("Quillet is locked, and this user's password cannot be checked "
+                               "(PAM service \"%1\")")
+                    .arg(OwnerAuth::serviceName()));
+            return HostProtocol::lockedCannotAsk;
+        }
+        session.requireOwner(*ownerQuestion);
+    }
     QObject::connect(&session, &HostSession::ended, application.get(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
     session.start(!displayless);

@@ -108,6 +108,10 @@ public:
     virtual void completeAssertionRequest(const PasskeyAssertionCredential& credential) = 0;
     virtual void completeRegistrationRequest(const PasskeyRegistrationCredential& credential) = 0;
     virtual void cancelRequest(ExtensionError error) = 0;
+    // Whether the owner proved themselves for this request before it reached
+    // the controller (the host asks while Quillet's app lock is on): the
+    // controller then counts the user as verified and asks no second time.
+    virtual bool ownerVerified() const { return false; }
 };
 
 // One request's controller. The host owns it, calls exactly one entry point,

@@ -136,6 +136,30 @@ std::optional<QByteArray> changeStamp();
 // that open() returns interactionNotAllowed now. Never picks a backend.
 void cancelInteraction();
 
+// One read-modify-write of shared items, kept whole against every other
+// process: the program and the credential provider's host both read items,
+// decide and write, and two such steps interleaved would undo each other (a
+// record saved by one, removed by the other as superseded). A transaction is
+// an exclusive lock on a file in Quillet's data folder, held from its
+// construction to its destruction (or the end of the process), whatever
+// backend holds the items. A thread that holds it may open another, which
+// then holds nothing of its own. Waits while another holds it: take it around
+// keychain work only, never while asking the user.
+class Transaction {
+public:
+    Transaction();
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // $XDG_DATA_HOME/Quillet/keychain.transaction.lock
+    static QString lockPath();
+
+private:
+    int m_fd = -1;
+    bool m_outermost = false;
+};
+
 // Items kept in memory. Tests can make any operation fail with a status.
 // Safe to use from several threads; items() is for a test's own thread while
 // nothing else runs.

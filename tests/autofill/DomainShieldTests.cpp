@@ -2,6 +2,8 @@
 // user sees and answers it.
 #include "autofill/DomainShield.h"
 #include "autofill/DomainShieldWarningView.h"
+#include "core/CredentialIdentitySync.h"
+#include "core/Text.h"
 #include "tests/support/TestMain.h"
 
 #include <QAccessible>
@@ -10,6 +12,8 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QApplication>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(DomainVerdict)
@@ -43,7 +47,7 @@ QStringList labelTexts(QWidget& view) {
 }
 
 QString withoutIsolates(QString text) {
-    return text.remove(QChar(0x2068)).remove(QChar(0x2069));
+    return text.remove(QChar(0x2066)).remove(QChar(0x2067)).remove(QChar(0x2068)).remove(QChar(0x2069));
 }
 
 // What idn2 (IDNA2008 with UTS #46 processing) makes of a host: its ASCII
@@ -71,13 +75,14 @@ class DomainShieldTests : public QObject {
 private slots:
     void issuerTable() {
         const auto& table = IssuerDomains::table();
-        QCOMPARE(table.size(), 44);
+        QCOMPARE(table.size(), 50);
         for (auto it = table.begin(); it != table.end(); ++it) {
             QCOMPARE(it.key(), it.key().toLower());
-            QVERIFY2(it.value().contains(QLatin1Char('.')) && it.value() == it.value().toLower() &&
-                         !it.value().contains(QLatin1Char('/')) &&
-                         !it.value().contains(QLatin1Char(':')),
-                     qPrintable(it.value()));
+            QVERIFY(!it.value().isEmpty());
+            for (const QString& domain : it.value())
+                QVERIFY2(domain.contains(QLatin1Char('.')) && domain == domain.toLower() &&
+                             !domain.contains(QLatin1Char('/')) && !domain.contains(QLatin1Char(':')),
+                         qPrintable(domain));
         }
         // Names of one service share its domain; every other name has its own.
         const QList<QStringList> shared = {{"google", "gmail"},
@@ -85,8 +90,7 @@ private slots:
                                            {"microsoft", "azure", "outlook"},
                                            {"apple", "icloud"},
                                            {"facebook", "meta"},
-                                           {"x", "twitter"},
-                                           {"epic games", "epic"},
+                                           {"epic games", "epic", "epicgames"},
                                            {"proton", "protonmail"}};
         for (const QStringList& group : shared)
             for (const QString& key : group)
@@ -100,6 +104,41 @@ private slots:
             for (auto b = table.begin(); b != table.end(); ++b)
                 if (a.key() != b.key() && a.value() == b.value())
                     QVERIFY2(sameService(a.key(), b.key()), qPrintable(a.key() + " " + b.key()));
+        // The old name and the new each keep their own first domain, and
+        // sign in on both.
+        QCOMPARE(table.value("twitter"), QStringList({"twitter.com", "x.com"}));
+        QCOMPARE(table.value("x"), QStringList({"x.com", "twitter.com"}));
+    }
+
+    // The site an account's identity is registered for is one the warning
+    // takes for the issuer's own, for every known service and for accounts
+    // of any other issuer; a look-alike of either of a service's domains is
+    // named as the one it imitates.
+    void theRegisteredSiteNeverWarns() {
+        QStringList issuers = IssuerDomains::table().keys();
+        issuers << "Twitter" << " X " << "Google Workspace" << "My Bank";
+        for (const QString& issuer : issuers) {
+            Account account;
+            account.issuer = issuer;
+            const QString site = CredentialIdentitySync::domainForIssuer(issuer);
+            QVERIFY2(!DomainShieldWarning::evaluate(account, QList<QString>{site}),
+                     qPrintable(issuer + " on " + site));
+            QVERIFY2(!DomainShieldWarning::evaluate(account, QList<QString>{"www." + site}),
+                     qPrintable(issuer));
+        }
+        Account twitter;
+        twitter.issuer = "Twitter";
+        for (const QString& site : {QStringLiteral("twitter.com"), QStringLiteral("mobile.x.com")})
+            QVERIFY(!DomainShieldWarning::evaluate(twitter, QList<QString>{site}));
+        QCOMPARE(DomainShieldWarning::evaluate(twitter, QList<QString>{"tw1tter.com"})->knownDomain,
+                 QStringLiteral("twitter.com"));
+        const auto imitation =
+            DomainShieldWarning::evaluate(twitter, QList<QString>{QString(QChar(0x0445)) + ".com"});
+        QCOMPARE(imitation->verdict, DomainVerdict::spoof);
+        QCOMPARE(imitation->knownDomain, QStringLiteral("x.com"));
+        const auto other = DomainShieldWarning::evaluate(twitter, QList<QString>{"evil.example"});
+        QCOMPARE(other->verdict, DomainVerdict::mismatch);
+        QCOMPARE(other->knownDomain, QStringLiteral("twitter.com"));
     }
 
     void issuerLookup_data() {
@@ -232,10 +271,11 @@ private slots:
         const QString host = QStringLiteral("evil\u202Emoc.elgoog");
         const QString message = DomainShieldWarningView::message(
             {DomainVerdict::mismatch, host, "google.com"}, QStringLiteral("\u202Eecila"));
-        QVERIFY(message.contains(iso(QStringLiteral("evil\\u202Emoc.elgoog"))));
+        // The host, not plain ASCII, also left to right within.
+        QVERIFY(message.contains(iso(QChar(0x2066) + QStringLiteral("evil\\u202Emoc.elgoog") + QChar(0x2069))));
         QVERIFY(message.contains(iso(QStringLiteral("\u202Eecila"))));
         QCOMPARE(message.count(QChar(0x2068)), 3);
-        QCOMPARE(message.count(QChar(0x2069)), 3);
+        QCOMPARE(message.count(QChar(0x2069)), 4);
         // Controls, marks, overrides, isolates, zero-width characters, line
         // separators, and a tag beyond the first plane.
         for (const char32_t c : {0x07, 0x7F, 0x9B, 0x61C, 0x200B, 0x200D, 0x200E, 0x200F, 0x2028,
@@ -245,7 +285,8 @@ private slots:
             const QString shown = DomainShieldWarningView::message({DomainVerdict::mismatch, hidden,
                                                                     "google.com"}, "Google: me");
             QVERIFY2(shown.contains(QRegularExpression(
-                         iso("a(\\\\u[0-9A-F]{4}|\\\\U[0-9A-F]{8})b\\.example"))),
+                         iso(QChar(0x2066) + QStringLiteral("?a(\\\\u[0-9A-F]{4}|\\\\U[0-9A-F]{8})b\\.example") +
+                             QChar(0x2069) + QLatin1Char('?')))),
                      qPrintable(QString::number(uint(c), 16)));
         }
         QVERIFY(DomainShieldWarningView::message({DomainVerdict::spoof, "x\U000E0001.com", "x.com"}, "X")
@@ -285,12 +326,38 @@ private slots:
         QTest::newRow("lone surrogate")
             << QStringLiteral("git") + QChar(0xD800) + QStringLiteral("hub.com")
             << "git\\uD800hub.com" << QString();
+        // Neither Qt nor idn2 gives these an ASCII form: every character
+        // outside ASCII is written out, so none reads as the site it imitates.
+        const QString refused = QStringLiteral("refused by idn2");
+        QTest::newRow("capital Cyrillic palochka")
+            << "\u0410\u0420\u0420\u04C0\u0415.COM" << "\\u0410\\u0420\\u0420\\u04C0\\u0415.COM" << refused;
+        QTest::newRow("palochka among Latin") << "G\u04C0THUB.COM" << "G\\u04C0THUB.COM" << refused;
+        QTest::newRow("one dot leader") << "github\u2024com" << "github\\u2024com" << refused;
         // Qt gives these an ASCII form that idn2 refuses (a leading mark, a
         // symbol, joiners outside the scripts that need them).
         QTest::newRow("mark alone") << "\u0301github.com" << "\\u0301github.com" << "xn--github-hxd.com";
         QTest::newRow("braille blank") << "git\u2800hub.com" << "git\\u2800hub.com" << "xn--github-r11d.com";
         QTest::newRow("ZWJ") << "git\u200Dhub.com" << "git\\u200Dhub.com" << "xn--github-rf0c.com";
         QTest::newRow("ZWNJ") << "git\u200Chub.com" << "git\\u200Chub.com" << "xn--github-kf0c.com";
+    }
+
+    // A host with a right-to-left label is drawn in the order it is
+    // written, the order a screen reader says it in, also where the warning
+    // sets it into its sentence: its first label stays on the left.
+    void hostsAreDrawnInTheOrderTheyAreSaid() {
+        const QString host = QStringLiteral("\u0645\u062B\u0627\u0644.github.com.evil.example");
+        const QString set = Text::isolated(HostText::shown(host));
+        QTextLayout layout(set, QApplication::font());
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(100000);
+        layout.endLayout();
+        const qsizetype first = set.indexOf(QChar(0x0645));
+        const qsizetype github = set.indexOf(QStringLiteral("github"));
+        QVERIFY(first >= 0 && github > first);
+        QVERIFY2(line.cursorToX(int(first)) < line.cursorToX(int(github)),
+                 qPrintable(QString::number(line.cursorToX(int(first))) + " " +
+                            QString::number(line.cursorToX(int(github)))));
     }
 
     void hostsThatDrawAlikeReadApart() {
@@ -300,6 +367,9 @@ private slots:
         if (ascii == QLatin1String("idn2")) {
             ascii = idn2(host);
             QVERIFY2(!ascii.isEmpty() && ascii.size() < host.size() + 20, qPrintable(ascii));
+        } else if (ascii == QLatin1String("refused by idn2")) {
+            QVERIFY2(idn2(host).isEmpty(), qPrintable(idn2(host)));
+            ascii.clear();
         }
         const QString named = ascii.isEmpty() ? shown : shown + " (" + ascii + ")";
         QCOMPARE(withoutIsolates(HostText::shown(host)), named);

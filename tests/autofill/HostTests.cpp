@@ -8,7 +8,11 @@
 #include "core/KeychainStore.h"
 #include "core/PasskeyRecord.h"
 #include "host/HostSession.h"
+#include "platform/crypto/Crypto.h"
+#include "core/Settings.h"
 #include "platform/files/CredentialIdentityStore.h"
+#include "platform/keychain/KeychainFile.h"
+#include "platform/files/UserDefaults.h"
 #include "tests/support/ChoiceScreens.h"
 #include "tests/support/Desktop.h"
 #include "tests/support/Host.h"
@@ -29,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
+#include <sys/file.h>
 #include <sys/resource.h>
 
 using TestSupport::codeRequest;
@@ -169,6 +174,7 @@ class HostTests : public QObject {
     std::unique_ptr<HostSession> session;
 
     QString dataFolder() const { return home.filePath(QStringLiteral("data/Quillet")); }
+    QString settingsFile() const { return home.filePath(QStringLiteral("config/tarnwick/Quillet.conf")); }
 
     // Serves the request; `user` acts in the window once it is up. The
     // outcome as the host writes it.
@@ -231,6 +237,7 @@ private slots:
     void init() {
         qputenv("QUILLET_PAM_SERVICE", "quillet-test");
         QDir(dataFolder()).removeRecursively();
+        QFile::remove(settingsFile());
     }
 
     void cleanup() { session.reset(); }
@@ -882,6 +889,203 @@ private slots:
             QVERIFY2(signedIn.status == 0, signedIn.err.constData());
             QCOMPARE(object(signedIn.out).value("completed").toString(), QStringLiteral("passkeyAssertion"));
         }
+    }
+
+    // Several hosts registering a passkey for one user at one site at once,
+    // round after round, as several browser tabs might: every round leaves
+    // exactly one passkey, the one of some host that answered success, and
+    // exactly its identity.
+    void concurrentRegistrationsLeaveOnePasskey() {
+        qputenv("QUILLET_PAM_SERVICE", "absent"); // nobody to ask: no window to work
+        QTemporaryDir rpState;
+        const QByteArray handle("user-1234");
+        constexpr int hosts = 5;
+        constexpr int rounds = 8;
+        QVERIFY(QDir().mkpath(dataFolder()));
+        for (int round = 0; round < rounds; ++round) {
+            // The hosts start together, as tabs opened at once do: each
+            // waits at its first look into the keyring until all are there.
+            QFile gate(Keychain::FileBackend::defaultPath() + QStringLiteral(".lock"));
+            QVERIFY(gate.open(QIODevice::ReadWrite));
+            QCOMPARE(::flock(gate.handle(), LOCK_EX), 0);
+            QList<std::shared_ptr<QProcess>> running;
+            QList<RelyingParty> sites;
+            for (int i = 0; i < hosts; ++i) {
+                // The site's own client data in the first round; made up in
+                // the others, to keep the rounds quick.
+                QByteArray hash = Crypto::randomBytes(32).value_or(QByteArray(32, char(i)));
+                if (round == 0) {
+                    sites.append(RelyingParty(rpState.filePath(QStringLiteral("site%1.json").arg(i))));
+                    hash = sites.last().registerBegin("example.com", "alice", handle, "discouraged");
+                }
+                auto host = std::make_shared<QProcess>();
+                host->start(QStringLiteral(LARKSPUR_HOST_PATH), {});
+                host->write(QJsonDocument(QJsonObject{
+                                {"entry", "registration"},
+                                {"request", QJsonObject{{"kind", "passkey"},
+                                                        {"relyingPartyIdentifier", "example.com"},
+                                                        {"userName", "alice"}, {"userHandle", b64(handle)},
+                                                        {"clientDataHash", b64(hash)},
+                                                        {"supportedAlgorithms", QJsonArray{-7}}}}})
+                                .toJson());
+                host->closeWriteChannel();
+                running.append(host);
+            }
+            const auto waiting = [&] {
+                // Some thread of each host sleeps in flock().
+                for (const auto& host : running) {
+                    const QString tasks = QStringLiteral("/proc/%1/task").arg(host->processId());
+                    bool blocked = false;
+                    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                        QFile wchan(tasks + '/' + task + QStringLiteral("/wchan"));
+                        blocked = blocked || (wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("lock"));
+                    }
+                    if (!blocked) return false;
+                }
+                return true;
+            };
+            QVERIFY(QTest::qWaitFor(waiting, QUILLET_TEST_WAIT_MS));
+            ::flock(gate.handle(), LOCK_UN);
+            gate.close();
+            QSet<QByteArray> answered;
+            for (int i = 0; i < hosts; ++i) {
+                QVERIFY(running[i]->waitForFinished(QUILLET_TEST_WAIT_MS));
+                const QByteArray out = running[i]->readAllStandardOutput();
+                QVERIFY2(running[i]->exitCode() == 0, out.constData());
+                if (round == 0) QCOMPARE(sites[i].registerComplete(out), QStringLiteral("ok"));
+                answered.insert(QByteArray::fromBase64(object(out).value("credentialID").toString().toLatin1()));
+            }
+            const QList<PasskeyRecord> records = PasskeyStore::loadAll();
+            QVERIFY2(records.size() == 1, qPrintable(QStringLiteral("round %1: %2 passkeys")
+                                                         .arg(round).arg(records.size())));
+            QVERIFY(answered.contains(records.first().credentialID));
+            const auto registered = identities();
+            QCOMPARE(registered.size(), 1);
+            QCOMPARE(std::get<CredentialIdentityStore::PasskeyIdentity>(registered.first()).credentialID,
+                     records.first().credentialID);
+        }
+    }
+
+    // While Quillet's app lock is on, the host asks for the owner's password
+    // before anything goes out, and refuses where it cannot ask.
+    void theAppLockAsksForThePassword() {
+        // In a process of its own (the test HostLockTests): the settings and
+        // the PAM stacks are read once per process, and the other functions'
+        // own runs must not have been there first.
+        if (!qEnvironmentVariableIsSet("QUILLET_HOST_LOCK_TEST"))
+            QSKIP("runs as HostLockTests");
+        const Account bank = account("Bank", "me", OTPType::hotp, 3);
+        KeychainStore::saveAccount(bank);
+        UserDefaults(settingsFile()).setValue(Settings::appLockEnabled.key, true);
+        // Served as the host serves it while the lock is on (the program
+        // below reads the lock from the settings): the question first,
+        // answered in its dialog by `user`.
+        const auto serveLocked = [&](const QJsonObject& json, const std::function<void()>& user,
+                                     const std::function<void(QWidget*)>& inWindow = {}) -> QByteArray {
+            const HostProtocol::Request request =
+                std::get<HostProtocol::Request>(HostProtocol::parse(QJsonDocument(json).toJson()));
+            session = std::make_unique<HostSession>(*extension, request);
+            session->requireOwner(QStringLiteral("Quillet is locked."));
+            session->start();
+            if (session->hasEnded() || session->window()) return "served before the question";
+            user();
+            if (inWindow && QTest::qWaitFor([&] { return session->hasEnded() || session->window(); },
+                                            QUILLET_TEST_WAIT_MS) &&
+                !session->hasEnded())
+                inWindow(session->window());
+            if (!QTest::qWaitFor([&] { return session->hasEnded(); }, QUILLET_TEST_WAIT_MS))
+                return "not ended";
+            return HostProtocol::toJson(*session->outcome()).trimmed();
+        };
+        const auto rightPassword = [] {
+            const bool answered = PasswordPrompt::answer(PasswordPrompt::rightPassword);
+            QDialog* open = PasswordPrompt::dialog();
+            QVERIFY2(answered, qPrintable(QStringLiteral("dialog %1 field %2 accept %3 windows %4")
+                                              .arg(open != nullptr)
+                                              .arg(open && open->findChild<QLineEdit*>() ? open->findChild<QLineEdit*>()->isReadOnly() : -1)
+                                              .arg(open ? PasswordPrompt::acceptButton(open) != nullptr : -1)
+                                              .arg(QApplication::topLevelWidgets().size())));
+        };
+        const QJsonObject fill = codeRequest("provideWithoutUserInteraction", bank.id);
+
+        // The owner's password: the code goes out.
+        QCOMPARE(object(serveLocked(fill, rightPassword)).value("code").toString(),
+                 oathtool({"--hotp", "-c", "3"}));
+        QCOMPARE(stored(bank.id)->counter, quint64(4));
+        // The list shows only after the password; a row picked fills.
+        const QByteArray picked = serveLocked(list({}), rightPassword, [](QWidget* window) {
+            QAbstractButton* row = nullptr;
+            QVERIFY(QTest::qWaitFor([&] { return (row = rowShowing(window, QStringLiteral("Bank"))); },
+                                    QUILLET_TEST_WAIT_MS));
+            QTest::mouseClick(row, Qt::LeftButton);
+        });
+        QCOMPARE(object(picked).value("code").toString(), oathtool({"--hotp", "-c", "4"}));
+
+        // A passkey: the lock's question is the only one, and counts as the
+        // user's verification the site asks for.
+        QTemporaryDir rpState;
+        RelyingParty site(rpState.filePath(QStringLiteral("site.json")));
+        const QByteArray hash = site.registerBegin("example.com", "alice", "alice", "required");
+        const QByteArray registered = serveLocked(
+            {{"entry", "registration"},
+             {"request", QJsonObject{{"kind", "passkey"}, {"relyingPartyIdentifier", "example.com"},
+                                     {"userName", "alice"}, {"userHandle", b64("alice")},
+                                     {"clientDataHash", b64(hash)}, {"supportedAlgorithms", QJsonArray{-7}}}}},
+            rightPassword);
+        QCOMPARE(site.registerComplete(registered), QStringLiteral("ok"));
+        QVERIFY(!PasswordPrompt::dialog(passkeyPrompt));
+        // The question closed: refused, and the counter stays.
+        QCOMPARE(serveLocked(fill, [] { QVERIFY(PasswordPrompt::cancel()); }), QByteArray("{\"refused\":1}"));
+        QCOMPARE(stored(bank.id)->counter, quint64(5));
+
+        // The host program, where nobody can be asked: its own status and
+        // sentence, and nothing goes out.
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"})
+            noDisplay.remove(QLatin1String(name));
+        QProcessEnvironment noPassword = QProcessEnvironment::systemEnvironment();
+        noPassword.insert(QStringLiteral("QUILLET_PAM_SERVICE"), QStringLiteral("absent"));
+        for (const QProcessEnvironment& cannotAsk : {noDisplay, noPassword}) {
+            const TestSupport::HostRun run = TestSupport::runHost(fill, cannotAsk);
+            QCOMPARE(run.status, int(HostProtocol::lockedCannotAsk));
+            QCOMPARE(run.out, QByteArray());
+            QVERIFY2(run.err.contains("larkspur-host: Quillet is locked, and "), run.err.constData());
+        }
+        QCOMPARE(stored(bank.id)->counter, quint64(5));
+
+        // The lock off: the code goes out at once, nobody asked.
+        UserDefaults(settingsFile()).setValue(Settings::appLockEnabled.key, false);
+        const TestSupport::HostRun run = TestSupport::runHost(fill, noDisplay);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(object(run.out).value("code").toString(), oathtool({"--hotp", "-c", "5"}));
+    }
+
+    // A site longer than the name system allows is refused unread, with the
+    // host's sentence and status; one at the limits is served (here: it
+    // needs a window, and there is no display).
+    void sitesBeyondTheNameSystemAreRefused() {
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"})
+            noDisplay.remove(QLatin1String(name));
+        const QString label63(63, QLatin1Char('a'));
+        const QString longest = label63 + '.' + label63 + '.' + label63 + '.' + QString(61, 'b'); // 253
+        const auto run = [&](const QString& type, const QString& identifier) {
+            return TestSupport::runHost(list({QJsonObject{{"type", type}, {"identifier", identifier}}}),
+                                        noDisplay);
+        };
+        for (const auto& [type, identifier] :
+             {std::pair{"domain", longest + "c"}, std::pair{"domain", label63 + "a.example"},
+              std::pair{"URL", "https://" + longest + "c/"}, std::pair{"URL", "https://" + QString(1'000'000, 'a') + "/"},
+              std::pair{"URL", "https://" + QString(500'000, QChar(0x0430)) + ".com/"},
+              std::pair{"URL", "not a URL " + QString(300, 'x')}}) {
+            const TestSupport::HostRun refused = run(QString::fromLatin1(type), identifier);
+            QVERIFY2(refused.status == HostProtocol::unreadableRequest, refused.err.constData());
+            QVERIFY2(refused.err.contains("longer than the name system allows"), refused.err.constData());
+        }
+        for (const auto& [type, identifier] :
+             {std::pair{"domain", longest}, std::pair{"domain", longest + "."},
+              std::pair{"URL", "https://" + longest + "/path/" + QString(5000, 'p')}})
+            QCOMPARE(run(QString::fromLatin1(type), identifier).status, int(HostProtocol::noDisplay));
     }
 
     void closingTheWindowCancels() {

@@ -14,7 +14,7 @@ namespace ChoiceScreens {
 // A text as read, without the invisible isolate marks that stand around
 // inserted names.
 inline QString withoutIsolates(QString text) {
-    return text.remove(QChar(0x2068)).remove(QChar(0x2069));
+    return text.remove(QChar(0x2066)).remove(QChar(0x2067)).remove(QChar(0x2068)).remove(QChar(0x2069));
 }
 
 // A visible row (a flat button that is not a push button) showing `text`.

@@ -49,6 +49,8 @@ runHost(const QJsonObject& request,
     timer.start();
     host.start(QStringLiteral(LARKSPUR_HOST_PATH), {});
     host.write(QJsonDocument(request).toJson());
+    // Written before `user` runs: nothing pumps the channel while it waits.
+    host.waitForBytesWritten(QUILLET_TEST_WAIT_MS);
     host.closeWriteChannel();
     if (user && host.waitForStarted()) user(host.processId());
     const bool ended = host.waitForFinished(QUILLET_TEST_WAIT_MS);

@@ -70,13 +70,13 @@ private slots:
         QCOMPARE(backend->add(item(QStringLiteral("a"), "1")), success);
         QTRY_COMPARE(changed.size(), 1);
 
-        // Beside it, the timeline and the counter lock change; then the
+        // Beside it, the timeline and the transaction lock change; then the
         // keychain, once per write, also when a write changes its size
         // nowhere.
         settle(folder, [&] {
             QVERIFY(write(folder + QStringLiteral("/security-timeline.jsonl"), "{}\n",
                           QIODevice::Append));
-            QVERIFY(write(folder + QStringLiteral("/hotp-counter.lock"), "", QIODevice::WriteOnly));
+            QVERIFY(write(folder + QStringLiteral("/keychain.transaction.lock"), "", QIODevice::WriteOnly));
         });
         QCOMPARE(changed.size(), 1);
         Query query;
