@@ -217,7 +217,12 @@ template <typename Sink> bool encodeInto(const QList<Item>& items, Sink sink) {
 }
 
 // The body edits the items and sets *changed when they have to be written.
-template <typename Body> Status withItems(const QString& path, bool mayCreate, Body body) {
+// The items of the file, those `keep` accepts (all when it is empty), handed
+// to `body`; written back when it reports a change, which only a body given
+// every item may do.
+template <typename Body>
+Status withItems(const QString& path, bool mayCreate, const std::function<bool(const Item&)>& keep,
+                 Body body) {
     return withLock(path, mayCreate, [&](const std::optional<QString>& target) {
         QList<Item> items;
         bool changed = false;
@@ -234,7 +239,7 @@ template <typename Body> Status withItems(const QString& path, bool mayCreate, B
         case ReadResult::damaged:
             return decodeFailed;
         case ReadResult::ok:
-            if (auto decoded = FileBackend::decode(bytes))
+            if (auto decoded = FileBackend::decode(bytes, keep))
                 items = std::move(*decoded);
             else
                 return decodeFailed;
@@ -245,13 +250,18 @@ template <typename Body> Status withItems(const QString& path, bool mayCreate, B
         bytes = QByteArray();
 
         const Status status = body(items, &changed);
-        if (status == success && changed &&
+        Q_ASSERT(!changed || !keep);
+        if (status == success && changed && !keep &&
             !writeAtomically(*target, [&items](int fd) {
                 return encodeInto(items, [fd](const QByteArray& piece) { return writeAll(fd, piece); });
             }))
             return ioError;
         return status;
     });
+}
+
+template <typename Body> Status withItems(const QString& path, bool mayCreate, Body body) {
+    return withItems(path, mayCreate, {}, body);
 }
 
 // Adds the item unless one with the same primary key is there.
@@ -437,6 +447,11 @@ std::optional<ItemTexts> findItemTexts(const QByteArray& bytes) {
 // version, a hand edit gone wrong) must stop every operation rather than be
 // read as fewer items and then written back without them.
 std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes) {
+    return decode(bytes, {});
+}
+
+std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes,
+                                               const std::function<bool(const Item&)>& keep) {
     QList<Item> items;
     if (const auto texts = findItemTexts(bytes)) {
         // The document without its items' text, read whole: every other
@@ -447,14 +462,14 @@ std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes) {
         const auto array = itemsOf(QJsonDocument::fromJson(rest, &error));
         if (error.error != QJsonParseError::NoError || !array || !array->isEmpty())
             return std::nullopt;
-        items.reserve(texts->elements.size());
+        if (!keep) items.reserve(texts->elements.size());
         for (const auto& [start, length] : texts->elements) {
             const QJsonDocument one = QJsonDocument::fromJson(
                 QByteArray::fromRawData(bytes.constData() + start, length), &error);
             if (error.error != QJsonParseError::NoError || !one.isObject()) return std::nullopt;
             auto item = itemFrom(one.object());
             if (!item) return std::nullopt;
-            items.append(std::move(*item));
+            if (!keep || keep(*item)) items.append(std::move(*item));
         }
         return items;
     }
@@ -463,12 +478,12 @@ std::optional<QList<Item>> FileBackend::decode(const QByteArray& bytes) {
     if (error.error != QJsonParseError::NoError) return std::nullopt;
     const auto array = itemsOf(document);
     if (!array) return std::nullopt;
-    items.reserve(array->size());
+    if (!keep) items.reserve(array->size());
     for (const QJsonValue& value : *array) {
         if (!value.isObject()) return std::nullopt;
         auto item = itemFrom(value.toObject());
         if (!item) return std::nullopt;
-        items.append(std::move(*item));
+        if (!keep || keep(*item)) items.append(std::move(*item));
     }
     return items;
 }
@@ -569,7 +584,10 @@ Status FileBackend::update(const Query& query, const QByteArray& data) {
 }
 
 Status FileBackend::copyMatching(const Query& query, Results* results) {
-    return withItems(m_path, false, [&](QList<Item>& items, bool*) {
+    // Only the matching items are kept from the file, so that a lookup of
+    // the passkeys in a large vault does not hold every account beside them.
+    return withItems(m_path, false, [&](const Item& item) { return matches(query, item); },
+                     [&](QList<Item>& items, bool*) {
         Results found;
         for (const Item& item : std::as_const(items))
             if (matches(query, item)) {

@@ -2,6 +2,9 @@
 
 #include "platform/keychain/Keychain.h"
 
+#include <functional>
+#include <optional>
+
 namespace Keychain {
 
 // Every item in one JSON file (mode 0600, in a folder only the user may
@@ -40,6 +43,10 @@ public:
     // a whole file of this version, whose items encode() writes back as read.
     static QByteArray encode(const QList<Item>& items);
     static std::optional<QList<Item>> decode(const QByteArray& bytes);
+    // The same check of the whole file, keeping only the items `keep`
+    // accepts: a lookup of a few items then holds no copy of the others.
+    static std::optional<QList<Item>> decode(const QByteArray& bytes,
+                                             const std::function<bool(const Item&)>& keep);
 
 private:
     QString m_path;
