@@ -48,27 +48,36 @@ QScreen* screenOf(const QWidget* window) {
 }
 
 // How often, and how long at most, a window just shown is looked at until
-// the window manager has framed it: Qt learns the frame from a property the
-// window manager sets, which no event of the widget's reports.
+// the window manager has framed and placed it.
 constexpr int placingPollMs = 50;
-constexpr int placingWaitMs = 3000;
+constexpr int placingWaitMs = 10000;
 
 bool framed(const QWidget* window) { return window->frameGeometry() != window->geometry(); }
 
-// Fits `window` once it is framed, looking again until it is or the wait is over.
-void fitWhenFramed(QPointer<QWidget> window, int waited) {
+bool onScreen(const QWidget* window) {
+    const QScreen* screen = screenOf(window);
+    return screen && screen->availableGeometry().contains(window->frameGeometry());
+}
+
+// Fits `window` again once the window manager has framed and placed it, and
+// until it lies on the screen with its frame or the wait is over: Qt learns
+// the frame from a property the window manager sets, which no event of the
+// widget reports, and places a window by its frame only once it knows it.
+void settle(QPointer<QWidget> window, int waited) {
     if (!window || !window->isVisible() || !window->property(placingProperty).toBool()) return;
     if (framed(window)) {
-        window->setProperty(placingProperty, false);
         ScreenFit::fit(window);
-        return;
+        if (onScreen(window)) {
+            window->setProperty(placingProperty, false);
+            return;
+        }
     }
     if (waited >= placingWaitMs) {
         window->setProperty(placingProperty, false);
         return;
     }
     QTimer::singleShot(placingPollMs, window,
-                       [window, waited] { fitWhenFramed(window, waited + placingPollMs); });
+                       [window, waited] { settle(window, waited + placingPollMs); });
 }
 
 class Fitter : public QObject {
@@ -83,13 +92,10 @@ protected:
         ScreenFit::fit(widget);
         // A frameless window has its place already; later moves of a
         // framed one are the user's own.
-        if (unframed(widget)) return false;
-        if (!widget->property(placingProperty).toBool()) {
-            widget->setProperty(placingProperty, true);
-            QTimer::singleShot(0, widget, [window = QPointer<QWidget>(widget)] {
-                fitWhenFramed(window, 0);
-            });
-        }
+        if (unframed(widget) || widget->property(placingProperty).toBool()) return false;
+        widget->setProperty(placingProperty, true);
+        QTimer::singleShot(0, widget,
+                           [window = QPointer<QWidget>(widget)] { settle(window, 0); });
         return false;
     }
 };

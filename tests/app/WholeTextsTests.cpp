@@ -168,7 +168,12 @@ struct Screens {
             launcher.setStore(&app.store(), &defaults);
             launcher.setAppLock(&app.appLock());
             launcher.setAccessibilityCheck([] { return true; });
-            launcher.show();
+            // The panel steps aside when the program loses the keyboard
+            // meanwhile (the window of the case before going away).
+            (void)QTest::qWaitFor([&] {
+                if (!launcher.isShown()) launcher.show();
+                return launcher.panel()->isActiveWindow();
+            }, QUILLET_TEST_WAIT_MS);
             return launcher.panel();
         }
         return nullptr;
