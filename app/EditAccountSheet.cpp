@@ -72,7 +72,7 @@ EditAccountSheet::EditAccountSheet(AccountStore& store, const Account& account,
     : QDialog(parent), m_store(store), m_account(account), m_onSave(std::move(onSave)),
       m_folderID(account.folderID) {
     setWindowTitle(tr("Edit account"));
-    setFixedSize(420, 560);
+    setFixedSize(Style::points(420), Style::points(560));
     if (parent)
         setWindowModality(Qt::WindowModal);
 

@@ -2,6 +2,7 @@
 
 #include "app/BrandMark.h"
 #include "app/ContentView.h"
+#include "platform/look/Style.h"
 #include "system/AppLockMac.h"
 #include "system/LockOverlayMac.h"
 #include "system/UpdaterManager.h"
@@ -17,7 +18,7 @@ MainWindow::MainWindow(AccountStore& store, TickingClock& clock, UserDefaults& d
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Quillet"));
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(560, 560);
+    resize(Style::points(560), Style::points(560));
     // The content and, on top of it in the same place, the lock overlay.
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);

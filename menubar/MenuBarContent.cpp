@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
@@ -69,7 +70,7 @@ MenuBarContent::MenuBarContent(AccountStore& store, TickingClock& clock, AppSett
       m_copied(new CopiedMark(copiedMarkMs, this)) {
     setObjectName(QStringLiteral("trayPanel"));
     setAccessibleName(QStringLiteral("Quillet"));
-    setFixedWidth(panelWidth);
+    setFixedWidth(Style::points(panelWidth));
     m_list->setHiddenAccountIDs(m_settings.menuBarHiddenAccountIDs());
 
     auto* column = new QVBoxLayout(this);
@@ -331,7 +332,7 @@ QWidget* MenuBarContent::buildFooter() {
     // At a large font the titles leave no room in the panel's width: Manage
     // and Settings then show their symbols alone, their titles as tooltips
     // (a screen reader hears the titles either way).
-    if (row->minimumSize().width() > panelWidth)
+    if (row->minimumSize().width() > width())
         for (QToolButton* button : {manage, settings}) {
             button->setToolTip(button->text());
             button->setToolButtonStyle(Qt::ToolButtonIconOnly);
@@ -429,10 +430,26 @@ void MenuBarContent::fitHeight() {
         return;
     QLayout* column = layout();
     column->activate();
-    const int height = column->hasHeightForWidth() ? column->totalHeightForWidth(panelWidth)
-                                                   : column->totalSizeHint().height();
+    const int width = this->width();
+    const auto wanted = [column, width] {
+        return column->hasHeightForWidth() ? column->totalHeightForWidth(width)
+                                           : column->totalSizeHint().height();
+    };
+    int height = wanted();
+    // Never taller than the screen's free area: the list gives up what does
+    // not fit, and scrolls.
+    if (m_listArea->isVisibleTo(this) && screen()) {
+        const int rest = height - m_listArea->minimumHeight();
+        const int room = std::max(m_shortRowHeight, screen()->availableGeometry().height() - rest);
+        if (room != m_listRoom) {
+            m_listRoom = room;
+            refreshRows();
+            column->activate();
+            height = wanted();
+        }
+    }
     if (height != this->height())
-        resize(panelWidth, height);
+        resize(width, height);
 }
 
 // The list makes rows only for the accounts in view and hands them on as it
@@ -447,11 +464,12 @@ void MenuBarContent::refreshRows() {
     }
     m_rowTops[filtered.size()] = top;
     // Shown whole up to 360 points, scrolling beyond.
-    const bool scrolls = top > listMaxHeight;
+    const int most = std::min(Style::points(listMaxHeight), m_listRoom);
+    const bool scrolls = top > most;
     m_listArea->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    m_listArea->setFixedHeight(std::min(top, int(listMaxHeight)));
+    m_listArea->setFixedHeight(std::min(top, most));
     const int scrollBar = scrolls ? m_listArea->verticalScrollBar()->sizeHint().width() : 0;
-    m_rowsContainer->resize(panelWidth - scrollBar, top);
+    m_rowsContainer->resize(width() - scrollBar, top);
     placeRows();
 }
 

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QWidget>
 #include <functional>
+#include <limits>
 #include <optional>
 
 class AccountListModel;
@@ -39,6 +40,7 @@ class MenuBarContent : public QWidget {
     Q_OBJECT
 
 public:
+    // In points (Style::points), so that they follow the font.
     static constexpr int panelWidth = 340;
     static constexpr int listMaxHeight = 360;
     static constexpr int copiedMarkMs = 1500;
@@ -152,6 +154,8 @@ private:
     QWidget* m_rowsContainer;
     int m_shortRowHeight = 0;
     int m_tallRowHeight = 0;
+    // How tall the list may be so that the panel fits the screen's free area.
+    int m_listRoom = std::numeric_limits<int>::max();
     // Where each listed account's row starts, and the list's end.
     QList<int> m_rowTops;
     // The rows made so far: those in view first, in order, then spare ones.

@@ -202,13 +202,13 @@ public:
         const int width = textWidth(box.width());
         painter->setPen(palette.color(QPalette::WindowText));
         painter->setFont(titleFont());
-        painter->drawText(QRect(left, box.top() + padding, width, heights.title),
-                          Qt::TextWordWrap, card.title);
+        SettingsParts::drawWrapped(painter, QRect(left, box.top() + padding, width, heights.title),
+                                   card.title);
         painter->setPen(Style::color(SemanticColor::secondary, palette));
         painter->setFont(detailFont());
         const int detailTop = box.top() + padding + heights.title + lineGap;
-        painter->drawText(QRect(left, detailTop, width, box.bottom() - detailTop),
-                          Qt::TextWordWrap, card.detail);
+        SettingsParts::drawWrapped(painter, QRect(left, detailTop, width, box.bottom() - detailTop),
+                                   card.detail);
         painter->restore();
     }
 

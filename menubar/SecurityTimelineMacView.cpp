@@ -112,14 +112,14 @@ public:
         const int textLeft = rect.left() + symbolColumn + columnGap;
         painter->setFont(titleFont());
         painter->setPen(palette.color(QPalette::WindowText));
-        painter->drawText(texts.title.translated(textLeft, top), wrapping,
+        SettingsParts::drawWrapped(painter, texts.title.translated(textLeft, top),
                           index.data().toString());
         const QString detail = index.data(TimelineModel::detailRole).toString();
         if (!detail.isEmpty()) {
             painter->setFont(captionFont());
             painter->setPen(Style::color(SemanticColor::secondary, palette));
-            painter->drawText(texts.detail.translated(textLeft, top + texts.title.height() + 1),
-                              wrapping, detail);
+            SettingsParts::drawWrapped(
+                painter, texts.detail.translated(textLeft, top + texts.title.height() + 1), detail);
         }
 
         const int dividerY = rect.bottom() - rowGap;
@@ -129,8 +129,6 @@ public:
     }
 
 private:
-    static constexpr int wrapping = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-
     // Where the title and the detail go, from the text column's top left,
     // in a row as wide as the list shows.
     struct Texts {

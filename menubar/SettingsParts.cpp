@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFontMetrics>
+#include <QPainter>
+#include <QTextLayout>
+#include <QTextOption>
 #include <QtMath>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -44,6 +47,18 @@ QColor panelFill(const QWidget* on) {
     return fill;
 }
 
+namespace {
+
+// Word by word, and a word longer than a line (an e-mail address as an
+// account's name) broken where the line ends rather than run past it.
+QTextOption wrapOption() {
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    return option;
+}
+
+} // namespace
+
 int wrappedHeight(const QFont& font, int width, const QString& text) {
     width = std::max(1, width);
     // One line is as tall as a laid-out line, rounded up as the layout's
@@ -52,9 +67,23 @@ int wrappedHeight(const QFont& font, int width, const QString& text) {
     const bool breaks = text.contains(QLatin1Char('\n')) || text.contains(QChar::LineSeparator);
     if (!breaks && line.horizontalAdvance(text) <= width)
         return qCeil(line.height());
-    const QRect wrapped = QFontMetrics(font).boundingRect(
-        QRect(0, 0, width, 1 << 20), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
-    return std::max(qCeil(line.height()), wrapped.height());
+    QString lines = text;
+    lines.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(lines, font);
+    layout.setTextOption(wrapOption());
+    layout.beginLayout();
+    qreal height = 0;
+    for (QTextLine next = layout.createLine(); next.isValid(); next = layout.createLine()) {
+        next.setLineWidth(width);
+        next.setPosition(QPointF(0, height));
+        height += next.height();
+    }
+    layout.endLayout();
+    return std::max(qCeil(line.height()), qCeil(height));
+}
+
+void drawWrapped(QPainter* painter, const QRect& rect, const QString& text) {
+    painter->drawText(QRectF(rect), text, wrapOption());
 }
 
 QWidget* divider() {
@@ -73,7 +102,7 @@ QDialog* sheet(QWidget* over, const QString& title, QSize size, QWidget* content
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setWindowTitle(title);
-    dialog->setFixedSize(size);
+    dialog->setFixedSize(Style::points(size.width()), Style::points(size.height()));
     auto* column = new QVBoxLayout(dialog);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

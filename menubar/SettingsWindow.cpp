@@ -3,6 +3,7 @@
 #include "menubar/GeneralTab.h"
 #include "menubar/HotKeysTab.h"
 #include "platform/desktop/Accessibility.h"
+#include "platform/look/Style.h"
 #include "platform/look/Symbols.h"
 #include "system/AppLockMac.h"
 
@@ -30,7 +31,7 @@ SettingsWindow::SettingsWindow(AccountStore& store, AppSettings& settings, AppLo
     m_tabs->addTab(m_general, Symbols::icon(QStringLiteral("gearshape")), tr("General"));
     m_tabs->addTab(m_hotKeys, Symbols::icon(QStringLiteral("keyboard")), tr("Hotkeys"));
     layout->addWidget(m_tabs);
-    setFixedSize(660, 560);
+    setFixedSize(Style::points(660), Style::points(560));
 
     for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
         connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);

@@ -7,6 +7,7 @@
 #include "platform/desktop/TaskbarPresence.h"
 #include "platform/desktop/WindowFocus.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/look/Style.h"
 #include "system/AppLockMac.h"
 #include "system/Clipboard.h"
 #include "system/CopyHUD.h"
@@ -43,7 +44,7 @@ public:
         setObjectName(QStringLiteral("QuickLauncherPanel"));
         setWindowTitle(tr("Quick search"));
         setAttribute(Qt::WA_DeleteOnClose, false);
-        setFixedSize(QuickLauncher::width, QuickLauncher::height);
+        setFixedSize(Style::points(QuickLauncher::width), Style::points(QuickLauncher::height));
     }
 
     // Keeps asking for the focus until the panel has it: the window manager
@@ -159,8 +160,10 @@ QScreen* QuickLauncher::workScreen(const std::optional<quint32>& window) {
 QRect QuickLauncher::frame(const QRect& available) {
     const double centreX = available.x() + available.width() / 2.0;
     const double centreY = available.y() + available.height() / 2.0;
-    return QRect(qRound(centreX - width / 2.0),
-                 qRound(centreY - height / 2.0 - raise * available.height()), width, height);
+    const QSize size(Style::points(width), Style::points(height));
+    return QRect(qRound(centreX - size.width() / 2.0),
+                 qRound(centreY - size.height() / 2.0 - raise * available.height()), size.width(),
+                 size.height());
 }
 
 QString QuickLauncher::needsTypingHint() {

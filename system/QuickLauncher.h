@@ -71,7 +71,8 @@ public:
     bool canType() const { return m_canType(); }
 
     // Where the panel goes on a screen's available area: centred across,
-    // raised 12 % of the height above the centre.
+    // raised 12 % of the height above the centre (ScreenFit keeps it on an
+    // area too small for it).
     static QRect frame(const QRect& available);
     // The screen the user works on: the one holding most of `window` (the
     // window in front when the panel was asked for), else the pointer's.

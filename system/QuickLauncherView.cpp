@@ -23,6 +23,7 @@
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace QuickLauncherParts {
@@ -131,22 +132,21 @@ public:
                             avatarSize);
         AccountAvatar::paint(*painter, avatar, account);
 
-        int right = row.right() - rowPaddingX;
         if (selected) {
             // The key a PC keyboard names, as the hint bar shows it.
             const QString key = QuickLauncherView::enterKey();
             const int capWidth = keyCapSize(key).width();
+            const int right = row.right() - rowPaddingX;
             paintKeyCap(*painter, QRect(right - capWidth, row.top(), capWidth, row.height()), key,
                         palette);
-            right -= capWidth + spacing;
         }
 
-        const int left = int(avatar.right()) + spacing;
         const QFontMetrics labelMetrics(m_labelFont);
         const QFontMetrics codeMetrics(m_codeFont);
-        const int block = labelMetrics.height() + 1 + codeMetrics.height();
-        int y = row.top() + (row.height() - block) / 2;
-        const int width = std::max(0, right - left);
+        const QRect label = labelRect(row, selected);
+        const int left = label.left();
+        const int width = label.width();
+        int y = label.top();
         painter->setFont(m_labelFont);
         painter->setPen(Style::color(Style::SemanticColor::primary, palette));
         painter->drawText(QRect(left, y, width, labelMetrics.height()), Qt::AlignLeft,
@@ -160,7 +160,33 @@ public:
         painter->restore();
     }
 
+    // A name cut with "…" shows whole in the tooltip.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip || !index.isValid()) return false;
+        const QString whole = m_model.account(index.row()).displayLabel();
+        const int width = labelRect(option.rect, index.row() == m_selection).width();
+        if (QFontMetrics(m_labelFont).horizontalAdvance(whole) <= width) {
+            QToolTip::hideText();
+            return false;
+        }
+        QToolTip::showText(event->globalPos(), whole, view->viewport());
+        return true;
+    }
+
 private:
+    // Where a row's name goes: beside the avatar, short of the Enter key on
+    // the highlighted row; the code's line comes below it.
+    QRect labelRect(const QRect& row, bool selected) const {
+        const QFontMetrics labelMetrics(m_labelFont);
+        const int block = labelMetrics.height() + 1 + QFontMetrics(m_codeFont).height();
+        const int left = row.left() + rowPaddingX + avatarSize + spacing;
+        int right = row.right() - rowPaddingX;
+        if (selected) right -= keyCapSize(QuickLauncherView::enterKey()).width() + spacing;
+        return QRect(left, row.top() + (row.height() - block) / 2, std::max(0, right - left),
+                     labelMetrics.height());
+    }
+
     const ResultsModel& m_model;
     const int& m_selection;
     QFont m_labelFont;
@@ -254,7 +280,7 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
     : QWidget(parent),
       m_accounts(new AccountListModel(store, defaults, AccountListModel::Ordering::stored, this)),
       m_lock(lock), m_canType(std::move(canType)) {
-    setFixedSize(panelWidth, panelHeight);
+    setFixedSize(Style::points(panelWidth), Style::points(panelHeight));
     setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);

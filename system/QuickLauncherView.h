@@ -52,6 +52,7 @@ class QuickLauncherView : public QWidget {
     Q_OBJECT
 
 public:
+    // In points (Style::points), so that they follow the font.
     static constexpr int panelWidth = 560;
     static constexpr int panelHeight = 440;
 

@@ -1,5 +1,7 @@
 #include "platform/look/AppGuards.h"
 
+#include "platform/look/ScreenFit.h"
+
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -149,6 +151,7 @@ void install() {
         return;
     guard = new Guard(qApp);
     qApp->installEventFilter(guard);
+    ScreenFit::install();
 }
 
 } // namespace AppGuards

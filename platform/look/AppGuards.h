@@ -17,6 +17,8 @@
 //   closes those dialogs, innermost first, and waits until their event
 //   loops have returned. A deletion with `delete` is not seen: windows are
 //   closed, and so deleted later, everywhere in the program.
+//
+// - Every window fits its screen's available area (ScreenFit).
 namespace AppGuards {
 
 void install();

@@ -7,6 +7,7 @@
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -120,6 +121,12 @@ QFont font(TextStyle style, QFont::Weight weight, bool monospacedDigits, bool ro
     const auto found = made.constFind(key);
     if (found != made.constEnd()) return *found;
     return *made.insert(key, makeFont(style, weight, monospacedDigits, rounded));
+}
+
+int points(qreal length) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96;
+    return qRound(length * std::max<qreal>(1, dpi / 96));
 }
 
 namespace {

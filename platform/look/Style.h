@@ -35,6 +35,11 @@ enum class TextStyle {
 QFont font(TextStyle style, QFont::Weight weight = QFont::Normal, bool monospacedDigits = false,
            bool rounded = false);
 
+// A length the design gives in points (at 96 dots per inch a point is a
+// pixel), in pixels at the resolution the desktop gives fonts: a window or
+// panel sized to hold texts grows as a larger-text setting grows them.
+int points(qreal length);
+
 enum class SemanticColor {
     primary,
     secondary,

@@ -1,65 +1,173 @@
 #pragma once
 
-// Whether a window shows every text whole: each label, button, check box,
-// radio button, tab and group title (and each name a row draws itself) as
-// large as its text needs, a wrapped one as tall as its lines at its width,
-// and each wholly inside its window, every parent and the screen. What a
-// scroll area holds may reach beyond it only downwards, where it scrolls: a
-// text under the vertical scroll bar, or wider than the viewport, is cut. A
-// one-line text that does not fit passes only when it is cut with "…" and
-// its tooltip and accessible name hold the whole text. And a large font to
-// try it with.
-#include "platform/look/FittedText.h"
-
-#include <QAbstractButton>
+// Whether a window shows every text whole, measured on what its widgets
+// really paint: the window is painted once more into a recording device that
+// notes, for every text a painter draws, where its glyphs go and the area the
+// painter may draw in there (the widget's visible part, cut by every parent,
+// and any clip of the painter's own), and, for everything else drawn, its
+// place. A text passes when
+//  - its glyphs lie wholly inside that area, except that what a scroll area
+//    holds may reach beyond its viewport downwards or upwards, where it
+//    scrolls (never across: a text under the vertical scroll bar is cut);
+//  - nothing a widget paints later (on top of it) covers it;
+//  - it is either the whole text, or cut with "…" after a start of the whole
+//    text, which the tooltip at that place and the accessible object there
+//    hold.
+// And the window lies wholly inside its screen's available area. Texts a user
+// types (line edits, text boxes, spin boxes) scroll inside their field and
+// are left out.
 #include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QApplication>
 #include <QEvent>
-#include <QGroupBox>
-#include <QLabel>
+#include <QLineEdit>
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QStringList>
-#include <QTabBar>
-#include <QToolButton>
+#include <QTextEdit>
 #include <QToolTip>
 #include <QWidget>
 #include <QtTest>
 
+#include <cmath>
+#include <optional>
+#include <vector>
+
 namespace WholeTexts {
 
-inline QString accessibleName(QWidget* widget) {
-    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-    return face ? face->text(QAccessible::Name) : QString();
-}
+// One thing a painter drew, in the window's coordinates.
+struct Drawn {
+    QPointer<QWidget> widget;
+    int order = 0;      // the how-many-th widget painted
+    QString text;       // empty for anything but a text
+    QRectF extent;      // where it went
+    QRectF clip;        // where the painter could draw it
+};
 
-// The tooltip a pointer resting on the middle of `widget` brings up. Qt
-// hands the request to the widget, which shows its own, or, past widgets
-// that let the mouse through (the names inside a row's click target), to the
-// first parent that takes the mouse.
-inline QString tipOnHover(QWidget* widget) {
-    if (!widget->testAttribute(Qt::WA_TransparentForMouseEvents)) return widget->toolTip();
-    QWidget* target = widget;
-    while (target->testAttribute(Qt::WA_TransparentForMouseEvents) && target->parentWidget())
-        target = target->parentWidget();
-    const QPoint middle = widget->mapTo(target, widget->rect().center());
-    QHelpEvent help(QEvent::ToolTip, middle, target->mapToGlobal(middle));
-    QCoreApplication::sendEvent(target, &help);
-    const QString tip = QToolTip::isVisible() ? QToolTip::text() : QString();
-    QToolTip::hideText();
-    return tip;
-}
+// Notes what is drawn on the device it paints.
+class Recorder : public QPaintEngine {
+public:
+    Recorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
 
-// Whether `shown`, which does not fit, is cut the way a name may be: with
-// "…" after a start of the whole text, which the tooltip (as a pointer
-// resting on it shows it) and the accessible name hold. `whole` is empty when only the tooltip knows it.
-inline bool elidedWell(QWidget* widget, const QString& shown, QString whole = QString()) {
-    const qsizetype ellipsis = shown.indexOf(QChar(0x2026));
-    if (ellipsis < 0) return false;
-    if (whole.isEmpty()) whole = widget->toolTip();
-    return whole.size() > ellipsis && whole.startsWith(shown.left(ellipsis)) &&
-           widget->toolTip() == whole && tipOnHover(widget) == whole &&
-           accessibleName(widget) == whole;
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    Type type() const override { return QPaintEngine::User; }
+
+    void drawTextItem(const QPointF& at, const QTextItem& item) override {
+        const QRectF glyphs(at.x(), at.y() - item.ascent(), item.width(),
+                            item.ascent() + item.descent());
+        note(glyphs, item.text());
+    }
+    void drawRects(const QRectF* rects, int count) override {
+        for (int i = 0; i < count; ++i) note(rects[i]);
+    }
+    void drawRects(const QRect* rects, int count) override {
+        for (int i = 0; i < count; ++i) note(QRectF(rects[i]));
+    }
+    void drawPath(const QPainterPath& path) override { note(path.boundingRect()); }
+    void drawPolygon(const QPointF* points, int count, PolygonDrawMode) override {
+        note(QPolygonF(QList<QPointF>(points, points + count)).boundingRect());
+    }
+    void drawPolygon(const QPoint* points, int count, PolygonDrawMode) override {
+        note(QRectF(QPolygon(QList<QPoint>(points, points + count)).boundingRect()));
+    }
+    void drawEllipse(const QRectF& rect) override { note(rect); }
+    void drawPixmap(const QRectF& target, const QPixmap&, const QRectF&) override { note(target); }
+    void drawImage(const QRectF& target, const QImage&, const QRectF&,
+                   Qt::ImageConversionFlags) override {
+        note(target);
+    }
+    void drawTiledPixmap(const QRectF& target, const QPixmap&, const QPointF&) override {
+        note(target);
+    }
+    void drawLines(const QLineF* lines, int count) override {
+        for (int i = 0; i < count; ++i)
+            note(QRectF(lines[i].p1(), lines[i].p2()).normalized());
+    }
+    void drawPoints(const QPointF* points, int count) override {
+        for (int i = 0; i < count; ++i) note(QRectF(points[i], QSizeF(1, 1)));
+    }
+
+    QPointer<QWidget> widget;
+    int order = 0;
+    std::vector<Drawn> drawn;
+
+private:
+    void note(const QRectF& logical, const QString& text = QString()) {
+        QPainter* painter = this->painter();
+        if (!painter || !widget) return;
+        const QTransform toDevice = painter->deviceTransform();
+        QRectF clip = systemClip().isEmpty() ? QRectF(-1e6, -1e6, 2e6, 2e6)
+                                             : QRectF(systemClip().boundingRect());
+        if (painter->hasClipping()) clip &= toDevice.mapRect(painter->clipBoundingRect());
+        drawn.push_back({widget, order, text, toDevice.mapRect(logical), clip});
+    }
+};
+
+// A device the size of a window, with its resolution, that records.
+class Canvas : public QPaintDevice {
+public:
+    explicit Canvas(QWidget* window) : m_window(window) {}
+    QPaintEngine* paintEngine() const override { return &m_recorder; }
+    Recorder& recorder() { return m_recorder; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+        case PdmWidth: return m_window->width();
+        case PdmHeight: return m_window->height();
+        case PdmWidthMM: return m_window->widthMM();
+        case PdmHeightMM: return m_window->heightMM();
+        case PdmNumColors: return m_window->colorCount();
+        case PdmDepth: return m_window->depth();
+        case PdmDpiX: return m_window->logicalDpiX();
+        case PdmDpiY: return m_window->logicalDpiY();
+        case PdmPhysicalDpiX: return m_window->physicalDpiX();
+        case PdmPhysicalDpiY: return m_window->physicalDpiY();
+        case PdmDevicePixelRatio: return 1;
+        case PdmDevicePixelRatioScaled: return int(QPaintDevice::devicePixelRatioFScale());
+        default: return 0;
+        }
+    }
+
+private:
+    QWidget* m_window;
+    mutable Recorder m_recorder;
+};
+
+// Notes which widget paints while the window is painted into the canvas.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(Recorder& recorder) : m_recorder(recorder) {}
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Paint && object->isWidgetType()) {
+            m_recorder.widget = static_cast<QWidget*>(object);
+            ++m_recorder.order;
+        }
+        return false;
+    }
+
+private:
+    Recorder& m_recorder;
+};
+
+// Everything `window` draws, as it draws it now.
+inline std::vector<Drawn> drawnIn(QWidget* window) {
+    Canvas canvas(window);
+    PaintWatch watch(canvas.recorder());
+    qApp->installEventFilter(&watch);
+    window->render(&canvas, QPoint(), QRegion(), QWidget::DrawChildren);
+    qApp->removeEventFilter(&watch);
+    return std::move(canvas.recorder().drawn);
 }
 
 inline QString withoutMnemonic(QString text) {
@@ -69,124 +177,127 @@ inline QString withoutMnemonic(QString text) {
     return text;
 }
 
-// What of `widget`'s own text, if any, it has no room for; `text` gets the
-// text to name it by.
-inline std::optional<QString> tooSmall(QWidget* widget, QString* text) {
-    const QSize size = widget->size();
-    const QSize least = widget->minimumSizeHint();
-    if (const QVariant drawn = widget->property(Style::shownTextProperty); drawn.isValid()) {
-        // A text the widget cuts itself, to what it says it drew.
-        const QVariant own = widget->property("text");
-        const QString whole = own.isValid() ? own.toString() : accessibleName(widget);
-        *text = whole;
-        if (whole.isEmpty()) return std::nullopt;
-        if (drawn.toString() != whole && !elidedWell(widget, drawn.toString(), whole))
-            return QStringLiteral("cut without \"…\" and its whole text as tooltip and name");
-        if (size.height() < least.height())
-            return QStringLiteral("cut below: %1 of %2 px").arg(size.height()).arg(least.height());
-        return std::nullopt;
-    }
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        *text = label->text();
-        if (text->isEmpty()) return std::nullopt;
-        if (label->wordWrap())
-            return label->height() < label->heightForWidth(label->width())
-                       ? std::optional(QStringLiteral("too small for its lines"))
-                       : std::nullopt;
-        if (size.width() < least.width() && !elidedWell(label, label->text()))
-            return QStringLiteral("too narrow for its text");
-        if (size.height() < least.height())
-            return QStringLiteral("cut below: %1 of %2 px").arg(size.height()).arg(least.height());
-        return std::nullopt;
-    }
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        *text = withoutMnemonic(button->text());
-        if (text->isEmpty()) return std::nullopt;
-        if (auto* tool = qobject_cast<QToolButton*>(button);
-            tool && tool->toolButtonStyle() == Qt::ToolButtonIconOnly)
-            return std::nullopt;
-        if (size.width() < least.width() && !elidedWell(button, *text))
-            return QStringLiteral("too narrow for its text");
-        // A text that wraps needs the height of its lines at its width.
-        const int height = button->hasHeightForWidth() ? button->heightForWidth(size.width())
-                                                       : least.height();
-        if (size.height() < height)
-            return QStringLiteral("cut below: %1 of %2 px").arg(size.height()).arg(height);
-        return std::nullopt;
-    }
-    if (auto* box = qobject_cast<QGroupBox*>(widget)) {
-        *text = withoutMnemonic(box->title());
-        if (!text->isEmpty() && size.width() < box->fontMetrics().horizontalAdvance(*text))
-            return QStringLiteral("too narrow for its title");
-    }
-    return std::nullopt;
+// Where a user types: what does not fit scrolls inside the field.
+inline bool typedInto(QWidget* widget) {
+    for (QWidget* up = widget; up; up = up->parentWidget())
+        if (qobject_cast<QLineEdit*>(up) || qobject_cast<QTextEdit*>(up) ||
+            qobject_cast<QPlainTextEdit*>(up) || qobject_cast<QAbstractSpinBox*>(up))
+            return true;
+    return false;
 }
 
-// Why `rect` (in `widget`'s coordinates) is not wholly in view in `window`,
-// or nothing when it is.
-inline std::optional<QString> outOfView(QWidget* widget, QWidget* window, QRect shown) {
-    for (QWidget* child = widget; child != window; child = child->parentWidget()) {
-        QWidget* parent = child->parentWidget();
-        shown.translate(child->pos());
-        const QRect bounds = parent->rect();
-        auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
-        // Scrolled into view: downwards, it is as if in the viewport. Across
-        // it never is: what needs the width must have it.
-        if (area && area->viewport() == parent &&
-            area->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
-            shown.setTop(bounds.top()), shown.setBottom(bounds.bottom());
-        if (!bounds.contains(shown))
-            return QStringLiteral("%1,%2 %3x%4 beyond ")
-                       .arg(shown.x()).arg(shown.y()).arg(shown.width()).arg(shown.height()) +
-                   (area && area->viewport() == parent ? QStringLiteral("the viewport of ") +
-                                                             area->metaObject()->className()
-                                                       : QString::fromLatin1(
-                                                             parent->metaObject()->className())) +
-                   QStringLiteral(" of %1x%2").arg(bounds.width()).arg(bounds.height());
-    }
-    return std::nullopt;
+// The tooltip a pointer resting at `point` (in `window`) over `widget`
+// brings up: Qt asks the widget under it and, while none shows one, its
+// parents. (Asked of the widget that drew there: a text scrolled out of view
+// is asked for as if scrolled in.)
+inline QString tipAt(QWidget* window, QWidget* widget, QPoint point) {
+    QWidget* target = widget;
+    while (target->testAttribute(Qt::WA_TransparentForMouseEvents) && target->parentWidget())
+        target = target->parentWidget();
+    QHelpEvent help(QEvent::ToolTip, target->mapFrom(window, point), window->mapToGlobal(point));
+    QToolTip::hideText();
+    QCoreApplication::sendEvent(target, &help);
+    const QString tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+    QToolTip::hideText();
+    return tip;
 }
 
-// The texts `window` cuts off, each with what cuts it.
+// What a screen reader hears of `widget`, the objects inside it at `point`
+// and those holding it.
+inline QStringList namesAt(QWidget* window, QWidget* widget, QPoint point) {
+    QStringList names;
+    const QPoint global = window->mapToGlobal(point);
+    for (QWidget* up = widget; up; up = up->parentWidget()) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(up);
+        if (face) names << face->text(QAccessible::Name) << face->text(QAccessible::Value);
+    }
+    for (QWidget* from : {widget, window}) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(from);
+        for (int depth = 0; face && depth < 64; ++depth) {
+            names << face->text(QAccessible::Name) << face->text(QAccessible::Value);
+            face = face->childAt(global.x(), global.y());
+        }
+    }
+    return names;
+}
+
+// The texts a widget holds whole, any of which it may draw as it stands.
+inline QStringList ownTexts(QWidget* widget) {
+    QStringList texts;
+    for (const char* name : {"text", "title", "currentText", "placeholderText", "windowTitle"})
+        if (const QVariant value = widget->property(name); value.canConvert<QString>())
+            texts << withoutMnemonic(value.toString()).simplified();
+    return texts;
+}
+
+// Why `text` at `extent` in `window` is not shown whole, if it is not.
+inline std::optional<QString> notWhole(QWidget* window, const Drawn& text,
+                                        const std::vector<Drawn>& all) {
+    // A text's box is its font's ascent and descent, rounded to whole pixels
+    // where a widget lays it out, and its glyphs reach the box's edges with
+    // anti-aliasing at most: a pixel either way is no cut.
+    const QRectF glyphs = text.extent.adjusted(1, 1, -1, -1);
+    // Marks that take no room (a direction isolate) draw nothing to cut.
+    if (glyphs.width() <= 0) return std::nullopt;
+    QRectF clip = text.clip;
+    for (QWidget* up = text.widget; up && up != window; up = up->parentWidget()) {
+        auto* area = qobject_cast<QAbstractScrollArea*>(up->parentWidget());
+        if (!area || area->viewport() != up ||
+            area->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOff)
+            continue;
+        // Cut at the viewport's top or bottom edge, it scrolls into view.
+        const QRectF port(up->mapTo(window, QPoint()), QSizeF(up->size()));
+        if (std::abs(clip.top() - port.top()) < 1) clip.setTop(-1e6);
+        if (std::abs(clip.bottom() - port.bottom()) < 1) clip.setBottom(1e6);
+    }
+    const auto where = [](const QRectF& r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    if (!clip.contains(glyphs))
+        return QStringLiteral("drawn at %1, cut at %2").arg(where(text.extent), where(text.clip));
+    for (const Drawn& over : all) {
+        if (over.order <= text.order || !over.widget || over.widget == text.widget) continue;
+        const QRectF covered =
+            over.extent.intersected(over.clip).intersected(glyphs).intersected(text.clip);
+        if (covered.width() >= 1 && covered.height() >= 1)
+            return QStringLiteral("covered at %1 by %2").arg(where(covered),
+                                                              over.widget->metaObject()->className());
+    }
+    const QString shown = text.text.simplified();
+    const qsizetype ellipsis = shown.indexOf(QChar(0x2026));
+    if (ellipsis < 0) return std::nullopt;
+    for (const QString& own : ownTexts(text.widget))
+        if (own.contains(shown)) return std::nullopt;
+    // Cut with "…": the tooltip and a screen reader tell the whole of it.
+    const QPoint middle = glyphs.center().toPoint();
+    const QString tip = tipAt(window, text.widget, middle).simplified();
+    if (tip.size() <= ellipsis || !tip.startsWith(shown.left(ellipsis)))
+        return QStringLiteral("cut with \"…\", but the tooltip reads \"%1\"").arg(tip);
+    for (const QString& name : namesAt(window, text.widget, middle))
+        if (name.simplified().contains(tip)) return std::nullopt;
+    return QStringLiteral("cut with \"…\", and no accessible name holds the whole text");
+}
+
+// The texts `window` does not show whole, each with what cuts it.
 inline QStringList cut(QWidget* window) {
     // What was shown or hidden last is laid out first.
     QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QStringList found;
-    const auto report = [&](const QString& text, const QString& why) {
-        found << text.simplified() + QStringLiteral(" (") + why + QLatin1Char(')');
-    };
-    QList<QWidget*> widgets = window->findChildren<QWidget*>();
-    for (QWidget* widget : widgets) {
-        if (!widget->isVisibleTo(window) || widget->window() != window) continue;
-        if (auto* bar = qobject_cast<QTabBar*>(widget)) {
-            for (int i = 0; i < bar->count(); ++i) {
-                const QString text = withoutMnemonic(bar->tabText(i));
-                if (text.isEmpty() || !bar->isTabVisible(i)) continue;
-                const QRect tab = bar->tabRect(i);
-                const int icon = bar->tabIcon(i).isNull() ? 0 : bar->iconSize().width() + 4;
-                // A tab bar that elides draws "…"; the tooltip must hold the
-                // whole text (a tab's accessible name is its whole text).
-                if (tab.width() < bar->fontMetrics().horizontalAdvance(text) + icon &&
-                    (bar->elideMode() == Qt::ElideNone || bar->tabToolTip(i) != text))
-                    report(text, QStringLiteral("tab too narrow for its text"));
-                else if (!bar->rect().contains(tab))
-                    report(text, QStringLiteral("tab beyond its tab bar"));
-                else if (const auto why = outOfView(bar, window, tab))
-                    report(text, *why);
-            }
-            continue;
-        }
-        QString text;
-        if (const auto why = tooSmall(widget, &text)) {
-            report(text, *why);
-            continue;
-        }
-        if (text.isEmpty()) continue;
-        if (const auto why = outOfView(widget, window, widget->rect())) report(text, *why);
+    const std::vector<Drawn> all = drawnIn(window);
+    for (const Drawn& text : all) {
+        if (text.text.trimmed().isEmpty() || !text.widget || typedInto(text.widget)) continue;
+        if (const auto why = notWhole(window, text, all))
+            found << text.text.simplified() + QStringLiteral(" (") +
+                         text.widget->metaObject()->className() + QStringLiteral(": ") + *why +
+                         QLatin1Char(')');
     }
     if (QScreen* screen = window->screen();
-        screen && !screen->geometry().contains(window->geometry()))
-        found << QStringLiteral("the window itself (beyond the screen)");
+        screen && !screen->availableGeometry().contains(window->frameGeometry()))
+        found << QStringLiteral("the window itself: %1,%2 %3x%4 beyond the screen's %5x%6")
+                     .arg(window->frameGeometry().x()).arg(window->frameGeometry().y())
+                     .arg(window->frameGeometry().width()).arg(window->frameGeometry().height())
+                     .arg(screen->availableGeometry().width())
+                     .arg(screen->availableGeometry().height());
     return found;
 }
 

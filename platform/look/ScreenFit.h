@@ -1,0 +1,29 @@
+#pragma once
+
+// Keeps a window wholly on its screen's available area (the screen less the
+// desktop's panels): never larger than that area, nor partly off it. Text
+// enlarged by the desktop (a larger font resolution) and display scaling
+// both shrink the area a window's sizes have, so a size chosen in advance
+// may not fit; what does not fit is made smaller, and what it holds scrolls.
+#include <QMargins>
+#include <QRect>
+
+class QWidget;
+
+namespace ScreenFit {
+
+// Where a window of frame `outer` (its frame around `frame` margins) goes so
+// that it lies inside `area`: no larger, and moved no further than it must.
+QRect fitted(const QRect& outer, const QRect& area);
+
+// Makes `window` fit its screen's available area now: a fixed size is fixed
+// smaller, a minimum size is lowered, and the window moved inside. Before the
+// window manager has framed the window, room is kept for a frame like the
+// one it gives other windows of the program.
+void fit(QWidget* window);
+
+// Fits every window of the program as it is shown, and again once the window
+// manager has framed and placed it (installed once, by AppGuards::install).
+void install();
+
+} // namespace ScreenFit
