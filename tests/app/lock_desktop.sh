@@ -64,7 +64,7 @@ start_quillet() {
   xdotool windowactivate --sync "$main"
   xdotool key --clearmodifiers ctrl+comma
   shows "Startup" || fail "Control+comma did not open Settings"
-  settings=$(xdotool search --onlyvisible --name '^Settings$' | head -n1)
+  settings=$(find_window 30 --name '^Settings$') || fail "Settings is not on screen"
 }
 
 "$seed" 3 >/dev/null || fail "could not seed the vault"

@@ -171,7 +171,8 @@ echo "hotkey: the combination follows the layout in use and never reaches the te
 # recorder takes the keys and refuses them with a sentence, and the first
 # binding does not fire.
 printf 'sentinel' | xclip -i -selection clipboard
-xdotool windowactivate --sync "$(xdotool search --onlyvisible --name '^Settings$' | head -n1)"
+settings=$(find_window 30 --name '^Settings$') || fail "Settings is not on screen"
+xdotool windowactivate --sync "$settings"
 a11y press quillet "Add hotkey" || fail "no Add hotkey"
 shows "active of 2" || fail "no second row"
 a11y press quillet "Click to set" || fail "no second recorder"
@@ -203,7 +204,8 @@ exec {GRAB[1]}>&-
 echo "recorder: a combination another program holds is recorded and reported"
 
 # Control+W closes the window.
-xdotool windowactivate --sync "$(xdotool search --onlyvisible --name '^Settings$' | head -n1)"
+settings=$(find_window 30 --name '^Settings$') || fail "Settings is not on screen"
+xdotool windowactivate --sync "$settings"
 xdotool key ctrl+w
 wait_gone '^Settings$' || fail "Control+W did not close Settings"
 echo "hotkey desktop test passed"
