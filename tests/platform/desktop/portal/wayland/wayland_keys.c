@@ -199,11 +199,11 @@ int main(int argc, char** argv) {
             ok = click(argv[i] + 6);
         else if (strncmp(argv[i], "hold:", 5) == 0 || strncmp(argv[i], "hold-mods:", 10) == 0) {
             const int modifiers_first = argv[i][4] == '-';
-            const char* spec = strchr(argv[i], ':') + 1;
+            const char* hold = strchr(argv[i], ':') + 1;
             char* rest;
-            const long ms = strtol(spec, &rest, 10);
-            if (rest == spec || *rest != ':' || ms < 0 || ms > 5000) {
-                fprintf(stderr, "wayland_keys: hold needs MS:KEYS, not '%s'\n", spec);
+            const long ms = strtol(hold, &rest, 10);
+            if (rest == hold || *rest != ':' || ms < 0 || ms > 5000) {
+                fprintf(stderr, "wayland_keys: hold needs MS:KEYS, not '%s'\n", hold);
                 ok = 0;
             } else
                 ok = press_combination(rest + 1, ms, modifiers_first);
