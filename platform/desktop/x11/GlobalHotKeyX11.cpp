@@ -14,6 +14,7 @@
 
 // The X headers come last: they define macros (None, Bool, KeyPress...) that
 // collide with names in Qt's headers.
+#include "platform/desktop/x11/XkbKeymap.h"
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -69,30 +70,19 @@ std::optional<X11> x11() {
     return x;
 }
 
-// The keyboard as the server has it at this moment, read afresh each time:
-// Xlib's own copy of the keymap is brought up to date only by events that
-// Qt, which reads the connection, takes first, so after a layout change it
-// still describes the old layout.
+// The letters of the keyboard as the server has it at this moment
+// (XkbKeymap: read afresh each time).
 class Keymap {
 public:
-    explicit Keymap(Display* display)
-        : m_desc(XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd)) {
-        XkbStateRec state{};
-        if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) m_group = state.group;
-    }
-    ~Keymap() {
-        if (m_desc) XkbFreeKeyboard(m_desc, 0, True);
-    }
-    Keymap(const Keymap&) = delete;
-    Keymap& operator=(const Keymap&) = delete;
+    explicit Keymap(Display* display) : m_map(display) {}
 
     // The key that bears `symbol` (unshifted or shifted) in the group in
     // use; where that group has none (a Cyrillic layout and a Latin
     // letter), the key that bears it in the first group that has one, as
     // the desktop's shortcuts do. 0 when no group has it.
     KeyCode keycodeFor(KeySym symbol) const {
-        if (!m_desc || !m_desc->map) return 0;
-        if (const KeyCode key = keycodeIn(m_group, symbol)) return key;
+        if (!m_map.valid()) return 0;
+        if (const KeyCode key = keycodeIn(m_map.group(), symbol)) return key;
         for (int group = 0; group < XkbNumKbdGroups; ++group)
             if (const KeyCode key = keycodeIn(group, symbol)) return key;
         return 0;
@@ -102,26 +92,23 @@ public:
     // use, or where that is no key the table knows (a Cyrillic letter), in
     // the first group where it is.
     std::optional<quint32> macKeyCodeOf(KeyCode key) const {
-        if (!m_desc || !m_desc->map || key < m_desc->min_key_code || key > m_desc->max_key_code)
+        if (!m_map.valid() || key < m_map.desc()->min_key_code || key > m_map.desc()->max_key_code)
             return std::nullopt;
-        if (const auto code = macKeyCodeIn(m_group, key)) return code;
+        if (const auto code = macKeyCodeIn(m_map.group(), key)) return code;
         for (int group = 0; group < XkbNumKbdGroups; ++group)
             if (const auto code = macKeyCodeIn(group, key)) return code;
         return std::nullopt;
     }
 
 private:
-    // The symbol at a level of a key in a group, the group brought into the
-    // key's range as the server does by default (wrapped).
-    KeySym symbolAt(KeyCode key, int group, int level, bool exactGroup) const {
-        const int groups = XkbKeyNumGroups(m_desc, key);
-        if (groups <= 0) return NoSymbol;
-        if (group >= groups) {
-            if (exactGroup) return NoSymbol;
-            group %= groups;
-        }
-        if (level >= XkbKeyGroupWidth(m_desc, key, group)) return NoSymbol;
-        return XkbKeySymEntry(m_desc, key, level, group);
+    // The symbol at a level of a key: in the group in use as the server
+    // resolves it for that key; in another group only where the key has it.
+    KeySym symbolAt(KeyCode key, int group, int level) const {
+        const int groups = XkbKeyNumGroups(m_map.desc(), key);
+        if (group != m_map.group() && group >= groups) return NoSymbol;
+        const int used = m_map.groupOf(key, group);
+        if (used < 0 || level >= XkbKeyGroupWidth(m_map.desc(), key, used)) return NoSymbol;
+        return XkbKeySymEntry(m_map.desc(), key, level, used);
     }
 
     static KeySym lowered(KeySym symbol) {
@@ -133,10 +120,10 @@ private:
     // Unshifted symbols first: a symbol another key bears shifted (on an
     // AZERTY keyboard the digits) counts only where none bears it alone.
     KeyCode keycodeIn(int group, KeySym symbol) const {
-        const bool current = group == m_group;
+        const XkbDescPtr desc = m_map.desc();
         for (int level = 0; level < 2; ++level)
-            for (int key = m_desc->min_key_code; key <= m_desc->max_key_code; ++key) {
-                const KeySym found = symbolAt(KeyCode(key), group, level, !current);
+            for (int key = desc->min_key_code; key <= desc->max_key_code; ++key) {
+                const KeySym found = symbolAt(KeyCode(key), group, level);
                 if (found != NoSymbol && lowered(found) == symbol) return KeyCode(key);
             }
         return 0;
@@ -144,15 +131,14 @@ private:
 
     std::optional<quint32> macKeyCodeIn(int group, KeyCode key) const {
         for (int level = 0; level < 2; ++level) {
-            const KeySym found = symbolAt(key, group, level, group != m_group);
+            const KeySym found = symbolAt(key, group, level);
             if (found == NoSymbol) continue;
             if (const auto code = keyCodeForKeysym(quint32(lowered(found)))) return code;
         }
         return std::nullopt;
     }
 
-    XkbDescPtr m_desc;
-    int m_group = 0;
+    XkbKeymap m_map;
 };
 
 void regrabAll();

@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "platform/desktop/x11/XkbKeymap.h"
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -259,27 +260,12 @@ BorrowedKeys& borrowedKeys(Display* display) {
     return keys;
 }
 
-// The keyboard as it is at the moment of typing: the server's key map, the
-// group (layout) in use and the locks. Read afresh for each text, straight
-// from the server: the map Xlib keeps for the display is loaded once and is
-// not told of later changes (Qt reads the events), so after a layout switch
-// it would pick the keys of the layout the program started with.
+// The keyboard as it is at the moment of typing (XkbKeymap: the server's key
+// map, the group in use and the locks, read afresh for each text) and the
+// keys that give Shift and the third level in it.
 class Keyboard {
 public:
-    explicit Keyboard(Display* display) : display_(display) {
-        desc_ = XkbGetMap(display_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
-        XkbStateRec state{};
-        if (XkbGetState(display_, XkbUseCoreKbd, &state) == Success) {
-            group_ = state.group;
-            locked_ = state.locked_mods | state.latched_mods;
-        }
-        findModifierKeys();
-    }
-    ~Keyboard() {
-        if (desc_) XkbFreeKeyboard(desc_, 0, True);
-    }
-    Keyboard(const Keyboard&) = delete;
-    Keyboard& operator=(const Keyboard&) = delete;
+    explicit Keyboard(Display* display) : display_(display), map_(display) { findModifierKeys(); }
 
     // A key and the modifiers to hold with it that give `sym` in the group
     // in use, as the receiving program will read it.
@@ -288,13 +274,14 @@ public:
         std::vector<KeyCode> hold;
     };
     std::optional<Choice> find(KeySym sym) const {
-        if (!desc_ || !desc_->map) return std::nullopt;
+        if (!map_.valid()) return std::nullopt;
+        const XkbDescPtr desc = map_.desc();
         // Modifier sets we can press, fewest first.
         const unsigned candidates[] = {0, ShiftMask, level3_.mask, ShiftMask | level3_.mask};
         for (const unsigned mods : candidates) {
             if ((mods & ShiftMask && !shift_.code) || (mods & ~ShiftMask && !level3_.code))
                 continue;
-            for (int code = desc_->min_key_code; code <= desc_->max_key_code; ++code)
+            for (int code = desc->min_key_code; code <= desc->max_key_code; ++code)
                 if (gives(KeyCode(code), mods, sym)) {
                     Choice choice{KeyCode(code), {}};
                     if (mods & ShiftMask) choice.hold.push_back(shift_.code);
@@ -311,32 +298,15 @@ private:
         unsigned mask = 0;
     };
 
-    // The group a key uses when `group_` is in force (a key with fewer
-    // groups wraps, clamps or redirects, as it says).
-    int groupOf(KeyCode code) const {
-        const int groups = XkbKeyNumGroups(desc_, code);
-        if (groups <= 0) return -1;
-        int group = group_;
-        if (group < groups) return group;
-        const unsigned char info = XkbKeyGroupInfo(desc_, code);
-        switch (XkbOutOfRangeGroupAction(info)) {
-        case XkbRedirectIntoRange:
-            group = XkbOutOfRangeGroupNumber(info);
-            return group < groups ? group : 0;
-        case XkbClampIntoRange:
-            return groups - 1;
-        default:
-            return group % groups;
-        }
-    }
-
     // Whether pressing `code` with `pressed` held (and the locks as they
     // are) makes the receiver read `sym`.
     bool gives(KeyCode code, unsigned pressed, KeySym sym) const {
-        const int group = groupOf(code);
+        const int group = map_.groupOf(code);
         if (group < 0) return false;
-        XkbKeyTypePtr type = XkbKeyKeyType(desc_, code, group);
-        const unsigned mods = (pressed | locked_) & type->mods.mask;
+        const XkbDescPtr desc = map_.desc();
+        const unsigned locked = map_.lockedModifiers();
+        XkbKeyTypePtr type = XkbKeyKeyType(desc, code, group);
+        const unsigned mods = (pressed | locked) & type->mods.mask;
         int level = 0;
         for (int i = 0; i < type->map_count; ++i) {
             const XkbKTMapEntryRec& entry = type->map[i];
@@ -345,11 +315,11 @@ private:
                 break;
             }
         }
-        if (level >= XkbKeyGroupWidth(desc_, code, group)) return false;
-        KeySym got = XkbKeySymEntry(desc_, code, level, group);
+        if (level >= XkbKeyGroupWidth(desc, code, group)) return false;
+        KeySym got = XkbKeySymEntry(desc, code, level, group);
         // Caps Lock that the key's type leaves alone capitalises the letter
         // on the receiver's side.
-        if ((locked_ & LockMask) && !(type->mods.mask & LockMask)) {
+        if ((locked & LockMask) && !(type->mods.mask & LockMask)) {
             KeySym lower = 0, upper = 0;
             XConvertCase(got, &lower, &upper);
             got = upper;
@@ -361,16 +331,16 @@ private:
     // with a key that sets it in the group in use.
     void findModifierKeys() {
         XModifierKeymap* map = XGetModifierMapping(display_);
-        if (!map || !desc_ || !desc_->map) {
+        if (!map || !map_.valid()) {
             if (map) XFreeModifiermap(map);
             return;
         }
         for (int row = 0; row < 8; ++row)
             for (int i = 0; i < map->max_keypermod; ++i) {
                 const KeyCode code = map->modifiermap[row * map->max_keypermod + i];
-                const int group = code ? groupOf(code) : -1;
+                const int group = code ? map_.groupOf(code) : -1;
                 if (group < 0) continue;
-                const KeySym sym = XkbKeySymEntry(desc_, code, 0, group);
+                const KeySym sym = XkbKeySymEntry(map_.desc(), code, 0, group);
                 if (!shift_.code && row == ShiftMapIndex &&
                     (sym == XK_Shift_L || sym == XK_Shift_R))
                     shift_ = {code, ShiftMask};
@@ -381,9 +351,7 @@ private:
     }
 
     Display* display_;
-    XkbDescPtr desc_ = nullptr;
-    int group_ = 0;
-    unsigned locked_ = 0;
+    XkbKeymap map_;
     ModifierKey shift_;
     ModifierKey level3_;
 };
