@@ -21,14 +21,6 @@
 
 using KeychainStore::KeychainError;
 
-namespace {
-
-// A vault of this many accounts takes tens of megabytes to read: what the
-// C library keeps of that once it is freed is handed back.
-constexpr qsizetype largeVault = 1000;
-
-} // namespace
-
 // Marks the extent of one operation, so that its steps report together and
 // its changes are announced once, when it ends.
 class AccountStore::Operation {
@@ -266,7 +258,7 @@ void AccountStore::startLoad(bool openFirst, const std::optional<QByteArray>& si
         }
         if (!loaded.vault)
             loaded.catalog = KeychainStore::readFolders();
-        const bool large = loaded.vault && loaded.vault->active.size() >= largeVault;
+        const bool large = loaded.vault && loaded.vault->active.size() >= Limits::largeVault;
         deliver([this, loaded, generation] { applyLoad(loaded, generation); });
         // What reading a large vault took besides the vault itself (the
         // file's text and items, or the service's answers) is free now.
@@ -316,7 +308,7 @@ void AccountStore::applyLoad(const Loaded& loaded, quint64 generation) {
             recoverImportEntry();
             // The list read replaced the one shown, which goes once the
             // result is applied: its memory goes back then.
-            if (loaded.vault->active.size() >= largeVault)
+            if (loaded.vault->active.size() >= Limits::largeVault)
                 QTimer::singleShot(0, this, [] { FreedMemory::giveBack(); });
         } else {
             // The lists stay as they were: an unreadable keychain is no empty

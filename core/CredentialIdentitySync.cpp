@@ -3,6 +3,7 @@
 #include "core/IssuerDomains.h"
 #include "core/Json.h"
 #include "core/KeychainStore.h"
+#include "core/Limits.h"
 #include "core/PasskeyRecord.h"
 #include "core/Text.h"
 #include "platform/system/FreedMemory.h"
@@ -78,7 +79,7 @@ void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
     }
     // The list and the keychain's read of a large vault are free now: their
     // memory goes back rather than staying with the process.
-    if (accounts.size() >= 1000)
+    if (accounts.size() >= Limits::largeVault)
         FreedMemory::giveBack();
 }
 

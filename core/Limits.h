@@ -18,6 +18,9 @@ inline constexpr qsizetype maxTextBytes = 16 * 1024 * 1024; // an opened or past
 // every backup the export writes can be restored. About 75,000 accounts of
 // ordinary size, with room for notes; restoring one holds a few times this.
 inline constexpr qsizetype maxBackupBytes = 32 * 1024 * 1024;
+// A vault of this many accounts takes tens of megabytes to read: what the C
+// library keeps of that once it is freed is handed back.
+inline constexpr qsizetype largeVault = 1000;
 
 // What of the account is too large, as a sentence; nothing when it fits.
 std::optional<QString> check(const Account& account);

@@ -588,12 +588,12 @@ Status FileBackend::copyMatching(const Query& query, Results* results) {
     // the passkeys in a large vault does not hold every account beside them.
     return withItems(m_path, false, [&](const Item& item) { return matches(query, item); },
                      [&](QList<Item>& items, bool*) {
+        // Every item here matches: the read kept no other.
         Results found;
-        for (const Item& item : std::as_const(items))
-            if (matches(query, item)) {
-                found.append(returned(query, item));
-                if (query.matchLimit == Query::MatchLimit::one) break;
-            }
+        for (const Item& item : std::as_const(items)) {
+            found.append(returned(query, item));
+            if (query.matchLimit == Query::MatchLimit::one) break;
+        }
         if (found.isEmpty()) return itemNotFound;
         if (results) *results = found;
         return success;
