@@ -122,8 +122,10 @@ protected:
             }
             break;
         case QEvent::Show:
-            if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow())
+            if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow()) {
                 object->setProperty(shownAtLevel, loopLevel());
+                ScreenFit::shown(static_cast<QWidget*>(object));
+            }
             break;
         case QEvent::DeferredDelete:
             if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow() &&
@@ -151,7 +153,6 @@ void install() {
         return;
     guard = new Guard(qApp);
     qApp->installEventFilter(guard);
-    ScreenFit::install();
 }
 
 } // namespace AppGuards

@@ -1,7 +1,6 @@
 #include "platform/look/ScreenFit.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -80,26 +79,6 @@ void settle(QPointer<QWidget> window, int waited) {
                        [window, waited] { settle(window, waited + placingPollMs); });
 }
 
-class Fitter : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() != QEvent::Show || !object->isWidgetType()) return false;
-        auto* widget = static_cast<QWidget*>(object);
-        if (!widget->isWindow()) return false;
-        ScreenFit::fit(widget);
-        // A frameless window has its place already; later moves of a
-        // framed one are the user's own.
-        if (unframed(widget) || widget->property(placingProperty).toBool()) return false;
-        widget->setProperty(placingProperty, true);
-        QTimer::singleShot(0, widget,
-                           [window = QPointer<QWidget>(widget)] { settle(window, 0); });
-        return false;
-    }
-};
-
 } // namespace
 
 namespace ScreenFit {
@@ -135,11 +114,13 @@ void fit(QWidget* window) {
     if (placed && fittedOuter.topLeft() != outer.topLeft()) window->move(fittedOuter.topLeft());
 }
 
-void install() {
-    static QPointer<Fitter> fitter;
-    if (fitter || !qApp) return;
-    fitter = new Fitter(qApp);
-    qApp->installEventFilter(fitter);
+void shown(QWidget* window) {
+    fit(window);
+    // A frameless window has its place already; later moves of a framed one
+    // are the user's own.
+    if (unframed(window) || window->property(placingProperty).toBool()) return;
+    window->setProperty(placingProperty, true);
+    QTimer::singleShot(0, window, [window = QPointer<QWidget>(window)] { settle(window, 0); });
 }
 
 } // namespace ScreenFit

@@ -22,8 +22,8 @@ QRect fitted(const QRect& outer, const QRect& area);
 // one it gives other windows of the program.
 void fit(QWidget* window);
 
-// Fits every window of the program as it is shown, and again once the window
-// manager has framed and placed it (installed once, by AppGuards::install).
-void install();
+// Fits a window of the program as it is shown, and again once the window
+// manager has framed and placed it (AppGuards calls it for every window).
+void shown(QWidget* window);
 
 } // namespace ScreenFit
