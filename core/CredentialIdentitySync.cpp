@@ -43,8 +43,12 @@ QString domainForIssuer(const QString& issuer) {
     return squashed.isEmpty() ? placeholderDomain : squashed + QStringLiteral(".com");
 }
 
-QList<CredentialIdentityStore::Identity> identities(const QList<Account>& accounts) {
+namespace {
+
+// The accounts' identities: no keychain read, so no lock is needed for them.
+QList<CredentialIdentityStore::Identity> codeIdentities(const QList<Account>& accounts) {
     QList<CredentialIdentityStore::Identity> list;
+    list.reserve(accounts.size());
     for (const Account& account : accounts) {
         // The issuer as it stands, or the name when there is no issuer at all
         // (an issuer of blanks is kept: it is what the user typed).
@@ -56,12 +60,25 @@ QList<CredentialIdentityStore::Identity> identities(const QList<Account>& accoun
         code.recordIdentifier = Json::uuidText(account.id);
         list.append(code);
     }
+    return list;
+}
+
+void appendPasskeys(QList<CredentialIdentityStore::Identity>& list) {
     for (const PasskeyRecord& record : PasskeyStore::loadAll())
         list.append(record.identity());
+}
+
+} // namespace
+
+QList<CredentialIdentityStore::Identity> identities(const QList<Account>& accounts) {
+    QList<CredentialIdentityStore::Identity> list = codeIdentities(accounts);
+    appendPasskeys(list);
     return list;
 }
 
 void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
+    // Made before the locks below: the host's registrations wait on them.
+    QList<CredentialIdentityStore::Identity> list = codeIdentities(accounts);
     try {
         // After a read of the whole vault (a reload after an import), not
         // at the same time: each holds the vault's size several times over.
@@ -71,7 +88,7 @@ void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
         // in the credential provider's host meanwhile would otherwise see
         // its identity replaced by that of the passkey it just superseded.
         const Keychain::Transaction step;
-        const QList<CredentialIdentityStore::Identity> list = identities(accounts);
+        appendPasskeys(list);
         wholeRead.unlock();
         store.replaceCredentialIdentityEntries(list);
     } catch (const PasskeyStore::Error&) {
@@ -79,6 +96,7 @@ void sync(const QList<Account>& accounts, CredentialIdentityStore& store) {
     }
     // The list and the keychain's read of a large vault are free now: their
     // memory goes back rather than staying with the process.
+    list = {};
     if (accounts.size() >= Limits::largeVault)
         FreedMemory::giveBack();
 }
