@@ -438,12 +438,12 @@ Vault loadAll() {
     // Before the keyring's step below, in the order the identity sync takes
     // the two.
     const QMutexLocker wholeRead(&wholeVaultReads());
-    {
-        // Copies that check what is stored and then add: one step, so that
-        // an account the program removes meanwhile is not copied back.
-        // Once done, the access-group copy costs no lock again.
-        std::optional<Keychain::Transaction> step;
-        if (!didMigrateAccessGroup || legacyItemExists()) step.emplace();
+    // Copies that check what is stored and then add: one step, so that an
+    // account the program removes meanwhile is not copied back. Once the
+    // access-group copy is done and no legacy item is left, there is nothing
+    // to copy: one look, and no lock.
+    if (!didMigrateAccessGroup || legacyItemExists()) {
+        const Keychain::Transaction step;
         migrateLegacy();
         migrateAccessGroup();
     }
