@@ -1,4 +1,5 @@
 #include "platform/desktop/GlobalHotKey.h"
+#include "platform/desktop/portal/Portal.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -140,10 +141,14 @@ QDBusMessage blockingCall(bool block) {
 
 // The daemon took the call, or does not run (and so holds nothing aside).
 bool settled(const QDBusMessage& reply) {
-    if (reply.type() == QDBusMessage::ReplyMessage) return true;
-    const QString error = reply.errorName();
-    return error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-           error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+    return reply.type() == QDBusMessage::ReplyMessage || Portal::serviceAbsent(reply);
+}
+
+// Whether a note (a regular file, never what a link names) is at its place.
+bool noteLeft() {
+    struct stat info {};
+    return !notePath.isEmpty() && ::lstat(notePath.constData(), &info) == 0 &&
+           S_ISREG(info.st_mode);
 }
 
 // Written before the daemon is asked, so that a kill at any moment after
@@ -164,10 +169,7 @@ void writeNote() {
 // Only once the shortcuts are back, and not when a new suspension set them
 // aside again meanwhile.
 void removeNote() {
-    if (notePath.isEmpty() || desktopSetAside) return;
-    struct stat info {};
-    if (::lstat(notePath.constData(), &info) == 0 && S_ISREG(info.st_mode))
-        ::unlink(notePath.constData());
+    if (!desktopSetAside && noteLeft()) ::unlink(notePath.constData());
 }
 
 void answered(SuspendedKeys keys) {
@@ -210,6 +212,21 @@ void setDesktopShortcutsAside() {
 // start. Quitting also waits for an answer still on its way: Qt closes the
 // windows first, and a recorder that closes with them asks before.
 int answersAwaited = 0;
+
+// Asks the daemon for the shortcuts back without waiting; the note goes once
+// it has answered. `awaited`: quitting waits for this answer too.
+void askBack(bool awaited) {
+    if (awaited) ++answersAwaited;
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(blockingCall(false)), &dispatcher());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &dispatcher(),
+                     [watcher, awaited] {
+                         watcher->deleteLater();
+                         if (awaited) --answersAwaited;
+                         if (settled(watcher->reply())) removeNote();
+                     });
+}
+
 void takeDesktopShortcutsBack(bool quitting) {
     const bool setAside = std::exchange(desktopSetAside, false);
     if (!(setAside || (quitting && answersAwaited > 0)) ||
@@ -220,14 +237,7 @@ void takeDesktopShortcutsBack(bool quitting) {
             removeNote();
         return;
     }
-    ++answersAwaited;
-    auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(blockingCall(false)), &dispatcher());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &dispatcher(), [watcher] {
-        watcher->deleteLater();
-        --answersAwaited;
-        if (settled(watcher->reply())) removeNote();
-    });
+    askBack(true);
 }
 
 void suspend() {
@@ -255,18 +265,10 @@ void resume() {
 
 void keepSetAsideNote(const QString& path) {
     notePath = QFile::encodeName(path);
-    struct stat info {};
-    if (notePath.isEmpty() || ::lstat(notePath.constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return;
-    if (!QDBusConnection::sessionBus().isConnected()) return;
+    if (!noteLeft() || !QDBusConnection::sessionBus().isConnected()) return;
     // Left by a run that ended while the shortcuts were aside: the daemon
     // keeps no owner for the request, so nobody else gives them back.
-    auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(blockingCall(false)), &dispatcher());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &dispatcher(), [watcher] {
-        watcher->deleteLater();
-        if (settled(watcher->reply())) removeNote();
-    });
+    askBack(false);
 }
 
 Suspension::Suspension() { suspend(); }

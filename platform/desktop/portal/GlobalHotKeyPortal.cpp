@@ -481,11 +481,7 @@ private:
         get << Portal::sessionToken();
         ask(get, [this, then](const QDBusMessage& reply) {
             if (reply.type() != QDBusMessage::ReplyMessage) {
-                const QString error = reply.errorName();
-                const bool running =
-                    error != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") &&
-                    error != QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
-                settle(running ? Record::unreadable : Record::absent, {}, then);
+                settle(Portal::serviceAbsent(reply) ? Record::absent : Record::unreadable, {}, then);
                 return;
             }
             const QString component = reply.arguments().value(0).value<QDBusObjectPath>().path();

@@ -73,6 +73,12 @@ QString token() {
     return QStringLiteral("quillet%1").arg(QRandomGenerator::global()->generate64(), 0, 16);
 }
 
+bool serviceAbsent(const QDBusMessage& reply) {
+    const QString error = reply.errorName();
+    return error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+           error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+}
+
 void request(const QString& interface, const QString& method, const QVariantList& arguments,
              QVariantMap options, QObject* context, Done done) {
     registerApplication();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -38,6 +39,10 @@ void version(const QString& interface, QObject* context, std::function<void(uint
 
 // A fresh token for handle_token and session_handle_token.
 QString token();
+
+// Whether a call's error says that nobody serves the name called: the
+// service does not run (and so holds nothing of ours).
+bool serviceAbsent(const QDBusMessage& reply);
 
 // The program's own session_handle_token, the same on every start: the app
 // id as a token may write it ("com_tarnwick_Quillet"). A desktop that cannot
