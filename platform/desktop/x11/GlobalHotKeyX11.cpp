@@ -102,10 +102,11 @@ public:
 
 private:
     // The symbol at a level of a key: in the group in use as the server
-    // resolves it for that key; in another group only where the key has it.
-    KeySym symbolAt(KeyCode key, int group, int level) const {
+    // resolves it for that key (`resolved`); otherwise only where the key
+    // has that group of its own.
+    KeySym symbolAt(KeyCode key, int group, int level, bool resolved) const {
         const int groups = XkbKeyNumGroups(m_map.desc(), key);
-        if (group != m_map.group() && group >= groups) return NoSymbol;
+        if (!(resolved && group == m_map.group()) && group >= groups) return NoSymbol;
         const int used = m_map.groupOf(key, group);
         if (used < 0 || level >= XkbKeyGroupWidth(m_map.desc(), key, used)) return NoSymbol;
         return XkbKeySymEntry(m_map.desc(), key, level, used);
@@ -119,11 +120,17 @@ private:
 
     // Unshifted symbols first: a symbol another key bears shifted (on an
     // AZERTY keyboard the digits) counts only where none bears it alone.
+    // Only keys that have the group of their own count: a key with fewer
+    // groups repeats its first one in the others, and among such keys are
+    // the spare key codes that typing programs (this one too) lend a letter
+    // the layout in use lacks for a moment. Under a Russian group such a key
+    // would otherwise take the combination from the key that bears the letter
+    // in the set's Latin layout. Keys with one group are found in group 0.
     KeyCode keycodeIn(int group, KeySym symbol) const {
         const XkbDescPtr desc = m_map.desc();
         for (int level = 0; level < 2; ++level)
             for (int key = desc->min_key_code; key <= desc->max_key_code; ++key) {
-                const KeySym found = symbolAt(KeyCode(key), group, level);
+                const KeySym found = symbolAt(KeyCode(key), group, level, false);
                 if (found != NoSymbol && lowered(found) == symbol) return KeyCode(key);
             }
         return 0;
@@ -131,7 +138,7 @@ private:
 
     std::optional<quint32> macKeyCodeIn(int group, KeyCode key) const {
         for (int level = 0; level < 2; ++level) {
-            const KeySym found = symbolAt(key, group, level);
+            const KeySym found = symbolAt(key, group, level, true);
             if (found == NoSymbol) continue;
             if (const auto code = keyCodeForKeysym(quint32(lowered(found)))) return code;
         }
