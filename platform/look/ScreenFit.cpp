@@ -8,6 +8,11 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -15,28 +20,112 @@ namespace {
 // placed it: until then, what it reports of its place is not yet final.
 const char* const placingProperty = "_quillet_placing";
 
-// The margins the window manager's frame adds around `window`, or, before it
-// has framed it, those of another framed window of the program (the same
-// window manager frames them alike); none for windows it leaves alone.
+// The margins of the frame the window manager drew around `window`, as it
+// tells them on the window (_NET_FRAME_EXTENTS) on X11, read afresh: Qt
+// reads them once and keeps what it read, which, read while the window
+// manager was still framing the window, stays none, or negative, for good.
+// Elsewhere, and where the window manager does not tell, Qt's own (negative
+// ones count as unknown). Null while the window has no frame.
+std::optional<QMargins> serverFrame(const QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection() || !window->testAttribute(Qt::WA_WState_Created))
+        return std::nullopt;
+    xcb_connection_t* connection = x11->connection();
+    static xcb_atom_t extents = XCB_ATOM_NONE;
+    if (extents == XCB_ATOM_NONE) {
+        static const char name[] = "_NET_FRAME_EXTENTS";
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+        if (atom) extents = atom->atom;
+        std::free(atom);
+        if (extents == XCB_ATOM_NONE) return std::nullopt;
+    }
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection,
+        xcb_get_property(connection, 0, xcb_window_t(window->winId()), extents,
+                         XCB_ATOM_CARDINAL, 0, 4),
+        nullptr);
+    std::optional<QMargins> margins;
+    if (reply && reply->type == XCB_ATOM_CARDINAL && reply->format == 32 &&
+        xcb_get_property_value_length(reply) == 16) {
+        // Left, right, top, bottom, in the server's pixels.
+        const auto* value = static_cast<const quint32*>(xcb_get_property_value(reply));
+        const qreal ratio = window->devicePixelRatioF();
+        const auto logical = [ratio](quint32 pixels) { return int(std::lround(pixels / ratio)); };
+        margins = QMargins(logical(value[0]), logical(value[2]), logical(value[1]),
+                           logical(value[3]));
+    }
+    std::free(reply);
+    return margins;
+}
+
+// Where the X server has `window`'s own area (without the frame): Qt keeps
+// the place it last asked for, also where the window manager did not carry
+// the request out and said nothing of it.
+std::optional<QRect> serverPlace(const QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection() || !window->testAttribute(Qt::WA_WState_Created))
+        return std::nullopt;
+    xcb_connection_t* connection = x11->connection();
+    const auto id = xcb_window_t(window->winId());
+    xcb_get_geometry_reply_t* size =
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr);
+    std::optional<QRect> place;
+    if (size) {
+        xcb_translate_coordinates_reply_t* at = xcb_translate_coordinates_reply(
+            connection, xcb_translate_coordinates(connection, id, size->root, 0, 0), nullptr);
+        if (at) {
+            const qreal ratio = window->devicePixelRatioF();
+            const auto logical = [ratio](int pixels) { return int(std::lround(pixels / ratio)); };
+            place = QRect(logical(at->dst_x), logical(at->dst_y), logical(size->width),
+                          logical(size->height));
+        }
+        std::free(at);
+    }
+    std::free(size);
+    return place;
+}
+
+// Asks the window manager to put `window`'s own area at `topLeft` (the
+// window is told where it went when the window manager has moved it).
+void placeOnServer(QWidget* window, QPoint topLeft) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    const qreal ratio = window->devicePixelRatioF();
+    const quint32 values[] = {quint32(std::lround(topLeft.x() * ratio)),
+                              quint32(std::lround(topLeft.y() * ratio))};
+    xcb_configure_window(x11->connection(), xcb_window_t(window->winId()),
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    xcb_flush(x11->connection());
+}
+
+QMargins ownFrame(const QWidget* window) {
+    if (const std::optional<QMargins> told = serverFrame(window)) return *told;
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(),
+                           outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    const bool sound = margins.left() >= 0 && margins.top() >= 0 && margins.right() >= 0 &&
+                       margins.bottom() >= 0;
+    return sound ? margins : QMargins();
+}
+
+// Windows the window manager leaves without a frame.
 bool unframed(const QWidget* window) {
     const Qt::WindowType type = window->windowType();
     return window->windowFlags().testFlag(Qt::FramelessWindowHint) || type == Qt::Popup ||
            type == Qt::ToolTip || type == Qt::SplashScreen || type == Qt::Desktop;
 }
 
+// The margins the window manager's frame adds around `window`, or, before it
+// has framed it, those of another framed window of the program (the same
+// window manager frames them alike); none for windows it leaves alone.
 QMargins frameOf(const QWidget* window) {
     if (unframed(window)) return {};
-    const auto marginsOf = [](const QWidget* framed) {
-        const QRect outer = framed->frameGeometry();
-        const QRect inner = framed->geometry();
-        return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                        outer.right() - inner.right(), outer.bottom() - inner.bottom());
-    };
-    if (const QMargins own = marginsOf(window); !own.isNull()) return own;
+    if (const QMargins own = ownFrame(window); !own.isNull()) return own;
     for (const QWidget* other : QApplication::topLevelWidgets()) {
         if (other == window || !other->isVisible() || unframed(other))
             continue;
-        if (const QMargins margins = marginsOf(other); !margins.isNull()) return margins;
+        if (const QMargins margins = ownFrame(other); !margins.isNull()) return margins;
     }
     return {};
 }
@@ -47,36 +136,41 @@ QScreen* screenOf(const QWidget* window) {
 }
 
 // How often, and how long at most, a window just shown is looked at until
-// the window manager has framed and placed it.
+// the window manager has framed and placed it, and how long it must then
+// stay on the screen unchanged.
 constexpr int placingPollMs = 50;
 constexpr int placingWaitMs = 10000;
+constexpr int placingQuietMs = 500;
 
-bool framed(const QWidget* window) { return window->frameGeometry() != window->geometry(); }
+bool framed(const QWidget* window) { return !ownFrame(window).isNull(); }
 
 bool onScreen(const QWidget* window) {
     const QScreen* screen = screenOf(window);
-    return screen && screen->availableGeometry().contains(window->frameGeometry());
+    const QRect place = serverPlace(window).value_or(window->geometry());
+    return screen && screen->availableGeometry().contains(place.marginsAdded(frameOf(window)));
 }
 
 // Fits `window` again once the window manager has framed and placed it, and
-// until it lies on the screen with its frame or the wait is over: Qt learns
-// the frame from a property the window manager sets, which no event of the
-// widget reports, and places a window by its frame only once it knows it.
-void settle(QPointer<QWidget> window, int waited) {
+// until it lies on the screen with its frame or the wait is over: the frame
+// comes as a property the window manager sets, which no event of the widget
+// reports. The window manager may answer requests late, or an earlier one
+// (the program's own resize) last: the window counts as placed only once it
+// has stayed on the screen, unchanged, for a moment.
+void settle(QPointer<QWidget> window, int waited, int quiet, QRect last) {
     if (!window || !window->isVisible() || !window->property(placingProperty).toBool()) return;
     if (framed(window)) {
         ScreenFit::fit(window);
-        if (onScreen(window)) {
-            window->setProperty(placingProperty, false);
-            return;
-        }
+        const QRect now = serverPlace(window).value_or(window->geometry());
+        quiet = now == last && onScreen(window) ? quiet + placingPollMs : 0;
+        last = now;
     }
-    if (waited >= placingWaitMs) {
+    if (quiet >= placingQuietMs || waited >= placingWaitMs) {
         window->setProperty(placingProperty, false);
         return;
     }
-    QTimer::singleShot(placingPollMs, window,
-                       [window, waited] { settle(window, waited + placingPollMs); });
+    QTimer::singleShot(placingPollMs, window, [window, waited, quiet, last] {
+        settle(window, waited + placingPollMs, quiet, last);
+    });
 }
 
 } // namespace
@@ -95,7 +189,8 @@ void fit(QWidget* window) {
     if (!screen || window->windowType() == Qt::Desktop) return;
     const QMargins frame = frameOf(window);
     const QRect area = screen->availableGeometry();
-    const QRect outer = window->geometry().marginsAdded(frame);
+    const std::optional<QRect> onServer = serverPlace(window);
+    const QRect outer = onServer.value_or(window->geometry()).marginsAdded(frame);
     const QRect fittedOuter = fitted(outer, area);
     const QSize size = fittedOuter.marginsRemoved(frame).size();
     if (size != window->size()) {
@@ -111,7 +206,15 @@ void fit(QWidget* window) {
     // placed (and framed), and only when it went off the screen. A window's
     // position is that of its frame.
     const bool placed = window->testAttribute(Qt::WA_Moved) || framed(window);
-    if (placed && fittedOuter.topLeft() != outer.topLeft()) window->move(fittedOuter.topLeft());
+    if (!placed || fittedOuter.topLeft() == outer.topLeft()) return;
+    const QPoint inside = fittedOuter.topLeft() + QPoint(frame.left(), frame.top());
+    // Asked of the X server itself: Qt asks nothing when the window is
+    // already where Qt believes it is. Elsewhere Qt places the frame by the
+    // margins it believes in.
+    if (onServer)
+        placeOnServer(window, inside);
+    else
+        window->move(inside - (window->geometry().topLeft() - window->pos()));
 }
 
 void shown(QWidget* window) {
@@ -120,7 +223,8 @@ void shown(QWidget* window) {
     // are the user's own.
     if (unframed(window) || window->property(placingProperty).toBool()) return;
     window->setProperty(placingProperty, true);
-    QTimer::singleShot(0, window, [window = QPointer<QWidget>(window)] { settle(window, 0); });
+    QTimer::singleShot(0, window,
+                       [window = QPointer<QWidget>(window)] { settle(window, 0, 0, {}); });
 }
 
 } // namespace ScreenFit

@@ -32,6 +32,7 @@
 #include <QPointer>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <functional>
@@ -229,6 +230,14 @@ private slots:
         app.store().deleteAccount(app.store().accounts().last().id);
         QCOMPARE(app.appLock().isLocked(), locked);
 
+        // Sheets are closed before their windows, also after a failure:
+        // the next screen starts from none.
+        const auto closeSheets = qScopeGuard([] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (qobject_cast<QDialog*>(top) && top->isVisible()) top->close();
+            QuickLauncher::shared().close();
+            QuickLauncher::shared().setStore(nullptr, nullptr);
+        });
         Screens screens{app, *defaults, {}};
         QPointer<QWidget> window = screens.open(screen);
         QVERIFY2(window, "the screen did not open");
@@ -244,11 +253,6 @@ private slots:
             QTRY_COMPARE(window->width(), least.width());
         }
         QUILLET_TRY_WHOLE(window);
-        // Close sheets before their windows.
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog*>(top) && top->isVisible()) top->close();
-        QuickLauncher::shared().close();
-        QuickLauncher::shared().setStore(nullptr, nullptr);
     }
 };
 

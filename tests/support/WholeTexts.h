@@ -36,8 +36,11 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 #include <vector>
+
+#include <xcb/xcb.h>
 
 namespace WholeTexts {
 
@@ -278,6 +281,41 @@ inline std::optional<QString> notWhole(QWidget* window, const Drawn& text,
     return QStringLiteral("cut with \"…\", and no accessible name holds the whole text");
 }
 
+// Where `window` is drawn with its frame, in the program's coordinates: on
+// X11 as the server has the window manager's frame (Qt keeps its own idea of
+// the frame, which can be stale), elsewhere as Qt has it.
+inline QRectF drawnFrame(QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection() || !window->windowHandle()) return window->frameGeometry();
+    xcb_connection_t* connection = x11->connection();
+    xcb_window_t outer = xcb_window_t(window->winId());
+    xcb_window_t root = XCB_NONE;
+    for (;;) {
+        xcb_query_tree_reply_t* tree =
+            xcb_query_tree_reply(connection, xcb_query_tree(connection, outer), nullptr);
+        if (!tree) return window->frameGeometry();
+        root = tree->root;
+        const xcb_window_t parent = tree->parent;
+        std::free(tree);
+        if (parent == root || parent == XCB_NONE) break;
+        outer = parent;
+    }
+    xcb_get_geometry_reply_t* size =
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, outer), nullptr);
+    xcb_translate_coordinates_reply_t* at = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, outer, root, 0, 0), nullptr);
+    QRectF frame = window->frameGeometry();
+    if (size && at) {
+        const qreal ratio = window->devicePixelRatioF();
+        frame = QRectF(at->dst_x / ratio, at->dst_y / ratio,
+                       (size->width + 2 * size->border_width) / ratio,
+                       (size->height + 2 * size->border_width) / ratio);
+    }
+    std::free(size);
+    std::free(at);
+    return frame;
+}
+
 // The texts `window` does not show whole, each with what cuts it.
 inline QStringList cut(QWidget* window) {
     // What was shown or hidden last is laid out first.
@@ -291,11 +329,11 @@ inline QStringList cut(QWidget* window) {
                          text.widget->metaObject()->className() + QStringLiteral(": ") + *why +
                          QLatin1Char(')');
     }
+    const QRectF frame = drawnFrame(window);
     if (QScreen* screen = window->screen();
-        screen && !screen->availableGeometry().contains(window->frameGeometry()))
+        screen && !QRectF(screen->availableGeometry()).adjusted(-0.5, -0.5, 0.5, 0.5).contains(frame))
         found << QStringLiteral("the window itself: %1,%2 %3x%4 beyond the screen's %5x%6")
-                     .arg(window->frameGeometry().x()).arg(window->frameGeometry().y())
-                     .arg(window->frameGeometry().width()).arg(window->frameGeometry().height())
+                     .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())
                      .arg(screen->availableGeometry().width())
                      .arg(screen->availableGeometry().height());
     return found;
