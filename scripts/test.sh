@@ -14,9 +14,7 @@ run_preset() {
   cmake --build --preset "$preset"
   echo "=== $preset: tests"
   # The presets run 8 tests at once; CTEST_PARALLEL_LEVEL asks for fewer.
-  # A failed test runs once more: two desktop tests still race a layout-group
-  # switch or a window manager's placement now and then (see README).
-  ctest --preset "$preset" --repeat until-pass:2 ${CTEST_PARALLEL_LEVEL:+-j "$CTEST_PARALLEL_LEVEL"}
+  ctest --preset "$preset" ${CTEST_PARALLEL_LEVEL:+-j "$CTEST_PARALLEL_LEVEL"}
 }
 
 run_preset ci
