@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int sheetWidth = 360;
@@ -22,23 +24,32 @@ constexpr int sheetPadding = 24;
 // kept sharp.
 class CodeSquare : public QWidget {
 public:
+    // Its full size where there is room; on a screen too short for the
+    // sheet (large text, scaling) down to half of it, still scannable.
     CodeSquare(QImage image, QWidget* parent) : QWidget(parent), m_image(std::move(image)) {
-        const int side = AccountQRView::codeSide + 2 * AccountQRView::codePadding;
-        setFixedSize(side, side);
+        setMinimumSize(fullSide / 2, fullSide / 2);
+        setMaximumSize(fullSide, fullSide);
     }
+
+    QSize sizeHint() const override { return {fullSide, fullSide}; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
+        // A square in the middle of what the layout gave, scaled as a whole.
+        const int side = std::min(width(), height());
+        painter.translate((width() - side) / 2, (height() - side) / 2);
+        const qreal scale = qreal(side) / fullSide;
         QPainterPath square;
-        square.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
+        square.addRoundedRect(QRectF(0, 0, side, side).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
         painter.fillPath(square, Qt::white);
         painter.setPen(QPen(Style::color(Style::SemanticColor::quaternary, palette()), 1));
         painter.drawPath(square);
         if (m_image.isNull()) return;
-        const QRect frame(AccountQRView::codePadding, AccountQRView::codePadding,
-                          AccountQRView::codeSide, AccountQRView::codeSide);
+        const int padding = qRound(AccountQRView::codePadding * scale);
+        const int codeSide = side - 2 * padding;
+        const QRect frame(padding, padding, codeSide, codeSide);
         const QSize fitted = m_image.size().scaled(frame.size(), Qt::KeepAspectRatio);
         const QRect target(frame.x() + (frame.width() - fitted.width()) / 2,
                            frame.y() + (frame.height() - fitted.height()) / 2, fitted.width(),
@@ -49,6 +60,7 @@ protected:
     }
 
 private:
+    static constexpr int fullSide = AccountQRView::codeSide + 2 * AccountQRView::codePadding;
     QImage m_image;
 };
 

@@ -280,7 +280,9 @@ QuickLauncherView::QuickLauncherView(AccountStore& store, UserDefaults& defaults
     : QWidget(parent),
       m_accounts(new AccountListModel(store, defaults, AccountListModel::Ordering::stored, this)),
       m_lock(lock), m_canType(std::move(canType)) {
-    setFixedSize(Style::points(panelWidth), Style::points(panelHeight));
+    // The panel's size by default; a panel kept smaller to fit a small
+    // screen makes the view smaller with it.
+    resize(Style::points(panelWidth), Style::points(panelHeight));
     setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);

@@ -48,10 +48,12 @@ std::optional<QMargins> serverFrame(const QWidget* window) {
     std::optional<QMargins> margins;
     if (reply && reply->type == XCB_ATOM_CARDINAL && reply->format == 32 &&
         xcb_get_property_value_length(reply) == 16) {
-        // Left, right, top, bottom, in the server's pixels.
+        // Left, right, top, bottom, in the server's pixels; a part of a
+        // program's pixel (under fractional scaling) counts as a whole one,
+        // or a frame fitted to the screen would overrun it by a pixel.
         const auto* value = static_cast<const quint32*>(xcb_get_property_value(reply));
         const qreal ratio = window->devicePixelRatioF();
-        const auto logical = [ratio](quint32 pixels) { return int(std::lround(pixels / ratio)); };
+        const auto logical = [ratio](quint32 pixels) { return int(std::ceil(pixels / ratio)); };
         margins = QMargins(logical(value[0]), logical(value[2]), logical(value[1]),
                            logical(value[3]));
     }
@@ -216,6 +218,8 @@ void fit(QWidget* window) {
     else
         window->move(inside - (window->geometry().topLeft() - window->pos()));
 }
+
+QMargins frame(const QWidget* window) { return frameOf(window); }
 
 void shown(QWidget* window) {
     fit(window);

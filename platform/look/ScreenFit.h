@@ -22,6 +22,11 @@ QRect fitted(const QRect& outer, const QRect& area);
 // one it gives other windows of the program.
 void fit(QWidget* window);
 
+// The margins of the frame the window manager draws around `window` (as
+// the X server has them there), or, before it is framed, those of another
+// framed window of the program; none for windows left without a frame.
+QMargins frame(const QWidget* window);
+
 // Fits a window of the program as it is shown, and again once the window
 // manager has framed and placed it (AppGuards calls it for every window).
 void shown(QWidget* window);

@@ -2,6 +2,7 @@
 // code drawing without widgets links no Qt Widgets.
 #include "platform/look/Style.h"
 
+#include "platform/look/ScreenFit.h"
 #include "platform/look/ScreenReader.h"
 #include "platform/look/Symbols.h"
 
@@ -88,8 +89,15 @@ private:
         if (!layout || layout->sizeConstraint() == QLayout::SetFixedSize) return;
         layout->activate();
         if (!layout->hasHeightForWidth()) return;
-        const int needed = std::max(layout->totalHeightForWidth(m_window->width()),
-                                    layout->totalMinimumSize().height());
+        // No taller than the screen leaves room for, where the layout can
+        // be shorter: what shrinks (a QR code) shrinks instead.
+        int wanted = layout->totalHeightForWidth(m_window->width());
+        if (const QScreen* screen = m_window->screen()) {
+            const QMargins frame = ScreenFit::frame(m_window);
+            wanted = std::min(wanted, screen->availableGeometry().height() - frame.top() -
+                                          frame.bottom());
+        }
+        const int needed = std::max(wanted, layout->totalMinimumSize().height());
         if (needed > m_window->maximumHeight()) m_window->setMaximumHeight(needed);
         // Lowered again when the window widens, so that it may shrink back.
         if (needed != m_window->minimumHeight()) m_window->setMinimumHeight(needed);
