@@ -7,6 +7,7 @@
 #include "platform/desktop/StatusItem.h"
 #include "platform/desktop/SyntheticKeys.h"
 #include "platform/desktop/WindowFocus.h"
+#include "platform/desktop/x11/WindowFrameX11.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -28,6 +29,8 @@ void install(Road road) {
     Pasteboard::backend.choose(road);
     StatusItem::dock.choose(road);
     Accessibility::backend.choose(road);
+    // On either road: it answers only where the program runs on X11.
+    ScreenFit::useWindowServer(windowServerX11());
 }
 
 } // namespace DesktopBackends

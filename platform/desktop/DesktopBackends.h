@@ -18,8 +18,9 @@ enum class Road { x11, portals };
 // clipboard reaches only the focused client. X11 everywhere else.
 Road forSession();
 
-// Puts every layer on `road`. The program calls it once at start-up, before
-// any layer is used.
+// Puts every layer on `road`, and lets ScreenFit ask the X server where
+// windows are. The program calls it once at start-up, before any layer is
+// used.
 void install(Road road);
 
 } // namespace DesktopBackends

@@ -8,11 +8,7 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <optional>
-
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -20,86 +16,25 @@ namespace {
 // placed it: until then, what it reports of its place is not yet final.
 const char* const placingProperty = "_quillet_placing";
 
-// The margins of the frame the window manager drew around `window`, as it
-// tells them on the window (_NET_FRAME_EXTENTS) on X11, read afresh: Qt
-// reads them once and keeps what it read, which, read while the window
-// manager was still framing the window, stays none, or negative, for good.
-// Elsewhere, and where the window manager does not tell, Qt's own (negative
-// ones count as unknown). Null while the window has no frame.
+// What the window system says of a window where the desktop layer can ask
+// it (ScreenFit::useWindowServer); nothing until then.
+ScreenFit::WindowServer& windowServer() {
+    static ScreenFit::WindowServer server;
+    return server;
+}
+
 std::optional<QMargins> serverFrame(const QWidget* window) {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection() || !window->testAttribute(Qt::WA_WState_Created))
-        return std::nullopt;
-    xcb_connection_t* connection = x11->connection();
-    static xcb_atom_t extents = XCB_ATOM_NONE;
-    if (extents == XCB_ATOM_NONE) {
-        static const char name[] = "_NET_FRAME_EXTENTS";
-        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
-        if (atom) extents = atom->atom;
-        std::free(atom);
-        if (extents == XCB_ATOM_NONE) return std::nullopt;
-    }
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection,
-        xcb_get_property(connection, 0, xcb_window_t(window->winId()), extents,
-                         XCB_ATOM_CARDINAL, 0, 4),
-        nullptr);
-    std::optional<QMargins> margins;
-    if (reply && reply->type == XCB_ATOM_CARDINAL && reply->format == 32 &&
-        xcb_get_property_value_length(reply) == 16) {
-        // Left, right, top, bottom, in the server's pixels; a part of a
-        // program's pixel (under fractional scaling) counts as a whole one,
-        // or a frame fitted to the screen would overrun it by a pixel.
-        const auto* value = static_cast<const quint32*>(xcb_get_property_value(reply));
-        const qreal ratio = window->devicePixelRatioF();
-        const auto logical = [ratio](quint32 pixels) { return int(std::ceil(pixels / ratio)); };
-        margins = QMargins(logical(value[0]), logical(value[2]), logical(value[1]),
-                           logical(value[3]));
-    }
-    std::free(reply);
-    return margins;
+    return windowServer().frame ? windowServer().frame(window) : std::nullopt;
 }
 
-// Where the X server has `window`'s own area (without the frame): Qt keeps
-// the place it last asked for, also where the window manager did not carry
-// the request out and said nothing of it.
 std::optional<QRect> serverPlace(const QWidget* window) {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection() || !window->testAttribute(Qt::WA_WState_Created))
-        return std::nullopt;
-    xcb_connection_t* connection = x11->connection();
-    const auto id = xcb_window_t(window->winId());
-    xcb_get_geometry_reply_t* size =
-        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr);
-    std::optional<QRect> place;
-    if (size) {
-        xcb_translate_coordinates_reply_t* at = xcb_translate_coordinates_reply(
-            connection, xcb_translate_coordinates(connection, id, size->root, 0, 0), nullptr);
-        if (at) {
-            const qreal ratio = window->devicePixelRatioF();
-            const auto logical = [ratio](int pixels) { return int(std::lround(pixels / ratio)); };
-            place = QRect(logical(at->dst_x), logical(at->dst_y), logical(size->width),
-                          logical(size->height));
-        }
-        std::free(at);
-    }
-    std::free(size);
-    return place;
+    return windowServer().place ? windowServer().place(window) : std::nullopt;
 }
 
-// Asks the window manager to put `window`'s own area at `topLeft` (the
-// window is told where it went when the window manager has moved it).
-void placeOnServer(QWidget* window, QPoint topLeft) {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    const qreal ratio = window->devicePixelRatioF();
-    const quint32 values[] = {quint32(std::lround(topLeft.x() * ratio)),
-                              quint32(std::lround(topLeft.y() * ratio))};
-    xcb_configure_window(x11->connection(), xcb_window_t(window->winId()),
-                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
-    xcb_flush(x11->connection());
-}
-
+// The margins of the frame around `window`: as the window system tells them,
+// read afresh (Qt reads them once and keeps what it read, which, read while
+// the window manager was still framing the window, stays none, or negative,
+// for good); otherwise Qt's own, where they are not negative.
 QMargins ownFrame(const QWidget* window) {
     if (const std::optional<QMargins> told = serverFrame(window)) return *told;
     const QRect outer = window->frameGeometry();
@@ -213,13 +148,15 @@ void fit(QWidget* window) {
     // Asked of the X server itself: Qt asks nothing when the window is
     // already where Qt believes it is. Elsewhere Qt places the frame by the
     // margins it believes in.
-    if (onServer)
-        placeOnServer(window, inside);
+    if (onServer && windowServer().moveTo)
+        windowServer().moveTo(window, inside);
     else
         window->move(inside - (window->geometry().topLeft() - window->pos()));
 }
 
 QMargins frame(const QWidget* window) { return frameOf(window); }
+
+void useWindowServer(const WindowServer& server) { windowServer() = server; }
 
 void shown(QWidget* window) {
     fit(window);

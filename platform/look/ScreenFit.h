@@ -6,7 +6,10 @@
 // both shrink the area a window's sizes have, so a size chosen in advance
 // may not fit; what does not fit is made smaller, and what it holds scrolls.
 #include <QMargins>
+#include <QPoint>
 #include <QRect>
+
+#include <optional>
 
 class QWidget;
 
@@ -30,5 +33,18 @@ QMargins frame(const QWidget* window);
 // Fits a window of the program as it is shown, and again once the window
 // manager has framed and placed it (AppGuards calls it for every window).
 void shown(QWidget* window);
+
+// What the window system itself says of a window, where the desktop layer
+// can ask it (the X server); Qt's own account of its windows can be stale.
+struct WindowServer {
+    // The margins of the frame the window manager drew, none before it did.
+    std::optional<QMargins> (*frame)(const QWidget* window) = nullptr;
+    // The window's own area (without the frame), in the program's pixels.
+    std::optional<QRect> (*place)(const QWidget* window) = nullptr;
+    // Asks for the window's own area to start at `topLeft`.
+    void (*moveTo)(QWidget* window, QPoint topLeft) = nullptr;
+};
+// The desktop layer hands it over at start-up (DesktopBackends::install).
+void useWindowServer(const WindowServer& server);
 
 } // namespace ScreenFit

@@ -18,6 +18,7 @@
 #include "menubar/MenuBarContent.h"
 #include "menubar/SettingsWindow.h"
 #include "menubar/TrayHost.h"
+#include "platform/desktop/DesktopBackends.h"
 #include "platform/desktop/WindowFocus.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/look/AppGuards.h"
@@ -202,7 +203,10 @@ class WholeTextsTests : public QObject, TestSupport::VaultFixture {
 
 private slots:
     // As the program starts: every window it shows is fitted to the screen.
-    void initTestCase() { AppGuards::install(); }
+    void initTestCase() {
+        DesktopBackends::install(DesktopBackends::forSession());
+        AppGuards::install();
+    }
     void init() { openVault(); }
 
     void everyScreenShowsItsWholeText_data() {
