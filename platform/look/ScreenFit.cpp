@@ -156,6 +156,8 @@ void fit(QWidget* window) {
 
 QMargins frame(const QWidget* window) { return frameOf(window); }
 
+bool placing(const QWidget* window) { return window->property(placingProperty).toBool(); }
+
 void useWindowServer(const WindowServer& server) { windowServer() = server; }
 
 void shown(QWidget* window) {

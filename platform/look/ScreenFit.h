@@ -34,6 +34,10 @@ QMargins frame(const QWidget* window);
 // manager has framed and placed it (AppGuards calls it for every window).
 void shown(QWidget* window);
 
+// True from the show of a window of the program until the window manager
+// has framed and placed it, and it has stayed on the screen a moment.
+bool placing(const QWidget* window);
+
 // What the window system itself says of a window, where the desktop layer
 // can ask it (the X server); Qt's own account of its windows can be stale.
 struct WindowServer {

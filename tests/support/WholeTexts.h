@@ -16,6 +16,8 @@
 // And the window lies wholly inside its screen's available area. Texts a user
 // types (line edits, text boxes, spin boxes) scroll inside their field and
 // are left out.
+#include "platform/look/ScreenFit.h"
+
 #include <QAbstractScrollArea>
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -358,7 +360,10 @@ private:
 
 } // namespace WholeTexts
 
-// Waits until `window` cuts off no text; fails naming those it cuts.
+// Waits until the window manager has placed `window` (a window still being
+// placed may look whole a moment before it moves) and it cuts off no text;
+// fails naming those it cuts.
 #define QUILLET_TRY_WHOLE(window)                                                                  \
+    QTRY_VERIFY(!ScreenFit::placing(window));                                                      \
     QTRY_VERIFY2(WholeTexts::cut(window).isEmpty(),                                                \
                  qPrintable(WholeTexts::cut(window).join(QStringLiteral("; "))))
