@@ -78,15 +78,40 @@ std::optional<QRect> place(const QWidget* window) {
     return place;
 }
 
+// Whether the window manager takes a position asked for `window` as that of
+// its own area (static gravity) rather than of its frame (north-west, the
+// default): Qt gives windows either, from how they were first placed.
+bool positionsItsOwnArea(xcb_connection_t* connection, xcb_window_t id) {
+    // WM_NORMAL_HINTS: flags first, the gravity 18th, there with PWinGravity.
+    constexpr quint32 winGravityFlag = 1u << 9;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection,
+        xcb_get_property(connection, 0, id, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0,
+                         18),
+        nullptr);
+    bool own = false;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 18 * 4) {
+        const auto* hints = static_cast<const quint32*>(xcb_get_property_value(reply));
+        own = (hints[0] & winGravityFlag) && hints[17] == XCB_GRAVITY_STATIC;
+    }
+    std::free(reply);
+    return own;
+}
+
 // Asks the window manager to put `window`'s own area at `topLeft` (the
 // window is told where it went when the window manager has moved it).
 void moveTo(QWidget* window, QPoint topLeft) {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    const auto id = xcb_window_t(window->winId());
+    if (!positionsItsOwnArea(x11->connection(), id)) {
+        const QMargins around = frame(window).value_or(QMargins());
+        topLeft -= QPoint(around.left(), around.top());
+    }
     const qreal ratio = window->devicePixelRatioF();
     const quint32 values[] = {quint32(std::lround(topLeft.x() * ratio)),
                               quint32(std::lround(topLeft.y() * ratio))};
-    xcb_configure_window(x11->connection(), xcb_window_t(window->winId()),
-                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    xcb_configure_window(x11->connection(), id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y,
+                         values);
     xcb_flush(x11->connection());
 }
 
