@@ -53,18 +53,37 @@ bool unframed(const QWidget* window) {
            type == Qt::ToolTip || type == Qt::SplashScreen || type == Qt::Desktop;
 }
 
-// The margins the window manager's frame adds around `window`, or, before it
-// has framed it, those of another framed window of the program (the same
-// window manager frames them alike); none for windows it leaves alone.
-QMargins frameOf(const QWidget* window) {
-    if (unframed(window)) return {};
-    if (const QMargins own = ownFrame(window); !own.isNull()) return own;
+// The margins of another framed window of the program, for a window the
+// window manager has not framed yet (it frames them alike).
+QMargins othersFrame(const QWidget* window) {
     for (const QWidget* other : QApplication::topLevelWidgets()) {
         if (other == window || !other->isVisible() || unframed(other))
             continue;
         if (const QMargins margins = ownFrame(other); !margins.isNull()) return margins;
     }
     return {};
+}
+
+// What one look at a window finds, each fact asked of the window system once:
+// the frame's margins (its own, or before it has one another window's; none
+// for windows the window manager leaves alone) and the window's own area.
+struct Look {
+    QMargins frame;
+    bool framed = false;
+    QRect place;
+    bool onServer = false;
+};
+
+Look lookAt(const QWidget* window) {
+    Look look;
+    const std::optional<QRect> told = serverPlace(window);
+    look.place = told.value_or(window->geometry());
+    look.onServer = told.has_value();
+    if (unframed(window)) return look;
+    const QMargins own = ownFrame(window);
+    look.framed = !own.isNull();
+    look.frame = look.framed ? own : othersFrame(window);
+    return look;
 }
 
 QScreen* screenOf(const QWidget* window) {
@@ -79,12 +98,43 @@ constexpr int placingPollMs = 50;
 constexpr int placingWaitMs = 10000;
 constexpr int placingQuietMs = 500;
 
-bool framed(const QWidget* window) { return !ownFrame(window).isNull(); }
-
-bool onScreen(const QWidget* window) {
+bool onScreen(const QWidget* window, const Look& look) {
     const QScreen* screen = screenOf(window);
-    const QRect place = serverPlace(window).value_or(window->geometry());
-    return screen && screen->availableGeometry().contains(place.marginsAdded(frameOf(window)));
+    return screen && screen->availableGeometry().contains(look.place.marginsAdded(look.frame));
+}
+
+// Fits `window` as `look` found it; whether it asked for a change.
+bool fitAsFound(QWidget* window, const Look& look) {
+    QScreen* screen = screenOf(window);
+    if (!screen || window->windowType() == Qt::Desktop) return false;
+    const QRect outer = look.place.marginsAdded(look.frame);
+    const QRect fittedOuter = ScreenFit::fitted(outer, screen->availableGeometry());
+    const QSize size = fittedOuter.marginsRemoved(look.frame).size();
+    bool asked = false;
+    if (size != window->size()) {
+        asked = true;
+        if (window->minimumSize() == window->maximumSize()) {
+            window->setFixedSize(size);
+        } else {
+            if (window->minimumWidth() > size.width()) window->setMinimumWidth(size.width());
+            if (window->minimumHeight() > size.height()) window->setMinimumHeight(size.height());
+            window->resize(size);
+        }
+    }
+    // A window the window manager places itself is moved once it has been
+    // placed (and framed), and only when it went off the screen. A window's
+    // position is that of its frame.
+    const bool placed = window->testAttribute(Qt::WA_Moved) || look.framed;
+    if (!placed || fittedOuter.topLeft() == outer.topLeft()) return asked;
+    const QPoint inside = fittedOuter.topLeft() + QPoint(look.frame.left(), look.frame.top());
+    // Asked of the X server itself: Qt asks nothing when the window is
+    // already where Qt believes it is. Elsewhere Qt places the frame by the
+    // margins it believes in.
+    if (look.onServer && windowServer().moveTo)
+        windowServer().moveTo(window, inside);
+    else
+        window->move(inside - (window->geometry().topLeft() - window->pos()));
+    return true;
 }
 
 // Fits `window` again once the window manager has framed and placed it, and
@@ -94,12 +144,11 @@ bool onScreen(const QWidget* window) {
 // (the program's own resize) last: the window counts as placed only once it
 // has stayed on the screen, unchanged, for a moment.
 void settle(QPointer<QWidget> window, int waited, int quiet, QRect last) {
-    if (!window || !window->isVisible() || !window->property(placingProperty).toBool()) return;
-    if (framed(window)) {
-        ScreenFit::fit(window);
-        const QRect now = serverPlace(window).value_or(window->geometry());
-        quiet = now == last && onScreen(window) ? quiet + placingPollMs : 0;
-        last = now;
+    if (!window || !window->isVisible() || !ScreenFit::placing(window)) return;
+    if (const Look look = lookAt(window); look.framed) {
+        const bool asked = fitAsFound(window, look);
+        quiet = !asked && look.place == last && onScreen(window, look) ? quiet + placingPollMs : 0;
+        last = look.place;
     }
     if (quiet >= placingQuietMs || waited >= placingWaitMs) {
         window->setProperty(placingProperty, false);
@@ -121,40 +170,13 @@ QRect fitted(const QRect& outer, const QRect& area) {
     return result;
 }
 
-void fit(QWidget* window) {
-    QScreen* screen = screenOf(window);
-    if (!screen || window->windowType() == Qt::Desktop) return;
-    const QMargins frame = frameOf(window);
-    const QRect area = screen->availableGeometry();
-    const std::optional<QRect> onServer = serverPlace(window);
-    const QRect outer = onServer.value_or(window->geometry()).marginsAdded(frame);
-    const QRect fittedOuter = fitted(outer, area);
-    const QSize size = fittedOuter.marginsRemoved(frame).size();
-    if (size != window->size()) {
-        if (window->minimumSize() == window->maximumSize()) {
-            window->setFixedSize(size);
-        } else {
-            if (window->minimumWidth() > size.width()) window->setMinimumWidth(size.width());
-            if (window->minimumHeight() > size.height()) window->setMinimumHeight(size.height());
-            window->resize(size);
-        }
-    }
-    // A window the window manager places itself is moved once it has been
-    // placed (and framed), and only when it went off the screen. A window's
-    // position is that of its frame.
-    const bool placed = window->testAttribute(Qt::WA_Moved) || framed(window);
-    if (!placed || fittedOuter.topLeft() == outer.topLeft()) return;
-    const QPoint inside = fittedOuter.topLeft() + QPoint(frame.left(), frame.top());
-    // Asked of the X server itself: Qt asks nothing when the window is
-    // already where Qt believes it is. Elsewhere Qt places the frame by the
-    // margins it believes in.
-    if (onServer && windowServer().moveTo)
-        windowServer().moveTo(window, inside);
-    else
-        window->move(inside - (window->geometry().topLeft() - window->pos()));
-}
+void fit(QWidget* window) { fitAsFound(window, lookAt(window)); }
 
-QMargins frame(const QWidget* window) { return frameOf(window); }
+QMargins frame(const QWidget* window) {
+    if (unframed(window)) return {};
+    const QMargins own = ownFrame(window);
+    return own.isNull() ? othersFrame(window) : own;
+}
 
 bool placing(const QWidget* window) { return window->property(placingProperty).toBool(); }
 
@@ -164,7 +186,7 @@ void shown(QWidget* window) {
     fit(window);
     // A frameless window has its place already; later moves of a framed one
     // are the user's own.
-    if (unframed(window) || window->property(placingProperty).toBool()) return;
+    if (unframed(window) || placing(window)) return;
     window->setProperty(placingProperty, true);
     QTimer::singleShot(0, window,
                        [window = QPointer<QWidget>(window)] { settle(window, 0, 0, {}); });
